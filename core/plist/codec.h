@@ -1,0 +1,50 @@
+// Property-list codecs: XML and binary (libplist underneath) and OpenStep text (our own),
+// each read and written; malformed input of any size or shape yields an error, never a crash.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/plist/value.h"
+
+namespace pl {
+
+enum class Format { Xml, Binary, OpenStep };
+
+// Inputs larger than this are refused before parsing, and nesting deeper than
+// kMaxDepth is refused while parsing, so no input can make memory or the stack unbounded.
+inline constexpr size_t kMaxInputBytes = 64u * 1024 * 1024;
+inline constexpr int kMaxDepth = 256;
+
+struct ReadResult {
+  std::optional<Value> value;  // empty on failure
+  std::string error;           // one line saying what is wrong, empty on success
+  Format format = Format::Xml;
+  explicit operator bool() const { return value.has_value(); }
+};
+
+ReadResult readXml(std::span<const uint8_t> bytes);
+ReadResult readBinary(std::span<const uint8_t> bytes);
+ReadResult readOpenStep(std::string_view text);
+// Picks the format by content: "bplist00" magic, an XML prolog or <plist>, else OpenStep.
+ReadResult read(std::span<const uint8_t> bytes);
+inline ReadResult read(std::string_view text) {
+  return read(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
+}
+
+std::string writeXml(const Value& v);
+Data writeBinary(const Value& v);
+// OpenStep text has no booleans, numbers or dates of its own: they are written as strings
+// (booleans "YES"/"NO"), as the platform's own OpenStep writer does with its extensions.
+std::string writeOpenStep(const Value& v);
+Data write(const Value& v, Format f);
+
+// Whole files. readFile refuses files over kMaxInputBytes; writeFileAtomic writes a temporary
+// file beside the target and renames it over, so a crash leaves the old file or the new one.
+ReadResult readFile(const std::string& path);
+bool writeFileAtomic(const std::string& path, std::span<const uint8_t> bytes, std::string* error);
+
+}  // namespace pl
