@@ -1,0 +1,86 @@
+// Pointer parameters on HID event-system services: watching pointing services, telling
+// supported ones apart, reading identities, and writing cursor and scroll speeds as 16.16.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "core/plist/value.h"
+#include "platform/api/hid.h"
+
+namespace vl {
+
+inline constexpr const char* kHIDPointerResolutionKey = "HIDPointerResolution";
+inline constexpr const char* kHIDScrollResolutionKey = "HIDScrollResolution";
+inline constexpr const char* kHIDMouseAccelerationKey = "HIDMouseAcceleration";
+inline constexpr const char* kHIDTrackpadAccelerationKey = "HIDTrackpadAcceleration";
+inline constexpr const char* kHIDPointerAccelerationKey = "HIDPointerAcceleration";
+inline constexpr const char* kHIDMouseScrollAccelerationKey = "HIDMouseScrollAcceleration";
+inline constexpr const char* kHIDTrackpadScrollAccelerationKey = "HIDTrackpadScrollAcceleration";
+inline constexpr const char* kHIDScrollAccelerationKey = "HIDScrollAcceleration";
+inline constexpr const char* kHIDPointerAccelerationTypeKey = "HIDPointerAccelerationType";
+inline constexpr const char* kHIDScrollAccelerationTypeKey = "HIDScrollAccelerationType";
+inline constexpr const char* kQuillonMIDKey = "QuillonMID";
+inline constexpr const char* kQuillonUnifyingIXKey = "QuillonUnifyingIX";
+
+inline constexpr double kDefaultTrackingSpeed = 0.6875;
+inline constexpr double kDisabledAcceleration = -1.0;
+inline constexpr double kDefaultScrollSensitivity = 9.0;
+inline constexpr double kDefaultScrollAcceleration = 0.3125;
+inline constexpr double kSystemAccelerationCap = 20.0;
+
+// Receiver of the watcher's events. Services present at installation arrive with isNew
+// false, later ones with isNew true; removals arrive with attached false, isNew true.
+class ServiceNotifyTarget {
+ public:
+  virtual ~ServiceNotifyTarget() = default;
+  virtual void serviceNotify(const ServiceRef& service, bool attached, bool isNew) = 0;
+};
+
+// Watching.
+void QS852installServiceNotify(HidEventSystemClient* client, ServiceNotifyTarget* target);
+void QS852removeServiceNotify(HidEventSystemClient* client);
+
+// Classifying and resolving.
+bool QS852isCompatibilityInterface(const HidServiceClient* service);
+bool QS852isSupportedServiceClient(const HidServiceClient* service);
+// On success stores the entry in *outEntry when given.
+int32_t QS852createRegistryAndReturnError(const HidServiceClient* service, RegistryId* outEntry);
+RegistryId QS852createRegistry(const HidServiceClient* service);
+std::optional<std::string> QS852getClass(const HidServiceClient* service);
+
+// Identity; each output may be null.
+void QS852getDeviceInfo(const HidServiceClient* service, uint32_t* outVid, uint32_t* outPid,
+                        uint32_t* outMid, std::optional<std::string>* outTransport,
+                        std::optional<pl::Value>* outLocationID, uint8_t* outUnifyingIndex);
+int32_t QS852setUnifyingInfo(HidServiceClient* service, uint32_t mid, uint8_t unifyingIndex);
+
+// Pointer speed. Absent optionals are the nil arguments.
+int32_t QS852setCursorSpeed(HidServiceClient* service, const std::string* acclKey,
+                            std::optional<double> sensitivity, std::optional<double> trackingSpeed,
+                            std::optional<bool> disableAccl);
+int32_t QS852setCursorSens(HidServiceClient* service, double resolution);
+int32_t QS852setCursorAccl(HidServiceClient* service, const std::string* acclKey, double value);
+double QS852getCursorSens(const HidServiceClient* service);
+
+// Scroll speed.
+int32_t QS852setScrollSpeed(HidServiceClient* service, std::optional<double> sensitivity,
+                            std::optional<double> acceleration, const std::string* acclKey);
+int32_t QS852setScrollSpeedWithFactor(HidServiceClient* service, std::optional<double> sensitivity,
+                                      std::optional<double> acceleration, const std::string* acclKey,
+                                      double factor);
+int32_t QS852setScrollSens(HidServiceClient* service, double resolution);
+int32_t QS852setScrollSensFactor(HidServiceClient* service, double sensitivity, double factor);
+int32_t QS852setScrollAccl(HidServiceClient* service, const std::string* acclKey, double value);
+double QS852getScrollSens(const HidServiceClient* service);
+
+// System acceleration.
+uint32_t QS812hidSystem();
+double QS812systemAcclForType(const std::string* acclKey, double cap);
+
+// Typed reads of service properties: a property of the wrong type counts as absent.
+std::optional<uint32_t> serviceUInt32(const HidServiceClient* service, std::string_view key);
+std::optional<std::string> serviceString(const HidServiceClient* service, std::string_view key);
+
+}  // namespace vl

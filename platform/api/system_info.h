@@ -1,0 +1,34 @@
+// SystemInfo port: facts about the running system and user (OS version, languages, model,
+// ids) that the core asks for but cannot compute itself.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vl {
+
+struct OsVersion {
+  unsigned major = 0, minor = 0, patch = 0;
+};
+
+class SystemInfo {
+ public:
+  virtual ~SystemInfo() = default;
+  virtual OsVersion osVersion() const = 0;
+  // The user's preferred languages, most preferred first ("ja-JP", "en").
+  virtual std::vector<std::string> preferredLanguages() const = 0;
+  // The kernel's model identifier ("hw.model"), e.g. "MacBookPro12,1"; empty when unknown.
+  virtual std::string hardwareModel() const = 0;
+  // A human-readable name for a model identifier when the system has one, else empty
+  // (the marketing-name fallback source).
+  virtual std::string marketingNameForModel(const std::string& modelIdentifier) const = 0;
+  virtual uint32_t userID() const = 0;
+  virtual uint32_t groupID() const = 0;
+  virtual std::string userName() const = 0;
+  // The calling process's own name and id.
+  virtual std::string processName() const = 0;
+  virtual int32_t processID() const = 0;
+};
+
+}  // namespace vl

@@ -1,0 +1,22 @@
+// UserDefaults port: the per-user preference domains ("com.apple.universalaccess",
+// the pane's own keys, the agent's published flags).
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "core/plist/value.h"
+
+namespace vl {
+
+class UserDefaults {
+ public:
+  virtual ~UserDefaults() = default;
+  // Re-reads the domain from its store (the platform caches it otherwise).
+  virtual void synchronize(const std::string& domain) = 0;
+  virtual std::optional<pl::Value> value(const std::string& domain, const std::string& key) const = 0;
+  virtual bool setValue(const std::string& domain, const std::string& key, const pl::Value& v) = 0;
+  virtual bool removeValue(const std::string& domain, const std::string& key) = 0;
+};
+
+}  // namespace vl

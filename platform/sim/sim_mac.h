@@ -1,0 +1,128 @@
+// SimMac: a complete simulated Mac in memory — I/O registry, HID event system, HID devices
+// (with a Logitech Unifying receiver that answers its report exchanges), system-wide
+// acceleration, user defaults, system facts and a web-service stub. Deterministic; every test
+// runs on it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "core/plist/value.h"
+#include "platform/api/hid.h"
+#include "platform/api/http_client.h"
+#include "platform/api/paths.h"
+#include "platform/api/platform.h"
+#include "platform/api/runloop.h"
+#include "platform/api/system_info.h"
+#include "platform/api/user_defaults.h"
+
+namespace vl::sim {
+
+// One property write on a service, as the history keeps it.
+struct PropertyWrite {
+  double time = 0;
+  RegistryId service = 0;
+  std::string key;
+  pl::Value value;
+  std::string writer;  // the process name that wrote it
+  bool accepted = true;
+};
+
+// A paired slot of a simulated Unifying receiver.
+struct ReceiverSlot {
+  int slot = 0;
+  uint32_t mid = 0;
+  std::string name;
+  uint32_t firmware = 0;
+};
+
+// How a simulated receiver behaves, for tests of the exchange.
+struct ReceiverBehaviour {
+  bool answersPairing = true;   // false: answers only with the 7-marker, no slots
+  bool refuseFirstReport = false;
+  bool refuseSecondReport = false;
+};
+
+class SimMac {
+ public:
+  // runLoop may be null: callbacks are then delivered synchronously.
+  explicit SimMac(RunLoop* runLoop = nullptr);
+  ~SimMac();
+  SimMac(const SimMac&) = delete;
+  SimMac& operator=(const SimMac&) = delete;
+
+  // The ports, and a Platform set with them (runLoop, paths, alerts, lifecycle, workspace and
+  // notifications are left for the caller to fill).
+  IoRegistry& registry();
+  HidEventSystem& eventSystem();
+  HidDevices& hidDevices();
+  SystemInfo& systemInfo();
+  UserDefaults& defaults();
+  HttpClient& http();
+  Platform platform();
+
+  // --- Devices -----------------------------------------------------------------------------
+  // Attaches a device described by a fixture root dictionary ({name, profile, notes, tree,
+  // receiver?}); returns the registry id of its top entry, 0 when the fixture is malformed
+  // (*error says why). Event services are announced to matching clients.
+  RegistryId attach(const pl::Value& fixture, std::string* error = nullptr);
+  // Loads "<dir>/<profile>.plist" and attaches it.
+  RegistryId attachProfile(const std::string& dir, const std::string& profile, std::string* error = nullptr);
+  // Detaches the subtree of a top entry; removal callbacks run for its services.
+  bool detach(RegistryId top);
+  // The top entries of attached devices, in attach order.
+  std::vector<RegistryId> attachedDevices() const;
+  // The event services (pointing services handed to clients) below a top entry.
+  std::vector<RegistryId> eventServicesOf(RegistryId top) const;
+  // The service client of an event-service entry (the same object every time).
+  ServiceRef serviceFor(RegistryId entry);
+  // The profile name a top entry was loaded from.
+  std::string profileOf(RegistryId top) const;
+
+  // Direct property edits (another process or the system changing a value).
+  void setProperty(RegistryId entry, const std::string& key, const pl::Value& value);
+  void removeProperty(RegistryId entry, const std::string& key);
+
+  // --- Fault injection ---------------------------------------------------------------------
+  void refuseServiceWrites(const std::string& key, bool refuse);
+  void failIterators(bool fail);                    // parents/children iterations fail
+  void failClientCreation(bool fail);               // createClient returns null
+  ReceiverBehaviour& receiverBehaviour(RegistryId top);
+  void setListenAccess(bool granted);
+
+  // --- System-wide state -------------------------------------------------------------------
+  // Sets a system-wide acceleration value (what IOHIDGetAccelerationWithKey answers) and
+  // tells clients that registered for the key, as the system does when the user moves the
+  // slider in the system's settings. value is a double; clients get it as 16.16.
+  void setSystemAcceleration(const std::string& key, double value);
+  std::optional<double> systemAcceleration(const std::string& key) const;
+  void failAccelerationReads(bool fail);
+
+  // --- Process identity, facts and web stub --------------------------------------------------
+  void setProcessName(const std::string& name);  // recorded as the writer of property writes
+  void setOsVersion(OsVersion v);
+  void setPreferredLanguages(std::vector<std::string> langs);
+  void setHardwareModel(const std::string& model, const std::string& marketingName);
+  // Answers GET requests to path with body (status 200); unanswered paths time out.
+  void setHttpAnswer(const std::string& path, pl::Data body, int status = 200);
+  std::vector<std::string> httpRequests() const;  // "path?query", in order
+
+  const std::vector<PropertyWrite>& writes() const;
+  void clearWrites();
+
+  struct Impl;
+
+ private:
+  std::unique_ptr<Impl> impl_;
+};
+
+// The fixture folder of the test data ("tests/data/devices" in the source tree).
+std::string fixtureDir();
+
+}  // namespace vl::sim
