@@ -35,6 +35,8 @@ inline ReadResult read(std::string_view text) {
   return read(std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()));
 }
 
+// Null has no property-list form: writers leave it out of dictionaries and arrays (binary
+// keeps it as its null object); a null root is written as an empty string.
 std::string writeXml(const Value& v);
 Data writeBinary(const Value& v);
 // OpenStep text has no booleans, numbers or dates of its own: they are written as strings

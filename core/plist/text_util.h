@@ -1,0 +1,49 @@
+// Helpers shared by the property-list codecs: UTF-8/UTF-16, base64, calendar dates and
+// number texts. Internal to core/plist.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/plist/value.h"
+
+namespace pl::detail {
+
+// Appends the UTF-8 form of a code point; surrogates and values above U+10FFFF become U+FFFD.
+void appendUtf8(std::string& out, uint32_t cp);
+
+// Byte offset of the first invalid UTF-8 sequence (overlong forms, surrogates and values
+// above U+10FFFF are invalid), or npos when the text is valid.
+size_t invalidUtf8At(std::string_view s);
+
+// UTF-8 (assumed valid) to UTF-16 code units.
+std::u16string utf8ToUtf16(std::string_view s);
+// UTF-16 code units to UTF-8; an unpaired surrogate becomes U+FFFD.
+std::string utf16ToUtf8(const char16_t* units, size_t n);
+
+std::string base64Encode(const uint8_t* p, size_t n, size_t lineLength);
+// Whitespace is skipped; any other non-alphabet byte, or a bad length or padding, fails.
+std::optional<Data> base64Decode(std::string_view s);
+
+// "YYYY-MM-DDTHH:MM:SSZ" <-> seconds since 2001-01-01 00:00:00 UTC (whole seconds).
+std::string isoDate(double secondsSince2001);
+std::optional<double> parseIsoDate(std::string_view s);
+// "YYYY-MM-DD HH:MM:SS +0000": the platform's description form of a date.
+std::string describeDate(double secondsSince2001);
+
+// Shortest text that reads back as the same double ("nan", "inf", "-inf" for the specials).
+std::string formatReal(double d);
+// Whole-text parse of a decimal real (also nan / inf / infinity, any case, with a sign).
+std::optional<double> parseReal(std::string_view s);
+// Whole-text parse of a decimal or 0x-hex integer with optional sign; values above
+// INT64_MAX come back unsigned, values below INT64_MIN fail.
+std::optional<Integer> parseInteger(std::string_view s);
+std::string formatInteger(const Integer& i);
+
+// A byte of input shown in an error message: printable ASCII as 'c', others as 0xNN.
+std::string showByte(uint8_t c);
+
+}  // namespace pl::detail
