@@ -15,7 +15,7 @@ class Archiver {
  public:
   Value run(const Value& root) {
     objects_.push_back(Value("$null"));
-    Uid top = root.isNull() ? Uid{0} : encode(root);
+    Uid top = encode(root);
     Dict a;
     a["$version"] = Value::int64(kArchiveVersion);
     a["$archiver"] = Value("NSKeyedArchiver");
@@ -51,12 +51,12 @@ class Archiver {
   // The object gets its UID before its members, as the platform's archiver numbers them.
   Uid encode(const Value& v) {
     switch (v.type()) {
+      case Type::Null: return Uid{0};
       case Type::String: return encodeString(*v.asString());
       case Type::Array: {
         Uid u = reserve();
         Array refs;
-        for (const auto& e : *v.asArray())
-          if (!e.isNull()) refs.push_back(Value(encode(e)));
+        for (const auto& e : *v.asArray()) refs.push_back(Value(encode(e)));
         Dict o{{"NS.objects", Value(std::move(refs))}, {"$class", Value(classUid("NSArray"))}};
         objects_[u.index] = Value(std::move(o));
         return u;
@@ -65,7 +65,6 @@ class Archiver {
         Uid u = reserve();
         Array keys, vals;
         for (const auto& [k, e] : *v.asDict()) {
-          if (e.isNull()) continue;
           keys.push_back(Value(encodeString(k)));
           vals.push_back(Value(encode(e)));
         }

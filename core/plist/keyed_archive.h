@@ -13,8 +13,8 @@ namespace pl {
 // {"$version": 100000, "$archiver": "NSKeyedArchiver", "$top": {"root": UID 1},
 // "$objects": ["$null", ...]}. Strings, numbers, booleans and data sit inline in $objects
 // (equal strings once); dictionaries, arrays and dates are class-tagged objects whose class
-// descriptions are written once and shared. Null is left out of containers (a null root is
-// UID 0, "$null"); a Uid value is archived as its unsigned index.
+// descriptions are written once and shared. Null is UID 0 ("$null"), wherever it stands;
+// a Uid value is archived as its unsigned index.
 Value archive(const Value& root);
 
 // Reads that layout, also with the mutable class names (NSMutableDictionary, NSMutableArray,

@@ -172,8 +172,12 @@ class XmlReader {
         if (!entity(out)) return false;
         continue;
       }
-      size_t end = s_.find_first_of("<&", pos_);
+      size_t end = s_.find_first_of(std::string_view("<&\0", 3), pos_);
       if (end == std::string_view::npos) end = s_.size();
+      if (end < s_.size() && s_[end] == '\0') {
+        pos_ = end;
+        return !fail("NUL character in text");
+      }
       out->append(s_.substr(pos_, end - pos_));
       pos_ = end;
     }
