@@ -626,14 +626,15 @@ void SimMac::Impl::answerReceiver(RegistryId deviceEntry, uint32_t reportID, con
   }
   if (bytes[1] == 0xFF && bytes[2] == 0x83 && bytes[3] == 0xB5) {
     uint8_t sub = bytes[4];
-    if (sub >= 0x20 && sub <= 0x2F) {
-      const ReceiverSlot* s = slotFor(sub - 0x1F);
+    // 0x30 + slot - 1: extended pairing information; 0x40 + slot - 1: the device's name.
+    if (sub >= 0x30 && sub <= 0x35) {
+      const ReceiverSlot* s = slotFor(sub - 0x2F);
       pl::Data v(19, 0);
       v[0] = 0xFF; v[1] = 0x83; v[2] = 0xB5; v[3] = sub;
-      if (s) { v[7] = static_cast<uint8_t>((s->mid >> 8) & 0xFF); v[8] = static_cast<uint8_t>(s->mid & 0xFF); }
+      if (s) { v[4] = static_cast<uint8_t>(s->mid & 0xFF); v[5] = static_cast<uint8_t>((s->mid >> 8) & 0xFF); }
       enqueue(deviceEntry, 0x11, v);
-    } else if (sub >= 0x30 && sub <= 0x3F) {
-      const ReceiverSlot* s = slotFor(sub - 0x2F);
+    } else if (sub >= 0x40 && sub <= 0x45) {
+      const ReceiverSlot* s = slotFor(sub - 0x3F);
       if (!s) {
         enqueue(deviceEntry, 0x10, pl::Data{0xFF, 0x8F, 0x83, 0xB5, 0x02, 0x00});
         return;
