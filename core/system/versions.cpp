@@ -137,7 +137,8 @@ std::string QS812stringFromVersionNumver(uint32_t packed) {
   if (tens == 0) std::snprintf(out, sizeof out, "%u.%u%s", units, minor, b);
   else std::snprintf(out, sizeof out, "%u%u.%u%s", tens, units, minor, b);
   std::string text = out;
-  if (stage != 0x80) {
+  // A number without any stage is no pre-release either.
+  if (stage != 0x80 && stage != 0) {
     char letter = stage == 0x20 ? 'd' : stage == 0x40 ? 'a' : 'b';
     text += letter;
     text += std::to_string(build);
