@@ -1,0 +1,34 @@
+// Tick marks and label places of the curve graph's axes, with the spacing rules that keep
+// labels from running into each other.
+#pragma once
+
+#include <vector>
+
+#include "pane/model/curve_view_model.h"
+
+namespace vl {
+
+struct AxisTick {
+  int value = 0;          // data units
+  double position = 0;    // view points along the axis
+  bool labelled = false;  // whether its "%d" label is drawn
+  double labelStart = 0;  // x of the label's left edge (x axis) or bottom edge (y axis)
+};
+
+// Label sizes in view points; a label is as wide as its digits.
+struct LabelMetrics {
+  double digitWidth = 6;
+  double height = 12;
+};
+
+// 1 below 10, 10 below 100, else 50.
+int axisStep(int range);
+
+// Ticks along the bottom edge: one per step up to the visible device-speed range; a label
+// is drawn only when it starts more than 25 points right of the last drawn label's end.
+std::vector<AxisTick> xAxisTicks(const CurveViewModel& model, const LabelMetrics& metrics);
+// Ticks along the left edge; a label is drawn only when it starts more than 2 points above
+// the last drawn label's top.
+std::vector<AxisTick> yAxisTicks(const CurveViewModel& model, const LabelMetrics& metrics);
+
+}  // namespace vl
