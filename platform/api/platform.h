@@ -17,6 +17,8 @@ class Alerts;
 class Lifecycle;
 class Workspace;
 class Notifications;
+class Session;
+class Screens;
 
 struct Platform {
   IoRegistry* registry = nullptr;
@@ -31,6 +33,8 @@ struct Platform {
   Lifecycle* lifecycle = nullptr;
   Workspace* workspace = nullptr;
   Notifications* notifications = nullptr;
+  Session* session = nullptr;
+  Screens* screens = nullptr;
 };
 
 // The current set; every pointer is null until a program or test installs one.
