@@ -73,6 +73,24 @@ struct SimMac::Impl {
   std::vector<std::string> httpLog;
   std::map<std::string, pl::Dict> defaults;
   std::vector<PropertyWrite> writes;
+  std::function<void(const PropertyWrite&)> writeObserver;
+  SessionState sessionState;
+  std::map<uint64_t, std::function<void(SessionEvent)>> sessionObservers;
+  std::vector<Rect> screenFrames{{0, 0, 1440, 900}};
+  std::map<uint64_t, std::function<void()>> screenObservers;
+  std::map<uint64_t, std::pair<std::string, Notifications::Handler>> notificationObservers;
+  std::vector<SimMac::Posted> posted;
+  uint64_t nextToken = 1;
+  std::unique_ptr<Session> sessionPort;
+  std::unique_ptr<Notifications> notificationsPort;
+  std::unique_ptr<Screens> screensPort;
+
+  void fireSession(SessionEvent e) {
+    for (const auto& [t, fn] : sessionObservers) {
+      auto f = fn;
+      deliver([f, e] { f(e); });
+    }
+  }
 
   std::unique_ptr<IoRegistry> registryPort;
   std::unique_ptr<HidEventSystem> eventSystemPort;
@@ -231,6 +249,7 @@ struct SimMac::Impl {
 
   void recordWrite(RegistryId service, std::string_view key, const pl::Value& v, bool accepted) {
     writes.push_back(PropertyWrite{now(), service, std::string(key), v, processName, accepted});
+    if (writeObserver) writeObserver(writes.back());
   }
 
   void answerReceiver(RegistryId deviceEntry, uint32_t reportID, const pl::Data& bytes);
@@ -586,6 +605,67 @@ class SimHttp : public HttpClient {
   SimMac::Impl& m_;
 };
 
+class SimSession : public Session {
+ public:
+  explicit SimSession(SimMac::Impl& m) : m_(m) {}
+  SessionState current() const override { return m_.sessionState; }
+  Token observe(std::function<void(SessionEvent)> fn) override {
+    Token t = m_.nextToken++;
+    m_.sessionObservers[t] = std::move(fn);
+    return t;
+  }
+  void unobserve(Token t) override { m_.sessionObservers.erase(t); }
+
+ private:
+  SimMac::Impl& m_;
+};
+
+class SimNotifications : public Notifications {
+ public:
+  explicit SimNotifications(SimMac::Impl& m) : m_(m) {}
+  bool post(const std::string& name, const std::string& object, const pl::Dict& userInfo) override {
+    m_.posted.push_back({name, object, userInfo});
+    for (const auto& [t, entry] : m_.notificationObservers) {
+      if (entry.first != name) continue;
+      Token token = t;
+      SimMac::Impl* m = &m_;
+      m_.deliver([m, token, name, object, userInfo] {
+        // An observer removed before delivery gets nothing.
+        auto it = m->notificationObservers.find(token);
+        if (it != m->notificationObservers.end()) {
+          auto handler = it->second.second;
+          handler(name, object, userInfo);
+        }
+      });
+    }
+    return true;
+  }
+  Token addObserver(const std::string& name, Handler handler) override {
+    Token t = m_.nextToken++;
+    m_.notificationObservers[t] = {name, std::move(handler)};
+    return t;
+  }
+  void removeObserver(Token t) override { m_.notificationObservers.erase(t); }
+
+ private:
+  SimMac::Impl& m_;
+};
+
+class SimScreens : public Screens {
+ public:
+  explicit SimScreens(SimMac::Impl& m) : m_(m) {}
+  std::vector<Rect> frames() const override { return m_.screenFrames; }
+  Token observeChanges(std::function<void()> fn) override {
+    Token t = m_.nextToken++;
+    m_.screenObservers[t] = std::move(fn);
+    return t;
+  }
+  void unobserve(Token t) override { m_.screenObservers.erase(t); }
+
+ private:
+  SimMac::Impl& m_;
+};
+
 }  // namespace
 
 // --- The receiver's answers ------------------------------------------------------------------
@@ -670,6 +750,9 @@ SimMac::SimMac(RunLoop* runLoop) : impl_(std::make_unique<Impl>(runLoop)) {
   m.systemPort = std::make_unique<SimSystemInfo>(m);
   m.defaultsPort = std::make_unique<SimDefaults>(m);
   m.httpPort = std::make_unique<SimHttp>(m);
+  m.sessionPort = std::make_unique<SimSession>(m);
+  m.notificationsPort = std::make_unique<SimNotifications>(m);
+  m.screensPort = std::make_unique<SimScreens>(m);
   Node root;
   root.id = m.nextId++;
   root.classes = {"IORegistryEntry"};
@@ -687,6 +770,9 @@ HidDevices& SimMac::hidDevices() { return *impl_->devicesPort; }
 SystemInfo& SimMac::systemInfo() { return *impl_->systemPort; }
 UserDefaults& SimMac::defaults() { return *impl_->defaultsPort; }
 HttpClient& SimMac::http() { return *impl_->httpPort; }
+Session& SimMac::session() { return *impl_->sessionPort; }
+Notifications& SimMac::notifications() { return *impl_->notificationsPort; }
+Screens& SimMac::screens() { return *impl_->screensPort; }
 
 Platform SimMac::platform() {
   Platform p;
@@ -697,12 +783,25 @@ Platform SimMac::platform() {
   p.system = &systemInfo();
   p.defaults = &defaults();
   p.http = &http();
+  p.session = &session();
+  p.notifications = &notifications();
+  p.screens = &screens();
   return p;
 }
 
-RegistryId SimMac::attach(const pl::Value& fixture, std::string* error) {
+RegistryId SimMac::attach(const pl::Value& fixture, std::string* error) { return attach(fixture, error, 0); }
+
+RegistryId SimMac::attach(const pl::Value& fixture, std::string* error, RegistryId baseId) {
   std::string err;
   Impl& m = *impl_;
+  RegistryId savedNext = m.nextId;
+  if (baseId != 0) {
+    if (m.nodes.count(baseId)) {
+      if (error) *error = "registry id already in use";
+      return 0;
+    }
+    m.nextId = baseId;
+  }
   const pl::Value* tree = fixture.find("tree");
   if (!tree || !tree->isDict()) {
     if (error) *error = "fixture has no tree dictionary";
@@ -729,6 +828,7 @@ RegistryId SimMac::attach(const pl::Value& fixture, std::string* error) {
     }
   }
   RegistryId top = m.addNode(*tree, m.root, 0, &err, 0);
+  if (baseId != 0) m.nextId = std::max(savedNext, m.nextId);
   if (top == 0) {
     // Remove whatever part of the tree was added before the fault.
     std::vector<RegistryId> partial;
@@ -841,5 +941,26 @@ void SimMac::setHttpAnswer(const std::string& path, pl::Data body, int status) {
 std::vector<std::string> SimMac::httpRequests() const { return impl_->httpLog; }
 const std::vector<PropertyWrite>& SimMac::writes() const { return impl_->writes; }
 void SimMac::clearWrites() { impl_->writes.clear(); }
+void SimMac::setWriteObserver(std::function<void(const PropertyWrite&)> fn) { impl_->writeObserver = std::move(fn); }
+
+void SimMac::setSessionState(SessionState s) {
+  SessionState old = impl_->sessionState;
+  impl_->sessionState = s;
+  if (old.onConsole != s.onConsole) impl_->fireSession(s.onConsole ? SessionEvent::BecameActive : SessionEvent::ResignedActive);
+  if (old.screenLocked != s.screenLocked)
+    impl_->fireSession(s.screenLocked ? SessionEvent::ScreenLocked : SessionEvent::ScreenUnlocked);
+}
+void SimMac::lockScreen() { setSessionState({impl_->sessionState.onConsole, true}); }
+void SimMac::unlockScreen() { setSessionState({impl_->sessionState.onConsole, false}); }
+void SimMac::logout() { setSessionState({false, impl_->sessionState.screenLocked}); }
+void SimMac::login() { setSessionState({true, impl_->sessionState.screenLocked}); }
+void SimMac::setScreenFrames(std::vector<Rect> frames) { impl_->screenFrames = std::move(frames); }
+void SimMac::displayChange() {
+  for (const auto& [t, fn] : impl_->screenObservers) {
+    auto f = fn;
+    impl_->deliver([f] { f(); });
+  }
+}
+const std::vector<SimMac::Posted>& SimMac::postedNotifications() const { return impl_->posted; }
 
 }  // namespace vl::sim

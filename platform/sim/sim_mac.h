@@ -16,9 +16,12 @@
 #include "core/plist/value.h"
 #include "platform/api/hid.h"
 #include "platform/api/http_client.h"
+#include "platform/api/notifications.h"
 #include "platform/api/paths.h"
 #include "platform/api/platform.h"
 #include "platform/api/runloop.h"
+#include "platform/api/screens.h"
+#include "platform/api/session.h"
 #include "platform/api/system_info.h"
 #include "platform/api/user_defaults.h"
 
@@ -65,6 +68,9 @@ class SimMac {
   SystemInfo& systemInfo();
   UserDefaults& defaults();
   HttpClient& http();
+  Session& session();
+  Notifications& notifications();
+  Screens& screens();
   Platform platform();
 
   // --- Devices -----------------------------------------------------------------------------
@@ -72,6 +78,9 @@ class SimMac {
   // receiver?}); returns the registry id of its top entry, 0 when the fixture is malformed
   // (*error says why). Event services are announced to matching clients.
   RegistryId attach(const pl::Value& fixture, std::string* error = nullptr);
+  // The same with registry ids counted from baseId, so that several processes sharing one
+  // simulated machine agree on every id; 0 takes the next free ids.
+  RegistryId attach(const pl::Value& fixture, std::string* error, RegistryId baseId);
   // Loads "<dir>/<profile>.plist" and attaches it.
   RegistryId attachProfile(const std::string& dir, const std::string& profile, std::string* error = nullptr);
   // Detaches the subtree of a top entry; removal callbacks run for its services.
@@ -115,6 +124,23 @@ class SimMac {
 
   const std::vector<PropertyWrite>& writes() const;
   void clearWrites();
+  // Called for every service property write of this process (the shared world keeps them).
+  void setWriteObserver(std::function<void(const PropertyWrite&)> fn);
+
+  // --- Session, screens, notifications -------------------------------------------------------
+  // Changes the session state; observers get the matching events in the platform's order.
+  void setSessionState(SessionState s);
+  void lockScreen();
+  void unlockScreen();
+  void logout();  // the session resigns active (fast user switching or logging out)
+  void login();
+  void setScreenFrames(std::vector<Rect> frames);
+  void displayChange();  // tells observers the display arrangement changed
+  struct Posted {
+    std::string name, object;
+    pl::Dict userInfo;
+  };
+  const std::vector<Posted>& postedNotifications() const;
 
   struct Impl;
 

@@ -1,0 +1,119 @@
+// The simulated workspace's implementation.
+#include "platform/sim/sim_workspace.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+
+#include "core/plist/codec.h"
+
+namespace vl::sim {
+
+namespace fs = std::filesystem;
+
+namespace {
+// Folder extensions the file manager shows as single files.
+bool isPackageExtension(const std::string& ext) {
+  static const char* const kinds[] = {".app", ".bundle", ".prefPane", ".framework", ".plugin", ".kext"};
+  return std::any_of(std::begin(kinds), std::end(kinds), [&](const char* k) { return ext == k; });
+}
+}  // namespace
+
+RunningApplication& SimWorkspace::launch(RunningApplication app, bool activate) {
+  if (app.processIdentifier == 0) app.processIdentifier = nextPid_++;
+  if (activate)
+    for (auto& r : running_) r.active = false;
+  app.active = activate;
+  running_.push_back(std::move(app));
+  return running_.back();
+}
+
+void SimWorkspace::terminate(int32_t pid) {
+  running_.erase(std::remove_if(running_.begin(), running_.end(),
+                                [&](const RunningApplication& r) { return r.processIdentifier == pid; }),
+                 running_.end());
+}
+
+void SimWorkspace::activate(int32_t pid) {
+  for (auto& r : running_) r.active = r.processIdentifier == pid;
+}
+
+void SimWorkspace::registerApplication(const std::string& bundleID, const std::string& path) {
+  registered_[bundleID] = path;
+}
+
+void SimWorkspace::unregisterApplication(const std::string& bundleID) { registered_.erase(bundleID); }
+
+bool SimWorkspace::makeBundle(const std::string& path, const std::string& bundleID, bool register_) {
+  std::error_code ec;
+  std::string name = fs::path(path).stem().string();
+  fs::create_directories(fs::path(path) / "Contents" / "MacOS", ec);
+  if (ec) return false;
+  pl::Dict info;
+  info["CFBundleIdentifier"] = pl::Value(bundleID);
+  info["CFBundleExecutable"] = pl::Value(name);
+  info["CFBundleName"] = pl::Value(name);
+  std::string xml = pl::writeXml(pl::Value(info));
+  {
+    std::ofstream out(fs::path(path) / "Contents" / "Info.plist", std::ios::binary);
+    out << xml;
+    if (!out) return false;
+  }
+  {
+    std::ofstream exe(fs::path(path) / "Contents" / "MacOS" / name, std::ios::binary);
+    exe << "#!/bin/sh\n";
+    if (!exe) return false;
+  }
+  if (register_) registerApplication(bundleID, path);
+  return true;
+}
+
+std::optional<RunningApplication> SimWorkspace::frontmostApplication() const {
+  for (const auto& r : running_)
+    if (r.active) return r;
+  return std::nullopt;
+}
+
+std::optional<std::string> SimWorkspace::urlForApplicationWithBundleIdentifier(const std::string& bundleID) const {
+  auto it = registered_.find(bundleID);
+  if (it == registered_.end()) return std::nullopt;
+  std::error_code ec;
+  if (!fs::exists(it->second, ec)) return std::nullopt;
+  return it->second;
+}
+
+bool SimWorkspace::isFilePackageAtPath(const std::string& path) const {
+  std::error_code ec;
+  if (!fs::is_directory(path, ec)) return false;
+  return isPackageExtension(fs::path(path).extension().string()) ||
+         fs::exists(fs::path(path) / "Contents" / "Info.plist", ec);
+}
+
+std::optional<std::string> SimWorkspace::bundleIdentifierAtPath(const std::string& path) const {
+  std::error_code ec;
+  if (!fs::is_directory(path, ec)) return std::nullopt;
+  pl::ReadResult r = pl::readFile((fs::path(path) / "Contents" / "Info.plist").string());
+  if (!r) return std::nullopt;
+  auto id = r.value->stringFor("CFBundleIdentifier");
+  if (!id || id->empty()) return std::nullopt;
+  return id;
+}
+
+std::string SimWorkspace::displayNameAtPath(const std::string& path) const {
+  fs::path p(path);
+  while (!p.empty() && p.filename().empty()) p = p.parent_path();
+  std::string name = p.filename().string();
+  // The file manager hides the extension of application bundles.
+  if (p.extension() == ".app") name = p.stem().string();
+  return name.empty() ? path : name;
+}
+
+std::string SimWorkspace::iconForFile(const std::string& path) const {
+  std::error_code ec;
+  if (!fs::exists(path, ec)) return {};
+  fs::path icon = fs::path(path) / "Contents" / "Resources" / "AppIcon.icns";
+  if (fs::exists(icon, ec)) return icon.string();
+  return isFilePackageAtPath(path) ? "application-x-executable" : "text-x-generic";
+}
+
+}  // namespace vl::sim
