@@ -9,7 +9,7 @@
 namespace vl {
 
 namespace {
-constexpr double kTopStrip = 36;   // caption and legend above the plot
+constexpr double kTopStrip = 42;   // caption and legend above the plot
 constexpr double kRightMargin = 14;
 constexpr double kFontSize = 10;
 const LabelMetrics kMetrics{5.6, 12};
@@ -81,9 +81,9 @@ std::string renderGraphSvg(const CurveViewModel& model, const GraphSvgText& text
     if (text.legend[i].empty()) continue;
     Rgba c = model.presetCurveColor(i);
     c.a = 1;
-    out += "  <line x1=\"" + num(lx) + "\" y1=\"25\" x2=\"" + num(lx + 14) + "\" y2=\"25\" stroke=\"" + rgb(c) +
+    out += "  <line x1=\"" + num(lx) + "\" y1=\"27\" x2=\"" + num(lx + 14) + "\" y2=\"27\" stroke=\"" + rgb(c) +
            "\" stroke-width=\"3\"/>\n";
-    out += "  <text x=\"" + num(lx + 18) + "\" y=\"28\" fill=\"#333\">" + escape(text.legend[i]) + "</text>\n";
+    out += "  <text x=\"" + num(lx + 18) + "\" y=\"30\" fill=\"#333\">" + escape(text.legend[i]) + "</text>\n";
     lx += 22 + kMetrics.digitWidth * static_cast<double>(text.legend[i].size()) + 14;
   }
 
