@@ -273,6 +273,9 @@ ExchangeReadResult readExchangeHeader(std::span<const uint8_t> bytes, const std:
                                                std::to_string(content ? content->size() : 0));
   ExchangeReadResult r;
   r.created = created;
+  r.version = v;
+  r.creator = root.stringFor("Creator").value_or("");
+  if (const pl::Value* cv = root.find("CreatorVer")) r.creatorVersion = *cv;
   r.content = std::move(*root.asDict()->find("Content")->second.asArray());
   return r;
 }
@@ -298,8 +301,8 @@ ExchangeReadResult readExchangeData(std::span<const uint8_t> bytes, const std::s
 ExchangeReadResult readExchangeFile(const std::string& path, const std::string& type, pl::Date now) {
   auto bytes = readBounded(path);
   if (!bytes)
-    return rejected(ExchangeRule::FileSize, "file size: cannot read a file of 1 to " +
-                                                std::to_string(kMaxExchangeFileBytes) + " bytes at " + path);
+    return rejected(ExchangeRule::FileSize, "file size: missing, unreadable, empty or over " +
+                                                std::to_string(kMaxExchangeFileBytes) + " bytes");
   return readExchangeData(*bytes, type, now);
 }
 
@@ -366,7 +369,7 @@ bool csValidate(const pl::Value& csDic, std::string* why) {
 
 bool QS813validateCSDics(const pl::Array& csDics, std::string* why) {
   if (csDics.size() != 5)
-    return fail(why, "cursorSpeeds must hold 5 favourites, holds " + std::to_string(csDics.size()));
+    return fail(why, "must hold 5 favourites, holds " + std::to_string(csDics.size()));
   std::set<int64_t> indexes;
   for (size_t i = 0; i < csDics.size(); ++i) {
     std::string inner;

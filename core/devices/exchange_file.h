@@ -74,6 +74,9 @@ const char* exchangeRuleName(ExchangeRule r);
 struct ExchangeReadResult {
   std::optional<pl::Array> content;  // set only when every rule passed
   pl::Date created;                  // the file's creation date (reference date when absent)
+  double version = 0;                // the header's facts, for display
+  std::string creator;
+  pl::Value creatorVersion;
   ExchangeRule failed = ExchangeRule::Passed;
   std::string detail;                // one line naming what failed, empty when passed
   explicit operator bool() const { return content.has_value(); }

@@ -413,7 +413,9 @@ TEST_F(DefinitionTest, EveryShippedDefinitionIsValid) {
                                                             p.stringFor("transport").value_or("")),
                 0);
     }
-    if (d->content().find("pointerResolution")) EXPECT_TRUE(d->pointerResolution()) << "resolution out of limits";
+    if (d->content().find("pointerResolution")) {
+      EXPECT_TRUE(d->pointerResolution()) << "resolution out of limits";
+    }
   }
   EXPECT_GE(files, 5u);
 }
