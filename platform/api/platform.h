@@ -19,6 +19,10 @@ class Workspace;
 class Notifications;
 class Session;
 class Screens;
+class Accessibility;
+class Cursor;
+class Desktop;
+class Sleeper;
 
 struct Platform {
   IoRegistry* registry = nullptr;
@@ -35,6 +39,10 @@ struct Platform {
   Notifications* notifications = nullptr;
   Session* session = nullptr;
   Screens* screens = nullptr;
+  Accessibility* accessibility = nullptr;
+  Cursor* cursor = nullptr;
+  Desktop* desktop = nullptr;
+  Sleeper* sleeper = nullptr;  // the snapping worker's waits
 };
 
 // The current set; every pointer is null until a program or test installs one.
