@@ -1,0 +1,765 @@
+// ManagedObjectContext: opening, lazy loading, change tracking, atomic saves, notifications.
+#include "core/store/object_context.h"
+
+#include <fcntl.h>
+#include <sqlite3.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+
+#include "core/plist/codec.h"
+#include "core/store/record_factory.h"
+#include "platform/api/platform.h"
+#include "platform/api/runloop.h"
+
+namespace vl {
+
+namespace {
+
+constexpr const char* kPkColumn = "_pk";
+// Parents before children, so a new child can refer to its new parent's row id.
+constexpr EntityKind kSaveOrder[] = {EntityKind::Device, EntityKind::Application, EntityKind::CursorSpeed,
+                                     EntityKind::Action, EntityKind::UserInfo};
+
+size_t ix(EntityKind k) { return static_cast<size_t>(k); }
+
+ErrorInfo makeError(int64_t code, const std::string& text, const sqlite::Database* db = nullptr) {
+  ErrorInfo e;
+  e.domain = kCocoaErrorDomain;
+  e.code = code;
+  e.userInfo[kDescriptionKey] = pl::Value(text);
+  if (db && db->errorCode() != 0) {
+    pl::Dict under;
+    under["domain"] = pl::Value(kSQLiteErrorDomain);
+    under["code"] = pl::Value::int64(db->errorCode());
+    pl::Dict ui;
+    ui[kDescriptionKey] = pl::Value(db->error());
+    under["userInfo"] = pl::Value(std::move(ui));
+    e.userInfo[kUnderlyingErrorKey] = pl::Value(std::move(under));
+  }
+  return e;
+}
+
+void fill(ErrorInfo* out, ErrorInfo e) {
+  if (out) *out = std::move(e);
+}
+
+const char* columnType(AttrType t) {
+  switch (t) {
+    case AttrType::Integer:
+    case AttrType::UInt32:
+    case AttrType::Boolean: return "INTEGER";
+    case AttrType::String: return "TEXT";
+    case AttrType::Date: return "REAL";
+    case AttrType::Dict:
+    case AttrType::Data:
+    case AttrType::Any: return "BLOB";
+  }
+  return "BLOB";
+}
+
+std::string createTableSql(const EntityDesc& e) {
+  std::string sql = "CREATE TABLE IF NOT EXISTS " + sqlite::quoteIdentifier(e.name) + " (" +
+                    sqlite::quoteIdentifier(kPkColumn) + " INTEGER PRIMARY KEY";
+  for (const auto& a : e.attributes) sql += ", " + sqlite::quoteIdentifier(a.name) + " " + columnType(a.type);
+  for (const auto& r : e.relationships)
+    if (!r.toMany) sql += ", " + sqlite::quoteIdentifier(r.name) + " INTEGER";
+  return sql + ")";
+}
+
+
+}  // namespace
+
+bool ObjectsDidChange::changed(const ManagedObject* o, std::string_view key) const {
+  auto it = changedKeys.find(o);
+  if (it == changedKeys.end()) return false;
+  return std::find(it->second.begin(), it->second.end(), key) != it->second.end();
+}
+
+// --- Opening -------------------------------------------------------------------------------
+
+std::unique_ptr<ManagedObjectContext> ManagedObjectContext::open(const std::string& path, const Options& options,
+                                                                 ErrorInfo* error) {
+  std::unique_ptr<ManagedObjectContext> ctx(new ManagedObjectContext());
+  ctx->path_ = path;
+  ctx->readOnly_ = options.readOnly;
+  ctx->model_ = options.model ? options.model : &StoreModel::current();
+  ctx->runLoop_ = options.runLoop ? options.runLoop : currentPlatform().runLoop;
+
+  struct stat st {};
+  bool exists = ::stat(path.c_str(), &st) == 0;
+  if (exists && !S_ISREG(st.st_mode)) {
+    fill(error, makeError(kFileReadCorruptFileError, "The settings file is not a regular file."));
+    return nullptr;
+  }
+
+  if (!ctx->readOnly_) {
+    // One writer at a time: another writer refuses instead of overwriting this one's saves.
+    std::string lockPath = path + ".lock";
+    int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        ::close(fd);
+        fill(error, makeError(kPersistentStoreInUseError, "The settings file is being changed by another program."));
+        return nullptr;
+      }
+      ctx->lockFd_ = fd;
+    }
+    // Without a writable folder there is nothing another writer could change either.
+  }
+
+  if (exists && st.st_size > 0) {
+    if (!ctx->db_.open(path, ctx->readOnly_ ? sqlite::Database::Mode::ReadOnly : sqlite::Database::Mode::ReadWrite)) {
+      fill(error, makeError(kFileReadCorruptFileError, "The settings file cannot be opened.", &ctx->db_));
+      return nullptr;
+    }
+    ctx->db_.setBusyTimeout(1000);
+    if (ctx->readOnly_) {
+      // One snapshot for the context's life: entities read later see the file as it was now.
+      if (!ctx->db_.exec("BEGIN")) {
+        fill(error, makeError(kFileReadCorruptFileError, "The settings file cannot be read.", &ctx->db_));
+        return nullptr;
+      }
+      ctx->snapshotOpen_ = true;
+    }
+    bool needsMigration = false;
+    if (!ctx->inspect(error, &needsMigration)) return nullptr;
+    if (needsMigration && !ctx->readOnly_ && !ctx->schemaMissing_ && !ctx->migrate(error)) return nullptr;
+  } else {
+    ctx->db_.close();
+    ctx->schemaMissing_ = true;
+  }
+
+  if (!ctx->readOnly_) ctx->undo_ = std::make_unique<UndoManager>();
+  if (ctx->runLoop_) {
+    ManagedObjectContext* self = ctx.get();
+    ctx->passObserver_ = ctx->runLoop_->addEndOfPassObserver([self] {
+      self->processPendingChanges();
+      if (self->undo_) self->undo_->closeEventGroup();
+    });
+  }
+  return ctx;
+}
+
+bool ManagedObjectContext::inspect(ErrorInfo* error, bool* needsMigration) {
+  auto corrupt = [&](const char* text) {
+    fill(error, makeError(kFileReadCorruptFileError, text, &db_));
+    return false;
+  };
+  std::optional<int64_t> app = db_.queryInt("PRAGMA application_id");
+  std::optional<int64_t> ver = db_.queryInt("PRAGMA user_version");
+  if (!app || !ver) return corrupt("The settings file is damaged or is not a settings file.");
+
+  std::vector<std::string> tables;
+  int64_t entries = 0;
+  {
+    sqlite::Statement s = db_.prepare("SELECT type, name FROM sqlite_master");
+    if (!s.valid()) return corrupt("The settings file is damaged or is not a settings file.");
+    for (;;) {
+      auto r = s.step();
+      if (r == sqlite::Statement::Step::Done) break;
+      if (r == sqlite::Statement::Step::Error) return corrupt("The settings file is damaged.");
+      ++entries;
+      if (s.columnText(0) == "table") tables.emplace_back(s.columnText(1));
+    }
+  }
+  if (static_cast<int32_t>(*app) != kStoreApplicationID) {
+    if (entries == 0) {
+      // An empty database (a save that never completed): an empty store.
+      schemaMissing_ = true;
+      return true;
+    }
+    return corrupt("The file is not a settings file.");
+  }
+  if (*ver > model_->version) {
+    fill(error, makeError(kPersistentStoreIncompatibleVersionHashError,
+                          "The settings file was written by a newer version."));
+    return false;
+  }
+  if (*ver < 1) return corrupt("The settings file has no model version.");
+  fileVersion_ = static_cast<int32_t>(*ver);
+  *needsMigration = fileVersion_ < model_->version;
+
+  for (const EntityDesc& e : model_->entities) {
+    Columns& c = columns_[ix(e.kind)];
+    c.known = true;
+    c.exists = std::find(tables.begin(), tables.end(), e.name) != tables.end();
+    if (!c.exists) {
+      *needsMigration = true;
+      continue;
+    }
+    sqlite::Statement s = db_.prepare("PRAGMA table_info(" + sqlite::quoteIdentifier(e.name) + ")");
+    if (!s.valid()) return corrupt("The settings file is damaged.");
+    bool hasPk = false;
+    for (;;) {
+      auto r = s.step();
+      if (r == sqlite::Statement::Step::Done) break;
+      if (r == sqlite::Statement::Step::Error) return corrupt("The settings file is damaged.");
+      std::string name(s.columnText(1));
+      if (name == kPkColumn && s.columnInt(5) != 0) hasPk = true;
+      c.names.push_back(std::move(name));
+    }
+    if (!hasPk) return corrupt("The settings file is damaged.");
+    auto has = [&](const char* n) { return std::find(c.names.begin(), c.names.end(), n) != c.names.end(); };
+    for (const auto& a : e.attributes)
+      if (!has(a.name)) *needsMigration = true;
+    for (const auto& r : e.relationships)
+      if (!r.toMany && !has(r.name)) *needsMigration = true;
+  }
+  return true;
+}
+
+bool ManagedObjectContext::migrate(ErrorInfo* error) {
+  // Inferred mapping: later models only add entities and attributes, which come in as null.
+  if (!db_.exec("BEGIN IMMEDIATE")) {
+    fill(error, makeError(kFileReadCorruptFileError, "The settings file cannot be updated.", &db_));
+    return false;
+  }
+  auto fail = [&] {
+    ErrorInfo e = makeError(kFileReadCorruptFileError, "The settings file cannot be updated.", &db_);
+    db_.exec("ROLLBACK");
+    fill(error, std::move(e));
+    return false;
+  };
+  for (const EntityDesc& e : model_->entities) {
+    Columns& c = columns_[ix(e.kind)];
+    if (!c.exists) {
+      if (!db_.exec(createTableSql(e))) return fail();
+      continue;
+    }
+    auto has = [&](const char* n) { return std::find(c.names.begin(), c.names.end(), n) != c.names.end(); };
+    for (const auto& a : e.attributes)
+      if (!has(a.name) && !db_.exec("ALTER TABLE " + sqlite::quoteIdentifier(e.name) + " ADD COLUMN " +
+                                    sqlite::quoteIdentifier(a.name) + " " + columnType(a.type)))
+        return fail();
+    for (const auto& r : e.relationships)
+      if (!r.toMany && !has(r.name) &&
+          !db_.exec("ALTER TABLE " + sqlite::quoteIdentifier(e.name) + " ADD COLUMN " +
+                    sqlite::quoteIdentifier(r.name) + " INTEGER"))
+        return fail();
+  }
+  if (!db_.exec("PRAGMA user_version = " + std::to_string(model_->version))) return fail();
+  if (!db_.exec("COMMIT")) return fail();
+  for (const EntityDesc& e : model_->entities) {
+    Columns& c = columns_[ix(e.kind)];
+    c.exists = true;
+    c.names.clear();
+    c.names.push_back(kPkColumn);
+    for (const auto& a : e.attributes) c.names.push_back(a.name);
+    for (const auto& r : e.relationships)
+      if (!r.toMany) c.names.push_back(r.name);
+  }
+  fileVersion_ = model_->version;
+  return true;
+}
+
+ManagedObjectContext::~ManagedObjectContext() {
+  if (runLoop_ && passObserver_) runLoop_->removeEndOfPassObserver(passObserver_);
+  for (auto& o : owned_) o->willTurnIntoFault();
+  // Undo actions refer to records; drop them before the records.
+  undo_.reset();
+  if (snapshotOpen_) db_.exec("ROLLBACK");
+  db_.close();
+  if (lockFd_ >= 0) {
+    ::flock(lockFd_, LOCK_UN);
+    ::close(lockFd_);
+  }
+}
+
+// --- Loading -------------------------------------------------------------------------------
+
+void ManagedObjectContext::ensureLoaded(EntityKind kind) {
+  if (!loaded_[ix(kind)]) loadEntity(kind);
+}
+
+pl::Value ManagedObjectContext::readColumn(const sqlite::Statement& s, int i, AttrType t) const {
+  int ct = s.columnType(i);
+  if (ct == SQLITE_NULL) return {};
+  switch (t) {
+    case AttrType::Integer:
+    case AttrType::UInt32:
+    case AttrType::Boolean:
+      if (ct == SQLITE_INTEGER) return coerceToAttribute(t, pl::Value::int64(s.columnInt(i)));
+      if (ct == SQLITE_FLOAT) return coerceToAttribute(t, pl::Value(s.columnDouble(i)));
+      return {};
+    case AttrType::String:
+      if (ct == SQLITE_TEXT) return pl::Value(std::string(s.columnText(i)));
+      return {};
+    case AttrType::Date:
+      if (ct == SQLITE_FLOAT || ct == SQLITE_INTEGER) {
+        double d = s.columnDouble(i);
+        return std::isfinite(d) ? pl::Value(pl::Date{d}) : pl::Value();
+      }
+      return {};
+    case AttrType::Data:
+      if (ct == SQLITE_BLOB) {
+        auto b = s.columnBlob(i);
+        return pl::Value(pl::Data(b.begin(), b.end()));
+      }
+      return {};
+    case AttrType::Dict:
+    case AttrType::Any: {
+      if (ct != SQLITE_BLOB) return {};
+      pl::ReadResult r = pl::readBinary(s.columnBlob(i));
+      if (!r) return {};
+      return coerceToAttribute(t, *r.value);
+    }
+  }
+  return {};
+}
+
+bool ManagedObjectContext::loadEntity(EntityKind kind) {
+  size_t k = ix(kind);
+  loaded_[k] = true;
+  const EntityDesc& e = model_->entity(kind);
+  // Parents first, so each row can be linked to its parent record as it is read.
+  for (const auto& r : e.relationships)
+    if (!r.toMany) ensureLoaded(r.destination);
+  const Columns& c = columns_[k];
+  if (!db_.isOpen() || schemaMissing_ || !c.exists) return true;
+
+  auto has = [&](const char* n) { return std::find(c.names.begin(), c.names.end(), n) != c.names.end(); };
+  std::string sql = "SELECT " + sqlite::quoteIdentifier(kPkColumn);
+  for (const auto& a : e.attributes) sql += ", " + (has(a.name) ? sqlite::quoteIdentifier(a.name) : "NULL");
+  std::vector<int> toOneRels;
+  for (size_t r = 0; r < e.relationships.size(); ++r) {
+    if (e.relationships[r].toMany) continue;
+    toOneRels.push_back(static_cast<int>(r));
+    sql += ", " + (has(e.relationships[r].name) ? sqlite::quoteIdentifier(e.relationships[r].name) : "NULL");
+  }
+  sql += " FROM " + sqlite::quoteIdentifier(e.name) + " ORDER BY " + sqlite::quoteIdentifier(kPkColumn);
+
+  sqlite::Statement s = db_.prepare(sql);
+  if (!s.valid()) {
+    damaged_ = true;
+    return false;
+  }
+  const size_t nAttr = e.attributes.size();
+  std::vector<ManagedObject*> added;
+  for (;;) {
+    auto step = s.step();
+    if (step == sqlite::Statement::Step::Done) break;
+    if (step == sqlite::Statement::Step::Error) {
+      damaged_ = true;
+      break;
+    }
+    if (s.columnType(0) != SQLITE_INTEGER) continue;
+    int64_t pk = s.columnInt(0);
+    std::unique_ptr<ManagedObject> rec = makeStoreRecord(kind);
+    rec->ctx_ = this;
+    rec->entity_ = &e;
+    rec->pk_ = pk;
+    rec->registered_ = true;
+    rec->stored_ = true;
+    rec->values_.resize(nAttr);
+    for (size_t a = 0; a < nAttr; ++a) rec->values_[a] = readColumn(s, static_cast<int>(a + 1), e.attributes[a].type);
+    rec->committed_ = rec->values_;
+    rec->toOne_.assign(e.relationships.size(), nullptr);
+    rec->toMany_.assign(e.relationships.size(), {});
+    rec->committedToMany_.assign(e.relationships.size(), std::nullopt);
+    rec->seq_ = owned_.size();
+    ManagedObject* obj = rec.get();
+    owned_.push_back(std::move(rec));
+    for (size_t j = 0; j < toOneRels.size(); ++j) {
+      int col = static_cast<int>(nAttr + 1 + j);
+      if (s.columnType(col) != SQLITE_INTEGER) continue;
+      const RelationshipDesc& rd = e.relationships[static_cast<size_t>(toOneRels[j])];
+      auto& parents = byPk_[ix(rd.destination)];
+      auto it = parents.find(s.columnInt(col));
+      if (it == parents.end()) continue;  // a dangling reference reads as none
+      ManagedObject* parent = it->second;
+      obj->toOne_[static_cast<size_t>(toOneRels[j])] = parent;
+      int inv = parent->entity().relationshipIndex(rd.inverse);
+      if (inv >= 0) parent->toMany_[static_cast<size_t>(inv)].push_back(obj);
+    }
+    obj->committedToOne_ = obj->toOne_;
+    live_[k].push_back(obj);
+    byPk_[k][pk] = obj;
+    added.push_back(obj);
+  }
+  for (ManagedObject* o : added) o->awake();
+  return !damaged_;
+}
+
+// --- Records -------------------------------------------------------------------------------
+
+ManagedObject* ManagedObjectContext::insertNewObject(EntityKind kind) {
+  ensureLoaded(kind);
+  std::unique_ptr<ManagedObject> rec = makeStoreRecord(kind);
+  if (!rec) return nullptr;
+  const EntityDesc& e = model_->entity(kind);
+  rec->ctx_ = this;
+  rec->entity_ = &e;
+  rec->registered_ = true;
+  rec->values_.resize(e.attributes.size());
+  rec->committed_.resize(e.attributes.size());
+  rec->toOne_.assign(e.relationships.size(), nullptr);
+  rec->committedToOne_.assign(e.relationships.size(), nullptr);
+  rec->toMany_.assign(e.relationships.size(), {});
+  rec->committedToMany_.assign(e.relationships.size(), std::nullopt);
+  rec->seq_ = owned_.size();
+  ManagedObject* obj = rec.get();
+  owned_.push_back(std::move(rec));
+  live_[ix(kind)].push_back(obj);
+  noteInserted(obj);
+  registerUndo([this, obj] { deleteObject(obj); });
+  obj->awake();
+  return obj;
+}
+
+std::vector<ManagedObject*> ManagedObjectContext::fetch(EntityKind kind,
+                                                        const std::function<bool(const ManagedObject&)>& pred) {
+  ensureLoaded(kind);
+  std::vector<ManagedObject*> out;
+  out.reserve(live_[ix(kind)].size());
+  for (ManagedObject* o : live_[ix(kind)])
+    if (!o->deleted_ && (!pred || pred(*o))) out.push_back(o);
+  return out;
+}
+
+void ManagedObjectContext::deleteObject(ManagedObject* o) {
+  if (!o || o->ctx_ != this || !o->registered_ || o->deleted_) return;
+  const EntityDesc& e = o->entity();
+  // Nullify: every relationship that points at the record lets go of it.
+  for (size_t r = 0; r < e.relationships.size(); ++r) {
+    const RelationshipDesc& rd = e.relationships[r];
+    ensureLoaded(rd.destination);
+    if (rd.toMany) {
+      std::vector<ManagedObject*> children = o->toMany_[r];
+      int inv = model_->entity(rd.destination).relationshipIndex(rd.inverse);
+      for (ManagedObject* c : children)
+        if (inv >= 0) c->setToOne(inv, nullptr);
+    } else {
+      o->setToOne(static_cast<int>(r), nullptr);
+    }
+  }
+  bool wasStored = o->stored_;
+  if (wasStored) {
+    o->deleted_ = true;
+    deletedStored_.push_back(o);
+  } else {
+    unregister(o);
+  }
+  noteDeleted(o);
+  registerUndo([this, o] { undelete(o, true); });
+}
+
+void ManagedObjectContext::unregister(ManagedObject* o) {
+  o->registered_ = false;
+  auto& list = live_[ix(o->entityKind())];
+  list.erase(std::remove(list.begin(), list.end(), o), list.end());
+}
+
+void ManagedObjectContext::undelete(ManagedObject* o, bool) {
+  if (o->deleted_) {
+    o->deleted_ = false;
+    deletedStored_.erase(std::remove(deletedStored_.begin(), deletedStored_.end(), o), deletedStored_.end());
+    noteInserted(o);
+  } else if (!o->registered_) {
+    revive(o);
+  } else {
+    return;
+  }
+  registerUndo([this, o] { deleteObject(o); });
+}
+
+void ManagedObjectContext::revive(ManagedObject* o) {
+  // A record whose row is gone comes back as a new record, saved under a new row id.
+  o->registered_ = true;
+  if (o->stored_ == false && o->pk_ != 0) o->pk_ = 0;
+  for (auto& v : o->committed_) v = pl::Value();
+  std::fill(o->committedToOne_.begin(), o->committedToOne_.end(), nullptr);
+  live_[ix(o->entityKind())].push_back(o);
+  noteInserted(o);
+}
+
+void ManagedObjectContext::registerUndo(std::function<void()> fn) {
+  if (undo_) undo_->registerUndo(std::move(fn));
+}
+
+void ManagedObjectContext::noteInserted(ManagedObject* o) {
+  touched_.insert(o);
+  passInserted_.push_back(o);
+}
+
+void ManagedObjectContext::noteDeleted(ManagedObject* o) {
+  touched_.insert(o);
+  passDeleted_.push_back(o);
+}
+
+void ManagedObjectContext::noteUpdated(ManagedObject* o) {
+  touched_.insert(o);
+  passUpdated_.insert(o);
+}
+
+std::vector<ManagedObject*> ManagedObjectContext::dirtyRecords() const {
+  std::vector<ManagedObject*> out;
+  for (ManagedObject* o : touched_)
+    if (o->registered_ && o->hasChanges()) out.push_back(o);
+  return out;
+}
+
+bool ManagedObjectContext::hasChanges() const {
+  if (!deletedStored_.empty()) return true;
+  for (ManagedObject* o : touched_)
+    if (o->registered_ && o->hasChanges()) return true;
+  return false;
+}
+
+std::vector<ManagedObject*> ManagedObjectContext::insertedObjects() const {
+  std::vector<ManagedObject*> out;
+  for (ManagedObject* o : touched_)
+    if (o->isInserted()) out.push_back(o);
+  return out;
+}
+
+std::vector<ManagedObject*> ManagedObjectContext::updatedObjects() const {
+  std::vector<ManagedObject*> out;
+  for (ManagedObject* o : touched_)
+    if (o->isUpdated()) out.push_back(o);
+  return out;
+}
+
+std::vector<ManagedObject*> ManagedObjectContext::deletedObjects() const { return deletedStored_; }
+
+// --- Saving --------------------------------------------------------------------------------
+
+bool ManagedObjectContext::bindValue(sqlite::Statement& s, int i, AttrType t, const pl::Value& v) {
+  if (v.isNull()) return s.bindNull(i);
+  switch (t) {
+    case AttrType::Integer: return s.bindInt(i, v.longLongValue());
+    case AttrType::UInt32: return s.bindInt(i, static_cast<int64_t>(v.unsignedIntValue()));
+    case AttrType::Boolean: return s.bindInt(i, v.boolValue() ? 1 : 0);
+    case AttrType::String: return v.asString() ? s.bindText(i, *v.asString()) : s.bindNull(i);
+    case AttrType::Date: return v.asDate() ? s.bindDouble(i, v.asDate()->seconds) : s.bindNull(i);
+    case AttrType::Data: return v.asData() ? s.bindBlob(i, *v.asData()) : s.bindNull(i);
+    case AttrType::Dict:
+    case AttrType::Any: {
+      pl::Data bytes = pl::writeBinary(v);
+      return s.bindBlob(i, bytes);
+    }
+  }
+  return s.bindNull(i);
+}
+
+bool ManagedObjectContext::save(ErrorInfo* error) {
+  processPendingChanges();
+  if (!hasChanges()) return true;
+  if (readOnly_) {
+    fill(error, makeError(kPersistentStoreSaveError, "The settings file was opened read-only."));
+    return false;
+  }
+  if (damaged_) {
+    fill(error, makeError(kPersistentStoreSaveError, "The settings file is damaged; it is not written."));
+    return false;
+  }
+  return writeChanges(error);
+}
+
+bool ManagedObjectContext::writeChanges(ErrorInfo* error) {
+  if (!db_.isOpen()) {
+    if (!db_.open(path_, sqlite::Database::Mode::ReadWriteCreate)) {
+      fill(error, makeError(kPersistentStoreSaveError, "The settings file cannot be created.", &db_));
+      return false;
+    }
+    db_.setBusyTimeout(1000);
+    schemaMissing_ = true;
+  }
+  if (schemaMissing_) {
+    // Readers never wait for the writer and the writer never waits for readers.
+    db_.exec("PRAGMA journal_mode=WAL");
+  }
+  db_.exec("PRAGMA synchronous=FULL");
+  auto fail = [&](const char* text) {
+    ErrorInfo e = makeError(kPersistentStoreSaveError, text, &db_);
+    db_.exec("ROLLBACK");
+    fill(error, std::move(e));
+    return false;
+  };
+  int stepNo = 0;
+  auto hook = [&] {
+    if (saveHook_) saveHook_(stepNo);
+    ++stepNo;
+  };
+  if (!db_.exec("BEGIN IMMEDIATE")) return fail("The settings file cannot be written.");
+  hook();
+  if (schemaMissing_) {
+    for (const EntityDesc& e : model_->entities)
+      if (!db_.exec(createTableSql(e))) return fail("The settings file cannot be written.");
+    if (!db_.exec("PRAGMA application_id = " + std::to_string(kStoreApplicationID)) ||
+        !db_.exec("PRAGMA user_version = " + std::to_string(model_->version)))
+      return fail("The settings file cannot be written.");
+  }
+
+  std::vector<ManagedObject*> dirty = dirtyRecords();
+  std::map<ManagedObject*, int64_t> newPk;
+  auto rowIdOf = [&](ManagedObject* o) -> std::optional<int64_t> {
+    if (!o || !o->registered_) return std::nullopt;
+    if (o->stored_) return o->pk_;
+    auto it = newPk.find(o);
+    if (it == newPk.end()) return std::nullopt;
+    return it->second;
+  };
+
+  for (EntityKind kind : kSaveOrder) {
+    const EntityDesc& e = model_->entity(kind);
+    std::vector<ManagedObject*> inserts, updates;
+    for (ManagedObject* o : dirty) {
+      if (o->entityKind() != kind || o->deleted_) continue;
+      (o->stored_ ? updates : inserts).push_back(o);
+    }
+    // Keep rows in the order the records were made.
+    auto byAge = [](ManagedObject* a, ManagedObject* b) { return a->seq_ < b->seq_; };
+    std::sort(inserts.begin(), inserts.end(), byAge);
+    std::vector<const char*> cols;
+    for (const auto& a : e.attributes) cols.push_back(a.name);
+    std::vector<int> toOneRels;
+    for (size_t r = 0; r < e.relationships.size(); ++r)
+      if (!e.relationships[r].toMany) {
+        cols.push_back(e.relationships[r].name);
+        toOneRels.push_back(static_cast<int>(r));
+      }
+    auto bindRow = [&](sqlite::Statement& s, ManagedObject* o) {
+      int i = 1;
+      for (size_t a = 0; a < e.attributes.size(); ++a, ++i)
+        if (!bindValue(s, i, e.attributes[a].type, o->values_[a])) return false;
+      for (int r : toOneRels) {
+        auto id = rowIdOf(o->toOne_[static_cast<size_t>(r)]);
+        if (!(id ? s.bindInt(i, *id) : s.bindNull(i))) return false;
+        ++i;
+      }
+      return true;
+    };
+    if (!inserts.empty()) {
+      std::string sql = "INSERT INTO " + sqlite::quoteIdentifier(e.name) + " (";
+      std::string qs;
+      for (size_t c = 0; c < cols.size(); ++c) {
+        sql += (c ? ", " : "") + sqlite::quoteIdentifier(cols[c]);
+        qs += c ? ", ?" : "?";
+      }
+      sql += ") VALUES (" + qs + ")";
+      sqlite::Statement s = db_.prepare(sql);
+      if (!s.valid()) return fail("The settings file cannot be written.");
+      for (ManagedObject* o : inserts) {
+        if (!bindRow(s, o) || s.step() != sqlite::Statement::Step::Done) return fail("The settings file cannot be written.");
+        newPk[o] = db_.lastInsertRowid();
+        s.reset();
+        hook();
+      }
+    }
+    if (!updates.empty()) {
+      std::string sql = "UPDATE " + sqlite::quoteIdentifier(e.name) + " SET ";
+      for (size_t c = 0; c < cols.size(); ++c) sql += (c ? ", " : "") + sqlite::quoteIdentifier(cols[c]) + " = ?";
+      sql += " WHERE " + sqlite::quoteIdentifier(kPkColumn) + " = ?";
+      sqlite::Statement s = db_.prepare(sql);
+      if (!s.valid()) return fail("The settings file cannot be written.");
+      for (ManagedObject* o : updates) {
+        if (!bindRow(s, o) || !s.bindInt(static_cast<int>(cols.size() + 1), o->pk_) ||
+            s.step() != sqlite::Statement::Step::Done)
+          return fail("The settings file cannot be written.");
+        s.reset();
+        hook();
+      }
+    }
+  }
+  for (ManagedObject* o : deletedStored_) {
+    sqlite::Statement s = db_.prepare("DELETE FROM " + sqlite::quoteIdentifier(o->entityName()) + " WHERE " +
+                                      sqlite::quoteIdentifier(kPkColumn) + " = ?");
+    if (!s.valid() || !s.bindInt(1, o->pk_) || s.step() != sqlite::Statement::Step::Done)
+      return fail("The settings file cannot be written.");
+    hook();
+  }
+  if (!db_.exec("COMMIT")) return fail("The settings file cannot be written.");
+
+  // The file holds the changes now; make the records say so.
+  for (auto& [o, pk] : newPk) {
+    o->pk_ = pk;
+    o->stored_ = true;
+    byPk_[ix(o->entityKind())][pk] = o;
+  }
+  for (ManagedObject* o : deletedStored_) {
+    byPk_[ix(o->entityKind())].erase(o->pk_);
+    o->deleted_ = false;
+    o->stored_ = false;
+    unregister(o);
+  }
+  deletedStored_.clear();
+  for (ManagedObject* o : touched_) {
+    if (!o->registered_) continue;
+    o->committed_ = o->values_;
+    o->committedToOne_ = o->toOne_;
+    std::fill(o->committedToMany_.begin(), o->committedToMany_.end(), std::nullopt);
+  }
+  touched_.clear();
+  if (schemaMissing_) {
+    schemaMissing_ = false;
+    for (const EntityDesc& e : model_->entities) columns_[ix(e.kind)].exists = true;
+  }
+  fileVersion_ = model_->version;
+  return true;
+}
+
+// --- Notifications and undo -----------------------------------------------------------------
+
+void ManagedObjectContext::processPendingChanges() {
+  if (notifying_) return;
+  ObjectsDidChange n;
+  std::set<ManagedObject*> insertedNow;
+  for (ManagedObject* o : passInserted_) {
+    if (insertedNow.count(o)) continue;
+    insertedNow.insert(o);
+    if (o->registered_ && !o->deleted_) n.inserted.push_back(o);
+  }
+  std::set<ManagedObject*> seen;
+  for (ManagedObject* o : passDeleted_) {
+    if (!seen.insert(o).second) continue;
+    bool goneNow = o->deleted_ || !o->registered_;
+    // A record made and dropped within one pass was never seen by anyone.
+    bool madeThisPass = insertedNow.count(o) && !o->stored_;
+    if (goneNow && !madeThisPass) n.deleted.push_back(o);
+  }
+  for (ManagedObject* o : passUpdated_) {
+    if (o->passKeys_.empty() || !o->registered_ || o->deleted_) continue;
+    if (std::find(n.inserted.begin(), n.inserted.end(), o) != n.inserted.end()) continue;
+    n.updated.push_back(o);
+    n.changedKeys[o] = std::vector<std::string>(o->passKeys_.begin(), o->passKeys_.end());
+  }
+  for (ManagedObject* o : passUpdated_) o->passKeys_.clear();
+  for (ManagedObject* o : passInserted_) o->passKeys_.clear();
+  passInserted_.clear();
+  passDeleted_.clear();
+  passUpdated_.clear();
+  if (n.inserted.empty() && n.updated.empty() && n.deleted.empty()) return;
+  notifying_ = true;
+  auto copy = observers_;
+  for (auto& [t, fn] : copy)
+    if (observers_.count(t)) fn(n);
+  notifying_ = false;
+}
+
+ManagedObjectContext::Token ManagedObjectContext::addObjectsDidChangeObserver(Observer o) {
+  Token t = nextToken_++;
+  observers_[t] = std::move(o);
+  return t;
+}
+
+void ManagedObjectContext::removeObjectsDidChangeObserver(Token t) { observers_.erase(t); }
+
+void ManagedObjectContext::undo() {
+  if (!undo_) return;
+  processPendingChanges();
+  undo_->undo();
+}
+
+void ManagedObjectContext::redo() {
+  if (!undo_) return;
+  processPendingChanges();
+  undo_->redo();
+}
+
+}  // namespace vl

@@ -1,0 +1,42 @@
+// Workspace port: running applications, the application registered for a bundle identifier,
+// and what the file manager says about a path (package or not, display name, bundle
+// identifier, icon, the user's home folder).
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vl {
+
+// One running application as the workspace reports it. Paths stand for the platform's file URLs.
+struct RunningApplication {
+  int32_t processIdentifier = 0;
+  std::string bundleIdentifier;  // empty when the process has none
+  std::string bundleURL;         // path of its bundle; empty for a plain executable
+  std::string executableURL;     // path of its executable
+  std::string localizedName;
+  bool active = false;  // frontmost
+};
+
+class Workspace {
+ public:
+  virtual ~Workspace() = default;
+  virtual std::vector<RunningApplication> runningApplications() const = 0;
+  virtual std::optional<RunningApplication> frontmostApplication() const = 0;
+  // URLForApplicationWithBundleIdentifier: where the application with this identifier is.
+  virtual std::optional<std::string> urlForApplicationWithBundleIdentifier(const std::string& bundleID) const = 0;
+  // isFilePackageAtPath: a folder the file manager shows as one file (an application bundle).
+  virtual bool isFilePackageAtPath(const std::string& path) const = 0;
+  // The bundle identifier of the bundle at path, if path is a bundle that has one.
+  virtual std::optional<std::string> bundleIdentifierAtPath(const std::string& path) const = 0;
+  // displayNameAtPath: the name the file manager shows for path.
+  virtual std::string displayNameAtPath(const std::string& path) const = 0;
+  // iconForFile: an icon file path or icon name for path; empty when there is none.
+  virtual std::string iconForFile(const std::string& path) const = 0;
+  // NSHomeDirectory.
+  virtual std::string homeDirectory() const = 0;
+};
+
+}  // namespace vl
