@@ -1,0 +1,411 @@
+// The world folder's file models, read strictly and written as XML property lists.
+#include "platform/sim/world_files.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "core/plist/codec.h"
+
+namespace vl::sim::world {
+
+std::string errnoText(int e) { return std::strerror(e); }
+
+std::string hexId(RegistryId id) {
+  char b[32];
+  std::snprintf(b, sizeof b, "0x%llX", static_cast<unsigned long long>(id));
+  return b;
+}
+
+std::optional<RegistryId> parseHexId(const std::string& text) {
+  if (text.size() < 3 || text.size() > 18 || text[0] != '0' || (text[1] != 'x' && text[1] != 'X')) return std::nullopt;
+  RegistryId v = 0;
+  for (size_t i = 2; i < text.size(); ++i) {
+    char c = text[i];
+    int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    if (d < 0) return std::nullopt;
+    v = v * 16 + static_cast<RegistryId>(d);
+  }
+  return v;
+}
+
+namespace {
+
+constexpr RegistryId kFirstBlock = 0x100001000;
+constexpr RegistryId kBlockSize = 0x1000;
+// Block numbers stay far below the point where ids would wrap.
+constexpr uint64_t kMaxBlocks = 1ull << 40;
+
+bool fail(std::string* error, const std::string& msg) {
+  if (error) *error = msg;
+  return false;
+}
+
+const pl::Dict* rootDict(const pl::Value& root, std::string* error) {
+  const pl::Dict* d = root.asDict();
+  if (!d) {
+    fail(error, "the root is not a dictionary");
+    return nullptr;
+  }
+  auto v = root.integerFor("Version");
+  if (v && *v > kFormatVersion) {
+    fail(error, "made by a newer version (format " + std::to_string(*v) + ")");
+    return nullptr;
+  }
+  return d;
+}
+
+pl::Dict versioned() {
+  pl::Dict d;
+  d["Version"] = pl::Value(static_cast<long long>(kFormatVersion));
+  return d;
+}
+
+bool readWrite(const pl::Value& w, PropertyWrite* out, std::string* error) {
+  auto time = w.numberFor("Time");
+  const pl::Value* service = w.find("Service");
+  auto key = w.stringFor("Key");
+  const pl::Value* value = w.find("Value");
+  if (!w.isDict() || !time || !service || !service->isInteger() || !key || !value)
+    return fail(error, "a write needs Time, Service, Key and Value");
+  out->time = *time;
+  out->service = service->unsignedLongLongValue();
+  out->key = *key;
+  out->value = *value;
+  out->writer = w.stringFor("Writer").value_or("");
+  out->accepted = w.boolFor("Accepted").value_or(true);
+  return true;
+}
+
+}  // namespace
+
+RegistryId blockId(uint64_t n) { return kFirstBlock + n * kBlockSize; }
+bool isBlockStart(RegistryId id) {
+  return id >= kFirstBlock && (id - kFirstBlock) % kBlockSize == 0 && (id - kFirstBlock) / kBlockSize < kMaxBlocks;
+}
+
+// --- devices.plist ---------------------------------------------------------------------------
+
+bool parse(const pl::Value& root, DevicesFile* out, std::string* error) {
+  if (!rootDict(root, error)) return false;
+  DevicesFile f;
+  auto next = root.integerFor("NextBlock");
+  const pl::Array* devices = root.arrayFor("Devices");
+  if (!next || *next < 0 || static_cast<uint64_t>(*next) > kMaxBlocks || !devices)
+    return fail(error, "needs NextBlock and Devices");
+  f.nextBlock = static_cast<uint64_t>(*next);
+  for (const auto& d : *devices) {
+    Device dev;
+    const pl::Value* id = d.find("Id");
+    const pl::Value* fixture = d.find("Fixture");
+    if (!id || !id->isInteger() || !fixture || !fixture->isDict())
+      return fail(error, "a device needs Id and Fixture");
+    dev.id = id->unsignedLongLongValue();
+    if (!isBlockStart(dev.id)) return fail(error, "device id " + hexId(dev.id) + " does not start a block");
+    for (const auto& other : f.devices)
+      if (other.id == dev.id) return fail(error, "device id " + hexId(dev.id) + " appears twice");
+    if ((dev.id - kFirstBlock) / kBlockSize >= f.nextBlock)
+      return fail(error, "device id " + hexId(dev.id) + " is beyond NextBlock");
+    dev.profile = d.stringFor("Profile").value_or(fixture->stringFor("profile").value_or(""));
+    dev.name = d.stringFor("Name").value_or(fixture->stringFor("name").value_or(""));
+    dev.attached = d.numberFor("Attached").value_or(0);
+    dev.fixture = *fixture;
+    f.devices.push_back(std::move(dev));
+  }
+  *out = std::move(f);
+  return true;
+}
+
+pl::Value toValue(const DevicesFile& f) {
+  pl::Dict d = versioned();
+  d["NextBlock"] = pl::Value::uint64(f.nextBlock);
+  pl::Array devices;
+  for (const auto& dev : f.devices) {
+    pl::Dict e;
+    e["Id"] = pl::Value::uint64(dev.id);
+    e["Profile"] = pl::Value(dev.profile);
+    e["Name"] = pl::Value(dev.name);
+    e["Attached"] = pl::Value(dev.attached);
+    e["Fixture"] = dev.fixture;
+    devices.emplace_back(std::move(e));
+  }
+  d["Devices"] = pl::Value(std::move(devices));
+  return pl::Value(std::move(d));
+}
+
+// --- properties.plist ------------------------------------------------------------------------
+
+bool parse(const pl::Value& root, PropertiesFile* out, std::string* error) {
+  if (!rootDict(root, error)) return false;
+  PropertiesFile f;
+  const pl::Dict* services = root.dictFor("Services");
+  if (!services) return fail(error, "needs Services");
+  for (const auto& [key, props] : *services) {
+    auto id = parseHexId(key);
+    if (!id) return fail(error, "service key '" + key + "' is not a 0x registry id");
+    if (!props.isDict()) return fail(error, "service " + key + " is not a dictionary");
+    f.services[*id] = *props.asDict();
+  }
+  *out = std::move(f);
+  return true;
+}
+
+pl::Value toValue(const PropertiesFile& f) {
+  pl::Dict d = versioned();
+  pl::Dict services;
+  for (const auto& [id, props] : f.services)
+    if (!props.empty()) services[hexId(id)] = pl::Value(props);
+  d["Services"] = pl::Value(std::move(services));
+  return pl::Value(std::move(d));
+}
+
+// --- system.plist ----------------------------------------------------------------------------
+
+bool parse(const pl::Value& root, SystemFile* out, std::string* error) {
+  if (!rootDict(root, error)) return false;
+  SystemFile f;
+  if (const pl::Value* a = root.find("Acceleration")) {
+    if (!a->isDict()) return fail(error, "Acceleration is not a dictionary");
+    for (const auto& [k, v] : *a->asDict()) {
+      if (!v.isNumber()) return fail(error, "acceleration " + k + " is not a number");
+      f.acceleration[k] = v.doubleValue();
+    }
+  }
+  if (const pl::Value* s = root.find("Session")) {
+    auto console = s->boolFor("OnConsole");
+    auto locked = s->boolFor("ScreenLocked");
+    if (!console || !locked) return fail(error, "Session needs OnConsole and ScreenLocked");
+    f.session = {*console, *locked};
+  }
+  if (const pl::Value* s = root.find("Screens")) {
+    const pl::Array* frames = s->asArray();
+    if (!frames || frames->empty()) return fail(error, "Screens is not a non-empty array");
+    f.screens.clear();
+    for (const auto& fr : *frames) {
+      auto x = fr.numberFor("X"), y = fr.numberFor("Y"), w = fr.numberFor("Width"), h = fr.numberFor("Height");
+      if (!x || !y || !w || !h) return fail(error, "a screen needs X, Y, Width and Height");
+      f.screens.push_back({*x, *y, *w, *h});
+    }
+  }
+  if (const pl::Value* c = root.find("DisplayChanges")) {
+    if (!c->isInteger() || c->longLongValue() < 0) return fail(error, "DisplayChanges is not a count");
+    f.displayChanges = c->unsignedLongLongValue();
+  }
+  *out = std::move(f);
+  return true;
+}
+
+pl::Value toValue(const SystemFile& f) {
+  pl::Dict d = versioned();
+  pl::Dict accel;
+  for (const auto& [k, v] : f.acceleration) accel[k] = pl::Value(v);
+  d["Acceleration"] = pl::Value(std::move(accel));
+  pl::Dict session;
+  session["OnConsole"] = pl::Value(f.session.onConsole);
+  session["ScreenLocked"] = pl::Value(f.session.screenLocked);
+  d["Session"] = pl::Value(std::move(session));
+  pl::Array screens;
+  for (const auto& r : f.screens) {
+    pl::Dict s;
+    s["X"] = pl::Value(r.x);
+    s["Y"] = pl::Value(r.y);
+    s["Width"] = pl::Value(r.width);
+    s["Height"] = pl::Value(r.height);
+    screens.emplace_back(std::move(s));
+  }
+  d["Screens"] = pl::Value(std::move(screens));
+  d["DisplayChanges"] = pl::Value::uint64(f.displayChanges);
+  return pl::Value(std::move(d));
+}
+
+// --- applications.plist ----------------------------------------------------------------------
+
+bool parse(const pl::Value& root, ApplicationsFile* out, std::string* error) {
+  if (!rootDict(root, error)) return false;
+  ApplicationsFile f;
+  auto next = root.integerFor("NextPid");
+  const pl::Array* running = root.arrayFor("Running");
+  if (!next || *next <= 0 || *next > INT32_MAX || !running) return fail(error, "needs NextPid and Running");
+  f.nextPid = static_cast<int32_t>(*next);
+  for (const auto& a : *running) {
+    auto pid = a.integerFor("ProcessIdentifier");
+    if (!a.isDict() || !pid || *pid <= 0 || *pid > INT32_MAX) return fail(error, "an application needs a ProcessIdentifier");
+    RunningApplication app;
+    app.processIdentifier = static_cast<int32_t>(*pid);
+    app.bundleIdentifier = a.stringFor("BundleIdentifier").value_or("");
+    app.bundleURL = a.stringFor("BundleURL").value_or("");
+    app.executableURL = a.stringFor("ExecutableURL").value_or("");
+    app.localizedName = a.stringFor("LocalizedName").value_or("");
+    app.active = a.boolFor("Active").value_or(false);
+    f.running.push_back(std::move(app));
+  }
+  *out = std::move(f);
+  return true;
+}
+
+pl::Value toValue(const ApplicationsFile& f) {
+  pl::Dict d = versioned();
+  d["NextPid"] = pl::Value(static_cast<long long>(f.nextPid));
+  pl::Array running;
+  for (const auto& app : f.running) {
+    pl::Dict a;
+    a["ProcessIdentifier"] = pl::Value(static_cast<long long>(app.processIdentifier));
+    a["BundleIdentifier"] = pl::Value(app.bundleIdentifier);
+    a["BundleURL"] = pl::Value(app.bundleURL);
+    a["ExecutableURL"] = pl::Value(app.executableURL);
+    a["LocalizedName"] = pl::Value(app.localizedName);
+    a["Active"] = pl::Value(app.active);
+    running.emplace_back(std::move(a));
+  }
+  d["Running"] = pl::Value(std::move(running));
+  return pl::Value(std::move(d));
+}
+
+// --- history/writes-<n>.plist ----------------------------------------------------------------
+
+bool parse(const pl::Value& root, HistoryChunk* out, std::string* error) {
+  if (!rootDict(root, error)) return false;
+  const pl::Array* writes = root.arrayFor("Writes");
+  if (!writes) return fail(error, "needs Writes");
+  HistoryChunk c;
+  for (const auto& w : *writes) {
+    PropertyWrite pw;
+    if (!readWrite(w, &pw, error)) return false;
+    c.writes.push_back(std::move(pw));
+  }
+  *out = std::move(c);
+  return true;
+}
+
+pl::Value toValue(const HistoryChunk& c) {
+  pl::Dict d = versioned();
+  pl::Array writes;
+  for (const auto& w : c.writes) {
+    pl::Dict e;
+    e["Time"] = pl::Value(w.time);
+    e["Service"] = pl::Value::uint64(w.service);
+    e["Key"] = pl::Value(w.key);
+    e["Value"] = w.value;
+    e["Writer"] = pl::Value(w.writer);
+    e["Accepted"] = pl::Value(w.accepted);
+    writes.emplace_back(std::move(e));
+  }
+  d["Writes"] = pl::Value(std::move(writes));
+  return pl::Value(std::move(d));
+}
+
+// --- Fixtures --------------------------------------------------------------------------------
+
+size_t entryCount(const pl::Value& tree) {
+  size_t n = 1;
+  if (const pl::Array* kids = tree.arrayFor("children"))
+    for (const auto& c : *kids) n += entryCount(c);
+  return n;
+}
+
+namespace {
+void putOverrides(pl::Value& entry, RegistryId& next, const std::map<RegistryId, pl::Dict>& overrides, int depth) {
+  RegistryId id = next++;
+  if (depth > pl::kMaxDepth || !entry.isDict()) return;
+  pl::Dict& d = *entry.asDict();
+  auto o = overrides.find(id);
+  if (o != overrides.end()) {
+    auto props = d.find("properties");
+    if (props != d.end() && props->second.isDict())
+      for (const auto& [k, v] : o->second) (*props->second.asDict())[k] = v;
+  }
+  auto kids = d.find("children");
+  if (kids != d.end() && kids->second.isArray())
+    for (auto& c : *kids->second.asArray()) putOverrides(c, next, overrides, depth + 1);
+}
+}  // namespace
+
+pl::Value withOverrides(const pl::Value& fixture, RegistryId base, const std::map<RegistryId, pl::Dict>& overrides) {
+  pl::Value out = fixture;
+  auto first = overrides.lower_bound(base);
+  if (first == overrides.end() || first->first >= base + kBlockSize || !out.isDict()) return out;
+  auto tree = out.asDict()->find("tree");
+  if (tree == out.asDict()->end()) return out;
+  RegistryId next = base;
+  putOverrides(tree->second, next, overrides, 0);
+  return out;
+}
+
+// --- File access -----------------------------------------------------------------------------
+
+std::optional<std::string> readBytes(const std::string& path, std::string* error) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno == ENOENT) return std::string();
+    fail(error, path + ": cannot open: " + errnoText(errno));
+    return std::nullopt;
+  }
+  std::string out;
+  char buf[65536];
+  while (true) {
+    ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      int e = errno;
+      ::close(fd);
+      fail(error, path + ": cannot read: " + errnoText(e));
+      return std::nullopt;
+    }
+    if (n == 0) break;
+    out.append(buf, static_cast<size_t>(n));
+    if (out.size() > pl::kMaxInputBytes) {
+      ::close(fd);
+      fail(error, path + ": larger than " + std::to_string(pl::kMaxInputBytes) + " bytes");
+      return std::nullopt;
+    }
+  }
+  ::close(fd);
+  return out;
+}
+
+template <class Model>
+bool parseBytes(const std::string& path, const std::string& bytes, Model* out, std::string* error) {
+  if (bytes.empty()) {
+    *out = Model{};
+    return true;
+  }
+  pl::ReadResult r = pl::read(std::string_view(bytes));
+  if (!r) return fail(error, path + ": " + r.error);
+  std::string why;
+  if (!parse(*r.value, out, &why)) return fail(error, path + ": " + why);
+  return true;
+}
+
+template bool parseBytes(const std::string&, const std::string&, DevicesFile*, std::string*);
+template bool parseBytes(const std::string&, const std::string&, PropertiesFile*, std::string*);
+template bool parseBytes(const std::string&, const std::string&, SystemFile*, std::string*);
+template bool parseBytes(const std::string&, const std::string&, ApplicationsFile*, std::string*);
+template bool parseBytes(const std::string&, const std::string&, HistoryChunk*, std::string*);
+
+std::optional<std::string> writeModel(const std::string& path, const pl::Value& v, std::string* error) {
+  std::string xml = pl::writeXml(v);
+  std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(xml.data()), xml.size());
+  if (!pl::writeFileAtomic(path, bytes, error)) return std::nullopt;
+  return xml;
+}
+
+FileLock::FileLock(int fd, bool exclusive) : fd_(fd) {
+  while (fd_ >= 0) {
+    if (::flock(fd_, exclusive ? LOCK_EX : LOCK_SH) == 0) {
+      held_ = true;
+      break;
+    }
+    if (errno != EINTR) break;
+  }
+}
+
+FileLock::~FileLock() {
+  if (held_) ::flock(fd_, LOCK_UN);
+}
+
+}  // namespace vl::sim::world

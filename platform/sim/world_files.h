@@ -1,0 +1,104 @@
+// The world folder's file models: what each property-list file holds, how it is read (strictly:
+// a wrong shape is an error naming the file) and written, and the locked, atomic file access.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/plist/value.h"
+#include "platform/api/hid.h"
+#include "platform/api/screens.h"
+#include "platform/api/session.h"
+#include "platform/api/workspace.h"
+#include "platform/sim/sim_mac.h"
+
+namespace vl::sim::world {
+
+inline constexpr int64_t kFormatVersion = 1;
+
+struct Device {
+  RegistryId id = 0;
+  std::string profile, name;
+  double attached = 0;
+  pl::Value fixture;
+};
+
+struct DevicesFile {
+  uint64_t nextBlock = 0;
+  std::vector<Device> devices;
+};
+
+struct PropertiesFile {
+  std::map<RegistryId, pl::Dict> services;
+};
+
+struct SystemFile {
+  std::map<std::string, double> acceleration;
+  SessionState session;
+  std::vector<Rect> screens{{0, 0, 1440, 900}};
+  uint64_t displayChanges = 0;
+};
+
+struct ApplicationsFile {
+  int32_t nextPid = 500;
+  std::vector<RunningApplication> running;
+};
+
+struct HistoryChunk {
+  std::vector<PropertyWrite> writes;
+};
+
+// Each parse takes a file's root value and fails with a one-line reason.
+bool parse(const pl::Value& root, DevicesFile* out, std::string* error);
+bool parse(const pl::Value& root, PropertiesFile* out, std::string* error);
+bool parse(const pl::Value& root, SystemFile* out, std::string* error);
+bool parse(const pl::Value& root, ApplicationsFile* out, std::string* error);
+bool parse(const pl::Value& root, HistoryChunk* out, std::string* error);
+pl::Value toValue(const DevicesFile& f);
+pl::Value toValue(const PropertiesFile& f);
+pl::Value toValue(const SystemFile& f);
+pl::Value toValue(const ApplicationsFile& f);
+pl::Value toValue(const HistoryChunk& f);
+
+std::string hexId(RegistryId id);
+std::optional<RegistryId> parseHexId(const std::string& text);
+
+// The first registry id of block n, and whether id starts a block.
+RegistryId blockId(uint64_t n);
+bool isBlockStart(RegistryId id);
+
+// The number of registry entries a fixture's tree makes.
+size_t entryCount(const pl::Value& tree);
+// The fixture with the properties of overrides (by registry id, counted from base in the
+// order the simulated Mac numbers entries: depth first, parent before children) put in.
+pl::Value withOverrides(const pl::Value& fixture, RegistryId base, const std::map<RegistryId, pl::Dict>& overrides);
+
+// A file's bytes; nullopt with *error when it exists but cannot be read. A missing file reads
+// as empty.
+std::optional<std::string> readBytes(const std::string& path, std::string* error);
+// Parses bytes (empty: the model's defaults) into a model, naming path in the error.
+template <class Model>
+bool parseBytes(const std::string& path, const std::string& bytes, Model* out, std::string* error);
+// Writes a model as an XML property list, atomically; returns the bytes written.
+std::optional<std::string> writeModel(const std::string& path, const pl::Value& v, std::string* error);
+
+// An flock held for the life of the object.
+class FileLock {
+ public:
+  FileLock(int fd, bool exclusive);
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+  bool held() const { return held_; }
+
+ private:
+  int fd_;
+  bool held_ = false;
+};
+
+std::string errnoText(int e);
+
+}  // namespace vl::sim::world

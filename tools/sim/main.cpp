@@ -1,0 +1,548 @@
+// velmora-sim: drives the shared simulated Mac (the world folder) — makes a machine, plugs
+// devices in and out, locks the screen, moves the system's speed slider, and shows what the
+// programs running on it wrote to the devices.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <iostream>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "core/plist/codec.h"
+#include "platform/sim/world.h"
+#include "tools/sim/json.h"
+
+namespace vl::simtool {
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+
+using Args = std::vector<std::string>;
+
+struct Context {
+  std::string worldFolder;
+  std::string fixtures;
+};
+
+struct Command {
+  const char* name;
+  const char* summary;
+  const char* help;
+  std::function<int(Args&, const Context&)> run;
+};
+
+const std::vector<std::string> kDefaultMachine = {"mac-platform-macbookpro12-1", "macbook-pro-internal-trackpad",
+                                                  "logitech-unifying-receiver", "generic-usb-optical-mouse"};
+
+const char* const kAccelerationKeys[] = {"HIDMouseAcceleration",       "HIDTrackpadAcceleration",
+                                         "HIDPointerAcceleration",     "HIDMouseScrollAcceleration",
+                                         "HIDTrackpadScrollAcceleration", "HIDScrollAcceleration"};
+
+int usage(const std::string& command, const std::string& msg) {
+  std::cerr << "velmora-sim: " << msg << "\nTry 'velmora-sim " << (command.empty() ? "" : command + " ") << "--help'.\n";
+  return kExitUsage;
+}
+
+int failure(const std::string& msg) {
+  std::cerr << "velmora-sim: " << msg << "\n";
+  return kExitFailure;
+}
+
+bool isHelp(const std::string& a) { return a == "--help" || a == "-h"; }
+
+// Takes "--name VALUE" or "--name=VALUE" out of args. A missing value sets *error.
+bool takeOption(Args& args, const std::string& name, std::string* value, std::string* error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == name) {
+      if (i + 1 >= args.size()) {
+        *error = "option " + name + " needs a value";
+        args.erase(args.begin() + static_cast<long>(i));
+        return false;
+      }
+      *value = args[i + 1];
+      args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
+      return true;
+    }
+    if (args[i].rfind(name + "=", 0) == 0) {
+      *value = args[i].substr(name.size() + 1);
+      args.erase(args.begin() + static_cast<long>(i));
+      return true;
+    }
+  }
+  return false;
+}
+
+bool takeFlag(Args& args, const std::string& name) {
+  auto it = std::find(args.begin(), args.end(), name);
+  if (it == args.end()) return false;
+  args.erase(it);
+  return true;
+}
+
+bool parseId(const std::string& text, RegistryId* out) {
+  if (text.empty() || text[0] == '-' || text[0] == '+') return false;
+  char* end = nullptr;
+  errno = 0;
+  unsigned long long v = std::strtoull(text.c_str(), &end, 0);
+  if (errno != 0 || end == text.c_str() || *end != '\0') return false;
+  *out = v;
+  return true;
+}
+
+bool parseDouble(const std::string& text, double* out) {
+  char* end = nullptr;
+  errno = 0;
+  double v = std::strtod(text.c_str(), &end);
+  if (text.empty() || errno != 0 || end == text.c_str() || *end != '\0') return false;
+  *out = v;
+  return true;
+}
+
+std::string hex(uint64_t v, int width = 0) {
+  char b[32];
+  std::snprintf(b, sizeof b, "0x%0*llX", width, static_cast<unsigned long long>(v));
+  return b;
+}
+
+std::string localTime(double t) {
+  time_t secs = static_cast<time_t>(t);
+  struct tm tm {};
+  localtime_r(&secs, &tm);
+  char b[64];
+  std::strftime(b, sizeof b, "%Y-%m-%d %H:%M:%S", &tm);
+  char ms[8];
+  std::snprintf(ms, sizeof ms, ".%03d", static_cast<int>((t - static_cast<double>(secs)) * 1000) % 1000);
+  return std::string(b) + ms;
+}
+
+double wallClock() {
+  struct timespec ts {};
+  clock_gettime(CLOCK_REALTIME, &ts);
+  return static_cast<double>(ts.tv_sec) + ts.tv_nsec / 1e9;
+}
+
+sim::WorldOptions options() {
+  sim::WorldOptions o;
+  o.processName = "velmora-sim";
+  return o;
+}
+
+std::unique_ptr<sim::World> openWorld(const Context& ctx, std::string* error) {
+  return sim::World::open(ctx.worldFolder, options(), error);
+}
+
+// A 16.16 property as a number, with its raw value.
+pl::Value fixedValue(const std::optional<pl::Value>& raw) {
+  if (!raw || !raw->isNumber()) return pl::Value();
+  return pl::Value(raw->isReal() ? raw->doubleValue() : static_cast<double>(raw->intValue()) / 65536.0);
+}
+
+// --- Commands --------------------------------------------------------------------------------
+
+int runInit(Args& args, const Context& ctx) {
+  bool force = takeFlag(args, "--force");
+  if (!args.empty()) return usage("init", "unexpected argument '" + args[0] + "'");
+  if (sim::World::exists(ctx.worldFolder) && !force)
+    return failure("a world already exists in " + ctx.worldFolder + " (use --force to replace it)");
+  // Every profile loads before anything is written, so a bad fixture folder leaves no half machine.
+  std::vector<pl::Value> fixtures;
+  for (const auto& p : kDefaultMachine) {
+    auto r = pl::readFile(ctx.fixtures + "/" + p + ".plist");
+    if (!r) return failure("cannot load the device profile " + p + ": " + r.error);
+    fixtures.push_back(*r.value);
+  }
+  std::string error;
+  auto world = sim::World::create(ctx.worldFolder, options(), force, &error);
+  if (!world) return failure(error);
+  for (size_t i = 0; i < fixtures.size(); ++i) {
+    RegistryId id = world->attach(fixtures[i], &error);
+    if (id == 0) return failure("cannot attach " + kDefaultMachine[i] + ": " + error);
+    std::cout << hex(id) << "  " << kDefaultMachine[i] << "\n";
+  }
+  std::cout << "world ready in " << ctx.worldFolder << "\n";
+  return kExitOk;
+}
+
+int runAttach(Args& args, const Context& ctx) {
+  if (args.size() != 1) return usage("attach", args.empty() ? "missing PROFILE" : "unexpected argument '" + args[1] + "'");
+  std::string error;
+  auto world = openWorld(ctx, &error);
+  if (!world) return failure(error);
+  RegistryId id = world->attachProfile(ctx.fixtures, args[0], &error);
+  if (id == 0) return failure("cannot attach " + args[0] + ": " + error);
+  std::cout << hex(id) << "\n";
+  return kExitOk;
+}
+
+int runDetach(Args& args, const Context& ctx) {
+  if (args.size() != 1) return usage("detach", args.empty() ? "missing ID" : "unexpected argument '" + args[1] + "'");
+  RegistryId id = 0;
+  if (!parseId(args[0], &id)) return usage("detach", "'" + args[0] + "' is not a registry id");
+  std::string error;
+  auto world = openWorld(ctx, &error);
+  if (!world) return failure(error);
+  if (!world->detach(id, &error)) return failure(error);
+  return kExitOk;
+}
+
+// lock, unlock, logout, login: one session flag each.
+std::function<int(Args&, const Context&)> sessionCommand(const char* name, bool lockFlag, bool value) {
+  return [=](Args& args, const Context& ctx) {
+    if (!args.empty()) return usage(name, "unexpected argument '" + args[0] + "'");
+    std::string error;
+    auto world = openWorld(ctx, &error);
+    if (!world) return failure(error);
+    SessionState s = world->mac().session().current();
+    if (lockFlag) s.screenLocked = value;
+    else s.onConsole = value;
+    if (!world->setSessionState(s, &error)) return failure(error);
+    return kExitOk;
+  };
+}
+
+int runSetSystemAccel(Args& args, const Context& ctx) {
+  if (args.size() != 2) return usage("set-system-accel", "expected KEY VALUE");
+  double value = 0;
+  if (args[0].empty()) return usage("set-system-accel", "empty KEY");
+  if (!parseDouble(args[1], &value)) return usage("set-system-accel", "'" + args[1] + "' is not a number");
+  std::string error;
+  auto world = openWorld(ctx, &error);
+  if (!world) return failure(error);
+  if (!world->setSystemAcceleration(args[0], value, &error)) return failure(error);
+  return kExitOk;
+}
+
+int runDisplayChange(Args& args, const Context& ctx) {
+  if (!args.empty()) return usage("display-change", "unexpected argument '" + args[0] + "'");
+  std::string error;
+  auto world = openWorld(ctx, &error);
+  if (!world) return failure(error);
+  if (!world->displayChange(&error)) return failure(error);
+  return kExitOk;
+}
+
+pl::Value describeWorld(sim::World& world, const std::vector<sim::PropertyWrite>& history) {
+  sim::SimMac& mac = world.mac();
+  std::map<RegistryId, const sim::PropertyWrite*> lastWrite;
+  for (const auto& w : history)
+    if (w.accepted) lastWrite[w.service] = &w;
+  pl::Dict root;
+  root["world"] = pl::Value(world.folder());
+  SessionState s = mac.session().current();
+  pl::Dict session;
+  session["onConsole"] = pl::Value(s.onConsole);
+  session["screenLocked"] = pl::Value(s.screenLocked);
+  root["session"] = pl::Value(session);
+  root["displayChanges"] = pl::Value::uint64(world.displayChangeCount());
+  pl::Dict accel;
+  for (const char* k : kAccelerationKeys)
+    if (auto v = mac.systemAcceleration(k)) accel[k] = pl::Value(*v);
+  root["systemAcceleration"] = pl::Value(accel);
+  pl::Array devices;
+  for (const auto& d : world.devices()) {
+    pl::Dict dev;
+    dev["id"] = pl::Value::uint64(d.id);
+    dev["idHex"] = pl::Value(hex(d.id));
+    dev["profile"] = pl::Value(d.profile);
+    dev["name"] = pl::Value(d.name);
+    dev["attached"] = pl::Value(d.attached);
+    pl::Array services;
+    for (RegistryId id : mac.eventServicesOf(d.id)) {
+      const IoRegistry& reg = mac.registry();
+      auto prop = [&](const char* key) { return reg.property(id, key); };
+      pl::Dict svc;
+      svc["id"] = pl::Value::uint64(id);
+      svc["idHex"] = pl::Value(hex(id));
+      svc["class"] = pl::Value(reg.className(id));
+      for (const auto& [out, key] : std::map<std::string, const char*>{{"product", "Product"},
+                                                                       {"vid", "VendorID"},
+                                                                       {"pid", "ProductID"},
+                                                                       {"mid", "QuillonMID"},
+                                                                       {"unifyingIndex", "QuillonUnifyingIX"},
+                                                                       {"transport", "Transport"},
+                                                                       {"location", "LocationID"},
+                                                                       {"accelerationKey", "HIDPointerAccelerationType"}})
+        if (auto v = prop(key)) svc[out] = *v;
+      auto resolution = prop("HIDPointerResolution");
+      if (resolution) svc["resolutionRaw"] = *resolution;
+      svc["resolution"] = fixedValue(resolution);
+      pl::Dict accelerations;
+      for (const char* k : kAccelerationKeys)
+        if (auto v = prop(k)) accelerations[k] = fixedValue(v);
+      svc["acceleration"] = pl::Value(accelerations);
+      std::string key = prop("HIDPointerAccelerationType") && prop("HIDPointerAccelerationType")->isString()
+                            ? *prop("HIDPointerAccelerationType")->asString()
+                            : "HIDMouseAcceleration";
+      svc["accelerationValue"] = fixedValue(prop(key.c_str()));
+      if (auto it = lastWrite.find(id); it != lastWrite.end()) {
+        pl::Dict lw;
+        lw["time"] = pl::Value(it->second->time);
+        lw["writer"] = pl::Value(it->second->writer);
+        lw["key"] = pl::Value(it->second->key);
+        svc["lastWrite"] = pl::Value(lw);
+      }
+      services.emplace_back(std::move(svc));
+    }
+    dev["services"] = pl::Value(std::move(services));
+    devices.emplace_back(std::move(dev));
+  }
+  root["devices"] = pl::Value(std::move(devices));
+  return pl::Value(std::move(root));
+}
+
+std::string fixedText(const pl::Dict& svc, const char* key) {
+  auto it = svc.find(key);
+  if (it == svc.end() || it->second.isNull()) return "-";
+  char b[32];
+  std::snprintf(b, sizeof b, "%g", it->second.doubleValue());
+  return b;
+}
+
+void printWorld(const pl::Value& w, std::ostream& out) {
+  auto session = w.find("session");
+  out << "world      " << w.stringFor("world").value_or("") << "\n"
+      << "session    " << (session->boolFor("onConsole").value_or(true) ? "on console" : "logged out") << ", "
+      << (session->boolFor("screenLocked").value_or(false) ? "screen locked" : "screen unlocked")
+      << "; display changes " << w.find("displayChanges")->unsignedLongLongValue() << "\n";
+  out << "system     ";
+  const pl::Dict* accel = w.dictFor("systemAcceleration");
+  if (accel->empty()) out << "no acceleration set";
+  bool first = true;
+  for (const auto& [k, v] : *accel) {
+    out << (first ? "" : ", ") << k << " " << v.doubleValue();
+    first = false;
+  }
+  out << "\n";
+  for (const auto& d : *w.arrayFor("devices")) {
+    out << "\n" << d.stringFor("idHex").value_or("") << "  " << d.stringFor("profile").value_or("") << "  ("
+        << d.stringFor("name").value_or("") << ")\n";
+    for (const auto& s : *d.arrayFor("services")) {
+      const pl::Dict& svc = *s.asDict();
+      auto num = [&](const char* k, int width) {
+        auto v = s.find(k);
+        return v ? hex(v->unsignedIntValue(), width) : std::string("-");
+      };
+      out << "  service " << s.stringFor("idHex").value_or("") << "  " << s.stringFor("class").value_or("") << "  \""
+          << s.stringFor("product").value_or("") << "\"\n"
+          << "    VID " << num("vid", 4) << "  PID " << num("pid", 4) << "  MID " << num("mid", 4) << "  "
+          << s.stringFor("transport").value_or("-") << "  location " << num("location", 8) << "\n"
+          << "    HIDPointerResolution " << fixedText(svc, "resolution") << "  "
+          << s.stringFor("accelerationKey").value_or("HIDMouseAcceleration") << " " << fixedText(svc, "accelerationValue");
+      if (const pl::Value* lw = s.find("lastWrite"))
+        out << "  (last written by " << lw->stringFor("writer").value_or("") << " at "
+            << localTime(lw->numberFor("time").value_or(0)) << ")";
+      out << "\n";
+    }
+  }
+}
+
+int runShow(Args& args, const Context& ctx) {
+  bool json = takeFlag(args, "--json");
+  if (!args.empty()) return usage("show", "unexpected argument '" + args[0] + "'");
+  std::string error;
+  auto world = openWorld(ctx, &error);
+  if (!world) return failure(error);
+  auto history = world->history(0, &error);
+  if (!error.empty()) return failure(error);
+  pl::Value w = describeWorld(*world, history);
+  if (json) std::cout << toJson(w) << "\n";
+  else printWorld(w, std::cout);
+  return kExitOk;
+}
+
+int runWrites(Args& args, const Context& ctx) {
+  bool json = takeFlag(args, "--json");
+  std::string sinceText, afterText, error;
+  bool hasSince = takeOption(args, "--since", &sinceText, &error);
+  if (!error.empty()) return usage("writes", error);
+  bool hasAfter = takeOption(args, "--after", &afterText, &error);
+  if (!error.empty()) return usage("writes", error);
+  if (!args.empty()) return usage("writes", "unexpected argument '" + args[0] + "'");
+  double since = 0;
+  if (hasSince) {
+    double secs = 0;
+    if (!parseDouble(sinceText, &secs) || secs < 0) return usage("writes", "'" + sinceText + "' is not a number of seconds");
+    since = wallClock() - secs;
+  }
+  if (hasAfter) {
+    double t = 0;
+    if (!parseDouble(afterText, &t)) return usage("writes", "'" + afterText + "' is not a time");
+    since = std::max(since, t);
+  }
+  auto world = openWorld(ctx, &error);
+  if (!world) return failure(error);
+  auto history = world->history(since, &error);
+  if (!error.empty()) return failure(error);
+  if (json) {
+    pl::Array out;
+    for (const auto& w : history) {
+      pl::Dict e;
+      e["time"] = pl::Value(w.time);
+      e["service"] = pl::Value::uint64(w.service);
+      e["serviceHex"] = pl::Value(hex(w.service));
+      e["key"] = pl::Value(w.key);
+      e["value"] = w.value;
+      e["writer"] = pl::Value(w.writer);
+      e["accepted"] = pl::Value(w.accepted);
+      out.emplace_back(std::move(e));
+    }
+    std::cout << toJson(pl::Value(std::move(out))) << "\n";
+    return kExitOk;
+  }
+  for (const auto& w : history) {
+    std::cout << localTime(w.time) << "  " << w.writer << "  " << hex(w.service) << "  " << w.key << " = "
+              << w.value.describe();
+    if (w.value.isInteger() && (w.key == "HIDPointerResolution" || w.key.find("Acceleration") != std::string::npos))
+      std::cout << " (" << static_cast<double>(w.value.intValue()) / 65536.0 << ")";
+    if (!w.accepted) std::cout << "  [refused]";
+    std::cout << "\n";
+  }
+  return kExitOk;
+}
+
+int runProfiles(Args& args, const Context& ctx) {
+  bool json = takeFlag(args, "--json");
+  if (!args.empty()) return usage("profiles", "unexpected argument '" + args[0] + "'");
+  std::error_code ec;
+  std::vector<std::pair<std::string, std::string>> rows;
+  for (const auto& e : std::filesystem::directory_iterator(ctx.fixtures, ec)) {
+    if (e.path().extension() != ".plist") continue;
+    auto r = pl::readFile(e.path().string());
+    std::string name = r ? r.value->stringFor("name").value_or("") : "(unreadable: " + r.error + ")";
+    rows.emplace_back(e.path().stem().string(), name);
+  }
+  if (ec) return failure("cannot list " + ctx.fixtures + ": " + ec.message());
+  std::sort(rows.begin(), rows.end());
+  if (json) {
+    pl::Array out;
+    for (const auto& [p, n] : rows) {
+      pl::Dict d;
+      d["profile"] = pl::Value(p);
+      d["name"] = pl::Value(n);
+      out.emplace_back(std::move(d));
+    }
+    std::cout << toJson(pl::Value(std::move(out))) << "\n";
+    return kExitOk;
+  }
+  size_t width = 0;
+  for (const auto& r : rows) width = std::max(width, r.first.size());
+  for (const auto& [p, n] : rows) std::cout << p << std::string(width - p.size() + 2, ' ') << n << "\n";
+  return kExitOk;
+}
+
+const std::vector<Command>& commands() {
+  static const std::vector<Command> list = {
+      {"init", "make a default machine in the world folder",
+       "usage: velmora-sim init [--force]\n\n"
+       "Makes a new world: a MacBook Pro (platform entry and built-in trackpad), a Logitech\n"
+       "Unifying receiver with its paired mice and a plain USB mouse; the session is on the\n"
+       "console and unlocked. Prints the id of each device. --force replaces an existing world\n"
+       "(ids go on from the old one, so running programs see its devices leave).\n",
+       runInit},
+      {"attach", "plug a device in; prints its id",
+       "usage: velmora-sim attach PROFILE\n\n"
+       "Attaches the device profile PROFILE (a name from 'velmora-sim profiles', or a path to a\n"
+       "profile .plist) and prints the registry id of its top entry.\n",
+       runAttach},
+      {"detach", "unplug a device",
+       "usage: velmora-sim detach ID\n\nDetaches the device whose top entry has registry id ID (0x hex or decimal).\n",
+       runDetach},
+      {"lock", "lock the screen", "usage: velmora-sim lock\n\nLocks the screen.\n", sessionCommand("lock", true, true)},
+      {"unlock", "unlock the screen", "usage: velmora-sim unlock\n\nUnlocks the screen.\n",
+       sessionCommand("unlock", true, false)},
+      {"logout", "make the session inactive",
+       "usage: velmora-sim logout\n\nThe user's session leaves the console (logging out or fast user switching).\n",
+       sessionCommand("logout", false, false)},
+      {"login", "make the session active again",
+       "usage: velmora-sim login\n\nThe user's session is on the console again.\n", sessionCommand("login", false, true)},
+      {"set-system-accel", "change a system-wide acceleration value",
+       "usage: velmora-sim set-system-accel KEY VALUE\n\n"
+       "Sets the system-wide acceleration KEY (for example HIDMouseAcceleration or\n"
+       "HIDTrackpadScrollAcceleration) to VALUE, as moving the slider in the system's settings\n"
+       "does; programs watching the key are told.\n",
+       runSetSystemAccel},
+      {"display-change", "tell programs that the display arrangement changed",
+       "usage: velmora-sim display-change\n\nCounts a display change; programs' screen observers are told.\n",
+       runDisplayChange},
+      {"show", "the devices with their identity and current speed values",
+       "usage: velmora-sim show [--json]\n\n"
+       "Lists every attached device and its pointing services: identity (VID, PID, MID,\n"
+       "transport, location), the current HIDPointerResolution and acceleration values (16.16\n"
+       "numbers shown as decimals) and who wrote them last; then the session state and the\n"
+       "system-wide acceleration values.\n",
+       runShow},
+      {"writes", "the history of service property writes",
+       "usage: velmora-sim writes [--json] [--since SECONDS] [--after TIME]\n\n"
+       "Lists the property writes of every program, oldest first, with time, writer, service,\n"
+       "key and value. --since keeps those of the last SECONDS seconds; --after those at or\n"
+       "after TIME (seconds since the epoch, as 'date +%s.%N' prints).\n",
+       runWrites},
+      {"profiles", "the device profiles that can be attached",
+       "usage: velmora-sim profiles [--json]\n\nLists the device profiles of the fixture folder with their descriptions.\n",
+       runProfiles},
+  };
+  return list;
+}
+
+void printToolHelp(std::ostream& out) {
+  out << "usage: velmora-sim [--world DIR] [--fixtures DIR] COMMAND [ARGS...]\n\n"
+         "Drives the simulated Mac that Velmora's programs share (the world folder).\n\n"
+         "Commands:\n";
+  for (const auto& c : commands()) {
+    std::string n = c.name;
+    out << "  " << n << std::string(n.size() < 18 ? 18 - n.size() : 1, ' ') << c.summary << "\n";
+  }
+  out << "\nOptions (before or after the command):\n"
+         "  --world DIR      the world folder (default: $VELMORA_WORLD, else\n"
+         "                   $XDG_DATA_HOME/velmora/world or ~/.local/share/velmora/world)\n"
+         "  --fixtures DIR   the folder of device profiles\n\n"
+         "Run 'velmora-sim COMMAND --help' for a command's options.\n";
+}
+
+int run(Args args) {
+  Context ctx;
+  std::string world, fixtures, error;
+  bool hasWorld = takeOption(args, "--world", &world, &error);
+  if (!error.empty()) return usage("", error);
+  if (hasWorld && world.empty()) return usage("", "empty --world");
+  bool hasFixtures = takeOption(args, "--fixtures", &fixtures, &error);
+  if (!error.empty()) return usage("", error);
+  if (hasFixtures && fixtures.empty()) return usage("", "empty --fixtures");
+  ctx.worldFolder = sim::worldFolderFor(world);
+  ctx.fixtures = hasFixtures ? fixtures : sim::fixtureDir();
+  if (args.empty()) {
+    printToolHelp(std::cerr);
+    return kExitUsage;
+  }
+  if (isHelp(args[0])) {
+    printToolHelp(std::cout);
+    return kExitOk;
+  }
+  if (args[0] == "--version") {
+    std::cout << "velmora-sim " << VELMORA_VERSION_TEXT << "\n";
+    return kExitOk;
+  }
+  for (const auto& c : commands()) {
+    if (args[0] != c.name) continue;
+    Args rest(args.begin() + 1, args.end());
+    if (std::any_of(rest.begin(), rest.end(), isHelp)) {
+      std::cout << c.help;
+      return kExitOk;
+    }
+    return c.run(rest, ctx);
+  }
+  if (args[0].rfind("-", 0) == 0) return usage("", "unknown option '" + args[0] + "'");
+  return usage("", "unknown command '" + args[0] + "'");
+}
+
+}  // namespace
+}  // namespace vl::simtool
+
+int main(int argc, char** argv) { return vl::simtool::run(vl::simtool::Args(argv + 1, argv + argc)); }
