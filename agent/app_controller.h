@@ -1,0 +1,146 @@
+// AppControllerClass: Velmora Manager's controller — start-up and shutdown, the read-only
+// store, the device list and its speed policy, the pane's commands, the log window and the
+// crash report. Everything runs on the main run loop.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "agent/log_viewer.h"
+#include "agent/service_class.h"
+#include "core/devices/connected_device.h"
+#include "core/errors/error_stack.h"
+#include "core/store/store.h"
+#include "core/system/instance_lock.h"
+#include "platform/api/notifications.h"
+#include "platform/api/screens.h"
+
+namespace vl {
+
+class QS809UserInfoClass;
+
+// What the agent is beyond its ports: its bundle facts and where its single-instance lock lies.
+struct AgentSettings {
+  BundleInfo bundle{"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""};
+  // Empty: the lock file in the temporary folder of the Paths port.
+  std::string instanceLockPath;
+};
+
+// Snapping is wired in behind these calls; until then they only keep the flag.
+class SnappingHooks {
+ public:
+  virtual ~SnappingHooks() = default;
+  virtual void startAutoSnapping() {}
+  virtual void stopAutoSnapping() {}
+  virtual void reloadSnappingAppList() {}
+  virtual void pause(bool paused) {}
+  virtual void installAXNotify() {}
+  virtual void updateAXEnabled() {}
+  virtual void axWarning() {}
+};
+
+class AppControllerClass : public ConnectedDeviceController {
+ public:
+  explicit AppControllerClass(AgentSettings settings = {});
+  ~AppControllerClass() override;
+  AppControllerClass(const AppControllerClass&) = delete;
+  AppControllerClass& operator=(const AppControllerClass&) = delete;
+
+  // --- Application delegate ------------------------------------------------------------------
+  void applicationWillFinishLaunching();
+  void applicationDidFinishLaunching();
+  void applicationWillTerminate();
+  void applicationDidChangeScreenParameters();
+  // The uncaught-error report: writes the crash file, posts a notice and ends the agent.
+  void exceptionHandler(const std::string& callStack);
+  // Where the crash report goes.
+  std::string crashReportPath() const;
+
+  // --- Store ---------------------------------------------------------------------------------
+  int32_t openMOC(ErrorInfo* outError);
+  ManagedObjectContext* managedObjectContext() const { return managedObjectContext_.get(); }
+  QS809UserInfoClass* userInfo() const { return userInfo_; }
+
+  // --- Sibling product -------------------------------------------------------------------------
+  void launchedDrovanaVersion(uint32_t version, const std::optional<std::string>& buildDate);
+  uint32_t dvVersion() const { return dvVersion_; }
+
+  // --- Device watcher callbacks ----------------------------------------------------------------
+  bool respondsTo(Message m) const override;
+  void connectedDeviceNotify(const ServiceRef& service, bool attached) override;
+  void connectedDeviceLogout() override;
+  void connectedDeviceLogin() override;
+  void connectedDeviceScreenUnlocked() override;
+  void connectedDeviceCursorSpeedChanged(double value) override;
+  void connectedDeviceError(int32_t error) override;
+
+  // --- Speed policy ----------------------------------------------------------------------------
+  int32_t installDeviceNotify();
+  void removeDeviceNotify();
+  int32_t setCursorSpeedForVID(uint32_t vid, uint32_t pid, uint32_t mid, const std::optional<std::string>& transport);
+  int32_t enableCursorSpeedForVID(uint32_t vid, uint32_t pid, uint32_t mid,
+                                  const std::optional<std::string>& transport);
+  void setCursorSpeedAfterDelay(double seconds);
+  int32_t restoreCursorSpeed();
+  void loadMOC();
+  QS825ConnectedDeviceNotifier* connectedDeviceNotifier() const { return connectedDeviceNotifier_.get(); }
+  const std::vector<std::unique_ptr<ServiceClass>>* connectedDeviceList() const {
+    return hasDeviceList_ ? &connectedDeviceList_ : nullptr;
+  }
+  bool isUserActive() const { return !connectedDeviceNotifier_ || connectedDeviceNotifier_->isUserActive(); }
+
+  // --- Commands --------------------------------------------------------------------------------
+  void boaNotification(const pl::Dict& userInfo);
+
+  // --- Snapping --------------------------------------------------------------------------------
+  void startAutoSnapping();
+  void stopAutoSnapping();
+  void reloadSnappingAppList();
+  void installAXNotify();
+  void updateAXEnabled();
+  void uploadRecommendedSettings();
+  bool snappingStarted() const { return snappingStarted_; }
+  void setSnappingHooks(std::unique_ptr<SnappingHooks> hooks) { snapping_ = std::move(hooks); }
+
+  // --- Log window ------------------------------------------------------------------------------
+  LogViewer& logViewer() { return logViewer_; }
+  void openLogViewer() { logViewer_.openLogViewer(); }
+  void closeLogViewer() { logViewer_.closeLogViewer(); }
+
+  // A line for the program's live log (what is applied and restored); empty sink by default.
+  void setActivityLog(std::function<void(const std::string&)> sink) { activity_ = std::move(sink); }
+  void logActivity(const std::string& line) const {
+    if (activity_) activity_(line);
+  }
+
+  const AgentSettings& settings() const { return settings_; }
+  bool launched() const { return launched_; }
+  bool terminating() const { return terminating_; }
+
+ private:
+  // Ends the agent through the fatal path; callers return right after.
+  void fatal(const char* message, const char* table, int64_t code, int64_t site);
+  ServiceClass* entryForClient(const ServiceRef& service);
+
+  AgentSettings settings_;
+  StoreContextRef managedObjectContext_;
+  QS809UserInfoClass* userInfo_ = nullptr;
+  uint32_t dvVersion_ = 0;
+  std::unique_ptr<QS825ConnectedDeviceNotifier> connectedDeviceNotifier_;
+  std::vector<std::unique_ptr<ServiceClass>> connectedDeviceList_;
+  bool hasDeviceList_ = false;
+  LogViewer logViewer_;
+  bool snappingStarted_ = false;
+  std::unique_ptr<SnappingHooks> snapping_;
+  std::unique_ptr<InstanceLock> instanceLock_;
+  Notifications::Token commandToken_ = 0;
+  Screens::Token screensToken_ = 0;
+  std::function<void(const std::string&)> activity_;
+  bool launched_ = false;
+  bool terminating_ = false;
+};
+
+}  // namespace vl

@@ -1,0 +1,293 @@
+// The agent's per-device entry: services, saved values, record, apply and restore.
+#include "agent/service_class.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "agent/app_controller.h"
+#include "core/devices/device_definition.h"
+#include "core/errors/alerts.h"
+#include "core/hid/fixed_point.h"
+#include "core/hid/pointer_parameters.h"
+#include "core/hid/registry_search.h"
+#include "core/store/cursor_speed_record.h"
+#include "core/store/device_record.h"
+#include "core/store/store.h"
+#include "platform/api/platform.h"
+#include "platform/api/runloop.h"
+
+namespace vl {
+
+// Inserting a record from the device definitions and refreshing one from them.
+QS802DeviceClass* VL714insertDefinedDevice(uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
+                                           RegistryId registry, ManagedObjectContext* ctx, double sensitivity,
+                                           double acceleration);
+void VL714searchAndApplyDeviceDefinition(QS802DeviceClass* device);
+
+namespace {
+
+constexpr const char* kTimerSelector = "setCursorSpeedOnTimer";
+
+std::optional<double> number(const std::optional<std::string>& text) {
+  if (!text || text->empty()) return std::nullopt;
+  char* end = nullptr;
+  double v = std::strtod(text->c_str(), &end);
+  if (end == text->c_str()) return std::nullopt;
+  return v;
+}
+
+std::optional<pl::Value> entryProperty(RegistryId entry, const char* key) {
+  IoRegistry* reg = currentPlatform().registry;
+  if (!reg || entry == 0) return std::nullopt;
+  return reg->property(entry, key);
+}
+
+}  // namespace
+
+// --- IOResourceClass -----------------------------------------------------------------------------
+
+bool IOResourceClass::isEqualToVID(uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport) const {
+  return vid_ == vid && pid_ == pid && mid_ == mid && transport_.value_or("") == transport;
+}
+
+bool IOResourceClass::isEqualToLocationID(const std::optional<pl::Value>& locationID) const {
+  if (!locationID_ || !locationID || !locationID->isNumber()) return false;
+  // Services report a location with the top bit set as a negative number while the entry
+  // keeps it unsigned: both are the same 32-bit register value.
+  return locationID_->unsignedIntValue() == locationID->unsignedIntValue();
+}
+
+bool IOResourceClass::isCursorSpeedEnabled() const { return !(deviceObj_ && deviceObj_->cursorSpeedDisabled()); }
+
+bool IOResourceClass::isTargetDevice() const {
+  if (isAppleGestureDevice_) return true;
+  return controller_ && controller_->dvVersion() == 0;
+}
+
+void IOResourceClass::loadMOC(ManagedObjectContext* ctx, RegistryId registry) {
+  QS802DeviceClass* device = ctx ? QS814fetchDevice(vid_, pid_, mid_, transport_.value_or(""), ctx) : nullptr;
+  if (!device) {
+    device = ctx ? VL714insertDefinedDevice(vid_, pid_, mid_, transport_.value_or(""), registry, ctx, -1.0, -1.0)
+                 : nullptr;
+    if (!device) {
+      AbendApp(nullptr, nullptr, 0, 5000098);
+      return;
+    }
+  } else {
+    VL714searchAndApplyDeviceDefinition(device);
+  }
+  deviceObj_ = device;
+}
+
+// --- ServiceClass --------------------------------------------------------------------------------
+
+std::unique_ptr<ServiceClass> ServiceClass::serviceWithClient(const ServiceRef& service, AppControllerClass* controller) {
+  std::unique_ptr<ServiceClass> s(new ServiceClass());  // private constructor
+  if (int32_t e = s->initWithClient(service, controller)) {
+    AbendApp(nullptr, nullptr, e, 5200043);
+    return nullptr;
+  }
+  return s;
+}
+
+ServiceClass::~ServiceClass() {
+  removeAllClients();
+  cancelSetCursorSpeedOnTimer();
+}
+
+int32_t ServiceClass::initWithClient(const ServiceRef& service, AppControllerClass* controller) {
+  if (!service || !controller) return 5200056;
+  std::optional<std::string> transport;
+  QS852getDeviceInfo(service.get(), &vid_, &pid_, &mid_, &transport, &locationID_, nullptr);
+  transport_ = transport;
+  controller_ = controller;
+  isAppleGestureDevice_ = QS822isAppleGestureDevice(vid_, pid_);
+  pointerResolution_ = kDefaultPointerResolution;
+  pointerAcclType_ = kHIDMouseAccelerationKey;
+  scrollResolution_ = kDefaultScrollResolution;
+  scrollAcclType_ = kHIDMouseScrollAccelerationKey;
+  clientList_.clear();
+  if (int32_t e = addClient(service)) {
+    QS810stackError(nullptr, e);
+    return 5200079;
+  }
+  return 0;
+}
+
+int32_t ServiceClass::addClient(const ServiceRef& service) {
+  if (!service || containsClient(service)) return 0;
+  clientList_.push_back(service);
+  RegistryId entry = 0;
+  if (int32_t e = QS852createRegistryAndReturnError(service.get(), &entry)) {
+    QS810stackError(nullptr, e);
+    return 5200144;
+  }
+  RegistryId es = QS822createEventServiceRegistry(entry);
+  if (es != 0 && esRegistry_ == 0) esRegistry_ = es;
+  auto read = [&](const char* key) {
+    auto v = entryProperty(entry, key);
+    if (!v) v = entryProperty(es, key);
+    return v;
+  };
+  if (auto v = read(kHIDPointerResolutionKey); v && v->isNumber()) pointerResolution_ = Fix2X(v->intValue());
+  if (auto v = read(kHIDScrollResolutionKey); v && v->isNumber()) scrollResolution_ = Fix2X(v->intValue());
+  if (auto v = read(kHIDPointerAccelerationTypeKey); v && v->isString()) pointerAcclType_ = *v->asString();
+  if (auto v = read(kHIDScrollAccelerationTypeKey); v && v->isString()) scrollAcclType_ = *v->asString();
+  return 0;
+}
+
+void ServiceClass::removeClient(const ServiceRef& service) {
+  auto it = std::find_if(clientList_.begin(), clientList_.end(), [&](const ServiceRef& s) {
+    return s == service || (s && service && s->registryID() != 0 && s->registryID() == service->registryID());
+  });
+  if (it == clientList_.end()) return;
+  clientList_.erase(it);
+  if (clientList_.empty()) clearInfo();
+}
+
+void ServiceClass::removeAllClients() {
+  while (!clientList_.empty()) removeClient(clientList_.front());
+}
+
+bool ServiceClass::containsClient(const ServiceRef& service) const {
+  return std::any_of(clientList_.begin(), clientList_.end(), [&](const ServiceRef& s) {
+    return s == service || (s && service && s->registryID() != 0 && s->registryID() == service->registryID());
+  });
+}
+
+void ServiceClass::clearInfo() {
+  cancelSetCursorSpeedOnTimer();
+  clientList_.clear();
+  esRegistry_ = 0;
+  pointerResolution_ = 0;
+  scrollResolution_ = 0;
+  vid_ = pid_ = mid_ = 0;
+  pointerAcclType_.reset();
+  scrollAcclType_.reset();
+  locationID_.reset();
+  transport_.reset();
+  deviceObj_ = nullptr;
+}
+
+RegistryId ServiceClass::copyIORegistry() const {
+  for (const auto& s : clientList_)
+    if (RegistryId e = QS852createRegistry(s.get())) return e;
+  return 0;
+}
+
+void ServiceClass::loadMOC(ManagedObjectContext* ctx) {
+  IOResourceClass::loadMOC(ctx, esRegistry_ != 0 ? esRegistry_ : copyIORegistry());
+}
+
+int32_t ServiceClass::setCursorSpeedWithClient(const ServiceRef& service) {
+  if (!isSettable()) return 0;
+  QS805CursorSpeedClass* cs = deviceObj_ ? deviceObj_->selectedCursorSpeed() : nullptr;
+  std::optional<double> sens, track;
+  std::optional<bool> disable;
+  if (cs) {
+    sens = number(cs->sensitivity());
+    track = number(cs->trackingSpeed());
+    disable = cs->disableAccl();
+  }
+  const std::string key = pointerAcclType_.value_or(kHIDMouseAccelerationKey);
+  if (int32_t e = QS852setCursorSpeed(service.get(), &key, sens, track, disable)) {
+    QS810stackError(nullptr, e);
+    return 5220076;
+  }
+  if (controller_) {
+    char line[256];
+    std::snprintf(line, sizeof line, "applied to %04x:%04x:%x %s service 0x%llx: sensitivity %g, %s", vid_, pid_, mid_,
+                  transport_.value_or("").c_str(), static_cast<unsigned long long>(service->registryID()),
+                  sens.value_or(-1), disable.value_or(false) ? "acceleration off" : ("tracking " + std::to_string(track.value_or(kDefaultTrackingSpeed))).c_str());
+    controller_->logActivity(line);
+  }
+  return 0;
+}
+
+int32_t ServiceClass::setCursorSpeed() {
+  auto clients = clientList_;
+  for (const auto& s : clients) {
+    if (int32_t e = setCursorSpeedWithClient(s)) {
+      QS810stackError(nullptr, e);
+      return 5220093;
+    }
+  }
+  return 0;
+}
+
+int32_t ServiceClass::restoreCursorSpeedUnconditionalWithClient(const ServiceRef& service) {
+  const std::string key = pointerAcclType_.value_or(kHIDMouseAccelerationKey);
+  double system = QS812systemAcclForType(&key, kSystemAccelerationCap);
+  if (int32_t e = QS852setCursorSpeed(service.get(), &key, pointerResolution_, system, std::nullopt)) {
+    QS810stackError(nullptr, e);
+    return 5220142;
+  }
+  if (controller_) {
+    char line[256];
+    std::snprintf(line, sizeof line, "restored %04x:%04x:%x %s service 0x%llx: resolution %g, %s %g", vid_, pid_, mid_,
+                  transport_.value_or("").c_str(), static_cast<unsigned long long>(service->registryID()),
+                  pointerResolution_, key.c_str(), system);
+    controller_->logActivity(line);
+  }
+  return 0;
+}
+
+int32_t ServiceClass::restoreCursorSpeedWithClient(const ServiceRef& service) {
+  if (!isSettable()) return 0;
+  if (int32_t e = restoreCursorSpeedUnconditionalWithClient(service)) {
+    QS810stackError(nullptr, e);
+    return 5220160;
+  }
+  return 0;
+}
+
+int32_t ServiceClass::restoreCursorSpeed() {
+  auto clients = clientList_;
+  for (const auto& s : clients) {
+    if (int32_t e = restoreCursorSpeedWithClient(s)) {
+      QS810stackError(nullptr, e);
+      return 5220172;
+    }
+  }
+  return 0;
+}
+
+int32_t ServiceClass::enableCursorSpeedWithclient(const ServiceRef& service) {
+  if (!isTargetDevice()) return 0;
+  int32_t e = isCursorSpeedEnabled() ? setCursorSpeedWithClient(service) : restoreCursorSpeedUnconditionalWithClient(service);
+  if (e) {
+    QS810stackError(nullptr, e);
+    return 5220038;
+  }
+  return 0;
+}
+
+int32_t ServiceClass::enableCurosrSpeed() {
+  auto clients = clientList_;
+  for (const auto& s : clients) {
+    if (int32_t e = enableCursorSpeedWithclient(s)) {
+      QS810stackError(nullptr, e);
+      return 5220049;
+    }
+  }
+  return 0;
+}
+
+void ServiceClass::setCursorSpeedAfterDelay(double seconds) {
+  RunLoop* rl = currentPlatform().runLoop;
+  if (!rl) return;
+  rl->cancelPerform(this, kTimerSelector);
+  rl->perform(this, kTimerSelector, seconds, [this] { setCursorSpeedOnTimer(); });
+}
+
+void ServiceClass::cancelSetCursorSpeedOnTimer() {
+  if (RunLoop* rl = currentPlatform().runLoop) rl->cancelPerform(this, kTimerSelector);
+}
+
+void ServiceClass::setCursorSpeedOnTimer() {
+  if (!locationID_) return;
+  if (controller_ && !controller_->isUserActive()) return;
+  if (int32_t e = setCursorSpeed()) AbendApp(nullptr, nullptr, e, 5220112);
+}
+
+}  // namespace vl

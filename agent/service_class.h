@@ -1,0 +1,105 @@
+// The agent's entry for one physical pointing device: its services (one location), the values
+// it had before the agent touched it, its Device record, and applying or restoring its speed.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/plist/value.h"
+#include "platform/api/hid.h"
+
+namespace vl {
+
+class AppControllerClass;
+class ManagedObjectContext;
+class QS802DeviceClass;
+
+// Identity of a device and whether the agent may change its speed.
+class IOResourceClass {
+ public:
+  virtual ~IOResourceClass() = default;
+
+  // Transports are compared as strings (a hash of them could collide).
+  bool isEqualToVID(uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport) const;
+  bool isEqualToLocationID(const std::optional<pl::Value>& locationID) const;
+  bool isCursorSpeedEnabled() const;
+  bool isTargetDevice() const;
+  bool isSettable() const { return isCursorSpeedEnabled() && isTargetDevice(); }
+  // Fetches the device's record, or inserts one from the device definitions; fatal when
+  // neither works.
+  void loadMOC(ManagedObjectContext* ctx, RegistryId registry);
+
+  const std::optional<pl::Value>& locationID() const { return locationID_; }
+  uint32_t vid() const { return vid_; }
+  uint32_t pid() const { return pid_; }
+  uint32_t mid() const { return mid_; }
+  const std::optional<std::string>& transport() const { return transport_; }
+  bool isAppleGestureDevice() const { return isAppleGestureDevice_; }
+  QS802DeviceClass* deviceObj() const { return deviceObj_; }
+  // Drops the record before its context goes away.
+  void forgetDeviceObj() { deviceObj_ = nullptr; }
+
+ protected:
+  std::optional<pl::Value> locationID_;
+  uint32_t vid_ = 0, pid_ = 0, mid_ = 0;
+  std::optional<std::string> transport_;
+  bool isAppleGestureDevice_ = false;
+  QS802DeviceClass* deviceObj_ = nullptr;
+  AppControllerClass* controller_ = nullptr;
+};
+
+class ServiceClass : public IOResourceClass {
+ public:
+  static constexpr double kDefaultPointerResolution = 400.0;
+  static constexpr double kDefaultScrollResolution = 9.0;
+
+  // Fatal (through AbendApp) when the entry cannot be made; null then.
+  static std::unique_ptr<ServiceClass> serviceWithClient(const ServiceRef& service, AppControllerClass* controller);
+  ~ServiceClass() override;
+  ServiceClass(const ServiceClass&) = delete;
+  ServiceClass& operator=(const ServiceClass&) = delete;
+
+  int32_t initWithClient(const ServiceRef& service, AppControllerClass* controller);
+  int32_t addClient(const ServiceRef& service);
+  void removeClient(const ServiceRef& service);
+  void removeAllClients();
+  bool containsClient(const ServiceRef& service) const;
+  void clearInfo();
+  void loadMOC(ManagedObjectContext* ctx);
+  RegistryId copyIORegistry() const;
+
+  // Applying and restoring.
+  int32_t setCursorSpeedWithClient(const ServiceRef& service);
+  int32_t setCursorSpeed();
+  int32_t restoreCursorSpeedUnconditionalWithClient(const ServiceRef& service);
+  int32_t restoreCursorSpeedWithClient(const ServiceRef& service);
+  int32_t restoreCursorSpeed();
+  int32_t enableCursorSpeedWithclient(const ServiceRef& service);
+  int32_t enableCurosrSpeed();
+  void setCursorSpeedAfterDelay(double seconds);
+  void cancelSetCursorSpeedOnTimer();
+  void setCursorSpeedOnTimer();
+
+  const std::vector<ServiceRef>& clientList() const { return clientList_; }
+  RegistryId esRegistry() const { return esRegistry_; }
+  double pointerResolution() const { return pointerResolution_; }
+  double scrollResolution() const { return scrollResolution_; }
+  const std::optional<std::string>& pointerAcclType() const { return pointerAcclType_; }
+  void setPointerAcclType(std::optional<std::string> t) { pointerAcclType_ = std::move(t); }
+  const std::optional<std::string>& scrollAcclType() const { return scrollAcclType_; }
+  void setScrollAcclType(std::optional<std::string> t) { scrollAcclType_ = std::move(t); }
+
+ private:
+  ServiceClass() = default;
+  std::vector<ServiceRef> clientList_;
+  RegistryId esRegistry_ = 0;
+  double pointerResolution_ = kDefaultPointerResolution;
+  std::optional<std::string> pointerAcclType_;
+  double scrollResolution_ = kDefaultScrollResolution;
+  std::optional<std::string> scrollAcclType_;
+};
+
+}  // namespace vl
