@@ -6,6 +6,7 @@
 #include <deque>
 
 #include "core/plist/codec.h"
+#include "platform/sim/sim_desktop.h"
 
 namespace vl::sim {
 
@@ -84,6 +85,7 @@ struct SimMac::Impl {
   std::unique_ptr<Session> sessionPort;
   std::unique_ptr<Notifications> notificationsPort;
   std::unique_ptr<Screens> screensPort;
+  std::unique_ptr<SimDesktop> desktop;
 
   void fireSession(SessionEvent e) {
     for (const auto& [t, fn] : sessionObservers) {
@@ -786,7 +788,20 @@ Platform SimMac::platform() {
   p.session = &session();
   p.notifications = &notifications();
   p.screens = &screens();
+  SimDesktop& d = desktop();
+  p.accessibility = &d.accessibility();
+  p.cursor = &d.cursor();
+  p.desktop = &d.desktop();
+  p.sleeper = &d.sleeper();
   return p;
+}
+
+SimDesktop& SimMac::desktop() {
+  if (!impl_->desktop) {
+    impl_->desktop = std::make_unique<SimDesktop>(impl_->runLoop, impl_->notificationsPort.get());
+    impl_->desktop->setScreenSource([impl = impl_.get()] { return impl->screenFrames; });
+  }
+  return *impl_->desktop;
 }
 
 RegistryId SimMac::attach(const pl::Value& fixture, std::string* error) { return attach(fixture, error, 0); }

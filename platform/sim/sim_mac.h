@@ -27,6 +27,8 @@
 
 namespace vl::sim {
 
+class SimDesktop;
+
 // One property write on a service, as the history keeps it.
 struct PropertyWrite {
   double time = 0;
@@ -71,6 +73,9 @@ class SimMac {
   Session& session();
   Notifications& notifications();
   Screens& screens();
+  // The desktop: applications, windows, accessibility, cursor (its ports are in platform(),
+  // its virtual sleeper as the platform's sleeper).
+  SimDesktop& desktop();
   Platform platform();
 
   // --- Devices -----------------------------------------------------------------------------
