@@ -13,7 +13,7 @@
 #include <system_error>
 
 #include "core/plist/codec.h"
-#include "core/system/drovana.h"
+#include "core/store/store.h"
 #include "core/system/versions.h"
 #include "platform/api/paths.h"
 #include "platform/api/platform.h"
@@ -386,10 +386,8 @@ DeviceDefinitionSet QS834deviceDefsInDirectory(const std::string& folder, bool i
 DefinitionFolders defaultDefinitionFolders() {
   DefinitionFolders f;
   const Paths* paths = currentPlatform().paths;
-  if (paths) {
-    f.userFolder = paths->applicationSupport() + "/" + drovana::kSharedSettingsFolder + "/" +
-                   kDeviceDefinitionsFolder;
-  }
+  std::string settings = QS814prefsFolderURL(true);
+  if (!settings.empty()) f.userFolder = settings + "/" + kDeviceDefinitionsFolder;
   auto inBundle = [](const std::string& bundle) {
     return bundle + "/Contents/Resources/" + kDeviceDefinitionsFolder;
   };
