@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "agent/app_controller.h"
-#include "core/devices/device_definition.h"
+#include "core/devices/defined_device.h"
 #include "core/errors/alerts.h"
 #include "core/hid/fixed_point.h"
 #include "core/hid/pointer_parameters.h"
@@ -17,12 +17,6 @@
 #include "platform/api/runloop.h"
 
 namespace vl {
-
-// Inserting a record from the device definitions and refreshing one from them.
-QS802DeviceClass* VL714insertDefinedDevice(uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
-                                           RegistryId registry, ManagedObjectContext* ctx, double sensitivity,
-                                           double acceleration);
-void VL714searchAndApplyDeviceDefinition(QS802DeviceClass* device);
 
 namespace {
 
