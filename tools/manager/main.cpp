@@ -1,0 +1,141 @@
+// velmora-manager: Velmora Manager, the background agent, on the shared simulated Mac (the
+// world folder) with a real run loop and the session bus for the pane's commands.
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <memory>
+#include <string>
+
+#include "agent/app_controller.h"
+#include "core/errors/alerts.h"
+#include "core/system/drovana.h"
+#include "platform/linux/console_alerts.h"
+#include "platform/linux/dbus_notifications.h"
+#include "platform/linux/sd_event_runloop.h"
+#include "platform/linux/xdg_paths.h"
+#include "platform/sim/world.h"
+
+namespace {
+
+const char* kHelp =
+    "usage: velmora-manager [--world DIR] [--resources DIR] [--quiet]\n\n"
+    "Velmora Manager, the background agent: applies each pointing device's chosen favourite\n"
+    "speed whenever the device appears, after login, at unlock, after a display change and\n"
+    "after a system-speed change, obeys the settings pane's commands, and gives every device\n"
+    "the system speed back when it quits (SIGTERM or SIGINT).\n\n"
+    "  --world DIR       the simulated Mac to run on (default: $VELMORA_WORLD, else\n"
+    "                    $XDG_DATA_HOME/velmora/world); create one with 'velmora-sim init'\n"
+    "  --resources DIR   strings tables and device definitions (default: the source tree's)\n"
+    "  --quiet           do not print what is applied and restored\n"
+    "  --help, --version\n\n"
+    "Exit status: 0 after a normal quit, 1 when it cannot start, 2 for usage errors,\n"
+    "70 after a fatal error (the alert is printed on standard error).\n";
+
+std::string timestamp() {
+  char buf[32];
+  std::time_t t = std::time(nullptr);
+  std::strftime(buf, sizeof buf, "%H:%M:%S", std::localtime(&t));
+  return buf;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace vl;
+  std::string worldOption, resources = VELMORA_SOURCE_RESOURCES;
+  bool quiet = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string a = argv[i];
+    if (a == "--help" || a == "-h") {
+      std::cout << kHelp;
+      return 0;
+    }
+    if (a == "--version") {
+      std::cout << "velmora-manager " << VELMORA_VERSION_TEXT << "\n";
+      return 0;
+    }
+    if ((a == "--world" || a == "--resources") && i + 1 < argc) {
+      (a == "--world" ? worldOption : resources) = argv[++i];
+    } else if (a.rfind("--world=", 0) == 0) {
+      worldOption = a.substr(8);
+    } else if (a == "--quiet") {
+      quiet = true;
+    } else {
+      std::cerr << "velmora-manager: unexpected argument '" << a << "'\nTry 'velmora-manager --help'.\n";
+      return 2;
+    }
+  }
+
+  std::string error;
+  auto loop = linux_::SdEventRunLoop::create(&error);
+  if (!loop) {
+    std::cerr << "velmora-manager: cannot create the run loop: " << error << "\n";
+    return 1;
+  }
+  std::string folder = sim::worldFolderFor(worldOption);
+  sim::WorldOptions options;
+  options.processName = velmora::kAgentName;
+  options.runLoop = loop.get();
+  auto world = sim::World::open(folder, options, &error);
+  if (!world) {
+    std::cerr << "velmora-manager: no simulated Mac at " << folder << ": " << error
+              << "\nCreate one with 'velmora-sim init'.\n";
+    return 1;
+  }
+  auto paths = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), resources, &error);
+  if (!paths) {
+    std::cerr << "velmora-manager: " << error << "\n";
+    return 1;
+  }
+  auto bus = linux_::DbusNotifications::connect(*loop, &error);
+  if (!bus) {
+    std::cerr << "velmora-manager: cannot reach the session bus (" << error
+              << "); the settings pane's commands will not arrive\n";
+  }
+
+  AgentSettings settings;
+  settings.bundle.resourcesDir = resources;
+  setProcessIdentity({ProcessRole::Agent, settings.bundle, {}});
+  AppControllerClass controller(settings);
+  if (!quiet) {
+    controller.setActivityLog([](const std::string& line) {
+      std::cout << timestamp() << "  " << line << std::endl;
+    });
+  }
+
+  linux_::ConsoleAlerts alerts(stderr, velmora::kAgentName);
+  // A fatal end or a quit runs the shutdown sequence, which gives every device the system
+  // speed back, before the process exits.
+  linux_::ProcessLifecycle lifecycle([&](int) { controller.applicationWillTerminate(); }, nullptr);
+
+  Platform platform = world->platform();
+  platform.runLoop = loop.get();
+  platform.paths = &*paths;
+  platform.alerts = &alerts;
+  platform.lifecycle = &lifecycle;
+  if (bus) platform.notifications = bus.get();
+  ScopedPlatform scoped(platform);
+
+  loop->watchFd(world->watchFd(), [&] {
+    std::string e;
+    if (!world->processChanges(&e)) std::cerr << "velmora-manager: reading the simulated Mac: " << e << "\n";
+  });
+  if (!loop->handleTerminationSignals(
+          [&](int sig) {
+            if (!quiet) std::cout << timestamp() << "  " << strsignal(sig) << ": quitting" << std::endl;
+            controller.applicationWillTerminate();
+            loop->stop(0);
+          },
+          &error)) {
+    std::cerr << "velmora-manager: " << error << "\n";
+    return 1;
+  }
+
+  if (!quiet) std::cout << timestamp() << "  Velmora Manager " << settings.bundle.version << " on " << folder << std::endl;
+  controller.applicationWillFinishLaunching();
+  controller.applicationDidFinishLaunching();
+  return loop->run();
+}
