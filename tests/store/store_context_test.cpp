@@ -1,0 +1,489 @@
+// The settings store's object context on real files: empty and missing stores, round trips of
+// every attribute type, identity values above the signed range, read-only snapshots, the writer
+// lock, damaged and foreign files, model versions, atomic saves, notifications and undo.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "core/store/records.h"
+#include "tests/store/store_fixture.h"
+
+namespace vl {
+namespace {
+
+namespace fs = std::filesystem;
+
+class StoreContext : public test::StoreBench {
+ protected:
+  // Runs SQL on the store file through a connection of its own, as another program would.
+  void rawExec(const std::string& sql, const std::string& path = {}) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open((path.empty() ? storePath() : path).c_str(), &db), SQLITE_OK);
+    char* msg = nullptr;
+    int rc = sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &msg);
+    EXPECT_EQ(rc, SQLITE_OK) << (msg ? msg : "");
+    sqlite3_free(msg);
+    sqlite3_close(db);
+  }
+  struct FileStamp {
+    bool exists = false;
+    off_t size = 0;
+    timespec mtime{};
+    bool operator==(const FileStamp& o) const {
+      return exists == o.exists && size == o.size && mtime.tv_sec == o.mtime.tv_sec && mtime.tv_nsec == o.mtime.tv_nsec;
+    }
+  };
+  FileStamp stamp(const std::string& p) {
+    struct stat st {};
+    FileStamp s;
+    if (::stat(p.c_str(), &st) == 0) {
+      s.exists = true;
+      s.size = st.st_size;
+      s.mtime = st.st_mtim;
+    }
+    return s;
+  }
+};
+
+TEST_F(StoreContext, MissingFileOpensEmptyAndOnlyTheFirstRealSaveWritesIt) {
+  {
+    StoreContextRef ctx = open(false);
+    ASSERT_TRUE(ctx);
+    EXPECT_TRUE(QS814allDevices(ctx.get())->empty());
+    EXPECT_EQ(QS814fetchUserInfo(ctx.get()), nullptr);
+    save(ctx.get());
+    EXPECT_FALSE(fs::exists(storePath())) << "a save without changes must not create the file";
+    QS814insertUserInfo(ctx.get())->setVlDeviceSelectedIndex(std::string("46d-c52b-4082-USB"));
+    save(ctx.get());
+    EXPECT_TRUE(fs::exists(storePath()));
+  }
+  StoreContextRef ro = open(true);
+  ASSERT_TRUE(ro);
+  ASSERT_NE(QS814fetchUserInfo(ro.get()), nullptr);
+  EXPECT_EQ(QS814fetchUserInfo(ro.get())->vlDeviceSelectedIndex(), "46d-c52b-4082-USB");
+  EXPECT_EQ(ro->fileModelVersion(), StoreModel::current().version);
+}
+
+TEST_F(StoreContext, SavingWithoutRealChangesDoesNotTouchTheFile) {
+  {
+    StoreContextRef ctx = open(false);
+    makeDevice(ctx.get(), 0x46d, 0xc52b, 0x4082, "USB");
+    save(ctx.get());
+  }
+  FileStamp before = stamp(storePath());
+  StoreContextRef ctx = open(false);
+  QS802DeviceClass* d = QS814allDevices(ctx.get())->front();
+  d->setName(std::string("Mouse"));
+  d->setName(std::nullopt);  // back to what the file holds
+  EXPECT_FALSE(ctx->hasChanges());
+  ErrorInfo err;
+  EXPECT_EQ(QS814saveMOC(ctx.get(), &err), 0);
+  EXPECT_TRUE(stamp(storePath()) == before);
+  EXPECT_EQ(QS814saveMOC(nullptr, &err), 8140341);
+}
+
+TEST_F(StoreContext, EveryAttributeTypeAndRelationshipSurvivesAReopen) {
+  pl::Dict expected;
+  {
+    StoreContextRef ctx = open(false);
+    QS802DeviceClass* d = makeDevice(ctx.get(), 0xFFFFFFFFu, 0x80000000u, 0x7FFFFFFFu, "Bluetooth");
+    d->setName(std::string("Ünïcode name"));
+    d->setExpansionData(pl::Value(pl::Dict{{"nested", pl::Value(pl::Array{pl::Value(1), pl::Value("x")})}}), "k");
+    d->setCursorSpeedDisabled(true);
+    d->setCursorSpeedSelectedIndex(3);
+    d->setCursorSpeedDate(pl::Date{123456.5});
+    d->setValueForKey("buttonCount", pl::Value(5));
+    d->setValueForKey("partName", pl::Value(pl::Dict{{"b1", pl::Value("Left")}}));
+    d->setViewScaleY(std::string("2.5"));
+    QS803AppClass* app = d->insertApplicationWithObject(AppObject(pl::Dict{{"matchingKey", pl::Value("Mail.app")},
+                                                                           {"name", pl::Value("Mail")},
+                                                                           {"scrollSpeedDisabled", pl::Value(true)}}));
+    ASSERT_NE(app, nullptr);
+    app->insertActionWithButton(pl::Value(3), pl::Value(false), pl::Value(0x100000))->setFunc(pl::Value(pl::Dict{{"f", pl::Value("copy")}}));
+    expected = d->devDic();
+    save(ctx.get());
+  }
+  StoreContextRef ro = open(true);
+  auto devs = QS814allDevices(ro.get());
+  ASSERT_EQ(devs->size(), 1u);
+  QS802DeviceClass* d = devs->front();
+  EXPECT_EQ(d->vid(), 0xFFFFFFFFu);
+  EXPECT_EQ(d->pid(), 0x80000000u);
+  EXPECT_EQ(d->cursorSpeeds().size(), 5u);
+  EXPECT_EQ(d->selectedCursorSpeed()->index(), 3);
+  EXPECT_EQ(d->selectedCursorSpeed()->color(), favouriteColor(3));
+  EXPECT_EQ(pl::Value(d->devDic()), pl::Value(expected));
+  ASSERT_EQ(d->applications().size(), 1u);
+  EXPECT_EQ(d->applications()[0]->actions().size(), 1u);
+  EXPECT_EQ(d->applications()[0]->actions()[0]->application(), d->applications()[0]);
+  EXPECT_EQ(QS814allActions(ro.get())->size(), 1u);
+}
+
+TEST_F(StoreContext, FetchesCompareIdentityValuesAsUnsignedNumbers) {
+  {
+    StoreContextRef ctx = open(false);
+    makeDevice(ctx.get(), 0xFFFFFFFFu, 0xFFFFFFFEu, 0x80000000u, "USB");
+    makeDevice(ctx.get(), 0x46d, 0xc52b, 0x4082, "USB")->setName(std::string("first"));
+    makeDevice(ctx.get(), 0x46d, 0xc52b, 0x4082, "USB")->setName(std::string("second"));
+    save(ctx.get());
+  }
+  StoreContextRef ro = open(true);
+  QS802DeviceClass* high = QS814fetchDevice(0xFFFFFFFFu, 0xFFFFFFFEu, 0x80000000u, "USB", ro.get());
+  ASSERT_NE(high, nullptr);
+  EXPECT_EQ(high->index(), "ffffffff-fffffffe-80000000-USB");
+  EXPECT_EQ(QS814fetchDevice(0xFFFFFFFFu, 0xFFFFFFFEu, 0x80000000u, "Bluetooth", ro.get()), nullptr);
+  // Two records of one identity: the last one wins.
+  EXPECT_EQ(QS814fetchDevice(0x46d, 0xc52b, 0x4082, "USB", ro.get())->name(), "second");
+  EXPECT_EQ(QS814fetchDevice(0x46d, 0xc52b, 0x4082, "USB", nullptr), nullptr);
+  EXPECT_EQ(errorStackEntries().front(), "814.0504");
+}
+
+TEST_F(StoreContext, ReadOnlyContextRefusesToSaveAndKeepsItsSnapshot) {
+  {
+    StoreContextRef ctx = open(false);
+    makeDevice(ctx.get(), 0x46d, 0xc52b, 0x4082, "USB");
+    save(ctx.get());
+  }
+  StoreContextRef ro = open(true);
+  EXPECT_EQ(ro->undoManager(), nullptr);
+  QS802DeviceClass* roDev = QS814allDevices(ro.get())->front();
+  {
+    // The pane saves while the agent's context is open; the agent reads favourites only now.
+    StoreContextRef rw = open(false);
+    QS802DeviceClass* d = QS814allDevices(rw.get())->front();
+    for (QS805CursorSpeedClass* cs : d->cursorSpeeds()) cs->setSensitivity(std::string("999"));
+    makeDevice(rw.get(), 0x5ac, 0x265, 0, "USB");
+    save(rw.get());
+  }
+  for (QS805CursorSpeedClass* cs : roDev->cursorSpeeds()) EXPECT_NE(cs->sensitivity(), "999");
+  EXPECT_EQ(QS814allDevices(ro.get())->size(), 1u);
+
+  roDev->setName(std::string("changed"));
+  ErrorInfo err;
+  EXPECT_EQ(QS814saveMOC(ro.get(), &err), 8140349);
+  EXPECT_EQ(err.code, kPersistentStoreSaveError);
+
+  StoreContextRef fresh = open(true);
+  EXPECT_EQ(QS814allDevices(fresh.get())->size(), 2u);
+}
+
+TEST_F(StoreContext, OneWriterAtATimeWhileReadersComeAndGo) {
+  StoreContextRef writer = open(false);
+  makeDevice(writer.get(), 0x46d, 0xc52b, 0x4082, "USB");
+  save(writer.get());
+
+  StoreContextRef second;
+  ErrorInfo err;
+  EXPECT_EQ(QS814createMOC(storePath(), nullptr, false, &second, &err), 8140153);
+  EXPECT_EQ(err.code, kPersistentStoreInUseError);
+  EXPECT_FALSE(second);
+
+  StoreContextRef reader = open(true);
+  ASSERT_TRUE(reader);
+  EXPECT_EQ(QS814allDevices(reader.get())->size(), 1u);
+  QS814allDevices(writer.get())->front()->setName(std::string("while read"));
+  save(writer.get());  // a reader does not block the writer
+
+  writer.reset();
+  EXPECT_TRUE(open(false));
+}
+
+TEST_F(StoreContext, DamagedForeignAndOddFilesFailToOpenWithoutHarm) {
+  {
+    StoreContextRef ctx = open(false);
+    for (int i = 0; i < 40; ++i) makeDevice(ctx.get(), 0x100 + i, 1, 0, "USB");
+    save(ctx.get());
+  }
+  std::string good = fileText(storePath());
+  std::string foreign = home.path() + "/foreign.db";
+  rawExec("CREATE TABLE songs (title TEXT); INSERT INTO songs VALUES ('x');", foreign);
+
+  struct Case {
+    const char* what;
+    std::string bytes;
+    bool opens;
+  } cases[] = {
+      {"random bytes", std::string(5000, '\x5a'), false},
+      {"text", "this is not a store\n", false},
+      {"truncated store", good.substr(0, good.size() / 3), false},
+      {"foreign database", fileText(foreign), false},
+      {"empty file", "", true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::string p = home.path() + "/cases/" + std::string(c.what) + ".dvsetting";
+    fs::create_directories(fs::path(p).parent_path());
+    std::ofstream(p, std::ios::binary) << c.bytes;
+    for (bool readOnly : {true, false}) {
+      StoreContextRef ctx;
+      ErrorInfo err;
+      int32_t rc = QS814createMOC(p, nullptr, readOnly, &ctx, &err);
+      if (c.opens) {
+        ASSERT_EQ(rc, 0);
+        EXPECT_TRUE(QS814allDevices(ctx.get())->empty());
+      } else if (rc == 0) {
+        // A damage SQLite only meets while reading rows: the context says so and never saves.
+        auto devices = QS814allDevices(ctx.get());
+        for (auto* d : *devices) d->cursorSpeeds();
+        EXPECT_TRUE(ctx->isDamaged());
+      } else {
+        EXPECT_EQ(rc, 8140153);
+        EXPECT_FALSE(ctx);
+      }
+    }
+    EXPECT_EQ(fileText(p), c.bytes) << "opening must not change the file";
+  }
+  fs::create_directories(home.path() + "/folder.dvsetting");
+  StoreContextRef ctx;
+  EXPECT_EQ(QS814createMOC(home.path() + "/folder.dvsetting", nullptr, true, &ctx, nullptr), 8140153);
+  EXPECT_EQ(QS814createMOC(std::nullopt, nullptr, true, &ctx, nullptr), 8140121);
+  EXPECT_EQ(QS814createMOC(storePath(), nullptr, true, nullptr, nullptr), 8140121);
+}
+
+TEST_F(StoreContext, AStoreOfANewerModelIsIncompatibleAMissingOneIsNot) {
+  EXPECT_TRUE(QS814isPrefsFileCompatible(storePath(), nullptr));
+  EXPECT_EQ(VL714prefsFileCompatibleError(storePath(), nullptr), nullptr);
+  {
+    StoreContextRef ctx = open(false);
+    makeDevice(ctx.get(), 0x46d, 0xc52b, 0x4082, "USB");
+    save(ctx.get());
+  }
+  EXPECT_EQ(storeFileState(storePath()), StoreFileState::Current);
+  rawExec("PRAGMA user_version = " + std::to_string(StoreModel::current().version + 1));
+  EXPECT_EQ(storeFileState(storePath()), StoreFileState::Newer);
+  EXPECT_FALSE(QS814isPrefsFileCompatible(storePath(), nullptr));
+  EXPECT_STREQ(VL714prefsFileCompatibleError(storePath(), nullptr), kSettingsFormatChangedMessage);
+  for (bool readOnly : {true, false}) {
+    StoreContextRef ctx;
+    ErrorInfo err;
+    EXPECT_EQ(QS814createMOC(storePath(), nullptr, readOnly, &ctx, &err), 8140153);
+    EXPECT_EQ(err.code, kPersistentStoreIncompatibleVersionHashError);
+  }
+  // A damaged file passes the check; opening it reports the damage.
+  std::ofstream(storePath(), std::ios::binary | std::ios::trunc) << "garbage garbage garbage";
+  EXPECT_TRUE(QS814isPrefsFileCompatible(storePath(), nullptr));
+}
+
+TEST_F(StoreContext, AnOlderStoreIsMigratedWhenOpenedForWriting) {
+  StoreModel next = StoreModel::current();
+  next.version += 1;
+  next.entities[static_cast<size_t>(EntityKind::Device)].attributes.push_back({"scrollAccel", AttrType::String});
+  const int scrollAccel = static_cast<int>(next.entity(EntityKind::Device).attributes.size()) - 1;
+  {
+    StoreContextRef ctx = open(false);
+    makeDevice(ctx.get(), 0x46d, 0xc52b, 0x4082, "USB")->setName(std::string("kept"));
+    save(ctx.get());
+  }
+  EXPECT_EQ(storeFileState(storePath(), &next), StoreFileState::Older);
+  EXPECT_TRUE(QS814isPrefsFileCompatible(storePath(), &next));
+  {
+    // Read-only: the old file is read as it is, the new attribute reads as null.
+    StoreContextRef ro = open(true, {}, &next);
+    QS802DeviceClass* d = QS814allDevices(ro.get())->front();
+    EXPECT_EQ(d->name(), "kept");
+    EXPECT_TRUE(d->value(scrollAccel).isNull());
+  }
+  EXPECT_EQ(storeFileState(storePath(), &next), StoreFileState::Older);
+  {
+    StoreContextRef rw = open(false, {}, &next);
+    EXPECT_EQ(rw->fileModelVersion(), next.version);
+    QS802DeviceClass* d = QS814allDevices(rw.get())->front();
+    EXPECT_EQ(d->cursorSpeeds().size(), 5u);
+    d->setValue(scrollAccel, pl::Value("1.5"));
+    save(rw.get());
+  }
+  StoreContextRef ro = open(true, {}, &next);
+  EXPECT_EQ(QS814allDevices(ro.get())->front()->value(scrollAccel), pl::Value("1.5"));
+  // This program's model cannot read what the newer one wrote.
+  EXPECT_FALSE(QS814isPrefsFileCompatible(storePath(), nullptr));
+}
+
+TEST_F(StoreContext, AKillInTheMiddleOfASaveLeavesThePreviousStore) {
+  {
+    StoreContextRef ctx = open(false);
+    for (int i = 0; i < 5; ++i) makeDevice(ctx.get(), 0x100 + i, 1, 0, "USB")->setName(std::string("before"));
+    save(ctx.get());
+  }
+  EXPECT_EXIT(
+      {
+        StoreContextRef ctx = open(false);
+        auto devices = QS814allDevices(ctx.get());
+        for (QS802DeviceClass* d : *devices) d->setName(std::string("after"));
+        makeDevice(ctx.get(), 0x999, 1, 0, "USB");
+        ctx->setSaveStepHook([](int step) {
+          if (step == 4) _exit(7);  // some rows written, no commit yet
+        });
+        ErrorInfo err;
+        QS814saveMOC(ctx.get(), &err);
+        _exit(0);
+      },
+      ::testing::ExitedWithCode(7), "");
+  StoreContextRef ro = open(true);
+  auto devs = QS814allDevices(ro.get());
+  ASSERT_EQ(devs->size(), 5u);
+  for (QS802DeviceClass* d : *devs) {
+    EXPECT_EQ(d->name(), "before");
+    EXPECT_EQ(d->cursorSpeeds().size(), 5u);
+  }
+}
+
+TEST_F(StoreContext, AFailedSaveKeepsTheChangesAndTheFile) {
+  {
+    StoreContextRef ctx = open(false);
+    makeDevice(ctx.get(), 0x46d, 0xc52b, 0x4082, "USB")->setName(std::string("before"));
+    save(ctx.get());
+  }
+  StoreContextRef ctx = open(false);
+  QS802DeviceClass* d = QS814allDevices(ctx.get())->front();
+  d->setName(std::string("after"));
+  QS803AppClass* app = d->insertDefApplication();
+  app->insertActionWithButton(pl::Value(1), pl::Value(false), pl::Value(0))->setFunc(pl::Value("f"));
+  rawExec("DROP TABLE \"Action\"");  // the file changes under the writer's feet
+  ErrorInfo err;
+  EXPECT_EQ(QS814saveMOC(ctx.get(), &err), 8140349);
+  EXPECT_EQ(err.code, kPersistentStoreSaveError);
+  EXPECT_TRUE(ctx->hasChanges());
+  EXPECT_EQ(d->name(), "after");
+  StoreContextRef ro = open(true);
+  EXPECT_EQ(QS814allDevices(ro.get())->front()->name(), "before");
+  EXPECT_TRUE(QS814allDevices(ro.get())->front()->applications().empty());
+}
+
+TEST_F(StoreContext, ChangesAreAnnouncedAtTheEndOfThePassWithTheirKeys) {
+  {
+    StoreContextRef ctx = open(false);
+    makeDevice(ctx.get(), 0x46d, 0xc52b, 0x4082, "USB");
+    save(ctx.get());
+  }
+  StoreContextRef ctx = open(false);
+  std::vector<ObjectsDidChange> seen;
+  ctx->addObjectsDidChangeObserver([&](const ObjectsDidChange& n) { seen.push_back(n); });
+  QS802DeviceClass* d = QS814allDevices(ctx.get())->front();
+  QS805CursorSpeedClass* third = d->cursorSpeeds()[2];
+  QS805CursorSpeedClass* fifth = d->cursorSpeeds()[4];
+
+  loop.post([&] {
+    d->setCursorSpeedSelectedIndex(2);
+    third->setTrackingSpeed(std::string("1.5"));
+    d->removeCursorSpeedsObject(fifth);
+    ctx->deleteObject(fifth);
+    QS803AppClass* made = QS814insertApplication(ctx.get());
+    QS803AppClass* dropped = QS814insertApplication(ctx.get());
+    ctx->deleteObject(dropped);  // made and dropped within the pass: nobody hears of it
+    made->setSnapping(std::string(kSnappingNone));
+  });
+  EXPECT_TRUE(seen.empty());
+  loop.runPass();
+  ASSERT_EQ(seen.size(), 1u);
+  const ObjectsDidChange& n = seen[0];
+  EXPECT_EQ(n.inserted.size(), 1u);
+  ASSERT_EQ(n.deleted.size(), 1u);
+  EXPECT_EQ(n.deleted[0], fifth);
+  EXPECT_TRUE(n.changed(d, "cursorSpeedSelectedIndex"));
+  EXPECT_TRUE(n.changed(d, "cursorSpeeds"));
+  EXPECT_FALSE(n.changed(d, "name"));
+  EXPECT_TRUE(n.changed(third, "trackingSpeed"));
+  EXPECT_EQ(d->changedKeys(), (std::vector<std::string>{"cursorSpeedSelectedIndex", "cursorSpeeds"}));
+
+  loop.runPass();  // nothing new
+  EXPECT_EQ(seen.size(), 1u);
+}
+
+TEST_F(StoreContext, UndoAndRedoStepThroughWholePasses) {
+  {
+    StoreContextRef ctx = open(false);
+    makeDevice(ctx.get(), 0x46d, 0xc52b, 0x4082, "USB");
+    save(ctx.get());
+  }
+  StoreContextRef ctx = open(false);
+  ASSERT_NE(ctx->undoManager(), nullptr);
+  std::vector<UndoManager::Event> events;
+  ctx->undoManager()->addObserver([&](UndoManager::Event e) { events.push_back(e); });
+  QS802DeviceClass* d = QS814allDevices(ctx.get())->front();
+  QS805CursorSpeedClass* first = d->cursorSpeeds()[0];
+
+  loop.post([&] {  // pass 1: two edits, one step
+    d->setName(std::string("Mouse"));
+    first->setSensitivity(std::string("900"));
+  });
+  loop.runPass();
+  loop.post([&] {  // pass 2: a favourite goes, an application comes
+    d->removeCursorSpeedsObject(first);
+    ctx->deleteObject(first);
+    d->insertDefApplication();
+  });
+  loop.runPass();
+  EXPECT_EQ(ctx->undoManager()->undoCount(), 2u);
+  EXPECT_EQ(std::count(events.begin(), events.end(), UndoManager::Event::WillCloseUndoGroup), 2);
+
+  ctx->undo();
+  EXPECT_FALSE(first->isDeleted());
+  EXPECT_EQ(first->device(), d);
+  EXPECT_EQ(d->cursorSpeeds().size(), 5u);
+  EXPECT_TRUE(d->applications().empty());
+  EXPECT_EQ(d->name(), "Mouse");
+  ctx->undo();
+  EXPECT_EQ(d->name(), std::nullopt);
+  EXPECT_EQ(first->sensitivity(), "400");
+  EXPECT_FALSE(ctx->hasChanges());
+
+  ctx->redo();
+  EXPECT_EQ(d->name(), "Mouse");
+  EXPECT_EQ(first->sensitivity(), "900");
+  ctx->redo();
+  EXPECT_TRUE(first->isDeleted());
+  EXPECT_EQ(d->applications().size(), 1u);
+  save(ctx.get());
+  EXPECT_EQ(first->managedObjectContext(), nullptr);  // gone from the store, pointer still valid
+
+  // A new change after undo clears the redo history.
+  ctx->undo();
+  loop.post([&] { d->setName(std::string("Other")); });
+  loop.runPass();
+  EXPECT_FALSE(ctx->undoManager()->canRedo());
+  save(ctx.get());
+  StoreContextRef ro = open(true);
+  QS802DeviceClass* r = QS814allDevices(ro.get())->front();
+  EXPECT_EQ(r->name(), "Other");
+  EXPECT_EQ(r->cursorSpeeds().size(), 5u) << "undoing the saved deletion brought the favourite back";
+}
+
+TEST_F(StoreContext, DeletingAParentLeavesItsChildrenWithoutOne) {
+  StoreContextRef ctx = open(false);
+  QS802DeviceClass* d = makeDevice(ctx.get(), 0x46d, 0xc52b, 0x4082, "USB");
+  std::vector<QS805CursorSpeedClass*> css = d->cursorSpeeds();
+  ctx->deleteObject(d);
+  for (QS805CursorSpeedClass* cs : css) EXPECT_EQ(cs->device(), nullptr);
+  EXPECT_TRUE(QS814allDevices(ctx.get())->empty());
+  EXPECT_EQ(d->managedObjectContext(), nullptr);
+  save(ctx.get());
+  StoreContextRef ro = open(true);
+  EXPECT_TRUE(QS814allDevices(ro.get())->empty());
+  EXPECT_EQ(ro->fetch(EntityKind::CursorSpeed).size(), 5u);
+}
+
+TEST_F(StoreContext, PrimitiveValuesAreSavedWithoutUndoOrNotification) {
+  StoreContextRef ctx = open(false);
+  QS802DeviceClass* d = makeDevice(ctx.get(), 0x46d, 0xc52b, 0x4082, "USB");
+  save(ctx.get());
+  loop.runPass();
+  ctx->undoManager()->removeAllActions();
+  int notes = 0;
+  ctx->addObjectsDidChangeObserver([&](const ObjectsDidChange&) { ++notes; });
+  d->setPrimitiveValue(attr::device::name, pl::Value("quiet"));
+  loop.runPass();
+  EXPECT_EQ(notes, 0);
+  EXPECT_FALSE(ctx->undoManager()->canUndo());
+  EXPECT_TRUE(ctx->hasChanges());
+  save(ctx.get());
+  ctx.reset();
+  StoreContextRef ro = open(true);
+  EXPECT_EQ(QS814allDevices(ro.get())->front()->name(), "quiet");
+}
+
+}  // namespace
+}  // namespace vl
