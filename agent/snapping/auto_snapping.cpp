@@ -1,0 +1,233 @@
+// The snapping engine: choosing the setting, the worker's life, and one pass of it.
+#include "agent/snapping/auto_snapping.h"
+
+#include <climits>
+
+#include "agent/snapping/ax_helpers.h"
+#include "agent/snapping/button_search.h"
+#include "agent/snapping/cursor_motion.h"
+#include "core/store/app_record.h"
+#include "core/system/versions.h"
+#include "platform/api/cursor.h"
+#include "platform/api/desktop.h"
+#include "platform/api/platform.h"
+#include "platform/api/sleeper.h"
+
+namespace vl {
+
+namespace {
+
+inline constexpr const char* kControlCenterBundleID = "com.apple.controlcenter";
+
+Sleeper& workerSleeper() {
+  static ThreadSleeper fallback;
+  Sleeper* s = currentPlatform().sleeper;
+  return s ? *s : fallback;
+}
+
+}  // namespace
+
+std::vector<SnappingApp> snappingAppsFromRecords(const std::vector<QS803AppClass*>& records) {
+  std::vector<SnappingApp> out;
+  out.reserve(records.size());
+  for (const QS803AppClass* r : records) {
+    if (!r) continue;
+    SnappingApp a;
+    a.isDefault = r->isDefault();
+    a.matchingKey = r->matchingKey();
+    auto ix = r->snappingIX();
+    a.snappingIX = ix && *ix < kSnapNotFound ? static_cast<unsigned>(*ix) : kSnapNotFound;
+    a.jump = r->snappingJump();
+    a.bounce = r->snappingBounce();
+    out.push_back(std::move(a));
+  }
+  return out;
+}
+
+AutoSnapping::AutoSnapping() = default;
+
+AutoSnapping::~AutoSnapping() {
+  int p = kPolling;
+  phase_.compare_exchange_strong(p, kStopping);
+  if (thread_.joinable()) thread_.join();
+}
+
+AutoSnapping& AutoSnapping::shared() {
+  static AutoSnapping engine;
+  return engine;
+}
+
+void AutoSnapping::startAutoCursorSnapping(const std::vector<SnappingApp>* list, const RunningApplication* app) {
+  const SnappingApp* chosen = nullptr;
+  if (list && !list->empty()) {
+    std::optional<RunningApplication> target;
+    if (app) target = *app;
+    else if (Desktop* d = currentPlatform().desktop) target = d->frontmostApplication();
+    const SnappingApp* byDefault = nullptr;
+    const SnappingApp* byApp = nullptr;
+    for (const SnappingApp& r : *list) {
+      if (r.isDefault) byDefault = &r;
+      else if (target && QS803AppClass::compareMatchingKeyToProc(r.matchingKey, *target)) byApp = &r;
+      if (byDefault && byApp) break;
+    }
+    chosen = byApp && byApp->snappingIX != kSnapSameAsDefault ? byApp : byDefault;
+  }
+  startAutoCursorSnappingToItem(chosen ? chosen->snappingIX : 0, chosen && chosen->jump, chosen && chosen->bounce);
+}
+
+void AutoSnapping::startAutoCursorSnappingToItem(unsigned index, bool jump, bool bounce) {
+  gl_snapping.store(index);
+  gl_jump.store(jump);
+  gl_bounce.store(bounce);
+  Accessibility* ax = currentPlatform().accessibility;
+  if (index > kSnapNone && ax && ax->isProcessTrusted()) {
+    // A worker that was asked to stop but has not left yet simply goes on with the new values;
+    // starting a second one beside it, or leaving the stop in place, would both be wrong.
+    int p = kStopping;
+    if (phase_.compare_exchange_strong(p, kPolling) || p == kPolling) return;
+    // No worker, or one that is only releasing its elements on the way out.
+    if (thread_.joinable()) thread_.join();
+    if (phase_.load() != kIdle) return;  // a kept loop (tests) has not finished yet
+    phase_.store(kPolling);
+    g_snappingPaused.store(false);
+    if (!fixedCancelTitle_) cancelTitle_ = QS812localizedCancelButtonTitle();
+    if (spawner_) spawner_([this] { workerLoop(); });
+    else thread_ = std::thread([this] { workerLoop(); });
+  } else {
+    int p = kPolling;
+    phase_.compare_exchange_strong(p, kStopping);
+  }
+}
+
+void AutoSnapping::pauseAutoCursorSnapping(bool paused) { g_snappingPaused.store(paused); }
+
+void AutoSnapping::waitForWorker() {
+  if (thread_.joinable()) thread_.join();
+}
+
+bool AutoSnapping::leaveIfAsked() {
+  int p = kStopping;
+  return phase_.compare_exchange_strong(p, kLeaving);
+}
+
+void AutoSnapping::workerLoop() {
+  if (!leaveIfAsked()) {
+    for (;;) {
+      if (!g_snappingPaused.load()) moveCursorToItem(gl_snapping.load(), gl_jump.load(), gl_bounce.load());
+      workerSleeper().sleep(kSnappingPassInterval);
+      if (leaveIfAsked()) break;
+    }
+  }
+  g_focusedAppElement.reset();
+  g_focusedWinElement.reset();
+  g_targetWinElement.reset();
+  phase_.store(kIdle);
+}
+
+const std::string& AutoSnapping::cancelTitle() {
+  if (cancelTitle_.empty()) cancelTitle_ = QS812localizedCancelButtonTitle();
+  return cancelTitle_;
+}
+
+int32_t AutoSnapping::updateFocusedElement() {
+  Platform& p = currentPlatform();
+  AXElementRef app, window;
+  QS842copyFocusedElement(&app, &window);
+  bool controlCenter = false;
+  int32_t pid = 0;
+  if (app && p.accessibility && p.desktop && p.accessibility->getPid(app, &pid) == kAXErrorSuccess) {
+    auto running = p.desktop->runningApplication(pid);
+    controlCenter = running && running->bundleIdentifier == kControlCenterBundleID;
+  }
+  if (controlCenter || axEqual(window, g_focusedWinElement)) {
+    if (gl_focusedWinCount < INT32_MAX) ++gl_focusedWinCount;
+  } else {
+    g_focusedAppElement = std::move(app);
+    g_focusedWinElement = window;
+    gl_focusedWinCount = 0;
+    if (window && p.cursor) g_cursorPosition = p.cursor->location();
+  }
+  return gl_focusedWinCount;
+}
+
+int32_t AutoSnapping::moveCursorToItem(unsigned index, bool jump, bool bounce) {
+  Cursor* cursor = currentPlatform().cursor;
+  if (!cursor) return 0;
+
+  // Move back when the window snapped into has gone, unless Shift is held.
+  if (g_targetWinElement && bounce && (cursor->hidModifierFlags() & kCGEventFlagMaskShift) == 0) {
+    bool minimized = false;
+    int32_t err = axBool(g_targetWinElement, kAXMinimizedAttribute, &minimized);
+    bool gone = err == kAXErrorInvalidUIElement || err == kAXErrorCannotComplete || (err == kAXErrorSuccess && minimized);
+    if (!gone) {
+      bool hidden = false;
+      gone = axBool(g_focusedAppElement, kAXHiddenAttribute, &hidden) == kAXErrorSuccess && hidden;
+    }
+    if (gone) {
+      Point at = cursor->location();
+      // Only when the user left the cursor where it was put.
+      if (rectContainsPoint(gl_snappingRect, at)) QS846moveCursor(jump, at, gl_snappingFromPosition);
+      g_targetWinElement.reset();
+    }
+  }
+
+  // Snap once, on the first pass after a new window got the focus.
+  if (updateFocusedElement() != 1) return 0;
+  g_targetWinElement.reset();
+  if (cursor->currentButtonState() != 0) return 0;
+  Point from = cursor->location();
+  if (!rectContainsPoint(squareAround(from, kFocusSquareRadius), g_cursorPosition)) return 0;
+  if (index < kSnapDefaultButton || index > kSnapFullscreenButton) return 0;
+
+  Point target;
+  int32_t err = 0;
+  switch (index) {
+    case kSnapDefaultButton:
+      if (QS842elementAttrPosition(g_focusedWinElement, kAXDefaultButtonAttribute, &target) != 0)
+        err = QS844buttonPosition(g_focusedWinElement, kButtonKindDefault, &target, cancelTitle());
+      break;
+    case kSnapCancelButton:
+      if (QS842elementAttrPosition(g_focusedWinElement, kAXCancelButtonAttribute, &target) != 0)
+        err = QS844buttonPosition(g_focusedWinElement, kButtonKindCancel, &target, cancelTitle());
+      break;
+    case kSnapCloseButton:
+      err = QS842elementAttrPosition(g_focusedWinElement, kAXCloseButtonAttribute, &target);
+      break;
+    case kSnapMinimizeButton:
+      err = QS842elementAttrPosition(g_focusedWinElement, kAXMinimizeButtonAttribute, &target);
+      break;
+    default:
+      err = QS842elementAttrPosition(g_focusedWinElement, kAXZoomButtonAttribute, &target);
+      break;
+  }
+  if (err) return err;
+
+  QS846moveCursor(jump, from, target);
+  g_targetWinElement = g_focusedWinElement;
+  gl_snappingRect = squareAround(target, kSnappingSquareRadius);
+  gl_snappingFromPosition = from;
+  return 0;
+}
+
+void QS841startAutoCursorSnapping(const std::vector<QS803AppClass*>* list, const RunningApplication* app) {
+  if (!list) {
+    AutoSnapping::shared().startAutoCursorSnapping(nullptr, app);
+    return;
+  }
+  std::vector<SnappingApp> apps = snappingAppsFromRecords(*list);
+  AutoSnapping::shared().startAutoCursorSnapping(&apps, app);
+}
+
+void QS841startAutoCursorSnappingToItem(unsigned index, bool jump, bool bounce) {
+  AutoSnapping::shared().startAutoCursorSnappingToItem(index, jump, bounce);
+}
+
+void QS841pauseAutoCursorSnapping(bool paused) { AutoSnapping::shared().pauseAutoCursorSnapping(paused); }
+
+int32_t QS841moveCursorToItem(unsigned index, bool jump, bool bounce) {
+  return AutoSnapping::shared().moveCursorToItem(index, jump, bounce);
+}
+
+int32_t QS841updateFocusedElement() { return AutoSnapping::shared().updateFocusedElement(); }
+
+}  // namespace vl

@@ -1,0 +1,126 @@
+// Automatic cursor snapping: which target the frontmost application's setting asks for, and
+// the worker that polls the focused window five times a second and moves the cursor onto the
+// target control of each newly focused window (and, with bounce, back when it goes away).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/api/accessibility.h"
+#include "platform/api/workspace.h"
+
+namespace vl {
+
+class QS803AppClass;
+
+// Snapping target indexes (positions in the Application record's snapping list).
+inline constexpr unsigned kSnapSameAsDefault = 0;
+inline constexpr unsigned kSnapNone = 1;
+inline constexpr unsigned kSnapDefaultButton = 2;
+inline constexpr unsigned kSnapCancelButton = 3;
+inline constexpr unsigned kSnapCloseButton = 4;
+inline constexpr unsigned kSnapMinimizeButton = 5;
+inline constexpr unsigned kSnapFullscreenButton = 6;
+inline constexpr unsigned kSnapNotFound = 0xFFFFFFFFu;  // a value the list does not hold
+
+inline constexpr double kSnappingPassInterval = 0.2;
+inline constexpr double kFocusSquareRadius = 3.0;     // the user has not moved the mouse
+inline constexpr double kSnappingSquareRadius = 8.0;  // the user left the cursor on the control
+
+// The snapping settings of one Application record, copied when the list is fetched so that
+// the list stays valid when the store is reopened and its records go away.
+struct SnappingApp {
+  bool isDefault = false;
+  std::optional<std::string> matchingKey;
+  unsigned snappingIX = kSnapNotFound;
+  bool jump = false;
+  bool bounce = false;
+};
+std::vector<SnappingApp> snappingAppsFromRecords(const std::vector<QS803AppClass*>& records);
+
+// The engine. One per process (shared()); tests make their own.
+class AutoSnapping {
+ public:
+  // Starts the worker's loop on a thread; tests may keep it and run it themselves.
+  using Spawner = std::function<void(std::function<void()> loop)>;
+
+  AutoSnapping();
+  // Asks the worker to end and waits for it.
+  ~AutoSnapping();
+  AutoSnapping(const AutoSnapping&) = delete;
+  AutoSnapping& operator=(const AutoSnapping&) = delete;
+  static AutoSnapping& shared();
+
+  // Main thread. list null or empty: nothing is chosen (the worker stops). app null: the
+  // frontmost application.
+  void startAutoCursorSnapping(const std::vector<SnappingApp>* list, const RunningApplication* app);
+  void startAutoCursorSnappingToItem(unsigned index, bool jump, bool bounce);
+  void pauseAutoCursorSnapping(bool paused);
+  // Waits until no worker runs (a stop must have been asked for).
+  void waitForWorker();
+
+  // One pass of the worker, and its focus tracking.
+  int32_t moveCursorToItem(unsigned index, bool jump, bool bounce);
+  int32_t updateFocusedElement();
+
+  // --- State, for the controller, diagnostics and tests -----------------------------------------
+  bool isRunning() const { return phase_.load() != kIdle; }      // gl_is_running
+  bool stopRequested() const { return phase_.load() >= kStopping; }  // gl_stop
+  bool paused() const { return g_snappingPaused.load(); }
+  unsigned target() const { return gl_snapping.load(); }
+  bool jump() const { return gl_jump.load(); }
+  bool bounce() const { return gl_bounce.load(); }
+  int32_t focusedWinCount() const { return gl_focusedWinCount; }
+  bool hasTargetWindow() const { return static_cast<bool>(g_targetWinElement); }
+  Rect snappingRect() const { return gl_snappingRect; }
+  Point snappingFromPosition() const { return gl_snappingFromPosition; }
+  Point focusCursorPosition() const { return g_cursorPosition; }
+
+  void setSpawner(Spawner spawner) { spawner_ = std::move(spawner); }
+  // The system's localised cancel title is read when a worker starts; tests may fix it.
+  void setCancelButtonTitle(std::string title) { cancelTitle_ = std::move(title); fixedCancelTitle_ = true; }
+
+ private:
+  enum Phase : int { kIdle, kPolling, kStopping, kLeaving };
+  void workerLoop();
+  bool leaveIfAsked();
+  const std::string& cancelTitle();
+
+  // Written by the main thread, read by the worker.
+  std::atomic<unsigned> gl_snapping{kSnapNone};
+  std::atomic<bool> gl_jump{false};
+  std::atomic<bool> gl_bounce{false};
+  std::atomic<bool> g_snappingPaused{false};
+  // The worker's life: the main thread starts it (kPolling) and asks it to stop (kStopping)
+  // or to go on after all (back to kPolling); the worker alone decides to leave (kLeaving)
+  // and ends at kIdle. One atomic, so that a stop taken back can never be lost.
+  std::atomic<int> phase_{kIdle};
+
+  // The worker's own state (the main thread does not touch it while a worker runs).
+  AXElementRef g_focusedAppElement;
+  AXElementRef g_focusedWinElement;
+  AXElementRef g_targetWinElement;
+  int32_t gl_focusedWinCount = 0;
+  Point g_cursorPosition;
+  Rect gl_snappingRect;
+  Point gl_snappingFromPosition;
+  std::string cancelTitle_;
+  bool fixedCancelTitle_ = false;
+
+  Spawner spawner_;
+  std::thread thread_;
+};
+
+// The process-wide engine's entry points.
+void QS841startAutoCursorSnapping(const std::vector<QS803AppClass*>* list, const RunningApplication* app);
+void QS841startAutoCursorSnappingToItem(unsigned index, bool jump, bool bounce);
+void QS841pauseAutoCursorSnapping(bool paused);
+int32_t QS841moveCursorToItem(unsigned index, bool jump, bool bounce);
+int32_t QS841updateFocusedElement();
+
+}  // namespace vl

@@ -1,0 +1,97 @@
+// Cursor jumps and glides through the Cursor and Sleeper ports.
+#include "agent/snapping/cursor_motion.h"
+
+#include <cmath>
+#include <limits>
+#include <mutex>
+#include <optional>
+
+#include "core/errors/error_stack.h"
+#include "platform/api/cursor.h"
+#include "platform/api/platform.h"
+#include "platform/api/sleeper.h"
+
+namespace vl {
+
+namespace {
+
+Sleeper& sleeper() {
+  static ThreadSleeper fallback;
+  Sleeper* s = currentPlatform().sleeper;
+  return s ? *s : fallback;
+}
+
+int glideDistance(Point from, Point to) {
+  double dx = std::trunc(to.x - from.x), dy = std::trunc(to.y - from.y);
+  return static_cast<int>(std::sqrt(dx * dx + dy * dy));
+}
+
+// The mouse-moved event, made on first use and kept (per cursor port, so a new simulated
+// machine in the same process gets its own).
+struct KeptEvent {
+  std::mutex m;
+  Cursor* port = nullptr;
+  std::optional<MouseEvent> event;
+};
+KeptEvent& keptEvent() {
+  static KeptEvent e;
+  return e;
+}
+
+}  // namespace
+
+int glideStepLimit(Point from, Point to) { return glideDistance(from, to) / 70 + 10; }
+
+int32_t QS846postMouseMovedEvent(Point p) {
+  Cursor* cursor = currentPlatform().cursor;
+  if (!cursor) return 8460096;
+  KeptEvent& k = keptEvent();
+  std::lock_guard<std::mutex> l(k.m);
+  if (k.port != cursor || !k.event) {
+    k.event = cursor->createMouseEvent(kCGEventMouseMoved, p, kCGMouseButtonLeft);
+    k.port = cursor;
+    if (!k.event) return 8460096;
+  }
+  k.event->flags = cursor->hidModifierFlags();
+  k.event->location = p;
+  // The latest possible time stamp, so that nothing queued is taken as newer.
+  k.event->timestamp = std::numeric_limits<uint64_t>::max();
+  cursor->postEvent(kCGSessionEventTap, *k.event);
+  return 0;
+}
+
+int32_t QS846moveCursor(bool jump, Point from, Point to) {
+  Cursor* cursor = currentPlatform().cursor;
+  if (!cursor) return 8460073;
+  if (!jump) {
+    int n = glideDistance(from, to) / 70 + 11;
+    Point current = from;
+    int mismatches = 0;
+    do {
+      --n;
+      double sx = std::trunc((to.x - current.x) / n), sy = std::trunc((to.y - current.y) / n);
+      if (sx == 0 && sy == 0) break;
+      current.x += sx;
+      current.y += sy;
+      cursor->warpMouseCursorPosition(current);
+      sleeper().sleep(kGlideStepSeconds);
+      // The user took the mouse: leave the cursor to them.
+      if (cursor->currentButtonState() != 0) return 0;
+      Point real = cursor->location();
+      if (std::trunc(real.x) != std::trunc(current.x) || std::trunc(real.y) != std::trunc(current.y)) {
+        if (++mismatches == kGlideMismatchLimit) return 0;
+      }
+    } while (n > 1);
+  }
+  if (int32_t err = cursor->warpMouseCursorPosition(to)) {
+    QS810stackError(nullptr, err);
+    return 8460073;
+  }
+  if (int32_t err = QS846postMouseMovedEvent(to)) {
+    QS810stackError(nullptr, err);
+    return 8460076;
+  }
+  return 0;
+}
+
+}  // namespace vl

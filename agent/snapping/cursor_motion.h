@@ -1,0 +1,21 @@
+// Moving the cursor: an instant jump or a short glide in 13-millisecond steps that gives way
+// to the user's own mouse, each ending with a posted mouse-moved event at the target.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/api/geometry.h"
+
+namespace vl {
+
+inline constexpr double kGlideStepSeconds = 0.013;
+inline constexpr int kGlideMismatchLimit = 5;
+
+// Global top-left coordinates. Returns 0 also when the user cut a glide short.
+int32_t QS846moveCursor(bool jump, Point from, Point to);
+int32_t QS846postMouseMovedEvent(Point p);
+
+// The most steps a glide over this distance takes.
+int glideStepLimit(Point from, Point to);
+
+}  // namespace vl

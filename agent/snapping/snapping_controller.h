@@ -1,0 +1,65 @@
+// The agent controller's snapping operations: starting and stopping automatic snapping with
+// the store's Application records, following the frontmost application, and publishing the
+// accessibility permission when it changes. Plugs into AppControllerClass as its hooks.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+#include "agent/app_controller.h"
+#include "agent/snapping/auto_snapping.h"
+#include "platform/api/desktop.h"
+#include "platform/api/notifications.h"
+#include "platform/api/workspace.h"
+
+namespace vl {
+
+class ManagedObjectContext;
+
+inline constexpr const char* kAgentBundleIdentifier = "quillon.Velmora.boa";
+
+class SnappingController : public SnappingHooks {
+ public:
+  // context: the controller's store context (null while the store is closed).
+  explicit SnappingController(std::function<ManagedObjectContext*()> context,
+                              AutoSnapping& engine = AutoSnapping::shared());
+  // Removes its observations and performs, stops snapping and waits for the worker.
+  ~SnappingController() override;
+  SnappingController(const SnappingController&) = delete;
+  SnappingController& operator=(const SnappingController&) = delete;
+
+  void startAutoSnapping() override;
+  void stopAutoSnapping() override;
+  void setAutoSnappingTarget(const RunningApplication& app);
+  void reloadSnappingAppList() override;
+  void startAppWatcher();
+  void removeAppWatcher();
+  // app: the notification's application; null when called without a notification.
+  void foremostAppActivated(const RunningApplication* app);
+  void installAXNotify() override;
+  void removeAXNotify();
+  void axNotify();
+  void updateAXEnabled() override;
+  // At logout and login.
+  void pause(bool paused) override;
+  // "Accessibility Warning Cmd": the system asks the user to grant the permission.
+  void axWarning() override;
+
+  bool snappingStarted() const { return snappingStarted_; }
+  const std::vector<SnappingApp>& snappingAppList() const { return snappingAppList_; }
+
+ private:
+  void fetchSnappingAppList();
+
+  std::function<ManagedObjectContext*()> context_;
+  AutoSnapping& engine_;
+  std::vector<SnappingApp> snappingAppList_;
+  bool snappingStarted_ = false;
+  Desktop* watchedDesktop_ = nullptr;
+  Desktop::Token appWatcher_ = 0;
+  Notifications* axNotifications_ = nullptr;
+  Notifications::Token axObserver_ = 0;
+};
+
+}  // namespace vl
