@@ -9,6 +9,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 #include "core/plist/codec.h"
 
@@ -389,8 +390,40 @@ template bool parseBytes(const std::string&, const std::string&, HistoryChunk*, 
 
 std::optional<std::string> writeModel(const std::string& path, const pl::Value& v, std::string* error) {
   std::string xml = pl::writeXml(v);
-  std::span<const uint8_t> bytes(reinterpret_cast<const uint8_t*>(xml.data()), xml.size());
-  if (!pl::writeFileAtomic(path, bytes, error)) return std::nullopt;
+  // Temporary file and rename: readers see the old file or the new one, never a part. No
+  // fsync: a simulated machine need not survive a power cut, and the shared world is written
+  // on every property write, where a sync costs tens of milliseconds.
+  size_t slash = path.rfind('/');
+  std::string dir = slash == std::string::npos ? "." : path.substr(0, slash);
+  std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+  std::string tmpl = dir + "/." + name + ".XXXXXX";
+  std::vector<char> tmp(tmpl.begin(), tmpl.end());
+  tmp.push_back('\0');
+  int fd = ::mkstemp(tmp.data());
+  if (fd < 0) {
+    fail(error, path + ": cannot create a temporary file: " + errnoText(errno));
+    return std::nullopt;
+  }
+  ::fchmod(fd, 0644);
+  size_t done = 0;
+  while (done < xml.size()) {
+    ssize_t n = ::write(fd, xml.data() + done, xml.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) {
+      int e = errno;
+      ::close(fd);
+      ::unlink(tmp.data());
+      fail(error, path + ": write failed: " + errnoText(e));
+      return std::nullopt;
+    }
+    done += static_cast<size_t>(n);
+  }
+  if (::close(fd) != 0 || ::rename(tmp.data(), path.c_str()) != 0) {
+    int e = errno;
+    ::unlink(tmp.data());
+    fail(error, path + ": cannot replace the file: " + errnoText(e));
+    return std::nullopt;
+  }
   return xml;
 }
 

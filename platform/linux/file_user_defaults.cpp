@@ -1,0 +1,84 @@
+// FileUserDefaults: domains as property-list files, read-modify-write under the folder's lock.
+#include "platform/linux/file_user_defaults.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "core/plist/codec.h"
+
+namespace vl::linux_ {
+
+bool isValidDomainName(const std::string& d) {
+  if (d.empty() || d.size() > 200 || d[0] == '.') return false;
+  for (unsigned char c : d)
+    if (c < 0x20 || c == '/' || c == 0x7F) return false;
+  return true;
+}
+
+FileUserDefaults::FileUserDefaults(std::string folder) : folder_(std::move(folder)) {}
+
+pl::Dict FileUserDefaults::load(const std::string& domain) const {
+  if (!isValidDomainName(domain)) return {};
+  auto r = pl::readFile(fileOf(domain));
+  if (!r || !r.value->isDict()) return {};
+  return *r.value->asDict();
+}
+
+const pl::Dict& FileUserDefaults::cached(const std::string& domain) const {
+  auto it = cache_.find(domain);
+  if (it == cache_.end()) it = cache_.emplace(domain, load(domain)).first;
+  return it->second;
+}
+
+void FileUserDefaults::synchronize(const std::string& domain) { cache_[domain] = load(domain); }
+
+std::optional<pl::Value> FileUserDefaults::value(const std::string& domain, const std::string& key) const {
+  const pl::Dict& d = cached(domain);
+  auto it = d.find(key);
+  if (it == d.end()) return std::nullopt;
+  return it->second;
+}
+
+bool FileUserDefaults::change(const std::string& domain, const std::string& key, const pl::Value* v) {
+  if (!isValidDomainName(domain)) {
+    lastError_ = "'" + domain + "' is no user-defaults domain name";
+    return false;
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(folder_, ec);
+  if (ec) {
+    lastError_ = folder_ + ": cannot create: " + ec.message();
+    return false;
+  }
+  int fd = ::open((folder_ + "/.lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    lastError_ = folder_ + "/.lock: " + std::strerror(errno);
+    return false;
+  }
+  while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+  }
+  pl::Dict d = load(domain);
+  if (v) d[key] = *v;
+  else d.erase(key);
+  std::string xml = pl::writeXml(pl::Value(d));
+  bool ok = pl::writeFileAtomic(fileOf(domain), {reinterpret_cast<const uint8_t*>(xml.data()), xml.size()}, &lastError_);
+  ::close(fd);  // releases the lock
+  if (ok) cache_[domain] = std::move(d);
+  return ok;
+}
+
+bool FileUserDefaults::setValue(const std::string& domain, const std::string& key, const pl::Value& v) {
+  return change(domain, key, &v);
+}
+
+bool FileUserDefaults::removeValue(const std::string& domain, const std::string& key) {
+  return change(domain, key, nullptr);
+}
+
+}  // namespace vl::linux_

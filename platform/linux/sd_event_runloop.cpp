@@ -1,0 +1,273 @@
+// SdEventRunLoop: one sd-event time source stands for the whole queue of performs, posts and
+// timers (kept in due-time order as VirtualRunLoop keeps them); a post source runs the
+// end-of-pass observers after every dispatch.
+#include "platform/linux/sd_event_runloop.h"
+
+#include <signal.h>
+#include <sys/epoll.h>
+#include <systemd/sd-event.h>
+#include <time.h>
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace vl::linux_ {
+
+namespace {
+
+// Work a single dispatch runs at most before other sources get their turn, so work that keeps
+// rescheduling itself at zero delay cannot starve the descriptors and signals.
+constexpr size_t kPassBudget = 10000;
+
+std::string errorText(int negErrno) { return std::strerror(negErrno < 0 ? -negErrno : negErrno); }
+
+uint64_t toUsec(double seconds) {
+  if (seconds <= 0) return 0;
+  return static_cast<uint64_t>(std::ceil(seconds * 1e6));
+}
+
+}  // namespace
+
+std::unique_ptr<SdEventRunLoop> SdEventRunLoop::create(std::string* error) {
+  auto loop = std::make_unique<SdEventRunLoop>(Key{});
+  int r = sd_event_new(&loop->event_);
+  if (r < 0) {
+    if (error) *error = "cannot create an event loop: " + errorText(r);
+    return nullptr;
+  }
+  r = sd_event_add_time(loop->event_, &loop->timer_, CLOCK_MONOTONIC, 0, 1, &SdEventRunLoop::onTime, loop.get());
+  if (r >= 0) r = sd_event_source_set_enabled(loop->timer_, SD_EVENT_OFF);
+  if (r >= 0) r = sd_event_add_post(loop->event_, &loop->post_, &SdEventRunLoop::onPost, loop.get());
+  if (r < 0) {
+    if (error) *error = "cannot set up the event loop's sources: " + errorText(r);
+    return nullptr;
+  }
+  return loop;
+}
+
+SdEventRunLoop::SdEventRunLoop(Key) {}
+
+SdEventRunLoop::~SdEventRunLoop() {
+  for (auto& [t, w] : watches_) sd_event_source_disable_unref(w->source);
+  for (sd_event_source* s : signalSources_)
+    if (s) sd_event_source_disable_unref(s);
+  if (timer_) sd_event_source_disable_unref(timer_);
+  if (post_) sd_event_source_disable_unref(post_);
+  if (event_) sd_event_unref(event_);
+}
+
+double SdEventRunLoop::clock() {
+  struct timespec ts {};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) / 1e9;
+}
+
+double SdEventRunLoop::now() const {
+  // Inside a callout: the time this pass of the loop began, so that everything one callout
+  // schedules keeps its order by delay however long the callout takes.
+  uint64_t usec = 0;
+  if (sd_event_get_state(event_) == SD_EVENT_RUNNING && sd_event_now(event_, CLOCK_MONOTONIC, &usec) >= 0)
+    return static_cast<double>(usec) / 1e6;
+  return clock();
+}
+
+void SdEventRunLoop::schedule(Item item) {
+  items_.emplace(std::make_pair(item.due, ++seq_), std::move(item));
+  arm();
+}
+
+void SdEventRunLoop::arm() {
+  if (!timer_) return;
+  if (items_.empty()) {
+    sd_event_source_set_enabled(timer_, SD_EVENT_OFF);
+    return;
+  }
+  sd_event_source_set_time(timer_, toUsec(items_.begin()->first.first));
+  sd_event_source_set_enabled(timer_, SD_EVENT_ONESHOT);
+}
+
+void SdEventRunLoop::perform(const void* target, std::string_view selector, double delay, Fn fn, const void* object) {
+  Item it;
+  it.due = now() + (delay > 0 ? delay : 0);
+  it.target = target;
+  it.selector = std::string(selector);
+  it.object = object;
+  it.fn = std::move(fn);
+  schedule(std::move(it));
+}
+
+void SdEventRunLoop::cancelPerform(const void* target, std::string_view selector, const void* object) {
+  for (auto i = items_.begin(); i != items_.end();) {
+    const Item& it = i->second;
+    if (it.timer == 0 && it.target == target && it.target && it.selector == selector && it.object == object)
+      i = items_.erase(i);
+    else
+      ++i;
+  }
+  arm();
+}
+
+void SdEventRunLoop::cancelAllPerforms(const void* target) {
+  for (auto i = items_.begin(); i != items_.end();) {
+    if (i->second.timer == 0 && target && i->second.target == target)
+      i = items_.erase(i);
+    else
+      ++i;
+  }
+  arm();
+}
+
+bool SdEventRunLoop::hasPerform(const void* target, std::string_view selector, const void* object) const {
+  for (const auto& [k, it] : items_)
+    if (it.timer == 0 && it.target == target && it.selector == selector && it.object == object) return true;
+  return false;
+}
+
+void SdEventRunLoop::post(Fn fn) {
+  Item it;
+  it.due = now();
+  it.fn = std::move(fn);
+  schedule(std::move(it));
+}
+
+RunLoop::Token SdEventRunLoop::addTimer(double interval, bool repeats, Fn fn) {
+  Item it;
+  it.due = now() + (interval > 0 ? interval : 0);
+  it.fn = std::move(fn);
+  it.timer = nextToken_++;
+  it.interval = interval;
+  it.repeats = repeats;
+  Token t = it.timer;
+  schedule(std::move(it));
+  return t;
+}
+
+void SdEventRunLoop::removeTimer(Token t) {
+  for (auto i = items_.begin(); i != items_.end();) {
+    if (i->second.timer == t) i = items_.erase(i);
+    else ++i;
+  }
+  arm();
+}
+
+RunLoop::Token SdEventRunLoop::addEndOfPassObserver(Fn fn) {
+  Token t = nextToken_++;
+  observers_.emplace(t, std::move(fn));
+  return t;
+}
+
+void SdEventRunLoop::removeEndOfPassObserver(Token t) { observers_.erase(t); }
+
+void SdEventRunLoop::stop(int status) {
+  stopped_ = true;
+  sd_event_exit(event_, status);
+}
+
+void SdEventRunLoop::runDue() {
+  for (size_t n = 0; n < kPassBudget; ++n) {
+    auto i = items_.begin();
+    if (i == items_.end() || i->first.first > clock()) break;
+    Item it = std::move(i->second);
+    items_.erase(i);
+    // A repeating timer is due again before it runs, so removeTimer from inside its own
+    // callback ends it.
+    if (it.timer != 0 && it.repeats) {
+      Item again;
+      again.due = now() + (it.interval > 0 ? it.interval : 1e-6);
+      again.fn = it.fn;
+      again.timer = it.timer;
+      again.interval = it.interval;
+      again.repeats = true;
+      items_.emplace(std::make_pair(again.due, ++seq_), std::move(again));
+    }
+    if (it.fn) it.fn();
+  }
+  arm();
+}
+
+int SdEventRunLoop::onTime(sd_event_source*, uint64_t, void* self) {
+  static_cast<SdEventRunLoop*>(self)->runDue();
+  return 0;
+}
+
+int SdEventRunLoop::onPost(sd_event_source*, void* self) {
+  auto* loop = static_cast<SdEventRunLoop*>(self);
+  // Observers may be removed while they run.
+  std::vector<Token> tokens;
+  for (const auto& [t, f] : loop->observers_) tokens.push_back(t);
+  for (Token t : tokens) {
+    auto o = loop->observers_.find(t);
+    if (o != loop->observers_.end()) {
+      Fn f = o->second;
+      f();
+    }
+  }
+  return 0;
+}
+
+int SdEventRunLoop::run() {
+  stopped_ = false;
+  return sd_event_loop(event_);
+}
+
+bool SdEventRunLoop::runOnce(double timeout) {
+  if (sd_event_get_state(event_) == SD_EVENT_FINISHED) return false;
+  return sd_event_run(event_, toUsec(timeout)) >= 0 && sd_event_get_state(event_) != SD_EVENT_FINISHED;
+}
+
+RunLoop::Token SdEventRunLoop::watchFd(int fd, std::function<void()> fn) {
+  auto watch = std::make_unique<Watch>();
+  watch->fn = std::move(fn);
+  sd_event_source* src = nullptr;
+  auto cb = [](sd_event_source*, int, uint32_t, void* data) -> int {
+    // A copy: the callback may unwatch its own descriptor.
+    std::function<void()> f = static_cast<Watch*>(data)->fn;
+    if (f) f();
+    return 0;
+  };
+  if (sd_event_add_io(event_, &src, fd, EPOLLIN, cb, watch.get()) < 0) return 0;
+  watch->source = src;
+  Token t = nextToken_++;
+  watches_[t] = std::move(watch);
+  return t;
+}
+
+void SdEventRunLoop::unwatchFd(Token t) {
+  auto it = watches_.find(t);
+  if (it == watches_.end()) return;
+  sd_event_source_disable_unref(it->second->source);
+  // A callback running right now runs on its own copy of fn.
+  watches_.erase(it);
+}
+
+bool SdEventRunLoop::handleTerminationSignals(std::function<void(int)> handler, std::string* error) {
+  signalHandler_ = std::move(handler);
+  if (signalSources_[0]) return true;
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, SIGTERM);
+  sigaddset(&set, SIGINT);
+  if (int r = pthread_sigmask(SIG_BLOCK, &set, nullptr); r != 0) {
+    if (error) *error = "cannot block the termination signals: " + errorText(r);
+    return false;
+  }
+  auto cb = [](sd_event_source*, const struct signalfd_siginfo* si, void* self) -> int {
+    auto* loop = static_cast<SdEventRunLoop*>(self);
+    if (loop->signalHandler_) loop->signalHandler_(static_cast<int>(si->ssi_signo));
+    else loop->stop(128 + static_cast<int>(si->ssi_signo));
+    return 0;
+  };
+  const int signals[2] = {SIGTERM, SIGINT};
+  for (int i = 0; i < 2; ++i) {
+    int r = sd_event_add_signal(event_, &signalSources_[i], signals[i], cb, this);
+    if (r < 0) {
+      if (error) *error = "cannot watch for termination signals: " + errorText(r);
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace vl::linux_

@@ -1,0 +1,419 @@
+// The shared world: two World objects on one folder stand for two processes; what one changes
+// reaches the other as the platform's events, ids agree, nothing is lost when both write, and
+// damaged files give clear errors.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <thread>
+
+#include "core/plist/codec.h"
+#include "core/runloop/virtual_runloop.h"
+#include "platform/sim/world.h"
+#include "support/sim_world.h"
+
+namespace vl {
+namespace {
+
+using sim::World;
+using sim::WorldOptions;
+using test::TempDir;
+
+constexpr const char* kMouse = "generic-usb-optical-mouse";
+constexpr const char* kReceiver = "logitech-unifying-receiver";
+
+// What a client of one process sees: arrivals, removals, session, speed and display events.
+struct Observer {
+  explicit Observer(sim::SimMac& m) : mac(m) {
+    client = mac.eventSystem().createClient();
+    pl::Dict pointer;
+    pointer["DeviceUsagePage"] = pl::Value(1);
+    pointer["DeviceUsage"] = pl::Value(1);
+    client->setMatchingMultiple({pl::Value(pointer)});
+    client->scheduleWithRunLoop();
+    client->registerDeviceMatchingCallback([this](const ServiceRef& s) {
+      events.push_back("arrived " + hex(s->registryID()));
+      client->registerRemovalCallback(s, [this](const ServiceRef& r) { events.push_back("removed " + hex(r->registryID())); });
+    });
+    client->registerPropertyChangedCallback("HIDMouseAcceleration", [this](const std::string& k, const pl::Value& v) {
+      events.push_back("speed " + k + " " + std::to_string(v.intValue()));
+    });
+    sessionToken = mac.session().observe([this](SessionEvent e) {
+      const char* names[] = {"became active", "resigned active", "locked", "unlocked"};
+      events.push_back(std::string("session ") + names[static_cast<int>(e)]);
+    });
+    screensToken = mac.screens().observeChanges([this] { events.push_back("display"); });
+  }
+  ~Observer() {
+    mac.session().unobserve(sessionToken);
+    mac.screens().unobserve(screensToken);
+  }
+  static std::string hex(RegistryId id) {
+    char b[32];
+    std::snprintf(b, sizeof b, "0x%llX", static_cast<unsigned long long>(id));
+    return b;
+  }
+  std::vector<std::string> take() { return std::exchange(events, {}); }
+  sim::SimMac& mac;
+  std::unique_ptr<HidEventSystemClient> client;
+  std::vector<std::string> events;
+  Session::Token sessionToken = 0;
+  Screens::Token screensToken = 0;
+};
+
+class WorldTest : public ::testing::Test {
+ protected:
+  WorldTest() {
+    std::string error;
+    a = World::create(dir.path(), options("agent", &loopA), false, &error);
+    EXPECT_TRUE(a) << error;
+    b = World::open(dir.path(), options("pane", &loopB), &error);
+    EXPECT_TRUE(b) << error;
+  }
+  static WorldOptions options(const char* name, RunLoop* loop) {
+    WorldOptions o;
+    o.processName = name;
+    o.runLoop = loop;
+    o.wallClock = [] { return 1.7e9; };
+    o.onError = [](const std::string& e) { ADD_FAILURE() << e; };
+    return o;
+  }
+  RegistryId attach(World& w, const std::string& profile) {
+    std::string error;
+    RegistryId id = w.attachProfile(sim::fixtureDir(), profile, &error);
+    EXPECT_NE(id, 0u) << error;
+    return id;
+  }
+  // b catches up with the folder and delivers what it learnt.
+  void syncB() {
+    std::string error;
+    EXPECT_TRUE(b->processChanges(&error)) << error;
+    loopB.runUntilIdle();
+  }
+  std::vector<RegistryId> subtree(World& w, RegistryId top) {
+    auto it = w.mac().registry().children(top, true);
+    it.entries.insert(it.entries.begin(), top);
+    return it.entries;
+  }
+
+  TempDir dir;
+  VirtualRunLoop loopA, loopB;
+  std::unique_ptr<World> a, b;
+};
+
+TEST_F(WorldTest, DeviceAttachedInOneProcessArrivesInTheOtherWithTheSameIds) {
+  Observer seen(b->mac());
+  RegistryId mouse = attach(*a, kMouse);
+  RegistryId receiver = attach(*a, kReceiver);
+  EXPECT_EQ(mouse, sim::kWorldFirstBlock);
+  EXPECT_EQ(receiver, sim::kWorldFirstBlock + sim::kWorldBlockSize);
+  EXPECT_TRUE(seen.take().empty()) << "nothing arrives before the change is processed";
+
+  syncB();
+  std::vector<std::string> expected;
+  for (RegistryId top : {mouse, receiver})
+    for (RegistryId s : a->mac().eventServicesOf(top)) expected.push_back("arrived " + Observer::hex(s));
+  EXPECT_EQ(seen.take(), expected);
+  for (RegistryId top : {mouse, receiver}) {
+    EXPECT_EQ(subtree(*b, top), subtree(*a, top));
+    for (RegistryId id : subtree(*a, top)) EXPECT_EQ(b->mac().registry().name(id), a->mac().registry().name(id));
+  }
+  EXPECT_EQ(b->mac().profileOf(receiver), kReceiver);
+
+  // A process that starts later agrees too, and ids are never reused after a detach.
+  std::string error;
+  ASSERT_TRUE(a->detach(mouse, &error)) << error;
+  VirtualRunLoop loopC;
+  auto c = World::open(dir.path(), options("later", &loopC), &error);
+  ASSERT_TRUE(c) << error;
+  EXPECT_EQ(c->mac().attachedDevices(), std::vector<RegistryId>{receiver});
+  EXPECT_EQ(subtree(*c, receiver), subtree(*a, receiver));
+  EXPECT_EQ(attach(*c, kMouse), sim::kWorldFirstBlock + 2 * sim::kWorldBlockSize);
+}
+
+TEST_F(WorldTest, ServiceWritesAreSharedAndKeptInTheHistory) {
+  RegistryId top = attach(*a, kMouse);
+  syncB();
+  RegistryId svc = a->mac().eventServicesOf(top).front();
+  ServiceRef service = a->mac().serviceFor(svc);
+  ASSERT_TRUE(service->setProperty("HIDPointerResolution", pl::Value::int32(600 << 16)));
+  ASSERT_TRUE(service->setProperty("QuillonMID", pl::Value::uint32(0x4082)));
+  a->mac().refuseServiceWrites("HIDMouseAcceleration", true);
+  EXPECT_FALSE(service->setProperty("HIDMouseAcceleration", pl::Value::int32(45056)));
+
+  syncB();
+  EXPECT_EQ(b->mac().registry().property(svc, "HIDPointerResolution"), pl::Value::int32(600 << 16));
+  EXPECT_EQ(b->mac().registry().property(svc, "QuillonMID"), pl::Value::uint32(0x4082));
+  EXPECT_FALSE(b->mac().registry().property(svc, "HIDMouseAcceleration")) << "a refused write changes nothing";
+
+  std::string error;
+  auto history = b->history(0, &error);
+  ASSERT_EQ(history.size(), 3u) << error;
+  EXPECT_EQ(history[0].key, "HIDPointerResolution");
+  EXPECT_EQ(history[0].service, svc);
+  EXPECT_EQ(history[0].writer, "agent");
+  EXPECT_DOUBLE_EQ(history[0].time, 1.7e9);
+  EXPECT_EQ(history[1].value, pl::Value::uint32(0x4082));
+  EXPECT_FALSE(history[2].accepted);
+  EXPECT_TRUE(b->history(1.8e9, &error).empty());
+
+  // Written values are in place before the services arrive in a process that starts later.
+  VirtualRunLoop loopC;
+  auto c = World::open(dir.path(), options("later", &loopC), &error);
+  ASSERT_TRUE(c) << error;
+  EXPECT_EQ(c->mac().registry().property(svc, "HIDPointerResolution"), pl::Value::int32(600 << 16));
+
+  // The writer's own change comes back as a notice and does nothing.
+  Observer own(a->mac());
+  ASSERT_TRUE(a->processChanges(&error)) << error;
+  loopA.runUntilIdle();
+  EXPECT_TRUE(own.take().empty());
+}
+
+TEST_F(WorldTest, SharedChangesReachTheOtherProcessAsEvents) {
+  RegistryId top = attach(*a, kMouse);
+  syncB();
+  RegistryId svc = a->mac().eventServicesOf(top).front();
+  Observer seen(b->mac());
+  // The removal callback is registered when a service arrives; register it for the existing one.
+  seen.client->registerRemovalCallback(b->mac().serviceFor(svc), [&](const ServiceRef& r) {
+    seen.events.push_back("removed " + Observer::hex(r->registryID()));
+  });
+  struct Case {
+    const char* name;
+    std::function<bool(World&, std::string*)> change;
+    std::vector<std::string> events;
+  };
+  std::vector<Case> cases = {
+      {"lock", [](World& w, std::string* e) { return w.setSessionState({true, true}, e); }, {"session locked"}},
+      {"unlock", [](World& w, std::string* e) { return w.setSessionState({true, false}, e); }, {"session unlocked"}},
+      {"logout and lock",
+       [](World& w, std::string* e) { return w.setSessionState({false, true}, e); },
+       {"session resigned active", "session locked"}},
+      {"login and unlock",
+       [](World& w, std::string* e) { return w.setSessionState({true, false}, e); },
+       {"session became active", "session unlocked"}},
+      {"speed", [](World& w, std::string* e) { return w.setSystemAcceleration("HIDMouseAcceleration", 0.5, e); },
+       {"speed HIDMouseAcceleration 32768"}},
+      {"same speed again",
+       [](World& w, std::string* e) { return w.setSystemAcceleration("HIDMouseAcceleration", 0.5, e); },
+       {}},
+      {"display", [](World& w, std::string* e) { return w.displayChange(e); }, {"display"}},
+      {"detach", [top](World& w, std::string* e) { return w.detach(top, e); }, {"removed " + Observer::hex(svc)}},
+  };
+  for (const auto& c : cases) {
+    std::string error;
+    ASSERT_TRUE(c.change(*a, &error)) << c.name << ": " << error;
+    syncB();
+    EXPECT_EQ(seen.take(), c.events) << c.name;
+  }
+  EXPECT_EQ(b->mac().session().current().onConsole, true);
+  EXPECT_EQ(b->mac().systemAcceleration("HIDMouseAcceleration"), 0.5);
+  EXPECT_EQ(b->displayChangeCount(), 1u);
+  EXPECT_TRUE(b->mac().attachedDevices().empty());
+  EXPECT_FALSE(b->mac().registry().exists(svc));
+}
+
+TEST_F(WorldTest, UnknownIdsAndMalformedFixturesAreRefusedBeforeTheyReachTheFolder) {
+  std::string error;
+  EXPECT_FALSE(a->detach(0x100009000, &error));
+  EXPECT_NE(error.find("0x100009000"), std::string::npos) << error;
+  pl::Dict broken;
+  broken["tree"] = pl::Value(pl::Dict{{"name", pl::Value("x")}});
+  EXPECT_EQ(a->attach(pl::Value(broken), &error), 0u);
+  EXPECT_NE(error.find("classes"), std::string::npos) << error;
+  EXPECT_EQ(a->attachProfile(sim::fixtureDir(), "no-such-device", &error), 0u);
+  EXPECT_EQ(a->attachProfile(sim::fixtureDir(), "../devices/generic-usb-optical-mouse", &error), 0u)
+      << "a name with a slash is a path, and this one has no .plist";
+  syncB();
+  EXPECT_TRUE(b->devices().empty());
+  VirtualRunLoop loopC;
+  EXPECT_TRUE(World::open(dir.path(), options("later", &loopC), &error)) << error;
+}
+
+TEST_F(WorldTest, DamagedFilesGiveAnErrorNamingTheFileAndKeepTheLastGoodState) {
+  RegistryId top = attach(*a, kMouse);
+  syncB();
+  struct Case {
+    const char* file;
+    const char* content;
+    const char* says;
+  } cases[] = {
+      {"devices.plist", "<plist><dict><key>NextBlock", "devices.plist"},
+      {"devices.plist", "(1, 2)", "root is not a dictionary"},
+      {"devices.plist",
+       "<plist><dict><key>NextBlock</key><integer>9</integer><key>Devices</key><array><dict><key>Id</key>"
+       "<integer>4096</integer><key>Fixture</key><dict/></dict></array></dict></plist>",
+       "does not start a block"},
+      {"properties.plist", "{ Services = { zz = {}; }; }", "not a 0x registry id"},
+      {"system.plist", "{ Session = { OnConsole = 1; }; }", "Session needs"},
+      {"applications.plist", "{ NextPid = 0; Running = (); }", "NextPid"},
+      {"devices.plist", "<plist><dict><key>Version</key><integer>99</integer></dict></plist>", "newer version"},
+  };
+  for (const auto& c : cases) {
+    std::string saved;
+    {
+      std::ifstream in(dir.path() + "/" + c.file);
+      saved.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    {
+      std::ofstream out(dir.path() + "/" + c.file, std::ios::trunc);
+      out << c.content;
+    }
+    std::string error;
+    EXPECT_FALSE(b->processChanges(&error)) << c.file << " " << c.content;
+    EXPECT_NE(error.find(c.file), std::string::npos) << error;
+    EXPECT_NE(error.find(c.says), std::string::npos) << error;
+    EXPECT_EQ(b->mac().attachedDevices(), std::vector<RegistryId>{top}) << c.content;
+    VirtualRunLoop loopC;
+    std::string openError;
+    EXPECT_FALSE(World::open(dir.path(), options("later", &loopC), &openError));
+    EXPECT_NE(openError.find(c.says), std::string::npos) << openError;
+    {
+      std::ofstream out(dir.path() + "/" + c.file, std::ios::trunc);
+      out << saved;
+    }
+    EXPECT_TRUE(b->processChanges(&error)) << error;
+  }
+  std::string error;
+  EXPECT_FALSE(World::open(dir.path() + "/nowhere", options("x", nullptr), &error));
+  EXPECT_NE(error.find("no world"), std::string::npos);
+}
+
+TEST_F(WorldTest, WritersThatDoNotSeeEachOtherLoseNothing) {
+  RegistryId top = attach(*a, kMouse);
+  syncB();
+  RegistryId svc = a->mac().eventServicesOf(top).front();
+  ServiceRef sa = a->mac().serviceFor(svc), sb = b->mac().serviceFor(svc);
+  // Alternating, neither process catching up in between.
+  for (int i = 0; i < 6; ++i) {
+    ServiceRef s = i % 2 ? sb : sa;
+    ASSERT_TRUE(s->setProperty("Key" + std::to_string(i), pl::Value(i)));
+  }
+  std::string error;
+  ASSERT_TRUE(a->setSystemAcceleration("HIDMouseAcceleration", 1.0, &error));
+  ASSERT_TRUE(b->setSystemAcceleration("HIDTrackpadAcceleration", 2.0, &error));
+  ASSERT_TRUE(a->processChanges(&error)) << error;
+  ASSERT_TRUE(b->processChanges(&error)) << error;
+  for (World* w : {a.get(), b.get()}) {
+    for (int i = 0; i < 6; ++i)
+      EXPECT_EQ(w->mac().registry().property(svc, "Key" + std::to_string(i)), pl::Value(i)) << w->folder() << " " << i;
+    EXPECT_EQ(w->mac().systemAcceleration("HIDMouseAcceleration"), 1.0);
+    EXPECT_EQ(w->mac().systemAcceleration("HIDTrackpadAcceleration"), 2.0);
+  }
+  EXPECT_EQ(a->history(0, &error).size(), 6u);
+}
+
+TEST_F(WorldTest, ConcurrentWritersLoseNothing) {
+  RegistryId top = attach(*a, kMouse);
+  syncB();
+  RegistryId svc = a->mac().eventServicesOf(top).front();
+  constexpr int kWrites = 25;
+  // Each world has its own lock descriptor, so the two threads contend as two processes would.
+  auto writer = [&](World& w, const char* prefix) {
+    ServiceRef s = w.mac().serviceFor(svc);
+    for (int i = 0; i < kWrites; ++i) s->setProperty(prefix + std::to_string(i), pl::Value(i));
+  };
+  std::thread ta(writer, std::ref(*a), "A");
+  std::thread tb(writer, std::ref(*b), "B");
+  ta.join();
+  tb.join();
+  VirtualRunLoop loopC;
+  std::string error;
+  auto c = World::open(dir.path(), options("later", &loopC), &error);
+  ASSERT_TRUE(c) << error;
+  for (const char* prefix : {"A", "B"})
+    for (int i = 0; i < kWrites; ++i)
+      EXPECT_TRUE(c->mac().registry().property(svc, prefix + std::to_string(i))) << prefix << i;
+  EXPECT_EQ(c->history(0, &error).size(), 2u * kWrites);
+}
+
+TEST_F(WorldTest, HistoryKeepsTheNewestWritesUpToItsLimit) {
+  WorldOptions small = options("small", nullptr);
+  small.historyLimit = 10;
+  std::string error;
+  auto w = World::open(dir.path(), small, &error);
+  ASSERT_TRUE(w) << error;
+  RegistryId top = attach(*w, kMouse);
+  ServiceRef s = w->mac().serviceFor(w->mac().eventServicesOf(top).front());
+  for (int i = 0; i < 35; ++i) s->setProperty("HIDPointerResolution", pl::Value(i));
+  auto history = w->history(0, &error);
+  ASSERT_EQ(history.size(), 10u) << error;
+  EXPECT_EQ(history.front().value, pl::Value(25));
+  EXPECT_EQ(history.back().value, pl::Value(34));
+  size_t files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path() + "/history")) files += e.is_regular_file();
+  EXPECT_LE(files, 3u);
+}
+
+TEST_F(WorldTest, RunningApplicationsAreSharedWithWorldWideProcessIds) {
+  RunningApplication pane;
+  pane.bundleIdentifier = "quillon.Velmora.prefpane";
+  pane.localizedName = "Velmora";
+  std::string error;
+  auto p1 = a->launchApplication(pane, true, &error);
+  ASSERT_TRUE(p1) << error;
+  RunningApplication editor;
+  editor.bundleIdentifier = "com.example.editor";
+  auto p2 = b->launchApplication(editor, true, &error);
+  ASSERT_TRUE(p2) << error;
+  EXPECT_NE(*p1, *p2);
+  syncB();
+  ASSERT_TRUE(a->processChanges(&error));
+  for (World* w : {a.get(), b.get()}) {
+    auto running = w->workspace().runningApplications();
+    ASSERT_EQ(running.size(), 2u);
+    EXPECT_EQ(w->workspace().frontmostApplication()->bundleIdentifier, "com.example.editor");
+  }
+  ASSERT_TRUE(a->terminateApplication("quillon.Velmora.prefpane", &error)) << error;
+  EXPECT_FALSE(a->terminateApplication("quillon.Velmora.prefpane", &error));
+  syncB();
+  ASSERT_EQ(b->workspace().runningApplications().size(), 1u);
+  EXPECT_EQ(b->workspace().runningApplications()[0].processIdentifier, *p2);
+}
+
+TEST_F(WorldTest, AWorldMadeAnewReplacesTheDevicesOfRunningProcesses) {
+  RegistryId old = attach(*a, kMouse);
+  syncB();
+  Observer seen(b->mac());
+  seen.client->registerRemovalCallback(b->mac().serviceFor(b->mac().eventServicesOf(old).front()),
+                                       [&](const ServiceRef&) { seen.events.push_back("old removed"); });
+  std::string error;
+  EXPECT_FALSE(World::create(dir.path(), options("init", nullptr), false, &error));
+  auto fresh = World::create(dir.path(), options("init", nullptr), true, &error);
+  ASSERT_TRUE(fresh) << error;
+  RegistryId again = attach(*fresh, kMouse);
+  EXPECT_GT(again, old);
+  syncB();
+  auto events = seen.take();
+  ASSERT_EQ(events.size(), 2u);
+  EXPECT_EQ(events[0], "old removed");
+  EXPECT_EQ(events[1], "arrived " + Observer::hex(fresh->mac().eventServicesOf(again).front()));
+}
+
+TEST(WorldFolder, ProgramsFindTheWorldByOptionThenEnvironment) {
+  EXPECT_EQ(sim::worldFolderFor("/given"), "/given");
+  // The environment is the process's; put it back afterwards.
+  struct Saved {
+    const char* name;
+    std::optional<std::string> value;
+  } saved[] = {{"VELMORA_WORLD", {}}, {"XDG_DATA_HOME", {}}, {"HOME", {}}};
+  for (auto& s : saved)
+    if (const char* v = std::getenv(s.name)) s.value = v;
+  ::setenv("VELMORA_WORLD", "/from/env", 1);
+  EXPECT_EQ(sim::worldFolderFor(""), "/from/env");
+  ::unsetenv("VELMORA_WORLD");
+  ::setenv("XDG_DATA_HOME", "/data", 1);
+  EXPECT_EQ(sim::worldFolderFor(""), "/data/velmora/world");
+  ::unsetenv("XDG_DATA_HOME");
+  ::setenv("HOME", "/home/u", 1);
+  EXPECT_EQ(sim::worldFolderFor(""), "/home/u/.local/share/velmora/world");
+  for (const auto& s : saved) {
+    if (s.value) ::setenv(s.name, s.value->c_str(), 1);
+    else ::unsetenv(s.name);
+  }
+}
+
+}  // namespace
+}  // namespace vl
