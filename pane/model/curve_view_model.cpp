@@ -289,6 +289,7 @@ int CurveViewModel::backCalculateAxesPA(int a) {
 int CurveViewModel::backCalculateAxesSG(int a) const {
   const Fixed target = X2Fix(a);
   for (const Segment& s : state_.g_segments) {
+    // A flat piece has no inverse: FixDiv saturates, which puts the indicator past the right edge.
     if (s.deviceLimit >= target) return FixDiv(wrap::sub32(target, s.intercept), s.slope) / kFixedOne;
   }
   return 0;
