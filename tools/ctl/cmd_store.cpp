@@ -1,0 +1,143 @@
+// velmora-ctl store: shows what a settings store holds (devices with their favourites, and the
+// snapping applications), as text or JSON.
+#include <cstdio>
+#include <iostream>
+#include <sstream>
+#include <sys/stat.h>
+
+#include "core/store/records.h"
+#include "core/store/record_values.h"
+#include "tools/ctl/command.h"
+
+namespace vl::ctl {
+namespace {
+
+const char* kHelp =
+    "usage: velmora-ctl store show --store PATH [--json]\n\n"
+    "Shows the settings store at PATH, opened read-only (never blocked by the settings pane):\n"
+    "every device with its identity, names, native resolution, selected favourite and the\n"
+    "five favourites, then the applications with their cursor-snapping values.\n";
+
+std::string hex(uint32_t v) {
+  char b[16];
+  std::snprintf(b, sizeof b, "0x%x", v);
+  return b;
+}
+
+std::string jsonOpt(const std::optional<std::string>& s) { return s ? jsonString(*s) : "null"; }
+
+std::string orDash(const std::optional<std::string>& s) { return s ? *s : "-"; }
+
+std::vector<QS805CursorSpeedClass*> byIndex(QS802DeviceClass* d) {
+  auto css = d->cursorSpeeds();
+  std::stable_sort(css.begin(), css.end(),
+                   [](QS805CursorSpeedClass* a, QS805CursorSpeedClass* b) { return a->index() < b->index(); });
+  return css;
+}
+
+void printText(const std::vector<QS802DeviceClass*>& devices, std::vector<QS803AppClass*> apps, std::ostream& out) {
+  out << "Devices: " << devices.size() << "\n";
+  for (QS802DeviceClass* d : devices) {
+    out << "\n" << d->index() << "\n"
+        << "  vid " << hex(d->vid()) << "  pid " << hex(d->pid()) << "  mid " << hex(d->mid()) << "  transport "
+        << orDash(d->transport()) << "\n"
+        << "  name: " << orDash(d->name()) << "  registry name: " << orDash(d->registryName())
+        << "  shown as: " << d->displayName() << "\n"
+        << "  native resolution: " << orDash(d->pointerResolution())
+        << "  selected favourite: " << d->cursorSpeedSelectedIndex()
+        << (d->cursorSpeedDisabled() ? "  (turned off for this device)" : "") << "\n";
+    for (QS805CursorSpeedClass* cs : byIndex(d)) {
+      out << "  [" << cs->index() << "] " << orDash(cs->title()) << ": sensitivity " << orDash(cs->sensitivity())
+          << " (shown " << cs->sensitivityDisplay() << "), tracking " << orDash(cs->trackingSpeed())
+          << (cs->disableAccl() ? ", acceleration off" : "")
+          << (cs->index() == d->cursorSpeedSelectedIndex() ? "  <- selected" : "") << "\n";
+    }
+    if (size_t n = d->applications().size()) out << "  applications of the sibling product: " << n << "\n";
+  }
+  std::sort(apps.begin(), apps.end(), QS803AppClass::sortDescriptorsLess);
+  out << "\nApplications: " << apps.size() << "\n";
+  for (QS803AppClass* a : apps) {
+    out << "  " << a->displayName() << (a->isDefault() ? "" : " [" + orDash(a->matchingKey()) + "]") << ": "
+        << orDash(a->snapping());
+    if (!a->isDefault() && a->snapping() == std::optional<std::string>(kSnappingSameAsDefault))
+      out << " (" << a->actualSnapping() << ")";
+    out << (a->snappingJump() ? ", jump" : "") << (a->snappingBounce() ? ", bounce" : "") << "\n";
+  }
+}
+
+void printJson(const std::vector<QS802DeviceClass*>& devices, std::vector<QS803AppClass*> apps, std::ostream& out) {
+  out << "{\"devices\": [";
+  for (size_t i = 0; i < devices.size(); ++i) {
+    QS802DeviceClass* d = devices[i];
+    out << (i ? ", " : "") << "{\"index\": " << jsonString(d->index()) << ", \"vid\": " << d->vid()
+        << ", \"pid\": " << d->pid() << ", \"mid\": " << d->mid() << ", \"transport\": " << jsonOpt(d->transport())
+        << ", \"name\": " << jsonOpt(d->name()) << ", \"registryName\": " << jsonOpt(d->registryName())
+        << ", \"displayName\": " << jsonString(d->displayName())
+        << ", \"pointerResolution\": " << jsonOpt(d->pointerResolution())
+        << ", \"cursorSpeedSelectedIndex\": " << d->cursorSpeedSelectedIndex()
+        << ", \"cursorSpeedDisabled\": " << (d->cursorSpeedDisabled() ? "true" : "false")
+        << ", \"applications\": " << d->applications().size() << ", \"cursorSpeeds\": [";
+    auto css = byIndex(d);
+    for (size_t j = 0; j < css.size(); ++j) {
+      QS805CursorSpeedClass* cs = css[j];
+      out << (j ? ", " : "") << "{\"index\": " << cs->index() << ", \"title\": " << jsonOpt(cs->title())
+          << ", \"sensitivity\": " << jsonOpt(cs->sensitivity()) << ", \"trackingSpeed\": " << jsonOpt(cs->trackingSpeed())
+          << ", \"disableAccl\": " << (cs->disableAccl() ? "true" : "false") << "}";
+    }
+    out << "]}";
+  }
+  std::sort(apps.begin(), apps.end(), QS803AppClass::sortDescriptorsLess);
+  out << "], \"applications\": [";
+  for (size_t i = 0; i < apps.size(); ++i) {
+    QS803AppClass* a = apps[i];
+    out << (i ? ", " : "") << "{\"matchingKey\": " << jsonOpt(a->matchingKey()) << ", \"name\": " << jsonOpt(a->name())
+        << ", \"default\": " << (a->isDefault() ? "true" : "false") << ", \"snapping\": " << jsonOpt(a->snapping())
+        << ", \"actualSnapping\": " << jsonString(a->actualSnapping())
+        << ", \"snappingJump\": " << (a->snappingJump() ? "true" : "false")
+        << ", \"snappingBounce\": " << (a->snappingBounce() ? "true" : "false") << "}";
+  }
+  out << "]}\n";
+}
+
+int show(Args args) {
+  std::string path, error;
+  bool hasStore = takeOption(args, "--store", &path, &error);
+  if (!error.empty()) return usageError("store", error);
+  bool json = takeFlag(args, "--json");
+  if (!hasStore) return usageError("store", "show needs --store PATH");
+  if (!args.empty()) return usageError("store", "unexpected argument '" + args.front() + "'");
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return failure("no settings store at " + path);
+  StoreContextRef ctx;
+  ErrorInfo err;
+  if (QS814createMOC(path, nullptr, true, &ctx, &err) != 0) {
+    const pl::Value* why = err.userInfo.count(kDescriptionKey) ? &err.userInfo.at(kDescriptionKey) : nullptr;
+    return failure(path + ": " + (why ? why->describe() : "cannot be opened"));
+  }
+  std::vector<QS802DeviceClass*> devices = *QS814allDevices(ctx.get());
+  std::vector<QS803AppClass*> apps = QS803AppClass::fetchAllSnappingApps(ctx.get()).value_or(std::vector<QS803AppClass*>{});
+  if (json)
+    printJson(devices, apps, std::cout);
+  else
+    printText(devices, apps, std::cout);
+  if (ctx->isDamaged()) return failure(path + ": part of the store could not be read");
+  return kExitOk;
+}
+
+int run(const Args& all) {
+  if (all.empty()) return usageError("store", "missing subcommand");
+  Args rest(all.begin() + 1, all.end());
+  if (all[0] == "show") {
+    if (!rest.empty() && isHelp(rest[0])) {
+      std::cout << kHelp;
+      return kExitOk;
+    }
+    return show(rest);
+  }
+  return usageError("store", "unknown subcommand '" + all[0] + "'");
+}
+
+[[maybe_unused]] bool registered = registerGroup({"store", "show the contents of a settings store", kHelp, run});
+
+}  // namespace
+}  // namespace vl::ctl
