@@ -28,6 +28,8 @@ namespace {
 // long the history is.
 constexpr size_t kHistoryChunk = 250;
 
+constexpr uint32_t kWatchMask = IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_CREATE | IN_DELETE_SELF | IN_MOVE_SELF;
+
 const char* const kSharedFiles[] = {kWorldDevicesFile, kWorldPropertiesFile, kWorldSystemFile, kWorldApplicationsFile};
 
 bool fail(std::string* error, const std::string& msg) {
@@ -69,6 +71,10 @@ struct World::Private {
   std::unique_ptr<SimWorkspace> workspace;
   int lockFd = -1;
   int inotifyFd = -1;
+  int folderWatch = -1, parentWatch = -1;
+  // The folder as watched: a folder removed and made again is another inode.
+  dev_t folderDev = 0;
+  ino_t folderIno = 0;
   // The bytes of each shared file as this process last applied or wrote them: a change
   // notice for bytes equal to these is this process's own echo.
   std::map<std::string, std::string> known;
@@ -292,6 +298,29 @@ struct World::Private {
     return true;
   }
 
+  bool watchFolder() {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0) return false;
+    folderWatch = ::inotify_add_watch(inotifyFd, folder.c_str(), kWatchMask);
+    if (folderWatch < 0) return false;
+    folderDev = st.st_dev;
+    folderIno = st.st_ino;
+    return true;
+  }
+
+  // After the folder was removed and made again: watch and lock the new one.
+  void followNewFolder() {
+    struct stat st {};
+    if (::stat(folder.c_str(), &st) != 0 || (st.st_dev == folderDev && st.st_ino == folderIno)) return;
+    if (folderWatch >= 0) ::inotify_rm_watch(inotifyFd, folderWatch);
+    if (!watchFolder()) return;
+    int fd = ::open(path(kWorldLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0) {
+      ::close(lockFd);
+      lockFd = fd;
+    }
+  }
+
   // Read-modify-write of one shared file under the exclusive lock.
   template <class Model, class Change>
   bool update(const char* file, Change change, std::string* error) {
@@ -331,13 +360,15 @@ std::unique_ptr<World> World::open(const std::string& folder, const WorldOptions
     fail(error, p.path(kWorldLockFile) + ": cannot open: " + errnoText(errno));
     return nullptr;
   }
-  // Watch before the first read, so no change between the two is missed.
+  // Watch before the first read, so no change between the two is missed. The parent is
+  // watched for the folder being made again after someone removed it.
   p.inotifyFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (p.inotifyFd < 0 ||
-      ::inotify_add_watch(p.inotifyFd, folder.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE | IN_CREATE) < 0) {
+  if (p.inotifyFd < 0 || !p.watchFolder()) {
     fail(error, folder + ": cannot watch for changes: " + errnoText(errno));
     return nullptr;
   }
+  std::string parent = fs::path(folder).lexically_normal().parent_path().string();
+  if (!parent.empty()) p.parentWatch = ::inotify_add_watch(p.inotifyFd, parent.c_str(), IN_CREATE | IN_MOVED_TO | IN_ONLYDIR);
   if (!p.sync(true, error)) return nullptr;
   p.mac->setWriteObserver([pp = w->p_.get()](const PropertyWrite& write) { pp->persistWrite(write); });
   return w;
@@ -654,10 +685,22 @@ std::vector<PropertyWrite> World::history(double since, std::string* error) cons
 int World::watchFd() const { return p_->inotifyFd; }
 
 bool World::processChanges(std::string* error) {
-  // Drain the notices; which file changed does not matter, the bytes tell.
+  // Drain the notices; which file changed does not matter, the bytes tell. Notices about
+  // other entries of the parent folder are no reason to read anything.
   alignas(inotify_event) char buf[4096];
-  while (::read(p_->inotifyFd, buf, sizeof buf) > 0) {
+  bool any = false, relevant = false;
+  std::string name = fs::path(p_->folder).lexically_normal().filename().string();
+  ssize_t n;
+  while ((n = ::read(p_->inotifyFd, buf, sizeof buf)) > 0) {
+    any = true;
+    for (ssize_t off = 0; off + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+      const auto* ev = reinterpret_cast<const inotify_event*>(buf + off);
+      if (ev->wd != p_->parentWatch || (ev->len > 0 && name == ev->name)) relevant = true;
+      off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
+    }
   }
+  if (any && !relevant) return true;
+  p_->followNewFolder();
   return p_->sync(false, error);
 }
 

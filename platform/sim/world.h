@@ -59,6 +59,7 @@ struct WorldDevice {
   double attached = 0;  // seconds since the epoch
 };
 
+// A World is used from one thread, its run loop's.
 class World {
   struct Key {
     explicit Key() = default;

@@ -2,6 +2,7 @@
 // reaches the other as the platform's events, ids agree, nothing is lost when both write, and
 // damaged files give clear errors.
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -10,6 +11,7 @@
 
 #include "core/plist/codec.h"
 #include "core/runloop/virtual_runloop.h"
+#include "platform/linux/sd_event_runloop.h"
 #include "platform/sim/world.h"
 #include "support/sim_world.h"
 
@@ -390,6 +392,50 @@ TEST_F(WorldTest, AWorldMadeAnewReplacesTheDevicesOfRunningProcesses) {
   ASSERT_EQ(events.size(), 2u);
   EXPECT_EQ(events[0], "old removed");
   EXPECT_EQ(events[1], "arrived " + Observer::hex(fresh->mac().eventServicesOf(again).front()));
+}
+
+TEST_F(WorldTest, AFolderRemovedAndMadeAgainIsWatchedAgain) {
+  attach(*a, kMouse);
+  syncB();
+  std::filesystem::remove_all(dir.path());
+  std::string error;
+  auto fresh = World::create(dir.path(), options("init", nullptr), false, &error);
+  ASSERT_TRUE(fresh) << error;
+  RegistryId mouse = attach(*fresh, kMouse);
+  syncB();
+  EXPECT_EQ(b->mac().attachedDevices(), std::vector<RegistryId>{mouse});
+  ASSERT_TRUE(fresh->setSessionState({true, true}, &error));
+  struct pollfd pfd = {b->watchFd(), POLLIN, 0};
+  EXPECT_EQ(::poll(&pfd, 1, 0), 1) << "the new folder is watched";
+  syncB();
+  EXPECT_TRUE(b->mac().session().current().screenLocked);
+}
+
+TEST(WorldOnARealLoop, ChangesArriveThroughTheWatchDescriptor) {
+  TempDir dir;
+  std::string error;
+  auto loop = linux_::SdEventRunLoop::create(&error);
+  ASSERT_TRUE(loop) << error;
+  WorldOptions agentOptions;
+  agentOptions.processName = "agent";
+  agentOptions.runLoop = loop.get();
+  auto tool = World::create(dir.path(), WorldOptions{}, false, &error);
+  ASSERT_TRUE(tool) << error;
+  auto agent = World::open(dir.path(), agentOptions, &error);
+  ASSERT_TRUE(agent) << error;
+  std::string syncError;
+  loop->watchFd(agent->watchFd(), [&] { agent->processChanges(&syncError); });
+  std::vector<SessionEvent> events;
+  agent->mac().session().observe([&](SessionEvent e) {
+    events.push_back(e);
+    loop->stop(0);
+  });
+  ASSERT_TRUE(tool->setSessionState({true, true}, &error)) << error;
+  // Stops at the event; the timer only bounds a broken watch.
+  loop->addTimer(2.0, false, [&] { loop->stop(1); });
+  EXPECT_EQ(loop->run(), 0);
+  EXPECT_EQ(events, std::vector<SessionEvent>{SessionEvent::ScreenLocked});
+  EXPECT_EQ(syncError, "");
 }
 
 TEST(WorldFolder, ProgramsFindTheWorldByOptionThenEnvironment) {
