@@ -31,7 +31,8 @@ std::vector<ButtonInfo>* candidateBuffer() {
   return buffer;
 }
 
-// Decodes one UTF-8 code point (invalid bytes stand for themselves).
+// Decodes one UTF-8 code point; a byte that starts no valid sequence stands for itself,
+// outside the range of code points, so that it never folds.
 uint32_t nextCodePoint(const std::string& s, size_t& i) {
   auto b = static_cast<unsigned char>(s[i]);
   size_t extra = b >= 0xF0 ? 3 : b >= 0xE0 ? 2 : b >= 0xC0 ? 1 : 0;
@@ -39,7 +40,7 @@ uint32_t nextCodePoint(const std::string& s, size_t& i) {
   for (size_t k = 1; ok && k <= extra; ++k) ok = (static_cast<unsigned char>(s[i + k]) & 0xC0) == 0x80;
   if (!ok) {
     ++i;
-    return b;
+    return b < 0x80 ? b : 0x110000u + b;
   }
   uint32_t cp = b & (0x3F >> extra);
   for (size_t k = 1; k <= extra; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + k]) & 0x3F);

@@ -943,6 +943,14 @@ uint64_t SimDesktop::focusedWindow() const {
   return a ? a->focused : 0;
 }
 
+AXElementRef SimDesktop::axElement(uint64_t element) const {
+  std::lock_guard<std::mutex> l(model_->m);
+  for (const auto& [pid, a] : model_->apps)
+    if (a.element == element) return std::make_shared<SimAX>(model_.get(), AXKind::Application, pid, element);
+  const Node* n = model_->node(element);
+  return std::make_shared<SimAX>(model_.get(), AXKind::Element, n ? n->pid : 0, element);
+}
+
 Point SimDesktop::cursorPosition() const { return ports_->cursor->location(); }
 void SimDesktop::moveCursor(Point p) {
   double t = ports_->now();

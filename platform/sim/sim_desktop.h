@@ -114,6 +114,8 @@ class SimDesktop {
   uint64_t elementNamed(const std::string& name) const;  // 0 when none
   std::optional<Point> centreOf(uint64_t element) const;
   uint64_t focusedWindow() const;  // of the focused application; 0 when none
+  // The accessibility element of an element id, as the port would hand it out.
+  AXElementRef axElement(uint64_t element) const;
 
   // --- Cursor and buttons ---------------------------------------------------------------------
   Point cursorPosition() const;
