@@ -381,15 +381,6 @@ TEST_F(DefinitionTest, EqualScoresPreferUserThenNewerDateThenNewerSystem) {
   EXPECT_EQ(nameOf({twin, oldShipped}), "twin");
 }
 
-TEST_F(DefinitionTest, DefinitionsWithEqualContentAreEqual) {
-  auto a = definition({{"name", "x"}}, false, "a.xml");
-  auto b = definition({{"name", "x"}}, true, "b.xml");
-  EXPECT_TRUE(*a == *b);
-  EXPECT_FALSE(*a == *definition({{"name", "y"}}));
-  EXPECT_EQ(a->objectForKey("name")->describe(), "x");
-  EXPECT_EQ(a->objectForKey("missing"), nullptr);
-}
-
 // --- The shipped definitions -------------------------------------------------------------------
 
 TEST_F(DefinitionTest, EveryShippedDefinitionIsValid) {
