@@ -20,6 +20,8 @@ namespace {
 // Work a single dispatch runs at most before other sources get their turn, so work that keeps
 // rescheduling itself at zero delay cannot starve the descriptors and signals.
 constexpr size_t kPassBudget = 10000;
+// How far a repeating timer may fall behind and still catch up, in seconds.
+constexpr double kCatchUpLimit = 1.0;
 
 std::string errorText(int negErrno) { return std::strerror(negErrno < 0 ? -negErrno : negErrno); }
 
@@ -172,10 +174,14 @@ void SdEventRunLoop::runDue() {
     Item it = std::move(i->second);
     items_.erase(i);
     // A repeating timer is due again before it runs, so removeTimer from inside its own
-    // callback ends it.
+    // callback ends it. It keeps to its own schedule when the loop runs late, as the virtual
+    // loop's timers do; after a long stall (a suspended machine) it starts afresh instead of
+    // replaying every missed firing.
     if (it.timer != 0 && it.repeats) {
       Item again;
-      again.due = now() + (it.interval > 0 ? it.interval : 1e-6);
+      double interval = it.interval > 0 ? it.interval : 1e-6;
+      again.due = it.due + interval;
+      if (again.due < now() - kCatchUpLimit) again.due = now() + interval;
       again.fn = it.fn;
       again.timer = it.timer;
       again.interval = it.interval;

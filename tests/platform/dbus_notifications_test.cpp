@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <systemd/sd-bus.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <limits>
@@ -17,7 +19,10 @@ namespace {
 using linux_::DbusNotifications;
 using linux_::SdEventRunLoop;
 
-constexpr const char* kName = "quillon.dvvl";
+// ctest runs test programs side by side on one bus: each process listens under its own
+// name so it hears only its own posts.
+const std::string kName = "quillon.dvvl.test" + std::to_string(::getpid());
+const std::string kOther = "com.example.other.test" + std::to_string(::getpid());
 
 struct Received {
   std::string name, object;
@@ -42,7 +47,7 @@ class DbusNotificationsTest : public ::testing::Test {
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(1);
     while (got.size() < count && std::chrono::steady_clock::now() < end) loop->runOnce(0.05);
   }
-  Notifications::Token record(DbusNotifications& n, std::vector<Received>& into, const char* name = kName) {
+  Notifications::Token record(DbusNotifications& n, std::vector<Received>& into, const std::string& name = kName) {
     return n.addObserver(name, [&into](const std::string& nm, const std::string& obj, const pl::Dict& info) {
       into.push_back({nm, obj, info});
     });
@@ -104,8 +109,8 @@ TEST_F(DbusNotificationsTest, EveryValueKindSurvivesTheTripWithItsType) {
 TEST_F(DbusNotificationsTest, ObserversGetTheirNameOnlyAndNothingAfterRemoval) {
   std::vector<Received> dvvl, other;
   Notifications::Token t = record(*agent, dvvl);
-  record(*agent, other, "com.example.other");
-  ASSERT_TRUE(pane->post("com.example.other", "x", {}));
+  record(*agent, other, kOther);
+  ASSERT_TRUE(pane->post(kOther, "x", {}));
   ASSERT_TRUE(pane->post(kName, "first", {{"Command", pl::Value("Auto Cursor Snapping Cmd")}}));
   waitFor(dvvl, 1);
   waitFor(other, 1);
@@ -114,7 +119,7 @@ TEST_F(DbusNotificationsTest, ObserversGetTheirNameOnlyAndNothingAfterRemoval) {
   ASSERT_EQ(other.size(), 1u);
   agent->removeObserver(t);
   ASSERT_TRUE(pane->post(kName, "second", {}));
-  ASSERT_TRUE(pane->post("com.example.other", "y", {}));
+  ASSERT_TRUE(pane->post(kOther, "y", {}));
   waitFor(other, 2);
   EXPECT_EQ(dvvl.size(), 1u);
 }
@@ -146,14 +151,14 @@ TEST_F(DbusNotificationsTest, MalformedMessagesAreDroppedAndTheNextOneArrives) {
     EXPECT_GE(sd_bus_send(raw, m, nullptr), 0);
     sd_bus_message_unref(m);
   };
-  send([](sd_bus_message* m) { sd_bus_message_append(m, "s", kName); });
-  send([](sd_bus_message* m) { sd_bus_message_append(m, "ssa{ss}", kName, "o", 1, "k", "v"); });
-  send([](sd_bus_message* m) { sd_bus_message_append(m, "ssa{sv}", kName, "o", 1, "k", "(ii)", 1, 2); });
-  send([](sd_bus_message* m) { sd_bus_message_append(m, "ssa{sv}", kName, "o", 1, "k", "ai", 2, 1, 2); });
-  send([](sd_bus_message* m) { sd_bus_message_append(m, "ssa{sv}i", kName, "o", 0, 7); });
+  send([](sd_bus_message* m) { sd_bus_message_append(m, "s", kName.c_str()); });
+  send([](sd_bus_message* m) { sd_bus_message_append(m, "ssa{ss}", kName.c_str(), "o", 1, "k", "v"); });
+  send([](sd_bus_message* m) { sd_bus_message_append(m, "ssa{sv}", kName.c_str(), "o", 1, "k", "(ii)", 1, 2); });
+  send([](sd_bus_message* m) { sd_bus_message_append(m, "ssa{sv}", kName.c_str(), "o", 1, "k", "ai", 2, 1, 2); });
+  send([](sd_bus_message* m) { sd_bus_message_append(m, "ssa{sv}i", kName.c_str(), "o", 0, 7); });
   // Variants nested far deeper than any notification needs.
   send([](sd_bus_message* m) {
-    sd_bus_message_append(m, "ss", kName, "o");
+    sd_bus_message_append(m, "ss", kName.c_str(), "o");
     sd_bus_message_open_container(m, 'a', "{sv}");
     sd_bus_message_open_container(m, 'e', "sv");
     sd_bus_message_append_basic(m, 's', "deep");
@@ -168,7 +173,7 @@ TEST_F(DbusNotificationsTest, MalformedMessagesAreDroppedAndTheNextOneArrives) {
     sd_bus_message_close_container(m);
     sd_bus_message_close_container(m);
   });
-  send([](sd_bus_message* m) { sd_bus_message_append(m, "ssa{sv}", kName, "good", 1, "VID", "u", 1133u); });
+  send([](sd_bus_message* m) { sd_bus_message_append(m, "ssa{sv}", kName.c_str(), "good", 1, "VID", "u", 1133u); });
   sd_bus_flush(raw);
   std::vector<Received> got;
   record(*agent, got);
@@ -178,7 +183,8 @@ TEST_F(DbusNotificationsTest, MalformedMessagesAreDroppedAndTheNextOneArrives) {
   EXPECT_EQ(got[0].object, "good");
   EXPECT_EQ(got[0].info.at("VID").unsignedIntValue(), 1133u);
   EXPECT_TRUE(got[0].info.at("VID").isUnsignedInteger());
-  EXPECT_EQ(agent->droppedCount(), 6u);
+  // At least: other test programs on the same bus may be sending their own broken messages.
+  EXPECT_GE(agent->droppedCount(), 6u);
   sd_bus_flush_close_unref(raw);
 }
 
