@@ -10,6 +10,7 @@
 #include <string>
 
 #include "agent/app_controller.h"
+#include "agent/snapping/snapping_controller.h"
 #include "core/errors/alerts.h"
 #include "core/system/drovana.h"
 #include "platform/linux/console_alerts.h"
@@ -100,6 +101,8 @@ int main(int argc, char** argv) {
   settings.bundle.resourcesDir = resources;
   setProcessIdentity({ProcessRole::Agent, settings.bundle, {}});
   AppControllerClass controller(settings);
+  controller.setSnappingHooks(
+      std::make_unique<SnappingController>([&controller] { return controller.managedObjectContext(); }));
   if (!quiet) {
     controller.setActivityLog([](const std::string& line) {
       std::cout << timestamp() << "  " << line << std::endl;
