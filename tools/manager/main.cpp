@@ -15,6 +15,7 @@
 #include "core/system/drovana.h"
 #include "platform/linux/console_alerts.h"
 #include "platform/linux/dbus_notifications.h"
+#include "platform/linux/file_user_defaults.h"
 #include "platform/linux/sd_event_runloop.h"
 #include "platform/linux/xdg_paths.h"
 #include "platform/sim/world.h"
@@ -112,13 +113,20 @@ int main(int argc, char** argv) {
   linux_::ConsoleAlerts alerts(stderr, velmora::kAgentName);
   // A fatal end or a quit runs the shutdown sequence, which gives every device the system
   // speed back, before the process exits.
-  linux_::ProcessLifecycle lifecycle([&](int) { controller.applicationWillTerminate(); }, nullptr);
+  linux_::ProcessLifecycle lifecycle([&](int) { controller.applicationWillTerminate(); },
+                                     [&](const std::string& id) {
+                                       std::string e;
+                                       world->terminateApplication(id, &e);
+                                     });
+  // User defaults live in the world, so the published accessibility flag reaches the pane.
+  linux_::FileUserDefaults defaults(world->defaultsFolder());
 
   Platform platform = world->platform();
   platform.runLoop = loop.get();
   platform.paths = &*paths;
   platform.alerts = &alerts;
   platform.lifecycle = &lifecycle;
+  platform.defaults = &defaults;
   if (bus) platform.notifications = bus.get();
   ScopedPlatform scoped(platform);
 

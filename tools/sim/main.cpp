@@ -166,6 +166,12 @@ int runInit(Args& args, const Context& ctx) {
     if (id == 0) return failure("cannot attach " + kDefaultMachine[i] + ": " + error);
     std::cout << hex(id) << "  " << kDefaultMachine[i] << "\n";
   }
+  // The system's own speeds as a new Mac has them, so that restoring a device has a value.
+  for (const auto& [key, value] : std::vector<std::pair<std::string, double>>{
+           {"HIDMouseAcceleration", 0.875}, {"HIDTrackpadAcceleration", 0.6875},
+           {"HIDMouseScrollAcceleration", 0.3125}, {"HIDTrackpadScrollAcceleration", 0.3125}}) {
+    if (!world->setSystemAcceleration(key, value, &error)) return failure(error);
+  }
   std::cout << "world ready in " << ctx.worldFolder << "\n";
   return kExitOk;
 }
