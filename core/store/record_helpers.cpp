@@ -21,8 +21,8 @@ std::unique_ptr<ManagedObject> makeStoreRecord(EntityKind kind) {
 
 // --- Fetch ---------------------------------------------------------------------------------
 
-std::optional<std::vector<QS802DeviceClass*>> QS814allDevices(ManagedObjectContext* ctx) {
-  if (!ctx) return std::nullopt;
+std::vector<QS802DeviceClass*> QS814allDevices(ManagedObjectContext* ctx) {
+  if (!ctx) return {};
   return fetchAs<QS802DeviceClass>(ctx, EntityKind::Device);
 }
 
@@ -74,8 +74,8 @@ QS809UserInfoClass* QS814fetchUserInfo(ManagedObjectContext* ctx) {
   return all.empty() ? nullptr : all.back();
 }
 
-std::optional<std::vector<QS804ActionClass*>> QS814allActions(ManagedObjectContext* ctx) {
-  if (!ctx) return std::nullopt;
+std::vector<QS804ActionClass*> QS814allActions(ManagedObjectContext* ctx) {
+  if (!ctx) return {};
   return fetchAs<QS804ActionClass>(ctx, EntityKind::Action);
 }
 

@@ -66,13 +66,15 @@ inline constexpr const char* kSettingsFormatChangedMessage =
 
 // --- Fetch and insert -------------------------------------------------------------------------
 
-std::optional<std::vector<QS802DeviceClass*>> QS814allDevices(ManagedObjectContext* ctx);
+// Every device; empty for a null context.
+std::vector<QS802DeviceClass*> QS814allDevices(ManagedObjectContext* ctx);
 QS802DeviceClass* QS814fetchDevice(uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
                                    ManagedObjectContext* ctx);
 QS802DeviceClass* QS814fetchDeviceForLocationID(RegistryId entry, ManagedObjectContext* ctx);
 QS802DeviceClass* QS814fetchDeviceForClient(const HidServiceClient* client, ManagedObjectContext* ctx);
 QS809UserInfoClass* QS814fetchUserInfo(ManagedObjectContext* ctx);
-std::optional<std::vector<QS804ActionClass*>> QS814allActions(ManagedObjectContext* ctx);
+// Every action; empty for a null context.
+std::vector<QS804ActionClass*> QS814allActions(ManagedObjectContext* ctx);
 
 QS802DeviceClass* QS814insertDevice(ManagedObjectContext* ctx);
 QS802DeviceClass* QS814insertDeviceWithInfo(uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,

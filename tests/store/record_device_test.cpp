@@ -54,7 +54,7 @@ TEST_F(DeviceRecord, RefusesAnIncompleteIdentityAndLeavesNothingBehind) {
     EXPECT_EQ(QS814insertDeviceWithInfo(c.vid, 0x2510, 0, c.transport, c.entry, ctx.get()), nullptr);
     EXPECT_EQ(errorStackEntries(), (std::vector<std::string>{"814.0460", "802.0136"}));
   }
-  EXPECT_TRUE(QS814allDevices(ctx.get())->empty());
+  EXPECT_TRUE(QS814allDevices(ctx.get()).empty());
   EXPECT_FALSE(ctx->hasChanges());
 }
 

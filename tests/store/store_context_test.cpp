@@ -53,7 +53,7 @@ TEST_F(StoreContext, MissingFileOpensEmptyAndOnlyTheFirstRealSaveWritesIt) {
   {
     StoreContextRef ctx = open(false);
     ASSERT_TRUE(ctx);
-    EXPECT_TRUE(QS814allDevices(ctx.get())->empty());
+    EXPECT_TRUE(QS814allDevices(ctx.get()).empty());
     EXPECT_EQ(QS814fetchUserInfo(ctx.get()), nullptr);
     save(ctx.get());
     EXPECT_FALSE(fs::exists(storePath())) << "a save without changes must not create the file";
@@ -76,7 +76,7 @@ TEST_F(StoreContext, SavingWithoutRealChangesDoesNotTouchTheFile) {
   }
   FileStamp before = stamp(storePath());
   StoreContextRef ctx = open(false);
-  QS802DeviceClass* d = QS814allDevices(ctx.get())->front();
+  QS802DeviceClass* d = QS814allDevices(ctx.get()).front();
   d->setName(std::string("Mouse"));
   d->setName(std::nullopt);  // back to what the file holds
   EXPECT_FALSE(ctx->hasChanges());
@@ -109,8 +109,8 @@ TEST_F(StoreContext, EveryAttributeTypeAndRelationshipSurvivesAReopen) {
   }
   StoreContextRef ro = open(true);
   auto devs = QS814allDevices(ro.get());
-  ASSERT_EQ(devs->size(), 1u);
-  QS802DeviceClass* d = devs->front();
+  ASSERT_EQ(devs.size(), 1u);
+  QS802DeviceClass* d = devs.front();
   EXPECT_EQ(d->vid(), 0xFFFFFFFFu);
   EXPECT_EQ(d->pid(), 0x80000000u);
   EXPECT_EQ(d->cursorSpeeds().size(), 5u);
@@ -120,7 +120,7 @@ TEST_F(StoreContext, EveryAttributeTypeAndRelationshipSurvivesAReopen) {
   ASSERT_EQ(d->applications().size(), 1u);
   EXPECT_EQ(d->applications()[0]->actions().size(), 1u);
   EXPECT_EQ(d->applications()[0]->actions()[0]->application(), d->applications()[0]);
-  EXPECT_EQ(QS814allActions(ro.get())->size(), 1u);
+  EXPECT_EQ(QS814allActions(ro.get()).size(), 1u);
 }
 
 TEST_F(StoreContext, FetchesCompareIdentityValuesAsUnsignedNumbers) {
@@ -150,17 +150,17 @@ TEST_F(StoreContext, ReadOnlyContextRefusesToSaveAndKeepsItsSnapshot) {
   }
   StoreContextRef ro = open(true);
   EXPECT_EQ(ro->undoManager(), nullptr);
-  QS802DeviceClass* roDev = QS814allDevices(ro.get())->front();
+  QS802DeviceClass* roDev = QS814allDevices(ro.get()).front();
   {
     // The pane saves while the agent's context is open; the agent reads favourites only now.
     StoreContextRef rw = open(false);
-    QS802DeviceClass* d = QS814allDevices(rw.get())->front();
+    QS802DeviceClass* d = QS814allDevices(rw.get()).front();
     for (QS805CursorSpeedClass* cs : d->cursorSpeeds()) cs->setSensitivity(std::string("999"));
     makeDevice(rw.get(), 0x5ac, 0x265, 0, "USB");
     save(rw.get());
   }
   for (QS805CursorSpeedClass* cs : roDev->cursorSpeeds()) EXPECT_NE(cs->sensitivity(), "999");
-  EXPECT_EQ(QS814allDevices(ro.get())->size(), 1u);
+  EXPECT_EQ(QS814allDevices(ro.get()).size(), 1u);
 
   roDev->setName(std::string("changed"));
   ErrorInfo err;
@@ -168,7 +168,7 @@ TEST_F(StoreContext, ReadOnlyContextRefusesToSaveAndKeepsItsSnapshot) {
   EXPECT_EQ(err.code, kPersistentStoreSaveError);
 
   StoreContextRef fresh = open(true);
-  EXPECT_EQ(QS814allDevices(fresh.get())->size(), 2u);
+  EXPECT_EQ(QS814allDevices(fresh.get()).size(), 2u);
 }
 
 TEST_F(StoreContext, OneWriterAtATimeWhileReadersComeAndGo) {
@@ -184,8 +184,8 @@ TEST_F(StoreContext, OneWriterAtATimeWhileReadersComeAndGo) {
 
   StoreContextRef reader = open(true);
   ASSERT_TRUE(reader);
-  EXPECT_EQ(QS814allDevices(reader.get())->size(), 1u);
-  QS814allDevices(writer.get())->front()->setName(std::string("while read"));
+  EXPECT_EQ(QS814allDevices(reader.get()).size(), 1u);
+  QS814allDevices(writer.get()).front()->setName(std::string("while read"));
   save(writer.get());  // a reader does not block the writer
 
   writer.reset();
@@ -224,11 +224,11 @@ TEST_F(StoreContext, DamagedForeignAndOddFilesFailToOpenWithoutHarm) {
       int32_t rc = QS814createMOC(p, nullptr, readOnly, &ctx, &err);
       if (c.opens) {
         ASSERT_EQ(rc, 0);
-        EXPECT_TRUE(QS814allDevices(ctx.get())->empty());
+        EXPECT_TRUE(QS814allDevices(ctx.get()).empty());
       } else if (rc == 0) {
         // A damage SQLite only meets while reading rows: the context says so and never saves.
         auto devices = QS814allDevices(ctx.get());
-        for (auto* d : *devices) d->cursorSpeeds();
+        for (auto* d : devices) d->cursorSpeeds();
         EXPECT_TRUE(ctx->isDamaged());
       } else {
         EXPECT_EQ(rc, 8140153);
@@ -283,7 +283,7 @@ TEST_F(StoreContext, AnOlderStoreIsMigratedWhenOpenedForWriting) {
   {
     // Read-only: the old file is read as it is, the new attribute reads as null.
     StoreContextRef ro = open(true, {}, &next);
-    QS802DeviceClass* d = QS814allDevices(ro.get())->front();
+    QS802DeviceClass* d = QS814allDevices(ro.get()).front();
     EXPECT_EQ(d->name(), "kept");
     EXPECT_TRUE(d->value(scrollAccel).isNull());
   }
@@ -291,13 +291,13 @@ TEST_F(StoreContext, AnOlderStoreIsMigratedWhenOpenedForWriting) {
   {
     StoreContextRef rw = open(false, {}, &next);
     EXPECT_EQ(rw->fileModelVersion(), next.version);
-    QS802DeviceClass* d = QS814allDevices(rw.get())->front();
+    QS802DeviceClass* d = QS814allDevices(rw.get()).front();
     EXPECT_EQ(d->cursorSpeeds().size(), 5u);
     d->setValue(scrollAccel, pl::Value("1.5"));
     save(rw.get());
   }
   StoreContextRef ro = open(true, {}, &next);
-  EXPECT_EQ(QS814allDevices(ro.get())->front()->value(scrollAccel), pl::Value("1.5"));
+  EXPECT_EQ(QS814allDevices(ro.get()).front()->value(scrollAccel), pl::Value("1.5"));
   // This program's model cannot read what the newer one wrote.
   EXPECT_FALSE(QS814isPrefsFileCompatible(storePath(), nullptr));
 }
@@ -312,7 +312,7 @@ TEST_F(StoreContext, AKillInTheMiddleOfASaveLeavesThePreviousStore) {
       {
         StoreContextRef ctx = open(false);
         auto devices = QS814allDevices(ctx.get());
-        for (QS802DeviceClass* d : *devices) d->setName(std::string("after"));
+        for (QS802DeviceClass* d : devices) d->setName(std::string("after"));
         makeDevice(ctx.get(), 0x999, 1, 0, "USB");
         ctx->setSaveStepHook([](int step) {
           if (step == 4) _exit(7);  // some rows written, no commit yet
@@ -324,8 +324,8 @@ TEST_F(StoreContext, AKillInTheMiddleOfASaveLeavesThePreviousStore) {
       ::testing::ExitedWithCode(7), "");
   StoreContextRef ro = open(true);
   auto devs = QS814allDevices(ro.get());
-  ASSERT_EQ(devs->size(), 5u);
-  for (QS802DeviceClass* d : *devs) {
+  ASSERT_EQ(devs.size(), 5u);
+  for (QS802DeviceClass* d : devs) {
     EXPECT_EQ(d->name(), "before");
     EXPECT_EQ(d->cursorSpeeds().size(), 5u);
   }
@@ -338,7 +338,7 @@ TEST_F(StoreContext, AFailedSaveKeepsTheChangesAndTheFile) {
     save(ctx.get());
   }
   StoreContextRef ctx = open(false);
-  QS802DeviceClass* d = QS814allDevices(ctx.get())->front();
+  QS802DeviceClass* d = QS814allDevices(ctx.get()).front();
   d->setName(std::string("after"));
   QS803AppClass* app = d->insertDefApplication();
   app->insertActionWithButton(pl::Value(1), pl::Value(false), pl::Value(0))->setFunc(pl::Value("f"));
@@ -349,8 +349,8 @@ TEST_F(StoreContext, AFailedSaveKeepsTheChangesAndTheFile) {
   EXPECT_TRUE(ctx->hasChanges());
   EXPECT_EQ(d->name(), "after");
   StoreContextRef ro = open(true);
-  EXPECT_EQ(QS814allDevices(ro.get())->front()->name(), "before");
-  EXPECT_TRUE(QS814allDevices(ro.get())->front()->applications().empty());
+  EXPECT_EQ(QS814allDevices(ro.get()).front()->name(), "before");
+  EXPECT_TRUE(QS814allDevices(ro.get()).front()->applications().empty());
 }
 
 TEST_F(StoreContext, ChangesAreAnnouncedAtTheEndOfThePassWithTheirKeys) {
@@ -362,7 +362,7 @@ TEST_F(StoreContext, ChangesAreAnnouncedAtTheEndOfThePassWithTheirKeys) {
   StoreContextRef ctx = open(false);
   std::vector<ObjectsDidChange> seen;
   ctx->addObjectsDidChangeObserver([&](const ObjectsDidChange& n) { seen.push_back(n); });
-  QS802DeviceClass* d = QS814allDevices(ctx.get())->front();
+  QS802DeviceClass* d = QS814allDevices(ctx.get()).front();
   QS805CursorSpeedClass* third = d->cursorSpeeds()[2];
   QS805CursorSpeedClass* fifth = d->cursorSpeeds()[4];
 
@@ -403,7 +403,7 @@ TEST_F(StoreContext, UndoAndRedoStepThroughWholePasses) {
   ASSERT_NE(ctx->undoManager(), nullptr);
   std::vector<UndoManager::Event> events;
   ctx->undoManager()->addObserver([&](UndoManager::Event e) { events.push_back(e); });
-  QS802DeviceClass* d = QS814allDevices(ctx.get())->front();
+  QS802DeviceClass* d = QS814allDevices(ctx.get()).front();
   QS805CursorSpeedClass* first = d->cursorSpeeds()[0];
 
   loop.post([&] {  // pass 1: two edits, one step
@@ -447,7 +447,7 @@ TEST_F(StoreContext, UndoAndRedoStepThroughWholePasses) {
   EXPECT_FALSE(ctx->undoManager()->canRedo());
   save(ctx.get());
   StoreContextRef ro = open(true);
-  QS802DeviceClass* r = QS814allDevices(ro.get())->front();
+  QS802DeviceClass* r = QS814allDevices(ro.get()).front();
   EXPECT_EQ(r->name(), "Other");
   EXPECT_EQ(r->cursorSpeeds().size(), 5u) << "undoing the saved deletion brought the favourite back";
 }
@@ -458,11 +458,11 @@ TEST_F(StoreContext, DeletingAParentLeavesItsChildrenWithoutOne) {
   std::vector<QS805CursorSpeedClass*> css = d->cursorSpeeds();
   ctx->deleteObject(d);
   for (QS805CursorSpeedClass* cs : css) EXPECT_EQ(cs->device(), nullptr);
-  EXPECT_TRUE(QS814allDevices(ctx.get())->empty());
+  EXPECT_TRUE(QS814allDevices(ctx.get()).empty());
   EXPECT_EQ(d->managedObjectContext(), nullptr);
   save(ctx.get());
   StoreContextRef ro = open(true);
-  EXPECT_TRUE(QS814allDevices(ro.get())->empty());
+  EXPECT_TRUE(QS814allDevices(ro.get()).empty());
   EXPECT_EQ(ro->fetch(EntityKind::CursorSpeed).size(), 5u);
 }
 
@@ -482,7 +482,7 @@ TEST_F(StoreContext, PrimitiveValuesAreSavedWithoutUndoOrNotification) {
   save(ctx.get());
   ctx.reset();
   StoreContextRef ro = open(true);
-  EXPECT_EQ(QS814allDevices(ro.get())->front()->name(), "quiet");
+  EXPECT_EQ(QS814allDevices(ro.get()).front()->name(), "quiet");
 }
 
 }  // namespace

@@ -89,7 +89,7 @@ TEST_F(StoreFiles, OpenUsesTheChosenFileAndReadsWhatWasSaved) {
   rw.reset();
   StoreContextRef ro;
   ASSERT_EQ(QS814openMOC(nullptr, true, &ro, &err), 0);
-  EXPECT_EQ(QS814allDevices(ro.get())->size(), 1u);
+  EXPECT_EQ(QS814allDevices(ro.get()).size(), 1u);
   // A damaged file makes the open fail with both numbers on the stack.
   ro.reset();
   std::ofstream(joint() + "/Device.dvsetting", std::ios::trunc) << "not a store, not at all, not even close";

@@ -86,7 +86,7 @@ int doExport(Args args) {
   if (QS814createMOC(store, nullptr, true, &ctx, &err) != 0)
     return failure(store + ": " + describe(err, "cannot be opened"));
 
-  std::vector<QS802DeviceClass*> devices = *QS814allDevices(ctx.get());
+  std::vector<QS802DeviceClass*> devices = QS814allDevices(ctx.get());
   std::vector<QS802DeviceClass*> chosen;
   if (all) {
     chosen = devices;

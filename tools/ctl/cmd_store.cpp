@@ -114,7 +114,7 @@ int show(Args args) {
     const pl::Value* why = err.userInfo.count(kDescriptionKey) ? &err.userInfo.at(kDescriptionKey) : nullptr;
     return failure(path + ": " + (why ? why->describe() : "cannot be opened"));
   }
-  std::vector<QS802DeviceClass*> devices = *QS814allDevices(ctx.get());
+  std::vector<QS802DeviceClass*> devices = QS814allDevices(ctx.get());
   std::vector<QS803AppClass*> apps = QS803AppClass::fetchAllSnappingApps(ctx.get()).value_or(std::vector<QS803AppClass*>{});
   if (json)
     printJson(devices, apps, std::cout);
