@@ -261,6 +261,13 @@ struct SimDesktop::Ports {
   void notifyChanged() {
     if (changed) changed();
   }
+  void announceActivation(const RunningApplication& app) {
+    for (const auto& [t, fn] : activationObservers) {
+      auto f = fn;
+      if (runLoop) runLoop->post([f, app] { f(app); });
+      else f(app);
+    }
+  }
 };
 
 namespace {
@@ -662,12 +669,7 @@ void SimDesktop::activate(int32_t pid) {
     m.bringToFront(pid);
     info = m.info(*a);
   }
-  for (const auto& [t, fn] : ports_->activationObservers) {
-    auto f = fn;
-    RunningApplication app = *info;
-    if (ports_->runLoop) ports_->runLoop->post([f, app] { f(app); });
-    else f(app);
-  }
+  ports_->announceActivation(*info);
   ports_->notifyChanged();
 }
 
@@ -952,14 +954,14 @@ AXElementRef SimDesktop::axElement(uint64_t element) const {
 }
 
 Point SimDesktop::cursorPosition() const { return ports_->cursor->location(); }
-void SimDesktop::moveCursor(Point p) {
+void SimDesktop::moveCursor(Point p, bool announce) {
   double t = ports_->now();
   {
     std::lock_guard<std::mutex> l(model_->m);
     model_->cursor = p;
     model_->log_(CursorEvent::User, p, t);
   }
-  ports_->notifyChanged();
+  if (announce) ports_->notifyChanged();
 }
 void SimDesktop::setButtons(uint32_t mask) {
   {
@@ -1131,7 +1133,7 @@ pl::Value SimDesktop::save() const {
   return root;
 }
 
-bool SimDesktop::load(const pl::Value& saved, std::string* error) {
+bool SimDesktop::load(const pl::Value& saved, std::string* error, bool keepLocal) {
   auto fail = [&](const std::string& why) {
     if (error) *error = why;
     return false;
@@ -1211,10 +1213,14 @@ bool SimDesktop::load(const pl::Value& saved, std::string* error) {
   std::erase_if(fresh.zOrder, [&](uint64_t w) { return !fresh.nodes.count(w); });
 
   bool trustChanged;
+  std::optional<RunningApplication> activated;
   {
     std::lock_guard<std::mutex> l(model_->m);
     Model& m = *model_;
     trustChanged = m.trusted != fresh.trusted;
+    // Another process activated an application: this one hears of it as from the workspace.
+    if (fresh.frontmost != m.frontmost && fresh.frontmost != 0)
+      if (const App* a = fresh.app(fresh.frontmost)) activated = fresh.info(*a);
     m.nodes = std::move(fresh.nodes);
     m.apps = std::move(fresh.apps);
     m.names = std::move(fresh.names);
@@ -1223,13 +1229,20 @@ bool SimDesktop::load(const pl::Value& saved, std::string* error) {
     m.axFocusPid = fresh.axFocusPid;
     m.nextId = std::max(m.nextId, fresh.nextId);
     m.nextPid = std::max(m.nextPid, fresh.nextPid);
-    m.cursor = fresh.cursor;
     m.buttons = fresh.buttons;
     m.flags = fresh.flags;
     m.trusted = fresh.trusted;
-    m.prompts = fresh.prompts;
+    m.prompts = std::max(m.prompts, fresh.prompts);
+    if (keepLocal) {
+      std::erase_if(fresh.ownWindows, [&](const OwnWindow& w) { return w.ownerPid == m.ownPid; });
+      for (const auto& w : m.ownWindows)
+        if (w.ownerPid == m.ownPid) fresh.ownWindows.push_back(w);
+    } else {
+      m.cursor = fresh.cursor;
+    }
     m.ownWindows = std::move(fresh.ownWindows);
   }
+  if (activated) ports_->announceActivation(*activated);
   if (trustChanged && ports_->notifications) ports_->notifications->post(kAXApiChangedNotification, "", {});
   return true;
 }

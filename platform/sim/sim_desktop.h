@@ -119,7 +119,9 @@ class SimDesktop {
 
   // --- Cursor and buttons ---------------------------------------------------------------------
   Point cursorPosition() const;
-  void moveCursor(Point p);  // the user moves the mouse
+  // The user moves the mouse; announce = false keeps it from the change observer (the world
+  // passing on another process's move).
+  void moveCursor(Point p, bool announce = true);
   void setButtons(uint32_t mask);
   void setModifierFlags(uint64_t flags);
   std::vector<CursorEvent> cursorLog() const;
@@ -140,8 +142,10 @@ class SimDesktop {
 
   // --- Persistence and fixtures ---------------------------------------------------------------
   // The whole desktop as a property list, and back (false with *error on a malformed one).
+  // keepLocal: the cursor and this process's own windows stay as they are (the world
+  // bringing in other processes' changes).
   pl::Value save() const;
-  bool load(const pl::Value& saved, std::string* error = nullptr);
+  bool load(const pl::Value& saved, std::string* error = nullptr, bool keepLocal = false);
   // Called after every change made through this object (the world saves then).
   void setChangeObserver(std::function<void()> fn);
   // A readable listing of the applications, windows, controls and the cursor.

@@ -792,7 +792,7 @@ Platform SimMac::platform() {
   p.accessibility = &d.accessibility();
   p.cursor = &d.cursor();
   p.desktop = &d.desktop();
-  p.sleeper = &d.sleeper();
+  // No sleeper: waits are real unless a test puts the desktop's virtual sleeper in.
   return p;
 }
 

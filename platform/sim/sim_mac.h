@@ -73,8 +73,8 @@ class SimMac {
   Session& session();
   Notifications& notifications();
   Screens& screens();
-  // The desktop: applications, windows, accessibility, cursor (its ports are in platform(),
-  // its virtual sleeper as the platform's sleeper).
+  // The desktop: applications, windows, accessibility, cursor (its ports are in platform();
+  // its virtual sleeper is not, so that a program's waits stay real).
   SimDesktop& desktop();
   Platform platform();
 

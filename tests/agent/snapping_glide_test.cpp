@@ -13,7 +13,8 @@ namespace {
 
 class Glide : public test::SimWorld {
  protected:
-  Glide() : desk(mac.desktop()) { desk.setSleepHook([this](double s) { loop.advance(s); }); }
+  Glide() : desk(mac.desktop()) { desk.setSleepHook([this](double s) { loop.advance(s); });
+    currentPlatform().sleeper = &desk.sleeper(); }
   std::vector<sim::CursorEvent> events(sim::CursorEvent::Kind kind) {
     std::vector<sim::CursorEvent> out;
     for (const auto& e : desk.cursorLog())

@@ -21,6 +21,7 @@ class SnappingBench : public test::SimWorld {
  protected:
   SnappingBench() : desk(mac.desktop()) {
     desk.setSleepHook([this](double s) { loop.advance(s); });
+    currentPlatform().sleeper = &desk.sleeper();
     engine.setSpawner([this](std::function<void()> fn) { kept.push_back(std::move(fn)); });
     engine.setCancelButtonTitle("Cancel");
     editor = desk.ensureApplication("TextEdit");

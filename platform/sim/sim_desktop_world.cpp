@@ -1,0 +1,267 @@
+// The simulated desktop in the world folder: composing the shared files into one desktop,
+// writing this process's part, and following the other processes' changes.
+#include "platform/sim/sim_desktop_world.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <mutex>
+
+#include "core/plist/codec.h"
+
+namespace vl::sim {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Application elements of programs that only exist through their process file get ids of
+// their own, far above the ones the desktop hands out.
+constexpr uint64_t kProcessElementBase = 1ull << 40;
+
+bool alive(int32_t pid) { return pid > 0 && (::kill(pid, 0) == 0 || errno == EPERM); }
+
+std::string readText(const std::string& path) {
+  auto r = pl::readFile(path);
+  return r ? pl::writeXml(*r.value) : std::string();
+}
+
+bool writeValue(const std::string& path, const pl::Value& v, std::string* error) {
+  std::string xml = pl::writeXml(v);
+  return pl::writeFileAtomic(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(xml.data()), xml.size()),
+                             error);
+}
+
+struct ScopedLock {
+  explicit ScopedLock(const std::string& path) {
+    fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd >= 0) ::flock(fd, LOCK_EX);
+  }
+  ~ScopedLock() {
+    if (fd >= 0) ::close(fd);
+  }
+  int fd = -1;
+};
+
+}  // namespace
+
+struct SimDesktopWorld::Private {
+  std::string folder;
+  SimDesktop* desktop = nullptr;
+  std::optional<RunningApplication> self;
+  int32_t pid = 0;
+  int watch = -1;
+  std::mutex m;  // the change observer runs on whichever thread moved the cursor
+  std::string lastShared;      // desktop.plist and the other processes' files as last read
+  std::string lastCursorFile;  // cursor.plist as last read or written
+  Point lastCursor{-1e9, -1e9};
+  std::string lastOwnFile;
+  uint64_t serial = 0;
+
+  std::string path(const std::string& name) const { return (fs::path(folder) / name).string(); }
+  std::string ownFile() const { return path("process-" + std::to_string(pid) + ".plist"); }
+
+  // The other processes' files that belong to running processes.
+  std::vector<std::pair<int32_t, pl::Value>> processFiles(std::string* text) {
+    std::vector<std::pair<int32_t, pl::Value>> out;
+    std::error_code ec;
+    std::vector<fs::path> files;
+    for (const auto& e : fs::directory_iterator(folder, ec)) {
+      std::string n = e.path().filename().string();
+      if (n.rfind("process-", 0) == 0 && e.path().extension() == ".plist") files.push_back(e.path());
+    }
+    std::sort(files.begin(), files.end());
+    for (const auto& f : files) {
+      auto r = pl::readFile(f.string());
+      if (!r) continue;
+      auto pid = r.value->integerFor("pid");
+      if (!pid || *pid == pid_t(this->pid) || !alive(static_cast<int32_t>(*pid))) continue;
+      if (text) *text += pl::writeXml(*r.value);
+      out.emplace_back(static_cast<int32_t>(*pid), *r.value);
+    }
+    return out;
+  }
+
+  // desktop.plist with the programs' own windows, and the programs as applications.
+  pl::Value compose(const pl::Value& shared, const std::vector<std::pair<int32_t, pl::Value>>& processes) {
+    pl::Value v = shared.isDict() ? shared : pl::Value(pl::Dict{});
+    pl::Dict& d = *v.asDict();
+    pl::Array apps = d.count("applications") && d["applications"].isArray() ? *d["applications"].asArray() : pl::Array{};
+    pl::Array windows;
+    for (const auto& [pid, file] : processes) {
+      bool listed = false;
+      for (const auto& a : apps) listed = listed || a.integerFor("pid") == pid;
+      if (!listed) {
+        pl::Dict app;
+        app["pid"] = pl::Value::int32(pid);
+        app["bundleIdentifier"] = file.stringFor("bundleIdentifier").value_or("");
+        app["name"] = file.stringFor("name").value_or("");
+        app["activationPolicy"] = pl::Value::int32(static_cast<int32_t>(file.integerFor("activationPolicy").value_or(2)));
+        app["element"] = pl::Value::uint64(kProcessElementBase + static_cast<uint64_t>(pid));
+        apps.push_back(std::move(app));
+      }
+      if (const pl::Array* w = file.arrayFor("windows"))
+        for (const auto& e : *w) {
+          pl::Value copy = e;
+          if (pl::Dict* cd = copy.asDict()) (*cd)["pid"] = pl::Value::int32(pid);
+          windows.push_back(std::move(copy));
+        }
+    }
+    d["applications"] = std::move(apps);
+    d["processWindows"] = std::move(windows);
+    return v;
+  }
+
+  // Reads everything; keepLocal as SimDesktop::load takes it.
+  bool readAll(bool keepLocal, bool force, std::string* error) {
+    std::string text = readText(path(kWorldDesktopFile));
+    auto processes = processFiles(&text);
+    if (self) {
+      // This program is on the desktop too (its windows stay local).
+      pl::Dict me;
+      me["pid"] = pl::Value::int32(pid);
+      me["bundleIdentifier"] = self->bundleIdentifier;
+      me["name"] = self->localizedName;
+      processes.emplace_back(pid, pl::Value(std::move(me)));
+    }
+    if (force || text != lastShared) {
+      auto r = pl::readFile(path(kWorldDesktopFile));
+      pl::Value shared = r ? *r.value : pl::Value(pl::Dict{});
+      if (!desktop->load(compose(shared, processes), error, keepLocal)) return false;
+      lastShared = text;
+    }
+    std::string cursorText = readText(path(kWorldCursorFile));
+    if (cursorText != lastCursorFile) {
+      lastCursorFile = cursorText;
+      auto r = pl::readFile(path(kWorldCursorFile));
+      const pl::Array* at = r ? r.value->arrayFor("cursor") : nullptr;
+      bool mine = r && r.value->integerFor("writer") == pid;
+      if (at && at->size() == 2 && (!mine || !keepLocal)) {
+        Point p{(*at)[0].doubleValue(), (*at)[1].doubleValue()};
+        lastCursor = p;
+        desktop->moveCursor(p, false);
+      }
+    }
+    return true;
+  }
+
+  bool writeCursor(std::string* error) {
+    Point at = desktop->cursorPosition();
+    if (at == lastCursor) return true;
+    pl::Dict c;
+    c["cursor"] = pl::Array{at.x, at.y};
+    c["writer"] = pl::Value::int32(pid);
+    c["serial"] = pl::Value::uint64(++serial);
+    if (!writeValue(path(kWorldCursorFile), c, error)) return false;
+    lastCursor = at;
+    lastCursorFile = pl::writeXml(pl::Value(c));
+    return true;
+  }
+
+  bool writeOwn(std::string* error) {
+    if (!self) return true;
+    pl::Dict f;
+    f["pid"] = pl::Value::int32(pid);
+    f["bundleIdentifier"] = self->bundleIdentifier;
+    f["name"] = self->localizedName;
+    f["activationPolicy"] = pl::Value::int32(2);
+    pl::Array windows;
+    for (const auto& w : desktop->desktop().windowList(false)) {
+      if (w.ownerPid != pid || w.onScreen) continue;
+      auto own = desktop->ownWindow(w.number);
+      if (!own) continue;
+      pl::Dict d;
+      d["number"] = pl::Value::uint32(w.number);
+      d["frame"] = pl::Array{w.bounds.x, w.bounds.y, w.bounds.width, w.bounds.height};
+      windows.push_back(std::move(d));
+    }
+    f["windows"] = std::move(windows);
+    std::string text = pl::writeXml(pl::Value(f));
+    if (text == lastOwnFile) return true;
+    if (!writeValue(ownFile(), f, error)) return false;
+    lastOwnFile = text;
+    return true;
+  }
+};
+
+SimDesktopWorld::SimDesktopWorld(std::unique_ptr<Private> p) : p_(std::move(p)) {}
+
+SimDesktopWorld::~SimDesktopWorld() {
+  if (p_->desktop) p_->desktop->setChangeObserver({});
+  if (p_->watch >= 0) ::close(p_->watch);
+  if (p_->self) {
+    std::error_code ec;
+    fs::remove(p_->ownFile(), ec);
+  }
+}
+
+std::unique_ptr<SimDesktopWorld> SimDesktopWorld::open(const std::string& folder, SimDesktop& desktop,
+                                                       std::optional<RunningApplication> self, std::string* error,
+                                                       int32_t pid) {
+  std::error_code ec;
+  if (!fs::is_directory(folder, ec)) {
+    if (error) *error = "no world folder " + folder;
+    return nullptr;
+  }
+  auto p = std::make_unique<Private>();
+  p->folder = folder;
+  p->desktop = &desktop;
+  p->self = std::move(self);
+  p->pid = pid ? pid : static_cast<int32_t>(::getpid());
+  if (p->self) p->self->processIdentifier = p->pid;
+  desktop.setOwnProcess(p->pid);
+  p->watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (p->watch >= 0) ::inotify_add_watch(p->watch, folder.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE);
+  if (!p->readAll(false, true, error)) return nullptr;
+  std::unique_ptr<SimDesktopWorld> w(new SimDesktopWorld(std::move(p)));
+  if (w->p_->self) {
+    if (!w->p_->writeOwn(error)) return nullptr;
+    Private* priv = w->p_.get();
+    desktop.setChangeObserver([priv] {
+      std::lock_guard<std::mutex> l(priv->m);
+      std::string e;
+      priv->writeCursor(&e);
+      priv->writeOwn(&e);
+    });
+  }
+  return w;
+}
+
+int SimDesktopWorld::watchFd() const { return p_->watch; }
+
+bool SimDesktopWorld::processChanges(std::string* error) {
+  char buf[4096];
+  while (p_->watch >= 0 && ::read(p_->watch, buf, sizeof buf) > 0) {
+  }
+  std::lock_guard<std::mutex> l(p_->m);
+  return p_->readAll(true, false, error);
+}
+
+bool SimDesktopWorld::edit(const std::function<bool(SimDesktop&, std::string*)>& change, std::string* error) {
+  ScopedLock lock(p_->path(kWorldDesktopLockFile));
+  std::lock_guard<std::mutex> l(p_->m);
+  p_->lastCursorFile.clear();
+  if (!p_->readAll(false, true, error)) return false;
+  Point before = p_->desktop->cursorPosition();
+  p_->lastCursor = before;
+  if (!change(*p_->desktop, error)) return false;
+  // What the file holds is this desktop without the programs' own parts.
+  pl::Value saved = p_->desktop->save();
+  pl::Dict& d = *saved.asDict();
+  d.erase("cursor");
+  d.erase("processWindows");
+  if (pl::Array* apps = d["applications"].asArray())
+    std::erase_if(*apps, [&](const pl::Value& a) {
+      auto element = a.integerFor("element");
+      return element && static_cast<uint64_t>(*element) >= kProcessElementBase;
+    });
+  if (!writeValue(p_->path(kWorldDesktopFile), saved, error)) return false;
+  return p_->writeCursor(error);
+}
+
+}  // namespace vl::sim

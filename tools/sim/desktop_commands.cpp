@@ -1,0 +1,267 @@
+// velmora-sim's desktop commands over the world's shared desktop.
+#include "tools/sim/desktop_commands.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <iostream>
+#include <sstream>
+
+#include "platform/api/accessibility.h"
+#include "platform/linux/dbus_notifications.h"
+#include "platform/linux/sd_event_runloop.h"
+#include "platform/sim/sim_desktop.h"
+#include "platform/sim/sim_desktop_world.h"
+#include "platform/sim/world.h"
+
+namespace vl::simtool {
+namespace {
+
+using Args = std::vector<std::string>;
+
+int usage(const std::string& command, const std::string& msg) {
+  std::cerr << "velmora-sim: " << msg << "\nTry 'velmora-sim " << command << " --help'.\n";
+  return 2;
+}
+int failure(const std::string& msg) {
+  std::cerr << "velmora-sim: " << msg << "\n";
+  return 1;
+}
+
+bool takeOption(Args& args, const std::string& name, std::string* value, std::string* error) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == name) {
+      if (i + 1 >= args.size()) {
+        *error = "option " + name + " needs a value";
+        return false;
+      }
+      *value = args[i + 1];
+      args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
+      return true;
+    }
+    if (args[i].rfind(name + "=", 0) == 0) {
+      *value = args[i].substr(name.size() + 1);
+      args.erase(args.begin() + static_cast<long>(i));
+      return true;
+    }
+  }
+  return false;
+}
+bool takeFlag(Args& args, const std::string& name) {
+  for (size_t i = 0; i < args.size(); ++i)
+    if (args[i] == name) {
+      args.erase(args.begin() + static_cast<long>(i));
+      return true;
+    }
+  return false;
+}
+
+std::vector<std::string> split(const std::string& text) {
+  std::vector<std::string> out;
+  std::string cur;
+  for (char c : text) {
+    if (c == ',') {
+      out.push_back(cur);
+      cur.clear();
+    } else {
+      cur += c;
+    }
+  }
+  out.push_back(cur);
+  for (auto& s : out) {
+    while (!s.empty() && s.front() == ' ') s.erase(s.begin());
+    while (!s.empty() && s.back() == ' ') s.pop_back();
+  }
+  return out;
+}
+
+// Opens the world, reads its desktop, runs change under the desktop's lock and writes it back.
+int editDesktop(const std::string& folder, const std::function<bool(sim::SimDesktop&, std::string*)>& change) {
+  std::string error;
+  sim::WorldOptions options;
+  options.processName = "velmora-sim";
+  auto world = sim::World::open(folder, options, &error);
+  if (!world) return failure("no simulated Mac at " + folder + ": " + error + "\nCreate one with 'velmora-sim init'.");
+  auto desk = sim::SimDesktopWorld::open(folder, world->mac().desktop(), std::nullopt, &error);
+  if (!desk) return failure(error);
+  if (!desk->edit(change, &error)) return failure(error);
+  return 0;
+}
+
+std::string point(Point p) {
+  std::ostringstream s;
+  s << "(" << p.x << ", " << p.y << ")";
+  return s.str();
+}
+
+int runOpenDialog(Args& args, const std::string& folder) {
+  std::string error, buttons = "OK", def, cancel, title;
+  takeOption(args, "--buttons", &buttons, &error);
+  bool hasDefault = error.empty() && takeOption(args, "--default", &def, &error);
+  bool hasCancel = error.empty() && takeOption(args, "--cancel", &cancel, &error);
+  if (error.empty()) takeOption(args, "--title", &title, &error);
+  if (!error.empty()) return usage("open-dialog", error);
+  bool sheet = takeFlag(args, "--sheet");
+  if (args.size() != 1) return usage("open-dialog", args.empty() ? "missing APP" : "unexpected argument '" + args[1] + "'");
+  sim::DialogSpec spec;
+  spec.buttons = split(buttons);
+  for (const auto& b : spec.buttons)
+    if (b.empty()) return usage("open-dialog", "--buttons needs titles separated by commas");
+  auto named = [&](const std::string& n) { return std::find(spec.buttons.begin(), spec.buttons.end(), n) != spec.buttons.end(); };
+  if (hasDefault && !named(def)) return usage("open-dialog", "--default names no button of --buttons");
+  if (hasCancel && !named(cancel)) return usage("open-dialog", "--cancel names no button of --buttons");
+  if (hasDefault) spec.defaultButton = def;
+  if (hasCancel) spec.cancelButton = cancel;
+  spec.sheet = sheet;
+  spec.title = title;
+  std::string app = args[0];
+  std::ostringstream report;
+  int rc = editDesktop(folder, [&](sim::SimDesktop& d, std::string* e) {
+    int32_t pid = d.ensureApplication(app);
+    d.activate(pid);
+    uint64_t id = d.openDialog(pid, spec);
+    if (!id) {
+      *e = "cannot open a dialog in " + app;
+      return false;
+    }
+    report << (sheet ? "sheet " : "dialog ") << id << " in " << app << "\n";
+    for (const auto& b : spec.buttons)
+      if (auto c = d.centreOf(d.elementNamed(b))) report << "  \"" << b << "\" at " << point(*c) << "\n";
+    return true;
+  });
+  std::cout << report.str();
+  return rc;
+}
+
+int runFocus(Args& args, const std::string& folder) {
+  if (args.size() != 1) return usage("focus", args.empty() ? "missing APP" : "unexpected argument '" + args[1] + "'");
+  std::string app = args[0];
+  return editDesktop(folder, [&](sim::SimDesktop& d, std::string*) {
+    if (app == "Control Center" || app == sim::kControlCenterBundleID) d.focusControlCenter();
+    else d.activate(d.ensureApplication(app));
+    return true;
+  });
+}
+
+int runCloseWindow(Args& args, const std::string& folder) {
+  if (!args.empty()) return usage("close-window", "unexpected argument '" + args[0] + "'");
+  return editDesktop(folder, [](sim::SimDesktop& d, std::string* e) {
+    if (d.closeWindow(0)) return true;
+    *e = "the focused application has no window to close";
+    return false;
+  });
+}
+
+int runMoveCursor(Args& args, const std::string& folder) {
+  if (args.size() != 2) return usage("move-cursor", "needs X and Y");
+  char* end = nullptr;
+  double x = std::strtod(args[0].c_str(), &end);
+  bool ok = end && *end == 0 && !args[0].empty();
+  double y = std::strtod(args[1].c_str(), &end);
+  ok = ok && end && *end == 0 && !args[1].empty();
+  if (!ok) return usage("move-cursor", "X and Y must be numbers");
+  return editDesktop(folder, [&](sim::SimDesktop& d, std::string*) {
+    d.moveCursor({x, y});
+    return true;
+  });
+}
+
+int runHold(Args& args, const std::string& folder) {
+  if (args.size() != 1 || (args[0] != "shift" && args[0] != "button"))
+    return usage("hold", "hold takes shift or button");
+  bool shift = args[0] == "shift";
+  return editDesktop(folder, [&](sim::SimDesktop& d, std::string*) {
+    if (shift) d.setModifierFlags(kCGEventFlagMaskShift);
+    else d.setButtons(1);
+    return true;
+  });
+}
+
+int runRelease(Args& args, const std::string& folder) {
+  if (!args.empty()) return usage("release", "unexpected argument '" + args[0] + "'");
+  return editDesktop(folder, [](sim::SimDesktop& d, std::string*) {
+    d.setButtons(0);
+    d.setModifierFlags(0);
+    return true;
+  });
+}
+
+int runTrust(Args& args, const std::string& folder) {
+  if (args.size() != 1 || (args[0] != "on" && args[0] != "off")) return usage("trust", "trust takes on or off");
+  bool on = args[0] == "on";
+  int rc = editDesktop(folder, [&](sim::SimDesktop& d, std::string*) {
+    d.setTrusted(on);
+    return true;
+  });
+  if (rc != 0) return rc;
+  // The system tells every process that a permission changed.
+  std::string error;
+  auto loop = linux_::SdEventRunLoop::create(&error);
+  auto bus = loop ? linux_::DbusNotifications::connect(*loop, &error) : nullptr;
+  if (!bus) {
+    std::cerr << "velmora-sim: trust saved, but no session bus to announce it: " << error << "\n";
+    return 0;
+  }
+  bus->post(kAXApiChangedNotification, "", {});
+  bus->flush();
+  return 0;
+}
+
+}  // namespace
+
+bool printDesktop(const std::string& folder, bool json, std::ostream& out, std::string* error) {
+  sim::WorldOptions options;
+  options.processName = "velmora-sim";
+  auto world = sim::World::open(folder, options, error);
+  if (!world) return false;
+  sim::SimDesktop& d = world->mac().desktop();
+  auto desk = sim::SimDesktopWorld::open(folder, d, std::nullopt, error);
+  if (!desk) return false;
+  if (!json) {
+    out << d.describe();
+    return true;
+  }
+  Point c = d.cursorPosition();
+  out << "{\"cursor\": [" << c.x << ", " << c.y << "], \"trusted\": " << (d.trusted() ? "true" : "false")
+      << ", \"focusedWindow\": " << d.focusedWindow() << ", \"applications\": [";
+  bool first = true;
+  for (const auto& a : d.applications()) {
+    out << (first ? "" : ", ") << "{\"pid\": " << a.processIdentifier << ", \"bundleIdentifier\": \""
+        << a.bundleIdentifier << "\", \"active\": " << (a.active ? "true" : "false") << "}";
+    first = false;
+  }
+  out << "]}\n";
+  return true;
+}
+
+const std::vector<DesktopCommand>& desktopCommands() {
+  static const std::vector<DesktopCommand> list = {
+      {"open-dialog", "open a dialog or sheet in an application",
+       "usage: velmora-sim open-dialog APP --buttons \"Save,Cancel\" [--default NAME] [--cancel NAME]\n"
+       "                               [--sheet] [--title TEXT]\n\n"
+       "Brings APP to the front (running it when it is not) and opens a dialog with the buttons\n"
+       "in a row at the bottom right, left to right as listed. --default and --cancel expose a\n"
+       "button as the dialog's default or cancel button; --sheet attaches it to the front window.\n"
+       "Prints the dialog's id and where each button's centre lies.\n",
+       runOpenDialog},
+      {"focus", "bring an application to the front",
+       "usage: velmora-sim focus APP\n\nActivates APP (its name or bundle identifier); \"Control Center\" moves the\n"
+       "focus into Control Center without changing the frontmost application.\n",
+       runFocus},
+      {"close-window", "close the focused window",
+       "usage: velmora-sim close-window\n\nCloses the focused window or sheet; the application's next window gets the focus.\n",
+       runCloseWindow},
+      {"move-cursor", "move the mouse",
+       "usage: velmora-sim move-cursor X Y\n\nMoves the cursor to X, Y (points from the top left of the main screen).\n",
+       runMoveCursor},
+      {"hold", "hold Shift or the mouse button",
+       "usage: velmora-sim hold shift|button\n\nHolds the Shift key or the left mouse button until 'release'.\n", runHold},
+      {"release", "let go of Shift and the mouse buttons",
+       "usage: velmora-sim release\n\nReleases every held key and button.\n", runRelease},
+      {"trust", "grant or take back the accessibility permission",
+       "usage: velmora-sim trust on|off\n\nGrants or takes back the agent's accessibility permission and announces the change.\n",
+       runTrust},
+  };
+  return list;
+}
+
+}  // namespace vl::simtool
