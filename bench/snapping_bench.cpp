@@ -19,7 +19,8 @@ namespace {
 using namespace vl;
 
 // A settings-like dialog: 10 groups of 19 elements (labels, fields, checkboxes, buttons),
-// a toolbar, then Cancel and Apply on the bottom row: 200 elements with the window.
+// a toolbar of 4, a message and an icon, then Cancel and Apply on the bottom row: 200
+// elements with the window.
 sim::ElementSpec bigWindow() {
   sim::ElementSpec w;
   w.role = kAXWindowRole;
@@ -51,6 +52,12 @@ sim::ElementSpec bigWindow() {
       group.children.push_back(e);
     }
     w.children.push_back(group);
+  }
+  for (const char* role : {"AXStaticText", "AXImage"}) {
+    sim::ElementSpec e;
+    e.role = role;
+    e.frame = Rect{220, 720, 400, 30};
+    w.children.push_back(e);
   }
   for (const char* t : {"Cancel", "Apply"}) {
     sim::ElementSpec b;
