@@ -221,16 +221,22 @@ int32_t CurveViewModel::updateCurvePA(CurvePath* path, const pl::Value* parametr
   }
   const int32_t ymax = truncToInt32((viewHeight_ - kGraphOriginY) / sy_);
   int32_t x = 0, y = 0, previous = 0;
+  bool computedAtX = false;
   for (; x < graphWidth_; x += kPAStep) {
     y = truncToInt32(Fix2X(scalePointer(state_, X2Fix(x))));
+    computedAtX = true;
     if (y > ymax) break;
     if (y != previous) {
       p.lineTo(x, y);
       previous = y;
     }
+    computedAtX = false;
     // The last step may pass the width; stop before the counter could overflow.
     if (x > std::numeric_limits<int32_t>::max() - kPAStep) break;
   }
+  // The closing line goes to the curve's own value at the x reached: ending on the previous
+  // step's y would draw a flat stub at the right edge that the curve does not have.
+  if (!computedAtX && x > 0) y = truncToInt32(Fix2X(scalePointer(state_, X2Fix(x))));
   p.lineTo(x, y);
   p.transform(viewScale_);
   p.setToPACurve();

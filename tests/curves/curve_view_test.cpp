@@ -105,13 +105,14 @@ TEST_F(CurveView, ParametricPathStepsByTenCountsAndStopsAboveTheTop) {
   EXPECT_EQ(el[22], at(220, 315, 1, 1));  // the point that went above, as computed
 }
 
-TEST_F(CurveView, ParametricPathEndsAtTheVisibleWidthAtTheLastHeight) {
+TEST_F(CurveView, ParametricPathEndsAtTheVisibleWidthOnTheCurve) {
   const pl::Value curves(pl::Array{makeCurve({.index = 0, .linear = 0x10000, .tangentLinear = fx(1000)})});
   zoom("3.0", "0.5");  // width 200, height 600
   CurvePath path;
   ASSERT_EQ(model.updateCurvePA(&path, &curves, 67, 1.0), 0);
   EXPECT_EQ(path.elements()[path.elementCount() - 2], at(190, 272, 3, 0.5));
-  EXPECT_EQ(path.elements().back(), at(200, 272, 3, 0.5));
+  // Not a flat stub at the previous step's height: the curve's own value at the edge.
+  EXPECT_EQ(path.elements().back(), at(200, 200 * 93902 / 65536, 3, 0.5));
 }
 
 TEST_F(CurveView, DisabledAccelerationIsTheDiagonalAndADisabledDeviceIsEmpty) {
