@@ -55,7 +55,10 @@ inline bool same(const pl::Value& a, const pl::Value& b, bool wholeDates) {
 }
 
 inline void checkError(const pl::ReadResult& r) {
-  if (r) return;
+  if (r) {
+    if (!r.error.empty()) broken("success with an error text", r.error);
+    return;
+  }
   if (r.error.empty()) broken("failure without an error text", "");
   if (r.error.find('\n') != std::string::npos) broken("error text spans lines", r.error);
 }

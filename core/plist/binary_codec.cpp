@@ -50,7 +50,11 @@ class BinaryReader {
 
   std::optional<Value> run(std::string* error) {
     auto v = parseAll();
-    if (!v) *error = error_;
+    // A recorded error wins even if a caller went on: nothing half-read is handed out.
+    if (!v || !error_.empty()) {
+      *error = error_.empty() ? "malformed property list" : error_;
+      return std::nullopt;
+    }
     return v;
   }
 

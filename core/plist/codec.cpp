@@ -68,7 +68,12 @@ ReadResult readFile(const std::string& path) {
     ::close(fd);
     return r;
   }
-  // Read at most one byte past the limit, whatever the size claims (pipes, growing files).
+  if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > kMaxInputBytes) {
+    r.error = path + ": larger than " + std::to_string(kMaxInputBytes) + " bytes";
+    ::close(fd);
+    return r;
+  }
+  // Read at most one byte past the limit, whatever the size claimed (pipes, growing files).
   Data buf;
   buf.reserve(S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= kMaxInputBytes ? static_cast<size_t>(st.st_size) : 0);
   uint8_t chunk[65536];

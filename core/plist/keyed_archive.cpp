@@ -4,6 +4,7 @@
 #include <unordered_map>
 
 #include "core/plist/codec.h"
+#include "core/plist/text_util.h"
 
 namespace pl {
 
@@ -151,8 +152,12 @@ class Unarchiver {
     if (error.empty()) error = "keyed archive: " + m;
     return std::nullopt;
   }
+  bool failed(const std::string& m) {
+    fail(m);
+    return false;
+  }
   bool charge(size_t bytes) {
-    if (bytes > budget_) return !fail("objects expand beyond the size limit");
+    if (bytes > budget_) return failed("objects expand beyond the size limit");
     budget_ -= bytes;
     return true;
   }
@@ -189,7 +194,7 @@ class Unarchiver {
     const Dict& o = *obj.asDict();
     auto cls = className(n, o);
     if (!cls) return std::nullopt;
-    const std::string where = "object " + std::to_string(n) + " (" + *cls + ")";
+    const std::string where = "object " + std::to_string(n) + " (" + detail::excerpt(*cls) + ")";
     if (*cls == "NSDictionary" || *cls == "NSMutableDictionary") {
       const Array* keys = refs(n, o, "NS.keys");
       const Array* vals = keys ? refs(n, o, "NS.objects") : nullptr;
@@ -268,7 +273,10 @@ std::optional<Value> unarchive(const Value& archive, std::string* error) {
   if (root == top->end()) return fail("$top has no root");
   Unarchiver u(*objects, 32u * 1024 * 1024 + 16 * footprint(archive));
   auto v = u.decode(root->second, 0);
-  if (!v && error) *error = u.error;
+  if (!v || !u.error.empty()) {
+    if (error) *error = u.error.empty() ? "keyed archive: unreadable" : u.error;
+    return std::nullopt;
+  }
   return v;
 }
 

@@ -26,7 +26,11 @@ class OpenStepReader {
 
   std::optional<Value> run(std::string* error) {
     auto v = document();
-    if (!v) *error = error_;
+    // A recorded error wins even if a caller went on: nothing half-read is handed out.
+    if (!v || !error_.empty()) {
+      *error = error_.empty() ? "malformed property list" : error_;
+      return std::nullopt;
+    }
     return v;
   }
 
@@ -39,6 +43,12 @@ class OpenStepReader {
       error_ = "OpenStep property list, line " + std::to_string(line) + ": " + msg;
     }
     return std::nullopt;
+  }
+  // For the bool-returning steps: record the error and report failure.
+  bool failed(const std::string& msg) { return failedAt(pos_, msg); }
+  bool failedAt(size_t at, const std::string& msg) {
+    failAt(at, msg);
+    return false;
   }
   bool eof() const { return pos_ >= s_.size(); }
 
@@ -53,7 +63,7 @@ class OpenStepReader {
         pos_ = end == std::string_view::npos ? s_.size() : end + 1;
       } else if (c == '/' && pos_ + 1 < s_.size() && s_[pos_ + 1] == '*') {
         size_t end = s_.find("*/", pos_ + 2);
-        if (end == std::string_view::npos) return !fail("unterminated comment");
+        if (end == std::string_view::npos) return failed("unterminated comment");
         pos_ = end + 2;
       } else {
         break;
@@ -220,7 +230,7 @@ class OpenStepReader {
     for (;;) {
       if (!skip()) return false;
       if (eof()) {
-        if (close) return !fail("unterminated dictionary");
+        if (close) return failed("unterminated dictionary");
         return true;
       }
       if (close && s_[pos_] == close) {
@@ -228,7 +238,7 @@ class OpenStepReader {
         return true;
       }
       char c = s_[pos_];
-      if (c != '"' && c != '\'' && !isBareChar(c)) return !fail("expected a key, found " + found());
+      if (c != '"' && c != '\'' && !isBareChar(c)) return failed("expected a key, found " + found());
       auto key = c == '"' || c == '\'' ? quoted() : bare();
       if (!key) return false;
       if (!skip()) return false;
@@ -237,7 +247,7 @@ class OpenStepReader {
         d.insert_or_assign(*key->asString(), *key);
         continue;
       }
-      if (eof() || s_[pos_] != '=') return !fail("expected '=' after key \"" + key->asString()->substr(0, 40) + "\", found " + found());
+      if (eof() || s_[pos_] != '=') return failed("expected '=' after key \"" + detail::excerpt(*key->asString()) + "\", found " + found());
       ++pos_;
       auto v = value(depth + 1);
       if (!v) return false;
@@ -250,7 +260,7 @@ class OpenStepReader {
       } else if (!close && eof()) {
         return true;
       } else {
-        return !fail("expected ';' after a dictionary entry, found " + found());
+        return failed("expected ';' after a dictionary entry, found " + found());
       }
     }
   }

@@ -340,6 +340,19 @@ std::string formatInteger(const Integer& i) {
   return negative ? "-" + out : out;
 }
 
+std::string excerpt(std::string_view s, size_t max) {
+  bool cut = s.size() > max;
+  if (cut) {
+    size_t n = max;
+    while (n > 0 && (static_cast<uint8_t>(s[n]) & 0xC0) == 0x80) --n;
+    s = s.substr(0, n);
+  }
+  std::string out(s);
+  for (auto& c : out)
+    if (static_cast<uint8_t>(c) < 0x20 || c == 0x7F) c = '?';
+  return cut ? out + "..." : out;
+}
+
 std::string showByte(uint8_t c) {
   char buf[8];
   if (c >= 0x21 && c < 0x7F) std::snprintf(buf, sizeof buf, "'%c'", c);

@@ -43,6 +43,10 @@ std::optional<double> parseReal(std::string_view s);
 std::optional<Integer> parseInteger(std::string_view s);
 std::string formatInteger(const Integer& i);
 
+// Input text shown inside a one-line error message: at most `max` bytes (cut on a character
+// boundary, "..." added), control characters as '?'.
+std::string excerpt(std::string_view s, size_t max = 40);
+
 // A byte of input shown in an error message: printable ASCII as 'c', others as 0xNN.
 std::string showByte(uint8_t c);
 

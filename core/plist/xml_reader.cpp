@@ -17,7 +17,11 @@ class XmlReader {
 
   std::optional<Value> run(std::string* error) {
     auto v = document();
-    if (!v) *error = error_;
+    // A recorded error wins even if a caller went on: nothing half-read is handed out.
+    if (!v || !error_.empty()) {
+      *error = error_.empty() ? "malformed property list" : error_;
+      return std::nullopt;
+    }
     return v;
   }
 
@@ -32,6 +36,12 @@ class XmlReader {
     return std::nullopt;
   }
 
+  // For the bool-returning steps: record the error and report failure.
+  bool failed(const std::string& msg) { return failedAt(pos_, msg); }
+  bool failedAt(size_t at, const std::string& msg) {
+    failAt(at, msg);
+    return false;
+  }
   bool eof() const { return pos_ >= s_.size(); }
   bool startsWith(std::string_view t) const { return s_.substr(pos_, t.size()) == t; }
   static bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
@@ -58,10 +68,10 @@ class XmlReader {
       if (startsWith("<!--")) {
         size_t at = pos_;
         pos_ += 4;
-        if (!skipPast("-->")) return !failAt(at, "unterminated comment");
+        if (!skipPast("-->")) return failedAt(at, "unterminated comment");
       } else if (startsWith("<?")) {
         size_t at = pos_;
-        if (!skipPast("?>")) return !failAt(at, "unterminated processing instruction");
+        if (!skipPast("?>")) return failedAt(at, "unterminated processing instruction");
       } else {
         return true;
       }
@@ -90,7 +100,7 @@ class XmlReader {
         return true;
       }
     }
-    return !failAt(at, "unterminated document type declaration");
+    return failedAt(at, "unterminated document type declaration");
   }
 
   struct Tag {
@@ -102,7 +112,7 @@ class XmlReader {
 
   bool tag(Tag* t) {
     t->at = pos_;
-    if (eof() || s_[pos_] != '<') return !fail(eof() ? "unexpected end of input" : "expected an element, found " + detail::showByte(static_cast<uint8_t>(s_[pos_])));
+    if (eof() || s_[pos_] != '<') return failed(eof() ? "unexpected end of input" : "expected an element, found " + detail::showByte(static_cast<uint8_t>(s_[pos_])));
     ++pos_;
     if (!eof() && s_[pos_] == '/') {
       t->closing = true;
@@ -110,12 +120,12 @@ class XmlReader {
     }
     size_t start = pos_;
     while (!eof() && isNameChar(s_[pos_])) ++pos_;
-    if (pos_ == start) return !failAt(t->at, "malformed tag");
+    if (pos_ == start) return failedAt(t->at, "malformed tag");
     t->name = s_.substr(start, pos_ - start);
     // Attributes are skipped (only <plist version="..."> has any).
     for (;;) {
       skipSpace();
-      if (eof()) return !failAt(t->at, "unterminated tag <" + std::string(t->name) + ">");
+      if (eof()) return failedAt(t->at, "unterminated tag <" + std::string(t->name) + ">");
       char c = s_[pos_];
       if (c == '>') {
         ++pos_;
@@ -127,20 +137,20 @@ class XmlReader {
           t->empty = true;
           return true;
         }
-        return !fail("malformed tag <" + std::string(t->name) + ">");
+        return failed("malformed tag <" + std::string(t->name) + ">");
       }
-      if (t->closing) return !fail("malformed closing tag </" + std::string(t->name) + ">");
+      if (t->closing) return failed("malformed closing tag </" + std::string(t->name) + ">");
       size_t nameStart = pos_;
       while (!eof() && isNameChar(s_[pos_])) ++pos_;
-      if (pos_ == nameStart) return !fail("malformed attribute in <" + std::string(t->name) + ">");
+      if (pos_ == nameStart) return failed("malformed attribute in <" + std::string(t->name) + ">");
       skipSpace();
-      if (eof() || s_[pos_] != '=') return !fail("attribute without a value in <" + std::string(t->name) + ">");
+      if (eof() || s_[pos_] != '=') return failed("attribute without a value in <" + std::string(t->name) + ">");
       ++pos_;
       skipSpace();
-      if (eof() || (s_[pos_] != '"' && s_[pos_] != '\'')) return !fail("unquoted attribute value in <" + std::string(t->name) + ">");
+      if (eof() || (s_[pos_] != '"' && s_[pos_] != '\'')) return failed("unquoted attribute value in <" + std::string(t->name) + ">");
       char q = s_[pos_++];
       size_t end = s_.find(q, pos_);
-      if (end == std::string_view::npos) return !failAt(t->at, "unterminated attribute value");
+      if (end == std::string_view::npos) return failedAt(t->at, "unterminated attribute value");
       pos_ = end + 1;
     }
   }
@@ -155,7 +165,7 @@ class XmlReader {
           size_t at = pos_;
           pos_ += 9;
           size_t end = s_.find("]]>", pos_);
-          if (end == std::string_view::npos) return !failAt(at, "unterminated CDATA section");
+          if (end == std::string_view::npos) return failedAt(at, "unterminated CDATA section");
           out->append(s_.substr(pos_, end - pos_));
           pos_ = end + 3;
           continue;
@@ -163,7 +173,7 @@ class XmlReader {
         if (startsWith("<!--")) {
           size_t at = pos_;
           pos_ += 4;
-          if (!skipPast("-->")) return !failAt(at, "unterminated comment");
+          if (!skipPast("-->")) return failedAt(at, "unterminated comment");
           continue;
         }
         return true;
@@ -176,7 +186,7 @@ class XmlReader {
       if (end == std::string_view::npos) end = s_.size();
       if (end < s_.size() && s_[end] == '\0') {
         pos_ = end;
-        return !fail("NUL character in text");
+        return failed("NUL character in text");
       }
       out->append(s_.substr(pos_, end - pos_));
       pos_ = end;
@@ -187,7 +197,7 @@ class XmlReader {
   bool entity(std::string* out) {
     size_t at = pos_;
     size_t semi = s_.find(';', pos_);
-    if (semi == std::string_view::npos || semi - pos_ > 12) return !fail("malformed entity reference");
+    if (semi == std::string_view::npos || semi - pos_ > 12) return failed("malformed entity reference");
     std::string_view name = s_.substr(pos_ + 1, semi - pos_ - 1);
     pos_ = semi + 1;
     static constexpr std::pair<std::string_view, char> kNamed[] = {
@@ -202,21 +212,21 @@ class XmlReader {
       bool hex = name[1] == 'x';
       std::string_view digits = name.substr(hex ? 2 : 1);
       uint32_t cp = 0;
-      if (digits.empty()) return !failAt(at, "malformed character reference");
+      if (digits.empty()) return failedAt(at, "malformed character reference");
       for (char c : digits) {
         int d = (c >= '0' && c <= '9') ? c - '0'
                 : hex && (c >= 'a' && c <= 'f') ? c - 'a' + 10
                 : hex && (c >= 'A' && c <= 'F') ? c - 'A' + 10
                                                 : -1;
-        if (d < 0) return !failAt(at, "malformed character reference");
+        if (d < 0) return failedAt(at, "malformed character reference");
         cp = cp * (hex ? 16 : 10) + static_cast<uint32_t>(d);
-        if (cp > 0x10FFFF) return !failAt(at, "character reference out of range");
+        if (cp > 0x10FFFF) return failedAt(at, "character reference out of range");
       }
-      if (cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF)) return !failAt(at, "character reference to an invalid character");
+      if (cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF)) return failedAt(at, "character reference to an invalid character");
       detail::appendUtf8(*out, cp);
       return true;
     }
-    return !failAt(at, "unknown entity &" + std::string(name) + ";");
+    return failedAt(at, "unknown entity &" + detail::excerpt(name) + ";");
   }
 
   // Reads the text content of a scalar element and its closing tag.
@@ -226,7 +236,7 @@ class XmlReader {
     Tag close;
     if (!tag(&close)) return false;
     if (!close.closing || close.name != open.name)
-      return !failAt(close.at, "expected </" + std::string(open.name) + ">, found <" + (close.closing ? "/" : "") + std::string(close.name) + ">");
+      return failedAt(close.at, "expected </" + std::string(open.name) + ">, found <" + (close.closing ? "/" : "") + std::string(close.name) + ">");
     return true;
   }
 
@@ -272,9 +282,7 @@ class XmlReader {
       if (!scalarBody(t, &body)) return std::nullopt;
       std::string_view b = trim(body);
       auto what = [&](const char* kind) {
-        std::string shown(b.substr(0, 40));
-        for (auto& c : shown) if (static_cast<uint8_t>(c) < 0x20) c = '?';
-        return std::string("malformed ") + kind + " \"" + shown + "\"";
+        return std::string("malformed ") + kind + " \"" + detail::excerpt(b) + "\"";
       };
       if (n == "integer") {
         auto i = detail::parseInteger(b);
@@ -332,7 +340,7 @@ class XmlReader {
       Tag closed;
       auto v = value(depth + 1, &closed);
       if (!v) return std::nullopt;
-      if (closed.closing) return failAt(closed.at, "key \"" + key.substr(0, 40) + "\" has no value");
+      if (closed.closing) return failAt(closed.at, "key \"" + detail::excerpt(key) + "\" has no value");
       d.insert_or_assign(std::move(key), std::move(*v));
     }
     // The XML form of a keyed-archive reference is a dictionary holding only "CF$UID".
