@@ -130,6 +130,8 @@ void BM_IdlePass(benchmark::State& state) {
   Bench b;
   for (int i = 0; i < 3; ++i) b.engine.moveCursorToItem(kSnapDefaultButton, true, true);
   for (auto _ : state) benchmark::DoNotOptimize(b.engine.moveCursorToItem(kSnapDefaultButton, true, true));
+  // Every pass found the same focused window again.
+  state.counters["same_window_passes"] = b.engine.focusedWinCount();
 }
 BENCHMARK(BM_IdlePass)->Unit(benchmark::kMicrosecond);
 

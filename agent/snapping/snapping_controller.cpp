@@ -50,6 +50,9 @@ void SnappingController::stopAutoSnapping() {
   engine_.startAutoCursorSnapping(nullptr, nullptr);
   removeAppWatcher();
   snappingStarted_ = false;
+  // Stopping comes at quit or when the sibling agent takes over: the worker (at most a pass
+  // and a pause away) must not outlive the ports it uses.
+  engine_.waitForWorker();
 }
 
 void SnappingController::setAutoSnappingTarget(const RunningApplication& app) {

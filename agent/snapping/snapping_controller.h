@@ -30,6 +30,7 @@ class SnappingController : public SnappingHooks {
   SnappingController& operator=(const SnappingController&) = delete;
 
   void startAutoSnapping() override;
+  // Returns when the worker has ended.
   void stopAutoSnapping() override;
   void setAutoSnappingTarget(const RunningApplication& app);
   void reloadSnappingAppList() override;
