@@ -12,6 +12,7 @@
 #include "core/system/drovana.h"
 #include "core/system/strings.h"
 #include "core/system/versions.h"
+#include "platform/api/cursor.h"
 #include "platform/api/paths.h"
 #include "platform/api/platform.h"
 #include "platform/api/runloop.h"
@@ -45,8 +46,8 @@ void AppControllerClass::applicationWillFinishLaunching() { updateAXEnabled(); }
 
 void AppControllerClass::applicationDidFinishLaunching() {
   const Platform& p = currentPlatform();
-  // Our own cursor moves must not hold back the user's input: there is no suppression
-  // interval to set on this platform beyond what the Cursor port does when it exists.
+  // The cursor moves that snapping posts must not hold back the user's own input.
+  if (p.cursor) p.cursor->setLocalEventsSuppressionInterval(0.0);
   openLogViewer();
 
   // Single instance: an exclusive lock held for the process's life.

@@ -4,10 +4,16 @@
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <mutex>
 
 namespace vl {
 
 namespace {
+// The snapping worker reports from its own thread; one lock keeps pushes and reads whole.
+std::recursive_mutex& stackMutex() {
+  static std::recursive_mutex m;
+  return m;
+}
 std::unique_ptr<ErrorBuffer>& bufferSlot() {
   static std::unique_ptr<ErrorBuffer> buf;
   return buf;
@@ -16,6 +22,7 @@ char* slot(ErrorBuffer& b, int i) { return b.data() + i * kErrorSlotBytes; }
 }  // namespace
 
 ErrorBuffer& QS810errorBuf(bool clear) {
+  std::lock_guard<std::recursive_mutex> lock(stackMutex());
   auto& buf = bufferSlot();
   if (!buf) {
     buf = std::make_unique<ErrorBuffer>();
@@ -28,6 +35,7 @@ ErrorBuffer& QS810errorBuf(bool clear) {
 
 void QS810stackError(const char* domain, int64_t code) {
   if (code == 0) return;
+  std::lock_guard<std::recursive_mutex> lock(stackMutex());
   ErrorBuffer& b = QS810errorBuf(false);
   for (int n = kErrorSlots - 1; n >= 1; --n) {
     if (slot(b, n)[0] != 0 || slot(b, n - 1)[0] != 0)
@@ -65,6 +73,7 @@ void QS810stackNSError(const ErrorInfo* error) {
 
 std::string QS810getErrorString(const BundleInfo& bundle) {
   std::string text = "Error (" + bundle.executable + " " + bundle.version + ") ";
+  std::lock_guard<std::recursive_mutex> lock(stackMutex());
   ErrorBuffer& b = QS810errorBuf(false);
   for (int i = 0; i < kErrorSlots; ++i) {
     char* s = slot(b, i);
@@ -78,6 +87,7 @@ std::string QS810getErrorString(const BundleInfo& bundle) {
 
 std::vector<std::string> errorStackEntries() {
   std::vector<std::string> out;
+  std::lock_guard<std::recursive_mutex> lock(stackMutex());
   ErrorBuffer& b = QS810errorBuf(false);
   for (int i = 0; i < kErrorSlots; ++i) {
     char* s = slot(b, i);

@@ -18,6 +18,7 @@
 #include "platform/linux/file_user_defaults.h"
 #include "platform/linux/sd_event_runloop.h"
 #include "platform/linux/xdg_paths.h"
+#include "platform/sim/sim_desktop_world.h"
 #include "platform/sim/world.h"
 
 namespace {
@@ -87,6 +88,16 @@ int main(int argc, char** argv) {
               << "\nCreate one with 'velmora-sim init'.\n";
     return 1;
   }
+  // The desktop (applications, windows, cursor) is shared in the world as well; the agent takes
+  // part in it as an application of its own.
+  RunningApplication self;
+  self.bundleIdentifier = velmora::kAgentBundleID;
+  self.localizedName = velmora::kAgentName;
+  auto desktop = sim::SimDesktopWorld::open(folder, world->mac().desktop(), self, &error);
+  if (!desktop) {
+    std::cerr << "velmora-manager: cannot join the simulated desktop: " << error << "\n";
+    return 1;
+  }
   auto paths = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), resources, &error);
   if (!paths) {
     std::cerr << "velmora-manager: " << error << "\n";
@@ -130,6 +141,10 @@ int main(int argc, char** argv) {
   if (bus) platform.notifications = bus.get();
   ScopedPlatform scoped(platform);
 
+  loop->watchFd(desktop->watchFd(), [&] {
+    std::string e;
+    if (!desktop->processChanges(&e)) std::cerr << "velmora-manager: reading the simulated desktop: " << e << "\n";
+  });
   loop->watchFd(world->watchFd(), [&] {
     std::string e;
     if (!world->processChanges(&e)) std::cerr << "velmora-manager: reading the simulated Mac: " << e << "\n";

@@ -15,6 +15,7 @@
 
 #include "core/plist/codec.h"
 #include "platform/sim/world.h"
+#include "tools/sim/desktop_commands.h"
 #include "tools/sim/json.h"
 
 namespace vl::simtool {
@@ -358,8 +359,13 @@ int runShow(Args& args, const Context& ctx) {
   auto history = world->history(0, &error);
   if (!error.empty()) return failure(error);
   pl::Value w = describeWorld(*world, history);
-  if (json) std::cout << toJson(w) << "\n";
-  else printWorld(w, std::cout);
+  if (json) {
+    std::cout << toJson(w) << "\n";
+  } else {
+    printWorld(w, std::cout);
+    // The desktop (applications, windows, cursor) below the devices.
+    if (!printDesktop(ctx.worldFolder, false, std::cout, &error)) return failure(error);
+  }
   return kExitOk;
 }
 
@@ -443,8 +449,8 @@ int runProfiles(Args& args, const Context& ctx) {
   return kExitOk;
 }
 
-const std::vector<Command>& commands() {
-  static const std::vector<Command> list = {
+std::vector<Command> makeCommands() {
+  std::vector<Command> list = {
       {"init", "make a default machine in the world folder",
        "usage: velmora-sim init [--force]\n\n"
        "Makes a new world: a MacBook Pro (platform entry and built-in trackpad), a Logitech\n"
@@ -494,6 +500,14 @@ const std::vector<Command>& commands() {
        "usage: velmora-sim profiles [--json]\n\nLists the device profiles of the fixture folder with their descriptions.\n",
        runProfiles},
   };
+  // The desktop's commands (dialogs, focus, cursor, trust) live in their own file.
+  for (const auto& d : desktopCommands())
+    list.push_back({d.name, d.summary, d.help, [r = d.run](Args& a, const Context& c) { return r(a, c.worldFolder); }});
+  return list;
+}
+
+const std::vector<Command>& commands() {
+  static const std::vector<Command> list = makeCommands();
   return list;
 }
 
