@@ -312,8 +312,8 @@ bool bareSafe(const std::string& s) {
   return s.find("//") == std::string::npos && s.find("/*") == std::string::npos;
 }
 
-void writeString(std::string& out, const std::string& s) {
-  if (bareSafe(s)) {
+void writeString(std::string& out, const std::string& s, bool alwaysQuote = false) {
+  if (!alwaysQuote && bareSafe(s)) {
     out += s;
     return;
   }
@@ -436,7 +436,12 @@ ReadResult readOpenStep(std::string_view text) {
 
 std::string writeOpenStep(const Value& v) {
   std::string out;
-  writeValue(out, v, 0);
+  // A root string is always quoted: bare, a text like "bplist00" would pass for binary.
+  if (v.isString()) {
+    writeString(out, *v.asString(), true);
+  } else {
+    writeValue(out, v, 0);
+  }
   out += '\n';
   return out;
 }

@@ -501,6 +501,10 @@ TEST(PlistRead, DetectsTheFormatByContent) {
   EXPECT_EQ(data.format, Format::OpenStep);
   EXPECT_EQ(*data.value, Value(Data{0x00, 0x11, 0xAA, 0xBB}));
   EXPECT_EQ(read(std::string_view("{ a = b; }")).format, Format::OpenStep);
+  // A root string that starts like the binary magic is quoted, so it reads back as text.
+  ReadResult s = read(writeOpenStep(Value("bplist00")));
+  ASSERT_TRUE(s) << s.error;
+  EXPECT_EQ(*s.value, Value("bplist00"));
 }
 
 TEST(PlistRead, RefusesInputOverTheSizeLimit) {
