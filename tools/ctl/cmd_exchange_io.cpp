@@ -8,6 +8,7 @@
 #include "core/plist/codec.h"
 #include "core/store/records.h"
 #include "tools/ctl/command.h"
+#include "core/devices/defined_device.h"
 #include "tools/ctl/exchange_io.h"
 
 namespace vl::ctl {
@@ -51,6 +52,19 @@ pl::Dict exportDictionary(QS802DeviceClass* d) {
     sortAppDics(apps);
   }
   devdic::setApplications(dic, std::move(apps));
+  // This product never records a button count or a vertical zoom, but a file needs both: take
+  // the count from the device's definition (a plain three-button mouse without one) and the
+  // graph's own default zoom, as the reader on the other side would show them.
+  if (devdic::buttonCount(dic) < 1) {
+    VL714searchAndApplyDeviceDefinition(d);
+    std::optional<int64_t> count;
+    if (d->deviceDefinition()) count = d->deviceDefinition()->buttonCount();
+    dic["buttonCount"] = pl::Value(static_cast<long long>(count && *count >= 1 && *count <= 32 ? *count : 3));
+  }
+  // A device recorded without seeing its service has no native resolution: the HID default.
+  if (!(devdic::pointerResolution(dic) > 0)) dic["pointerResolution"] = "400";
+  if (!(devdic::viewScaleX(dic) > 0)) dic["viewScaleX"] = "3.0";
+  if (!(devdic::viewScaleY(dic) > 0)) dic["viewScaleY"] = "1.0";
   return dic;
 }
 

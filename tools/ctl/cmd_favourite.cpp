@@ -106,6 +106,9 @@ int set(Args args) {
     rec->setPid(id->pid);
     rec->setMid(id->mid);
     rec->setTransport(id->transport);
+    // Without the device's service at hand, the resolution the system assumes for a mouse.
+    rec->setPointerResolution(std::string("400"));
+    rec->setViewScaleX(std::string("3.0"));
     if (!rec->insert5CursorSpeedsWithSens(-1, -1)) return failure("cannot make the device's favourites");
   }
   QS805CursorSpeedClass* cs = nullptr;
