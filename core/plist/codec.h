@@ -1,5 +1,8 @@
-// Property-list codecs: XML and binary (libplist underneath) and OpenStep text (our own),
-// each read and written; malformed input of any size or shape yields an error, never a crash.
+// Property-list codecs: XML, binary and OpenStep text, each read and written; malformed input
+// of any size or shape yields a one-line error, never a crash. XML is written by libplist
+// (libplist_bridge.h); the readers and the binary writer are our own, because libplist 2.2
+// overflows its stack on deep nesting, reports no error positions and cannot express
+// unsigned 64-bit integers or wide dates through its API.
 #pragma once
 
 #include <cstdint>
