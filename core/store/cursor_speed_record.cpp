@@ -1,6 +1,8 @@
 // QS805CursorSpeedClass: initial values, validation, display form and the system's own speed.
 #include "core/store/cursor_speed_record.h"
 
+#include "core/system/favourite_colours.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -29,9 +31,8 @@ const pl::Value* get(const pl::Dict& d, const char* k) {
 }  // namespace
 
 RgbColor favouriteColor(int64_t index) {
-  static const int table[5][3] = {{0, 64, 255}, {255, 0, 0}, {0, 128, 0}, {255, 0, 255}, {0, 128, 255}};
-  int64_t k = ((index % 5) + 5) % 5;
-  return {table[k][0] / 255.0, table[k][1] / 255.0, table[k][2] / 255.0, 1.0};
+  const int* c = favouriteColourComponents(index);
+  return {c[0] / 255.0, c[1] / 255.0, c[2] / 255.0, 1.0};
 }
 
 pl::Data archiveColor(const RgbColor& c) {

@@ -1,6 +1,8 @@
 // The curve graph's toolkit-free computations: zoom, the curve chain, focus and indicator.
 #include "pane/model/curve_view_model.h"
 
+#include "core/system/favourite_colours.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -54,10 +56,8 @@ std::string usableScaleText(const std::string& text) {
 }  // namespace
 
 Rgba favouriteColour(int index) {
-  static constexpr double kComponents[kCurveRows][3] = {
-      {0, 64, 255}, {255, 0, 0}, {0, 128, 0}, {255, 0, 255}, {0, 128, 255}};
-  const int k = ((index % 5) + 5) % 5;
-  return Rgba{kComponents[k][0] / 255.0, kComponents[k][1] / 255.0, kComponents[k][2] / 255.0, 1.0};
+  const int* c = favouriteColourComponents(index);
+  return Rgba{c[0] / 255.0, c[1] / 255.0, c[2] / 255.0, 1.0};
 }
 
 CurveViewModel::CurveViewModel(double viewWidth, double viewHeight)

@@ -56,7 +56,7 @@ check accel 0 -- set-system-accel HIDMouseAcceleration 0.6875
 check display 0 -- display-change
 check show-changed 0 -- show --json
 json "j['session'] == {'onConsole': False, 'screenLocked': True}"
-json "j['systemAcceleration'] == {'HIDMouseAcceleration': 0.6875} and j['displayChanges'] == 1"
+json "j['systemAcceleration']['HIDMouseAcceleration'] == 0.6875 and j['systemAcceleration']['HIDTrackpadAcceleration'] == 0.6875 and j['displayChanges'] == 1"
 json "j['devices'][4]['profile'] == 'magic-mouse-2-bluetooth' and j['devices'][4]['services'][0]['resolution'] == 1300"
 check unlock 0 -- unlock
 check login 0 -- login

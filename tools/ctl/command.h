@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/cli_args.h"
+
 namespace vl::ctl {
 
 // Exit statuses of the tool.
@@ -13,7 +15,7 @@ inline constexpr int kExitOk = 0;
 inline constexpr int kExitFailure = 1;
 inline constexpr int kExitUsage = 2;
 
-using Args = std::vector<std::string>;
+using cli::Args;
 
 struct CommandGroup {
   std::string name;     // "version", "plist", "curve", ...
@@ -28,10 +30,10 @@ bool registerGroup(CommandGroup group);
 const std::vector<CommandGroup>& groups();
 
 // Small parsing helpers shared by the groups.
-bool isHelp(const std::string& a);
+using cli::isHelp;
 // Parses decimal or 0x-hex into an unsigned 64-bit number; false on anything else.
-bool parseUnsigned(const std::string& text, unsigned long long* out);
-bool parseDouble(const std::string& text, double* out);
+using cli::parseUnsigned;
+using cli::parseDouble;
 // Prints "velmora-ctl: <msg>" and the hint to stderr; returns kExitUsage.
 int usageError(const std::string& group, const std::string& msg);
 // Prints "velmora-ctl: <msg>" to stderr; returns kExitFailure.
@@ -39,10 +41,10 @@ int failure(const std::string& msg);
 
 // Takes "--name VALUE" out of args; returns false when absent. A flag without a value is a
 // usage error, reported through *error.
-bool takeOption(Args& args, const std::string& name, std::string* value, std::string* error);
-bool takeFlag(Args& args, const std::string& name);
+using cli::takeOption;
+using cli::takeFlag;
 
 // Escapes a string for JSON output.
-std::string jsonString(const std::string& s);
+using cli::jsonString;
 
 }  // namespace vl::ctl

@@ -1,6 +1,8 @@
 // velmora-sim's desktop commands over the world's shared desktop.
 #include "tools/sim/desktop_commands.h"
 
+#include "tools/common/cli_args.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <iostream>
@@ -17,6 +19,8 @@ namespace vl::simtool {
 namespace {
 
 using Args = std::vector<std::string>;
+using cli::takeFlag;
+using cli::takeOption;
 
 int usage(const std::string& command, const std::string& msg) {
   std::cerr << "velmora-sim: " << msg << "\nTry 'velmora-sim " << command << " --help'.\n";
@@ -27,33 +31,6 @@ int failure(const std::string& msg) {
   return 1;
 }
 
-bool takeOption(Args& args, const std::string& name, std::string* value, std::string* error) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == name) {
-      if (i + 1 >= args.size()) {
-        *error = "option " + name + " needs a value";
-        return false;
-      }
-      *value = args[i + 1];
-      args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
-      return true;
-    }
-    if (args[i].rfind(name + "=", 0) == 0) {
-      *value = args[i].substr(name.size() + 1);
-      args.erase(args.begin() + static_cast<long>(i));
-      return true;
-    }
-  }
-  return false;
-}
-bool takeFlag(Args& args, const std::string& name) {
-  for (size_t i = 0; i < args.size(); ++i)
-    if (args[i] == name) {
-      args.erase(args.begin() + static_cast<long>(i));
-      return true;
-    }
-  return false;
-}
 
 std::vector<std::string> split(const std::string& text) {
   std::vector<std::string> out;

@@ -5,12 +5,14 @@
 
 #include "core/plist/value.h"
 
+#include "tools/common/cli_args.h"
+
 namespace vl::simtool {
 
 // Dictionaries become objects (keys sorted), arrays arrays, integers keep their sign, reals
 // are printed exactly enough to read back, data becomes a lower-case hex string, dates their
 // seconds since 2001, nulls null. indent 0 gives one line.
 std::string toJson(const pl::Value& v, int indent = 2);
-std::string jsonString(const std::string& s);
+using cli::jsonString;
 
 }  // namespace vl::simtool

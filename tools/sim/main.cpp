@@ -15,6 +15,7 @@
 
 #include "core/plist/codec.h"
 #include "platform/sim/world.h"
+#include "tools/common/cli_args.h"
 #include "tools/sim/desktop_commands.h"
 #include "tools/sim/json.h"
 
@@ -56,36 +57,11 @@ int failure(const std::string& msg) {
   return kExitFailure;
 }
 
-bool isHelp(const std::string& a) { return a == "--help" || a == "-h"; }
+using cli::isHelp;
+using cli::takeFlag;
+using cli::takeOption;
 
-// Takes "--name VALUE" or "--name=VALUE" out of args. A missing value sets *error.
-bool takeOption(Args& args, const std::string& name, std::string* value, std::string* error) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    if (args[i] == name) {
-      if (i + 1 >= args.size()) {
-        *error = "option " + name + " needs a value";
-        args.erase(args.begin() + static_cast<long>(i));
-        return false;
-      }
-      *value = args[i + 1];
-      args.erase(args.begin() + static_cast<long>(i), args.begin() + static_cast<long>(i) + 2);
-      return true;
-    }
-    if (args[i].rfind(name + "=", 0) == 0) {
-      *value = args[i].substr(name.size() + 1);
-      args.erase(args.begin() + static_cast<long>(i));
-      return true;
-    }
-  }
-  return false;
-}
 
-bool takeFlag(Args& args, const std::string& name) {
-  auto it = std::find(args.begin(), args.end(), name);
-  if (it == args.end()) return false;
-  args.erase(it);
-  return true;
-}
 
 bool parseId(const std::string& text, RegistryId* out) {
   if (text.empty() || text[0] == '-' || text[0] == '+') return false;
