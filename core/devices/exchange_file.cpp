@@ -1,5 +1,6 @@
-// Settings exchange files: AES-256-ECB over a keyed archive of the header dictionary, the
-// header and content checks, and the device, application and cursor-speed validators.
+// Settings exchange files: AES-256-ECB over a keyed archive of the header dictionary, and the
+// header and content checks. The dictionary validators are in exchange_validation.cpp, so
+// that programs which only validate do not load the cipher library.
 #include "core/devices/exchange_file.h"
 
 #include <openssl/crypto.h>
@@ -63,70 +64,6 @@ std::optional<pl::Data> aes256Ecb(bool encrypt, std::span<const uint8_t> data, c
   return result;
 }
 
-// Numbers of a dictionary the way the records store them: number objects, or "%g" texts for
-// the values kept as decimal text. Only whole texts that read as finite numbers count.
-std::optional<double> numberOrText(const pl::Value* v) {
-  if (!v) return std::nullopt;
-  if (v->isNumber()) {
-    double d = v->doubleValue();
-    return std::isfinite(d) ? std::optional<double>(d) : std::nullopt;
-  }
-  if (const std::string* s = v->asString()) {
-    if (s->empty() || std::isspace(static_cast<unsigned char>((*s)[0]))) return std::nullopt;
-    char* end = nullptr;
-    errno = 0;
-    double d = std::strtod(s->c_str(), &end);
-    if (end != s->c_str() + s->size() || errno == ERANGE || !std::isfinite(d)) return std::nullopt;
-    return d;
-  }
-  return std::nullopt;
-}
-
-// An identity value: absent reads as 0; present it must be an integer within 32 bits
-// unsigned, so that truncation can never make one device pass for another.
-bool identityOf(const pl::Value& dic, std::string_view key, uint32_t* out) {
-  *out = 0;
-  const pl::Value* v = dic.find(key);
-  if (!v) return true;
-  const pl::Integer* i = v->asInteger();
-  if (!i) return false;
-  if (!i->isUnsigned && static_cast<int64_t>(i->bits) < 0) return false;
-  if (i->bits > UINT32_MAX) return false;
-  *out = static_cast<uint32_t>(i->bits);
-  return true;
-}
-
-bool fail(std::string* why, std::string text) {
-  if (why) *why = std::move(text);
-  return false;
-}
-
-std::string hex(uint32_t v) {
-  char buf[16];
-  std::snprintf(buf, sizeof buf, "%x", v);
-  return buf;
-}
-
-std::string formatNumber(double d) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%g", d);
-  return buf;
-}
-
-// Case-insensitive order of two optional texts; a missing text sorts first.
-int compareText(const pl::Value* a, const pl::Value* b) {
-  const std::string* x = a ? a->asString() : nullptr;
-  const std::string* y = b ? b->asString() : nullptr;
-  if (!x || !y) return (x ? 1 : 0) - (y ? 1 : 0);
-  size_t n = std::min(x->size(), y->size());
-  for (size_t i = 0; i < n; ++i) {
-    unsigned char c = static_cast<unsigned char>((*x)[i]), d = static_cast<unsigned char>((*y)[i]);
-    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
-    if (d >= 'A' && d <= 'Z') d = static_cast<unsigned char>(d - 'A' + 'a');
-    if (c != d) return c < d ? -1 : 1;
-  }
-  return x->size() == y->size() ? 0 : (x->size() < y->size() ? -1 : 1);
-}
 
 std::optional<pl::Data> readBounded(const std::string& path) {
   std::error_code ec;
@@ -149,6 +86,12 @@ ExchangeReadResult rejected(ExchangeRule rule, std::string detail) {
   r.failed = rule;
   r.detail = std::move(detail);
   return r;
+}
+
+std::string formatNumber(double d) {
+  char buf[64];
+  std::snprintf(buf, sizeof buf, "%g", d);
+  return buf;
 }
 
 }  // namespace
@@ -338,120 +281,5 @@ std::optional<pl::Array> QS813appDicsFromFile(const std::string& path, pl::Date*
 
 bool QS813isDevSettingDataFile(const std::string& path) { return hasExtension(path, kDeviceSettingExtension); }
 bool QS813isAppSettingDataFile(const std::string& path) { return hasExtension(path, kAppSettingExtension); }
-
-// --- Dictionaries --------------------------------------------------------------------------------
-
-std::optional<std::string> deviceIndexOfDic(const pl::Value& devDic) {
-  uint32_t vid, pid, mid;
-  if (!identityOf(devDic, "vid", &vid) || !identityOf(devDic, "pid", &pid) || !identityOf(devDic, "mid", &mid))
-    return std::nullopt;
-  const pl::Value* t = devDic.find("transport");
-  if (t && !t->isString()) return std::nullopt;
-  return hex(vid) + "-" + hex(pid) + "-" + hex(mid) + "-" + (t ? *t->asString() : std::string());
-}
-
-bool csValidate(const pl::Value& csDic, std::string* why) {
-  if (!csDic.isDict()) return fail(why, "not a dictionary");
-  const pl::Value* disable = csDic.find("disableAccl");
-  const pl::Value* sensV = csDic.find("sensitivity");
-  auto sens = numberOrText(sensV);
-  if (disable && disable->isNumber() && disable->boolValue()) {
-    // The resolution is still written to the device with acceleration off; zero, negative
-    // or unreadable values would be unsafe there.
-    if (sensV && !(sens && *sens > 0)) return fail(why, "sensitivity must be a positive number");
-    return true;
-  }
-  auto track = numberOrText(csDic.find("trackingSpeed"));
-  if (!track || !(*track >= 0 && *track <= 20)) return fail(why, "trackingSpeed must be 0 to 20");
-  if (!sens || !(*sens >= 10 && *sens <= 2000)) return fail(why, "sensitivity must be 10 to 2000");
-  return true;
-}
-
-bool QS813validateCSDics(const pl::Array& csDics, std::string* why) {
-  if (csDics.size() != 5)
-    return fail(why, "must hold 5 favourites, holds " + std::to_string(csDics.size()));
-  std::set<int64_t> indexes;
-  for (size_t i = 0; i < csDics.size(); ++i) {
-    std::string inner;
-    if (!csValidate(csDics[i], &inner)) return fail(why, "favourite " + std::to_string(i) + ": " + inner);
-    const pl::Value* ix = csDics[i].find("index");
-    if (ix && (!ix->isNumber() || ix->isBool()))
-      return fail(why, "favourite " + std::to_string(i) + ": index is not a number");
-    int64_t index = ix ? ix->longLongValue() : 0;
-    if (!indexes.insert(index).second)
-      return fail(why, "favourite " + std::to_string(i) + ": index " + std::to_string(index) + " repeats");
-  }
-  return true;
-}
-
-bool QS813validateAppDics(const pl::Array& appDics, bool defaultRequired, std::string* why) {
-  if (appDics.empty()) return fail(why, "no applications");
-  std::set<std::string> keys;
-  bool hasDefault = false;
-  for (size_t i = 0; i < appDics.size(); ++i) {
-    const pl::Value& a = appDics[i];
-    if (!a.isDict()) return fail(why, "application " + std::to_string(i) + ": not a dictionary");
-    const pl::Value* key = a.find("matchingKey");
-    if (key && !key->isString()) return fail(why, "application " + std::to_string(i) + ": matchingKey is not text");
-    if (!key) {
-      if (hasDefault) return fail(why, "application " + std::to_string(i) + ": a second default application");
-      hasDefault = true;
-    } else if (!keys.insert(*key->asString()).second) {
-      return fail(why, "application " + std::to_string(i) + ": matchingKey \"" + *key->asString() + "\" repeats");
-    }
-  }
-  if (defaultRequired && !hasDefault) return fail(why, "no default application");
-  return true;
-}
-
-bool deviceValidate(const pl::Value& devDic, std::string* why) {
-  if (!devDic.isDict()) return fail(why, "not a dictionary");
-  uint32_t vid, pid, mid;
-  if (!identityOf(devDic, "vid", &vid) || vid == 0) return fail(why, "vid must be a non-zero 32-bit number");
-  if (!identityOf(devDic, "pid", &pid)) return fail(why, "pid must be a 32-bit number");
-  if (!identityOf(devDic, "mid", &mid)) return fail(why, "mid must be a 32-bit number");
-  auto transport = devDic.stringFor("transport");
-  if (!transport || transport->empty()) return fail(why, "transport must be non-empty text");
-  auto res = numberOrText(devDic.find("pointerResolution"));
-  if (!res || !(*res > 0)) return fail(why, "pointerResolution must be above 0");
-  const pl::Value* buttons = devDic.find("buttonCount");
-  double b = buttons && buttons->isNumber() && !buttons->isBool() ? buttons->doubleValue() : 0;
-  if (!(b >= 1 && b <= 32)) return fail(why, "buttonCount must be 1 to 32");
-  auto sx = numberOrText(devDic.find("viewScaleX"));
-  if (!sx || !(*sx > 0)) return fail(why, "viewScaleX must be above 0");
-  auto sy = numberOrText(devDic.find("viewScaleY"));
-  if (!sy || !(*sy > 0)) return fail(why, "viewScaleY must be above 0");
-  std::string inner;
-  const pl::Array* apps = devDic.arrayFor("applications");
-  if (!apps) return fail(why, "applications: missing");
-  if (!QS813validateAppDics(*apps, true, &inner)) return fail(why, "applications: " + inner);
-  const pl::Array* speeds = devDic.arrayFor("cursorSpeeds");
-  if (!speeds) return fail(why, "cursorSpeeds: missing");
-  if (!QS813validateCSDics(*speeds, &inner)) return fail(why, "cursorSpeeds: " + inner);
-  return true;
-}
-
-bool QS813validateDevDics(const pl::Array& devDics, std::string* why) {
-  if (devDics.empty()) return fail(why, "no devices");
-  std::set<std::string> indexes;
-  for (size_t i = 0; i < devDics.size(); ++i) {
-    std::string inner;
-    if (!deviceValidate(devDics[i], &inner)) return fail(why, "device " + std::to_string(i) + ": " + inner);
-    // The index texts themselves are compared: equal hashes must not make two devices one.
-    std::string index = *deviceIndexOfDic(devDics[i]);
-    if (!indexes.insert(index).second)
-      return fail(why, "device " + std::to_string(i) + ": device " + index + " appears twice");
-  }
-  return true;
-}
-
-void sortAppDics(pl::Array& appDics) {
-  std::stable_sort(appDics.begin(), appDics.end(), [](const pl::Value& a, const pl::Value& b) {
-    bool da = a.isDict() && !a.find("matchingKey"), db = b.isDict() && !b.find("matchingKey");
-    if (da != db) return da;  // the default first
-    if (int c = compareText(a.find("name"), b.find("name"))) return c < 0;
-    return compareText(a.find("matchingKey"), b.find("matchingKey")) < 0;
-  });
-}
 
 }  // namespace vl

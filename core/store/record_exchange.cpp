@@ -56,14 +56,4 @@ pl::Array QS813actDicsFromActions(const std::vector<QS804ActionClass*>& actions)
   return out;
 }
 
-std::optional<pl::Data> QS813devSettingDataWithDevices(const std::string& creator, const pl::Value& version,
-                                                       const std::vector<QS802DeviceClass*>& devices) {
-  return QS813devSettingDataWithDevDics(creator, version, QS813devDicsFromDevices(devices));
-}
-
-std::optional<pl::Data> QS813appSettingDataWithApplications(const std::string& creator, const pl::Value& version,
-                                                            const std::vector<QS803AppClass*>& applications) {
-  return QS813appSettingDataWithAppDics(creator, version, QS813appDicsFromApplications(applications));
-}
-
 }  // namespace vl
