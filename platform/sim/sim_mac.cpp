@@ -73,6 +73,7 @@ struct SimMac::Impl {
   std::map<std::string, std::pair<int, pl::Data>> httpAnswers;
   std::vector<std::string> httpLog;
   std::map<std::string, pl::Dict> defaults;
+  static constexpr size_t kMaxWrites = 20000;
   std::vector<PropertyWrite> writes;
   std::function<void(const PropertyWrite&)> writeObserver;
   SessionState sessionState;
@@ -250,6 +251,8 @@ struct SimMac::Impl {
   }
 
   void recordWrite(RegistryId service, std::string_view key, const pl::Value& v, bool accepted) {
+    // A long-running program keeps only the recent history; the shared world keeps its own.
+    if (writes.size() >= kMaxWrites) writes.erase(writes.begin(), writes.begin() + kMaxWrites / 2);
     writes.push_back(PropertyWrite{now(), service, std::string(key), v, processName, accepted});
     if (writeObserver) writeObserver(writes.back());
   }

@@ -1,5 +1,6 @@
 // velmora-manager: Velmora Manager, the background agent, on the shared simulated Mac (the
 // world folder) with a real run loop and the session bus for the pane's commands.
+#include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -159,6 +160,10 @@ int main(int argc, char** argv) {
     std::cerr << "velmora-manager: " << error << "\n";
     return 1;
   }
+
+  // Work comes in short bursts (a device, a command) between long idle times: give the memory
+  // a burst freed back to the system instead of keeping it for the next one.
+  loop->addEndOfPassObserver([] { malloc_trim(0); });
 
   if (!quiet) std::cout << timestamp() << "  Velmora Manager " << settings.bundle.version << " on " << folder << std::endl;
   controller.applicationWillFinishLaunching();
