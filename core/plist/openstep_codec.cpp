@@ -20,37 +20,13 @@ int hexValue(char c) {
   return -1;
 }
 
-class OpenStepReader {
+class OpenStepReader : private detail::TextReaderBase {
  public:
-  explicit OpenStepReader(std::string_view s) : s_(s) {}
+  explicit OpenStepReader(std::string_view s) : detail::TextReaderBase(s, "OpenStep") {}
 
-  std::optional<Value> run(std::string* error) {
-    auto v = document();
-    // A recorded error wins even if a caller went on: nothing half-read is handed out.
-    if (!v || !error_.empty()) {
-      *error = error_.empty() ? "malformed property list" : error_;
-      return std::nullopt;
-    }
-    return v;
-  }
+  std::optional<Value> run(std::string* error) { return finish(document(), error); }
 
  private:
-  std::optional<Value> fail(const std::string& msg) { return failAt(pos_, msg); }
-  std::optional<Value> failAt(size_t at, const std::string& msg) {
-    if (error_.empty()) {
-      size_t line = 1;
-      for (size_t i = 0; i < at && i < s_.size(); ++i) line += s_[i] == '\n';
-      error_ = "OpenStep property list, line " + std::to_string(line) + ": " + msg;
-    }
-    return std::nullopt;
-  }
-  // For the bool-returning steps: record the error and report failure.
-  bool failed(const std::string& msg) { return failedAt(pos_, msg); }
-  bool failedAt(size_t at, const std::string& msg) {
-    failAt(at, msg);
-    return false;
-  }
-  bool eof() const { return pos_ >= s_.size(); }
 
   // Skips whitespace and comments; false (with an error) on an unterminated comment.
   bool skip() {
@@ -299,9 +275,6 @@ class OpenStepReader {
     return v;
   }
 
-  std::string_view s_;
-  size_t pos_ = 0;
-  std::string error_;
 };
 
 bool bareSafe(const std::string& s) {

@@ -50,4 +50,42 @@ std::string excerpt(std::string_view s, size_t max = 40);
 // A byte of input shown in an error message: printable ASCII as 'c', others as 0xNN.
 std::string showByte(uint8_t c);
 
+// What the text readers share: the input, the position, and the first error with its line.
+// A recorded error wins even if a step went on, so nothing half-read is handed out.
+class TextReaderBase {
+ protected:
+  TextReaderBase(std::string_view s, const char* kind) : s_(s), kind_(kind) {}
+
+  std::optional<Value> finish(std::optional<Value> v, std::string* error) {
+    if (!v || !error_.empty()) {
+      *error = error_.empty() ? "malformed property list" : error_;
+      return std::nullopt;
+    }
+    return v;
+  }
+  std::optional<Value> fail(const std::string& msg) { return failAt(pos_, msg); }
+  std::optional<Value> failAt(size_t at, const std::string& msg) {
+    if (error_.empty()) {
+      size_t line = 1;
+      for (size_t i = 0; i < at && i < s_.size(); ++i) line += s_[i] == '\n';
+      error_ = std::string(kind_) + " property list, line " + std::to_string(line) + ": " + msg;
+    }
+    return std::nullopt;
+  }
+  // For the bool-returning steps: record the error and report failure.
+  bool failed(const std::string& msg) { return failedAt(pos_, msg); }
+  bool failedAt(size_t at, const std::string& msg) {
+    failAt(at, msg);
+    return false;
+  }
+  bool eof() const { return pos_ >= s_.size(); }
+
+  std::string_view s_;
+  size_t pos_ = 0;
+  std::string error_;
+
+ private:
+  const char* kind_;
+};
+
 }  // namespace pl::detail

@@ -10,39 +10,14 @@ namespace pl {
 
 namespace {
 
-class XmlReader {
+class XmlReader : private detail::TextReaderBase {
  public:
   explicit XmlReader(std::span<const uint8_t> b)
-      : s_(reinterpret_cast<const char*>(b.data()), b.size()) {}
+      : detail::TextReaderBase(std::string_view(reinterpret_cast<const char*>(b.data()), b.size()), "XML") {}
 
-  std::optional<Value> run(std::string* error) {
-    auto v = document();
-    // A recorded error wins even if a caller went on: nothing half-read is handed out.
-    if (!v || !error_.empty()) {
-      *error = error_.empty() ? "malformed property list" : error_;
-      return std::nullopt;
-    }
-    return v;
-  }
+  std::optional<Value> run(std::string* error) { return finish(document(), error); }
 
  private:
-  std::optional<Value> fail(const std::string& msg) { return failAt(pos_, msg); }
-  std::optional<Value> failAt(size_t at, const std::string& msg) {
-    if (error_.empty()) {
-      size_t line = 1;
-      for (size_t i = 0; i < at && i < s_.size(); ++i) line += s_[i] == '\n';
-      error_ = "XML property list, line " + std::to_string(line) + ": " + msg;
-    }
-    return std::nullopt;
-  }
-
-  // For the bool-returning steps: record the error and report failure.
-  bool failed(const std::string& msg) { return failedAt(pos_, msg); }
-  bool failedAt(size_t at, const std::string& msg) {
-    failAt(at, msg);
-    return false;
-  }
-  bool eof() const { return pos_ >= s_.size(); }
   bool startsWith(std::string_view t) const { return s_.substr(pos_, t.size()) == t; }
   static bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r'; }
   static bool isNameChar(char c) {
@@ -386,9 +361,6 @@ class XmlReader {
     return v;
   }
 
-  std::string_view s_;
-  size_t pos_ = 0;
-  std::string error_;
 };
 
 }  // namespace
