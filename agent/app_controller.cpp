@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "agent/log_text.h"
 #include "core/errors/alerts.h"
 #include "core/hid/registry_search.h"
 #include "core/plist/codec.h"
@@ -104,6 +105,18 @@ void AppControllerClass::applicationDidFinishLaunching() {
 
   QS824postAppLaunchedNotification(std::string(drovana::kAgentBundleID), settings_.bundle.identifier,
                                    QS812versionNumberFromString(settings_.bundle.version), QS812VelmoraBuildDate());
+
+  // Read before the first device is announced: devices a killed run left with their favourite
+  // get their own speed back as they are announced.
+  std::string restorePath = settings_.restoreValuesPath;
+  if (restorePath.empty() && p.paths) restorePath = p.paths->applicationSupport() + "/" + kRestoreValuesFile;
+  if (!restorePath.empty()) {
+    restoreValues_ = std::make_unique<RestoreValues>(restorePath);
+    std::string message;
+    if (!restoreValues_->load(&message)) logActivity(message);
+    if (restoreValues_->size() > 0)
+      logActivity(std::to_string(restoreValues_->size()) + " device(s) left with a favourite by an earlier run");
+  }
 
   if (int32_t e = installDeviceNotify()) {
     fatal(nullptr, nullptr, e, 1000842);
@@ -217,8 +230,12 @@ void AppControllerClass::connectedDeviceNotify(const ServiceRef& service, bool a
   if (!attached) {
     ServiceClass* entry = entryForClient(service);
     if (!entry) return;
+    std::string restoreKey = entry->restoreKey();
     entry->removeClient(service);
     if (!entry->locationID()) {
+      // A device that goes away takes no speed of ours with it: it starts afresh when it returns.
+      std::string error;
+      if (restoreValues_ && !restoreValues_->remove(restoreKey, &error)) logActivity(error);
       logActivity("device at a location is gone");
       connectedDeviceList_.erase(std::remove_if(connectedDeviceList_.begin(), connectedDeviceList_.end(),
                                                 [entry](const std::unique_ptr<ServiceClass>& e) { return e.get() == entry; }),
@@ -234,6 +251,9 @@ void AppControllerClass::connectedDeviceNotify(const ServiceRef& service, bool a
         fatal(nullptr, nullptr, r, 1130093);
         return;
       }
+      e->adoptSavedValues();
+      if (e->restoreLeftOver(service) != 0)
+        logActivity("could not give " + textForLog(e->restoreKey()) + " back the speed an earlier run left");
       e->setCursorSpeedAfterDelay(0.5);
       return;
     }
@@ -243,6 +263,10 @@ void AppControllerClass::connectedDeviceNotify(const ServiceRef& service, bool a
   ServiceClass* raw = entry.get();
   connectedDeviceList_.push_back(std::move(entry));
   raw->loadMOC(managedObjectContext_.get());
+  raw->adoptSavedValues();
+  if (raw->restoreLeftOver() != 0) {
+    logActivity("could not give " + textForLog(raw->restoreKey()) + " back the speed an earlier run left");
+  }
   char line[160];
   std::snprintf(line, sizeof line, "device %04x:%04x:%x %s arrived", raw->vid(), raw->pid(), raw->mid(),
                 raw->transport().value_or("").c_str());
@@ -345,7 +369,7 @@ void AppControllerClass::boaNotification(const pl::Dict& info) {
 
   if (receiver && !receiver->empty() && *receiver != settings_.bundle.identifier) return;
   const std::string c = command.value_or("");
-  logActivity("command \"" + c + "\"");
+  logActivity("command \"" + textForLog(c) + "\"");
   if (c == cmd::kAccessibilityWarning) {
     if (snapping_) snapping_->axWarning();
     return;

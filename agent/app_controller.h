@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "agent/log_viewer.h"
+#include "agent/restore_values.h"
 #include "agent/service_class.h"
 #include "core/devices/connected_device.h"
 #include "core/errors/error_stack.h"
@@ -27,7 +28,12 @@ struct AgentSettings {
   BundleInfo bundle{"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""};
   // Empty: the lock file in the temporary folder of the Paths port.
   std::string instanceLockPath;
+  // The file of speeds to give back after a crash. Empty: kRestoreValuesFile in the user's
+  // Application Support folder of the Paths port.
+  std::string restoreValuesPath;
 };
+
+inline constexpr const char* kRestoreValuesFile = "Velmora Manager/Restore Values.plist";
 
 // Snapping is wired in behind these calls; until then they only keep the flag.
 class SnappingHooks {
@@ -86,6 +92,8 @@ class AppControllerClass : public ConnectedDeviceController {
   void setCursorSpeedAfterDelay(double seconds);
   int32_t restoreCursorSpeed();
   void loadMOC();
+  // The speeds to give back; null before start-up has read them.
+  RestoreValues* restoreValues() const { return restoreValues_.get(); }
   QS825ConnectedDeviceNotifier* connectedDeviceNotifier() const { return connectedDeviceNotifier_.get(); }
   const std::vector<std::unique_ptr<ServiceClass>>* connectedDeviceList() const {
     return hasDeviceList_ ? &connectedDeviceList_ : nullptr;
@@ -136,6 +144,7 @@ class AppControllerClass : public ConnectedDeviceController {
   bool snappingStarted_ = false;
   std::unique_ptr<SnappingHooks> snapping_;
   std::unique_ptr<InstanceLock> instanceLock_;
+  std::unique_ptr<RestoreValues> restoreValues_;
   Notifications::Token commandToken_ = 0;
   Screens::Token screensToken_ = 0;
   std::function<void(const std::string&)> activity_;

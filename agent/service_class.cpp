@@ -2,9 +2,13 @@
 #include "agent/service_class.h"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdlib>
 
 #include "agent/app_controller.h"
+#include "agent/log_text.h"
+#include "agent/restore_values.h"
 #include "core/devices/defined_device.h"
 #include "core/errors/alerts.h"
 #include "core/hid/fixed_point.h"
@@ -28,6 +32,29 @@ std::optional<double> number(const std::optional<std::string>& text) {
   double v = std::strtod(text->c_str(), &end);
   if (end == text->c_str()) return std::nullopt;
   return v;
+}
+
+// Why a favourite cannot be written, or empty when it can. Such a value is one record's data
+// (put there by another program, an older version or a damaged file), not the agent's failure.
+// Only what would be written counts: with acceleration off neither value is used.
+std::string refusalOf(const QS805CursorSpeedClass* cs, std::optional<double> sens, std::optional<double> track,
+                      bool disabled) {
+  if (!cs || disabled) return {};
+  auto shown = [](const std::optional<std::string>& text) { return "\"" + textForLog(text.value_or(""), 40) + "\""; };
+  auto given = [](const std::optional<std::string>& text) { return text && !text->empty(); };
+  if (given(cs->sensitivity()) && !sens) return "sensitivity " + shown(cs->sensitivity()) + " is not a number";
+  if (sens && !(std::isfinite(*sens) && *sens >= 10 && *sens <= 2000))
+    return "sensitivity " + shown(cs->sensitivity()) + " is not from 10 to 2000";
+  if (given(cs->trackingSpeed()) && !track) return "tracking speed " + shown(cs->trackingSpeed()) + " is not a number";
+  if (track && !(std::isfinite(*track) && *track <= 20))
+    return "tracking speed " + shown(cs->trackingSpeed()) + " is not a number up to 20";
+  return {};
+}
+
+std::string numberText(double v) {
+  char buf[32];
+  auto r = std::to_chars(buf, buf + sizeof buf, v);
+  return std::string(buf, r.ptr);
 }
 
 std::optional<pl::Value> entryProperty(RegistryId entry, const char* key) {
@@ -161,6 +188,7 @@ void ServiceClass::clearInfo() {
   locationID_.reset();
   transport_.reset();
   deviceObj_ = nullptr;
+  leftOverRestored_ = false;
 }
 
 RegistryId ServiceClass::copyIORegistry() const {
@@ -183,6 +211,21 @@ int32_t ServiceClass::setCursorSpeedWithClient(const ServiceRef& service) {
     track = number(cs->trackingSpeed());
     disable = cs->disableAccl();
   }
+  // The device is then treated as having no usable setting: it carries the system speed, as a
+  // device whose setting is switched off does, rather than whatever it was given last.
+  if (std::string why = refusalOf(cs, sens, track, disable.value_or(false)); !why.empty()) {
+    if (why != lastRefusal_ && controller_)
+      controller_->logActivity(textForLog(restoreKey()) + ": the chosen favourite is not applied, " + why +
+                               "; the device keeps the system speed");
+    lastRefusal_ = why;
+    if (int32_t e = restoreCursorSpeedUnconditionalWithClient(service)) {
+      QS810stackError(nullptr, e);
+      return 5220076;
+    }
+    return 0;
+  }
+  lastRefusal_.clear();
+  recordSavedValues(service);
   const std::string key = pointerAcclType_.value_or(kHIDMouseAccelerationKey);
   if (int32_t e = QS852setCursorSpeed(service.get(), &key, sens, track, disable)) {
     QS810stackError(nullptr, e);
@@ -243,6 +286,8 @@ int32_t ServiceClass::restoreCursorSpeed() {
       return 5220172;
     }
   }
+  // A device left to the sibling product may still carry our speed: keep its values.
+  if (isTargetDevice()) forgetSavedValues();
   return 0;
 }
 
@@ -264,6 +309,7 @@ int32_t ServiceClass::enableCurosrSpeed() {
       return 5220049;
     }
   }
+  if (isTargetDevice() && !isCursorSpeedEnabled()) forgetSavedValues();
   return 0;
 }
 
@@ -282,6 +328,73 @@ void ServiceClass::setCursorSpeedOnTimer() {
   if (!locationID_) return;
   if (controller_ && !controller_->isUserActive()) return;
   if (int32_t e = setCursorSpeed()) AbendApp(nullptr, nullptr, e, 5220112);
+}
+
+// --- Speeds to give back ------------------------------------------------------------------------
+
+std::string ServiceClass::restoreKey() const {
+  return RestoreValues::keyFor(vid_, pid_, mid_, transport_.value_or(""), locationID_);
+}
+
+void ServiceClass::adoptSavedValues() {
+  RestoreValues* rv = controller_ ? controller_->restoreValues() : nullptr;
+  if (!rv || !locationID_) return;
+  if (const SavedSpeed* saved = rv->find(restoreKey())) pointerResolution_ = Fix2X(saved->resolution);
+}
+
+void ServiceClass::recordSavedValues(const ServiceRef& service) {
+  RestoreValues* rv = controller_ ? controller_->restoreValues() : nullptr;
+  if (!rv || !service || !locationID_) return;
+  std::string key = restoreKey();
+  if (rv->find(key)) return;
+  // A resolution no write would take could not be given back anyway.
+  if (!(pointerResolution_ >= 10 && pointerResolution_ <= 2000)) return;
+  SavedSpeed saved;
+  saved.resolution = X2Fix(pointerResolution_);
+  saved.accelerationKey = pointerAcclType_.value_or(kHIDMouseAccelerationKey);
+  std::optional<pl::Value> own = service->property(saved.accelerationKey);
+  double acceleration = own && own->isNumber() ? Fix2X(own->intValue())
+                                               : QS812systemAcclForType(&saved.accelerationKey, kSystemAccelerationCap);
+  saved.acceleration = X2Fix(std::min(acceleration, kSystemAccelerationCap));
+  std::string error;
+  bool ok = rv->record(key, saved, &error);
+  // Without the file the speed is still applied; only a crash could then leave it behind.
+  if (!ok && !savingFailed_ && controller_)
+    controller_->logActivity("cannot keep " + textForLog(key) + "'s own speed for after a crash: " + error);
+  savingFailed_ = !ok;
+}
+
+void ServiceClass::forgetSavedValues() {
+  leftOverRestored_ = false;
+  RestoreValues* rv = controller_ ? controller_->restoreValues() : nullptr;
+  if (!rv || !locationID_) return;
+  std::string error;
+  if (!rv->remove(restoreKey(), &error) && controller_) controller_->logActivity(error);
+}
+
+int32_t ServiceClass::restoreLeftOver(const ServiceRef& only) {
+  RestoreValues* rv = controller_ ? controller_->restoreValues() : nullptr;
+  if (!rv || !locationID_) return 0;
+  std::string key = restoreKey();
+  const SavedSpeed* found = rv->find(key);
+  if (!found || !(rv->isLeftOver(key) || leftOverRestored_) || !isTargetDevice()) return 0;
+  SavedSpeed saved = *found;
+  pointerResolution_ = Fix2X(saved.resolution);
+  std::vector<ServiceRef> clients = only ? std::vector<ServiceRef>{only} : clientList_;
+  for (const auto& s : clients) {
+    if (int32_t e = QS852setCursorSpeed(s.get(), &saved.accelerationKey, Fix2X(saved.resolution),
+                                        Fix2X(saved.acceleration), std::nullopt)) {
+      QS810stackError(nullptr, e);
+      return 5220190;
+    }
+  }
+  if (controller_ && !leftOverRestored_)
+    controller_->logActivity("gave " + textForLog(key) + " back the speed it had before an earlier run ended abnormally: resolution " +
+                             numberText(Fix2X(saved.resolution)) + ", " + saved.accelerationKey + " " +
+                             numberText(Fix2X(saved.acceleration)));
+  rv->clearLeftOver(key);
+  leftOverRestored_ = true;
+  return 0;
 }
 
 }  // namespace vl

@@ -83,6 +83,15 @@ class ServiceClass : public IOResourceClass {
   void cancelSetCursorSpeedOnTimer();
   void setCursorSpeedOnTimer();
 
+  // Speeds to give back (the controller's RestoreValues, when it keeps one).
+  std::string restoreKey() const;
+  // The saved resolution, when the device has an entry, wins over the registry's reading: the
+  // registry may already hold a speed this agent, or a killed one before it, wrote.
+  void adoptSavedValues();
+  // A device that a killed run left with its favourite gets its saved speed back at once: every
+  // service, or only the one given (a service joining later).
+  int32_t restoreLeftOver(const ServiceRef& only = nullptr);
+
   const std::vector<ServiceRef>& clientList() const { return clientList_; }
   RegistryId esRegistry() const { return esRegistry_; }
   double pointerResolution() const { return pointerResolution_; }
@@ -94,12 +103,19 @@ class ServiceClass : public IOResourceClass {
 
  private:
   ServiceClass() = default;
+  // Records what the device has before the agent's first write to it.
+  void recordSavedValues(const ServiceRef& service);
+  void forgetSavedValues();
   std::vector<ServiceRef> clientList_;
   RegistryId esRegistry_ = 0;
   double pointerResolution_ = kDefaultPointerResolution;
   std::optional<std::string> pointerAcclType_;
   double scrollResolution_ = kDefaultScrollResolution;
   std::optional<std::string> scrollAcclType_;
+  // Why the chosen favourite was last refused (logged once until it changes).
+  std::string lastRefusal_;
+  bool savingFailed_ = false;
+  bool leftOverRestored_ = false;
 };
 
 }  // namespace vl

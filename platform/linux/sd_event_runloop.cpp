@@ -253,8 +253,8 @@ bool SdEventRunLoop::handleTerminationSignals(std::function<void(int)> handler, 
   if (signalSources_[0]) return true;
   sigset_t set;
   sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGINT);
+  // SIGHUP is how a closing session or terminal ends a program: it must run the same shutdown.
+  for (int sig : kTerminationSignals) sigaddset(&set, sig);
   if (int r = pthread_sigmask(SIG_BLOCK, &set, nullptr); r != 0) {
     if (error) *error = "cannot block the termination signals: " + errorText(r);
     return false;
@@ -265,9 +265,8 @@ bool SdEventRunLoop::handleTerminationSignals(std::function<void(int)> handler, 
     else loop->stop(128 + static_cast<int>(si->ssi_signo));
     return 0;
   };
-  const int signals[2] = {SIGTERM, SIGINT};
-  for (int i = 0; i < 2; ++i) {
-    int r = sd_event_add_signal(event_, &signalSources_[i], signals[i], cb, this);
+  for (size_t i = 0; i < std::size(kTerminationSignals); ++i) {
+    int r = sd_event_add_signal(event_, &signalSources_[i], kTerminationSignals[i], cb, this);
     if (r < 0) {
       if (error) *error = "cannot watch for termination signals: " + errorText(r);
       return false;

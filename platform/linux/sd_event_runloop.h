@@ -3,8 +3,10 @@
 // descriptor watches, termination signals and D-Bus connections a real process needs.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <string>
@@ -55,7 +57,7 @@ class SdEventRunLoop : public RunLoop {
   Token watchFd(int fd, std::function<void()> fn);
   void unwatchFd(Token t);
 
-  // SIGTERM and SIGINT call handler (with the signal number) on the loop instead of killing
+  // SIGTERM, SIGINT and SIGHUP call handler (with the signal number) on the loop instead of killing
   // the process; the program runs its shutdown there and calls stop. The signals are blocked
   // for the calling thread, so call this before starting other threads. False with *error
   // when the signals cannot be routed.
@@ -93,7 +95,8 @@ class SdEventRunLoop : public RunLoop {
   };
   std::map<Token, std::unique_ptr<Watch>> watches_;
   std::function<void(int)> signalHandler_;
-  sd_event_source* signalSources_[2] = {nullptr, nullptr};
+  static constexpr int kTerminationSignals[3] = {SIGTERM, SIGINT, SIGHUP};
+  sd_event_source* signalSources_[std::size(kTerminationSignals)] = {};
   uint64_t seq_ = 0;
   Token nextToken_ = 1;
   bool stopped_ = false;

@@ -2,6 +2,7 @@
 // fatal ends, applying each device's favourite at the right moments, restoring the system
 // speed, the sibling-product rules, and the pane's commands.
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <filesystem>
 #include <fstream>
@@ -73,6 +74,7 @@ class Agent : public test::SimWorld {
 
   void launch() {
     agent = std::make_unique<AppControllerClass>(settings);
+    agent->setActivityLog([this](const std::string& line) { logLines.push_back(line); });
     agent->applicationWillFinishLaunching();
     agent->applicationDidFinishLaunching();
   }
@@ -102,8 +104,43 @@ class Agent : public test::SimWorld {
                     {key::kTransport, d.transport}};
   }
 
+  // Puts values into a device's chosen favourite behind the records' back, as another program
+  // or a damaged file could.
+  void rawFavourite(const StoredDevice& d, const char* sensitivity, const char* tracking, bool disableAccl = false) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QS814prefsFileURL().value().c_str(), &db), SQLITE_OK);
+    sqlite3_stmt* st = nullptr;
+    ASSERT_EQ(sqlite3_prepare_v2(db,
+                                 "UPDATE CursorSpeed SET sensitivity = ?1, trackingSpeed = ?2, disableAccl = ?3 "
+                                 "WHERE \"index\" = 2 AND device = (SELECT _pk FROM Device WHERE vid = ?4 AND pid = ?5)",
+                                 -1, &st, nullptr),
+              SQLITE_OK)
+        << sqlite3_errmsg(db);
+    sqlite3_bind_text(st, 1, sensitivity, -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(st, 2, tracking, -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int(st, 3, disableAccl ? 1 : 0);
+    sqlite3_bind_int64(st, 4, d.vid);
+    sqlite3_bind_int64(st, 5, d.pid);
+    EXPECT_EQ(sqlite3_step(st), SQLITE_DONE);
+    EXPECT_EQ(sqlite3_changes(db), 1);
+    sqlite3_finalize(st);
+    sqlite3_close(db);
+  }
+  size_t logged(const std::string& part) const {
+    return std::count_if(logLines.begin(), logLines.end(),
+                         [&](const std::string& l) { return l.find(part) != std::string::npos; });
+  }
+  // A run that ends without its shutdown (killed): the devices keep what it wrote.
+  void killAgent() {
+    RunLoop* rl = &loop;
+    rl->cancelAllPerforms(agent.get());
+    agent.reset();
+  }
+  std::string restoreFile() const { return paths.applicationSupport() + "/" + kRestoreValuesFile; }
+
   AgentSettings settings;
   std::unique_ptr<AppControllerClass> agent;
+  std::vector<std::string> logLines;
   const StoredDevice usbMouse{0x093A, 0x2510, 0, "USB", 800, 1.5};
   const StoredDevice trackpad{0x05AC, 0x0273, 0, "USB", 600, 2.0};
 };
@@ -346,16 +383,160 @@ TEST_F(Agent, LaunchAnnouncementAndSnappingDecision) {
   EXPECT_FALSE(agent->snappingStarted());
 }
 
-TEST_F(Agent, FailedApplyIsFatalWithTheWholeChain) {
-  StoredDevice tooFast = usbMouse;
-  tooFast.tracking = 20.5;
-  writeStore({tooFast});
-  attach("generic-usb-optical-mouse");
+TEST_F(Agent, AFavouriteThatCannotBeWrittenLeavesItsDeviceAtTheSystemSpeed) {
+  writeStore({usbMouse, trackpad});
+  mac.setSystemAcceleration("HIDMouseAcceleration", 0.875);
+  rawFavourite(usbMouse, "nan", "1.5");
+  RegistryId mouse = attach("generic-usb-optical-mouse");
+  RegistryId pad = attach("macbook-pro-internal-trackpad");
   launch();
   loop.advance(2);
-  ASSERT_EQ(lifecycle.exits.size(), 1u);
-  EXPECT_EQ(alerts.modal.at(0).userInfo.at(kRecoverySuggestionKey).describe(),
-            "Error (Velmora Manager 2.2.3) 522.0112, 522.0093, 522.0076, 852.0339, 852.0366, ");
+  // At start-up: the agent runs on, the other device gets its favourite.
+  ASSERT_TRUE(lifecycle.exits.empty());
+  EXPECT_EQ(written(pad, "HIDPointerResolution"), X2Fix(600));
+  EXPECT_EQ(written(mouse, "HIDPointerResolution"), X2Fix(400));
+  EXPECT_EQ(written(mouse, "HIDMouseAcceleration"), X2Fix(0.875));
+  EXPECT_EQ(logged("is not applied"), 1u);
+  EXPECT_EQ(logged("\"nan\""), 1u);
+
+  struct Case {
+    const char* sensitivity;
+    const char* tracking;
+  } refused[] = {{"800", "nan"}, {"inf", "1.5"}, {"-nan", "1.5"}, {"1e999", "1.5"}, {"5000", "1.5"},
+                 {"9.99", "1.5"}, {"800", "20.5"}, {"800", "-inf"}, {"abc", "1.5"}, {"800", "fast"}};
+  for (const auto& c : refused) {
+    // From its favourite, through a command, back to the system speed.
+    rawFavourite(usbMouse, "800", "1.5");
+    postCommand(deviceCommand(cmd::kCursorSpeed, usbMouse));
+    ASSERT_EQ(written(mouse, "HIDPointerResolution"), X2Fix(800));
+    logLines.clear();
+    rawFavourite(usbMouse, c.sensitivity, c.tracking);
+    postCommand(deviceCommand(cmd::kCursorSpeed, usbMouse));
+    postCommand(deviceCommand(cmd::kCursorSpeedActivate, usbMouse));
+    agent->setCursorSpeedAfterDelay(0);  // every later apply too
+    loop.runUntilIdle();
+    EXPECT_EQ(written(mouse, "HIDPointerResolution"), X2Fix(400)) << c.sensitivity << " " << c.tracking;
+    EXPECT_EQ(written(mouse, "HIDMouseAcceleration"), X2Fix(0.875)) << c.sensitivity << " " << c.tracking;
+    EXPECT_EQ(logged("is not applied"), 1u) << c.sensitivity << " " << c.tracking;  // said once
+    EXPECT_TRUE(lifecycle.exits.empty()) << c.sensitivity << " " << c.tracking;
+  }
+  EXPECT_EQ(written(pad, "HIDPointerResolution"), X2Fix(600));
+
+  // With acceleration off neither value is written, so neither can be wrong.
+  rawFavourite(usbMouse, "nan", "nan", true);
+  mac.clearWrites();
+  postCommand(deviceCommand(cmd::kCursorSpeed, usbMouse));
+  EXPECT_EQ(written(mouse, "HIDMouseAcceleration"), X2Fix(-1.0));
+  EXPECT_FALSE(written(mouse, "HIDPointerResolution"));
+
+  agent->applicationWillTerminate();
+  EXPECT_TRUE(lifecycle.exits.empty());
+  EXPECT_EQ(written(mouse, "HIDPointerResolution"), X2Fix(400));
+}
+
+TEST_F(Agent, AKilledRunsFavouritesAreGivenBackByTheNextRun) {
+  writeStore({usbMouse, trackpad});
+  mac.setSystemAcceleration("HIDMouseAcceleration", 0.875);
+  RegistryId mouse = attach("generic-usb-optical-mouse");
+  RegistryId pad = attach("magic-trackpad-2-usb");  // two services, one entry
+  const StoredDevice pad2{0x05AC, 0x0265, 0, "USB", 900, 2.5};
+  writeStore({pad2});
+  launch();
+  loop.advance(2);
+  ASSERT_EQ(written(mouse, "HIDPointerResolution"), X2Fix(800));
+  ASSERT_EQ(written(pad, "HIDPointerResolution", 1), X2Fix(900));
+  EXPECT_TRUE(std::filesystem::exists(restoreFile()));
+  killAgent();
+
+  // The next run: each device left with a favourite gets its own speed back as soon as it is
+  // announced, then its favourite, and at the end its own speed again, not the favourite.
+  mac.clearWrites();
+  launch();
+  loop.advance(0.81);
+  EXPECT_EQ(written(mouse, "HIDPointerResolution"), X2Fix(400));
+  EXPECT_EQ(written(pad, "HIDPointerResolution", 0), X2Fix(400));
+  EXPECT_EQ(written(pad, "HIDPointerResolution", 1), X2Fix(400));
+  loop.advance(1);
+  EXPECT_EQ(written(mouse, "HIDPointerResolution"), X2Fix(800));
+  killAgent();  // killed again: the file still knows
+
+  mac.clearWrites();
+  launch();
+  loop.advance(2);
+  agent->applicationWillTerminate();
+  EXPECT_EQ(written(mouse, "HIDPointerResolution"), X2Fix(400));
+  EXPECT_EQ(written(mouse, "HIDMouseAcceleration"), X2Fix(0.875));
+  EXPECT_EQ(written(pad, "HIDPointerResolution", 0), X2Fix(400));
+  EXPECT_EQ(written(pad, "HIDPointerResolution", 1), X2Fix(400));
+  EXPECT_FALSE(std::filesystem::exists(restoreFile()));  // nothing left to give back
+  EXPECT_TRUE(lifecycle.exits.empty());
+}
+
+TEST_F(Agent, TheSavedSpeedsFollowWhatTheDevicesCarry) {
+  writeStore({usbMouse});
+  mac.setSystemAcceleration("HIDMouseAcceleration", 0.875);
+  RegistryId mouse = attach("generic-usb-optical-mouse");
+  launch();
+  ASSERT_TRUE(agent->restoreValues());
+  const RestoreValues& saved = *agent->restoreValues();
+  EXPECT_EQ(saved.size(), 0u);
+  loop.advance(2);
+  ASSERT_EQ(saved.size(), 1u);  // recorded before the first write
+  std::string key = agent->connectedDeviceList()->front()->restoreKey();
+  ASSERT_TRUE(saved.find(key));
+  EXPECT_EQ(saved.find(key)->resolution, X2Fix(400));
+  EXPECT_FALSE(saved.isLeftOver(key));
+
+  // Back at the system speed (logout, switched off): nothing to keep; applied again: kept again.
+  mac.logout();
+  loop.runUntilIdle();
+  EXPECT_EQ(saved.size(), 0u);
+  mac.login();
+  loop.advance(2);
+  EXPECT_EQ(saved.size(), 1u);
+  StoredDevice off = usbMouse;
+  off.disabled = true;
+  writeStore({off});
+  postCommand(deviceCommand(cmd::kCursorSpeedActivate, usbMouse));
+  EXPECT_EQ(saved.size(), 0u);
+  writeStore({usbMouse});
+  postCommand(deviceCommand(cmd::kCursorSpeedActivate, usbMouse));
+  EXPECT_EQ(saved.size(), 1u);
+  // A device that goes away takes nothing of ours with it.
+  mac.detach(mouse);
+  loop.runUntilIdle();
+  EXPECT_EQ(saved.size(), 0u);
+  EXPECT_FALSE(std::filesystem::exists(restoreFile()));
+}
+
+TEST_F(Agent, ALeftOverDeviceSwitchedOffMeanwhileKeepsItsOwnSpeed) {
+  writeStore({usbMouse});
+  RegistryId mouse = attach("generic-usb-optical-mouse");
+  launch();
+  loop.advance(2);
+  ASSERT_EQ(written(mouse, "HIDPointerResolution"), X2Fix(800));
+  killAgent();
+  StoredDevice off = usbMouse;
+  off.disabled = true;
+  writeStore({off});
+  launch();
+  loop.advance(3);
+  EXPECT_EQ(written(mouse, "HIDPointerResolution"), X2Fix(400));
+  EXPECT_EQ(logged("before an earlier run ended"), 1u);
+}
+
+TEST_F(Agent, CommandNamesAreLoggedCutToAReadableLength) {
+  launch();
+  std::string huge(2 * 1024 * 1024, 'A');
+  huge += "\nforged line";
+  postCommand(pl::Dict{{key::kCommand, huge}});
+  ASSERT_EQ(logged("AAAA"), 1u);
+  for (const auto& l : logLines) {
+    EXPECT_LT(l.size(), 300u);
+    EXPECT_EQ(l.find('\n'), std::string::npos);
+  }
+  EXPECT_EQ(logged("(2096964 more bytes)"), 1u);  // 2 MB and 12, less the 200 shown
+  EXPECT_TRUE(lifecycle.exits.empty());
 }
 
 TEST_F(Agent, CrashReportIsWrittenPerUserAndNotThroughALink) {

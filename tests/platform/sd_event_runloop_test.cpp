@@ -124,21 +124,25 @@ TEST(SdEventRunLoop, StopEndsRunWithItsStatusAndTimeMovesForward) {
   EXPECT_GE(loop->now(), inside);
 }
 
-TEST(SdEventRunLoop, TerminationSignalCallsTheProgramsHandlerOnTheLoop) {
-  auto loop = makeLoop();
-  ASSERT_TRUE(loop);
-  int got = 0;
-  std::string error;
-  ASSERT_TRUE(loop->handleTerminationSignals(
-      [&](int sig) {
-        got = sig;
-        loop->stop(3);
-      },
-      &error))
-      << error;
-  loop->post([] { ::raise(SIGTERM); });
-  EXPECT_EQ(loop->run(), 3);
-  EXPECT_EQ(got, SIGTERM);
+TEST(SdEventRunLoop, TerminationSignalsCallTheProgramsHandlerOnTheLoop) {
+  // A hang-up (the session or terminal closing) ends the program through the same shutdown
+  // as a quit request, never by the default action that skips it.
+  for (int sent : {SIGTERM, SIGINT, SIGHUP}) {
+    auto loop = makeLoop();
+    ASSERT_TRUE(loop);
+    int got = 0;
+    std::string error;
+    ASSERT_TRUE(loop->handleTerminationSignals(
+        [&](int sig) {
+          got = sig;
+          loop->stop(3);
+        },
+        &error))
+        << error;
+    loop->post([sent] { ::raise(sent); });
+    EXPECT_EQ(loop->run(), 3) << sent;
+    EXPECT_EQ(got, sent);
+  }
 }
 
 }  // namespace

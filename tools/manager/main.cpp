@@ -29,7 +29,7 @@ const char* kHelp =
     "Velmora Manager, the background agent: applies each pointing device's chosen favourite\n"
     "speed whenever the device appears, after login, at unlock, after a display change and\n"
     "after a system-speed change, obeys the settings pane's commands, and gives every device\n"
-    "the system speed back when it quits (SIGTERM or SIGINT).\n\n"
+    "the system speed back when it quits (SIGTERM, SIGINT or SIGHUP).\n\n"
     "  --world DIR       the simulated Mac to run on (default: $VELMORA_WORLD, else\n"
     "                    $XDG_DATA_HOME/velmora/world); create one with 'velmora-sim init'\n"
     "  --resources DIR   strings tables and device definitions (default: the source tree's)\n"
@@ -112,6 +112,8 @@ int main(int argc, char** argv) {
 
   AgentSettings settings;
   settings.bundle.resourcesDir = resources;
+  // The devices' own speeds belong to this simulated Mac, so they are kept with it.
+  settings.restoreValuesPath = world->folder() + "/agent/restore-values.plist";
   setProcessIdentity({ProcessRole::Agent, settings.bundle, {}});
   AppControllerClass controller(settings);
   controller.setSnappingHooks(

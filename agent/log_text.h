@@ -1,0 +1,18 @@
+// Text from outside the agent (command names, transports) as it goes into the agent's log:
+// cut to a bounded length, with the cut counted, and control characters shown as escapes, so
+// that a sender can neither fill the log nor forge lines in it.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace vl {
+
+inline constexpr size_t kLogTextLimit = 200;
+
+// At most limit bytes of text (never splitting a UTF-8 sequence), followed by
+// "… (N more bytes)" when something was cut.
+std::string textForLog(std::string_view text, size_t limit = kLogTextLimit);
+
+}  // namespace vl
