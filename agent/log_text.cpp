@@ -37,7 +37,7 @@ std::string textForLog(std::string_view text, size_t limit) {
       piece.assign(1, static_cast<char>(c));
     } else {
       used = sequenceLength(c);
-      bool whole = i + used <= text.size();
+      bool whole = used > 1 && i + used <= text.size();
       for (size_t k = 1; whole && k < used; ++k)
         whole = (static_cast<unsigned char>(text[i + k]) & 0xC0) == 0x80;
       if (!whole) used = 1;
