@@ -269,7 +269,7 @@ void AppControllerClass::connectedDeviceNotify(const ServiceRef& service, bool a
   }
   char line[160];
   std::snprintf(line, sizeof line, "device %04x:%04x:%x %s arrived", raw->vid(), raw->pid(), raw->mid(),
-                raw->transport().value_or("").c_str());
+                textForLog(raw->transport().value_or(""), kLogTransportLimit).c_str());
   logActivity(line);
   raw->setCursorSpeedAfterDelay(0.5);
 }

@@ -10,6 +10,8 @@
 namespace vl {
 
 inline constexpr size_t kLogTextLimit = 200;
+// A transport shares its line with numbers that must not be pushed out of it.
+inline constexpr size_t kLogTransportLimit = 64;
 
 // At most limit bytes of text (never splitting a UTF-8 sequence), followed by
 // "… (N more bytes)" when something was cut.

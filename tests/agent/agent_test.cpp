@@ -525,6 +525,22 @@ TEST_F(Agent, ALeftOverDeviceSwitchedOffMeanwhileKeepsItsOwnSpeed) {
   EXPECT_EQ(logged("before an earlier run ended"), 1u);
 }
 
+TEST_F(Agent, SpeedsAreAppliedEvenWhenTheirFileCannotBeWritten) {
+  std::ofstream(home.path() + "/blocked") << "x";
+  settings.restoreValuesPath = home.path() + "/blocked/restore.plist";
+  writeStore({usbMouse});
+  RegistryId mouse = attach("generic-usb-optical-mouse");
+  launch();
+  loop.advance(2);
+  EXPECT_EQ(written(mouse, "HIDPointerResolution"), X2Fix(800));
+  agent->setCursorSpeedAfterDelay(0);
+  loop.runUntilIdle();
+  EXPECT_EQ(logged("for after a crash"), 1u);
+  agent->applicationWillTerminate();
+  EXPECT_EQ(written(mouse, "HIDPointerResolution"), X2Fix(400));
+  EXPECT_TRUE(lifecycle.exits.empty());
+}
+
 TEST_F(Agent, CommandNamesAreLoggedCutToAReadableLength) {
   launch();
   std::string huge(2 * 1024 * 1024, 'A');
