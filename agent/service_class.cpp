@@ -234,7 +234,8 @@ int32_t ServiceClass::setCursorSpeedWithClient(const ServiceRef& service) {
   if (controller_) {
     char line[256];
     std::snprintf(line, sizeof line, "applied to %04x:%04x:%x %s service 0x%llx: sensitivity %g, %s", vid_, pid_, mid_,
-                  textForLog(transport_.value_or(""), kLogTransportLimit).c_str(), static_cast<unsigned long long>(service->registryID()),
+                  textForLog(transport_.value_or(""), kLogTransportLimit).c_str(),
+                  static_cast<unsigned long long>(service->registryID()),
                   sens.value_or(-1), disable.value_or(false) ? "acceleration off" : ("tracking " + std::to_string(track.value_or(kDefaultTrackingSpeed))).c_str());
     controller_->logActivity(line);
   }
@@ -262,7 +263,8 @@ int32_t ServiceClass::restoreCursorSpeedUnconditionalWithClient(const ServiceRef
   if (controller_) {
     char line[256];
     std::snprintf(line, sizeof line, "restored %04x:%04x:%x %s service 0x%llx: resolution %g, %s %g", vid_, pid_, mid_,
-                  textForLog(transport_.value_or(""), kLogTransportLimit).c_str(), static_cast<unsigned long long>(service->registryID()),
+                  textForLog(transport_.value_or(""), kLogTransportLimit).c_str(),
+                  static_cast<unsigned long long>(service->registryID()),
                   pointerResolution_, key.c_str(), system);
     controller_->logActivity(line);
   }
@@ -389,8 +391,10 @@ int32_t ServiceClass::restoreLeftOver(const ServiceRef& only) {
     }
   }
   if (controller_ && !leftOverRestored_)
-    controller_->logActivity("gave " + textForLog(key) + " back the speed it had before an earlier run ended abnormally: resolution " +
-                             numberText(Fix2X(saved.resolution)) + ", " + saved.accelerationKey + " " +
+    controller_->logActivity("gave " + textForLog(key) +
+                             " back the speed it had before an earlier run ended abnormally: resolution " +
+                             numberText(Fix2X(saved.resolution)) + ", " +
+                             textForLog(saved.accelerationKey, kLogTransportLimit) + " " +
                              numberText(Fix2X(saved.acceleration)));
   rv->clearLeftOver(key);
   leftOverRestored_ = true;
