@@ -7,6 +7,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "tools/common/suggest.h"
 #include "tools/ctl/command.h"
 
 namespace vl::ctl {
@@ -86,5 +87,7 @@ int main(int argc, char** argv) {
       return g.run(rest);
     }
   }
-  return usageError("", "unknown command '" + args[0] + "'");
+  std::vector<std::string> names;
+  for (const auto& g : groups()) names.push_back(g.name);
+  return usageError("", "unknown command '" + args[0] + "'" + vl::cli::didYouMean(args[0], names));
 }

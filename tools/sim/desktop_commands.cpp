@@ -1,6 +1,7 @@
 // velmora-sim's desktop commands over the world's shared desktop.
 #include "tools/sim/desktop_commands.h"
 
+#include "tools/common/agent_bus.h"
 #include "tools/common/cli_args.h"
 
 #include <algorithm>
@@ -173,7 +174,7 @@ int runTrust(Args& args, const std::string& folder) {
   // The system tells every process that a permission changed.
   std::string error;
   auto loop = linux_::SdEventRunLoop::create(&error);
-  auto bus = loop ? linux_::DbusNotifications::connect(*loop, &error) : nullptr;
+  auto bus = loop ? cli::connectAgentBus(*loop, folder, &error) : nullptr;
   if (!bus) {
     std::cerr << "velmora-sim: trust saved, but no session bus to announce it: " << error << "\n";
     return 0;
