@@ -34,7 +34,8 @@ json() {  # json NAME EXPRESSION: a Python expression on the JSON in $tmp/out (a
 }
 
 # --- Unknown commands name the nearest known one ----------------------------------------
-expect ctl-typo 2 "did you mean 'favourite'" -- "$ctl" favorite set
+expect ctl-typo 2 "did you mean 'favourite'" -- "$ctl" favourit set
+expect ctl-american 2 "needs a number from 1 to 5" -- "$ctl" favorite set --device 4c-269-0-Bluetooth
 expect ctl-subcommand-typo 2 "did you mean 'show'" -- "$ctl" store shwo
 expect ctl-far-off 2 "unknown command 'zzzz'" -- "$ctl" zzzz
 grep -q "did you mean" "$tmp/out" && { echo "FAIL a suggestion for a word near nothing"; fails=$((fails + 1)); }

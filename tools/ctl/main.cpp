@@ -77,6 +77,8 @@ int main(int argc, char** argv) {
     std::cout << "velmora-ctl " << VELMORA_VERSION_TEXT << "\n";
     return kExitOk;
   }
+  // The American spelling names the same command, as --favorite does.
+  if (args[0] == "favorite") args[0] = "favourite";
   for (const auto& g : groups()) {
     if (g.name == args[0]) {
       Args rest(args.begin() + 1, args.end());
