@@ -8,6 +8,7 @@
 #include "core/errors/alerts.h"
 #include "core/hid/registry_search.h"
 #include "core/plist/codec.h"
+#include "core/store/device_record.h"
 #include "core/store/user_info_record.h"
 #include "core/system/boa_notifications.h"
 #include "core/system/drovana.h"
@@ -55,9 +56,22 @@ void AppControllerClass::applicationDidFinishLaunching() {
   std::string lockPath = settings_.instanceLockPath;
   if (lockPath.empty() && p.paths) lockPath = p.paths->temporary() + "/" + settings_.bundle.identifier + ".lock";
   std::string lockError;
-  instanceLock_ = lockPath.empty() ? nullptr : InstanceLock::acquire(lockPath, &lockError);
+  bool busy = false;
+  instanceLock_ = lockPath.empty() ? nullptr : InstanceLock::acquire(lockPath, &lockError, &busy);
   if (!instanceLock_) {
-    logActivity("another copy is running (" + lockError + ")");
+    // Said plainly before the alert: nothing has been touched, so nothing is restored.
+    std::string line;
+    if (busy) {
+      long holder = InstanceLock::holderPid(lockPath);
+      line = std::string(velmora::kAgentName) + " is already running" +
+             (holder > 0 ? " (pid " + std::to_string(holder) + ")" : std::string()) + "; its lock file is " + lockPath;
+    } else {
+      line = std::string(velmora::kAgentName) + " cannot take its single-instance lock: " +
+             (lockPath.empty() ? std::string("no lock file location") : lockError);
+    }
+    startRefused_ = true;
+    if (startRefusedSink_) startRefusedSink_(line);
+    else logActivity(line);
     fatal(nullptr, nullptr, 0, 1000757);
     return;
   }
@@ -77,7 +91,7 @@ void AppControllerClass::applicationDidFinishLaunching() {
   }
 
   int32_t r = QS824registerBOANotification(
-      [this](const std::string&, const pl::Dict& info) { boaNotification(info); }, &commandToken_);
+      [this](const std::string& sender, const pl::Dict& info) { boaNotification(info, sender); }, &commandToken_);
   if (r != 0) {
     fatal(nullptr, nullptr, r, 1000775);
     return;
@@ -132,6 +146,8 @@ void AppControllerClass::applicationWillTerminate() {
   // entry must not run the sequence again.
   if (terminating_) return;
   terminating_ = true;
+  // A start refused before the device list existed touched no device.
+  const bool watchedDevices = hasDeviceList_;
   if (commandToken_) {
     QS824removeBOANotification(commandToken_);
     commandToken_ = 0;
@@ -149,10 +165,13 @@ void AppControllerClass::applicationWillTerminate() {
     currentPlatform().screens->unobserve(screensToken_);
     screensToken_ = 0;
   }
-  logActivity("stopped; every device is back at the system speed");
+  logActivity(watchedDevices ? "stopped; every device is back at the system speed" : "stopped; no device was changed");
 }
 
-void AppControllerClass::applicationDidChangeScreenParameters() { setCursorSpeedAfterDelay(2.0); }
+void AppControllerClass::applicationDidChangeScreenParameters() {
+  logActivity("display changed: applying in 2 s");
+  setCursorSpeedAfterDelay(2.0, "display change");
+}
 
 std::string AppControllerClass::crashReportPath() const {
   const Platform& p = currentPlatform();
@@ -216,7 +235,8 @@ void AppControllerClass::launchedDrovanaVersion(uint32_t version, const std::opt
 // --- Device watcher callbacks ----------------------------------------------------------------
 
 bool AppControllerClass::respondsTo(Message m) const {
-  return m != Message::ScreenLocked && m != Message::ScrollSpeedChanged;
+  // The screen lock is only logged; the speeds stay until the unlock re-applies them.
+  return m != Message::ScrollSpeedChanged;
 }
 
 ServiceClass* AppControllerClass::entryForClient(const ServiceRef& service) {
@@ -231,16 +251,18 @@ void AppControllerClass::connectedDeviceNotify(const ServiceRef& service, bool a
     ServiceClass* entry = entryForClient(service);
     if (!entry) return;
     std::string restoreKey = entry->restoreKey();
+    const std::string name = entry->name();
     entry->removeClient(service);
     if (!entry->locationID()) {
       // A device that goes away takes no speed of ours with it: it starts afresh when it returns.
       std::string error;
       if (restoreValues_ && !restoreValues_->remove(restoreKey, &error)) logActivity(error);
-      logActivity("device at a location is gone");
+      logActivity(name + " detached");
       connectedDeviceList_.erase(std::remove_if(connectedDeviceList_.begin(), connectedDeviceList_.end(),
                                                 [entry](const std::unique_ptr<ServiceClass>& e) { return e.get() == entry; }),
                                  connectedDeviceList_.end());
     }
+    logActivity("a service of " + name + " detached; the device stays");
     return;
   }
   if (!VL722isSupportedServiceClient(service.get())) return;
@@ -254,7 +276,8 @@ void AppControllerClass::connectedDeviceNotify(const ServiceRef& service, bool a
       e->adoptSavedValues();
       if (e->restoreLeftOver(service) != 0)
         logActivity("could not give " + textForLog(e->restoreKey()) + " back the speed an earlier run left");
-      e->setCursorSpeedAfterDelay(0.5);
+      logActivity("another service of " + e->name() + " attached; applying in 0.5 s");
+      e->setCursorSpeedAfterDelay(0.5, "attached");
       return;
     }
   }
@@ -267,21 +290,18 @@ void AppControllerClass::connectedDeviceNotify(const ServiceRef& service, bool a
   if (raw->restoreLeftOver() != 0) {
     logActivity("could not give " + textForLog(raw->restoreKey()) + " back the speed an earlier run left");
   }
-  char line[160];
-  std::snprintf(line, sizeof line, "device %04x:%04x:%x %s arrived", raw->vid(), raw->pid(), raw->mid(),
-                textForLog(raw->transport().value_or(""), kLogTransportLimit).c_str());
-  logActivity(line);
-  raw->setCursorSpeedAfterDelay(0.5);
+  logActivity(raw->name() + " attached; applying in 0.5 s");
+  raw->setCursorSpeedAfterDelay(0.5, "attached");
 }
 
 void AppControllerClass::connectedDeviceLogin() {
-  logActivity("user active again: applying in 1.5 s");
-  setCursorSpeedAfterDelay(1.5);
+  logActivity("login: the user is active again; applying in 1.5 s");
+  setCursorSpeedAfterDelay(1.5, "login");
   if (snapping_) snapping_->pause(false);
 }
 
 void AppControllerClass::connectedDeviceLogout() {
-  logActivity("user inactive: restoring the system speed");
+  logActivity("logout: the user is not active; restoring the system speed");
   if (int32_t e = restoreCursorSpeed()) {
     fatal(nullptr, nullptr, e, 1600044);
     return;
@@ -289,9 +309,20 @@ void AppControllerClass::connectedDeviceLogout() {
   if (snapping_) snapping_->pause(true);
 }
 
-void AppControllerClass::connectedDeviceScreenUnlocked() { setCursorSpeedAfterDelay(0.0); }
+void AppControllerClass::connectedDeviceScreenLocked() {
+  // Nothing changes at the devices: pending applies wait for the unlock.
+  logActivity("screen locked: speeds are applied again at unlock");
+}
 
-void AppControllerClass::connectedDeviceCursorSpeedChanged(double) { setCursorSpeedAfterDelay(0.5); }
+void AppControllerClass::connectedDeviceScreenUnlocked() {
+  logActivity("screen unlocked: applying now");
+  setCursorSpeedAfterDelay(0.0, "unlock");
+}
+
+void AppControllerClass::connectedDeviceCursorSpeedChanged(double) {
+  logActivity("system speed changed: applying in 0.5 s");
+  setCursorSpeedAfterDelay(0.5, "system speed changed");
+}
 
 void AppControllerClass::connectedDeviceError(int32_t error) { fatal(nullptr, nullptr, error, 1000916); }
 
@@ -317,13 +348,19 @@ void AppControllerClass::removeDeviceNotify() {
 
 int32_t AppControllerClass::setCursorSpeedForVID(uint32_t vid, uint32_t pid, uint32_t mid,
                                                  const std::optional<std::string>& transport) {
+  bool found = false;
   for (auto& e : connectedDeviceList_) {
     if (!e->isEqualToVID(vid, pid, mid, transport.value_or(""))) continue;
+    found = true;
+    e->setApplyReason(commandSource_.empty() ? "command" : commandSource_);
     if (int32_t r = e->setCursorSpeed()) {
       QS810stackError(nullptr, r);
       return 1030034;
     }
   }
+  if (!found)
+    logActivity("no device " + QS802DeviceClass::indexWithVID(vid, pid, mid, transport.value_or("")) +
+                " is connected: nothing to apply");
   return 0;
 }
 
@@ -331,6 +368,7 @@ int32_t AppControllerClass::enableCursorSpeedForVID(uint32_t vid, uint32_t pid, 
                                                     const std::optional<std::string>& transport) {
   for (auto& e : connectedDeviceList_) {
     if (!e->isEqualToVID(vid, pid, mid, transport.value_or(""))) continue;
+    e->setApplyReason(commandSource_.empty() ? "command" : commandSource_);
     if (int32_t r = e->enableCurosrSpeed()) {
       QS810stackError(nullptr, r);
       return 1030021;
@@ -339,8 +377,8 @@ int32_t AppControllerClass::enableCursorSpeedForVID(uint32_t vid, uint32_t pid, 
   return 0;
 }
 
-void AppControllerClass::setCursorSpeedAfterDelay(double seconds) {
-  for (auto& e : connectedDeviceList_) e->setCursorSpeedAfterDelay(seconds);
+void AppControllerClass::setCursorSpeedAfterDelay(double seconds, const std::string& reason) {
+  for (auto& e : connectedDeviceList_) e->setCursorSpeedAfterDelay(seconds, reason);
 }
 
 int32_t AppControllerClass::restoreCursorSpeed() {
@@ -359,7 +397,7 @@ void AppControllerClass::loadMOC() {
 
 // --- Commands ------------------------------------------------------------------------------
 
-void AppControllerClass::boaNotification(const pl::Dict& info) {
+void AppControllerClass::boaNotification(const pl::Dict& info, const std::string& sender) {
   std::optional<std::string> receiver = commandString(info, key::kReceiver);
   std::optional<std::string> command = commandString(info, key::kCommand);
   uint32_t vid = commandUInt32(info, key::kVID);
@@ -369,7 +407,8 @@ void AppControllerClass::boaNotification(const pl::Dict& info) {
 
   if (receiver && !receiver->empty() && *receiver != settings_.bundle.identifier) return;
   const std::string c = command.value_or("");
-  logActivity("command \"" + textForLog(c) + "\"");
+  commandSource_ = "command from " + (sender.empty() ? std::string("an unnamed sender") : textForLog(sender, 80));
+  logActivity(commandSource_ + ": \"" + textForLog(c) + "\"");
   if (c == cmd::kAccessibilityWarning) {
     if (snapping_) snapping_->axWarning();
     return;

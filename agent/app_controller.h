@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -26,7 +27,8 @@ class QS809UserInfoClass;
 // What the agent is beyond its ports: its bundle facts and where its single-instance lock lies.
 struct AgentSettings {
   BundleInfo bundle{"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""};
-  // Empty: the lock file in the temporary folder of the Paths port.
+  // Empty: the lock file in the temporary folder of the Paths port (one agent per user
+  // session). On a simulated Mac the program puts it in the world, one agent per world.
   std::string instanceLockPath;
   // The file of speeds to give back after a crash. Empty: kRestoreValuesFile in the user's
   // Application Support folder of the Paths port.
@@ -79,6 +81,7 @@ class AppControllerClass : public ConnectedDeviceController {
   void connectedDeviceNotify(const ServiceRef& service, bool attached) override;
   void connectedDeviceLogout() override;
   void connectedDeviceLogin() override;
+  void connectedDeviceScreenLocked() override;
   void connectedDeviceScreenUnlocked() override;
   void connectedDeviceCursorSpeedChanged(double value) override;
   void connectedDeviceError(int32_t error) override;
@@ -89,7 +92,8 @@ class AppControllerClass : public ConnectedDeviceController {
   int32_t setCursorSpeedForVID(uint32_t vid, uint32_t pid, uint32_t mid, const std::optional<std::string>& transport);
   int32_t enableCursorSpeedForVID(uint32_t vid, uint32_t pid, uint32_t mid,
                                   const std::optional<std::string>& transport);
-  void setCursorSpeedAfterDelay(double seconds);
+  // reason tells the log why ("login", "display change", ...).
+  void setCursorSpeedAfterDelay(double seconds, const std::string& reason = {});
   int32_t restoreCursorSpeed();
   void loadMOC();
   // The speeds to give back; null before start-up has read them.
@@ -101,7 +105,8 @@ class AppControllerClass : public ConnectedDeviceController {
   bool isUserActive() const { return !connectedDeviceNotifier_ || connectedDeviceNotifier_->isUserActive(); }
 
   // --- Commands --------------------------------------------------------------------------------
-  void boaNotification(const pl::Dict& userInfo);
+  // sender: the object the command was posted with (the pane's bundle identifier), for the log.
+  void boaNotification(const pl::Dict& userInfo, const std::string& sender = {});
 
   // --- Snapping --------------------------------------------------------------------------------
   void startAutoSnapping();
@@ -123,6 +128,12 @@ class AppControllerClass : public ConnectedDeviceController {
   void logActivity(const std::string& line) const {
     if (activity_) activity_(line);
   }
+
+  // Where the one line that explains a refused start goes (a second agent on the same world);
+  // the activity log when not set.
+  void setStartRefusedSink(std::function<void(const std::string&)> sink) { startRefusedSink_ = std::move(sink); }
+  // The start was refused: the agent ends without having touched a device.
+  bool startRefused() const { return startRefused_; }
 
   const AgentSettings& settings() const { return settings_; }
   bool launched() const { return launched_; }
@@ -148,6 +159,9 @@ class AppControllerClass : public ConnectedDeviceController {
   Notifications::Token commandToken_ = 0;
   Screens::Token screensToken_ = 0;
   std::function<void(const std::string&)> activity_;
+  std::function<void(const std::string&)> startRefusedSink_;
+  std::string commandSource_;  // "command from <sender>" while a command is handled
+  bool startRefused_ = false;
   bool launched_ = false;
   bool terminating_ = false;
 };

@@ -233,16 +233,27 @@ int32_t ServiceClass::setCursorSpeedWithClient(const ServiceRef& service) {
   }
   if (controller_) {
     char line[256];
-    std::snprintf(line, sizeof line, "applied to %04x:%04x:%x %s service 0x%llx: sensitivity %g, %s", vid_, pid_, mid_,
-                  textForLog(transport_.value_or(""), kLogTransportLimit).c_str(),
-                  static_cast<unsigned long long>(service->registryID()),
-                  sens.value_or(-1), disable.value_or(false) ? "acceleration off" : ("tracking " + std::to_string(track.value_or(kDefaultTrackingSpeed))).c_str());
+    std::snprintf(line, sizeof line, "applied favourite %lld to %s (%s) service 0x%llx: sensitivity %g, %s",
+                  cs ? static_cast<long long>(cs->index()) + 1 : 0LL, name().c_str(),
+                  applyReason_.empty() ? "requested" : applyReason_.c_str(),
+                  static_cast<unsigned long long>(service->registryID()), sens.value_or(-1),
+                  disable.value_or(false) ? "acceleration off" : ("tracking " + std::to_string(track.value_or(kDefaultTrackingSpeed))).c_str());
     controller_->logActivity(line);
   }
   return 0;
 }
 
+std::string ServiceClass::name() const {
+  // The transport comes from the device: bounded and escaped so it cannot forge log lines.
+  return QS802DeviceClass::indexWithVID(vid_, pid_, mid_, textForLog(transport_.value_or(""), kLogTransportLimit));
+}
+
 int32_t ServiceClass::setCursorSpeed() {
+  if (controller_ && !clientList_.empty() && !isSettable()) {
+    controller_->logActivity("skipped " + name() + (applyReason_.empty() ? "" : " (" + applyReason_ + ")") + ": " +
+                             (isCursorSpeedEnabled() ? "left to Drovana, which drives this device"
+                                                     : "cursor speed is turned off for this device"));
+  }
   auto clients = clientList_;
   for (const auto& s : clients) {
     if (int32_t e = setCursorSpeedWithClient(s)) {
@@ -262,10 +273,9 @@ int32_t ServiceClass::restoreCursorSpeedUnconditionalWithClient(const ServiceRef
   }
   if (controller_) {
     char line[256];
-    std::snprintf(line, sizeof line, "restored %04x:%04x:%x %s service 0x%llx: resolution %g, %s %g", vid_, pid_, mid_,
-                  textForLog(transport_.value_or(""), kLogTransportLimit).c_str(),
-                  static_cast<unsigned long long>(service->registryID()),
-                  pointerResolution_, key.c_str(), system);
+    std::snprintf(line, sizeof line, "restored %s service 0x%llx to the system speed: resolution %g, %s %g",
+                  name().c_str(), static_cast<unsigned long long>(service->registryID()), pointerResolution_, key.c_str(),
+                  system);
     controller_->logActivity(line);
   }
   return 0;
@@ -315,9 +325,10 @@ int32_t ServiceClass::enableCurosrSpeed() {
   return 0;
 }
 
-void ServiceClass::setCursorSpeedAfterDelay(double seconds) {
+void ServiceClass::setCursorSpeedAfterDelay(double seconds, std::string reason) {
   RunLoop* rl = currentPlatform().runLoop;
   if (!rl) return;
+  applyReason_ = std::move(reason);
   rl->cancelPerform(this, kTimerSelector);
   rl->perform(this, kTimerSelector, seconds, [this] { setCursorSpeedOnTimer(); });
 }
@@ -328,7 +339,11 @@ void ServiceClass::cancelSetCursorSpeedOnTimer() {
 
 void ServiceClass::setCursorSpeedOnTimer() {
   if (!locationID_) return;
-  if (controller_ && !controller_->isUserActive()) return;
+  if (controller_ && !controller_->isUserActive()) {
+    controller_->logActivity("skipped " + name() + (applyReason_.empty() ? "" : " (" + applyReason_ + ")") +
+                             ": the user is not active (logged out or screen locked)");
+    return;
+  }
   if (int32_t e = setCursorSpeed()) AbendApp(nullptr, nullptr, e, 5220112);
 }
 

@@ -79,7 +79,11 @@ class ServiceClass : public IOResourceClass {
   int32_t restoreCursorSpeed();
   int32_t enableCursorSpeedWithclient(const ServiceRef& service);
   int32_t enableCurosrSpeed();
-  void setCursorSpeedAfterDelay(double seconds);
+  // reason says in the log why the speed is applied ("attached", "unlock", ...).
+  void setCursorSpeedAfterDelay(double seconds, std::string reason = {});
+  void setApplyReason(std::string reason) { applyReason_ = std::move(reason); }
+  // The device's name in the log: the store's index form ("4c-269-0-Bluetooth").
+  std::string name() const;
   void cancelSetCursorSpeedOnTimer();
   void setCursorSpeedOnTimer();
 
@@ -116,6 +120,7 @@ class ServiceClass : public IOResourceClass {
   std::string lastRefusal_;
   bool savingFailed_ = false;
   bool leftOverRestored_ = false;
+  std::string applyReason_;
 };
 
 }  // namespace vl

@@ -7,11 +7,13 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <cstring>
 
 namespace vl {
 
-std::unique_ptr<InstanceLock> InstanceLock::acquire(const std::string& path, std::string* error) {
+std::unique_ptr<InstanceLock> InstanceLock::acquire(const std::string& path, std::string* error, bool* busy) {
+  if (busy) *busy = false;
   int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (fd < 0) {
     if (error) *error = "cannot open " + path + ": " + std::strerror(errno);
@@ -24,7 +26,9 @@ std::unique_ptr<InstanceLock> InstanceLock::acquire(const std::string& path, std
     return nullptr;
   }
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    if (error) *error = errno == EWOULDBLOCK ? "another copy is running" : std::string(std::strerror(errno));
+    bool held = errno == EWOULDBLOCK;
+    if (busy) *busy = held;
+    if (error) *error = held ? "another copy is running" : path + ": " + std::strerror(errno);
     ::close(fd);
     return nullptr;
   }
@@ -35,6 +39,22 @@ std::unique_ptr<InstanceLock> InstanceLock::acquire(const std::string& path, std
     (void)ignored;
   }
   return std::unique_ptr<InstanceLock>(new InstanceLock(fd, path));
+}
+
+long InstanceLock::holderPid(const std::string& path) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return 0;
+  char buf[32] = {};
+  ssize_t n = ::read(fd, buf, sizeof buf - 1);
+  ::close(fd);
+  long pid = 0;
+  if (n > 0) {
+    const char* end = buf + n;
+    while (end > buf && (end[-1] == '\n' || end[-1] == ' ')) --end;
+    auto [p, ec] = std::from_chars(buf, end, pid);
+    if (ec != std::errc() || p != end || pid <= 0) pid = 0;
+  }
+  return pid;
 }
 
 InstanceLock::~InstanceLock() {

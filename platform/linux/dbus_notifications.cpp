@@ -324,6 +324,12 @@ std::unique_ptr<DbusNotifications> DbusNotifications::connect(SdEventRunLoop& lo
 
 DbusNotifications::DbusNotifications(Key) {}
 
+std::string DbusNotifications::address() const {
+  const char* a = nullptr;
+  if (!bus_ || sd_bus_get_address(bus_, &a) < 0 || !a) return "";
+  return a;
+}
+
 DbusNotifications::~DbusNotifications() {
   if (match_) sd_bus_slot_unref(match_);
   if (bus_) {

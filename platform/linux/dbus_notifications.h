@@ -62,6 +62,9 @@ class DbusNotifications : public Notifications {
   const std::string& lastError() const { return lastError_; }
   // Sends what is queued; the destructor does it too, so posts made just before exit go out.
   void flush();
+  // The address of the bus this centre is connected to (what another process passes to
+  // connect to reach it); empty when the bus does not say.
+  std::string address() const;
 
  private:
   void deliver(sd_bus_message* m);

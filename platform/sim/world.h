@@ -34,6 +34,8 @@ inline constexpr const char* kWorldApplicationsFile = "applications.plist";
 inline constexpr const char* kWorldLockFile = "world.lock";
 inline constexpr const char* kWorldHistoryFolder = "history";    // writes-<n>.plist, oldest first
 inline constexpr const char* kWorldDefaultsFolder = "defaults";  // <domain>.plist per user-defaults domain
+inline constexpr const char* kWorldAgentLockFile = "agent.lock";  // the agent's single-instance lock
+inline constexpr const char* kWorldAgentFile = "agent.plist";     // {pid, busAddress} of the running agent
 
 struct WorldOptions {
   // Recorded as the writer of this process's property writes.
@@ -81,6 +83,16 @@ class World {
                                        std::string* error);
   // Whether folder holds a world.
   static bool exists(const std::string& folder);
+
+  // --- The agent of the world -----------------------------------------------------------------
+  // One agent runs per world: its single-instance lock lies in the world folder, so agents on
+  // other worlds of the same user do not stop it.
+  static std::string agentLockPath(const std::string& folder);
+  // Records the bus address the agent listens on, for the programs that talk to it.
+  static bool recordAgentBus(const std::string& folder, const std::string& address, std::string* error);
+  // The bus address of the world's running agent; nullopt when no agent holds the world's
+  // lock or none was recorded.
+  static std::optional<std::string> runningAgentBus(const std::string& folder);
 
   const std::string& folder() const;
   std::string defaultsFolder() const;  // for a file-backed UserDefaults of the world

@@ -3,6 +3,7 @@
 // speed, the sibling-product rules, and the pane's commands.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -308,6 +309,86 @@ TEST_F(Agent, OldSystemAndSecondCopyEndAtOnce) {
   EXPECT_FALSE(agent->launched());
   EXPECT_EQ(lifecycle.exits.size(), 1u);
   EXPECT_NE(alerts.modal.at(0).userInfo.at(kRecoverySuggestionKey).describe().find("100.0757"), std::string::npos);
+}
+
+TEST_F(Agent, SecondCopySaysWhoHoldsTheLockAndTouchesNothing) {
+  RegistryId mouse = attach("generic-usb-optical-mouse");
+  // The lock file as a running copy leaves it: its pid, which the refusal names.
+  AppControllerClass first(settings);
+  first.applicationDidFinishLaunching();
+  ASSERT_TRUE(first.launched());
+  loop.advance(2);
+  size_t writesBefore = writesTo(mouse);
+
+  std::vector<std::string> refused, activity;
+  agent = std::make_unique<AppControllerClass>(settings);
+  agent->setStartRefusedSink([&](const std::string& line) { refused.push_back(line); });
+  agent->setActivityLog([&](const std::string& line) { activity.push_back(line); });
+  agent->applicationDidFinishLaunching();
+  EXPECT_TRUE(agent->startRefused());
+  EXPECT_FALSE(agent->launched());
+  ASSERT_EQ(refused.size(), 1u);
+  EXPECT_EQ(refused[0], "Velmora Manager is already running (pid " + std::to_string(::getpid()) +
+                            "); its lock file is " + settings.instanceLockPath);
+  // Whatever ends it afterwards says nothing of restoring, and writes nothing.
+  agent->applicationWillTerminate();
+  loop.advance(2);
+  EXPECT_EQ(writesTo(mouse), writesBefore);
+  for (const auto& line : activity) EXPECT_EQ(line.find("system speed"), std::string::npos) << line;
+  EXPECT_TRUE(first.launched());
+}
+
+TEST_F(Agent, LogSaysWhyItAppliesAndWhatItSkips) {
+  writeStore({usbMouse});
+  RegistryId mouse = attach("generic-usb-optical-mouse");
+  std::vector<std::string> log;
+  agent = std::make_unique<AppControllerClass>(settings);
+  agent->setActivityLog([&](const std::string& line) { log.push_back(line); });
+  agent->applicationWillFinishLaunching();
+  agent->applicationDidFinishLaunching();
+  loop.advance(2);
+  auto logged = [&](const std::string& text) {
+    return std::any_of(log.begin(), log.end(), [&](const std::string& l) { return l.find(text) != std::string::npos; });
+  };
+  const std::string applied = "applied favourite 3 to 93a-2510-0-USB ";
+  EXPECT_TRUE(logged("93a-2510-0-USB attached; applying in 0.5 s"));
+  EXPECT_TRUE(logged(applied + "(attached)"));
+  struct Case {
+    const char* name;
+    std::function<void()> event;
+    std::vector<std::string> lines;
+  } cases[] = {
+      {"unlock", [&] { mac.lockScreen(); loop.runUntilIdle(); mac.unlockScreen(); },
+       {"screen locked", "screen unlocked: applying now", applied + "(unlock)"}},
+      {"system speed", [&] { mac.setSystemAcceleration("HIDMouseAcceleration", 3.0); },
+       {"system speed changed: applying in 0.5 s", applied + "(system speed changed)"}},
+      {"display", [&] { mac.displayChange(); }, {"display changed: applying in 2 s", applied + "(display change)"}},
+      {"login", [&] { mac.logout(); loop.runUntilIdle(); mac.login(); },
+       {"logout: the user is not active", "restored 93a-2510-0-USB", applied + "(login)"}},
+      {"command", [&] { postCommand(deviceCommand(cmd::kCursorSpeed, usbMouse)); },
+       {"command from quillon.Velmora.prefpane: \"Cursor Speed Cmd\"",
+        applied + "(command from quillon.Velmora.prefpane)"}},
+      {"not connected", [&] { postCommand(deviceCommand(cmd::kCursorSpeed, trackpad)); },
+       {"no device 5ac-273-0-USB is connected: nothing to apply"}},
+      {"inactive", [&] { mac.lockScreen(); loop.runUntilIdle(); mac.displayChange(); },
+       {"skipped 93a-2510-0-USB (display change): the user is not active"}},
+      {"disabled", [&] {
+         mac.unlockScreen();
+         loop.advance(1);
+         StoredDevice off = usbMouse;
+         off.disabled = true;
+         writeStore({off});
+         postCommand(deviceCommand(cmd::kCursorSpeed, usbMouse));
+       },
+       {"skipped 93a-2510-0-USB (command from quillon.Velmora.prefpane): cursor speed is turned off"}},
+      {"detach", [&] { mac.detach(mouse); }, {"93a-2510-0-USB detached"}},
+  };
+  for (const auto& c : cases) {
+    log.clear();
+    c.event();
+    loop.advance(2.5);
+    for (const auto& line : c.lines) EXPECT_TRUE(logged(line)) << c.name << ": no \"" << line << "\"";
+  }
 }
 
 TEST_F(Agent, CursorSpeedCommandAppliesTheStoredValuesAtOnce) {

@@ -113,8 +113,23 @@ printf 'not a store at all, just text that is long enough to be read' > "$tmp/ba
 check "a damaged store fails with 1" test $? -eq 1
 "$ctl" store show --store "$tmp/missing.dvsetting" >/dev/null 2>&1
 check "a missing store fails with 1" test $? -eq 1
-"$ctl" store show >/dev/null 2>&1
-check "show without --store is a usage error" test $? -eq 2
+# Without --store, the user's store: in the data home, where favourite set makes it.
+XDG_DATA_HOME="$tmp/home-data" "$ctl" store show >/dev/null 2>"$tmp/err"
+check "show without --store looks at the user's store" test $? -eq 1
+check "and names it" grep -q "$tmp/home-data/Drovana & Velmora/Device.dvsetting" "$tmp/err"
+XDG_DATA_HOME="$tmp/home-data" "$ctl" favourite set --device 46d-c52b-0-USB --favourite 5 --sensitivity 900 \
+  --select --create >/dev/null 2>&1
+check "favourite set without --store saves the user's store" test $? -eq 0
+XDG_DATA_HOME="$tmp/home-data" "$ctl" store show --json >"$tmp/user.json" 2>/dev/null
+check "show without --store reads it" test $? -eq 0
+check "favourite 5 is the last one" python3 -c "
+import json,sys
+d = json.load(open('$tmp/user.json'))['devices'][0]
+f = [c for c in d['cursorSpeeds'] if c['favourite'] == 5][0]
+sys.exit(0 if d['selectedFavourite'] == 5 and d['cursorSpeedSelectedIndex'] == 4 and f['index'] == 4
+         and f['sensitivity'] == '900' and f['sensitivityDisplay'] == '1100' else 1)"
+XDG_DATA_HOME="$tmp/home-data" "$ctl" exchange export --all -o "$tmp/user.dvsetting_dev" >/dev/null 2>&1
+check "export without --store takes the user's store" test $? -eq 0
 "$ctl" exchange import "$tmp/bad.dvsetting" --store "$a" >/dev/null 2>&1
 check "a file that is no exchange file is rejected" test $? -eq 1
 

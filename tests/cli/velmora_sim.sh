@@ -47,7 +47,10 @@ check attach 0 -- attach magic-mouse-2-bluetooth
 [ "$(cat "$tmp/out")" = 0x100005000 ] || { echo "FAIL attach id: $(cat "$tmp/out")"; fail=1; }
 check attach-path 0 -- attach "$data/devices/wacom-intuos-tablet.plist"
 [ "$(cat "$tmp/out")" = 0x100006000 ] || { echo "FAIL attach-path id: $(cat "$tmp/out")"; fail=1; }
-check attach-unknown 1 -- attach no-such-device
+check attach-unknown 2 -- attach no-such-device
+grep -q "velmora-sim profiles" "$tmp/err" || { echo "FAIL attach-unknown hint: $(cat "$tmp/err")"; fail=1; }
+check attach-typo 2 -- attach magic-mouse-2-bluetoth
+grep -q "did you mean 'magic-mouse-2-bluetooth'" "$tmp/err" || { echo "FAIL attach-typo hint: $(cat "$tmp/err")"; fail=1; }
 check attach-missing 2 -- attach
 
 check lock 0 -- lock

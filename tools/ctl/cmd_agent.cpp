@@ -1,13 +1,19 @@
-// velmora-ctl agent send: posts any pane-agent command on the session bus, as the settings
+// velmora-ctl agent send: posts a pane-agent command to the running agent, as the settings
 // pane or the sibling product would.
 #include <iostream>
 #include <map>
+#include <set>
+#include <vector>
 
 #include "core/system/boa_notifications.h"
 #include "core/system/drovana.h"
 #include "platform/api/platform.h"
 #include "platform/linux/dbus_notifications.h"
 #include "platform/linux/sd_event_runloop.h"
+#include "platform/sim/world.h"
+#include "tools/common/agent_bus.h"
+#include "tools/common/device_names.h"
+#include "tools/common/suggest.h"
 #include "tools/ctl/command.h"
 
 namespace vl::ctl {
@@ -15,29 +21,50 @@ namespace {
 
 const char* kHelp =
     "usage: velmora-ctl agent send COMMAND [OPTIONS]\n\n"
-    "Posts a command under the notification name \"quillon.dvvl\" on the session bus.\n"
-    "COMMAND is the command's own text or a short name:\n"
-    "  cursor-speed   \"Cursor Speed Cmd\"            (device options, speed options)\n"
-    "  activate       \"Cursor Speed Activate Cmd\"   (device options, --disabled)\n"
-    "  snapping       \"Auto Cursor Snapping Cmd\"    (--application, --snapping, --jump, --bounce)\n"
-    "  ax-warning     \"Accessibility Warning Cmd\"\n"
+    "Posts a command under the notification name \"quillon.dvvl\" to the agent, on the bus that\n"
+    "the running agent of the simulated Mac recorded in its world (else the session bus).\n"
+    "COMMAND is a short name or the command's own text:\n"
+    "  cursor-speed   \"Cursor Speed Cmd\"            apply the device's chosen favourite now\n"
+    "  activate       \"Cursor Speed Activate Cmd\"   apply, or restore the system speed when the\n"
+    "                                               device is turned off in the store\n"
+    "  snapping       \"Auto Cursor Snapping Cmd\"    reload the snapping settings\n"
+    "  ax-warning     \"Accessibility Warning Cmd\"   ask for the accessibility permission\n"
     "  upload         \"Upload Cursor Speed Cmd\"\n"
     "  launched       \"Application Launced Cmd\"     (--version, --build-date)\n\n"
     "Options:\n"
-    "  --receiver ID          the one agent that is to act (e.g. quillon.Velmora.boa)\n"
+    "  --device DEVICE        the device, as 'velmora-ctl store show' names it (4c-269-0-Bluetooth),\n"
+    "                         for cursor-speed and activate; or the four options below\n"
     "  --vid V --pid P --mid M --transport T   the device (numbers decimal or 0x hex)\n"
-    "  --sensitivity S --tracking T --disable-accl yes|no   a cursor speed's values\n"
-    "  --disabled yes|no      the device's new switch for \"Cursor Speed Activate Cmd\"\n"
-    "  --application A --snapping S --jump yes|no --bounce yes|no\n"
-    "  --version V            a packed version number (e.g. 0x05318000)\n"
-    "  --build-date D\n"
-    "  --object SENDER        the sender's bundle identifier (default quillon.Velmora.prefpane)\n";
+    "  --version V            a packed version number (e.g. 0x05318000), for launched\n"
+    "  --build-date D         for launched\n"
+    "  --receiver ID          the one agent that is to act (e.g. quillon.Velmora.boa)\n"
+    "  --object SENDER        the sender's bundle identifier (default quillon.Velmora.prefpane)\n\n"
+    "The agent reads a device's speed from the store, never from the command: save it first\n"
+    "('velmora-ctl favourite set ... --notify' does both). An option the command does not use\n"
+    "is refused, and so is an unknown command.\n\n"
+    "  --raw   post COMMAND as it is written, with any of the options below as well:\n"
+    "          --sensitivity S --tracking T --disable-accl yes|no --disabled yes|no\n"
+    "          --application A --snapping S --jump yes|no --bounce yes|no\n";
 
-const std::map<std::string, std::string> kAliases = {
-    {"cursor-speed", cmd::kCursorSpeed},        {"activate", cmd::kCursorSpeedActivate},
-    {"snapping", cmd::kAutoCursorSnapping},     {"ax-warning", cmd::kAccessibilityWarning},
-    {"upload", cmd::kUploadCursorSpeed},        {"launched", cmd::kApplicationLaunched},
+struct KnownCommand {
+  const char* alias;
+  const char* text;
+  std::set<std::string> options;  // besides --receiver and --object
 };
+
+const std::set<std::string> kDeviceOptions = {"--device", "--vid", "--pid", "--mid", "--transport"};
+
+const std::vector<KnownCommand>& knownCommands() {
+  static const std::vector<KnownCommand> list = {
+      {"cursor-speed", cmd::kCursorSpeed, kDeviceOptions},
+      {"activate", cmd::kCursorSpeedActivate, kDeviceOptions},
+      {"snapping", cmd::kAutoCursorSnapping, {}},
+      {"ax-warning", cmd::kAccessibilityWarning, {}},
+      {"upload", cmd::kUploadCursorSpeed, {}},
+      {"launched", cmd::kApplicationLaunched, {"--version", "--build-date"}},
+  };
+  return list;
+}
 
 bool parseYesNo(const std::string& text, bool* out) {
   if (text == "yes" || text == "true" || text == "1" || text == "on") return *out = true, true;
@@ -47,13 +74,40 @@ bool parseYesNo(const std::string& text, bool* out) {
 
 int send(Args args) {
   if (args.empty()) return usageError("agent", "agent send needs a COMMAND");
+  const bool raw = takeFlag(args, "--raw");
   std::string command = args[0];
   args.erase(args.begin());
-  if (auto a = kAliases.find(command); a != kAliases.end()) command = a->second;
+  const KnownCommand* known = nullptr;
+  for (const auto& k : knownCommands())
+    if (command == k.alias || command == k.text) known = &k;
+  if (!known && !raw) {
+    std::vector<std::string> names;
+    std::string list;
+    for (const auto& k : knownCommands()) {
+      names.push_back(k.alias);
+      list += std::string(list.empty() ? "" : ", ") + k.alias;
+    }
+    return usageError("agent", "unknown command '" + command + "'" + cli::didYouMean(command, names) +
+                                   "\nKnown commands: " + list + " (or their texts, such as \"" + cmd::kCursorSpeed +
+                                   "\"); --raw posts any name");
+  }
+  if (known) command = known->text;
 
   std::string error, value;
   pl::Dict info;
+  std::set<std::string> given;
   std::string object = velmora::kPaneBundleID;
+  // The device in one of the forms the tools print.
+  if (takeOption(args, "--device", &value, &error)) {
+    auto d = cli::parseDeviceName(value);
+    if (!d) return usageError("agent", "'" + value + "' is not " + cli::kDeviceNameForms);
+    info[key::kVID] = pl::Value::uint32(d->vid);
+    info[key::kPID] = pl::Value::uint32(d->pid);
+    info[key::kMID] = pl::Value::uint32(d->mid);
+    info[key::kTransport] = d->transport;
+    given.insert("--device");
+  }
+  if (!error.empty()) return usageError("agent", error);
   // Numbers.
   for (const auto& [option, key] : std::map<std::string, const char*>{
            {"--vid", key::kVID}, {"--pid", key::kPID}, {"--mid", key::kMID}, {"--version", key::kVersion}}) {
@@ -62,6 +116,7 @@ int send(Args args) {
       if (!parseUnsigned(value, &n) || n > 0xFFFFFFFFull)
         return usageError("agent", option + " needs an unsigned 32-bit number, not '" + value + "'");
       info[key] = pl::Value::uint32(static_cast<uint32_t>(n));
+      given.insert(option);
     }
     if (!error.empty()) return usageError("agent", error);
   }
@@ -74,6 +129,7 @@ int send(Args args) {
       bool b = false;
       if (!parseYesNo(value, &b)) return usageError("agent", option + " takes yes or no, not '" + value + "'");
       info[key] = b;
+      given.insert(option);
     }
     if (!error.empty()) return usageError("agent", error);
   }
@@ -85,17 +141,36 @@ int send(Args args) {
                                                                        {"--application", key::kApplication},
                                                                        {"--snapping", key::kSnapping},
                                                                        {"--build-date", key::kBuildDate}}) {
-    if (takeOption(args, option, &value, &error)) info[key] = value;
+    if (takeOption(args, option, &value, &error)) {
+      info[key] = value;
+      given.insert(option);
+    }
     if (!error.empty()) return usageError("agent", error);
   }
   if (takeOption(args, "--object", &value, &error)) object = value;
   if (!error.empty()) return usageError("agent", error);
   if (!args.empty()) return usageError("agent", "unexpected argument '" + args[0] + "'");
+  if (given.count("--device") && (given.count("--vid") || given.count("--pid") || given.count("--mid") ||
+                                  given.count("--transport")))
+    return usageError("agent", "name the device either with --device or with --vid/--pid/--mid/--transport");
+  if (!raw) {
+    given.erase("--receiver");
+    for (const auto& option : given) {
+      if (known->options.count(option)) continue;
+      std::string why = option == "--sensitivity" || option == "--tracking" || option == "--disable-accl" ||
+                                option == "--disabled"
+                            ? " (the agent reads the device's settings from the store: change them with "
+                              "'velmora-ctl favourite set ... --notify')"
+                            : "";
+      return usageError("agent", std::string(known->alias) + " does not use " + option + why +
+                                     "; --raw posts it all the same");
+    }
+  }
 
   auto loop = linux_::SdEventRunLoop::create(&error);
   if (!loop) return failure("cannot create a run loop: " + error);
-  auto bus = linux_::DbusNotifications::connect(*loop, &error);
-  if (!bus) return failure("cannot reach the session bus: " + error);
+  auto bus = cli::connectAgentBus(*loop, sim::worldFolderFor(""), &error);
+  if (!bus) return failure("cannot reach the agent's bus: " + error);
   Platform p;
   p.runLoop = loop.get();
   p.notifications = bus.get();
@@ -117,7 +192,7 @@ int run(const Args& args) {
     }
     return send(Args(args.begin() + 1, args.end()));
   }
-  return usageError("agent", "unknown subcommand '" + args[0] + "'");
+  return usageError("agent", "unknown subcommand '" + args[0] + "'" + cli::didYouMean(args[0], {"send"}));
 }
 
 bool registered = registerGroup({"agent", "post commands to a running agent", kHelp, run});

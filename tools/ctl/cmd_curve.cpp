@@ -13,6 +13,7 @@
 #include "pane/curves/parametric_curves.h"
 #include "pane/model/curve_view_model.h"
 #include "pane/model/graph_svg.h"
+#include "tools/common/suggest.h"
 #include "tools/ctl/command.h"
 
 namespace vl::ctl {
@@ -351,7 +352,7 @@ int run(const Args& args) {
   if (args[0] == "pa") return runPA(rest);
   if (args[0] == "table") return runTable(rest);
   if (args[0] == "plot") return runPlot(rest);
-  return usageError("curve", "unknown subcommand '" + args[0] + "'");
+  return usageError("curve", "unknown subcommand '" + args[0] + "'" + cli::didYouMean(args[0], {"pa", "table", "plot"}));
 }
 
 [[maybe_unused]] static bool registered =

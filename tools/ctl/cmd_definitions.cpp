@@ -7,6 +7,7 @@
 #include "core/devices/device_definition.h"
 #include "platform/api/platform.h"
 #include "platform/api/system_info.h"
+#include "tools/common/suggest.h"
 #include "tools/ctl/command.h"
 
 namespace vl::ctl {
@@ -148,7 +149,7 @@ int run(const Args& args) {
     return kExitOk;
   }
   if (args[0] == "match") return match(Args(args.begin() + 1, args.end()));
-  return usageError("definitions", "unknown subcommand '" + args[0] + "'");
+  return usageError("definitions", "unknown subcommand '" + args[0] + "'" + cli::didYouMean(args[0], {"match"}));
 }
 
 [[maybe_unused]] static bool registered =

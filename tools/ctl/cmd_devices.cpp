@@ -11,6 +11,7 @@
 #include "core/hid/registry_search.h"
 #include "core/system/versions.h"
 #include "platform/sim/sim_mac.h"
+#include "tools/common/device_names.h"
 #include "tools/ctl/command.h"
 
 namespace vl::ctl {
@@ -106,8 +107,7 @@ std::vector<Row> inspect(sim::SimMac& mac) {
 void printText(const std::vector<Row>& rows, std::ostream& out) {
   for (const auto& r : rows) {
     out << r.profile << "  (" << r.cls << ")\n"
-        << "  identity   VID " << hex(r.vid) << "  PID " << hex(r.pid) << "  MID " << hex(r.mid) << "  " << r.transport
-        << "\n"
+        << "  device     " << cli::deviceNameText(r.vid, r.pid, r.mid, r.transport) << "\n"
         << "  location   " << hex(r.location, 8) << "   driver " << (r.driver.empty() ? "-" : r.driver) << "\n"
         << "  resolution " << (r.resolution < 0 ? std::string("-") : std::to_string(static_cast<int>(r.resolution)) + " dpi")
         << "   acceleration key " << (r.accelKey.empty() ? "-" : r.accelKey) << "\n"
@@ -123,6 +123,7 @@ void printJson(const std::vector<Row>& rows, std::ostream& out) {
   for (size_t i = 0; i < rows.size(); ++i) {
     const Row& r = rows[i];
     out << (i ? ",\n " : "\n ") << "{\"profile\": " << jsonString(r.profile) << ", \"class\": " << jsonString(r.cls)
+        << ", \"device\": " << jsonString(cli::deviceNameText(r.vid, r.pid, r.mid, r.transport))
         << ", \"vid\": " << r.vid << ", \"pid\": " << r.pid << ", \"mid\": " << r.mid
         << ", \"transport\": " << jsonString(r.transport) << ", \"location\": " << r.location
         << ", \"driver\": " << jsonString(r.driver) << ", \"resolution\": " << r.resolution
@@ -212,7 +213,10 @@ int runDemo(const Args& in) {
               << X2Fix(QS852getCursorSens(r.service.get())) << "), " << key << " = "
               << (accel ? Fix2X(accel->intValue()) : 0.0) << " (" << (accel ? accel->intValue() : 0) << ")\n";
   }
-  std::cout << "\nTry: velmora-ctl devices --all --json | velmora-ctl version parse 2.2b3 | velmora-ctl --help\n";
+  std::cout << "\nTry:\n"
+               "  velmora-ctl devices --all --json\n"
+               "  velmora-ctl version parse 2.2b3\n"
+               "  velmora-ctl --help\n";
   return kExitOk;
 }
 

@@ -9,6 +9,7 @@
 #include "core/devices/exchange_file.h"
 #include "core/plist/codec.h"
 #include "core/plist/text_util.h"
+#include "tools/common/suggest.h"
 #include "tools/ctl/command.h"
 #include "tools/ctl/exchange_io.h"
 
@@ -131,7 +132,7 @@ int run(const Args& args) {
     if (!handler) return failure("exchange " + args[0] + " is not part of this build");
     return handler(rest);
   }
-  return usageError("exchange", "unknown subcommand '" + args[0] + "'");
+  return usageError("exchange", "unknown subcommand '" + args[0] + "'" + cli::didYouMean(args[0], {"show", "export", "import"}));
 }
 
 [[maybe_unused]] static bool registered =

@@ -7,7 +7,9 @@
 #include "core/devices/exchange_file.h"
 #include "core/plist/codec.h"
 #include "core/store/records.h"
+#include "tools/common/device_names.h"
 #include "tools/ctl/command.h"
+#include "tools/ctl/store_location.h"
 #include "core/devices/defined_device.h"
 #include "tools/ctl/exchange_io.h"
 
@@ -17,16 +19,18 @@ namespace {
 constexpr const char* kCreator = "Velmora";
 
 const char kExportHelp[] =
-    "usage: velmora-ctl exchange export --store PATH (--all | --index DEVICE-INDEX...) -o FILE\n\n"
-    "Writes the settings of devices of the store at PATH (opened read-only) to the device\n"
+    "usage: velmora-ctl exchange export [--store PATH] (--all | --index DEVICE-INDEX...) -o FILE\n\n"
+    "Writes the settings of devices of the store at PATH (default: the user's store; opened\n"
+    "read-only) to the device\n"
     "exchange file FILE: every device with --all, else the devices named by their index\n"
     "(\"vid-pid-mid-transport\" in hex, as 'velmora-ctl store show' prints it). A device\n"
     "without a default application gets the one the settings pane would make, so that the\n"
     "file passes the reader's checks; the file is written only after it passed them.\n";
 
 const char kImportHelp[] =
-    "usage: velmora-ctl exchange import FILE --store PATH\n\n"
-    "Reads the device exchange file FILE and applies it to the store at PATH: a device the\n"
+    "usage: velmora-ctl exchange import FILE [--store PATH]\n\n"
+    "Reads the device exchange file FILE and applies it to the store at PATH (default: the\n"
+    "user's store): a device the\n"
     "store has takes the file's settings but keeps its identity, names, native resolution\n"
     "and date; a new device is made from the file. A file that fails any check changes\n"
     "nothing. While another program (the settings pane) has the store open for writing the\n"
@@ -90,8 +94,14 @@ int doExport(Args args) {
     if (indexes.size() == before) return usageError("exchange", "--index needs at least one DEVICE-INDEX");
   }
   if (!args.empty()) return usageError("exchange", "unexpected argument '" + args.front() + "'");
-  if (!hasStore || !hasOut) return usageError("exchange", "export needs --store PATH and -o FILE");
+  if (!hasOut) return usageError("exchange", "export needs -o FILE");
   if (all == !indexes.empty()) return usageError("exchange", "export needs either --all or --index");
+  if (hasStore && store.empty()) return usageError("exchange", "--store needs a path");
+  if (auto where = storePathOrDefault(store, &error)) store = *where;
+  else return failure(error);
+  // Any of the forms the tools print names a device; the store's own form is looked up.
+  for (std::string& index : indexes)
+    if (auto d = cli::parseDeviceName(index)) index = cli::deviceNameText(d->vid, d->pid, d->mid, d->transport);
 
   struct stat st {};
   if (::stat(store.c_str(), &st) != 0) return failure("no settings store at " + store);
@@ -144,7 +154,10 @@ int doImport(Args args) {
   if (!error.empty()) return usageError("exchange", error);
   for (const auto& a : args)
     if (a.size() > 1 && a[0] == '-') return usageError("exchange", "unknown option '" + a + "'");
-  if (!hasStore || args.size() != 1) return usageError("exchange", "import needs FILE and --store PATH");
+  if (args.size() != 1) return usageError("exchange", "import needs FILE");
+  if (hasStore && store.empty()) return usageError("exchange", "--store needs a path");
+  if (auto where = storePathOrDefault(store, &error)) store = *where;
+  else return failure(error);
   const std::string file = args[0];
 
   ExchangeReadResult r = readExchangeFile(file, kExchangeTypeDevice, exchangeNow());

@@ -1,6 +1,7 @@
 // velmora-ctl favourite set: edits one favourite of a device in the settings store without
 // the settings window, saves, and (with --notify) tells a running agent as the pane does.
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 
@@ -13,47 +14,33 @@
 #include "platform/linux/dbus_notifications.h"
 #include "platform/linux/sd_event_runloop.h"
 #include "platform/linux/xdg_paths.h"
+#include "platform/sim/world.h"
+#include "tools/common/agent_bus.h"
+#include "tools/common/device_names.h"
+#include "tools/common/suggest.h"
 #include "tools/ctl/command.h"
 
 namespace vl::ctl {
 namespace {
 
 const char* kHelp =
-    "usage: velmora-ctl favourite set --device INDEX --favourite N [--store PATH]\n"
+    "usage: velmora-ctl favourite set --device DEVICE --favourite N [--store PATH]\n"
     "                                [--sensitivity S] [--tracking T] [--accel on|off]\n"
     "                                [--select] [--create] [--notify]\n\n"
-    "Changes favourite N (0-4) of the device INDEX (\"vid-pid-mid-transport\" in hex, as the\n"
-    "store names devices, e.g. 93a-2510-0-USB) and saves the store.\n\n"
-    "  --store PATH   the store file (default: the user's \"Device.dvsetting\")\n"
+    "Changes favourite N (1 to 5, as the settings window numbers them; --favorite works too)\n"
+    "of DEVICE and saves the store. DEVICE is written as the store names devices,\n"
+    "\"vid-pid-mid-transport\" in hex (e.g. 93a-2510-0-USB, as 'velmora-ctl store show' and the\n"
+    "agent's log print it); \"093a:2510:0 USB\" and \"VID 0x093A PID 0x2510 MID - USB\" work too.\n\n"
+    "  --store PATH   the store file (default: the user's \"Device.dvsetting\" in\n"
+    "                 ~/.local/share/Drovana & Velmora)\n"
     "  --sensitivity S   pointer resolution, 10 to 2000\n"
     "  --tracking T      tracking speed, at most 20\n"
     "  --accel on|off    acceleration switch\n"
     "  --select          make N the device's chosen favourite\n"
     "  --create          add the device with the five default favourites when it is missing\n"
-    "  --notify          post \"Cursor Speed Cmd\" so that a running agent applies it now\n\n"
+    "  --notify          post \"Cursor Speed Cmd\" so that a running agent applies it now (on\n"
+    "                    the bus the agent of the simulated Mac recorded, else the session bus)\n\n"
     "The store is refused while another writer (the settings window) holds it.\n";
-
-struct Identity {
-  uint32_t vid = 0, pid = 0, mid = 0;
-  std::string transport;
-};
-
-std::optional<Identity> parseIndex(const std::string& text) {
-  Identity id;
-  size_t at = 0;
-  uint32_t* parts[] = {&id.vid, &id.pid, &id.mid};
-  for (uint32_t* p : parts) {
-    size_t dash = text.find('-', at);
-    if (dash == std::string::npos || dash == at) return std::nullopt;
-    unsigned long long v = 0;
-    if (!parseUnsigned("0x" + text.substr(at, dash - at), &v) || v > 0xFFFFFFFFull) return std::nullopt;
-    *p = static_cast<uint32_t>(v);
-    at = dash + 1;
-  }
-  id.transport = text.substr(at);
-  if (id.transport.empty()) return std::nullopt;
-  return id;
-}
 
 int set(Args args) {
   std::string error, device, favourite, store, sens, track, accel;
@@ -62,7 +49,12 @@ int set(Args args) {
     return got && error.empty();
   };
   opt("--device", &device);
-  opt("--favourite", &favourite);
+  bool hasFavourite = opt("--favourite", &favourite);
+  std::string favorite;
+  if (opt("--favorite", &favorite)) {
+    if (hasFavourite && favorite != favourite) return usageError("favourite", "--favourite and --favorite disagree");
+    favourite = favorite;
+  }
   opt("--store", &store);
   bool hasSens = opt("--sensitivity", &sens);
   bool hasTrack = opt("--tracking", &track);
@@ -70,10 +62,16 @@ int set(Args args) {
   if (!error.empty()) return usageError("favourite", error);
   bool select = takeFlag(args, "--select"), create = takeFlag(args, "--create"), notify = takeFlag(args, "--notify");
   if (!args.empty()) return usageError("favourite", "unexpected argument '" + args[0] + "'");
-  auto id = parseIndex(device);
-  if (!id) return usageError("favourite", "--device needs an index like 93a-2510-0-USB");
-  unsigned long long n = 0;
-  if (!parseUnsigned(favourite, &n) || n > 4) return usageError("favourite", "--favourite needs a number from 0 to 4");
+  if (device.empty()) return usageError("favourite", std::string("--device needs ") + cli::kDeviceNameForms);
+  auto id = cli::parseDeviceName(device);
+  if (!id) return usageError("favourite", "'" + device + "' is not " + cli::kDeviceNameForms);
+  // Shown and saved in one form, the store's.
+  device = cli::deviceNameText(id->vid, id->pid, id->mid, id->transport);
+  unsigned long long number = 0;
+  if (favourite.empty()) return usageError("favourite", "--favourite needs a number from 1 to 5");
+  if (!parseUnsigned(favourite, &number) || number < 1 || number > 5)
+    return usageError("favourite", "--favourite needs a number from 1 to 5, not '" + favourite + "'");
+  const unsigned long long n = number - 1;  // the stored index
   double s = 0, t = 0;
   if (hasSens && (!parseDouble(sens, &s) || s < 10 || s > 2000))
     return usageError("favourite", "--sensitivity must be a number from 10 to 2000");
@@ -90,6 +88,15 @@ int set(Args args) {
   ScopedPlatform scoped(p);
   std::optional<std::string> url = store.empty() ? QS814prefsFileURL() : std::optional<std::string>(store);
   if (!url) return failure("no settings store location");
+  {
+    // A store is made in an existing folder only: say which folder is missing.
+    std::error_code ec;
+    std::filesystem::path folder = std::filesystem::path(*url).parent_path();
+    if (folder.empty()) folder = ".";
+    if (!std::filesystem::is_directory(folder, ec))
+      return failure("cannot save " + *url + ": the folder " + folder.string() +
+                     (std::filesystem::exists(folder, ec) ? " is not a folder" : " does not exist"));
+  }
 
   StoreContextRef ctx;
   ErrorInfo openError;
@@ -114,7 +121,7 @@ int set(Args args) {
   QS805CursorSpeedClass* cs = nullptr;
   for (QS805CursorSpeedClass* c : rec->cursorSpeeds())
     if (c->value(attr::cursorSpeed::index).longLongValue() == static_cast<int64_t>(n)) cs = c;
-  if (!cs) return failure("device " + device + " has no favourite " + favourite);
+  if (!cs) return failure("device " + device + " has no favourite " + std::to_string(number));
   char buf[32];
   if (hasSens) {
     std::snprintf(buf, sizeof buf, "%g", s);
@@ -128,8 +135,15 @@ int set(Args args) {
   if (select) rec->setCursorSpeedSelectedIndex(static_cast<int64_t>(n));
   rec->updateCursorSpeedDate();
   ErrorInfo saveError;
-  if (QS814saveMOC(ctx.get(), &saveError) != 0) return failure("cannot save " + *url);
-  std::cout << "saved favourite " << n << " of " << device << " in " << *url << "\n";
+  if (QS814saveMOC(ctx.get(), &saveError) != 0) {
+    auto d = saveError.userInfo.find(kDescriptionKey);
+    std::string why = d != saveError.userInfo.end()
+                          ? d->second.describe()
+                          : (saveError.domain.empty() ? std::string("the store refused the change")
+                                                      : saveError.domain + " " + std::to_string(saveError.code));
+    return failure("cannot save " + *url + ": " + why);
+  }
+  std::cout << "saved favourite " << number << " of " << device << " in " << *url << "\n";
   // The record goes with its context: keep what the command carries first.
   std::optional<std::string> savedSens = cs->sensitivity(), savedTrack = cs->trackingSpeed();
   bool savedDisable = cs->disableAccl();
@@ -137,8 +151,8 @@ int set(Args args) {
 
   if (notify) {
     auto loop = linux_::SdEventRunLoop::create(&error);
-    auto bus = loop ? linux_::DbusNotifications::connect(*loop, &error) : nullptr;
-    if (!bus) return failure("saved, but cannot reach the session bus to tell the agent: " + error);
+    auto bus = loop ? cli::connectAgentBus(*loop, sim::worldFolderFor(""), &error) : nullptr;
+    if (!bus) return failure("saved, but cannot reach the agent's bus to tell it: " + error);
     Platform np;
     np.runLoop = loop.get();
     np.notifications = bus.get();
@@ -160,7 +174,7 @@ int run(const Args& args) {
     }
     return set(Args(args.begin() + 1, args.end()));
   }
-  return usageError("favourite", "unknown subcommand '" + args[0] + "'");
+  return usageError("favourite", "unknown subcommand '" + args[0] + "'" + cli::didYouMean(args[0], {"set"}));
 }
 
 bool registered = registerGroup({"favourite", "change a device's favourite speed in the store", kHelp, run});

@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "core/plist/codec.h"
+#include "tools/common/suggest.h"
 #include "tools/ctl/command.h"
 
 namespace vl::ctl {
@@ -47,7 +48,7 @@ int run(const Args& args) {
     return kExitOk;
   }
   if (args[0] == "convert") return convert(Args(args.begin() + 1, args.end()));
-  return usageError("plist", "unknown subcommand '" + args[0] + "'");
+  return usageError("plist", "unknown subcommand '" + args[0] + "'" + cli::didYouMean(args[0], {"convert"}));
 }
 
 [[maybe_unused]] static bool registered =

@@ -14,6 +14,9 @@
 #include "platform/linux/sd_event_runloop.h"
 #include "platform/linux/xdg_paths.h"
 #include "platform/sim/sim_workspace.h"
+#include "platform/sim/world.h"
+#include "tools/common/agent_bus.h"
+#include "tools/common/suggest.h"
 #include "tools/ctl/command.h"
 
 namespace vl::ctl {
@@ -213,7 +216,7 @@ int set(Args args) {
 
   if (notify) {
     auto loop = linux_::SdEventRunLoop::create(&error);
-    auto bus = loop ? linux_::DbusNotifications::connect(*loop, &error) : nullptr;
+    auto bus = loop ? cli::connectAgentBus(*loop, sim::worldFolderFor(""), &error) : nullptr;
     if (!bus) {
       // The change is in the store: the agent reads it when it next starts.
       std::cerr << "velmora-ctl: saved, but no session bus to tell a running agent: " << error << "\n";
@@ -244,7 +247,7 @@ int run(const Args& all) {
     }
   if (all[0] == "list") return list(rest);
   if (all[0] == "set") return set(rest);
-  return usageError("snapping", "unknown subcommand '" + all[0] + "'");
+  return usageError("snapping", "unknown subcommand '" + all[0] + "'" + cli::didYouMean(all[0], {"list", "set"}));
 }
 
 const bool registered = registerGroup({"snapping", "show or change the cursor-snapping records of the store", kHelp, run});

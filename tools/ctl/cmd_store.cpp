@@ -7,16 +7,24 @@
 
 #include "core/store/records.h"
 #include "core/store/record_values.h"
+#include "tools/common/suggest.h"
 #include "tools/ctl/command.h"
+#include "tools/ctl/store_location.h"
 
 namespace vl::ctl {
 namespace {
 
 const char* kHelp =
-    "usage: velmora-ctl store show --store PATH [--json]\n\n"
-    "Shows the settings store at PATH, opened read-only (never blocked by the settings pane):\n"
-    "every device with its identity, names, native resolution, selected favourite and the\n"
-    "five favourites, then the applications with their cursor-snapping values.\n";
+    "usage: velmora-ctl store show [--store PATH] [--json]\n\n"
+    "Shows the settings store, opened read-only (never blocked by the settings pane): every\n"
+    "device with its identity, names, native resolution, selected favourite and the five\n"
+    "favourites (numbered 1 to 5, as --favourite takes them), then the applications with\n"
+    "their cursor-snapping values.\n\n"
+    "  --store PATH   the store file (default: the user's \"Device.dvsetting\" in\n"
+    "                 ~/.local/share/Drovana & Velmora)\n\n"
+    "A favourite's sensitivity is the pointer resolution written to the device (10 to 2000,\n"
+    "lower is faster); the settings window shows it as a speed, 2000 minus the sensitivity.\n"
+    "In --json, favourites carry their stored index (0 to 4) and their number (1 to 5).\n";
 
 std::string hex(uint32_t v) {
   char b[16];
@@ -37,6 +45,9 @@ std::vector<QS805CursorSpeedClass*> byIndex(QS802DeviceClass* d) {
 
 void printText(const std::vector<QS802DeviceClass*>& devices, std::vector<QS803AppClass*> apps, std::ostream& out) {
   out << "Devices: " << devices.size() << "\n";
+  if (!devices.empty())
+    out << "(sensitivity: the pointer resolution written to the device, 10 to 2000, lower is faster;\n"
+           " the settings window shows it as a speed, 2000 minus the sensitivity)\n";
   for (QS802DeviceClass* d : devices) {
     out << "\n" << d->index() << "\n"
         << "  vid " << hex(d->vid()) << "  pid " << hex(d->pid()) << "  mid " << hex(d->mid()) << "  transport "
@@ -44,11 +55,11 @@ void printText(const std::vector<QS802DeviceClass*>& devices, std::vector<QS803A
         << "  name: " << orDash(d->name()) << "  registry name: " << orDash(d->registryName())
         << "  shown as: " << d->displayName() << "\n"
         << "  native resolution: " << orDash(d->pointerResolution())
-        << "  selected favourite: " << d->cursorSpeedSelectedIndex()
+        << "  selected favourite: " << d->cursorSpeedSelectedIndex() + 1
         << (d->cursorSpeedDisabled() ? "  (turned off for this device)" : "") << "\n";
     for (QS805CursorSpeedClass* cs : byIndex(d)) {
-      out << "  [" << cs->index() << "] " << orDash(cs->title()) << ": sensitivity " << orDash(cs->sensitivity())
-          << " (shown " << cs->sensitivityDisplay() << "), tracking " << orDash(cs->trackingSpeed())
+      out << "  favourite " << cs->index() + 1 << " (" << orDash(cs->title()) << "): sensitivity "
+          << orDash(cs->sensitivity()) << " (window speed " << cs->sensitivityDisplay() << "), tracking " << orDash(cs->trackingSpeed())
           << (cs->disableAccl() ? ", acceleration off" : "")
           << (cs->index() == d->cursorSpeedSelectedIndex() ? "  <- selected" : "") << "\n";
     }
@@ -75,13 +86,17 @@ void printJson(const std::vector<QS802DeviceClass*>& devices, std::vector<QS803A
         << ", \"displayName\": " << jsonString(d->displayName())
         << ", \"pointerResolution\": " << jsonOpt(d->pointerResolution())
         << ", \"cursorSpeedSelectedIndex\": " << d->cursorSpeedSelectedIndex()
+        << ", \"selectedFavourite\": " << d->cursorSpeedSelectedIndex() + 1
         << ", \"cursorSpeedDisabled\": " << (d->cursorSpeedDisabled() ? "true" : "false")
         << ", \"applications\": " << d->applications().size() << ", \"cursorSpeeds\": [";
     auto css = byIndex(d);
     for (size_t j = 0; j < css.size(); ++j) {
       QS805CursorSpeedClass* cs = css[j];
-      out << (j ? ", " : "") << "{\"index\": " << cs->index() << ", \"title\": " << jsonOpt(cs->title())
-          << ", \"sensitivity\": " << jsonOpt(cs->sensitivity()) << ", \"trackingSpeed\": " << jsonOpt(cs->trackingSpeed())
+      out << (j ? ", " : "") << "{\"index\": " << cs->index() << ", \"favourite\": " << cs->index() + 1
+          << ", \"title\": " << jsonOpt(cs->title())
+          << ", \"sensitivity\": " << jsonOpt(cs->sensitivity())
+          << ", \"sensitivityDisplay\": " << jsonString(cs->sensitivityDisplay())
+          << ", \"trackingSpeed\": " << jsonOpt(cs->trackingSpeed())
           << ", \"disableAccl\": " << (cs->disableAccl() ? "true" : "false") << "}";
     }
     out << "]}";
@@ -100,12 +115,15 @@ void printJson(const std::vector<QS802DeviceClass*>& devices, std::vector<QS803A
 }
 
 int show(Args args) {
-  std::string path, error;
-  bool hasStore = takeOption(args, "--store", &path, &error);
+  std::string option, error;
+  bool hasStore = takeOption(args, "--store", &option, &error);
   if (!error.empty()) return usageError("store", error);
+  if (hasStore && option.empty()) return usageError("store", "--store needs a path");
   bool json = takeFlag(args, "--json");
-  if (!hasStore) return usageError("store", "show needs --store PATH");
   if (!args.empty()) return usageError("store", "unexpected argument '" + args.front() + "'");
+  std::optional<std::string> where = storePathOrDefault(option, &error);
+  if (!where) return failure(error);
+  const std::string path = *where;
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return failure("no settings store at " + path);
   StoreContextRef ctx;
@@ -134,7 +152,7 @@ int run(const Args& all) {
     }
     return show(rest);
   }
-  return usageError("store", "unknown subcommand '" + all[0] + "'");
+  return usageError("store", "unknown subcommand '" + all[0] + "'" + cli::didYouMean(all[0], {"show"}));
 }
 
 [[maybe_unused]] bool registered = registerGroup({"store", "show the contents of a settings store", kHelp, run});

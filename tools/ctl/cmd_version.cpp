@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "core/system/versions.h"
+#include "tools/common/suggest.h"
 #include "tools/ctl/command.h"
 
 namespace vl::ctl {
@@ -43,7 +44,7 @@ int run(const Args& args) {
     std::cout << QS812stringFromVersionNumver(static_cast<uint32_t>(n)) << "\n";
     return kExitOk;
   }
-  return usageError("version", "unknown subcommand '" + args[0] + "'");
+  return usageError("version", "unknown subcommand '" + args[0] + "'" + cli::didYouMean(args[0], {"parse", "format"}));
 }
 
 bool registered = registerGroup({"version", "parse and format packed bundle versions", kHelp, run});

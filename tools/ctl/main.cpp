@@ -7,6 +7,7 @@
 #include <iostream>
 #include <sstream>
 
+#include "tools/common/suggest.h"
 #include "tools/ctl/command.h"
 
 namespace vl::ctl {
@@ -76,6 +77,8 @@ int main(int argc, char** argv) {
     std::cout << "velmora-ctl " << VELMORA_VERSION_TEXT << "\n";
     return kExitOk;
   }
+  // The American spelling names the same command, as --favorite does.
+  if (args[0] == "favorite") args[0] = "favourite";
   for (const auto& g : groups()) {
     if (g.name == args[0]) {
       Args rest(args.begin() + 1, args.end());
@@ -86,5 +89,7 @@ int main(int argc, char** argv) {
       return g.run(rest);
     }
   }
-  return usageError("", "unknown command '" + args[0] + "'");
+  std::vector<std::string> names;
+  for (const auto& g : groups()) names.push_back(g.name);
+  return usageError("", "unknown command '" + args[0] + "'" + vl::cli::didYouMean(args[0], names));
 }

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <iostream>
@@ -37,8 +38,12 @@ const char* kHelp =
     "  --resources DIR   strings tables and device definitions (default: the source tree's)\n"
     "  --quiet           do not print what is applied and restored\n"
     "  --help, --version\n\n"
+    "One agent runs per simulated Mac: a second one on the same world says which process holds\n"
+    "the world's lock and ends with status 1, touching no device.\n\n"
     "Exit status: 0 after a normal quit, 1 when it cannot start, 2 for usage errors,\n"
     "70 after a fatal error (the alert is printed on standard error).\n";
+
+constexpr int kExitCannotStart = 1;
 
 std::string timestamp() {
   char buf[32];
@@ -89,7 +94,7 @@ int main(int argc, char** argv) {
   if (!world) {
     std::cerr << "velmora-manager: no simulated Mac at " << folder << ": " << error
               << "\nCreate one with 'velmora-sim init'.\n";
-    return 1;
+    return kExitCannotStart;
   }
   // The desktop (applications, windows, cursor) is shared in the world as well; the agent takes
   // part in it as an application of its own.
@@ -116,6 +121,8 @@ int main(int argc, char** argv) {
   settings.bundle.resourcesDir = resources;
   // The devices' own speeds belong to this simulated Mac, so they are kept with it.
   settings.restoreValuesPath = world->folder() + "/agent/restore-values.plist";
+  // One agent per simulated Mac: agents on other worlds of this user do not stop this one.
+  settings.instanceLockPath = sim::World::agentLockPath(folder);
   setProcessIdentity({ProcessRole::Agent, settings.bundle, {}});
   AppControllerClass controller(settings);
   controller.setSnappingHooks(
@@ -125,11 +132,18 @@ int main(int argc, char** argv) {
       std::cout << timestamp() << "  " << line << std::endl;
     });
   }
+  controller.setStartRefusedSink([](const std::string& line) { std::cerr << "velmora-manager: " << line << std::endl; });
 
   linux_::ConsoleAlerts alerts(stderr, velmora::kAgentName);
   // A fatal end or a quit runs the shutdown sequence, which gives every device the system
   // speed back, before the process exits.
-  linux_::ProcessLifecycle lifecycle([&](int) { controller.applicationWillTerminate(); },
+  linux_::ProcessLifecycle lifecycle(
+      [&](int) {
+        // A refused start touched nothing: no shutdown sequence, and the status of a program
+        // that cannot start.
+        if (controller.startRefused()) std::exit(kExitCannotStart);
+        controller.applicationWillTerminate();
+      },
                                      [&](const std::string& id) {
                                        std::string e;
                                        world->terminateApplication(id, &e);
@@ -172,5 +186,12 @@ int main(int argc, char** argv) {
   if (!quiet) std::cout << timestamp() << "  Velmora Manager " << settings.bundle.version << " on " << folder << std::endl;
   controller.applicationWillFinishLaunching();
   controller.applicationDidFinishLaunching();
+  // The programs of another terminal find the agent's bus in the world, whatever their own
+  // environment says.
+  if (bus && controller.launched()) {
+    std::string address = bus->address(), e;
+    if (!address.empty() && !sim::World::recordAgentBus(folder, address, &e))
+      std::cerr << "velmora-manager: cannot record the bus address in the world: " << e << "\n";
+  }
   return loop->run();
 }

@@ -1,14 +1,17 @@
 // velmora-sim's desktop commands over the world's shared desktop.
 #include "tools/sim/desktop_commands.h"
 
+#include "tools/common/agent_bus.h"
 #include "tools/common/cli_args.h"
 
 #include <algorithm>
+#include <map>
 #include <cstdlib>
 #include <iostream>
 #include <sstream>
 
 #include "platform/api/accessibility.h"
+#include "platform/api/cursor.h"
 #include "platform/linux/dbus_notifications.h"
 #include "platform/linux/sd_event_runloop.h"
 #include "platform/sim/sim_desktop.h"
@@ -173,7 +176,7 @@ int runTrust(Args& args, const std::string& folder) {
   // The system tells every process that a permission changed.
   std::string error;
   auto loop = linux_::SdEventRunLoop::create(&error);
-  auto bus = loop ? linux_::DbusNotifications::connect(*loop, &error) : nullptr;
+  auto bus = loop ? cli::connectAgentBus(*loop, folder, &error) : nullptr;
   if (!bus) {
     std::cerr << "velmora-sim: trust saved, but no session bus to announce it: " << error << "\n";
     return 0;
@@ -185,7 +188,109 @@ int runTrust(Args& args, const std::string& folder) {
 
 }  // namespace
 
-bool printDesktop(const std::string& folder, bool json, std::ostream& out, std::string* error) {
+namespace {
+
+pl::Value frameValue(const pl::Value* v) {
+  const pl::Array* a = v ? v->asArray() : nullptr;
+  if (!a || a->size() != 4) return pl::Value();
+  pl::Dict f;
+  f["x"] = (*a)[0];
+  f["y"] = (*a)[1];
+  f["width"] = (*a)[2];
+  f["height"] = (*a)[3];
+  return pl::Value(std::move(f));
+}
+
+// The saved desktop (a flat element table) as the text listing shows it: applications with
+// their windows, each window an element tree with positions, sizes and attributes.
+pl::Value desktopTree(const pl::Value& saved) {
+  std::map<uint64_t, const pl::Value*> elements;
+  if (const pl::Array* list = saved.arrayFor("elements"))
+    for (const auto& e : *list)
+      if (auto id = e.find("id")) elements[id->unsignedLongLongValue()] = &e;
+  std::function<pl::Value(uint64_t, int)> tree = [&](uint64_t id, int depth) -> pl::Value {
+    auto it = elements.find(id);
+    if (it == elements.end() || depth > 32) return pl::Value();
+    const pl::Value& e = *it->second;
+    pl::Dict out;
+    out["id"] = pl::Value::uint64(id);
+    out["role"] = pl::Value(e.stringFor("role").value_or(""));
+    for (const char* k : {"subrole", "title", "name"})
+      if (auto v = e.stringFor(k)) out[k] = pl::Value(*v);
+    out["frame"] = frameValue(e.find("frame"));
+    if (auto v = e.boolFor("enabled")) out["enabled"] = pl::Value(*v);
+    out["minimized"] = pl::Value(e.boolFor("minimized").value_or(false));
+    pl::Dict links;
+    if (const pl::Dict* l = e.dictFor("links")) {
+      for (const auto& [attr, target] : *l) {
+        pl::Dict link;
+        uint64_t to = target.unsignedLongLongValue();
+        link["id"] = pl::Value::uint64(to);
+        if (auto t = elements.find(to); t != elements.end())
+          if (auto title = t->second->stringFor("title")) link["title"] = pl::Value(*title);
+        links[attr] = pl::Value(std::move(link));
+      }
+    }
+    out["links"] = pl::Value(std::move(links));
+    pl::Array children;
+    if (const pl::Array* c = e.arrayFor("children"))
+      for (const auto& child : *c)
+        if (pl::Value v = tree(child.unsignedLongLongValue(), depth + 1); !v.isNull()) children.push_back(std::move(v));
+    out["children"] = pl::Value(std::move(children));
+    return pl::Value(std::move(out));
+  };
+  pl::Dict root;
+  const int64_t frontmost = saved.find("frontmost") ? saved.find("frontmost")->longLongValue() : 0;
+  const int64_t focusPid = saved.find("focusPid") ? saved.find("focusPid")->longLongValue() : 0;
+  pl::Array apps;
+  if (const pl::Array* list = saved.arrayFor("applications")) {
+    for (const auto& a : *list) {
+      pl::Dict app;
+      int64_t pid = a.find("pid") ? a.find("pid")->longLongValue() : 0;
+      app["pid"] = pl::Value(static_cast<long long>(pid));
+      for (const char* k : {"bundleIdentifier", "name", "bundleURL"})
+        app[k] = pl::Value(a.stringFor(k).value_or(""));
+      app["activationPolicy"] = a.find("activationPolicy") ? *a.find("activationPolicy") : pl::Value(0LL);
+      app["hidden"] = pl::Value(a.boolFor("hidden").value_or(false));
+      app["frontmost"] = pl::Value(pid == frontmost);
+      app["hasFocus"] = pl::Value(pid == focusPid);
+      app["focusedElement"] = a.find("focused") ? *a.find("focused") : pl::Value::uint64(0);
+      pl::Array windows;
+      if (const pl::Array* w = a.arrayFor("windows"))
+        for (const auto& id : *w)
+          if (pl::Value v = tree(id.unsignedLongLongValue(), 0); !v.isNull()) windows.push_back(std::move(v));
+      app["windows"] = pl::Value(std::move(windows));
+      apps.push_back(pl::Value(std::move(app)));
+    }
+  }
+  root["applications"] = pl::Value(std::move(apps));
+  pl::Dict cursor;
+  if (const pl::Array* c = saved.arrayFor("cursor"); c && c->size() == 2) {
+    cursor["x"] = (*c)[0];
+    cursor["y"] = (*c)[1];
+  }
+  cursor["buttons"] = saved.find("buttons") ? *saved.find("buttons") : pl::Value::uint32(0);
+  uint64_t flags = saved.find("modifierFlags") ? saved.find("modifierFlags")->unsignedLongLongValue() : 0;
+  cursor["shift"] = pl::Value((flags & kCGEventFlagMaskShift) != 0);
+  root["cursor"] = pl::Value(std::move(cursor));
+  root["accessibilityTrusted"] = pl::Value(saved.boolFor("trusted").value_or(false));
+  pl::Array own;
+  if (const pl::Array* list = saved.arrayFor("processWindows")) {
+    for (const auto& w : *list) {
+      pl::Dict d;
+      d["number"] = w.find("number") ? *w.find("number") : pl::Value::uint32(0);
+      d["pid"] = w.find("pid") ? *w.find("pid") : pl::Value::int32(0);
+      d["frame"] = frameValue(w.find("frame"));
+      own.push_back(pl::Value(std::move(d)));
+    }
+  }
+  root["processWindows"] = pl::Value(std::move(own));
+  return pl::Value(std::move(root));
+}
+
+}  // namespace
+
+bool desktopValue(const std::string& folder, pl::Value* out, std::string* error) {
   sim::WorldOptions options;
   options.processName = "velmora-sim";
   auto world = sim::World::open(folder, options, error);
@@ -193,20 +298,19 @@ bool printDesktop(const std::string& folder, bool json, std::ostream& out, std::
   sim::SimDesktop& d = world->mac().desktop();
   auto desk = sim::SimDesktopWorld::open(folder, d, std::nullopt, error);
   if (!desk) return false;
-  if (!json) {
-    out << d.describe();
-    return true;
-  }
-  Point c = d.cursorPosition();
-  out << "{\"cursor\": [" << c.x << ", " << c.y << "], \"trusted\": " << (d.trusted() ? "true" : "false")
-      << ", \"focusedWindow\": " << d.focusedWindow() << ", \"applications\": [";
-  bool first = true;
-  for (const auto& a : d.applications()) {
-    out << (first ? "" : ", ") << "{\"pid\": " << a.processIdentifier << ", \"bundleIdentifier\": \""
-        << a.bundleIdentifier << "\", \"active\": " << (a.active ? "true" : "false") << "}";
-    first = false;
-  }
-  out << "]}\n";
+  *out = desktopTree(d.save());
+  return true;
+}
+
+bool printDesktop(const std::string& folder, std::ostream& out, std::string* error) {
+  sim::WorldOptions options;
+  options.processName = "velmora-sim";
+  auto world = sim::World::open(folder, options, error);
+  if (!world) return false;
+  sim::SimDesktop& d = world->mac().desktop();
+  auto desk = sim::SimDesktopWorld::open(folder, d, std::nullopt, error);
+  if (!desk) return false;
+  out << d.describe();
   return true;
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "core/plist/value.h"
+
 namespace vl::simtool {
 
 struct DesktopCommand {
@@ -20,7 +22,10 @@ struct DesktopCommand {
 // open-dialog, focus, close-window, move-cursor, hold, release, trust.
 const std::vector<DesktopCommand>& desktopCommands();
 
-// The desktop and the cursor, for 'show' (text, or a JSON object).
-bool printDesktop(const std::string& folder, bool json, std::ostream& out, std::string* error);
+// The desktop and the cursor, for 'show': the text listing, and the same as a value for
+// --json (applications with their windows as element trees, the cursor, the accessibility
+// trust and this process's own windows).
+bool printDesktop(const std::string& folder, std::ostream& out, std::string* error);
+bool desktopValue(const std::string& folder, pl::Value* out, std::string* error);
 
 }  // namespace vl::simtool

@@ -16,6 +16,8 @@
 #include "core/plist/codec.h"
 #include "platform/sim/world.h"
 #include "tools/common/cli_args.h"
+#include "tools/common/device_names.h"
+#include "tools/common/suggest.h"
 #include "tools/sim/desktop_commands.h"
 #include "tools/sim/json.h"
 
@@ -153,8 +155,29 @@ int runInit(Args& args, const Context& ctx) {
   return kExitOk;
 }
 
+// The profile names of the fixture folder (file names without ".plist"), sorted.
+std::vector<std::string> profileNames(const std::string& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  for (const auto& e : std::filesystem::directory_iterator(folder, ec))
+    if (e.path().extension() == ".plist") names.push_back(e.path().stem().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
 int runAttach(Args& args, const Context& ctx) {
   if (args.size() != 1) return usage("attach", args.empty() ? "missing PROFILE" : "unexpected argument '" + args[1] + "'");
+  const std::string& profile = args[0];
+  // A name, not a path: it must be one of the profiles 'profiles' lists.
+  bool isPath = profile.find('/') != std::string::npos || (profile.size() > 6 && profile.ends_with(".plist"));
+  if (!isPath) {
+    std::vector<std::string> names = profileNames(ctx.fixtures);
+    if (std::find(names.begin(), names.end(), profile) == names.end()) {
+      std::cerr << "velmora-sim: no device profile '" << profile << "'" << cli::didYouMean(profile, names)
+                << "\n'velmora-sim profiles' lists the devices that can be attached.\n";
+      return kExitUsage;
+    }
+  }
   std::string error;
   auto world = openWorld(ctx, &error);
   if (!world) return failure(error);
@@ -190,11 +213,25 @@ std::function<int(Args&, const Context&)> sessionCommand(const char* name, bool 
   };
 }
 
+// The system-wide speeds the system's own settings change, with the values they take: at
+// most 20, the limit of an acceleration value, and never below 0.
+const std::vector<std::string> kSystemKeys = {"HIDMouseAcceleration", "HIDTrackpadAcceleration",
+                                              "HIDMouseScrollAcceleration", "HIDTrackpadScrollAcceleration"};
+constexpr double kSystemAccelMin = 0.0;
+constexpr double kSystemAccelMax = 20.0;
+
 int runSetSystemAccel(Args& args, const Context& ctx) {
   if (args.size() != 2) return usage("set-system-accel", "expected KEY VALUE");
   double value = 0;
-  if (args[0].empty()) return usage("set-system-accel", "empty KEY");
+  if (std::find(kSystemKeys.begin(), kSystemKeys.end(), args[0]) == kSystemKeys.end()) {
+    std::string list;
+    for (const auto& k : kSystemKeys) list += (list.empty() ? "" : ", ") + k;
+    return usage("set-system-accel",
+                 "unknown key '" + args[0] + "'" + cli::didYouMean(args[0], kSystemKeys) + "\nThe keys are " + list);
+  }
   if (!parseDouble(args[1], &value)) return usage("set-system-accel", "'" + args[1] + "' is not a number");
+  if (!(value >= kSystemAccelMin && value <= kSystemAccelMax))
+    return usage("set-system-accel", args[0] + " takes a value from 0 to 20, not " + args[1]);
   std::string error;
   auto world = openWorld(ctx, &error);
   if (!world) return failure(error);
@@ -256,6 +293,15 @@ pl::Value describeWorld(sim::World& world, const std::vector<sim::PropertyWrite>
       auto resolution = prop("HIDPointerResolution");
       if (resolution) svc["resolutionRaw"] = *resolution;
       svc["resolution"] = fixedValue(resolution);
+      // The device as the store and the other programs name it (a service without a model id
+      // is model 0).
+      if (auto vid = prop("VendorID"), pid = prop("ProductID"); vid && pid && vid->isNumber() && pid->isNumber()) {
+        auto mid = prop("QuillonMID");
+        auto transport = prop("Transport");
+        svc["device"] = pl::Value(cli::deviceNameText(
+            vid->unsignedIntValue(), pid->unsignedIntValue(), mid && mid->isNumber() ? mid->unsignedIntValue() : 0,
+            transport && transport->isString() ? *transport->asString() : std::string()));
+      }
       pl::Dict accelerations;
       for (const char* k : kAccelerationKeys)
         if (auto v = prop(k)) accelerations[k] = fixedValue(v);
@@ -314,8 +360,7 @@ void printWorld(const pl::Value& w, std::ostream& out) {
       };
       out << "  service " << s.stringFor("idHex").value_or("") << "  " << s.stringFor("class").value_or("") << "  \""
           << s.stringFor("product").value_or("") << "\"\n"
-          << "    VID " << num("vid", 4) << "  PID " << num("pid", 4) << "  MID " << num("mid", 4) << "  "
-          << s.stringFor("transport").value_or("-") << "  location " << num("location", 8) << "\n"
+          << "    device " << s.stringFor("device").value_or("-") << "  location " << num("location", 8) << "\n"
           << "    HIDPointerResolution " << fixedText(svc, "resolution") << "  "
           << s.stringFor("accelerationKey").value_or("HIDMouseAcceleration") << " " << fixedText(svc, "accelerationValue");
       if (const pl::Value* lw = s.find("lastWrite"))
@@ -336,11 +381,15 @@ int runShow(Args& args, const Context& ctx) {
   if (!error.empty()) return failure(error);
   pl::Value w = describeWorld(*world, history);
   if (json) {
+    // Everything the text shows: the devices and the desktop.
+    pl::Value desktop;
+    if (!desktopValue(ctx.worldFolder, &desktop, &error)) return failure(error);
+    if (pl::Dict* root = w.asDict()) (*root)["desktop"] = std::move(desktop);
     std::cout << toJson(w) << "\n";
   } else {
     printWorld(w, std::cout);
     // The desktop (applications, windows, cursor) below the devices.
-    if (!printDesktop(ctx.worldFolder, false, std::cout, &error)) return failure(error);
+    if (!printDesktop(ctx.worldFolder, std::cout, &error)) return failure(error);
   }
   return kExitOk;
 }
@@ -452,19 +501,23 @@ std::vector<Command> makeCommands() {
        "usage: velmora-sim login\n\nThe user's session is on the console again.\n", sessionCommand("login", false, true)},
       {"set-system-accel", "change a system-wide acceleration value",
        "usage: velmora-sim set-system-accel KEY VALUE\n\n"
-       "Sets the system-wide acceleration KEY (for example HIDMouseAcceleration or\n"
-       "HIDTrackpadScrollAcceleration) to VALUE, as moving the slider in the system's settings\n"
-       "does; programs watching the key are told.\n",
+       "Sets the system-wide acceleration KEY to VALUE (0 to 20), as moving the slider in the\n"
+       "system's settings does; programs watching the key are told. KEY is one of\n"
+       "HIDMouseAcceleration, HIDTrackpadAcceleration, HIDMouseScrollAcceleration and\n"
+       "HIDTrackpadScrollAcceleration.\n",
        runSetSystemAccel},
       {"display-change", "tell programs that the display arrangement changed",
        "usage: velmora-sim display-change\n\nCounts a display change; programs' screen observers are told.\n",
        runDisplayChange},
       {"show", "the devices with their identity and current speed values",
        "usage: velmora-sim show [--json]\n\n"
-       "Lists every attached device and its pointing services: identity (VID, PID, MID,\n"
-       "transport, location), the current HIDPointerResolution and acceleration values (16.16\n"
-       "numbers shown as decimals) and who wrote them last; then the session state and the\n"
-       "system-wide acceleration values.\n",
+       "Lists the session state and the system-wide acceleration values, then every attached\n"
+       "device and its pointing services: the device as the store names it\n"
+       "(vid-pid-mid-transport in hex, e.g. 4c-269-0-Bluetooth), location, the current\n"
+       "HIDPointerResolution and acceleration values (16.16 numbers shown as decimals) and who\n"
+       "wrote them last; then the desktop: applications, windows and their controls with\n"
+       "positions, sizes and attributes, the cursor and the accessibility trust. --json holds\n"
+       "all of it (the desktop under \"desktop\").\n",
        runShow},
       {"writes", "the history of service property writes",
        "usage: velmora-sim writes [--json] [--since SECONDS] [--after TIME]\n\n"
@@ -535,7 +588,9 @@ int run(Args args) {
     return c.run(rest, ctx);
   }
   if (args[0].rfind("-", 0) == 0) return usage("", "unknown option '" + args[0] + "'");
-  return usage("", "unknown command '" + args[0] + "'");
+  std::vector<std::string> names;
+  for (const auto& c : commands()) names.push_back(c.name);
+  return usage("", "unknown command '" + args[0] + "'" + cli::didYouMean(args[0], names));
 }
 
 }  // namespace

@@ -1,0 +1,18 @@
+// The bus on which the world's agent listens, for the programs that post commands to it.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "platform/linux/dbus_notifications.h"
+#include "platform/linux/sd_event_runloop.h"
+
+namespace vl::cli {
+
+// Connects to the bus the running agent of the world recorded (so a terminal without the
+// agent's bus in its environment still reaches it); with no running agent recorded, to the
+// session bus of the environment. Null with *error when neither can be reached.
+std::unique_ptr<linux_::DbusNotifications> connectAgentBus(linux_::SdEventRunLoop& loop,
+                                                            const std::string& worldFolder, std::string* error);
+
+}  // namespace vl::cli
