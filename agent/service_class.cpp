@@ -2,6 +2,7 @@
 #include "agent/service_class.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
 
 #include "agent/app_controller.h"
@@ -10,6 +11,7 @@
 #include "core/hid/fixed_point.h"
 #include "core/hid/pointer_parameters.h"
 #include "core/hid/registry_search.h"
+#include "core/plist/number_text.h"
 #include "core/store/cursor_speed_record.h"
 #include "core/store/device_record.h"
 #include "core/store/store.h"
@@ -24,10 +26,9 @@ constexpr const char* kTimerSelector = "setCursorSpeedOnTimer";
 
 std::optional<double> number(const std::optional<std::string>& text) {
   if (!text || text->empty()) return std::nullopt;
-  char* end = nullptr;
-  double v = std::strtod(text->c_str(), &end);
-  if (end == text->c_str()) return std::nullopt;
-  return v;
+  auto v = pl::parseLeadingNumber(*text);
+  if (!v || !std::isfinite(v->value)) return std::nullopt;
+  return v->value;
 }
 
 std::optional<pl::Value> entryProperty(RegistryId entry, const char* key) {
@@ -190,9 +191,10 @@ int32_t ServiceClass::setCursorSpeedWithClient(const ServiceRef& service) {
   }
   if (controller_) {
     char line[256];
-    std::snprintf(line, sizeof line, "applied to %04x:%04x:%x %s service 0x%llx: sensitivity %g, %s", vid_, pid_, mid_,
+    std::snprintf(line, sizeof line, "applied to %04x:%04x:%x %s service 0x%llx: sensitivity %s, %s", vid_, pid_, mid_,
                   transport_.value_or("").c_str(), static_cast<unsigned long long>(service->registryID()),
-                  sens.value_or(-1), disable.value_or(false) ? "acceleration off" : ("tracking " + std::to_string(track.value_or(kDefaultTrackingSpeed))).c_str());
+                  pl::formatG(sens.value_or(-1)).c_str(),
+                  disable.value_or(false) ? "acceleration off" : ("tracking " + pl::formatG(track.value_or(kDefaultTrackingSpeed))).c_str());
     controller_->logActivity(line);
   }
   return 0;
@@ -218,9 +220,9 @@ int32_t ServiceClass::restoreCursorSpeedUnconditionalWithClient(const ServiceRef
   }
   if (controller_) {
     char line[256];
-    std::snprintf(line, sizeof line, "restored %04x:%04x:%x %s service 0x%llx: resolution %g, %s %g", vid_, pid_, mid_,
+    std::snprintf(line, sizeof line, "restored %04x:%04x:%x %s service 0x%llx: resolution %s, %s %s", vid_, pid_, mid_,
                   transport_.value_or("").c_str(), static_cast<unsigned long long>(service->registryID()),
-                  pointerResolution_, key.c_str(), system);
+                  pl::formatG(pointerResolution_).c_str(), key.c_str(), pl::formatG(system).c_str());
     controller_->logActivity(line);
   }
   return 0;

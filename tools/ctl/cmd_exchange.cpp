@@ -8,6 +8,7 @@
 
 #include "core/devices/exchange_file.h"
 #include "core/plist/codec.h"
+#include "core/plist/number_text.h"
 #include "core/plist/text_util.h"
 #include "tools/ctl/command.h"
 #include "tools/ctl/exchange_io.h"
@@ -45,12 +46,12 @@ std::string json(const pl::Value& v);
 std::string jsonNumber(double d) {
   if (!std::isfinite(d)) return "null";  // JSON has no NaN or infinities
   // The shortest text that reads back as the same number.
-  char buf[64];
+  std::string text;
   for (int precision = 15; precision <= 17; ++precision) {
-    std::snprintf(buf, sizeof buf, "%.*g", precision, d);
-    if (std::strtod(buf, nullptr) == d) break;
+    text = pl::formatG(d, precision);
+    if (pl::parseDecimal(text) == d) break;
   }
-  return buf;
+  return text;
 }
 
 std::string json(const pl::Value& v) {

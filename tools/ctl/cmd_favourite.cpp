@@ -4,6 +4,7 @@
 #include <iostream>
 #include <optional>
 
+#include "core/plist/number_text.h"
 #include "core/store/cursor_speed_record.h"
 #include "core/store/device_record.h"
 #include "core/store/store.h"
@@ -75,9 +76,10 @@ int set(Args args) {
   unsigned long long n = 0;
   if (!parseUnsigned(favourite, &n) || n > 4) return usageError("favourite", "--favourite needs a number from 0 to 4");
   double s = 0, t = 0;
-  if (hasSens && (!parseDouble(sens, &s) || s < 10 || s > 2000))
-    return usageError("favourite", "--sensitivity must be a number from 10 to 2000");
-  if (hasTrack && (!parseDouble(track, &t) || t > 20)) return usageError("favourite", "--tracking must be at most 20");
+  if (hasSens && !parseNumberIn("--sensitivity", sens, kMinSensitivity, kMaxSensitivity, &s, &error))
+    return usageError("favourite", error);
+  if (hasTrack && !parseNumberIn("--tracking", track, kMinTrackingSpeed, kMaxTrackingSpeed, &t, &error))
+    return usageError("favourite", error);
   if (hasAccel && accel != "on" && accel != "off") return usageError("favourite", "--accel takes on or off");
 
   std::optional<linux_::XdgPaths> paths;
@@ -115,15 +117,8 @@ int set(Args args) {
   for (QS805CursorSpeedClass* c : rec->cursorSpeeds())
     if (c->value(attr::cursorSpeed::index).longLongValue() == static_cast<int64_t>(n)) cs = c;
   if (!cs) return failure("device " + device + " has no favourite " + favourite);
-  char buf[32];
-  if (hasSens) {
-    std::snprintf(buf, sizeof buf, "%g", s);
-    cs->setSensitivity(std::string(buf));
-  }
-  if (hasTrack) {
-    std::snprintf(buf, sizeof buf, "%g", t);
-    cs->setTrackingSpeed(std::string(buf));
-  }
+  if (hasSens) cs->setSensitivity(pl::formatG(s));
+  if (hasTrack) cs->setTrackingSpeed(pl::formatG(t));
   if (hasAccel) cs->setDisableAccl(accel == "off");
   if (select) rec->setCursorSpeedSelectedIndex(static_cast<int64_t>(n));
   rec->updateCursorSpeedDate();

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/plist/codec.h"
+#include "core/plist/number_text.h"
 #include "platform/sim/world.h"
 #include "tools/common/cli_args.h"
 #include "tools/sim/desktop_commands.h"
@@ -74,12 +75,7 @@ bool parseId(const std::string& text, RegistryId* out) {
 }
 
 bool parseDouble(const std::string& text, double* out) {
-  char* end = nullptr;
-  errno = 0;
-  double v = std::strtod(text.c_str(), &end);
-  if (text.empty() || errno != 0 || end == text.c_str() || *end != '\0') return false;
-  *out = v;
-  return true;
+  return cli::parseDouble(text, out);
 }
 
 std::string hex(uint64_t v, int width = 0) {
@@ -194,7 +190,7 @@ int runSetSystemAccel(Args& args, const Context& ctx) {
   if (args.size() != 2) return usage("set-system-accel", "expected KEY VALUE");
   double value = 0;
   if (args[0].empty()) return usage("set-system-accel", "empty KEY");
-  if (!parseDouble(args[1], &value)) return usage("set-system-accel", "'" + args[1] + "' is not a number");
+  if (!parseDouble(args[1], &value)) return usage("set-system-accel", cli::notANumber(args[1]));
   std::string error;
   auto world = openWorld(ctx, &error);
   if (!world) return failure(error);
@@ -283,9 +279,7 @@ pl::Value describeWorld(sim::World& world, const std::vector<sim::PropertyWrite>
 std::string fixedText(const pl::Dict& svc, const char* key) {
   auto it = svc.find(key);
   if (it == svc.end() || it->second.isNull()) return "-";
-  char b[32];
-  std::snprintf(b, sizeof b, "%g", it->second.doubleValue());
-  return b;
+  return pl::formatG(it->second.doubleValue());
 }
 
 void printWorld(const pl::Value& w, std::ostream& out) {
@@ -356,12 +350,12 @@ int runWrites(Args& args, const Context& ctx) {
   double since = 0;
   if (hasSince) {
     double secs = 0;
-    if (!parseDouble(sinceText, &secs) || secs < 0) return usage("writes", "'" + sinceText + "' is not a number of seconds");
+    if (!parseDouble(sinceText, &secs) || secs < 0) return usage("writes", cli::notANumber(sinceText) + " of seconds");
     since = wallClock() - secs;
   }
   if (hasAfter) {
     double t = 0;
-    if (!parseDouble(afterText, &t)) return usage("writes", "'" + afterText + "' is not a time");
+    if (!parseDouble(afterText, &t)) return usage("writes", cli::notANumber(afterText) + " (a time)");
     since = std::max(since, t);
   }
   auto world = openWorld(ctx, &error);
