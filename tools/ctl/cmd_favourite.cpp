@@ -27,7 +27,7 @@ const char* kHelp =
     "store names devices, e.g. 93a-2510-0-USB) and saves the store.\n\n"
     "  --store PATH   the store file (default: the user's \"Device.dvsetting\")\n"
     "  --sensitivity S   pointer resolution, 10 to 2000\n"
-    "  --tracking T      tracking speed, at most 20\n"
+    "  --tracking T      tracking speed, 0 to 20\n"
     "  --accel on|off    acceleration switch\n"
     "  --select          make N the device's chosen favourite\n"
     "  --create          add the device with the five default favourites when it is missing\n"

@@ -293,7 +293,7 @@ void printWorld(const pl::Value& w, std::ostream& out) {
   if (accel->empty()) out << "no acceleration set";
   bool first = true;
   for (const auto& [k, v] : *accel) {
-    out << (first ? "" : ", ") << k << " " << v.doubleValue();
+    out << (first ? "" : ", ") << k << " " << pl::formatG(v.doubleValue());
     first = false;
   }
   out << "\n";
@@ -382,7 +382,7 @@ int runWrites(Args& args, const Context& ctx) {
     std::cout << localTime(w.time) << "  " << w.writer << "  " << hex(w.service) << "  " << w.key << " = "
               << w.value.describe();
     if (w.value.isInteger() && (w.key == "HIDPointerResolution" || w.key.find("Acceleration") != std::string::npos))
-      std::cout << " (" << static_cast<double>(w.value.intValue()) / 65536.0 << ")";
+      std::cout << " (" << pl::formatG(static_cast<double>(w.value.intValue()) / 65536.0) << ")";
     if (!w.accepted) std::cout << "  [refused]";
     std::cout << "\n";
   }
