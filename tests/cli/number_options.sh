@@ -58,6 +58,43 @@ check "sensitivity 2000 and tracking 20 are accepted" test $? -eq 0
 out="$(LC_ALL=de_DE.UTF-8 "$ctl" curve pa --resolution 400 --tracking 0.5 --deltas 0.5 2>&1)"
 check "curve output keeps a dot" grep -qE '0\.5 +->' <<<"$out"
 
+err="$("$ctl" curve pa --resolution 400 --tracking 0,5 --deltas 1 2>&1 >/dev/null)"
+check "curve asks for a dot" grep -qF "use a dot as the decimal separator" <<<"$err"
+
+# An exchange file with what the format allows: a negative tracking speed and numbers kept as
+# texts. It is imported, and the store holds the values as the file had them.
+favourites() {
+  local i
+  for i in 0 1 2 3 4; do
+    echo "<dict><key>index</key><string>$i</string><key>sensitivity</key><real>$((400 + 100 * i)).5</real>"
+    echo "<key>trackingSpeed</key><string>$([ $i = 0 ] && echo -1 || echo 0.6875)</string></dict>"
+  done
+}
+cat > "$tmp/header.xml" <<XML
+<?xml version="1.0" encoding="UTF-8"?>
+<plist version="1.0"><dict>
+  <key>Version</key><string>1.1</string><key>Type</key><string>Device</string>
+  <key>Creation Date</key><date>2020-01-01T00:00:00Z</date>
+  <key>Content</key><array><dict>
+    <key>vid</key><integer>1133</integer><key>pid</key><integer>50475</integer><key>mid</key><integer>0</integer>
+    <key>transport</key><string>USB</string><key>pointerResolution</key><string>400</string>
+    <key>buttonCount</key><string>5</string><key>viewScaleX</key><real>2.5</real><key>viewScaleY</key><string>1</string>
+    <key>applications</key><array><dict/></array>
+    <key>cursorSpeeds</key><array>$(favourites)</array>
+  </dict></array>
+</dict></plist>
+XML
+"$ctl" plist convert --to binary "$tmp/header.xml" "$tmp/header.bplist" >/dev/null
+key="$(printf 'Kestrel Quay & Lumenfold' | od -An -tx1 | tr -d ' \n')0000000000000000"
+openssl enc -aes-256-ecb -K "$key" -in "$tmp/header.bplist" -out "$tmp/in.dvsetting_dev"
+mkdir -p "$tmp/x"
+LC_ALL=de_DE.UTF-8 "$ctl" exchange import "$tmp/in.dvsetting_dev" --store "$tmp/x/Device.dvsetting" >/dev/null
+check "a file with a negative tracking speed and number texts is imported" test $? -eq 0
+show="$("$ctl" store show --store "$tmp/x/Device.dvsetting" --json)"
+check "the negative tracking speed arrives unchanged" grep -q '"trackingSpeed": "-1"' <<<"$show"
+check "a sensitivity given as a number arrives as its text" grep -q '"sensitivity": "400.5"' <<<"$show"
+check "indexes given as texts arrive as numbers" grep -q '"index": 4' <<<"$show"
+
 # velmora-sim's number arguments take the same reading.
 sim="$(dirname "$ctl")/velmora-sim"
 world="$tmp/world"

@@ -80,7 +80,7 @@ int takeNumber(Args& args, const std::string& name, double* out, bool required, 
     if (present) *present = false;
     return kExitOk;
   }
-  if (!parseDouble(text, out)) return usageError("curve", "not a number for " + name + ": '" + text + "'");
+  if (!parseDouble(text, out)) return usageError("curve", name + " " + notANumber(text));
   if (present) *present = true;
   return kExitOk;
 }
