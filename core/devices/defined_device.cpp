@@ -2,10 +2,7 @@
 // best-matching definition to a record.
 #include "core/devices/defined_device.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 #include "core/plist/number_text.h"
 #include "core/errors/error_stack.h"

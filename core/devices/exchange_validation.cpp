@@ -1,11 +1,9 @@
 // The device, application and cursor-speed dictionary validators of the settings exchange
 // files, and the order of application dictionaries.
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <set>
 
 #include "core/devices/exchange_file.h"

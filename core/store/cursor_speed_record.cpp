@@ -5,8 +5,6 @@
 #include "core/system/favourite_colours.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 
 #include "core/devices/exchange_file.h"
 #include "core/hid/pointer_parameters.h"

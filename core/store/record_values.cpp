@@ -6,8 +6,6 @@
 #include <cctype>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 #include "core/plist/codec.h"
 

@@ -2,7 +2,6 @@
 #include "pane/model/graph_svg.h"
 
 #include <cmath>
-#include <cstdio>
 
 #include "core/plist/number_text.h"
 #include "pane/model/graph_axes.h"

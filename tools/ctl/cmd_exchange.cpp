@@ -1,8 +1,6 @@
 // velmora-ctl exchange: shows what a settings exchange file holds after every check, and
 // hands export and import to the store's commands.
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <sstream>
 

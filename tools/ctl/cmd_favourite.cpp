@@ -1,6 +1,5 @@
 // velmora-ctl favourite set: edits one favourite of a device in the settings store without
 // the settings window, saves, and (with --notify) tells a running agent as the pane does.
-#include <cstdio>
 #include <iostream>
 #include <optional>
 

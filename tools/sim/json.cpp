@@ -4,7 +4,6 @@
 #include "core/plist/number_text.h"
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
 namespace vl::simtool {
