@@ -2,7 +2,6 @@
 #include "agent/service_class.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
 
@@ -14,6 +13,7 @@
 #include "core/hid/fixed_point.h"
 #include "core/hid/pointer_parameters.h"
 #include "core/hid/registry_search.h"
+#include "core/plist/number_text.h"
 #include "core/store/cursor_speed_record.h"
 #include "core/store/device_record.h"
 #include "core/store/store.h"
@@ -28,10 +28,9 @@ constexpr const char* kTimerSelector = "setCursorSpeedOnTimer";
 
 std::optional<double> number(const std::optional<std::string>& text) {
   if (!text || text->empty()) return std::nullopt;
-  char* end = nullptr;
-  double v = std::strtod(text->c_str(), &end);
-  if (end == text->c_str()) return std::nullopt;
-  return v;
+  auto v = pl::parseLeadingNumber(*text);
+  if (!v || !std::isfinite(v->value)) return std::nullopt;
+  return v->value;
 }
 
 // Why a favourite cannot be written, or empty when it can. Such a value is one record's data
@@ -49,12 +48,6 @@ std::string refusalOf(const QS805CursorSpeedClass* cs, std::optional<double> sen
   if (track && !(std::isfinite(*track) && *track <= 20))
     return "tracking speed " + shown(cs->trackingSpeed()) + " is not a number up to 20";
   return {};
-}
-
-std::string numberText(double v) {
-  char buf[32];
-  auto r = std::to_chars(buf, buf + sizeof buf, v);
-  return std::string(buf, r.ptr);
 }
 
 std::optional<pl::Value> entryProperty(RegistryId entry, const char* key) {
@@ -233,11 +226,11 @@ int32_t ServiceClass::setCursorSpeedWithClient(const ServiceRef& service) {
   }
   if (controller_) {
     char line[256];
-    std::snprintf(line, sizeof line, "applied favourite %lld to %s (%s) service 0x%llx: sensitivity %g, %s",
+    std::snprintf(line, sizeof line, "applied favourite %lld to %s (%s) service 0x%llx: sensitivity %s, %s",
                   cs ? static_cast<long long>(cs->index()) + 1 : 0LL, name().c_str(),
                   applyReason_.empty() ? "requested" : applyReason_.c_str(),
-                  static_cast<unsigned long long>(service->registryID()), sens.value_or(-1),
-                  disable.value_or(false) ? "acceleration off" : ("tracking " + std::to_string(track.value_or(kDefaultTrackingSpeed))).c_str());
+                  static_cast<unsigned long long>(service->registryID()), pl::formatG(sens.value_or(-1)).c_str(),
+                  disable.value_or(false) ? "acceleration off" : ("tracking " + pl::formatG(track.value_or(kDefaultTrackingSpeed))).c_str());
     controller_->logActivity(line);
   }
   return 0;
@@ -273,9 +266,9 @@ int32_t ServiceClass::restoreCursorSpeedUnconditionalWithClient(const ServiceRef
   }
   if (controller_) {
     char line[256];
-    std::snprintf(line, sizeof line, "restored %s service 0x%llx to the system speed: resolution %g, %s %g",
-                  name().c_str(), static_cast<unsigned long long>(service->registryID()), pointerResolution_, key.c_str(),
-                  system);
+    std::snprintf(line, sizeof line, "restored %s service 0x%llx to the system speed: resolution %s, %s %s",
+                  name().c_str(), static_cast<unsigned long long>(service->registryID()),
+                  pl::formatG(pointerResolution_).c_str(), key.c_str(), pl::formatG(system).c_str());
     controller_->logActivity(line);
   }
   return 0;
@@ -408,9 +401,9 @@ int32_t ServiceClass::restoreLeftOver(const ServiceRef& only) {
   if (controller_ && !leftOverRestored_)
     controller_->logActivity("gave " + textForLog(key) +
                              " back the speed it had before an earlier run ended abnormally: resolution " +
-                             numberText(Fix2X(saved.resolution)) + ", " +
+                             pl::formatShortest(Fix2X(saved.resolution)) + ", " +
                              textForLog(saved.accelerationKey, kLogTransportLimit) + " " +
-                             numberText(Fix2X(saved.acceleration)));
+                             pl::formatShortest(Fix2X(saved.acceleration)));
   rv->clearLeftOver(key);
   leftOverRestored_ = true;
   return 0;

@@ -2,11 +2,9 @@
 // best-matching definition to a record.
 #include "core/devices/defined_device.h"
 
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
+#include "core/plist/number_text.h"
 #include "core/errors/error_stack.h"
 #include "core/store/device_record.h"
 #include "core/store/object_context.h"
@@ -17,12 +15,8 @@ namespace vl {
 namespace {
 
 std::optional<double> numberOfText(const std::optional<std::string>& text) {
-  if (!text || text->empty()) return std::nullopt;
-  char* end = nullptr;
-  errno = 0;
-  double d = std::strtod(text->c_str(), &end);
-  if (end != text->c_str() + text->size() || errno == ERANGE || !std::isfinite(d)) return std::nullopt;
-  return d;
+  if (!text) return std::nullopt;
+  return pl::parseDecimal(*text);
 }
 
 }  // namespace
@@ -54,9 +48,7 @@ void VL714applyDeviceDefinition(QS802DeviceClass* device, const DeviceDefinition
   if (auto resolution = definition->pointerResolution()) {
     // Compared as numbers, so "400" and "400.0" do not mark the record as changed.
     if (numberOfText(device->pointerResolution()) != resolution) {
-      char text[64];
-      std::snprintf(text, sizeof text, "%g", *resolution);
-      device->setPointerResolution(std::string(text));
+      device->setPointerResolution(pl::formatG(*resolution));
     }
   }
   device->setDeviceDefinition(definition);

@@ -3,15 +3,13 @@
 #include "core/devices/device_definition.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
 #include <system_error>
 
+#include "core/plist/number_text.h"
 #include "core/plist/codec.h"
 #include "core/store/store.h"
 #include "core/system/versions.h"
@@ -61,12 +59,7 @@ IdState readIdentity(const pl::Value& personality, std::string_view key, uint32_
 
 // Whole-text decimal number; partial numbers ("1600abc"), NaN and infinities are not numbers.
 std::optional<double> parseNumberText(const std::string& s) {
-  if (s.empty() || std::isspace(static_cast<unsigned char>(s[0]))) return std::nullopt;
-  char* end = nullptr;
-  errno = 0;
-  double d = std::strtod(s.c_str(), &end);
-  if (end != s.c_str() + s.size() || errno == ERANGE || !std::isfinite(d)) return std::nullopt;
-  return d;
+  return pl::parseDecimal(s);
 }
 
 // "0x" or "0X" followed by hexadecimal digits only, non-zero and within 32 bits.

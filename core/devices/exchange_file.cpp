@@ -20,6 +20,7 @@
 #include <memory>
 #include <set>
 
+#include "core/plist/number_text.h"
 #include "core/plist/codec.h"
 #include "core/plist/keyed_archive.h"
 
@@ -89,9 +90,7 @@ ExchangeReadResult rejected(ExchangeRule rule, std::string detail) {
 }
 
 std::string formatNumber(double d) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%g", d);
-  return buf;
+  return pl::formatG(d);
 }
 
 }  // namespace
@@ -193,7 +192,10 @@ ExchangeReadResult readExchangeHeader(std::span<const uint8_t> bytes, const std:
   if (!root.isDict()) return rejected(ExchangeRule::Header, "header: the archived root is not a dictionary");
 
   const pl::Value* version = root.find("Version");
-  double v = version && version->isNumber() && !version->isBool() ? version->doubleValue() : 0;
+  // Read as a double, as the format has it: a number, or a text that reads as one.
+  double v = 0;
+  if (version && version->isNumber() && !version->isBool()) v = version->doubleValue();
+  else if (const std::string* s = version ? version->asString() : nullptr) v = pl::parseDecimal(*s).value_or(0);
   // A version must be positive: 0 and negative numbers are no file format this reader knows.
   if (!(v > 0 && v <= kExchangeVersion))
     return rejected(ExchangeRule::Version, "version: " + formatNumber(v) + " is not above 0 and at most 1.1");

@@ -1,14 +1,13 @@
 // The device, application and cursor-speed dictionary validators of the settings exchange
 // files, and the order of application dictionaries.
 #include <algorithm>
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <set>
 
 #include "core/devices/exchange_file.h"
+#include "core/plist/number_text.h"
 
 namespace vl {
 
@@ -22,14 +21,23 @@ std::optional<double> numberOrText(const pl::Value* v) {
     double d = v->doubleValue();
     return std::isfinite(d) ? std::optional<double>(d) : std::nullopt;
   }
-  if (const std::string* s = v->asString()) {
-    if (s->empty() || std::isspace(static_cast<unsigned char>((*s)[0]))) return std::nullopt;
-    char* end = nullptr;
-    errno = 0;
-    double d = std::strtod(s->c_str(), &end);
-    if (end != s->c_str() + s->size() || errno == ERANGE || !std::isfinite(d)) return std::nullopt;
-    return d;
-  }
+  if (const std::string* s = v->asString()) return pl::parseDecimal(*s);
+  return std::nullopt;
+}
+
+// A switch: a number, or a text read as the platform reads a boolean text ("YES", "1").
+bool switchOf(const pl::Value* v) {
+  if (!v) return false;
+  if (const std::string* s = v->asString()) return pl::parseBoolText(*s);
+  return v->isNumber() && v->boolValue();
+}
+
+// An integer the way the store takes one: an integer, a real cut toward zero, or a text of one.
+std::optional<int64_t> integerOf(const pl::Value* v) {
+  if (!v || v->isBool()) return std::nullopt;
+  if (const std::string* s = v->asString()) return pl::parseIntegerText(*s);
+  if (v->isInteger()) return v->longLongValue();
+  if (v->isReal() && std::isfinite(v->doubleValue())) return v->longLongValue();
   return std::nullopt;
 }
 
@@ -89,17 +97,20 @@ std::optional<std::string> deviceIndexOfDic(const pl::Value& devDic) {
 
 bool csValidate(const pl::Value& csDic, std::string* why) {
   if (!csDic.isDict()) return fail(why, "not a dictionary");
-  const pl::Value* disable = csDic.find("disableAccl");
   const pl::Value* sensV = csDic.find("sensitivity");
+  const pl::Value* trackV = csDic.find("trackingSpeed");
   auto sens = numberOrText(sensV);
-  if (disable && disable->isNumber() && disable->boolValue()) {
+  auto track = numberOrText(trackV);
+  if (switchOf(csDic.find("disableAccl"))) {
     // The resolution is still written to the device with acceleration off; zero, negative
-    // or unreadable values would be unsafe there.
+    // or unreadable values would be unsafe there. A tracking speed is kept for later, so it
+    // must at least be a number the store can hold.
     if (sensV && !(sens && *sens > 0)) return fail(why, "sensitivity must be a positive number");
+    if (trackV && !track) return fail(why, "trackingSpeed must be a finite number");
     return true;
   }
-  auto track = numberOrText(csDic.find("trackingSpeed"));
-  if (!track || !(*track >= 0 && *track <= 20)) return fail(why, "trackingSpeed must be 0 to 20");
+  // A negative tracking speed is a valid setting (no acceleration); only the top is bounded.
+  if (!track || !(*track <= 20)) return fail(why, "trackingSpeed must be a number of at most 20");
   if (!sens || !(*sens >= 10 && *sens <= 2000)) return fail(why, "sensitivity must be 10 to 2000");
   return true;
 }
@@ -112,9 +123,9 @@ bool QS813validateCSDics(const pl::Array& csDics, std::string* why) {
     std::string inner;
     if (!csValidate(csDics[i], &inner)) return fail(why, "favourite " + std::to_string(i) + ": " + inner);
     const pl::Value* ix = csDics[i].find("index");
-    if (ix && (!ix->isNumber() || ix->isBool()))
-      return fail(why, "favourite " + std::to_string(i) + ": index is not a number");
-    int64_t index = ix ? ix->longLongValue() : 0;
+    auto parsed = integerOf(ix);
+    if (ix && !parsed) return fail(why, "favourite " + std::to_string(i) + ": index is not a whole number");
+    int64_t index = parsed.value_or(0);
     if (!indexes.insert(index).second)
       return fail(why, "favourite " + std::to_string(i) + ": index " + std::to_string(index) + " repeats");
   }
@@ -151,9 +162,8 @@ bool deviceValidate(const pl::Value& devDic, std::string* why) {
   if (!transport || transport->empty()) return fail(why, "transport must be non-empty text");
   auto res = numberOrText(devDic.find("pointerResolution"));
   if (!res || !(*res > 0)) return fail(why, "pointerResolution must be above 0");
-  const pl::Value* buttons = devDic.find("buttonCount");
-  double b = buttons && buttons->isNumber() && !buttons->isBool() ? buttons->doubleValue() : 0;
-  if (!(b >= 1 && b <= 32)) return fail(why, "buttonCount must be 1 to 32");
+  auto b = integerOf(devDic.find("buttonCount"));
+  if (!b || !(*b >= 1 && *b <= 32)) return fail(why, "buttonCount must be 1 to 32");
   auto sx = numberOrText(devDic.find("viewScaleX"));
   if (!sx || !(*sx > 0)) return fail(why, "viewScaleX must be above 0");
   auto sy = numberOrText(devDic.find("viewScaleY"));

@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "core/plist/number_text.h"
 #include "core/system/drovana.h"
 #include "core/system/strings.h"
 #include "platform/api/platform.h"
@@ -182,9 +183,7 @@ ErrorInfo QS812speedRangeError(const BundleInfo* bundle, double value, double mi
   int used = 0;
   for (size_t i = 0; i < pattern.size(); ++i) {
     if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 'g' && used < 3) {
-      char buf[64];
-      std::snprintf(buf, sizeof buf, "%g", args[used++]);
-      text += buf;
+      text += pl::formatG(args[used++]);
       ++i;
     } else {
       text += pattern[i];

@@ -6,6 +6,8 @@
 #include <memory>
 #include <mutex>
 
+#include "core/plist/number_text.h"
+
 namespace vl {
 
 namespace {
@@ -47,7 +49,8 @@ void QS810stackError(const char* domain, int64_t code) {
   } else if (code < 10000) {
     std::snprintf(entry, sizeof entry, "%ld", static_cast<long>(code));
   } else {
-    std::snprintf(entry, sizeof entry, "%.4f", static_cast<double>(code) / 10000.0);
+    std::string fixed = pl::formatFixed(static_cast<double>(code) / 10000.0, 4);
+    std::snprintf(entry, sizeof entry, "%s", fixed.c_str());
   }
   // snprintf already cut the entry to 99 characters and terminated it.
   std::memset(slot(b, 0), 0, kErrorSlotBytes);

@@ -1,6 +1,8 @@
 // Text helpers of the property-list codecs: UTF-8/UTF-16, base64, dates, numbers.
 #include "core/plist/text_util.h"
 
+#include "core/plist/number_text.h"
+
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -271,43 +273,20 @@ std::optional<double> parseIsoDate(std::string_view s) {
   return static_cast<double>(unix - kUnixOf2001) + frac;
 }
 
-std::string formatReal(double d) {
-  if (std::isnan(d)) return "nan";
-  if (std::isinf(d)) return d < 0 ? "-inf" : "inf";
-  char buf[64];
-  auto r = std::to_chars(buf, buf + sizeof buf, d);
-  return std::string(buf, r.ptr);
-}
+std::string formatReal(double d) { return formatShortest(d); }
 
 std::optional<double> parseReal(std::string_view s) {
   if (s.empty()) return std::nullopt;
-  bool neg = false;
-  std::string_view body = s;
-  if (body[0] == '+' || body[0] == '-') {
-    neg = body[0] == '-';
-    body.remove_prefix(1);
-  }
-  auto lower = [](std::string_view t) {
-    std::string r(t);
-    for (auto& c : r) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
-    return r;
-  };
-  std::string l = lower(body);
+  std::string l(s[0] == '+' || s[0] == '-' ? s.substr(1) : s);
+  for (auto& c : l) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
   if (l == "nan") return std::numeric_limits<double>::quiet_NaN();
-  if (l == "inf" || l == "infinity") return neg ? -HUGE_VAL : HUGE_VAL;
-  if (body.empty() || body[0] == '+' || body[0] == '-') return std::nullopt;
-  double v = 0;
-  auto r = std::from_chars(body.data(), body.data() + body.size(), v);
+  if (l == "inf" || l == "infinity") return s[0] == '-' ? -HUGE_VAL : HUGE_VAL;
   // Out of range still yields the nearest representable (0 or infinity), as strtod does.
-  if (r.ptr != body.data() + body.size()) return std::nullopt;
-  if (r.ec == std::errc::result_out_of_range) {
-    // from_chars leaves v untouched on range errors: decide by the exponent's sign.
-    bool tiny = l.find("e-") != std::string::npos;
-    v = tiny ? 0.0 : HUGE_VAL;
-  } else if (r.ec != std::errc()) {
+  auto r = parseLeadingNumber(s);
+  if (!r || r->length != s.size() || s[0] == ' ' || s[0] == '\t' || s[0] == '\n' || s[0] == '\r' || s[0] == '\v' ||
+      s[0] == '\f')
     return std::nullopt;
-  }
-  return neg ? -v : v;
+  return r->value;
 }
 
 std::optional<Integer> parseInteger(std::string_view s) {

@@ -1,6 +1,8 @@
 // pl::Value number semantics, lookups, equality and the short text form.
 #include "core/plist/value.h"
 
+#include "core/plist/number_text.h"
+
 #include <cmath>
 #include <cstdio>
 #include <limits>
@@ -143,7 +145,7 @@ void describeInto(const Value& v, std::string& out) {
       else std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(v.longLongValue()));
       out += buf;
       break;
-    case Type::Real: std::snprintf(buf, sizeof buf, "%.17g", v.doubleValue()); out += buf; break;
+    case Type::Real: out += formatG(v.doubleValue(), 17); break;
     case Type::String: out += *v.asString(); break;
     case Type::Data: {
       out += '<';
@@ -156,7 +158,7 @@ void describeInto(const Value& v, std::string& out) {
       out += '>';
       break;
     }
-    case Type::Date: std::snprintf(buf, sizeof buf, "@%.3f", v.asDate()->seconds); out += buf; break;
+    case Type::Date: out += "@" + formatFixed(v.asDate()->seconds, 3); break;
     case Type::Array: {
       out += '(';
       bool first = true;

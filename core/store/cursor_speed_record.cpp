@@ -1,11 +1,10 @@
 // QS805CursorSpeedClass: initial values, validation, display form and the system's own speed.
 #include "core/store/cursor_speed_record.h"
 
+#include "core/plist/number_text.h"
 #include "core/system/favourite_colours.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <cstdlib>
 
 #include "core/devices/exchange_file.h"
 #include "core/hid/pointer_parameters.h"
@@ -14,6 +13,7 @@
 #include "core/store/record_values.h"
 #include "core/store/store.h"
 #include "core/store/store_text.h"
+#include "core/system/versions.h"
 #include "core/system/strings.h"
 
 namespace vl {
@@ -82,12 +82,12 @@ std::optional<RgbColor> QS805CursorSpeedClass::color() const {
   return d ? unarchiveColor(*d) : std::nullopt;
 }
 
-void QS805CursorSpeedClass::setSensitivity(const std::optional<std::string>& v) {
-  setValue(attr::cursorSpeed::sensitivity, v ? pl::Value(*v) : pl::Value());
+bool QS805CursorSpeedClass::setSensitivity(const std::optional<std::string>& v) {
+  return setValue(attr::cursorSpeed::sensitivity, v ? pl::Value(*v) : pl::Value());
 }
 
-void QS805CursorSpeedClass::setTrackingSpeed(const std::optional<std::string>& v) {
-  setValue(attr::cursorSpeed::trackingSpeed, v ? pl::Value(*v) : pl::Value());
+bool QS805CursorSpeedClass::setTrackingSpeed(const std::optional<std::string>& v) {
+  return setValue(attr::cursorSpeed::trackingSpeed, v ? pl::Value(*v) : pl::Value());
 }
 
 void QS805CursorSpeedClass::setTitle(const std::optional<std::string>& v) {
@@ -162,9 +162,7 @@ std::string QS805CursorSpeedClass::systemTrackingSpeed() const {
   const std::string key = d && d->isAppleTrackpad() ? kHIDTrackpadAccelerationKey : kHIDMouseAccelerationKey;
   double v = QS812systemAcclForType(&key, kMaxTrackingSpeed);
   v = std::min(kMaxTrackingSpeed, std::max(kMinTrackingSpeed, v));
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.*f", 4, v);
-  return gText(std::strtod(buf, nullptr));
+  return gText(QS812round1(4, v));
 }
 
 bool QS805CursorSpeedClass::isSystemCursorSpeed() const {
@@ -189,9 +187,7 @@ void QS805CursorSpeedClass::restoreCursorSpeed() {
 
 std::string QS805CursorSpeedClass::VL705label() const {
   if (disableAccl()) return localized("----------------", kTableVl);
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%-.5g", doubleOf(&value(attr::cursorSpeed::trackingSpeed)));
-  std::string tracking = std::string(buf).substr(0, 5);
+  std::string tracking = pl::formatG(doubleOf(&value(attr::cursorSpeed::trackingSpeed)), 5).substr(0, 5);
   double display = kSensitivityDisplayBase - doubleOf(&value(attr::cursorSpeed::sensitivity));
   long long shown = display >= 2147483647.0 ? 2147483647LL : display <= -2147483648.0 ? -2147483648LL
                                                                                     : static_cast<long long>(display);

@@ -56,8 +56,9 @@ class QS805CursorSpeedClass : public ManagedObject {
   bool visible() const { return value(attr::cursorSpeed::visible).boolValue(); }
   std::optional<RgbColor> color() const;
   std::optional<std::string> title() const;
-  void setSensitivity(const std::optional<std::string>& v);
-  void setTrackingSpeed(const std::optional<std::string>& v);
+  // False, and nothing stored, for a text that is not a finite number.
+  bool setSensitivity(const std::optional<std::string>& v);
+  bool setTrackingSpeed(const std::optional<std::string>& v);
   // false stores null, as the pane's check boxes do.
   void setDisableAccl(bool v) { setValue(attr::cursorSpeed::disableAccl, v ? pl::Value(true) : pl::Value()); }
   void setIndex(int64_t v) { setValue(attr::cursorSpeed::index, pl::Value::int64(v)); }

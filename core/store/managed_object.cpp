@@ -24,20 +24,23 @@ const pl::Value& ManagedObject::value(int attr) const {
   return values_[static_cast<size_t>(attr)];
 }
 
-void ManagedObject::setValue(int attr, const pl::Value& v) {
-  if (!ctx_ || attr < 0 || static_cast<size_t>(attr) >= values_.size()) return;
+bool ManagedObject::setValue(int attr, const pl::Value& v) {
+  if (!ctx_ || attr < 0 || static_cast<size_t>(attr) >= values_.size()) return false;
   const AttributeDesc& d = entity_->attributes[static_cast<size_t>(attr)];
+  if (!acceptsValue(d, v)) return false;
   pl::Value nv = coerceToAttribute(d.type, v);
   pl::Value& cur = values_[static_cast<size_t>(attr)];
-  if (identical(cur, nv)) return;
+  if (identical(cur, nv)) return true;
   pl::Value old = std::move(cur);
   cur = std::move(nv);
   ctx_->registerUndo([this, attr, old] { setValue(attr, old); });
   noteChanged(d.name);
+  return true;
 }
 
 void ManagedObject::setPrimitiveValue(int attr, const pl::Value& v) {
   if (!ctx_ || attr < 0 || static_cast<size_t>(attr) >= values_.size()) return;
+  if (!acceptsValue(entity_->attributes[static_cast<size_t>(attr)], v)) return;
   values_[static_cast<size_t>(attr)] = coerceToAttribute(entity_->attributes[static_cast<size_t>(attr)].type, v);
   ctx_->touched_.insert(this);
 }
@@ -46,9 +49,7 @@ const pl::Value& ManagedObject::valueForKey(std::string_view key) const { return
 
 bool ManagedObject::setValueForKey(std::string_view key, const pl::Value& v) {
   int i = entity_->attributeIndex(key);
-  if (i < 0) return false;
-  setValue(i, v);
-  return true;
+  return i >= 0 && setValue(i, v);
 }
 
 ManagedObject* ManagedObject::toOne(int rel) const {

@@ -35,7 +35,9 @@ class ManagedObject {
   const pl::Value& value(int attr) const;
   // Stores the value (converted to the attribute's type), registers an undo step and notes the
   // key for the next objects-did-change notification. Storing an identical value does nothing.
-  void setValue(int attr, const pl::Value& v);
+  // A value the attribute refuses (a non-finite number for a decimal text) is not stored:
+  // false, and the attribute keeps its value.
+  bool setValue(int attr, const pl::Value& v);
   // Stores the value for the next save without an undo step or a change notification.
   void setPrimitiveValue(int attr, const pl::Value& v);
   const pl::Value& valueForKey(std::string_view key) const;

@@ -1,32 +1,26 @@
 // Value helpers of the record classes.
 #include "core/store/record_values.h"
 
+#include "core/plist/number_text.h"
+
 #include <cctype>
 #include <chrono>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 #include "core/plist/codec.h"
 
 namespace vl {
 
 std::string gText(double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%g", v);
-  return buf;
+  return pl::formatG(v);
 }
 
 double doubleOf(const pl::Value* v) {
   if (!v) return 0;
   if (v->isNumber()) return v->doubleValue();
-  if (const std::string* s = v->asString()) {
-    const char* p = s->c_str();
-    char* end = nullptr;
-    double d = std::strtod(p, &end);
-    if (end == p || !std::isfinite(d)) return 0;
-    return d;
-  }
+  // A stored text may come from any program: read the number it begins with, as the
+  // platform's doubleValue does; none, or a special value, reads as 0.
+  if (const std::string* s = v->asString()) return pl::parseLeadingDecimal(*s);
   return 0;
 }
 

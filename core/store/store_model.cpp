@@ -1,8 +1,9 @@
 // The settings model's tables and the attribute value conversion.
 #include "core/store/store_model.h"
 
+#include "core/plist/number_text.h"
+
 #include <cmath>
-#include <cstdio>
 
 namespace vl {
 
@@ -36,7 +37,7 @@ const StoreModel& StoreModel::current() {
             {"mid", T::UInt32},
             {"transport", T::String},
             {"registryName", T::String},
-            {"pointerResolution", T::String},
+            {"pointerResolution", T::String, true},
             {"name", T::String},
             {"expansionData", T::Dict},
             {"cursorSpeedDisabled", T::Boolean},
@@ -47,14 +48,14 @@ const StoreModel& StoreModel::current() {
             {"buttonCount", T::Integer},
             {"hScrollOp", T::String},
             {"partName", T::Dict},
-            {"viewScaleX", T::String},
-            {"viewScaleY", T::String}},
+            {"viewScaleX", T::String, true},
+            {"viewScaleY", T::String, true}},
            {{"cursorSpeeds", EntityKind::CursorSpeed, true, "device"},
             {"applications", EntityKind::Application, true, "device"}}},
           {EntityKind::CursorSpeed,
            "CursorSpeed",
-           {{"sensitivity", T::String},
-            {"trackingSpeed", T::String},
+           {{"sensitivity", T::String, true},
+            {"trackingSpeed", T::String, true},
             {"disableAccl", T::Boolean},
             {"index", T::Integer},
             {"isLocked", T::Boolean},
@@ -94,11 +95,22 @@ const StoreModel& StoreModel::current() {
   return model;
 }
 
+bool acceptsValue(const AttributeDesc& d, const pl::Value& v) {
+  if (!d.decimalText || v.isNull()) return true;
+  if (const std::string* s = v.asString()) return pl::parseDecimal(*s).has_value();
+  return v.isNumber() && !v.isBool() && std::isfinite(v.doubleValue());
+}
+
 pl::Value coerceToAttribute(AttrType t, const pl::Value& v) {
   if (v.isNull()) return v;
   switch (t) {
     case AttrType::Any: return v;
     case AttrType::Integer:
+      // A number written as text by another program is kept as the number it reads as.
+      if (const std::string* s = v.asString()) {
+        auto i = pl::parseIntegerText(*s);
+        return i ? pl::Value::int64(*i) : pl::Value();
+      }
       if (v.isBool()) return pl::Value::int64(v.boolValue() ? 1 : 0);
       if (v.isInteger()) return v;
       if (v.isReal()) return std::isfinite(v.doubleValue()) ? pl::Value::int64(v.longLongValue()) : pl::Value();
@@ -109,13 +121,12 @@ pl::Value coerceToAttribute(AttrType t, const pl::Value& v) {
       return {};
     case AttrType::Boolean:
       if (v.isNumber()) return pl::Value(v.boolValue());
+      if (const std::string* s = v.asString()) return pl::Value(pl::parseBoolText(*s));
       return {};
     case AttrType::String:
       if (v.isString()) return v;
       if (v.isNumber() && !v.isBool()) {
-        char buf[64];
-        std::snprintf(buf, sizeof buf, "%g", v.doubleValue());
-        return pl::Value(buf);
+        return pl::Value(pl::formatG(v.doubleValue()));
       }
       return {};
     case AttrType::Date: return v.isDate() ? v : pl::Value();

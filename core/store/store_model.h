@@ -28,6 +28,9 @@ enum class AttrType : uint8_t {
 struct AttributeDesc {
   const char* name;
   AttrType type;
+  // A number kept as "%g" text: it takes only finite numbers, so no program can store a
+  // "nan" or "inf" that the agent would later write to a device.
+  bool decimalText = false;
 };
 
 struct RelationshipDesc {
@@ -65,6 +68,10 @@ struct StoreModel {
 // numbers to "%g" text for text attributes; anything else of the wrong type becomes null. The
 // store therefore never holds a value its attribute cannot hold.
 pl::Value coerceToAttribute(AttrType t, const pl::Value& v);
+
+// Whether a value may be written to the attribute: for a decimal-text attribute only null, a
+// finite number or a text that reads as one.
+bool acceptsValue(const AttributeDesc& d, const pl::Value& v);
 
 // Fixed attribute positions of the current model (the order of the model tables).
 namespace attr {

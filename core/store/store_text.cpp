@@ -3,6 +3,7 @@
 
 #include <cstdio>
 
+#include "core/plist/number_text.h"
 #include "core/system/strings.h"
 
 namespace vl {
@@ -87,9 +88,8 @@ std::string formatPattern(const std::string& pattern, const std::vector<FormatAr
       }
       case 'f': {
         double v = a.kind == FormatArg::Kind::Real ? a.real : static_cast<double>(a.integer);
-        fmt += c.type;
-        std::snprintf(buf, sizeof buf, fmt.c_str(), v);
-        out += buf;
+        std::string text;
+        if (pl::formatPrintfReal(fmt + c.type, v, &text)) out += text;
         break;
       }
       default: {

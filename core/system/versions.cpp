@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/plist/number_text.h"
 #include "core/plist/codec.h"
 #include "core/system/drovana.h"
 #include "platform/api/hid.h"
@@ -244,9 +245,8 @@ const pl::Value* QS812localizedValueForKey(const pl::Value* dictionary, const st
 }
 
 double QS812round1(int precision, double value) {
-  char buf[512];
-  std::snprintf(buf, sizeof buf, "%.*f", precision < 0 ? 0 : (precision > 30 ? 30 : precision), value);
-  return std::strtod(buf, nullptr);
+  if (!std::isfinite(value)) return value;
+  return pl::parseDecimal(pl::formatFixed(value, precision < 0 ? 0 : (precision > 30 ? 30 : precision))).value_or(value);
 }
 
 double QS812numberCounterAtDigit(int digit, bool up, double value) {

@@ -5,10 +5,10 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
 #include "core/errors/error_stack.h"
+#include "core/plist/number_text.h"
 #include "pane/curves/parametric_curves.h"
 
 namespace vl {
@@ -35,16 +35,11 @@ int32_t safeAbs(int32_t v) { return v == std::numeric_limits<int32_t>::min() ? s
 
 // A label's numeric value: its leading number, 0 when there is none.
 double labelValue(const std::string& text) {
-  const char* s = text.c_str();
-  char* end = nullptr;
-  const double v = std::strtod(s, &end);
-  return end == s ? 0 : v;
+  return pl::parseLeadingDecimal(text);
 }
 
 std::string formatScale(double v) {
-  char buf[64];
-  std::snprintf(buf, sizeof buf, "%.1f", v);
-  return buf;
+  return pl::formatFixed(v, 1);
 }
 
 // A stored scale below the smallest zoom step would make the graph divide by zero (a fresh

@@ -2,8 +2,8 @@
 #include "pane/model/graph_svg.h"
 
 #include <cmath>
-#include <cstdio>
 
+#include "core/plist/number_text.h"
 #include "pane/model/graph_axes.h"
 
 namespace vl {
@@ -15,10 +15,8 @@ constexpr double kFontSize = 10;
 const LabelMetrics kMetrics{5.6, 12};
 
 std::string num(double v) {
-  char buf[32];
   if (!std::isfinite(v)) v = 0;
-  std::snprintf(buf, sizeof buf, "%.2f", v);
-  std::string s = buf;
+  std::string s = pl::formatFixed(v, 2);
   while (!s.empty() && s.back() == '0') s.pop_back();
   if (!s.empty() && s.back() == '.') s.pop_back();
   return s == "-0" ? "0" : s;

@@ -12,10 +12,12 @@
 #include "core/errors/alerts.h"
 #include "core/hid/fixed_point.h"
 #include "core/plist/codec.h"
+#include "core/plist/number_text.h"
 #include "core/store/cursor_speed_record.h"
 #include "core/store/device_record.h"
 #include "core/store/store.h"
 #include "core/system/boa_notifications.h"
+#include "support/comma_locale.h"
 #include "support/sim_world.h"
 
 namespace vl {
@@ -63,11 +65,8 @@ class Agent : public test::SimWorld {
       rec->setCursorSpeedDisabled(d.disabled);
       QS805CursorSpeedClass* cs = rec->selectedCursorSpeed();
       ASSERT_TRUE(cs);
-      char buf[32];
-      std::snprintf(buf, sizeof buf, "%g", d.sensitivity);
-      cs->setSensitivity(std::string(buf));
-      std::snprintf(buf, sizeof buf, "%g", d.tracking);
-      cs->setTrackingSpeed(std::string(buf));
+      ASSERT_TRUE(cs->setSensitivity(pl::formatG(d.sensitivity)));
+      ASSERT_TRUE(cs->setTrackingSpeed(pl::formatG(d.tracking)));
       cs->setDisableAccl(d.disableAccl);
     }
     ASSERT_EQ(QS814saveMOC(ctx.get(), &error), 0);
@@ -168,6 +167,23 @@ TEST_F(Agent, AppliesTheChosenFavouriteAfterStandbyAndDelay) {
   EXPECT_EQ(written(later, "HIDPointerResolution"), X2Fix(400));
   EXPECT_EQ(written(later, "HIDTrackpadAcceleration"), X2Fix(0.6875));
   (void)t0;
+}
+
+// The settings window sets the user's locale at start; under a decimal comma the agent must
+// still read the stored texts and log the values it wrote as they are.
+TEST_F(Agent, StoredTextsAndLogLinesKeepADotUnderACommaLocale) {
+  VELMORA_WITH_COMMA_LOCALE(locale);
+  writeStore({{0x093A, 0x2510, 0, "USB", 1200.5, 0.6875}});
+  std::vector<std::string> lines;
+  RegistryId mouse = attach("generic-usb-optical-mouse");
+  launch();
+  agent->setActivityLog([&](const std::string& l) { lines.push_back(l); });
+  loop.advance(2);
+  EXPECT_EQ(written(mouse, "HIDPointerResolution"), X2Fix(1200.5));
+  EXPECT_EQ(written(mouse, "HIDMouseAcceleration"), X2Fix(0.6875));
+  bool logged = false;
+  for (const auto& l : lines) logged |= l.find("sensitivity 1200.5, tracking 0.6875") != std::string::npos;
+  EXPECT_TRUE(logged) << (lines.empty() ? std::string("no line") : lines.back());
 }
 
 TEST_F(Agent, TwoServicesOfOneDeviceShareOneEntry) {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <openssl/evp.h>
 
+#include <cmath>
 #include <filesystem>
 #include <string>
 
@@ -210,7 +211,9 @@ TEST(ExchangeFile, HeaderRulesRejectTheWholeFile) {
       {"version 1.2", seal(editHeader(good, "Version", 1.2)), ExchangeRule::Version},
       {"version 0", seal(editHeader(good, "Version", 0.0)), ExchangeRule::Version},
       {"negative version", seal(editHeader(good, "Version", -1.0)), ExchangeRule::Version},
-      {"version as text", seal(editHeader(good, "Version", "1.1")), ExchangeRule::Version},
+      {"version as text", seal(editHeader(good, "Version", "1.1")), ExchangeRule::Passed},
+      {"version text above 1.1", seal(editHeader(good, "Version", "1.2")), ExchangeRule::Version},
+      {"version text not a number", seal(editHeader(good, "Version", "new")), ExchangeRule::Version},
       {"no version", seal(editHeader(good, "Version", nullptr)), ExchangeRule::Version},
       {"application type", seal(editHeader(good, "Type", kExchangeTypeApplication)), ExchangeRule::Type},
       {"no type", seal(editHeader(good, "Type", nullptr)), ExchangeRule::Type},
@@ -277,6 +280,11 @@ TEST(ExchangeValidation, DeviceDictionaries) {
       {"buttonCount 0", with(devDic(), "buttonCount", 0), false},
       {"buttonCount 33", with(devDic(), "buttonCount", 33), false},
       {"buttonCount 2^32 + 1", with(devDic(), "buttonCount", pl::Value::int64(4294967297LL)), false},
+      {"buttonCount as text", with(devDic(), "buttonCount", "5"), true},
+      {"buttonCount as text 0", with(devDic(), "buttonCount", "0"), false},
+      {"buttonCount not a number", with(devDic(), "buttonCount", "five"), false},
+      {"resolution as text with a decimal comma", with(devDic(), "pointerResolution", "400,5"), false},
+      {"viewScaleX nan", with(devDic(), "viewScaleX", std::nan("")), false},
       {"vid 0", with(devDic(), "vid", 0), false},
       {"no vid", with(devDic(), "vid", nullptr), false},
       {"vid beyond 32 bits", with(devDic(), "vid", pl::Value::uint64(0x10000046DULL)), false},
@@ -346,8 +354,19 @@ TEST(ExchangeValidation, CursorSpeeds) {
       {"tracking 20", csDic(0, "400", "20"), true},
       {"tracking 0", csDic(0, "400", "0"), true},
       {"tracking 20.5", csDic(0, "400", "20.5"), false},
-      {"tracking -0.1", csDic(0, "400", "-0.1"), false},
+      {"tracking -0.1: no acceleration, a valid setting", csDic(0, "400", "-0.1"), true},
+      {"tracking -1 as a number", pl::Value(pl::Dict{{"sensitivity", 400}, {"trackingSpeed", -1.0}}), true},
       {"tracking nan", csDic(0, "400", "nan"), false},
+      {"tracking inf", csDic(0, "400", "inf"), false},
+      {"tracking NaN number", pl::Value(pl::Dict{{"sensitivity", "400"}, {"trackingSpeed", std::nan("")}}), false},
+      {"tracking with a decimal comma", csDic(0, "400", "0,6875"), false},
+      {"sensitivity 1e999", csDic(0, "1e999"), false},
+      {"sensitivity as a number", pl::Value(pl::Dict{{"sensitivity", 400.0}, {"trackingSpeed", "1"}}), true},
+      {"acceleration off as text YES, sensitivity 5000",
+       pl::Value(pl::Dict{{"disableAccl", "YES"}, {"sensitivity", "5000"}, {"trackingSpeed", "1"}}), true},
+      {"acceleration off as text 0 is on: sensitivity 5000 is out of range",
+       pl::Value(pl::Dict{{"disableAccl", "0"}, {"sensitivity", "5000"}, {"trackingSpeed", "1"}}), false},
+      {"acceleration off, tracking nan", pl::Value(pl::Dict{{"disableAccl", true}, {"trackingSpeed", "nan"}}), false},
       {"no tracking", pl::Value(pl::Dict{{"sensitivity", "400"}}), false},
       {"acceleration off, sensitivity 5000", disabled("5000"), true},
       {"acceleration off, no sensitivity", disabled(nullptr), true},
@@ -366,6 +385,13 @@ TEST(ExchangeValidation, CursorSpeeds) {
   noIndexTwice[0].asDict()->erase("index");
   noIndexTwice[1].asDict()->erase("index");
   EXPECT_FALSE(QS813validateCSDics(noIndexTwice)) << "two missing indexes are the same index";
+  pl::Array textIndexes = fiveSpeeds();
+  for (int i = 0; i < 5; ++i) (*textIndexes[static_cast<size_t>(i)].asDict())["index"] = pl::Value(std::to_string(i));
+  EXPECT_TRUE(QS813validateCSDics(textIndexes)) << "indexes written as texts";
+  (*textIndexes[4].asDict())["index"] = pl::Value("3");
+  EXPECT_FALSE(QS813validateCSDics(textIndexes)) << "a text index equal to another repeats it";
+  (*textIndexes[4].asDict())["index"] = pl::Value("four");
+  EXPECT_FALSE(QS813validateCSDics(textIndexes));
 }
 
 TEST(ExchangeValidation, ApplicationDictionaries) {

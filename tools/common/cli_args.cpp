@@ -1,6 +1,8 @@
 // Argument and output helpers shared by the command-line programs.
 #include "tools/common/cli_args.h"
 
+#include "core/plist/number_text.h"
+
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
@@ -59,11 +61,29 @@ bool parseUnsigned(const std::string& text, unsigned long long* out) {
 }
 
 bool parseDouble(const std::string& text, double* out) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  errno = 0;
-  double v = std::strtod(text.c_str(), &end);
-  if (errno != 0 || end == text.c_str() || *end != '\0') return false;
+  auto v = pl::parseDecimal(text);
+  if (!v) return false;
+  *out = *v;
+  return true;
+}
+
+std::string notANumber(const std::string& text) {
+  if (pl::looksLikeDecimalComma(text)) return "'" + text + "': use a dot as the decimal separator";
+  return "'" + text + "' is not a number";
+}
+
+bool parseNumberIn(const std::string& option, const std::string& text, double minimum, double maximum, double* out,
+                   std::string* error) {
+  double v = 0;
+  const std::string range = pl::formatG(minimum) + " to " + pl::formatG(maximum);
+  if (!parseDouble(text, &v)) {
+    *error = option + " " + notANumber(text) + " (a number from " + range + ")";
+    return false;
+  }
+  if (!(v >= minimum && v <= maximum)) {
+    *error = option + " must be a number from " + range + ", not " + text;
+    return false;
+  }
   *out = v;
   return true;
 }

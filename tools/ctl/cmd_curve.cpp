@@ -8,6 +8,7 @@
 
 #include "core/errors/error_stack.h"
 #include "core/plist/codec.h"
+#include "core/plist/number_text.h"
 #include "pane/curves/accel_table.h"
 #include "pane/curves/default_curves.h"
 #include "pane/curves/parametric_curves.h"
@@ -80,7 +81,7 @@ int takeNumber(Args& args, const std::string& name, double* out, bool required, 
     if (present) *present = false;
     return kExitOk;
   }
-  if (!parseDouble(text, out)) return usageError("curve", "not a number for " + name + ": '" + text + "'");
+  if (!parseDouble(text, out)) return usageError("curve", name + " " + notANumber(text));
   if (present) *present = true;
   return kExitOk;
 }
@@ -182,7 +183,8 @@ int runPA(Args args) {
     std::cout << out << "\n";
   } else {
     auto show = [](const char* name, IOFixed64 v) {
-      std::printf("  %-20s %14lld  (%.5f)\n", name, static_cast<long long>(v.value), static_cast<double>(v.value) / 65536.0);
+      std::printf("  %-20s %14lld  (%s)\n", name, static_cast<long long>(v.value),
+                  pl::formatFixed(static_cast<double>(v.value) / 65536.0, 5).c_str());
     };
     std::printf("result %d\n", result);
     std::printf("primary\n");
@@ -202,7 +204,8 @@ int runPA(Args args) {
     show("rootIntercept", s.rootIntercept);
     if (!outputs.empty()) std::printf("outputs (device delta -> cursor delta)\n");
     for (size_t i = 0; i < outputs.size(); ++i)
-      std::printf("  %12g -> %12d  (%.5f)\n", deltas[i], outputs[i], Fix2X(outputs[i]));
+      std::printf("  %12s -> %12d  (%s)\n", pl::formatG(deltas[i]).c_str(), outputs[i],
+                  pl::formatFixed(Fix2X(outputs[i]), 5).c_str());
   }
   return result == 0 ? kExitOk : kExitFailure;
 }
@@ -244,22 +247,17 @@ int runTable(Args args) {
     for (int i = 0; i < written; ++i) {
       const ScaledPoint& pt = points.points[i];
       const Segment& sg = state.g_segments[static_cast<size_t>(i)];
-      char limit[32];
-      if (sg.deviceLimit == 0x7FFFFFFF)
-        std::snprintf(limit, sizeof limit, "(open)");
-      else
-        std::snprintf(limit, sizeof limit, "%.5f", Fix2X(sg.deviceLimit));
-      std::printf("%11.5f %11.5f      %-24s %.5f, %.5f\n", Fix2X(pt.x), Fix2X(pt.y), limit, Fix2X(sg.slope),
-                  Fix2X(sg.intercept));
+      const std::string limit = sg.deviceLimit == 0x7FFFFFFF ? "(open)" : pl::formatFixed(Fix2X(sg.deviceLimit), 5);
+      std::printf("%11s %11s      %-24s %s, %s\n", pl::formatFixed(Fix2X(pt.x), 5).c_str(),
+                  pl::formatFixed(Fix2X(pt.y), 5).c_str(), limit.c_str(), pl::formatFixed(Fix2X(sg.slope), 5).c_str(),
+                  pl::formatFixed(Fix2X(sg.intercept), 5).c_str());
     }
   }
   return result == 0 ? kExitOk : kExitFailure;
 }
 
 std::string shortNumber(double v) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, "%g", v);
-  return buf;
+  return pl::formatG(v);
 }
 
 int runPlot(Args args) {

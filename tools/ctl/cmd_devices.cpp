@@ -8,6 +8,7 @@
 #include "core/errors/error_stack.h"
 #include "core/hid/fixed_point.h"
 #include "core/hid/pointer_parameters.h"
+#include "core/plist/number_text.h"
 #include "core/hid/registry_search.h"
 #include "core/system/versions.h"
 #include "platform/sim/sim_mac.h"
@@ -209,9 +210,9 @@ int runDemo(const Args& in) {
       continue;
     }
     auto accel = r.service->property(key);
-    std::cout << kHIDPointerResolutionKey << " = " << QS852getCursorSens(r.service.get()) << " dpi ("
+    std::cout << kHIDPointerResolutionKey << " = " << pl::formatG(QS852getCursorSens(r.service.get())) << " dpi ("
               << X2Fix(QS852getCursorSens(r.service.get())) << "), " << key << " = "
-              << (accel ? Fix2X(accel->intValue()) : 0.0) << " (" << (accel ? accel->intValue() : 0) << ")\n";
+              << pl::formatG(accel ? Fix2X(accel->intValue()) : 0.0) << " (" << (accel ? accel->intValue() : 0) << ")\n";
   }
   std::cout << "\nTry:\n"
                "  velmora-ctl devices --all --json\n"

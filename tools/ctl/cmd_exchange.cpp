@@ -1,13 +1,12 @@
 // velmora-ctl exchange: shows what a settings exchange file holds after every check, and
 // hands export and import to the store's commands.
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <iostream>
 #include <sstream>
 
 #include "core/devices/exchange_file.h"
 #include "core/plist/codec.h"
+#include "core/plist/number_text.h"
 #include "core/plist/text_util.h"
 #include "tools/common/suggest.h"
 #include "tools/ctl/command.h"
@@ -46,12 +45,12 @@ std::string json(const pl::Value& v);
 std::string jsonNumber(double d) {
   if (!std::isfinite(d)) return "null";  // JSON has no NaN or infinities
   // The shortest text that reads back as the same number.
-  char buf[64];
+  std::string text;
   for (int precision = 15; precision <= 17; ++precision) {
-    std::snprintf(buf, sizeof buf, "%.*g", precision, d);
-    if (std::strtod(buf, nullptr) == d) break;
+    text = pl::formatG(d, precision);
+    if (pl::parseDecimal(text) == d) break;
   }
-  return buf;
+  return text;
 }
 
 std::string json(const pl::Value& v) {

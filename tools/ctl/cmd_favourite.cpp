@@ -1,10 +1,10 @@
 // velmora-ctl favourite set: edits one favourite of a device in the settings store without
 // the settings window, saves, and (with --notify) tells a running agent as the pane does.
-#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <optional>
 
+#include "core/plist/number_text.h"
 #include "core/store/cursor_speed_record.h"
 #include "core/store/device_record.h"
 #include "core/store/store.h"
@@ -34,7 +34,7 @@ const char* kHelp =
     "  --store PATH   the store file (default: the user's \"Device.dvsetting\" in\n"
     "                 ~/.local/share/Drovana & Velmora)\n"
     "  --sensitivity S   pointer resolution, 10 to 2000\n"
-    "  --tracking T      tracking speed, at most 20\n"
+    "  --tracking T      tracking speed, 0 to 20\n"
     "  --accel on|off    acceleration switch\n"
     "  --select          make N the device's chosen favourite\n"
     "  --create          add the device with the five default favourites when it is missing\n"
@@ -73,9 +73,10 @@ int set(Args args) {
     return usageError("favourite", "--favourite needs a number from 1 to 5, not '" + favourite + "'");
   const unsigned long long n = number - 1;  // the stored index
   double s = 0, t = 0;
-  if (hasSens && (!parseDouble(sens, &s) || s < 10 || s > 2000))
-    return usageError("favourite", "--sensitivity must be a number from 10 to 2000");
-  if (hasTrack && (!parseDouble(track, &t) || t > 20)) return usageError("favourite", "--tracking must be at most 20");
+  if (hasSens && !parseNumberIn("--sensitivity", sens, kMinSensitivity, kMaxSensitivity, &s, &error))
+    return usageError("favourite", error);
+  if (hasTrack && !parseNumberIn("--tracking", track, kMinTrackingSpeed, kMaxTrackingSpeed, &t, &error))
+    return usageError("favourite", error);
   if (hasAccel && accel != "on" && accel != "off") return usageError("favourite", "--accel takes on or off");
 
   std::optional<linux_::XdgPaths> paths;
@@ -122,15 +123,8 @@ int set(Args args) {
   for (QS805CursorSpeedClass* c : rec->cursorSpeeds())
     if (c->value(attr::cursorSpeed::index).longLongValue() == static_cast<int64_t>(n)) cs = c;
   if (!cs) return failure("device " + device + " has no favourite " + std::to_string(number));
-  char buf[32];
-  if (hasSens) {
-    std::snprintf(buf, sizeof buf, "%g", s);
-    cs->setSensitivity(std::string(buf));
-  }
-  if (hasTrack) {
-    std::snprintf(buf, sizeof buf, "%g", t);
-    cs->setTrackingSpeed(std::string(buf));
-  }
+  if (hasSens) cs->setSensitivity(pl::formatG(s));
+  if (hasTrack) cs->setTrackingSpeed(pl::formatG(t));
   if (hasAccel) cs->setDisableAccl(accel == "off");
   if (select) rec->setCursorSpeedSelectedIndex(static_cast<int64_t>(n));
   rec->updateCursorSpeedDate();

@@ -34,6 +34,8 @@ using cli::isHelp;
 // Parses decimal or 0x-hex into an unsigned 64-bit number; false on anything else.
 using cli::parseUnsigned;
 using cli::parseDouble;
+using cli::notANumber;
+using cli::parseNumberIn;
 // Prints "velmora-ctl: <msg>" and the hint to stderr; returns kExitUsage.
 int usageError(const std::string& group, const std::string& msg);
 // Prints "velmora-ctl: <msg>" to stderr; returns kExitFailure.

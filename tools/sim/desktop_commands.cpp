@@ -133,12 +133,10 @@ int runCloseWindow(Args& args, const std::string& folder) {
 
 int runMoveCursor(Args& args, const std::string& folder) {
   if (args.size() != 2) return usage("move-cursor", "needs X and Y");
-  char* end = nullptr;
-  double x = std::strtod(args[0].c_str(), &end);
-  bool ok = end && *end == 0 && !args[0].empty();
-  double y = std::strtod(args[1].c_str(), &end);
-  ok = ok && end && *end == 0 && !args[1].empty();
-  if (!ok) return usage("move-cursor", "X and Y must be numbers");
+  double x = 0, y = 0;
+  for (int i = 0; i < 2; ++i)
+    if (!cli::parseDouble(args[static_cast<size_t>(i)], i == 0 ? &x : &y))
+      return usage("move-cursor", "X and Y must be numbers: " + cli::notANumber(args[static_cast<size_t>(i)]));
   return editDesktop(folder, [&](sim::SimDesktop& d, std::string*) {
     d.moveCursor({x, y});
     return true;

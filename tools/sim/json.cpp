@@ -1,8 +1,9 @@
 // JSON text of property-list values.
 #include "tools/sim/json.h"
 
+#include "core/plist/number_text.h"
+
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
 
 namespace vl::simtool {
@@ -12,19 +13,13 @@ namespace {
 
 std::string number(double d) {
   if (!std::isfinite(d)) return "null";
-  char b[40];
-  if (d == std::floor(d) && std::fabs(d) < 1e15) {
-    std::snprintf(b, sizeof b, "%.0f", d);
-    return b;
-  }
-  std::snprintf(b, sizeof b, "%.17g", d);
+  if (d == std::floor(d) && std::fabs(d) < 1e15) return pl::formatFixed(d, 0);
   // Prefer the shortest text that reads back to the same number.
   for (int prec = 1; prec < 17; ++prec) {
-    char s[40];
-    std::snprintf(s, sizeof s, "%.*g", prec, d);
-    if (std::strtod(s, nullptr) == d) return s;
+    std::string s = pl::formatG(d, prec);
+    if (pl::parseDecimal(s) == d) return s;
   }
-  return b;
+  return pl::formatG(d, 17);
 }
 
 void write(const pl::Value& v, int indent, int level, std::string& out) {

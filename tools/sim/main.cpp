@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/plist/codec.h"
+#include "core/plist/number_text.h"
 #include "platform/sim/world.h"
 #include "tools/common/cli_args.h"
 #include "tools/common/device_names.h"
@@ -76,12 +77,7 @@ bool parseId(const std::string& text, RegistryId* out) {
 }
 
 bool parseDouble(const std::string& text, double* out) {
-  char* end = nullptr;
-  errno = 0;
-  double v = std::strtod(text.c_str(), &end);
-  if (text.empty() || errno != 0 || end == text.c_str() || *end != '\0') return false;
-  *out = v;
-  return true;
+  return cli::parseDouble(text, out);
 }
 
 std::string hex(uint64_t v, int width = 0) {
@@ -229,7 +225,7 @@ int runSetSystemAccel(Args& args, const Context& ctx) {
     return usage("set-system-accel",
                  "unknown key '" + args[0] + "'" + cli::didYouMean(args[0], kSystemKeys) + "\nThe keys are " + list);
   }
-  if (!parseDouble(args[1], &value)) return usage("set-system-accel", "'" + args[1] + "' is not a number");
+  if (!parseDouble(args[1], &value)) return usage("set-system-accel", cli::notANumber(args[1]));
   if (!(value >= kSystemAccelMin && value <= kSystemAccelMax))
     return usage("set-system-accel", args[0] + " takes a value from 0 to 20, not " + args[1]);
   std::string error;
@@ -329,9 +325,7 @@ pl::Value describeWorld(sim::World& world, const std::vector<sim::PropertyWrite>
 std::string fixedText(const pl::Dict& svc, const char* key) {
   auto it = svc.find(key);
   if (it == svc.end() || it->second.isNull()) return "-";
-  char b[32];
-  std::snprintf(b, sizeof b, "%g", it->second.doubleValue());
-  return b;
+  return pl::formatG(it->second.doubleValue());
 }
 
 void printWorld(const pl::Value& w, std::ostream& out) {
@@ -345,7 +339,7 @@ void printWorld(const pl::Value& w, std::ostream& out) {
   if (accel->empty()) out << "no acceleration set";
   bool first = true;
   for (const auto& [k, v] : *accel) {
-    out << (first ? "" : ", ") << k << " " << v.doubleValue();
+    out << (first ? "" : ", ") << k << " " << pl::formatG(v.doubleValue());
     first = false;
   }
   out << "\n";
@@ -405,12 +399,12 @@ int runWrites(Args& args, const Context& ctx) {
   double since = 0;
   if (hasSince) {
     double secs = 0;
-    if (!parseDouble(sinceText, &secs) || secs < 0) return usage("writes", "'" + sinceText + "' is not a number of seconds");
+    if (!parseDouble(sinceText, &secs) || secs < 0) return usage("writes", cli::notANumber(sinceText) + " of seconds");
     since = wallClock() - secs;
   }
   if (hasAfter) {
     double t = 0;
-    if (!parseDouble(afterText, &t)) return usage("writes", "'" + afterText + "' is not a time");
+    if (!parseDouble(afterText, &t)) return usage("writes", cli::notANumber(afterText) + " (a time)");
     since = std::max(since, t);
   }
   auto world = openWorld(ctx, &error);
@@ -437,7 +431,7 @@ int runWrites(Args& args, const Context& ctx) {
     std::cout << localTime(w.time) << "  " << w.writer << "  " << hex(w.service) << "  " << w.key << " = "
               << w.value.describe();
     if (w.value.isInteger() && (w.key == "HIDPointerResolution" || w.key.find("Acceleration") != std::string::npos))
-      std::cout << " (" << static_cast<double>(w.value.intValue()) / 65536.0 << ")";
+      std::cout << " (" << pl::formatG(static_cast<double>(w.value.intValue()) / 65536.0) << ")";
     if (!w.accepted) std::cout << "  [refused]";
     std::cout << "\n";
   }
