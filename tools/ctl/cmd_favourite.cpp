@@ -128,7 +128,10 @@ int set(Args args) {
   if (select) rec->setCursorSpeedSelectedIndex(static_cast<int64_t>(n));
   rec->updateCursorSpeedDate();
   ErrorInfo saveError;
-  if (QS814saveMOC(ctx.get(), &saveError) != 0) return failure("cannot save " + *url);
+  if (QS814saveMOC(ctx.get(), &saveError) != 0) {
+    auto d = saveError.userInfo.find(kDescriptionKey);
+    return failure("cannot save " + *url + (d != saveError.userInfo.end() ? ": " + d->second.describe() : ""));
+  }
   std::cout << "saved favourite " << n << " of " << device << " in " << *url << "\n";
   // The record goes with its context: keep what the command carries first.
   std::optional<std::string> savedSens = cs->sensitivity(), savedTrack = cs->trackingSpeed();

@@ -15,6 +15,7 @@
 #include "platform/linux/xdg_paths.h"
 #include "platform/sim/sim_workspace.h"
 #include "tools/ctl/command.h"
+#include "tools/ctl/store_path.h"
 
 namespace vl::ctl {
 namespace {
@@ -107,7 +108,7 @@ int list(Args args) {
   if (!args.empty()) return usageError("snapping", "unexpected argument '" + args[0] + "'");
   Session s;
   if (!openSession(s, store, &error)) return failure(error);
-  if (!std::filesystem::exists(*s.url)) return failure("no settings store at " + *s.url);
+  if (auto problem = storePathProblem(*s.url)) return failure(*problem);
   StoreContextRef ctx;
   ErrorInfo openError;
   if (QS814createMOC(s.url, nullptr, true, &ctx, &openError) != 0)
