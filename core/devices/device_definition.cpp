@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
-#include <fstream>
 #include <set>
 #include <system_error>
 
 #include "core/plist/number_text.h"
 #include "core/plist/codec.h"
+#include "core/plist/file_input.h"
 #include "core/store/store.h"
 #include "core/system/versions.h"
 #include "platform/api/paths.h"
@@ -106,15 +106,8 @@ std::string versionText(const OsVersion& v) {
 }
 
 std::optional<std::vector<uint8_t>> readSmallFile(const std::string& path) {
-  std::error_code ec;
-  auto size = fs::file_size(path, ec);
-  if (ec || size > kMaxDefinitionFileBytes) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::vector<uint8_t> bytes(static_cast<size_t>(size));
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (in.gcount() != static_cast<std::streamsize>(bytes.size())) return std::nullopt;
-  // A file that grew meanwhile is read no further than its size at the start.
+  std::vector<uint8_t> bytes;
+  if (!pl::readRegularFile(path, kMaxDefinitionFileBytes, &bytes)) return std::nullopt;
   return bytes;
 }
 

@@ -16,12 +16,12 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <set>
 
 #include "core/plist/number_text.h"
 #include "core/plist/codec.h"
+#include "core/plist/file_input.h"
 #include "core/plist/keyed_archive.h"
 
 namespace vl {
@@ -66,15 +66,13 @@ std::optional<pl::Data> aes256Ecb(bool encrypt, std::span<const uint8_t> data, c
 }
 
 
-std::optional<pl::Data> readBounded(const std::string& path) {
-  std::error_code ec;
-  auto size = std::filesystem::file_size(path, ec);
-  if (ec || size == 0 || size > kMaxExchangeFileBytes) return std::nullopt;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  pl::Data bytes(static_cast<size_t>(size));
-  in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-  if (in.gcount() != static_cast<std::streamsize>(bytes.size())) return std::nullopt;
+std::optional<pl::Data> readBounded(const std::string& path, std::string* why = nullptr) {
+  pl::Data bytes;
+  pl::FileReadResult r = pl::readRegularFile(path, kMaxExchangeFileBytes, &bytes);
+  if (!r || bytes.empty()) {
+    if (why) *why = r ? path + ": empty" : r.error;
+    return std::nullopt;
+  }
   return bytes;
 }
 
@@ -244,10 +242,11 @@ ExchangeReadResult readExchangeData(std::span<const uint8_t> bytes, const std::s
 }
 
 ExchangeReadResult readExchangeFile(const std::string& path, const std::string& type, pl::Date now) {
-  auto bytes = readBounded(path);
+  std::string why;
+  auto bytes = readBounded(path, &why);
   if (!bytes)
     return rejected(ExchangeRule::FileSize, "file size: missing, unreadable, empty or over " +
-                                                std::to_string(kMaxExchangeFileBytes) + " bytes");
+                                                std::to_string(kMaxExchangeFileBytes) + " bytes (" + why + ")");
   return readExchangeData(*bytes, type, now);
 }
 

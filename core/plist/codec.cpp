@@ -1,6 +1,8 @@
 // Format detection, whole-file reading and atomic writing of property lists.
 #include "core/plist/codec.h"
 
+#include "core/plist/file_input.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -57,43 +59,12 @@ Data write(const Value& v, Format f) {
 
 ReadResult readFile(const std::string& path) {
   ReadResult r;
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    r.error = path + ": " + errnoText(errno);
-    return r;
-  }
-  struct stat st {};
-  if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-    r.error = path + ": " + (S_ISDIR(st.st_mode) ? std::string("is a folder") : errnoText(errno));
-    ::close(fd);
-    return r;
-  }
-  if (S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) > kMaxInputBytes) {
-    r.error = path + ": larger than " + std::to_string(kMaxInputBytes) + " bytes";
-    ::close(fd);
-    return r;
-  }
-  // Read at most one byte past the limit, whatever the size claimed (pipes, growing files).
   Data buf;
-  buf.reserve(S_ISREG(st.st_mode) && static_cast<uint64_t>(st.st_size) <= kMaxInputBytes ? static_cast<size_t>(st.st_size) : 0);
-  uint8_t chunk[65536];
-  for (;;) {
-    ssize_t n = ::read(fd, chunk, sizeof chunk);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      r.error = path + ": " + errnoText(errno);
-      ::close(fd);
-      return r;
-    }
-    if (n == 0) break;
-    buf.insert(buf.end(), chunk, chunk + n);
-    if (buf.size() > kMaxInputBytes) {
-      r.error = path + ": larger than " + std::to_string(kMaxInputBytes) + " bytes";
-      ::close(fd);
-      return r;
-    }
+  FileReadResult in = readRegularFile(path, kMaxInputFileBytes, &buf);
+  if (!in) {
+    r.error = in.error;
+    return r;
   }
-  ::close(fd);
   r = read(buf);
   if (!r) r.error = path + ": " + r.error;
   return r;

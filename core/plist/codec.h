@@ -47,7 +47,8 @@ Data writeBinary(const Value& v);
 std::string writeOpenStep(const Value& v);
 Data write(const Value& v, Format f);
 
-// Whole files. readFile refuses files over kMaxInputBytes; writeFileAtomic writes a temporary
+// Whole files. readFile reads regular files only, without blocking, and refuses files over
+// kMaxInputFileBytes (file_input.h); writeFileAtomic writes a temporary
 // file beside the target and renames it over, so a crash leaves the old file or the new one.
 ReadResult readFile(const std::string& path);
 bool writeFileAtomic(const std::string& path, std::span<const uint8_t> bytes, std::string* error);

@@ -55,6 +55,7 @@ class OpenStepReader : private detail::TextReaderBase {
   std::optional<Value> value(int depth) {
     if (!skip()) return std::nullopt;
     if (eof()) return fail("expected a value, found the end of input");
+    if (!charge(kValueCost, pos_)) return std::nullopt;
     char c = s_[pos_];
     if (c == '{' || c == '(') {
       if (depth >= kMaxDepth) return fail("nesting deeper than " + std::to_string(kMaxDepth));
@@ -69,6 +70,7 @@ class OpenStepReader : private detail::TextReaderBase {
   std::optional<Value> bare() {
     size_t start = pos_;
     while (!eof() && isBareChar(s_[pos_])) ++pos_;
+    if (!charge(payloadCost(pos_ - start), start)) return std::nullopt;
     return Value(std::string(s_.substr(start, pos_ - start)));
   }
 
@@ -153,6 +155,7 @@ class OpenStepReader : private detail::TextReaderBase {
     }
     flushHigh();
     if (size_t bad = detail::invalidUtf8At(out); bad != std::string::npos) return failAt(start, "string is not valid UTF-8");
+    if (!charge(payloadCost(out.size()), start)) return std::nullopt;
     return Value(std::move(out));
   }
 
@@ -175,6 +178,7 @@ class OpenStepReader : private detail::TextReaderBase {
       }
     }
     if (high >= 0) return failAt(start, "data with an odd number of hex digits");
+    if (!charge(d.size(), start)) return std::nullopt;
     return Value(std::move(d));
   }
 
@@ -189,7 +193,7 @@ class OpenStepReader : private detail::TextReaderBase {
       }
       auto v = value(depth + 1);
       if (!v) return std::nullopt;
-      a.push_back(std::move(*v));
+      if (!append(a, std::move(*v))) return std::nullopt;
       if (!skip()) return std::nullopt;
       if (eof()) return fail("unterminated array");
       if (s_[pos_] == ',') {
@@ -215,8 +219,10 @@ class OpenStepReader : private detail::TextReaderBase {
       }
       char c = s_[pos_];
       if (c != '"' && c != '\'' && !isBareChar(c)) return failed("expected a key, found " + found());
+      size_t keyAt = pos_;
       auto key = c == '"' || c == '\'' ? quoted() : bare();
       if (!key) return false;
+      if (!charge(entryCost(key->asString()->size()), keyAt)) return false;
       if (!skip()) return false;
       if (stringsTable && !eof() && s_[pos_] == ';') {  // "key"; stands for "key" = "key";
         ++pos_;

@@ -54,7 +54,33 @@ std::string showByte(uint8_t c);
 // A recorded error wins even if a step went on, so nothing half-read is handed out.
 class TextReaderBase {
  protected:
-  TextReaderBase(std::string_view s, const char* kind) : s_(s), kind_(kind) {}
+  TextReaderBase(std::string_view s, const char* kind) : s_(s), kind_(kind), budget_(expansionBudget(s.size())) {}
+
+  // Memory the values built may take, a fixed part plus a multiple of the input: compact text
+  // such as "(a,a,a,...)" or "{a=b;a1=b;...}" builds a value of sixty-odd bytes for every two
+  // or three input bytes, so without a bound the cost is set by the text's shape, not its size.
+  // Real documents (device records, strings tables) cost two to six times their text.
+  static size_t expansionBudget(size_t inputBytes) { return 16u * 1024 * 1024 + 8 * inputBytes; }
+  // Charges bytes of values built; false with an error when the budget is spent.
+  bool charge(size_t bytes, size_t at) {
+    if (bytes > budget_) {
+      failedAt(at, "values expand beyond " + std::to_string(expansionBudget(s_.size())) + " bytes");
+      return false;
+    }
+    budget_ -= bytes;
+    return true;
+  }
+  // A value's own slot; a string's or data's bytes beyond it; a dictionary entry's key and the
+  // tree node holding key and value.
+  static constexpr size_t kValueCost = sizeof(Value);
+  static size_t payloadCost(size_t bytes) { return bytes > 15 ? bytes : 0; }
+  static size_t entryCost(size_t keyBytes) { return payloadCost(keyBytes) + 64; }
+  // Appends to an array, charging the empty slots a growing array reserves.
+  bool append(Array& a, Value&& v) {
+    size_t before = a.capacity();
+    a.push_back(std::move(v));
+    return a.capacity() == before || charge((a.capacity() - a.size()) * sizeof(Value), pos_);
+  }
 
   std::optional<Value> finish(std::optional<Value> v, std::string* error) {
     if (!v || !error_.empty()) {
@@ -86,6 +112,7 @@ class TextReaderBase {
 
  private:
   const char* kind_;
+  size_t budget_;
 };
 
 }  // namespace pl::detail

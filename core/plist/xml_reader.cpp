@@ -233,6 +233,7 @@ class XmlReader : private detail::TextReaderBase {
       }
       return failAt(t.at, "unexpected </" + std::string(t.name) + ">");
     }
+    if (!charge(kValueCost, t.at)) return std::nullopt;
     const std::string_view n = t.name;
     if (n == "dict" || n == "array") {
       if (depth >= kMaxDepth) return failAt(t.at, "nesting deeper than " + std::to_string(kMaxDepth));
@@ -251,6 +252,7 @@ class XmlReader : private detail::TextReaderBase {
     if (n == "string") {
       if (!scalarBody(t, &body)) return std::nullopt;
       if (size_t bad = detail::invalidUtf8At(body); bad != std::string::npos) return failAt(t.at, "string is not valid UTF-8");
+      if (!charge(payloadCost(body.size()), t.at)) return std::nullopt;
       return Value(std::move(body));
     }
     if (n == "integer" || n == "real" || n == "date" || n == "data") {
@@ -276,6 +278,7 @@ class XmlReader : private detail::TextReaderBase {
       }
       auto d = detail::base64Decode(b);
       if (!d) return failAt(t.at, "malformed base64 data");
+      if (!charge(d->size(), t.at)) return std::nullopt;
       return Value(std::move(*d));
     }
     if (n == "key") return failAt(t.at, "<key> outside a dictionary");
@@ -293,7 +296,7 @@ class XmlReader : private detail::TextReaderBase {
         if (closed.name != "array") return failAt(closed.at, "expected </array>, found </" + std::string(closed.name) + ">");
         return Value(std::move(a));
       }
-      a.push_back(std::move(*v));
+      if (!append(a, std::move(*v))) return std::nullopt;
     }
   }
 
@@ -312,6 +315,7 @@ class XmlReader : private detail::TextReaderBase {
       std::string key;
       if (!scalarBody(k, &key)) return std::nullopt;
       if (detail::invalidUtf8At(key) != std::string::npos) return failAt(k.at, "key is not valid UTF-8");
+      if (!charge(entryCost(key.size()), k.at)) return std::nullopt;
       Tag closed;
       auto v = value(depth + 1, &closed);
       if (!v) return std::nullopt;

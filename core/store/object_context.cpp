@@ -1,6 +1,7 @@
 // ManagedObjectContext: opening, lazy loading, change tracking, atomic saves, notifications.
 #include "core/store/object_context.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/file.h>
@@ -49,6 +50,79 @@ void fill(ErrorInfo* out, ErrorInfo e) {
   if (out) *out = std::move(e);
 }
 
+std::string folderOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string baseOf(const std::string& path) {
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+int primaryCode(const sqlite::Database& db) { return db.errorCode() & 0xff; }
+
+bool deniedAccess(const std::string& path, int mode) { return ::access(path.c_str(), mode) != 0 && errno == EACCES; }
+
+// A permission problem is told as one, with the path: calling it damage would send the user
+// looking for the wrong fault.
+std::optional<ErrorInfo> permissionError(const std::string& path, bool forWriting) {
+  if (deniedAccess(path, R_OK))
+    return makeError(kFileReadNoPermissionError, "Permission to read the settings file " + path + " was denied.");
+  if (!forWriting) return std::nullopt;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) == 0 && deniedAccess(path, W_OK))
+    return makeError(kFileWriteNoPermissionError, "Permission to write the settings file " + path + " was denied.");
+  std::string folder = folderOf(path);
+  if (deniedAccess(folder, W_OK | X_OK))
+    return makeError(kFileWriteNoPermissionError,
+                     "Permission to write in the settings folder " + folder + " was denied.");
+  return std::nullopt;
+}
+
+// The error for a store that could not be opened, read or written: a busy file and a denied
+// permission are said as such; anything else is the caller's text (usually damage).
+ErrorInfo storeError(const std::string& path, bool forWriting, const sqlite::Database& db, int64_t code,
+                     const std::string& text) {
+  if (primaryCode(db) == SQLITE_BUSY || primaryCode(db) == SQLITE_LOCKED)
+    return makeError(kPersistentStoreTimeoutError,
+                     "The settings file " + path +
+                         " is busy: another program has been changing it for over a second. Try again.",
+                     &db);
+  if (auto denied = permissionError(path, forWriting)) return *denied;
+  if (db.errorCode() == SQLITE_READONLY_ROLLBACK)
+    return makeError(kFileWriteNoPermissionError,
+                     "The settings file " + path + " holds an interrupted save that only a program allowed to " +
+                         "write it can undo.",
+                     &db);
+  return makeError(code, text, &db);
+}
+
+// A save killed midway in rollback-journal mode leaves a hot journal beside the file, which a
+// read-only connection cannot play back (SQLITE_READONLY_ROLLBACK). A short read-write connection
+// lets SQLite roll it back; SQLite plays back only a journal that no live connection holds a lock
+// for, so a writer at work is never disturbed.
+void rollBackInterruptedSave(const std::string& path) {
+  struct stat js {};
+  if (::stat((path + "-journal").c_str(), &js) != 0 || js.st_size == 0) return;
+  sqlite::Database rw;
+  if (!rw.open(path, sqlite::Database::Mode::ReadWrite)) return;
+  rw.setBusyTimeout(1000);
+  (void)rw.queryInt("PRAGMA schema_version");  // the first read takes the journal back
+}
+
+bool fsyncPath(const std::string& path, int flags) {
+  int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) return false;
+  bool ok = ::fsync(fd) == 0;
+  ::close(fd);
+  return ok;
+}
+
+// Temporary files of a new store are hidden, so the store search never picks one.
+std::string buildingPrefix(const std::string& path) { return "." + baseOf(path) + ".new-"; }
+
 const char* columnType(AttrType t) {
   switch (t) {
     case AttrType::Integer:
@@ -93,6 +167,15 @@ std::unique_ptr<ManagedObjectContext> ManagedObjectContext::open(const std::stri
 
   struct stat st {};
   bool exists = ::stat(path.c_str(), &st) == 0;
+  if (!exists && errno != ENOENT) {
+    int e = errno;
+    if (e == EACCES)
+      fill(error, makeError(kFileReadNoPermissionError, "Permission to reach the settings file " + path + " was denied."));
+    else
+      fill(error, makeError(kFileReadCorruptFileError,
+                            "The settings file " + path + " cannot be reached: " + std::strerror(e) + "."));
+    return nullptr;
+  }
   if (exists && !S_ISREG(st.st_mode)) {
     fill(error, makeError(kFileReadCorruptFileError, "The settings file is not a regular file."));
     return nullptr;
@@ -114,15 +197,16 @@ std::unique_ptr<ManagedObjectContext> ManagedObjectContext::open(const std::stri
   }
 
   if (exists && st.st_size > 0) {
+    if (ctx->readOnly_) rollBackInterruptedSave(path);
     if (!ctx->db_.open(path, ctx->readOnly_ ? sqlite::Database::Mode::ReadOnly : sqlite::Database::Mode::ReadWrite)) {
-      fill(error, makeError(kFileReadCorruptFileError, "The settings file cannot be opened.", &ctx->db_));
+      fill(error, storeError(path, !ctx->readOnly_, ctx->db_, kFileReadCorruptFileError, "The settings file cannot be opened."));
       return nullptr;
     }
     ctx->db_.setBusyTimeout(1000);
     if (ctx->readOnly_) {
       // One snapshot for the context's life: entities read later see the file as it was now.
       if (!ctx->db_.exec("BEGIN")) {
-        fill(error, makeError(kFileReadCorruptFileError, "The settings file cannot be read.", &ctx->db_));
+        fill(error, storeError(path, false, ctx->db_, kFileReadCorruptFileError, "The settings file cannot be read."));
         return nullptr;
       }
       ctx->snapshotOpen_ = true;
@@ -148,7 +232,7 @@ std::unique_ptr<ManagedObjectContext> ManagedObjectContext::open(const std::stri
 
 bool ManagedObjectContext::inspect(ErrorInfo* error, bool* needsMigration) {
   auto corrupt = [&](const char* text) {
-    fill(error, makeError(kFileReadCorruptFileError, text, &db_));
+    fill(error, storeError(path_, !readOnly_, db_, kFileReadCorruptFileError, text));
     return false;
   };
   std::optional<int64_t> app = db_.queryInt("PRAGMA application_id");
@@ -562,22 +646,28 @@ bool ManagedObjectContext::save(ErrorInfo* error) {
 }
 
 bool ManagedObjectContext::writeChanges(ErrorInfo* error) {
-  if (!db_.isOpen()) {
-    if (!db_.open(path_, sqlite::Database::Mode::ReadWriteCreate)) {
-      fill(error, makeError(kPersistentStoreSaveError, "The settings file cannot be created.", &db_));
+  // A new store is built beside its name and renamed into place, so a save killed midway never
+  // leaves a half-made store (or its hot journal) where readers look.
+  const bool creating = schemaMissing_;
+  std::string building;
+  if (creating) {
+    if (!beginNewFile(&building, error)) return false;
+  } else if (!db_.isOpen()) {
+    if (!db_.open(path_, sqlite::Database::Mode::ReadWrite)) {
+      fill(error, storeError(path_, true, db_, kPersistentStoreSaveError, "The settings file cannot be opened."));
       return false;
     }
     db_.setBusyTimeout(1000);
-    schemaMissing_ = true;
-  }
-  if (schemaMissing_) {
-    // Readers never wait for the writer and the writer never waits for readers.
-    db_.exec("PRAGMA journal_mode=WAL");
   }
   db_.exec("PRAGMA synchronous=FULL");
   auto fail = [&](const char* text) {
-    ErrorInfo e = makeError(kPersistentStoreSaveError, text, &db_);
+    ErrorInfo e = storeError(path_, true, db_, kPersistentStoreSaveError, text);
     db_.exec("ROLLBACK");
+    if (creating) {
+      db_.close();
+      ::unlink(building.c_str());
+      ::unlink((building + "-journal").c_str());
+    }
     fill(error, std::move(e));
     return false;
   };
@@ -675,6 +765,7 @@ bool ManagedObjectContext::writeChanges(ErrorInfo* error) {
     hook();
   }
   if (!db_.exec("COMMIT")) return fail("The settings file cannot be written.");
+  if (creating && !installNewFile(building, error)) return false;
 
   // The file holds the changes now; make the records say so.
   for (auto& [o, pk] : newPk) {
@@ -702,6 +793,115 @@ bool ManagedObjectContext::writeChanges(ErrorInfo* error) {
   }
   fileVersion_ = model_->version;
   return true;
+}
+
+bool ManagedObjectContext::beginNewFile(std::string* building, ErrorInfo* error) {
+  db_.close();
+  const std::string folder = folderOf(path_);
+  const std::string prefix = buildingPrefix(path_);
+  // Leftovers of creations killed before their rename; only the writer holding the lock may
+  // clear them, another one could be building right now.
+  if (lockFd_ >= 0) {
+    if (DIR* dir = ::opendir(folder.c_str())) {
+      while (dirent* e = ::readdir(dir))
+        if (std::strncmp(e->d_name, prefix.c_str(), prefix.size()) == 0)
+          ::unlinkat(::dirfd(dir), e->d_name, 0);
+      ::closedir(dir);
+    }
+  }
+  std::string name = folder + "/" + prefix + "XXXXXX";
+  std::vector<char> buf(name.begin(), name.end());
+  buf.push_back('\0');
+  int fd = ::mkstemp(buf.data());
+  if (fd < 0) {
+    int e = errno;
+    if (auto denied = e == EACCES ? permissionError(path_, true) : std::nullopt) {
+      fill(error, *denied);
+    } else {
+      fill(error, makeError(kPersistentStoreSaveError,
+                            "The settings file " + path_ + " cannot be created: " + std::strerror(e) + "."));
+    }
+    return false;
+  }
+  ::fchmod(fd, 0644);
+  ::close(fd);
+  *building = buf.data();
+  if (!db_.open(*building, sqlite::Database::Mode::ReadWrite)) {
+    fill(error, makeError(kPersistentStoreSaveError, "The settings file cannot be created.", &db_));
+    ::unlink(building->c_str());
+    return false;
+  }
+  db_.setBusyTimeout(1000);
+  return true;
+}
+
+bool ManagedObjectContext::installNewFile(const std::string& building, ErrorInfo* error) {
+  auto fail = [&](const std::string& text) {
+    ErrorInfo e = makeError(kPersistentStoreSaveError, text, &db_);
+    db_.close();
+    ::unlink(building.c_str());
+    ::unlink((building + "-journal").c_str());
+    ::unlink((building + "-wal").c_str());
+    ::unlink((building + "-shm").c_str());
+    fill(error, std::move(e));
+    return false;
+  };
+  // Readers never wait for the writer and the writer never waits for readers.
+  sqlite::Statement mode = db_.prepare("PRAGMA journal_mode=WAL");
+  if (!mode.valid() || mode.step() != sqlite::Statement::Step::Row || mode.columnText(0) != "wal")
+    return fail("The settings file cannot be written.");
+  mode = sqlite::Statement();
+  // Closing the only connection checkpoints the log into the file and removes it; what is left
+  // must be the whole store, since the log does not travel with the rename.
+  db_.close();
+  struct stat st {};
+  if (::stat((building + "-wal").c_str(), &st) == 0 && st.st_size > 0)
+    return fail("The settings file cannot be written.");
+  ::unlink((building + "-shm").c_str());
+  if (saveHook_) saveHook_(kStepBeforeInstall);
+  if (!fsyncPath(building, O_RDONLY)) return fail("The settings file cannot be written.");
+  // Journals of an earlier store at this name would be played into the new one.
+  for (const char* suffix : {"-journal", "-wal", "-shm"}) ::unlink((path_ + suffix).c_str());
+  if (::rename(building.c_str(), path_.c_str()) != 0) {
+    int e = errno;
+    return fail("The settings file " + path_ + " cannot be put in place: " + std::strerror(e) + ".");
+  }
+  fsyncPath(folderOf(path_), O_RDONLY | O_DIRECTORY);
+  if (db_.open(path_, sqlite::Database::Mode::ReadWrite)) db_.setBusyTimeout(1000);
+  // Without the connection the store is saved all the same; the next save reopens it.
+  return true;
+}
+
+bool ManagedObjectContext::checkIntegrity(std::string* problem) {
+  if (!db_.isOpen()) return true;
+  sqlite::Statement s = db_.prepare("PRAGMA quick_check");
+  std::string first;
+  if (!s.valid()) {
+    first = db_.error();
+  } else {
+    for (;;) {
+      auto r = s.step();
+      if (r == sqlite::Statement::Step::Done) break;
+      if (r == sqlite::Statement::Step::Error) {
+        first = db_.error();
+        break;
+      }
+      std::string text(s.columnText(0));
+      if (text == "ok" || !first.empty()) continue;
+      // The report is lines under a "*** in database main ***" heading: keep the first finding.
+      size_t at = 0;
+      while (first.empty() && at < text.size()) {
+        size_t end = std::min(text.find('\n', at), text.size());
+        std::string line = text.substr(at, end - at);
+        if (!line.empty() && line.rfind("***", 0) != 0) first = line;
+        at = end + 1;
+      }
+      if (first.empty()) first = "unknown damage";
+    }
+  }
+  if (first.empty()) return true;
+  if (problem) *problem = "The settings file is damaged (" + first + ").";
+  return false;
 }
 
 // --- Notifications and undo -----------------------------------------------------------------

@@ -31,6 +31,8 @@ inline constexpr int64_t kPersistentStoreIncompatibleVersionHashError = 134100;
 inline constexpr int64_t kPersistentStoreSaveError = 134030;
 inline constexpr int64_t kPersistentStoreOpenError = 134080;
 inline constexpr int64_t kPersistentStoreInUseError = 134081;  // another writer holds the store
+inline constexpr int64_t kPersistentStoreTimeoutError = 134090;  // another program's transaction outlasted the wait
+inline constexpr int64_t kFileReadNoPermissionError = 257;
 
 // Marks a file as a settings store ("Dvst"), so that a foreign database is not taken for one.
 inline constexpr int32_t kStoreApplicationID = 0x44767374;
@@ -107,7 +109,14 @@ class ManagedObjectContext {
   // are kept, but the context refuses to save so that nothing is written over the damage.
   bool isDamaged() const { return damaged_; }
 
-  // Test seam: called with a step number between the statements of a save.
+  // Runs SQLite's own consistency check over the whole file. False with *problem set when the
+  // file is damaged (a truncated or overwritten page), so that a damaged store is not shown or
+  // exported as if it held fewer records. A store not yet written passes.
+  bool checkIntegrity(std::string* problem);
+
+  // Test seam: called with a step number between the statements of a save, and with
+  // kStepBeforeInstall when a new store file is complete beside its name but not yet in place.
+  static constexpr int kStepBeforeInstall = -1;
   void setSaveStepHook(std::function<void(int step)> hook) { saveHook_ = std::move(hook); }
 
  private:
@@ -132,6 +141,8 @@ class ManagedObjectContext {
   void revive(ManagedObject* o);
   void undelete(ManagedObject* o, bool wasRegistered);
   bool writeChanges(ErrorInfo* error);
+  bool beginNewFile(std::string* building, ErrorInfo* error);
+  bool installNewFile(const std::string& building, ErrorInfo* error);
   bool bindValue(sqlite::Statement& s, int i, AttrType t, const pl::Value& v);
   pl::Value readColumn(const sqlite::Statement& s, int i, AttrType t) const;
   std::vector<ManagedObject*> dirtyRecords() const;

@@ -71,7 +71,8 @@ struct SimDesktopWorld::Private {
     std::vector<std::pair<int32_t, pl::Value>> out;
     std::error_code ec;
     std::vector<fs::path> files;
-    for (const auto& e : fs::directory_iterator(folder, ec)) {
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+      const fs::directory_entry& e = *it;
       std::string n = e.path().filename().string();
       if (n.rfind("process-", 0) == 0 && e.path().extension() == ".plist") files.push_back(e.path());
     }

@@ -45,7 +45,9 @@ double systemWallClock() {
 std::vector<std::pair<uint64_t, std::string>> historyChunks(const std::string& dir) {
   std::vector<std::pair<uint64_t, std::string>> out;
   std::error_code ec;
-  for (const auto& e : fs::directory_iterator(dir, ec)) {
+  // increment(ec): the range-for form throws when reading the folder fails midway.
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec)) {
+    const fs::directory_entry& e = *it;
     std::string name = e.path().filename().string();
     if (name.size() < 14 || name.rfind("writes-", 0) != 0 || name.substr(name.size() - 6) != ".plist") continue;
     std::string digits = name.substr(7, name.size() - 13);

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/plist/codec.h"
+#include "core/plist/file_input.h"
 
 namespace vl::sim::world {
 
@@ -340,32 +341,14 @@ pl::Value withOverrides(const pl::Value& fixture, RegistryId base, const std::ma
 // --- File access -----------------------------------------------------------------------------
 
 std::optional<std::string> readBytes(const std::string& path, std::string* error) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) {
-    if (errno == ENOENT) return std::string();
-    fail(error, path + ": cannot open: " + errnoText(errno));
+  // A FIFO or device named like a world file must not stall the programs sharing the world.
+  std::string out;
+  pl::FileReadResult r = pl::readRegularFile(path, pl::kMaxInputFileBytes, &out);
+  if (r.status == pl::FileReadStatus::Missing) return std::string();
+  if (!r) {
+    fail(error, r.error);
     return std::nullopt;
   }
-  std::string out;
-  char buf[65536];
-  while (true) {
-    ssize_t n = ::read(fd, buf, sizeof buf);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) {
-      int e = errno;
-      ::close(fd);
-      fail(error, path + ": cannot read: " + errnoText(e));
-      return std::nullopt;
-    }
-    if (n == 0) break;
-    out.append(buf, static_cast<size_t>(n));
-    if (out.size() > pl::kMaxInputBytes) {
-      ::close(fd);
-      fail(error, path + ": larger than " + std::to_string(pl::kMaxInputBytes) + " bytes");
-      return std::nullopt;
-    }
-  }
-  ::close(fd);
   return out;
 }
 

@@ -6,12 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstring>
 #include <fstream>
 
 #include "core/plist/codec.h"
+#include "core/plist/file_input.h"
 #include "core/plist/libplist_bridge.h"
 
 namespace pl {
@@ -581,6 +583,58 @@ TEST_F(PlistFiles, RefusesFilesOverTheSizeLimitWithoutReadingThemWhole) {
   ReadResult r = readFile(path);
   EXPECT_FALSE(r);
   EXPECT_NE(r.error.find("larger than"), std::string::npos) << r.error;
+}
+
+TEST_F(PlistFiles, OnlyRegularFilesAreReadAndNothingBlocks) {
+  // A FIFO without a writer would block open() for good; a socket cannot be opened at all.
+  std::string fifo = dir_ + "/system.plist";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0644), 0);
+  ReadResult r = readFile(fifo);
+  EXPECT_FALSE(r);
+  EXPECT_NE(r.error.find("pipe (FIFO)"), std::string::npos) << r.error;
+  std::string bytes;
+  FileReadResult raw = readRegularFile(fifo, 100, &bytes);
+  EXPECT_EQ(raw.status, FileReadStatus::NotRegular);
+
+  std::string link = dir_ + "/loop";
+  ASSERT_EQ(symlink(link.c_str(), link.c_str()), 0);
+  raw = readRegularFile(link, 100, &bytes);
+  EXPECT_EQ(raw.status, FileReadStatus::Failed);
+  EXPECT_NE(raw.error.find("symbolic links"), std::string::npos) << raw.error;
+  EXPECT_EQ(readRegularFile(dir_ + "/" + std::string(300, 'n'), 100, &bytes).errorNumber, ENAMETOOLONG);
+  EXPECT_EQ(readRegularFile(dir_ + "/absent", 100, &bytes).status, FileReadStatus::Missing);
+
+  // The limit is exact: at the limit the file is read, one byte more and it is refused.
+  std::string small = dir_ + "/small";
+  std::ofstream(small) << std::string(100, 'x');
+  EXPECT_TRUE(readRegularFile(small, 100, &bytes));
+  EXPECT_EQ(bytes.size(), 100u);
+  raw = readRegularFile(small, 99, &bytes);
+  EXPECT_EQ(raw.status, FileReadStatus::TooLarge);
+  EXPECT_TRUE(bytes.empty());
+}
+
+TEST(PlistRead, CompactTextCannotBuildValuesFarBeyondItsSize) {
+  // Two bytes per value: far more memory than the text; refused once past the budget.
+  std::string compact = "(" + std::string(3u * 1024 * 1024, 'a');
+  for (size_t i = 2; i < compact.size(); i += 2) compact[i] = ',';
+  compact += ")";
+  ReadResult r = readOpenStep(compact);
+  EXPECT_FALSE(r);
+  EXPECT_NE(r.error.find("values expand beyond"), std::string::npos) << r.error;
+  // The same number of values in a text that says more per value is fine, as are dictionaries
+  // of ordinary size.
+  std::string words = "(";
+  for (int i = 0; i < 50000; ++i) words += (i ? ",\"a longer value of text\"" : "\"a longer value of text\"");
+  words += ")";
+  ReadResult ok = readOpenStep(words);
+  ASSERT_TRUE(ok) << ok.error;
+  EXPECT_EQ(ok.value->asArray()->size(), 50000u);
+  std::string table;
+  for (int i = 0; i < 20000; ++i) table += "\"key " + std::to_string(i) + "\" = \"value\";\n";
+  ReadResult strings = readOpenStep(table);
+  ASSERT_TRUE(strings) << strings.error;
+  EXPECT_EQ(strings.value->asDict()->size(), 20000u);
 }
 
 }  // namespace

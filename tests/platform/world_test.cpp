@@ -3,6 +3,7 @@
 // damaged files give clear errors.
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -281,6 +282,39 @@ TEST_F(WorldTest, DamagedFilesGiveAnErrorNamingTheFileAndKeepTheLastGoodState) {
   std::string error;
   EXPECT_FALSE(World::open(dir.path() + "/nowhere", options("x", nullptr), &error));
   EXPECT_NE(error.find("no world"), std::string::npos);
+}
+
+TEST_F(WorldTest, AFifoOrAnOversizedFileInPlaceOfAWorldFileIsRefusedWithoutWaiting) {
+  RegistryId top = attach(*a, kMouse);
+  syncB();
+  struct Case {
+    const char* file;
+    bool fifo;
+    const char* says;
+  } cases[] = {
+      {"system.plist", true, "not a regular file"},
+      {"devices.plist", true, "not a regular file"},
+      {"devices.plist", false, "larger than the limit"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string path = dir.path() + "/" + c.file;
+    const std::string keep = path + ".kept";
+    ASSERT_EQ(::rename(path.c_str(), keep.c_str()), 0);
+    if (c.fifo) {
+      ASSERT_EQ(::mkfifo(path.c_str(), 0644), 0);  // no writer: an open() without O_NONBLOCK hangs
+    } else {
+      std::ofstream(path) << "";
+      ASSERT_EQ(::truncate(path.c_str(), 17 * 1024 * 1024), 0);
+    }
+    std::string error;
+    EXPECT_FALSE(b->processChanges(&error));
+    EXPECT_NE(error.find(c.file), std::string::npos) << error;
+    EXPECT_NE(error.find(c.says), std::string::npos) << error;
+    EXPECT_EQ(b->mac().attachedDevices(), std::vector<RegistryId>{top});
+    ASSERT_EQ(::rename(keep.c_str(), path.c_str()), 0);
+    EXPECT_TRUE(b->processChanges(&error)) << error;
+  }
 }
 
 TEST_F(WorldTest, WritersThatDoNotSeeEachOtherLoseNothing) {

@@ -485,5 +485,168 @@ TEST_F(StoreContext, PrimitiveValuesAreSavedWithoutUndoOrNotification) {
   EXPECT_EQ(QS814allDevices(ro.get()).front()->name(), "quiet");
 }
 
+// --- Interrupted saves, damage, busy and denied files ---------------------------------------
+
+std::vector<std::string> hiddenLeftovers(const std::string& folder) {
+  std::vector<std::string> out;
+  std::error_code ec;
+  for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+    std::string n = it->path().filename().string();
+    if (n.rfind(".Device.dvsetting.new-", 0) == 0) out.push_back(n);
+  }
+  return out;
+}
+
+TEST_F(StoreContext, ANewStoreKilledWhileBeingMadeIsNeverSeenHalfMade) {
+  const std::string folder = fs::path(storePath()).parent_path().string();
+  // Kill points: inside the transaction that writes the tables and rows, and with the whole
+  // file built beside its name but not yet renamed.
+  for (int killAt : {0, 3, ManagedObjectContext::kStepBeforeInstall}) {
+    SCOPED_TRACE(killAt);
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    EXPECT_EXIT(
+        {
+          StoreContextRef ctx = open(false);
+          makeDevice(ctx.get(), 0x46d, 0xc52b, 0, "USB");
+          ctx->setSaveStepHook([killAt](int step) {
+            if (step == killAt) _exit(7);
+          });
+          ErrorInfo err;
+          QS814saveMOC(ctx.get(), &err);
+          _exit(0);
+        },
+        ::testing::ExitedWithCode(7), "");
+    EXPECT_FALSE(fs::exists(storePath()));
+    EXPECT_FALSE(fs::exists(storePath() + "-journal"));
+    // Readers see no store at all, which is not damage.
+    StoreContextRef ro = open(true);
+    ASSERT_TRUE(ro);
+    EXPECT_TRUE(QS814allDevices(ro.get()).empty());
+    ro.reset();
+    // The next writer makes the store and clears what the killed one left.
+    {
+      StoreContextRef rw = open(false);
+      makeDevice(rw.get(), 0x46d, 0xc52b, 0, "USB");
+      save(rw.get());
+    }
+    EXPECT_TRUE(hiddenLeftovers(folder).empty());
+    ro = open(true);
+    ASSERT_EQ(QS814allDevices(ro.get()).size(), 1u);
+    EXPECT_EQ(QS814allDevices(ro.get()).front()->cursorSpeeds().size(), 5u);
+  }
+  // A completed first save leaves the store alone in its folder, in write-ahead-log mode.
+  EXPECT_FALSE(fs::exists(storePath() + "-journal"));
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open_v2(storePath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr), SQLITE_OK);
+  sqlite3_stmt* st = nullptr;
+  ASSERT_EQ(sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &st, nullptr), SQLITE_OK);
+  ASSERT_EQ(sqlite3_step(st), SQLITE_ROW);
+  EXPECT_STREQ(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)), "wal");
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+}
+
+TEST_F(StoreContext, AReadOnlyOpenRollsBackAnotherProgramsKilledSave) {
+  {
+    StoreContextRef ctx = open(false);
+    for (int i = 0; i < 3; ++i) makeDevice(ctx.get(), 0x100 + i, 1, 0, "USB")->setName(std::string("before"));
+    save(ctx.get());
+  }
+  // Another program switches the file to a rollback journal and is killed in the middle of a
+  // transaction big enough to have written into the file: a hot journal is left beside it.
+  EXPECT_EXIT(
+      {
+        sqlite3* db = nullptr;
+        sqlite3_open(storePath().c_str(), &db);
+        sqlite3_exec(db,
+                     "PRAGMA journal_mode=DELETE; PRAGMA cache_size=10; BEGIN;"
+                     "UPDATE Device SET name = 'after';"
+                     "CREATE TABLE filler(x BLOB);"
+                     "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 400)"
+                     " INSERT INTO filler SELECT randomblob(2000) FROM n;",
+                     nullptr, nullptr, nullptr);
+        _exit(fs::exists(storePath() + "-journal") ? 7 : 1);
+      },
+      ::testing::ExitedWithCode(7), "");
+  ASSERT_GT(fs::file_size(storePath() + "-journal"), 0u);
+  StoreContextRef ro = open(true);
+  ASSERT_TRUE(ro);
+  auto devices = QS814allDevices(ro.get());
+  ASSERT_EQ(devices.size(), 3u);
+  for (QS802DeviceClass* d : devices) EXPECT_EQ(d->name(), "before");
+  EXPECT_FALSE(ro->isDamaged());
+  std::string problem;
+  EXPECT_TRUE(ro->checkIntegrity(&problem)) << problem;
+}
+
+TEST_F(StoreContext, TheIntegrityCheckFindsATruncatedStore) {
+  {
+    StoreContextRef ctx = open(false);
+    for (int i = 0; i < 60; ++i) makeDevice(ctx.get(), 0x100 + i, 1, 0, "USB")->setName(std::string(300, 'n'));
+    save(ctx.get());
+    std::string problem;
+    EXPECT_TRUE(ctx->checkIntegrity(&problem)) << problem;
+  }
+  std::string good = fileText(storePath());
+  ASSERT_GT(good.size(), 8192u);
+  std::string cut = home.path() + "/cut/Device.dvsetting";
+  fs::create_directories(fs::path(cut).parent_path());
+  std::ofstream(cut, std::ios::binary) << good.substr(0, good.size() * 2 / 3);
+  StoreContextRef ctx;
+  ErrorInfo err;
+  if (QS814createMOC(cut, nullptr, true, &ctx, &err) == 0) {
+    std::string problem;
+    EXPECT_FALSE(ctx->checkIntegrity(&problem));
+    EXPECT_NE(problem.find("damaged"), std::string::npos) << problem;
+  }
+  // A store not yet written has nothing to be damaged.
+  StoreContextRef fresh = open(true, home.path() + "/none/Device.dvsetting");
+  EXPECT_TRUE(fresh->checkIntegrity(nullptr));
+}
+
+TEST_F(StoreContext, ASaveBlockedByAnotherProgramsTransactionSaysTheStoreIsBusy) {
+  {
+    StoreContextRef ctx = open(false);
+    makeDevice(ctx.get(), 0x46d, 0xc52b, 0, "USB");
+    save(ctx.get());
+  }
+  StoreContextRef ctx = open(false);
+  QS814allDevices(ctx.get()).front()->setName(std::string("waiting"));
+  sqlite3* other = nullptr;
+  ASSERT_EQ(sqlite3_open(storePath().c_str(), &other), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(other, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  ErrorInfo err;
+  EXPECT_EQ(QS814saveMOC(ctx.get(), &err), 8140349);
+  EXPECT_EQ(err.code, kPersistentStoreTimeoutError);
+  std::string text = err.userInfo[kDescriptionKey].describe();
+  EXPECT_NE(text.find("busy"), std::string::npos) << text;
+  EXPECT_NE(text.find(storePath()), std::string::npos) << text;
+  sqlite3_exec(other, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(other);
+  save(ctx.get());  // the changes were kept for a later try
+}
+
+TEST_F(StoreContext, DeniedPermissionIsToldWithThePath) {
+  if (::geteuid() == 0) GTEST_SKIP() << "permissions do not bind the superuser";
+  {
+    StoreContextRef ctx = open(false);
+    makeDevice(ctx.get(), 0x46d, 0xc52b, 0, "USB");
+    save(ctx.get());
+  }
+  ::chmod(storePath().c_str(), 0);
+  StoreContextRef ctx;
+  ErrorInfo err;
+  EXPECT_EQ(QS814createMOC(storePath(), nullptr, true, &ctx, &err), 8140153);
+  EXPECT_EQ(err.code, kFileReadNoPermissionError);
+  EXPECT_NE(err.userInfo[kDescriptionKey].describe().find(storePath()), std::string::npos);
+  ::chmod(storePath().c_str(), 0644);
+  const std::string folder = fs::path(storePath()).parent_path().string();
+  ::chmod(folder.c_str(), 0);
+  EXPECT_EQ(QS814createMOC(storePath(), nullptr, true, &ctx, &err), 8140153);
+  EXPECT_EQ(err.code, kFileReadNoPermissionError);
+  ::chmod(folder.c_str(), 0755);
+}
+
 }  // namespace
 }  // namespace vl

@@ -1,7 +1,6 @@
 // velmora-ctl curve: runs the acceleration models on given inputs and draws the curve graph.
 #include <algorithm>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <iterator>
 #include <sstream>
@@ -9,6 +8,7 @@
 #include "core/errors/error_stack.h"
 #include "core/plist/codec.h"
 #include "core/plist/number_text.h"
+#include "core/plist/file_input.h"
 #include "pane/curves/accel_table.h"
 #include "pane/curves/default_curves.h"
 #include "pane/curves/parametric_curves.h"
@@ -60,17 +60,9 @@ bool parseList(const std::string& text, std::vector<double>* out) {
 }
 
 bool readBytes(const std::string& path, pl::Data* out, std::string* error) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    *error = "cannot read " + path;
-    return false;
-  }
-  out->assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  if (in.bad()) {
-    *error = "cannot read " + path;
-    return false;
-  }
-  return true;
+  pl::FileReadResult r = pl::readRegularFile(path, pl::kMaxInputFileBytes, out);
+  if (!r) *error = "cannot read " + r.error;
+  return bool(r);
 }
 
 int takeNumber(Args& args, const std::string& name, double* out, bool required, bool* present = nullptr) {

@@ -5,6 +5,7 @@
 #include <iostream>
 
 #include "core/devices/device_definition.h"
+#include "core/plist/file_input.h"
 #include "platform/api/platform.h"
 #include "platform/api/system_info.h"
 #include "tools/common/suggest.h"
@@ -117,8 +118,16 @@ int match(Args args) {
   // The loader creates a missing user folder, as the pane does; a tool should not.
   std::vector<std::string> all = folders.shippedFolders;
   if (folders.userFolder) all.push_back(*folders.userFolder);
-  for (const auto& f : all)
-    if (!std::filesystem::is_directory(f)) return usageError("definitions", "no such folder '" + f + "'");
+  for (const auto& f : all) {
+    std::error_code ec;
+    bool folder = std::filesystem::is_directory(f, ec);
+    if (ec && ec != std::errc::no_such_file_or_directory && ec != std::errc::not_a_directory)
+      return failure("cannot open folder '" + f + "': " + pl::pathErrorText(ec.value()));
+    if (!folder) return usageError("definitions", "no such folder '" + f + "'");
+    // A folder that cannot be listed would silently hold no definitions.
+    std::filesystem::directory_iterator list(f, ec);
+    if (ec) return failure("cannot list folder '" + f + "': " + pl::pathErrorText(ec.value()));
+  }
 
   LanguageOnly system(language);
   Platform platform = currentPlatform();

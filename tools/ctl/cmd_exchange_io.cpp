@@ -2,7 +2,6 @@
 // file, and an exchange file read back into a store.
 #include <iostream>
 #include <set>
-#include <sys/stat.h>
 
 #include "core/devices/exchange_file.h"
 #include "core/plist/codec.h"
@@ -10,6 +9,7 @@
 #include "tools/common/device_names.h"
 #include "tools/ctl/command.h"
 #include "tools/ctl/store_location.h"
+#include "tools/ctl/store_path.h"
 #include "core/devices/defined_device.h"
 #include "tools/ctl/exchange_io.h"
 
@@ -103,12 +103,14 @@ int doExport(Args args) {
   for (std::string& index : indexes)
     if (auto d = cli::parseDeviceName(index)) index = cli::deviceNameText(d->vid, d->pid, d->mid, d->transport);
 
-  struct stat st {};
-  if (::stat(store.c_str(), &st) != 0) return failure("no settings store at " + store);
+  if (auto problem = storePathProblem(store)) return failure(*problem);
   StoreContextRef ctx;
   ErrorInfo err;
   if (QS814createMOC(store, nullptr, true, &ctx, &err) != 0)
     return failure(store + ": " + describe(err, "cannot be opened"));
+  // Exporting from a damaged file would hand on a silently shortened copy of the settings.
+  std::string problem;
+  if (!ctx->checkIntegrity(&problem)) return failure(store + ": " + problem);
 
   std::vector<QS802DeviceClass*> devices = QS814allDevices(ctx.get());
   std::vector<QS802DeviceClass*> chosen;

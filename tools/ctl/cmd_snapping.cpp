@@ -18,6 +18,7 @@
 #include "tools/common/agent_bus.h"
 #include "tools/common/suggest.h"
 #include "tools/ctl/command.h"
+#include "tools/ctl/store_path.h"
 
 namespace vl::ctl {
 namespace {
@@ -110,7 +111,7 @@ int list(Args args) {
   if (!args.empty()) return usageError("snapping", "unexpected argument '" + args[0] + "'");
   Session s;
   if (!openSession(s, store, &error)) return failure(error);
-  if (!std::filesystem::exists(*s.url)) return failure("no settings store at " + *s.url);
+  if (auto problem = storePathProblem(*s.url)) return failure(*problem);
   StoreContextRef ctx;
   ErrorInfo openError;
   if (QS814createMOC(s.url, nullptr, true, &ctx, &openError) != 0)

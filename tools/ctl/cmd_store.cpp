@@ -3,13 +3,13 @@
 #include <cstdio>
 #include <iostream>
 #include <sstream>
-#include <sys/stat.h>
 
 #include "core/store/records.h"
 #include "core/store/record_values.h"
 #include "tools/common/suggest.h"
 #include "tools/ctl/command.h"
 #include "tools/ctl/store_location.h"
+#include "tools/ctl/store_path.h"
 
 namespace vl::ctl {
 namespace {
@@ -124,14 +124,16 @@ int show(Args args) {
   std::optional<std::string> where = storePathOrDefault(option, &error);
   if (!where) return failure(error);
   const std::string path = *where;
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return failure("no settings store at " + path);
+  if (auto problem = storePathProblem(path)) return failure(*problem);
   StoreContextRef ctx;
   ErrorInfo err;
   if (QS814createMOC(path, nullptr, true, &ctx, &err) != 0) {
     const pl::Value* why = err.userInfo.count(kDescriptionKey) ? &err.userInfo.at(kDescriptionKey) : nullptr;
     return failure(path + ": " + (why ? why->describe() : "cannot be opened"));
   }
+  // A truncated or overwritten file can read as a store with fewer records: refuse to show it.
+  std::string problem;
+  if (!ctx->checkIntegrity(&problem)) return failure(path + ": " + problem);
   std::vector<QS802DeviceClass*> devices = QS814allDevices(ctx.get());
   std::vector<QS803AppClass*> apps = QS803AppClass::fetchAllSnappingApps(ctx.get()).value_or(std::vector<QS803AppClass*>{});
   if (json)

@@ -443,7 +443,8 @@ int runProfiles(Args& args, const Context& ctx) {
   if (!args.empty()) return usage("profiles", "unexpected argument '" + args[0] + "'");
   std::error_code ec;
   std::vector<std::pair<std::string, std::string>> rows;
-  for (const auto& e : std::filesystem::directory_iterator(ctx.fixtures, ec)) {
+  for (std::filesystem::directory_iterator it(ctx.fixtures, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::filesystem::directory_entry& e = *it;
     if (e.path().extension() != ".plist") continue;
     auto r = pl::readFile(e.path().string());
     std::string name = r ? r.value->stringFor("name").value_or("") : "(unreadable: " + r.error + ")";
