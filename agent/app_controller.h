@@ -13,9 +13,12 @@
 #include "agent/service_class.h"
 #include "core/devices/connected_device.h"
 #include "core/errors/error_stack.h"
+#include "core/store/defined_device.h"
 #include "core/store/store.h"
+#include "core/system/drovana.h"
 #include "core/system/instance_lock.h"
 #include "platform/api/notifications.h"
+#include "platform/api/platform.h"
 #include "platform/api/screens.h"
 
 namespace vl {
@@ -24,12 +27,13 @@ class QS809UserInfoClass;
 
 // What the agent is beyond its ports: its bundle facts and where its single-instance lock lies.
 struct AgentSettings {
-  BundleInfo bundle{"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""};
+  BundleInfo bundle{velmora::kAgentBundleID, velmora::kAgentName, VELMORA_VERSION_TEXT, ""};
   // Empty: the lock file in the temporary folder of the Paths port.
   std::string instanceLockPath;
 };
 
-// Snapping is wired in behind these calls; until then they only keep the flag.
+// The snapping operations the controller calls. SnappingController implements them; this
+// default does nothing, for a controller that runs without snapping (tests, tools).
 class SnappingHooks {
  public:
   virtual ~SnappingHooks() = default;
@@ -44,7 +48,8 @@ class SnappingHooks {
 
 class AppControllerClass : public ConnectedDeviceController {
  public:
-  explicit AppControllerClass(AgentSettings settings = {});
+  // The controller and everything it makes run on platform's ports.
+  explicit AppControllerClass(const Platform& platform, AgentSettings settings = {});
   ~AppControllerClass() override;
   AppControllerClass(const AppControllerClass&) = delete;
   AppControllerClass& operator=(const AppControllerClass&) = delete;
@@ -117,6 +122,9 @@ class AppControllerClass : public ConnectedDeviceController {
   }
 
   const AgentSettings& settings() const { return settings_; }
+  const Platform& platform() const { return platform_; }
+  // The device definitions read for this agent's records, kept for its life.
+  DeviceDefinitionCache& deviceDefinitions() { return definitions_; }
   bool launched() const { return launched_; }
   bool terminating() const { return terminating_; }
 
@@ -124,8 +132,12 @@ class AppControllerClass : public ConnectedDeviceController {
   // Ends the agent through the fatal path; callers return right after.
   void fatal(const char* message, const char* table, int64_t code, int64_t site);
   ServiceClass* entryForClient(const ServiceRef& service);
+  // The packed version of the running agent, as the launch announcement carries it.
+  uint32_t currentApplicationVersion() const;
 
+  Platform platform_;
   AgentSettings settings_;
+  DeviceDefinitionCache definitions_;
   StoreContextRef managedObjectContext_;
   QS809UserInfoClass* userInfo_ = nullptr;
   uint32_t dvVersion_ = 0;

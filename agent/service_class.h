@@ -10,6 +10,7 @@
 
 #include "core/plist/value.h"
 #include "platform/api/hid.h"
+#include "platform/api/platform.h"
 
 namespace vl {
 
@@ -49,6 +50,7 @@ class IOResourceClass {
   bool isAppleGestureDevice_ = false;
   QS802DeviceClass* deviceObj_ = nullptr;
   AppControllerClass* controller_ = nullptr;
+  Platform platform_;
 };
 
 class ServiceClass : public IOResourceClass {
@@ -57,7 +59,8 @@ class ServiceClass : public IOResourceClass {
   static constexpr double kDefaultScrollResolution = 9.0;
 
   // Fatal (through AbendApp) when the entry cannot be made; null then.
-  static std::unique_ptr<ServiceClass> serviceWithClient(const ServiceRef& service, AppControllerClass* controller);
+  static std::unique_ptr<ServiceClass> serviceWithClient(const Platform& p, const ServiceRef& service,
+                                                        AppControllerClass* controller);
   ~ServiceClass() override;
   ServiceClass(const ServiceClass&) = delete;
   ServiceClass& operator=(const ServiceClass&) = delete;

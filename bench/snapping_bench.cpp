@@ -71,11 +71,7 @@ sim::ElementSpec bigWindow() {
 }
 
 struct Bench {
-  Bench() {
-    Platform p = mac.platform();
-    sleeper.emplace();
-    p.sleeper = &*sleeper;
-    scoped.emplace(p);
+  Bench() : platform(withSleeper()), engine(platform) {
     sim::SimDesktop& d = mac.desktop();
     app = d.ensureApplication("Settings");
     other = d.ensureApplication("Notes");
@@ -87,9 +83,14 @@ struct Bench {
     d.openWindow(other, small);
     engine.setCancelButtonTitle("Cancel");
   }
+  Platform withSleeper() {
+    Platform p = mac.platform();
+    p.sleeper = &sleeper;
+    return p;
+  }
   sim::SimMac mac;
-  std::optional<ThreadSleeper> sleeper;
-  std::optional<ScopedPlatform> scoped;
+  ThreadSleeper sleeper;
+  Platform platform;
   AutoSnapping engine;
   int32_t app = 0, other = 0;
   uint64_t window = 0;
@@ -100,7 +101,7 @@ void BM_ButtonSearch200Elements(benchmark::State& state) {
   AXElementRef win = b.mac.desktop().axElement(b.window);
   Point at;
   for (auto _ : state) {
-    int32_t rc = QS844buttonPosition(win, kButtonKindDefault, &at, "Cancel");
+    int32_t rc = QS844buttonPosition(b.platform, win, kButtonKindDefault, &at, "Cancel");
     benchmark::DoNotOptimize(rc);
     if (rc != 0) state.SkipWithError("search failed");
   }

@@ -11,8 +11,6 @@ namespace vl {
 
 namespace {
 
-IoRegistry* registry() { return currentPlatform().registry; }
-
 // A number property as the platform's number object reads it; wrong types count as absent.
 std::optional<pl::Value> numberProperty(const HidServiceClient* service, std::string_view key) {
   if (!service) return std::nullopt;
@@ -39,6 +37,12 @@ void arrival(HidEventSystemClient* client, ServiceNotifyTarget* target, const Se
 }
 
 }  // namespace
+
+bool isSameService(const HidServiceClient* a, const HidServiceClient* b) {
+  if (!a || !b) return false;
+  if (a == b) return true;
+  return a->registryID() != 0 && a->registryID() == b->registryID();
+}
 
 std::optional<uint32_t> serviceUInt32(const HidServiceClient* service, std::string_view key) {
   auto v = numberProperty(service, key);
@@ -78,7 +82,7 @@ bool QS852isCompatibilityInterface(const HidServiceClient* service) {
   return v && v->isBool() && v->boolValue();
 }
 
-bool QS852isSupportedServiceClient(const HidServiceClient* service) {
+bool QS852isSupportedServiceClient(const Platform& p, const HidServiceClient* service) {
   if (!service) return false;
   if (QS852isCompatibilityInterface(service)) return false;
   if (serviceUInt32(service, "VendorID").value_or(0) == 0) return false;
@@ -87,14 +91,14 @@ bool QS852isSupportedServiceClient(const HidServiceClient* service) {
   if (page == 0xFF00 && usage == 0x17) return false;
   auto location = numberProperty(service, "LocationID");
   if (!location || location->longLongValue() == 0) return false;
-  return QS852createRegistryAndReturnError(service, nullptr) == 0;
+  return QS852createRegistryAndReturnError(p, service, nullptr) == 0;
 }
 
-int32_t QS852createRegistryAndReturnError(const HidServiceClient* service, RegistryId* outEntry) {
+int32_t QS852createRegistryAndReturnError(const Platform& p, const HidServiceClient* service, RegistryId* outEntry) {
   if (!service) return 8520179;
   RegistryId id = service->registryID();
   if (id == 0) return 8520182;
-  IoRegistry* reg = registry();
+  IoRegistry* reg = p.registry;
   if (!reg) return 8520185;
   pl::Dict matching{{kIORegistryEntryIDKey, pl::Value::uint64(id)}};
   auto found = reg->matchingServices(matching);
@@ -103,16 +107,16 @@ int32_t QS852createRegistryAndReturnError(const HidServiceClient* service, Regis
   return 0;
 }
 
-RegistryId QS852createRegistry(const HidServiceClient* service) {
+RegistryId QS852createRegistry(const Platform& p, const HidServiceClient* service) {
   RegistryId entry = 0;
-  if (QS852createRegistryAndReturnError(service, &entry) != 0) return 0;
+  if (QS852createRegistryAndReturnError(p, service, &entry) != 0) return 0;
   return entry;
 }
 
-std::optional<std::string> QS852getClass(const HidServiceClient* service) {
-  RegistryId entry = QS852createRegistry(service);
+std::optional<std::string> QS852getClass(const Platform& p, const HidServiceClient* service) {
+  RegistryId entry = QS852createRegistry(p, service);
   if (entry == 0) return std::nullopt;
-  std::string cls = registry()->className(entry);
+  std::string cls = p.registry->className(entry);
   if (cls.empty()) return std::nullopt;
   return cls;
 }
@@ -231,18 +235,16 @@ int32_t QS852setScrollAccl(HidServiceClient* service, const std::string* acclKey
 
 double QS852getScrollSens(const HidServiceClient* service) { return readFixed(service, kHIDScrollResolutionKey); }
 
-uint32_t QS812hidSystem() {
-  // Opened once per process and kept; a failed open is retried on the next use.
-  static uint32_t connection = 0;
-  if (connection == 0 && currentPlatform().eventSystem) connection = currentPlatform().eventSystem->openEventStatus();
-  return connection;
+uint32_t QS812hidSystem(const Platform& p) {
+  // The event-system port opens the connection once and keeps it for its own life.
+  return p.eventSystem ? p.eventSystem->openEventStatus() : 0;
 }
 
-double QS812systemAcclForType(const std::string* acclKey, double cap) {
+double QS812systemAcclForType(const Platform& p, const std::string* acclKey, double cap) {
   double value = 0;
-  if (acclKey && currentPlatform().eventSystem) {
+  if (acclKey && p.eventSystem) {
     double read = 0;
-    if (currentPlatform().eventSystem->getAccelerationWithKey(QS812hidSystem(), *acclKey, &read) == kIOReturnSuccess) {
+    if (p.eventSystem->getAccelerationWithKey(QS812hidSystem(p), *acclKey, &read) == kIOReturnSuccess) {
       value = Fix2X(static_cast<Fixed>(std::clamp(std::trunc(read * 65536.0), -2147483648.0, 2147483647.0)));
     } else {
       value = read;

@@ -8,6 +8,7 @@
 
 #include "core/plist/value.h"
 #include "platform/api/hid.h"
+#include "platform/api/platform.h"
 
 namespace vl {
 
@@ -44,11 +45,11 @@ void QS852removeServiceNotify(HidEventSystemClient* client);
 
 // Classifying and resolving.
 bool QS852isCompatibilityInterface(const HidServiceClient* service);
-bool QS852isSupportedServiceClient(const HidServiceClient* service);
+bool QS852isSupportedServiceClient(const Platform& p, const HidServiceClient* service);
 // On success stores the entry in *outEntry when given.
-int32_t QS852createRegistryAndReturnError(const HidServiceClient* service, RegistryId* outEntry);
-RegistryId QS852createRegistry(const HidServiceClient* service);
-std::optional<std::string> QS852getClass(const HidServiceClient* service);
+int32_t QS852createRegistryAndReturnError(const Platform& p, const HidServiceClient* service, RegistryId* outEntry);
+RegistryId QS852createRegistry(const Platform& p, const HidServiceClient* service);
+std::optional<std::string> QS852getClass(const Platform& p, const HidServiceClient* service);
 
 // Identity; each output may be null.
 void QS852getDeviceInfo(const HidServiceClient* service, uint32_t* outVid, uint32_t* outPid,
@@ -76,8 +77,14 @@ int32_t QS852setScrollAccl(HidServiceClient* service, const std::string* acclKey
 double QS852getScrollSens(const HidServiceClient* service);
 
 // System acceleration.
-uint32_t QS812hidSystem();
-double QS812systemAcclForType(const std::string* acclKey, double cap);
+// The connection to the HID system (0 when there is none).
+uint32_t QS812hidSystem(const Platform& p);
+double QS812systemAcclForType(const Platform& p, const std::string* acclKey, double cap);
+
+// Whether two handles stand for the same service: the same object, or two objects for one
+// registry entry (a service that arrives again through another client). Null is no service.
+bool isSameService(const HidServiceClient* a, const HidServiceClient* b);
+inline bool isSameService(const ServiceRef& a, const ServiceRef& b) { return isSameService(a.get(), b.get()); }
 
 // Typed reads of service properties: a property of the wrong type counts as absent.
 std::optional<uint32_t> serviceUInt32(const HidServiceClient* service, std::string_view key);

@@ -37,8 +37,8 @@ GraphDefaults& graphDefaults() {
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
 // A text property found on the entry or, failing that, on its ancestors in the service plane.
-std::optional<std::string> searchRegistryText(RegistryId entry, const char* key) {
-  IoRegistry* reg = currentPlatform().registry;
+std::optional<std::string> searchRegistryText(const Platform& p, RegistryId entry, const char* key) {
+  IoRegistry* reg = p.registry;
   if (!reg || entry == 0) return std::nullopt;
   auto textOf = [&](RegistryId id) -> std::optional<std::string> {
     auto v = reg->property(id, key);
@@ -153,10 +153,10 @@ QS802DeviceClass* QS802DeviceClass::initWithVID(uint32_t vid, uint32_t pid, uint
 
   std::optional<std::string> productName;
   if (QS822isAppleInternalTrackpad(vid, pid)) {
-    productName = localizedFormat("Trackpad: %@", kTableDvvl, {QS812GetModelName().first});
+    productName = localizedFormat(platform(), "Trackpad: %@", kTableDvvl, {QS812GetModelName(platform()).first});
   } else {
-    if (transport == "USB") productName = searchRegistryText(registry, "USB Product Name");
-    if (!productName) productName = searchRegistryText(registry, "Product");
+    if (transport == "USB") productName = searchRegistryText(platform(), registry, "USB Product Name");
+    if (!productName) productName = searchRegistryText(platform(), registry, "Product");
   }
   if (productName && *productName == "USB Receiver")
     productName = formatPattern("USB Receiver (PID:%04X MID:%04X)", {pid, mid});
@@ -173,7 +173,7 @@ std::string QS802DeviceClass::index() const { return indexWithVID(vid(), pid(), 
 
 std::optional<std::string> QS802DeviceClass::ddefName() const {
   if (!definition_) return std::nullopt;
-  return definition_->nameForVID(vid(), pid(), mid(), transport().value_or(""));
+  return definition_->nameForVID(platform(), vid(), pid(), mid(), transport().value_or(""));
 }
 
 std::string QS802DeviceClass::displayName() const {
@@ -210,7 +210,7 @@ bool QS802DeviceClass::isDrovanaDriver() const { return driver_ && startsWith(*d
 bool QS802DeviceClass::isOtherDriver() const { return !isAppleDriver() && !isDrovanaDriver(); }
 
 bool QS802DeviceClass::hasClient(const HidServiceClient* client) const {
-  return std::any_of(clients_.begin(), clients_.end(), [&](const ServiceRef& c) { return c.get() == client; });
+  return std::any_of(clients_.begin(), clients_.end(), [&](const ServiceRef& c) { return isSameService(c.get(), client); });
 }
 
 int32_t QS802DeviceClass::addClient(const ServiceRef& client) {
@@ -218,7 +218,7 @@ int32_t QS802DeviceClass::addClient(const ServiceRef& client) {
   if (hasClient(client.get())) return 0;
   clients_.push_back(client);
   RegistryId entry = 0;
-  int32_t err = QS852createRegistryAndReturnError(client.get(), &entry);
+  int32_t err = QS852createRegistryAndReturnError(platform(), client.get(), &entry);
   if (err != 0) {
     QS810stackError(nullptr, err);
     return 8020454;
@@ -232,7 +232,7 @@ int32_t QS802DeviceClass::addClient(const ServiceRef& client) {
 }
 
 void QS802DeviceClass::removeClient(const HidServiceClient* client) {
-  auto it = std::find_if(clients_.begin(), clients_.end(), [&](const ServiceRef& c) { return c.get() == client; });
+  auto it = std::find_if(clients_.begin(), clients_.end(), [&](const ServiceRef& c) { return isSameService(c.get(), client); });
   if (it == clients_.end()) return;
   clients_.erase(it);
   if (clients_.empty()) clearDriverInfo();
@@ -252,8 +252,8 @@ void QS802DeviceClass::clearDriverInfo() {
 
 int32_t QS802DeviceClass::updateDriverInfoWithRegistry(RegistryId entry) {
   if (entry == 0) return 8020379;
-  if (!locationID_) locationID_ = QS822searchLocationID(entry);
-  if (std::optional<std::string> d = QS822searchDriverID(entry)) {
+  if (!locationID_) locationID_ = QS822searchLocationID(platform(), entry);
+  if (std::optional<std::string> d = QS822searchDriverID(platform(), entry)) {
     // Across a device's services another vendor's driver wins over the sibling product's,
     // which wins over Apple's.
     bool store;
@@ -266,14 +266,14 @@ int32_t QS802DeviceClass::updateDriverInfoWithRegistry(RegistryId entry) {
     if (store) driver_ = *d;
   }
   if (isOtherDriver()) return 0;
-  IoRegistry* reg = currentPlatform().registry;
+  IoRegistry* reg = platform().registry;
   std::string cls = reg ? reg->className(entry) : std::string();
   if (cls != drovana::kDriverClassPT) setPointerResolution(gText(searchPointerResolution(entry)));
   return 0;
 }
 
 double QS802DeviceClass::searchPointerResolution(RegistryId entry) const {
-  double r = QS822searchResolution(entry, kHIDPointerResolutionKey);
+  double r = QS822searchResolution(platform(), entry, kHIDPointerResolutionKey);
   return r < 0 ? kDefaultPointerResolution : r;
 }
 

@@ -12,6 +12,7 @@
 
 #include "core/plist/value.h"
 #include "core/store/store_model.h"
+#include "platform/api/platform.h"
 
 namespace vl {
 
@@ -62,6 +63,8 @@ class ManagedObject {
 
  protected:
   ManagedObject() = default;
+  // The ports of the record's context (kept after the record was deleted).
+  const Platform& platform() const;
   // Called after the record was inserted into, or loaded from, its context.
   virtual void awake() {}
   // Called before the context drops the record's in-memory state: transient state that ties a

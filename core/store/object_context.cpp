@@ -89,7 +89,8 @@ std::unique_ptr<ManagedObjectContext> ManagedObjectContext::open(const std::stri
   ctx->path_ = path;
   ctx->readOnly_ = options.readOnly;
   ctx->model_ = options.model ? options.model : &StoreModel::current();
-  ctx->runLoop_ = options.runLoop ? options.runLoop : currentPlatform().runLoop;
+  ctx->platform_ = options.platform;
+  ctx->runLoop_ = options.runLoop ? options.runLoop : options.platform.runLoop;
 
   struct stat st {};
   bool exists = ::stat(path.c_str(), &st) == 0;

@@ -17,6 +17,7 @@
 #include "core/store/store_model.h"
 #include "core/store/undo_manager.h"
 #include "platform/api/alerts.h"
+#include "platform/api/platform.h"
 
 namespace vl {
 
@@ -53,7 +54,8 @@ class ManagedObjectContext {
   struct Options {
     bool readOnly = false;
     const StoreModel* model = nullptr;  // null: the current model
-    RunLoop* runLoop = nullptr;         // null: the current platform's run loop, if any
+    Platform platform;                  // the ports the records use
+    RunLoop* runLoop = nullptr;         // null: the platform's run loop, if any
   };
 
   // Opens the store at path. A missing file opens as an empty store (written by the first
@@ -69,6 +71,8 @@ class ManagedObjectContext {
   const std::string& url() const { return path_; }
   bool isReadOnly() const { return readOnly_; }
   const StoreModel& model() const { return *model_; }
+  // The ports of the program that opened the store; its records reach the system through them.
+  const Platform& platform() const { return platform_; }
   // The model version found in the file at open (0 for a new store).
   int32_t fileModelVersion() const { return fileVersion_; }
 
@@ -145,6 +149,7 @@ class ManagedObjectContext {
   sqlite::Database db_;
   bool snapshotOpen_ = false;
   int lockFd_ = -1;
+  Platform platform_;
   RunLoop* runLoop_ = nullptr;
   uint64_t passObserver_ = 0;
   std::unique_ptr<UndoManager> undo_;

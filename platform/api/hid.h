@@ -106,7 +106,8 @@ class HidEventSystem {
   virtual ~HidEventSystem() = default;
   // IOHIDEventSystemClientCreate; null on failure.
   virtual std::unique_ptr<HidEventSystemClient> createClient() = 0;
-  // NXOpenEventStatus: a connection to the HID system; 0 on failure.
+  // NXOpenEventStatus: the connection to the HID system, opened on the first call and kept
+  // (and answered again) for the adapter's life; 0 on failure, retried on the next call.
   virtual uint32_t openEventStatus() = 0;
   // IOHIDGetAccelerationWithKey on that connection: the system's current acceleration for
   // the key. Returns a platform status; *value is left untouched on failure.

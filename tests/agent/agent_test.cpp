@@ -14,6 +14,7 @@
 #include "core/store/device_record.h"
 #include "core/store/store.h"
 #include "core/system/boa_notifications.h"
+#include "platform/sim/sim_desktop.h"
 #include "support/sim_world.h"
 
 namespace vl {
@@ -46,7 +47,7 @@ class Agent : public test::SimWorld {
   void writeStore(const std::vector<StoredDevice>& devices) {
     StoreContextRef ctx;
     ErrorInfo error;
-    ASSERT_EQ(QS814openMOC(nullptr, false, &ctx, &error), 0) << error.domain << " " << error.code;
+    ASSERT_EQ(QS814openMOC(platform, nullptr, false, &ctx, &error), 0) << error.domain << " " << error.code;
     for (const auto& d : devices) {
       QS802DeviceClass* rec = QS814fetchDevice(d.vid, d.pid, d.mid, d.transport, ctx.get());
       if (!rec) {
@@ -72,7 +73,7 @@ class Agent : public test::SimWorld {
   }
 
   void launch() {
-    agent = std::make_unique<AppControllerClass>(settings);
+    agent = std::make_unique<AppControllerClass>(platform, settings);
     agent->applicationWillFinishLaunching();
     agent->applicationDidFinishLaunching();
   }
@@ -264,7 +265,7 @@ TEST_F(Agent, OldSystemAndSecondCopyEndAtOnce) {
   agent.reset();
   alerts.modal.clear();
   lifecycle.exits.clear();
-  AppControllerClass first(settings);
+  AppControllerClass first(platform, settings);
   first.applicationDidFinishLaunching();
   ASSERT_TRUE(first.launched());
   launch();
@@ -344,6 +345,25 @@ TEST_F(Agent, LaunchAnnouncementAndSnappingDecision) {
   EXPECT_EQ(announced.userInfo.at(key::kVersion).unsignedIntValue(), 0x02238000u);
   // Without our own pane installed, our build date is empty: snapping stays off.
   EXPECT_FALSE(agent->snappingStarted());
+}
+
+TEST_F(Agent, LaunchAnnouncementCarriesTheVersionOfTheRunningBundle) {
+  // The agent runs from a bundle whose version differs from the program's own.
+  std::string bundle = home.path() + "/Velmora Manager.app";
+  std::filesystem::create_directories(bundle + "/Contents");
+  std::string err;
+  ASSERT_TRUE(pl::writeFileAtomic(bundle + "/Contents/Info.plist",
+                                  pl::writeBinary(pl::Value(pl::Dict{{"CFBundleVersion", "2.3b4"}})), &err))
+      << err;
+  ASSERT_TRUE(platform.system);
+  RunningApplication self;
+  self.processIdentifier = platform.system->processID();
+  self.bundleIdentifier = "quillon.Velmora.boa";
+  self.bundleURL = bundle;
+  mac.desktop().launch(self, kActivationPolicyProhibited, false);
+  launch();
+  ASSERT_FALSE(mac.postedNotifications().empty());
+  EXPECT_EQ(mac.postedNotifications().front().userInfo.at(key::kVersion).unsignedIntValue(), 0x02306004u);
 }
 
 TEST_F(Agent, FailedApplyIsFatalWithTheWholeChain) {

@@ -69,11 +69,11 @@ TEST_F(CursorSpeedRecord, DisplayedSensitivityAndValidation) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value.describe());
     ErrorInfo err;
-    EXPECT_EQ(QS805CursorSpeedClass::validateSensitivityDisplay(c.value, &err), c.display);
-    EXPECT_EQ(QS805CursorSpeedClass::validateTrackingSpeed(c.value, &err), c.tracking);
+    EXPECT_EQ(cs->validateSensitivityDisplay(c.value, &err), c.display);
+    EXPECT_EQ(cs->validateTrackingSpeed(c.value, &err), c.tracking);
   }
   ErrorInfo err;
-  EXPECT_FALSE(QS805CursorSpeedClass::validateSensitivityDisplay(pl::Value(1991), &err));
+  EXPECT_FALSE(cs->validateSensitivityDisplay(pl::Value(1991), &err));
   EXPECT_EQ(err.domain, "quillon.Velmora.prefpane");
   EXPECT_EQ(err.code, 0);
   EXPECT_EQ(err.userInfo[kDescriptionKey], pl::Value("A value of 1991 is out of range.\nAcceptable values are 5 to 1990."));

@@ -12,7 +12,7 @@ namespace {
 class DeviceRecord : public test::StoreBench {
  protected:
   void SetUp() override { ctx = open(false); }
-  RegistryId entryOf(const std::string& profile) { return QS852createRegistry(pointingService(attach(profile)).get()); }
+  RegistryId entryOf(const std::string& profile) { return QS852createRegistry(platform, pointingService(attach(profile)).get()); }
   StoreContextRef ctx;
 };
 
@@ -63,7 +63,7 @@ TEST_F(DeviceRecord, AnUnknownProductNameIsNotStored) {
   for (RegistryId e : mac.registry().children(top, true).entries)
     if (mac.registry().property(e, "Product")) mac.setProperty(e, "Product", pl::Value("unKnown"));
   mac.setProperty(top, "USB Product Name", pl::Value("UNKNOWN"));
-  RegistryId entry = QS852createRegistry(pointingService(top).get());
+  RegistryId entry = QS852createRegistry(platform, pointingService(top).get());
   QS802DeviceClass* d = QS814insertDeviceWithInfo(0x93a, 0x2510, 0, "USB", entry, ctx.get());
   ASSERT_NE(d, nullptr);
   EXPECT_EQ(d->registryName(), std::nullopt);
@@ -141,7 +141,7 @@ TEST_F(DeviceRecord, TheSiblingDriversServiceKeepsTheStoredResolution) {
   ASSERT_EQ(d->addClient(pointingService(top)), 0);
   EXPECT_TRUE(d->isDrovanaDriver());
   EXPECT_EQ(d->pointerResolution(), "777");
-  EXPECT_EQ(QS814fetchDeviceForLocationID(QS852createRegistry(pointingService(top).get()), ctx.get()), d);
+  EXPECT_EQ(QS814fetchDeviceForLocationID(QS852createRegistry(platform, pointingService(top).get()), ctx.get()), d);
   EXPECT_EQ(QS814fetchDeviceForLocationID(0, ctx.get()), nullptr);
   EXPECT_EQ(errorStackEntries().front(), "814.0562");
 }

@@ -178,7 +178,7 @@ TEST_F(StoreContext, OneWriterAtATimeWhileReadersComeAndGo) {
 
   StoreContextRef second;
   ErrorInfo err;
-  EXPECT_EQ(QS814createMOC(storePath(), nullptr, false, &second, &err), 8140153);
+  EXPECT_EQ(QS814createMOC(platform, storePath(), nullptr, false, &second, &err), 8140153);
   EXPECT_EQ(err.code, kPersistentStoreInUseError);
   EXPECT_FALSE(second);
 
@@ -221,7 +221,7 @@ TEST_F(StoreContext, DamagedForeignAndOddFilesFailToOpenWithoutHarm) {
     for (bool readOnly : {true, false}) {
       StoreContextRef ctx;
       ErrorInfo err;
-      int32_t rc = QS814createMOC(p, nullptr, readOnly, &ctx, &err);
+      int32_t rc = QS814createMOC(platform, p, nullptr, readOnly, &ctx, &err);
       if (c.opens) {
         ASSERT_EQ(rc, 0);
         EXPECT_TRUE(QS814allDevices(ctx.get()).empty());
@@ -239,9 +239,9 @@ TEST_F(StoreContext, DamagedForeignAndOddFilesFailToOpenWithoutHarm) {
   }
   fs::create_directories(home.path() + "/folder.dvsetting");
   StoreContextRef ctx;
-  EXPECT_EQ(QS814createMOC(home.path() + "/folder.dvsetting", nullptr, true, &ctx, nullptr), 8140153);
-  EXPECT_EQ(QS814createMOC(std::nullopt, nullptr, true, &ctx, nullptr), 8140121);
-  EXPECT_EQ(QS814createMOC(storePath(), nullptr, true, nullptr, nullptr), 8140121);
+  EXPECT_EQ(QS814createMOC(platform, home.path() + "/folder.dvsetting", nullptr, true, &ctx, nullptr), 8140153);
+  EXPECT_EQ(QS814createMOC(platform, std::nullopt, nullptr, true, &ctx, nullptr), 8140121);
+  EXPECT_EQ(QS814createMOC(platform, storePath(), nullptr, true, nullptr, nullptr), 8140121);
 }
 
 TEST_F(StoreContext, AStoreOfANewerModelIsIncompatibleAMissingOneIsNot) {
@@ -260,7 +260,7 @@ TEST_F(StoreContext, AStoreOfANewerModelIsIncompatibleAMissingOneIsNot) {
   for (bool readOnly : {true, false}) {
     StoreContextRef ctx;
     ErrorInfo err;
-    EXPECT_EQ(QS814createMOC(storePath(), nullptr, readOnly, &ctx, &err), 8140153);
+    EXPECT_EQ(QS814createMOC(platform, storePath(), nullptr, readOnly, &ctx, &err), 8140153);
     EXPECT_EQ(err.code, kPersistentStoreIncompatibleVersionHashError);
   }
   // A damaged file passes the check; opening it reports the damage.

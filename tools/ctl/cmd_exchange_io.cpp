@@ -8,7 +8,7 @@
 #include "core/plist/codec.h"
 #include "core/store/records.h"
 #include "tools/ctl/command.h"
-#include "core/devices/defined_device.h"
+#include "core/store/defined_device.h"
 #include "tools/ctl/exchange_io.h"
 
 namespace vl::ctl {
@@ -38,7 +38,7 @@ std::string describe(const ErrorInfo& err, const std::string& fallback) {
 }
 
 // The device's dictionary as written to a file, with a default application when it has none.
-pl::Dict exportDictionary(QS802DeviceClass* d) {
+pl::Dict exportDictionary(DeviceDefinitionCache& definitions, QS802DeviceClass* d) {
   pl::Dict dic = d->devDic();
   pl::Array apps;
   if (const pl::Value* a = devdic::applications(dic); a && a->isArray()) apps = *a->asArray();
@@ -56,7 +56,7 @@ pl::Dict exportDictionary(QS802DeviceClass* d) {
   // the count from the device's definition (a plain three-button mouse without one) and the
   // graph's own default zoom, as the reader on the other side would show them.
   if (devdic::buttonCount(dic) < 1) {
-    VL714searchAndApplyDeviceDefinition(d);
+    VL714searchAndApplyDeviceDefinition(definitions, d);
     std::optional<int64_t> count;
     if (d->deviceDefinition()) count = d->deviceDefinition()->buttonCount();
     dic["buttonCount"] = pl::Value(static_cast<long long>(count && *count >= 1 && *count <= 32 ? *count : 3));
@@ -95,9 +95,12 @@ int doExport(Args args) {
 
   struct stat st {};
   if (::stat(store.c_str(), &st) != 0) return failure("no settings store at " + store);
+  // The records need no ports here: the store is named and nothing is applied to a device.
+  const Platform platform;
+  DeviceDefinitionCache definitions(platform);
   StoreContextRef ctx;
   ErrorInfo err;
-  if (QS814createMOC(store, nullptr, true, &ctx, &err) != 0)
+  if (QS814createMOC(platform, store, nullptr, true, &ctx, &err) != 0)
     return failure(store + ": " + describe(err, "cannot be opened"));
 
   std::vector<QS802DeviceClass*> devices = QS814allDevices(ctx.get());
@@ -121,7 +124,7 @@ int doExport(Args args) {
 
   pl::Array dics;
   for (QS802DeviceClass* d : chosen) {
-    pl::Value dic(exportDictionary(d));
+    pl::Value dic(exportDictionary(definitions, d));
     // Name the device whose settings a reader would turn away, and why.
     std::string why;
     if (!deviceValidate(dic, &why)) return failure("device " + d->index() + " cannot be exported: " + why);
@@ -150,9 +153,10 @@ int doImport(Args args) {
   ExchangeReadResult r = readExchangeFile(file, kExchangeTypeDevice, exchangeNow());
   if (!r) return failure(file + ": rejected: " + r.detail);
 
+  const Platform platform;
   StoreContextRef ctx;
   ErrorInfo err;
-  if (QS814createMOC(store, nullptr, false, &ctx, &err) != 0) {
+  if (QS814createMOC(platform, store, nullptr, false, &ctx, &err) != 0) {
     if (err.code == kPersistentStoreInUseError)
       return failure(store + " is open for writing in another program (the settings pane?); nothing was imported. "
                              "Close it and try again.");

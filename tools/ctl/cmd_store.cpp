@@ -108,9 +108,10 @@ int show(Args args) {
   if (!args.empty()) return usageError("store", "unexpected argument '" + args.front() + "'");
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return failure("no settings store at " + path);
+  const Platform platform;
   StoreContextRef ctx;
   ErrorInfo err;
-  if (QS814createMOC(path, nullptr, true, &ctx, &err) != 0) {
+  if (QS814createMOC(platform, path, nullptr, true, &ctx, &err) != 0) {
     const pl::Value* why = err.userInfo.count(kDescriptionKey) ? &err.userInfo.at(kDescriptionKey) : nullptr;
     return failure(path + ": " + (why ? why->describe() : "cannot be opened"));
   }

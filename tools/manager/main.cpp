@@ -8,6 +8,7 @@
 #include <ctime>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "agent/app_controller.h"
@@ -113,19 +114,15 @@ int main(int argc, char** argv) {
   AgentSettings settings;
   settings.bundle.resourcesDir = resources;
   setProcessIdentity({ProcessRole::Agent, settings.bundle, {}});
-  AppControllerClass controller(settings);
-  controller.setSnappingHooks(
-      std::make_unique<SnappingController>([&controller] { return controller.managedObjectContext(); }));
-  if (!quiet) {
-    controller.setActivityLog([](const std::string& line) {
-      std::cout << timestamp() << "  " << line << std::endl;
-    });
-  }
+  // Made once its platform is complete; the lifecycle below already needs to reach it.
+  std::optional<AppControllerClass> controller;
 
   linux_::ConsoleAlerts alerts(stderr, velmora::kAgentName);
   // A fatal end or a quit runs the shutdown sequence, which gives every device the system
   // speed back, before the process exits.
-  linux_::ProcessLifecycle lifecycle([&](int) { controller.applicationWillTerminate(); },
+  linux_::ProcessLifecycle lifecycle([&](int) {
+                                       if (controller) controller->applicationWillTerminate();
+                                     },
                                      [&](const std::string& id) {
                                        std::string e;
                                        world->terminateApplication(id, &e);
@@ -140,7 +137,15 @@ int main(int argc, char** argv) {
   platform.lifecycle = &lifecycle;
   platform.defaults = &defaults;
   if (bus) platform.notifications = bus.get();
-  ScopedPlatform scoped(platform);
+
+  controller.emplace(platform, settings);
+  controller->setSnappingHooks(std::make_unique<SnappingController>(
+      platform, [&controller] { return controller->managedObjectContext(); }));
+  if (!quiet) {
+    controller->setActivityLog([](const std::string& line) {
+      std::cout << timestamp() << "  " << line << std::endl;
+    });
+  }
 
   loop->watchFd(desktop->watchFd(), [&] {
     std::string e;
@@ -153,7 +158,7 @@ int main(int argc, char** argv) {
   if (!loop->handleTerminationSignals(
           [&](int sig) {
             if (!quiet) std::cout << timestamp() << "  " << strsignal(sig) << ": quitting" << std::endl;
-            controller.applicationWillTerminate();
+            controller->applicationWillTerminate();
             loop->stop(0);
           },
           &error)) {
@@ -166,7 +171,10 @@ int main(int argc, char** argv) {
   loop->addEndOfPassObserver([] { malloc_trim(0); });
 
   if (!quiet) std::cout << timestamp() << "  Velmora Manager " << settings.bundle.version << " on " << folder << std::endl;
-  controller.applicationWillFinishLaunching();
-  controller.applicationDidFinishLaunching();
-  return loop->run();
+  controller->applicationWillFinishLaunching();
+  controller->applicationDidFinishLaunching();
+  int status = loop->run();
+  // The controller goes before the ports declared after it (alerts, lifecycle, defaults).
+  controller.reset();
+  return status;
 }

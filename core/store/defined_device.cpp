@@ -1,6 +1,6 @@
 // Device records and device definitions: insertion of a defined device and applying the
 // best-matching definition to a record.
-#include "core/devices/defined_device.h"
+#include "core/store/defined_device.h"
 
 #include <cerrno>
 #include <cmath>
@@ -11,6 +11,8 @@
 #include "core/store/device_record.h"
 #include "core/store/object_context.h"
 #include "core/store/store.h"
+#include "core/system/versions.h"
+#include "platform/api/paths.h"
 
 namespace vl {
 
@@ -27,7 +29,37 @@ std::optional<double> numberOfText(const std::optional<std::string>& text) {
 
 }  // namespace
 
-QS802DeviceClass* VL714insertDefinedDevice(uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
+DefinitionFolders defaultDefinitionFolders(const Platform& p) {
+  DefinitionFolders f;
+  std::string settings = QS814prefsFolderURL(p, true);
+  if (!settings.empty()) f.userFolder = settings + "/" + kDeviceDefinitionsFolder;
+  auto inBundle = [](const std::string& bundle) {
+    return bundle + "/Contents/Resources/" + kDeviceDefinitionsFolder;
+  };
+  if (auto drovanaPane = QS812prefPaneURLForDrovana(p)) f.shippedFolders.push_back(inBundle(*drovanaPane));
+  if (auto ownPane = QS812prefPaneURLForVelmora(p)) f.shippedFolders.push_back(inBundle(*ownPane));
+  if (p.paths && !p.paths->resources().empty())
+    f.shippedFolders.push_back(p.paths->resources() + "/" + kDeviceDefinitionsFolder);
+  return f;
+}
+
+const DeviceDefinitionSet& DeviceDefinitionCache::list() {
+  if (!list_) {
+    std::optional<OsVersion> os;
+    if (const SystemInfo* info = platform_.system) os = info->osVersion();
+    list_ = loadDeviceDefinitions(defaultDefinitionFolders(platform_), os);
+  }
+  return *list_;
+}
+
+const DeviceDefinitionSet& QS834deviceDefList(DeviceDefinitionCache& definitions) { return definitions.list(); }
+
+DeviceDefinitionRef QS834deviceDef(DeviceDefinitionCache& definitions, uint32_t vid, uint32_t pid, uint32_t mid,
+                                   const std::string& transport) {
+  return QS834deviceDefFromList(definitions.list(), vid, pid, mid, transport);
+}
+
+QS802DeviceClass* VL714insertDefinedDevice(DeviceDefinitionCache& definitions, uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
                                            RegistryId registry, ManagedObjectContext* moc, double sensitivity,
                                            double acceleration) {
   QS802DeviceClass* device = QS814insertDeviceWithInfo(vid, pid, mid, transport, registry, moc);
@@ -41,8 +73,8 @@ QS802DeviceClass* VL714insertDefinedDevice(uint32_t vid, uint32_t pid, uint32_t 
     QS810stackError(nullptr, 7140041);
     return nullptr;
   }
-  if (DeviceDefinitionRef definition = QS834deviceDef(vid, pid, mid, transport)) {
-    auto name = definition->nameForVID(vid, pid, mid, transport);
+  if (DeviceDefinitionRef definition = QS834deviceDef(definitions, vid, pid, mid, transport)) {
+    auto name = definition->nameForVID(definitions.platform(), vid, pid, mid, transport);
     if (name && !name->empty()) device->setRegistryName(*name);
     VL714applyDeviceDefinition(device, definition);
   }
@@ -62,10 +94,10 @@ void VL714applyDeviceDefinition(QS802DeviceClass* device, const DeviceDefinition
   device->setDeviceDefinition(definition);
 }
 
-void VL714searchAndApplyDeviceDefinition(QS802DeviceClass* device) {
+void VL714searchAndApplyDeviceDefinition(DeviceDefinitionCache& definitions, QS802DeviceClass* device) {
   if (!device) return;
   DeviceDefinitionRef definition =
-      QS834deviceDef(device->vid(), device->pid(), device->mid(), device->transport().value_or(""));
+      QS834deviceDef(definitions, device->vid(), device->pid(), device->mid(), device->transport().value_or(""));
   VL714applyDeviceDefinition(device, definition);
 }
 
