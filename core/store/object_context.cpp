@@ -2,7 +2,6 @@
 #include "core/store/object_context.h"
 
 #include <fcntl.h>
-#include <sqlite3.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -279,33 +278,34 @@ void ManagedObjectContext::ensureLoaded(EntityKind kind) {
 }
 
 pl::Value ManagedObjectContext::readColumn(const sqlite::Statement& s, int i, AttrType t) const {
-  int ct = s.columnType(i);
-  if (ct == SQLITE_NULL) return {};
+  using CT = sqlite::Statement::ColumnType;
+  CT ct = s.columnType(i);
+  if (ct == CT::Null) return {};
   switch (t) {
     case AttrType::Integer:
     case AttrType::UInt32:
     case AttrType::Boolean:
-      if (ct == SQLITE_INTEGER) return coerceToAttribute(t, pl::Value::int64(s.columnInt(i)));
-      if (ct == SQLITE_FLOAT) return coerceToAttribute(t, pl::Value(s.columnDouble(i)));
+      if (ct == CT::Integer) return coerceToAttribute(t, pl::Value::int64(s.columnInt(i)));
+      if (ct == CT::Float) return coerceToAttribute(t, pl::Value(s.columnDouble(i)));
       return {};
     case AttrType::String:
-      if (ct == SQLITE_TEXT) return pl::Value(std::string(s.columnText(i)));
+      if (ct == CT::Text) return pl::Value(std::string(s.columnText(i)));
       return {};
     case AttrType::Date:
-      if (ct == SQLITE_FLOAT || ct == SQLITE_INTEGER) {
+      if (ct == CT::Float || ct == CT::Integer) {
         double d = s.columnDouble(i);
         return std::isfinite(d) ? pl::Value(pl::Date{d}) : pl::Value();
       }
       return {};
     case AttrType::Data:
-      if (ct == SQLITE_BLOB) {
+      if (ct == CT::Blob) {
         auto b = s.columnBlob(i);
         return pl::Value(pl::Data(b.begin(), b.end()));
       }
       return {};
     case AttrType::Dict:
     case AttrType::Any: {
-      if (ct != SQLITE_BLOB) return {};
+      if (ct != CT::Blob) return {};
       pl::ReadResult r = pl::readBinary(s.columnBlob(i));
       if (!r) return {};
       return coerceToAttribute(t, *r.value);
@@ -349,7 +349,7 @@ bool ManagedObjectContext::loadEntity(EntityKind kind) {
       damaged_ = true;
       break;
     }
-    if (s.columnType(0) != SQLITE_INTEGER) continue;
+    if (s.columnType(0) != sqlite::Statement::ColumnType::Integer) continue;
     int64_t pk = s.columnInt(0);
     std::unique_ptr<ManagedObject> rec = makeStoreRecord(kind);
     rec->ctx_ = this;
@@ -368,7 +368,7 @@ bool ManagedObjectContext::loadEntity(EntityKind kind) {
     owned_.push_back(std::move(rec));
     for (size_t j = 0; j < toOneRels.size(); ++j) {
       int col = static_cast<int>(nAttr + 1 + j);
-      if (s.columnType(col) != SQLITE_INTEGER) continue;
+      if (s.columnType(col) != sqlite::Statement::ColumnType::Integer) continue;
       const RelationshipDesc& rd = e.relationships[static_cast<size_t>(toOneRels[j])];
       auto& parents = byPk_[ix(rd.destination)];
       auto it = parents.find(s.columnInt(col));

@@ -30,7 +30,6 @@ class Database {
   bool open(const std::string& path, Mode mode);
   void close();
   bool isOpen() const { return db_ != nullptr; }
-  sqlite3* handle() const { return db_; }
 
   // Runs statements without results; false on the first failure.
   bool exec(std::string_view sql);
@@ -82,7 +81,9 @@ class Statement {
 
   // Columns are 0-based.
   int columnCount() const;
-  int columnType(int i) const;  // SQLITE_INTEGER, SQLITE_FLOAT, SQLITE_TEXT, SQLITE_BLOB, SQLITE_NULL
+  // The storage class of the column's value in the current row.
+  enum class ColumnType { Null, Integer, Float, Text, Blob };
+  ColumnType columnType(int i) const;
   int64_t columnInt(int i) const;
   double columnDouble(int i) const;
   std::string_view columnText(int i) const;

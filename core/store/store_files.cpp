@@ -1,5 +1,4 @@
 // The store file's place and migration from the older folder, opening, saving and checking it.
-#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <algorithm>
