@@ -192,7 +192,8 @@ int32_t AppControllerClass::openMOC(ErrorInfo* outError) {
   if (outError) *outError = ErrorInfo{};
   StoreContextRef ctx;
   ErrorInfo error;
-  int32_t r = QS814openMOC(platform_, nullptr, true, &ctx, &error);
+  RecordSettings records{settings_.bundle, settings_.defaultAcclTable, settings_.defaultAcclCurves};
+  int32_t r = QS814openMOC(platform_, nullptr, true, &ctx, &error, records);
   if (r != 0 || !ctx) {
     if (outError) *outError = error;
     QS810stackError(nullptr, r);

@@ -30,6 +30,9 @@ struct AgentSettings {
   BundleInfo bundle{velmora::kAgentBundleID, velmora::kAgentName, VELMORA_VERSION_TEXT, ""};
   // Empty: the lock file in the temporary folder of the Paths port.
   std::string instanceLockPath;
+  // What the agent's records take from it; the bundle is the one above.
+  std::optional<pl::Value> defaultAcclTable;
+  std::optional<pl::Value> defaultAcclCurves;
 };
 
 // The snapping operations the controller calls. SnappingController implements them; this

@@ -20,11 +20,6 @@ namespace vl {
 
 namespace {
 
-BundleInfo& appBundle() {
-  static BundleInfo b;
-  return b;
-}
-
 
 // The system font's size in points; a row's text is centred with it.
 constexpr int kSystemFontSize = 13;
@@ -70,8 +65,6 @@ std::optional<pl::Value> parsedDictionary(const std::string& text) {
 
 // --- Class values ------------------------------------------------------------------------------
 
-void QS803AppClass::initClassVariablesWithController(const BundleInfo& bundle) { appBundle() = bundle; }
-const BundleInfo& QS803AppClass::QS803mainBundle() { return appBundle(); }
 
 const std::vector<std::string>& QS803AppClass::QS803snappingList() {
   static const std::vector<std::string> list = {kSnappingSameAsDefault,  kSnappingNone,          kSnappingDefaultButton,

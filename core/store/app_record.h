@@ -51,8 +51,6 @@ class QS803AppClass : public ManagedObject {
  public:
   QS803AppClass() = default;
 
-  static void initClassVariablesWithController(const BundleInfo& bundle);
-  static const BundleInfo& QS803mainBundle();
   static const std::vector<std::string>& QS803snappingList();
   static std::vector<std::string> keyPathsForValuesAffecting(const std::string& key);
 

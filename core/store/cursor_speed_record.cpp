@@ -19,11 +19,6 @@
 namespace vl {
 
 namespace {
-BundleInfo& speedBundle() {
-  static BundleInfo b;
-  return b;
-}
-
 const pl::Value* get(const pl::Dict& d, const char* k) {
   auto it = d.find(k);
   return it == d.end() ? nullptr : &it->second;
@@ -53,8 +48,6 @@ std::optional<RgbColor> unarchiveColor(const pl::Data& data) {
   return RgbColor{*red, *green, *blue, r.value->numberFor("alpha").value_or(1.0)};
 }
 
-void QS805CursorSpeedClass::initClassVariablesWithController(const BundleInfo& bundle) { speedBundle() = bundle; }
-const BundleInfo& QS805CursorSpeedClass::QS805mainBundle() { return speedBundle(); }
 
 std::vector<std::string> QS805CursorSpeedClass::keyPathsForValuesAffecting(const std::string& key) {
   if (key == "isSystemCursorSpeed" || key == "VL705label") return {"sensitivity", "trackingSpeed", "disableAccl"};
@@ -146,14 +139,14 @@ ErrorInfo speedRangeError(const Platform& p, const BundleInfo& bundle, double va
 bool QS805CursorSpeedClass::validateSensitivityDisplay(const pl::Value& v, ErrorInfo* error) const {
   double d = doubleOf(&v);
   if (d >= kMinSensitivityDisplay && d <= kMaxSensitivityDisplay) return true;
-  if (error) *error = speedRangeError(platform(), speedBundle(), d, kMinSensitivityDisplay, kMaxSensitivityDisplay);
+  if (error) *error = speedRangeError(platform(), recordSettings().bundle, d, kMinSensitivityDisplay, kMaxSensitivityDisplay);
   return false;
 }
 
 bool QS805CursorSpeedClass::validateTrackingSpeed(const pl::Value& v, ErrorInfo* error) const {
   double d = doubleOf(&v);
   if (d >= kMinTrackingSpeed && d <= kMaxTrackingSpeed) return true;
-  if (error) *error = speedRangeError(platform(), speedBundle(), d, kMinTrackingSpeed, kMaxTrackingSpeed);
+  if (error) *error = speedRangeError(platform(), recordSettings().bundle, d, kMinTrackingSpeed, kMaxTrackingSpeed);
   return false;
 }
 

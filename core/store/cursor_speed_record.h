@@ -43,8 +43,6 @@ class QS805CursorSpeedClass : public ManagedObject {
  public:
   QS805CursorSpeedClass() = default;
 
-  static void initClassVariablesWithController(const BundleInfo& bundle);
-  static const BundleInfo& QS805mainBundle();
   static std::vector<std::string> keyPathsForValuesAffecting(const std::string& key);
 
   // Stored attributes.

@@ -20,20 +20,6 @@ namespace vl {
 
 namespace {
 
-BundleInfo& deviceBundle() {
-  static BundleInfo b;
-  return b;
-}
-
-struct GraphDefaults {
-  std::optional<pl::Value> table;
-  std::optional<pl::Value> curves;
-};
-GraphDefaults& graphDefaults() {
-  static GraphDefaults g;
-  return g;
-}
-
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
 // A text property found on the entry or, failing that, on its ancestors in the service plane.
@@ -72,10 +58,6 @@ const std::vector<std::string>& QS802DeviceClass::excludeDeviceKeysForImport() {
   return keys;
 }
 
-void QS802DeviceClass::initClassVariablesWithController(const BundleInfo& bundle) { deviceBundle() = bundle; }
-
-const BundleInfo& QS802DeviceClass::QS802mainBundle() { return deviceBundle(); }
-
 std::vector<std::string> QS802DeviceClass::keyPathsForValuesAffecting(const std::string& key) {
   if (key == "displayName") return {"name"};
   if (key == "VL702status") return {"cursorSpeedDisabled", "VL702readyForGraph"};
@@ -83,11 +65,6 @@ std::vector<std::string> QS802DeviceClass::keyPathsForValuesAffecting(const std:
     return {"VL702status"};
   if (key == "VL702cursorSpeedSelectedIndexes") return {"cursorSpeedSelectedIndex"};
   return {};
-}
-
-void QS802DeviceClass::setDefaultGraphData(pl::Data table, pl::Value curves) {
-  graphDefaults().table = pl::Value(std::move(table));
-  graphDefaults().curves = std::move(curves);
 }
 
 // --- Attributes and relationships ------------------------------------------------------------
@@ -487,7 +464,7 @@ int32_t QS802DeviceClass::VL702addClient(const ServiceRef& client) {
     if (t && t->isData())
       acclTable_ = std::move(t);
     else
-      acclTable_ = graphDefaults().table;
+      acclTable_ = recordSettings().defaultAcclTable;
   }
   if (!acclCurves_) {
     auto c = client->property("HIDTrackingAccelCurves");
@@ -495,7 +472,7 @@ int32_t QS802DeviceClass::VL702addClient(const ServiceRef& client) {
     if (c && c->isArray())
       acclCurves_ = std::move(c);
     else
-      acclCurves_ = graphDefaults().curves;
+      acclCurves_ = recordSettings().defaultAcclCurves;
   }
   readyForGraph_ = acclTable_.has_value() && acclCurves_.has_value();
   return 0;

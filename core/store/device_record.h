@@ -42,9 +42,6 @@ class QS802DeviceClass : public ManagedObject {
   // Indexes are equal when their texts are equal (never by a hash of them, which can collide).
   static bool compareIndex(const std::string& a, const std::string& b);
   static const std::vector<std::string>& excludeDeviceKeysForImport();
-  // The bundle whose strings tables and identifier the records use.
-  static void initClassVariablesWithController(const BundleInfo& bundle);
-  static const BundleInfo& QS802mainBundle();
   // Keys whose change changes a derived value (for observers): displayName depends on name.
   static std::vector<std::string> keyPathsForValuesAffecting(const std::string& key);
 
@@ -168,9 +165,6 @@ class QS802DeviceClass : public ManagedObject {
   const std::optional<pl::Value>& VL702acclTable() const { return acclTable_; }
   const std::optional<pl::Value>& VL702acclCurves() const { return acclCurves_; }
   bool VL702readyForGraph() const { return readyForGraph_; }
-  // The graph data used when a service has none (the acceleration model's defaults); the pane
-  // installs them at start.
-  static void setDefaultGraphData(pl::Data table, pl::Value curves);
 
  protected:
   void awake() override;

@@ -17,6 +17,7 @@
 namespace vl {
 
 class ManagedObjectContext;
+struct RecordSettings;
 
 class ManagedObject {
  public:
@@ -65,6 +66,8 @@ class ManagedObject {
   ManagedObject() = default;
   // The ports of the record's context (kept after the record was deleted).
   const Platform& platform() const;
+  // What the program that opened the store gave its records.
+  const RecordSettings& recordSettings() const;
   // Called after the record was inserted into, or loaded from, its context.
   virtual void awake() {}
   // Called before the context drops the record's in-memory state: transient state that ties a

@@ -89,6 +89,7 @@ std::unique_ptr<ManagedObjectContext> ManagedObjectContext::open(const std::stri
   ctx->readOnly_ = options.readOnly;
   ctx->model_ = options.model ? options.model : &StoreModel::current();
   ctx->platform_ = options.platform;
+  ctx->records_ = options.records;
   ctx->runLoop_ = options.runLoop ? options.runLoop : options.platform.runLoop;
 
   struct stat st {};

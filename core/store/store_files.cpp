@@ -116,7 +116,7 @@ std::optional<std::string> QS814prefsFileURL(const Platform& p, bool* exists) {
 }
 
 int32_t QS814createMOC(const Platform& p, const std::optional<std::string>& url, const StoreModel* model, bool readOnly,
-                       StoreContextRef* outContext, ErrorInfo* outError) {
+                       StoreContextRef* outContext, ErrorInfo* outError, const RecordSettings& records) {
   if (!url || url->empty() || !outContext) return 8140121;
   if (outError) *outError = ErrorInfo{};
   if (model && model->entities.size() != static_cast<size_t>(kEntityCount)) return 8140130;
@@ -124,6 +124,7 @@ int32_t QS814createMOC(const Platform& p, const std::optional<std::string>& url,
   options.readOnly = readOnly;
   options.model = model;
   options.platform = p;
+  options.records = records;
   ErrorInfo error;
   StoreContextRef ctx = ManagedObjectContext::open(*url, options, &error);
   if (!ctx) {
@@ -134,8 +135,9 @@ int32_t QS814createMOC(const Platform& p, const std::optional<std::string>& url,
   return 0;
 }
 
-int32_t QS814openMOC(const Platform& p, const StoreModel* model, bool readOnly, StoreContextRef* outContext, ErrorInfo* outError) {
-  int32_t err = QS814createMOC(p, QS814prefsFileURL(p), model, readOnly, outContext, outError);
+int32_t QS814openMOC(const Platform& p, const StoreModel* model, bool readOnly, StoreContextRef* outContext,
+                     ErrorInfo* outError, const RecordSettings& records) {
+  int32_t err = QS814createMOC(p, QS814prefsFileURL(p), model, readOnly, outContext, outError, records);
   if (err != 0) {
     QS810stackError(nullptr, err);
     return 8140177;

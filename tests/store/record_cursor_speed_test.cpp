@@ -12,7 +12,10 @@ namespace {
 
 class CursorSpeedRecord : public test::StoreBench {
  protected:
-  void SetUp() override { ctx = open(false); }
+  void SetUp() override {
+    records.bundle = {"quillon.Velmora.prefpane", "", "", ""};
+    ctx = open(false);
+  }
   QS805CursorSpeedClass* make(int64_t index, double sens, double tracking) {
     QS805CursorSpeedClass* cs = QS814insertCursorSpeed(ctx.get());
     EXPECT_EQ(cs->initWithIndex(index, sens, tracking), cs);
@@ -57,7 +60,6 @@ TEST_F(CursorSpeedRecord, DisplayedSensitivityAndValidation) {
   cs->setSensitivityDisplay(std::nullopt);
   EXPECT_EQ(cs->sensitivity(), std::nullopt);
 
-  QS805CursorSpeedClass::initClassVariablesWithController({"quillon.Velmora.prefpane", "", "", ""});
   struct Case {
     pl::Value value;
     bool display, tracking;

@@ -268,8 +268,29 @@ TEST_F(DeviceRecord, DebugTextsAndExpansionData) {
   EXPECT_EQ(d->partNameDebug(), "{b1 = Left;}");
 }
 
+TEST_F(DeviceRecord, WithoutDefaultGraphDataAServiceWithoutCurvesReadsAsNotConnected) {
+  // A program that gives its records no defaults: the mouse is attached, yet shows as absent.
+  RegistryId top = attach("generic-usb-optical-mouse");
+  QS802DeviceClass* bare = makeDevice(ctx.get(), 0x93a, 0x2510, 0, "USB");
+  ASSERT_EQ(bare->VL702addClient(pointingService(top)), 0);
+  EXPECT_EQ(bare->VL702status(), kVL702NotConnected);
+  bare->VL702removeClient(pointingService(top));
+
+  // The defaults handed in when the store is opened make it connected.
+  ctx.reset();
+  records.defaultAcclTable = pl::Value(pl::Data{1, 2, 3});
+  records.defaultAcclCurves = pl::Value(pl::Array{pl::Value(pl::Dict{})});
+  ctx = open(false);
+  QS802DeviceClass* d = makeDevice(ctx.get(), 0x93a, 0x2510, 0, "USB");
+  ASSERT_EQ(d->VL702addClient(pointingService(top)), 0);
+  EXPECT_EQ(d->VL702status(), kVL702Controlled);
+}
+
 TEST_F(DeviceRecord, StatusAndGraphDataOfTheFirstService) {
-  QS802DeviceClass::setDefaultGraphData(pl::Data{1, 2, 3}, pl::Value(pl::Array{pl::Value(pl::Dict{})}));
+  records.defaultAcclTable = pl::Value(pl::Data{1, 2, 3});
+  records.defaultAcclCurves = pl::Value(pl::Array{pl::Value(pl::Dict{})});
+  ctx.reset();
+  ctx = open(false);
   RegistryId top = attach("generic-usb-optical-mouse");
   QS802DeviceClass* d = makeDevice(ctx.get(), 0x93a, 0x2510, 0, "USB");
   EXPECT_EQ(d->VL702status(), kVL702NotConnected);

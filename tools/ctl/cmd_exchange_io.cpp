@@ -100,7 +100,7 @@ int doExport(Args args) {
   DeviceDefinitionCache definitions(platform);
   StoreContextRef ctx;
   ErrorInfo err;
-  if (QS814createMOC(platform, store, nullptr, true, &ctx, &err) != 0)
+  if (QS814createMOC(platform, store, nullptr, true, &ctx, &err, recordSettings()) != 0)
     return failure(store + ": " + describe(err, "cannot be opened"));
 
   std::vector<QS802DeviceClass*> devices = QS814allDevices(ctx.get());
@@ -156,7 +156,7 @@ int doImport(Args args) {
   const Platform platform;
   StoreContextRef ctx;
   ErrorInfo err;
-  if (QS814createMOC(platform, store, nullptr, false, &ctx, &err) != 0) {
+  if (QS814createMOC(platform, store, nullptr, false, &ctx, &err, recordSettings()) != 0) {
     if (err.code == kPersistentStoreInUseError)
       return failure(store + " is open for writing in another program (the settings pane?); nothing was imported. "
                              "Close it and try again.");

@@ -92,7 +92,7 @@ int set(Args args) {
 
   StoreContextRef ctx;
   ErrorInfo openError;
-  if (QS814createMOC(p, url, nullptr, false, &ctx, &openError) != 0) {
+  if (QS814createMOC(p, url, nullptr, false, &ctx, &openError, recordSettings()) != 0) {
     auto d = openError.userInfo.find(kDescriptionKey);
     return failure("cannot open " + *url + " for writing: " +
                    (d != openError.userInfo.end() ? d->second.describe() : openError.domain + " " + std::to_string(openError.code)));

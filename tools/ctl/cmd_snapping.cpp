@@ -109,7 +109,7 @@ int list(Args args) {
   if (!std::filesystem::exists(*s.url)) return failure("no settings store at " + *s.url);
   StoreContextRef ctx;
   ErrorInfo openError;
-  if (QS814createMOC(s.platform, s.url, nullptr, true, &ctx, &openError) != 0)
+  if (QS814createMOC(s.platform, s.url, nullptr, true, &ctx, &openError, recordSettings()) != 0)
     return failure("cannot open " + *s.url + ": " + describeError(openError));
   auto apps = QS803AppClass::fetchAllSnappingApps(ctx.get()).value_or(std::vector<QS803AppClass*>{});
   std::sort(apps.begin(), apps.end(), QS803AppClass::sortDescriptorsLess);
@@ -164,7 +164,7 @@ int set(Args args) {
   if (!openSession(s, store, &error)) return failure(error);
   StoreContextRef ctx;
   ErrorInfo openError;
-  if (QS814createMOC(s.platform, s.url, nullptr, false, &ctx, &openError) != 0)
+  if (QS814createMOC(s.platform, s.url, nullptr, false, &ctx, &openError, recordSettings()) != 0)
     return failure("cannot open " + *s.url + " for writing: " + describeError(openError));
 
   // The settings window makes sure the default record exists whenever it opens the store.

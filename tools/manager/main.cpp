@@ -15,6 +15,7 @@
 #include "agent/snapping/snapping_controller.h"
 #include "core/errors/alerts.h"
 #include "core/system/drovana.h"
+#include "pane/curves/default_curves.h"
 #include "platform/linux/console_alerts.h"
 #include "platform/linux/dbus_notifications.h"
 #include "platform/linux/file_user_defaults.h"
@@ -113,6 +114,9 @@ int main(int argc, char** argv) {
 
   AgentSettings settings;
   settings.bundle.resourcesDir = resources;
+  // A device whose service carries no acceleration data shows the model's defaults.
+  if (const pl::Data* table = defaultAcclTable()) settings.defaultAcclTable = pl::Value(*table);
+  if (const pl::Value* curves = defaultAcclCurves()) settings.defaultAcclCurves = *curves;
   setProcessIdentity({ProcessRole::Agent, settings.bundle, {}});
   // Made once its platform is complete; the lifecycle below already needs to reach it.
   std::optional<AppControllerClass> controller;
