@@ -68,7 +68,7 @@ class AppControllerClass : public ConnectedDeviceController {
   std::string crashReportPath() const;
 
   // --- Store ---------------------------------------------------------------------------------
-  int32_t openMOC(ErrorInfo* outError);
+  [[nodiscard]] int32_t openMOC(ErrorInfo* outError);
   ManagedObjectContext* managedObjectContext() const { return managedObjectContext_.get(); }
   QS809UserInfoClass* userInfo() const { return userInfo_; }
 
@@ -86,13 +86,13 @@ class AppControllerClass : public ConnectedDeviceController {
   void connectedDeviceError(int32_t error) override;
 
   // --- Speed policy ----------------------------------------------------------------------------
-  int32_t installDeviceNotify();
+  [[nodiscard]] int32_t installDeviceNotify();
   void removeDeviceNotify();
-  int32_t setCursorSpeedForVID(uint32_t vid, uint32_t pid, uint32_t mid, const std::optional<std::string>& transport);
-  int32_t enableCursorSpeedForVID(uint32_t vid, uint32_t pid, uint32_t mid,
+  [[nodiscard]] int32_t setCursorSpeedForVID(uint32_t vid, uint32_t pid, uint32_t mid, const std::optional<std::string>& transport);
+  [[nodiscard]] int32_t enableCursorSpeedForVID(uint32_t vid, uint32_t pid, uint32_t mid,
                                   const std::optional<std::string>& transport);
   void setCursorSpeedAfterDelay(double seconds);
-  int32_t restoreCursorSpeed();
+  [[nodiscard]] int32_t restoreCursorSpeed();
   void loadMOC();
   QS825ConnectedDeviceNotifier* connectedDeviceNotifier() const { return connectedDeviceNotifier_.get(); }
   const std::vector<std::unique_ptr<ServiceClass>>* connectedDeviceList() const {

@@ -65,8 +65,8 @@ class ServiceClass : public IOResourceClass {
   ServiceClass(const ServiceClass&) = delete;
   ServiceClass& operator=(const ServiceClass&) = delete;
 
-  int32_t initWithClient(const ServiceRef& service, AppControllerClass* controller);
-  int32_t addClient(const ServiceRef& service);
+  [[nodiscard]] int32_t initWithClient(const ServiceRef& service, AppControllerClass* controller);
+  [[nodiscard]] int32_t addClient(const ServiceRef& service);
   void removeClient(const ServiceRef& service);
   void removeAllClients();
   bool containsClient(const ServiceRef& service) const;
@@ -75,13 +75,13 @@ class ServiceClass : public IOResourceClass {
   RegistryId copyIORegistry() const;
 
   // Applying and restoring.
-  int32_t setCursorSpeedWithClient(const ServiceRef& service);
-  int32_t setCursorSpeed();
-  int32_t restoreCursorSpeedUnconditionalWithClient(const ServiceRef& service);
-  int32_t restoreCursorSpeedWithClient(const ServiceRef& service);
-  int32_t restoreCursorSpeed();
-  int32_t enableCursorSpeedWithclient(const ServiceRef& service);
-  int32_t enableCurosrSpeed();
+  [[nodiscard]] int32_t setCursorSpeedWithClient(const ServiceRef& service);
+  [[nodiscard]] int32_t setCursorSpeed();
+  [[nodiscard]] int32_t restoreCursorSpeedUnconditionalWithClient(const ServiceRef& service);
+  [[nodiscard]] int32_t restoreCursorSpeedWithClient(const ServiceRef& service);
+  [[nodiscard]] int32_t restoreCursorSpeed();
+  [[nodiscard]] int32_t enableCursorSpeedWithclient(const ServiceRef& service);
+  [[nodiscard]] int32_t enableCurosrSpeed();
   void setCursorSpeedAfterDelay(double seconds);
   void cancelSetCursorSpeedOnTimer();
   void setCursorSpeedOnTimer();

@@ -104,7 +104,8 @@ void AutoSnapping::workerLoop() {
   Sleeper& sleeper = platform_.sleeper ? *platform_.sleeper : fallback;
   if (!leaveIfAsked()) {
     for (;;) {
-      if (!g_snappingPaused.load()) moveCursorToItem(gl_snapping.load(), gl_jump.load(), gl_bounce.load());
+      // A pass that finds no target or cannot move simply waits for the next one.
+      if (!g_snappingPaused.load()) (void)moveCursorToItem(gl_snapping.load(), gl_jump.load(), gl_bounce.load());
       sleeper.sleep(kSnappingPassInterval);
       if (leaveIfAsked()) break;
     }
@@ -123,7 +124,8 @@ const std::string& AutoSnapping::cancelTitle() {
 int32_t AutoSnapping::updateFocusedElement() {
   const Platform& p = platform_;
   AXElementRef app, window;
-  QS842copyFocusedElement(p, &app, &window);
+  // A failed read leaves both empty, which counts as no focused window.
+  (void)QS842copyFocusedElement(p, &app, &window);
   bool controlCenter = false;
   int32_t pid = 0;
   if (app && p.accessibility && p.desktop && p.accessibility->getPid(app, &pid) == kAXErrorSuccess) {
@@ -158,7 +160,8 @@ int32_t AutoSnapping::moveCursorToItem(unsigned index, bool jump, bool bounce) {
     if (gone) {
       Point at = cursor->location();
       // Only when the user left the cursor where it was put.
-      if (rectContainsPoint(gl_snappingRect, at)) QS846moveCursor(p, jump, at, gl_snappingFromPosition);
+      // A failed move back leaves the cursor with the user; there is nothing to undo.
+      if (rectContainsPoint(gl_snappingRect, at)) (void)QS846moveCursor(p, jump, at, gl_snappingFromPosition);
       g_targetWinElement.reset();
     }
   }
@@ -194,7 +197,8 @@ int32_t AutoSnapping::moveCursorToItem(unsigned index, bool jump, bool bounce) {
   }
   if (err) return err;
 
-  QS846moveCursor(p, jump, from, target);
+  // A failed move still marks the window as snapped: it is not tried again on every pass.
+  (void)QS846moveCursor(p, jump, from, target);
   g_targetWinElement = g_focusedWinElement;
   gl_snappingRect = squareAround(target, kSnappingSquareRadius);
   gl_snappingFromPosition = from;

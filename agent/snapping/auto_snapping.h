@@ -66,8 +66,8 @@ class AutoSnapping {
   void waitForWorker();
 
   // One pass of the worker, and its focus tracking.
-  int32_t moveCursorToItem(unsigned index, bool jump, bool bounce);
-  int32_t updateFocusedElement();
+  [[nodiscard]] int32_t moveCursorToItem(unsigned index, bool jump, bool bounce);
+  [[nodiscard]] int32_t updateFocusedElement();
 
   // --- State, for the controller, diagnostics and tests -----------------------------------------
   bool isRunning() const { return phase_.load() != kIdle; }      // gl_is_running
@@ -123,7 +123,7 @@ void QS841startAutoCursorSnapping(AutoSnapping& engine, const std::vector<QS803A
                                   const RunningApplication* app);
 void QS841startAutoCursorSnappingToItem(AutoSnapping& engine, unsigned index, bool jump, bool bounce);
 void QS841pauseAutoCursorSnapping(AutoSnapping& engine, bool paused);
-int32_t QS841moveCursorToItem(AutoSnapping& engine, unsigned index, bool jump, bool bounce);
-int32_t QS841updateFocusedElement(AutoSnapping& engine);
+[[nodiscard]] int32_t QS841moveCursorToItem(AutoSnapping& engine, unsigned index, bool jump, bool bounce);
+[[nodiscard]] int32_t QS841updateFocusedElement(AutoSnapping& engine);
 
 }  // namespace vl

@@ -28,8 +28,8 @@ struct ButtonInfo {
 
 // The centre of the window's default (kind 0) or cancel (kind 1) button. cancelTitle is the
 // system's localised title of cancel buttons; the three-argument form asks the system.
-int32_t QS844buttonPosition(const Platform& p, const AXElementRef& window, int kind, Point* out);
-int32_t QS844buttonPosition(const Platform& p, const AXElementRef& window, int kind, Point* out, const std::string& cancelTitle);
+[[nodiscard]] int32_t QS844buttonPosition(const Platform& p, const AXElementRef& window, int kind, Point* out);
+[[nodiscard]] int32_t QS844buttonPosition(const Platform& p, const AXElementRef& window, int kind, Point* out, const std::string& cancelTitle);
 
 // The depth-first walk; true when a button of the requested kind was found.
 bool QS844collectBtnElementInfo(const Platform& p, const AXElementRef& element, int depth, int kind, const Rect& windowRect,

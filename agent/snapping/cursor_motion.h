@@ -13,8 +13,8 @@ inline constexpr double kGlideStepSeconds = 0.013;
 inline constexpr int kGlideMismatchLimit = 5;
 
 // Through p's Cursor and Sleeper ports. Global top-left coordinates. Returns 0 also when the user cut a glide short.
-int32_t QS846moveCursor(const Platform& p, bool jump, Point from, Point to);
-int32_t QS846postMouseMovedEvent(const Platform& p, Point at);
+[[nodiscard]] int32_t QS846moveCursor(const Platform& p, bool jump, Point from, Point to);
+[[nodiscard]] int32_t QS846postMouseMovedEvent(const Platform& p, Point at);
 
 // The most steps a glide over this distance takes.
 int glideStepLimit(Point from, Point to);

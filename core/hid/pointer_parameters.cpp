@@ -20,7 +20,7 @@ std::optional<pl::Value> numberProperty(const HidServiceClient* service, std::st
 }
 
 // Writes a 16.16 value wrapped as a signed 32-bit number.
-bool writeFixed(HidServiceClient* service, std::string_view key, double value) {
+[[nodiscard]] bool writeFixed(HidServiceClient* service, std::string_view key, double value) {
   return service->setProperty(key, pl::Value::int32(X2Fix(value)));
 }
 
@@ -167,14 +167,15 @@ int32_t QS852setCursorSens(HidServiceClient* service, double resolution) {
   // NaN fails both comparisons of the range check; refuse it with the same number rather
   // than writing a meaningless resolution.
   if (!(resolution >= 10 && resolution <= 2000)) return 8520352;
-  if (service) writeFixed(service, kHIDPointerResolutionKey, resolution);
+  // The write's own result is not checked: a service that refuses keeps its value.
+  if (service) (void)writeFixed(service, kHIDPointerResolutionKey, resolution);
   return 0;
 }
 
 int32_t QS852setCursorAccl(HidServiceClient* service, const std::string* acclKey, double value) {
   if (!acclKey) return 8520365;
   if (!(value <= 20)) return 8520366;
-  if (service) writeFixed(service, *acclKey, value);
+  if (service) (void)writeFixed(service, *acclKey, value);  // result not checked, as above
   return 0;
 }
 
@@ -210,7 +211,7 @@ int32_t QS852setScrollSpeedWithFactor(HidServiceClient* service, std::optional<d
 
 int32_t QS852setScrollSens(HidServiceClient* service, double resolution) {
   if (!(resolution >= 0 && resolution <= 1000)) return 8520437;
-  if (service) writeFixed(service, kHIDScrollResolutionKey, resolution);
+  if (service) (void)writeFixed(service, kHIDScrollResolutionKey, resolution);  // result not checked
   return 0;
 }
 
@@ -229,7 +230,7 @@ int32_t QS852setScrollSensFactor(HidServiceClient* service, double sensitivity, 
 int32_t QS852setScrollAccl(HidServiceClient* service, const std::string* acclKey, double value) {
   if (!acclKey || acclKey->empty()) return 8520487;
   if (!(value <= 20)) return 8520488;
-  if (service) writeFixed(service, *acclKey, value);
+  if (service) (void)writeFixed(service, *acclKey, value);  // result not checked, as above
   return 0;
 }
 

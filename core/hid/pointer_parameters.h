@@ -47,7 +47,7 @@ void QS852removeServiceNotify(HidEventSystemClient* client);
 bool QS852isCompatibilityInterface(const HidServiceClient* service);
 bool QS852isSupportedServiceClient(const Platform& p, const HidServiceClient* service);
 // On success stores the entry in *outEntry when given.
-int32_t QS852createRegistryAndReturnError(const Platform& p, const HidServiceClient* service, RegistryId* outEntry);
+[[nodiscard]] int32_t QS852createRegistryAndReturnError(const Platform& p, const HidServiceClient* service, RegistryId* outEntry);
 RegistryId QS852createRegistry(const Platform& p, const HidServiceClient* service);
 std::optional<std::string> QS852getClass(const Platform& p, const HidServiceClient* service);
 
@@ -55,25 +55,25 @@ std::optional<std::string> QS852getClass(const Platform& p, const HidServiceClie
 void QS852getDeviceInfo(const HidServiceClient* service, uint32_t* outVid, uint32_t* outPid,
                         uint32_t* outMid, std::optional<std::string>* outTransport,
                         std::optional<pl::Value>* outLocationID, uint8_t* outUnifyingIndex);
-int32_t QS852setUnifyingInfo(HidServiceClient* service, uint32_t mid, uint8_t unifyingIndex);
+[[nodiscard]] int32_t QS852setUnifyingInfo(HidServiceClient* service, uint32_t mid, uint8_t unifyingIndex);
 
 // Pointer speed. Absent optionals are the nil arguments.
-int32_t QS852setCursorSpeed(HidServiceClient* service, const std::string* acclKey,
+[[nodiscard]] int32_t QS852setCursorSpeed(HidServiceClient* service, const std::string* acclKey,
                             std::optional<double> sensitivity, std::optional<double> trackingSpeed,
                             std::optional<bool> disableAccl);
-int32_t QS852setCursorSens(HidServiceClient* service, double resolution);
-int32_t QS852setCursorAccl(HidServiceClient* service, const std::string* acclKey, double value);
+[[nodiscard]] int32_t QS852setCursorSens(HidServiceClient* service, double resolution);
+[[nodiscard]] int32_t QS852setCursorAccl(HidServiceClient* service, const std::string* acclKey, double value);
 double QS852getCursorSens(const HidServiceClient* service);
 
 // Scroll speed.
-int32_t QS852setScrollSpeed(HidServiceClient* service, std::optional<double> sensitivity,
+[[nodiscard]] int32_t QS852setScrollSpeed(HidServiceClient* service, std::optional<double> sensitivity,
                             std::optional<double> acceleration, const std::string* acclKey);
-int32_t QS852setScrollSpeedWithFactor(HidServiceClient* service, std::optional<double> sensitivity,
+[[nodiscard]] int32_t QS852setScrollSpeedWithFactor(HidServiceClient* service, std::optional<double> sensitivity,
                                       std::optional<double> acceleration, const std::string* acclKey,
                                       double factor);
-int32_t QS852setScrollSens(HidServiceClient* service, double resolution);
-int32_t QS852setScrollSensFactor(HidServiceClient* service, double sensitivity, double factor);
-int32_t QS852setScrollAccl(HidServiceClient* service, const std::string* acclKey, double value);
+[[nodiscard]] int32_t QS852setScrollSens(HidServiceClient* service, double resolution);
+[[nodiscard]] int32_t QS852setScrollSensFactor(HidServiceClient* service, double sensitivity, double factor);
+[[nodiscard]] int32_t QS852setScrollAccl(HidServiceClient* service, const std::string* acclKey, double value);
 double QS852getScrollSens(const HidServiceClient* service);
 
 // System acceleration.

@@ -47,7 +47,7 @@ std::optional<std::string> QS822getUserClients(const Platform& p, const HidDevic
 
 // Logitech Unifying receiver.
 std::optional<std::string> QS822logitechUnifyingDeviceName(const Platform& p, HidDevice* device, int index);
-int32_t QS822logitechFirmVersion(const Platform& p, HidDevice* device, int index, uint32_t* outVersion);
+[[nodiscard]] int32_t QS822logitechFirmVersion(const Platform& p, HidDevice* device, int index, uint32_t* outVersion);
 
 // Access and product-specific checks.
 bool QS822IOHIDCheckAccess(const Platform& p);

@@ -101,7 +101,7 @@ class QS802DeviceClass : public ManagedObject {
   bool isAppleDriver() const;
   bool isDrovanaDriver() const;
   bool isOtherDriver() const;
-  int32_t addClient(const ServiceRef& client);
+  [[nodiscard]] int32_t addClient(const ServiceRef& client);
   void removeClient(const ServiceRef& client);
   void removeClient(const HidServiceClient* client);
   void removeAllClients();
@@ -114,7 +114,7 @@ class QS802DeviceClass : public ManagedObject {
   const DeviceDefinitionRef& deviceDefinition() const { return definition_; }
   void setDeviceDefinition(DeviceDefinitionRef d) { definition_ = std::move(d); }
   void clearDriverInfo();
-  int32_t updateDriverInfoWithRegistry(RegistryId entry);
+  [[nodiscard]] int32_t updateDriverInfoWithRegistry(RegistryId entry);
   // "HIDPointerResolution" found for the entry; 400 when there is none.
   double searchPointerResolution(RegistryId entry) const;
   // A key of the device definition (null without definition or key).
@@ -151,7 +151,7 @@ class QS802DeviceClass : public ManagedObject {
   QS802DeviceClass* initRelationshipsWithDevDic(const pl::Dict& dic);
 
   // --- Status for the pane (quillonVL702) ------------------------------------------------------
-  int32_t VL702addClient(const ServiceRef& client);
+  [[nodiscard]] int32_t VL702addClient(const ServiceRef& client);
   void VL702removeClient(const ServiceRef& client);
   void VL702clearDriverInfo();
   int VL702status() const;

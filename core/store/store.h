@@ -43,11 +43,11 @@ std::optional<std::string> QS814prefsFileURL(const Platform& p, bool* exists = n
 // Opens a store whose records use the ports of p. model plays the part of the bundle's
 // compiled model (null: the current one).
 // records: what the program gives the record classes (its bundle, the default graph data).
-int32_t QS814createMOC(const Platform& p, const std::optional<std::string>& url, const StoreModel* model, bool readOnly,
+[[nodiscard]] int32_t QS814createMOC(const Platform& p, const std::optional<std::string>& url, const StoreModel* model, bool readOnly,
                        StoreContextRef* outContext, ErrorInfo* outError, const RecordSettings& records = {});
-int32_t QS814openMOC(const Platform& p, const StoreModel* model, bool readOnly, StoreContextRef* outContext,
+[[nodiscard]] int32_t QS814openMOC(const Platform& p, const StoreModel* model, bool readOnly, StoreContextRef* outContext,
                      ErrorInfo* outError, const RecordSettings& records = {});
-int32_t QS814saveMOC(ManagedObjectContext* ctx, ErrorInfo* outError);
+[[nodiscard]] int32_t QS814saveMOC(ManagedObjectContext* ctx, ErrorInfo* outError);
 std::string QS814urlForMOC(const ManagedObjectContext* ctx);
 
 // What the file at a path is to a model.

@@ -47,7 +47,7 @@ using BOAObserver = std::function<void(const std::string& object, const pl::Dict
 
 // 8240016 without an observer; else registers it and returns 0. *outToken identifies the
 // registration for removal.
-int32_t QS824registerBOANotification(const Platform& p, BOAObserver observer, Notifications::Token* outToken);
+[[nodiscard]] int32_t QS824registerBOANotification(const Platform& p, BOAObserver observer, Notifications::Token* outToken);
 void QS824removeBOANotification(const Platform& p, Notifications::Token token);
 
 // Each optional argument is stored only when present.

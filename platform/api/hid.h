@@ -75,7 +75,7 @@ class HidServiceClient {
   // IOHIDServiceClientCopyProperty; nullopt when absent.
   virtual std::optional<pl::Value> property(std::string_view key) const = 0;
   // IOHIDServiceClientSetProperty; false when the service refused the value.
-  virtual bool setProperty(std::string_view key, const pl::Value& value) = 0;
+  [[nodiscard]] virtual bool setProperty(std::string_view key, const pl::Value& value) = 0;
 };
 using ServiceRef = std::shared_ptr<HidServiceClient>;
 

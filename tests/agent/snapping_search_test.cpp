@@ -31,7 +31,7 @@ class DesktopTest : public test::SimWorld {
   DesktopTest() : desk(mac.desktop()) {}
   AXElementRef focusedWindow() {
     AXElementRef app, win;
-    QS842copyFocusedElement(platform, &app, &win);
+    EXPECT_EQ(QS842copyFocusedElement(platform, &app, &win), 0);
     return win;
   }
   Point centre(const std::string& name) {
