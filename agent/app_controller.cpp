@@ -15,6 +15,7 @@
 #include "core/system/strings.h"
 #include "core/system/versions.h"
 #include "platform/api/cursor.h"
+#include "platform/api/desktop.h"
 #include "platform/api/paths.h"
 #include "platform/api/platform.h"
 #include "platform/api/runloop.h"
@@ -26,20 +27,23 @@ namespace {
 constexpr int64_t kIncompatibleVersionHashError = 134130;
 }  // namespace
 
-AppControllerClass::AppControllerClass(AgentSettings settings)
-    : settings_(std::move(settings)), snapping_(std::make_unique<SnappingHooks>()) {}
+AppControllerClass::AppControllerClass(const Platform& platform, AgentSettings settings)
+    : platform_(platform),
+      settings_(std::move(settings)),
+      definitions_(platform),
+      snapping_(std::make_unique<SnappingHooks>()) {}
 
 AppControllerClass::~AppControllerClass() {
-  if (RunLoop* rl = currentPlatform().runLoop) rl->cancelAllPerforms(this);
-  if (commandToken_) QS824removeBOANotification(commandToken_);
-  if (screensToken_ && currentPlatform().screens) currentPlatform().screens->unobserve(screensToken_);
+  if (RunLoop* rl = platform_.runLoop) rl->cancelAllPerforms(this);
+  if (commandToken_) QS824removeBOANotification(platform_, commandToken_);
+  if (screensToken_ && platform_.screens) platform_.screens->unobserve(screensToken_);
   removeDeviceNotify();
   userInfo_ = nullptr;
   managedObjectContext_.reset();
 }
 
 void AppControllerClass::fatal(const char* message, const char* table, int64_t code, int64_t site) {
-  AbendApp(message, table, code, site);
+  AbendApp(platform_, message, table, code, site);
 }
 
 // --- Start-up and shutdown -------------------------------------------------------------------
@@ -47,7 +51,7 @@ void AppControllerClass::fatal(const char* message, const char* table, int64_t c
 void AppControllerClass::applicationWillFinishLaunching() { updateAXEnabled(); }
 
 void AppControllerClass::applicationDidFinishLaunching() {
-  const Platform& p = currentPlatform();
+  const Platform& p = platform_;
   // The cursor moves that snapping posts must not hold back the user's own input.
   if (p.cursor) p.cursor->setLocalEventsSuppressionInterval(0.0);
   openLogViewer();
@@ -84,20 +88,20 @@ void AppControllerClass::applicationDidFinishLaunching() {
     }
   }
 
-  dvVersion_ = QS812DrovanaVersion();
+  dvVersion_ = QS812DrovanaVersion(p);
   if (const char* message = VL712drovanaError(dvVersion_)) {
     fatal(message, "vl", 0, 0);
     return;
   }
 
   int32_t r = QS824registerBOANotification(
-      [this](const std::string& sender, const pl::Dict& info) { boaNotification(info, sender); }, &commandToken_);
+      p, [this](const std::string& sender, const pl::Dict& info) { boaNotification(info, sender); }, &commandToken_);
   if (r != 0) {
     fatal(nullptr, nullptr, r, 1000775);
     return;
   }
 
-  std::optional<std::string> url = QS814prefsFileURL();
+  std::optional<std::string> url = QS814prefsFileURL(p);
   if (const char* message = VL714prefsFileCompatibleError(url, nullptr)) {
     fatal(message, "vl", 0, 1000795);
     return;
@@ -109,16 +113,16 @@ void AppControllerClass::applicationDidFinishLaunching() {
     if (error.domain == kCocoaErrorDomain && error.code == kIncompatibleVersionHashError) {
       fatal(kSettingsFormatChangedMessage, "vl", opened, 1000800);
     } else {
-      AbendAppNSError(&error, opened, 1000801);
+      AbendAppNSError(p, &error, opened, 1000801);
     }
     return;
   }
 
-  launchedDrovanaVersion(dvVersion_, QS812DrovanaBuildDate());
+  launchedDrovanaVersion(dvVersion_, QS812DrovanaBuildDate(p));
   installAXNotify();
 
-  QS824postAppLaunchedNotification(std::string(drovana::kAgentBundleID), settings_.bundle.identifier,
-                                   QS812versionNumberFromString(settings_.bundle.version), QS812VelmoraBuildDate());
+  QS824postAppLaunchedNotification(p, std::string(drovana::kAgentBundleID), settings_.bundle.identifier,
+                                   currentApplicationVersion(), QS812VelmoraBuildDate(p));
 
   // Read before the first device is announced: devices a killed run left with their favourite
   // get their own speed back as they are announced.
@@ -141,6 +145,14 @@ void AppControllerClass::applicationDidFinishLaunching() {
   logActivity("running; watching pointing devices");
 }
 
+uint32_t AppControllerClass::currentApplicationVersion() const {
+  std::optional<RunningApplication> current;
+  if (platform_.desktop && platform_.system) current = platform_.desktop->runningApplication(platform_.system->processID());
+  uint32_t version = current ? QS812BundleVersionFromProc(*current) : 0;
+  // Run from a build tree the agent has no bundle of its own: its program version stands in.
+  return version != 0 ? version : QS812versionNumberFromString(settings_.bundle.version);
+}
+
 void AppControllerClass::applicationWillTerminate() {
   // A fatal error inside the shutdown ends the process through the same path; the second
   // entry must not run the sequence again.
@@ -149,7 +161,7 @@ void AppControllerClass::applicationWillTerminate() {
   // A start refused before the device list existed touched no device.
   const bool watchedDevices = hasDeviceList_;
   if (commandToken_) {
-    QS824removeBOANotification(commandToken_);
+    QS824removeBOANotification(platform_, commandToken_);
     commandToken_ = 0;
   }
   if (int32_t e = restoreCursorSpeed()) {
@@ -161,8 +173,8 @@ void AppControllerClass::applicationWillTerminate() {
   managedObjectContext_.reset();
   stopAutoSnapping();
   closeLogViewer();
-  if (screensToken_ && currentPlatform().screens) {
-    currentPlatform().screens->unobserve(screensToken_);
+  if (screensToken_ && platform_.screens) {
+    platform_.screens->unobserve(screensToken_);
     screensToken_ = 0;
   }
   logActivity(watchedDevices ? "stopped; every device is back at the system speed" : "stopped; no device was changed");
@@ -174,7 +186,7 @@ void AppControllerClass::applicationDidChangeScreenParameters() {
 }
 
 std::string AppControllerClass::crashReportPath() const {
-  const Platform& p = currentPlatform();
+  const Platform& p = platform_;
   // A per-user folder: a fixed name in the shared temporary folder could be a planted link.
   std::string dir = p.paths ? p.paths->temporary() : std::string("/tmp");
   return dir + "/Velmora_Debug.txt";
@@ -182,7 +194,7 @@ std::string AppControllerClass::crashReportPath() const {
 
 void AppControllerClass::exceptionHandler(const std::string& callStack) {
   std::string path = crashReportPath();
-  std::string pattern = localized("%@ %@ has an error. A Log file has been placed in %@.", "vl");
+  std::string pattern = localized(platform_, "%@ %@ has an error. A Log file has been placed in %@.", "vl");
   for (const std::string& part : {std::string(velmora::kAgentName), settings_.bundle.version, path}) {
     auto at = pattern.find("%@");
     if (at != std::string::npos) pattern.replace(at, 2, part);
@@ -197,7 +209,7 @@ void AppControllerClass::exceptionHandler(const std::string& callStack) {
   // replaced, never followed.
   pl::writeFileAtomic(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(report.data()), report.size()),
                       &error);
-  const Platform& p = currentPlatform();
+  const Platform& p = platform_;
   if (p.alerts) p.alerts->displayNotice(pattern, "", settings_.bundle.resourcesDir + "/Velmora.icns");
   if (p.lifecycle) p.lifecycle->terminate(kFatalExitStatus);
 }
@@ -212,7 +224,8 @@ int32_t AppControllerClass::openMOC(ErrorInfo* outError) {
   if (outError) *outError = ErrorInfo{};
   StoreContextRef ctx;
   ErrorInfo error;
-  int32_t r = QS814openMOC(nullptr, true, &ctx, &error);
+  RecordSettings records{settings_.bundle, settings_.defaultAcclTable, settings_.defaultAcclCurves};
+  int32_t r = QS814openMOC(platform_, nullptr, true, &ctx, &error, records);
   if (r != 0 || !ctx) {
     if (outError) *outError = error;
     QS810stackError(nullptr, r);
@@ -227,7 +240,7 @@ int32_t AppControllerClass::openMOC(ErrorInfo* outError) {
 
 void AppControllerClass::launchedDrovanaVersion(uint32_t version, const std::optional<std::string>& buildDate) {
   dvVersion_ = version;
-  std::string mine = QS812VelmoraBuildDate();
+  std::string mine = QS812VelmoraBuildDate(platform_);
   if (mine <= buildDate.value_or("")) stopAutoSnapping();
   else startAutoSnapping();
 }
@@ -261,11 +274,12 @@ void AppControllerClass::connectedDeviceNotify(const ServiceRef& service, bool a
       connectedDeviceList_.erase(std::remove_if(connectedDeviceList_.begin(), connectedDeviceList_.end(),
                                                 [entry](const std::unique_ptr<ServiceClass>& e) { return e.get() == entry; }),
                                  connectedDeviceList_.end());
+      return;
     }
     logActivity("a service of " + name + " detached; the device stays");
     return;
   }
-  if (!VL722isSupportedServiceClient(service.get())) return;
+  if (!VL722isSupportedServiceClient(platform_, service.get())) return;
   std::optional<pl::Value> location = service->property("LocationID");
   for (auto& e : connectedDeviceList_) {
     if (e->isEqualToLocationID(location)) {
@@ -281,7 +295,7 @@ void AppControllerClass::connectedDeviceNotify(const ServiceRef& service, bool a
       return;
     }
   }
-  auto entry = ServiceClass::serviceWithClient(service, this);
+  auto entry = ServiceClass::serviceWithClient(platform_, service, this);
   if (!entry) return;
   ServiceClass* raw = entry.get();
   connectedDeviceList_.push_back(std::move(entry));
@@ -333,7 +347,8 @@ int32_t AppControllerClass::installDeviceNotify() {
   hasDeviceList_ = true;
   if (!connectedDeviceNotifier_) {
     connectedDeviceNotifier_ =
-        QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(this, nullptr, settings_.bundle.identifier);
+        QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(platform_, this, nullptr,
+                                                                           settings_.bundle.identifier);
     if (!connectedDeviceNotifier_) return 1130043;
   }
   return 0;
@@ -419,7 +434,7 @@ void AppControllerClass::boaNotification(const pl::Dict& info, const std::string
   }
   ErrorInfo error;
   if (int32_t r = openMOC(&error)) {
-    AbendAppNSError(&error, r, 1200069);
+    AbendAppNSError(platform_, &error, r, 1200069);
     return;
   }
   loadMOC();

@@ -15,9 +15,12 @@
 #include "agent/service_class.h"
 #include "core/devices/connected_device.h"
 #include "core/errors/error_stack.h"
+#include "core/store/defined_device.h"
 #include "core/store/store.h"
+#include "core/system/drovana.h"
 #include "core/system/instance_lock.h"
 #include "platform/api/notifications.h"
+#include "platform/api/platform.h"
 #include "platform/api/screens.h"
 
 namespace vl {
@@ -26,18 +29,22 @@ class QS809UserInfoClass;
 
 // What the agent is beyond its ports: its bundle facts and where its single-instance lock lies.
 struct AgentSettings {
-  BundleInfo bundle{"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""};
+  BundleInfo bundle{velmora::kAgentBundleID, velmora::kAgentName, VELMORA_VERSION_TEXT, ""};
   // Empty: the lock file in the temporary folder of the Paths port (one agent per user
   // session). On a simulated Mac the program puts it in the world, one agent per world.
   std::string instanceLockPath;
   // The file of speeds to give back after a crash. Empty: kRestoreValuesFile in the user's
   // Application Support folder of the Paths port.
   std::string restoreValuesPath;
+  // What the agent's records take from it; the bundle is the one above.
+  std::optional<pl::Value> defaultAcclTable;
+  std::optional<pl::Value> defaultAcclCurves;
 };
 
 inline constexpr const char* kRestoreValuesFile = "Velmora Manager/Restore Values.plist";
 
-// Snapping is wired in behind these calls; until then they only keep the flag.
+// The snapping operations the controller calls. SnappingController implements them; this
+// default does nothing, for a controller that runs without snapping (tests, tools).
 class SnappingHooks {
  public:
   virtual ~SnappingHooks() = default;
@@ -52,7 +59,8 @@ class SnappingHooks {
 
 class AppControllerClass : public ConnectedDeviceController {
  public:
-  explicit AppControllerClass(AgentSettings settings = {});
+  // The controller and everything it makes run on platform's ports.
+  explicit AppControllerClass(const Platform& platform, AgentSettings settings = {});
   ~AppControllerClass() override;
   AppControllerClass(const AppControllerClass&) = delete;
   AppControllerClass& operator=(const AppControllerClass&) = delete;
@@ -68,7 +76,7 @@ class AppControllerClass : public ConnectedDeviceController {
   std::string crashReportPath() const;
 
   // --- Store ---------------------------------------------------------------------------------
-  int32_t openMOC(ErrorInfo* outError);
+  [[nodiscard]] int32_t openMOC(ErrorInfo* outError);
   ManagedObjectContext* managedObjectContext() const { return managedObjectContext_.get(); }
   QS809UserInfoClass* userInfo() const { return userInfo_; }
 
@@ -87,14 +95,14 @@ class AppControllerClass : public ConnectedDeviceController {
   void connectedDeviceError(int32_t error) override;
 
   // --- Speed policy ----------------------------------------------------------------------------
-  int32_t installDeviceNotify();
+  [[nodiscard]] int32_t installDeviceNotify();
   void removeDeviceNotify();
-  int32_t setCursorSpeedForVID(uint32_t vid, uint32_t pid, uint32_t mid, const std::optional<std::string>& transport);
-  int32_t enableCursorSpeedForVID(uint32_t vid, uint32_t pid, uint32_t mid,
+  [[nodiscard]] int32_t setCursorSpeedForVID(uint32_t vid, uint32_t pid, uint32_t mid, const std::optional<std::string>& transport);
+  [[nodiscard]] int32_t enableCursorSpeedForVID(uint32_t vid, uint32_t pid, uint32_t mid,
                                   const std::optional<std::string>& transport);
   // reason tells the log why ("login", "display change", ...).
   void setCursorSpeedAfterDelay(double seconds, const std::string& reason = {});
-  int32_t restoreCursorSpeed();
+  [[nodiscard]] int32_t restoreCursorSpeed();
   void loadMOC();
   // The speeds to give back; null before start-up has read them.
   RestoreValues* restoreValues() const { return restoreValues_.get(); }
@@ -136,6 +144,9 @@ class AppControllerClass : public ConnectedDeviceController {
   bool startRefused() const { return startRefused_; }
 
   const AgentSettings& settings() const { return settings_; }
+  const Platform& platform() const { return platform_; }
+  // The device definitions read for this agent's records, kept for its life.
+  DeviceDefinitionCache& deviceDefinitions() { return definitions_; }
   bool launched() const { return launched_; }
   bool terminating() const { return terminating_; }
 
@@ -143,8 +154,12 @@ class AppControllerClass : public ConnectedDeviceController {
   // Ends the agent through the fatal path; callers return right after.
   void fatal(const char* message, const char* table, int64_t code, int64_t site);
   ServiceClass* entryForClient(const ServiceRef& service);
+  // The packed version of the running agent, as the launch announcement carries it.
+  uint32_t currentApplicationVersion() const;
 
+  Platform platform_;
   AgentSettings settings_;
+  DeviceDefinitionCache definitions_;
   StoreContextRef managedObjectContext_;
   QS809UserInfoClass* userInfo_ = nullptr;
   uint32_t dvVersion_ = 0;

@@ -8,13 +8,13 @@
 #include "agent/app_controller.h"
 #include "agent/log_text.h"
 #include "agent/restore_values.h"
-#include "core/devices/defined_device.h"
 #include "core/errors/alerts.h"
 #include "core/hid/fixed_point.h"
 #include "core/hid/pointer_parameters.h"
 #include "core/hid/registry_search.h"
 #include "core/plist/number_text.h"
 #include "core/store/cursor_speed_record.h"
+#include "core/store/defined_device.h"
 #include "core/store/device_record.h"
 #include "core/store/store.h"
 #include "platform/api/platform.h"
@@ -50,8 +50,8 @@ std::string refusalOf(const QS805CursorSpeedClass* cs, std::optional<double> sen
   return {};
 }
 
-std::optional<pl::Value> entryProperty(RegistryId entry, const char* key) {
-  IoRegistry* reg = currentPlatform().registry;
+std::optional<pl::Value> entryProperty(const Platform& p, RegistryId entry, const char* key) {
+  IoRegistry* reg = p.registry;
   if (!reg || entry == 0) return std::nullopt;
   return reg->property(entry, key);
 }
@@ -80,25 +80,31 @@ bool IOResourceClass::isTargetDevice() const {
 
 void IOResourceClass::loadMOC(ManagedObjectContext* ctx, RegistryId registry) {
   QS802DeviceClass* device = ctx ? QS814fetchDevice(vid_, pid_, mid_, transport_.value_or(""), ctx) : nullptr;
+  // The controller keeps the definitions read once; an entry without one reads them itself.
+  std::optional<DeviceDefinitionCache> own;
+  DeviceDefinitionCache& definitions = controller_ ? controller_->deviceDefinitions() : own.emplace(platform_);
   if (!device) {
-    device = ctx ? VL714insertDefinedDevice(vid_, pid_, mid_, transport_.value_or(""), registry, ctx, -1.0, -1.0)
+    device = ctx ? VL714insertDefinedDevice(definitions, vid_, pid_, mid_, transport_.value_or(""), registry, ctx,
+                                            -1.0, -1.0)
                  : nullptr;
     if (!device) {
-      AbendApp(nullptr, nullptr, 0, 5000098);
+      AbendApp(platform_, nullptr, nullptr, 0, 5000098);
       return;
     }
   } else {
-    VL714searchAndApplyDeviceDefinition(device);
+    VL714searchAndApplyDeviceDefinition(definitions, device);
   }
   deviceObj_ = device;
 }
 
 // --- ServiceClass --------------------------------------------------------------------------------
 
-std::unique_ptr<ServiceClass> ServiceClass::serviceWithClient(const ServiceRef& service, AppControllerClass* controller) {
+std::unique_ptr<ServiceClass> ServiceClass::serviceWithClient(const Platform& p, const ServiceRef& service,
+                                                             AppControllerClass* controller) {
   std::unique_ptr<ServiceClass> s(new ServiceClass());  // private constructor
+  s->platform_ = p;
   if (int32_t e = s->initWithClient(service, controller)) {
-    AbendApp(nullptr, nullptr, e, 5200043);
+    AbendApp(p, nullptr, nullptr, e, 5200043);
     return nullptr;
   }
   return s;
@@ -132,15 +138,15 @@ int32_t ServiceClass::addClient(const ServiceRef& service) {
   if (!service || containsClient(service)) return 0;
   clientList_.push_back(service);
   RegistryId entry = 0;
-  if (int32_t e = QS852createRegistryAndReturnError(service.get(), &entry)) {
+  if (int32_t e = QS852createRegistryAndReturnError(platform_, service.get(), &entry)) {
     QS810stackError(nullptr, e);
     return 5200144;
   }
-  RegistryId es = QS822createEventServiceRegistry(entry);
+  RegistryId es = QS822createEventServiceRegistry(platform_, entry);
   if (es != 0 && esRegistry_ == 0) esRegistry_ = es;
   auto read = [&](const char* key) {
-    auto v = entryProperty(entry, key);
-    if (!v) v = entryProperty(es, key);
+    auto v = entryProperty(platform_, entry, key);
+    if (!v) v = entryProperty(platform_, es, key);
     return v;
   };
   if (auto v = read(kHIDPointerResolutionKey); v && v->isNumber()) pointerResolution_ = Fix2X(v->intValue());
@@ -151,9 +157,7 @@ int32_t ServiceClass::addClient(const ServiceRef& service) {
 }
 
 void ServiceClass::removeClient(const ServiceRef& service) {
-  auto it = std::find_if(clientList_.begin(), clientList_.end(), [&](const ServiceRef& s) {
-    return s == service || (s && service && s->registryID() != 0 && s->registryID() == service->registryID());
-  });
+  auto it = std::find_if(clientList_.begin(), clientList_.end(), [&](const ServiceRef& s) { return isSameService(s, service); });
   if (it == clientList_.end()) return;
   clientList_.erase(it);
   if (clientList_.empty()) clearInfo();
@@ -164,9 +168,7 @@ void ServiceClass::removeAllClients() {
 }
 
 bool ServiceClass::containsClient(const ServiceRef& service) const {
-  return std::any_of(clientList_.begin(), clientList_.end(), [&](const ServiceRef& s) {
-    return s == service || (s && service && s->registryID() != 0 && s->registryID() == service->registryID());
-  });
+  return std::any_of(clientList_.begin(), clientList_.end(), [&](const ServiceRef& s) { return isSameService(s, service); });
 }
 
 void ServiceClass::clearInfo() {
@@ -186,7 +188,7 @@ void ServiceClass::clearInfo() {
 
 RegistryId ServiceClass::copyIORegistry() const {
   for (const auto& s : clientList_)
-    if (RegistryId e = QS852createRegistry(s.get())) return e;
+    if (RegistryId e = QS852createRegistry(platform_, s.get())) return e;
   return 0;
 }
 
@@ -259,7 +261,7 @@ int32_t ServiceClass::setCursorSpeed() {
 
 int32_t ServiceClass::restoreCursorSpeedUnconditionalWithClient(const ServiceRef& service) {
   const std::string key = pointerAcclType_.value_or(kHIDMouseAccelerationKey);
-  double system = QS812systemAcclForType(&key, kSystemAccelerationCap);
+  double system = QS812systemAcclForType(platform_, &key, kSystemAccelerationCap);
   if (int32_t e = QS852setCursorSpeed(service.get(), &key, pointerResolution_, system, std::nullopt)) {
     QS810stackError(nullptr, e);
     return 5220142;
@@ -319,7 +321,7 @@ int32_t ServiceClass::enableCurosrSpeed() {
 }
 
 void ServiceClass::setCursorSpeedAfterDelay(double seconds, std::string reason) {
-  RunLoop* rl = currentPlatform().runLoop;
+  RunLoop* rl = platform_.runLoop;
   if (!rl) return;
   applyReason_ = std::move(reason);
   rl->cancelPerform(this, kTimerSelector);
@@ -327,7 +329,7 @@ void ServiceClass::setCursorSpeedAfterDelay(double seconds, std::string reason) 
 }
 
 void ServiceClass::cancelSetCursorSpeedOnTimer() {
-  if (RunLoop* rl = currentPlatform().runLoop) rl->cancelPerform(this, kTimerSelector);
+  if (RunLoop* rl = platform_.runLoop) rl->cancelPerform(this, kTimerSelector);
 }
 
 void ServiceClass::setCursorSpeedOnTimer() {
@@ -337,7 +339,7 @@ void ServiceClass::setCursorSpeedOnTimer() {
                              ": the user is not active (logged out or screen locked)");
     return;
   }
-  if (int32_t e = setCursorSpeed()) AbendApp(nullptr, nullptr, e, 5220112);
+  if (int32_t e = setCursorSpeed()) AbendApp(platform_, nullptr, nullptr, e, 5220112);
 }
 
 // --- Speeds to give back ------------------------------------------------------------------------
@@ -364,7 +366,7 @@ void ServiceClass::recordSavedValues(const ServiceRef& service) {
   saved.accelerationKey = pointerAcclType_.value_or(kHIDMouseAccelerationKey);
   std::optional<pl::Value> own = service->property(saved.accelerationKey);
   double acceleration = own && own->isNumber() ? Fix2X(own->intValue())
-                                               : QS812systemAcclForType(&saved.accelerationKey, kSystemAccelerationCap);
+                                               : QS812systemAcclForType(platform_, &saved.accelerationKey, kSystemAccelerationCap);
   saved.acceleration = X2Fix(std::min(acceleration, kSystemAccelerationCap));
   std::string error;
   bool ok = rv->record(key, saved, &error);

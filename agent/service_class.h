@@ -10,6 +10,7 @@
 
 #include "core/plist/value.h"
 #include "platform/api/hid.h"
+#include "platform/api/platform.h"
 
 namespace vl {
 
@@ -49,6 +50,7 @@ class IOResourceClass {
   bool isAppleGestureDevice_ = false;
   QS802DeviceClass* deviceObj_ = nullptr;
   AppControllerClass* controller_ = nullptr;
+  Platform platform_;
 };
 
 class ServiceClass : public IOResourceClass {
@@ -57,13 +59,14 @@ class ServiceClass : public IOResourceClass {
   static constexpr double kDefaultScrollResolution = 9.0;
 
   // Fatal (through AbendApp) when the entry cannot be made; null then.
-  static std::unique_ptr<ServiceClass> serviceWithClient(const ServiceRef& service, AppControllerClass* controller);
+  static std::unique_ptr<ServiceClass> serviceWithClient(const Platform& p, const ServiceRef& service,
+                                                        AppControllerClass* controller);
   ~ServiceClass() override;
   ServiceClass(const ServiceClass&) = delete;
   ServiceClass& operator=(const ServiceClass&) = delete;
 
-  int32_t initWithClient(const ServiceRef& service, AppControllerClass* controller);
-  int32_t addClient(const ServiceRef& service);
+  [[nodiscard]] int32_t initWithClient(const ServiceRef& service, AppControllerClass* controller);
+  [[nodiscard]] int32_t addClient(const ServiceRef& service);
   void removeClient(const ServiceRef& service);
   void removeAllClients();
   bool containsClient(const ServiceRef& service) const;
@@ -72,13 +75,13 @@ class ServiceClass : public IOResourceClass {
   RegistryId copyIORegistry() const;
 
   // Applying and restoring.
-  int32_t setCursorSpeedWithClient(const ServiceRef& service);
-  int32_t setCursorSpeed();
-  int32_t restoreCursorSpeedUnconditionalWithClient(const ServiceRef& service);
-  int32_t restoreCursorSpeedWithClient(const ServiceRef& service);
-  int32_t restoreCursorSpeed();
-  int32_t enableCursorSpeedWithclient(const ServiceRef& service);
-  int32_t enableCurosrSpeed();
+  [[nodiscard]] int32_t setCursorSpeedWithClient(const ServiceRef& service);
+  [[nodiscard]] int32_t setCursorSpeed();
+  [[nodiscard]] int32_t restoreCursorSpeedUnconditionalWithClient(const ServiceRef& service);
+  [[nodiscard]] int32_t restoreCursorSpeedWithClient(const ServiceRef& service);
+  [[nodiscard]] int32_t restoreCursorSpeed();
+  [[nodiscard]] int32_t enableCursorSpeedWithclient(const ServiceRef& service);
+  [[nodiscard]] int32_t enableCurosrSpeed();
   // reason says in the log why the speed is applied ("attached", "unlock", ...).
   void setCursorSpeedAfterDelay(double seconds, std::string reason = {});
   void setApplyReason(std::string reason) { applyReason_ = std::move(reason); }

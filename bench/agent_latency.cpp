@@ -85,12 +85,12 @@ int main(int argc, char** argv) {
 
   // A store of 100 devices, the connected mouse among them.
   {
-    RootedPaths unused("/", "/");
+    const Platform none;
     StoreContextRef ctx;
     ErrorInfo err;
     std::string storeDir = work + "/data/Drovana & Velmora";
     fs::create_directories(storeDir);
-    if (QS814createMOC(storeDir + "/Device.dvsetting", nullptr, false, &ctx, &err) != 0) return 1;
+    if (QS814createMOC(none, storeDir + "/Device.dvsetting", nullptr, false, &ctx, &err) != 0) return 1;
     for (int i = 0; i < 100; ++i) {
       QS802DeviceClass* d = QS814insertDevice(ctx.get());
       d->setVid(i == 0 ? 0x093A : 0x1000 + i);
@@ -123,11 +123,10 @@ int main(int argc, char** argv) {
   Platform p;
   p.runLoop = loop.get();
   p.notifications = bus.get();
-  ScopedPlatform scoped(p);
   std::vector<double> latencies;
   for (int i = 0; i < 200; ++i) {
     double t0 = wallNow();
-    QS824postCursorSpeedNotification(0x093A, 0x2510, 0, "USB", "bench", std::nullopt, std::nullopt, std::nullopt);
+    QS824postCursorSpeedNotification(p, 0x093A, 0x2510, 0, "USB", "bench", std::nullopt, std::nullopt, std::nullopt);
     bus->flush();
     double landed = 0;
     while ((landed = lastWrite(t0)) == 0 && wallNow() - t0 < 2) std::this_thread::sleep_for(std::chrono::microseconds(500));

@@ -49,7 +49,6 @@ int main() {
   p.paths = &paths;
   p.alerts = &alerts;
   p.lifecycle = &lifecycle;
-  ScopedPlatform scoped(p);
   std::filesystem::create_directories(paths.temporary());
 
   // Twenty USB mice, each at its own location, each with its own chosen sensitivity.
@@ -60,7 +59,7 @@ int main() {
   {
     StoreContextRef ctx;
     ErrorInfo error;
-    if (QS814openMOC(nullptr, false, &ctx, &error) != 0) return 1;
+    if (QS814openMOC(p, nullptr, false, &ctx, &error) != 0) return 1;
     for (int i = 0; i < kDevices; ++i) {
       pl::Value f = *fixture.value;
       // Give each copy its own product id and location, in every entry of its tree.
@@ -88,7 +87,7 @@ int main() {
   setProcessIdentity({ProcessRole::Agent, {"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""}, {}});
   AgentSettings settings;
   settings.instanceLockPath = home + "/agent.lock";
-  AppControllerClass agent(settings);
+  AppControllerClass agent(p, settings);
   agent.applicationDidFinishLaunching();
   if (!agent.launched()) return 1;
 

@@ -56,7 +56,7 @@ void BM_StoreOpenReadOnlyFetchDevices(benchmark::State& state) {
   for (auto _ : state) {
     StoreContextRef ctx;
     ErrorInfo err;
-    QS814createMOC(path, nullptr, true, &ctx, &err);
+    if (QS814createMOC(Platform{}, path, nullptr, true, &ctx, &err) != 0) state.SkipWithError("open failed");
     auto devices = QS814allDevices(ctx.get());
     uint64_t sum = 0;
     for (QS802DeviceClass* d : devices) sum += d->vid() + d->registryName()->size();
@@ -105,7 +105,7 @@ void BM_StoreOpenReadOnlyFetchDevicesAndFavourites(benchmark::State& state) {
   const std::string& path = storePath();
   for (auto _ : state) {
     StoreContextRef ctx;
-    QS814createMOC(path, nullptr, true, &ctx, nullptr);
+    if (QS814createMOC(Platform{}, path, nullptr, true, &ctx, nullptr) != 0) state.SkipWithError("open failed");
     size_t n = 0;
     for (QS802DeviceClass* d : QS814allDevices(ctx.get())) n += d->selectedCursorSpeed() != nullptr;
     benchmark::DoNotOptimize(n);
@@ -116,7 +116,7 @@ BENCHMARK(BM_StoreOpenReadOnlyFetchDevicesAndFavourites)->Unit(benchmark::kMicro
 void BM_StoreSaveOneChangedFavourite(benchmark::State& state) {
   const std::string& path = storePath();
   StoreContextRef ctx;
-  QS814createMOC(path, nullptr, false, &ctx, nullptr);
+  if (QS814createMOC(Platform{}, path, nullptr, false, &ctx, nullptr) != 0) state.SkipWithError("open failed");
   QS802DeviceClass* d = QS814fetchDevice(0x400 + 500, 0xc52b, 500 % 7, "Bluetooth", ctx.get());
   if (!d) {
     state.SkipWithError("device missing");

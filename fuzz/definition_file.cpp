@@ -34,11 +34,8 @@ bool validScore(int s) { return s == 0 || (s >= 1000 && s <= 1111); }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static FuzzSystem system;
-  static bool installed = [] {
-    vl::currentPlatform().system = &system;
-    return true;
-  }();
-  (void)installed;
+  vl::Platform platform;
+  platform.system = &system;
 
   auto d = vl::QS834DeviceDefinition::deviceDefinitionWithData({data, size}, "fuzz.xml", size % 2 == 0);
   if (!d) return 0;
@@ -51,13 +48,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (auto h = d->hScrollOp()) require(!h->empty());
   if (auto p = d->partName()) require(p->size() < 50);
   if (auto o = d->deviceOps()) require(o->size() < 20);
-  if (auto o = d->localizedDeviceOps()) require(o->size() < 20);
+  if (auto o = d->localizedDeviceOps(platform)) require(o->size() < 20);
   if (auto a = d->actDicList()) require(a->size() <= 49);
   if (auto k = d->keyboardInputList()) require(k->size() <= 99);
   if (auto k = d->keyboardInputListDecimalKey()) require(!k->empty() && k->size() <= 99);
   d->needsButtonFixer();
   d->setupImmediately();
-  d->isAvailableForCurrentOS();
+  d->isAvailableForCurrentOS(platform);
   d->description();
 
   // Score every personality against its own identity and a few others.
@@ -70,11 +67,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::string transport = p.stringFor("transport").value_or("");
       require(validScore(vl::QS834DeviceDefinition::scoreForPersonality(p, vid, pid, mid, transport)));
       require(validScore(vl::QS834DeviceDefinition::scoreForPersonality(p, vid, pid ^ 1, mid, "USB")));
-      vl::QS834DeviceDefinition::nameOfPersonality(p);
+      vl::QS834DeviceDefinition::nameOfPersonality(platform, p);
       int score = -1;
       d->personalityForVID(vid, pid, mid, transport, &score);
       require(validScore(score));
-      if (auto name = d->nameForVID(vid, pid, mid, transport)) require(!name->empty() && name->size() <= 400);
+      if (auto name = d->nameForVID(platform, vid, pid, mid, transport)) require(!name->empty() && name->size() <= 400);
     }
   }
   // Choosing between the definition and a copy of it in the other folder: the user's wins.

@@ -62,7 +62,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   vl::storeFileState(path);
   vl::StoreContextRef ctx;
   vl::ErrorInfo err;
-  if (vl::QS814createMOC(path, nullptr, true, &ctx, &err) == 0) readEverything(ctx.get());
+  if (vl::QS814createMOC(vl::Platform{}, path, nullptr, true, &ctx, &err) == 0) readEverything(ctx.get());
   ctx.reset();
   vl::QS810errorBuf(true);
   removeStore(path);

@@ -19,12 +19,6 @@ namespace {
 
 inline constexpr const char* kControlCenterBundleID = "com.apple.controlcenter";
 
-Sleeper& workerSleeper() {
-  static ThreadSleeper fallback;
-  Sleeper* s = currentPlatform().sleeper;
-  return s ? *s : fallback;
-}
-
 }  // namespace
 
 std::vector<SnappingApp> snappingAppsFromRecords(const std::vector<QS803AppClass*>& records) {
@@ -44,7 +38,7 @@ std::vector<SnappingApp> snappingAppsFromRecords(const std::vector<QS803AppClass
   return out;
 }
 
-AutoSnapping::AutoSnapping() = default;
+AutoSnapping::AutoSnapping(const Platform& platform) : platform_(platform) {}
 
 AutoSnapping::~AutoSnapping() {
   int p = kPolling;
@@ -52,22 +46,17 @@ AutoSnapping::~AutoSnapping() {
   if (thread_.joinable()) thread_.join();
 }
 
-AutoSnapping& AutoSnapping::shared() {
-  static AutoSnapping engine;
-  return engine;
-}
-
 void AutoSnapping::startAutoCursorSnapping(const std::vector<SnappingApp>* list, const RunningApplication* app) {
   const SnappingApp* chosen = nullptr;
   if (list && !list->empty()) {
     std::optional<RunningApplication> target;
     if (app) target = *app;
-    else if (Desktop* d = currentPlatform().desktop) target = d->frontmostApplication();
+    else if (Desktop* d = platform_.desktop) target = d->frontmostApplication();
     const SnappingApp* byDefault = nullptr;
     const SnappingApp* byApp = nullptr;
     for (const SnappingApp& r : *list) {
       if (r.isDefault) byDefault = &r;
-      else if (target && QS803AppClass::compareMatchingKeyToProc(r.matchingKey, *target)) byApp = &r;
+      else if (target && QS803AppClass::compareMatchingKeyToProc(platform_, r.matchingKey, *target)) byApp = &r;
       if (byDefault && byApp) break;
     }
     chosen = byApp && byApp->snappingIX != kSnapSameAsDefault ? byApp : byDefault;
@@ -79,7 +68,7 @@ void AutoSnapping::startAutoCursorSnappingToItem(unsigned index, bool jump, bool
   gl_snapping.store(index);
   gl_jump.store(jump);
   gl_bounce.store(bounce);
-  Accessibility* ax = currentPlatform().accessibility;
+  Accessibility* ax = platform_.accessibility;
   if (index > kSnapNone && ax && ax->isProcessTrusted()) {
     // A worker that was asked to stop but has not left yet simply goes on with the new values;
     // starting a second one beside it, or leaving the stop in place, would both be wrong.
@@ -90,7 +79,7 @@ void AutoSnapping::startAutoCursorSnappingToItem(unsigned index, bool jump, bool
     if (phase_.load() != kIdle) return;  // a kept loop (tests) has not finished yet
     phase_.store(kPolling);
     g_snappingPaused.store(false);
-    if (!fixedCancelTitle_) cancelTitle_ = QS812localizedCancelButtonTitle();
+    if (!fixedCancelTitle_) cancelTitle_ = QS812localizedCancelButtonTitle(platform_);
     if (spawner_) spawner_([this] { workerLoop(); });
     else thread_ = std::thread([this] { workerLoop(); });
   } else {
@@ -111,10 +100,13 @@ bool AutoSnapping::leaveIfAsked() {
 }
 
 void AutoSnapping::workerLoop() {
+  ThreadSleeper fallback;
+  Sleeper& sleeper = platform_.sleeper ? *platform_.sleeper : fallback;
   if (!leaveIfAsked()) {
     for (;;) {
-      if (!g_snappingPaused.load()) moveCursorToItem(gl_snapping.load(), gl_jump.load(), gl_bounce.load());
-      workerSleeper().sleep(kSnappingPassInterval);
+      // A pass that finds no target or cannot move simply waits for the next one.
+      if (!g_snappingPaused.load()) (void)moveCursorToItem(gl_snapping.load(), gl_jump.load(), gl_bounce.load());
+      sleeper.sleep(kSnappingPassInterval);
       if (leaveIfAsked()) break;
     }
   }
@@ -125,14 +117,15 @@ void AutoSnapping::workerLoop() {
 }
 
 const std::string& AutoSnapping::cancelTitle() {
-  if (cancelTitle_.empty()) cancelTitle_ = QS812localizedCancelButtonTitle();
+  if (cancelTitle_.empty()) cancelTitle_ = QS812localizedCancelButtonTitle(platform_);
   return cancelTitle_;
 }
 
 int32_t AutoSnapping::updateFocusedElement() {
-  Platform& p = currentPlatform();
+  const Platform& p = platform_;
   AXElementRef app, window;
-  QS842copyFocusedElement(&app, &window);
+  // A failed read leaves both empty, which counts as no focused window.
+  (void)QS842copyFocusedElement(p, &app, &window);
   bool controlCenter = false;
   int32_t pid = 0;
   if (app && p.accessibility && p.desktop && p.accessibility->getPid(app, &pid) == kAXErrorSuccess) {
@@ -151,22 +144,24 @@ int32_t AutoSnapping::updateFocusedElement() {
 }
 
 int32_t AutoSnapping::moveCursorToItem(unsigned index, bool jump, bool bounce) {
-  Cursor* cursor = currentPlatform().cursor;
+  const Platform& p = platform_;
+  Cursor* cursor = p.cursor;
   if (!cursor) return 0;
 
   // Move back when the window snapped into has gone, unless Shift is held.
   if (g_targetWinElement && bounce && (cursor->hidModifierFlags() & kCGEventFlagMaskShift) == 0) {
     bool minimized = false;
-    int32_t err = axBool(g_targetWinElement, kAXMinimizedAttribute, &minimized);
+    int32_t err = axBool(p, g_targetWinElement, kAXMinimizedAttribute, &minimized);
     bool gone = err == kAXErrorInvalidUIElement || err == kAXErrorCannotComplete || (err == kAXErrorSuccess && minimized);
     if (!gone) {
       bool hidden = false;
-      gone = axBool(g_focusedAppElement, kAXHiddenAttribute, &hidden) == kAXErrorSuccess && hidden;
+      gone = axBool(p, g_focusedAppElement, kAXHiddenAttribute, &hidden) == kAXErrorSuccess && hidden;
     }
     if (gone) {
       Point at = cursor->location();
       // Only when the user left the cursor where it was put.
-      if (rectContainsPoint(gl_snappingRect, at)) QS846moveCursor(jump, at, gl_snappingFromPosition);
+      // A failed move back leaves the cursor with the user; there is nothing to undo.
+      if (rectContainsPoint(gl_snappingRect, at)) (void)QS846moveCursor(p, jump, at, gl_snappingFromPosition);
       g_targetWinElement.reset();
     }
   }
@@ -183,51 +178,53 @@ int32_t AutoSnapping::moveCursorToItem(unsigned index, bool jump, bool bounce) {
   int32_t err = 0;
   switch (index) {
     case kSnapDefaultButton:
-      if (QS842elementAttrPosition(g_focusedWinElement, kAXDefaultButtonAttribute, &target) != 0)
-        err = QS844buttonPosition(g_focusedWinElement, kButtonKindDefault, &target, cancelTitle());
+      if (QS842elementAttrPosition(p, g_focusedWinElement, kAXDefaultButtonAttribute, &target) != 0)
+        err = QS844buttonPosition(p, g_focusedWinElement, kButtonKindDefault, &target, cancelTitle());
       break;
     case kSnapCancelButton:
-      if (QS842elementAttrPosition(g_focusedWinElement, kAXCancelButtonAttribute, &target) != 0)
-        err = QS844buttonPosition(g_focusedWinElement, kButtonKindCancel, &target, cancelTitle());
+      if (QS842elementAttrPosition(p, g_focusedWinElement, kAXCancelButtonAttribute, &target) != 0)
+        err = QS844buttonPosition(p, g_focusedWinElement, kButtonKindCancel, &target, cancelTitle());
       break;
     case kSnapCloseButton:
-      err = QS842elementAttrPosition(g_focusedWinElement, kAXCloseButtonAttribute, &target);
+      err = QS842elementAttrPosition(p, g_focusedWinElement, kAXCloseButtonAttribute, &target);
       break;
     case kSnapMinimizeButton:
-      err = QS842elementAttrPosition(g_focusedWinElement, kAXMinimizeButtonAttribute, &target);
+      err = QS842elementAttrPosition(p, g_focusedWinElement, kAXMinimizeButtonAttribute, &target);
       break;
     default:
-      err = QS842elementAttrPosition(g_focusedWinElement, kAXZoomButtonAttribute, &target);
+      err = QS842elementAttrPosition(p, g_focusedWinElement, kAXZoomButtonAttribute, &target);
       break;
   }
   if (err) return err;
 
-  QS846moveCursor(jump, from, target);
+  // A failed move still marks the window as snapped: it is not tried again on every pass.
+  (void)QS846moveCursor(p, jump, from, target);
   g_targetWinElement = g_focusedWinElement;
   gl_snappingRect = squareAround(target, kSnappingSquareRadius);
   gl_snappingFromPosition = from;
   return 0;
 }
 
-void QS841startAutoCursorSnapping(const std::vector<QS803AppClass*>* list, const RunningApplication* app) {
+void QS841startAutoCursorSnapping(AutoSnapping& engine, const std::vector<QS803AppClass*>* list,
+                                  const RunningApplication* app) {
   if (!list) {
-    AutoSnapping::shared().startAutoCursorSnapping(nullptr, app);
+    engine.startAutoCursorSnapping(nullptr, app);
     return;
   }
   std::vector<SnappingApp> apps = snappingAppsFromRecords(*list);
-  AutoSnapping::shared().startAutoCursorSnapping(&apps, app);
+  engine.startAutoCursorSnapping(&apps, app);
 }
 
-void QS841startAutoCursorSnappingToItem(unsigned index, bool jump, bool bounce) {
-  AutoSnapping::shared().startAutoCursorSnappingToItem(index, jump, bounce);
+void QS841startAutoCursorSnappingToItem(AutoSnapping& engine, unsigned index, bool jump, bool bounce) {
+  engine.startAutoCursorSnappingToItem(index, jump, bounce);
 }
 
-void QS841pauseAutoCursorSnapping(bool paused) { AutoSnapping::shared().pauseAutoCursorSnapping(paused); }
+void QS841pauseAutoCursorSnapping(AutoSnapping& engine, bool paused) { engine.pauseAutoCursorSnapping(paused); }
 
-int32_t QS841moveCursorToItem(unsigned index, bool jump, bool bounce) {
-  return AutoSnapping::shared().moveCursorToItem(index, jump, bounce);
+int32_t QS841moveCursorToItem(AutoSnapping& engine, unsigned index, bool jump, bool bounce) {
+  return engine.moveCursorToItem(index, jump, bounce);
 }
 
-int32_t QS841updateFocusedElement() { return AutoSnapping::shared().updateFocusedElement(); }
+int32_t QS841updateFocusedElement(AutoSnapping& engine) { return engine.updateFocusedElement(); }
 
 }  // namespace vl

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/api/accessibility.h"
+#include "platform/api/platform.h"
 #include "platform/api/workspace.h"
 
 namespace vl {
@@ -43,18 +44,18 @@ struct SnappingApp {
 };
 std::vector<SnappingApp> snappingAppsFromRecords(const std::vector<QS803AppClass*>& records);
 
-// The engine. One per process (shared()); tests make their own.
+// The engine. Its worker thread reads only the engine's own copy of the port pointers, taken
+// at construction, never a platform set that the main thread may change.
 class AutoSnapping {
  public:
   // Starts the worker's loop on a thread; tests may keep it and run it themselves.
   using Spawner = std::function<void(std::function<void()> loop)>;
 
-  AutoSnapping();
+  explicit AutoSnapping(const Platform& platform);
   // Asks the worker to end and waits for it.
   ~AutoSnapping();
   AutoSnapping(const AutoSnapping&) = delete;
   AutoSnapping& operator=(const AutoSnapping&) = delete;
-  static AutoSnapping& shared();
 
   // Main thread. list null or empty: nothing is chosen (the worker stops). app null: the
   // frontmost application.
@@ -65,8 +66,8 @@ class AutoSnapping {
   void waitForWorker();
 
   // One pass of the worker, and its focus tracking.
-  int32_t moveCursorToItem(unsigned index, bool jump, bool bounce);
-  int32_t updateFocusedElement();
+  [[nodiscard]] int32_t moveCursorToItem(unsigned index, bool jump, bool bounce);
+  [[nodiscard]] int32_t updateFocusedElement();
 
   // --- State, for the controller, diagnostics and tests -----------------------------------------
   bool isRunning() const { return phase_.load() != kIdle; }      // gl_is_running
@@ -112,15 +113,17 @@ class AutoSnapping {
   std::string cancelTitle_;
   bool fixedCancelTitle_ = false;
 
+  const Platform platform_;
   Spawner spawner_;
   std::thread thread_;
 };
 
-// The process-wide engine's entry points.
-void QS841startAutoCursorSnapping(const std::vector<QS803AppClass*>* list, const RunningApplication* app);
-void QS841startAutoCursorSnappingToItem(unsigned index, bool jump, bool bounce);
-void QS841pauseAutoCursorSnapping(bool paused);
-int32_t QS841moveCursorToItem(unsigned index, bool jump, bool bounce);
-int32_t QS841updateFocusedElement();
+// The engine's entry points as plain functions.
+void QS841startAutoCursorSnapping(AutoSnapping& engine, const std::vector<QS803AppClass*>* list,
+                                  const RunningApplication* app);
+void QS841startAutoCursorSnappingToItem(AutoSnapping& engine, unsigned index, bool jump, bool bounce);
+void QS841pauseAutoCursorSnapping(AutoSnapping& engine, bool paused);
+[[nodiscard]] int32_t QS841moveCursorToItem(AutoSnapping& engine, unsigned index, bool jump, bool bounce);
+[[nodiscard]] int32_t QS841updateFocusedElement(AutoSnapping& engine);
 
 }  // namespace vl

@@ -1,8 +1,6 @@
 // Accessibility helpers over the Accessibility, Desktop, Screens and UserDefaults ports.
 #include "agent/snapping/ax_helpers.h"
 
-#include <mutex>
-
 #include "core/errors/error_stack.h"
 #include "platform/api/desktop.h"
 #include "platform/api/platform.h"
@@ -11,16 +9,16 @@
 
 namespace vl {
 
-int32_t axCopy(const AXElementRef& element, std::string_view attribute, AXValue* out) {
-  Accessibility* ax = currentPlatform().accessibility;
+int32_t axCopy(const Platform& p, const AXElementRef& element, std::string_view attribute, AXValue* out) {
+  Accessibility* ax = p.accessibility;
   if (!ax) return kAXErrorFailure;
   if (!element) return kAXErrorIllegalArgument;
   return ax->copyAttributeValue(element, attribute, out);
 }
 
-int32_t axString(const AXElementRef& element, std::string_view attribute, std::string* out) {
+int32_t axString(const Platform& p, const AXElementRef& element, std::string_view attribute, std::string* out) {
   AXValue v;
-  int32_t err = axCopy(element, attribute, &v);
+  int32_t err = axCopy(p, element, attribute, &v);
   if (err) return err;
   auto* s = std::get_if<std::string>(&v);
   if (!s) return kAXErrorIllegalArgument;
@@ -28,9 +26,9 @@ int32_t axString(const AXElementRef& element, std::string_view attribute, std::s
   return kAXErrorSuccess;
 }
 
-int32_t axBool(const AXElementRef& element, std::string_view attribute, bool* out) {
+int32_t axBool(const Platform& p, const AXElementRef& element, std::string_view attribute, bool* out) {
   AXValue v;
-  int32_t err = axCopy(element, attribute, &v);
+  int32_t err = axCopy(p, element, attribute, &v);
   if (err) return err;
   if (auto* b = std::get_if<bool>(&v)) *out = *b;
   else if (auto* d = std::get_if<double>(&v)) *out = *d != 0;
@@ -38,9 +36,9 @@ int32_t axBool(const AXElementRef& element, std::string_view attribute, bool* ou
   return kAXErrorSuccess;
 }
 
-int32_t axElement(const AXElementRef& element, std::string_view attribute, AXElementRef* out) {
+int32_t axElement(const Platform& p, const AXElementRef& element, std::string_view attribute, AXElementRef* out) {
   AXValue v;
-  int32_t err = axCopy(element, attribute, &v);
+  int32_t err = axCopy(p, element, attribute, &v);
   if (err) return err;
   auto* e = std::get_if<AXElementRef>(&v);
   if (!e || !*e) return kAXErrorIllegalArgument;
@@ -48,13 +46,12 @@ int32_t axElement(const AXElementRef& element, std::string_view attribute, AXEle
   return kAXErrorSuccess;
 }
 
-int32_t QS842copyFocusedElement(AXElementRef* outApp, AXElementRef* outWindow) {
-  Platform& p = currentPlatform();
+int32_t QS842copyFocusedElement(const Platform& p, AXElementRef* outApp, AXElementRef* outWindow) {
   if (outApp) outApp->reset();
   if (outWindow) outWindow->reset();
   if (!p.accessibility) return kAXErrorFailure;
   AXElementRef app;
-  int32_t err = axElement(p.accessibility->systemWideElement(), kAXFocusedApplicationAttribute, &app);
+  int32_t err = axElement(p, p.accessibility->systemWideElement(), kAXFocusedApplicationAttribute, &app);
   if (err) {
     // The focused application cannot be asked for: the frontmost application stands in.
     std::optional<RunningApplication> front = p.desktop ? p.desktop->frontmostApplication() : std::nullopt;
@@ -65,21 +62,21 @@ int32_t QS842copyFocusedElement(AXElementRef* outApp, AXElementRef* outWindow) {
   }
   if (!app) return err ? err : kAXErrorFailure;
   AXElementRef window;
-  err = axElement(app, kAXFocusedWindowAttribute, &window);
+  err = axElement(p, app, kAXFocusedWindowAttribute, &window);
   if (outApp) *outApp = std::move(app);
   if (outWindow) *outWindow = std::move(window);
   return err;
 }
 
-int32_t QS842elementPosition(const AXElementRef& element, Point* out) {
+int32_t QS842elementPosition(const Platform& p, const AXElementRef& element, Point* out) {
   if (!element || !out) return 8420023;
   AXValue v;
-  if (axCopy(element, kAXPositionAttribute, &v) != kAXErrorSuccess) return 8420027;
+  if (axCopy(p, element, kAXPositionAttribute, &v) != kAXErrorSuccess) return 8420027;
   auto* pos = std::get_if<Point>(&v);
   if (!pos) return 8420031;
   Point centre = *pos;
   AXValue s;
-  if (axCopy(element, kAXSizeAttribute, &s) == kAXErrorSuccess) {
+  if (axCopy(p, element, kAXSizeAttribute, &s) == kAXErrorSuccess) {
     if (auto* size = std::get_if<Size>(&s)) {
       centre.x += size->width / 2;
       centre.y += size->height / 2;
@@ -89,22 +86,22 @@ int32_t QS842elementPosition(const AXElementRef& element, Point* out) {
   return 0;
 }
 
-int32_t QS842elementRect(const AXElementRef& element, Rect* out) {
+int32_t QS842elementRect(const Platform& p, const AXElementRef& element, Rect* out) {
   if (!element || !out) return 8420116;
   AXValue v;
-  if (axCopy(element, kAXPositionAttribute, &v) != kAXErrorSuccess) return 8420120;
+  if (axCopy(p, element, kAXPositionAttribute, &v) != kAXErrorSuccess) return 8420120;
   auto* pos = std::get_if<Point>(&v);
   if (!pos) return 8420124;
   AXValue s;
-  if (axCopy(element, kAXSizeAttribute, &s) != kAXErrorSuccess) return 8420128;
+  if (axCopy(p, element, kAXSizeAttribute, &s) != kAXErrorSuccess) return 8420128;
   auto* size = std::get_if<Size>(&s);
   if (!size) return 8420132;
   *out = Rect{pos->x, pos->y, size->width, size->height};
   return 0;
 }
 
-bool QS842withinScreen(double x, double y) {
-  Screens* screens = currentPlatform().screens;
+bool QS842withinScreen(const Platform& p, double x, double y) {
+  Screens* screens = p.screens;
   if (!screens) return false;
   std::vector<Rect> frames = screens->frames();
   if (frames.empty()) return false;
@@ -117,35 +114,35 @@ bool QS842withinScreen(double x, double y) {
   return false;
 }
 
-int32_t QS842elementAttrPosition(const AXElementRef& window, std::string_view attribute, Point* out) {
+int32_t QS842elementAttrPosition(const Platform& p, const AXElementRef& window, std::string_view attribute, Point* out) {
   AXElementRef control;
-  int32_t err = axElement(window, attribute, &control);
+  int32_t err = axElement(p, window, attribute, &control);
   if (err) {
     QS810stackError(nullptr, err);
     return 8420064;
   }
   bool enabled = true;
-  if (axBool(control, kAXEnabledAttribute, &enabled) == kAXErrorSuccess && !enabled) {
+  if (axBool(p, control, kAXEnabledAttribute, &enabled) == kAXErrorSuccess && !enabled) {
     QS810stackError(nullptr, 8420078);
     return 8420082;
   }
   Point centre;
-  if (int32_t e = QS842elementPosition(control, &centre)) {
+  if (int32_t e = QS842elementPosition(p, control, &centre)) {
     QS810stackError(nullptr, e);
     return 8420082;
   }
-  if (Accessibility* ax = currentPlatform().accessibility) {
+  if (Accessibility* ax = p.accessibility) {
     AXElementRef hit;
     if (ax->copyElementAtPosition(ax->systemWideElement(), static_cast<float>(centre.x), static_cast<float>(centre.y),
                                   &hit) == kAXErrorSuccess) {
       Point hitCentre;
       // Something else lies over the control's centre: a click there would not reach it.
-      if (QS842elementPosition(hit, &hitCentre) == 0 && !(hitCentre == centre)) return 8420092;
+      if (QS842elementPosition(p, hit, &hitCentre) == 0 && !(hitCentre == centre)) return 8420092;
     }
   }
   Rect windowRect;
-  if (QS842elementRect(window, &windowRect) != 0 || !rectContainsPoint(windowRect, centre)) return 8420099;
-  if (!QS842withinScreen(centre.x, centre.y)) return 8420102;
+  if (QS842elementRect(p, window, &windowRect) != 0 || !rectContainsPoint(windowRect, centre)) return 8420099;
+  if (!QS842withinScreen(p, centre.x, centre.y)) return 8420102;
   *out = centre;
   return 0;
 }
@@ -154,43 +151,29 @@ int32_t QS842elementAttrPosition(const AXElementRef& window, std::string_view at
 
 namespace {
 
-// The never-shown window, made once per desktop.
-struct PublishingWindow {
-  std::mutex m;
-  Desktop* desktop = nullptr;
-  uint32_t number = 0;
-};
-PublishingWindow& publishingWindow() {
-  static PublishingWindow w;
-  return w;
-}
-
-int32_t setWindowWidth(bool trusted) {
-  Desktop* desktop = currentPlatform().desktop;
+int32_t setWindowWidth(const Platform& p, AXFlagWindow& w, bool trusted) {
+  Desktop* desktop = p.desktop;
   if (!desktop) return 8420438;
-  PublishingWindow& w = publishingWindow();
-  std::lock_guard<std::mutex> l(w.m);
   Rect frame{0, 0, trusted ? kAXEnabledWindowWidth : kAXDisabledWindowWidth, 10};
-  if (w.desktop == desktop && w.number != 0 && desktop->setWindowFrame(w.number, frame)) return 0;
+  if (w.number != 0 && desktop->setWindowFrame(w.number, frame)) return 0;
   // First use, or the window server no longer knows the window: make it (again).
   uint32_t number = desktop->createWindow(Rect{0, 0, 10, 10}, true, true, false);
   if (number == 0) return 8420438;
-  w.desktop = desktop;
   w.number = number;
   return desktop->setWindowFrame(number, frame) ? 0 : 8420438;
 }
 
-int32_t publishThroughWindow(bool trusted) {
-  if (int32_t e = setWindowWidth(trusted)) {
+int32_t publishThroughWindow(const Platform& p, AXFlagWindow& w, bool trusted) {
+  if (int32_t e = setWindowWidth(p, w, trusted)) {
     QS810stackError(nullptr, e);
     return 8420452;
   }
   return 0;
 }
 
-int32_t setPreference(const std::string& bundleID, bool trusted) {
+int32_t setPreference(const Platform& p, const std::string& bundleID, bool trusted) {
   if (bundleID.empty()) return 8420478;
-  UserDefaults* defaults = currentPlatform().defaults;
+  UserDefaults* defaults = p.defaults;
   if (!defaults) return 8420490;
   auto current = defaults->value(bundleID, kAXEnabledPreferenceKey);
   if (!current || *current != pl::Value(trusted)) {
@@ -200,8 +183,8 @@ int32_t setPreference(const std::string& bundleID, bool trusted) {
   return 0;
 }
 
-int32_t publishThroughPreference(const std::string& bundleID, bool trusted) {
-  if (int32_t e = setPreference(bundleID, trusted)) {
+int32_t publishThroughPreference(const Platform& p, const std::string& bundleID, bool trusted) {
+  if (int32_t e = setPreference(p, bundleID, trusted)) {
     QS810stackError(nullptr, e);
     return 8420497;
   }
@@ -210,22 +193,22 @@ int32_t publishThroughPreference(const std::string& bundleID, bool trusted) {
 
 }  // namespace
 
-int32_t QS842updateAXEnabled(const std::string& bundleID) {
-  Accessibility* ax = currentPlatform().accessibility;
+int32_t QS842updateAXEnabled(const Platform& p, AXFlagWindow& window, const std::string& bundleID) {
+  Accessibility* ax = p.accessibility;
   bool trusted = ax && ax->isProcessTrusted();
-  if (int32_t e = publishThroughWindow(trusted)) {
+  if (int32_t e = publishThroughWindow(p, window, trusted)) {
     QS810stackError(nullptr, e);
     return 8420372;
   }
-  if (int32_t e = publishThroughPreference(bundleID, trusted)) {
+  if (int32_t e = publishThroughPreference(p, bundleID, trusted)) {
     QS810stackError(nullptr, e);
     return 8420376;
   }
   return 0;
 }
 
-std::optional<bool> QS842getAXEnabledFromWindow(const std::string& bundleID) {
-  Desktop* desktop = currentPlatform().desktop;
+std::optional<bool> QS842getAXEnabledFromWindow(const Platform& p, const std::string& bundleID) {
+  Desktop* desktop = p.desktop;
   if (!desktop || bundleID.empty()) return std::nullopt;
   auto apps = desktop->runningApplications(bundleID);
   if (apps.empty()) return std::nullopt;
@@ -238,8 +221,8 @@ std::optional<bool> QS842getAXEnabledFromWindow(const std::string& bundleID) {
   return std::nullopt;
 }
 
-bool QS842getAXEnabledFromPlist(const std::string& bundleID) {
-  UserDefaults* defaults = currentPlatform().defaults;
+bool QS842getAXEnabledFromPlist(const Platform& p, const std::string& bundleID) {
+  UserDefaults* defaults = p.defaults;
   if (!defaults || bundleID.empty()) return false;
   // Another process wrote it: read the domain afresh.
   defaults->synchronize(bundleID);
@@ -247,9 +230,9 @@ bool QS842getAXEnabledFromPlist(const std::string& bundleID) {
   return v && v->isNumber() && v->boolValue();
 }
 
-bool QS842getAXEnabled(const std::string& bundleID) {
-  if (auto fromWindow = QS842getAXEnabledFromWindow(bundleID)) return *fromWindow;
-  return QS842getAXEnabledFromPlist(bundleID);
+bool QS842getAXEnabled(const Platform& p, const std::string& bundleID) {
+  if (auto fromWindow = QS842getAXEnabledFromWindow(p, bundleID)) return *fromWindow;
+  return QS842getAXEnabledFromPlist(p, bundleID);
 }
 
 }  // namespace vl

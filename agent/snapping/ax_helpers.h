@@ -9,6 +9,7 @@
 #include <string_view>
 
 #include "platform/api/accessibility.h"
+#include "platform/api/platform.h"
 
 namespace vl {
 
@@ -20,29 +21,35 @@ inline constexpr const char* kAXEnabledPreferenceKey = "AXEnabled";
 // The focused application (system-wide, else the frontmost application's process) and its
 // focused window; either out pointer may be null. Returns 0 when a window was found, else the
 // platform's accessibility error of the read that failed.
-int32_t QS842copyFocusedElement(AXElementRef* outApp, AXElementRef* outWindow);
+[[nodiscard]] int32_t QS842copyFocusedElement(const Platform& p, AXElementRef* outApp, AXElementRef* outWindow);
 // The element's centre (its position when it has no readable size).
-int32_t QS842elementPosition(const AXElementRef& element, Point* out);
-int32_t QS842elementRect(const AXElementRef& element, Rect* out);
+[[nodiscard]] int32_t QS842elementPosition(const Platform& p, const AXElementRef& element, Point* out);
+[[nodiscard]] int32_t QS842elementRect(const Platform& p, const AXElementRef& element, Rect* out);
 // The centre of the control the window's attribute names, if it is enabled, uncovered, inside
 // the window and on a screen.
-int32_t QS842elementAttrPosition(const AXElementRef& window, std::string_view attribute, Point* out);
+[[nodiscard]] int32_t QS842elementAttrPosition(const Platform& p, const AXElementRef& window, std::string_view attribute, Point* out);
 // Whether a global top-left point lies on any screen.
-bool QS842withinScreen(double x, double y);
+bool QS842withinScreen(const Platform& p, double x, double y);
+
+// The never-shown window that carries the flag: made on the first publication and kept by
+// its owner (the snapping controller) for its life.
+struct AXFlagWindow {
+  uint32_t number = 0;
+};
 
 // Publishes whether this process is trusted: the width of a never-shown window and the
 // preference key "AXEnabled" in the bundle identifier's domain.
-int32_t QS842updateAXEnabled(const std::string& bundleID);
+[[nodiscard]] int32_t QS842updateAXEnabled(const Platform& p, AXFlagWindow& window, const std::string& bundleID);
 // What the process with this bundle identifier published: its window, else its preference.
-bool QS842getAXEnabled(const std::string& bundleID);
-std::optional<bool> QS842getAXEnabledFromWindow(const std::string& bundleID);
-bool QS842getAXEnabledFromPlist(const std::string& bundleID);
+bool QS842getAXEnabled(const Platform& p, const std::string& bundleID);
+std::optional<bool> QS842getAXEnabledFromWindow(const Platform& p, const std::string& bundleID);
+bool QS842getAXEnabledFromPlist(const Platform& p, const std::string& bundleID);
 
-// Attribute reads through the current platform's Accessibility port; a missing port or
+// Attribute reads through p's Accessibility port; a missing port or
 // element reads as kAXErrorFailure / kAXErrorIllegalArgument.
-int32_t axCopy(const AXElementRef& element, std::string_view attribute, AXValue* out);
-int32_t axString(const AXElementRef& element, std::string_view attribute, std::string* out);
-int32_t axBool(const AXElementRef& element, std::string_view attribute, bool* out);
-int32_t axElement(const AXElementRef& element, std::string_view attribute, AXElementRef* out);
+[[nodiscard]] int32_t axCopy(const Platform& p, const AXElementRef& element, std::string_view attribute, AXValue* out);
+[[nodiscard]] int32_t axString(const Platform& p, const AXElementRef& element, std::string_view attribute, std::string* out);
+[[nodiscard]] int32_t axBool(const Platform& p, const AXElementRef& element, std::string_view attribute, bool* out);
+[[nodiscard]] int32_t axElement(const Platform& p, const AXElementRef& element, std::string_view attribute, AXElementRef* out);
 
 }  // namespace vl

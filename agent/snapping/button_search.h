@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/api/accessibility.h"
+#include "platform/api/platform.h"
 
 namespace vl {
 
@@ -27,14 +28,14 @@ struct ButtonInfo {
 
 // The centre of the window's default (kind 0) or cancel (kind 1) button. cancelTitle is the
 // system's localised title of cancel buttons; the three-argument form asks the system.
-int32_t QS844buttonPosition(const AXElementRef& window, int kind, Point* out);
-int32_t QS844buttonPosition(const AXElementRef& window, int kind, Point* out, const std::string& cancelTitle);
+[[nodiscard]] int32_t QS844buttonPosition(const Platform& p, const AXElementRef& window, int kind, Point* out);
+[[nodiscard]] int32_t QS844buttonPosition(const Platform& p, const AXElementRef& window, int kind, Point* out, const std::string& cancelTitle);
 
 // The depth-first walk; true when a button of the requested kind was found.
-bool QS844collectBtnElementInfo(const AXElementRef& element, int depth, int kind, const Rect& windowRect,
+bool QS844collectBtnElementInfo(const Platform& p, const AXElementRef& element, int depth, int kind, const Rect& windowRect,
                                 const std::string& cancelTitle, std::vector<ButtonInfo>& list);
 // Whether an element is a candidate button, and its record.
-bool QS844btnElementInfo(const AXElementRef& element, const Rect& windowRect, const std::string& cancelTitle,
+bool QS844btnElementInfo(const Platform& p, const AXElementRef& element, const Rect& windowRect, const std::string& cancelTitle,
                          ButtonInfo* out);
 
 // Equality of two texts ignoring case (Latin, Greek and Cyrillic letters folded).

@@ -3,7 +3,6 @@
 
 #include <cmath>
 #include <limits>
-#include <mutex>
 #include <optional>
 
 #include "core/errors/error_stack.h"
@@ -15,54 +14,34 @@ namespace vl {
 
 namespace {
 
-Sleeper& sleeper() {
-  static ThreadSleeper fallback;
-  Sleeper* s = currentPlatform().sleeper;
-  return s ? *s : fallback;
-}
-
 int glideDistance(Point from, Point to) {
   double dx = std::trunc(to.x - from.x), dy = std::trunc(to.y - from.y);
   return static_cast<int>(std::sqrt(dx * dx + dy * dy));
-}
-
-// The mouse-moved event, made on first use and kept (per cursor port, so a new simulated
-// machine in the same process gets its own).
-struct KeptEvent {
-  std::mutex m;
-  Cursor* port = nullptr;
-  std::optional<MouseEvent> event;
-};
-KeptEvent& keptEvent() {
-  static KeptEvent e;
-  return e;
 }
 
 }  // namespace
 
 int glideStepLimit(Point from, Point to) { return glideDistance(from, to) / 70 + 10; }
 
-int32_t QS846postMouseMovedEvent(Point p) {
-  Cursor* cursor = currentPlatform().cursor;
+int32_t QS846postMouseMovedEvent(const Platform& p, Point at) {
+  Cursor* cursor = p.cursor;
   if (!cursor) return 8460096;
-  KeptEvent& k = keptEvent();
-  std::lock_guard<std::mutex> l(k.m);
-  if (k.port != cursor || !k.event) {
-    k.event = cursor->createMouseEvent(kCGEventMouseMoved, p, kCGMouseButtonLeft);
-    k.port = cursor;
-    if (!k.event) return 8460096;
-  }
-  k.event->flags = cursor->hidModifierFlags();
-  k.event->location = p;
+  // Made for each post: an event kept across calls would tie this function to one cursor port.
+  std::optional<MouseEvent> event = cursor->createMouseEvent(kCGEventMouseMoved, at, kCGMouseButtonLeft);
+  if (!event) return 8460096;
+  event->flags = cursor->hidModifierFlags();
+  event->location = at;
   // The latest possible time stamp, so that nothing queued is taken as newer.
-  k.event->timestamp = std::numeric_limits<uint64_t>::max();
-  cursor->postEvent(kCGSessionEventTap, *k.event);
+  event->timestamp = std::numeric_limits<uint64_t>::max();
+  cursor->postEvent(kCGSessionEventTap, *event);
   return 0;
 }
 
-int32_t QS846moveCursor(bool jump, Point from, Point to) {
-  Cursor* cursor = currentPlatform().cursor;
+int32_t QS846moveCursor(const Platform& p, bool jump, Point from, Point to) {
+  Cursor* cursor = p.cursor;
   if (!cursor) return 8460073;
+  ThreadSleeper fallback;
+  Sleeper& sleeper = p.sleeper ? *p.sleeper : fallback;
   if (!jump) {
     int n = glideDistance(from, to) / 70 + 11;
     Point current = from;
@@ -74,7 +53,7 @@ int32_t QS846moveCursor(bool jump, Point from, Point to) {
       current.x += sx;
       current.y += sy;
       cursor->warpMouseCursorPosition(current);
-      sleeper().sleep(kGlideStepSeconds);
+      sleeper.sleep(kGlideStepSeconds);
       // The user took the mouse: leave the cursor to them.
       if (cursor->currentButtonState() != 0) return 0;
       Point real = cursor->location();
@@ -87,7 +66,7 @@ int32_t QS846moveCursor(bool jump, Point from, Point to) {
     QS810stackError(nullptr, err);
     return 8460073;
   }
-  if (int32_t err = QS846postMouseMovedEvent(to)) {
+  if (int32_t err = QS846postMouseMovedEvent(p, to)) {
     QS810stackError(nullptr, err);
     return 8460076;
   }

@@ -5,15 +5,16 @@
 #include <cstdint>
 
 #include "platform/api/geometry.h"
+#include "platform/api/platform.h"
 
 namespace vl {
 
 inline constexpr double kGlideStepSeconds = 0.013;
 inline constexpr int kGlideMismatchLimit = 5;
 
-// Global top-left coordinates. Returns 0 also when the user cut a glide short.
-int32_t QS846moveCursor(bool jump, Point from, Point to);
-int32_t QS846postMouseMovedEvent(Point p);
+// Through p's Cursor and Sleeper ports. Global top-left coordinates. Returns 0 also when the user cut a glide short.
+[[nodiscard]] int32_t QS846moveCursor(const Platform& p, bool jump, Point from, Point to);
+[[nodiscard]] int32_t QS846postMouseMovedEvent(const Platform& p, Point at);
 
 // The most steps a glide over this distance takes.
 int glideStepLimit(Point from, Point to);

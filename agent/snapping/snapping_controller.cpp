@@ -4,6 +4,7 @@
 #include "agent/snapping/ax_helpers.h"
 #include "core/errors/alerts.h"
 #include "core/store/app_record.h"
+#include "core/system/drovana.h"
 #include "platform/api/accessibility.h"
 #include "platform/api/platform.h"
 #include "platform/api/runloop.h"
@@ -14,13 +15,17 @@ namespace {
 inline constexpr double kAXUpdateDelay = 0.5;
 }
 
-SnappingController::SnappingController(std::function<ManagedObjectContext*()> context, AutoSnapping& engine)
-    : context_(std::move(context)), engine_(engine) {}
+SnappingController::SnappingController(const Platform& p, std::function<ManagedObjectContext*()> context,
+                                       AutoSnapping* engine)
+    : platform_(p),
+      context_(std::move(context)),
+      ownEngine_(engine ? nullptr : std::make_unique<AutoSnapping>(p)),
+      engine_(engine ? *engine : *ownEngine_) {}
 
 SnappingController::~SnappingController() {
   removeAppWatcher();
   removeAXNotify();
-  if (RunLoop* rl = currentPlatform().runLoop) rl->cancelAllPerforms(this);
+  if (RunLoop* rl = platform_.runLoop) rl->cancelAllPerforms(this);
   if (snappingStarted_) stopAutoSnapping();
   // The worker uses the platform's ports: it must be gone before they are.
   if (engine_.stopRequested()) engine_.waitForWorker();
@@ -35,7 +40,7 @@ void SnappingController::fetchSnappingAppList() {
 void SnappingController::startAutoSnapping() {
   if (snappingStarted_) return;
   if (!context_ || !context_()) {
-    AbendApp(nullptr, nullptr, 0, 1140021);
+    AbendApp(platform_, nullptr, nullptr, 0, 1140021);
     return;
   }
   fetchSnappingAppList();
@@ -66,7 +71,7 @@ void SnappingController::reloadSnappingAppList() {
 }
 
 void SnappingController::startAppWatcher() {
-  Desktop* desktop = currentPlatform().desktop;
+  Desktop* desktop = platform_.desktop;
   if (desktop && !appWatcher_) {
     watchedDesktop_ = desktop;
     appWatcher_ = desktop->observeActivation([this](const RunningApplication& app) { foremostAppActivated(&app); });
@@ -81,7 +86,7 @@ void SnappingController::removeAppWatcher() {
 }
 
 void SnappingController::foremostAppActivated(const RunningApplication* app) {
-  Desktop* desktop = currentPlatform().desktop;
+  Desktop* desktop = platform_.desktop;
   std::optional<RunningApplication> target;
   if (app) target = *app;
   else if (desktop) target = desktop->frontmostApplication();
@@ -92,7 +97,7 @@ void SnappingController::foremostAppActivated(const RunningApplication* app) {
 }
 
 void SnappingController::installAXNotify() {
-  Notifications* n = currentPlatform().notifications;
+  Notifications* n = platform_.notifications;
   if (!n || axObserver_) return;
   axNotifications_ = n;
   axObserver_ = n->addObserver(kAXApiChangedNotification,
@@ -107,17 +112,19 @@ void SnappingController::removeAXNotify() {
 
 void SnappingController::axNotify() {
   // The system posts the notification before the new permission reads back.
-  if (RunLoop* rl = currentPlatform().runLoop) rl->perform(this, "updateAXEnabled", kAXUpdateDelay, [this] { updateAXEnabled(); });
+  if (RunLoop* rl = platform_.runLoop)
+    rl->perform(this, "updateAXEnabled", kAXUpdateDelay, [this] { updateAXEnabled(); });
 }
 
 void SnappingController::updateAXEnabled() {
-  if (int32_t err = QS842updateAXEnabled(kAgentBundleIdentifier)) AbendApp(nullptr, nullptr, err, 1750048);
+  if (int32_t err = QS842updateAXEnabled(platform_, axFlagWindow_, velmora::kAgentBundleID))
+    AbendApp(platform_, nullptr, nullptr, err, 1750048);
 }
 
 void SnappingController::pause(bool paused) { engine_.pauseAutoCursorSnapping(paused); }
 
 void SnappingController::axWarning() {
-  if (Accessibility* ax = currentPlatform().accessibility) ax->isProcessTrustedWithOptions(true);
+  if (Accessibility* ax = platform_.accessibility) ax->isProcessTrustedWithOptions(true);
 }
 
 }  // namespace vl

@@ -4,26 +4,28 @@
 #pragma once
 
 #include <functional>
+#include <memory>
 #include <optional>
 #include <vector>
 
 #include "agent/app_controller.h"
 #include "agent/snapping/auto_snapping.h"
+#include "agent/snapping/ax_helpers.h"
 #include "platform/api/desktop.h"
 #include "platform/api/notifications.h"
+#include "platform/api/platform.h"
 #include "platform/api/workspace.h"
 
 namespace vl {
 
 class ManagedObjectContext;
 
-inline constexpr const char* kAgentBundleIdentifier = "quillon.Velmora.boa";
-
 class SnappingController : public SnappingHooks {
  public:
-  // context: the controller's store context (null while the store is closed).
-  explicit SnappingController(std::function<ManagedObjectContext*()> context,
-                              AutoSnapping& engine = AutoSnapping::shared());
+  // context: the controller's store context (null while the store is closed). engine null:
+  // the controller makes and owns its own engine on p.
+  SnappingController(const Platform& p, std::function<ManagedObjectContext*()> context,
+                     AutoSnapping* engine = nullptr);
   // Removes its observations and performs, stops snapping and waits for the worker.
   ~SnappingController() override;
   SnappingController(const SnappingController&) = delete;
@@ -53,8 +55,11 @@ class SnappingController : public SnappingHooks {
  private:
   void fetchSnappingAppList();
 
+  Platform platform_;
   std::function<ManagedObjectContext*()> context_;
+  std::unique_ptr<AutoSnapping> ownEngine_;
   AutoSnapping& engine_;
+  AXFlagWindow axFlagWindow_;
   std::vector<SnappingApp> snappingAppList_;
   bool snappingStarted_ = false;
   Desktop* watchedDesktop_ = nullptr;

@@ -15,24 +15,17 @@ namespace vl {
 
 namespace {
 
-RunLoop* runLoop() { return currentPlatform().runLoop; }
+}  // namespace
 
-bool sameService(const ServiceRef& a, const ServiceRef& b) {
-  if (!a || !b) return false;
-  if (a == b) return true;
-  return a->registryID() != 0 && a->registryID() == b->registryID();
-}
-
-const char* stepName(int step) {
+const char* QS826ConnectedDevice::stepName(Step step) {
   switch (step) {
-    case 1: return "afterStandbyTime";
-    case 2: return "detached";
-    case 3: return "logitechUnifyingInfo";
+    case Step::AfterStandbyTime: return "afterStandbyTime";
+    case Step::Detached: return "detached";
+    case Step::LogitechUnifyingInfo: return "logitechUnifyingInfo";
+    case Step::None: break;
   }
   return "";
 }
-
-}  // namespace
 
 // --- QS826ConnectedDevice ------------------------------------------------------------------------
 
@@ -47,13 +40,14 @@ std::shared_ptr<QS826ConnectedDevice> QS826ConnectedDevice::connectedDeviceWithC
   d->isAttached_ = attached;
   d->standbyTime_ = standbyTime;
   d->notifier_ = notifier;
+  d->platform_ = notifier->platform();
   return d;
 }
 
 QS826ConnectedDevice::~QS826ConnectedDevice() { cancelSteps(); }
 
 void QS826ConnectedDevice::cancelSteps() {
-  if (RunLoop* rl = runLoop()) rl->cancelAllPerforms(this);
+  if (RunLoop* rl = platform_.runLoop) rl->cancelAllPerforms(this);
 }
 
 void QS826ConnectedDevice::perform(Step step) {
@@ -76,10 +70,10 @@ bool QS826ConnectedDevice::isUserDeactiveSetContinueProcess(Step step) {
 void QS826ConnectedDevice::attached() {
   if (isFinished()) return;
   cancelSteps();
-  RunLoop* rl = runLoop();
+  RunLoop* rl = platform_.runLoop;
   if (!rl) return;
   std::weak_ptr<QS826ConnectedDevice> weak = weak_from_this();
-  rl->perform(this, stepName(1), standbyTime_, [weak] {
+  rl->perform(this, stepName(Step::AfterStandbyTime), standbyTime_, [weak] {
     if (auto self = weak.lock()) self->afterStandbyTime();
   });
 }
@@ -102,17 +96,17 @@ void QS826ConnectedDevice::afterStandbyTime() {
 
 bool QS826ConnectedDevice::isHIDDeviceAvailable() {
   RegistryId entry = 0;
-  if (QS852createRegistryAndReturnError(serviceClient_.get(), &entry) != 0) return false;
-  RegistryId device = QS822createParentRegistry(entry, "IOHIDDevice");
-  if (device == 0 || !currentPlatform().hidDevices) return false;
-  return currentPlatform().hidDevices->createDevice(device) != nullptr;
+  if (QS852createRegistryAndReturnError(platform_, serviceClient_.get(), &entry) != 0) return false;
+  RegistryId device = QS822createParentRegistry(platform_, entry, "IOHIDDevice");
+  if (device == 0 || !platform_.hidDevices) return false;
+  return platform_.hidDevices->createDevice(device) != nullptr;
 }
 
 void QS826ConnectedDevice::startLogitechUnifyingInfo() {
   std::optional<pl::Value> location;
   QS852getDeviceInfo(serviceClient_.get(), nullptr, nullptr, nullptr, nullptr, &location, nullptr);
   if (location) {
-    cmdDevice_ = QS822createLogitechHID(location);
+    cmdDevice_ = QS822createLogitechHID(platform_, location);
     if (cmdDevice_ && cmdDevice_->open() == kIOReturnSuccess) {
       logitechUnifyingInfo();
       return;
@@ -148,7 +142,7 @@ void QS826ConnectedDevice::logitechUnifyingInfo() {
       announce(true);
       return;
     }
-    HidDevices* devices = currentPlatform().hidDevices;
+    HidDevices* devices = platform_.hidDevices;
     if (devices) devices->pause(0.2);
     queue->start();
     if (int32_t r = cmdDevice_->setReport(kIOHIDReportTypeOutput, 0x10, pl::Data{0x10, 0xFF, 0x80, 0x02, 0x02, 0x00, 0x00})) {
@@ -174,9 +168,9 @@ void QS826ConnectedDevice::logitechUnifyingInfo() {
     }
     if (answered && mid == 0) {
       // The receiver is there but has not reported the paired device yet: ask again later.
-      if (RunLoop* rl = runLoop()) {
+      if (RunLoop* rl = platform_.runLoop) {
         std::weak_ptr<QS826ConnectedDevice> weak = weak_from_this();
-        rl->perform(this, stepName(3), 3.0, [weak] {
+        rl->perform(this, stepName(Step::LogitechUnifyingInfo), 3.0, [weak] {
           if (auto self = weak.lock()) self->logitechUnifyingInfo();
         });
       }
@@ -248,12 +242,12 @@ double QS825ConnectedDeviceNotifier::standbyTimeDiffForBundleID(const std::strin
 }
 
 std::unique_ptr<QS825ConnectedDeviceNotifier> QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(
-    ConnectedDeviceController* controller, const BundleInfo* mainBundle, const std::string& bundleID) {
-  return connectedDeviceNotifierWithController(controller, mainBundle, standbyTimeDiffForBundleID(bundleID));
+    const Platform& p, ConnectedDeviceController* controller, const BundleInfo* mainBundle, const std::string& bundleID) {
+  return connectedDeviceNotifierWithController(p, controller, mainBundle, standbyTimeDiffForBundleID(bundleID));
 }
 
 std::unique_ptr<QS825ConnectedDeviceNotifier> QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(
-    ConnectedDeviceController* controller, const BundleInfo* mainBundle, double standbyTimeDiff) {
+    const Platform& p, ConnectedDeviceController* controller, const BundleInfo* mainBundle, double standbyTimeDiff) {
   if (!controller) {
     QS810stackError(nullptr, 8250056);
     return nullptr;
@@ -265,7 +259,7 @@ std::unique_ptr<QS825ConnectedDeviceNotifier> QS825ConnectedDeviceNotifier::conn
   }
   n->standbyTimeDiff_ = standbyTimeDiff;
   n->controller_ = controller;
-  const Platform& p = currentPlatform();
+  n->platform_ = p;
   if (p.eventSystem) n->hidService_ = p.eventSystem->createClient();
   if (!n->hidService_) {
     QS810stackError(nullptr, 8250070);
@@ -307,7 +301,7 @@ QS825ConnectedDeviceNotifier::~QS825ConnectedDeviceNotifier() {
       for (const auto& key : watchedKeys()) hidService_->registerPropertyChangedCallback(key, nullptr);
     QS852removeServiceNotify(hidService_.get());
   }
-  if (sessionToken_ && currentPlatform().session) currentPlatform().session->unobserve(sessionToken_);
+  if (sessionToken_ && platform_.session) platform_.session->unobserve(sessionToken_);
   // Records still in flight must not call back into a notifier that is gone.
   for (auto& d : deviceList_) d->finish();
   deviceList_.clear();
@@ -317,7 +311,7 @@ QS825ConnectedDeviceNotifier::~QS825ConnectedDeviceNotifier() {
 
 std::shared_ptr<QS826ConnectedDevice> QS825ConnectedDeviceNotifier::deviceForClient(const ServiceRef& service) const {
   for (const auto& d : deviceList_)
-    if (sameService(d->serviceClient(), service)) return d;
+    if (isSameService(d->serviceClient(), service)) return d;
   return nullptr;
 }
 
@@ -391,7 +385,9 @@ void QS825ConnectedDeviceNotifier::notifyError(int32_t error) {
 }
 
 void QS825ConnectedDeviceNotifier::finishAllDevices() {
-  auto copy = deviceList_;
+  // Finished records no longer call back, so they are dropped here rather than left in the list.
+  auto copy = std::move(deviceList_);
+  deviceList_.clear();
   for (auto& d : copy) d->finish();
 }
 

@@ -14,6 +14,7 @@
 #include "core/errors/error_stack.h"
 #include "core/hid/pointer_parameters.h"
 #include "platform/api/hid.h"
+#include "platform/api/platform.h"
 #include "platform/api/session.h"
 
 namespace vl {
@@ -68,6 +69,8 @@ class QS826ConnectedDevice : public std::enable_shared_from_this<QS826ConnectedD
  private:
   QS826ConnectedDevice() = default;
   enum class Step { None, AfterStandbyTime, Detached, LogitechUnifyingInfo };
+  // The run-loop selector of a step, by which a pending step is cancelled.
+  static const char* stepName(Step step);
   bool isUserDeactiveSetContinueProcess(Step step);
   void cancelSteps();
   void perform(Step step);
@@ -76,6 +79,7 @@ class QS826ConnectedDevice : public std::enable_shared_from_this<QS826ConnectedD
   ServiceRef serviceClient_;
   double standbyTime_ = 0;
   QS825ConnectedDeviceNotifier* notifier_ = nullptr;
+  Platform platform_;  // the notifier's ports, kept so steps can be cancelled after finish()
   bool isAttached_ = false;
   uint32_t vendorID_ = 0, productID_ = 0;
   Step nextProcess_ = Step::None;
@@ -91,9 +95,9 @@ class QS825ConnectedDeviceNotifier : public ServiceNotifyTarget {
 
   // Null after pushing 8250056 (no controller) or 8250070 (no event-system client).
   static std::unique_ptr<QS825ConnectedDeviceNotifier> connectedDeviceNotifierWithController(
-      ConnectedDeviceController* controller, const BundleInfo* mainBundle, double standbyTimeDiff);
+      const Platform& p, ConnectedDeviceController* controller, const BundleInfo* mainBundle, double standbyTimeDiff);
   static std::unique_ptr<QS825ConnectedDeviceNotifier> connectedDeviceNotifierWithController(
-      ConnectedDeviceController* controller, const BundleInfo* mainBundle, const std::string& bundleID);
+      const Platform& p, ConnectedDeviceController* controller, const BundleInfo* mainBundle, const std::string& bundleID);
   ~QS825ConnectedDeviceNotifier() override;
 
   // The watcher's callback.
@@ -115,6 +119,7 @@ class QS825ConnectedDeviceNotifier : public ServiceNotifyTarget {
   const std::vector<std::shared_ptr<QS826ConnectedDevice>>& deviceList() const { return deviceList_; }
   double standbyTimeDiff() const { return standbyTimeDiff_; }
   ConnectedDeviceController* controller() const { return controller_; }
+  const Platform& platform() const { return platform_; }
   HidEventSystemClient* hidService() const { return hidService_.get(); }
 
   static constexpr uint32_t kSessionInactive = 1;
@@ -126,6 +131,7 @@ class QS825ConnectedDeviceNotifier : public ServiceNotifyTarget {
   void systemSpeedChanged(const std::string& key, const pl::Value& value);
 
   ConnectedDeviceController* controller_ = nullptr;
+  Platform platform_;
   BundleInfo mainBundle_;
   bool hasBundle_ = false;
   double standbyTimeDiff_ = 0;

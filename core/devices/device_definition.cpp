@@ -11,9 +11,7 @@
 #include "core/plist/number_text.h"
 #include "core/plist/codec.h"
 #include "core/plist/file_input.h"
-#include "core/store/store.h"
 #include "core/system/versions.h"
-#include "platform/api/paths.h"
 #include "platform/api/platform.h"
 
 namespace vl {
@@ -209,8 +207,8 @@ const pl::Array* QS834DeviceDefinition::deviceOps() const {
   return a && a->size() <= kMaxDeviceOps ? a : nullptr;
 }
 
-const pl::Array* QS834DeviceDefinition::localizedDeviceOps() const {
-  const pl::Value* v = QS812localizedValueForKey(&content_, "deviceOps");
+const pl::Array* QS834DeviceDefinition::localizedDeviceOps(const Platform& p) const {
+  const pl::Value* v = QS812localizedValueForKey(p, &content_, "deviceOps");
   const pl::Array* a = v ? v->asArray() : nullptr;
   if (a && !a->empty() && a->size() <= kMaxDeviceOps) return a;
   return deviceOps();
@@ -261,14 +259,14 @@ bool QS834DeviceDefinition::isAvailableFor(const OsVersion& system) const {
   return compareVersionTexts(versionText(system), osVersion()) >= 0;
 }
 
-bool QS834DeviceDefinition::isAvailableForCurrentOS() const {
-  const SystemInfo* info = currentPlatform().system;
+bool QS834DeviceDefinition::isAvailableForCurrentOS(const Platform& p) const {
+  const SystemInfo* info = p.system;
   // Without a system to ask there is nothing to rule a definition out.
   return !info || isAvailableFor(info->osVersion());
 }
 
-std::optional<std::string> QS834DeviceDefinition::nameOfPersonality(const pl::Value& personality) {
-  const pl::Value* v = QS812localizedValueForKey(&personality, "name");
+std::optional<std::string> QS834DeviceDefinition::nameOfPersonality(const Platform& p, const pl::Value& personality) {
+  const pl::Value* v = QS812localizedValueForKey(p, &personality, "name");
   if (!isValidName(v)) return std::nullopt;
   return *v->asString();
 }
@@ -330,14 +328,14 @@ int QS834DeviceDefinition::personalityScoreForVID(uint32_t vid, uint32_t pid, ui
   return s;
 }
 
-std::optional<std::string> QS834DeviceDefinition::nameForVID(uint32_t vid, uint32_t pid, uint32_t mid,
+std::optional<std::string> QS834DeviceDefinition::nameForVID(const Platform& platform, uint32_t vid, uint32_t pid, uint32_t mid,
                                                              const std::string& transport) const {
   const pl::Value* p = personalityForVID(vid, pid, mid, transport, nullptr);
   if (p) {
-    if (auto name = nameOfPersonality(*p)) return name;
+    if (auto name = nameOfPersonality(platform, *p)) return name;
   }
   // A personality without a usable name falls back to the product's own name.
-  const pl::Value* v = QS812localizedValueForKey(&content_, "name");
+  const pl::Value* v = QS812localizedValueForKey(platform, &content_, "name");
   if (!isValidName(v)) return std::nullopt;
   return *v->asString();
 }
@@ -369,21 +367,6 @@ DeviceDefinitionSet QS834deviceDefsInDirectory(const std::string& folder, bool i
   return out;
 }
 
-DefinitionFolders defaultDefinitionFolders() {
-  DefinitionFolders f;
-  const Paths* paths = currentPlatform().paths;
-  std::string settings = QS814prefsFolderURL(true);
-  if (!settings.empty()) f.userFolder = settings + "/" + kDeviceDefinitionsFolder;
-  auto inBundle = [](const std::string& bundle) {
-    return bundle + "/Contents/Resources/" + kDeviceDefinitionsFolder;
-  };
-  if (auto drovanaPane = QS812prefPaneURLForDrovana()) f.shippedFolders.push_back(inBundle(*drovanaPane));
-  if (auto ownPane = QS812prefPaneURLForVelmora()) f.shippedFolders.push_back(inBundle(*ownPane));
-  if (paths && !paths->resources().empty())
-    f.shippedFolders.push_back(paths->resources() + "/" + kDeviceDefinitionsFolder);
-  return f;
-}
-
 DeviceDefinitionSet loadDeviceDefinitions(const DefinitionFolders& folders, const std::optional<OsVersion>& os) {
   DeviceDefinitionSet set;
   std::set<std::string> seenFolders;
@@ -405,25 +388,6 @@ DeviceDefinitionSet loadDeviceDefinitions(const DefinitionFolders& folders, cons
   }
   return set;
 }
-
-namespace {
-std::optional<DeviceDefinitionSet>& cachedList() {
-  static std::optional<DeviceDefinitionSet> list;
-  return list;
-}
-}  // namespace
-
-const DeviceDefinitionSet& QS834deviceDefList() {
-  auto& list = cachedList();
-  if (!list) {
-    std::optional<OsVersion> os;
-    if (const SystemInfo* info = currentPlatform().system) os = info->osVersion();
-    list = loadDeviceDefinitions(defaultDefinitionFolders(), os);
-  }
-  return *list;
-}
-
-void forgetDeviceDefList() { cachedList().reset(); }
 
 DeviceDefinitionRef QS834deviceDefFromList(const DeviceDefinitionSet& set, uint32_t vid, uint32_t pid, uint32_t mid,
                                            const std::string& transport) {
@@ -452,10 +416,6 @@ DeviceDefinitionRef QS834deviceDefFromList(const DeviceDefinitionSet& set, uint3
     if (compareVersionTexts(d->osVersion(), best->osVersion()) > 0) best = d;
   }
   return best;
-}
-
-DeviceDefinitionRef QS834deviceDef(uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport) {
-  return QS834deviceDefFromList(QS834deviceDefList(), vid, pid, mid, transport);
 }
 
 }  // namespace vl

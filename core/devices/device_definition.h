@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/plist/value.h"
+#include "platform/api/platform.h"
 #include "platform/api/system_info.h"
 
 namespace vl {
@@ -74,7 +75,7 @@ class QS834DeviceDefinition {
   std::optional<std::string> hScrollOp() const;
   const pl::Dict* partName() const;
   const pl::Array* deviceOps() const;
-  const pl::Array* localizedDeviceOps() const;
+  const pl::Array* localizedDeviceOps(const Platform& p) const;
   std::optional<pl::Array> actDicList() const;  // distinct elements, first occurrence kept
   const pl::Dict* keyboardInputList() const;
   std::optional<pl::Dict> keyboardInputListDecimalKey() const;
@@ -82,17 +83,19 @@ class QS834DeviceDefinition {
   bool setupImmediately() const;
   const pl::Array* personalities() const;
 
-  bool isAvailableForCurrentOS() const;
+  // On p's system; available when p has no system to ask.
+  bool isAvailableForCurrentOS(const Platform& p) const;
   bool isAvailableFor(const OsVersion& system) const;
 
-  static std::optional<std::string> nameOfPersonality(const pl::Value& personality);
+  // Names are looked up in the user's first language of p.
+  static std::optional<std::string> nameOfPersonality(const Platform& p, const pl::Value& personality);
   static int scoreForPersonality(const pl::Value& personality, uint32_t vid, uint32_t pid, uint32_t mid,
                                  const std::string& transport);
   // The best personality (earlier wins on equal scores) and its score; null and 0 when none.
   const pl::Value* personalityForVID(uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
                                      int* score) const;
   int personalityScoreForVID(uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport) const;
-  std::optional<std::string> nameForVID(uint32_t vid, uint32_t pid, uint32_t mid,
+  std::optional<std::string> nameForVID(const Platform& p, uint32_t vid, uint32_t pid, uint32_t mid,
                                         const std::string& transport) const;
 
  private:
@@ -114,19 +117,9 @@ struct DefinitionFolders {
   std::vector<std::string> shippedFolders;  // read in this order
 };
 
-// The folders of the running process: the user's folder in the joint settings folder, the
-// sibling pane's resources, this product's pane's resources and the program's own resources.
-DefinitionFolders defaultDefinitionFolders();
-
 // Reads the folders into one set without duplicates; when os is given, definitions not
 // available on that system are removed.
 DeviceDefinitionSet loadDeviceDefinitions(const DefinitionFolders& folders, const std::optional<OsVersion>& os);
-
-// The process's definitions: built on first use from defaultDefinitionFolders() and the
-// current system, kept for the life of the process.
-const DeviceDefinitionSet& QS834deviceDefList();
-// Drops the kept set so that the next use rebuilds it (a new platform set was installed).
-void forgetDeviceDefList();
 
 // Every "xml" file directly in folder that loads as a non-empty dictionary; hidden files,
 // folders and links are left out; entries are read in name order.
@@ -135,6 +128,5 @@ DeviceDefinitionSet QS834deviceDefsInDirectory(const std::string& folder, bool i
 // The definition whose best personality scores highest; null when none matches.
 DeviceDefinitionRef QS834deviceDefFromList(const DeviceDefinitionSet& set, uint32_t vid, uint32_t pid,
                                            uint32_t mid, const std::string& transport);
-DeviceDefinitionRef QS834deviceDef(uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport);
 
 }  // namespace vl

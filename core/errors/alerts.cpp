@@ -27,25 +27,25 @@ std::string fillObjects(std::string pattern, std::initializer_list<std::string> 
   return pattern;
 }
 
-std::string message(const char* messageKey, const char* table) {
-  if (messageKey && messageKey[0] != 0) return localized(messageKey, table ? table : "dvvl");
-  return localized("An error occurred.", "dvvl");
+std::string message(const Platform& p, const char* messageKey, const char* table) {
+  if (messageKey && messageKey[0] != 0) return localized(p, messageKey, table ? table : "dvvl");
+  return localized(p, "An error occurred.", "dvvl");
 }
 
-std::string details(const BundleInfo& bundle) {
+std::string details(const Platform& p, const BundleInfo& bundle) {
   // The localized head replaces the fixed English one that the stack reader writes.
-  std::string head = fillObjects(localized("Error (%@ %@) ", "dvvl"), {bundle.executable, bundle.version});
+  std::string head = fillObjects(localized(p, "Error (%@ %@) ", "dvvl"), {bundle.executable, bundle.version});
   std::string text = QS810getErrorString(bundle);
   std::string fixedHead = "Error (" + bundle.executable + " " + bundle.version + ") ";
   return head + text.substr(fixedHead.size());
 }
 
-void beep() {
-  if (Alerts* a = currentPlatform().alerts) a->beep();
+void beep(const Platform& p) {
+  if (Alerts* a = p.alerts) a->beep();
 }
 
-void present(const ErrorInfo& error, AlertDelegate* delegate) {
-  Alerts* a = currentPlatform().alerts;
+void present(const Platform& p, const ErrorInfo& error, AlertDelegate* delegate) {
+  Alerts* a = p.alerts;
   if (!a) {
     std::fprintf(stderr, "%s\n%s\n", error.userInfo.count(kDescriptionKey) ? error.userInfo.at(kDescriptionKey).describe().c_str() : "",
                  error.userInfo.count(kRecoverySuggestionKey) ? error.userInfo.at(kRecoverySuggestionKey).describe().c_str() : "");
@@ -65,9 +65,9 @@ const BundleInfo& paneBundle() {
   return id.role == ProcessRole::Pane || !id.paneBundle.identifier.empty() ? id.paneBundle : id.mainBundle;
 }
 
-void notice(const ErrorInfo& error) {
-  beep();
-  Alerts* a = currentPlatform().alerts;
+void notice(const Platform& p, const ErrorInfo& error) {
+  beep(p);
+  Alerts* a = p.alerts;
   std::string header = error.userInfo.count(kDescriptionKey) ? error.userInfo.at(kDescriptionKey).describe() : "";
   std::string text =
       error.userInfo.count(kRecoverySuggestionKey) ? error.userInfo.at(kRecoverySuggestionKey).describe() : "";
@@ -87,13 +87,13 @@ ErrorInfo errorFrom(const ErrorInfo* error, const BundleInfo& bundle) {
   return info;
 }
 
-void terminate() {
-  if (Lifecycle* l = currentPlatform().lifecycle) l->terminate(kFatalExitStatus);
+void terminate(const Platform& p) {
+  if (Lifecycle* l = p.lifecycle) l->terminate(kFatalExitStatus);
   else std::exit(kFatalExitStatus);
 }
 
-void terminateHost() {
-  if (Lifecycle* l = currentPlatform().lifecycle) {
+void terminateHost(const Platform& p) {
+  if (Lifecycle* l = p.lifecycle) {
     l->terminateApplication(velmora::kSettingsHostBundleID);
     l->terminate(kFatalExitStatus);
   } else {
@@ -106,76 +106,76 @@ void terminateHost() {
 void setProcessIdentity(ProcessIdentity id) { identity() = std::move(id); }
 const ProcessIdentity& processIdentity() { return identity(); }
 
-void QS810alertApp(const char* messageKey, const char* table, const BundleInfo* bundle, int64_t code, int64_t site,
+void QS810alertApp(const Platform& p, const char* messageKey, const char* table, const BundleInfo* bundle, int64_t code, int64_t site,
                    bool withDetails, AlertDelegate* delegate) {
   QS810stackError(nullptr, code);
   QS810stackError(nullptr, site);
-  beep();
+  beep(p);
   const BundleInfo& b = bundle ? *bundle : identity().mainBundle;
   ErrorInfo error;
   error.domain = b.identifier;
   error.code = 0;
-  error.userInfo[kDescriptionKey] = message(messageKey, table);
-  error.userInfo[kRecoverySuggestionKey] = withDetails ? details(b) : std::string();
-  present(error, delegate);
+  error.userInfo[kDescriptionKey] = message(p, messageKey, table);
+  error.userInfo[kRecoverySuggestionKey] = withDetails ? details(p, b) : std::string();
+  present(p, error, delegate);
 }
 
-void QS810alertAppNSError(const ErrorInfo* error, const BundleInfo* bundle, int64_t code, int64_t site,
+void QS810alertAppNSError(const Platform& p, const ErrorInfo* error, const BundleInfo* bundle, int64_t code, int64_t site,
                           bool withDetails, AlertDelegate* delegate) {
   QS810stackNSError(error);
   QS810stackError(nullptr, code);
   QS810stackError(nullptr, site);
   const BundleInfo& b = bundle ? *bundle : identity().mainBundle;
   ErrorInfo info = errorFrom(error, b);
-  if (withDetails) info.userInfo[kRecoverySuggestionKey] = details(b);
-  beep();
-  present(info, delegate);
+  if (withDetails) info.userInfo[kRecoverySuggestionKey] = details(p, b);
+  beep(p);
+  present(p, info, delegate);
 }
 
-void CautionApp(const char* messageKey, const char* table, int64_t code, int64_t site) {
+void CautionApp(const Platform& p, const char* messageKey, const char* table, int64_t code, int64_t site) {
   QS810stackError(nullptr, code);
   QS810stackError(nullptr, site);
   const BundleInfo& b = paneBundle();
   ErrorInfo error;
   error.domain = b.identifier.empty() ? velmora::kPaneBundleID : b.identifier;
-  error.userInfo[kDescriptionKey] = message(messageKey, table);
-  error.userInfo[kRecoverySuggestionKey] = details(b);
-  notice(error);
+  error.userInfo[kDescriptionKey] = message(p, messageKey, table);
+  error.userInfo[kRecoverySuggestionKey] = details(p, b);
+  notice(p, error);
 }
 
-void CautionAppNSError(const ErrorInfo* error, int64_t code, int64_t site) {
+void CautionAppNSError(const Platform& p, const ErrorInfo* error, int64_t code, int64_t site) {
   QS810stackNSError(error);
   QS810stackError(nullptr, code);
   QS810stackError(nullptr, site);
   const BundleInfo& b = paneBundle();
   ErrorInfo info = errorFrom(error, b);
-  info.userInfo[kRecoverySuggestionKey] = details(b);
-  notice(info);
+  info.userInfo[kRecoverySuggestionKey] = details(p, b);
+  notice(p, info);
 }
 
-void AbendApp(const char* messageKey, const char* table, int64_t code, int64_t site) {
+void AbendApp(const Platform& p, const char* messageKey, const char* table, int64_t code, int64_t site) {
   if (identity().role == ProcessRole::Pane) {
-    CautionApp(messageKey, table, code, site);
-    terminateHost();
+    CautionApp(p, messageKey, table, code, site);
+    terminateHost(p);
   } else {
-    QS810alertApp(messageKey, table, nullptr, code, site, true, nullptr);
-    terminate();
+    QS810alertApp(p, messageKey, table, nullptr, code, site, true, nullptr);
+    terminate(p);
   }
 }
 
-void AbendAppNSError(const ErrorInfo* error, int64_t code, int64_t site) {
+void AbendAppNSError(const Platform& p, const ErrorInfo* error, int64_t code, int64_t site) {
   if (identity().role == ProcessRole::Pane) {
-    CautionAppNSError(error, code, site);
-    terminateHost();
+    CautionAppNSError(p, error, code, site);
+    terminateHost(p);
   } else {
-    QS810alertAppNSError(error, nullptr, code, site, true, nullptr);
-    terminate();
+    QS810alertAppNSError(p, error, nullptr, code, site, true, nullptr);
+    terminate(p);
   }
 }
 
-ErrorInfo QS812speedRangeError(const BundleInfo* bundle, double value, double minimum, double maximum) {
+ErrorInfo QS812speedRangeError(const Platform& p, const BundleInfo* bundle, double value, double minimum, double maximum) {
   const BundleInfo& b = bundle ? *bundle : identity().mainBundle;
-  std::string pattern = localized("A value of %g is out of range.\nAcceptable values are %g to %g.", "dvvl");
+  std::string pattern = localized(p, "A value of %g is out of range.\nAcceptable values are %g to %g.", "dvvl");
   // The pattern comes from a resource file: fill the three %g ourselves rather than handing
   // it to printf as a format.
   std::string text;

@@ -11,8 +11,6 @@ namespace vl {
 
 namespace {
 
-IoRegistry* registry() { return currentPlatform().registry; }
-
 // A number property as the platform's number object reads it; wrong types count as absent.
 std::optional<pl::Value> numberProperty(const HidServiceClient* service, std::string_view key) {
   if (!service) return std::nullopt;
@@ -22,7 +20,7 @@ std::optional<pl::Value> numberProperty(const HidServiceClient* service, std::st
 }
 
 // Writes a 16.16 value wrapped as a signed 32-bit number.
-bool writeFixed(HidServiceClient* service, std::string_view key, double value) {
+[[nodiscard]] bool writeFixed(HidServiceClient* service, std::string_view key, double value) {
   return service->setProperty(key, pl::Value::int32(X2Fix(value)));
 }
 
@@ -39,6 +37,12 @@ void arrival(HidEventSystemClient* client, ServiceNotifyTarget* target, const Se
 }
 
 }  // namespace
+
+bool isSameService(const HidServiceClient* a, const HidServiceClient* b) {
+  if (!a || !b) return false;
+  if (a == b) return true;
+  return a->registryID() != 0 && a->registryID() == b->registryID();
+}
 
 std::optional<uint32_t> serviceUInt32(const HidServiceClient* service, std::string_view key) {
   auto v = numberProperty(service, key);
@@ -78,7 +82,7 @@ bool QS852isCompatibilityInterface(const HidServiceClient* service) {
   return v && v->isBool() && v->boolValue();
 }
 
-bool QS852isSupportedServiceClient(const HidServiceClient* service) {
+bool QS852isSupportedServiceClient(const Platform& p, const HidServiceClient* service) {
   if (!service) return false;
   if (QS852isCompatibilityInterface(service)) return false;
   if (serviceUInt32(service, "VendorID").value_or(0) == 0) return false;
@@ -87,14 +91,14 @@ bool QS852isSupportedServiceClient(const HidServiceClient* service) {
   if (page == 0xFF00 && usage == 0x17) return false;
   auto location = numberProperty(service, "LocationID");
   if (!location || location->longLongValue() == 0) return false;
-  return QS852createRegistryAndReturnError(service, nullptr) == 0;
+  return QS852createRegistryAndReturnError(p, service, nullptr) == 0;
 }
 
-int32_t QS852createRegistryAndReturnError(const HidServiceClient* service, RegistryId* outEntry) {
+int32_t QS852createRegistryAndReturnError(const Platform& p, const HidServiceClient* service, RegistryId* outEntry) {
   if (!service) return 8520179;
   RegistryId id = service->registryID();
   if (id == 0) return 8520182;
-  IoRegistry* reg = registry();
+  IoRegistry* reg = p.registry;
   if (!reg) return 8520185;
   pl::Dict matching{{kIORegistryEntryIDKey, pl::Value::uint64(id)}};
   auto found = reg->matchingServices(matching);
@@ -103,16 +107,16 @@ int32_t QS852createRegistryAndReturnError(const HidServiceClient* service, Regis
   return 0;
 }
 
-RegistryId QS852createRegistry(const HidServiceClient* service) {
+RegistryId QS852createRegistry(const Platform& p, const HidServiceClient* service) {
   RegistryId entry = 0;
-  if (QS852createRegistryAndReturnError(service, &entry) != 0) return 0;
+  if (QS852createRegistryAndReturnError(p, service, &entry) != 0) return 0;
   return entry;
 }
 
-std::optional<std::string> QS852getClass(const HidServiceClient* service) {
-  RegistryId entry = QS852createRegistry(service);
+std::optional<std::string> QS852getClass(const Platform& p, const HidServiceClient* service) {
+  RegistryId entry = QS852createRegistry(p, service);
   if (entry == 0) return std::nullopt;
-  std::string cls = registry()->className(entry);
+  std::string cls = p.registry->className(entry);
   if (cls.empty()) return std::nullopt;
   return cls;
 }
@@ -163,14 +167,15 @@ int32_t QS852setCursorSens(HidServiceClient* service, double resolution) {
   // NaN fails both comparisons of the range check; refuse it with the same number rather
   // than writing a meaningless resolution.
   if (!(resolution >= 10 && resolution <= 2000)) return 8520352;
-  if (service) writeFixed(service, kHIDPointerResolutionKey, resolution);
+  // The write's own result is not checked: a service that refuses keeps its value.
+  if (service) (void)writeFixed(service, kHIDPointerResolutionKey, resolution);
   return 0;
 }
 
 int32_t QS852setCursorAccl(HidServiceClient* service, const std::string* acclKey, double value) {
   if (!acclKey) return 8520365;
   if (!(value <= 20)) return 8520366;
-  if (service) writeFixed(service, *acclKey, value);
+  if (service) (void)writeFixed(service, *acclKey, value);  // result not checked, as above
   return 0;
 }
 
@@ -206,7 +211,7 @@ int32_t QS852setScrollSpeedWithFactor(HidServiceClient* service, std::optional<d
 
 int32_t QS852setScrollSens(HidServiceClient* service, double resolution) {
   if (!(resolution >= 0 && resolution <= 1000)) return 8520437;
-  if (service) writeFixed(service, kHIDScrollResolutionKey, resolution);
+  if (service) (void)writeFixed(service, kHIDScrollResolutionKey, resolution);  // result not checked
   return 0;
 }
 
@@ -225,24 +230,22 @@ int32_t QS852setScrollSensFactor(HidServiceClient* service, double sensitivity, 
 int32_t QS852setScrollAccl(HidServiceClient* service, const std::string* acclKey, double value) {
   if (!acclKey || acclKey->empty()) return 8520487;
   if (!(value <= 20)) return 8520488;
-  if (service) writeFixed(service, *acclKey, value);
+  if (service) (void)writeFixed(service, *acclKey, value);  // result not checked, as above
   return 0;
 }
 
 double QS852getScrollSens(const HidServiceClient* service) { return readFixed(service, kHIDScrollResolutionKey); }
 
-uint32_t QS812hidSystem() {
-  // Opened once per process and kept; a failed open is retried on the next use.
-  static uint32_t connection = 0;
-  if (connection == 0 && currentPlatform().eventSystem) connection = currentPlatform().eventSystem->openEventStatus();
-  return connection;
+uint32_t QS812hidSystem(const Platform& p) {
+  // The event-system port opens the connection once and keeps it for its own life.
+  return p.eventSystem ? p.eventSystem->openEventStatus() : 0;
 }
 
-double QS812systemAcclForType(const std::string* acclKey, double cap) {
+double QS812systemAcclForType(const Platform& p, const std::string* acclKey, double cap) {
   double value = 0;
-  if (acclKey && currentPlatform().eventSystem) {
+  if (acclKey && p.eventSystem) {
     double read = 0;
-    if (currentPlatform().eventSystem->getAccelerationWithKey(QS812hidSystem(), *acclKey, &read) == kIOReturnSuccess) {
+    if (p.eventSystem->getAccelerationWithKey(QS812hidSystem(p), *acclKey, &read) == kIOReturnSuccess) {
       value = Fix2X(static_cast<Fixed>(std::clamp(std::trunc(read * 65536.0), -2147483648.0, 2147483647.0)));
     } else {
       value = read;

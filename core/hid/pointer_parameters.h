@@ -8,6 +8,7 @@
 
 #include "core/plist/value.h"
 #include "platform/api/hid.h"
+#include "platform/api/platform.h"
 
 namespace vl {
 
@@ -44,40 +45,46 @@ void QS852removeServiceNotify(HidEventSystemClient* client);
 
 // Classifying and resolving.
 bool QS852isCompatibilityInterface(const HidServiceClient* service);
-bool QS852isSupportedServiceClient(const HidServiceClient* service);
+bool QS852isSupportedServiceClient(const Platform& p, const HidServiceClient* service);
 // On success stores the entry in *outEntry when given.
-int32_t QS852createRegistryAndReturnError(const HidServiceClient* service, RegistryId* outEntry);
-RegistryId QS852createRegistry(const HidServiceClient* service);
-std::optional<std::string> QS852getClass(const HidServiceClient* service);
+[[nodiscard]] int32_t QS852createRegistryAndReturnError(const Platform& p, const HidServiceClient* service, RegistryId* outEntry);
+RegistryId QS852createRegistry(const Platform& p, const HidServiceClient* service);
+std::optional<std::string> QS852getClass(const Platform& p, const HidServiceClient* service);
 
 // Identity; each output may be null.
 void QS852getDeviceInfo(const HidServiceClient* service, uint32_t* outVid, uint32_t* outPid,
                         uint32_t* outMid, std::optional<std::string>* outTransport,
                         std::optional<pl::Value>* outLocationID, uint8_t* outUnifyingIndex);
-int32_t QS852setUnifyingInfo(HidServiceClient* service, uint32_t mid, uint8_t unifyingIndex);
+[[nodiscard]] int32_t QS852setUnifyingInfo(HidServiceClient* service, uint32_t mid, uint8_t unifyingIndex);
 
 // Pointer speed. Absent optionals are the nil arguments.
-int32_t QS852setCursorSpeed(HidServiceClient* service, const std::string* acclKey,
+[[nodiscard]] int32_t QS852setCursorSpeed(HidServiceClient* service, const std::string* acclKey,
                             std::optional<double> sensitivity, std::optional<double> trackingSpeed,
                             std::optional<bool> disableAccl);
-int32_t QS852setCursorSens(HidServiceClient* service, double resolution);
-int32_t QS852setCursorAccl(HidServiceClient* service, const std::string* acclKey, double value);
+[[nodiscard]] int32_t QS852setCursorSens(HidServiceClient* service, double resolution);
+[[nodiscard]] int32_t QS852setCursorAccl(HidServiceClient* service, const std::string* acclKey, double value);
 double QS852getCursorSens(const HidServiceClient* service);
 
 // Scroll speed.
-int32_t QS852setScrollSpeed(HidServiceClient* service, std::optional<double> sensitivity,
+[[nodiscard]] int32_t QS852setScrollSpeed(HidServiceClient* service, std::optional<double> sensitivity,
                             std::optional<double> acceleration, const std::string* acclKey);
-int32_t QS852setScrollSpeedWithFactor(HidServiceClient* service, std::optional<double> sensitivity,
+[[nodiscard]] int32_t QS852setScrollSpeedWithFactor(HidServiceClient* service, std::optional<double> sensitivity,
                                       std::optional<double> acceleration, const std::string* acclKey,
                                       double factor);
-int32_t QS852setScrollSens(HidServiceClient* service, double resolution);
-int32_t QS852setScrollSensFactor(HidServiceClient* service, double sensitivity, double factor);
-int32_t QS852setScrollAccl(HidServiceClient* service, const std::string* acclKey, double value);
+[[nodiscard]] int32_t QS852setScrollSens(HidServiceClient* service, double resolution);
+[[nodiscard]] int32_t QS852setScrollSensFactor(HidServiceClient* service, double sensitivity, double factor);
+[[nodiscard]] int32_t QS852setScrollAccl(HidServiceClient* service, const std::string* acclKey, double value);
 double QS852getScrollSens(const HidServiceClient* service);
 
 // System acceleration.
-uint32_t QS812hidSystem();
-double QS812systemAcclForType(const std::string* acclKey, double cap);
+// The connection to the HID system (0 when there is none).
+uint32_t QS812hidSystem(const Platform& p);
+double QS812systemAcclForType(const Platform& p, const std::string* acclKey, double cap);
+
+// Whether two handles stand for the same service: the same object, or two objects for one
+// registry entry (a service that arrives again through another client). Null is no service.
+bool isSameService(const HidServiceClient* a, const HidServiceClient* b);
+inline bool isSameService(const ServiceRef& a, const ServiceRef& b) { return isSameService(a.get(), b.get()); }
 
 // Typed reads of service properties: a property of the wrong type counts as absent.
 std::optional<uint32_t> serviceUInt32(const HidServiceClient* service, std::string_view key);

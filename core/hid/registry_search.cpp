@@ -14,8 +14,6 @@ namespace vl {
 
 namespace {
 
-IoRegistry* registry() { return currentPlatform().registry; }
-
 bool oneOf(uint32_t v, std::initializer_list<uint32_t> set) {
   for (uint32_t s : set)
     if (v == s) return true;
@@ -24,14 +22,14 @@ bool oneOf(uint32_t v, std::initializer_list<uint32_t> set) {
 
 constexpr std::initializer_list<uint32_t> kAppleMice = {0x0301, 0x0302, 0x0304, 0x0306, 0x0307, 0x0309, 0x030C};
 
-std::optional<std::string> stringProperty(RegistryId entry, std::string_view key) {
-  auto v = registry()->property(entry, key);
+std::optional<std::string> stringProperty(const Platform& p, RegistryId entry, std::string_view key) {
+  auto v = p.registry->property(entry, key);
   if (!v || !v->isString()) return std::nullopt;
   return *v->asString();
 }
 
-std::optional<pl::Value> numberProperty(RegistryId entry, std::string_view key) {
-  auto v = registry()->property(entry, key);
+std::optional<pl::Value> numberProperty(const Platform& p, RegistryId entry, std::string_view key) {
+  auto v = p.registry->property(entry, key);
   if (!v || !v->isNumber()) return std::nullopt;
   return v;
 }
@@ -43,17 +41,17 @@ bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefi
 // and the caller's number and make the walk fail.
 enum class Walk { Found, NotFound, Failed };
 template <class Visit>
-Walk searchOrder(RegistryId entry, int32_t parentError, int32_t childError, Visit visit) {
+Walk searchOrder(const Platform& p, RegistryId entry, int32_t parentError, int32_t childError, Visit visit) {
   if (visit(entry)) return Walk::Found;
-  auto parents = registry()->parents(entry, true);
+  auto parents = p.registry->parents(entry, true);
   if (parents.status != kIOReturnSuccess) {
     QS810stackError(nullptr, parents.status);
     QS810stackError(nullptr, parentError);
     return Walk::Failed;
   }
-  for (RegistryId p : parents.entries)
-    if (visit(p)) return Walk::Found;
-  auto children = registry()->children(entry, true);
+  for (RegistryId a : parents.entries)
+    if (visit(a)) return Walk::Found;
+  auto children = p.registry->children(entry, true);
   if (children.status != kIOReturnSuccess) {
     QS810stackError(nullptr, children.status);
     QS810stackError(nullptr, childError);
@@ -90,72 +88,72 @@ bool QS822isAppleGestureDevice(uint32_t vid, uint32_t pid) {
          (vid == kAppleUsbVendorID && oneOf(pid, {0x0269, 0x030D}));
 }
 
-RegistryId QS822createParentRegistry(RegistryId entry, const char* className) {
-  if (entry == 0 || !className || !registry()) {
+RegistryId QS822createParentRegistry(const Platform& p, RegistryId entry, const char* className) {
+  if (entry == 0 || !className || !p.registry) {
     QS810stackError(nullptr, 8220026);
     return 0;
   }
-  if (registry()->conformsTo(entry, className)) return entry;
-  auto parents = registry()->parents(entry, true);
+  if (p.registry->conformsTo(entry, className)) return entry;
+  auto parents = p.registry->parents(entry, true);
   if (parents.status != kIOReturnSuccess) {
     QS810stackError(nullptr, parents.status);
     QS810stackError(nullptr, 8220038);
     return 0;
   }
-  for (RegistryId p : parents.entries)
-    if (registry()->conformsTo(p, className)) return p;
-  auto children = registry()->children(entry, true);
+  for (RegistryId a : parents.entries)
+    if (p.registry->conformsTo(a, className)) return a;
+  auto children = p.registry->children(entry, true);
   if (children.status != kIOReturnSuccess) {
     QS810stackError(nullptr, children.status);
     QS810stackError(nullptr, 8220054);
     return 0;
   }
   for (RegistryId c : children.entries)
-    if (registry()->conformsTo(c, className)) return c;
+    if (p.registry->conformsTo(c, className)) return c;
   return 0;
 }
 
-RegistryId QS822createEventServiceRegistry(RegistryId entry) {
-  if (entry == 0 || !registry()) return 0;
-  if (registry()->conformsTo(entry, "IOHIDEventService")) return entry;
-  RegistryId device = QS822createParentRegistry(entry, "IOHIDDevice");
+RegistryId QS822createEventServiceRegistry(const Platform& p, RegistryId entry) {
+  if (entry == 0 || !p.registry) return 0;
+  if (p.registry->conformsTo(entry, "IOHIDEventService")) return entry;
+  RegistryId device = QS822createParentRegistry(p, entry, "IOHIDDevice");
   if (device == 0) {
     QS810stackError(nullptr, 8220788);
     return 0;
   }
-  auto children = registry()->children(device, true);
+  auto children = p.registry->children(device, true);
   if (children.status != kIOReturnSuccess) {
     QS810stackError(nullptr, children.status);
     QS810stackError(nullptr, 8220792);
     return 0;
   }
   for (RegistryId c : children.entries)
-    if (registry()->conformsTo(c, "IOHIDEventService")) return c;
+    if (p.registry->conformsTo(c, "IOHIDEventService")) return c;
   return 0;
 }
 
-std::optional<pl::Value> QS822searchLocationID(RegistryId entry) {
-  if (entry == 0 || !registry()) return std::nullopt;
+std::optional<pl::Value> QS822searchLocationID(const Platform& p, RegistryId entry) {
+  if (entry == 0 || !p.registry) return std::nullopt;
   std::optional<pl::Value> found;
   auto visit = [&](RegistryId e) {
-    auto v = numberProperty(e, "LocationID");
-    if (!v) v = numberProperty(e, "locationID");
+    auto v = numberProperty(p, e, "LocationID");
+    if (!v) v = numberProperty(p, e, "locationID");
     if (v && v->intValue() != 0) {
       found = v;
       return true;
     }
     return false;
   };
-  if (searchOrder(entry, 8220292, 8220323, visit) != Walk::Found) return std::nullopt;
+  if (searchOrder(p, entry, 8220292, 8220323, visit) != Walk::Found) return std::nullopt;
   return found;
 }
 
-std::optional<std::string> QS822searchDriverID(RegistryId entry) {
-  if (entry == 0 || !registry()) return std::nullopt;
+std::optional<std::string> QS822searchDriverID(const Platform& p, RegistryId entry) {
+  if (entry == 0 || !p.registry) return std::nullopt;
   std::optional<std::string> found;
   bool sawDrovana = false;
   auto visit = [&](RegistryId e) {
-    auto id = stringProperty(e, "CFBundleIdentifier");
+    auto id = stringProperty(p, e, "CFBundleIdentifier");
     if (!id) return false;
     if (startsWith(*id, drovana::kDriverBundlePrefix)) {
       sawDrovana = true;
@@ -165,74 +163,74 @@ std::optional<std::string> QS822searchDriverID(RegistryId entry) {
     found = *id;
     return true;
   };
-  Walk w = searchOrder(entry, 8220200, 8220229, visit);
+  Walk w = searchOrder(p, entry, 8220200, 8220229, visit);
   if (w == Walk::Failed) return std::nullopt;
   if (w == Walk::Found) return found;
   return std::string(sawDrovana ? drovana::kDriverBundlePrefix : "com.apple");
 }
 
-double QS822searchResolution(RegistryId entry, const char* key) {
-  if (entry == 0 || !key || !registry()) return -1;
-  if (auto v = numberProperty(entry, key)) return Fix2X(v->intValue());
-  auto location = numberProperty(entry, "LocationID");
+double QS822searchResolution(const Platform& p, RegistryId entry, const char* key) {
+  if (entry == 0 || !key || !p.registry) return -1;
+  if (auto v = numberProperty(p, entry, key)) return Fix2X(v->intValue());
+  auto location = numberProperty(p, entry, "LocationID");
   if (!location) return -1;
   pl::Dict matching{{kIOProviderClassKey, "IOHIDEventService"},
                     {kIOPropertyMatchKey, pl::Dict{{"LocationID", *location}}}};
-  auto services = registry()->matchingServices(matching);
+  auto services = p.registry->matchingServices(matching);
   if (services.status != kIOReturnSuccess) return -1;
   for (RegistryId s : services.entries)
-    if (auto v = numberProperty(s, key)) return Fix2X(v->intValue());
+    if (auto v = numberProperty(p, s, key)) return Fix2X(v->intValue());
   return -1;
 }
 
-bool QS822isDrovanaDriver(RegistryId entry) {
-  if (entry == 0 || !registry()) return false;
-  std::string cls = registry()->className(entry);
+bool QS822isDrovanaDriver(const Platform& p, RegistryId entry) {
+  if (entry == 0 || !p.registry) return false;
+  std::string cls = p.registry->className(entry);
   return cls == drovana::kDriverClass || cls == drovana::kDriverClassPT;
 }
 
-std::vector<HidDeviceRef> QS822HIDDeviceList(const std::optional<pl::Value>& locationID, uint32_t usagePage,
+std::vector<HidDeviceRef> QS822HIDDeviceList(const Platform& p, const std::optional<pl::Value>& locationID, uint32_t usagePage,
                                              uint32_t usage, const char* key, const pl::Value* value) {
   std::vector<HidDeviceRef> out;
-  if (!locationID || !registry() || !currentPlatform().hidDevices) return out;
+  if (!locationID || !p.registry || !p.hidDevices) return out;
   pl::Dict matching{{kIOProviderClassKey, "IOHIDDevice"}, {"LocationID", *locationID}};
   if (usagePage != 0) matching["DeviceUsagePage"] = pl::Value::uint32(usagePage);
   if (usage != 0) matching["DeviceUsage"] = pl::Value::uint32(usage);
-  auto found = registry()->matchingServices(matching);
+  auto found = p.registry->matchingServices(matching);
   if (found.status != kIOReturnSuccess) return out;
   for (RegistryId e : found.entries) {
-    if (registry()->conformsTo(e, "IOHIDDeviceShim")) continue;
+    if (p.registry->conformsTo(e, "IOHIDDeviceShim")) continue;
     if (key && value) {
-      auto v = registry()->property(e, key);
+      auto v = p.registry->property(e, key);
       if (!v || *v != *value) continue;
     }
-    if (auto dev = currentPlatform().hidDevices->createDevice(e)) out.push_back(std::move(dev));
+    if (auto dev = p.hidDevices->createDevice(e)) out.push_back(std::move(dev));
   }
   return out;
 }
 
-HidDeviceRef QS822createHIDDevice(const std::optional<pl::Value>& locationID, uint32_t usagePage, uint32_t usage,
+HidDeviceRef QS822createHIDDevice(const Platform& p, const std::optional<pl::Value>& locationID, uint32_t usagePage, uint32_t usage,
                                   const char* key, const pl::Value* value) {
-  auto list = QS822HIDDeviceList(locationID, usagePage, usage, key, value);
+  auto list = QS822HIDDeviceList(p, locationID, usagePage, usage, key, value);
   return list.empty() ? nullptr : list.front();
 }
 
-HidDeviceRef QS822createLogitechHID(const std::optional<pl::Value>& locationID) {
-  if (auto d = QS822createHIDDevice(locationID, 0xFF00, 0x01)) return d;
-  return QS822createHIDDevice(locationID, 0xFF80, 0x80);
+HidDeviceRef QS822createLogitechHID(const Platform& p, const std::optional<pl::Value>& locationID) {
+  if (auto d = QS822createHIDDevice(p, locationID, 0xFF00, 0x01)) return d;
+  return QS822createHIDDevice(p, locationID, 0xFF80, 0x80);
 }
 
-std::optional<std::string> QS822getUserClients(const HidDevice* device, const char* excludeName) {
-  if (!device || !registry()) return std::nullopt;
+std::optional<std::string> QS822getUserClients(const Platform& p, const HidDevice* device, const char* excludeName) {
+  if (!device || !p.registry) return std::nullopt;
   RegistryId entry = device->service();
   if (entry == 0) return std::nullopt;
-  auto children = registry()->children(entry, true);
+  auto children = p.registry->children(entry, true);
   if (children.status != kIOReturnSuccess) return std::nullopt;
-  std::string self = currentPlatform().system ? currentPlatform().system->processName() : std::string();
+  std::string self = p.system ? p.system->processName() : std::string();
   std::vector<std::string> names;
   for (RegistryId c : children.entries) {
-    if (!registry()->conformsTo(c, "IOHIDLibUserClient")) continue;
-    auto creator = stringProperty(c, "IOUserClientCreator");
+    if (!p.registry->conformsTo(c, "IOHIDLibUserClient")) continue;
+    auto creator = stringProperty(p, c, "IOUserClientCreator");
     if (!creator) continue;
     auto comma = creator->find(", ");
     if (comma == std::string::npos) continue;
@@ -280,23 +278,23 @@ ReceiverQueue openReceiverQueue(HidDevice* device) {
 
 pl::Data shortReport(uint8_t b1, uint8_t b2, uint8_t b3, uint8_t b4) { return pl::Data{0x10, b1, b2, b3, b4, 0x00, 0x00}; }
 
-void pause(double s) {
-  if (currentPlatform().hidDevices) currentPlatform().hidDevices->pause(s);
+void pause(const Platform& p, double s) {
+  if (p.hidDevices) p.hidDevices->pause(s);
 }
 
 }  // namespace
 
-std::optional<std::string> QS822logitechUnifyingDeviceName(HidDevice* device, int index) {
+std::optional<std::string> QS822logitechUnifyingDeviceName(const Platform& p, HidDevice* device, int index) {
   if (!device) return std::nullopt;
   ReceiverQueue rq = openReceiverQueue(device);
   if (rq.error) return std::nullopt;
   const uint8_t ix = static_cast<uint8_t>(index);
   if (device->setReport(kIOHIDReportTypeOutput, 0x10, shortReport(0xFF, 0x83, 0xB5, 0x2F + ix)) != kIOReturnSuccess)
     return std::nullopt;
-  pause(0.1);
+  pause(p, 0.1);
   if (device->setReport(kIOHIDReportTypeOutput, 0x10, shortReport(0xFF, 0x83, 0xB5, 0x3F + ix)) != kIOReturnSuccess)
     return std::nullopt;
-  pause(0.1);
+  pause(p, 0.1);
   rq.queue->stop();
   for (int i = 0; i < 5; ++i) {
     auto value = rq.queue->copyNextValue();
@@ -310,7 +308,7 @@ std::optional<std::string> QS822logitechUnifyingDeviceName(HidDevice* device, in
   return std::nullopt;
 }
 
-int32_t QS822logitechFirmVersion(HidDevice* device, int index, uint32_t* outVersion) {
+int32_t QS822logitechFirmVersion(const Platform& p, HidDevice* device, int index, uint32_t* outVersion) {
   if (outVersion) *outVersion = 0;
   if (!device) return 8220594;
   ReceiverQueue rq = openReceiverQueue(device);
@@ -325,7 +323,7 @@ int32_t QS822logitechFirmVersion(HidDevice* device, int index, uint32_t* outVers
     QS810stackError(nullptr, r);
     return 8220625;
   }
-  pause(0.1);
+  pause(p, 0.1);
   rq.queue->stop();
   uint32_t version = 0;
   for (int i = 0; i < 5 && version == 0; ++i) {
@@ -339,8 +337,7 @@ int32_t QS822logitechFirmVersion(HidDevice* device, int index, uint32_t* outVers
   return version == 0 ? 8220653 : 0;
 }
 
-bool QS822IOHIDCheckAccess() {
-  auto& p = currentPlatform();
+bool QS822IOHIDCheckAccess(const Platform& p) {
   if (p.system) {
     OsVersion v = p.system->osVersion();
     if (v.major < 10 || (v.major == 10 && v.minor < 15)) return true;
@@ -348,9 +345,9 @@ bool QS822IOHIDCheckAccess() {
   return p.hidDevices && p.hidDevices->checkListenAccess();
 }
 
-bool VL722isSupportedServiceClient(const HidServiceClient* service) {
+bool VL722isSupportedServiceClient(const Platform& p, const HidServiceClient* service) {
   if (serviceUInt32(service, "VendorID").value_or(0) == kWacomVendorID) return false;
-  return QS852isSupportedServiceClient(service);
+  return QS852isSupportedServiceClient(p, service);
 }
 
 const char* VL712drovanaError(uint32_t drovanaVersion) {

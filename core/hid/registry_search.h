@@ -11,6 +11,7 @@
 
 #include "core/plist/value.h"
 #include "platform/api/hid.h"
+#include "platform/api/platform.h"
 
 namespace vl {
 
@@ -27,30 +28,30 @@ bool QS822isAppleInternalTrackpad(uint32_t vid, uint32_t pid);
 bool QS822isAppleTrackpad(uint32_t vid, uint32_t pid);
 bool QS822isAppleGestureDevice(uint32_t vid, uint32_t pid);
 
-// Registry navigation. Returned entries belong to the caller.
-RegistryId QS822createParentRegistry(RegistryId entry, const char* className);
-RegistryId QS822createEventServiceRegistry(RegistryId entry);
-std::optional<pl::Value> QS822searchLocationID(RegistryId entry);
-std::optional<std::string> QS822searchDriverID(RegistryId entry);
-double QS822searchResolution(RegistryId entry, const char* key);
-bool QS822isDrovanaDriver(RegistryId entry);
+// Registry navigation through p's registry. Returned entries belong to the caller.
+RegistryId QS822createParentRegistry(const Platform& p, RegistryId entry, const char* className);
+RegistryId QS822createEventServiceRegistry(const Platform& p, RegistryId entry);
+std::optional<pl::Value> QS822searchLocationID(const Platform& p, RegistryId entry);
+std::optional<std::string> QS822searchDriverID(const Platform& p, RegistryId entry);
+double QS822searchResolution(const Platform& p, RegistryId entry, const char* key);
+bool QS822isDrovanaDriver(const Platform& p, RegistryId entry);
 
 // HID devices.
-std::vector<HidDeviceRef> QS822HIDDeviceList(const std::optional<pl::Value>& locationID, uint32_t usagePage,
+std::vector<HidDeviceRef> QS822HIDDeviceList(const Platform& p, const std::optional<pl::Value>& locationID, uint32_t usagePage,
                                              uint32_t usage, const char* key = nullptr,
                                              const pl::Value* value = nullptr);
-HidDeviceRef QS822createHIDDevice(const std::optional<pl::Value>& locationID, uint32_t usagePage, uint32_t usage,
+HidDeviceRef QS822createHIDDevice(const Platform& p, const std::optional<pl::Value>& locationID, uint32_t usagePage, uint32_t usage,
                                   const char* key = nullptr, const pl::Value* value = nullptr);
-HidDeviceRef QS822createLogitechHID(const std::optional<pl::Value>& locationID);
-std::optional<std::string> QS822getUserClients(const HidDevice* device, const char* excludeName);
+HidDeviceRef QS822createLogitechHID(const Platform& p, const std::optional<pl::Value>& locationID);
+std::optional<std::string> QS822getUserClients(const Platform& p, const HidDevice* device, const char* excludeName);
 
 // Logitech Unifying receiver.
-std::optional<std::string> QS822logitechUnifyingDeviceName(HidDevice* device, int index);
-int32_t QS822logitechFirmVersion(HidDevice* device, int index, uint32_t* outVersion);
+std::optional<std::string> QS822logitechUnifyingDeviceName(const Platform& p, HidDevice* device, int index);
+[[nodiscard]] int32_t QS822logitechFirmVersion(const Platform& p, HidDevice* device, int index, uint32_t* outVersion);
 
 // Access and product-specific checks.
-bool QS822IOHIDCheckAccess();
-bool VL722isSupportedServiceClient(const HidServiceClient* service);
+bool QS822IOHIDCheckAccess(const Platform& p);
+bool VL722isSupportedServiceClient(const Platform& p, const HidServiceClient* service);
 // The localization key of the message about an incompatible sibling product, or null.
 const char* VL712drovanaError(uint32_t drovanaVersion);
 

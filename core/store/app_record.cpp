@@ -20,12 +20,6 @@ namespace vl {
 
 namespace {
 
-BundleInfo& appBundle() {
-  static BundleInfo b;
-  return b;
-}
-
-Workspace* workspace() { return currentPlatform().workspace; }
 
 // The system font's size in points; a row's text is centred with it.
 constexpr int kSystemFontSize = 13;
@@ -71,8 +65,6 @@ std::optional<pl::Value> parsedDictionary(const std::string& text) {
 
 // --- Class values ------------------------------------------------------------------------------
 
-void QS803AppClass::initClassVariablesWithController(const BundleInfo& bundle) { appBundle() = bundle; }
-const BundleInfo& QS803AppClass::QS803mainBundle() { return appBundle(); }
 
 const std::vector<std::string>& QS803AppClass::QS803snappingList() {
   static const std::vector<std::string> list = {kSnappingSameAsDefault,  kSnappingNone,          kSnappingDefaultButton,
@@ -131,11 +123,11 @@ QS803AppClass* QS803AppClass::initWithURL(const std::string& path) {
     QS810stackError(nullptr, 8030171);
     return nullptr;
   }
-  Workspace* ws = workspace();
+  Workspace* ws = platform().workspace;
   std::string name = ws ? ws->displayNameAtPath(path) : lastPathComponent(path);
   std::optional<std::string> bundle;
   if (ws && ws->isFilePackageAtPath(path)) bundle = ws->bundleIdentifierAtPath(path);
-  return initWithBookmark(bm, name, matchingKeyFromURL(path), bundle);
+  return initWithBookmark(bm, name, matchingKeyFromURL(platform(), path), bundle);
 }
 
 QS803AppClass* QS803AppClass::initWithProc(const RunningApplication& proc) {
@@ -147,11 +139,11 @@ QS803AppClass* QS803AppClass::initWithProc(const RunningApplication& proc) {
     QS810stackError(nullptr, 8030195);
     return nullptr;
   }
-  Workspace* ws = workspace();
+  Workspace* ws = platform().workspace;
   std::string name = ws ? ws->displayNameAtPath(path) : lastPathComponent(path);
   std::optional<std::string> bundle;
   if (!proc.bundleIdentifier.empty()) bundle = proc.bundleIdentifier;
-  return initWithBookmark(bm, name, matchingKeyFromProc(proc), bundle);
+  return initWithBookmark(bm, name, matchingKeyFromProc(platform(), proc), bundle);
 }
 
 QS803AppClass* QS803AppClass::initWithBookmark(const std::optional<pl::Data>& bookmark,
@@ -171,7 +163,7 @@ QS803AppClass* QS803AppClass::initWithAppDic(const pl::Dict& dic) {
   QS812setDictionaryToManagedObject(&dic, this);
   if (auto id = bundleID(); id && !id->empty()) {
     // Where the application lies on this machine, not where it lay on the one that wrote it.
-    if (Workspace* ws = workspace())
+    if (Workspace* ws = platform().workspace)
       if (auto where = ws->urlForApplicationWithBundleIdentifier(*id))
         if (auto bm = createMinimalBookmark(*where, nullptr)) setValue(attr::application::bookmark, pl::Value(*bm));
   }
@@ -202,19 +194,19 @@ QS803AppClass* QS803AppClass::insertSnappingAppWithObject(const AppObject& objec
 
 // --- Matching --------------------------------------------------------------------------------
 
-std::string QS803AppClass::matchingKeyFromURL(const std::string& path) {
-  Workspace* ws = workspace();
+std::string QS803AppClass::matchingKeyFromURL(const Platform& p, const std::string& path) {
+  Workspace* ws = p.workspace;
   if (ws && ws->isFilePackageAtPath(path)) return lastPathComponent(path);
-  return pathWithoutHomeDirectory(path);
+  return pathWithoutHomeDirectory(p, path);
 }
 
-std::string QS803AppClass::matchingKeyFromProc(const RunningApplication& proc) {
+std::string QS803AppClass::matchingKeyFromProc(const Platform& p, const RunningApplication& proc) {
   if (!proc.bundleURL.empty()) return lastPathComponent(proc.bundleURL);
-  return pathWithoutHomeDirectory(proc.executableURL);
+  return pathWithoutHomeDirectory(p, proc.executableURL);
 }
 
-std::string QS803AppClass::pathWithoutHomeDirectory(const std::string& path) {
-  Workspace* ws = workspace();
+std::string QS803AppClass::pathWithoutHomeDirectory(const Platform& p, const std::string& path) {
+  Workspace* ws = p.workspace;
   std::string home = ws ? ws->homeDirectory() : std::string();
   while (home.size() > 1 && home.back() == '/') home.pop_back();
   if (home.empty() || home == "/") return path;
@@ -238,8 +230,9 @@ bool QS803AppClass::compareMatchingKey(const std::optional<std::string>& stored,
   return endsWith(lowercased("/" + s), lowercased("/" + k));
 }
 
-bool QS803AppClass::compareMatchingKeyToProc(const std::optional<std::string>& stored, const RunningApplication& proc) {
-  return compareMatchingKey(stored, matchingKeyFromProc(proc));
+bool QS803AppClass::compareMatchingKeyToProc(const Platform& p, const std::optional<std::string>& stored,
+                                             const RunningApplication& proc) {
+  return compareMatchingKey(stored, matchingKeyFromProc(p, proc));
 }
 
 bool QS803AppClass::isEqualToMatchingKey(const std::optional<std::string>& key) const {
@@ -247,11 +240,11 @@ bool QS803AppClass::isEqualToMatchingKey(const std::optional<std::string>& key) 
 }
 
 bool QS803AppClass::isEqualToMatchingKeyInURL(const std::string& path) const {
-  return compareMatchingKey(matchingKey(), matchingKeyFromURL(path));
+  return compareMatchingKey(matchingKey(), matchingKeyFromURL(platform(), path));
 }
 
 bool QS803AppClass::isEqualToMatchingKeyInProc(const RunningApplication& proc) const {
-  return compareMatchingKeyToProc(matchingKey(), proc);
+  return compareMatchingKeyToProc(platform(), matchingKey(), proc);
 }
 
 bool QS803AppClass::isEqualToMatchingKeyInObject(const AppObject& object) const {
@@ -303,7 +296,7 @@ std::vector<std::string> QS803AppClass::snappingItems() const {
 
 std::vector<std::string> QS803AppClass::snappingMenu() const {
   std::vector<std::string> out;
-  for (const auto& i : snappingItems()) out.push_back(i == kMenuSeparator ? i : localizedSnapping(i));
+  for (const auto& i : snappingItems()) out.push_back(i == kMenuSeparator ? i : localizedSnapping(platform(), i));
   return out;
 }
 
@@ -345,11 +338,13 @@ QS803AppClass* QS803AppClass::fetchDefSnappingApp(ManagedObjectContext* ctx) {
   return nullptr;
 }
 
-std::string QS803AppClass::localizedSnapping(const std::string& v) { return localized(v, kTableDvvl); }
+std::string QS803AppClass::localizedSnapping(const Platform& p, const std::string& v) {
+  return localized(p, v, kTableDvvl);
+}
 
 // --- Names and presentation ------------------------------------------------------------------
 
-std::string QS803AppClass::nameForDefault() { return localized("Default", kTableDvvl); }
+std::string QS803AppClass::nameForDefault(const Platform& p) { return localized(p, "Default", kTableDvvl); }
 
 std::optional<std::string> QS803AppClass::url() {
   const pl::Data* bm = bookmark().asData();
@@ -364,12 +359,12 @@ std::optional<std::string> QS803AppClass::url() {
 std::string QS803AppClass::originalName() {
   std::optional<std::string> u = url();
   if (!u) return {};
-  Workspace* ws = workspace();
+  Workspace* ws = platform().workspace;
   return ws ? ws->displayNameAtPath(*u) : lastPathComponent(*u);
 }
 
 std::string QS803AppClass::displayName() {
-  if (isDefault()) return nameForDefault();
+  if (isDefault()) return nameForDefault(platform());
   if (auto n = name(); n && !n->empty()) return *n;
   std::string o = originalName();
   if (!o.empty()) return o;
@@ -396,7 +391,7 @@ void QS803AppClass::setAlignedDisplayName(const std::string& text) {
 
 std::string QS803AppClass::icon() {
   std::optional<std::string> u = url();
-  Workspace* ws = workspace();
+  Workspace* ws = platform().workspace;
   return u && ws ? ws->iconForFile(*u) : std::string();
 }
 
@@ -476,7 +471,7 @@ const std::vector<std::string>& QS803AppClass::excludeAppKeysForImport() {
 pl::Dict QS803AppClass::appDic() const {
   pl::Dict d = QS812managedObjectToDictionary(this);
   if (auto mk = matchingKey())
-    appdic::setMatchingKey(d, pathWithoutHomeDirectory(*mk));
+    appdic::setMatchingKey(d, pathWithoutHomeDirectory(platform(), *mk));
   else
     d.erase("matchingKey");
   if (isStandardApp()) appdic::setActions(d, QS813actDicsFromActions(actions()));
@@ -587,8 +582,8 @@ const pl::Array* actions(const pl::Dict& d) {
 
 bool isDefault(const pl::Dict& d) { return d.find("matchingKey") == d.end(); }
 
-std::string displayName(const pl::Dict& d) {
-  if (isDefault(d)) return QS803AppClass::nameForDefault();
+std::string displayName(const Platform& p, const pl::Dict& d) {
+  if (isDefault(d)) return QS803AppClass::nameForDefault(p);
   return textOf(d, "name").value_or("");
 }
 

@@ -51,8 +51,6 @@ class QS803AppClass : public ManagedObject {
  public:
   QS803AppClass() = default;
 
-  static void initClassVariablesWithController(const BundleInfo& bundle);
-  static const BundleInfo& QS803mainBundle();
   static const std::vector<std::string>& QS803snappingList();
   static std::vector<std::string> keyPathsForValuesAffecting(const std::string& key);
 
@@ -91,12 +89,13 @@ class QS803AppClass : public ManagedObject {
   static QS803AppClass* insertSnappingAppWithObject(const AppObject& object, ManagedObjectContext* ctx);
 
   // --- Matching --------------------------------------------------------------------------------
-  static std::string matchingKeyFromURL(const std::string& path);
-  static std::string matchingKeyFromProc(const RunningApplication& proc);
-  static std::string pathWithoutHomeDirectory(const std::string& path);
+  static std::string matchingKeyFromURL(const Platform& p, const std::string& path);
+  static std::string matchingKeyFromProc(const Platform& p, const RunningApplication& proc);
+  static std::string pathWithoutHomeDirectory(const Platform& p, const std::string& path);
   static std::string urlFromProc(const RunningApplication& proc);
   static bool compareMatchingKey(const std::optional<std::string>& stored, const std::optional<std::string>& key);
-  static bool compareMatchingKeyToProc(const std::optional<std::string>& stored, const RunningApplication& proc);
+  static bool compareMatchingKeyToProc(const Platform& p, const std::optional<std::string>& stored,
+                                       const RunningApplication& proc);
   bool isEqualToMatchingKey(const std::optional<std::string>& key) const;
   bool isEqualToMatchingKeyInURL(const std::string& path) const;
   bool isEqualToMatchingKeyInProc(const RunningApplication& proc) const;
@@ -123,10 +122,10 @@ class QS803AppClass : public ManagedObject {
   bool isStandardApp() const { return !isSnappingApp(); }
   static std::optional<std::vector<QS803AppClass*>> fetchAllSnappingApps(ManagedObjectContext* ctx);
   static QS803AppClass* fetchDefSnappingApp(ManagedObjectContext* ctx);
-  static std::string localizedSnapping(const std::string& value);
+  static std::string localizedSnapping(const Platform& p, const std::string& value);
 
   // --- Names and presentation ------------------------------------------------------------------
-  static std::string nameForDefault();
+  static std::string nameForDefault(const Platform& p);
   // The bookmark resolved; a stale one is renewed. nullopt when it cannot be resolved.
   std::optional<std::string> url();
   std::string originalName();
@@ -202,7 +201,7 @@ std::optional<std::string> bundleID(const pl::Dict& d);
 // Only a standard record's dictionary has actions.
 const pl::Array* actions(const pl::Dict& d);
 bool isDefault(const pl::Dict& d);
-std::string displayName(const pl::Dict& d);
+std::string displayName(const Platform& p, const pl::Dict& d);
 bool isEqualToMatchingKey(const pl::Dict& d, const std::optional<std::string>& key);
 bool isSnappingApp(const pl::Dict& d);
 bool isStandardApp(const pl::Dict& d);

@@ -19,11 +19,6 @@
 namespace vl {
 
 namespace {
-BundleInfo& speedBundle() {
-  static BundleInfo b;
-  return b;
-}
-
 const pl::Value* get(const pl::Dict& d, const char* k) {
   auto it = d.find(k);
   return it == d.end() ? nullptr : &it->second;
@@ -53,8 +48,6 @@ std::optional<RgbColor> unarchiveColor(const pl::Data& data) {
   return RgbColor{*red, *green, *blue, r.value->numberFor("alpha").value_or(1.0)};
 }
 
-void QS805CursorSpeedClass::initClassVariablesWithController(const BundleInfo& bundle) { speedBundle() = bundle; }
-const BundleInfo& QS805CursorSpeedClass::QS805mainBundle() { return speedBundle(); }
 
 std::vector<std::string> QS805CursorSpeedClass::keyPathsForValuesAffecting(const std::string& key) {
   if (key == "isSystemCursorSpeed" || key == "VL705label") return {"sensitivity", "trackingSpeed", "disableAccl"};
@@ -110,7 +103,7 @@ QS805CursorSpeedClass* QS805CursorSpeedClass::initWithIndex(int64_t index, doubl
   double s = sensitivity < 0 ? kDefaultSensitivity : sensitivity;
   setSensitivity(gText(std::min(kMaxSensitivity, std::max(kMinSensitivity, 100.0 * static_cast<double>(k) + s))));
   setVisible(true);
-  setTitle(localizedFormat("Favorite Settings %d", kTableDvvl, {static_cast<long long>(k + 1)}));
+  setTitle(localizedFormat(platform(), "Favorite Settings %d", kTableDvvl, {static_cast<long long>(k + 1)}));
   return this;
 }
 
@@ -134,33 +127,33 @@ void QS805CursorSpeedClass::setSensitivityDisplay(const std::optional<std::strin
   setSensitivity(gText(kSensitivityDisplayBase - doubleOf(&v)));
 }
 
-ErrorInfo speedRangeError(const BundleInfo& bundle, double value, double minimum, double maximum) {
+ErrorInfo speedRangeError(const Platform& p, const BundleInfo& bundle, double value, double minimum, double maximum) {
   ErrorInfo e;
   e.domain = bundle.identifier;
   e.code = 0;
   e.userInfo[kDescriptionKey] = pl::Value(localizedFormat(
-      "A value of %g is out of range.\nAcceptable values are %g to %g.", kTableDvvl, {value, minimum, maximum}));
+      p,       "A value of %g is out of range.\nAcceptable values are %g to %g.", kTableDvvl, {value, minimum, maximum}));
   return e;
 }
 
-bool QS805CursorSpeedClass::validateSensitivityDisplay(const pl::Value& v, ErrorInfo* error) {
+bool QS805CursorSpeedClass::validateSensitivityDisplay(const pl::Value& v, ErrorInfo* error) const {
   double d = doubleOf(&v);
   if (d >= kMinSensitivityDisplay && d <= kMaxSensitivityDisplay) return true;
-  if (error) *error = speedRangeError(speedBundle(), d, kMinSensitivityDisplay, kMaxSensitivityDisplay);
+  if (error) *error = speedRangeError(platform(), recordSettings().bundle, d, kMinSensitivityDisplay, kMaxSensitivityDisplay);
   return false;
 }
 
-bool QS805CursorSpeedClass::validateTrackingSpeed(const pl::Value& v, ErrorInfo* error) {
+bool QS805CursorSpeedClass::validateTrackingSpeed(const pl::Value& v, ErrorInfo* error) const {
   double d = doubleOf(&v);
   if (d >= kMinTrackingSpeed && d <= kMaxTrackingSpeed) return true;
-  if (error) *error = speedRangeError(speedBundle(), d, kMinTrackingSpeed, kMaxTrackingSpeed);
+  if (error) *error = speedRangeError(platform(), recordSettings().bundle, d, kMinTrackingSpeed, kMaxTrackingSpeed);
   return false;
 }
 
 std::string QS805CursorSpeedClass::systemTrackingSpeed() const {
   QS802DeviceClass* d = device();
   const std::string key = d && d->isAppleTrackpad() ? kHIDTrackpadAccelerationKey : kHIDMouseAccelerationKey;
-  double v = QS812systemAcclForType(&key, kMaxTrackingSpeed);
+  double v = QS812systemAcclForType(platform(), &key, kMaxTrackingSpeed);
   v = std::min(kMaxTrackingSpeed, std::max(kMinTrackingSpeed, v));
   return gText(QS812round1(4, v));
 }
@@ -186,12 +179,12 @@ void QS805CursorSpeedClass::restoreCursorSpeed() {
 }
 
 std::string QS805CursorSpeedClass::VL705label() const {
-  if (disableAccl()) return localized("----------------", kTableVl);
+  if (disableAccl()) return localized(platform(), "----------------", kTableVl);
   std::string tracking = pl::formatG(doubleOf(&value(attr::cursorSpeed::trackingSpeed)), 5).substr(0, 5);
   double display = kSensitivityDisplayBase - doubleOf(&value(attr::cursorSpeed::sensitivity));
   long long shown = display >= 2147483647.0 ? 2147483647LL : display <= -2147483648.0 ? -2147483648LL
                                                                                     : static_cast<long long>(display);
-  return localizedFormat("Ⓐ%s Ⓢ%-4d", kTableVl, {tracking, shown});
+  return localizedFormat(platform(), "Ⓐ%s Ⓢ%-4d", kTableVl, {tracking, shown});
 }
 
 namespace csdic {

@@ -43,8 +43,6 @@ class QS805CursorSpeedClass : public ManagedObject {
  public:
   QS805CursorSpeedClass() = default;
 
-  static void initClassVariablesWithController(const BundleInfo& bundle);
-  static const BundleInfo& QS805mainBundle();
   static std::vector<std::string> keyPathsForValuesAffecting(const std::string& key);
 
   // Stored attributes.
@@ -76,8 +74,8 @@ class QS805CursorSpeedClass : public ManagedObject {
   std::string sensitivityDisplay() const;
   void setSensitivityDisplay(const std::optional<std::string>& text);
   // Validation hooks: false and *error filled with the range error when out of range.
-  static bool validateSensitivityDisplay(const pl::Value& value, ErrorInfo* error);
-  static bool validateTrackingSpeed(const pl::Value& value, ErrorInfo* error);
+  bool validateSensitivityDisplay(const pl::Value& value, ErrorInfo* error) const;
+  bool validateTrackingSpeed(const pl::Value& value, ErrorInfo* error) const;
 
   std::string systemTrackingSpeed() const;
   bool isSystemCursorSpeed() const;
@@ -90,7 +88,7 @@ class QS805CursorSpeedClass : public ManagedObject {
 
 // The range error of the validation hooks: domain the bundle's identifier, code 0, and the
 // message "A value of %g is out of range.\nAcceptable values are %g to %g.".
-ErrorInfo speedRangeError(const BundleInfo& bundle, double value, double minimum, double maximum);
+ErrorInfo speedRangeError(const Platform& p, const BundleInfo& bundle, double value, double minimum, double maximum);
 
 // Accessors of cursor-speed dictionaries.
 namespace csdic {

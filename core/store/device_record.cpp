@@ -20,25 +20,11 @@ namespace vl {
 
 namespace {
 
-BundleInfo& deviceBundle() {
-  static BundleInfo b;
-  return b;
-}
-
-struct GraphDefaults {
-  std::optional<pl::Value> table;
-  std::optional<pl::Value> curves;
-};
-GraphDefaults& graphDefaults() {
-  static GraphDefaults g;
-  return g;
-}
-
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
 // A text property found on the entry or, failing that, on its ancestors in the service plane.
-std::optional<std::string> searchRegistryText(RegistryId entry, const char* key) {
-  IoRegistry* reg = currentPlatform().registry;
+std::optional<std::string> searchRegistryText(const Platform& p, RegistryId entry, const char* key) {
+  IoRegistry* reg = p.registry;
   if (!reg || entry == 0) return std::nullopt;
   auto textOf = [&](RegistryId id) -> std::optional<std::string> {
     auto v = reg->property(id, key);
@@ -72,10 +58,6 @@ const std::vector<std::string>& QS802DeviceClass::excludeDeviceKeysForImport() {
   return keys;
 }
 
-void QS802DeviceClass::initClassVariablesWithController(const BundleInfo& bundle) { deviceBundle() = bundle; }
-
-const BundleInfo& QS802DeviceClass::QS802mainBundle() { return deviceBundle(); }
-
 std::vector<std::string> QS802DeviceClass::keyPathsForValuesAffecting(const std::string& key) {
   if (key == "displayName") return {"name"};
   if (key == "VL702status") return {"cursorSpeedDisabled", "VL702readyForGraph"};
@@ -83,11 +65,6 @@ std::vector<std::string> QS802DeviceClass::keyPathsForValuesAffecting(const std:
     return {"VL702status"};
   if (key == "VL702cursorSpeedSelectedIndexes") return {"cursorSpeedSelectedIndex"};
   return {};
-}
-
-void QS802DeviceClass::setDefaultGraphData(pl::Data table, pl::Value curves) {
-  graphDefaults().table = pl::Value(std::move(table));
-  graphDefaults().curves = std::move(curves);
 }
 
 // --- Attributes and relationships ------------------------------------------------------------
@@ -153,10 +130,10 @@ QS802DeviceClass* QS802DeviceClass::initWithVID(uint32_t vid, uint32_t pid, uint
 
   std::optional<std::string> productName;
   if (QS822isAppleInternalTrackpad(vid, pid)) {
-    productName = localizedFormat("Trackpad: %@", kTableDvvl, {QS812GetModelName().first});
+    productName = localizedFormat(platform(), "Trackpad: %@", kTableDvvl, {QS812GetModelName(platform()).first});
   } else {
-    if (transport == "USB") productName = searchRegistryText(registry, "USB Product Name");
-    if (!productName) productName = searchRegistryText(registry, "Product");
+    if (transport == "USB") productName = searchRegistryText(platform(), registry, "USB Product Name");
+    if (!productName) productName = searchRegistryText(platform(), registry, "Product");
   }
   if (productName && *productName == "USB Receiver")
     productName = formatPattern("USB Receiver (PID:%04X MID:%04X)", {pid, mid});
@@ -173,7 +150,7 @@ std::string QS802DeviceClass::index() const { return indexWithVID(vid(), pid(), 
 
 std::optional<std::string> QS802DeviceClass::ddefName() const {
   if (!definition_) return std::nullopt;
-  return definition_->nameForVID(vid(), pid(), mid(), transport().value_or(""));
+  return definition_->nameForVID(platform(), vid(), pid(), mid(), transport().value_or(""));
 }
 
 std::string QS802DeviceClass::displayName() const {
@@ -210,7 +187,7 @@ bool QS802DeviceClass::isDrovanaDriver() const { return driver_ && startsWith(*d
 bool QS802DeviceClass::isOtherDriver() const { return !isAppleDriver() && !isDrovanaDriver(); }
 
 bool QS802DeviceClass::hasClient(const HidServiceClient* client) const {
-  return std::any_of(clients_.begin(), clients_.end(), [&](const ServiceRef& c) { return c.get() == client; });
+  return std::any_of(clients_.begin(), clients_.end(), [&](const ServiceRef& c) { return isSameService(c.get(), client); });
 }
 
 int32_t QS802DeviceClass::addClient(const ServiceRef& client) {
@@ -218,7 +195,7 @@ int32_t QS802DeviceClass::addClient(const ServiceRef& client) {
   if (hasClient(client.get())) return 0;
   clients_.push_back(client);
   RegistryId entry = 0;
-  int32_t err = QS852createRegistryAndReturnError(client.get(), &entry);
+  int32_t err = QS852createRegistryAndReturnError(platform(), client.get(), &entry);
   if (err != 0) {
     QS810stackError(nullptr, err);
     return 8020454;
@@ -232,7 +209,7 @@ int32_t QS802DeviceClass::addClient(const ServiceRef& client) {
 }
 
 void QS802DeviceClass::removeClient(const HidServiceClient* client) {
-  auto it = std::find_if(clients_.begin(), clients_.end(), [&](const ServiceRef& c) { return c.get() == client; });
+  auto it = std::find_if(clients_.begin(), clients_.end(), [&](const ServiceRef& c) { return isSameService(c.get(), client); });
   if (it == clients_.end()) return;
   clients_.erase(it);
   if (clients_.empty()) clearDriverInfo();
@@ -252,8 +229,8 @@ void QS802DeviceClass::clearDriverInfo() {
 
 int32_t QS802DeviceClass::updateDriverInfoWithRegistry(RegistryId entry) {
   if (entry == 0) return 8020379;
-  if (!locationID_) locationID_ = QS822searchLocationID(entry);
-  if (std::optional<std::string> d = QS822searchDriverID(entry)) {
+  if (!locationID_) locationID_ = QS822searchLocationID(platform(), entry);
+  if (std::optional<std::string> d = QS822searchDriverID(platform(), entry)) {
     // Across a device's services another vendor's driver wins over the sibling product's,
     // which wins over Apple's.
     bool store;
@@ -266,14 +243,14 @@ int32_t QS802DeviceClass::updateDriverInfoWithRegistry(RegistryId entry) {
     if (store) driver_ = *d;
   }
   if (isOtherDriver()) return 0;
-  IoRegistry* reg = currentPlatform().registry;
+  IoRegistry* reg = platform().registry;
   std::string cls = reg ? reg->className(entry) : std::string();
   if (cls != drovana::kDriverClassPT) setPointerResolution(gText(searchPointerResolution(entry)));
   return 0;
 }
 
 double QS802DeviceClass::searchPointerResolution(RegistryId entry) const {
-  double r = QS822searchResolution(entry, kHIDPointerResolutionKey);
+  double r = QS822searchResolution(platform(), entry, kHIDPointerResolutionKey);
   return r < 0 ? kDefaultPointerResolution : r;
 }
 
@@ -487,7 +464,7 @@ int32_t QS802DeviceClass::VL702addClient(const ServiceRef& client) {
     if (t && t->isData())
       acclTable_ = std::move(t);
     else
-      acclTable_ = graphDefaults().table;
+      acclTable_ = recordSettings().defaultAcclTable;
   }
   if (!acclCurves_) {
     auto c = client->property("HIDTrackingAccelCurves");
@@ -495,7 +472,7 @@ int32_t QS802DeviceClass::VL702addClient(const ServiceRef& client) {
     if (c && c->isArray())
       acclCurves_ = std::move(c);
     else
-      acclCurves_ = graphDefaults().curves;
+      acclCurves_ = recordSettings().defaultAcclCurves;
   }
   readyForGraph_ = acclTable_.has_value() && acclCurves_.has_value();
   return 0;

@@ -42,9 +42,6 @@ class QS802DeviceClass : public ManagedObject {
   // Indexes are equal when their texts are equal (never by a hash of them, which can collide).
   static bool compareIndex(const std::string& a, const std::string& b);
   static const std::vector<std::string>& excludeDeviceKeysForImport();
-  // The bundle whose strings tables and identifier the records use.
-  static void initClassVariablesWithController(const BundleInfo& bundle);
-  static const BundleInfo& QS802mainBundle();
   // Keys whose change changes a derived value (for observers): displayName depends on name.
   static std::vector<std::string> keyPathsForValuesAffecting(const std::string& key);
 
@@ -104,7 +101,7 @@ class QS802DeviceClass : public ManagedObject {
   bool isAppleDriver() const;
   bool isDrovanaDriver() const;
   bool isOtherDriver() const;
-  int32_t addClient(const ServiceRef& client);
+  [[nodiscard]] int32_t addClient(const ServiceRef& client);
   void removeClient(const ServiceRef& client);
   void removeClient(const HidServiceClient* client);
   void removeAllClients();
@@ -117,7 +114,7 @@ class QS802DeviceClass : public ManagedObject {
   const DeviceDefinitionRef& deviceDefinition() const { return definition_; }
   void setDeviceDefinition(DeviceDefinitionRef d) { definition_ = std::move(d); }
   void clearDriverInfo();
-  int32_t updateDriverInfoWithRegistry(RegistryId entry);
+  [[nodiscard]] int32_t updateDriverInfoWithRegistry(RegistryId entry);
   // "HIDPointerResolution" found for the entry; 400 when there is none.
   double searchPointerResolution(RegistryId entry) const;
   // A key of the device definition (null without definition or key).
@@ -154,7 +151,7 @@ class QS802DeviceClass : public ManagedObject {
   QS802DeviceClass* initRelationshipsWithDevDic(const pl::Dict& dic);
 
   // --- Status for the pane (quillonVL702) ------------------------------------------------------
-  int32_t VL702addClient(const ServiceRef& client);
+  [[nodiscard]] int32_t VL702addClient(const ServiceRef& client);
   void VL702removeClient(const ServiceRef& client);
   void VL702clearDriverInfo();
   int VL702status() const;
@@ -168,9 +165,6 @@ class QS802DeviceClass : public ManagedObject {
   const std::optional<pl::Value>& VL702acclTable() const { return acclTable_; }
   const std::optional<pl::Value>& VL702acclCurves() const { return acclCurves_; }
   bool VL702readyForGraph() const { return readyForGraph_; }
-  // The graph data used when a service has none (the acceleration model's defaults); the pane
-  // installs them at start.
-  static void setDefaultGraphData(pl::Data table, pl::Value curves);
 
  protected:
   void awake() override;

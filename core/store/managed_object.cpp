@@ -19,6 +19,9 @@ bool sameMembers(std::vector<ManagedObject*> a, std::vector<ManagedObject*> b) {
 }
 }  // namespace
 
+const Platform& ManagedObject::platform() const { return ctx_->platform(); }
+const RecordSettings& ManagedObject::recordSettings() const { return ctx_->recordSettings(); }
+
 const pl::Value& ManagedObject::value(int attr) const {
   if (attr < 0 || static_cast<size_t>(attr) >= values_.size()) return kNull;
   return values_[static_cast<size_t>(attr)];

@@ -12,10 +12,12 @@
 
 #include "core/plist/value.h"
 #include "core/store/store_model.h"
+#include "platform/api/platform.h"
 
 namespace vl {
 
 class ManagedObjectContext;
+struct RecordSettings;
 
 class ManagedObject {
  public:
@@ -64,6 +66,10 @@ class ManagedObject {
 
  protected:
   ManagedObject() = default;
+  // The ports of the record's context (kept after the record was deleted).
+  const Platform& platform() const;
+  // What the program that opened the store gave its records.
+  const RecordSettings& recordSettings() const;
   // Called after the record was inserted into, or loaded from, its context.
   virtual void awake() {}
   // Called before the context drops the record's in-memory state: transient state that ties a

@@ -3,7 +3,6 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <sqlite3.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -61,7 +60,6 @@ std::string baseOf(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-int primaryCode(const sqlite::Database& db) { return db.errorCode() & 0xff; }
 
 bool deniedAccess(const std::string& path, int mode) { return ::access(path.c_str(), mode) != 0 && errno == EACCES; }
 
@@ -85,13 +83,13 @@ std::optional<ErrorInfo> permissionError(const std::string& path, bool forWritin
 // permission are said as such; anything else is the caller's text (usually damage).
 ErrorInfo storeError(const std::string& path, bool forWriting, const sqlite::Database& db, int64_t code,
                      const std::string& text) {
-  if (primaryCode(db) == SQLITE_BUSY || primaryCode(db) == SQLITE_LOCKED)
+  if (db.failedBusy())
     return makeError(kPersistentStoreTimeoutError,
                      "The settings file " + path +
                          " is busy: another program has been changing it for over a second. Try again.",
                      &db);
   if (auto denied = permissionError(path, forWriting)) return *denied;
-  if (db.errorCode() == SQLITE_READONLY_ROLLBACK)
+  if (db.failedReadOnlyRollback())
     return makeError(kFileWriteNoPermissionError,
                      "The settings file " + path + " holds an interrupted save that only a program allowed to " +
                          "write it can undo.",
@@ -163,7 +161,9 @@ std::unique_ptr<ManagedObjectContext> ManagedObjectContext::open(const std::stri
   ctx->path_ = path;
   ctx->readOnly_ = options.readOnly;
   ctx->model_ = options.model ? options.model : &StoreModel::current();
-  ctx->runLoop_ = options.runLoop ? options.runLoop : currentPlatform().runLoop;
+  ctx->platform_ = options.platform;
+  ctx->records_ = options.records;
+  ctx->runLoop_ = options.runLoop ? options.runLoop : options.platform.runLoop;
 
   struct stat st {};
   bool exists = ::stat(path.c_str(), &st) == 0;
@@ -362,33 +362,34 @@ void ManagedObjectContext::ensureLoaded(EntityKind kind) {
 }
 
 pl::Value ManagedObjectContext::readColumn(const sqlite::Statement& s, int i, AttrType t) const {
-  int ct = s.columnType(i);
-  if (ct == SQLITE_NULL) return {};
+  using CT = sqlite::Statement::ColumnType;
+  CT ct = s.columnType(i);
+  if (ct == CT::Null) return {};
   switch (t) {
     case AttrType::Integer:
     case AttrType::UInt32:
     case AttrType::Boolean:
-      if (ct == SQLITE_INTEGER) return coerceToAttribute(t, pl::Value::int64(s.columnInt(i)));
-      if (ct == SQLITE_FLOAT) return coerceToAttribute(t, pl::Value(s.columnDouble(i)));
+      if (ct == CT::Integer) return coerceToAttribute(t, pl::Value::int64(s.columnInt(i)));
+      if (ct == CT::Float) return coerceToAttribute(t, pl::Value(s.columnDouble(i)));
       return {};
     case AttrType::String:
-      if (ct == SQLITE_TEXT) return pl::Value(std::string(s.columnText(i)));
+      if (ct == CT::Text) return pl::Value(std::string(s.columnText(i)));
       return {};
     case AttrType::Date:
-      if (ct == SQLITE_FLOAT || ct == SQLITE_INTEGER) {
+      if (ct == CT::Float || ct == CT::Integer) {
         double d = s.columnDouble(i);
         return std::isfinite(d) ? pl::Value(pl::Date{d}) : pl::Value();
       }
       return {};
     case AttrType::Data:
-      if (ct == SQLITE_BLOB) {
+      if (ct == CT::Blob) {
         auto b = s.columnBlob(i);
         return pl::Value(pl::Data(b.begin(), b.end()));
       }
       return {};
     case AttrType::Dict:
     case AttrType::Any: {
-      if (ct != SQLITE_BLOB) return {};
+      if (ct != CT::Blob) return {};
       pl::ReadResult r = pl::readBinary(s.columnBlob(i));
       if (!r) return {};
       return coerceToAttribute(t, *r.value);
@@ -432,7 +433,7 @@ bool ManagedObjectContext::loadEntity(EntityKind kind) {
       damaged_ = true;
       break;
     }
-    if (s.columnType(0) != SQLITE_INTEGER) continue;
+    if (s.columnType(0) != sqlite::Statement::ColumnType::Integer) continue;
     int64_t pk = s.columnInt(0);
     std::unique_ptr<ManagedObject> rec = makeStoreRecord(kind);
     rec->ctx_ = this;
@@ -451,7 +452,7 @@ bool ManagedObjectContext::loadEntity(EntityKind kind) {
     owned_.push_back(std::move(rec));
     for (size_t j = 0; j < toOneRels.size(); ++j) {
       int col = static_cast<int>(nAttr + 1 + j);
-      if (s.columnType(col) != SQLITE_INTEGER) continue;
+      if (s.columnType(col) != sqlite::Statement::ColumnType::Integer) continue;
       const RelationshipDesc& rd = e.relationships[static_cast<size_t>(toOneRels[j])];
       auto& parents = byPk_[ix(rd.destination)];
       auto it = parents.find(s.columnInt(col));

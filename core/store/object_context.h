@@ -9,14 +9,17 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "core/errors/error_stack.h"
 #include "core/store/managed_object.h"
 #include "core/store/sqlite_db.h"
 #include "core/store/store_model.h"
 #include "core/store/undo_manager.h"
 #include "platform/api/alerts.h"
+#include "platform/api/platform.h"
 
 namespace vl {
 
@@ -37,6 +40,17 @@ inline constexpr int64_t kFileReadNoPermissionError = 257;
 // Marks a file as a settings store ("Dvst"), so that a foreign database is not taken for one.
 inline constexpr int32_t kStoreApplicationID = 0x44767374;
 
+// What the record classes take from the program that opened the store: the bundle whose
+// identifier and strings tables they use (range errors carry its identifier as domain), and
+// the acceleration data a device shows when its service carries none. Values the program owns
+// and hands in when it opens the store; a context without them has records that name no domain
+// and read a service without acceleration data as not connected.
+struct RecordSettings {
+  BundleInfo bundle;
+  std::optional<pl::Value> defaultAcclTable;   // data
+  std::optional<pl::Value> defaultAcclCurves;  // array
+};
+
 struct ObjectsDidChange {
   std::vector<ManagedObject*> inserted;
   std::vector<ManagedObject*> updated;
@@ -55,7 +69,9 @@ class ManagedObjectContext {
   struct Options {
     bool readOnly = false;
     const StoreModel* model = nullptr;  // null: the current model
-    RunLoop* runLoop = nullptr;         // null: the current platform's run loop, if any
+    Platform platform;                  // the ports the records use
+    RecordSettings records;
+    RunLoop* runLoop = nullptr;         // null: the platform's run loop, if any
   };
 
   // Opens the store at path. A missing file opens as an empty store (written by the first
@@ -71,6 +87,9 @@ class ManagedObjectContext {
   const std::string& url() const { return path_; }
   bool isReadOnly() const { return readOnly_; }
   const StoreModel& model() const { return *model_; }
+  // The ports of the program that opened the store; its records reach the system through them.
+  const Platform& platform() const { return platform_; }
+  const RecordSettings& recordSettings() const { return records_; }
   // The model version found in the file at open (0 for a new store).
   int32_t fileModelVersion() const { return fileVersion_; }
 
@@ -156,6 +175,8 @@ class ManagedObjectContext {
   sqlite::Database db_;
   bool snapshotOpen_ = false;
   int lockFd_ = -1;
+  Platform platform_;
+  RecordSettings records_;
   RunLoop* runLoop_ = nullptr;
   uint64_t passObserver_ = 0;
   std::unique_ptr<UndoManager> undo_;

@@ -22,6 +22,13 @@ Database& Database::operator=(Database&& o) noexcept {
   return *this;
 }
 
+bool Database::failedBusy() const {
+  int primary = code_ & 0xff;
+  return primary == SQLITE_BUSY || primary == SQLITE_LOCKED;
+}
+
+bool Database::failedReadOnlyRollback() const { return code_ == SQLITE_READONLY_ROLLBACK; }
+
 bool Database::open(const std::string& path, Mode mode) {
   close();
   int flags = SQLITE_OPEN_NOMUTEX;
@@ -136,7 +143,15 @@ bool Statement::reset() {
 }
 
 int Statement::columnCount() const { return stmt_ ? sqlite3_column_count(stmt_) : 0; }
-int Statement::columnType(int i) const { return stmt_ ? sqlite3_column_type(stmt_, i) : SQLITE_NULL; }
+Statement::ColumnType Statement::columnType(int i) const {
+  switch (stmt_ ? sqlite3_column_type(stmt_, i) : SQLITE_NULL) {
+    case SQLITE_INTEGER: return ColumnType::Integer;
+    case SQLITE_FLOAT: return ColumnType::Float;
+    case SQLITE_TEXT: return ColumnType::Text;
+    case SQLITE_BLOB: return ColumnType::Blob;
+    default: return ColumnType::Null;
+  }
+}
 int64_t Statement::columnInt(int i) const { return stmt_ ? sqlite3_column_int64(stmt_, i) : 0; }
 double Statement::columnDouble(int i) const { return stmt_ ? sqlite3_column_double(stmt_, i) : 0; }
 

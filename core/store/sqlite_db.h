@@ -30,7 +30,6 @@ class Database {
   bool open(const std::string& path, Mode mode);
   void close();
   bool isOpen() const { return db_ != nullptr; }
-  sqlite3* handle() const { return db_; }
 
   // Runs statements without results; false on the first failure.
   bool exec(std::string_view sql);
@@ -44,6 +43,10 @@ class Database {
   // The result code and text of the last failure on this connection.
   int errorCode() const { return code_; }
   const std::string& error() const { return message_; }
+  // The last failure was another connection holding a lock past the busy timeout.
+  bool failedBusy() const;
+  // A read-only connection met a hot journal it may not roll back.
+  bool failedReadOnlyRollback() const;
   void setError(int code, std::string message) {
     code_ = code;
     message_ = std::move(message);
@@ -82,7 +85,9 @@ class Statement {
 
   // Columns are 0-based.
   int columnCount() const;
-  int columnType(int i) const;  // SQLITE_INTEGER, SQLITE_FLOAT, SQLITE_TEXT, SQLITE_BLOB, SQLITE_NULL
+  // The storage class of the column's value in the current row.
+  enum class ColumnType { Null, Integer, Float, Text, Blob };
+  ColumnType columnType(int i) const;
   int64_t columnInt(int i) const;
   double columnDouble(int i) const;
   std::string_view columnText(int i) const;

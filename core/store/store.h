@@ -35,16 +35,19 @@ using StoreContextRef = std::unique_ptr<ManagedObjectContext>;
 // --- Store file and folders -------------------------------------------------------------------
 
 // The joint settings folder (joint) or the older product-only folder; *exists tells whether it
-// exists. Empty when no Paths port is installed.
-std::string QS814prefsFolderURL(bool joint, bool* exists = nullptr);
+// exists. Empty when p has no Paths port.
+std::string QS814prefsFolderURL(const Platform& p, bool joint, bool* exists = nullptr);
 // The store file to use (see the store's folder rules); nullopt after pushing 8140051 or 8140095.
-std::optional<std::string> QS814prefsFileURL(bool* exists = nullptr);
+std::optional<std::string> QS814prefsFileURL(const Platform& p, bool* exists = nullptr);
 
-// Opens a store. model plays the part of the bundle's compiled model (null: the current one).
-int32_t QS814createMOC(const std::optional<std::string>& url, const StoreModel* model, bool readOnly,
-                       StoreContextRef* outContext, ErrorInfo* outError);
-int32_t QS814openMOC(const StoreModel* model, bool readOnly, StoreContextRef* outContext, ErrorInfo* outError);
-int32_t QS814saveMOC(ManagedObjectContext* ctx, ErrorInfo* outError);
+// Opens a store whose records use the ports of p. model plays the part of the bundle's
+// compiled model (null: the current one).
+// records: what the program gives the record classes (its bundle, the default graph data).
+[[nodiscard]] int32_t QS814createMOC(const Platform& p, const std::optional<std::string>& url, const StoreModel* model, bool readOnly,
+                       StoreContextRef* outContext, ErrorInfo* outError, const RecordSettings& records = {});
+[[nodiscard]] int32_t QS814openMOC(const Platform& p, const StoreModel* model, bool readOnly, StoreContextRef* outContext,
+                     ErrorInfo* outError, const RecordSettings& records = {});
+[[nodiscard]] int32_t QS814saveMOC(ManagedObjectContext* ctx, ErrorInfo* outError);
 std::string QS814urlForMOC(const ManagedObjectContext* ctx);
 
 // What the file at a path is to a model.

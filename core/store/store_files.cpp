@@ -1,5 +1,4 @@
 // The store file's place and migration from the older folder, opening, saving and checking it.
-#include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -56,8 +55,8 @@ std::vector<std::string> candidateFiles(const std::string& folder) {
 
 }  // namespace
 
-std::string QS814prefsFolderURL(bool joint, bool* exists) {
-  Paths* paths = currentPlatform().paths;
+std::string QS814prefsFolderURL(const Platform& p, bool joint, bool* exists) {
+  Paths* paths = p.paths;
   if (!paths) {
     if (exists) *exists = false;
     return {};
@@ -67,9 +66,9 @@ std::string QS814prefsFolderURL(bool joint, bool* exists) {
   return folder;
 }
 
-std::optional<std::string> QS814prefsFileURL(bool* exists) {
+std::optional<std::string> QS814prefsFileURL(const Platform& p, bool* exists) {
   bool jointExists = false;
-  std::string joint = QS814prefsFolderURL(true, &jointExists);
+  std::string joint = QS814prefsFolderURL(p, true, &jointExists);
   if (joint.empty()) {
     QS810stackError(nullptr, 8140051);
     return std::nullopt;
@@ -83,7 +82,7 @@ std::optional<std::string> QS814prefsFileURL(bool* exists) {
       return std::nullopt;
     }
     bool olderExists = false;
-    std::string older = QS814prefsFolderURL(false, &olderExists);
+    std::string older = QS814prefsFolderURL(p, false, &olderExists);
     if (olderExists) searched = older;
   }
   const bool inJoint = fs::path(searched).filename() == fs::path(joint).filename();
@@ -116,14 +115,16 @@ std::optional<std::string> QS814prefsFileURL(bool* exists) {
   return result;
 }
 
-int32_t QS814createMOC(const std::optional<std::string>& url, const StoreModel* model, bool readOnly,
-                       StoreContextRef* outContext, ErrorInfo* outError) {
+int32_t QS814createMOC(const Platform& p, const std::optional<std::string>& url, const StoreModel* model, bool readOnly,
+                       StoreContextRef* outContext, ErrorInfo* outError, const RecordSettings& records) {
   if (!url || url->empty() || !outContext) return 8140121;
   if (outError) *outError = ErrorInfo{};
   if (model && model->entities.size() != static_cast<size_t>(kEntityCount)) return 8140130;
   ManagedObjectContext::Options options;
   options.readOnly = readOnly;
   options.model = model;
+  options.platform = p;
+  options.records = records;
   ErrorInfo error;
   StoreContextRef ctx = ManagedObjectContext::open(*url, options, &error);
   if (!ctx) {
@@ -134,8 +135,9 @@ int32_t QS814createMOC(const std::optional<std::string>& url, const StoreModel* 
   return 0;
 }
 
-int32_t QS814openMOC(const StoreModel* model, bool readOnly, StoreContextRef* outContext, ErrorInfo* outError) {
-  int32_t err = QS814createMOC(QS814prefsFileURL(), model, readOnly, outContext, outError);
+int32_t QS814openMOC(const Platform& p, const StoreModel* model, bool readOnly, StoreContextRef* outContext,
+                     ErrorInfo* outError, const RecordSettings& records) {
+  int32_t err = QS814createMOC(p, QS814prefsFileURL(p), model, readOnly, outContext, outError, records);
   if (err != 0) {
     QS810stackError(nullptr, err);
     return 8140177;

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/api/platform.h"
+
 namespace vl {
 
 inline constexpr const char* kTableVl = "vl";
@@ -29,6 +31,6 @@ struct FormatArg {
 // and %%). Conversions without a matching argument are left out.
 std::string formatPattern(const std::string& pattern, const std::vector<FormatArg>& args);
 // The localized pattern of key in table, filled with args.
-std::string localizedFormat(const std::string& key, const char* table, const std::vector<FormatArg>& args);
+std::string localizedFormat(const Platform& p, const std::string& key, const char* table, const std::vector<FormatArg>& args);
 
 }  // namespace vl

@@ -28,8 +28,7 @@ const pl::Value* table(const std::string& path) {
 }
 }  // namespace
 
-std::string localized(const std::string& key, const std::string& tableName) {
-  const Platform& p = currentPlatform();
+std::string localized(const Platform& p, const std::string& key, const std::string& tableName) {
   if (!p.paths) return key;
   std::vector<std::string> langs;
   if (p.system) {

@@ -4,11 +4,13 @@
 
 #include <string>
 
+#include "platform/api/platform.h"
+
 namespace vl {
 
 // The text for key in table, in the user's most preferred language that has the table,
-// else English, else the key itself.
-std::string localized(const std::string& key, const std::string& table);
+// else English, else the key itself. The resources folder and the languages come from p.
+std::string localized(const Platform& p, const std::string& key, const std::string& table);
 
 // Drops cached tables (after the resources folder or the languages changed).
 void resetLocalizedCache();

@@ -44,32 +44,40 @@ uint32_t QS812BundleVersion(const std::string& bundlePath) {
   return v ? QS812versionNumberFromString(&*v) : 0;
 }
 
+uint32_t QS812BundleVersionFromProc(const RunningApplication& application) {
+  return application.bundleURL.empty() ? 0 : QS812BundleVersion(application.bundleURL);
+}
+
 std::optional<std::string> QS812applicationVersion(const std::string& bundlePath) {
   auto info = infoDictionary(bundlePath);
   if (!info) return std::nullopt;
   return info->stringFor("CFBundleShortVersionString");
 }
 
-std::optional<std::string> QS812prefPaneURLForName(const std::string& fileName) {
-  if (!currentPlatform().paths || fileName.empty()) return std::nullopt;
-  for (const auto& dir : currentPlatform().paths->preferencePanes()) {
+std::optional<std::string> QS812prefPaneURLForName(const Platform& p, const std::string& fileName) {
+  if (!p.paths || fileName.empty()) return std::nullopt;
+  for (const auto& dir : p.paths->preferencePanes()) {
     std::string path = dir + "/" + fileName;
     if (exists(path)) return path;
   }
   return std::nullopt;
 }
 
-std::optional<std::string> QS812prefPaneURLForDrovana() { return QS812prefPaneURLForName(drovana::kPaneFileName); }
-std::optional<std::string> QS812prefPaneURLForVelmora() { return QS812prefPaneURLForName(velmora::kPaneFileName); }
-
-uint32_t QS812DrovanaVersion() {
-  auto p = QS812prefPaneURLForDrovana();
-  return p ? QS812BundleVersion(*p) : 0;
+std::optional<std::string> QS812prefPaneURLForDrovana(const Platform& p) {
+  return QS812prefPaneURLForName(p, drovana::kPaneFileName);
+}
+std::optional<std::string> QS812prefPaneURLForVelmora(const Platform& p) {
+  return QS812prefPaneURLForName(p, velmora::kPaneFileName);
 }
 
-uint32_t QS812VelmoraVersion() {
-  auto p = QS812prefPaneURLForVelmora();
-  return p ? QS812BundleVersion(*p) : 0;
+uint32_t QS812DrovanaVersion(const Platform& p) {
+  auto pane = QS812prefPaneURLForDrovana(p);
+  return pane ? QS812BundleVersion(*pane) : 0;
+}
+
+uint32_t QS812VelmoraVersion(const Platform& p) {
+  auto pane = QS812prefPaneURLForVelmora(p);
+  return pane ? QS812BundleVersion(*pane) : 0;
 }
 
 std::string QS812buildDateWithURL(const std::optional<std::string>& bundlePath) {
@@ -79,8 +87,8 @@ std::string QS812buildDateWithURL(const std::optional<std::string>& bundlePath) 
   return info->stringFor("MyBuildDate").value_or("");
 }
 
-std::string QS812DrovanaBuildDate() { return QS812buildDateWithURL(QS812prefPaneURLForDrovana()); }
-std::string QS812VelmoraBuildDate() { return QS812buildDateWithURL(QS812prefPaneURLForVelmora()); }
+std::string QS812DrovanaBuildDate(const Platform& p) { return QS812buildDateWithURL(QS812prefPaneURLForDrovana(p)); }
+std::string QS812VelmoraBuildDate(const Platform& p) { return QS812buildDateWithURL(QS812prefPaneURLForVelmora(p)); }
 
 uint32_t QS812versionNumberFromString(const std::string* text) {
   if (!text || text->empty() || text->size() > 10) return 0;
@@ -147,18 +155,18 @@ std::string QS812stringFromVersionNumver(uint32_t packed) {
   return text;
 }
 
-std::string QS812SystemVersionString() {
+std::string QS812SystemVersionString(const Platform& p) {
   OsVersion v;
-  if (currentPlatform().system) v = currentPlatform().system->osVersion();
+  if (p.system) v = p.system->osVersion();
   char out[32];
   std::snprintf(out, sizeof out, "%02u%02u%02u", v.major, v.minor, v.patch);
   return out;
 }
 
-uint32_t QS812getHostVersion(const std::string& applicationName, bool acceptPreReleases) {
-  HttpClient* http = currentPlatform().http;
+uint32_t QS812getHostVersion(const Platform& p, const std::string& applicationName, bool acceptPreReleases) {
+  HttpClient* http = p.http;
   if (!http) return 0;
-  std::string query = "app=" + QS812addingPercentEscapes(applicationName) + "&osv=" + QS812SystemVersionString();
+  std::string query = "app=" + QS812addingPercentEscapes(applicationName) + "&osv=" + QS812SystemVersionString(p);
   auto response = http->get("/velmora/xml/file.php", query, 1.0);
   if (!response || response->status < 200 || response->status >= 300) return 0;
   auto r = pl::read(std::span<const uint8_t>(response->body));
@@ -183,8 +191,8 @@ uint32_t QS812getHostVersion(const std::string& applicationName, bool acceptPreR
   return newest;
 }
 
-std::optional<std::string> QS812GetMachineID() {
-  IoRegistry* reg = currentPlatform().registry;
+std::optional<std::string> QS812GetMachineID(const Platform& p) {
+  IoRegistry* reg = p.registry;
   if (!reg) return std::nullopt;
   auto found = reg->matchingServices(pl::Dict{{kIOProviderClassKey, "IOPlatformExpertDevice"}});
   if (found.status != kIOReturnSuccess || found.entries.empty()) return std::nullopt;
@@ -193,12 +201,12 @@ std::optional<std::string> QS812GetMachineID() {
   return *v->asString();
 }
 
-std::pair<std::string, std::string> QS812GetModelName() {
+std::pair<std::string, std::string> QS812GetModelName(const Platform& p) {
   std::string marketing;
-  if (auto serial = QS812GetMachineID(); serial && currentPlatform().defaults) {
+  if (auto serial = QS812GetMachineID(p); serial && p.defaults) {
     std::string tail = serial->size() > 4 ? serial->substr(serial->size() - 4) : *serial;
-    currentPlatform().defaults->synchronize("com.apple.SystemProfiler");
-    auto names = currentPlatform().defaults->value("com.apple.SystemProfiler", "CPU Names");
+    p.defaults->synchronize("com.apple.SystemProfiler");
+    auto names = p.defaults->value("com.apple.SystemProfiler", "CPU Names");
     if (names && names->isDict() && !tail.empty()) {
       for (const auto& [key, value] : *names->asDict()) {
         if (key.rfind(tail, 0) == 0 && value.isString()) {
@@ -208,9 +216,9 @@ std::pair<std::string, std::string> QS812GetModelName() {
       }
     }
   }
-  std::string model = currentPlatform().system ? currentPlatform().system->hardwareModel() : std::string();
+  std::string model = p.system ? p.system->hardwareModel() : std::string();
   if (model.size() > 99) model.resize(99);  // the kernel value is read into a 100-byte buffer
-  if (marketing.empty() && currentPlatform().system) marketing = currentPlatform().system->marketingNameForModel(model);
+  if (marketing.empty() && p.system) marketing = p.system->marketingNameForModel(model);
   return {marketing + ", " + model, model};
 }
 
@@ -231,11 +239,11 @@ std::string QS812addingPercentEscapes(const std::string& text) {
   return out;
 }
 
-const pl::Value* QS812localizedValueForKey(const pl::Value* dictionary, const std::string& key) {
+const pl::Value* QS812localizedValueForKey(const Platform& p, const pl::Value* dictionary, const std::string& key) {
   if (!dictionary || !dictionary->isDict() || key.empty()) return nullptr;
   std::string lang;
-  if (currentPlatform().system) {
-    auto langs = currentPlatform().system->preferredLanguages();
+  if (p.system) {
+    auto langs = p.system->preferredLanguages();
     if (!langs.empty()) lang = langs.front().substr(0, 2);
   }
   if (!lang.empty()) {
@@ -279,8 +287,8 @@ uint64_t QS812BitIndex(uint64_t value) {
 
 namespace {
 constexpr const char* kUniversalAccess = "com.apple.universalaccess";
-bool zoomFlag(const char* key) {
-  UserDefaults* d = currentPlatform().defaults;
+bool zoomFlag(const Platform& p, const char* key) {
+  UserDefaults* d = p.defaults;
   if (!d) return false;
   d->synchronize(kUniversalAccess);
   auto v = d->value(kUniversalAccess, key);
@@ -288,11 +296,11 @@ bool zoomFlag(const char* key) {
 }
 }  // namespace
 
-int64_t QS812getScrollZoom(bool* enabled, int64_t* modifiers) {
-  bool on = zoomFlag("closeViewScrollWheelToggle");
+int64_t QS812getScrollZoom(const Platform& p, bool* enabled, int64_t* modifiers) {
+  bool on = zoomFlag(p, "closeViewScrollWheelToggle");
   int64_t mods = 0;
-  if (on && currentPlatform().defaults) {
-    auto v = currentPlatform().defaults->value(kUniversalAccess, "closeViewScrollWheelModifiersInt");
+  if (on && p.defaults) {
+    auto v = p.defaults->value(kUniversalAccess, "closeViewScrollWheelModifiersInt");
     if (v && v->isNumber()) mods = v->longLongValue();
   }
   if (enabled) *enabled = on;
@@ -300,15 +308,13 @@ int64_t QS812getScrollZoom(bool* enabled, int64_t* modifiers) {
   return mods;
 }
 
-bool QS812scrollZoomEnabled() { return zoomFlag("closeViewScrollWheelToggle"); }
-bool QS812keyZoomEnabled() { return zoomFlag("closeViewHotkeysEnabled"); }
+bool QS812scrollZoomEnabled(const Platform& p) { return zoomFlag(p, "closeViewScrollWheelToggle"); }
+bool QS812keyZoomEnabled(const Platform& p) { return zoomFlag(p, "closeViewHotkeysEnabled"); }
 
-std::string QS812localizedCancelButtonTitle() {
-  // Looked up once in the "Common" table of the best-matching localization we ship.
-  static std::optional<std::string> cached;
-  if (cached) return *cached;
+std::string QS812localizedCancelButtonTitle(const Platform& p) {
+  // Looked up in the "Common" table of the best-matching localization we ship; not kept, so
+  // that it follows the platform it is asked for.
   std::string title = "Cancel";
-  auto& p = currentPlatform();
   if (p.paths && p.system) {
     for (const auto& lang : p.system->preferredLanguages()) {
       for (const std::string& l : {lang, lang.substr(0, 2)}) {
@@ -316,14 +322,12 @@ std::string QS812localizedCancelButtonTitle() {
         if (r && r.value->isDict()) {
           if (auto t = r.value->stringFor("Cancel")) {
             title = *t;
-            cached = title;
             return title;
           }
         }
       }
     }
   }
-  cached = title;
   return title;
 }
 

@@ -75,7 +75,7 @@ class HidServiceClient {
   // IOHIDServiceClientCopyProperty; nullopt when absent.
   virtual std::optional<pl::Value> property(std::string_view key) const = 0;
   // IOHIDServiceClientSetProperty; false when the service refused the value.
-  virtual bool setProperty(std::string_view key, const pl::Value& value) = 0;
+  [[nodiscard]] virtual bool setProperty(std::string_view key, const pl::Value& value) = 0;
 };
 using ServiceRef = std::shared_ptr<HidServiceClient>;
 
@@ -106,7 +106,8 @@ class HidEventSystem {
   virtual ~HidEventSystem() = default;
   // IOHIDEventSystemClientCreate; null on failure.
   virtual std::unique_ptr<HidEventSystemClient> createClient() = 0;
-  // NXOpenEventStatus: a connection to the HID system; 0 on failure.
+  // NXOpenEventStatus: the connection to the HID system, opened on the first call and kept
+  // (and answered again) for the adapter's life; 0 on failure, retried on the next call.
   virtual uint32_t openEventStatus() = 0;
   // IOHIDGetAccelerationWithKey on that connection: the system's current acceleration for
   // the key. Returns a platform status; *value is left untouched on failure.

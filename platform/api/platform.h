@@ -1,6 +1,7 @@
-// Platform: the set of ports one process runs on. The core's plain functions reach the
-// platform through the process's current set, as they would reach the system's own
-// services; programs install the real or simulated set at start, tests a fresh one each.
+// Platform: the set of ports one process (or one simulated Mac in a test) runs on. Programs
+// and tests build a set and hand it to the objects they make; the core's plain functions take
+// it as their first parameter. There is no process-wide current set, so two sets can live
+// side by side.
 #pragma once
 
 namespace vl {
@@ -43,21 +44,6 @@ struct Platform {
   Cursor* cursor = nullptr;
   Desktop* desktop = nullptr;
   Sleeper* sleeper = nullptr;  // the snapping worker's waits
-};
-
-// The current set; every pointer is null until a program or test installs one.
-Platform& currentPlatform();
-
-// Installs a set for the lifetime of this object and restores the previous one after.
-class ScopedPlatform {
- public:
-  explicit ScopedPlatform(const Platform& p);
-  ~ScopedPlatform();
-  ScopedPlatform(const ScopedPlatform&) = delete;
-  ScopedPlatform& operator=(const ScopedPlatform&) = delete;
-
- private:
-  Platform previous_;
 };
 
 }  // namespace vl

@@ -18,6 +18,7 @@
 #include "core/store/store.h"
 #include "core/system/boa_notifications.h"
 #include "support/comma_locale.h"
+#include "platform/sim/sim_desktop.h"
 #include "support/sim_world.h"
 
 namespace vl {
@@ -50,7 +51,7 @@ class Agent : public test::SimWorld {
   void writeStore(const std::vector<StoredDevice>& devices) {
     StoreContextRef ctx;
     ErrorInfo error;
-    ASSERT_EQ(QS814openMOC(nullptr, false, &ctx, &error), 0) << error.domain << " " << error.code;
+    ASSERT_EQ(QS814openMOC(platform, nullptr, false, &ctx, &error), 0) << error.domain << " " << error.code;
     for (const auto& d : devices) {
       QS802DeviceClass* rec = QS814fetchDevice(d.vid, d.pid, d.mid, d.transport, ctx.get());
       if (!rec) {
@@ -73,7 +74,7 @@ class Agent : public test::SimWorld {
   }
 
   void launch() {
-    agent = std::make_unique<AppControllerClass>(settings);
+    agent = std::make_unique<AppControllerClass>(platform, settings);
     agent->setActivityLog([this](const std::string& line) { logLines.push_back(line); });
     agent->applicationWillFinishLaunching();
     agent->applicationDidFinishLaunching();
@@ -108,7 +109,7 @@ class Agent : public test::SimWorld {
   // or a damaged file could.
   void rawFavourite(const StoredDevice& d, const char* sensitivity, const char* tracking, bool disableAccl = false) {
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(QS814prefsFileURL().value().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(QS814prefsFileURL(platform).value().c_str(), &db), SQLITE_OK);
     sqlite3_stmt* st = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(db,
                                  "UPDATE CursorSpeed SET sensitivity = ?1, trackingSpeed = ?2, disableAccl = ?3 "
@@ -318,7 +319,7 @@ TEST_F(Agent, OldSystemAndSecondCopyEndAtOnce) {
   agent.reset();
   alerts.modal.clear();
   lifecycle.exits.clear();
-  AppControllerClass first(settings);
+  AppControllerClass first(platform, settings);
   first.applicationDidFinishLaunching();
   ASSERT_TRUE(first.launched());
   launch();
@@ -330,14 +331,14 @@ TEST_F(Agent, OldSystemAndSecondCopyEndAtOnce) {
 TEST_F(Agent, SecondCopySaysWhoHoldsTheLockAndTouchesNothing) {
   RegistryId mouse = attach("generic-usb-optical-mouse");
   // The lock file as a running copy leaves it: its pid, which the refusal names.
-  AppControllerClass first(settings);
+  AppControllerClass first(platform, settings);
   first.applicationDidFinishLaunching();
   ASSERT_TRUE(first.launched());
   loop.advance(2);
   size_t writesBefore = writesTo(mouse);
 
   std::vector<std::string> refused, activity;
-  agent = std::make_unique<AppControllerClass>(settings);
+  agent = std::make_unique<AppControllerClass>(platform, settings);
   agent->setStartRefusedSink([&](const std::string& line) { refused.push_back(line); });
   agent->setActivityLog([&](const std::string& line) { activity.push_back(line); });
   agent->applicationDidFinishLaunching();
@@ -358,7 +359,7 @@ TEST_F(Agent, LogSaysWhyItAppliesAndWhatItSkips) {
   writeStore({usbMouse});
   RegistryId mouse = attach("generic-usb-optical-mouse");
   std::vector<std::string> log;
-  agent = std::make_unique<AppControllerClass>(settings);
+  agent = std::make_unique<AppControllerClass>(platform, settings);
   agent->setActivityLog([&](const std::string& line) { log.push_back(line); });
   agent->applicationWillFinishLaunching();
   agent->applicationDidFinishLaunching();
@@ -478,6 +479,25 @@ TEST_F(Agent, LaunchAnnouncementAndSnappingDecision) {
   EXPECT_EQ(announced.userInfo.at(key::kVersion).unsignedIntValue(), 0x02238000u);
   // Without our own pane installed, our build date is empty: snapping stays off.
   EXPECT_FALSE(agent->snappingStarted());
+}
+
+TEST_F(Agent, LaunchAnnouncementCarriesTheVersionOfTheRunningBundle) {
+  // The agent runs from a bundle whose version differs from the program's own.
+  std::string bundle = home.path() + "/Velmora Manager.app";
+  std::filesystem::create_directories(bundle + "/Contents");
+  std::string err;
+  ASSERT_TRUE(pl::writeFileAtomic(bundle + "/Contents/Info.plist",
+                                  pl::writeBinary(pl::Value(pl::Dict{{"CFBundleVersion", "2.3b4"}})), &err))
+      << err;
+  ASSERT_TRUE(platform.system);
+  RunningApplication self;
+  self.processIdentifier = platform.system->processID();
+  self.bundleIdentifier = "quillon.Velmora.boa";
+  self.bundleURL = bundle;
+  mac.desktop().launch(self, kActivationPolicyProhibited, false);
+  launch();
+  ASSERT_FALSE(mac.postedNotifications().empty());
+  EXPECT_EQ(mac.postedNotifications().front().userInfo.at(key::kVersion).unsignedIntValue(), 0x02306004u);
 }
 
 TEST_F(Agent, AFavouriteThatCannotBeWrittenLeavesItsDeviceAtTheSystemSpeed) {

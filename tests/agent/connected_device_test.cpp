@@ -47,7 +47,7 @@ class Tracking : public test::SimWorld {
   Tracking() : controller(loop) {}
   std::unique_ptr<QS825ConnectedDeviceNotifier> start(const std::string& bundleID = "quillon.Velmora.boa") {
     t0 = loop.now();
-    auto n = QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(&controller, nullptr, bundleID);
+    auto n = QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(platform, &controller, nullptr, bundleID);
     EXPECT_TRUE(n);
     return n;
   }
@@ -98,6 +98,24 @@ TEST_F(Tracking, ComeAndGoWithinStandbyIsSilentAndRemovalOfAnAnnouncedDeviceIsIm
   loop.runUntilIdle();
   ASSERT_EQ(controller.names().back(), "detached " + std::to_string(id));
   EXPECT_EQ(controller.events.back().at, before);
+}
+
+TEST_F(Tracking, FinishingAllDevicesLeavesNoRecordBehind) {
+  auto n = start();
+  attach("generic-usb-optical-mouse");
+  attach("magic-mouse-2-bluetooth");
+  loop.advance(0.5);  // both still waiting out their standby time
+  ASSERT_EQ(n->deviceList().size(), 2u);
+  n->finishAllDevices();
+  EXPECT_TRUE(n->deviceList().empty()) << "finished records are gone, not kept as dead entries";
+  loop.advance(5);
+  EXPECT_TRUE(controller.events.empty()) << "nothing finished is announced";
+
+  // The same services arriving again are tracked afresh.
+  RegistryId again = attach("generic-usb-optical-mouse");
+  loop.advance(3);
+  ASSERT_EQ(controller.events.size(), 1u);
+  EXPECT_EQ(controller.events[0].what, attachedName(again));
 }
 
 TEST_F(Tracking, ServicesWithoutAHidDeviceAreNeverAnnounced) {
@@ -225,9 +243,9 @@ TEST_F(Tracking, SystemSpeedChangesOnlyWhileActive) {
 
 TEST_F(Tracking, CreationFailures) {
   QS810errorBuf(true);
-  EXPECT_EQ(QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(nullptr, nullptr, 0.8), nullptr);
+  EXPECT_EQ(QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(platform, nullptr, nullptr, 0.8), nullptr);
   mac.failClientCreation(true);
-  EXPECT_EQ(QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(&controller, nullptr, 0.8), nullptr);
+  EXPECT_EQ(QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(platform, &controller, nullptr, 0.8), nullptr);
   EXPECT_EQ(errorStackEntries(), (std::vector<std::string>{"825.0070", "825.0056"}));
 }
 

@@ -19,9 +19,8 @@ constexpr Point kHome{300, 700};
 
 class SnappingBench : public test::SimWorld {
  protected:
-  SnappingBench() : desk(mac.desktop()) {
+  SnappingBench() : desk(mac.desktop()), engine(withSleeper()) {
     desk.setSleepHook([this](double s) { loop.advance(s); });
-    currentPlatform().sleeper = &desk.sleeper();
     engine.setSpawner([this](std::function<void()> fn) { kept.push_back(std::move(fn)); });
     engine.setCancelButtonTitle("Cancel");
     editor = desk.ensureApplication("TextEdit");
@@ -47,6 +46,11 @@ class SnappingBench : public test::SimWorld {
     return engine.moveCursorToItem(index, jump, bounce);
   }
   Point centre(const std::string& name) { return *desk.centreOf(desk.elementNamed(name)); }
+  // The worker's waits go through the desktop's sleeper, which advances virtual time.
+  Platform withSleeper() {
+    platform.sleeper = &mac.desktop().sleeper();
+    return platform;
+  }
   Point cursor() { return desk.cursorPosition(); }
 
   sim::SimDesktop& desk;
@@ -341,7 +345,7 @@ TEST_F(SnappingBench, PausedWorkerSkipsItsPasses) {
 }
 
 TEST_F(SnappingBench, RealThreadStopsAndIsJoined) {
-  AutoSnapping threaded;
+  AutoSnapping threaded(platform);
   threaded.setCancelButtonTitle("Cancel");
   desk.setSleepHook({});
   threaded.startAutoCursorSnappingToItem(kSnapDefaultButton, true, false);
@@ -412,7 +416,7 @@ class SnappingControllerTest : public SnappingBench {
   }
   void openStore() {
     ErrorInfo error;
-    ASSERT_EQ(QS814openMOC(nullptr, false, &ctx, &error), 0);
+    ASSERT_EQ(QS814openMOC(platform, nullptr, false, &ctx, &error), 0);
     QS803AppClass* d = QS803AppClass::insertSnappingAppWithObject(AppObject(), ctx.get());
     ASSERT_TRUE(d);
     d->setSnapping(std::string(kSnappingDefaultButton));
@@ -423,7 +427,7 @@ class SnappingControllerTest : public SnappingBench {
     textEdit = t;
   }
   void make() {
-    controller = std::make_unique<SnappingController>([this] { return ctx.get(); }, engine);
+    controller = std::make_unique<SnappingController>(platform, [this] { return ctx.get(); }, &engine);
   }
   StoreContextRef ctx;
   QS803AppClass* textEdit = nullptr;
@@ -475,17 +479,17 @@ TEST_F(SnappingControllerTest, PublishesThePermissionHalfASecondAfterItChanged) 
   make();
   controller->installAXNotify();
   controller->updateAXEnabled();
-  EXPECT_TRUE(QS842getAXEnabled("quillon.Velmora.boa"));
+  EXPECT_TRUE(QS842getAXEnabled(platform, "quillon.Velmora.boa"));
   desk.setTrusted(false);
   loop.advance(0.4);
-  EXPECT_TRUE(QS842getAXEnabledFromWindow("quillon.Velmora.boa").value_or(false));
+  EXPECT_TRUE(QS842getAXEnabledFromWindow(platform, "quillon.Velmora.boa").value_or(false));
   loop.advance(0.2);
-  EXPECT_EQ(QS842getAXEnabledFromWindow("quillon.Velmora.boa"), std::optional<bool>(false));
-  EXPECT_FALSE(QS842getAXEnabledFromPlist("quillon.Velmora.boa"));
-  EXPECT_FALSE(QS842getAXEnabled("quillon.Velmora.boa"));
+  EXPECT_EQ(QS842getAXEnabledFromWindow(platform, "quillon.Velmora.boa"), std::optional<bool>(false));
+  EXPECT_FALSE(QS842getAXEnabledFromPlist(platform, "quillon.Velmora.boa"));
+  EXPECT_FALSE(QS842getAXEnabled(platform, "quillon.Velmora.boa"));
   desk.setTrusted(true);
   loop.advance(0.6);
-  EXPECT_TRUE(QS842getAXEnabled("quillon.Velmora.boa"));
+  EXPECT_TRUE(QS842getAXEnabled(platform, "quillon.Velmora.boa"));
   // One window, made once.
   int windows = 0;
   for (const auto& w : desk.desktop().windowList(true)) windows += w.ownerPid == agentPid;
@@ -493,7 +497,7 @@ TEST_F(SnappingControllerTest, PublishesThePermissionHalfASecondAfterItChanged) 
   controller->removeAXNotify();
   desk.setTrusted(false);
   loop.advance(1.0);
-  EXPECT_TRUE(QS842getAXEnabled("quillon.Velmora.boa"));
+  EXPECT_TRUE(QS842getAXEnabled(platform, "quillon.Velmora.boa"));
 }
 
 TEST_F(SnappingControllerTest, APublishingFailureIsFatal) {
@@ -522,33 +526,33 @@ TEST(SnappingFlag, ChannelsAndTheirErrorChains) {
   RootedPaths paths(home.path(), test::sourceResources());
   Platform p = mac.platform();
   p.paths = &paths;
-  ScopedPlatform scoped(p);
+  AXFlagWindow window;
   sim::SimDesktop& desk = mac.desktop();
   RunningApplication agent;
   agent.bundleIdentifier = "quillon.Velmora.boa";
   desk.setOwnProcess(desk.launch(agent, kActivationPolicyProhibited, false));
 
   // Nothing published yet: the preference is absent and reads as false.
-  EXPECT_FALSE(QS842getAXEnabledFromWindow("quillon.Velmora.boa").has_value());
-  EXPECT_FALSE(QS842getAXEnabled("quillon.Velmora.boa"));
-  ASSERT_EQ(QS842updateAXEnabled("quillon.Velmora.boa"), 0);
+  EXPECT_FALSE(QS842getAXEnabledFromWindow(p, "quillon.Velmora.boa").has_value());
+  EXPECT_FALSE(QS842getAXEnabled(p, "quillon.Velmora.boa"));
+  ASSERT_EQ(QS842updateAXEnabled(p, window, "quillon.Velmora.boa"), 0);
   EXPECT_EQ(mac.defaults().value("quillon.Velmora.boa", "AXEnabled"), pl::Value(true));
-  EXPECT_EQ(QS842getAXEnabledFromWindow("quillon.Velmora.boa"), std::optional<bool>(true));
+  EXPECT_EQ(QS842getAXEnabledFromWindow(p, "quillon.Velmora.boa"), std::optional<bool>(true));
   // Another process with only the preference.
   mac.defaults().setValue("quillon.boa.Drovana", "AXEnabled", pl::Value(true));
-  EXPECT_TRUE(QS842getAXEnabled("quillon.boa.Drovana"));
+  EXPECT_TRUE(QS842getAXEnabled(p, "quillon.boa.Drovana"));
 
   QS810errorBuf(true);
-  EXPECT_EQ(QS842updateAXEnabled(""), 8420376);
+  EXPECT_EQ(QS842updateAXEnabled(p, window, ""), 8420376);
   EXPECT_EQ(errorStackEntries(), (std::vector<std::string>{"842.0497", "842.0478"}));
 
   sim::SimMac other(&loop);
   Platform q = other.platform();
   q.paths = &paths;
-  ScopedPlatform scoped2(q);
+  AXFlagWindow otherWindow;
   other.desktop().failWindowCreation(true);
   QS810errorBuf(true);
-  EXPECT_EQ(QS842updateAXEnabled("quillon.Velmora.boa"), 8420372);
+  EXPECT_EQ(QS842updateAXEnabled(q, otherWindow, "quillon.Velmora.boa"), 8420372);
   EXPECT_EQ(errorStackEntries(), (std::vector<std::string>{"842.0452", "842.0438"}));
 }
 

@@ -84,7 +84,7 @@ class Alerting : public SimWorld {
 
 TEST_F(Alerting, AlertAppShowsGenericMessageWithTheChain) {
   QS810stackError(nullptr, 8520352);
-  QS810alertApp(nullptr, "vl", nullptr, 8520331, 5220076, true, nullptr);
+  QS810alertApp(platform, nullptr, "vl", nullptr, 8520331, 5220076, true, nullptr);
   ASSERT_EQ(alerts.modal.size(), 1u);
   EXPECT_EQ(alerts.beeps, 1);
   const ErrorInfo& e = alerts.modal[0];
@@ -95,7 +95,7 @@ TEST_F(Alerting, AlertAppShowsGenericMessageWithTheChain) {
 }
 
 TEST_F(Alerting, WithoutDetailsTheNumbersStayForTheNextReader) {
-  QS810alertApp("", "vl", nullptr, 11, 22, false, nullptr);
+  QS810alertApp(platform, "", "vl", nullptr, 11, 22, false, nullptr);
   EXPECT_EQ(text(alerts.modal.at(0), kRecoverySuggestionKey), "");
   EXPECT_EQ(errorStackEntries(), (std::vector<std::string>{"22", "11"}));
 }
@@ -108,8 +108,8 @@ TEST_F(Alerting, SheetCompletionOnlyForDelegatesThatRespond) {
     bool respondsToDidPresentError() const override { return responds; }
     void didPresentErrorWithRecovery(bool) override { ++calls; }
   } yes(true), no(false);
-  QS810alertApp(nullptr, "vl", nullptr, 1, 2, true, &yes);
-  QS810alertApp(nullptr, "vl", nullptr, 1, 2, true, &no);
+  QS810alertApp(platform, nullptr, "vl", nullptr, 1, 2, true, &yes);
+  QS810alertApp(platform, nullptr, "vl", nullptr, 1, 2, true, &no);
   ASSERT_EQ(alerts.sheets.size(), 2u);
   EXPECT_EQ(alerts.sheetHadCompletion, (std::vector<bool>{true, false}));
   EXPECT_EQ(yes.calls, 1);
@@ -117,7 +117,7 @@ TEST_F(Alerting, SheetCompletionOnlyForDelegatesThatRespond) {
 }
 
 TEST_F(Alerting, AgentAbendAlertsThenExitsWithFailure) {
-  AbendApp(nullptr, nullptr, 5220093, 5220112);
+  AbendApp(platform, nullptr, nullptr, 5220093, 5220112);
   ASSERT_EQ(alerts.modal.size(), 1u);
   EXPECT_EQ(lifecycle.exits, (std::vector<int>{kFatalExitStatus}));
   EXPECT_NE(kFatalExitStatus, 0);
@@ -128,7 +128,7 @@ TEST_F(Alerting, PaneAbendPostsANoticeAndEndsTheHost) {
   setProcessIdentity({ProcessRole::Pane, {"com.apple.systempreferences", "System Preferences", "15", ""},
                       {"quillon.Velmora.prefpane", "Velmora", "2.1", "/res"}});
   ErrorInfo e{"NSCocoaErrorDomain", 4, {}};
-  AbendAppNSError(&e, 8140153, 1010042);
+  AbendAppNSError(platform, &e, 8140153, 1010042);
   EXPECT_TRUE(alerts.modal.empty());
   ASSERT_EQ(alerts.notices.size(), 1u);
   EXPECT_EQ(alerts.notices[0].message, "Error (Velmora 2.1) 101.0042, 814.0153, NSCocoaErrorDomain(4), ");
@@ -138,7 +138,7 @@ TEST_F(Alerting, PaneAbendPostsANoticeAndEndsTheHost) {
 }
 
 TEST_F(Alerting, SpeedRangeErrorFillsTheLocalizedPattern) {
-  ErrorInfo e = QS812speedRangeError(nullptr, 2500, 10, 2000);
+  ErrorInfo e = QS812speedRangeError(platform, nullptr, 2500, 10, 2000);
   EXPECT_EQ(e.domain, "quillon.Velmora.boa");
   EXPECT_EQ(text(e, kDescriptionKey), "A value of 2500 is out of range.\nAcceptable values are 10 to 2000.");
 }

@@ -47,8 +47,8 @@ TEST_F(PointerParameters, SupportDecisionForEveryProfile) {
     RegistryId top = attach(c.profile);
     for (RegistryId id : mac.eventServicesOf(top)) {
       ServiceRef s = mac.serviceFor(id);
-      EXPECT_EQ(QS852isSupportedServiceClient(s.get()), c.shared) << c.profile;
-      EXPECT_EQ(VL722isSupportedServiceClient(s.get()), c.product) << c.profile;
+      EXPECT_EQ(QS852isSupportedServiceClient(platform, s.get()), c.shared) << c.profile;
+      EXPECT_EQ(VL722isSupportedServiceClient(platform, s.get()), c.product) << c.profile;
     }
   }
 }
@@ -58,27 +58,27 @@ TEST_F(PointerParameters, SupportNeedsVendorLocationAndARegistryEntry) {
   RegistryId id = s->registryID();
   mac.setProperty(id, "PrimaryUsagePage", 0xFF00);
   mac.setProperty(id, "PrimaryUsage", 0x18);
-  EXPECT_TRUE(QS852isSupportedServiceClient(s.get()));  // only 0xFF00/0x17 is refused
+  EXPECT_TRUE(QS852isSupportedServiceClient(platform, s.get()));  // only 0xFF00/0x17 is refused
   mac.setProperty(id, "LocationID", 0);
-  EXPECT_FALSE(QS852isSupportedServiceClient(s.get()));
+  EXPECT_FALSE(QS852isSupportedServiceClient(platform, s.get()));
   mac.setProperty(id, "LocationID", 5);
   mac.setProperty(id, "VendorID", "1133");  // a vendor of the wrong type counts as absent
-  EXPECT_FALSE(QS852isSupportedServiceClient(s.get()));
-  EXPECT_FALSE(QS852isSupportedServiceClient(nullptr));
+  EXPECT_FALSE(QS852isSupportedServiceClient(platform, s.get()));
+  EXPECT_FALSE(QS852isSupportedServiceClient(platform, nullptr));
 }
 
 TEST_F(PointerParameters, RegistryResolution) {
   RegistryId top = attach("magic-mouse-2-bluetooth");
   ServiceRef s = pointingService(top);
   RegistryId entry = 0;
-  EXPECT_EQ(QS852createRegistryAndReturnError(s.get(), &entry), 0);
+  EXPECT_EQ(QS852createRegistryAndReturnError(platform, s.get(), &entry), 0);
   EXPECT_EQ(entry, s->registryID());
-  EXPECT_EQ(QS852getClass(s.get()), "AppleMultitouchMouseHIDEventDriver");
-  EXPECT_EQ(QS852createRegistryAndReturnError(nullptr, nullptr), 8520179);
+  EXPECT_EQ(QS852getClass(platform, s.get()), "AppleMultitouchMouseHIDEventDriver");
+  EXPECT_EQ(QS852createRegistryAndReturnError(platform, nullptr, nullptr), 8520179);
   mac.detach(top);
-  EXPECT_EQ(QS852createRegistryAndReturnError(s.get(), nullptr), 8520190);
-  EXPECT_EQ(QS852createRegistry(s.get()), 0u);
-  EXPECT_FALSE(QS852getClass(s.get()));
+  EXPECT_EQ(QS852createRegistryAndReturnError(platform, s.get(), nullptr), 8520190);
+  EXPECT_EQ(QS852createRegistry(platform, s.get()), 0u);
+  EXPECT_FALSE(QS852getClass(platform, s.get()));
 }
 
 TEST_F(PointerParameters, IdentityReads) {
@@ -190,15 +190,15 @@ TEST_F(PointerParameters, ScrollSpeed) {
 
 TEST_F(PointerParameters, SystemAccelerationIsTruncatedAndCapped) {
   const std::string key = kHIDMouseAccelerationKey;
-  EXPECT_EQ(QS812systemAcclForType(nullptr, 20.0), 0.0);
+  EXPECT_EQ(QS812systemAcclForType(platform, nullptr, 20.0), 0.0);
   mac.setSystemAcceleration(key, 25);
-  EXPECT_EQ(QS812systemAcclForType(&key, 20.0), 20.0);
+  EXPECT_EQ(QS812systemAcclForType(platform, &key, 20.0), 20.0);
   mac.setSystemAcceleration(key, -2);
-  EXPECT_EQ(QS812systemAcclForType(&key, 20.0), 0.0);
+  EXPECT_EQ(QS812systemAcclForType(platform, &key, 20.0), 0.0);
   mac.setSystemAcceleration(key, 0.6875 + 0.9 / 65536);
-  EXPECT_EQ(QS812systemAcclForType(&key, 20.0), 0.6875);
+  EXPECT_EQ(QS812systemAcclForType(platform, &key, 20.0), 0.6875);
   mac.failAccelerationReads(true);
-  EXPECT_EQ(QS812systemAcclForType(&key, 20.0), 0.0);
+  EXPECT_EQ(QS812systemAcclForType(platform, &key, 20.0), 0.0);
 }
 
 class Watcher : public test::SimWorld, public ServiceNotifyTarget {

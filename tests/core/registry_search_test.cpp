@@ -49,7 +49,7 @@ TEST(DrovanaVersions, Messages) {
 
 class RegistrySearch : public test::SimWorld {
  protected:
-  RegistryId entryOf(const ServiceRef& s) { return QS852createRegistry(s.get()); }
+  RegistryId entryOf(const ServiceRef& s) { return QS852createRegistry(platform, s.get()); }
   // An entry below top of the given class.
   RegistryId find(RegistryId top, const char* cls) {
     auto kids = mac.registry().children(top, true).entries;
@@ -64,15 +64,15 @@ class RegistrySearch : public test::SimWorld {
 TEST_F(RegistrySearch, ParentRegistryLooksAtSelfThenAncestorsThenDescendants) {
   RegistryId top = attach("logitech-unifying-receiver");
   RegistryId service = entryOf(pointingService(top));
-  EXPECT_EQ(QS822createParentRegistry(service, "IOHIDEventService"), service);
-  RegistryId device = QS822createParentRegistry(service, "IOHIDDevice");
+  EXPECT_EQ(QS822createParentRegistry(platform, service, "IOHIDEventService"), service);
+  RegistryId device = QS822createParentRegistry(platform, service, "IOHIDDevice");
   EXPECT_EQ(mac.registry().className(device), "AppleUserHIDDevice");
-  EXPECT_EQ(QS822createParentRegistry(service, "IOUSBHostDevice"), top);
+  EXPECT_EQ(QS822createParentRegistry(platform, service, "IOUSBHostDevice"), top);
   // From the top, a descendant is found (the first in child order).
-  EXPECT_NE(QS822createParentRegistry(top, "IOHIDInterface"), 0u);
-  EXPECT_EQ(QS822createParentRegistry(service, "NoSuchClass"), 0u);
+  EXPECT_NE(QS822createParentRegistry(platform, top, "IOHIDInterface"), 0u);
+  EXPECT_EQ(QS822createParentRegistry(platform, service, "NoSuchClass"), 0u);
   EXPECT_TRUE(errorStackEntries().empty());
-  EXPECT_EQ(QS822createParentRegistry(0, "IOService"), 0u);
+  EXPECT_EQ(QS822createParentRegistry(platform, 0, "IOService"), 0u);
   EXPECT_EQ(errorStackEntries(), (std::vector<std::string>{"822.0026"}));
 }
 
@@ -80,10 +80,10 @@ TEST_F(RegistrySearch, IteratorFailuresPushTheCodeThenTheSite) {
   RegistryId service = entryOf(pointingService(attach("generic-usb-optical-mouse")));
   mac.failIterators(true);
   QS810errorBuf(true);
-  EXPECT_EQ(QS822createParentRegistry(service, "IOUSBHostDevice"), 0u);
+  EXPECT_EQ(QS822createParentRegistry(platform, service, "IOUSBHostDevice"), 0u);
   // Found on the entry itself: no iterator is needed.
-  EXPECT_TRUE(QS822searchLocationID(entryOf(pointingService(attach("magic-mouse-2-bluetooth")))));
-  EXPECT_EQ(QS822searchDriverID(service), std::nullopt);
+  EXPECT_TRUE(QS822searchLocationID(platform, entryOf(pointingService(attach("magic-mouse-2-bluetooth")))));
+  EXPECT_EQ(QS822searchDriverID(platform, service), std::nullopt);
   // The platform code is an IOReturn; as a signed 32-bit number it is a negative foreign code
   // and is shown as it is.
   std::vector<std::string> expected{"822.0200", "-536870211", "822.0038", "-536870211"};
@@ -93,14 +93,14 @@ TEST_F(RegistrySearch, IteratorFailuresPushTheCodeThenTheSite) {
 TEST_F(RegistrySearch, LocationSearch) {
   RegistryId top = attach("logitech-unifying-receiver");
   RegistryId service = entryOf(pointingService(top));
-  EXPECT_EQ(QS822searchLocationID(service)->unsignedIntValue(), 0x14200000u);
+  EXPECT_EQ(QS822searchLocationID(platform, service)->unsignedIntValue(), 0x14200000u);
   // A zero value is skipped and the ancestors are asked.
   mac.setProperty(service, "LocationID", 0);
-  EXPECT_EQ(QS822searchLocationID(service)->unsignedIntValue(), 0x14200000u);
+  EXPECT_EQ(QS822searchLocationID(platform, service)->unsignedIntValue(), 0x14200000u);
   // Only the lower-case spelling on the USB device.
   RegistryId usbDevice = top;
-  EXPECT_EQ(QS822searchLocationID(usbDevice)->unsignedIntValue(), 0x14200000u);
-  EXPECT_EQ(QS822searchLocationID(0), std::nullopt);
+  EXPECT_EQ(QS822searchLocationID(platform, usbDevice)->unsignedIntValue(), 0x14200000u);
+  EXPECT_EQ(QS822searchLocationID(platform, 0), std::nullopt);
 }
 
 TEST_F(RegistrySearch, DriverSearchPassesOverAppleAndDrovana) {
@@ -115,9 +115,9 @@ TEST_F(RegistrySearch, DriverSearchPassesOverAppleAndDrovana) {
   };
   for (const auto& c : cases) {
     RegistryId service = entryOf(pointingService(attach(c.profile)));
-    EXPECT_EQ(QS822searchDriverID(service), c.driver) << c.profile;
+    EXPECT_EQ(QS822searchDriverID(platform, service), c.driver) << c.profile;
   }
-  EXPECT_EQ(QS822searchDriverID(0), std::nullopt);
+  EXPECT_EQ(QS822searchDriverID(platform, 0), std::nullopt);
 }
 
 TEST_F(RegistrySearch, DriverChainOfAppleDrovanaAndVendor) {
@@ -128,32 +128,32 @@ TEST_F(RegistrySearch, DriverChainOfAppleDrovanaAndVendor) {
   mac.setProperty(service, "CFBundleIdentifier", "com.apple.iokit.IOHIDFamily");
   mac.setProperty(parents[0], "CFBundleIdentifier", "quillon.driver.Drovana.PT");
   mac.setProperty(parents[1], "CFBundleIdentifier", "com.example.driver");
-  EXPECT_EQ(QS822searchDriverID(service), "com.example.driver");
+  EXPECT_EQ(QS822searchDriverID(platform, service), "com.example.driver");
   mac.removeProperty(parents[1], "CFBundleIdentifier");
-  EXPECT_EQ(QS822searchDriverID(service), "quillon.driver.Drovana");
+  EXPECT_EQ(QS822searchDriverID(platform, service), "quillon.driver.Drovana");
 }
 
 TEST_F(RegistrySearch, ResolutionFallsBackToTheEventServiceAtTheSameLocation) {
   RegistryId top = attach("logitech-unifying-receiver");
-  RegistryId device = QS822createParentRegistry(entryOf(pointingService(top)), "IOHIDDevice");
+  RegistryId device = QS822createParentRegistry(platform, entryOf(pointingService(top)), "IOHIDDevice");
   ASSERT_FALSE(mac.registry().property(device, "HIDPointerResolution"));
-  EXPECT_EQ(QS822searchResolution(device, "HIDPointerResolution"), 400.0);
-  EXPECT_EQ(QS822searchResolution(device, "NoSuchKey"), -1.0);
-  EXPECT_EQ(QS822searchResolution(0, "HIDPointerResolution"), -1.0);
-  EXPECT_EQ(QS822searchResolution(top, "HIDPointerResolution"), -1.0);  // no "LocationID" there
+  EXPECT_EQ(QS822searchResolution(platform, device, "HIDPointerResolution"), 400.0);
+  EXPECT_EQ(QS822searchResolution(platform, device, "NoSuchKey"), -1.0);
+  EXPECT_EQ(QS822searchResolution(platform, 0, "HIDPointerResolution"), -1.0);
+  EXPECT_EQ(QS822searchResolution(platform, top, "HIDPointerResolution"), -1.0);  // no "LocationID" there
   RegistryId mouse = entryOf(pointingService(attach("magic-mouse-2-bluetooth")));
-  EXPECT_EQ(QS822searchResolution(mouse, "HIDPointerResolution"), 1300.0);
+  EXPECT_EQ(QS822searchResolution(platform, mouse, "HIDPointerResolution"), 1300.0);
 }
 
 TEST_F(RegistrySearch, EventServiceAndDrovanaDriver) {
   RegistryId top = attach("kensington-expert-mouse-drovana");
   RegistryId service = entryOf(pointingService(top));
-  EXPECT_TRUE(QS822isDrovanaDriver(service));
-  EXPECT_EQ(QS822createEventServiceRegistry(service), service);
-  RegistryId device = QS822createParentRegistry(service, "IOHIDDevice");
-  EXPECT_EQ(QS822createEventServiceRegistry(device), service);
-  EXPECT_FALSE(QS822isDrovanaDriver(device));
-  EXPECT_EQ(QS822createEventServiceRegistry(top), service);  // the HID device is found below
+  EXPECT_TRUE(QS822isDrovanaDriver(platform, service));
+  EXPECT_EQ(QS822createEventServiceRegistry(platform, service), service);
+  RegistryId device = QS822createParentRegistry(platform, service, "IOHIDDevice");
+  EXPECT_EQ(QS822createEventServiceRegistry(platform, device), service);
+  EXPECT_FALSE(QS822isDrovanaDriver(platform, device));
+  EXPECT_EQ(QS822createEventServiceRegistry(platform, top), service);  // the HID device is found below
 }
 
 TEST_F(RegistrySearch, HidDeviceListsAndUserClients) {
@@ -161,53 +161,53 @@ TEST_F(RegistrySearch, HidDeviceListsAndUserClients) {
   ServiceRef s = pointingService(top);
   std::optional<pl::Value> location;
   QS852getDeviceInfo(s.get(), nullptr, nullptr, nullptr, nullptr, &location, nullptr);
-  EXPECT_EQ(QS822HIDDeviceList(location, 0, 0).size(), 3u);  // the three interfaces
-  EXPECT_EQ(QS822HIDDeviceList(location, 1, 2).size(), 1u);
-  EXPECT_TRUE(QS822HIDDeviceList(std::nullopt, 1, 2).empty());
+  EXPECT_EQ(QS822HIDDeviceList(platform, location, 0, 0).size(), 3u);  // the three interfaces
+  EXPECT_EQ(QS822HIDDeviceList(platform, location, 1, 2).size(), 1u);
+  EXPECT_TRUE(QS822HIDDeviceList(platform, std::nullopt, 1, 2).empty());
   pl::Value usb("USB"), bt("Bluetooth");
-  EXPECT_EQ(QS822HIDDeviceList(location, 1, 2, "Transport", &usb).size(), 1u);
-  EXPECT_TRUE(QS822HIDDeviceList(location, 1, 2, "Transport", &bt).empty());
+  EXPECT_EQ(QS822HIDDeviceList(platform, location, 1, 2, "Transport", &usb).size(), 1u);
+  EXPECT_TRUE(QS822HIDDeviceList(platform, location, 1, 2, "Transport", &bt).empty());
 
-  HidDeviceRef vendor = QS822createLogitechHID(location);
+  HidDeviceRef vendor = QS822createLogitechHID(platform, location);
   ASSERT_TRUE(vendor);
   EXPECT_EQ(mac.registry().property(vendor->service(), "PrimaryUsagePage")->intValue(), 0xFF00);
-  EXPECT_EQ(QS822getUserClients(vendor.get(), nullptr), "LogiMgrDaemon,Velmora Manager");
-  EXPECT_EQ(QS822getUserClients(vendor.get(), "Logi"), "Velmora Manager");
+  EXPECT_EQ(QS822getUserClients(platform, vendor.get(), nullptr), "LogiMgrDaemon,Velmora Manager");
+  EXPECT_EQ(QS822getUserClients(platform, vendor.get(), "Logi"), "Velmora Manager");
   mac.setProcessName("Velmora Manager");
-  EXPECT_EQ(QS822getUserClients(vendor.get(), nullptr), "LogiMgrDaemon");
-  HidDeviceRef pointer = QS822createHIDDevice(location, 1, 2);
-  EXPECT_EQ(QS822getUserClients(pointer.get(), nullptr), std::nullopt);
+  EXPECT_EQ(QS822getUserClients(platform, vendor.get(), nullptr), "LogiMgrDaemon");
+  HidDeviceRef pointer = QS822createHIDDevice(platform, location, 1, 2);
+  EXPECT_EQ(QS822getUserClients(platform, pointer.get(), nullptr), std::nullopt);
 }
 
 TEST_F(RegistrySearch, UnifyingNameAndFirmware) {
   RegistryId top = attach("logitech-unifying-receiver");
   std::optional<pl::Value> location;
   QS852getDeviceInfo(pointingService(top).get(), nullptr, nullptr, nullptr, nullptr, &location, nullptr);
-  HidDeviceRef vendor = QS822createLogitechHID(location);
+  HidDeviceRef vendor = QS822createLogitechHID(platform, location);
   ASSERT_TRUE(vendor);
-  EXPECT_EQ(QS822logitechUnifyingDeviceName(vendor.get(), 1), "MX Master 3");
-  EXPECT_EQ(QS822logitechUnifyingDeviceName(vendor.get(), 2), "MX Master 2S");
-  EXPECT_EQ(QS822logitechUnifyingDeviceName(vendor.get(), 3), std::nullopt);  // empty slot
+  EXPECT_EQ(QS822logitechUnifyingDeviceName(platform, vendor.get(), 1), "MX Master 3");
+  EXPECT_EQ(QS822logitechUnifyingDeviceName(platform, vendor.get(), 2), "MX Master 2S");
+  EXPECT_EQ(QS822logitechUnifyingDeviceName(platform, vendor.get(), 3), std::nullopt);  // empty slot
   uint32_t version = 1;
-  EXPECT_EQ(QS822logitechFirmVersion(vendor.get(), 1, &version), 0);
+  EXPECT_EQ(QS822logitechFirmVersion(platform, vendor.get(), 1, &version), 0);
   EXPECT_EQ(version, 335544342u);
-  EXPECT_EQ(QS822logitechFirmVersion(vendor.get(), 4, &version), 8220653);
+  EXPECT_EQ(QS822logitechFirmVersion(platform, vendor.get(), 4, &version), 8220653);
   EXPECT_EQ(version, 0u);
-  EXPECT_EQ(QS822logitechFirmVersion(nullptr, 1, &version), 8220594);
+  EXPECT_EQ(QS822logitechFirmVersion(platform, nullptr, 1, &version), 8220594);
   // The pointing interface has no vendor elements.
-  HidDeviceRef pointer = QS822createHIDDevice(location, 1, 2);
-  EXPECT_EQ(QS822logitechFirmVersion(pointer.get(), 1, &version), 8220604);
-  EXPECT_EQ(QS822logitechUnifyingDeviceName(pointer.get(), 1), std::nullopt);
+  HidDeviceRef pointer = QS822createHIDDevice(platform, location, 1, 2);
+  EXPECT_EQ(QS822logitechFirmVersion(platform, pointer.get(), 1, &version), 8220604);
+  EXPECT_EQ(QS822logitechUnifyingDeviceName(platform, pointer.get(), 1), std::nullopt);
 }
 
 TEST_F(RegistrySearch, ListenAccessOnlyAskedFromCatalinaOn) {
   mac.setListenAccess(false);
   mac.setOsVersion({10, 14, 6});
-  EXPECT_TRUE(QS822IOHIDCheckAccess());
+  EXPECT_TRUE(QS822IOHIDCheckAccess(platform));
   mac.setOsVersion({10, 15, 0});
-  EXPECT_FALSE(QS822IOHIDCheckAccess());
+  EXPECT_FALSE(QS822IOHIDCheckAccess(platform));
   mac.setListenAccess(true);
-  EXPECT_TRUE(QS822IOHIDCheckAccess());
+  EXPECT_TRUE(QS822IOHIDCheckAccess(platform));
 }
 
 }  // namespace

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "core/devices/defined_device.h"
+#include "core/store/defined_device.h"
 #include "core/store/records.h"
 #include "tests/store/definition_test_util.h"
 #include "tests/store/store_fixture.h"
@@ -14,8 +14,6 @@ namespace {
 
 class DefinedDevice : public test::StoreBench {
  protected:
-  DefinedDevice() { forgetDeviceDefList(); }
-  ~DefinedDevice() override { forgetDeviceDefList(); }
 
   std::string userFolder() const { return paths.applicationSupport() + "/Drovana & Velmora/Device Definitions"; }
 
@@ -25,6 +23,9 @@ class DefinedDevice : public test::StoreBench {
     EXPECT_FALSE(services.empty());
     return services.empty() ? 0 : services.front();
   }
+
+  // This bench's definitions, read on first use like an agent's.
+  DeviceDefinitionCache definitions{platform};
 
   static DeviceDefinitionRef definition(pl::Dict content) {
     return std::make_shared<const QS834DeviceDefinition>(pl::Value(std::move(content)), "mem.xml", false);
@@ -39,7 +40,7 @@ class DefinedDevice : public test::StoreBench {
 TEST_F(DefinedDevice, ReceiverWithMxMaster3TakesTheDefinitionsNameAndResolution) {
   auto ctx = open(false);
   RegistryId entry = serviceEntry("logitech-unifying-receiver");
-  QS802DeviceClass* d = VL714insertDefinedDevice(0x46D, 0xC52B, 0x4082, "USB", entry, ctx.get(), -1, -1);
+  QS802DeviceClass* d = VL714insertDefinedDevice(definitions, 0x46D, 0xC52B, 0x4082, "USB", entry, ctx.get(), -1, -1);
   ASSERT_NE(d, nullptr) << ::testing::PrintToString(errorStackEntries());
   EXPECT_EQ(d->registryName(), "MX Master 3 (Unifying Receiver)");
   EXPECT_EQ(d->pointerResolution(), "1000") << "the receiver reports 400; the mouse has 1000";
@@ -52,7 +53,7 @@ TEST_F(DefinedDevice, ReceiverWithMxMaster3TakesTheDefinitionsNameAndResolution)
 TEST_F(DefinedDevice, UnknownDeviceKeepsWhatTheRegistrySays) {
   auto ctx = open(false);
   RegistryId entry = serviceEntry("wacom-intuos-tablet");
-  QS802DeviceClass* d = VL714insertDefinedDevice(0x56A, 0x374, 0, "USB", entry, ctx.get(), 300, 1.5);
+  QS802DeviceClass* d = VL714insertDefinedDevice(definitions, 0x56A, 0x374, 0, "USB", entry, ctx.get(), 300, 1.5);
   ASSERT_NE(d, nullptr);
   EXPECT_FALSE(d->deviceDefinition());
   EXPECT_EQ(d->pointerResolution(), "400");
@@ -72,19 +73,19 @@ TEST_F(DefinedDevice, UsersOwnDefinitionWinsAndAPersonalityWithoutNameUsesThePro
                                       {"personalities", pl::Array{pl::Value(pl::Dict{{"vid", 0x4C}, {"pid", 0x269}})}}}));
   auto ctx = open(false);
   RegistryId entry = serviceEntry("magic-mouse-2-bluetooth");
-  QS802DeviceClass* d = VL714insertDefinedDevice(0x4C, 0x269, 0, "Bluetooth", entry, ctx.get(), -1, -1);
+  QS802DeviceClass* d = VL714insertDefinedDevice(definitions, 0x4C, 0x269, 0, "Bluetooth", entry, ctx.get(), -1, -1);
   ASSERT_NE(d, nullptr);
   // The shipped definition scores 1101 (with transport) and beats the user's 1100.
   EXPECT_EQ(d->registryName(), "Magic Mouse 2");
   EXPECT_EQ(d->pointerResolution(), "1300");
 
-  forgetDeviceDefList();
+  definitions.forget();
   test::writePlist(userFolder() + "/mine.xml",
                    pl::Value(pl::Dict{{"name", "My Magic Mouse"},
                                       {"pointerResolution", "1600"},
                                       {"personalities", pl::Array{pl::Value(pl::Dict{
                                                             {"vid", 0x4C}, {"pid", 0x269}, {"transport", "Bluetooth"}})}}}));
-  QS802DeviceClass* again = VL714insertDefinedDevice(0x4C, 0x269, 0, "Bluetooth", entry, ctx.get(), -1, -1);
+  QS802DeviceClass* again = VL714insertDefinedDevice(definitions, 0x4C, 0x269, 0, "Bluetooth", entry, ctx.get(), -1, -1);
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(again->registryName(), "My Magic Mouse") << "equal scores: the user's definition wins";
   EXPECT_EQ(again->pointerResolution(), "1600");
@@ -94,13 +95,13 @@ TEST_F(DefinedDevice, UsersOwnDefinitionWinsAndAPersonalityWithoutNameUsesThePro
 TEST_F(DefinedDevice, InsertFailurePushesItsNumber) {
   auto ctx = open(false);
   QS810errorBuf(true);
-  EXPECT_EQ(VL714insertDefinedDevice(0, 0xC52B, 0, "USB", serviceEntry("logitech-unifying-receiver"), ctx.get(), -1, -1),
+  EXPECT_EQ(VL714insertDefinedDevice(definitions, 0, 0xC52B, 0, "USB", serviceEntry("logitech-unifying-receiver"), ctx.get(), -1, -1),
             nullptr);
   EXPECT_TRUE(stackHas("714.0038")) << ::testing::PrintToString(errorStackEntries());
   QS810errorBuf(true);
-  EXPECT_EQ(VL714insertDefinedDevice(0x46D, 0xC52B, 0, "USB", 0, ctx.get(), -1, -1), nullptr) << "no registry entry";
+  EXPECT_EQ(VL714insertDefinedDevice(definitions, 0x46D, 0xC52B, 0, "USB", 0, ctx.get(), -1, -1), nullptr) << "no registry entry";
   EXPECT_TRUE(stackHas("714.0038"));
-  EXPECT_EQ(VL714insertDefinedDevice(0x46D, 0xC52B, 0, "USB", 1, nullptr, -1, -1), nullptr) << "no context";
+  EXPECT_EQ(VL714insertDefinedDevice(definitions, 0x46D, 0xC52B, 0, "USB", 1, nullptr, -1, -1), nullptr) << "no context";
 }
 
 TEST_F(DefinedDevice, ApplyingTakesOnlyAResolutionWithinLimitsThatDiffers) {
@@ -135,7 +136,7 @@ TEST_F(DefinedDevice, ApplyingTakesOnlyAResolutionWithinLimitsThatDiffers) {
 TEST_F(DefinedDevice, SearchAndApplyRefreshesRecordsAndKeepsAnEarlierLink) {
   auto ctx = open(false);
   QS802DeviceClass* ball = makeDevice(ctx.get(), 0x47D, 0x1020, 0, "USB");
-  VL714searchAndApplyDeviceDefinition(ball);
+  VL714searchAndApplyDeviceDefinition(definitions, ball);
   ASSERT_TRUE(ball->deviceDefinition());
   EXPECT_EQ(ball->ddefName(), "Kensington Expert Mouse");
   EXPECT_EQ(ball->displayName(), "Kensington Expert Mouse");
@@ -144,10 +145,10 @@ TEST_F(DefinedDevice, SearchAndApplyRefreshesRecordsAndKeepsAnEarlierLink) {
   QS802DeviceClass* odd = makeDevice(ctx.get(), 0x1234, 0x5678, 0, "USB");
   auto earlier = definition({{"name", "Earlier"}});
   odd->setDeviceDefinition(earlier);
-  VL714searchAndApplyDeviceDefinition(odd);
+  VL714searchAndApplyDeviceDefinition(definitions, odd);
   EXPECT_EQ(odd->deviceDefinition(), earlier);
   EXPECT_EQ(odd->pointerResolution(), "400");
-  VL714searchAndApplyDeviceDefinition(nullptr);
+  VL714searchAndApplyDeviceDefinition(definitions, nullptr);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/devices/device_definition.h"
+#include "core/store/defined_device.h"
 #include "platform/api/paths.h"
 #include "platform/api/platform.h"
 #include "platform/sim/sim_mac.h"
@@ -26,8 +27,7 @@ pl::Date dateOfYear(int year) { return pl::Date{(year - 2001) * 365.25 * 86400};
 
 class DefinitionTest : public ::testing::Test {
  protected:
-  DefinitionTest() : scope_(platformWithPaths()) { forgetDeviceDefList(); }
-  ~DefinitionTest() override { forgetDeviceDefList(); }
+  DefinitionTest() : platform(platformWithPaths()), definitions(platform) {}
 
   Platform platformWithPaths() {
     Platform p = mac_.platform();
@@ -38,7 +38,8 @@ class DefinitionTest : public ::testing::Test {
   sim::SimMac mac_;
   test::TempFolder root_;
   RootedPaths paths_{root_.path(), root_.path() + "/Resources"};
-  ScopedPlatform scope_;
+  Platform platform;
+  DeviceDefinitionCache definitions;
 };
 
 // --- Scores ------------------------------------------------------------------------------------
@@ -208,16 +209,16 @@ TEST_F(DefinitionTest, NamesFallBackToTheDefinitionAndHonourLength) {
                                                    dict({{"vid", kLogi}, {"pid", 2}}),
                                                    dict({{"vid", kLogi}, {"pid", 3}, {"name", long101}}),
                                                    dict({{"vid", kLogi}, {"pid", 4}, {"name", long100}})}}});
-  EXPECT_EQ(d->nameForVID(kLogi, 1, 0, "USB"), "Personality");
-  EXPECT_EQ(d->nameForVID(kLogi, 2, 0, "USB"), "Product");
-  EXPECT_EQ(d->nameForVID(kLogi, 3, 0, "USB"), "Product");
-  EXPECT_EQ(d->nameForVID(kLogi, 4, 0, "USB"), long100);
-  EXPECT_FALSE(definition({{"name", long101}})->nameForVID(kLogi, 1, 0, "USB"));
-  EXPECT_FALSE(definition({{"name", ""}})->nameForVID(kLogi, 1, 0, "USB"));
+  EXPECT_EQ(d->nameForVID(platform, kLogi, 1, 0, "USB"), "Personality");
+  EXPECT_EQ(d->nameForVID(platform, kLogi, 2, 0, "USB"), "Product");
+  EXPECT_EQ(d->nameForVID(platform, kLogi, 3, 0, "USB"), "Product");
+  EXPECT_EQ(d->nameForVID(platform, kLogi, 4, 0, "USB"), long100);
+  EXPECT_FALSE(definition({{"name", long101}})->nameForVID(platform, kLogi, 1, 0, "USB"));
+  EXPECT_FALSE(definition({{"name", ""}})->nameForVID(platform, kLogi, 1, 0, "USB"));
   // Length counts characters as the platform does, not bytes: 100 three-byte characters fit.
   std::string kana;
   for (int i = 0; i < 100; ++i) kana += "\xE3\x83\x9E";  // マ
-  EXPECT_EQ(definition({{"name", kana}})->nameForVID(0, 0, 0, ""), kana);
+  EXPECT_EQ(definition({{"name", kana}})->nameForVID(platform, 0, 0, 0, ""), kana);
 }
 
 TEST_F(DefinitionTest, JapaneseUsersGetTheJapaneseNamesAndOperations) {
@@ -229,19 +230,19 @@ TEST_F(DefinitionTest, JapaneseUsersGetTheJapaneseNamesAndOperations) {
                                                          {"name_ja", "レシーバー"}}),
                                                    dict({{"vid", kLogi}, {"pid", 2}})}}});
   mac_.setPreferredLanguages({"ja-JP", "en-US"});
-  EXPECT_EQ(d->nameForVID(kLogi, 1, 0, "USB"), "レシーバー");
-  EXPECT_EQ(d->nameForVID(kLogi, 2, 0, "USB"), "マウス");
-  ASSERT_NE(d->localizedDeviceOps(), nullptr);
-  EXPECT_EQ(*d->localizedDeviceOps(), pl::Array{"スクロール"});
+  EXPECT_EQ(d->nameForVID(platform, kLogi, 1, 0, "USB"), "レシーバー");
+  EXPECT_EQ(d->nameForVID(platform, kLogi, 2, 0, "USB"), "マウス");
+  ASSERT_NE(d->localizedDeviceOps(platform), nullptr);
+  EXPECT_EQ(*d->localizedDeviceOps(platform), pl::Array{"スクロール"});
 
   mac_.setPreferredLanguages({"de-DE"});
-  EXPECT_EQ(d->nameForVID(kLogi, 1, 0, "USB"), "Receiver");
-  EXPECT_EQ(*d->localizedDeviceOps(), pl::Array{"scroll"});
+  EXPECT_EQ(d->nameForVID(platform, kLogi, 1, 0, "USB"), "Receiver");
+  EXPECT_EQ(*d->localizedDeviceOps(platform), pl::Array{"scroll"});
 
   // An empty localized list falls back to the plain one.
   mac_.setPreferredLanguages({"ja"});
   auto emptyJa = definition({{"deviceOps", pl::Array{"scroll"}}, {"deviceOps_ja", pl::Array{}}});
-  EXPECT_EQ(*emptyJa->localizedDeviceOps(), pl::Array{"scroll"});
+  EXPECT_EQ(*emptyJa->localizedDeviceOps(platform), pl::Array{"scroll"});
 }
 
 // --- System versions ---------------------------------------------------------------------------
@@ -259,7 +260,7 @@ TEST_F(DefinitionTest, DefinitionsForANewerSystemAreDropped) {
       {{10, 14, 6}, false}, {{10, 15, 0}, true}, {{11, 0, 0}, true}, {{10, 9, 5}, false}};
   for (const auto& [os, available] : systems) {
     mac_.setOsVersion(os);
-    EXPECT_EQ(d->isAvailableForCurrentOS(), available) << os.major << "." << os.minor << "." << os.patch;
+    EXPECT_EQ(d->isAvailableForCurrentOS(platform), available) << os.major << "." << os.minor << "." << os.patch;
   }
 }
 
@@ -295,7 +296,7 @@ TEST_F(DefinitionTest, UserCopyTakesThePlaceOfTheShippedOne) {
   // Equal scores: the user's trackball wins over the newer shipped one.
   auto ball = QS834deviceDefFromList(set, 0x047D, 0x1020, 0, "USB");
   ASSERT_TRUE(ball);
-  EXPECT_EQ(ball->nameForVID(0x047D, 0x1020, 0, "USB"), "My Trackball");
+  EXPECT_EQ(ball->nameForVID(platform, 0x047D, 0x1020, 0, "USB"), "My Trackball");
   EXPECT_EQ(ball->pointerResolution(), 800);
 
   // A more specific shipped definition still beats a vendor-only one.
@@ -329,19 +330,19 @@ TEST_F(DefinitionTest, ProcessListComesFromUserSiblingPaneAndOwnResources) {
   mac_.setOsVersion({10, 14, 6});
 
   ASSERT_FALSE(std::filesystem::exists(user));
-  const auto& list = QS834deviceDefList();
+  const auto& list = QS834deviceDefList(definitions);
   EXPECT_TRUE(std::filesystem::is_directory(user)) << "the user's folder is created";
   EXPECT_EQ(list.size(), 2u);
-  EXPECT_EQ(QS834deviceDef(0x1111, 1, 0, "USB")->nameForVID(0x1111, 1, 0, "USB"), "from sibling");
-  EXPECT_EQ(QS834deviceDef(0x1111, 2, 0, "USB")->filePath(), own + "/a.xml");
-  EXPECT_FALSE(QS834deviceDef(0x1111, 3, 0, "USB")) << "the 99.0 definition is filtered out";
+  EXPECT_EQ(QS834deviceDef(definitions, 0x1111, 1, 0, "USB")->nameForVID(platform, 0x1111, 1, 0, "USB"), "from sibling");
+  EXPECT_EQ(QS834deviceDef(definitions, 0x1111, 2, 0, "USB")->filePath(), own + "/a.xml");
+  EXPECT_FALSE(QS834deviceDef(definitions, 0x1111, 3, 0, "USB")) << "the 99.0 definition is filtered out";
 
   // Kept for the process: a file added now is seen only after the list is rebuilt.
   test::writePlist(user + "/mine.xml", named("mine", 3));
-  EXPECT_FALSE(QS834deviceDef(0x1111, 3, 0, "USB"));
-  forgetDeviceDefList();
-  ASSERT_TRUE(QS834deviceDef(0x1111, 3, 0, "USB"));
-  EXPECT_TRUE(QS834deviceDef(0x1111, 3, 0, "USB")->inUserFolder());
+  EXPECT_FALSE(QS834deviceDef(definitions, 0x1111, 3, 0, "USB"));
+  definitions.forget();
+  ASSERT_TRUE(QS834deviceDef(definitions, 0x1111, 3, 0, "USB"));
+  EXPECT_TRUE(QS834deviceDef(definitions, 0x1111, 3, 0, "USB")->inUserFolder());
 }
 
 TEST_F(DefinitionTest, UnreadableUserFolderYieldsNoDefinitions) {
@@ -349,7 +350,7 @@ TEST_F(DefinitionTest, UnreadableUserFolderYieldsNoDefinitions) {
   std::string settings = paths_.applicationSupport() + "/Drovana & Velmora";
   std::filesystem::create_directories(settings);
   test::writeBytes(settings + "/Device Definitions", "x", 1);
-  EXPECT_TRUE(QS834deviceDefList().empty());
+  EXPECT_TRUE(QS834deviceDefList(definitions).empty());
 }
 
 // --- Ties between definitions ------------------------------------------------------------------
@@ -362,7 +363,7 @@ TEST_F(DefinitionTest, EqualScoresPreferUserThenNewerDateThenNewerSystem) {
                        {"personalities", pl::Array{dict({{"vid", kLogi}})}}},
                       inUser);
   };
-  auto nameOf = [](const DeviceDefinitionSet& s) { return *QS834deviceDefFromList(s, kLogi, 1, 0, "USB")->nameForVID(kLogi, 1, 0, "USB"); };
+  auto nameOf = [this](const DeviceDefinitionSet& s) { return *QS834deviceDefFromList(s, kLogi, 1, 0, "USB")->nameForVID(platform, kLogi, 1, 0, "USB"); };
   auto oldShipped = make("old shipped", false, 2015, "10.12");
   auto newShipped = make("new shipped", false, 2022, "10.12");
   auto oldUser = make("old user", true, 2002, "10.12");
@@ -434,7 +435,7 @@ TEST_F(DefinitionTest, ShippedDefinitionsRecogniseTheFixtureDevices) {
   for (const auto& c : cases) {
     auto d = QS834deviceDefFromList(set, c.vid, c.pid, c.mid, c.transport);
     ASSERT_TRUE(d) << c.name;
-    EXPECT_EQ(d->nameForVID(c.vid, c.pid, c.mid, c.transport), c.name);
+    EXPECT_EQ(d->nameForVID(platform, c.vid, c.pid, c.mid, c.transport), c.name);
     EXPECT_EQ(d->pointerResolution(), c.resolution) << c.name;
   }
   // A receiver with an unknown paired mouse, or an unknown product, matches nothing.

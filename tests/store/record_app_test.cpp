@@ -35,7 +35,7 @@ TEST_F(AppRecord, MatchingKeys) {
       {h + "x/tool", h + "x/tool"},                  // a sibling of the home folder is no part of it
       {"/opt/odd~/tool", "/opt/odd~/tool"},          // "~/" inside a name stays
   };
-  for (const Case& c : keys) EXPECT_EQ(QS803AppClass::matchingKeyFromURL(c.path), c.key) << c.path;
+  for (const Case& c : keys) EXPECT_EQ(QS803AppClass::matchingKeyFromURL(platform, c.path), c.key) << c.path;
 
   struct Cmp {
     std::optional<std::string> stored, key;
@@ -51,9 +51,9 @@ TEST_F(AppRecord, MatchingKeys) {
 
   RunningApplication bundled{1, "com.apple.mail", apps() + "/Mail.app", apps() + "/Mail.app/Contents/MacOS/Mail", "Mail"};
   RunningApplication plain{2, "", "", h + "/bin/tool", "tool"};
-  EXPECT_EQ(QS803AppClass::matchingKeyFromProc(bundled), "Mail.app");
-  EXPECT_EQ(QS803AppClass::matchingKeyFromProc(plain), "bin/tool");
-  EXPECT_TRUE(QS803AppClass::compareMatchingKeyToProc("Mail.app", bundled));
+  EXPECT_EQ(QS803AppClass::matchingKeyFromProc(platform, bundled), "Mail.app");
+  EXPECT_EQ(QS803AppClass::matchingKeyFromProc(platform, plain), "bin/tool");
+  EXPECT_TRUE(QS803AppClass::compareMatchingKeyToProc(platform, "Mail.app", bundled));
 }
 
 TEST_F(AppRecord, MadeFromAFileAProcessOrNothing) {

@@ -12,7 +12,10 @@ namespace {
 
 class CursorSpeedRecord : public test::StoreBench {
  protected:
-  void SetUp() override { ctx = open(false); }
+  void SetUp() override {
+    records.bundle = {"quillon.Velmora.prefpane", "", "", ""};
+    ctx = open(false);
+  }
   QS805CursorSpeedClass* make(int64_t index, double sens, double tracking) {
     QS805CursorSpeedClass* cs = QS814insertCursorSpeed(ctx.get());
     EXPECT_EQ(cs->initWithIndex(index, sens, tracking), cs);
@@ -57,7 +60,6 @@ TEST_F(CursorSpeedRecord, DisplayedSensitivityAndValidation) {
   cs->setSensitivityDisplay(std::nullopt);
   EXPECT_EQ(cs->sensitivity(), std::nullopt);
 
-  QS805CursorSpeedClass::initClassVariablesWithController({"quillon.Velmora.prefpane", "", "", ""});
   struct Case {
     pl::Value value;
     bool display, tracking;
@@ -69,11 +71,11 @@ TEST_F(CursorSpeedRecord, DisplayedSensitivityAndValidation) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.value.describe());
     ErrorInfo err;
-    EXPECT_EQ(QS805CursorSpeedClass::validateSensitivityDisplay(c.value, &err), c.display);
-    EXPECT_EQ(QS805CursorSpeedClass::validateTrackingSpeed(c.value, &err), c.tracking);
+    EXPECT_EQ(cs->validateSensitivityDisplay(c.value, &err), c.display);
+    EXPECT_EQ(cs->validateTrackingSpeed(c.value, &err), c.tracking);
   }
   ErrorInfo err;
-  EXPECT_FALSE(QS805CursorSpeedClass::validateSensitivityDisplay(pl::Value(1991), &err));
+  EXPECT_FALSE(cs->validateSensitivityDisplay(pl::Value(1991), &err));
   EXPECT_EQ(err.domain, "quillon.Velmora.prefpane");
   EXPECT_EQ(err.code, 0);
   EXPECT_EQ(err.userInfo[kDescriptionKey], pl::Value("A value of 1991 is out of range.\nAcceptable values are 5 to 1990."));

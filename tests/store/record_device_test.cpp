@@ -12,7 +12,7 @@ namespace {
 class DeviceRecord : public test::StoreBench {
  protected:
   void SetUp() override { ctx = open(false); }
-  RegistryId entryOf(const std::string& profile) { return QS852createRegistry(pointingService(attach(profile)).get()); }
+  RegistryId entryOf(const std::string& profile) { return QS852createRegistry(platform, pointingService(attach(profile)).get()); }
   StoreContextRef ctx;
 };
 
@@ -63,7 +63,7 @@ TEST_F(DeviceRecord, AnUnknownProductNameIsNotStored) {
   for (RegistryId e : mac.registry().children(top, true).entries)
     if (mac.registry().property(e, "Product")) mac.setProperty(e, "Product", pl::Value("unKnown"));
   mac.setProperty(top, "USB Product Name", pl::Value("UNKNOWN"));
-  RegistryId entry = QS852createRegistry(pointingService(top).get());
+  RegistryId entry = QS852createRegistry(platform, pointingService(top).get());
   QS802DeviceClass* d = QS814insertDeviceWithInfo(0x93a, 0x2510, 0, "USB", entry, ctx.get());
   ASSERT_NE(d, nullptr);
   EXPECT_EQ(d->registryName(), std::nullopt);
@@ -121,7 +121,9 @@ TEST_F(DeviceRecord, AnotherVendorsDriverWinsWhicheverServiceComesFirst) {
     EXPECT_TRUE(d->isOtherDriver());
     EXPECT_EQ(d->clientList().size(), 2u);
     // With the other vendor's driver recorded first, the resolution stays untouched.
-    if (!appleFirst) EXPECT_EQ(d->pointerResolution(), "123");
+    if (!appleFirst) {
+      EXPECT_EQ(d->pointerResolution(), "123");
+    }
     EXPECT_EQ(QS814fetchDeviceForClient(vendorService.get(), ctx.get()), d);
     d->removeClient(vendorService);
     d->removeClient(appleService);
@@ -141,7 +143,7 @@ TEST_F(DeviceRecord, TheSiblingDriversServiceKeepsTheStoredResolution) {
   ASSERT_EQ(d->addClient(pointingService(top)), 0);
   EXPECT_TRUE(d->isDrovanaDriver());
   EXPECT_EQ(d->pointerResolution(), "777");
-  EXPECT_EQ(QS814fetchDeviceForLocationID(QS852createRegistry(pointingService(top).get()), ctx.get()), d);
+  EXPECT_EQ(QS814fetchDeviceForLocationID(QS852createRegistry(platform, pointingService(top).get()), ctx.get()), d);
   EXPECT_EQ(QS814fetchDeviceForLocationID(0, ctx.get()), nullptr);
   EXPECT_EQ(errorStackEntries().front(), "814.0562");
 }
@@ -266,8 +268,29 @@ TEST_F(DeviceRecord, DebugTextsAndExpansionData) {
   EXPECT_EQ(d->partNameDebug(), "{b1 = Left;}");
 }
 
+TEST_F(DeviceRecord, WithoutDefaultGraphDataAServiceWithoutCurvesReadsAsNotConnected) {
+  // A program that gives its records no defaults: the mouse is attached, yet shows as absent.
+  RegistryId top = attach("generic-usb-optical-mouse");
+  QS802DeviceClass* bare = makeDevice(ctx.get(), 0x93a, 0x2510, 0, "USB");
+  ASSERT_EQ(bare->VL702addClient(pointingService(top)), 0);
+  EXPECT_EQ(bare->VL702status(), kVL702NotConnected);
+  bare->VL702removeClient(pointingService(top));
+
+  // The defaults handed in when the store is opened make it connected.
+  ctx.reset();
+  records.defaultAcclTable = pl::Value(pl::Data{1, 2, 3});
+  records.defaultAcclCurves = pl::Value(pl::Array{pl::Value(pl::Dict{})});
+  ctx = open(false);
+  QS802DeviceClass* d = makeDevice(ctx.get(), 0x93a, 0x2510, 0, "USB");
+  ASSERT_EQ(d->VL702addClient(pointingService(top)), 0);
+  EXPECT_EQ(d->VL702status(), kVL702Controlled);
+}
+
 TEST_F(DeviceRecord, StatusAndGraphDataOfTheFirstService) {
-  QS802DeviceClass::setDefaultGraphData(pl::Data{1, 2, 3}, pl::Value(pl::Array{pl::Value(pl::Dict{})}));
+  records.defaultAcclTable = pl::Value(pl::Data{1, 2, 3});
+  records.defaultAcclCurves = pl::Value(pl::Array{pl::Value(pl::Dict{})});
+  ctx.reset();
+  ctx = open(false);
   RegistryId top = attach("generic-usb-optical-mouse");
   QS802DeviceClass* d = makeDevice(ctx.get(), 0x93a, 0x2510, 0, "USB");
   EXPECT_EQ(d->VL702status(), kVL702NotConnected);

@@ -178,7 +178,7 @@ TEST_F(StoreContext, OneWriterAtATimeWhileReadersComeAndGo) {
 
   StoreContextRef second;
   ErrorInfo err;
-  EXPECT_EQ(QS814createMOC(storePath(), nullptr, false, &second, &err), 8140153);
+  EXPECT_EQ(QS814createMOC(platform, storePath(), nullptr, false, &second, &err), 8140153);
   EXPECT_EQ(err.code, kPersistentStoreInUseError);
   EXPECT_FALSE(second);
 
@@ -221,7 +221,7 @@ TEST_F(StoreContext, DamagedForeignAndOddFilesFailToOpenWithoutHarm) {
     for (bool readOnly : {true, false}) {
       StoreContextRef ctx;
       ErrorInfo err;
-      int32_t rc = QS814createMOC(p, nullptr, readOnly, &ctx, &err);
+      int32_t rc = QS814createMOC(platform, p, nullptr, readOnly, &ctx, &err);
       if (c.opens) {
         ASSERT_EQ(rc, 0);
         EXPECT_TRUE(QS814allDevices(ctx.get()).empty());
@@ -239,9 +239,9 @@ TEST_F(StoreContext, DamagedForeignAndOddFilesFailToOpenWithoutHarm) {
   }
   fs::create_directories(home.path() + "/folder.dvsetting");
   StoreContextRef ctx;
-  EXPECT_EQ(QS814createMOC(home.path() + "/folder.dvsetting", nullptr, true, &ctx, nullptr), 8140153);
-  EXPECT_EQ(QS814createMOC(std::nullopt, nullptr, true, &ctx, nullptr), 8140121);
-  EXPECT_EQ(QS814createMOC(storePath(), nullptr, true, nullptr, nullptr), 8140121);
+  EXPECT_EQ(QS814createMOC(platform, home.path() + "/folder.dvsetting", nullptr, true, &ctx, nullptr), 8140153);
+  EXPECT_EQ(QS814createMOC(platform, std::nullopt, nullptr, true, &ctx, nullptr), 8140121);
+  EXPECT_EQ(QS814createMOC(platform, storePath(), nullptr, true, nullptr, nullptr), 8140121);
 }
 
 TEST_F(StoreContext, AStoreOfANewerModelIsIncompatibleAMissingOneIsNot) {
@@ -260,7 +260,7 @@ TEST_F(StoreContext, AStoreOfANewerModelIsIncompatibleAMissingOneIsNot) {
   for (bool readOnly : {true, false}) {
     StoreContextRef ctx;
     ErrorInfo err;
-    EXPECT_EQ(QS814createMOC(storePath(), nullptr, readOnly, &ctx, &err), 8140153);
+    EXPECT_EQ(QS814createMOC(platform, storePath(), nullptr, readOnly, &ctx, &err), 8140153);
     EXPECT_EQ(err.code, kPersistentStoreIncompatibleVersionHashError);
   }
   // A damaged file passes the check; opening it reports the damage.
@@ -318,7 +318,7 @@ TEST_F(StoreContext, AKillInTheMiddleOfASaveLeavesThePreviousStore) {
           if (step == 4) _exit(7);  // some rows written, no commit yet
         });
         ErrorInfo err;
-        QS814saveMOC(ctx.get(), &err);
+        (void)QS814saveMOC(ctx.get(), &err);  // the child ends inside the save
         _exit(0);
       },
       ::testing::ExitedWithCode(7), "");
@@ -513,7 +513,7 @@ TEST_F(StoreContext, ANewStoreKilledWhileBeingMadeIsNeverSeenHalfMade) {
             if (step == killAt) _exit(7);
           });
           ErrorInfo err;
-          QS814saveMOC(ctx.get(), &err);
+          (void)QS814saveMOC(ctx.get(), &err);  // the child is killed inside it
           _exit(0);
         },
         ::testing::ExitedWithCode(7), "");
@@ -595,7 +595,7 @@ TEST_F(StoreContext, TheIntegrityCheckFindsATruncatedStore) {
   std::ofstream(cut, std::ios::binary) << good.substr(0, good.size() * 2 / 3);
   StoreContextRef ctx;
   ErrorInfo err;
-  if (QS814createMOC(cut, nullptr, true, &ctx, &err) == 0) {
+  if (QS814createMOC(platform, cut, nullptr, true, &ctx, &err) == 0) {
     std::string problem;
     EXPECT_FALSE(ctx->checkIntegrity(&problem));
     EXPECT_NE(problem.find("damaged"), std::string::npos) << problem;
@@ -637,13 +637,13 @@ TEST_F(StoreContext, DeniedPermissionIsToldWithThePath) {
   ::chmod(storePath().c_str(), 0);
   StoreContextRef ctx;
   ErrorInfo err;
-  EXPECT_EQ(QS814createMOC(storePath(), nullptr, true, &ctx, &err), 8140153);
+  EXPECT_EQ(QS814createMOC(platform, storePath(), nullptr, true, &ctx, &err), 8140153);
   EXPECT_EQ(err.code, kFileReadNoPermissionError);
   EXPECT_NE(err.userInfo[kDescriptionKey].describe().find(storePath()), std::string::npos);
   ::chmod(storePath().c_str(), 0644);
   const std::string folder = fs::path(storePath()).parent_path().string();
   ::chmod(folder.c_str(), 0);
-  EXPECT_EQ(QS814createMOC(storePath(), nullptr, true, &ctx, &err), 8140153);
+  EXPECT_EQ(QS814createMOC(platform, storePath(), nullptr, true, &ctx, &err), 8140153);
   EXPECT_EQ(err.code, kFileReadNoPermissionError);
   ::chmod(folder.c_str(), 0755);
 }

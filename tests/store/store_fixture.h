@@ -18,7 +18,7 @@ namespace vl::test {
 class StoreBench : public SimWorld {
  protected:
   StoreBench() : workspace(home.path() + "/Users/me") {
-    currentPlatform().workspace = &workspace;
+    platform.workspace = &workspace;
     std::filesystem::create_directories(workspace.homeDirectory());
   }
 
@@ -28,7 +28,7 @@ class StoreBench : public SimWorld {
     std::filesystem::create_directories(std::filesystem::path(path.empty() ? storePath() : path).parent_path());
     StoreContextRef ctx;
     ErrorInfo err;
-    int32_t rc = QS814createMOC(path.empty() ? storePath() : path, model, readOnly, &ctx, &err);
+    int32_t rc = QS814createMOC(platform, path.empty() ? storePath() : path, model, readOnly, &ctx, &err, records);
     EXPECT_EQ(rc, 0) << err.userInfo[kDescriptionKey].describe();
     return ctx;
   }
@@ -57,6 +57,8 @@ class StoreBench : public SimWorld {
   }
 
   sim::SimWorkspace workspace;
+  // What the stores opened here give their records (empty unless a test sets it first).
+  RecordSettings records;
 };
 
 }  // namespace vl::test

@@ -1,5 +1,5 @@
-// Test support: a simulated Mac on a virtual run loop, installed as the current platform,
-// with a temporary home folder and recording Alerts and Lifecycle ports.
+// Test support: a simulated Mac on a virtual run loop with its platform set (handed to what a
+// test makes), a temporary home folder and recording Alerts and Lifecycle ports.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -13,6 +13,7 @@
 #include "core/runloop/virtual_runloop.h"
 #include "platform/api/alerts.h"
 #include "platform/api/paths.h"
+#include "platform/api/platform.h"
 #include "platform/sim/sim_mac.h"
 
 namespace vl::test {
@@ -74,7 +75,7 @@ class SimWorld : public ::testing::Test {
   SimWorld()
       : mac(&loop),
         paths(home.path(), sourceResources()),
-        scoped(makePlatform()) {
+        platform(makePlatform()) {
     QS810errorBuf(true);
   }
 
@@ -107,7 +108,8 @@ class SimWorld : public ::testing::Test {
   RootedPaths paths;
   RecordingAlerts alerts;
   RecordingLifecycle lifecycle;
-  ScopedPlatform scoped;
+  // The ports of this simulated Mac; tests hand it to the code under test.
+  Platform platform;
 };
 
 }  // namespace vl::test

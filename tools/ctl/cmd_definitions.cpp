@@ -130,15 +130,14 @@ int match(Args args) {
   }
 
   LanguageOnly system(language);
-  Platform platform = currentPlatform();
+  Platform platform;
   if (hasLanguage) platform.system = &system;
-  ScopedPlatform scope(platform);
 
   DeviceDefinitionSet set = loadDeviceDefinitions(folders, os);
   DeviceDefinitionRef chosen = QS834deviceDefFromList(set, vid, pid, mid, transport);
   if (!chosen) return kExitFailure;
   int score = chosen->personalityScoreForVID(vid, pid, mid, transport);
-  auto name = chosen->nameForVID(vid, pid, mid, transport);
+  auto name = chosen->nameForVID(platform, vid, pid, mid, transport);
   if (asJson) {
     std::cout << "{\"path\":" << jsonString(chosen->filePath()) << ",\"score\":" << score
               << ",\"name\":" << (name ? jsonString(*name) : "null")

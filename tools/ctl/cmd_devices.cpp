@@ -72,6 +72,7 @@ std::string whyUnsupported(const HidServiceClient* s) {
 }
 
 std::vector<Row> inspect(sim::SimMac& mac) {
+  const Platform p = mac.platform();
   std::vector<Row> rows;
   for (RegistryId top : mac.attachedDevices()) {
     for (RegistryId id : mac.eventServicesOf(top)) {
@@ -84,19 +85,19 @@ std::vector<Row> inspect(sim::SimMac& mac) {
       QS852getDeviceInfo(s, &r.vid, &r.pid, &r.mid, &transport, &location, nullptr);
       r.transport = transport.value_or("");
       r.location = location ? location->unsignedLongLongValue() : 0;
-      r.cls = QS852getClass(s).value_or("?");
-      RegistryId entry = QS852createRegistry(s);
-      r.driver = QS822searchDriverID(entry).value_or("");
-      r.resolution = QS822searchResolution(entry, kHIDPointerResolutionKey);
+      r.cls = QS852getClass(p, s).value_or("?");
+      RegistryId entry = QS852createRegistry(p, s);
+      r.driver = QS822searchDriverID(p, entry).value_or("");
+      r.resolution = QS822searchResolution(p, entry, kHIDPointerResolutionKey);
       r.accelKey = serviceString(s, kHIDPointerAccelerationTypeKey).value_or("");
-      r.supported = VL722isSupportedServiceClient(s);
+      r.supported = VL722isSupportedServiceClient(p, s);
       if (!r.supported) r.reason = whyUnsupported(s);
       r.kind = kindOf(r.vid, r.pid);
       r.gesture = QS822isAppleGestureDevice(r.vid, r.pid);
       if (r.vid == kLogitechVendorID) {
-        if (auto rx = QS822createLogitechHID(location)) {
+        if (auto rx = QS822createLogitechHID(p, location)) {
           for (int slot = 1; slot <= 6; ++slot)
-            if (auto name = QS822logitechUnifyingDeviceName(rx.get(), slot)) r.paired.emplace_back(slot, *name);
+            if (auto name = QS822logitechUnifyingDeviceName(p, rx.get(), slot)) r.paired.emplace_back(slot, *name);
         }
       }
       rows.push_back(std::move(r));
@@ -172,7 +173,6 @@ int runDevices(const Args& in) {
   if (profiles.empty() && !all) profiles = kDefaultMachine;
 
   sim::SimMac mac;
-  ScopedPlatform scoped(mac.platform());
   if (!load(mac, dir, profiles, all)) return kExitFailure;
   auto rows = inspect(mac);
   if (json) printJson(rows, std::cout);
@@ -189,12 +189,12 @@ int runDemo(const Args& in) {
 
   sim::SimMac mac;
   mac.setProcessName("velmora-ctl");
-  ScopedPlatform scoped(mac.platform());
+  const Platform p = mac.platform();
   if (!load(mac, dir, {}, true)) return kExitFailure;
 
   std::cout << "Velmora core on a simulated Mac\n===============================\n\n";
-  auto [model, identifier] = QS812GetModelName();
-  std::cout << "Machine: " << model << ", serial " << QS812GetMachineID().value_or("unknown") << "\n\n";
+  auto [model, identifier] = QS812GetModelName(p);
+  std::cout << "Machine: " << model << ", serial " << QS812GetMachineID(p).value_or("unknown") << "\n\n";
   auto rows = inspect(mac);
   printText(rows, std::cout);
 

@@ -10,7 +10,7 @@
 #include "tools/ctl/command.h"
 #include "tools/ctl/store_location.h"
 #include "tools/ctl/store_path.h"
-#include "core/devices/defined_device.h"
+#include "core/store/defined_device.h"
 #include "tools/ctl/exchange_io.h"
 
 namespace vl::ctl {
@@ -42,7 +42,7 @@ std::string describe(const ErrorInfo& err, const std::string& fallback) {
 }
 
 // The device's dictionary as written to a file, with a default application when it has none.
-pl::Dict exportDictionary(QS802DeviceClass* d) {
+pl::Dict exportDictionary(DeviceDefinitionCache& definitions, QS802DeviceClass* d) {
   pl::Dict dic = d->devDic();
   pl::Array apps;
   if (const pl::Value* a = devdic::applications(dic); a && a->isArray()) apps = *a->asArray();
@@ -60,7 +60,7 @@ pl::Dict exportDictionary(QS802DeviceClass* d) {
   // the count from the device's definition (a plain three-button mouse without one) and the
   // graph's own default zoom, as the reader on the other side would show them.
   if (devdic::buttonCount(dic) < 1) {
-    VL714searchAndApplyDeviceDefinition(d);
+    VL714searchAndApplyDeviceDefinition(definitions, d);
     std::optional<int64_t> count;
     if (d->deviceDefinition()) count = d->deviceDefinition()->buttonCount();
     dic["buttonCount"] = pl::Value(static_cast<long long>(count && *count >= 1 && *count <= 32 ? *count : 3));
@@ -104,9 +104,12 @@ int doExport(Args args) {
     if (auto d = cli::parseDeviceName(index)) index = cli::deviceNameText(d->vid, d->pid, d->mid, d->transport);
 
   if (auto problem = storePathProblem(store)) return failure(*problem);
+  // The records need no ports here: the store is named and nothing is applied to a device.
+  const Platform platform;
+  DeviceDefinitionCache definitions(platform);
   StoreContextRef ctx;
   ErrorInfo err;
-  if (QS814createMOC(store, nullptr, true, &ctx, &err) != 0)
+  if (QS814createMOC(platform, store, nullptr, true, &ctx, &err, recordSettings()) != 0)
     return failure(store + ": " + describe(err, "cannot be opened"));
   // Exporting from a damaged file would hand on a silently shortened copy of the settings.
   std::string problem;
@@ -133,7 +136,7 @@ int doExport(Args args) {
 
   pl::Array dics;
   for (QS802DeviceClass* d : chosen) {
-    pl::Value dic(exportDictionary(d));
+    pl::Value dic(exportDictionary(definitions, d));
     // Name the device whose settings a reader would turn away, and why.
     std::string why;
     if (!deviceValidate(dic, &why)) return failure("device " + d->index() + " cannot be exported: " + why);
@@ -165,9 +168,10 @@ int doImport(Args args) {
   ExchangeReadResult r = readExchangeFile(file, kExchangeTypeDevice, exchangeNow());
   if (!r) return failure(file + ": rejected: " + r.detail);
 
+  const Platform platform;
   StoreContextRef ctx;
   ErrorInfo err;
-  if (QS814createMOC(store, nullptr, false, &ctx, &err) != 0) {
+  if (QS814createMOC(platform, store, nullptr, false, &ctx, &err, recordSettings()) != 0) {
     if (err.code == kPersistentStoreInUseError)
       return failure(store + " is open for writing in another program (the settings pane?); nothing was imported. "
                              "Close it and try again.");

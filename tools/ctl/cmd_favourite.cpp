@@ -80,14 +80,13 @@ int set(Args args) {
   if (hasAccel && accel != "on" && accel != "off") return usageError("favourite", "--accel takes on or off");
 
   std::optional<linux_::XdgPaths> paths;
-  Platform p = currentPlatform();
+  Platform p;
   if (store.empty()) {
     paths = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), VELMORA_SOURCE_RESOURCES, &error);
     if (!paths) return failure(error);
     p.paths = &*paths;
   }
-  ScopedPlatform scoped(p);
-  std::optional<std::string> url = store.empty() ? QS814prefsFileURL() : std::optional<std::string>(store);
+  std::optional<std::string> url = store.empty() ? QS814prefsFileURL(p) : std::optional<std::string>(store);
   if (!url) return failure("no settings store location");
   {
     // A store is made in an existing folder only: say which folder is missing.
@@ -101,7 +100,7 @@ int set(Args args) {
 
   StoreContextRef ctx;
   ErrorInfo openError;
-  if (QS814createMOC(url, nullptr, false, &ctx, &openError) != 0) {
+  if (QS814createMOC(p, url, nullptr, false, &ctx, &openError, recordSettings()) != 0) {
     auto d = openError.userInfo.find(kDescriptionKey);
     return failure("cannot open " + *url + " for writing: " +
                    (d != openError.userInfo.end() ? d->second.describe() : openError.domain + " " + std::to_string(openError.code)));
@@ -150,8 +149,7 @@ int set(Args args) {
     Platform np;
     np.runLoop = loop.get();
     np.notifications = bus.get();
-    ScopedPlatform s2(np);
-    QS824postCursorSpeedNotification(id->vid, id->pid, id->mid, id->transport, velmora::kPaneBundleID,
+    QS824postCursorSpeedNotification(np, id->vid, id->pid, id->mid, id->transport, velmora::kPaneBundleID,
                                      savedSens, savedTrack, savedDisable);
     bus->flush();
     std::cout << "posted \"" << cmd::kCursorSpeed << "\"\n";

@@ -72,12 +72,12 @@ std::string jsonOpt(const std::optional<std::string>& s) { return s ? jsonString
 struct Session {
   std::optional<linux_::XdgPaths> paths;
   std::unique_ptr<sim::SimWorkspace> workspace;
-  std::optional<ScopedPlatform> scoped;
+  Platform platform;  // points into the members above
   std::optional<std::string> url;
 };
 
 bool openSession(Session& s, const std::string& store, std::string* error) {
-  Platform p = currentPlatform();
+  Platform& p = s.platform;
   const char* home = std::getenv("HOME");
   s.workspace = std::make_unique<sim::SimWorkspace>(home ? home : "/");
   p.workspace = s.workspace.get();
@@ -86,8 +86,7 @@ bool openSession(Session& s, const std::string& store, std::string* error) {
     if (!s.paths) return false;
     p.paths = &*s.paths;
   }
-  s.scoped.emplace(p);
-  s.url = store.empty() ? QS814prefsFileURL() : std::optional<std::string>(store);
+  s.url = store.empty() ? QS814prefsFileURL(p) : std::optional<std::string>(store);
   if (!s.url) *error = "no settings store location";
   return s.url.has_value();
 }
@@ -114,7 +113,7 @@ int list(Args args) {
   if (auto problem = storePathProblem(*s.url)) return failure(*problem);
   StoreContextRef ctx;
   ErrorInfo openError;
-  if (QS814createMOC(s.url, nullptr, true, &ctx, &openError) != 0)
+  if (QS814createMOC(s.platform, s.url, nullptr, true, &ctx, &openError, recordSettings()) != 0)
     return failure("cannot open " + *s.url + ": " + describeError(openError));
   auto apps = QS803AppClass::fetchAllSnappingApps(ctx.get()).value_or(std::vector<QS803AppClass*>{});
   std::sort(apps.begin(), apps.end(), QS803AppClass::sortDescriptorsLess);
@@ -169,7 +168,7 @@ int set(Args args) {
   if (!openSession(s, store, &error)) return failure(error);
   StoreContextRef ctx;
   ErrorInfo openError;
-  if (QS814createMOC(s.url, nullptr, false, &ctx, &openError) != 0)
+  if (QS814createMOC(s.platform, s.url, nullptr, false, &ctx, &openError, recordSettings()) != 0)
     return failure("cannot open " + *s.url + " for writing: " + describeError(openError));
 
   // The settings window makes sure the default record exists whenever it opens the store.
@@ -184,7 +183,7 @@ int set(Args args) {
     bool onDisk = app.find('/') != std::string::npos && std::filesystem::exists(app, ec);
     std::string path = onDisk ? std::filesystem::absolute(app, ec).lexically_normal().string() : app;
     while (onDisk && path.size() > 1 && path.back() == '/') path.pop_back();
-    key = onDisk ? QS803AppClass::matchingKeyFromURL(path) : app;
+    key = onDisk ? QS803AppClass::matchingKeyFromURL(s.platform, path) : app;
     rec = nullptr;
     auto all = QS803AppClass::fetchAllSnappingApps(ctx.get()).value_or(std::vector<QS803AppClass*>{});
     // An equal key first, then one whose trailing components it names.
@@ -223,11 +222,10 @@ int set(Args args) {
       std::cerr << "velmora-ctl: saved, but no session bus to tell a running agent: " << error << "\n";
       return kExitOk;
     }
-    Platform np = currentPlatform();
+    Platform np = s.platform;
     np.runLoop = loop.get();
     np.notifications = bus.get();
-    ScopedPlatform s2(np);
-    QS824postAutoCursorSnappingNotification(std::nullopt, velmora::kPaneBundleID, std::nullopt, std::nullopt,
+    QS824postAutoCursorSnappingNotification(np, std::nullopt, velmora::kPaneBundleID, std::nullopt, std::nullopt,
                                             std::nullopt, std::nullopt);
     bus->flush();
     std::cout << "posted \"" << cmd::kAutoCursorSnapping << "\"\n";

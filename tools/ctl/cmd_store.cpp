@@ -125,9 +125,10 @@ int show(Args args) {
   if (!where) return failure(error);
   const std::string path = *where;
   if (auto problem = storePathProblem(path)) return failure(*problem);
+  const Platform platform;
   StoreContextRef ctx;
   ErrorInfo err;
-  if (QS814createMOC(path, nullptr, true, &ctx, &err) != 0) {
+  if (QS814createMOC(platform, path, nullptr, true, &ctx, &err, recordSettings()) != 0) {
     const pl::Value* why = err.userInfo.count(kDescriptionKey) ? &err.userInfo.at(kDescriptionKey) : nullptr;
     return failure(path + ": " + (why ? why->describe() : "cannot be opened"));
   }

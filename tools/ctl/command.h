@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/store/object_context.h"
 #include "tools/common/cli_args.h"
 
 namespace vl::ctl {
@@ -45,6 +46,10 @@ int failure(const std::string& msg);
 // usage error, reported through *error.
 using cli::takeOption;
 using cli::takeFlag;
+
+// What the tool gives the records of every store it opens: the settings pane's bundle (the
+// tool edits on its behalf, so range errors name the pane's domain) and the default graph data.
+RecordSettings recordSettings();
 
 // Escapes a string for JSON output.
 using cli::jsonString;

@@ -7,6 +7,8 @@
 #include <iostream>
 #include <sstream>
 
+#include "core/system/drovana.h"
+#include "pane/curves/default_curves.h"
 #include "tools/common/suggest.h"
 #include "tools/ctl/command.h"
 
@@ -55,6 +57,14 @@ int usageError(const std::string& group, const std::string& msg) {
 int failure(const std::string& msg) {
   std::cerr << "velmora-ctl: " << msg << "\n";
   return kExitFailure;
+}
+
+RecordSettings recordSettings() {
+  RecordSettings r;
+  r.bundle = {velmora::kPaneBundleID, "velmora-ctl", VELMORA_VERSION_TEXT, VELMORA_SOURCE_RESOURCES};
+  if (const pl::Data* table = defaultAcclTable()) r.defaultAcclTable = pl::Value(*table);
+  if (const pl::Value* curves = defaultAcclCurves()) r.defaultAcclCurves = *curves;
+  return r;
 }
 
 

@@ -11,8 +11,7 @@ std::optional<std::string> userStorePath(std::string* error) {
   if (!paths) return std::nullopt;
   Platform p;
   p.paths = &*paths;
-  ScopedPlatform scoped(p);
-  std::optional<std::string> url = QS814prefsFileURL();
+  std::optional<std::string> url = QS814prefsFileURL(p);
   if (!url && error) *error = "cannot make the settings folder in " + paths->applicationSupport();
   return url;
 }

@@ -9,12 +9,14 @@
 #include <ctime>
 #include <iostream>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "agent/app_controller.h"
 #include "agent/snapping/snapping_controller.h"
 #include "core/errors/alerts.h"
 #include "core/system/drovana.h"
+#include "pane/curves/default_curves.h"
 #include "platform/linux/console_alerts.h"
 #include "platform/linux/dbus_notifications.h"
 #include "platform/linux/file_user_defaults.h"
@@ -123,26 +125,23 @@ int main(int argc, char** argv) {
   settings.restoreValuesPath = world->folder() + "/agent/restore-values.plist";
   // One agent per simulated Mac: agents on other worlds of this user do not stop this one.
   settings.instanceLockPath = sim::World::agentLockPath(folder);
+  // A device whose service carries no acceleration data shows the model's defaults.
+  if (const pl::Data* table = defaultAcclTable()) settings.defaultAcclTable = pl::Value(*table);
+  if (const pl::Value* curves = defaultAcclCurves()) settings.defaultAcclCurves = *curves;
   setProcessIdentity({ProcessRole::Agent, settings.bundle, {}});
-  AppControllerClass controller(settings);
-  controller.setSnappingHooks(
-      std::make_unique<SnappingController>([&controller] { return controller.managedObjectContext(); }));
-  if (!quiet) {
-    controller.setActivityLog([](const std::string& line) {
-      std::cout << timestamp() << "  " << line << std::endl;
-    });
-  }
-  controller.setStartRefusedSink([](const std::string& line) { std::cerr << "velmora-manager: " << line << std::endl; });
+  // Made once its platform is complete; the lifecycle below already needs to reach it.
+  std::optional<AppControllerClass> controller;
 
   linux_::ConsoleAlerts alerts(stderr, velmora::kAgentName);
   // A fatal end or a quit runs the shutdown sequence, which gives every device the system
   // speed back, before the process exits.
   linux_::ProcessLifecycle lifecycle(
       [&](int) {
+        if (!controller) return;
         // A refused start touched nothing: no shutdown sequence, and the status of a program
         // that cannot start.
-        if (controller.startRefused()) std::exit(kExitCannotStart);
-        controller.applicationWillTerminate();
+        if (controller->startRefused()) std::exit(kExitCannotStart);
+        controller->applicationWillTerminate();
       },
                                      [&](const std::string& id) {
                                        std::string e;
@@ -158,7 +157,16 @@ int main(int argc, char** argv) {
   platform.lifecycle = &lifecycle;
   platform.defaults = &defaults;
   if (bus) platform.notifications = bus.get();
-  ScopedPlatform scoped(platform);
+
+  controller.emplace(platform, settings);
+  controller->setSnappingHooks(std::make_unique<SnappingController>(
+      platform, [&controller] { return controller->managedObjectContext(); }));
+  if (!quiet) {
+    controller->setActivityLog([](const std::string& line) {
+      std::cout << timestamp() << "  " << line << std::endl;
+    });
+  }
+  controller->setStartRefusedSink([](const std::string& line) { std::cerr << "velmora-manager: " << line << std::endl; });
 
   loop->watchFd(desktop->watchFd(), [&] {
     std::string e;
@@ -171,7 +179,7 @@ int main(int argc, char** argv) {
   if (!loop->handleTerminationSignals(
           [&](int sig) {
             if (!quiet) std::cout << timestamp() << "  " << strsignal(sig) << ": quitting" << std::endl;
-            controller.applicationWillTerminate();
+            controller->applicationWillTerminate();
             loop->stop(0);
           },
           &error)) {
@@ -184,14 +192,17 @@ int main(int argc, char** argv) {
   loop->addEndOfPassObserver([] { malloc_trim(0); });
 
   if (!quiet) std::cout << timestamp() << "  Velmora Manager " << settings.bundle.version << " on " << folder << std::endl;
-  controller.applicationWillFinishLaunching();
-  controller.applicationDidFinishLaunching();
+  controller->applicationWillFinishLaunching();
+  controller->applicationDidFinishLaunching();
   // The programs of another terminal find the agent's bus in the world, whatever their own
   // environment says.
-  if (bus && controller.launched()) {
+  if (bus && controller->launched()) {
     std::string address = bus->address(), e;
     if (!address.empty() && !sim::World::recordAgentBus(folder, address, &e))
       std::cerr << "velmora-manager: cannot record the bus address in the world: " << e << "\n";
   }
-  return loop->run();
+  int status = loop->run();
+  // The controller goes before the ports declared after it (alerts, lifecycle, defaults).
+  controller.reset();
+  return status;
 }
