@@ -132,7 +132,6 @@ class ManagedObjectContext {
   void revive(ManagedObject* o);
   void undelete(ManagedObject* o, bool wasRegistered);
   bool writeChanges(ErrorInfo* error);
-  bool bindValue(sqlite::Statement& s, int i, AttrType t, const pl::Value& v);
   pl::Value readColumn(const sqlite::Statement& s, int i, AttrType t) const;
   std::vector<ManagedObject*> dirtyRecords() const;
 

@@ -121,7 +121,9 @@ TEST_F(DeviceRecord, AnotherVendorsDriverWinsWhicheverServiceComesFirst) {
     EXPECT_TRUE(d->isOtherDriver());
     EXPECT_EQ(d->clientList().size(), 2u);
     // With the other vendor's driver recorded first, the resolution stays untouched.
-    if (!appleFirst) EXPECT_EQ(d->pointerResolution(), "123");
+    if (!appleFirst) {
+      EXPECT_EQ(d->pointerResolution(), "123");
+    }
     EXPECT_EQ(QS814fetchDeviceForClient(vendorService.get(), ctx.get()), d);
     d->removeClient(vendorService);
     d->removeClient(appleService);
