@@ -23,6 +23,7 @@ class Accessibility;
 class Cursor;
 class Desktop;
 class Sleeper;
+class FileManager;
 
 struct Platform {
   IoRegistry* registry = nullptr;
@@ -43,6 +44,7 @@ struct Platform {
   Cursor* cursor = nullptr;
   Desktop* desktop = nullptr;
   Sleeper* sleeper = nullptr;  // the snapping worker's waits
+  FileManager* fileManager = nullptr;  // reveals files (the crash report) in the file viewer
 };
 
 // The current set; every pointer is null until a program or test installs one.

@@ -62,9 +62,12 @@ Platform SimMac::platform() {
   p.accessibility = &d.accessibility();
   p.cursor = &d.cursor();
   p.desktop = &d.desktop();
+  p.fileManager = &impl_->fileManager;
   // No sleeper: waits are real unless a test puts the desktop's virtual sleeper in.
   return p;
 }
+
+SimFileManager& SimMac::fileManager() { return impl_->fileManager; }
 
 SimDesktop& SimMac::desktop() {
   if (!impl_->desktop) {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/sim/sim_desktop.h"
+#include "platform/sim/sim_file_manager.h"
 #include "platform/sim/sim_mac.h"
 
 namespace vl::sim {
@@ -83,6 +84,7 @@ struct SimMac::Impl {
   std::unique_ptr<Notifications> notificationsPort;
   std::unique_ptr<Screens> screensPort;
   std::unique_ptr<SimDesktop> desktop;
+  SimFileManager fileManager;
 
   void fireSession(SessionEvent e) {
     for (const auto& [t, fn] : sessionObservers) {
