@@ -49,7 +49,7 @@ pl::Value SimDesktop::save() const {
     d["windows"] = idList(a.windows);
     d["focused"] = pl::Value::uint64(a.focused);
     if (!a.failures.empty()) d["failures"] = failureDict(a.failures);
-    apps.push_back(std::move(d));
+    apps.emplace_back(std::move(d));
   }
   root["applications"] = std::move(apps);
   pl::Array nodes;
@@ -75,7 +75,7 @@ pl::Value SimDesktop::save() const {
       d["links"] = std::move(links);
     }
     if (!n.failures.empty()) d["failures"] = failureDict(n.failures);
-    nodes.push_back(std::move(d));
+    nodes.emplace_back(std::move(d));
   }
   root["elements"] = std::move(nodes);
   root["zOrder"] = idList(m.zOrder);
@@ -94,7 +94,7 @@ pl::Value SimDesktop::save() const {
     d["number"] = pl::Value::uint32(w.number);
     d["pid"] = pl::Value::int32(w.ownerPid);
     d["frame"] = rectValue(w.frame);
-    own.push_back(std::move(d));
+    own.emplace_back(std::move(d));
   }
   root["processWindows"] = std::move(own);
   return root;
