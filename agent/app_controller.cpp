@@ -16,6 +16,7 @@
 #include "core/system/versions.h"
 #include "platform/api/cursor.h"
 #include "platform/api/desktop.h"
+#include "platform/api/file_manager.h"
 #include "platform/api/paths.h"
 #include "platform/api/platform.h"
 #include "platform/api/runloop.h"
@@ -210,6 +211,8 @@ void AppControllerClass::exceptionHandler(const std::string& callStack) {
   pl::writeFileAtomic(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(report.data()), report.size()),
                       &error);
   const Platform& p = platform_;
+  // The file viewer points the user at the report; the notice names its path when there is none.
+  if (p.fileManager) (void)p.fileManager->revealFile(path);
   if (p.alerts) p.alerts->displayNotice(pattern, "", settings_.bundle.resourcesDir + "/Velmora.icns");
   if (p.lifecycle) p.lifecycle->terminate(kFatalExitStatus);
 }

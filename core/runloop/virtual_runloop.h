@@ -47,8 +47,8 @@ class VirtualRunLoop : public RunLoop {
 
  private:
   struct Item {
-    double due;
-    uint64_t seq;
+    double due = 0;
+    uint64_t seq = 0;  // given by schedule(); an item copied before then must not carry garbage
     const void* target = nullptr;
     std::string selector;
     const void* object = nullptr;

@@ -14,6 +14,7 @@
 
 #include "core/plist/codec.h"
 #include "core/store/record_factory.h"
+#include "core/store/row_mapping.h"
 #include "platform/api/platform.h"
 #include "platform/api/runloop.h"
 
@@ -614,24 +615,6 @@ std::vector<ManagedObject*> ManagedObjectContext::deletedObjects() const { retur
 
 // --- Saving --------------------------------------------------------------------------------
 
-bool ManagedObjectContext::bindValue(sqlite::Statement& s, int i, AttrType t, const pl::Value& v) {
-  if (v.isNull()) return s.bindNull(i);
-  switch (t) {
-    case AttrType::Integer: return s.bindInt(i, v.longLongValue());
-    case AttrType::UInt32: return s.bindInt(i, static_cast<int64_t>(v.unsignedIntValue()));
-    case AttrType::Boolean: return s.bindInt(i, v.boolValue() ? 1 : 0);
-    case AttrType::String: return v.asString() ? s.bindText(i, *v.asString()) : s.bindNull(i);
-    case AttrType::Date: return v.asDate() ? s.bindDouble(i, v.asDate()->seconds) : s.bindNull(i);
-    case AttrType::Data: return v.asData() ? s.bindBlob(i, *v.asData()) : s.bindNull(i);
-    case AttrType::Dict:
-    case AttrType::Any: {
-      pl::Data bytes = pl::writeBinary(v);
-      return s.bindBlob(i, bytes);
-    }
-  }
-  return s.bindNull(i);
-}
-
 bool ManagedObjectContext::save(ErrorInfo* error) {
   processPendingChanges();
   if (!hasChanges()) return true;
@@ -707,34 +690,14 @@ bool ManagedObjectContext::writeChanges(ErrorInfo* error) {
     // Keep rows in the order the records were made.
     auto byAge = [](ManagedObject* a, ManagedObject* b) { return a->seq_ < b->seq_; };
     std::sort(inserts.begin(), inserts.end(), byAge);
-    std::vector<const char*> cols;
-    for (const auto& a : e.attributes) cols.push_back(a.name);
-    std::vector<int> toOneRels;
-    for (size_t r = 0; r < e.relationships.size(); ++r)
-      if (!e.relationships[r].toMany) {
-        cols.push_back(e.relationships[r].name);
-        toOneRels.push_back(static_cast<int>(r));
-      }
+    const rowmap::RowLayout layout = rowmap::rowLayout(e);
     auto bindRow = [&](sqlite::Statement& s, ManagedObject* o) {
-      int i = 1;
-      for (size_t a = 0; a < e.attributes.size(); ++a, ++i)
-        if (!bindValue(s, i, e.attributes[a].type, o->values_[a])) return false;
-      for (int r : toOneRels) {
-        auto id = rowIdOf(o->toOne_[static_cast<size_t>(r)]);
-        if (!(id ? s.bindInt(i, *id) : s.bindNull(i))) return false;
-        ++i;
-      }
-      return true;
+      std::vector<std::optional<int64_t>> links;
+      for (size_t r : layout.toOneRelationships) links.push_back(rowIdOf(o->toOne_[r]));
+      return rowmap::bindRow(s, e, layout, o->values_, links);
     };
     if (!inserts.empty()) {
-      std::string sql = "INSERT INTO " + sqlite::quoteIdentifier(e.name) + " (";
-      std::string qs;
-      for (size_t c = 0; c < cols.size(); ++c) {
-        sql += (c ? ", " : "") + sqlite::quoteIdentifier(cols[c]);
-        qs += c ? ", ?" : "?";
-      }
-      sql += ") VALUES (" + qs + ")";
-      sqlite::Statement s = db_.prepare(sql);
+      sqlite::Statement s = db_.prepare(rowmap::insertSql(e, layout));
       if (!s.valid()) return fail("The settings file cannot be written.");
       for (ManagedObject* o : inserts) {
         if (!bindRow(s, o) || s.step() != sqlite::Statement::Step::Done) return fail("The settings file cannot be written.");
@@ -744,13 +707,10 @@ bool ManagedObjectContext::writeChanges(ErrorInfo* error) {
       }
     }
     if (!updates.empty()) {
-      std::string sql = "UPDATE " + sqlite::quoteIdentifier(e.name) + " SET ";
-      for (size_t c = 0; c < cols.size(); ++c) sql += (c ? ", " : "") + sqlite::quoteIdentifier(cols[c]) + " = ?";
-      sql += " WHERE " + sqlite::quoteIdentifier(kPkColumn) + " = ?";
-      sqlite::Statement s = db_.prepare(sql);
+      sqlite::Statement s = db_.prepare(rowmap::updateSql(e, layout, kPkColumn));
       if (!s.valid()) return fail("The settings file cannot be written.");
       for (ManagedObject* o : updates) {
-        if (!bindRow(s, o) || !s.bindInt(static_cast<int>(cols.size() + 1), o->pk_) ||
+        if (!bindRow(s, o) || !s.bindInt(static_cast<int>(layout.columns.size() + 1), o->pk_) ||
             s.step() != sqlite::Statement::Step::Done)
           return fail("The settings file cannot be written.");
         s.reset();

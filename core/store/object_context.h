@@ -162,7 +162,6 @@ class ManagedObjectContext {
   bool writeChanges(ErrorInfo* error);
   bool beginNewFile(std::string* building, ErrorInfo* error);
   bool installNewFile(const std::string& building, ErrorInfo* error);
-  bool bindValue(sqlite::Statement& s, int i, AttrType t, const pl::Value& v);
   pl::Value readColumn(const sqlite::Statement& s, int i, AttrType t) const;
   std::vector<ManagedObject*> dirtyRecords() const;
 

@@ -24,6 +24,7 @@ class Accessibility;
 class Cursor;
 class Desktop;
 class Sleeper;
+class FileManager;
 
 struct Platform {
   IoRegistry* registry = nullptr;
@@ -44,6 +45,7 @@ struct Platform {
   Cursor* cursor = nullptr;
   Desktop* desktop = nullptr;
   Sleeper* sleeper = nullptr;  // the snapping worker's waits
+  FileManager* fileManager = nullptr;  // reveals files (the crash report) in the file viewer
 };
 
 }  // namespace vl

@@ -28,6 +28,7 @@
 namespace vl::sim {
 
 class SimDesktop;
+class SimFileManager;
 
 // One property write on a service, as the history keeps it.
 struct PropertyWrite {
@@ -76,6 +77,8 @@ class SimMac {
   // The desktop: applications, windows, accessibility, cursor (its ports are in platform();
   // its virtual sleeper is not, so that a program's waits stay real).
   SimDesktop& desktop();
+  // The file viewer (in platform()): records what it was asked to show.
+  SimFileManager& fileManager();
   Platform platform();
 
   // --- Devices -----------------------------------------------------------------------------

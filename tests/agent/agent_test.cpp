@@ -19,6 +19,7 @@
 #include "core/system/boa_notifications.h"
 #include "support/comma_locale.h"
 #include "platform/sim/sim_desktop.h"
+#include "platform/sim/sim_file_manager.h"
 #include "support/sim_world.h"
 
 namespace vl {
@@ -688,6 +689,21 @@ TEST_F(Agent, CrashReportIsWrittenPerUserAndNotThroughALink) {
   EXPECT_NE(report.find("Velmora Manager 2.2.3, "), std::string::npos);
   EXPECT_NE(report.find("No log."), std::string::npos);
   EXPECT_EQ(lifecycle.exits.size(), 1u);
+}
+
+TEST_F(Agent, CrashReportIsShownInTheFileViewerWhenThereIsOne) {
+  launch();
+  for (bool viewer : {true, false}) {
+    SCOPED_TRACE(viewer ? "with a file viewer" : "without one");
+    mac.fileManager().setAvailable(viewer);
+    size_t notices = alerts.notices.size(), exits = lifecycle.exits.size();
+    agent->exceptionHandler("frame 1");
+    EXPECT_EQ(mac.fileManager().requests().back(), agent->crashReportPath());
+    // Without a viewer the notice (which names the path) and the end still follow.
+    EXPECT_EQ(alerts.notices.size(), notices + 1);
+    EXPECT_EQ(lifecycle.exits.size(), exits + 1);
+  }
+  EXPECT_EQ(mac.fileManager().shown(), std::vector<std::string>{agent->crashReportPath()});
 }
 
 TEST(LogViewer, FollowsTheEndOnlyWhenTheUserWasThere) {

@@ -18,6 +18,7 @@
 #include "core/system/drovana.h"
 #include "pane/curves/default_curves.h"
 #include "platform/linux/console_alerts.h"
+#include "platform/linux/dbus_file_manager.h"
 #include "platform/linux/dbus_notifications.h"
 #include "platform/linux/file_user_defaults.h"
 #include "platform/linux/sd_event_runloop.h"
@@ -149,6 +150,8 @@ int main(int argc, char** argv) {
                                      });
   // User defaults live in the world, so the published accessibility flag reaches the pane.
   linux_::FileUserDefaults defaults(world->defaultsFolder());
+  // The crash report is a file of this machine: the desktop's own file manager shows it.
+  linux_::DbusFileManager fileManager;
 
   Platform platform = world->platform();
   platform.runLoop = loop.get();
@@ -156,6 +159,7 @@ int main(int argc, char** argv) {
   platform.alerts = &alerts;
   platform.lifecycle = &lifecycle;
   platform.defaults = &defaults;
+  platform.fileManager = &fileManager;
   if (bus) platform.notifications = bus.get();
 
   controller.emplace(platform, settings);

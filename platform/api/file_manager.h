@@ -1,0 +1,17 @@
+// FileManager port: the desktop's file viewer, asked to show a file selected in its folder
+// (the platform's selectFile:inFileViewerRootedAtPath: with an empty root).
+#pragma once
+
+#include <string>
+
+namespace vl {
+
+class FileManager {
+ public:
+  virtual ~FileManager() = default;
+  // Shows path selected in a file-viewer window. Best effort and brief: false when the file
+  // does not exist or no file viewer took the request in time; callers go on either way.
+  virtual bool revealFile(const std::string& path) = 0;
+};
+
+}  // namespace vl

@@ -1,0 +1,31 @@
+// The simulated Mac's SystemInfo port: system version, languages, hardware model, process.
+#include "platform/sim/sim_mac_impl.h"
+
+namespace vl::sim::mac_detail {
+
+namespace {
+
+class SimSystemInfo : public SystemInfo {
+ public:
+  explicit SimSystemInfo(SimMac::Impl& m) : m_(m) {}
+  OsVersion osVersion() const override { return m_.os; }
+  std::vector<std::string> preferredLanguages() const override { return m_.languages; }
+  std::string hardwareModel() const override { return m_.hwModel; }
+  std::string marketingNameForModel(const std::string& model) const override {
+    return model == m_.hwModel ? m_.marketing : std::string();
+  }
+  uint32_t userID() const override { return 501; }
+  uint32_t groupID() const override { return 20; }
+  std::string userName() const override { return "user"; }
+  std::string processName() const override { return m_.processName; }
+  int32_t processID() const override { return 4242; }
+
+ private:
+  SimMac::Impl& m_;
+};
+
+}  // namespace
+
+std::unique_ptr<SystemInfo> makeSystemInfo(SimMac::Impl& m) { return std::make_unique<SimSystemInfo>(m); }
+
+}  // namespace vl::sim::mac_detail
