@@ -6,11 +6,7 @@ set -u
 ctl="$1"
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
-fails=0
-check() {  # check NAME CONDITION...
-  local name="$1"; shift
-  if "$@"; then :; else echo "FAIL: $name"; fails=$((fails + 1)); fi
-}
+. "$(dirname "$0")/../support/check.sh"
 has() { grep -qF -- "$2" <<<"$1"; }
 
 # Default list at tracking 1.0: curve 6 as it stands, device scale 400 / 67.

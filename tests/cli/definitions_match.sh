@@ -6,11 +6,7 @@
 set -u
 ctl="$1"
 defs="$2/definitions"
-fails=0
-check() {  # check NAME CONDITION...
-  local name="$1"; shift
-  if "$@"; then :; else echo "FAIL: $name"; fails=$((fails + 1)); fi
-}
+. "$(dirname "$0")/../support/check.sh"
 out="$(mktemp)"
 trap 'rm -f "$out"' EXIT
 

@@ -7,11 +7,7 @@ set -u
 ctl="$1"
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
-fails=0
-check() {  # check NAME CONDITION...
-  local name="$1"; shift
-  if "$@"; then :; else echo "FAIL: $name"; fails=$((fails + 1)); fi
-}
+. "$(dirname "$0")/../support/check.sh"
 command -v python3 > /dev/null && command -v openssl > /dev/null || { echo "FAIL: needs python3 and openssl"; exit 1; }
 
 # The key: "Kestrel Quay & Lumenfold" in UTF-8, zero-padded to 32 bytes.

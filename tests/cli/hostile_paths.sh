@@ -9,11 +9,7 @@ data="$2"
 tmp="$(mktemp -d)"
 holder=""
 trap '[ -n "$holder" ] && kill "$holder" 2>/dev/null; rm -rf "$tmp"' EXIT
-fails=0
-check() {  # check NAME CONDITION...
-  local name="$1"; shift
-  if "$@"; then :; else echo "FAIL: $name"; fails=$((fails + 1)); fi
-}
+. "$(dirname "$0")/../support/check.sh"
 # run NAME ARGS...: runs the tool with a time limit; $rc and $err hold the outcome.
 run() {
   err="$(timeout 20 "$ctl" "$@" 2>&1 >/dev/null)"

@@ -7,11 +7,7 @@ set -u
 ctl="$1"
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
-fails=0
-check() {  # check NAME CONDITION...
-  local name="$1"; shift
-  if "$@"; then :; else echo "FAIL: $name"; fails=$((fails + 1)); fi
-}
+. "$(dirname "$0")/../support/check.sh"
 
 store="$tmp/Device.dvsetting"
 set_fav() { "$ctl" favourite set --device 93a-2510-0-USB --favourite 2 --store "$store" --create "$@"; }

@@ -7,11 +7,7 @@ ctl="$1"
 data="$2"
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
-fails=0
-check() {  # check NAME CONDITION...
-  local name="$1"; shift
-  if "$@"; then :; else echo "FAIL: $name"; fails=$((fails + 1)); fi
-}
+. "$(dirname "$0")/../support/check.sh"
 
 fixture="$data/devices/magic-mouse-2-bluetooth.plist"
 

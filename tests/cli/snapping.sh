@@ -8,11 +8,7 @@ ctl="$1"
 tmp="$(mktemp -d)"
 holder=""
 trap '[ -n "$holder" ] && kill "$holder" 2>/dev/null; rm -rf "$tmp"' EXIT
-fails=0
-check() {  # check NAME CONDITION...
-  local name="$1"; shift
-  if "$@"; then :; else echo "FAIL: $name"; fails=$((fails + 1)); fi
-}
+. "$(dirname "$0")/../support/check.sh"
 store="$tmp/s/Device.dvsetting"
 mkdir -p "$tmp/s" "$tmp/Applications/TextEdit.app/Contents/MacOS"
 cat > "$tmp/Applications/TextEdit.app/Contents/Info.plist" <<XML
