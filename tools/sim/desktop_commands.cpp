@@ -258,7 +258,7 @@ pl::Value desktopTree(const pl::Value& saved) {
         for (const auto& id : *w)
           if (pl::Value v = tree(id.unsignedLongLongValue(), 0); !v.isNull()) windows.push_back(std::move(v));
       app["windows"] = pl::Value(std::move(windows));
-      apps.push_back(pl::Value(std::move(app)));
+      apps.emplace_back(std::move(app));
     }
   }
   root["applications"] = pl::Value(std::move(apps));
@@ -279,7 +279,7 @@ pl::Value desktopTree(const pl::Value& saved) {
       d["number"] = w.find("number") ? *w.find("number") : pl::Value::uint32(0);
       d["pid"] = w.find("pid") ? *w.find("pid") : pl::Value::int32(0);
       d["frame"] = frameValue(w.find("frame"));
-      own.push_back(pl::Value(std::move(d)));
+      own.emplace_back(std::move(d));
     }
   }
   root["processWindows"] = pl::Value(std::move(own));
