@@ -129,9 +129,9 @@ int match(Args args) {
     if (ec) return failure("cannot list folder '" + f + "': " + pl::pathErrorText(ec.value()));
   }
 
-  LanguageOnly system(language);
+  LanguageOnly languageOnly(language);
   Platform platform;
-  if (hasLanguage) platform.system = &system;
+  if (hasLanguage) platform.system = &languageOnly;
 
   DeviceDefinitionSet set = loadDeviceDefinitions(folders, os);
   DeviceDefinitionRef chosen = QS834deviceDefFromList(set, vid, pid, mid, transport);

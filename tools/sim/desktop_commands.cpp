@@ -288,7 +288,11 @@ pl::Value desktopTree(const pl::Value& saved) {
 
 }  // namespace
 
-bool desktopValue(const std::string& folder, pl::Value* out, std::string* error) {
+namespace {
+
+// Opens the world with its shared desktop loaded and hands the desktop to use.
+template <class Use>
+bool withDesktop(const std::string& folder, std::string* error, Use use) {
   sim::WorldOptions options;
   options.processName = "velmora-sim";
   auto world = sim::World::open(folder, options, error);
@@ -296,20 +300,18 @@ bool desktopValue(const std::string& folder, pl::Value* out, std::string* error)
   sim::SimDesktop& d = world->mac().desktop();
   auto desk = sim::SimDesktopWorld::open(folder, d, std::nullopt, error);
   if (!desk) return false;
-  *out = desktopTree(d.save());
+  use(d);
   return true;
 }
 
+}  // namespace
+
+bool desktopValue(const std::string& folder, pl::Value* out, std::string* error) {
+  return withDesktop(folder, error, [&](sim::SimDesktop& d) { *out = desktopTree(d.save()); });
+}
+
 bool printDesktop(const std::string& folder, std::ostream& out, std::string* error) {
-  sim::WorldOptions options;
-  options.processName = "velmora-sim";
-  auto world = sim::World::open(folder, options, error);
-  if (!world) return false;
-  sim::SimDesktop& d = world->mac().desktop();
-  auto desk = sim::SimDesktopWorld::open(folder, d, std::nullopt, error);
-  if (!desk) return false;
-  out << d.describe();
-  return true;
+  return withDesktop(folder, error, [&](sim::SimDesktop& d) { out << d.describe(); });
 }
 
 const std::vector<DesktopCommand>& desktopCommands() {
