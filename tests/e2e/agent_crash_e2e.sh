@@ -5,6 +5,7 @@
 # as at the end of a session, and restores the mouse as well.
 # Arguments: the velmora-ctl program (velmora-sim and velmora-manager lie beside it).
 set -u
+export E2E_SUPPORT="$(cd "$(dirname "$0")/../support" && pwd)"
 bin=$(cd "$(dirname "$1")" && pwd)
 work=$(mktemp -d)
 trap 'kill -9 $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
@@ -17,14 +18,7 @@ exec dbus-run-session -- bash -s "$bin" "$work" <<'INNER'
 set -u
 bin=$1 work=$2
 fail=0
-now_ms() { date +%s%3N; }
-wait_for() {  # wait_for SECONDS COMMAND...: runs COMMAND every 20 ms until it succeeds or time runs out
-  local deadline=$(( $(now_ms) + $1 * 1000 )); shift
-  while ! "$@" >/dev/null 2>&1; do
-    [ "$(now_ms)" -gt "$deadline" ] && return 1
-    sleep 0.02
-  done
-}
+. "$E2E_SUPPORT/wait.sh"
 values() {  # values SERVICE KEY [FROM]: the raw values written, one a line, from history line FROM on
   "$bin/velmora-sim" writes | tail -n +"${3:-1}" |
     awk -v s="$1" -v k="$2" '{ for (i = 1; i < NF; i++) if ($i == s && $(i + 1) == k) print $(i + 3) }'

@@ -4,6 +4,7 @@
 # applied on "Cursor Speed Cmd"; a second agent refuses to start; SIGTERM restores the mouse.
 # Arguments: the velmora-ctl program (velmora-sim and velmora-manager lie beside it).
 set -u
+export E2E_SUPPORT="$(cd "$(dirname "$0")/../support" && pwd)"
 bin=$(cd "$(dirname "$1")" && pwd)
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
@@ -16,15 +17,7 @@ exec dbus-run-session -- bash -s "$bin" "$work" <<'INNER'
 set -u
 bin=$1 work=$2
 fail=0
-now_ms() { date +%s%3N; }
-# wait_for SECONDS COMMAND...: runs COMMAND every 20 ms until it succeeds or time runs out.
-wait_for() {
-  local deadline=$(( $(now_ms) + $1 * 1000 )); shift
-  while ! "$@" >/dev/null 2>&1; do
-    [ "$(now_ms)" -gt "$deadline" ] && return 1
-    sleep 0.02
-  done
-}
+. "$E2E_SUPPORT/wait.sh"
 last_value() {  # last_value SERVICE KEY: the raw value last written
   "$bin/velmora-sim" writes | awk -v s="$1" -v k="$2" '{ for (i = 1; i < NF; i++) if ($i == s && $(i + 1) == k) v = $(i + 3) } END { print v }'
 }

@@ -5,6 +5,7 @@
 # drives it with the README's commands, the programs put on PATH as the README says.
 # Arguments: the velmora-ctl program (velmora-sim and velmora-manager lie beside it).
 set -u
+export E2E_SUPPORT="$(cd "$(dirname "$0")/../support" && pwd)"
 bin=$(cd "$(dirname "$1")" && pwd)
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
@@ -23,14 +24,7 @@ second_nowhere() { env DBUS_SESSION_BUS_ADDRESS="unix:path=$work/no-bus-here" PA
 second_other_bus() { dbus-run-session -- env PATH="$bin:$PATH" "$@"; }
 
 fail=0
-now_ms() { date +%s%3N; }
-wait_for() {  # wait_for SECONDS COMMAND...
-  local deadline=$(( $(now_ms) + $1 * 1000 )); shift
-  while ! "$@" >/dev/null 2>&1; do
-    [ "$(now_ms)" -gt "$deadline" ] && return 1
-    sleep 0.02
-  done
-}
+. "$E2E_SUPPORT/wait.sh"
 last_value() {  # last_value SERVICE KEY
   second velmora-sim writes | awk -v s="$1" -v k="$2" '{ for (i = 1; i < NF; i++) if ($i == s && $(i + 1) == k) v = $(i + 3) } END { print v }'
 }

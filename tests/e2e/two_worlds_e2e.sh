@@ -5,6 +5,7 @@
 # restoring; quitting each agent restores its own world only.
 # Arguments: the velmora-ctl program (velmora-sim and velmora-manager lie beside it).
 set -u
+export E2E_SUPPORT="$(cd "$(dirname "$0")/../support" && pwd)"
 bin=$(cd "$(dirname "$1")" && pwd)
 work=$(mktemp -d)
 trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
@@ -18,14 +19,7 @@ exec dbus-run-session -- bash -s "$bin" "$work" <<'INNER'
 set -u
 bin=$1 work=$2
 fail=0
-now_ms() { date +%s%3N; }
-wait_for() {  # wait_for SECONDS COMMAND...
-  local deadline=$(( $(now_ms) + $1 * 1000 )); shift
-  while ! "$@" >/dev/null 2>&1; do
-    [ "$(now_ms)" -gt "$deadline" ] && return 1
-    sleep 0.02
-  done
-}
+. "$E2E_SUPPORT/wait.sh"
 last_value() {  # last_value WORLD SERVICE KEY
   "$bin/velmora-sim" --world "$1" writes | awk -v s="$2" -v k="$3" '{ for (i = 1; i < NF; i++) if ($i == s && $(i + 1) == k) v = $(i + 3) } END { print v }'
 }
