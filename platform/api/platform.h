@@ -25,6 +25,8 @@ class Cursor;
 class Desktop;
 class Sleeper;
 class FileManager;
+class ServiceManager;
+class AdminPrompt;
 
 struct Platform {
   IoRegistry* registry = nullptr;
@@ -46,6 +48,8 @@ struct Platform {
   Desktop* desktop = nullptr;
   Sleeper* sleeper = nullptr;  // the snapping worker's waits
   FileManager* fileManager = nullptr;  // reveals files (the crash report) in the file viewer
+  ServiceManager* serviceManager = nullptr;  // runs the agent as a launch agent
+  AdminPrompt* adminPrompt = nullptr;        // privileged operations after the user agreed
 };
 
 }  // namespace vl
