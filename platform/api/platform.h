@@ -9,6 +9,8 @@ namespace vl {
 class IoRegistry;
 class HidEventSystem;
 class HidDevices;
+class HidManagers;
+class EventMonitors;
 class RunLoop;
 class Paths;
 class SystemInfo;
@@ -25,13 +27,13 @@ class Cursor;
 class Desktop;
 class Sleeper;
 class FileManager;
-class HidManagers;
-class EventMonitors;
 
 struct Platform {
   IoRegistry* registry = nullptr;
   HidEventSystem* eventSystem = nullptr;
   HidDevices* hidDevices = nullptr;
+  HidManagers* hidManagers = nullptr;      // raw input values for the curve graph's indicator
+  EventMonitors* eventMonitors = nullptr;  // mouse-moved monitors for the same
   RunLoop* runLoop = nullptr;
   Paths* paths = nullptr;
   SystemInfo* system = nullptr;
@@ -48,8 +50,6 @@ struct Platform {
   Desktop* desktop = nullptr;
   Sleeper* sleeper = nullptr;  // the snapping worker's waits
   FileManager* fileManager = nullptr;  // reveals files (the crash report) in the file viewer
-  HidManagers* hidManagers = nullptr;      // raw input values for the curve graph's indicator
-  EventMonitors* eventMonitors = nullptr;  // mouse-moved monitors for the same
 };
 
 }  // namespace vl

@@ -82,12 +82,12 @@ struct World::Private {
   // The bytes of each shared file as this process last applied or wrote them: a change
   // notice for bytes equal to these is this process's own echo.
   std::map<std::string, std::string> known;
-  std::vector<Device> devices;  // attached in mac, in attach order
-  std::map<RegistryId, pl::Dict> properties;
-  uint64_t displayChanges = 0;
   // Live input: this object's name as a writer, and the last event number handed on.
   std::string inputWriter;
   uint64_t inputSeen = 0;
+  std::vector<Device> devices;  // attached in mac, in attach order
+  std::map<RegistryId, pl::Dict> properties;
+  uint64_t displayChanges = 0;
 
   ~Private() {
     if (mac) mac->setWriteObserver(nullptr);
