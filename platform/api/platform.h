@@ -9,8 +9,6 @@ namespace vl {
 class IoRegistry;
 class HidEventSystem;
 class HidDevices;
-class HidManagers;
-class EventMonitors;
 class RunLoop;
 class Paths;
 class SystemInfo;
@@ -27,13 +25,13 @@ class Cursor;
 class Desktop;
 class Sleeper;
 class FileManager;
+class HidManagers;
+class EventMonitors;
 
 struct Platform {
   IoRegistry* registry = nullptr;
   HidEventSystem* eventSystem = nullptr;
   HidDevices* hidDevices = nullptr;
-  HidManagers* hidManagers = nullptr;      // raw input values for the curve graph's indicator
-  EventMonitors* eventMonitors = nullptr;  // mouse-moved monitors for the same
   RunLoop* runLoop = nullptr;
   Paths* paths = nullptr;
   SystemInfo* system = nullptr;
@@ -50,6 +48,8 @@ struct Platform {
   Desktop* desktop = nullptr;
   Sleeper* sleeper = nullptr;  // the snapping worker's waits
   FileManager* fileManager = nullptr;  // reveals files (the crash report) in the file viewer
+  HidManagers* hidManagers = nullptr;      // raw input values for the curve graph's indicator
+  EventMonitors* eventMonitors = nullptr;  // mouse-moved monitors for the same
 };
 
 }  // namespace vl
