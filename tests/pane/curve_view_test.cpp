@@ -255,7 +255,8 @@ TEST_F(CurveViewTest, KeyEquivalents) {
   ASSERT_TRUE(view.curveVisibleCheckbox(1));
   EXPECT_TRUE(view.performKeyEquivalent({kKeyCodeSpace, " ", 0, false}));
   EXPECT_FALSE(view.curveVisibleCheckbox(1));
-  EXPECT_TRUE(view.performKeyEquivalent({kKeyCodeSpace, " ", 0x100 /* caps lock-free device bits */, false}));
+  // Device-dependent flag bits (which side's key) do not count as modifiers.
+  EXPECT_TRUE(view.performKeyEquivalent({kKeyCodeSpace, " ", 0x100, false}));
   EXPECT_TRUE(view.curveVisibleCheckbox(1));
 
   EXPECT_TRUE(view.performKeyEquivalent({kKeyCodeL, "l", 0, false}));
@@ -292,12 +293,16 @@ TEST_F(CurveViewTest, MessagesForDevicesWhoseSpeedCannotChange) {
   host.select(absent, 0);
   view.showErrorMsg();
   ASSERT_EQ(host.sheets.size(), 1u);
+  EXPECT_EQ(host.sheets[0].first, view.errorMessage(absent).value_or(""));
   EXPECT_EQ(host.sheets[0].second, "VID:0x45E, PID:0x1234, MID:0x0 Transport:USB");
-  host.select(other, 0);
-  other->setCursorSpeedDisabled(false);
+  host.select(controlled, 0);
+  controlled->setCursorSpeedDisabled(false);
+  view.observeValueForKeyPath(kObservedStatus);
+  view.showErrorMsg();
+  EXPECT_EQ(host.sheets.size(), 1u) << "a usable device has nothing to show";
 }
 
-TEST_F(CurveViewTest, AnAppleGestureDeviceDriveByAnotherDriverGetsNoDrovanaAdvice) {
+TEST_F(CurveViewTest, AnAppleGestureDeviceDrivenByAnotherDriverGetsNoDrovanaAdvice) {
   QS802DeviceClass* d = device(kMagicVid, kMagicPid, "Bluetooth", "magic-mouse-2-bluetooth");
   d->setDriverManufacture(std::string("com.vendor.driver.Mouse"));
   prepare(d, 0);
