@@ -224,6 +224,14 @@ TEST_F(CurveViewTest, AHidManagerThatCannotOpenIsAFatalAlertWithItsNumbers) {
   EXPECT_NE(fatalText().find("260.0419"), std::string::npos) << fatalText();
   EXPECT_NE(fatalText().find("260.0458"), std::string::npos) << fatalText();
   EXPECT_NE(fatalText().find("260.0504"), std::string::npos) << fatalText();
+
+  // The failed manager is not kept half made: the next time the device is usable it opens.
+  mac.failHidManagerOpen(false);
+  d->setCursorSpeedDisabled(true);
+  view.observeValueForKeyPath(kObservedStatus);
+  d->setCursorSpeedDisabled(false);
+  view.observeValueForKeyPath(kObservedStatus);
+  EXPECT_EQ(view.openHidDeviceCount(), 1u);
 }
 
 TEST_F(CurveViewTest, KeyEquivalents) {
