@@ -231,7 +231,10 @@ TEST_F(CurveViewTest, AHidManagerThatCannotOpenIsAFatalAlertWithItsNumbers) {
   view.observeValueForKeyPath(kObservedStatus);
   d->setCursorSpeedDisabled(false);
   view.observeValueForKeyPath(kObservedStatus);
-  EXPECT_EQ(view.openHidDeviceCount(), 1u);
+  ASSERT_EQ(view.openHidDeviceCount(), 1u);
+  mac.postInputReport(hidEntry(d), {{1, kHIDUsage_GD_X, 9, 1}, {1, kHIDUsage_GD_Y, 2, 1}});
+  loop.runUntilIdle();
+  EXPECT_EQ(view.indicatorValue(), 26 + 9);
 }
 
 TEST_F(CurveViewTest, KeyEquivalents) {
