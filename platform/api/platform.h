@@ -27,6 +27,8 @@ class Sleeper;
 class FileManager;
 class HidManagers;
 class EventMonitors;
+class ServiceManager;
+class AdminPrompt;
 
 struct Platform {
   IoRegistry* registry = nullptr;
@@ -50,6 +52,8 @@ struct Platform {
   FileManager* fileManager = nullptr;  // reveals files (the crash report) in the file viewer
   HidManagers* hidManagers = nullptr;      // raw input values for the curve graph's indicator
   EventMonitors* eventMonitors = nullptr;  // mouse-moved monitors for the same
+  ServiceManager* serviceManager = nullptr;  // runs the agent as a launch agent
+  AdminPrompt* adminPrompt = nullptr;        // privileged operations after the user agreed
 };
 
 }  // namespace vl
