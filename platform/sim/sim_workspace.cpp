@@ -54,6 +54,22 @@ std::vector<std::string> SimWorkspace::processNames() const {
   return names;
 }
 
+bool SimWorkspace::openApplication(const std::string& bundlePath) {
+  std::optional<std::string> id = bundleIdentifierAtPath(bundlePath);
+  if (!id) return false;
+  for (const auto& r : running_)
+    if (r.bundleIdentifier == *id) return true;
+  pl::ReadResult info = pl::readFile((fs::path(bundlePath) / "Contents" / "Info.plist").string());
+  std::string executable = info ? info.value->stringFor("CFBundleExecutable").value_or("") : std::string();
+  RunningApplication app;
+  app.bundleIdentifier = *id;
+  app.bundleURL = bundlePath;
+  if (!executable.empty()) app.executableURL = (fs::path(bundlePath) / "Contents" / "MacOS" / executable).string();
+  app.localizedName = displayNameAtPath(bundlePath);
+  launch(std::move(app));
+  return true;
+}
+
 void SimWorkspace::activate(int32_t pid) {
   for (auto& r : running_) r.active = r.processIdentifier == pid;
 }

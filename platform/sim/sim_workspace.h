@@ -34,6 +34,9 @@ class SimWorkspace : public Workspace {
 
   std::vector<RunningApplication> runningApplications() const override { return running_; }
   std::vector<std::string> processNames() const override;
+  // Lists the bundle's application as running (its identifier, executable and name from its
+  // Info.plist); the simulated Mac runs no real process for it.
+  bool openApplication(const std::string& bundlePath) override;
   std::optional<RunningApplication> frontmostApplication() const override;
   std::optional<std::string> urlForApplicationWithBundleIdentifier(const std::string& bundleID) const override;
   bool isFilePackageAtPath(const std::string& path) const override;
