@@ -15,6 +15,7 @@
 #include "core/store/cursor_speed_record.h"
 #include "core/store/device_record.h"
 #include "core/store/store.h"
+#include "core/store/user_info_record.h"
 #include "core/system/boa_notifications.h"
 #include "pane/controller/pane_controller.h"
 #include "platform/api/sleeper.h"
