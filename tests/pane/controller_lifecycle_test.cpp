@@ -2,6 +2,8 @@
 // menu, "Show All", values from outside, web pages, and the probes for drivers that can defeat
 // the pane.
 #include "core/store/app_record.h"
+#include "pane/graph/curve_view.h"
+#include "platform/sim/sim_desktop.h"
 #include "core/store/store_model.h"
 #include "tests/pane/controller_bench.h"
 
@@ -43,7 +45,7 @@ TEST_F(PaneLife, TheErrorViewQuitsTheAgentAndDoesNothingElse) {
   EXPECT_EQ(pane->managedObjectContext(), nullptr);
   EXPECT_FALSE(std::filesystem::exists(*settings.storePath));
   EXPECT_TRUE(commands().empty()) << "not even the launch announcement";
-  EXPECT_TRUE(window.showAllVisible);
+  EXPECT_FALSE(window.showAllVisible) << "the error view has no label to show";
   EXPECT_TRUE(pane->shouldUnselect());
   pane->willUnselect();
   EXPECT_FALSE(ended());
@@ -165,15 +167,15 @@ TEST_F(PaneLife, AccessibilityWithoutInputMonitoringAsksForARestartThenShowsAll)
 TEST_F(PaneLife, RecommendedValuesReachOnlyAnEditableSelectedFavourite) {
   struct Case {
     const char* why;
-    std::function<void(PaneLife&)> setUp;
+    std::function<void()> setUp;
     bool applied;
   };
   const std::vector<Case> cases = {
-      {"plain", [](PaneLife&) {}, true},
-      {"window hidden", [](PaneLife& t) { t.window.visible = false; }, false},
-      {"other tab", [](PaneLife& t) { t.window.tab = PaneTab::Applications; }, false},
-      {"locked", [](PaneLife& t) { t.selected()->setIsLocked(true); }, false},
-      {"device off", [](PaneLife& t) { t.pane->selectedDevice()->setCursorSpeedDisabled(true); }, false},
+      {"plain", [] {}, true},
+      {"window hidden", [this] { window.visible = false; }, false},
+      {"other tab", [this] { window.tab = PaneTab::Applications; }, false},
+      {"locked", [this] { selected()->setIsLocked(true); }, false},
+      {"device off", [this] { pane->selectedDevice()->setCursorSpeedDisabled(true); }, false},
   };
   openWithMouse();
   for (const Case& c : cases) {
@@ -185,7 +187,7 @@ TEST_F(PaneLife, RecommendedValuesReachOnlyAnEditableSelectedFavourite) {
     cs->setDisableAccl(true);
     window.visible = true;
     window.tab = PaneTab::Speed;
-    c.setUp(*this);
+    c.setUp();
     pane->applyRecommendedSens(1234, 2.5, pane->selectedDevice());
     EXPECT_EQ(cs->sensitivityDisplay() == "1234" && cs->trackingSpeed() == "2.5" && !cs->disableAccl(), c.applied)
         << c.why;
