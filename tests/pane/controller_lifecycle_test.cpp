@@ -262,3 +262,41 @@ TEST_F(PaneLife, LogitechOptionsIsFoundByItsRunningHelper) {
 
 }  // namespace
 }  // namespace vl
+
+namespace vl {
+namespace {
+
+class PaneGraph : public test::PaneBench {};
+
+TEST_F(PaneGraph, TheGraphFollowsTheSelectionTheSelectedValuesAndTheStatus) {
+  RegistryId mouse = attach("generic-usb-optical-mouse");
+  open();
+  loop.advance(1.3);
+  VL260CurveView& graph = pane->curveView();
+  ASSERT_TRUE(pane->selectedDevice());
+  EXPECT_EQ(graph.selectedDevice(), pane->selectedDevice());
+  EXPECT_EQ(graph.deviceStatus(), kVL702Controlled);
+  size_t row = *pane->cursorSpeedList().selectionIndex();
+  EXPECT_EQ(graph.cursorSpeedIndex(), row);
+
+  // A value of the selected favourite: its curve is drawn again at once.
+  std::vector<PathElement> before = graph.presetCurve(row).elements();
+  (void)pane->cursorSpeedList().selectedObject()->setTrackingSpeed(std::string("3"));
+  loop.runPass();
+  EXPECT_NE(graph.presetCurve(row).elements(), before);
+  int redraws = window.redraws;
+
+  // Another favourite chosen in the table.
+  ASSERT_TRUE(pane->cursorSpeedList().setSelectionIndex(4));
+  loop.runPass();
+  EXPECT_EQ(graph.cursorSpeedIndex(), 4u);
+  EXPECT_GT(window.redraws, redraws);
+
+  // The device goes away: its status changes without any store change.
+  ASSERT_TRUE(mac.detach(mouse));
+  loop.advance(2);
+  EXPECT_EQ(graph.deviceStatus() == kVL702Controlled, false);
+}
+
+}  // namespace
+}  // namespace vl
