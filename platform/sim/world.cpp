@@ -394,6 +394,9 @@ std::unique_ptr<World> World::open(const std::string& folder, const WorldOptions
     if (!self->p_->hostProcesses.count(pid)) return std::nullopt;
     return hostProcessStartTime(pid);
   });
+  p.workspace->setLivenessCheck([self](const RunningApplication& app) {
+    return !self->p_->hostProcesses.count(app.processIdentifier) || hostProcessAlive(app.processIdentifier);
+  });
   // A real process is asked with SIGTERM (it records its own end); a simulated one just ends.
   p.workspace->setTerminationHandler([self](const RunningApplication& app) {
     if (self->p_->hostProcesses.count(app.processIdentifier)) return ::kill(app.processIdentifier, SIGTERM) == 0;
@@ -662,7 +665,7 @@ std::optional<int32_t> World::launchApplication(RunningApplication app, bool act
 }
 
 std::optional<int32_t> World::recordHostProcess(RunningApplication app, std::string* error) {
-  app.processIdentifier = static_cast<int32_t>(::getpid());
+  if (app.processIdentifier <= 0) app.processIdentifier = static_cast<int32_t>(::getpid());
   app.active = false;
   ApplicationsFile result;
   bool ok = p_->update<ApplicationsFile>(
