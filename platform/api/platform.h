@@ -25,6 +25,7 @@ class Cursor;
 class Desktop;
 class Sleeper;
 class FileManager;
+class Pasteboard;
 
 struct Platform {
   IoRegistry* registry = nullptr;
@@ -46,6 +47,7 @@ struct Platform {
   Desktop* desktop = nullptr;
   Sleeper* sleeper = nullptr;  // the snapping worker's waits
   FileManager* fileManager = nullptr;  // reveals files (the crash report) in the file viewer
+  Pasteboard* pasteboard = nullptr;    // the general pasteboard (copy and paste of a favourite)
 };
 
 }  // namespace vl
