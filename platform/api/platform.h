@@ -27,6 +27,7 @@ class Sleeper;
 class FileManager;
 class HidManagers;
 class EventMonitors;
+class Pasteboard;
 
 struct Platform {
   IoRegistry* registry = nullptr;
@@ -50,6 +51,7 @@ struct Platform {
   FileManager* fileManager = nullptr;  // reveals files (the crash report) in the file viewer
   HidManagers* hidManagers = nullptr;      // raw input values for the curve graph's indicator
   EventMonitors* eventMonitors = nullptr;  // mouse-moved monitors for the same
+  Pasteboard* pasteboard = nullptr;    // the general pasteboard (copy and paste of a favourite)
 };
 
 }  // namespace vl
