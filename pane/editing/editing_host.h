@@ -7,13 +7,14 @@
 #include <string>
 #include <vector>
 
+// SpeedField: the window port names the two fields for the controller and the editing classes alike.
+#include "pane/controller/pane_window.h"
+
 namespace vl {
 
 class QS802DeviceClass;
 class QS805CursorSpeedClass;
 class UndoManager;
-
-enum class SpeedField { Sensitivity, Tracking };
 
 // Return codes of an alert sheet, as the platform's alerts give them.
 inline constexpr int kAlertDefaultReturn = 1;     // the default (right-most) button
