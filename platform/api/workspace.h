@@ -40,6 +40,12 @@ class Workspace {
   virtual std::string iconForFile(const std::string& path) const = 0;
   // NSHomeDirectory.
   virtual std::string homeDirectory() const = 0;
+  // When the process started, in seconds since the epoch (the kernel's process table entry:
+  // sysctl CTL_KERN, KERN_PROC, KERN_PROC_PID); nullopt when no such process runs.
+  virtual std::optional<double> processStartTime(int32_t processIdentifier) const = 0;
+  // NSRunningApplication terminate: asks the application to quit. False when the request was
+  // refused (or no such application runs); true says only that it was delivered.
+  virtual bool terminateRunningApplication(int32_t processIdentifier) = 0;
 };
 
 }  // namespace vl
