@@ -15,7 +15,15 @@ std::vector<QS805CursorSpeedClass*> EditingBridge::selectedCursorSpeeds() const 
   return {};
 }
 
-UndoManager* EditingBridge::mainWindowUndoManager() { return nullptr; }
+UndoManager* EditingBridge::mainWindowUndoManager() {
+  // The window's history is the controller's Edit menu: one step that undoes through it.
+  undoStep_.removeAllActions();
+  if (controller_.canUndo()) {
+    undoStep_.setGroupsByEvent(false);
+    undoStep_.registerUndo([&controller = controller_] { controller.undo(); });
+  }
+  return &undoStep_;
+}
 
 void EditingBridge::beginAlertSheet(const AlertSheetRequest& alert, std::function<void(int)> didEnd) {
   SheetAlert sheet{alert.messageText, alert.informativeText, {alert.defaultButton, alert.alternateButton}};
@@ -51,7 +59,7 @@ PaneUi::PaneUi(const Platform& platform, PaneSettings settings, const InputState
   view_->hide();
   controller_ = std::make_unique<quillon_Velmora_prefpane>(platform, *view_, std::move(settings));
   editing_ = std::make_unique<EditingBridge>(*controller_, *view_);
-  view_->attach(*controller_, nullptr, *editing_);
+  view_->attach(*controller_, &controller_->curveView(), *editing_);
 }
 
 PaneUi::~PaneUi() {

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "core/store/undo_manager.h"
 #include "pane/controller/pane_controller.h"
 #include "pane/editing/editing_host.h"
 #include "pane/ui/pane_view.h"
@@ -28,6 +29,7 @@ class EditingBridge : public SpeedEditingHost {
   PaneView& view_;
   // The sheet begun here, still up: ending it from here must not answer for the user.
   std::shared_ptr<bool> pendingSheet_;
+  UndoManager undoStep_;
 };
 
 class PaneUi {

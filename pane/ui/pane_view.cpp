@@ -21,6 +21,7 @@
 #include "core/store/device_record.h"
 #include "core/store/object_context.h"
 #include "core/system/strings.h"
+#include "platform/api/runloop.h"
 #include "pane/controller/pane_controller.h"
 #include "pane/editing/cursor_speed_text.h"
 #include "pane/editing/value_transformers.h"
@@ -550,6 +551,10 @@ void PaneView::closeAttachedSheets() {
 }
 
 PaneTab PaneView::selectedTab() const { return static_cast<PaneTab>(tabs_->currentIndex()); }
+
+bool PaneView::cursorSpeedTableEnabled() const { return favouriteTable_->isEnabled(); }
+
+bool PaneView::cursorSpeedTableIsFirstResponder() const { return favouriteTable_->hasFocus(); }
 
 bool PaneView::commitEditing() {
   for (SpeedLineEdit* f : {sensitivityField_, trackingField_})
