@@ -73,6 +73,8 @@ struct World::Private {
   WorldOptions options;
   std::unique_ptr<SimMac> mac;
   std::unique_ptr<SimWorkspace> workspace;
+  std::unique_ptr<WorldServiceManager> serviceManager;
+  std::unique_ptr<WorldAdminPrompt> adminPrompt;
   int lockFd = -1;
   int inotifyFd = -1;
   int folderWatch = -1, parentWatch = -1;
@@ -369,6 +371,8 @@ std::unique_ptr<World> World::open(const std::string& folder, const WorldOptions
   p.mac->setProcessName(options.processName);
   const char* home = std::getenv("HOME");
   p.workspace = std::make_unique<SimWorkspace>(!options.home.empty() ? options.home : home ? home : "/");
+  p.serviceManager = std::make_unique<WorldServiceManager>(folder);
+  p.adminPrompt = std::make_unique<WorldAdminPrompt>(folder);
   p.lockFd = ::open(p.path(kWorldLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (p.lockFd < 0) {
     fail(error, p.path(kWorldLockFile) + ": cannot open: " + errnoText(errno));
@@ -389,6 +393,9 @@ std::unique_ptr<World> World::open(const std::string& folder, const WorldOptions
   p.workspace->setProcessStartTimeSource([self](int32_t pid) -> std::optional<double> {
     if (!self->p_->hostProcesses.count(pid)) return std::nullopt;
     return hostProcessStartTime(pid);
+  });
+  p.workspace->setLivenessCheck([self](const RunningApplication& app) {
+    return !self->p_->hostProcesses.count(app.processIdentifier) || hostProcessAlive(app.processIdentifier);
   });
   // A real process is asked with SIGTERM (it records its own end); a simulated one just ends.
   p.workspace->setTerminationHandler([self](const RunningApplication& app) {
@@ -455,10 +462,14 @@ const std::string& World::folder() const { return p_->folder; }
 std::string World::defaultsFolder() const { return p_->folder + "/" + kWorldDefaultsFolder; }
 SimMac& World::mac() { return *p_->mac; }
 SimWorkspace& World::workspace() { return *p_->workspace; }
+WorldServiceManager& World::serviceManager() { return *p_->serviceManager; }
+WorldAdminPrompt& World::adminPrompt() { return *p_->adminPrompt; }
 
 Platform World::platform() {
   Platform pf = p_->mac->platform();
   pf.workspace = p_->workspace.get();
+  pf.serviceManager = p_->serviceManager.get();
+  pf.adminPrompt = p_->adminPrompt.get();
   return pf;
 }
 
@@ -654,7 +665,7 @@ std::optional<int32_t> World::launchApplication(RunningApplication app, bool act
 }
 
 std::optional<int32_t> World::recordHostProcess(RunningApplication app, std::string* error) {
-  app.processIdentifier = static_cast<int32_t>(::getpid());
+  if (app.processIdentifier <= 0) app.processIdentifier = static_cast<int32_t>(::getpid());
   app.active = false;
   ApplicationsFile result;
   bool ok = p_->update<ApplicationsFile>(

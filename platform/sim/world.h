@@ -18,6 +18,7 @@
 #include "platform/api/workspace.h"
 #include "platform/sim/sim_mac.h"
 #include "platform/sim/sim_workspace.h"
+#include "platform/sim/world_service_manager.h"
 
 namespace vl::sim {
 
@@ -102,6 +103,9 @@ class World {
   // event system's service clients are shared at once.
   SimMac& mac();
   SimWorkspace& workspace();
+  // The launch agents of the world and its administrator prompt (kept in the folder).
+  WorldServiceManager& serviceManager();
+  WorldAdminPrompt& adminPrompt();
   // The ports of the world (runLoop as given; paths, alerts, lifecycle and notifications are
   // left for the program).
   Platform platform();
@@ -127,10 +131,10 @@ class World {
   std::optional<int32_t> launchApplication(RunningApplication app, bool activate, std::string* error);
   bool terminateApplication(const std::string& bundleIdentifier, std::string* error);
   bool terminateProcess(int32_t processIdentifier, std::string* error);
-  // This process (a real one: the agent) as a running application of the world, so that the
-  // workspace finds it: its start time comes from the kernel and a termination request is a
-  // SIGTERM. Earlier records of the same bundle identifier whose processes ended are dropped.
-  // Returns this process's identifier.
+  // A real process of this machine (this one when app has no process identifier: the agent)
+  // as a running application of the world, so that the workspace finds it: its start time
+  // comes from the kernel and a termination request is a SIGTERM. Earlier records of the same
+  // bundle identifier whose processes ended are dropped. Returns the process identifier.
   std::optional<int32_t> recordHostProcess(RunningApplication app, std::string* error);
 
   // The property writes of every process, oldest first; those at or after since.
