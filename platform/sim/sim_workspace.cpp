@@ -45,7 +45,7 @@ std::vector<std::string> SimWorkspace::processNames() const {
   // An application's command is its executable's name; one without an executable shows by
   // its localized name.
   std::vector<std::string> names;
-  for (const auto& r : running_) {
+  for (const auto& r : runningApplications()) {
     const std::string& exe = r.executableURL;
     size_t slash = exe.find_last_of('/');
     names.push_back(exe.empty() ? r.localizedName : exe.substr(slash == std::string::npos ? 0 : slash + 1));
@@ -57,7 +57,7 @@ std::vector<std::string> SimWorkspace::processNames() const {
 bool SimWorkspace::openApplication(const std::string& bundlePath) {
   std::optional<std::string> id = bundleIdentifierAtPath(bundlePath);
   if (!id) return false;
-  for (const auto& r : running_)
+  for (const auto& r : runningApplications())
     if (r.bundleIdentifier == *id) return true;
   pl::ReadResult info = pl::readFile((fs::path(bundlePath) / "Contents" / "Info.plist").string());
   std::string executable = info ? info.value->stringFor("CFBundleExecutable").value_or("") : std::string();
