@@ -150,12 +150,5 @@ TEST_F(FavouriteTable, TextsKeepTheDotUnderACommaLocale) {
   EXPECT_EQ(other->sensitivity(), "499.5");
 }
 
-TEST(FavouriteTableCells, OnlyTheSelectedLabelOfAFocusedTableIsDrawnAlternate) {
-  EXPECT_TRUE(VL240FavoriteTableClass::tableView("label", true, true));
-  EXPECT_FALSE(VL240FavoriteTableClass::tableView("label", true, false));
-  EXPECT_FALSE(VL240FavoriteTableClass::tableView("label", false, true));
-  EXPECT_FALSE(VL240FavoriteTableClass::tableView("title", true, true));
-}
-
 }  // namespace
 }  // namespace vl
