@@ -27,6 +27,9 @@ class Workspace {
   // The command names of every process on the system, applications and daemons alike (the
   // kernel's process table, sysctl KERN_PROC_ALL, as "ps -Ac" lists them).
   virtual std::vector<std::string> processNames() const = 0;
+  // launchApplicationAtURL: starts the application bundle at path (nothing when it already
+  // runs). False when path is no application bundle or it could not be started.
+  virtual bool openApplication(const std::string& bundlePath) = 0;
   virtual std::optional<RunningApplication> frontmostApplication() const = 0;
   // URLForApplicationWithBundleIdentifier: where the application with this identifier is.
   virtual std::optional<std::string> urlForApplicationWithBundleIdentifier(const std::string& bundleID) const = 0;
