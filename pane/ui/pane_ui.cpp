@@ -25,30 +25,8 @@ UndoManager* EditingBridge::mainWindowUndoManager() {
   return &undoStep_;
 }
 
-void EditingBridge::beginAlertSheet(const AlertSheetRequest& alert, std::function<void(int)> didEnd) {
-  SheetAlert sheet{alert.messageText, alert.informativeText, {alert.defaultButton, alert.alternateButton}};
-  auto pending = std::make_shared<bool>(true);
-  pendingSheet_ = pending;
-  view_.showSheetAlert(sheet, [pending, didEnd = std::move(didEnd)](int code) {
-    if (!*pending) return;  // ended by endAlertSheet: its caller answers
-    *pending = false;
-    if (didEnd) didEnd(code == kAlertFirstButtonReturn ? kAlertDefaultReturn : kAlertAlternateReturn);
-  });
-}
-
-void EditingBridge::endAlertSheet() {
-  if (!pendingSheet_ || !*pendingSheet_) return;
-  *pendingSheet_ = false;
-  view_.endSheetAlert(kAlertFirstButtonReturn);
-}
-
 void EditingBridge::applyRecommendedSens(double sensitivityDisplay, double trackingSpeed, QS802DeviceClass* device) {
   controller_.applyRecommendedSens(sensitivityDisplay, trackingSpeed, device);
-}
-
-void EditingBridge::moveFocusToField(SpeedField field) {
-  view_.focusSpeedField(field);
-  if (QWidget* w = view_.window(); w && !w->isActiveWindow()) w->activateWindow();
 }
 
 // --- PaneUi -----------------------------------------------------------------------------------

@@ -287,9 +287,9 @@ void PaneView::attach(quillon_Velmora_prefpane& controller, VL260CurveView* curv
   controller_ = &controller;
   curveView_ = curveView;
   sensitivityLogic_ = std::make_unique<VL230CursorSpeedTextClass>(SpeedField::Sensitivity, platform_,
-                                                                  *sensitivityField_, editingHost);
+                                                                  *sensitivityField_, editingHost, *this);
   trackingLogic_ = std::make_unique<VL230CursorSpeedTextClass>(SpeedField::Tracking, platform_, *trackingField_,
-                                                               editingHost);
+                                                               editingHost, *this);
   sensitivityField_->setLogic(sensitivityLogic_.get());
   trackingField_->setLogic(trackingLogic_.get());
 

@@ -31,8 +31,6 @@ std::unique_ptr<WorldProcess> WorldProcess::open(linux_::SdEventRunLoop& loop, c
     return nullptr;
   }
   p->defaults_ = std::make_unique<linux_::FileUserDefaults>(p->world_->defaultsFolder());
-  p->services_ = std::make_unique<sim::WorldServiceManager>(p->world_->folder());
-  p->adminPrompt_ = std::make_unique<sim::WorldAdminPrompt>(p->world_->folder());
   if (options.bus == WorldProcessOptions::Bus::Agent)
     p->bus_ = connectAgentBus(loop, options.folder, &p->busError_);
   else
@@ -54,8 +52,6 @@ Platform WorldProcess::platform() {
   platform.defaults = defaults_.get();
   platform.fileManager = &fileManager_;
   if (bus_) platform.notifications = bus_.get();
-  platform.serviceManager = services_.get();
-  platform.adminPrompt = adminPrompt_.get();
   return platform;
 }
 

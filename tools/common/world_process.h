@@ -17,7 +17,6 @@
 #include "platform/linux/xdg_paths.h"
 #include "platform/sim/sim_desktop_world.h"
 #include "platform/sim/world.h"
-#include "platform/sim/world_service_manager.h"
 
 namespace vl::cli {
 
@@ -48,9 +47,8 @@ class WorldProcess {
   const std::string& busError() const { return busError_; }
 
   // The world's ports with the run loop, the folders, the world's user defaults (so the
-  // agent's published accessibility flag reaches the pane), the file manager, the bus, and the
-  // world's service manager and administrator prompt (registrations and running agents are
-  // shared by every program on the world). Alerts and the lifecycle are each program's own.
+  // agent's published accessibility flag reaches the pane), the file manager and the bus.
+  // Alerts and the lifecycle are each program's own.
   Platform platform();
 
   // Brings other processes' changes of the world and its desktop in on the loop; a file that
@@ -66,8 +64,6 @@ class WorldProcess {
   std::unique_ptr<linux_::FileUserDefaults> defaults_;
   linux_::DbusFileManager fileManager_;
   std::unique_ptr<linux_::DbusNotifications> bus_;
-  std::unique_ptr<sim::WorldServiceManager> services_;
-  std::unique_ptr<sim::WorldAdminPrompt> adminPrompt_;
   std::string busError_;
   RunLoop::Token worldWatch_ = 0, desktopWatch_ = 0;
 };
