@@ -17,7 +17,7 @@ namespace {
 class SpeedTab : public test::UiBench {};
 
 TEST_F(SpeedTab, TypingASensitivityChangesTheSelectedFavouriteAndReachesTheAgent) {
-  openWithMouse();
+  ASSERT_NO_FATAL_FAILURE(openWithMouse());
   QS805CursorSpeedClass* cs = selected();
   typeInto(view().sensitivityField(), QStringLiteral("1200"));
   settle();
@@ -33,7 +33,7 @@ TEST_F(SpeedTab, TypingASensitivityChangesTheSelectedFavouriteAndReachesTheAgent
 }
 
 TEST_F(SpeedTab, OutOfRangeAndNonNumbersNeverReachTheStore) {
-  openWithMouse();
+  ASSERT_NO_FATAL_FAILURE(openWithMouse());
   QS805CursorSpeedClass* cs = selected();
   const std::string before = cs->sensitivityDisplay();
   typeInto(view().sensitivityField(), QStringLiteral("2500"));
@@ -53,7 +53,7 @@ TEST_F(SpeedTab, OutOfRangeAndNonNumbersNeverReachTheStore) {
 }
 
 TEST_F(SpeedTab, ArrowKeysStepTheFieldsValue) {
-  openWithMouse();
+  ASSERT_NO_FATAL_FAILURE(openWithMouse());
   QS805CursorSpeedClass* cs = selected();
   view().trackingField()->setFocus(Qt::MouseFocusReason);
   QTest::keyClick(view().trackingField(), Qt::Key_Up);
@@ -67,7 +67,7 @@ TEST_F(SpeedTab, ArrowKeysStepTheFieldsValue) {
 }
 
 TEST_F(SpeedTab, SliderDragChangesTheValueAndItsReleaseFocusesTheField) {
-  openWithMouse();
+  ASSERT_NO_FATAL_FAILURE(openWithMouse());
   QS805CursorSpeedClass* cs = selected();
   QSlider* slider = view().trackingSlider();
   slider->setSliderDown(true);
@@ -85,7 +85,7 @@ TEST_F(SpeedTab, SliderDragChangesTheValueAndItsReleaseFocusesTheField) {
 }
 
 TEST_F(SpeedTab, SensitivitySliderAboveTheLimitAsksAndRestoresAfterFiveSeconds) {
-  openWithMouse();
+  ASSERT_NO_FATAL_FAILURE(openWithMouse());
   QS805CursorSpeedClass* cs = selected();
   QSlider* slider = view().sensitivitySlider();
   slider->setSliderDown(true);
@@ -110,7 +110,7 @@ TEST_F(SpeedTab, SensitivitySliderAboveTheLimitAsksAndRestoresAfterFiveSeconds) 
 }
 
 TEST_F(SpeedTab, KeepSettingKeepsATooFastSpeed) {
-  openWithMouse();
+  ASSERT_NO_FATAL_FAILURE(openWithMouse());
   QS805CursorSpeedClass* cs = selected();
   typeInto(view().sensitivityField(), QStringLiteral("1950"));
   settle();
@@ -127,7 +127,7 @@ TEST_F(SpeedTab, KeepSettingKeepsATooFastSpeed) {
 }
 
 TEST_F(SpeedTab, CheckBoxFlipsDisableAccelerationAndTheGraphDrawsTheLine) {
-  openWithMouse();
+  ASSERT_NO_FATAL_FAILURE(openWithMouse());
   QS805CursorSpeedClass* cs = selected();
   ASSERT_FALSE(cs->disableAccl());
   view().disableAcclCheckbox()->click();
@@ -140,7 +140,7 @@ TEST_F(SpeedTab, CheckBoxFlipsDisableAccelerationAndTheGraphDrawsTheLine) {
 }
 
 TEST_F(SpeedTab, EditMenuUndoRevertsAndTheRecordAndFieldFollow) {
-  openWithMouse();
+  ASSERT_NO_FATAL_FAILURE(openWithMouse());
   QS805CursorSpeedClass* cs = selected();
   typeInto(view().sensitivityField(), QStringLiteral("1000"));
   settle();
@@ -164,7 +164,7 @@ TEST_F(SpeedTab, EditMenuUndoRevertsAndTheRecordAndFieldFollow) {
 }
 
 TEST_F(SpeedTab, CommandDigitSelectsAFavouriteAndTheTableFollows) {
-  openWithMouse();
+  ASSERT_NO_FATAL_FAILURE(openWithMouse());
   view().favouriteTable()->setFocus(Qt::MouseFocusReason);
   QTest::keyClick(view().favouriteTable(), Qt::Key_2, Qt::ControlModifier);
   settle();
@@ -181,7 +181,7 @@ TEST_F(SpeedTab, CommandDigitSelectsAFavouriteAndTheTableFollows) {
 }
 
 TEST_F(SpeedTab, ZoomButtonsStepTheScaleAndShiftZoomsBothAxes) {
-  openWithMouse();
+  ASSERT_NO_FATAL_FAILURE(openWithMouse());
   ui::CurveGraphPanel* panel = view().curvePanel();
   const std::string y0 = ui->controller().curveView().scaleYLabel();
   panel->zoomButton(ZoomSender::XUp)->click();
@@ -196,7 +196,7 @@ TEST_F(SpeedTab, ZoomButtonsStepTheScaleAndShiftZoomsBothAxes) {
 TEST_F(SpeedTab, DecimalCommaLocaleShowsCommasAndStoresDots) {
   VELMORA_WITH_COMMA_LOCALE(cLocale);
   QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
-  openWithMouse();
+  ASSERT_NO_FATAL_FAILURE(openWithMouse());
   QS805CursorSpeedClass* cs = selected();
   EXPECT_EQ(view().trackingField()->text(), QStringLiteral("0,6875"));
   typeInto(view().trackingField(), QStringLiteral("1,25"));
@@ -217,7 +217,7 @@ TEST_F(SpeedTab, DecimalCommaLocaleShowsCommasAndStoresDots) {
 }
 
 TEST_F(SpeedTab, ErrorViewShowsTheMessageInsteadOfTheTabs) {
-  open();
+  ASSERT_NO_FATAL_FAILURE(open());
   view().showErrorView("Please upgrade Drovana to the latest version.");
   EXPECT_TRUE(view().showsErrorView());
   EXPECT_EQ(view().errorLabel()->text(), QStringLiteral("Please upgrade Drovana to the latest version."));

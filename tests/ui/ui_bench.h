@@ -62,6 +62,7 @@ class UiBench : public SimWorld {
     settings.bundlePath = home.path() + "/Library/PreferencePanes/Velmora.prefPane";
     EXPECT_TRUE(workspace.makeBundle(settings.bundlePath + "/" + kAgentRelativePath, "quillon.Velmora.boa", false));
     settings.storePath = home.path() + "/Library/Application Support/Drovana & Velmora/Device.dvsetting";
+    std::filesystem::create_directories(home.path() + "/Library/Application Support/Drovana & Velmora");
     QLocale::setDefault(QLocale::c());
   }
   ~UiBench() override {
@@ -91,6 +92,8 @@ class UiBench : public SimWorld {
     attach("generic-usb-optical-mouse");
     open();
     loop.advance(1.3);  // the pane's standby time for a device
+    for (const auto& n : alerts.notices) ADD_FAILURE() << "notice: " << n.header << " " << n.message;
+    ASSERT_TRUE(lifecycle.exits.empty()) << "the pane ended";
     ASSERT_EQ(ui->controller().deviceList().count(), 1u);
     ASSERT_NE(selected(), nullptr);
   }

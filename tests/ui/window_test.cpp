@@ -39,7 +39,7 @@ bool insideComposite(QWidget* w, QWidget* top) {
 }
 
 TEST_F(Window, EveryControlHasItsLabelAsAccessibleName) {
-  openWithMouse();
+  ASSERT_NO_FATAL_FAILURE(openWithMouse());
   std::vector<std::string> unnamed;
   int controls = 0;
   for (QWidget* w : view().findChildren<QWidget*>()) {
@@ -71,7 +71,7 @@ int pixelsNear(const QImage& img, const QColor& colour, int tolerance = 40) {
 }
 
 TEST_F(Window, ScreenshotOfTheSpeedTabShowsTheGraphInTheFavouritesColours) {
-  openWithMouse();
+  ASSERT_NO_FATAL_FAILURE(openWithMouse());
   // Every curve shown, so each favourite's colour must appear.
   for (size_t i = 0; i < kCurveRows; ++i)
     if (!view().curvePanel()->curveCheckbox(i)->isChecked()) view().curvePanel()->curveCheckbox(i)->click();
