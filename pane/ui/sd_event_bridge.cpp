@@ -4,6 +4,7 @@
 
 #include <systemd/sd-event.h>
 
+#include <QAbstractEventDispatcher>
 #include <QTimer>
 
 namespace vl::ui {
@@ -19,6 +20,11 @@ SdEventBridge::SdEventBridge(linux_::SdEventRunLoop& loop, QObject* parent) : QO
   int fd = sd_event_get_fd(loop_.event());
   notifier_ = std::make_unique<QSocketNotifier>(fd, QSocketNotifier::Read);
   connect(notifier_.get(), &QSocketNotifier::activated, this, [this] { drain(); });
+  // sd-event sets its timers' descriptors only while it prepares an iteration: work that Qt's
+  // side schedules (a click that starts the 0.1 s debounce) would otherwise wait for some other
+  // event to come by. One look each time Qt is about to sleep arms them.
+  if (auto* dispatcher = QAbstractEventDispatcher::instance())
+    connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, [this] { drain(); });
   // Work scheduled before Qt's loop starts (or between two readinesses) shows on the
   // descriptor too, through the loop's timer; one look at once covers what is already due.
   QTimer::singleShot(0, this, [this] { drain(); });

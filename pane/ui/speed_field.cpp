@@ -7,6 +7,7 @@
 #include <QLocale>
 #include <cmath>
 
+#include "core/plist/number_text.h"
 #include "pane/ui/curve_widget.h"
 
 namespace vl::ui {
@@ -60,7 +61,9 @@ bool SpeedLineEdit::commit() {
   inCommit_ = false;
   if (!ok) return false;
   editing_ = false;
-  showStored(stored_);
+  // What the store now holds (its own form of the number); the store's change notice brings the
+  // same text at the end of the pass.
+  showStored(pl::formatG(*v));
   return true;
 }
 
