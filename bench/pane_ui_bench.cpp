@@ -81,7 +81,8 @@ struct Bench {
     platform.sleeper = &sleeper;
     settings.bundlePath = home + "/Library/PreferencePanes/Velmora.prefPane";
     workspace.makeBundle(settings.bundlePath + "/" + kAgentRelativePath, "quillon.Velmora.boa", false);
-    settings.storePath = home + "/Library/Application Support/Drovana & Velmora/Device.dvsetting";
+    storePath = home + "/Library/Application Support/Drovana & Velmora/Device.dvsetting";
+    settings.storePath = storePath;
     writeStore();
   }
   ~Bench() {
@@ -96,8 +97,8 @@ struct Bench {
   void writeStore() {
     StoreContextRef ctx;
     ErrorInfo err;
-    std::filesystem::create_directories(std::filesystem::path(settings.storePath).parent_path());
-    if (QS814createMOC(platform, settings.storePath, nullptr, false, &ctx, &err) != 0) std::abort();
+    std::filesystem::create_directories(std::filesystem::path(storePath).parent_path());
+    if (QS814createMOC(platform, storePath, nullptr, false, &ctx, &err) != 0) std::abort();
     for (int i = 0; i < kDevices; ++i) {
       QS802DeviceClass* d = QS814insertDevice(ctx.get());
       d->setVid(0x400 + static_cast<uint32_t>(i));
@@ -124,6 +125,7 @@ struct Bench {
   ShiftHeld input;
   Platform platform;
   PaneSettings settings;
+  std::string storePath;
 };
 
 // The host window with the pane selected and painted once.
