@@ -15,6 +15,7 @@ class SystemInfo;
 class UserDefaults;
 class HttpClient;
 class Alerts;
+class Pasteboard;
 class Lifecycle;
 class Workspace;
 class Notifications;
@@ -40,6 +41,7 @@ struct Platform {
   UserDefaults* defaults = nullptr;
   HttpClient* http = nullptr;
   Alerts* alerts = nullptr;
+  Pasteboard* pasteboard = nullptr;  // the general pasteboard (copy and paste of a favourite)
   Lifecycle* lifecycle = nullptr;
   Workspace* workspace = nullptr;
   Notifications* notifications = nullptr;
