@@ -46,8 +46,8 @@ class VL230CursorSpeedTextClass {
   void becomeFirstResponder();
 
   // control:textView:doCommandBySelector:. consumed is false for commands this field does not
-  // handle; stored is the text given to the selected favourite ("sensitivityDisplay" or
-  // "trackingSpeed"), nullopt when the step changed nothing.
+  // handle; stored is the stepped text, given to the selected favourites ("sensitivityDisplay"
+  // or "trackingSpeed") if any are selected; nullopt when the step changed nothing.
   struct CommandResult {
     bool consumed = false;
     std::optional<std::string> stored;
