@@ -25,6 +25,9 @@ class Cursor;
 class Desktop;
 class Sleeper;
 class FileManager;
+class HidManagers;
+class EventMonitors;
+class Pasteboard;
 
 struct Platform {
   IoRegistry* registry = nullptr;
@@ -46,6 +49,9 @@ struct Platform {
   Desktop* desktop = nullptr;
   Sleeper* sleeper = nullptr;  // the snapping worker's waits
   FileManager* fileManager = nullptr;  // reveals files (the crash report) in the file viewer
+  HidManagers* hidManagers = nullptr;      // raw input values for the curve graph's indicator
+  EventMonitors* eventMonitors = nullptr;  // mouse-moved monitors for the same
+  Pasteboard* pasteboard = nullptr;    // the general pasteboard (copy and paste of a favourite)
 };
 
 }  // namespace vl

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,9 @@ class SystemInfo {
   // The calling process's own name and id.
   virtual std::string processName() const = 0;
   virtual int32_t processID() const = 0;
+  // KextManagerCreateURLForBundleIdentifier: where the kernel extension with this bundle
+  // identifier is installed; nullopt when there is none.
+  virtual std::optional<std::string> kernelExtensionPath(const std::string& bundleID) const = 0;
 };
 
 }  // namespace vl

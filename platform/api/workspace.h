@@ -24,6 +24,9 @@ class Workspace {
  public:
   virtual ~Workspace() = default;
   virtual std::vector<RunningApplication> runningApplications() const = 0;
+  // The command names of every process on the system, applications and daemons alike (the
+  // kernel's process table, sysctl KERN_PROC_ALL, as "ps -Ac" lists them).
+  virtual std::vector<std::string> processNames() const = 0;
   virtual std::optional<RunningApplication> frontmostApplication() const = 0;
   // URLForApplicationWithBundleIdentifier: where the application with this identifier is.
   virtual std::optional<std::string> urlForApplicationWithBundleIdentifier(const std::string& bundleID) const = 0;

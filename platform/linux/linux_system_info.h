@@ -40,6 +40,8 @@ class LinuxSystemInfo : public SystemInfo {
   std::string userName() const override;
   std::string processName() const override;
   int32_t processID() const override;
+  // Linux has no kernel extensions named by bundle identifier: none is ever found.
+  std::optional<std::string> kernelExtensionPath(const std::string&) const override { return std::nullopt; }
 
  private:
   OsVersion os_;

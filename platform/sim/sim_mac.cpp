@@ -223,6 +223,12 @@ void SimMac::setHardwareModel(const std::string& model, const std::string& marke
   impl_->hwModel = model;
   impl_->marketing = marketingName;
 }
+void SimMac::setKernelExtension(const std::string& bundleID, const std::string& path) {
+  if (path.empty())
+    impl_->kernelExtensions.erase(bundleID);
+  else
+    impl_->kernelExtensions[bundleID] = path;
+}
 void SimMac::setHttpAnswer(const std::string& path, pl::Data body, int status) {
   impl_->httpAnswers[path] = {status, std::move(body)};
 }

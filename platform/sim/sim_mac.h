@@ -126,6 +126,8 @@ class SimMac {
   void setOsVersion(OsVersion v);
   void setPreferredLanguages(std::vector<std::string> langs);
   void setHardwareModel(const std::string& model, const std::string& marketingName);
+  // Installs (path non-empty) or removes a kernel extension with this bundle identifier.
+  void setKernelExtension(const std::string& bundleID, const std::string& path);
   // Answers GET requests to path with body (status 200); unanswered paths time out.
   void setHttpAnswer(const std::string& path, pl::Data body, int status = 200);
   std::vector<std::string> httpRequests() const;  // "path?query", in order

@@ -67,6 +67,7 @@ struct SimMac::Impl {
   std::vector<std::string> languages{"en-US"};
   std::string hwModel = "MacBookPro12,1";
   std::string marketing = "MacBook Pro (Retina, 13-inch, Early 2015)";
+  std::map<std::string, std::string> kernelExtensions;  // bundle identifier -> path
   std::map<std::string, std::pair<int, pl::Data>> httpAnswers;
   std::vector<std::string> httpLog;
   std::map<std::string, pl::Dict> defaults;

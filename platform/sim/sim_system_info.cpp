@@ -19,6 +19,11 @@ class SimSystemInfo : public SystemInfo {
   std::string userName() const override { return "user"; }
   std::string processName() const override { return m_.processName; }
   int32_t processID() const override { return 4242; }
+  std::optional<std::string> kernelExtensionPath(const std::string& bundleID) const override {
+    auto it = m_.kernelExtensions.find(bundleID);
+    if (it == m_.kernelExtensions.end()) return std::nullopt;
+    return it->second;
+  }
 
  private:
   SimMac::Impl& m_;

@@ -34,6 +34,26 @@ void SimWorkspace::terminate(int32_t pid) {
                  running_.end());
 }
 
+void SimWorkspace::startProcess(const std::string& name) { processes_.push_back(name); }
+
+void SimWorkspace::stopProcess(const std::string& name) {
+  auto it = std::find(processes_.begin(), processes_.end(), name);
+  if (it != processes_.end()) processes_.erase(it);
+}
+
+std::vector<std::string> SimWorkspace::processNames() const {
+  // An application's command is its executable's name; one without an executable shows by
+  // its localized name.
+  std::vector<std::string> names;
+  for (const auto& r : running_) {
+    const std::string& exe = r.executableURL;
+    size_t slash = exe.find_last_of('/');
+    names.push_back(exe.empty() ? r.localizedName : exe.substr(slash == std::string::npos ? 0 : slash + 1));
+  }
+  names.insert(names.end(), processes_.begin(), processes_.end());
+  return names;
+}
+
 void SimWorkspace::activate(int32_t pid) {
   for (auto& r : running_) r.active = r.processIdentifier == pid;
 }

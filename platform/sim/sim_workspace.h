@@ -18,6 +18,9 @@ class SimWorkspace : public Workspace {
   // Running applications: launch adds one (it becomes frontmost when activate is true).
   RunningApplication& launch(RunningApplication app, bool activate = false);
   void terminate(int32_t processIdentifier);
+  // A process that is not an application (a daemon), listed only by processNames.
+  void startProcess(const std::string& name);
+  void stopProcess(const std::string& name);
   void activate(int32_t processIdentifier);
   // Registers where the application with a bundle identifier lies.
   void registerApplication(const std::string& bundleID, const std::string& path);
@@ -28,6 +31,7 @@ class SimWorkspace : public Workspace {
   bool makeBundle(const std::string& path, const std::string& bundleID, bool register_ = true);
 
   std::vector<RunningApplication> runningApplications() const override { return running_; }
+  std::vector<std::string> processNames() const override;
   std::optional<RunningApplication> frontmostApplication() const override;
   std::optional<std::string> urlForApplicationWithBundleIdentifier(const std::string& bundleID) const override;
   bool isFilePackageAtPath(const std::string& path) const override;
@@ -39,6 +43,7 @@ class SimWorkspace : public Workspace {
  private:
   std::string home_;
   std::vector<RunningApplication> running_;
+  std::vector<std::string> processes_;
   std::map<std::string, std::string> registered_;
   int32_t nextPid_ = 500;
 };

@@ -51,6 +51,7 @@ class LanguageOnly : public SystemInfo {
   std::string userName() const override { return {}; }
   std::string processName() const override { return "velmora-ctl"; }
   int32_t processID() const override { return 0; }
+  std::optional<std::string> kernelExtensionPath(const std::string&) const override { return std::nullopt; }
 
  private:
   std::string lang_;

@@ -18,13 +18,9 @@
 #include "core/system/drovana.h"
 #include "pane/curves/default_curves.h"
 #include "platform/linux/console_alerts.h"
-#include "platform/linux/dbus_file_manager.h"
-#include "platform/linux/dbus_notifications.h"
-#include "platform/linux/file_user_defaults.h"
 #include "platform/linux/sd_event_runloop.h"
-#include "platform/linux/xdg_paths.h"
-#include "platform/sim/sim_desktop_world.h"
 #include "platform/sim/world.h"
+#include "tools/common/world_process.h"
 
 namespace {
 
@@ -90,33 +86,22 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::string folder = sim::worldFolderFor(worldOption);
-  sim::WorldOptions options;
-  options.processName = velmora::kAgentName;
-  options.runLoop = loop.get();
-  auto world = sim::World::open(folder, options, &error);
-  if (!world) {
-    std::cerr << "velmora-manager: no simulated Mac at " << folder << ": " << error
-              << "\nCreate one with 'velmora-sim init'.\n";
+  cli::WorldProcessOptions worldOptions;
+  worldOptions.folder = folder;
+  worldOptions.resources = resources;
+  worldOptions.processName = velmora::kAgentName;
+  worldOptions.self.bundleIdentifier = velmora::kAgentBundleID;
+  worldOptions.self.localizedName = velmora::kAgentName;
+  worldOptions.bus = cli::WorldProcessOptions::Bus::Session;
+  auto process = cli::WorldProcess::open(*loop, worldOptions, &error);
+  if (!process) {
+    std::cerr << "velmora-manager: " << error << "\n";
     return kExitCannotStart;
   }
-  // The desktop (applications, windows, cursor) is shared in the world as well; the agent takes
-  // part in it as an application of its own.
-  RunningApplication self;
-  self.bundleIdentifier = velmora::kAgentBundleID;
-  self.localizedName = velmora::kAgentName;
-  auto desktop = sim::SimDesktopWorld::open(folder, world->mac().desktop(), self, &error);
-  if (!desktop) {
-    std::cerr << "velmora-manager: cannot join the simulated desktop: " << error << "\n";
-    return 1;
-  }
-  auto paths = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), resources, &error);
-  if (!paths) {
-    std::cerr << "velmora-manager: " << error << "\n";
-    return 1;
-  }
-  auto bus = linux_::DbusNotifications::connect(*loop, &error);
+  sim::World* world = &process->world();
+  auto* bus = process->bus();
   if (!bus) {
-    std::cerr << "velmora-manager: cannot reach the session bus (" << error
+    std::cerr << "velmora-manager: cannot reach the session bus (" << process->busError()
               << "); the settings pane's commands will not arrive\n";
   }
 
@@ -148,19 +133,11 @@ int main(int argc, char** argv) {
                                        std::string e;
                                        world->terminateApplication(id, &e);
                                      });
-  // User defaults live in the world, so the published accessibility flag reaches the pane.
-  linux_::FileUserDefaults defaults(world->defaultsFolder());
-  // The crash report is a file of this machine: the desktop's own file manager shows it.
-  linux_::DbusFileManager fileManager;
-
-  Platform platform = world->platform();
-  platform.runLoop = loop.get();
-  platform.paths = &*paths;
+  // User defaults live in the world, so the published accessibility flag reaches the pane; the
+  // crash report is a file of this machine, which the desktop's own file manager shows.
+  Platform platform = process->platform();
   platform.alerts = &alerts;
   platform.lifecycle = &lifecycle;
-  platform.defaults = &defaults;
-  platform.fileManager = &fileManager;
-  if (bus) platform.notifications = bus.get();
 
   controller.emplace(platform, settings);
   controller->setSnappingHooks(std::make_unique<SnappingController>(
@@ -172,14 +149,7 @@ int main(int argc, char** argv) {
   }
   controller->setStartRefusedSink([](const std::string& line) { std::cerr << "velmora-manager: " << line << std::endl; });
 
-  loop->watchFd(desktop->watchFd(), [&] {
-    std::string e;
-    if (!desktop->processChanges(&e)) std::cerr << "velmora-manager: reading the simulated desktop: " << e << "\n";
-  });
-  loop->watchFd(world->watchFd(), [&] {
-    std::string e;
-    if (!world->processChanges(&e)) std::cerr << "velmora-manager: reading the simulated Mac: " << e << "\n";
-  });
+  process->follow([](const std::string& e) { std::cerr << "velmora-manager: " << e << "\n"; });
   if (!loop->handleTerminationSignals(
           [&](int sig) {
             if (!quiet) std::cout << timestamp() << "  " << strsignal(sig) << ": quitting" << std::endl;

@@ -1,0 +1,240 @@
+// quillon_Velmora_prefpane: the settings pane's controller. It chooses between the main view and
+// the error view, opens the store while the pane is selected, keeps the device list in step with
+// the connected devices, tells the agent of every saved change, bridges the store's undo history
+// to the window's Edit menu, starts the agent and detects drivers that can defeat it. No toolkit:
+// the window is reached through PaneWindow, the system through the Platform's ports.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "core/devices/connected_device.h"
+#include "core/errors/error_stack.h"
+#include "core/store/defined_device.h"
+#include "core/store/store.h"
+#include "core/store/undo_manager.h"
+#include "core/system/drovana.h"
+#include "pane/controller/arranged_list.h"
+#include "pane/controller/pane_window.h"
+#include "platform/api/alerts.h"
+#include "platform/api/platform.h"
+
+namespace vl {
+
+class QS802DeviceClass;
+class QS805CursorSpeedClass;
+class QS809UserInfoClass;
+
+// The pane's own bundle and what tests change about it.
+struct PaneSettings {
+  // The pane bundle folder ("…/Velmora.prefPane"); the agent lies inside it.
+  std::string bundlePath;
+  BundleInfo bundle{velmora::kPaneBundleID, "Velmora", VELMORA_VERSION_TEXT, ""};
+  // The store file; nullopt: where the store's folder rules put it.
+  std::optional<std::string> storePath;
+  // The store's model (null: the current one), as the bundle's compiled model.
+  const StoreModel* model = nullptr;
+  // What the pane's records take from it (the default graph data); the bundle is set from
+  // `bundle` when it has no identifier.
+  RecordSettings records;
+  // This product's build date (compared with the sibling product's); empty: the bundle's
+  // "MyBuildDate".
+  std::string buildDate;
+};
+
+inline constexpr const char* kErrorNibName = "ErrorWin";
+inline constexpr const char* kMainNibName = "Velmora";
+inline constexpr const char* kAgentRelativePath = "Contents/Library/LoginItems/Velmora Manager.app";
+inline constexpr const char* kShowAllText = "Please show all preferences.";
+inline constexpr const char* kPaneVersionText = "Ver " VELMORA_VERSION_TEXT;
+
+// Drivers and tools found at load time that can defeat the pane (its messages name them).
+struct DetectedDrivers {
+  std::optional<std::string> logitechOptions;  // display path
+  std::optional<std::string> logitechGHub;     // display path
+  bool karabinerElements = false;
+  bool elecomMouseEventChange = false;
+  std::optional<std::string> microsoftDriver;  // kernel extension path
+};
+
+// The controller's view of what changed in the store during one pass, for the curve graph.
+class PaneCurveObserver {
+ public:
+  virtual ~PaneCurveObserver() = default;
+  // The selected favourite's values, the selected device's status or a selection changed.
+  virtual void paneSelectionOrValuesChanged() = 0;
+};
+
+class quillon_Velmora_prefpane : public ConnectedDeviceController {
+ public:
+  quillon_Velmora_prefpane(const Platform& platform, PaneWindow& window, PaneSettings settings);
+  ~quillon_Velmora_prefpane() override;
+  quillon_Velmora_prefpane(const quillon_Velmora_prefpane&) = delete;
+  quillon_Velmora_prefpane& operator=(const quillon_Velmora_prefpane&) = delete;
+
+  // --- Life cycle (called by the settings host) ------------------------------------------------
+  // Runs the driver detection, then names the view: kErrorNibName or kMainNibName.
+  std::string mainNibName();
+  // Why the pane cannot be used (the error view's text), or nullopt.
+  std::optional<std::string> errorWindowMessage() const;
+  void mainViewDidLoad();
+  void willSelect();
+  void didSelect();
+  bool shouldUnselect();
+  void willUnselect();
+
+  // --- Agent -----------------------------------------------------------------------------------
+  // Starts the agent unless one from a bundle at least as new runs. 0, or an error number with
+  // *outError set when the service manager explained the failure. When the launch-agent folder
+  // needed a permission repair, the second registration runs 1 s later on the run loop and
+  // reports its own failure as willSelect does.
+  [[nodiscard]] int32_t launchBOAAndReturnError(std::optional<ErrorInfo>* outError);
+  // The agent bundle inside the pane; nullopt when the pane has no bundle path.
+  std::optional<std::string> boaURL() const;
+  void startBOA();
+  void quitBOA();
+  void restartBOA();
+  void setBOAAXEnabled();
+  bool boaAXEnabled() const { return boaAXEnabled_; }
+  bool axPreferred() const { return axPreferred_; }
+
+  // --- Store and changes ------------------------------------------------------------------------
+  ManagedObjectContext* managedObjectContext() const { return managedObjectContext_.get(); }
+  QS809UserInfoClass* userInfo() const { return userInfo_; }
+  // Commits pending edits, stamps the selected device, saves; false when editing was refused.
+  bool saveMOC();
+  void registerMOCNotification();
+  void removeMOCNotification();
+  void mocNotification(const ObjectsDidChange& change);
+  // Cancels a pending perform of selector with object, then performs it 0.1 s later.
+  void boaDelayedNotifySelector(const char* selector, ManagedObject* object);
+  void changeCursorSpeed(QS805CursorSpeedClass* cursorSpeed);
+  void changeCursorSpeedDisabled(QS802DeviceClass* device);
+  void changeCursorSpeedLocked(QS805CursorSpeedClass* cursorSpeed);
+  void changeSnapping();
+  void updateDeviceStatusIcon();
+  void restoreCursorSpeed();
+  // The members of objects whose entity is entityName.
+  static std::vector<ManagedObject*> objectsForEntityName(const std::string& entityName,
+                                                          const std::vector<ManagedObject*>& objects);
+  static ManagedObject* anyObjectForEntityName(const std::string& entityName, const std::vector<ManagedObject*>& objects);
+
+  // --- Device list ------------------------------------------------------------------------------
+  DeviceList& deviceList() { return deviceList_; }
+  CursorSpeedList& cursorSpeedList() { return cursorSpeedList_; }
+  QS802DeviceClass* selectedDevice() const { return deviceList_.selectedObject(); }
+  void loadDeviceList();
+  void restoreDeviceListSelection();
+  void saveDeviceListSelection();
+  QS802DeviceClass* deviceWithClient(const ServiceRef& service);
+  [[nodiscard]] int32_t addClientToDevice(const ServiceRef& service);
+  void removeClientFromDevice(const ServiceRef& service);
+  [[nodiscard]] int32_t updateDeviceListWithClient(const ServiceRef& service, bool attached);
+  [[nodiscard]] int32_t installDeviceNotify();
+  void removeDeviceNotify();
+  QS825ConnectedDeviceNotifier* connectedDeviceNotifier() const { return connectedDeviceNotifier_.get(); }
+  // The watcher's callback.
+  bool respondsTo(Message m) const override;
+  void connectedDeviceNotify(const ServiceRef& service, bool attached) override;
+
+  // --- Undo and the Edit menu -------------------------------------------------------------------
+  [[nodiscard]] int32_t registerUndoNotification();
+  void removeUndoNotification();
+  void undoNotification(UndoManager::Event event);
+  void removeAllUndoActions();
+  // Marks the sheet now attached to the main window as taking store undo (its Edit menu steps
+  // the store), or clears the mark.
+  void mocUndoRegisterWindow(bool sheetTakesStoreUndo);
+  bool isMOCUndoRegisteredWindow() const { return sheetTakesStoreUndo_; }
+  // The window's Edit menu: the history of the frontmost window that takes store undo.
+  bool canUndo() const;
+  bool canRedo() const;
+  void undo();
+  void redo();
+  // The tab view's delegate: undo never crosses tabs.
+  void tabViewDidSelectTabViewItem(PaneTab tab);
+
+  // --- Windows and sheets -----------------------------------------------------------------------
+  void showAll();
+  // The main window's deepest attached sheet, or null when none (the main window is frontmost).
+  PaneSheet* frontmostWindow() const;
+  void cancelAttachedSheet();
+  // The slider was released: focus the matching field (the graph redraws).
+  void changeSlider(SpeedField slider);
+  // Values from outside (recommended settings, the help window).
+  void applyRecommendedSens(double sensitivityDisplay, double trackingSpeed, QS802DeviceClass* device);
+  // Opens the web page whose address the "vl" strings table gives for key.
+  void showWebSite(const std::string& key);
+  void jumpToHP();
+  void jumpToDLPage();
+  // A record could not reach its service: the fatal end with that number.
+  void ioResourceClassRetryError(int32_t error);
+  // Reveals the store file in the file viewer.
+  void showMOC();
+
+  // --- Detected drivers and the sibling product -------------------------------------------------
+  const DetectedDrivers& detectedDrivers() const { return drivers_; }
+  uint32_t dvVersion() const { return dvVersion_; }
+  bool showAllLabelVisible() const { return showAllVisible_; }
+
+  // --- The curve graph --------------------------------------------------------------------------
+  // Told when the selected favourite's values, the selected device's status or a selection
+  // changed (null: nobody).
+  void setCurveObserver(PaneCurveObserver* observer) { curveObserver_ = observer; }
+
+  const Platform& platform() const { return platform_; }
+  PaneWindow& window() { return window_; }
+  const PaneSettings& settings() const { return settings_; }
+  DeviceDefinitionCache& deviceDefinitions() { return definitions_; }
+  // Whether the pane is between willSelect and willUnselect with its store open.
+  bool isSelected() const { return managedObjectContext_ != nullptr; }
+
+ private:
+  void detectDrivers();
+  void fatal(const char* message, const char* table, int64_t code, int64_t site);
+  void fatalWithError(const ErrorInfo& error, int64_t code, int64_t site);
+  void reportLaunchFailure(int32_t step, int32_t failure, const std::optional<ErrorInfo>& error);
+  int32_t registerAgent(const std::string& url, bool afterRepair, std::optional<ErrorInfo>* outError);
+  int32_t finishLaunch(std::optional<ErrorInfo>* outError);
+  void performChange(const std::string& selector, ManagedObject* object);
+  void listsChanged();
+  void notifyCurve();
+  std::string localizedVL(const std::string& key) const;
+
+  Platform platform_;
+  PaneWindow& window_;
+  PaneSettings settings_;
+  DeviceDefinitionCache definitions_;
+  StoreContextRef managedObjectContext_;
+  QS809UserInfoClass* userInfo_ = nullptr;
+  DeviceList deviceList_;
+  CursorSpeedList cursorSpeedList_;
+  std::unique_ptr<QS825ConnectedDeviceNotifier> connectedDeviceNotifier_;
+  DetectedDrivers drivers_;
+  bool detected_ = false;
+  uint32_t dvVersion_ = 0;
+  bool axPreferred_ = true;
+  bool boaAXEnabled_ = false;
+  bool showAllVisible_ = false;
+  bool showAllMade_ = false;
+  bool sheetTakesStoreUndo_ = false;
+  // The Edit menu's histories: the main window's and that of a sheet marked as taking store
+  // undo. Each holds steps that undo or redo the store.
+  UndoManager mainWindowUndo_;
+  UndoManager sheetUndo_;
+  UndoManager::Token undoToken_ = 0;
+  bool undoRegistered_ = false;
+  ManagedObjectContext::Token mocToken_ = 0;
+  PaneCurveObserver* curveObserver_ = nullptr;
+  // Delayed performs of the change handlers, by selector and object.
+  std::map<std::pair<std::string, const ManagedObject*>, int> pending_;
+  // Target of the agent's delayed second registration (not cancelled with the store's performs).
+  int launchTarget_ = 0;
+};
+
+}  // namespace vl
