@@ -20,6 +20,7 @@
 #include "platform/api/paths.h"
 #include "platform/sim/world.h"
 #include "platform/sim/world_paths.h"
+#include "tools/common/bundle_resources.h"
 
 extern char** environ;
 
@@ -153,6 +154,17 @@ TEST(PaneLookup, ExplicitThenWorldThenUserThenOtherDomainsThenBuildTree) {
   PaneLookup missing{tmp / "nowhere/Velmora.prefPane", &paths, program};
   EXPECT_FALSE(findPane(missing, &error));
   EXPECT_NE(error.find("no pane bundle at"), std::string::npos);
+}
+
+TEST(BundleResources, AProgramInsideABundleUsesItsResources) {
+  TempDir tmp;
+  fs::create_directories(tmp / "A.app/Contents/MacOS");
+  fs::create_directories(tmp / "A.app/Contents/Resources");
+  fs::create_directories(tmp / "B.app/Contents/MacOS");
+  EXPECT_EQ(cli::bundleResourcesOf(tmp / "A.app/Contents/MacOS/A Manager"), tmp / "A.app/Contents/Resources");
+  EXPECT_EQ(cli::bundleResourcesOf(tmp / "B.app/Contents/MacOS/B"), "");  // no Resources folder
+  EXPECT_EQ(cli::bundleResourcesOf(tmp / "bin/velmora-manager"), "");     // not in a bundle
+  EXPECT_EQ(cli::bundleResourcesOf("velmora-manager"), "");
 }
 
 // --- Life cycle ------------------------------------------------------------------------------
