@@ -21,6 +21,7 @@
 #include "core/system/drovana.h"
 #include "pane/controller/arranged_list.h"
 #include "pane/controller/pane_window.h"
+#include "pane/graph/curve_view_host.h"
 #include "platform/api/alerts.h"
 #include "platform/api/platform.h"
 
@@ -62,15 +63,7 @@ struct DetectedDrivers {
   std::optional<std::string> microsoftDriver;  // kernel extension path
 };
 
-// The controller's view of what changed in the store during one pass, for the curve graph.
-class PaneCurveObserver {
- public:
-  virtual ~PaneCurveObserver() = default;
-  // The selected favourite's values, the selected device's status or a selection changed.
-  virtual void paneSelectionOrValuesChanged() = 0;
-};
-
-class quillon_Velmora_prefpane : public ConnectedDeviceController {
+class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveViewHost {
  public:
   quillon_Velmora_prefpane(const Platform& platform, PaneWindow& window, PaneSettings settings);
   ~quillon_Velmora_prefpane() override;
@@ -127,7 +120,7 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController {
   // --- Device list ------------------------------------------------------------------------------
   DeviceList& deviceList() { return deviceList_; }
   CursorSpeedList& cursorSpeedList() { return cursorSpeedList_; }
-  QS802DeviceClass* selectedDevice() const { return deviceList_.selectedObject(); }
+  QS802DeviceClass* selectedDevice() const override { return deviceList_.selectedObject(); }
   void loadDeviceList();
   void restoreDeviceListSelection();
   void saveDeviceListSelection();
@@ -146,7 +139,7 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController {
   [[nodiscard]] int32_t registerUndoNotification();
   void removeUndoNotification();
   void undoNotification(UndoManager::Event event);
-  void removeAllUndoActions();
+  void removeAllUndoActions() override;
   // Marks the sheet now attached to the main window as taking store undo (its Edit menu steps
   // the store), or clears the mark.
   void mocUndoRegisterWindow(bool sheetTakesStoreUndo);
@@ -183,9 +176,23 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController {
   bool showAllLabelVisible() const { return showAllVisible_; }
 
   // --- The curve graph --------------------------------------------------------------------------
-  // Told when the selected favourite's values, the selected device's status or a selection
-  // changed (null: nobody).
-  void setCurveObserver(PaneCurveObserver* observer) { curveObserver_ = observer; }
+  // The graph of the speed tab (made with the controller, as the main view's nib makes it).
+  VL260CurveView& curveView() { return *curveView_; }
+  // What the graph asks of its controller.
+  void addCurveViewObserver(VL260CurveView* view) override;
+  void removeCurveViewObserver(VL260CurveView* view) override;
+  std::vector<QS805CursorSpeedClass*> cursorSpeedRows() const override;
+  size_t cursorSpeedSelectionIndex() const override;
+  void selectCursorSpeedRow(size_t row) override;
+  bool cursorSpeedTableEnabled() const override;
+  bool cursorSpeedTableIsFirstResponder() const override;
+  bool isDeleted(const QS802DeviceClass* device) const override;
+  bool mouseButtonDown() const override;
+  std::optional<std::string> kernelExtensionPath(const std::string& bundleIdentifier) const override;
+  std::optional<std::string> microsoftDriverPath() const override;
+  bool karabinerElementsRunning() const override;
+  void setNeedsDisplay() override;
+  void showSheetAlert(const std::string& message, const std::string& informativeText) override;
 
   const Platform& platform() const { return platform_; }
   PaneWindow& window() { return window_; }
@@ -202,8 +209,12 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController {
   int32_t registerAgent(const std::string& url, bool afterRepair, std::optional<ErrorInfo>* outError);
   int32_t finishLaunch(std::optional<ErrorInfo>* outError);
   void performChange(const std::string& selector, ManagedObject* object);
-  void listsChanged();
-  void notifyCurve();
+  // Tells the graph that the value at keyPath of a list's selection changed.
+  void notifyCurve(std::string_view keyPath);
+  [[nodiscard]] int32_t prepareCurveView();
+  void disposeCurveView();
+  // Forgets the store and everything that points into it.
+  void closeStore();
   std::string localizedVL(const std::string& key) const;
 
   Platform platform_;
@@ -230,7 +241,8 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController {
   UndoManager::Token undoToken_ = 0;
   bool undoRegistered_ = false;
   ManagedObjectContext::Token mocToken_ = 0;
-  PaneCurveObserver* curveObserver_ = nullptr;
+  std::unique_ptr<VL260CurveView> curveView_;
+  std::vector<VL260CurveView*> curveObservers_;
   // Delayed performs of the change handlers, by selector and object.
   std::map<std::pair<std::string, const ManagedObject*>, int> pending_;
   // Target of the agent's delayed second registration (not cancelled with the store's performs).

@@ -68,7 +68,7 @@ int32_t quillon_Velmora_prefpane::updateDeviceListWithClient(const ServiceRef& s
   updateDeviceStatusIcon();
   if (!deviceList_.selectionIndex() && deviceList_.count()) (void)deviceList_.setSelectionIndex(0);
   // The selected device's status may have changed without a store change.
-  notifyCurve();
+  notifyCurve(kObservedStatus);
   removeAllUndoActions();
   return 0;
 }

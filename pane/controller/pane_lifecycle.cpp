@@ -11,6 +11,7 @@
 #include "core/system/strings.h"
 #include "core/system/versions.h"
 #include "pane/controller/pane_controller.h"
+#include "pane/graph/curve_view.h"
 #include "platform/api/accessibility.h"
 #include "platform/api/runloop.h"
 #include "platform/api/system_info.h"
@@ -34,15 +35,18 @@ quillon_Velmora_prefpane::quillon_Velmora_prefpane(const Platform& platform, Pan
   deviceList_.addObserver([this](DeviceList::Change) {
     if (cursorSpeedList_.device() != deviceList_.selectedObject()) cursorSpeedList_.setDevice(deviceList_.selectedObject());
     window_.reloadDeviceTable();
-    notifyCurve();
+    notifyCurve(kObservedStatus);
   });
   cursorSpeedList_.addObserver([this](CursorSpeedList::Change) {
     window_.reloadCursorSpeedTable();
-    notifyCurve();
+    notifyCurve(kObservedSensitivity);
   });
+  curveView_ = std::make_unique<VL260CurveView>(platform_, *this);
 }
 
 quillon_Velmora_prefpane::~quillon_Velmora_prefpane() {
+  disposeCurveView();
+  curveView_.reset();
   if (RunLoop* rl = platform_.runLoop) {
     rl->cancelAllPerforms(this);
     rl->cancelAllPerforms(&launchTarget_);
@@ -119,8 +123,7 @@ void quillon_Velmora_prefpane::willSelect() {
                     ? QS814createMOC(platform_, settings_.storePath, settings_.model, false, &ctx, &error, settings_.records)
                     : QS814openMOC(platform_, settings_.model, false, &ctx, &error, settings_.records);
     if (r != 0 || !ctx) {
-      if (r) QS810stackError(nullptr, r);
-      fatalWithError(error, 0, 1000778);
+      fatalWithError(error, r, 1000778);
       return;
     }
     managedObjectContext_ = std::move(ctx);
@@ -199,10 +202,7 @@ bool quillon_Velmora_prefpane::shouldUnselect() {
   saveDeviceListSelection();
   (void)deviceList_.setSelectionIndex(std::nullopt);
   ErrorInfo error;
-  if (int32_t r = QS814saveMOC(managedObjectContext_.get(), &error)) {
-    QS810stackError(nullptr, r);
-    fatalWithError(error, 0, 1000983);
-  }
+  if (int32_t r = QS814saveMOC(managedObjectContext_.get(), &error)) fatalWithError(error, r, 1000983);
   return true;
 }
 

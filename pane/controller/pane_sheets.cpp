@@ -5,6 +5,7 @@
 #include "core/store/device_record.h"
 #include "core/system/strings.h"
 #include "pane/controller/pane_controller.h"
+#include "pane/graph/curve_view.h"
 #include "platform/api/file_manager.h"
 
 namespace vl {
@@ -40,7 +41,8 @@ void quillon_Velmora_prefpane::showAll() {
 void quillon_Velmora_prefpane::changeSlider(SpeedField slider) {
   if (window_.mouseButtonDown()) return;
   window_.endEditing();
-  notifyCurve();
+  // The graph leaves its drag state: an update with no key path.
+  for (VL260CurveView* view : std::vector<VL260CurveView*>(curveObservers_)) view->observeValueForKeyPath();
   window_.focusSpeedField(slider);
 }
 
@@ -76,9 +78,9 @@ void quillon_Velmora_prefpane::showMOC() {
   (void)platform_.fileManager->revealFile(QS814urlForMOC(managedObjectContext_.get()));
 }
 
-void quillon_Velmora_prefpane::notifyCurve() {
-  if (curveObserver_) curveObserver_->paneSelectionOrValuesChanged();
-  window_.redrawCurve();
+void quillon_Velmora_prefpane::notifyCurve(std::string_view keyPath) {
+  // A copy: an observer may stop observing while it is told.
+  for (VL260CurveView* view : std::vector<VL260CurveView*>(curveObservers_)) view->observeValueForKeyPath(keyPath, this);
 }
 
 }  // namespace vl

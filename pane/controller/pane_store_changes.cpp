@@ -106,7 +106,7 @@ void quillon_Velmora_prefpane::mocNotification(const ObjectsDidChange& change) {
     cursorSpeedList_.refresh();
   else if (!objectsForEntityName("CursorSpeed", change.updated).empty())
     window_.reloadCursorSpeedTable();
-  if (selectedValues) notifyCurve();
+  if (selectedValues) notifyCurve(kObservedSensitivity);
 }
 
 void quillon_Velmora_prefpane::boaDelayedNotifySelector(const char* selector, ManagedObject* object) {

@@ -66,6 +66,10 @@ class PaneWindow {
   virtual void closeAttachedSheets() = 0;
   // The tab shown in the main view.
   virtual PaneTab selectedTab() const = 0;
+  // The favourites table: whether it takes input, and whether it is the key window's first
+  // responder (the graph's keys act on it then).
+  virtual bool cursorSpeedTableEnabled() const = 0;
+  virtual bool cursorSpeedTableIsFirstResponder() const = 0;
 
   // --- Editing -----------------------------------------------------------------------------
   // commitEditing: ends editing in the focused field and hands its text to the store. False

@@ -84,6 +84,10 @@ class CurveViewModel {
   int32_t setFocusedCurve(size_t k, std::span<const CurveSpeed> rows);
   // Loads the check boxes from the rows' "visible" flags.
   void setCurveVisible(std::span<const CurveSpeed> rows);
+  // One check box, as the user clicks it.
+  void setCurveVisible(size_t i, bool on) {
+    if (i < kCurveRows) curveVisible_[i] = on;
+  }
 
   // The recomputation chain; a null path computes (leaving the state set) without drawing.
   int32_t updateCurvePA(CurvePath* path, const CurveSpeed* cs);
@@ -106,6 +110,8 @@ class CurveViewModel {
   // behind it on the focused curve.
   void mouseMoved(double deltaX, double deltaY, bool buttonDown);
   void updateIndicatorByX(int x, int y);
+  // No indicator line (a drag started).
+  void clearIndicator() { indicatorValue_ = 0; }
 
   // Read access for drawing and tests.
   const std::string& scaleXText() const { return scaleXText_; }

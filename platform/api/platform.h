@@ -28,6 +28,8 @@ class FileManager;
 class HidManagers;
 class EventMonitors;
 class Pasteboard;
+class ServiceManager;
+class AdminPrompt;
 
 struct Platform {
   IoRegistry* registry = nullptr;
@@ -52,6 +54,8 @@ struct Platform {
   HidManagers* hidManagers = nullptr;      // raw input values for the curve graph's indicator
   EventMonitors* eventMonitors = nullptr;  // mouse-moved monitors for the same
   Pasteboard* pasteboard = nullptr;    // the general pasteboard (copy and paste of a favourite)
+  ServiceManager* serviceManager = nullptr;  // runs the agent as a launch agent
+  AdminPrompt* adminPrompt = nullptr;        // privileged operations after the user agreed
 };
 
 }  // namespace vl

@@ -27,6 +27,9 @@ class Workspace {
   // The command names of every process on the system, applications and daemons alike (the
   // kernel's process table, sysctl KERN_PROC_ALL, as "ps -Ac" lists them).
   virtual std::vector<std::string> processNames() const = 0;
+  // launchApplicationAtURL: starts the application bundle at path (nothing when it already
+  // runs). False when path is no application bundle or it could not be started.
+  virtual bool openApplication(const std::string& bundlePath) = 0;
   virtual std::optional<RunningApplication> frontmostApplication() const = 0;
   // URLForApplicationWithBundleIdentifier: where the application with this identifier is.
   virtual std::optional<std::string> urlForApplicationWithBundleIdentifier(const std::string& bundleID) const = 0;
@@ -40,6 +43,12 @@ class Workspace {
   virtual std::string iconForFile(const std::string& path) const = 0;
   // NSHomeDirectory.
   virtual std::string homeDirectory() const = 0;
+  // When the process started, in seconds since the epoch (the kernel's process table entry:
+  // sysctl CTL_KERN, KERN_PROC, KERN_PROC_PID); nullopt when no such process runs.
+  virtual std::optional<double> processStartTime(int32_t processIdentifier) const = 0;
+  // NSRunningApplication terminate: asks the application to quit. False when the request was
+  // refused (or no such application runs); true says only that it was delivered.
+  virtual bool terminateRunningApplication(int32_t processIdentifier) = 0;
 };
 
 }  // namespace vl

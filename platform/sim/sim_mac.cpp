@@ -22,6 +22,8 @@ SimMac::SimMac(RunLoop* runLoop) : impl_(std::make_unique<Impl>(runLoop)) {
   m.systemPort = makeSystemInfo(m);
   m.defaultsPort = makeUserDefaults(m);
   m.httpPort = makeHttp(m);
+  m.hidManagersPort = makeHidManagers(m);
+  m.eventMonitorsPort = makeEventMonitors(m);
   m.sessionPort = makeSession(m);
   m.notificationsPort = makeNotifications(m);
   m.screensPort = makeScreens(m);
@@ -63,6 +65,8 @@ Platform SimMac::platform() {
   p.cursor = &d.cursor();
   p.desktop = &d.desktop();
   p.fileManager = &impl_->fileManager;
+  p.hidManagers = impl_->hidManagersPort.get();
+  p.eventMonitors = impl_->eventMonitorsPort.get();
   // No sleeper: waits are real unless a test puts the desktop's virtual sleeper in.
   return p;
 }

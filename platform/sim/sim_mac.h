@@ -16,6 +16,7 @@
 #include "core/plist/value.h"
 #include "platform/api/hid.h"
 #include "platform/api/http_client.h"
+#include "platform/api/input_sources.h"
 #include "platform/api/notifications.h"
 #include "platform/api/paths.h"
 #include "platform/api/platform.h"
@@ -106,12 +107,29 @@ class SimMac {
   void setProperty(RegistryId entry, const std::string& key, const pl::Value& value);
   void removeProperty(RegistryId entry, const std::string& key);
 
+  // --- Live input ----------------------------------------------------------------------------
+  HidManagers& hidManagers();
+  EventMonitors& eventMonitors();
+  // One input report of the HID device entry (an IOHIDDevice): its values go, in order and on
+  // the run loop, to every opened, scheduled device handed out for that entry whose input
+  // matching lets them through. Returns how many devices listen.
+  size_t postInputReport(RegistryId hidDevice, const std::vector<HidInputValue>& values);
+  // A mouse movement with cursor deltas: to the local monitors when this process receives
+  // the mouse events, else to the global ones (on the run loop).
+  void postMouseMoved(double deltaX, double deltaY);
+  void setReceivesMouseEvents(bool receives);
+  // The HID device entries (IOHIDDevice) at a location that offer a pointer or mouse usage,
+  // as the HID manager matches them for the speed indicator.
+  std::vector<RegistryId> pointerDevicesAt(uint32_t locationID) const;
+
   // --- Fault injection ---------------------------------------------------------------------
   void refuseServiceWrites(const std::string& key, bool refuse);
   void failIterators(bool fail);                    // parents/children iterations fail
   void failClientCreation(bool fail);               // createClient returns null
   ReceiverBehaviour& receiverBehaviour(RegistryId top);
   void setListenAccess(bool granted);
+  void failHidManagerCreation(bool fail);
+  void failHidManagerOpen(bool fail);
 
   // --- System-wide state -------------------------------------------------------------------
   // Sets a system-wide acceleration value (what IOHIDGetAccelerationWithKey answers) and

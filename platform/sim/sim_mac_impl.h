@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/api/input_sources.h"
 #include "platform/sim/sim_desktop.h"
 #include "platform/sim/sim_file_manager.h"
 #include "platform/sim/sim_mac.h"
@@ -35,6 +36,7 @@ struct Receiver {
 
 class SimQueue;
 class SimClient;
+class SimInputDevice;
 
 }  // namespace mac_detail
 
@@ -61,6 +63,8 @@ struct SimMac::Impl {
   bool clientCreationFails = false;
   bool accelerationReadsFail = false;
   bool listenAccess = true;
+  bool hidManagerCreationFails = false;
+  bool hidManagerOpenFails = false;
   std::map<std::string, double> systemAccel;
   std::string processName = "velmora-test";
   OsVersion os{13, 6, 1};
@@ -100,6 +104,18 @@ struct SimMac::Impl {
   std::unique_ptr<SystemInfo> systemPort;
   std::unique_ptr<UserDefaults> defaultsPort;
   std::unique_ptr<HttpClient> httpPort;
+  std::unique_ptr<HidManagers> hidManagersPort;
+  std::unique_ptr<EventMonitors> eventMonitorsPort;
+
+  // Live input: the HID-manager devices handed out (they register themselves) and the
+  // mouse-moved monitors, local (this process gets the events) or global (another one does).
+  std::vector<mac_detail::SimInputDevice*> inputDevices;
+  struct MouseMonitor {
+    bool local = false;
+    EventMonitors::Handler handler;
+  };
+  std::map<uint64_t, MouseMonitor> mouseMonitors;
+  bool receivesMouseEvents = false;
 
   double now() const { return runLoop ? runLoop->now() : 0.0; }
 
@@ -269,6 +285,10 @@ std::unique_ptr<HidDevices> makeHidDevices(SimMac::Impl& m);
 std::unique_ptr<SystemInfo> makeSystemInfo(SimMac::Impl& m);
 std::unique_ptr<UserDefaults> makeUserDefaults(SimMac::Impl& m);
 std::unique_ptr<HttpClient> makeHttp(SimMac::Impl& m);
+std::unique_ptr<HidManagers> makeHidManagers(SimMac::Impl& m);
+std::unique_ptr<EventMonitors> makeEventMonitors(SimMac::Impl& m);
+// Hands one input report of a HID device entry to the devices that listen; returns how many.
+size_t deliverInputReport(SimMac::Impl& m, RegistryId hidDevice, const std::vector<HidInputValue>& values);
 std::unique_ptr<Session> makeSession(SimMac::Impl& m);
 std::unique_ptr<Notifications> makeNotifications(SimMac::Impl& m);
 std::unique_ptr<Screens> makeScreens(SimMac::Impl& m);

@@ -54,6 +54,22 @@ std::vector<std::string> SimWorkspace::processNames() const {
   return names;
 }
 
+bool SimWorkspace::openApplication(const std::string& bundlePath) {
+  std::optional<std::string> id = bundleIdentifierAtPath(bundlePath);
+  if (!id) return false;
+  for (const auto& r : running_)
+    if (r.bundleIdentifier == *id) return true;
+  pl::ReadResult info = pl::readFile((fs::path(bundlePath) / "Contents" / "Info.plist").string());
+  std::string executable = info ? info.value->stringFor("CFBundleExecutable").value_or("") : std::string();
+  RunningApplication app;
+  app.bundleIdentifier = *id;
+  app.bundleURL = bundlePath;
+  if (!executable.empty()) app.executableURL = (fs::path(bundlePath) / "Contents" / "MacOS" / executable).string();
+  app.localizedName = displayNameAtPath(bundlePath);
+  launch(std::move(app));
+  return true;
+}
+
 void SimWorkspace::activate(int32_t pid) {
   for (auto& r : running_) r.active = r.processIdentifier == pid;
 }
@@ -134,6 +150,43 @@ std::string SimWorkspace::iconForFile(const std::string& path) const {
   fs::path icon = fs::path(path) / "Contents" / "Resources" / "AppIcon.icns";
   if (fs::exists(icon, ec)) return icon.string();
   return isFilePackageAtPath(path) ? "application-x-executable" : "text-x-generic";
+}
+
+std::optional<double> SimWorkspace::processStartTime(int32_t pid) const {
+  if (startTimeSource_)
+    if (auto t = startTimeSource_(pid)) return t;
+  auto it = startTimes_.find(pid);
+  if (it == startTimes_.end()) return std::nullopt;
+  bool running = std::any_of(running_.begin(), running_.end(),
+                             [&](const RunningApplication& r) { return r.processIdentifier == pid; });
+  if (!running) return std::nullopt;
+  return it->second;
+}
+
+bool SimWorkspace::terminateRunningApplication(int32_t pid) {
+  terminationRequests_.push_back(pid);
+  auto it = std::find_if(running_.begin(), running_.end(),
+                         [&](const RunningApplication& r) { return r.processIdentifier == pid; });
+  if (it == running_.end()) return false;
+  if (terminationHandler_) return terminationHandler_(*it);
+  if (refusing_.count(pid)) return false;
+  terminate(pid);
+  return true;
+}
+
+void SimWorkspace::setProcessStartTime(int32_t pid, double seconds) { startTimes_[pid] = seconds; }
+
+void SimWorkspace::setProcessStartTimeSource(std::function<std::optional<double>(int32_t)> source) {
+  startTimeSource_ = std::move(source);
+}
+
+void SimWorkspace::refuseTermination(int32_t pid, bool refuse) {
+  if (refuse) refusing_.insert(pid);
+  else refusing_.erase(pid);
+}
+
+void SimWorkspace::setTerminationHandler(std::function<bool(const RunningApplication&)> handler) {
+  terminationHandler_ = std::move(handler);
 }
 
 }  // namespace vl::sim

@@ -3,7 +3,9 @@
 // (tests make bundles in a temporary folder).
 #pragma once
 
+#include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,6 +34,9 @@ class SimWorkspace : public Workspace {
 
   std::vector<RunningApplication> runningApplications() const override { return running_; }
   std::vector<std::string> processNames() const override;
+  // Lists the bundle's application as running (its identifier, executable and name from its
+  // Info.plist); the simulated Mac runs no real process for it.
+  bool openApplication(const std::string& bundlePath) override;
   std::optional<RunningApplication> frontmostApplication() const override;
   std::optional<std::string> urlForApplicationWithBundleIdentifier(const std::string& bundleID) const override;
   bool isFilePackageAtPath(const std::string& path) const override;
@@ -39,6 +44,19 @@ class SimWorkspace : public Workspace {
   std::string displayNameAtPath(const std::string& path) const override;
   std::string iconForFile(const std::string& path) const override;
   std::string homeDirectory() const override { return home_; }
+  std::optional<double> processStartTime(int32_t processIdentifier) const override;
+  bool terminateRunningApplication(int32_t processIdentifier) override;
+
+  // Process start times: recorded per process; a source (the world's, for real processes) is
+  // asked first when set.
+  void setProcessStartTime(int32_t processIdentifier, double secondsSinceEpoch);
+  void setProcessStartTimeSource(std::function<std::optional<double>(int32_t)> source);
+  // Termination requests: by default an application quits at once; refused ones stay. A
+  // handler (the world's) decides instead when set.
+  void refuseTermination(int32_t processIdentifier, bool refuse = true);
+  void setTerminationHandler(std::function<bool(const RunningApplication&)> handler);
+  // The process identifiers asked to terminate, in order.
+  const std::vector<int32_t>& terminationRequests() const { return terminationRequests_; }
 
  private:
   std::string home_;
@@ -46,6 +64,11 @@ class SimWorkspace : public Workspace {
   std::vector<std::string> processes_;
   std::map<std::string, std::string> registered_;
   int32_t nextPid_ = 500;
+  std::map<int32_t, double> startTimes_;
+  std::function<std::optional<double>(int32_t)> startTimeSource_;
+  std::set<int32_t> refusing_;
+  std::function<bool(const RunningApplication&)> terminationHandler_;
+  std::vector<int32_t> terminationRequests_;
 };
 
 }  // namespace vl::sim

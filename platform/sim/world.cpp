@@ -4,6 +4,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <iostream>
 
 #include "core/plist/codec.h"
+#include "platform/sim/host_process.h"
 #include "platform/sim/world_files.h"
 
 namespace vl::sim {
@@ -83,6 +85,7 @@ struct World::Private {
   std::vector<Device> devices;  // attached in mac, in attach order
   std::map<RegistryId, pl::Dict> properties;
   uint64_t displayChanges = 0;
+  std::set<int32_t> hostProcesses;  // as the applications file last said
 
   ~Private() {
     if (mac) mac->setWriteObserver(nullptr);
@@ -227,7 +230,16 @@ struct World::Private {
     }
   }
 
-  void applyApplications(const ApplicationsFile& f) {
+  void applyApplications(const ApplicationsFile& given) {
+    ApplicationsFile f = given;
+    hostProcesses = f.hostProcesses;
+    for (const auto& [pid, t] : f.startTimes) workspace->setProcessStartTime(pid, t);
+    // A real process that ended without a word (a crashed agent) runs no more.
+    f.running.erase(std::remove_if(f.running.begin(), f.running.end(),
+                                   [&](const RunningApplication& a) {
+                                     return f.hostProcesses.count(a.processIdentifier) && !hostProcessAlive(a.processIdentifier);
+                                   }),
+                    f.running.end());
     auto current = workspace->runningApplications();
     bool same = current.size() == f.running.size();
     for (size_t i = 0; same && i < current.size(); ++i) {
@@ -373,6 +385,17 @@ std::unique_ptr<World> World::open(const std::string& folder, const WorldOptions
   if (!parent.empty()) p.parentWatch = ::inotify_add_watch(p.inotifyFd, parent.c_str(), IN_CREATE | IN_MOVED_TO | IN_ONLYDIR);
   if (!p.sync(true, error)) return nullptr;
   p.mac->setWriteObserver([pp = w->p_.get()](const PropertyWrite& write) { pp->persistWrite(write); });
+  World* self = w.get();
+  p.workspace->setProcessStartTimeSource([self](int32_t pid) -> std::optional<double> {
+    if (!self->p_->hostProcesses.count(pid)) return std::nullopt;
+    return hostProcessStartTime(pid);
+  });
+  // A real process is asked with SIGTERM (it records its own end); a simulated one just ends.
+  p.workspace->setTerminationHandler([self](const RunningApplication& app) {
+    if (self->p_->hostProcesses.count(app.processIdentifier)) return ::kill(app.processIdentifier, SIGTERM) == 0;
+    std::string ignored;
+    return self->terminateProcess(app.processIdentifier, &ignored);
+  });
   return w;
 }
 
@@ -608,10 +631,12 @@ uint64_t World::displayChangeCount() const { return p_->displayChanges; }
 
 std::optional<int32_t> World::launchApplication(RunningApplication app, bool activate, std::string* error) {
   ApplicationsFile result;
+  double now = p_->now();
   bool ok = p_->update<ApplicationsFile>(
       kWorldApplicationsFile,
       [&](ApplicationsFile& f) {
         if (app.processIdentifier <= 0) app.processIdentifier = f.nextPid++;
+        f.startTimes[app.processIdentifier] = now;
         for (const auto& a : f.running)
           if (a.processIdentifier == app.processIdentifier)
             return fail(error, "process " + std::to_string(app.processIdentifier) + " is already running");
@@ -628,6 +653,35 @@ std::optional<int32_t> World::launchApplication(RunningApplication app, bool act
   return app.processIdentifier;
 }
 
+std::optional<int32_t> World::recordHostProcess(RunningApplication app, std::string* error) {
+  app.processIdentifier = static_cast<int32_t>(::getpid());
+  app.active = false;
+  ApplicationsFile result;
+  bool ok = p_->update<ApplicationsFile>(
+      kWorldApplicationsFile,
+      [&](ApplicationsFile& f) {
+        auto gone = [&](const RunningApplication& a) {
+          bool stale = f.hostProcesses.count(a.processIdentifier) && a.bundleIdentifier == app.bundleIdentifier &&
+                       !hostProcessAlive(a.processIdentifier);
+          return stale || a.processIdentifier == app.processIdentifier;
+        };
+        for (const auto& a : f.running)
+          if (gone(a)) {
+            f.hostProcesses.erase(a.processIdentifier);
+            f.startTimes.erase(a.processIdentifier);
+          }
+        f.running.erase(std::remove_if(f.running.begin(), f.running.end(), gone), f.running.end());
+        f.running.push_back(app);
+        f.hostProcesses.insert(app.processIdentifier);
+        result = f;
+        return true;
+      },
+      error);
+  if (!ok) return std::nullopt;
+  p_->applyApplications(result);
+  return app.processIdentifier;
+}
+
 bool World::terminateApplication(const std::string& bundleIdentifier, std::string* error) {
   ApplicationsFile result;
   bool ok = p_->update<ApplicationsFile>(
@@ -635,6 +689,8 @@ bool World::terminateApplication(const std::string& bundleIdentifier, std::strin
       [&](ApplicationsFile& f) {
         for (auto it = f.running.rbegin(); it != f.running.rend(); ++it) {
           if (it->bundleIdentifier == bundleIdentifier) {
+            f.hostProcesses.erase(it->processIdentifier);
+            f.startTimes.erase(it->processIdentifier);
             f.running.erase(std::next(it).base());
             result = f;
             return true;
@@ -656,6 +712,8 @@ bool World::terminateProcess(int32_t pid, std::string* error) {
                                [&](const RunningApplication& a) { return a.processIdentifier == pid; });
         if (it == f.running.end()) return fail(error, "no running application has the process id " + std::to_string(pid));
         f.running.erase(it);
+        f.hostProcesses.erase(pid);
+        f.startTimes.erase(pid);
         result = f;
         return true;
       },

@@ -127,6 +127,11 @@ class World {
   std::optional<int32_t> launchApplication(RunningApplication app, bool activate, std::string* error);
   bool terminateApplication(const std::string& bundleIdentifier, std::string* error);
   bool terminateProcess(int32_t processIdentifier, std::string* error);
+  // This process (a real one: the agent) as a running application of the world, so that the
+  // workspace finds it: its start time comes from the kernel and a termination request is a
+  // SIGTERM. Earlier records of the same bundle identifier whose processes ended are dropped.
+  // Returns this process's identifier.
+  std::optional<int32_t> recordHostProcess(RunningApplication app, std::string* error);
 
   // The property writes of every process, oldest first; those at or after since.
   std::vector<PropertyWrite> history(double since, std::string* error) const;

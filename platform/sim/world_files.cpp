@@ -244,6 +244,8 @@ bool parse(const pl::Value& root, ApplicationsFile* out, std::string* error) {
     app.executableURL = a.stringFor("ExecutableURL").value_or("");
     app.localizedName = a.stringFor("LocalizedName").value_or("");
     app.active = a.boolFor("Active").value_or(false);
+    if (a.boolFor("HostProcess").value_or(false)) f.hostProcesses.insert(app.processIdentifier);
+    if (auto t = a.numberFor("StartTime")) f.startTimes[app.processIdentifier] = *t;
     f.running.push_back(std::move(app));
   }
   *out = std::move(f);
@@ -262,6 +264,8 @@ pl::Value toValue(const ApplicationsFile& f) {
     a["ExecutableURL"] = pl::Value(app.executableURL);
     a["LocalizedName"] = pl::Value(app.localizedName);
     a["Active"] = pl::Value(app.active);
+    if (f.hostProcesses.count(app.processIdentifier)) a["HostProcess"] = pl::Value(true);
+    if (auto t = f.startTimes.find(app.processIdentifier); t != f.startTimes.end()) a["StartTime"] = pl::Value(t->second);
     running.emplace_back(std::move(a));
   }
   d["Running"] = pl::Value(std::move(running));

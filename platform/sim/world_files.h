@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,10 @@ struct SystemFile {
 struct ApplicationsFile {
   int32_t nextPid = 500;
   std::vector<RunningApplication> running;
+  // Applications that are real processes of this machine (the agent), by process identifier.
+  std::set<int32_t> hostProcesses;
+  // When each simulated application started, seconds since the epoch.
+  std::map<int32_t, double> startTimes;
 };
 
 struct HistoryChunk {

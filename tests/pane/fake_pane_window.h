@@ -18,6 +18,8 @@ class FakePaneWindow : public PaneWindow {
   bool visible = true;
   std::vector<PaneSheet*> sheets;  // outermost first
   PaneTab tab = PaneTab::Speed;
+  bool tableEnabled = true;
+  bool tableFirstResponder = false;
   bool refuseCommit = false;
   // Alerts end at once with this return code unless holdAlerts is set (then endSheetAlert or
   // finishAlert ends them).
@@ -57,6 +59,8 @@ class FakePaneWindow : public PaneWindow {
     sheets.clear();
   }
   PaneTab selectedTab() const override { return tab; }
+  bool cursorSpeedTableEnabled() const override { return tableEnabled; }
+  bool cursorSpeedTableIsFirstResponder() const override { return tableFirstResponder; }
   bool commitEditing() override {
     ++commits;
     return !refuseCommit;

@@ -13,7 +13,7 @@
 #include "pane/curves/default_curves.h"
 #include "pane/curves/parametric_curves.h"
 #include "pane/model/curve_view_model.h"
-#include "pane/model/graph_svg.h"
+#include "pane/graph/graph_svg.h"
 #include "tools/common/suggest.h"
 #include "tools/ctl/command.h"
 

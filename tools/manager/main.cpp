@@ -46,6 +46,25 @@ const char* kHelp =
 
 constexpr int kExitCannotStart = 1;
 
+// This process as the workspace lists it; its bundle when the executable lies in one
+// (<bundle>.app/Contents/MacOS/<name>).
+// argv0 as the service manager gave it (the bundle's own path when it names a link there).
+vl::RunningApplication agentApplication(const char* argv0) {
+  vl::RunningApplication app;
+  app.bundleIdentifier = vl::velmora::kAgentBundleID;
+  app.localizedName = vl::velmora::kAgentName;
+  if (argv0 && argv0[0] == '/') {
+    app.executableURL = argv0;
+  } else {
+    char buf[4096];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n > 0) app.executableURL.assign(buf, static_cast<size_t>(n));
+  }
+  auto macos = app.executableURL.rfind("/Contents/MacOS/");
+  if (macos != std::string::npos) app.bundleURL = app.executableURL.substr(0, macos);
+  return app;
+}
+
 std::string timestamp() {
   char buf[32];
   std::time_t t = std::time(nullptr);
@@ -177,7 +196,19 @@ int main(int argc, char** argv) {
     if (!address.empty() && !sim::World::recordAgentBus(folder, address, &e))
       std::cerr << "velmora-manager: cannot record the bus address in the world: " << e << "\n";
   }
+  // The workspace of every process on the world lists the agent, so that the settings window
+  // can tell how old it is and ask it to quit.
+  bool recorded = false;
+  if (controller->launched()) {
+    std::string e;
+    recorded = world->recordHostProcess(agentApplication(argv[0]), &e).has_value();
+    if (!recorded) std::cerr << "velmora-manager: cannot record the agent in the world's applications: " << e << "\n";
+  }
   int status = loop->run();
+  if (recorded) {
+    std::string e;
+    world->terminateProcess(static_cast<int32_t>(::getpid()), &e);
+  }
   // The controller goes before the ports declared after it (alerts, lifecycle, defaults).
   controller.reset();
   return status;
