@@ -1,0 +1,66 @@
+// The files a launch agent becomes on Linux: a systemd user unit and an XDG autostart entry,
+// made from the launch-agent property list's keys, with each format's own quoting; and the
+// small process and file helpers the Linux service manager needs.
+#pragma once
+
+#include <sys/types.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/api/alerts.h"
+
+namespace vl::linux_ {
+
+// The agent's fatal exit status and the statuses of an agent that cannot start at all (another
+// one runs, no simulated Mac, a wrong option): restarting would only repeat them.
+inline constexpr const char* kNoRestartStatuses = "1 2 70";
+
+// What the property list says.
+struct AgentDefinition {
+  std::string label;
+  std::vector<std::string> programArguments;
+  bool runAtLoad = false;
+  std::string propertyListPath;
+};
+
+// Reads Label, ProgramArguments and RunAtLoad; nullopt with *error when the list lacks a label
+// or a program, or the program is no absolute path.
+std::optional<AgentDefinition> readAgentDefinition(const std::string& propertyListPath, std::string* error);
+
+// The unit name of a label: characters outside [A-Za-z0-9:_.-] as \xNN (systemd's escaping),
+// plus ".service".
+std::string unitNameForLabel(const std::string& label);
+
+// One argument in a unit file's command line: double-quoted with C escapes, "%" as "%%" and "$"
+// as "$$", so that systemd hands the program exactly these bytes. nullopt for text that is
+// not UTF-8 or holds a NUL.
+std::optional<std::string> systemdQuote(const std::string& argument);
+// The unit text; nullopt with *error when an argument cannot be written.
+std::optional<std::string> unitText(const AgentDefinition& agent, std::string* error);
+
+// One argument of a desktop entry's Exec key (quoted when needed; inside quotes '"', '`', '$'
+// and '\' escaped; "%" as "%%"), before the key file's own escaping.
+std::string desktopExecQuote(const std::string& argument);
+// A key file's string escaping: "\\", "\n", "\t", "\r", "\s" for a leading space.
+std::string keyFileEscape(const std::string& value);
+std::string keyFileUnescape(const std::string& value);
+// The autostart entry's text.
+std::optional<std::string> autostartEntryText(const AgentDefinition& agent, std::string* error);
+// The Name of a desktop entry file; empty when it has none.
+std::string desktopEntryName(const std::string& path);
+
+// Atomic write (temporary file beside, renamed over); false with *error as the platform's
+// file error ({"NSCocoaErrorDomain", 513} for permission).
+bool writeFileAtomically(const std::string& path, const std::string& bytes, ErrorInfo* error);
+ErrorInfo fileWriteError(int err, const std::string& path);
+
+// Starts argv detached (own session, stdin /dev/null, output appended to logPath).
+std::optional<pid_t> spawnDetached(const std::vector<std::string>& argv, const std::string& logPath, std::string* error);
+// Runs argv and waits for it: its exit status, 128 + signal, or -1 with *error when it could not run.
+int runAndWait(const std::vector<std::string>& argv, std::string* output, std::string* error);
+// The start of pid in clock ticks since boot; nullopt when it does not run.
+std::optional<uint64_t> processStartTicks(pid_t pid);
+
+}  // namespace vl::linux_
