@@ -32,10 +32,11 @@ HostWindow::HostWindow(PaneSession& session, QWidget* parent) : QMainWindow(pare
   quit_->setShortcut(QKeySequence::Quit);
   connect(quit_, &QAction::triggered, this, &QWidget::close);
 
+  // The application menu first: the pane puts its Edit menu after it, as on the platform.
+  QMenu* application = menuBar()->addMenu(QString::fromStdString(HostIdentity{}.name));
+  application->addAction(quit_);
   QMenu* view = menuBar()->addMenu(tr("View"));
   view->addAction(showAll_);
-  view->addSeparator();
-  view->addAction(quit_);
 
   QToolBar* bar = addToolBar(tr("Toolbar"));
   bar->setObjectName("hostToolbar");

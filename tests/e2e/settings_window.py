@@ -1,0 +1,239 @@
+#!/usr/bin/python3
+# Drives the real settings window as assistive technology does, over the AT-SPI bus: finds its
+# controls by role and accessible name, types with key events, moves sliders through the Value
+# interface, presses and toggles through actions, and checks what reached the store and the
+# simulated devices. Usage: settings_window.py SCENARIO BIN_DIR WORLD (scenarios below).
+import json
+import subprocess
+import sys
+import time
+
+import pyatspi
+
+SCENARIO, BIN, WORLD = sys.argv[1], sys.argv[2], sys.argv[3]
+APP = "velmora-settings"
+failures = []
+
+
+def fail(message):
+    print("FAIL " + message, flush=True)
+    failures.append(message)
+
+
+def wait_for(predicate, seconds, step=0.02):
+    """Polls predicate until it gives something true; returns it, or None when time ran out."""
+    deadline = time.monotonic() + seconds
+    while True:
+        try:
+            value = predicate()
+        except Exception:  # the tree changes under us while the window builds itself
+            value = None
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            return None
+        time.sleep(step)
+
+
+def application():
+    for app in pyatspi.Registry.getDesktop(0):
+        if app is not None and app.name == APP:
+            return app
+    return None
+
+
+def find(root, role, name):
+    return pyatspi.findDescendant(root, lambda a: a is not None and a.getRole() == role and a.name == name)
+
+
+def control(role, name, seconds=10):
+    found = wait_for(lambda: find(application(), role, name), seconds)
+    if found is None:
+        raise SystemExit("FAIL no %s named '%s' in the window" % (pyatspi.Role(role).name if hasattr(pyatspi, 'Role') else role, name))
+    return found
+
+
+def do_action(acc, name):
+    action = acc.queryAction()
+    for i in range(action.nActions):
+        if action.getName(i) == name:
+            return action.doAction(i)
+    raise SystemExit("FAIL '%s' offers no action '%s' (has %s)" %
+                     (acc.name, name, [action.getName(i) for i in range(action.nActions)]))
+
+
+def key_sym(sym):
+    pyatspi.Registry.generateKeyboardEvent(sym, None, pyatspi.KEY_SYM)
+
+
+def type_into(field, text):
+    """Focuses the field, clears it and types text followed by Return, as a keyboard would."""
+    field.queryComponent().grabFocus()
+    if not wait_for(lambda: field.getState().contains(pyatspi.STATE_FOCUSED), 5):
+        fail("the field '%s' did not take the focus" % field.name)
+    key_sym(0xff57)  # End
+    for _ in range(len(field_text(field)) + 2):
+        key_sym(0xff08)  # BackSpace
+    pyatspi.Registry.generateKeyboardEvent(0, text, pyatspi.KEY_STRING)
+    key_sym(0xff0d)  # Return
+
+
+def field_text(field):
+    return field.queryText().getText(0, -1)
+
+
+def number(text):
+    """A number as the window shows it in the user's locale (C here: dot, maybe grouping)."""
+    try:
+        return float(text.replace(",", "").strip())
+    except ValueError:
+        return None
+
+
+def run(*args):
+    return subprocess.run([BIN + "/" + args[0], *args[1:]], capture_output=True, text=True, check=False)
+
+
+def store():
+    out = run("velmora-ctl", "store", "show", "--json")
+    return json.loads(out.stdout) if out.returncode == 0 else None
+
+
+def last_writes(key):
+    """{service: last raw value written for key} from the simulated Mac's write history."""
+    values = {}
+    for line in run("velmora-sim", "writes").stdout.splitlines():
+        tokens = line.split()
+        for i in range(len(tokens) - 3):
+            if tokens[i + 1] == key:
+                values[tokens[i]] = tokens[i + 3]
+    return values
+
+
+def device_resolution_is(raw):
+    return [s for s, v in last_writes("HIDPointerResolution").items() if v == str(raw)]
+
+
+def menu_item(menu_name, item_name):
+    bar = control(pyatspi.ROLE_MENU_BAR, "", 10) if False else None
+    menu = control(pyatspi.ROLE_MENU, menu_name)
+    return find(menu, pyatspi.ROLE_MENU_ITEM, item_name)
+
+
+def press_menu_item(menu_name, item_name):
+    item = menu_item(menu_name, item_name)
+    if item is None:
+        raise SystemExit("FAIL no menu item %s > %s" % (menu_name, item_name))
+    do_action(item, "Press" if "Press" in action_names(item) else action_names(item)[0])
+
+
+def action_names(acc):
+    action = acc.queryAction()
+    return [action.getName(i) for i in range(action.nActions)]
+
+
+def window_appears():
+    if wait_for(lambda: find(application(), pyatspi.ROLE_TEXT, "Sensitivity"), 60) is None:
+        raise SystemExit("FAIL the settings window did not appear on the accessibility bus")
+
+
+def favourite_change_reaches_device_and_undo_follows():
+    sensitivity = control(pyatspi.ROLE_TEXT, "Sensitivity")
+    before = number(field_text(sensitivity))
+    if before is None:
+        raise SystemExit("FAIL the sensitivity field shows no number: '%s'" % field_text(sensitivity))
+    # The agent the window started has applied the shown favourite: the device carries it.
+    old_raw = int(round(2000 - before)) * 65536
+    if not wait_for(lambda: device_resolution_is(old_raw), 15):
+        fail("no device carries the shown favourite (resolution %d) before the change" % (2000 - before))
+    target = 1200 if before != 1200 else 1100
+    raw = (2000 - target) * 65536
+    t0 = time.monotonic()
+    type_into(sensitivity, str(target))
+    services = wait_for(lambda: device_resolution_is(raw), 1.0)
+    elapsed = time.monotonic() - t0
+    if not services:
+        fail("the typed favourite did not reach a device within 1 s (speed %d)" % target)
+    else:
+        print("favourite reached %s after %.0f ms" % (", ".join(services), elapsed * 1000), flush=True)
+    if wait_for(lambda: number(field_text(sensitivity)) == target, 2) is None:
+        fail("the field shows '%s' after typing %d" % (field_text(sensitivity), target))
+
+    press_menu_item("Edit", "Undo")
+    t0 = time.monotonic()
+    back = wait_for(lambda: [s for s in device_resolution_is(old_raw) if s in services], 1.5)
+    if not back:
+        fail("Edit > Undo did not bring the device back to speed %d" % before)
+    else:
+        print("undo reached the device after %.0f ms" % ((time.monotonic() - t0) * 1000), flush=True)
+    if wait_for(lambda: number(field_text(sensitivity)) == before, 2) is None:
+        fail("after Undo the field shows '%s', not %g" % (field_text(sensitivity), before))
+
+
+def controls_read_back():
+    sensitivity = control(pyatspi.ROLE_TEXT, "Sensitivity")
+    tracking = control(pyatspi.ROLE_TEXT, "Tracking speed")
+    slider = control(pyatspi.ROLE_SLIDER, "Tracking speed")
+    speed_slider = control(pyatspi.ROLE_SLIDER, "Sensitivity")
+    checkbox = find(application(), pyatspi.ROLE_CHECK_BOX, None) or None
+
+    # Typing into the sensitivity field: the field and its slider show it.
+    type_into(sensitivity, "1500")
+    if wait_for(lambda: number(field_text(sensitivity)) == 1500, 2) is None:
+        fail("sensitivity field shows '%s' after typing 1500" % field_text(sensitivity))
+    if wait_for(lambda: speed_slider.queryValue().currentValue == 1500, 2) is None:
+        fail("the sensitivity slider is at %g, not 1500" % speed_slider.queryValue().currentValue)
+
+    # Moving the tracking slider: the tracking field follows with the slider's value.
+    value = slider.queryValue()
+    before = field_text(tracking)
+    target = value.minimumValue + (value.maximumValue - value.minimumValue) / 2
+    value.currentValue = target
+    if wait_for(lambda: field_text(tracking) != before, 2) is None:
+        fail("the tracking field stayed at '%s' when the slider moved" % before)
+    shown = number(field_text(tracking))
+
+    # The acceleration check box: Toggle flips it.
+    boxes = pyatspi.findAllDescendants(application(), lambda a: a is not None and a.getRole() == pyatspi.ROLE_CHECK_BOX
+                                       and "acceleration" in (a.name or "").lower())
+    if not boxes:
+        raise SystemExit("FAIL no acceleration check box in the window")
+    box = boxes[0]
+    was = box.getState().contains(pyatspi.STATE_CHECKED)
+    do_action(box, "Toggle")
+    if wait_for(lambda: box.getState().contains(pyatspi.STATE_CHECKED) != was, 2) is None:
+        fail("Toggle did not change the check box '%s'" % box.name)
+
+    # What the window shows is what the store holds for the selected favourite.
+    def stored():
+        s = store()
+        if not s:
+            return None
+        for device in s.get("devices", []):
+            for fav in device.get("favourites", []):
+                if str(fav.get("sensitivity")) in ("500", "500.0") and \
+                        bool(fav.get("disableAccl", fav.get("accelerationOff"))) != was:
+                    return fav
+        return None
+    fav = wait_for(stored, 3)
+    if fav is None:
+        fail("the store holds no favourite with sensitivity 500 and the toggled switch: %s" % json.dumps(store())[:600])
+    elif shown is not None and abs(float(fav.get("tracking", fav.get("trackingSpeed", -1))) - shown) > 0.01:
+        fail("stored tracking speed %s differs from the shown %g" % (fav.get("tracking", fav.get("trackingSpeed")), shown))
+    else:
+        print("read back: speed 1500, tracking %s, acceleration switch %s" % (field_text(tracking), not was), flush=True)
+
+
+def quit_leaves_agent():
+    press_menu_item("Velmora Settings", "Quit")
+
+
+SCENARIOS = {
+    "change-and-undo": [favourite_change_reaches_device_and_undo_follows, quit_leaves_agent],
+    "controls": [controls_read_back, quit_leaves_agent],
+}
+
+window_appears()
+for step in SCENARIOS[SCENARIO]:
+    step()
+sys.exit(1 if failures else 0)
