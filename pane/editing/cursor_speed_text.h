@@ -2,6 +2,7 @@
 // stepping, select-all after focus and the too-fast guard of the sensitivity field.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -82,6 +83,7 @@ class VL230CursorSpeedTextClass {
   SpeedEditingHost& prefPane_;
   bool isSensitivityTextEdited_ = false;
   bool sheetShown_ = false;
+  uint64_t sheetCount_ = 0;  // tells a late answer or timer of an earlier sheet from this one's
 };
 
 }  // namespace vl

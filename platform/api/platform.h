@@ -15,6 +15,7 @@ class SystemInfo;
 class UserDefaults;
 class HttpClient;
 class Alerts;
+class Pasteboard;
 class Lifecycle;
 class Workspace;
 class Notifications;
@@ -27,7 +28,6 @@ class Sleeper;
 class FileManager;
 class HidManagers;
 class EventMonitors;
-class Pasteboard;
 class ServiceManager;
 class AdminPrompt;
 
@@ -41,6 +41,7 @@ struct Platform {
   UserDefaults* defaults = nullptr;
   HttpClient* http = nullptr;
   Alerts* alerts = nullptr;
+  Pasteboard* pasteboard = nullptr;  // the general pasteboard (copy and paste of a favourite)
   Lifecycle* lifecycle = nullptr;
   Workspace* workspace = nullptr;
   Notifications* notifications = nullptr;
@@ -53,7 +54,6 @@ struct Platform {
   FileManager* fileManager = nullptr;  // reveals files (the crash report) in the file viewer
   HidManagers* hidManagers = nullptr;      // raw input values for the curve graph's indicator
   EventMonitors* eventMonitors = nullptr;  // mouse-moved monitors for the same
-  Pasteboard* pasteboard = nullptr;    // the general pasteboard (copy and paste of a favourite)
   ServiceManager* serviceManager = nullptr;  // runs the agent as a launch agent
   AdminPrompt* adminPrompt = nullptr;        // privileged operations after the user agreed
 };

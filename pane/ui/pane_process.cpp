@@ -1,0 +1,76 @@
+// Assembling the pane's ports in the host's process.
+#include "pane/ui/pane_process.h"
+
+#include <unistd.h>
+
+#include <QCoreApplication>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "core/errors/alerts.h"
+#include "core/system/drovana.h"
+#include "platform/sim/world.h"
+
+namespace vl::ui {
+
+std::string paneResourcesFolder(const std::string& paneBundlePath) {
+  if (!paneBundlePath.empty()) {
+    std::error_code ec;
+    const std::string inBundle = paneBundlePath + "/Contents/Resources";
+    if (std::filesystem::is_directory(inBundle + "/en.lproj", ec)) return inBundle;
+  }
+  return VELMORA_SOURCE_RESOURCES;
+}
+
+PaneProcess::PaneProcess(const PaneProcessOptions& options)
+    : resources_(paneResourcesFolder(options.paneBundlePath)),
+      bundle_{velmora::kPaneBundleID, "Velmora", VELMORA_VERSION_TEXT, resources_},
+      alerts_(options.interactive, "Velmora") {}
+
+PaneProcess::~PaneProcess() = default;
+
+std::unique_ptr<PaneProcess> PaneProcess::create(const PaneProcessOptions& options, std::string* error) {
+  std::unique_ptr<PaneProcess> p(new PaneProcess(options));
+  p->loop_ = linux_::SdEventRunLoop::create(error);
+  if (!p->loop_) return nullptr;
+
+  cli::WorldProcessOptions wo;
+  wo.folder = sim::worldFolderFor(options.worldFolder);
+  wo.resources = p->resources_;
+  wo.processName = "Velmora";
+  // The pane runs inside the settings host: the desktop sees the host's process.
+  wo.self.bundleIdentifier = options.hostBundleID.empty() ? velmora::kSettingsHostBundleID : options.hostBundleID;
+  wo.self.localizedName = "Velmora Settings";
+  wo.self.processIdentifier = static_cast<int32_t>(::getpid());
+  // Commands go where the world's agent listens, whatever this process's environment says.
+  wo.bus = cli::WorldProcessOptions::Bus::Agent;
+  p->world_ = cli::WorldProcess::open(*p->loop_, wo, error);
+  if (!p->world_) return nullptr;
+  if (!p->world_->bus())
+    std::fprintf(stderr, "Velmora: cannot reach the agent's bus (%s); changes are saved but the agent hears of them "
+                         "only when it reads the store again\n", p->world_->busError().c_str());
+  p->world_->follow([](const std::string& e) { std::fprintf(stderr, "Velmora: %s\n", e.c_str()); });
+
+  // The host's own identifier and the platform's name for it both end the host.
+  const std::string host = options.hostBundleID;
+  cli::WorldProcess* world = p->world_.get();
+  p->lifecycle_ = std::make_unique<PaneLifecycle>(velmora::kSettingsHostBundleID, [host, world](const std::string& id) {
+    if (!host.empty() && id == host) {
+      if (QCoreApplication::instance()) QCoreApplication::exit(0);
+      return;
+    }
+    std::string e;
+    world->world().terminateApplication(id, &e);
+  });
+
+  p->platform_ = p->world_->platform();
+  p->platform_.alerts = &p->alerts_;
+  p->platform_.lifecycle = p->lifecycle_.get();
+  p->platform_.pasteboard = &p->pasteboard_;
+  // Last: from here on the loop's work runs on Qt's main thread.
+  p->bridge_ = std::make_unique<SdEventBridge>(*p->loop_);
+  return p;
+}
+
+}  // namespace vl::ui

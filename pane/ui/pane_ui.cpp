@@ -1,0 +1,117 @@
+// The pane's parts put together.
+#include "pane/ui/pane_ui.h"
+
+#include <QMainWindow>
+#include <QMenuBar>
+
+#include "core/store/device_record.h"
+
+namespace vl::ui {
+
+// --- EditingBridge ----------------------------------------------------------------------------
+
+std::vector<QS805CursorSpeedClass*> EditingBridge::selectedCursorSpeeds() const {
+  if (QS805CursorSpeedClass* cs = controller_.cursorSpeedList().selectedObject()) return {cs};
+  return {};
+}
+
+UndoManager* EditingBridge::mainWindowUndoManager() { return nullptr; }
+
+void EditingBridge::beginAlertSheet(const AlertSheetRequest& alert, std::function<void(int)> didEnd) {
+  SheetAlert sheet{alert.messageText, alert.informativeText, {alert.defaultButton, alert.alternateButton}};
+  auto pending = std::make_shared<bool>(true);
+  pendingSheet_ = pending;
+  view_.showSheetAlert(sheet, [pending, didEnd = std::move(didEnd)](int code) {
+    if (!*pending) return;  // ended by endAlertSheet: its caller answers
+    *pending = false;
+    if (didEnd) didEnd(code == kAlertFirstButtonReturn ? kAlertDefaultReturn : kAlertAlternateReturn);
+  });
+}
+
+void EditingBridge::endAlertSheet() {
+  if (!pendingSheet_ || !*pendingSheet_) return;
+  *pendingSheet_ = false;
+  view_.endSheetAlert(kAlertFirstButtonReturn);
+}
+
+void EditingBridge::applyRecommendedSens(double sensitivityDisplay, double trackingSpeed, QS802DeviceClass* device) {
+  controller_.applyRecommendedSens(sensitivityDisplay, trackingSpeed, device);
+}
+
+void EditingBridge::moveFocusToField(SpeedField field) {
+  view_.focusSpeedField(field);
+  if (QWidget* w = view_.window(); w && !w->isActiveWindow()) w->activateWindow();
+}
+
+// --- PaneUi -----------------------------------------------------------------------------------
+
+PaneUi::PaneUi(const Platform& platform, PaneSettings settings, const InputState& input) {
+  // The view exists before the host asks for it: the controller talks to it from the start.
+  view_ = new PaneView(platform, input);
+  view_->hide();
+  controller_ = std::make_unique<quillon_Velmora_prefpane>(platform, *view_, std::move(settings));
+  editing_ = std::make_unique<EditingBridge>(*controller_, *view_);
+  view_->attach(*controller_, nullptr, *editing_);
+}
+
+PaneUi::~PaneUi() {
+  installEditMenu(false);
+  if (view_) view_->detach();
+  editing_.reset();
+  controller_.reset();
+  // The host's window may own the view by now; otherwise it is still ours.
+  if (view_ && !view_->parent()) delete view_.data();
+}
+
+std::string PaneUi::mainNibName() {
+  std::string nib = controller_->mainNibName();
+  if (nib == kErrorNibName) {
+    if (auto message = controller_->errorWindowMessage()) view_->showErrorView(*message);
+  }
+  return nib;
+}
+
+QWidget* PaneUi::loadMainView(QWidget* parent) {
+  if (!view_) return nullptr;
+  view_->setParent(parent);
+  view_->show();
+  controller_->mainViewDidLoad();
+  return view_;
+}
+
+void PaneUi::willSelect() {
+  controller_->willSelect();
+  view_->storeOpened();
+}
+
+void PaneUi::didSelect() {
+  controller_->didSelect();
+  installEditMenu(true);
+}
+
+bool PaneUi::shouldUnselect() { return controller_->shouldUnselect(); }
+
+void PaneUi::willUnselect() {
+  installEditMenu(false);
+  view_->storeClosing();
+  controller_->willUnselect();
+}
+
+bool PaneUi::selectTab(const std::string& name) { return view_ && view_->selectTab(name); }
+
+void PaneUi::installEditMenu(bool install) {
+  if (!view_ || install == menuInstalled_) return;
+  auto* main = qobject_cast<QMainWindow*>(view_->window());
+  if (!main) return;
+  QAction* menu = view_->editMenu()->menuAction();
+  if (install) {
+    // After the host's own first menu (its application menu), as the platform orders them.
+    const auto actions = main->menuBar()->actions();
+    main->menuBar()->insertAction(actions.size() > 1 ? actions.at(1) : nullptr, menu);
+  } else {
+    main->menuBar()->removeAction(menu);
+  }
+  menuInstalled_ = install;
+}
+
+}  // namespace vl::ui

@@ -1,0 +1,694 @@
+// The pane's main view, its error view and the controller's window port in Qt.
+#include "pane/ui/pane_view.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QDesktopServices>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QResizeEvent>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <cmath>
+
+#include "core/plist/number_text.h"
+#include "core/store/cursor_speed_record.h"
+#include "core/store/device_record.h"
+#include "core/store/object_context.h"
+#include "core/system/strings.h"
+#include "pane/controller/pane_controller.h"
+#include "pane/editing/cursor_speed_text.h"
+#include "pane/editing/value_transformers.h"
+#include "pane/graph/curve_view.h"
+#include "pane/ui/curve_widget.h"
+#include "pane/ui/list_models.h"
+#include "pane/ui/speed_field.h"
+
+namespace vl::ui {
+
+// --- Input state ------------------------------------------------------------------------------
+
+Qt::KeyboardModifiers QtInputState::modifiers() const { return QGuiApplication::queryKeyboardModifiers(); }
+bool QtInputState::mouseButtonDown() const { return QGuiApplication::mouseButtons() != Qt::NoButton; }
+
+ModifierFlags modifierFlagsOf(Qt::KeyboardModifiers m) {
+  ModifierFlags f;
+  f.shift = m & Qt::ShiftModifier;
+  f.command = m & Qt::ControlModifier;
+  f.control = m & Qt::MetaModifier;
+  f.option = m & Qt::AltModifier;
+  return f;
+}
+
+namespace {
+
+uint32_t keyMaskOf(Qt::KeyboardModifiers m) {
+  const ModifierFlags f = modifierFlagsOf(m);
+  return (f.shift ? kShiftKeyMask : 0) | (f.command ? kCommandKeyMask : 0) | (f.control ? kControlKeyMask : 0) |
+         (f.option ? kOptionKeyMask : 0);
+}
+
+// The platform's virtual key codes of the keys the graph answers; others get one no key has.
+constexpr uint16_t kNoKeyCode = 0xFFFF;
+uint16_t keyCodeOf(int key) {
+  if (key == Qt::Key_Space) return kKeyCodeSpace;
+  if (key == Qt::Key_L) return kKeyCodeL;
+  return kNoKeyCode;
+}
+
+// charactersIgnoringModifiers: the key's own character, whatever Control did to the text.
+std::string charactersOf(const QKeyEvent& e) {
+  const int k = e.key();
+  if (k >= Qt::Key_0 && k <= Qt::Key_9) return std::string(1, static_cast<char>('0' + (k - Qt::Key_0)));
+  if (k >= Qt::Key_A && k <= Qt::Key_Z) return std::string(1, static_cast<char>('a' + (k - Qt::Key_A)));
+  if (k == Qt::Key_Space) return " ";
+  return e.text().toStdString();
+}
+
+QSlider* makeSlider(int minimum, int maximum, const QString& name, QWidget* parent) {
+  auto* s = new QSlider(Qt::Horizontal, parent);
+  s->setRange(minimum, maximum);
+  s->setAccessibleName(name);
+  s->setTracking(true);
+  return s;
+}
+
+QLabel* makeLabel(const QString& text, QWidget* parent, QWidget* buddy = nullptr) {
+  auto* l = new QLabel(text, parent);
+  l->setAccessibleName(text);
+  if (buddy) l->setBuddy(buddy);
+  return l;
+}
+
+}  // namespace
+
+// --- Construction -------------------------------------------------------------------------------
+
+PaneView::PaneView(const Platform& platform, const InputState& input, QWidget* parent)
+    : QWidget(parent), platform_(platform), input_(input) {
+  setAccessibleName(vlText("Velmora"));
+  setFocusPolicy(Qt::ClickFocus);
+
+  stack_ = new QStackedWidget(this);
+  tabs_ = new QTabWidget(stack_);
+  tabs_->setAccessibleName(vlText("Velmora"));
+  tabs_->addTab(makeSpeedTab(), vlText("Cursor Speed"));
+  auto* apps = new QLabel(vlText("Automatic cursor snapping is chosen per application."), tabs_);
+  apps->setAccessibleName(apps->text());
+  apps->setAlignment(Qt::AlignCenter);
+  tabs_->addTab(apps, vlText("Applications"));
+  tabs_->addTab(makeOtherTab(), vlText("Other"));
+  connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
+    if (controller_) controller_->tabViewDidSelectTabViewItem(static_cast<PaneTab>(index));
+  });
+
+  errorLabel_ = new QLabel(stack_);
+  errorLabel_->setObjectName(QStringLiteral("ErrorWin"));
+  errorLabel_->setWordWrap(true);
+  errorLabel_->setAlignment(Qt::AlignCenter);
+  errorLabel_->setMargin(40);
+  errorLabel_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+  stack_->addWidget(tabs_);
+  stack_->addWidget(errorLabel_);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->addWidget(stack_);
+
+  // Over everything, hidden until "Show All" needs it.
+  showAll_ = new QLabel(vlText(kShowAllText), this);
+  showAll_->setAccessibleName(showAll_->text());
+  showAll_->setAlignment(Qt::AlignCenter);
+  showAll_->setAutoFillBackground(true);
+  showAll_->setBackgroundRole(QPalette::Window);
+  QFont big = showAll_->font();
+  big.setPointSize(18);
+  showAll_->setFont(big);
+  showAll_->hide();
+
+  editMenu_ = new QMenu(vlText("Edit"), this);
+  undoAction_ = editMenu_->addAction(vlText("Undo"));
+  undoAction_->setShortcut(QKeySequence::Undo);
+  redoAction_ = editMenu_->addAction(vlText("Redo"));
+  redoAction_->setShortcut(QKeySequence::Redo);
+  for (QAction* a : {undoAction_, redoAction_}) {
+    a->setShortcutContext(Qt::WindowShortcut);
+    a->setEnabled(false);
+    addAction(a);
+  }
+  connect(undoAction_, &QAction::triggered, this, [this] {
+    if (!controller_) return;
+    controller_->undo();
+    endPassSoon();
+  });
+  connect(redoAction_, &QAction::triggered, this, [this] {
+    if (!controller_) return;
+    controller_->redo();
+    endPassSoon();
+  });
+
+  qApp->installEventFilter(this);
+}
+
+PaneView::~PaneView() {
+  *alive_ = false;
+  qApp->removeEventFilter(this);
+  for (auto& s : sheets_)
+    if (s->box) s->box->disconnect(this);
+  detach();
+}
+
+QString PaneView::vlText(const char* key) const {
+  if (!platform_.paths) return QString::fromUtf8(key);
+  return QString::fromStdString(localized(platform_, key, "vl"));
+}
+
+QWidget* PaneView::makeSpeedTab() {
+  auto* tab = new QWidget(tabs_);
+
+  deviceTable_ = new QTableView(tab);
+  deviceTable_->setAccessibleName(vlText("Devices"));
+  deviceTable_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  deviceTable_->setSelectionMode(QAbstractItemView::SingleSelection);
+  deviceTable_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  deviceTable_->verticalHeader()->hide();
+  deviceTable_->setShowGrid(false);
+  deviceTable_->setMinimumWidth(220);
+
+  favouriteTable_ = new QTableView(tab);
+  favouriteTable_->setAccessibleName(vlText("Favorites"));
+  favouriteTable_->setSelectionBehavior(QAbstractItemView::SelectRows);
+  favouriteTable_->setSelectionMode(QAbstractItemView::SingleSelection);
+  favouriteTable_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
+  favouriteTable_->setShowGrid(false);
+
+  auto* settingBox = new QGroupBox(tab);
+  settingBox->setAccessibleName(vlText("Favorite"));
+  auto store = [this](SpeedField f) { return [this, f](double v) { return storeTyped(f, v); }; };
+  sensitivityField_ = new SpeedLineEdit(SpeedField::Sensitivity, store(SpeedField::Sensitivity), settingBox);
+  sensitivityField_->setAccessibleName(vlText("Sensitivity"));
+  trackingField_ = new SpeedLineEdit(SpeedField::Tracking, store(SpeedField::Tracking), settingBox);
+  trackingField_->setAccessibleName(vlText("Tracking speed"));
+  for (SpeedLineEdit* f : {sensitivityField_, trackingField_}) f->setMaximumWidth(90);
+  sensitivitySlider_ = makeSlider(static_cast<int>(kMinSensitivityDisplay), static_cast<int>(kMaxSensitivityDisplay),
+                                  vlText("Sensitivity"), settingBox);
+  trackingSlider_ = makeSlider(0, static_cast<int>(std::lround(std::sqrt(kMaxTrackingSpeed) * kTrackingSliderScale)),
+                               vlText("Tracking speed"), settingBox);
+  disableAccl_ = new QCheckBox(vlText("Disable acceleration"), settingBox);
+  disableAccl_->setAccessibleName(disableAccl_->text());
+
+  auto* grid = new QGridLayout(settingBox);
+  grid->addWidget(makeLabel(vlText("Sensitivity"), settingBox, sensitivityField_), 0, 0);
+  grid->addWidget(sensitivityField_, 0, 1);
+  grid->addWidget(sensitivitySlider_, 0, 2);
+  grid->addWidget(makeLabel(vlText("Tracking speed"), settingBox, trackingField_), 1, 0);
+  grid->addWidget(trackingField_, 1, 1);
+  grid->addWidget(trackingSlider_, 1, 2);
+  grid->addWidget(disableAccl_, 2, 1, 1, 2);
+  grid->setColumnStretch(2, 1);
+
+  CurvePanelTexts texts;
+  texts.yTitle = vlText("Cursor speed (pixels per frame)");
+  texts.xTitle = vlText("Device speed (counts per frame)");
+  texts.zoomXIn = vlText("Zoom in horizontally");
+  texts.zoomXOut = vlText("Zoom out horizontally");
+  texts.zoomYIn = vlText("Zoom in vertically");
+  texts.zoomYOut = vlText("Zoom out vertically");
+  texts.scaleX = vlText("Horizontal scale");
+  texts.scaleY = vlText("Vertical scale");
+  texts.curve = vlText("Curve %1");
+  curvePanel_ = new CurveGraphPanel(texts, [this] { return modifierFlags().shift; }, tab);
+
+  version_ = new QLabel(QString::fromUtf8(kPaneVersionText), tab);
+  version_->setAccessibleName(version_->text());
+  version_->setAlignment(Qt::AlignRight);
+  QFont small = version_->font();
+  small.setPointSizeF(std::max(7.0, small.pointSizeF() - 2));
+  version_->setFont(small);
+
+  auto* right = new QVBoxLayout;
+  right->addWidget(favouriteTable_, 1);
+  right->addWidget(settingBox);
+  auto* top = new QHBoxLayout;
+  top->addWidget(deviceTable_, 2);
+  top->addLayout(right, 3);
+  auto* layout = new QVBoxLayout(tab);
+  layout->addLayout(top, 1);
+  layout->addWidget(curvePanel_, 0, Qt::AlignHCenter);
+  layout->addWidget(version_);
+
+  // The user's actions.
+  connect(sensitivitySlider_, &QSlider::valueChanged, this,
+          [this](int v) { sliderMoved(SpeedField::Sensitivity, v); });
+  connect(trackingSlider_, &QSlider::valueChanged, this, [this](int v) { sliderMoved(SpeedField::Tracking, v); });
+  connect(sensitivitySlider_, &QSlider::sliderReleased, this, [this] { sliderReleased(SpeedField::Sensitivity); });
+  connect(trackingSlider_, &QSlider::sliderReleased, this, [this] { sliderReleased(SpeedField::Tracking); });
+  connect(disableAccl_, &QCheckBox::clicked, this, [this](bool on) {
+    if (QS805CursorSpeedClass* cs = selectedCursorSpeed()) {
+      cs->setDisableAccl(on);
+      endPassSoon();
+    }
+  });
+  return tab;
+}
+
+QWidget* PaneView::makeOtherTab() {
+  auto* tab = new QWidget(tabs_);
+  auto* layout = new QVBoxLayout(tab);
+  auto button = [&](const QString& text, std::function<void()> action) {
+    auto* b = new QPushButton(text, tab);
+    b->setAccessibleName(text);
+    connect(b, &QPushButton::clicked, this, [action = std::move(action)] { action(); });
+    layout->addWidget(b, 0, Qt::AlignLeft);
+  };
+  button(vlText("Home Page"), [this] {
+    if (controller_) controller_->jumpToHP();
+  });
+  button(vlText("Download Page"), [this] {
+    if (controller_) controller_->jumpToDLPage();
+  });
+  button(vlText("Show Settings File"), [this] {
+    if (controller_) controller_->showMOC();
+  });
+  layout->addStretch();
+  return tab;
+}
+
+// --- Controller, graph and editing logic -------------------------------------------------------
+
+void PaneView::attach(quillon_Velmora_prefpane& controller, VL260CurveView* curveView, SpeedEditingHost& editingHost) {
+  detach();
+  controller_ = &controller;
+  curveView_ = curveView;
+  sensitivityLogic_ = std::make_unique<VL230CursorSpeedTextClass>(SpeedField::Sensitivity, platform_,
+                                                                  *sensitivityField_, editingHost);
+  trackingLogic_ = std::make_unique<VL230CursorSpeedTextClass>(SpeedField::Tracking, platform_, *trackingField_,
+                                                               editingHost);
+  sensitivityField_->setLogic(sensitivityLogic_.get());
+  trackingField_->setLogic(trackingLogic_.get());
+
+  deviceModel_ = new DeviceTableModel(controller.deviceList(), vlText("Status"), vlText("Device"), this);
+  deviceTable_->setModel(deviceModel_);
+  deviceTable_->horizontalHeader()->setSectionResizeMode(DeviceTableModel::StatusColumn, QHeaderView::ResizeToContents);
+  deviceTable_->horizontalHeader()->setSectionResizeMode(DeviceTableModel::NameColumn, QHeaderView::Stretch);
+  favouriteModel_ = new FavouriteTableModel(controller.cursorSpeedList(), vlText("Favorite"), vlText("Color"), vlText("Lock"), this);
+  favouriteTable_->setModel(favouriteModel_);
+  favouriteTable_->horizontalHeader()->setSectionResizeMode(FavouriteTableModel::LabelColumn, QHeaderView::Stretch);
+  favouriteTable_->horizontalHeader()->setSectionResizeMode(FavouriteTableModel::ColourColumn,
+                                                            QHeaderView::ResizeToContents);
+  favouriteTable_->horizontalHeader()->setSectionResizeMode(FavouriteTableModel::LockColumn,
+                                                            QHeaderView::ResizeToContents);
+
+  connect(deviceTable_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current) {
+            if (syncing_ || !controller_) return;
+            if (!current.isValid()) return;
+            controller_->deviceList().setSelectionIndex(static_cast<size_t>(current.row()));
+            endPassSoon();
+          });
+  connect(favouriteTable_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+          [this](const QModelIndex& current) {
+            if (syncing_ || !controller_ || !current.isValid()) return;
+            controller_->cursorSpeedList().setSelectionIndex(static_cast<size_t>(current.row()));
+            endPassSoon();
+          });
+  connect(favouriteModel_, &QAbstractItemModel::dataChanged, this, [this] { endPassSoon(); });
+
+  curvePanel_->setCurveView(curveView_);
+  reloadDeviceTable();
+  reloadCursorSpeedTable();
+}
+
+void PaneView::detach() {
+  storeClosing();
+  if (sensitivityField_) sensitivityField_->setLogic(nullptr);
+  if (trackingField_) trackingField_->setLogic(nullptr);
+  sensitivityLogic_.reset();
+  trackingLogic_.reset();
+  if (curvePanel_) curvePanel_->setCurveView(nullptr);
+  if (deviceTable_) deviceTable_->setModel(nullptr);
+  if (favouriteTable_) favouriteTable_->setModel(nullptr);
+  delete deviceModel_;
+  delete favouriteModel_;
+  deviceModel_ = nullptr;
+  favouriteModel_ = nullptr;
+  controller_ = nullptr;
+  curveView_ = nullptr;
+}
+
+void PaneView::storeOpened() {
+  storeClosing();
+  if (!controller_) return;
+  if (ManagedObjectContext* ctx = controller_->managedObjectContext()) {
+    // Whatever changed a favourite (a step, a paste, undo, another window) shows in the fields.
+    contextToken_ = ctx->addObjectsDidChangeObserver([this](const ObjectsDidChange&) {
+      if (favouriteModel_) {
+        const int rows = favouriteModel_->rowCount();
+        if (rows > 0)
+          emit favouriteModel_->dataChanged(favouriteModel_->index(0, 0),
+                                            favouriteModel_->index(rows - 1, FavouriteTableModel::ColumnCount - 1));
+      }
+      refreshEditors();
+    });
+  }
+  reloadDeviceTable();
+  reloadCursorSpeedTable();
+}
+
+void PaneView::storeClosing() {
+  if (contextToken_ && controller_) {
+    if (ManagedObjectContext* ctx = controller_->managedObjectContext()) ctx->removeObjectsDidChangeObserver(contextToken_);
+  }
+  contextToken_ = 0;
+}
+
+QS805CursorSpeedClass* PaneView::selectedCursorSpeed() const {
+  return controller_ ? controller_->cursorSpeedList().selectedObject() : nullptr;
+}
+
+void PaneView::refreshEditors() {
+  QS805CursorSpeedClass* cs = selectedCursorSpeed();
+  const bool on = cs != nullptr;
+  for (QWidget* w : std::initializer_list<QWidget*>{sensitivityField_, trackingField_, sensitivitySlider_,
+                                                     trackingSlider_, disableAccl_})
+    w->setEnabled(on);
+  if (!cs) {
+    sensitivityField_->showStored(std::nullopt);
+    trackingField_->showStored(std::nullopt);
+    return;
+  }
+  const std::string sensitivity = cs->sensitivityDisplay();
+  const std::optional<std::string> tracking = cs->trackingSpeed();
+  sensitivityField_->showStored(sensitivity);
+  trackingField_->showStored(tracking);
+  // A slider being dragged is where the value comes from: it is not moved under the mouse.
+  if (!sensitivitySlider_->isSliderDown()) {
+    QSignalBlocker block(sensitivitySlider_);
+    sensitivitySlider_->setValue(static_cast<int>(std::lround(VL200SensitivityTransClass::transformedValue(sensitivity))));
+  }
+  if (!trackingSlider_->isSliderDown()) {
+    QSignalBlocker block(trackingSlider_);
+    trackingSlider_->setValue(
+        static_cast<int>(std::lround(VL200TrackingTransClass::transformedValue(tracking) * kTrackingSliderScale)));
+  }
+  if (disableAccl_->isChecked() != cs->disableAccl()) disableAccl_->setChecked(cs->disableAccl());
+}
+
+void PaneView::syncTableSelections() {
+  if (!controller_) return;
+  syncing_ = true;
+  auto select = [](QTableView* table, std::optional<size_t> row) {
+    if (!table->model() || !table->selectionModel()) return;
+    if (!row || static_cast<int>(*row) >= table->model()->rowCount()) {
+      table->selectionModel()->clearSelection();
+      table->selectionModel()->setCurrentIndex(QModelIndex(), QItemSelectionModel::NoUpdate);
+      return;
+    }
+    const QModelIndex index = table->model()->index(static_cast<int>(*row), 0);
+    table->selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  };
+  select(deviceTable_, controller_->deviceList().selectionIndex());
+  select(favouriteTable_, controller_->cursorSpeedList().selectionIndex());
+  syncing_ = false;
+}
+
+void PaneView::endPassSoon() {
+  if (passPending_ || !platform_.runLoop) return;
+  passPending_ = true;
+  std::weak_ptr<bool> alive = alive_;
+  platform_.runLoop->post([this, alive] {
+    if (alive.expired()) return;
+    passPending_ = false;
+  });
+}
+
+bool PaneView::storeTyped(SpeedField field, double value) {
+  QS805CursorSpeedClass* cs = selectedCursorSpeed();
+  if (!cs) return true;
+  const std::string text = pl::formatG(value);
+  ErrorInfo error;
+  const bool valid = field == SpeedField::Sensitivity ? cs->validateSensitivityDisplay(pl::Value(text), &error)
+                                                      : cs->validateTrackingSpeed(pl::Value(text), &error);
+  if (!valid) {
+    // As the platform's bindings do: the field keeps the text and the focus, a sheet says why.
+    SheetAlert alert;
+    auto it = error.userInfo.find(kDescriptionKey);
+    alert.messageText = it != error.userInfo.end() && it->second.isString() ? *it->second.asString() : "";
+    QPointer<SpeedLineEdit> f = field == SpeedField::Sensitivity ? sensitivityField_ : trackingField_;
+    showSheetAlert(alert, [f](int) {
+      if (f) {
+        f->setFocus(Qt::OtherFocusReason);
+        f->selectAll();
+      }
+    });
+    return false;
+  }
+  if (field == SpeedField::Sensitivity) {
+    if (cs->sensitivityDisplay() != text) cs->setSensitivityDisplay(text);
+  } else if (cs->trackingSpeed() != text) {
+    cs->setTrackingSpeed(text);
+  }
+  endPassSoon();
+  return true;
+}
+
+void PaneView::sliderMoved(SpeedField field, int position) {
+  QS805CursorSpeedClass* cs = selectedCursorSpeed();
+  if (!cs) return;
+  if (field == SpeedField::Sensitivity) {
+    std::string text = VL200SensitivityTransClass::reverseTransformedValue(position);
+    if (cs->sensitivityDisplay() != text) cs->setSensitivityDisplay(text);
+  } else {
+    std::string text = VL200TrackingTransClass::reverseTransformedValue(static_cast<double>(position) / kTrackingSliderScale);
+    if (cs->trackingSpeed() != text) cs->setTrackingSpeed(text);
+  }
+  // The graph follows through the store's change at the end of this pass; it repaints with
+  // the display, never once per value.
+  endPassSoon();
+}
+
+void PaneView::sliderReleased(SpeedField field) {
+  if (!controller_) return;
+  // The guard runs when the sensitivity field's edit ends, as if the value had been typed.
+  if (field == SpeedField::Sensitivity && sensitivityLogic_) sensitivityLogic_->setIsSensitivityTextEdited(true);
+  controller_->changeSlider(field);
+  endPassSoon();
+}
+
+// --- Tabs, menus, keys ------------------------------------------------------------------------
+
+bool PaneView::selectTab(const std::string& name) {
+  int index = -1;
+  if (name == kSpeedTabName) index = 0;
+  else if (name == kAppsTabName) index = 1;
+  else if (name == kOtherTabName) index = 2;
+  if (index < 0) return false;
+  tabs_->setCurrentIndex(index);
+  return true;
+}
+
+void PaneView::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  showAll_->setGeometry(rect());
+}
+
+bool PaneView::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() != QEvent::KeyPress || !curveView_ || !isVisible() || showsErrorView()) return false;
+  auto* w = qobject_cast<QWidget*>(watched);
+  if (!w || w->window() != window() || !isAncestorOf(w)) return false;
+  // Keys typed into a text field stay there (Space in the title editor, L in a number).
+  if (qobject_cast<QLineEdit*>(w)) {
+    auto* e = static_cast<QKeyEvent*>(event);
+    if (!(e->modifiers() & Qt::ControlModifier)) return false;
+  }
+  auto* e = static_cast<QKeyEvent*>(event);
+  // A key nobody takes travels up the widget chain and comes by here again: answering it once
+  // more does nothing, as the graph takes a key the first time or never.
+  KeyEvent key;
+  key.keyCode = keyCodeOf(e->key());
+  key.characters = charactersOf(*e);
+  key.modifierFlags = keyMaskOf(e->modifiers());
+  key.isARepeat = e->isAutoRepeat();
+  if (!curveView_->performKeyEquivalent(key)) return false;
+  refreshEditors();
+  endPassSoon();
+  return true;
+}
+
+// --- PaneWindow -------------------------------------------------------------------------------
+
+ModifierFlags PaneView::modifierFlags() const { return modifierFlagsOf(input_.modifiers()); }
+
+bool PaneView::mouseButtonDown() const {
+  return input_.mouseButtonDown() || sensitivitySlider_->isSliderDown() || trackingSlider_->isSliderDown();
+}
+
+bool PaneView::isMainWindowVisible() const { return window()->isVisible(); }
+
+std::vector<QMessageBox*> PaneView::alertSheets() const {
+  std::vector<QMessageBox*> out;
+  for (const auto& s : sheets_)
+    if (s->box && !s->ended) out.push_back(s->box);
+  return out;
+}
+
+std::vector<PaneSheet*> PaneView::attachedSheets() const {
+  // The alert sheets have no cancel hook of their own.
+  return std::vector<PaneSheet*>(alertSheets().size(), nullptr);
+}
+
+void PaneView::closeAttachedSheets() {
+  for (size_t i = sheets_.size(); i-- > 0;) {
+    Sheet* s = sheets_[i].get();
+    if (!s->ended) finishSheet(s, kModalResponseStop);
+  }
+}
+
+PaneTab PaneView::selectedTab() const { return static_cast<PaneTab>(tabs_->currentIndex()); }
+
+bool PaneView::commitEditing() {
+  for (SpeedLineEdit* f : {sensitivityField_, trackingField_})
+    if (!f->commit()) return false;
+  return true;
+}
+
+void PaneView::endEditing() {
+  QWidget* focus = QApplication::focusWidget();
+  if (focus && isAncestorOf(focus)) {
+    for (SpeedLineEdit* f : {sensitivityField_, trackingField_})
+      if (focus == f && !f->endEditing()) return;
+    setFocus(Qt::OtherFocusReason);
+  }
+}
+
+void PaneView::rememberKeyControl() {
+  QWidget* focus = QApplication::focusWidget();
+  keyControl_ = focus && isAncestorOf(focus) && qobject_cast<QLineEdit*>(focus) ? focus : nullptr;
+}
+
+void PaneView::restoreKeyControl() {
+  QWidget* w = keyControl_;
+  if (!w || w->hasFocus()) return;
+  w->setFocus(Qt::OtherFocusReason);
+  if (auto* edit = qobject_cast<QLineEdit*>(w)) edit->selectAll();
+}
+
+void PaneView::focusSpeedField(SpeedField field) {
+  SpeedLineEdit* f = field == SpeedField::Sensitivity ? sensitivityField_ : trackingField_;
+  f->makeFirstResponder();
+}
+
+void PaneView::showSheetAlert(const SheetAlert& alert, std::function<void(int)> completion) {
+  closeAttachedSheets();
+  auto* box = new QMessageBox(this->window());
+  box->setIcon(QMessageBox::Warning);
+  box->setWindowTitle(QStringLiteral("Velmora"));
+  box->setText(QString::fromStdString(alert.messageText));
+  box->setInformativeText(QString::fromStdString(alert.informativeText));
+  box->setAccessibleName(box->text());
+  std::vector<std::string> buttons = alert.buttons;
+  if (buttons.empty()) buttons.push_back(vlText("OK").toStdString());
+  std::vector<QAbstractButton*> made;
+  for (size_t i = 0; i < buttons.size(); ++i) {
+    const QString text = QString::fromStdString(buttons[i]);
+    QPushButton* b = box->addButton(text, i == 0 ? QMessageBox::AcceptRole
+                                            : i == 1 ? QMessageBox::RejectRole
+                                                     : QMessageBox::DestructiveRole);
+    b->setAccessibleName(text);
+    made.push_back(b);
+  }
+  box->setDefaultButton(static_cast<QPushButton*>(made.front()));
+  box->setWindowModality(Qt::WindowModal);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+
+  auto sheet = std::make_unique<Sheet>();
+  sheet->box = box;
+  sheet->completion = std::move(completion);
+  Sheet* raw = sheet.get();
+  sheets_.push_back(std::move(sheet));
+  connect(box, &QMessageBox::buttonClicked, this, [this, raw, made](QAbstractButton* clicked) {
+    for (size_t i = 0; i < made.size(); ++i)
+      if (made[i] == clicked) finishSheet(raw, kAlertFirstButtonReturn + static_cast<int>(i));
+  });
+  // Closed by the window system (Escape): the last button's answer, as cancelling gives.
+  connect(box, &QDialog::rejected, this, [this, raw, n = made.size()] {
+    finishSheet(raw, kAlertFirstButtonReturn + static_cast<int>(n) - 1);
+  });
+  box->open();
+}
+
+void PaneView::finishSheet(Sheet* sheet, int returnCode) {
+  if (sheet->ended) return;
+  sheet->ended = true;
+  if (sheet->box) {
+    sheet->box->disconnect(this);
+    sheet->box->close();
+  }
+  auto completion = std::move(sheet->completion);
+  std::erase_if(sheets_, [sheet](const std::unique_ptr<Sheet>& s) { return s.get() == sheet; });
+  if (completion) completion(returnCode);
+  endPassSoon();
+}
+
+void PaneView::endSheetAlert(int returnCode) {
+  for (size_t i = sheets_.size(); i-- > 0;)
+    if (!sheets_[i]->ended) {
+      finishSheet(sheets_[i].get(), returnCode);
+      return;
+    }
+}
+
+void PaneView::beep() { QApplication::beep(); }
+
+void PaneView::reloadDeviceTable() {
+  if (deviceModel_) deviceModel_->reload();
+  syncTableSelections();
+}
+
+void PaneView::reloadCursorSpeedTable() {
+  if (favouriteModel_) favouriteModel_->reload();
+  syncTableSelections();
+  refreshEditors();
+}
+
+void PaneView::setShowAllLabelVisible(bool visible) {
+  showAll_->setGeometry(rect());
+  showAll_->setVisible(visible);
+  if (visible) showAll_->raise();
+}
+
+void PaneView::showErrorView(const std::string& message) {
+  if (message.empty()) {
+    stack_->setCurrentWidget(tabs_);
+    return;
+  }
+  errorLabel_->setText(QString::fromStdString(message));
+  errorLabel_->setAccessibleName(errorLabel_->text());
+  stack_->setCurrentWidget(errorLabel_);
+}
+
+bool PaneView::showsErrorView() const { return stack_->currentWidget() == errorLabel_; }
+
+void PaneView::redrawCurve() {
+  curvePanel_->refresh();
+  refreshEditors();
+}
+
+void PaneView::undoStateChanged() {
+  undoAction_->setEnabled(controller_ && controller_->canUndo());
+  redoAction_->setEnabled(controller_ && controller_->canRedo());
+}
+
+void PaneView::removeTextUndoActions() {
+  sensitivityField_->clearUndo();
+  trackingField_->clearUndo();
+}
+
+void PaneView::openURL(const std::string& url) { QDesktopServices::openUrl(QUrl(QString::fromStdString(url))); }
+
+}  // namespace vl::ui

@@ -1,0 +1,192 @@
+// PaneView: the pane's main view in Qt Widgets and the controller's window port. A stack of
+// the tab view (speed tab: device table, favourite table, sensitivity and tracking fields and
+// sliders, the disable-acceleration check box, the curve graph, the version) and the error
+// view ("ErrorWin"), with the "Please show all preferences." label over both.
+#pragma once
+
+#include <QAction>
+#include <QCheckBox>
+#include <QLabel>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPointer>
+#include <QSlider>
+#include <QStackedWidget>
+#include <QTabWidget>
+#include <QTableView>
+#include <QWidget>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "pane/controller/pane_window.h"
+#include "platform/api/platform.h"
+
+namespace vl {
+class quillon_Velmora_prefpane;
+class VL260CurveView;
+class VL230CursorSpeedTextClass;
+class SpeedEditingHost;
+class QS805CursorSpeedClass;
+}  // namespace vl
+
+namespace vl::ui {
+
+class CurveGraphPanel;
+class DeviceTableModel;
+class FavouriteTableModel;
+class SpeedLineEdit;
+
+// The keyboard and mouse state of the moment (NSEvent modifierFlags / pressedMouseButtons).
+class InputState {
+ public:
+  virtual ~InputState() = default;
+  virtual Qt::KeyboardModifiers modifiers() const = 0;
+  virtual bool mouseButtonDown() const = 0;
+};
+// Asks the window system (QGuiApplication::queryKeyboardModifiers, mouseButtons).
+class QtInputState : public InputState {
+ public:
+  Qt::KeyboardModifiers modifiers() const override;
+  bool mouseButtonDown() const override;
+};
+// On this platform Control plays the part of Command: ⌘1 is Ctrl+1, ⌘Z is Ctrl+Z.
+ModifierFlags modifierFlagsOf(Qt::KeyboardModifiers m);
+
+// Tab short names as the host selects them.
+inline constexpr const char* kSpeedTabName = "speed";
+inline constexpr const char* kAppsTabName = "apps";
+inline constexpr const char* kOtherTabName = "other";
+
+// The slider range of the tracking speed: the square root of 0 … 20 in thousandths.
+inline constexpr int kTrackingSliderScale = 1000;
+
+class PaneView : public QWidget, public PaneWindow {
+  Q_OBJECT
+ public:
+  // platform: its run loop ends each event's pass (so the store's changes of one user action
+  // are one change and one undo step) and its strings tables give the texts. input must
+  // outlive the view.
+  PaneView(const Platform& platform, const InputState& input, QWidget* parent = nullptr);
+  ~PaneView() override;
+
+  // Connects the controller, its curve graph and the editing logic of the fields. The view
+  // shows no store before this; detach before the controller goes.
+  void attach(quillon_Velmora_prefpane& controller, VL260CurveView* curveView, SpeedEditingHost& editingHost);
+  void detach();
+  // The controller opened its store (willSelect) or is about to drop it (willUnselect): the
+  // view follows the store's changes only in between.
+  void storeOpened();
+  void storeClosing();
+
+  // Selects a tab by its short name; false for an unknown name.
+  bool selectTab(const std::string& name);
+  // The Edit menu (Undo, Redo) for the host's menu bar; its actions work from the view's keys
+  // as well.
+  QMenu* editMenu() const { return editMenu_; }
+  QAction* undoAction() const { return undoAction_; }
+  QAction* redoAction() const { return redoAction_; }
+
+  // The controls, for the host and tests.
+  QTabWidget* tabs() const { return tabs_; }
+  QTableView* deviceTable() const { return deviceTable_; }
+  QTableView* favouriteTable() const { return favouriteTable_; }
+  SpeedLineEdit* sensitivityField() const { return sensitivityField_; }
+  SpeedLineEdit* trackingField() const { return trackingField_; }
+  QSlider* sensitivitySlider() const { return sensitivitySlider_; }
+  QSlider* trackingSlider() const { return trackingSlider_; }
+  QCheckBox* disableAcclCheckbox() const { return disableAccl_; }
+  CurveGraphPanel* curvePanel() const { return curvePanel_; }
+  QLabel* versionLabel() const { return version_; }
+  QLabel* errorLabel() const { return errorLabel_; }
+  QLabel* showAllLabel() const { return showAll_; }
+  bool showsErrorView() const;
+  // The alert sheets up now, outermost first.
+  std::vector<QMessageBox*> alertSheets() const;
+
+  // --- PaneWindow --------------------------------------------------------------------------
+  ModifierFlags modifierFlags() const override;
+  bool mouseButtonDown() const override;
+  bool isMainWindowVisible() const override;
+  std::vector<PaneSheet*> attachedSheets() const override;
+  void closeAttachedSheets() override;
+  PaneTab selectedTab() const override;
+  bool commitEditing() override;
+  void endEditing() override;
+  void rememberKeyControl() override;
+  void restoreKeyControl() override;
+  void focusSpeedField(SpeedField field) override;
+  void showSheetAlert(const SheetAlert& alert, std::function<void(int)> completion) override;
+  void endSheetAlert(int returnCode) override;
+  void beep() override;
+  void reloadDeviceTable() override;
+  void reloadCursorSpeedTable() override;
+  void setShowAllLabelVisible(bool visible) override;
+  void showErrorView(const std::string& message) override;
+  void redrawCurve() override;
+  void undoStateChanged() override;
+  void removeTextUndoActions() override;
+  void openURL(const std::string& url) override;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  struct Sheet {
+    QPointer<QMessageBox> box;
+    std::function<void(int)> completion;
+    bool ended = false;
+  };
+  // The text for key in the strings table "vl".
+  QString vlText(const char* key) const;
+  QWidget* makeSpeedTab();
+  QWidget* makeOtherTab();
+  // The favourite the editing controls show; null when none.
+  QS805CursorSpeedClass* selectedCursorSpeed() const;
+  // Reads the fields, sliders and check box from the selected favourite.
+  void refreshEditors();
+  void syncTableSelections();
+  // Ends the run loop's pass once the current Qt event is handled, so the store sends one
+  // change for the user's action (and the graph and the agent hear of it).
+  void endPassSoon();
+  bool storeTyped(SpeedField field, double value);
+  void sliderMoved(SpeedField field, int position);
+  void sliderReleased(SpeedField field);
+  void finishSheet(Sheet* sheet, int returnCode);
+
+  Platform platform_;
+  const InputState& input_;
+  quillon_Velmora_prefpane* controller_ = nullptr;
+  VL260CurveView* curveView_ = nullptr;
+  std::unique_ptr<VL230CursorSpeedTextClass> sensitivityLogic_, trackingLogic_;
+  uint64_t contextToken_ = 0;
+  bool passPending_ = false;
+  bool syncing_ = false;
+  std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
+
+  QStackedWidget* stack_ = nullptr;
+  QTabWidget* tabs_ = nullptr;
+  QTableView* deviceTable_ = nullptr;
+  QTableView* favouriteTable_ = nullptr;
+  DeviceTableModel* deviceModel_ = nullptr;
+  FavouriteTableModel* favouriteModel_ = nullptr;
+  SpeedLineEdit* sensitivityField_ = nullptr;
+  SpeedLineEdit* trackingField_ = nullptr;
+  QSlider* sensitivitySlider_ = nullptr;
+  QSlider* trackingSlider_ = nullptr;
+  QCheckBox* disableAccl_ = nullptr;
+  CurveGraphPanel* curvePanel_ = nullptr;
+  QLabel* version_ = nullptr;
+  QLabel* errorLabel_ = nullptr;
+  QLabel* showAll_ = nullptr;
+  QMenu* editMenu_ = nullptr;
+  QAction* undoAction_ = nullptr;
+  QAction* redoAction_ = nullptr;
+  std::vector<std::unique_ptr<Sheet>> sheets_;
+  QPointer<QWidget> keyControl_;
+};
+
+}  // namespace vl::ui
