@@ -12,10 +12,6 @@
 
 namespace vl {
 
-// The platform's error for a write refused for lack of permission.
-inline constexpr const char* kCocoaErrorDomain = "NSCocoaErrorDomain";
-inline constexpr int64_t kFileWriteNoPermissionError = 513;  // NSFileWriteNoPermissionError
-
 // One item of the session's login-items list (LSSharedFileListItemRef).
 struct LoginItem {
   std::string id;           // what removeLoginItem takes
@@ -39,7 +35,8 @@ class ServiceManager {
   // URLForDirectory:...create:YES plus "LaunchAgents"); nullopt with *error when it cannot be.
   virtual std::optional<std::string> launchAgentsFolder(ErrorInfo* error) = 0;
   // Writes bytes to path atomically (NSData writeToURL:options:NSDataWritingAtomic). False with
-  // *error on failure: {kCocoaErrorDomain, 513} when permission is refused.
+  // *error on failure: {"NSCocoaErrorDomain", 513} (NSFileWriteNoPermissionError) when
+  // permission is refused.
   virtual bool writeFileAtomically(const std::string& path, const std::string& bytes, ErrorInfo* error) = 0;
   // Deletes the file at path (NSFileManager removeItemAtURL:); false when it cannot.
   virtual bool removeFile(const std::string& path) = 0;

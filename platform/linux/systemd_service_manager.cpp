@@ -510,7 +510,7 @@ std::optional<std::string> findTool(const std::string& name) {
 
 }  // namespace
 
-PkexecAdminPrompt::PkexecAdminPrompt(Runner run) : run_(std::move(run)) {
+PkexecAdminPrompt::PkexecAdminPrompt(Runner run, std::string pkexec) : run_(std::move(run)), pkexec_(std::move(pkexec)) {
   if (!run_) run_ = runAndWait;
 }
 
@@ -537,7 +537,7 @@ std::optional<std::vector<std::string>> PkexecAdminPrompt::commandFor(const std:
 }
 
 AdminResult PkexecAdminPrompt::runPrivileged(const std::string& message, const std::vector<std::vector<std::string>>& operations) {
-  auto pkexec = findTool("pkexec");
+  auto pkexec = pkexec_.empty() ? findTool("pkexec") : std::optional<std::string>(pkexec_);
   AdminResult result{AdminResult::Outcome::Accepted, 0, message};
   if (!pkexec) return {AdminResult::Outcome::Failed, -1, "pkexec is not installed"};
   for (const auto& op : operations) {

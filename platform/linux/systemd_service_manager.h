@@ -83,13 +83,15 @@ class SystemdServiceManager : public ServiceManager {
 class PkexecAdminPrompt : public AdminPrompt {
  public:
   using Runner = std::function<int(const std::vector<std::string>& argv, std::string* output, std::string* error)>;
-  explicit PkexecAdminPrompt(Runner run = {});
+  // pkexec: its path (empty: looked up in the system's folders).
+  explicit PkexecAdminPrompt(Runner run = {}, std::string pkexec = "");
   AdminResult runPrivileged(const std::string& message, const std::vector<std::vector<std::string>>& operations) override;
   // The argument vector for one operation; nullopt for a tool this system does not have.
   static std::optional<std::vector<std::string>> commandFor(const std::vector<std::string>& operation);
 
  private:
   Runner run_;
+  std::string pkexec_;
 };
 
 }  // namespace vl::linux_

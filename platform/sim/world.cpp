@@ -73,6 +73,8 @@ struct World::Private {
   WorldOptions options;
   std::unique_ptr<SimMac> mac;
   std::unique_ptr<SimWorkspace> workspace;
+  std::unique_ptr<WorldServiceManager> serviceManager;
+  std::unique_ptr<WorldAdminPrompt> adminPrompt;
   int lockFd = -1;
   int inotifyFd = -1;
   int folderWatch = -1, parentWatch = -1;
@@ -369,6 +371,8 @@ std::unique_ptr<World> World::open(const std::string& folder, const WorldOptions
   p.mac->setProcessName(options.processName);
   const char* home = std::getenv("HOME");
   p.workspace = std::make_unique<SimWorkspace>(!options.home.empty() ? options.home : home ? home : "/");
+  p.serviceManager = std::make_unique<WorldServiceManager>(folder);
+  p.adminPrompt = std::make_unique<WorldAdminPrompt>(folder);
   p.lockFd = ::open(p.path(kWorldLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (p.lockFd < 0) {
     fail(error, p.path(kWorldLockFile) + ": cannot open: " + errnoText(errno));
@@ -455,10 +459,14 @@ const std::string& World::folder() const { return p_->folder; }
 std::string World::defaultsFolder() const { return p_->folder + "/" + kWorldDefaultsFolder; }
 SimMac& World::mac() { return *p_->mac; }
 SimWorkspace& World::workspace() { return *p_->workspace; }
+WorldServiceManager& World::serviceManager() { return *p_->serviceManager; }
+WorldAdminPrompt& World::adminPrompt() { return *p_->adminPrompt; }
 
 Platform World::platform() {
   Platform pf = p_->mac->platform();
   pf.workspace = p_->workspace.get();
+  pf.serviceManager = p_->serviceManager.get();
+  pf.adminPrompt = p_->adminPrompt.get();
   return pf;
 }
 

@@ -18,6 +18,7 @@
 #include "platform/api/workspace.h"
 #include "platform/sim/sim_mac.h"
 #include "platform/sim/sim_workspace.h"
+#include "platform/sim/world_service_manager.h"
 
 namespace vl::sim {
 
@@ -102,6 +103,9 @@ class World {
   // event system's service clients are shared at once.
   SimMac& mac();
   SimWorkspace& workspace();
+  // The launch agents of the world and its administrator prompt (kept in the folder).
+  WorldServiceManager& serviceManager();
+  WorldAdminPrompt& adminPrompt();
   // The ports of the world (runLoop as given; paths, alerts, lifecycle and notifications are
   // left for the program).
   Platform platform();

@@ -199,8 +199,8 @@ bool jobRunning(const Job& j) { return j.pid > 0 && hostProcessAlive(j.pid, j.st
 
 ErrorInfo fileError(int err, const std::string& path) {
   ErrorInfo e;
-  e.domain = kCocoaErrorDomain;
-  e.code = err == EACCES || err == EPERM ? kFileWriteNoPermissionError : err == EROFS ? 642 : err == ENOSPC ? 640 : 512;
+  e.domain = "NSCocoaErrorDomain";
+  e.code = err == EACCES || err == EPERM ? 513 : err == EROFS ? 642 : err == ENOSPC ? 640 : 512;
   e.userInfo[kDescriptionKey] = pl::Value("The file \xe2\x80\x9c" + fs::path(path).filename().string() +
                                           "\xe2\x80\x9d couldn\xe2\x80\x99t be saved: " + std::strerror(err));
   e.userInfo["NSFilePath"] = pl::Value(path);

@@ -14,6 +14,7 @@
 #include "tools/common/agent_bus.h"
 #include "tools/common/device_names.h"
 #include "tools/common/suggest.h"
+#include "tools/ctl/agent_service.h"
 #include "tools/ctl/command.h"
 
 namespace vl::ctl {
@@ -183,7 +184,8 @@ int send(Args args) {
 }
 
 int run(const Args& args) {
-  if (args.empty()) return usageError("agent", "missing subcommand (send)");
+  if (args.empty()) return usageError("agent", "missing subcommand (send, install, start, stop, status, uninstall)");
+  if (isAgentServiceCommand(args[0])) return runAgentService(args[0], Args(args.begin() + 1, args.end()));
   if (args[0] == "send") {
     if (args.size() > 1 && isHelp(args[1])) {
       std::cout << kHelp;
@@ -191,10 +193,12 @@ int run(const Args& args) {
     }
     return send(Args(args.begin() + 1, args.end()));
   }
-  return usageError("agent", "unknown subcommand '" + args[0] + "'" + cli::didYouMean(args[0], {"send"}));
+  return usageError("agent", "unknown subcommand '" + args[0] + "'" +
+                                 cli::didYouMean(args[0], {"send", "install", "start", "stop", "status", "uninstall"}));
 }
 
-bool registered = registerGroup({"agent", "post commands to a running agent", kHelp, run});
+bool registered = registerGroup({"agent", "run the agent as a launch agent, post commands to it",
+                                 std::string(kHelp) + "\n" + kAgentServiceHelp, run});
 
 }  // namespace
 }  // namespace vl::ctl
