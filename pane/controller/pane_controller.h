@@ -40,8 +40,8 @@ struct PaneSettings {
   std::optional<std::string> storePath;
   // The store's model (null: the current one), as the bundle's compiled model.
   const StoreModel* model = nullptr;
-  // What the pane's records take from it (the default graph data); the bundle is set from
-  // `bundle` when it has no identifier.
+  // What the pane's records take from it; the bundle is set from `bundle` when it has no
+  // identifier, and the system's default acceleration table and curves where none are given.
   RecordSettings records;
   // This product's build date (compared with the sibling product's); empty: the bundle's
   // "MyBuildDate".

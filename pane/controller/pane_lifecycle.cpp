@@ -11,6 +11,7 @@
 #include "core/system/strings.h"
 #include "core/system/versions.h"
 #include "pane/controller/pane_controller.h"
+#include "pane/curves/default_curves.h"
 #include "pane/graph/curve_view.h"
 #include "platform/api/accessibility.h"
 #include "platform/api/runloop.h"
@@ -31,6 +32,12 @@ bool isCatalinaOrLater(const Platform& p) {
 quillon_Velmora_prefpane::quillon_Velmora_prefpane(const Platform& platform, PaneWindow& window, PaneSettings settings)
     : platform_(platform), window_(window), settings_(std::move(settings)), definitions_(platform) {
   if (settings_.records.bundle.identifier.empty()) settings_.records.bundle = settings_.bundle;
+  // A service without acceleration data is drawn with the system's defaults, not taken for a
+  // device that is not connected.
+  if (!settings_.records.defaultAcclTable)
+    if (const pl::Data* table = defaultAcclTable()) settings_.records.defaultAcclTable = pl::Value(*table);
+  if (!settings_.records.defaultAcclCurves)
+    if (const pl::Value* curves = defaultAcclCurves()) settings_.records.defaultAcclCurves = *curves;
   // The favourites follow the selected device; both tables and the graph follow the lists.
   deviceList_.addObserver([this](DeviceList::Change) {
     if (cursorSpeedList_.device() != deviceList_.selectedObject()) cursorSpeedList_.setDevice(deviceList_.selectedObject());

@@ -8,7 +8,6 @@
 #include "core/store/cursor_speed_record.h"
 #include "core/store/undo_manager.h"
 #include "core/system/strings.h"
-#include "platform/api/alerts.h"
 #include "platform/api/runloop.h"
 
 namespace vl {
@@ -21,14 +20,14 @@ constexpr double kTooFastThreshold = 1900;
 }  // namespace
 
 VL230CursorSpeedTextClass::VL230CursorSpeedTextClass(SpeedField field, const Platform& p, SpeedFieldView& view,
-                                                     SpeedEditingHost& prefPane)
-    : field_(field), platform_(p), view_(view), prefPane_(prefPane) {}
+                                                     SpeedEditingHost& prefPane, PaneWindow& window)
+    : field_(field), platform_(p), view_(view), prefPane_(prefPane), window_(window) {}
 
 VL230CursorSpeedTextClass::~VL230CursorSpeedTextClass() {
   if (!platform_.runLoop) return;
   platform_.runLoop->cancelAllPerforms(this);
   // The pending automatic end calls back into this object; a sheet still up is the window's.
-  if (sheetShown_) platform_.runLoop->cancelPerform(&prefPane_, kEndSheetSelector);
+  if (sheetShown_) platform_.runLoop->cancelPerform(&window_, kEndSheetSelector);
 }
 
 void VL230CursorSpeedTextClass::becomeFirstResponder() {
@@ -104,13 +103,11 @@ void VL230CursorSpeedTextClass::controlTextDidBeginEditing() {
   if (field_ == SpeedField::Sensitivity) isSensitivityTextEdited_ = true;
 }
 
-AlertSheetRequest VL230CursorSpeedTextClass::tooFastAlert(const Platform& p) {
-  return {
-      localized(p, "Cursor speed is too fast. It will be restored to the system defaults in 5 seconds.", "vl"),
-      localized(p, "Restore now", "vl"),
-      localized(p, "Keep setting", "vl"),
-      "",
-  };
+SheetAlert VL230CursorSpeedTextClass::tooFastAlert(const Platform& p) {
+  SheetAlert a;
+  a.messageText = localized(p, "Cursor speed is too fast. It will be restored to the system defaults in 5 seconds.", "vl");
+  a.buttons = {localized(p, "Restore now", "vl"), localized(p, "Keep setting", "vl")};
+  return a;
 }
 
 void VL230CursorSpeedTextClass::controlTextDidEndEditing() {
@@ -123,15 +120,17 @@ void VL230CursorSpeedTextClass::controlTextDidEndEditing() {
   sheetShown_ = true;
   uint64_t sheet = ++sheetCount_;
   if (RunLoop* rl = platform_.runLoop) {
-    rl->cancelPerform(&prefPane_, kEndSheetSelector);
-    rl->perform(&prefPane_, kEndSheetSelector, kTooFastSheetSeconds, [this, sheet] {
+    rl->cancelPerform(&window_, kEndSheetSelector);
+    rl->perform(&window_, kEndSheetSelector, kTooFastSheetSeconds, [this, sheet] {
+      // Ends only this sheet: its answer cancels this request, so a later alert is left alone.
       if (!sheetShown_ || sheet != sheetCount_) return;
-      prefPane_.endAlertSheet();
-      alertDidEnd(kModalResponseStop);
+      window_.endSheetAlert(kModalResponseStop);
+      // A window that had already dropped the sheet did not call back: end it here.
+      if (sheetShown_ && sheet == sheetCount_) alertDidEnd(kModalResponseStop);
     });
   }
-  if (platform_.alerts) platform_.alerts->beep();
-  prefPane_.beginAlertSheet(tooFastAlert(platform_), [this, sheet](int returnCode) {
+  window_.beep();
+  window_.showSheetAlert(tooFastAlert(platform_), [this, sheet](int returnCode) {
     // An answer to a sheet already ended (by the timer) changes nothing twice.
     if (!sheetShown_ || sheet != sheetCount_) return;
     alertDidEnd(returnCode);
@@ -140,9 +139,9 @@ void VL230CursorSpeedTextClass::controlTextDidEndEditing() {
 
 void VL230CursorSpeedTextClass::alertDidEnd(int returnCode) {
   // The automatic end must not fire later on a sheet that is gone (or on the next one).
-  if (sheetShown_ && platform_.runLoop) platform_.runLoop->cancelPerform(&prefPane_, kEndSheetSelector);
+  if (sheetShown_ && platform_.runLoop) platform_.runLoop->cancelPerform(&window_, kEndSheetSelector);
   sheetShown_ = false;
-  if (returnCode == kAlertAlternateReturn) return;  // "Keep setting"
+  if (returnCode == kKeepSettingReturn) return;
   if (UndoManager* undo = prefPane_.mainWindowUndoManager(); undo && undo->canUndo()) undo->undo();
   for (QS805CursorSpeedClass* cs : prefPane_.selectedCursorSpeeds()) {
     if (cs) cs->restoreSensitivity();

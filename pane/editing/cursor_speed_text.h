@@ -31,9 +31,11 @@ inline constexpr double kSelectTextDelay = 0.3;
 
 class VL230CursorSpeedTextClass {
  public:
-  // p gives the run loop (delays), the alerts (beep) and the strings tables; view is the
-  // widget; prefPane the controller owning the cursor-speed list. All must outlive this.
-  VL230CursorSpeedTextClass(SpeedField field, const Platform& p, SpeedFieldView& view, SpeedEditingHost& prefPane);
+  // p gives the run loop (delays) and the strings tables; view is the widget; prefPane the
+  // controller owning the cursor-speed list; window the pane's window (sheet, beep). All must
+  // outlive this.
+  VL230CursorSpeedTextClass(SpeedField field, const Platform& p, SpeedFieldView& view, SpeedEditingHost& prefPane,
+                            PaneWindow& window);
   ~VL230CursorSpeedTextClass();
   VL230CursorSpeedTextClass(const VL230CursorSpeedTextClass&) = delete;
   VL230CursorSpeedTextClass& operator=(const VL230CursorSpeedTextClass&) = delete;
@@ -64,7 +66,7 @@ class VL230CursorSpeedTextClass {
   // the too-fast sheet, which ends itself after kTooFastSheetSeconds.
   void controlTextDidBeginEditing();
   void controlTextDidEndEditing();
-  // alertDidEnd:returnCode:contextInfo:: any code but kAlertAlternateReturn ("Keep setting")
+  // alertDidEnd:returnCode:contextInfo:: any code but kKeepSettingReturn ("Keep setting")
   // undoes the last change and restores the selected favourite's sensitivity.
   void alertDidEnd(int returnCode);
 
@@ -73,14 +75,18 @@ class VL230CursorSpeedTextClass {
   // Whether this field's too-fast sheet is up.
   bool isTooFastSheetShown() const { return sheetShown_; }
 
-  // The sheet's texts, from the pane's strings table "vl".
-  static AlertSheetRequest tooFastAlert(const Platform& p);
+  // The sheet: message "Cursor speed is too fast. ...", buttons "Restore now" (default) and
+  // "Keep setting", texts from the pane's strings table "vl".
+  static SheetAlert tooFastAlert(const Platform& p);
+  static constexpr int kRestoreNowReturn = kAlertFirstButtonReturn;
+  static constexpr int kKeepSettingReturn = kAlertSecondButtonReturn;
 
  private:
   SpeedField field_;
   const Platform& platform_;
   SpeedFieldView& view_;
   SpeedEditingHost& prefPane_;
+  PaneWindow& window_;
   bool isSensitivityTextEdited_ = false;
   bool sheetShown_ = false;
   uint64_t sheetCount_ = 0;  // tells a late answer or timer of an earlier sheet from this one's

@@ -48,8 +48,9 @@ std::optional<std::string> loadHelpText(const Platform& p, const std::string& na
   return text;
 }
 
-VL250SpeedHelpViewClass::VL250SpeedHelpViewClass(SpeedEditingHost& prefPane, SpeedHelpWindow& window)
-    : prefPane_(prefPane), window_(window) {}
+VL250SpeedHelpViewClass::VL250SpeedHelpViewClass(SpeedEditingHost& prefPane, PaneWindow& paneWindow,
+                                                 SpeedHelpWindow& window)
+    : prefPane_(prefPane), paneWindow_(paneWindow), window_(window) {}
 
 std::optional<size_t> VL250SpeedHelpViewClass::utf16Find(std::string_view text, std::string_view needle) {
   if (needle.empty()) return std::nullopt;
@@ -87,9 +88,9 @@ void VL250SpeedHelpViewClass::setTrackingSpeedtoZero() {
   moveFocusToSensitivity();
 }
 
-void VL250SpeedHelpViewClass::moveFocusToSensitivity() { prefPane_.moveFocusToField(SpeedField::Sensitivity); }
+void VL250SpeedHelpViewClass::moveFocusToSensitivity() { paneWindow_.focusSpeedField(SpeedField::Sensitivity); }
 
-void VL250SpeedHelpViewClass::moveFocusToTrackingSpeed() { prefPane_.moveFocusToField(SpeedField::Tracking); }
+void VL250SpeedHelpViewClass::moveFocusToTrackingSpeed() { paneWindow_.focusSpeedField(SpeedField::Tracking); }
 
 void VL250SpeedHelpViewClass::clearAllButtons() { window_.clearAllButtons(); }
 

@@ -55,8 +55,9 @@ class SpeedHelpWindow {
 
 class VL250SpeedHelpViewClass {
  public:
-  // prefPane: the controller (selection, recommended values, focus); window: the widgets.
-  VL250SpeedHelpViewClass(SpeedEditingHost& prefPane, SpeedHelpWindow& window);
+  // prefPane: the controller (selection, recommended values); paneWindow: the pane's window
+  // (focus of its fields); window: the help window's widgets. All must outlive this.
+  VL250SpeedHelpViewClass(SpeedEditingHost& prefPane, PaneWindow& paneWindow, SpeedHelpWindow& window);
 
   // show:: brings the window to the front, places the three controls on their markers and
   // clears all buttons.
@@ -79,6 +80,7 @@ class VL250SpeedHelpViewClass {
 
  private:
   SpeedEditingHost& prefPane_;
+  PaneWindow& paneWindow_;
   SpeedHelpWindow& window_;
 };
 

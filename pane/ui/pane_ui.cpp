@@ -15,32 +15,18 @@ std::vector<QS805CursorSpeedClass*> EditingBridge::selectedCursorSpeeds() const 
   return {};
 }
 
-UndoManager* EditingBridge::mainWindowUndoManager() { return nullptr; }
-
-void EditingBridge::beginAlertSheet(const AlertSheetRequest& alert, std::function<void(int)> didEnd) {
-  SheetAlert sheet{alert.messageText, alert.informativeText, {alert.defaultButton, alert.alternateButton}};
-  auto pending = std::make_shared<bool>(true);
-  pendingSheet_ = pending;
-  view_.showSheetAlert(sheet, [pending, didEnd = std::move(didEnd)](int code) {
-    if (!*pending) return;  // ended by endAlertSheet: its caller answers
-    *pending = false;
-    if (didEnd) didEnd(code == kAlertFirstButtonReturn ? kAlertDefaultReturn : kAlertAlternateReturn);
-  });
-}
-
-void EditingBridge::endAlertSheet() {
-  if (!pendingSheet_ || !*pendingSheet_) return;
-  *pendingSheet_ = false;
-  view_.endSheetAlert(kAlertFirstButtonReturn);
+UndoManager* EditingBridge::mainWindowUndoManager() {
+  // The window's history is the controller's Edit menu: one step that undoes through it.
+  undoStep_.removeAllActions();
+  if (controller_.canUndo()) {
+    undoStep_.setGroupsByEvent(false);
+    undoStep_.registerUndo([&controller = controller_] { controller.undo(); });
+  }
+  return &undoStep_;
 }
 
 void EditingBridge::applyRecommendedSens(double sensitivityDisplay, double trackingSpeed, QS802DeviceClass* device) {
   controller_.applyRecommendedSens(sensitivityDisplay, trackingSpeed, device);
-}
-
-void EditingBridge::moveFocusToField(SpeedField field) {
-  view_.focusSpeedField(field);
-  if (QWidget* w = view_.window(); w && !w->isActiveWindow()) w->activateWindow();
 }
 
 // --- PaneUi -----------------------------------------------------------------------------------
@@ -51,7 +37,7 @@ PaneUi::PaneUi(const Platform& platform, PaneSettings settings, const InputState
   view_->hide();
   controller_ = std::make_unique<quillon_Velmora_prefpane>(platform, *view_, std::move(settings));
   editing_ = std::make_unique<EditingBridge>(*controller_, *view_);
-  view_->attach(*controller_, nullptr, *editing_);
+  view_->attach(*controller_, &controller_->curveView(), *editing_);
 }
 
 PaneUi::~PaneUi() {

@@ -6,28 +6,26 @@
 #include <memory>
 #include <string>
 
+#include "core/store/undo_manager.h"
 #include "pane/controller/pane_controller.h"
 #include "pane/editing/editing_host.h"
 #include "pane/ui/pane_view.h"
 
 namespace vl::ui {
 
-// The speed tab's editing classes' view of the controller and of the view's sheets and fields.
+// The speed tab's editing classes' view of the controller: its selection, its Edit menu's
+// history and the values-from-outside rule.
 class EditingBridge : public SpeedEditingHost {
  public:
   EditingBridge(quillon_Velmora_prefpane& controller, PaneView& view) : controller_(controller), view_(view) {}
   std::vector<QS805CursorSpeedClass*> selectedCursorSpeeds() const override;
   UndoManager* mainWindowUndoManager() override;
-  void beginAlertSheet(const AlertSheetRequest& alert, std::function<void(int)> didEnd) override;
-  void endAlertSheet() override;
   void applyRecommendedSens(double sensitivityDisplay, double trackingSpeed, QS802DeviceClass* device) override;
-  void moveFocusToField(SpeedField field) override;
 
  private:
   quillon_Velmora_prefpane& controller_;
   PaneView& view_;
-  // The sheet begun here, still up: ending it from here must not answer for the user.
-  std::shared_ptr<bool> pendingSheet_;
+  UndoManager undoStep_;
 };
 
 class PaneUi {

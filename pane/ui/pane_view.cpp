@@ -21,6 +21,7 @@
 #include "core/store/device_record.h"
 #include "core/store/object_context.h"
 #include "core/system/strings.h"
+#include "platform/api/runloop.h"
 #include "pane/controller/pane_controller.h"
 #include "pane/editing/cursor_speed_text.h"
 #include "pane/editing/value_transformers.h"
@@ -286,9 +287,9 @@ void PaneView::attach(quillon_Velmora_prefpane& controller, VL260CurveView* curv
   controller_ = &controller;
   curveView_ = curveView;
   sensitivityLogic_ = std::make_unique<VL230CursorSpeedTextClass>(SpeedField::Sensitivity, platform_,
-                                                                  *sensitivityField_, editingHost);
+                                                                  *sensitivityField_, editingHost, *this);
   trackingLogic_ = std::make_unique<VL230CursorSpeedTextClass>(SpeedField::Tracking, platform_, *trackingField_,
-                                                               editingHost);
+                                                               editingHost, *this);
   sensitivityField_->setLogic(sensitivityLogic_.get());
   trackingField_->setLogic(trackingLogic_.get());
 
@@ -550,6 +551,10 @@ void PaneView::closeAttachedSheets() {
 }
 
 PaneTab PaneView::selectedTab() const { return static_cast<PaneTab>(tabs_->currentIndex()); }
+
+bool PaneView::cursorSpeedTableEnabled() const { return favouriteTable_->isEnabled(); }
+
+bool PaneView::cursorSpeedTableIsFirstResponder() const { return favouriteTable_->hasFocus(); }
 
 bool PaneView::commitEditing() {
   for (SpeedLineEdit* f : {sensitivityField_, trackingField_})

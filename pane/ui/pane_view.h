@@ -113,6 +113,8 @@ class PaneView : public QWidget, public PaneWindow {
   std::vector<PaneSheet*> attachedSheets() const override;
   void closeAttachedSheets() override;
   PaneTab selectedTab() const override;
+  bool cursorSpeedTableEnabled() const override;
+  bool cursorSpeedTableIsFirstResponder() const override;
   bool commitEditing() override;
   void endEditing() override;
   void rememberKeyControl() override;

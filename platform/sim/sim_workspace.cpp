@@ -45,7 +45,7 @@ std::vector<std::string> SimWorkspace::processNames() const {
   // An application's command is its executable's name; one without an executable shows by
   // its localized name.
   std::vector<std::string> names;
-  for (const auto& r : running_) {
+  for (const auto& r : runningApplications()) {
     const std::string& exe = r.executableURL;
     size_t slash = exe.find_last_of('/');
     names.push_back(exe.empty() ? r.localizedName : exe.substr(slash == std::string::npos ? 0 : slash + 1));
@@ -57,7 +57,7 @@ std::vector<std::string> SimWorkspace::processNames() const {
 bool SimWorkspace::openApplication(const std::string& bundlePath) {
   std::optional<std::string> id = bundleIdentifierAtPath(bundlePath);
   if (!id) return false;
-  for (const auto& r : running_)
+  for (const auto& r : runningApplications())
     if (r.bundleIdentifier == *id) return true;
   pl::ReadResult info = pl::readFile((fs::path(bundlePath) / "Contents" / "Info.plist").string());
   std::string executable = info ? info.value->stringFor("CFBundleExecutable").value_or("") : std::string();
@@ -104,8 +104,18 @@ bool SimWorkspace::makeBundle(const std::string& path, const std::string& bundle
   return true;
 }
 
-std::optional<RunningApplication> SimWorkspace::frontmostApplication() const {
+std::vector<RunningApplication> SimWorkspace::runningApplications() const {
+  if (!alive_) return running_;
+  std::vector<RunningApplication> out;
   for (const auto& r : running_)
+    if (alive_(r)) out.push_back(r);
+  return out;
+}
+
+void SimWorkspace::setLivenessCheck(std::function<bool(const RunningApplication&)> alive) { alive_ = std::move(alive); }
+
+std::optional<RunningApplication> SimWorkspace::frontmostApplication() const {
+  for (const auto& r : runningApplications())
     if (r.active) return r;
   return std::nullopt;
 }
@@ -157,17 +167,18 @@ std::optional<double> SimWorkspace::processStartTime(int32_t pid) const {
     if (auto t = startTimeSource_(pid)) return t;
   auto it = startTimes_.find(pid);
   if (it == startTimes_.end()) return std::nullopt;
-  bool running = std::any_of(running_.begin(), running_.end(),
-                             [&](const RunningApplication& r) { return r.processIdentifier == pid; });
+  auto apps = runningApplications();
+  bool running = std::any_of(apps.begin(), apps.end(), [&](const RunningApplication& r) { return r.processIdentifier == pid; });
   if (!running) return std::nullopt;
   return it->second;
 }
 
 bool SimWorkspace::terminateRunningApplication(int32_t pid) {
   terminationRequests_.push_back(pid);
-  auto it = std::find_if(running_.begin(), running_.end(),
+  auto running = runningApplications();
+  auto it = std::find_if(running.begin(), running.end(),
                          [&](const RunningApplication& r) { return r.processIdentifier == pid; });
-  if (it == running_.end()) return false;
+  if (it == running.end()) return false;
   if (terminationHandler_) return terminationHandler_(*it);
   if (refusing_.count(pid)) return false;
   terminate(pid);

@@ -32,7 +32,7 @@ class SimWorkspace : public Workspace {
   // files cannot be written.
   bool makeBundle(const std::string& path, const std::string& bundleID, bool register_ = true);
 
-  std::vector<RunningApplication> runningApplications() const override { return running_; }
+  std::vector<RunningApplication> runningApplications() const override;
   std::vector<std::string> processNames() const override;
   // Lists the bundle's application as running (its identifier, executable and name from its
   // Info.plist); the simulated Mac runs no real process for it.
@@ -55,6 +55,9 @@ class SimWorkspace : public Workspace {
   // handler (the world's) decides instead when set.
   void refuseTermination(int32_t processIdentifier, bool refuse = true);
   void setTerminationHandler(std::function<bool(const RunningApplication&)> handler);
+  // Applications that run no more without having said so (a real process that crashed) are
+  // left out of every answer when a check is set (the world's).
+  void setLivenessCheck(std::function<bool(const RunningApplication&)> alive);
   // The process identifiers asked to terminate, in order.
   const std::vector<int32_t>& terminationRequests() const { return terminationRequests_; }
 
@@ -69,6 +72,7 @@ class SimWorkspace : public Workspace {
   std::set<int32_t> refusing_;
   std::function<bool(const RunningApplication&)> terminationHandler_;
   std::vector<int32_t> terminationRequests_;
+  std::function<bool(const RunningApplication&)> alive_;
 };
 
 }  // namespace vl::sim

@@ -10,6 +10,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cmath>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -84,6 +86,9 @@ struct World::Private {
   // The bytes of each shared file as this process last applied or wrote them: a change
   // notice for bytes equal to these is this process's own echo.
   std::map<std::string, std::string> known;
+  // Live input: this object's name as a writer, and the last event number handed on.
+  std::string inputWriter;
+  uint64_t inputSeen = 0;
   std::vector<Device> devices;  // attached in mac, in attach order
   std::map<RegistryId, pl::Dict> properties;
   uint64_t displayChanges = 0;
@@ -267,6 +272,9 @@ struct World::Private {
         if (!b) return false;
         bytes[file] = std::move(*b);
       }
+      auto b = readBytes(path(kWorldInputFile), error);
+      if (!b) return false;
+      bytes[kWorldInputFile] = std::move(*b);
     }
     std::string firstError;
     auto note = [&](const std::string& e) {
@@ -310,7 +318,45 @@ struct World::Private {
       else note(e);
       known[kWorldApplicationsFile] = bytes[kWorldApplicationsFile];
     }
+    // Input last: it may move devices that arrived in the same pass.
+    if (changed(kWorldInputFile)) {
+      InputFile f;
+      if (parseBytes(path(kWorldInputFile), bytes[kWorldInputFile], &f, &e)) applyInput(f, initial);
+      else note(e);
+      known[kWorldInputFile] = bytes[kWorldInputFile];
+    }
     if (!firstError.empty()) return fail(error, firstError);
+    return true;
+  }
+
+  // Hands on the events numbered after the last seen, except this object's own. When the
+  // world is opened, what is there is history and nothing is handed on.
+  void applyInput(const InputFile& f, bool initial) {
+    if (!initial) {
+      for (const auto& ev : f.events) {
+        if (ev.seq <= inputSeen || ev.writer == inputWriter) continue;
+        if (ev.device != 0) mac->postInputReport(ev.device, ev.values);
+        else mac->postMouseMoved(ev.deltaX, ev.deltaY);
+      }
+    }
+    inputSeen = std::max(inputSeen, f.nextSeq - 1);
+  }
+
+  bool postInput(InputEvent ev, std::string* error) {
+    ev.writer = inputWriter;
+    if (!update<InputFile>(
+            kWorldInputFile,
+            [&](InputFile& f) {
+              ev.seq = f.nextSeq++;
+              f.events.push_back(ev);
+              if (f.events.size() > kInputEventLimit)
+                f.events.erase(f.events.begin(), f.events.end() - static_cast<std::ptrdiff_t>(kInputEventLimit));
+              return true;
+            },
+            error))
+      return false;
+    if (ev.device != 0) mac->postInputReport(ev.device, ev.values);
+    else mac->postMouseMoved(ev.deltaX, ev.deltaY);
     return true;
   }
 
@@ -367,6 +413,11 @@ std::unique_ptr<World> World::open(const std::string& folder, const WorldOptions
   Private& p = *w->p_;
   p.folder = folder;
   p.options = options;
+  {
+    // Unique among every World of every process on the machine while it is open.
+    static std::atomic<uint64_t> opened{0};
+    p.inputWriter = std::to_string(::getpid()) + "." + std::to_string(++opened);
+  }
   p.mac = std::make_unique<SimMac>(options.runLoop);
   p.mac->setProcessName(options.processName);
   const char* home = std::getenv("HOME");
@@ -393,6 +444,9 @@ std::unique_ptr<World> World::open(const std::string& folder, const WorldOptions
   p.workspace->setProcessStartTimeSource([self](int32_t pid) -> std::optional<double> {
     if (!self->p_->hostProcesses.count(pid)) return std::nullopt;
     return hostProcessStartTime(pid);
+  });
+  p.workspace->setLivenessCheck([self](const RunningApplication& app) {
+    return !self->p_->hostProcesses.count(app.processIdentifier) || hostProcessAlive(app.processIdentifier);
   });
   // A real process is asked with SIGTERM (it records its own end); a simulated one just ends.
   p.workspace->setTerminationHandler([self](const RunningApplication& app) {
@@ -662,7 +716,7 @@ std::optional<int32_t> World::launchApplication(RunningApplication app, bool act
 }
 
 std::optional<int32_t> World::recordHostProcess(RunningApplication app, std::string* error) {
-  app.processIdentifier = static_cast<int32_t>(::getpid());
+  if (app.processIdentifier <= 0) app.processIdentifier = static_cast<int32_t>(::getpid());
   app.active = false;
   ApplicationsFile result;
   bool ok = p_->update<ApplicationsFile>(
@@ -728,6 +782,24 @@ bool World::terminateProcess(int32_t pid, std::string* error) {
       error);
   if (ok) p_->applyApplications(result);
   return ok;
+}
+
+bool World::postInputReport(RegistryId hidDevice, const std::vector<HidInputValue>& values, std::string* error) {
+  if (hidDevice == 0 || !p_->mac->registry().conformsTo(hidDevice, "IOHIDDevice"))
+    return fail(error, "no HID device has the id " + hexId(hidDevice));
+  if (values.empty()) return fail(error, "an input report needs values");
+  InputEvent ev;
+  ev.device = hidDevice;
+  ev.values = values;
+  return p_->postInput(std::move(ev), error);
+}
+
+bool World::postMouseMoved(double deltaX, double deltaY, std::string* error) {
+  if (!std::isfinite(deltaX) || !std::isfinite(deltaY)) return fail(error, "a movement needs finite deltas");
+  InputEvent ev;
+  ev.deltaX = deltaX;
+  ev.deltaY = deltaY;
+  return p_->postInput(std::move(ev), error);
 }
 
 std::vector<PropertyWrite> World::history(double since, std::string* error) const {

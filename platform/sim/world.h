@@ -32,6 +32,7 @@ inline constexpr const char* kWorldDevicesFile = "devices.plist";        // atta
 inline constexpr const char* kWorldPropertiesFile = "properties.plist";  // service properties written since
 inline constexpr const char* kWorldSystemFile = "system.plist";          // acceleration, session, screens
 inline constexpr const char* kWorldApplicationsFile = "applications.plist";
+inline constexpr const char* kWorldInputFile = "input.plist";            // recent live input, bounded
 inline constexpr const char* kWorldLockFile = "world.lock";
 inline constexpr const char* kWorldHistoryFolder = "history";    // writes-<n>.plist, oldest first
 inline constexpr const char* kWorldDefaultsFolder = "defaults";  // <domain>.plist per user-defaults domain
@@ -131,11 +132,19 @@ class World {
   std::optional<int32_t> launchApplication(RunningApplication app, bool activate, std::string* error);
   bool terminateApplication(const std::string& bundleIdentifier, std::string* error);
   bool terminateProcess(int32_t processIdentifier, std::string* error);
-  // This process (a real one: the agent) as a running application of the world, so that the
-  // workspace finds it: its start time comes from the kernel and a termination request is a
-  // SIGTERM. Earlier records of the same bundle identifier whose processes ended are dropped.
-  // Returns this process's identifier.
+  // A real process of this machine (this one when app has no process identifier: the agent)
+  // as a running application of the world, so that the workspace finds it: its start time
+  // comes from the kernel and a termination request is a SIGTERM. Earlier records of the same
+  // bundle identifier whose processes ended are dropped. Returns the process identifier.
   std::optional<int32_t> recordHostProcess(RunningApplication app, std::string* error);
+
+  // Live input (the mouse being moved). Unlike the state above it is not replayed: a process
+  // gets the events posted while it has the world open, each once, on its run loop.
+  // An input report of a HID device entry (an IOHIDDevice); the values of one report share
+  // their timestamp.
+  bool postInputReport(RegistryId hidDevice, const std::vector<HidInputValue>& values, std::string* error);
+  // A mouse movement with cursor deltas (what mouse-moved event monitors see).
+  bool postMouseMoved(double deltaX, double deltaY, std::string* error);
 
   // The property writes of every process, oldest first; those at or after since.
   std::vector<PropertyWrite> history(double since, std::string* error) const;

@@ -305,6 +305,76 @@ pl::Value toValue(const HistoryChunk& c) {
   return pl::Value(std::move(d));
 }
 
+// --- input.plist -------------------------------------------------------------------------------
+
+bool parse(const pl::Value& root, InputFile* out, std::string* error) {
+  if (!rootDict(root, error)) return false;
+  const pl::Value* next = root.find("NextSeq");
+  const pl::Array* events = root.arrayFor("Events");
+  if (!next || !next->isInteger() || next->unsignedLongLongValue() == 0 || !events)
+    return fail(error, "needs NextSeq and Events");
+  InputFile f;
+  f.nextSeq = next->unsignedLongLongValue();
+  for (const auto& e : *events) {
+    const pl::Value* seq = e.find("Seq");
+    const pl::Value* device = e.find("Device");
+    if (!e.isDict() || !seq || !seq->isInteger() || !device || !device->isInteger())
+      return fail(error, "an event needs Seq and Device");
+    InputEvent ev;
+    ev.seq = seq->unsignedLongLongValue();
+    if (ev.seq >= f.nextSeq) return fail(error, "an event is numbered at or after NextSeq");
+    ev.writer = e.stringFor("Writer").value_or("");
+    ev.device = device->unsignedLongLongValue();
+    ev.deltaX = e.numberFor("DeltaX").value_or(0);
+    ev.deltaY = e.numberFor("DeltaY").value_or(0);
+    if (const pl::Array* values = e.arrayFor("Values")) {
+      for (const auto& v : *values) {
+        auto page = v.integerFor("UsagePage");
+        auto usage = v.integerFor("Usage");
+        auto value = v.integerFor("Value");
+        const pl::Value* time = v.find("Time");
+        if (!page || !usage || !value || !time || !time->isInteger() || *page < 0 || *page > UINT32_MAX || *usage < 0 ||
+            *usage > UINT32_MAX)
+          return fail(error, "an input value needs UsagePage, Usage, Value and Time");
+        ev.values.push_back(HidInputValue{static_cast<uint32_t>(*page), static_cast<uint32_t>(*usage), *value,
+                                          time->unsignedLongLongValue()});
+      }
+    }
+    f.events.push_back(std::move(ev));
+  }
+  *out = std::move(f);
+  return true;
+}
+
+pl::Value toValue(const InputFile& f) {
+  pl::Dict d = versioned();
+  d["NextSeq"] = pl::Value::uint64(f.nextSeq);
+  pl::Array events;
+  for (const auto& ev : f.events) {
+    pl::Dict e;
+    e["Seq"] = pl::Value::uint64(ev.seq);
+    e["Writer"] = pl::Value(ev.writer);
+    e["Device"] = pl::Value::uint64(ev.device);
+    if (ev.device == 0) {
+      e["DeltaX"] = pl::Value(ev.deltaX);
+      e["DeltaY"] = pl::Value(ev.deltaY);
+    }
+    pl::Array values;
+    for (const auto& v : ev.values) {
+      pl::Dict x;
+      x["UsagePage"] = pl::Value::uint32(v.usagePage);
+      x["Usage"] = pl::Value::uint32(v.usage);
+      x["Value"] = pl::Value::int64(v.integerValue);
+      x["Time"] = pl::Value::uint64(v.timestamp);
+      values.emplace_back(std::move(x));
+    }
+    if (!values.empty()) e["Values"] = pl::Value(std::move(values));
+    events.emplace_back(std::move(e));
+  }
+  d["Events"] = pl::Value(std::move(events));
+  return pl::Value(std::move(d));
+}
+
 // --- Fixtures --------------------------------------------------------------------------------
 
 size_t entryCount(const pl::Value& tree) {
@@ -374,6 +444,7 @@ template bool parseBytes(const std::string&, const std::string&, PropertiesFile*
 template bool parseBytes(const std::string&, const std::string&, SystemFile*, std::string*);
 template bool parseBytes(const std::string&, const std::string&, ApplicationsFile*, std::string*);
 template bool parseBytes(const std::string&, const std::string&, HistoryChunk*, std::string*);
+template bool parseBytes(const std::string&, const std::string&, InputFile*, std::string*);
 
 std::optional<std::string> writeModel(const std::string& path, const pl::Value& v, std::string* error) {
   std::string xml = pl::writeXml(v);

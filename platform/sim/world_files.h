@@ -11,6 +11,7 @@
 
 #include "core/plist/value.h"
 #include "platform/api/hid.h"
+#include "platform/api/input_sources.h"
 #include "platform/api/screens.h"
 #include "platform/api/session.h"
 #include "platform/api/workspace.h"
@@ -56,17 +57,36 @@ struct HistoryChunk {
   std::vector<PropertyWrite> writes;
 };
 
+// Live input for other processes: the most recent events, numbered; each process hands on
+// those numbered after the last it saw, once, and never its own.
+struct InputEvent {
+  uint64_t seq = 0;
+  std::string writer;             // the World object that posted it
+  RegistryId device = 0;          // the HID device of an input report; 0 for a mouse movement
+  std::vector<HidInputValue> values;
+  double deltaX = 0, deltaY = 0;  // of a mouse movement
+};
+struct InputFile {
+  uint64_t nextSeq = 1;
+  std::vector<InputEvent> events;
+};
+// How many events the file keeps: a process further behind than that misses the oldest, which
+// are stale for a live indicator anyway; a short file keeps each movement cheap to share.
+inline constexpr size_t kInputEventLimit = 32;
+
 // Each parse takes a file's root value and fails with a one-line reason.
 bool parse(const pl::Value& root, DevicesFile* out, std::string* error);
 bool parse(const pl::Value& root, PropertiesFile* out, std::string* error);
 bool parse(const pl::Value& root, SystemFile* out, std::string* error);
 bool parse(const pl::Value& root, ApplicationsFile* out, std::string* error);
 bool parse(const pl::Value& root, HistoryChunk* out, std::string* error);
+bool parse(const pl::Value& root, InputFile* out, std::string* error);
 pl::Value toValue(const DevicesFile& f);
 pl::Value toValue(const PropertiesFile& f);
 pl::Value toValue(const SystemFile& f);
 pl::Value toValue(const ApplicationsFile& f);
 pl::Value toValue(const HistoryChunk& f);
+pl::Value toValue(const InputFile& f);
 
 std::string hexId(RegistryId id);
 std::optional<RegistryId> parseHexId(const std::string& text);

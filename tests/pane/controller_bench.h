@@ -15,6 +15,7 @@
 #include "core/store/cursor_speed_record.h"
 #include "core/store/device_record.h"
 #include "core/store/store.h"
+#include "core/store/user_info_record.h"
 #include "core/system/boa_notifications.h"
 #include "pane/controller/pane_controller.h"
 #include "platform/api/sleeper.h"
@@ -30,6 +31,18 @@ class VirtualTimeSleeper : public Sleeper {
  public:
   void sleep(double seconds) override { slept += seconds; }
   double slept = 0;
+};
+
+// The world's service manager, which a test can make refuse to load the agent.
+class TestServiceManager : public sim::WorldServiceManager {
+ public:
+  using WorldServiceManager::WorldServiceManager;
+  bool isLoaded(const std::string& label) override { return !refuseLoad && WorldServiceManager::isLoaded(label); }
+  std::string explainLoadFailure(const std::string& label) override {
+    return refuseLoad ? explanation : WorldServiceManager::explainLoadFailure(label);
+  }
+  bool refuseLoad = false;
+  std::string explanation;
 };
 
 class PaneBench : public SimWorld {
@@ -52,7 +65,9 @@ class PaneBench : public SimWorld {
     agentPath = bundlePath + "/" + kAgentRelativePath;
     EXPECT_TRUE(workspace.makeBundle(agentPath, "quillon.Velmora.boa", false));
     settings.bundlePath = bundlePath;
-    settings.storePath = home.path() + "/Library/Application Support/Drovana & Velmora/Device.dvsetting";
+    std::string folder = home.path() + "/Library/Application Support/Drovana & Velmora";
+    std::filesystem::create_directories(folder);
+    settings.storePath = folder + "/Device.dvsetting";
   }
   ~PaneBench() override {
     pane.reset();
@@ -119,7 +134,7 @@ class PaneBench : public SimWorld {
   bool ended() const { return !lifecycle.exits.empty(); }
 
   sim::SimWorkspace workspace;
-  sim::WorldServiceManager services;
+  TestServiceManager services;
   sim::WorldAdminPrompt admin;
   VirtualTimeSleeper sleeper;
   std::vector<std::vector<std::string>> spawned;

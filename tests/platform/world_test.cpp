@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -13,6 +14,7 @@
 #include "core/plist/codec.h"
 #include "core/runloop/virtual_runloop.h"
 #include "platform/linux/sd_event_runloop.h"
+#include "platform/sim/host_process.h"
 #include "platform/sim/world.h"
 #include "support/sim_world.h"
 
@@ -407,6 +409,45 @@ TEST_F(WorldTest, RunningApplicationsAreSharedWithWorldWideProcessIds) {
   syncB();
   ASSERT_EQ(b->workspace().runningApplications().size(), 1u);
   EXPECT_EQ(b->workspace().runningApplications()[0].processIdentifier, *p2);
+}
+
+TEST_F(WorldTest, ApplicationsKnowTheirStartAndQuitWhenAsked) {
+  std::string error;
+  RunningApplication pane;
+  pane.bundleIdentifier = "quillon.Velmora.prefpane";
+  auto simulated = a->launchApplication(pane, false, &error);
+  ASSERT_TRUE(simulated) << error;
+  // A real process stands in for the agent.
+  auto child = sim::spawnDetached({"/bin/sleep", "30"}, dir.path() + "/sleep.log", &error);
+  ASSERT_TRUE(child) << error;
+  RunningApplication agent;
+  agent.processIdentifier = *child;
+  agent.bundleIdentifier = "quillon.Velmora.boa";
+  ASSERT_EQ(a->recordHostProcess(agent, &error), *child) << error;
+  syncB();
+  ASSERT_EQ(b->workspace().runningApplications().size(), 2u);
+  // A simulated application started when the world's clock said; a real one when the kernel says.
+  EXPECT_EQ(b->workspace().processStartTime(*simulated), 1.7e9);
+  auto started = b->workspace().processStartTime(*child);
+  ASSERT_TRUE(started);
+  EXPECT_EQ(*started, *sim::hostProcessStartTime(*child));
+  EXPECT_NEAR(*started, static_cast<double>(::time(nullptr)), 60);
+
+  // Asked to quit: the simulated one leaves every process's list, the real one gets SIGTERM.
+  EXPECT_TRUE(b->workspace().terminateRunningApplication(*simulated));
+  EXPECT_TRUE(b->workspace().terminateRunningApplication(*child));
+  int status = 0;
+  ASSERT_EQ(::waitpid(*child, &status, 0), *child);
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
+  ASSERT_TRUE(a->processChanges(&error)) << error;
+  // The real process ended without a word: no list shows it any more.
+  for (World* w : {a.get(), b.get()}) {
+    ASSERT_TRUE(w->processChanges(&error)) << error;
+    auto running = w->workspace().runningApplications();
+    EXPECT_TRUE(running.empty()) << running.size();
+    EXPECT_FALSE(w->workspace().processStartTime(*simulated));
+  }
+  EXPECT_FALSE(b->workspace().terminateRunningApplication(*simulated)) << "none such runs";
 }
 
 TEST_F(WorldTest, AWorldMadeAnewReplacesTheDevicesOfRunningProcesses) {

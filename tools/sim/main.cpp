@@ -20,6 +20,7 @@
 #include "tools/common/device_names.h"
 #include "tools/common/suggest.h"
 #include "tools/sim/desktop_commands.h"
+#include "tools/sim/input_commands.h"
 #include "tools/sim/json.h"
 
 namespace vl::simtool {
@@ -526,6 +527,8 @@ std::vector<Command> makeCommands() {
   };
   // The desktop's commands (dialogs, focus, cursor, trust) live in their own file.
   for (const auto& d : desktopCommands())
+    list.push_back({d.name, d.summary, d.help, [r = d.run](Args& a, const Context& c) { return r(a, c.worldFolder); }});
+  for (const auto& d : inputCommands())
     list.push_back({d.name, d.summary, d.help, [r = d.run](Args& a, const Context& c) { return r(a, c.worldFolder); }});
   return list;
 }
