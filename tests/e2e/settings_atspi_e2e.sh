@@ -29,7 +29,7 @@ settings=$!
 /usr/bin/python3 "$here/settings_window.py" controls "$bin" "$VELMORA_WORLD" || fail=1
 wait_for 20 bash -c "! kill -0 $settings" || { echo "FAIL the window did not quit"; fail=1; }
 stop_world_agent
-[ $fail = 0 ] && echo "e2e: 1 passed, 0 failed" || { echo "e2e: 0 passed, 1 failed"; tail -20 "$work/settings.err"; }
+[ $fail = 0 ] && echo "e2e: 1 passed, 0 failed" || { echo "e2e: 0 passed, 1 failed"; tail -20 "$work/settings.err"; echo "--- agent:"; tail -20 "$VELMORA_WORLD/launchd/quillon.Velmora.boa.log"; }
 exit $fail
 INNER
 exit $?

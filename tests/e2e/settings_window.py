@@ -46,10 +46,26 @@ def find(root, role, name):
     return pyatspi.findDescendant(root, lambda a: a is not None and a.getRole() == role and a.name == name)
 
 
+def dump(acc, depth=0, out=None):
+    """The window's accessible tree (without table cells), for the failure message."""
+    out = [] if out is None else out
+    if acc is None or depth > 8:
+        return out
+    try:
+        if acc.getRole() != pyatspi.ROLE_TABLE_CELL:
+            out.append("  " * depth + "%s [%s]" % (acc.getRoleName(), acc.name))
+        for i in range(acc.childCount):
+            dump(acc.getChildAtIndex(i), depth + 1, out)
+    except Exception:
+        pass
+    return out
+
+
 def control(role, name, seconds=10):
     found = wait_for(lambda: find(application(), role, name), seconds)
     if found is None:
-        raise SystemExit("FAIL no %s named '%s' in the window" % (pyatspi.Role(role).name if hasattr(pyatspi, 'Role') else role, name))
+        print("\n".join(dump(application())))
+        raise SystemExit("FAIL no %s named '%s' in the window" % (pyatspi.Accessible.getRoleName(role) if False else role, name))
     return found
 
 
@@ -115,8 +131,12 @@ def device_resolution_is(raw):
 
 
 def menu_item(menu_name, item_name):
-    bar = control(pyatspi.ROLE_MENU_BAR, "", 10) if False else None
-    menu = control(pyatspi.ROLE_MENU, menu_name)
+    menu = wait_for(lambda: pyatspi.findDescendant(
+        application(), lambda a: a is not None and a.getRole() in (pyatspi.ROLE_MENU, pyatspi.ROLE_MENU_ITEM)
+        and a.name == menu_name), 10)
+    if menu is None:
+        print("\n".join(dump(application())))
+        raise SystemExit("FAIL no menu '%s'" % menu_name)
     return find(menu, pyatspi.ROLE_MENU_ITEM, item_name)
 
 
@@ -137,8 +157,16 @@ def window_appears():
         raise SystemExit("FAIL the settings window did not appear on the accessibility bus")
 
 
+def enabled_with_number(field):
+    """Waits until the field can be edited and shows a number: a device and favourite are selected."""
+    if wait_for(lambda: field.getState().contains(pyatspi.STATE_ENABLED) and number(field_text(field)) is not None,
+                30) is None:
+        raise SystemExit("FAIL the field '%s' never became editable (shows '%s')" % (field.name, field_text(field)))
+
+
 def favourite_change_reaches_device_and_undo_follows():
     sensitivity = control(pyatspi.ROLE_TEXT, "Sensitivity")
+    enabled_with_number(sensitivity)
     before = number(field_text(sensitivity))
     if before is None:
         raise SystemExit("FAIL the sensitivity field shows no number: '%s'" % field_text(sensitivity))
@@ -175,7 +203,7 @@ def controls_read_back():
     tracking = control(pyatspi.ROLE_TEXT, "Tracking speed")
     slider = control(pyatspi.ROLE_SLIDER, "Tracking speed")
     speed_slider = control(pyatspi.ROLE_SLIDER, "Sensitivity")
-    checkbox = find(application(), pyatspi.ROLE_CHECK_BOX, None) or None
+    enabled_with_number(sensitivity)
 
     # Typing into the sensitivity field: the field and its slider show it.
     type_into(sensitivity, "1500")
@@ -190,7 +218,8 @@ def controls_read_back():
     target = value.minimumValue + (value.maximumValue - value.minimumValue) / 2
     value.currentValue = target
     if wait_for(lambda: field_text(tracking) != before, 2) is None:
-        fail("the tracking field stayed at '%s' when the slider moved" % before)
+        fail("the tracking field stayed at '%s' when the slider moved to %g (of %g to %g; it is at %g)" %
+             (before, target, value.minimumValue, value.maximumValue, value.currentValue))
     shown = number(field_text(tracking))
 
     # The acceleration check box: Toggle flips it.
@@ -210,16 +239,15 @@ def controls_read_back():
         if not s:
             return None
         for device in s.get("devices", []):
-            for fav in device.get("favourites", []):
-                if str(fav.get("sensitivity")) in ("500", "500.0") and \
-                        bool(fav.get("disableAccl", fav.get("accelerationOff"))) != was:
+            for fav in device.get("cursorSpeeds", []):
+                if fav.get("sensitivityDisplay") == "1500" and bool(fav.get("disableAccl")) != was:
                     return fav
         return None
     fav = wait_for(stored, 3)
     if fav is None:
-        fail("the store holds no favourite with sensitivity 500 and the toggled switch: %s" % json.dumps(store())[:600])
-    elif shown is not None and abs(float(fav.get("tracking", fav.get("trackingSpeed", -1))) - shown) > 0.01:
-        fail("stored tracking speed %s differs from the shown %g" % (fav.get("tracking", fav.get("trackingSpeed")), shown))
+        fail("the store holds no favourite with speed 1500 and the toggled switch: %s" % json.dumps(store())[:1500])
+    elif shown is not None and abs(float(fav.get("trackingSpeed", -1)) - shown) > 0.01:
+        fail("stored tracking speed %s differs from the shown %g" % (fav.get("trackingSpeed"), shown))
     else:
         print("read back: speed 1500, tracking %s, acceleration switch %s" % (field_text(tracking), not was), flush=True)
 

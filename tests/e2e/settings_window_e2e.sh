@@ -50,7 +50,7 @@ else
 fi
 agent_running && [ "$(agent_pid)" = "$agent" ] || { echo "FAIL the agent did not outlive the window"; fail=1; }
 stop_world_agent
-[ $fail = 0 ] && echo "e2e: 1 passed, 0 failed" || { echo "e2e: 0 passed, 1 failed"; tail -20 "$work/settings.err"; }
+[ $fail = 0 ] && echo "e2e: 1 passed, 0 failed" || { echo "e2e: 0 passed, 1 failed"; tail -20 "$work/settings.err"; echo "--- agent:"; tail -20 "$VELMORA_WORLD/launchd/quillon.Velmora.boa.log"; }
 exit $fail
 INNER
 exit $?

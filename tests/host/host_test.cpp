@@ -305,6 +305,7 @@ TEST(SettingsProgram, ScreenshotOfAGoodPaneAndRefusalsOfBrokenOnes) {
       {{"--pane", testPane("no_create")}, 1, "the pane could not be made"},
       {{"--pane", testPane("error_view")}, 1, "shows its error view"},
       {{"--pane", testPane("good"), "--tab", "sped"}, 2, "did you mean 'speed'?"},
+      {{"--pane", testPane("good"), "--delay", "61"}, 2, "--delay"},
       {{"--pane", tmp / "missing.prefPane"}, 1, "no pane bundle at"},
   };
   for (const auto& c : cases) {

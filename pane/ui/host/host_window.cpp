@@ -82,7 +82,12 @@ bool HostWindow::selectPane() {
   showAll_->setEnabled(true);
   updateTitle();
   // The pane may look at its window in didSelect: it must be on screen by then.
-  if (!isVisible()) show();
+  if (!isVisible()) {
+    show();
+    // Without a window manager (a virtual display) nobody else gives the window the keyboard.
+    raise();
+    activateWindow();
+  }
   session_.didSelect();
   return true;
 }

@@ -20,6 +20,7 @@
 #include "platform/linux/xdg_paths.h"
 #include "platform/sim/world.h"
 #include "platform/sim/world_paths.h"
+#include "tools/common/cli_args.h"
 #include "tools/common/suggest.h"
 
 namespace {
@@ -28,7 +29,7 @@ constexpr int kExitCannotShow = 1;
 constexpr int kExitUsage = 2;
 
 const char* kHelp =
-    "usage: velmora-settings [--world DIR] [--pane PATH] [--tab NAME] [--screenshot FILE.png]\n\n"
+    "usage: velmora-settings [--world DIR] [--pane PATH] [--tab NAME] [--screenshot FILE.png [--delay S]]\n\n"
     "Opens the Velmora settings window: finds the Velmora pane, loads it and shows it. The pane\n"
     "starts Velmora Manager (the agent) when it is not running from a bundle at least as new;\n"
     "closing the window leaves the agent running.\n\n"
@@ -38,9 +39,11 @@ const char* kHelp =
     "                       first found of: the world's Library/PreferencePanes, the user's\n"
     "                       $XDG_DATA_HOME/velmora/PreferencePanes, the data dirs' velmora/\n"
     "                       PreferencePanes, then the bundle the build left beside this program\n"
-    "  --tab NAME           open the pane on this tab (speed, apps, ...)\n"
+    "  --tab NAME           open the pane on this tab: speed, apps or other\n"
     "  --screenshot FILE    render the window with the pane selected into FILE (PNG) after its\n"
     "                       first paint and quit; works without a display (offscreen)\n"
+    "  --delay SECONDS      with --screenshot: wait this long after the first paint (0 to 60;\n"
+    "                       the pane lists new devices after its standby time, about 2.5 s)\n"
     "  --help, --version\n\n"
     "\"Show All\" (Ctrl+L) leaves the pane for the overview, Quit (Ctrl+Q) or closing the window\n"
     "quits; the pane may refuse either while an edit cannot be committed. SIGTERM, SIGINT and\n"
@@ -49,7 +52,7 @@ const char* kHelp =
     "be found, loaded or shown, 2 for usage errors, 70 after a fatal error of the pane.\n";
 
 // The tabs the pane offers, for suggestions when a name is mistyped.
-const std::vector<std::string> kTabNames = {"speed", "apps", "snapping", "device", "info"};
+const std::vector<std::string> kTabNames = {"speed", "apps", "other"};
 
 int usage(const std::string& message) {
   std::cerr << "velmora-settings: " << message << "\nTry 'velmora-settings --help'.\n";
@@ -77,7 +80,7 @@ void onSignal(int sig) {
 
 int main(int argc, char** argv) {
   using namespace vl;
-  std::string worldOption, paneOption, screenshot, tab;
+  std::string worldOption, paneOption, screenshot, tab, delayText;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&](const std::string& name, std::string& out) {
@@ -101,11 +104,18 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (value("--world", worldOption) || value("--pane", paneOption) || value("--screenshot", screenshot) ||
-        value("--tab", tab))
+        value("--tab", tab) || value("--delay", delayText))
       continue;
-    if (a == "--world" || a == "--pane" || a == "--screenshot" || a == "--tab") return usage(a + " needs a value");
+    if (a == "--world" || a == "--pane" || a == "--screenshot" || a == "--tab" || a == "--delay")
+      return usage(a + " needs a value");
     return usage("unexpected argument '" + a + "'" +
-                 cli::didYouMean(a, {"--world", "--pane", "--screenshot", "--tab", "--help", "--version"}));
+                 cli::didYouMean(a, {"--world", "--pane", "--screenshot", "--tab", "--delay", "--help", "--version"}));
+  }
+  double delay = 0;
+  if (!delayText.empty()) {
+    std::string why;
+    if (!cli::parseNumberIn("--delay", delayText, 0, 60, &delay, &why)) return usage(why);
+    if (screenshot.empty()) return usage("--delay goes with --screenshot");
   }
   std::string folder = sim::worldFolderFor(worldOption);
   if (!sim::World::exists(folder))
@@ -146,7 +156,7 @@ int main(int argc, char** argv) {
     }
 
     if (!screenshot.empty()) {
-      window.onFirstPanePaint([&] {
+      auto takeShot = [&] {
         QPixmap shot = window.grab();
         if (shot.isNull() || !shot.save(QString::fromStdString(screenshot), "PNG")) {
           std::cerr << "velmora-settings: cannot write the screenshot to " << screenshot << "\n";
@@ -160,7 +170,8 @@ int main(int argc, char** argv) {
           return;
         }
         app.exit(0);
-      });
+      };
+      window.onFirstPanePaint([&, takeShot] { QTimer::singleShot(static_cast<int>(delay * 1000), &window, takeShot); });
     }
 
     // Signals close the window as the user would; handled on the event loop, not in the handler.
