@@ -42,8 +42,10 @@ def application():
     return None
 
 
-def find(root, role, name):
-    return pyatspi.findDescendant(root, lambda a: a is not None and a.getRole() == role and a.name == name)
+def find(root, role, name, showing=True):
+    """The first control of that role and name, on screen unless told (closed menus are not)."""
+    return pyatspi.findDescendant(root, lambda a: a is not None and a.getRole() == role and a.name == name
+                                  and (not showing or a.getState().contains(pyatspi.STATE_SHOWING)))
 
 
 def dump(acc, depth=0, out=None):
@@ -148,7 +150,7 @@ def menu_item(menu_name, item_name):
     if menu is None:
         print("\n".join(dump(application())))
         raise SystemExit("FAIL no menu '%s'" % menu_name)
-    return find(menu, pyatspi.ROLE_MENU_ITEM, item_name)
+    return find(menu, pyatspi.ROLE_MENU_ITEM, item_name, showing=False)
 
 
 def press_menu_item(menu_name, item_name):
@@ -235,7 +237,8 @@ def controls_read_back():
     if wait_for(lambda: field_text(tracking) != before, 2) is None:
         fail("the tracking field stayed at '%s' when the slider moved to %g (of %g to %g; it is at %g)" %
              (before, target, value.minimumValue, value.maximumValue, value.currentValue))
-    shown = number(field_text(tracking))
+    # Read before the switch: with acceleration off the field no longer shows the stored speed.
+    tracking_shown = field_text(tracking)
 
     # The acceleration check box: Toggle flips it.
     boxes = pyatspi.findAllDescendants(application(), lambda a: a is not None and a.getRole() == pyatspi.ROLE_CHECK_BOX
@@ -248,23 +251,29 @@ def controls_read_back():
     if wait_for(lambda: box.getState().contains(pyatspi.STATE_CHECKED) != was, 2) is None:
         fail("Toggle did not change the check box '%s'" % box.name)
 
-    # What the window shows is what the store holds for the selected favourite.
-    def stored():
-        s = store()
-        if not s:
-            return None
-        for device in s.get("devices", []):
-            for fav in device.get("cursorSpeeds", []):
-                if fav.get("sensitivityDisplay") == "1500" and bool(fav.get("disableAccl")) != was:
-                    return fav
-        return None
-    fav = wait_for(stored, 3)
-    if fav is None:
-        fail("the store holds no favourite with speed 1500 and the toggled switch: %s" % json.dumps(store())[:1500])
-    elif shown is not None and abs(float(fav.get("trackingSpeed", -1)) - shown) > 0.01:
-        fail("stored tracking speed %s differs from the shown %g" % (fav.get("trackingSpeed"), shown))
+    expected.update(speed="1500", tracking=number(tracking_shown), switch=not was)
+    print("window shows: speed %s, tracking %s, acceleration off %s" % (field_text(sensitivity), tracking_shown,
+                                                                         not was), flush=True)
+
+
+expected = {}
+
+
+def store_holds_what_the_window_showed():
+    """After the window has gone (leaving the pane saves the store), the store holds what it showed."""
+    if wait_for(lambda: application() is None, 30) is None:
+        fail("the window did not go away after Quit")
+        return
+    s = store() or {}
+    favourites = [c for d in s.get("devices", []) for c in d.get("cursorSpeeds", [])]
+    match = [c for c in favourites if c.get("sensitivityDisplay") == expected["speed"]
+             and bool(c.get("disableAccl")) == expected["switch"]
+             and abs(float(c.get("trackingSpeed", -1)) - (expected["tracking"] or -2)) < 0.01]
+    if not match:
+        fail("the store holds no favourite with speed %s, tracking %s and acceleration off %s: %s" %
+             (expected["speed"], expected["tracking"], expected["switch"], json.dumps(favourites)[:1200]))
     else:
-        print("read back: speed 1500, tracking %s, acceleration switch %s" % (field_text(tracking), not was), flush=True)
+        print("store holds them: %s" % json.dumps(match[0]), flush=True)
 
 
 def quit_leaves_agent():
@@ -273,7 +282,7 @@ def quit_leaves_agent():
 
 SCENARIOS = {
     "change-and-undo": [favourite_change_reaches_device_and_undo_follows, quit_leaves_agent],
-    "controls": [controls_read_back, quit_leaves_agent],
+    "controls": [controls_read_back, quit_leaves_agent, store_holds_what_the_window_showed],
 }
 
 window_appears()
