@@ -20,11 +20,11 @@ void drawCurveGraph(const CurveViewModel& model, const GraphOverlay& overlay, Dr
     const TextSize size = surface.measureText(text);
     return LabelSize{size.width, size.height};
   };
-  for (const AxisTick& t : xAxisTicks(model, measure)) {
+  for (const AxisTick& t : xAxisTicksMeasured(model, measure)) {
     surface.frameRect({t.position, kXTickBase, 1, kTickLength}, kGraphFrameColour, 1);
     if (t.labelled) surface.drawText(std::to_string(t.value), t.labelStart, kXTickBase - t.labelHeight, kGraphLabelColour);
   }
-  for (const AxisTick& t : yAxisTicks(model, measure)) {
+  for (const AxisTick& t : yAxisTicksMeasured(model, measure)) {
     surface.frameRect({kYTickBase, t.position, kTickLength, 1}, kGraphFrameColour, 1);
     if (t.labelled) surface.drawText(std::to_string(t.value), kYTickBase - t.labelWidth, t.labelStart, kGraphLabelColour);
   }

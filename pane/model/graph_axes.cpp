@@ -21,7 +21,7 @@ LabelMeasure measureByDigits(const LabelMetrics& m) {
 
 int axisStep(int range) { return range < 10 ? 1 : range < 100 ? 10 : 50; }
 
-std::vector<AxisTick> xAxisTicks(const CurveViewModel& model, const LabelMeasure& measure) {
+std::vector<AxisTick> xAxisTicksMeasured(const CurveViewModel& model, const LabelMeasure& measure) {
   std::vector<AxisTick> ticks;
   const int range = visibleRange(model.viewWidth() - kGraphOriginX, model.scaleX());
   const int step = axisStep(range);
@@ -40,7 +40,7 @@ std::vector<AxisTick> xAxisTicks(const CurveViewModel& model, const LabelMeasure
   return ticks;
 }
 
-std::vector<AxisTick> yAxisTicks(const CurveViewModel& model, const LabelMeasure& measure) {
+std::vector<AxisTick> yAxisTicksMeasured(const CurveViewModel& model, const LabelMeasure& measure) {
   std::vector<AxisTick> ticks;
   const int range = visibleRange(model.viewHeight() - kGraphOriginY, model.scaleY());
   const int step = axisStep(range);

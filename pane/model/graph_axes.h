@@ -37,16 +37,16 @@ int axisStep(int range);
 // Ticks along the bottom edge: one per step up to the visible device-speed range; a label
 // (centred on its tick) is drawn only when it starts more than 25 points right of the last
 // drawn label's end.
-std::vector<AxisTick> xAxisTicks(const CurveViewModel& model, const LabelMeasure& measure);
+std::vector<AxisTick> xAxisTicksMeasured(const CurveViewModel& model, const LabelMeasure& measure);
 // Ticks along the left edge; a label (centred on its tick) is drawn only when it starts more
 // than 2 points above the last drawn label's top.
-std::vector<AxisTick> yAxisTicks(const CurveViewModel& model, const LabelMeasure& measure);
+std::vector<AxisTick> yAxisTicksMeasured(const CurveViewModel& model, const LabelMeasure& measure);
 
 inline std::vector<AxisTick> xAxisTicks(const CurveViewModel& model, const LabelMetrics& metrics) {
-  return xAxisTicks(model, measureByDigits(metrics));
+  return xAxisTicksMeasured(model, measureByDigits(metrics));
 }
 inline std::vector<AxisTick> yAxisTicks(const CurveViewModel& model, const LabelMetrics& metrics) {
-  return yAxisTicks(model, measureByDigits(metrics));
+  return yAxisTicksMeasured(model, measureByDigits(metrics));
 }
 
 }  // namespace vl

@@ -224,6 +224,17 @@ TEST_F(CurveViewTest, AHidManagerThatCannotOpenIsAFatalAlertWithItsNumbers) {
   EXPECT_NE(fatalText().find("260.0419"), std::string::npos) << fatalText();
   EXPECT_NE(fatalText().find("260.0458"), std::string::npos) << fatalText();
   EXPECT_NE(fatalText().find("260.0504"), std::string::npos) << fatalText();
+
+  // The failed manager is not kept half made: the next time the device is usable it opens.
+  mac.failHidManagerOpen(false);
+  d->setCursorSpeedDisabled(true);
+  view.observeValueForKeyPath(kObservedStatus);
+  d->setCursorSpeedDisabled(false);
+  view.observeValueForKeyPath(kObservedStatus);
+  ASSERT_EQ(view.openHidDeviceCount(), 1u);
+  mac.postInputReport(hidEntry(d), {{1, kHIDUsage_GD_X, 9, 1}, {1, kHIDUsage_GD_Y, 2, 1}});
+  loop.runUntilIdle();
+  EXPECT_EQ(view.indicatorValue(), 26 + 9);
 }
 
 TEST_F(CurveViewTest, KeyEquivalents) {
@@ -255,7 +266,8 @@ TEST_F(CurveViewTest, KeyEquivalents) {
   ASSERT_TRUE(view.curveVisibleCheckbox(1));
   EXPECT_TRUE(view.performKeyEquivalent({kKeyCodeSpace, " ", 0, false}));
   EXPECT_FALSE(view.curveVisibleCheckbox(1));
-  EXPECT_TRUE(view.performKeyEquivalent({kKeyCodeSpace, " ", 0x100 /* caps lock-free device bits */, false}));
+  // Device-dependent flag bits (which side's key) do not count as modifiers.
+  EXPECT_TRUE(view.performKeyEquivalent({kKeyCodeSpace, " ", 0x100, false}));
   EXPECT_TRUE(view.curveVisibleCheckbox(1));
 
   EXPECT_TRUE(view.performKeyEquivalent({kKeyCodeL, "l", 0, false}));
@@ -292,12 +304,16 @@ TEST_F(CurveViewTest, MessagesForDevicesWhoseSpeedCannotChange) {
   host.select(absent, 0);
   view.showErrorMsg();
   ASSERT_EQ(host.sheets.size(), 1u);
+  EXPECT_EQ(host.sheets[0].first, view.errorMessage(absent).value_or(""));
   EXPECT_EQ(host.sheets[0].second, "VID:0x45E, PID:0x1234, MID:0x0 Transport:USB");
-  host.select(other, 0);
-  other->setCursorSpeedDisabled(false);
+  host.select(controlled, 0);
+  controlled->setCursorSpeedDisabled(false);
+  view.observeValueForKeyPath(kObservedStatus);
+  view.showErrorMsg();
+  EXPECT_EQ(host.sheets.size(), 1u) << "a usable device has nothing to show";
 }
 
-TEST_F(CurveViewTest, AnAppleGestureDeviceDriveByAnotherDriverGetsNoDrovanaAdvice) {
+TEST_F(CurveViewTest, AnAppleGestureDeviceDrivenByAnotherDriverGetsNoDrovanaAdvice) {
   QS802DeviceClass* d = device(kMagicVid, kMagicPid, "Bluetooth", "magic-mouse-2-bluetooth");
   d->setDriverManufacture(std::string("com.vendor.driver.Mouse"));
   prepare(d, 0);
