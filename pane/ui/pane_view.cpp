@@ -249,8 +249,10 @@ QWidget* PaneView::makeSpeedTab() {
   connect(trackingSlider_, &QSlider::valueChanged, this, [this](int v) { sliderMoved(SpeedField::Tracking, v); });
   connect(sensitivitySlider_, &QSlider::sliderReleased, this, [this] { sliderReleased(SpeedField::Sensitivity); });
   connect(trackingSlider_, &QSlider::sliderReleased, this, [this] { sliderReleased(SpeedField::Tracking); });
-  connect(disableAccl_, &QCheckBox::clicked, this, [this](bool on) {
-    if (QS805CursorSpeedClass* cs = selectedCursorSpeed()) {
+  // toggled, not clicked: assistive technology's "Toggle" flips the box without a click. Showing
+  // the stored value flips it too, which the comparison leaves alone.
+  connect(disableAccl_, &QCheckBox::toggled, this, [this](bool on) {
+    if (QS805CursorSpeedClass* cs = selectedCursorSpeed(); cs && cs->disableAccl() != on) {
       cs->setDisableAccl(on);
       endPassSoon();
     }

@@ -30,6 +30,9 @@ std::unique_ptr<WorldProcess> WorldProcess::open(linux_::SdEventRunLoop& loop, c
     if (error) *error = e;
     return nullptr;
   }
+  // A pane installed into this simulated Mac is the one its programs find (and whose build
+  // date the agent compares).
+  p->worldPaths_ = std::make_unique<sim::WorldPaths>(*p->paths_, options.folder);
   p->defaults_ = std::make_unique<linux_::FileUserDefaults>(p->world_->defaultsFolder());
   if (options.bus == WorldProcessOptions::Bus::Agent)
     p->bus_ = connectAgentBus(loop, options.folder, &p->busError_);
@@ -48,7 +51,7 @@ WorldProcess::~WorldProcess() {
 Platform WorldProcess::platform() {
   Platform platform = world_->platform();
   platform.runLoop = loop_;
-  platform.paths = &*paths_;
+  platform.paths = worldPaths_.get();
   platform.defaults = defaults_.get();
   platform.fileManager = &fileManager_;
   if (bus_) platform.notifications = bus_.get();

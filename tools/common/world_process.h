@@ -17,6 +17,7 @@
 #include "platform/linux/xdg_paths.h"
 #include "platform/sim/sim_desktop_world.h"
 #include "platform/sim/world.h"
+#include "platform/sim/world_paths.h"
 
 namespace vl::cli {
 
@@ -61,6 +62,8 @@ class WorldProcess {
   std::unique_ptr<sim::World> world_;
   std::unique_ptr<sim::SimDesktopWorld> desktop_;
   std::optional<linux_::XdgPaths> paths_;
+  // The user's folders, with the world's own PreferencePanes searched first.
+  std::unique_ptr<sim::WorldPaths> worldPaths_;
   std::unique_ptr<linux_::FileUserDefaults> defaults_;
   linux_::DbusFileManager fileManager_;
   std::unique_ptr<linux_::DbusNotifications> bus_;

@@ -20,6 +20,7 @@
 #include "platform/linux/console_alerts.h"
 #include "platform/linux/sd_event_runloop.h"
 #include "platform/sim/world.h"
+#include "tools/common/bundle_resources.h"
 #include "tools/common/world_process.h"
 
 namespace {
@@ -34,7 +35,8 @@ const char* kHelp =
     "after a crash the next run gives it back.\n\n"
     "  --world DIR       the simulated Mac to run on (default: $VELMORA_WORLD, else\n"
     "                    $XDG_DATA_HOME/velmora/world); create one with 'velmora-sim init'\n"
-    "  --resources DIR   strings tables and device definitions (default: the source tree's)\n"
+    "  --resources DIR   strings tables and device definitions (default: the Resources of the\n"
+    "                    bundle it runs from, else the source tree's)\n"
     "  --quiet           do not print what is applied and restored\n"
     "  --help, --version\n\n"
     "One agent runs per simulated Mac: a second one on the same world says which process holds\n"
@@ -74,7 +76,7 @@ std::string timestamp() {
 
 int main(int argc, char** argv) {
   using namespace vl;
-  std::string worldOption, resources = VELMORA_SOURCE_RESOURCES;
+  std::string worldOption, resources = cli::bundledResourcesOr(VELMORA_SOURCE_RESOURCES);
   bool quiet = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];

@@ -1,0 +1,38 @@
+// WorldPaths: the folders of a program that runs on a world. Everything is the base adapter's,
+// except that the world's own PreferencePanes folder (<world>/Library/PreferencePanes) is
+// searched first, so a pane installed into a simulated Mac is the one its programs find.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "platform/api/paths.h"
+
+namespace vl::sim {
+
+class WorldPaths : public Paths {
+ public:
+  // base must outlive this object.
+  WorldPaths(const Paths& base, std::string worldFolder) : base_(base), world_(std::move(worldFolder)) {}
+
+  static std::string preferencePanesOf(const std::string& worldFolder) {
+    return worldFolder + "/Library/PreferencePanes";
+  }
+
+  std::string applicationSupport() const override { return base_.applicationSupport(); }
+  std::string applicationSupport(Domain d) const override { return base_.applicationSupport(d); }
+  std::string preferences() const override { return base_.preferences(); }
+  std::vector<std::string> preferencePanes() const override {
+    std::vector<std::string> dirs{preferencePanesOf(world_)};
+    for (auto& d : base_.preferencePanes()) dirs.push_back(std::move(d));
+    return dirs;
+  }
+  std::string temporary() const override { return base_.temporary(); }
+  std::string resources() const override { return base_.resources(); }
+
+ private:
+  const Paths& base_;
+  std::string world_;
+};
+
+}  // namespace vl::sim
