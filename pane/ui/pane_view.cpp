@@ -187,6 +187,10 @@ QWidget* PaneView::makeSpeedTab() {
   favouriteTable_->setSelectionMode(QAbstractItemView::SingleSelection);
   favouriteTable_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
   favouriteTable_->setShowGrid(false);
+  // All five favourites show without scrolling: they are what the graph draws.
+  favouriteTable_->setMinimumHeight(favouriteTable_->horizontalHeader()->sizeHint().height() +
+                                    5 * favouriteTable_->verticalHeader()->defaultSectionSize() +
+                                    2 * favouriteTable_->frameWidth());
 
   auto* settingBox = new QGroupBox(tab);
   settingBox->setAccessibleName(vlText("Favorite"));
