@@ -70,9 +70,12 @@ ReadResult readFile(const std::string& path) {
   return r;
 }
 
-bool writeFileAtomic(const std::string& path, std::span<const uint8_t> bytes, std::string* error) {
+bool writeFileAtomic(const std::string& path, std::span<const uint8_t> bytes, std::string* error,
+                     int* errorNumber) {
+  int lastErrno = 0;
   auto fail = [&](const std::string& what) {
     if (error) *error = path + ": " + what;
+    if (errorNumber) *errorNumber = lastErrno ? lastErrno : EINVAL;
     return false;
   };
   size_t slash = path.rfind('/');
@@ -83,7 +86,7 @@ bool writeFileAtomic(const std::string& path, std::span<const uint8_t> bytes, st
   std::vector<char> name(tmp.begin(), tmp.end());
   name.push_back('\0');
   int fd = ::mkstemp(name.data());
-  if (fd < 0) return fail("cannot create a temporary file: " + errnoText(errno));
+  if (fd < 0) return (lastErrno = errno), fail("cannot create a temporary file: " + errnoText(lastErrno));
   auto abandon = [&](const std::string& what) {
     ::close(fd);
     ::unlink(name.data());
@@ -92,23 +95,24 @@ bool writeFileAtomic(const std::string& path, std::span<const uint8_t> bytes, st
   // Keep the mode of a file being replaced; a new file gets the usual rw-r--r--.
   struct stat st {};
   mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0644;
-  if (::fchmod(fd, mode) != 0) return abandon("cannot set permissions: " + errnoText(errno));
+  if (::fchmod(fd, mode) != 0) return (lastErrno = errno), abandon("cannot set permissions: " + errnoText(lastErrno));
   size_t done = 0;
   while (done < bytes.size()) {
     ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return abandon("write failed: " + errnoText(errno));
+    if (n < 0) return (lastErrno = errno), abandon("write failed: " + errnoText(lastErrno));
     done += static_cast<size_t>(n);
   }
-  if (::fsync(fd) != 0) return abandon("fsync failed: " + errnoText(errno));
+  if (::fsync(fd) != 0) return (lastErrno = errno), abandon("fsync failed: " + errnoText(lastErrno));
   if (::close(fd) != 0) {
+    lastErrno = errno;
     ::unlink(name.data());
-    return fail("close failed: " + errnoText(errno));
+    return fail("close failed: " + errnoText(lastErrno));
   }
   if (::rename(name.data(), path.c_str()) != 0) {
-    int e = errno;
+    lastErrno = errno;
     ::unlink(name.data());
-    return fail("cannot replace the file: " + errnoText(e));
+    return fail("cannot replace the file: " + errnoText(lastErrno));
   }
   // Make the rename itself durable.
   int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -117,6 +121,10 @@ bool writeFileAtomic(const std::string& path, std::span<const uint8_t> bytes, st
     ::close(dfd);
   }
   return true;
+}
+
+bool writeFileAtomic(const std::string& path, std::span<const uint8_t> bytes, std::string* error) {
+  return writeFileAtomic(path, bytes, error, nullptr);
 }
 
 }  // namespace pl

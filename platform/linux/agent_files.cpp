@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <span>
 #include <sstream>
 
 #include "core/plist/codec.h"
@@ -206,28 +207,9 @@ ErrorInfo fileWriteError(int err, const std::string& path) {
 }
 
 bool writeFileAtomically(const std::string& path, const std::string& bytes, ErrorInfo* error) {
-  std::string tmp = path + ".tmp-" + std::to_string(::getpid());
-  int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644);
-  if (fd < 0) {
-    if (error) *error = fileWriteError(errno, path);
-    return false;
-  }
-  size_t done = 0;
   int err = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      err = n < 0 ? errno : EIO;
-      break;
-    }
-    done += static_cast<size_t>(n);
-  }
-  if (!err && ::fsync(fd) != 0) err = errno;
-  if (::close(fd) != 0 && !err) err = errno;
-  if (!err && ::rename(tmp.c_str(), path.c_str()) != 0) err = errno;
-  if (err) {
-    ::unlink(tmp.c_str());
+  if (!pl::writeFileAtomic(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                           nullptr, &err)) {
     if (error) *error = fileWriteError(err, path);
     return false;
   }
