@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "platform/linux/dbus_file_manager.h"
+#include "tests/support/private_bus.h"
 #include "tests/support/sim_world.h"
 
 extern char** environ;
@@ -28,52 +29,7 @@ namespace {
 
 using linux_::DbusFileManager;
 
-// A dbus-daemon with no activatable services, listening in a temporary folder.
-class PrivateBus {
- public:
-  explicit PrivateBus(const std::string& dir) {
-    std::string conf = dir + "/bus.conf";
-    std::ofstream(conf) << "<busconfig><type>session</type><listen>unix:dir=" << dir
-                        << "</listen><auth>EXTERNAL</auth><policy context=\"default\">"
-                           "<allow send_destination=\"*\" eavesdrop=\"true\"/><allow eavesdrop=\"true\"/>"
-                           "<allow own=\"*\"/></policy></busconfig>";
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
-    posix_spawn_file_actions_addclose(&fa, fds[0]);
-    // Its complaints (no raised file limit in a container) are not the test's output.
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    std::string confArg = "--config-file=" + conf;
-    char* argv[] = {const_cast<char*>("dbus-daemon"), const_cast<char*>(confArg.c_str()), const_cast<char*>("--nofork"),
-                    const_cast<char*>("--print-address=1"), nullptr};
-    if (posix_spawnp(&pid_, "dbus-daemon", &fa, nullptr, argv, environ) != 0) pid_ = 0;
-    posix_spawn_file_actions_destroy(&fa);
-    close(fds[1]);
-    // The daemon prints its address once it listens.
-    auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    char c;
-    pollfd p{fds[0], POLLIN, 0};
-    while (pid_ && std::chrono::steady_clock::now() < end && poll(&p, 1, 100) >= 0) {
-      if (!(p.revents & (POLLIN | POLLHUP))) continue;
-      if (read(fds[0], &c, 1) != 1 || c == '\n') break;
-      address_ += c;
-    }
-    close(fds[0]);
-  }
-  ~PrivateBus() {
-    if (pid_ > 0) {
-      kill(pid_, SIGTERM);
-      waitpid(pid_, nullptr, 0);
-    }
-  }
-  const std::string& address() const { return address_; }
-
- private:
-  pid_t pid_ = 0;
-  std::string address_;
-};
+using test::PrivateBus;
 
 // A stand-in file manager: owns the name, records each ShowItems call and answers it, or never
 // answers when told not to.
