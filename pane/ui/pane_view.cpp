@@ -188,9 +188,9 @@ QWidget* PaneView::makeSpeedTab() {
   favouriteTable_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
   favouriteTable_->setShowGrid(false);
   // All five favourites show without scrolling: they are what the graph draws.
-  favouriteTable_->setMinimumHeight(favouriteTable_->horizontalHeader()->sizeHint().height() +
-                                    5 * favouriteTable_->verticalHeader()->defaultSectionSize() +
-                                    2 * favouriteTable_->frameWidth());
+  // (The header is not sized before the model is set: count it as one more row.)
+  favouriteTable_->setMinimumHeight(6 * favouriteTable_->verticalHeader()->defaultSectionSize() +
+                                    2 * favouriteTable_->frameWidth() + 2);
 
   auto* settingBox = new QGroupBox(tab);
   settingBox->setAccessibleName(vlText("Favorite"));
