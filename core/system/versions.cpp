@@ -168,8 +168,8 @@ uint32_t QS812getHostVersion(const Platform& p, const std::string& applicationNa
   if (!http) return 0;
   std::string query = "app=" + QS812addingPercentEscapes(applicationName) + "&osv=" + QS812SystemVersionString(p);
   auto response = http->get("/velmora/xml/file.php", query, 1.0);
-  if (!response || response->status < 200 || response->status >= 300) return 0;
-  auto r = pl::read(std::span<const uint8_t>(response->body));
+  if (!response.ok() || response.response->status < 200 || response.response->status >= 300) return 0;
+  auto r = pl::read(std::span<const uint8_t>(response.response->body));
   if (!r || !r.value->isArray()) return 0;
   uint32_t newest = 0;
   for (const auto& item : *r.value->asArray()) {

@@ -234,8 +234,17 @@ void SimMac::setKernelExtension(const std::string& bundleID, const std::string& 
     impl_->kernelExtensions[bundleID] = path;
 }
 void SimMac::setHttpAnswer(const std::string& path, pl::Data body, int status) {
+  impl_->httpErrors.erase(path);
   impl_->httpAnswers[path] = {status, std::move(body)};
 }
+void SimMac::setHttpError(const std::string& path, int code, const std::string& domain) {
+  HttpError e;
+  e.domain = domain;
+  e.code = code;
+  e.description = "simulated transport error";
+  impl_->httpErrors[path] = e;
+}
+void SimMac::setHttpDelay(double seconds) { impl_->httpDelay = seconds; }
 std::vector<std::string> SimMac::httpRequests() const { return impl_->httpLog; }
 const std::vector<PropertyWrite>& SimMac::writes() const { return impl_->writes; }
 void SimMac::clearWrites() { impl_->writes.clear(); }

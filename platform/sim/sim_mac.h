@@ -148,6 +148,11 @@ class SimMac {
   void setKernelExtension(const std::string& bundleID, const std::string& path);
   // Answers GET requests to path with body (status 200); unanswered paths time out.
   void setHttpAnswer(const std::string& path, pl::Data body, int status = 200);
+  // Answers requests to path with a transport error instead (the connection was refused…).
+  void setHttpError(const std::string& path, int code, const std::string& domain = kURLErrorDomain);
+  // How long started requests wait for their answer, in run-loop seconds (a slow server); a
+  // delay beyond a request's time-out times it out.
+  void setHttpDelay(double seconds);
   std::vector<std::string> httpRequests() const;  // "path?query", in order
 
   const std::vector<PropertyWrite>& writes() const;

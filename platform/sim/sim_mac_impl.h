@@ -73,6 +73,8 @@ struct SimMac::Impl {
   std::string marketing = "MacBook Pro (Retina, 13-inch, Early 2015)";
   std::map<std::string, std::string> kernelExtensions;  // bundle identifier -> path
   std::map<std::string, std::pair<int, pl::Data>> httpAnswers;
+  std::map<std::string, HttpError> httpErrors;
+  double httpDelay = 0.0;  // virtual seconds before a started request's answer
   std::vector<std::string> httpLog;
   std::map<std::string, pl::Dict> defaults;
   static constexpr size_t kMaxWrites = 20000;
