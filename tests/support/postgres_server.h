@@ -34,6 +34,7 @@ class PostgresServer {
   bool started() const { return running_; }
   const std::string& whyNot() const { return why_; }
   const std::string& socketDir() const { return dir_; }
+  const std::string& database() const { return database_; }
   // A libpq connection URL for the database, going through the socket folder.
   std::string url() const { return "postgresql://velmora@/" + database_ + "?host=" + dir_; }
 
@@ -76,6 +77,10 @@ class PostgresServer {
     if (binDir_.empty()) {
       why_ = "no PostgreSQL server binaries (initdb, pg_ctl) under /usr/lib/postgresql/<version>/bin; "
              "install the postgresql package or set VELMORA_PG_BIN";
+      return;
+    }
+    if (access((binDir_ + "/initdb").c_str(), X_OK) != 0 || access((binDir_ + "/pg_ctl").c_str(), X_OK) != 0) {
+      why_ = "no initdb and pg_ctl programs in " + binDir_;
       return;
     }
     asRoot_ = geteuid() == 0;

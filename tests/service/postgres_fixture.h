@@ -1,0 +1,46 @@
+// Service tests' PostgreSQL: one throwaway server for the whole test program, started on first
+// use, and a bare libpq session for doing things behind the storage's back.
+#pragma once
+
+#include <libpq-fe.h>
+
+#include <memory>
+#include <string>
+
+#include "support/postgres_server.h"
+
+namespace vl::test {
+
+// Started once; stopped and removed when the program ends. Check started() and skip with
+// whyNot() when it is not running.
+inline PostgresServer* sharedPostgres() {
+  static PostgresServer server("velmora_service_test");
+  return &server;
+}
+
+class PostgresSession {
+ public:
+  static std::unique_ptr<PostgresSession> open(const std::string& url, std::string* error) {
+    PGconn* c = PQconnectdb(url.c_str());
+    if (PQstatus(c) != CONNECTION_OK) {
+      *error = PQerrorMessage(c);
+      PQfinish(c);
+      return nullptr;
+    }
+    return std::unique_ptr<PostgresSession>(new PostgresSession(c));
+  }
+  ~PostgresSession() { PQfinish(conn_); }
+  // A fixed statement of the test's own (no outside text in it).
+  bool exec(const char* sql) {
+    PGresult* r = PQexec(conn_, sql);
+    bool ok = PQresultStatus(r) == PGRES_COMMAND_OK || PQresultStatus(r) == PGRES_TUPLES_OK;
+    PQclear(r);
+    return ok;
+  }
+
+ private:
+  explicit PostgresSession(PGconn* c) : conn_(c) {}
+  PGconn* conn_;
+};
+
+}  // namespace vl::test

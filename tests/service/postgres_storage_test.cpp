@@ -1,0 +1,193 @@
+// The PostgreSQL storage against a real server started for these tests: URL forms, a pool
+// shared by many threads, bulk loads past one statement's rows, hostile text, lost connections.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <set>
+#include <thread>
+#include <vector>
+
+#include "service/postgres_fixture.h"
+#include "tools/service/postgres_storage.h"
+#include "tools/service/storage.h"
+
+namespace {
+
+using svc::RankingEntry;
+using svc::RankingQuery;
+using svc::RankingResult;
+using svc::UploadRow;
+
+UploadRow row(const std::string& machine, int64_t acc, int64_t sen, int32_t os = 101507, int64_t at = 1) {
+  UploadRow r;
+  r.model = {0x46D, 0xC52B, 0x4041, "USB"};
+  r.machine = machine;
+  r.deviceName = "MX Master";
+  r.osVersion = os;
+  r.accMillionths = acc;
+  r.senMillionths = sen;
+  r.receivedAt = at;
+  return r;
+}
+
+RankingResult rank(svc::Storage& s, svc::DeviceModel model, int count = 20, int32_t os0 = 0, int32_t os1 = 0) {
+  RankingQuery q;
+  q.model = std::move(model);
+  q.count = count;
+  q.os0 = os0;
+  q.os1 = os1;
+  RankingResult r;
+  svc::Status st = s.ranking(q, &r);
+  EXPECT_TRUE(st.ok()) << st.message;
+  return r;
+}
+
+class PostgresStorageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    server_ = vl::test::sharedPostgres();
+    if (!server_->started()) GTEST_SKIP() << "PostgreSQL tests skipped: " << server_->whyNot();
+    std::string error;
+    storage_ = svc::openStorage(server_->url(), &error);
+    ASSERT_TRUE(storage_) << error;
+    ASSERT_TRUE(storage_->clearAll().ok());
+  }
+  vl::test::PostgresServer* server_ = nullptr;
+  std::unique_ptr<svc::Storage> storage_;
+};
+
+TEST_F(PostgresStorageTest, EveryUrlFormReachesTheSameDatabase) {
+  ASSERT_TRUE(storage_->upsertUpload(row("m1", 687500, 800000000)).ok());
+  const std::string& dbName = server_->database();
+  for (const std::string& url : {"postgres://velmora@/" + dbName + "?host=" + server_->socketDir(),
+                                 "postgresql:///" + dbName + "?host=" + server_->socketDir() + "&user=velmora"}) {
+    SCOPED_TRACE(url);
+    std::string error;
+    auto other = svc::openStorage(url, &error);
+    ASSERT_TRUE(other) << error;
+    EXPECT_EQ(other->describe().rfind("postgresql:" + dbName, 0), 0u) << other->describe();
+    int64_t count = 0;
+    ASSERT_TRUE(other->rowCount(&count).ok());
+    EXPECT_EQ(count, 1);
+  }
+}
+
+TEST_F(PostgresStorageTest, AServerThatIsNotThereIsAnErrorNotACrash) {
+  std::string error;
+  auto none = svc::openStorage("postgresql://velmora@/nowhere?host=" + server_->socketDir() + "/missing", &error);
+  EXPECT_FALSE(none);
+  EXPECT_FALSE(error.empty());
+  auto wrongDb = svc::openStorage("postgresql://velmora@/no_such_db?host=" + server_->socketDir(), &error);
+  EXPECT_FALSE(wrongDb);
+  EXPECT_NE(error.find("no_such_db"), std::string::npos) << error;
+}
+
+// Text that would break a statement built by pasting is stored and matched as it is.
+TEST_F(PostgresStorageTest, HostileTextIsDataNeverSql) {
+  const std::string nasty = "USB'); DROP TABLE velmora_uploads;--";
+  UploadRow r = row("m'1\"\\", 1000000, 400000000);
+  r.model.transport = nasty;
+  r.deviceName = "Maus \"Ü\" $1 %s \\x00";
+  r.app = "Finder'";
+  ASSERT_TRUE(storage_->upsertUpload(r).ok());
+  RankingResult result = rank(*storage_, r.model);
+  ASSERT_EQ(result.entries.size(), 1u);
+  EXPECT_EQ(result.entries[0], (RankingEntry{1000000, 400000000, 1}));
+  // A transport differing only in case or a trailing byte is another model.
+  svc::DeviceModel near = r.model;
+  near.transport = nasty + " ";
+  EXPECT_TRUE(rank(*storage_, near).entries.empty());
+  int64_t count = 0;
+  ASSERT_TRUE(storage_->rowCount(&count).ok());
+  EXPECT_EQ(count, 1);
+}
+
+// Several statements' worth of rows in one call, with repeats of one machine inside the batch:
+// the latest of each stays, and a row already stored is replaced.
+TEST_F(PostgresStorageTest, BulkInsertCrossesStatementBoundariesAndKeepsTheLatest) {
+  ASSERT_TRUE(storage_->upsertUpload(row("machine-7", 500000, 400000000, 101507, 1)).ok());
+  std::vector<UploadRow> rows;
+  for (int i = 0; i < 2503; ++i) rows.push_back(row("machine-" + std::to_string(i), 1000000, 800000000, 101507, 10));
+  rows.push_back(row("machine-3", 2000000, 1600000000, 101507, 11));   // later within the batch
+  rows.push_back(row("machine-4", 3000000, 1600000000, 101507, 9));    // earlier than its twin
+  ASSERT_TRUE(storage_->bulkInsert(rows).ok());
+  int64_t count = 0;
+  ASSERT_TRUE(storage_->rowCount(&count).ok());
+  EXPECT_EQ(count, 2503);
+  RankingResult result = rank(*storage_, rows[0].model);
+  EXPECT_EQ(result.total, 2503);
+  ASSERT_EQ(result.entries.size(), 2u);
+  EXPECT_EQ(result.entries[0], (RankingEntry{1000000, 800000000, 2502}));
+  EXPECT_EQ(result.entries[1], (RankingEntry{2000000, 1600000000, 1}));
+}
+
+// An upload that arrives after a newer one of the same machine does not undo it.
+TEST_F(PostgresStorageTest, AnOlderUploadDoesNotReplaceANewerOne) {
+  ASSERT_TRUE(storage_->upsertUpload(row("m", 1000000, 800000000, 101507, 200)).ok());
+  ASSERT_TRUE(storage_->upsertUpload(row("m", 2000000, 800000000, 101507, 100)).ok());
+  RankingResult result = rank(*storage_, row("m", 0, 0).model);
+  ASSERT_EQ(result.entries.size(), 1u);
+  EXPECT_EQ(result.entries[0].accMillionths, 1000000);
+}
+
+// More threads than connections: each connection serves one thread at a time, and no upload is
+// lost or counted twice.
+TEST_F(PostgresStorageTest, ThreadsShareASmallPoolWithoutLosingWrites) {
+  std::string error;
+  auto pooled = svc::openPostgresStorage(server_->url(), &error, svc::PostgresOptions{2});
+  ASSERT_TRUE(pooled) << error;
+  constexpr int kThreads = 8, kEach = 60;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int i = 0; i < kEach; ++i) {
+        // Every thread also rewrites machine "shared" so that conflicting upserts meet.
+        std::string machine = i % 10 == 0 ? "shared" : "t" + std::to_string(t) + "-" + std::to_string(i);
+        if (!pooled->upsertUpload(row(machine, 62500 * (t + 1), 800000000, 101507, t * 1000 + i)).ok()) ++failures;
+        RankingResult r;
+        RankingQuery q;
+        q.model = row("", 0, 0).model;
+        if (!pooled->ranking(q, &r).ok()) ++failures;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  int64_t count = 0;
+  ASSERT_TRUE(pooled->rowCount(&count).ok());
+  EXPECT_EQ(count, kThreads * (kEach - kEach / 10) + 1);
+}
+
+// The server ends every connection (a restart, an administrator, a fail-over): the pool's idle
+// connections are dead, and the next calls reconnect instead of failing for good.
+TEST_F(PostgresStorageTest, ConnectionsEndedByTheServerAreReopened) {
+  ASSERT_TRUE(storage_->upsertUpload(row("before", 1000000, 800000000)).ok());
+  {
+    std::string error;
+    auto admin = vl::test::PostgresSession::open(server_->url(), &error);
+    ASSERT_TRUE(admin) << error;
+    ASSERT_TRUE(admin->exec("SELECT pg_terminate_backend(pid) FROM pg_stat_activity "
+                            "WHERE application_name = 'velmora-service' AND pid <> pg_backend_pid()"));
+  }
+  EXPECT_TRUE(storage_->upsertUpload(row("after", 1000000, 800000000)).ok());
+  int64_t count = 0;
+  ASSERT_TRUE(storage_->rowCount(&count).ok());
+  EXPECT_EQ(count, 2);
+}
+
+// The version range bounds both ends; an upper bound of 0 means none.
+TEST_F(PostgresStorageTest, VersionRangeAndLimit) {
+  std::vector<UploadRow> rows;
+  for (int i = 0; i < 30; ++i) rows.push_back(row("v" + std::to_string(i), 62500 * i, 800000000, 101100 + i * 10, 1));
+  ASSERT_TRUE(storage_->bulkInsert(rows).ok());
+  RankingResult all = rank(*storage_, rows[0].model, 100, 0, 0);
+  EXPECT_EQ(all.total, 30);
+  RankingResult band = rank(*storage_, rows[0].model, 5, 101200, 101290);  // i = 10 ... 19
+  EXPECT_EQ(band.total, 10);
+  ASSERT_EQ(band.entries.size(), 5u);
+  EXPECT_EQ(band.entries[0].accMillionths, 62500 * 10);  // equal counts: ascending speed
+}
+
+}  // namespace
