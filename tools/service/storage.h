@@ -4,8 +4,10 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace svc {
@@ -48,10 +50,10 @@ struct DeviceModel {
 // One shared setting: the newest upload of one machine for one device model.
 struct UploadRow {
   DeviceModel model;
-  std::string deviceName;  // at most 100 bytes, may be empty
+  std::string deviceName;  // at most 100 characters (code points), may be empty
   std::string machine;     // the client's machine identifier (a digest), 1..128 bytes
   int32_t osVersion = 0;   // "%02u%02u%02u" of major, minor, patch: 10.15.7 is 101507
-  std::string app;         // at most 20 bytes, may be empty
+  std::string app;         // at most 20 characters (code points), may be empty
   int64_t accMillionths = 0;  // tracking speed × 1,000,000
   int64_t senMillionths = 0;  // displayed sensitivity × 1,000,000
   int64_t receivedAt = 0;     // milliseconds since 1970-01-01 UTC, set by the service
@@ -121,8 +123,25 @@ std::unique_ptr<Storage> openSqliteStorage(const std::string& path, std::string*
 // Defined only when the service is built with libpq (VELMORA_SERVICE_POSTGRES).
 std::unique_ptr<Storage> openPostgresStorage(const std::string& url, std::string* error);
 
-// Checks a row against the bounds above (shared by the backends so they refuse alike):
-// an empty string when it is acceptable, otherwise the reason.
+// Checks a row against the bounds above (shared by the backends so they refuse alike): every
+// text valid UTF-8 without control characters, numbers in their ranges; an empty string when
+// the row is acceptable, otherwise the reason.
 std::string checkUploadRow(const UploadRow& row);
+// The same for a ranking query (count 1..kRankingMaxCount, transport bounded).
+std::string checkRankingQuery(const RankingQuery& query);
+
+// Bounds of the stored fields.
+constexpr size_t kTransportMaxBytes = 32;
+constexpr size_t kDeviceNameMaxChars = 100;
+constexpr size_t kMachineMaxBytes = 128;
+constexpr size_t kAppMaxChars = 20;
+constexpr int32_t kOsVersionMax = 999999;
+constexpr int64_t kAccMaxMillionths = 20 * kSettingScale;
+constexpr int64_t kSenMinMillionths = 5 * kSettingScale;
+constexpr int64_t kSenMaxMillionths = 1990 * kSettingScale;
+
+// Number of code points of a UTF-8 text without control characters; nullopt when the text is
+// not valid UTF-8 (overlong forms, surrogates, beyond U+10FFFF) or holds a control character.
+std::optional<size_t> cleanTextLength(std::string_view text);
 
 }  // namespace svc
