@@ -1,15 +1,18 @@
 // The PostgreSQL storage against a real server started for these tests: URL forms, a pool
 // shared by many threads, bulk loads past one statement's rows, hostile text, lost connections.
 #include <gtest/gtest.h>
+#include <httplib.h>
 
 #include <atomic>
 #include <memory>
-#include <set>
 #include <thread>
 #include <vector>
 
 #include "service/postgres_fixture.h"
+#include "service/storage_suite.h"
+#include "tools/service/http_server.h"
 #include "tools/service/postgres_storage.h"
+#include "tools/service/requests.h"
 #include "tools/service/storage.h"
 
 namespace {
@@ -85,18 +88,19 @@ TEST_F(PostgresStorageTest, AServerThatIsNotThereIsAnErrorNotACrash) {
 
 // Text that would break a statement built by pasting is stored and matched as it is.
 TEST_F(PostgresStorageTest, HostileTextIsDataNeverSql) {
-  const std::string nasty = "USB'); DROP TABLE velmora_uploads;--";
+  const std::string nasty = "U');DROP TABLE velmora_uploads--";  // the longest transport allowed
   UploadRow r = row("m'1\"\\", 1000000, 400000000);
   r.model.transport = nasty;
   r.deviceName = "Maus \"Ü\" $1 %s \\x00";
   r.app = "Finder'";
-  ASSERT_TRUE(storage_->upsertUpload(r).ok());
+  svc::Status st = storage_->upsertUpload(r);
+  ASSERT_TRUE(st.ok()) << st.message;
   RankingResult result = rank(*storage_, r.model);
   ASSERT_EQ(result.entries.size(), 1u);
   EXPECT_EQ(result.entries[0], (RankingEntry{1000000, 400000000, 1}));
-  // A transport differing only in case or a trailing byte is another model.
+  // A transport differing only in case is another model.
   svc::DeviceModel near = r.model;
-  near.transport = nasty + " ";
+  near.transport = "u');DROP TABLE velmora_uploads--";
   EXPECT_TRUE(rank(*storage_, near).entries.empty());
   int64_t count = 0;
   ASSERT_TRUE(storage_->rowCount(&count).ok());
@@ -188,6 +192,63 @@ TEST_F(PostgresStorageTest, VersionRangeAndLimit) {
   EXPECT_EQ(band.total, 10);
   ASSERT_EQ(band.entries.size(), 5u);
   EXPECT_EQ(band.entries[0].accMillionths, 62500 * 10);  // equal counts: ascending speed
+}
+
+}  // namespace
+
+// The semantics every backend shares, on PostgreSQL: the shared server's database, emptied.
+namespace svc::test {
+namespace {
+
+std::unique_ptr<Storage> freshPostgres(std::string* skip) {
+  vl::test::PostgresServer* server = vl::test::sharedPostgres();
+  if (!server->started()) {
+    *skip = "PostgreSQL tests skipped: " + server->whyNot();
+    return nullptr;
+  }
+  std::string error;
+  auto storage = openStorage(server->url(), &error);
+  if (!storage) {
+    ADD_FAILURE() << "a running PostgreSQL refused the storage: " << error;
+    *skip = error;
+    return nullptr;
+  }
+  Status st = storage->clearAll();
+  if (!st.ok()) ADD_FAILURE() << st.message;
+  return storage;
+}
+
+INSTANTIATE_TEST_SUITE_P(Postgres, StorageSuite, testing::Values(StorageBackend{"postgresql", freshPostgres}),
+                         backendName);
+
+}  // namespace
+}  // namespace svc::test
+
+// The whole service over a real socket with PostgreSQL behind it: an upload is counted in the
+// next ranking's answer.
+namespace {
+
+TEST_F(PostgresStorageTest, UploadThenRankingOverHttp) {
+  svc::Service service(*storage_, svc::Catalogue(), [] { return int64_t{1700000000000}; });
+  svc::HttpServer server(service, svc::HttpServerOptions{});
+  std::string error;
+  ASSERT_TRUE(server.bind(&error)) << error;
+  std::thread serving([&] { server.run(); });
+  httplib::Client client(server.baseUrl());
+  auto up = client.Get(
+      "/velmora/xml/setting.php?VID=1133&PID=50475&MID=16449&Tra=USB&Dev=MX%20Master&Mac=abc123"
+      "&OSV=101507&App=&Acc=1.25&Sen=800");
+  auto ranked = client.Get("/velmora/xml/setting_rank.php?VID=1133&PID=50475&MID=16449&Tra=USB&OS0=101200&OS1=0&Cnt=20");
+  server.stop();
+  serving.join();
+  ASSERT_TRUE(up);
+  EXPECT_EQ(up->status, 200) << up->body;
+  ASSERT_TRUE(ranked);
+  EXPECT_EQ(ranked->status, 200) << ranked->body;
+  EXPECT_EQ(ranked->body, svc::rankingPlist({{{1250000, 800000000, 1}}, 1}));
+  int64_t count = 0;
+  ASSERT_TRUE(storage_->rowCount(&count).ok());
+  EXPECT_EQ(count, 1);
 }
 
 }  // namespace

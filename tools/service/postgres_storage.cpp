@@ -198,8 +198,8 @@ class PostgresStorage final : public Storage {
   }
 
   Status ranking(const RankingQuery& query, RankingResult* result) override {
-    if (query.count < 1 || query.count > kRankingMaxCount)
-      return Status::error(StatusCode::InvalidArgument, "count out of range");
+    if (std::string why = checkRankingQuery(query); !why.empty())
+      return Status::error(StatusCode::InvalidArgument, why);
     Params p;
     p.int8(query.model.vid), p.int8(query.model.pid), p.int8(query.model.mid);
     p.bytes(query.model.transport);
