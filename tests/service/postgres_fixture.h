@@ -11,11 +11,16 @@
 
 namespace vl::test {
 
-// Started once; stopped and removed when the program ends. Check started() and skip with
-// whyNot() when it is not running.
+// Under ctest one server serves every test process (VELMORA_TEST_POSTGRES names its state
+// file; the tests take turns through a resource lock). Run alone, the program starts its own,
+// stopped and removed when it ends. Check started() and skip with whyNot() when not running.
 inline PostgresServer* sharedPostgres() {
-  static PostgresServer server("velmora_service_test");
-  return &server;
+  static std::unique_ptr<PostgresServer> server = [] {
+    const char* state = getenv("VELMORA_TEST_POSTGRES");
+    if (state && *state) return PostgresServer::attach(state);
+    return std::make_unique<PostgresServer>("velmora_service_test");
+  }();
+  return server.get();
 }
 
 class PostgresSession {

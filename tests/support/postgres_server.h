@@ -12,7 +12,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <cstdio>
 #include <fstream>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -27,7 +29,54 @@ class PostgresServer {
   // whyNot() says what stopped it (missing binaries, no "postgres" user when run as root, a
   // failing initdb or pg_ctl with the end of its log).
   explicit PostgresServer(std::string database = "velmora_test") : database_(std::move(database)) { start(); }
-  ~PostgresServer() { stop(); }
+  ~PostgresServer() {
+    if (owned_) stop();
+  }
+
+  // A server started by another process (see saveTo): used, never stopped by this object.
+  // A state file that records a failed start gives an object whose whyNot() tells that reason.
+  static std::unique_ptr<PostgresServer> attach(const std::string& stateFile) {
+    std::unique_ptr<PostgresServer> s(new PostgresServer(Attached{}));
+    std::ifstream in(stateFile);
+    std::string status;
+    std::getline(in, status);
+    if (status == "running") {
+      std::getline(in, s->dir_);
+      std::getline(in, s->database_);
+      s->running_ = !s->dir_.empty() && !s->database_.empty();
+    } else {
+      std::getline(in, s->why_);
+    }
+    if (!s->running_ && s->why_.empty()) s->why_ = "no usable PostgreSQL state file " + stateFile;
+    return s;
+  }
+
+  // Leaves the server running after this object ends, recording where it is (or why it did
+  // not start) for attach() and stopSaved() in other processes.
+  bool saveTo(const std::string& stateFile) {
+    std::ofstream out(stateFile, std::ios::trunc);
+    if (running_) {
+      out << "running\n" << dir_ << "\n" << database_ << "\n";
+      owned_ = false;
+    } else {
+      std::string why = whyNot();
+      std::replace(why.begin(), why.end(), '\n', ' ');
+      out << "failed\n" << why << "\n";
+    }
+    return static_cast<bool>(out);
+  }
+
+  // Stops and removes the server a state file names, and the file.
+  static void stopSaved(const std::string& stateFile) {
+    auto s = attach(stateFile);
+    if (s->running_) {
+      s->binDir_ = findBinDir();
+      s->asRoot_ = geteuid() == 0;
+      s->owned_ = true;
+      s->stop();
+    }
+    std::remove(stateFile.c_str());
+  }
   PostgresServer(const PostgresServer&) = delete;
   PostgresServer& operator=(const PostgresServer&) = delete;
 
@@ -176,6 +225,9 @@ class PostgresServer {
     return text.empty() ? "(no output)" : text;
   }
 
+  struct Attached {};
+  explicit PostgresServer(Attached) : owned_(false) {}
+
   static constexpr const char* kRunuser = "/usr/sbin/runuser";
   std::string database_;
   std::string binDir_;
@@ -183,6 +235,7 @@ class PostgresServer {
   std::string why_;
   bool asRoot_ = false;
   bool running_ = false;
+  bool owned_ = true;
 };
 
 }  // namespace vl::test

@@ -1,8 +1,6 @@
 // velmora-service-load: fills a service's storage with realistic rows and measures uploads per
 // second and ranking latency over HTTP keep-alive connections from several threads.
 #include <httplib.h>
-#include <signal.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -37,8 +35,9 @@ constexpr const char* kHelp =
     "  --rankings N        ask for N rankings of popular models (default 0)\n"
     "  --threads T         client threads, one keep-alive connection each (default 2)\n"
     "  --json              print the figures as one JSON object\n"
-    "  --postgres-server   start a throwaway PostgreSQL server, print its storage URL, and\n"
-    "                      stop and remove it when standard input closes\n"
+    "  --postgres-start FILE  start a throwaway PostgreSQL server in a temporary folder, print\n"
+    "                      its storage URL and record it in FILE (or why it could not start)\n"
+    "  --postgres-stop FILE   stop and remove the server FILE records, and FILE\n"
     "  --help              this text\n";
 
 struct Figures {
@@ -147,29 +146,20 @@ int seed(const std::string& storageUrl, int64_t rows, bool quiet) {
   return 0;
 }
 
-// Runs a throwaway server until standard input closes (or the program is told to stop).
-int postgresServer() {
+// Starts a throwaway server that outlives this program (for a test run or a measurement).
+int postgresStart(const std::string& stateFile) {
   vl::test::PostgresServer server("velmora_load");
+  bool saved = server.saveTo(stateFile);
   if (!server.started()) {
     std::cerr << "velmora-service-load: cannot start PostgreSQL: " << server.whyNot() << "\n";
+    return saved ? 3 : 1;
+  }
+  if (!saved) {
+    std::cerr << "velmora-service-load: cannot write " << stateFile << "\n";
+    vl::test::PostgresServer::stopSaved(stateFile);
     return 1;
   }
   std::cout << server.url() << std::endl;
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGHUP);
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  std::thread([] {
-    char buf[256];
-    while (read(0, buf, sizeof buf) > 0) {
-    }
-    kill(getpid(), SIGTERM);
-  }).detach();
-  int sig = 0;
-  sigwait(&set, &sig);
-  server.stop();
   return 0;
 }
 
@@ -199,12 +189,19 @@ int main(int argc, char** argv) {
   std::string error, url, storageUrl;
   int64_t rows = -1, uploads = 0, rankings = 0, threads = 2;
   bool ok = true;
-  if (vl::cli::takeFlag(args, "--postgres-server")) {
-    if (!args.empty()) {
-      std::cerr << "velmora-service-load: --postgres-server takes no other options\n";
-      return 2;
+  for (const char* name : {"--postgres-start", "--postgres-stop"}) {
+    std::string stateFile;
+    if (vl::cli::takeOption(args, name, &stateFile, &error) || !error.empty()) {
+      if (!error.empty() || !args.empty()) {
+        std::cerr << "velmora-service-load: " << name << " FILE takes no other options\n";
+        return 2;
+      }
+      if (std::string(name) == "--postgres-stop") {
+        vl::test::PostgresServer::stopSaved(stateFile);
+        return 0;
+      }
+      return postgresStart(stateFile);
     }
-    return postgresServer();
   }
   bool asJson = vl::cli::takeFlag(args, "--json");
   if (!vl::cli::takeOption(args, "--url", &url, &error) && !error.empty()) ok = false;
@@ -215,7 +212,7 @@ int main(int argc, char** argv) {
   ok = ok && takeCount(args, "--threads", 1, 256, &threads, &error);
   if (ok && !args.empty()) {
     static const std::vector<std::string> known = {"--url",     "--storage", "--seed", "--uploads",          "--rankings",
-                                                   "--threads", "--json",    "--help", "--postgres-server"};
+                                                   "--threads", "--json",    "--help", "--postgres-start", "--postgres-stop"};
     std::string word = args.front().substr(0, args.front().find('='));
     error = "unknown option '" + args.front() + "'" + vl::cli::didYouMean(word, known);
     ok = false;
