@@ -8,6 +8,7 @@
 #include <cmath>
 #include <cstdio>
 #include <iostream>
+#include <map>
 #include <random>
 #include <string>
 #include <thread>
@@ -45,6 +46,7 @@ struct Figures {
   int64_t errors = 0;
   double seconds = 0;
   std::vector<double> latenciesMs;  // sorted
+  std::map<int, int64_t> failures;   // by HTTP status; 0 when no answer came
 };
 
 double percentile(const std::vector<double>& sorted, double p) {
@@ -60,12 +62,14 @@ Figures runRequests(const std::string& url, int64_t total, int threads, MakePath
   Figures f;
   std::atomic<int64_t> next{0}, errors{0};
   std::vector<std::vector<double>> latencies(threads);
+  std::vector<std::map<int, int64_t>> failures(threads);
   std::vector<std::thread> workers;
   auto start = Clock::now();
   for (int t = 0; t < threads; ++t) {
     workers.emplace_back([&, t] {
       httplib::Client client(url);
       client.set_keep_alive(true);
+      client.set_tcp_nodelay(true);
       client.set_connection_timeout(5, 0);
       client.set_read_timeout(30, 0);
       load::Workload workload(static_cast<uint64_t>(t) + 1000);
@@ -74,13 +78,18 @@ Figures runRequests(const std::string& url, int64_t total, int threads, MakePath
         auto begin = Clock::now();
         auto res = client.Get(path);
         latencies[t].push_back(std::chrono::duration<double, std::milli>(Clock::now() - begin).count());
-        if (!res || res->status != 200) errors.fetch_add(1);
+        if (!res || res->status != 200) {
+          errors.fetch_add(1);
+          ++failures[t][res ? res->status : 0];
+        }
       }
     });
   }
   for (auto& w : workers) w.join();
   f.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   for (auto& l : latencies) f.latenciesMs.insert(f.latenciesMs.end(), l.begin(), l.end());
+  for (auto& byStatus : failures)
+    for (auto [status, n] : byStatus) f.failures[status] += n;
   std::sort(f.latenciesMs.begin(), f.latenciesMs.end());
   f.count = static_cast<int64_t>(f.latenciesMs.size());
   f.errors = errors.load();
@@ -89,13 +98,21 @@ Figures runRequests(const std::string& url, int64_t total, int threads, MakePath
 
 std::string text(double v, int digits) { return pl::formatFixed(v, digits); }
 
+// " (503: 2, no answer: 1)" or nothing.
+std::string failureText(const Figures& f) {
+  std::string t;
+  for (auto [status, n] : f.failures)
+    t += (t.empty() ? " (" : ", ") + (status ? std::to_string(status) : std::string("no answer")) + ": " + std::to_string(n);
+  return t.empty() ? t : t + ")";
+}
+
 std::string describe(const char* name, const Figures& f) {
   double rate = f.seconds > 0 ? static_cast<double>(f.count) / f.seconds : 0;
   return std::string(name) + ": " + std::to_string(f.count) + " in " + text(f.seconds, 2) + " s, " + text(rate, 1) +
          "/s, latency p50 " + text(percentile(f.latenciesMs, 50), 2) + " ms, p90 " +
          text(percentile(f.latenciesMs, 90), 2) + " ms, p99 " + text(percentile(f.latenciesMs, 99), 2) +
          " ms, max " + text(f.latenciesMs.empty() ? 0 : f.latenciesMs.back(), 2) + " ms, errors " +
-         std::to_string(f.errors);
+         std::to_string(f.errors) + failureText(f);
 }
 
 std::string json(const Figures& f) {
