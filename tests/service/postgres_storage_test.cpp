@@ -181,6 +181,50 @@ TEST_F(PostgresStorageTest, ConnectionsEndedByTheServerAreReopened) {
   EXPECT_EQ(count, 2);
 }
 
+// Rankings come from counts kept by triggers. Uploads moving machines between two settings in
+// opposite directions at once neither deadlock into failures nor leave the counts wrong.
+TEST_F(PostgresStorageTest, CountsStayExactWhileUploadsMoveBetweenSettings) {
+  constexpr int kThreads = 6, kMachines = 15, kRounds = 12;
+  const int64_t a = 1000000, b = 2000000;
+  std::atomic<int> failures{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&, t] {
+      for (int round = 0; round < kRounds; ++round) {
+        // Even threads go a, b, a, ...; odd ones b, a, b, ...; the last round ends on b for all.
+        bool onA = (round + t) % 2 == 0 && round != kRounds - 1;
+        for (int m = 0; m < kMachines; ++m) {
+          std::string machine = "t" + std::to_string(t) + "m" + std::to_string(m);
+          svc::Status st = storage_->upsertUpload(row(machine, onA ? a : b, 800000000, 101507, round));
+          if (!st.ok()) ++failures, ADD_FAILURE() << st.message;
+        }
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(failures.load(), 0);
+  RankingResult result = rank(*storage_, row("", 0, 0).model);
+  EXPECT_EQ(result.total, kThreads * kMachines);
+  EXPECT_EQ(result.entries, (std::vector<RankingEntry>{{b, 800000000, kThreads * kMachines}}));
+}
+
+// A database whose uploads table predates the counts gets them made from its rows on opening.
+TEST_F(PostgresStorageTest, CountsAreRebuiltForRowsStoredBeforeThem) {
+  for (int i = 0; i < 5; ++i)
+    ASSERT_TRUE(storage_->upsertUpload(row("m" + std::to_string(i), i < 3 ? 1000000 : 1500000, 800000000)).ok());
+  {
+    std::string error;
+    auto admin = vl::test::PostgresSession::open(server_->url(), &error);
+    ASSERT_TRUE(admin) << error;
+    ASSERT_TRUE(admin->exec("DROP TABLE velmora_setting_counts"));
+  }
+  std::string error;
+  auto reopened = svc::openStorage(server_->url(), &error);
+  ASSERT_TRUE(reopened) << error;
+  RankingResult result = rank(*reopened, row("", 0, 0).model);
+  EXPECT_EQ(result.entries, (std::vector<RankingEntry>{{1000000, 800000000, 3}, {1500000, 800000000, 2}}));
+}
+
 // The version range bounds both ends; an upper bound of 0 means none.
 TEST_F(PostgresStorageTest, VersionRangeAndLimit) {
   std::vector<UploadRow> rows;

@@ -17,20 +17,61 @@
 namespace svc {
 namespace {
 
-// Strings are stored as bytes (bytea): the identity and names arrive percent-decoded from
-// clients and need not be valid UTF-8, and may hold any byte; they are compared byte for byte
-// as the SQLite backend does.
+// Strings are stored as bytes (bytea) and compared byte for byte, as the SQLite backend does.
+//
+// velmora_setting_counts holds how many uploads rows share each (model, system version, acc,
+// sen); triggers keep it equal to a GROUP BY over the uploads, so a ranking costs the number of
+// distinct settings of a model, not the number of machines that shared one (a popular mouse
+// has hundreds of thousands of rows at 1,000,000 stored). Counts that fall to 0 stay as rows
+// and are left out by the ranking. When an upload moves from one setting to another, the two
+// count rows are locked in key order, so two uploads moving in opposite directions cannot
+// deadlock.
 constexpr const char* kSchema[] = {
     "CREATE TABLE IF NOT EXISTS velmora_uploads ("
     " vid bigint NOT NULL, pid bigint NOT NULL, mid bigint NOT NULL, transport bytea NOT NULL,"
     " machine bytea NOT NULL, device_name bytea NOT NULL, os_version integer NOT NULL,"
     " app bytea NOT NULL, acc bigint NOT NULL, sen bigint NOT NULL, received_at bigint NOT NULL,"
     " PRIMARY KEY (vid, pid, mid, transport, machine))",
-    // The ranking reads one model's rows in a system-version range and groups them by setting:
-    // with acc and sen in the index it never visits the table.
-    "CREATE INDEX IF NOT EXISTS velmora_uploads_ranking ON velmora_uploads"
-    " (vid, pid, mid, transport, os_version) INCLUDE (acc, sen)",
+    "CREATE TABLE IF NOT EXISTS velmora_setting_counts ("
+    " vid bigint NOT NULL, pid bigint NOT NULL, mid bigint NOT NULL, transport bytea NOT NULL,"
+    " os_version integer NOT NULL, acc bigint NOT NULL, sen bigint NOT NULL, qty bigint NOT NULL,"
+    " PRIMARY KEY (vid, pid, mid, transport, os_version, acc, sen))",
+    R"sql(CREATE OR REPLACE FUNCTION velmora_count_setting(r velmora_uploads, delta integer) RETURNS void
+LANGUAGE sql AS $$
+  INSERT INTO velmora_setting_counts VALUES (r.vid, r.pid, r.mid, r.transport, r.os_version, r.acc, r.sen, delta)
+  ON CONFLICT (vid, pid, mid, transport, os_version, acc, sen)
+  DO UPDATE SET qty = velmora_setting_counts.qty + delta
+$$)sql",
+    R"sql(CREATE OR REPLACE FUNCTION velmora_count_uploads() RETURNS trigger LANGUAGE plpgsql AS $$
+BEGIN
+  IF TG_OP = 'INSERT' THEN
+    PERFORM velmora_count_setting(NEW, 1);
+  ELSIF TG_OP = 'DELETE' THEN
+    PERFORM velmora_count_setting(OLD, -1);
+  ELSIF (OLD.os_version, OLD.acc, OLD.sen) < (NEW.os_version, NEW.acc, NEW.sen) THEN
+    PERFORM velmora_count_setting(OLD, -1);
+    PERFORM velmora_count_setting(NEW, 1);
+  ELSE
+    PERFORM velmora_count_setting(NEW, 1);
+    PERFORM velmora_count_setting(OLD, -1);
+  END IF;
+  RETURN NULL;
+END
+$$)sql",
+    // (CREATE OR REPLACE TRIGGER needs PostgreSQL 14; this works on older servers as well.)
+    "DROP TRIGGER IF EXISTS velmora_uploads_counted ON velmora_uploads",
+    "CREATE TRIGGER velmora_uploads_counted AFTER INSERT OR DELETE ON velmora_uploads"
+    " FOR EACH ROW EXECUTE FUNCTION velmora_count_uploads()",
+    "DROP TRIGGER IF EXISTS velmora_uploads_moved ON velmora_uploads",
+    "CREATE TRIGGER velmora_uploads_moved AFTER UPDATE OF os_version, acc, sen ON velmora_uploads"
+    " FOR EACH ROW WHEN ((OLD.os_version, OLD.acc, OLD.sen) IS DISTINCT FROM (NEW.os_version, NEW.acc, NEW.sen))"
+    " EXECUTE FUNCTION velmora_count_uploads()",
 };
+
+// Counts made from the rows a table holds already (a database from before the counts existed).
+constexpr const char* kRecount =
+    "INSERT INTO velmora_setting_counts SELECT vid, pid, mid, transport, os_version, acc, sen, count(*)"
+    " FROM velmora_uploads GROUP BY vid, pid, mid, transport, os_version, acc, sen";
 
 constexpr const char* kColumns =
     "vid, pid, mid, transport, machine, device_name, os_version, app, acc, sen, received_at";
@@ -47,9 +88,9 @@ constexpr const char* kOnConflict =
 // Total over every group is taken before the limit.
 constexpr const char* kRanking =
     "SELECT acc, sen, qty, sum(qty) OVER () FROM ("
-    " SELECT acc, sen, count(*) AS qty FROM velmora_uploads"
+    " SELECT acc, sen, sum(qty) AS qty FROM velmora_setting_counts"
     " WHERE vid = $1 AND pid = $2 AND mid = $3 AND transport = $4 AND os_version BETWEEN $5 AND $6"
-    " GROUP BY acc, sen) AS groups ORDER BY qty DESC, acc, sen LIMIT $7";
+    " GROUP BY acc, sen HAVING sum(qty) > 0) AS groups ORDER BY qty DESC, acc, sen LIMIT $7";
 
 // Rows per statement of a bulk insert (11 parameters each, well below the protocol's 65535).
 constexpr int kBulkRows = 1000;
@@ -105,8 +146,13 @@ using Result = std::unique_ptr<PGresult, ResultDeleter>;
 // A failed command's status: connection troubles and an overloaded or stopping server are
 // Unavailable (worth retrying later), anything else Internal. Only the primary message is kept:
 // details may quote the row's values.
+// Set by failure() when the command lost a deadlock or serialisation conflict: the whole call
+// is worth running again as it is.
+thread_local bool tRetryable = false;
+
 Status failure(PGconn* conn, const PGresult* res, const char* what) {
   const char* state = res ? PQresultErrorField(res, PG_DIAG_SQLSTATE) : nullptr;
+  tRetryable = state && (std::string_view(state) == "40P01" || std::string_view(state) == "40001");
   const char* primary = res ? PQresultErrorField(res, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
   std::string message = std::string(what) + ": ";
   if (primary) {
@@ -170,7 +216,12 @@ class PostgresStorage final : public Storage {
     if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) return failure(c, r.get(), "begin schema");
     r.reset(PQexec(c, "SELECT pg_advisory_xact_lock(7365260)"));
     if (PQresultStatus(r.get()) != PGRES_TUPLES_OK) return failure(c, r.get(), "lock schema");
-    for (const char* ddl : kSchema) {
+    r.reset(PQexec(c, "SELECT to_regclass('velmora_setting_counts') IS NULL"));
+    if (PQresultStatus(r.get()) != PGRES_TUPLES_OK) return failure(c, r.get(), "look at schema");
+    bool recount = PQntuples(r.get()) == 1 && std::string_view(PQgetvalue(r.get(), 0, 0)) == "t";
+    std::vector<const char*> steps(std::begin(kSchema), std::end(kSchema));
+    if (recount) steps.push_back(kRecount);
+    for (const char* ddl : steps) {
       r.reset(PQexec(c, ddl));
       if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) {
         Status failed = failure(c, r.get(), "create schema");
@@ -273,7 +324,7 @@ class PostgresStorage final : public Storage {
       if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) return failure(c, r.get(), "bulk insert commit");
       // After a large load the planner needs fresh statistics to pick the ranking index at
       // once, not when autovacuum gets round to it.
-      if (kept.size() >= kAnalyzeAfter) r.reset(PQexec(c, "ANALYZE velmora_uploads"));
+      if (kept.size() >= kAnalyzeAfter) r.reset(PQexec(c, "ANALYZE velmora_uploads, velmora_setting_counts"));
       return Status::success();
     });
   }
@@ -331,7 +382,7 @@ class PostgresStorage final : public Storage {
         {"ranking", kRanking},
         {"bulk", bulk},
         {"count", "SELECT count(*) FROM velmora_uploads"},
-        {"clear", "TRUNCATE velmora_uploads"},
+        {"clear", "TRUNCATE velmora_uploads, velmora_setting_counts"},
     };
     for (const auto& [name, sql] : statements) {
       Result r(PQprepare(c, name, sql.c_str(), 0, nullptr));
@@ -347,17 +398,19 @@ class PostgresStorage final : public Storage {
   }
 
   // Runs `work` on a pooled connection. A connection found broken is reopened, and work that
-  // failed because the connection broke is tried once more on a fresh one.
+  // failed because the connection broke, or lost a deadlock to another upload, is tried again.
   template <typename Work>
   Status withConnection(Work&& work) {
     for (int attempt = 0;; ++attempt) {
       std::unique_ptr<Connection> conn;
       if (Status st = acquire(&conn); !st.ok()) return st;
+      tRetryable = false;
       Status st = prepare(*conn);
       if (st.ok()) st = work(conn->get());
       bool broken = PQstatus(conn->get()) != CONNECTION_OK;
+      bool again = !st.ok() && (broken || tRetryable);
       release(std::move(conn), broken);
-      if (!broken || attempt > 0) return st;
+      if (!again || attempt >= 2) return st;
     }
   }
 
