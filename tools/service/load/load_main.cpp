@@ -1,6 +1,7 @@
 // velmora-service-load: fills a service's storage with realistic rows and measures uploads per
 // second and ranking latency over HTTP keep-alive connections from several threads.
 #include <httplib.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -146,7 +147,7 @@ int seed(const std::string& storageUrl, int64_t rows, bool quiet) {
       std::cerr << "velmora-service-load: bulk insert failed: " << st.message << "\n";
       return 1;
     }
-    if (!quiet) std::cerr << "\rseeded " << std::min(rows, at + kChunk) << " rows" << std::flush;
+    if (!quiet && isatty(2)) std::cerr << "\rseeded " << std::min(rows, at + kChunk) << " rows" << std::flush;
   }
   int64_t count = 0;
   if (auto st = storage->rowCount(&count); !st.ok()) {
