@@ -15,7 +15,6 @@
 
 namespace vl {
 
-inline constexpr const char* kRankingPath = "/velmora/xml/setting_rank.php";
 // The ranking download waits this long for the service.
 inline constexpr double kRankingTimeoutSeconds = 5.0;
 // How many entries the service is asked for, and how many an answer may hold at most.
