@@ -103,6 +103,12 @@ bool readSalt(const std::string& path, std::string* salt) {
 bool createSalt(const std::string& path, std::string* salt) {
   unsigned char bytes[kSaltBytes];
   if (RAND_bytes(bytes, sizeof bytes) != 1) return false;
+  std::error_code ec;
+  std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  if (!parent.empty() && !std::filesystem::is_directory(parent, ec)) {
+    std::filesystem::create_directories(parent, ec);
+    if (ec) return false;
+  }
   std::string temp = path + ".XXXXXX";
   int fd = ::mkstemp(temp.data());  // mode 0600
   if (fd < 0) return false;
@@ -253,12 +259,15 @@ std::string QS836MachineIdentifier::saltPath(const Platform& p) {
 const std::string& QS836MachineIdentifier::value() {
   if (value_) return *value_;
   std::string salt;
-  bool exists = false;
-  std::string folder = QS814prefsFolderURL(p_, true, &exists);
-  // The settings folder is made by the store's own rules (which move an older folder's store
-  // first) rather than here.
-  if (!folder.empty() && !exists) (void)QS814prefsFileURL(p_, &exists);
-  std::string path = saltPath(p_);
+  std::string path = saltPath_;
+  if (path.empty()) {
+    bool exists = false;
+    std::string folder = QS814prefsFolderURL(p_, true, &exists);
+    // The settings folder is made by the store's own rules (which move an older folder's
+    // store first) rather than here.
+    if (!folder.empty() && !exists) (void)QS814prefsFileURL(p_, &exists);
+    path = saltPath(p_);
+  }
   if (!path.empty() && (readSalt(path, &salt) || createSalt(path, &salt)))
     value_ = QS812addingPercentEscapes(QS836digestIdentifier(plainIdentifier(p_), salt));
   else

@@ -27,6 +27,9 @@ inline constexpr const char* kRankingPath = "/velmora/xml/setting_rank.php";
 inline constexpr double kUploadTimeoutSeconds = 3.0;
 inline constexpr size_t kUploadDeviceNameLimit = 100;  // characters of Dev
 inline constexpr size_t kUploadAppNameLimit = 20;      // characters of App
+// The system's default tracking speed: a favourite at it with the device's own resolution
+// is the system's setting and is not shared.
+inline constexpr double kSystemDefaultTrackingSpeed = 0.6875;
 
 // A device's identity as the web service counts it.
 struct WebDeviceID {
@@ -62,17 +65,20 @@ std::string QS836prefixCharacters(const std::string& text, size_t maxCharacters)
 // per process and keeps it; value() computes on first use.
 class QS836MachineIdentifier {
  public:
-  explicit QS836MachineIdentifier(const Platform& p) : p_(p) {}
+  // saltPath: where the salt lives; empty means saltPath(p), beside the settings store. A
+  // program on a simulated Mac keeps it in the world instead.
+  explicit QS836MachineIdentifier(const Platform& p, std::string saltPath = {}) : p_(p), saltPath_(std::move(saltPath)) {}
   // The percent-escaped identifier; empty only when no salt could be read or made (nothing
   // identifying is sent then).
   const std::string& value();
   // The unhashed identifier text (serial or "_noMachineID:<login>", gid, uid); stays local.
   static std::string plainIdentifier(const Platform& p);
-  // Where the salt lives; empty without a Paths port.
+  // The salt's usual place (the user's settings folder); empty without a Paths port.
   static std::string saltPath(const Platform& p);
 
  private:
   const Platform& p_;
+  std::string saltPath_;
   std::optional<std::string> value_;
 };
 
