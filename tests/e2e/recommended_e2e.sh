@@ -40,7 +40,7 @@ listed() {
   "$bin/velmora-ctl" recommended --device 4c-269-0-Bluetooth --json >"$work/rank.json" 2>"$work/rank.err" &&
     grep -q '"status":"listed"' "$work/rank.json"
 }
-"$bin/velmora-ctl" agent upload >/dev/null || { echo "FAIL agent upload"; fail=1; }
+"$bin/velmora-ctl" agent send upload --receiver quillon.Velmora.boa >/dev/null || { echo "FAIL agent upload"; fail=1; }
 if wait_for 10 listed; then
   # Shown as the window shows it: sensitivity 2000 - 800, tracking 3, the only entry, rated 5.
   grep -q '"entries":\[{"rank":1,"tracking":3,"sensitivity":1200,"rating":5}\]' "$work/rank.json" ||
