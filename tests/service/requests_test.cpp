@@ -1,0 +1,392 @@
+// Query validation of the three requests, the ranking answer's form, the catalogue and the
+// command line, without sockets.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+
+#include "core/plist/codec.h"
+#include "service/storage_suite.h"
+#include "support/comma_locale.h"
+#include "tools/service/options.h"
+#include "tools/service/requests.h"
+
+namespace svc::test {
+namespace {
+
+const char* kGoodUpload =
+    "VID=1133&PID=50475&MID=16449&Tra=USB&Dev=MX%20Master%203&Mac=ab12cd&OSV=101507&App=&Acc=0.6875&Sen=1600";
+
+// The good upload with one field replaced (or removed, for a null value).
+std::string uploadWith(const std::string& key, const char* value) {
+  QueryFields q;
+  std::string error;
+  EXPECT_TRUE(parseQuery(kGoodUpload, &q, &error));
+  std::string out;
+  for (auto& [k, v] : q) {
+    if (k == key && !value) continue;
+    std::string text = k == key ? value : v;
+    std::string escaped;
+    for (unsigned char c : text) {
+      if (std::isalnum(c) || c == '.' || c == '-' || c == '%') {
+        escaped += static_cast<char>(c);
+      } else {
+        char b[4];
+        std::snprintf(b, sizeof b, "%%%02X", c);
+        escaped += b;
+      }
+    }
+    out += (out.empty() ? "" : "&") + k + "=" + escaped;
+  }
+  return out;
+}
+
+TEST(ServiceQuery, DecodesEscapesAndRefusesMalformedQueries) {
+  QueryFields q;
+  std::string error;
+  ASSERT_TRUE(parseQuery("a=x%20y+z&b=&&c=%C3%A9", &q, &error));
+  EXPECT_EQ(q["a"], "x y z");
+  EXPECT_EQ(q["b"], "");
+  EXPECT_EQ(q["c"], "\xC3\xA9");
+  for (const char* bad : {"a=%G1", "a=%4", "a=1%", "a", "a=1&a=2"}) {
+    EXPECT_FALSE(parseQuery(bad, &q, &error)) << bad;
+  }
+  EXPECT_FALSE(parseQuery("a=" + std::string(kQueryMaxBytes, 'x'), &q, &error));
+}
+
+TEST(ServiceQuery, AcceptsTheClientsUpload) {
+  QueryFields q;
+  std::string error;
+  ASSERT_TRUE(parseQuery(kGoodUpload, &q, &error));
+  UploadRow row;
+  ASSERT_TRUE(parseUpload(q, &row, &error)) << error;
+  EXPECT_EQ(row.model, (DeviceModel{0x46D, 0xC52B, 0x4041, "USB"}));
+  EXPECT_EQ(row.deviceName, "MX Master 3");
+  EXPECT_EQ(row.machine, "ab12cd");
+  EXPECT_EQ(row.osVersion, 101507);
+  EXPECT_EQ(row.accMillionths, 687500);
+  EXPECT_EQ(row.senMillionths, 1600000000);
+}
+
+TEST(ServiceQuery, RefusesEachUploadFieldOutOfBounds) {
+  std::string dev100(100, 'd'), dev101(101, 'd'), devWide;
+  for (int i = 0; i < 100; ++i) devWide += "\xC3\xA9";  // 100 characters, 200 bytes: the client's cut
+  struct Case {
+    const char* key;
+    std::string value;
+    bool ok;
+    const char* reason;  // a part of the refusal
+  } cases[] = {
+      {"VID", "-1", true, ""},  // %d of 0xFFFFFFFF
+      {"VID", "4294967296", false, "VID is out of range"},
+      {"VID", "0x46d", false, "VID is not a decimal integer"},
+      {"VID", " 1", false, "not a decimal"},
+      {"VID", "", false, "not a decimal"},
+      {"PID", "+5", false, "not a decimal"},
+      {"OSV", "1000000", false, "OSV is out of range"},
+      {"OSV", "-1", false, "OSV is out of range"},
+      {"Tra", std::string(32, 'T'), true, ""},
+      {"Tra", std::string(33, 'T'), false, "Tra is longer than 32 bytes"},
+      {"Dev", dev100, true, ""},
+      {"Dev", devWide, true, ""},
+      {"Dev", dev101, false, "Dev is longer than 100 characters"},
+      {"Dev", "a\nb", false, "Dev is not valid UTF-8"},
+      {"Dev", "\xFF", false, "Dev is not valid UTF-8"},
+      {"Dev", "\xC0\xAF", false, "not valid UTF-8"},  // overlong '/'
+      {"Mac", std::string(128, 'm'), true, ""},
+      {"Mac", std::string(129, 'm'), false, "Mac is longer than 128 bytes"},
+      {"Mac", "", false, "Mac is empty"},
+      {"App", std::string(20, 'a'), true, ""},
+      {"App", std::string(21, 'a'), false, "App is longer than 20 characters"},
+      {"Acc", "0", true, ""},
+      {"Acc", "20", true, ""},
+      {"Acc", "20.0001", false, "Acc is out of range"},
+      {"Acc", "-0.5", false, "Acc is out of range"},
+      {"Acc", "6.875e-01", true, ""},
+      {"Acc", "0,6875", false, "Acc must use a dot"},
+      {"Acc", "nan", false, "Acc is not a decimal number"},
+      {"Acc", "inf", false, "Acc is not a decimal number"},
+      {"Sen", "5", true, ""},
+      {"Sen", "1990", true, ""},
+      {"Sen", "4.99", false, "Sen is out of range"},
+      {"Sen", "1990.5", false, "Sen is out of range"},
+      {"Sen", "1e400", false, "Sen is not a decimal number"},
+  };
+  for (const auto& c : cases) {
+    QueryFields q;
+    std::string error;
+    ASSERT_TRUE(parseQuery(uploadWith(c.key, c.value.c_str()), &q, &error)) << c.key;
+    UploadRow row;
+    bool ok = parseUpload(q, &row, &error);
+    EXPECT_EQ(ok, c.ok) << c.key << "=" << c.value << ": " << error;
+    if (!c.ok) {
+      EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+    }
+    if (ok) {
+      EXPECT_EQ(checkUploadRow(row), "") << c.key;  // what the parser takes, the storage takes
+    }
+  }
+  for (const char* key : {"VID", "PID", "MID", "Tra", "Dev", "Mac", "OSV", "App", "Acc", "Sen"}) {
+    QueryFields q;
+    std::string error;
+    ASSERT_TRUE(parseQuery(uploadWith(key, nullptr), &q, &error));
+    UploadRow row;
+    EXPECT_FALSE(parseUpload(q, &row, &error)) << key;
+    EXPECT_EQ(error, std::string(key) + " is missing");
+  }
+}
+
+TEST(ServiceQuery, NegativeIdsAreTheClientsUnsignedValues) {
+  QueryFields q;
+  std::string error;
+  ASSERT_TRUE(parseQuery(uploadWith("MID", "-2147483648"), &q, &error));
+  UploadRow row;
+  ASSERT_TRUE(parseUpload(q, &row, &error));
+  EXPECT_EQ(row.model.mid, 0x80000000u);
+}
+
+TEST(ServiceQuery, ReadsNumbersTheSameUnderADecimalCommaLocale) {
+  VELMORA_WITH_COMMA_LOCALE(locale);
+  QueryFields q;
+  std::string error;
+  ASSERT_TRUE(parseQuery(kGoodUpload, &q, &error));
+  UploadRow row;
+  ASSERT_TRUE(parseUpload(q, &row, &error)) << error;
+  EXPECT_EQ(row.accMillionths, 687500);
+  RankingResult r{{{687500, 1600500000, 3}}, 3};
+  std::string plist = rankingPlist(r);
+  EXPECT_NE(plist.find("<real>0.6875</real>"), std::string::npos) << plist;
+  EXPECT_NE(plist.find("<real>1600.5</real>"), std::string::npos) << plist;
+}
+
+TEST(ServiceQuery, RankingQueryBounds) {
+  struct Case {
+    const char* query;
+    bool ok;
+  } cases[] = {
+      {"VID=76&PID=613&MID=0&Tra=Bluetooth&OS0=101200&OS1=0&Cnt=20", true},
+      {"VID=76&PID=613&MID=0&Tra=&OS0=0&OS1=101199&Cnt=100", true},
+      {"VID=76&PID=613&MID=0&Tra=USB&OS0=0&OS1=0&Cnt=101", false},
+      {"VID=76&PID=613&MID=0&Tra=USB&OS0=0&OS1=0&Cnt=0", false},
+      {"VID=76&PID=613&MID=0&Tra=USB&OS0=0&OS1=1000000&Cnt=20", false},
+      {"VID=76&PID=613&MID=0&Tra=USB&OS0=0&Cnt=20", false},
+  };
+  for (const auto& c : cases) {
+    QueryFields q;
+    std::string error;
+    ASSERT_TRUE(parseQuery(c.query, &q, &error));
+    RankingQuery query;
+    EXPECT_EQ(parseRanking(q, &query, &error), c.ok) << c.query << ": " << error;
+    if (c.ok) {
+      EXPECT_EQ(checkRankingQuery(query), "");
+    }
+  }
+}
+
+TEST(ServiceAnswer, RankingIsAPlistArrayWithTheTotalOnTheLastEntryOnly) {
+  RankingResult r{{{1000000, 1000000000, 5}, {687500, 1600000000, 2}}, 9};
+  auto read = pl::read(rankingPlist(r));
+  ASSERT_TRUE(read) << read.error;
+  const auto* array = read.value->asArray();
+  ASSERT_TRUE(array);
+  ASSERT_EQ(array->size(), 2u);
+  const auto* first = (*array)[0].asDict();
+  const auto* last = (*array)[1].asDict();
+  EXPECT_TRUE(first->at("Acc").isReal());
+  EXPECT_TRUE(first->at("Sen").isReal());
+  EXPECT_TRUE(first->at("Qty").isInteger());
+  EXPECT_EQ(first->count("Tot"), 0u);
+  EXPECT_TRUE(last->at("Tot").isInteger());
+  EXPECT_EQ(last->at("Tot").longLongValue(), 9);
+  EXPECT_DOUBLE_EQ(last->at("Acc").doubleValue(), 0.6875);
+  EXPECT_EQ(last->at("Qty").longLongValue(), 2);
+
+  auto empty = pl::read(rankingPlist({}));
+  ASSERT_TRUE(empty);
+  ASSERT_TRUE(empty.value->isArray());
+  EXPECT_TRUE(empty.value->asArray()->empty());
+}
+
+TEST(ServiceCatalogue, OffersFilesPerApplicationAndSystem) {
+  std::string error;
+  auto c = Catalogue::parse("# versions\n\nvl Velmora2.2.3.dmg 101200\nvl Velmora2.3b1.dmg\n"
+                            "dvvl\tDrovana3.0.dmg\n",
+                            &error);
+  ASSERT_TRUE(c) << error;
+  EXPECT_EQ(c->filesFor("vl", 101507), (std::vector<std::string>{"Velmora2.2.3.dmg", "Velmora2.3b1.dmg"}));
+  EXPECT_EQ(c->filesFor("vl", 101199), (std::vector<std::string>{"Velmora2.3b1.dmg"}));
+  EXPECT_TRUE(c->filesFor("VL", 101507).empty());
+  for (const char* bad : {"vl\n", "vl a.dmg 10.12\n", "vl a.dmg 1 2\n", "vl a.dmg -5\n"}) {
+    EXPECT_FALSE(Catalogue::parse(bad, &error)) << bad;
+  }
+  EXPECT_NE(error.find("line 1"), std::string::npos);
+}
+
+TEST(ServiceCatalogue, TheShippedCatalogueOffersThisVersion) {
+  std::string error;
+  auto c = Catalogue::load(std::string(VELMORA_SOURCE_RESOURCES) + "/service-catalogue.txt", &error);
+  ASSERT_TRUE(c) << error;
+  EXPECT_EQ(c->filesFor("vl", 101507), (std::vector<std::string>{"Velmora" VELMORA_VERSION_TEXT ".dmg"}));
+}
+
+class ServiceHandling : public testing::Test {
+ protected:
+  void SetUp() override {
+    std::string error;
+    storage_ = openSqliteStorage(folder_.path() + "/s.sqlite", &error);
+    ASSERT_TRUE(storage_) << error;
+    auto catalogue = Catalogue::parse("vl Velmora2.2.3.dmg\n", &error);
+    service_ = std::make_unique<Service>(*storage_, *catalogue, [] { return int64_t{42}; });
+  }
+  TempFolder folder_;
+  std::unique_ptr<Storage> storage_;
+  std::unique_ptr<Service> service_;
+};
+
+TEST_F(ServiceHandling, AnswersEachPathAndRefusesTheRest) {
+  struct Case {
+    const char* method;
+    const char* path;
+    std::string query;
+    int status;
+  } cases[] = {
+      {"GET", "/velmora/xml/setting.php", kGoodUpload, 200},
+      {"HEAD", "/velmora/xml/setting_rank.php", "VID=1133&PID=50475&MID=16449&Tra=USB&OS0=0&OS1=0&Cnt=20", 200},
+      {"GET", "/velmora/xml/file.php", "app=vl&osv=101507", 200},
+      {"GET", "/velmora/xml/file.php", "app=&osv=101507", 400},
+      {"GET", "/velmora/xml/file.php", "app=" + std::string(kCatalogueAppMaxBytes + 1, 'a') + "&osv=1", 400},
+      {"GET", "/velmora/xml/file.php", "app=vl", 400},
+      {"GET", "/velmora/xml/setting.php", "VID=1", 400},
+      {"GET", "/velmora/xml/setting.php", "VID=%zz", 400},
+      {"GET", "/velmora/xml/other.php", "", 404},
+      {"GET", "/velmora/xml/setting.php/", "", 404},
+      {"POST", "/velmora/xml/setting.php", kGoodUpload, 405},
+  };
+  for (const auto& c : cases) {
+    Answer a = service_->handle(c.method, c.path, c.query);
+    EXPECT_EQ(a.status, c.status) << c.method << " " << c.path << "?" << c.query << ": " << a.body;
+    if (a.status != 200) {
+      EXPECT_EQ(a.contentType.rfind("text/plain", 0), 0u);
+    }
+  }
+  int64_t rows = 0;
+  ASSERT_TRUE(storage_->rowCount(&rows).ok());
+  EXPECT_EQ(rows, 1);
+}
+
+TEST_F(ServiceHandling, UploadThenRankingAndVersions) {
+  ASSERT_EQ(service_->handle("GET", kUploadPath, kGoodUpload).status, 200);
+  ASSERT_EQ(service_->handle("GET", kUploadPath, uploadWith("Mac", "other")).status, 200);
+  Answer a = service_->handle("GET", kRankingPath, "VID=1133&PID=50475&MID=16449&Tra=USB&OS0=101200&OS1=0&Cnt=20");
+  ASSERT_EQ(a.status, 200);
+  EXPECT_EQ(a.contentType, "application/xml");
+  EXPECT_EQ(a.body, rankingPlist({{{687500, 1600000000, 2}}, 2}));
+
+  Answer v = service_->handle("GET", kVersionsPath, "app=vl&osv=101507");
+  auto read = pl::read(v.body);
+  ASSERT_TRUE(read && read.value->isArray());
+  ASSERT_EQ(read.value->asArray()->size(), 1u);
+  EXPECT_EQ(*(*read.value->asArray())[0].asString(), "Velmora2.2.3.dmg");
+  Answer none = service_->handle("GET", kVersionsPath, "app=unknown&osv=101507");
+  EXPECT_EQ(none.status, 200);
+  EXPECT_TRUE(pl::read(none.body).value->asArray()->empty());
+}
+
+TEST(ServiceLog, OneLineWithoutTheQuery) {
+  std::string line = logLine(1700000000123, "127.0.0.1:5000", "GET", "/velmora/xml/setting.php", 200, 7, 2.5);
+  EXPECT_EQ(line, "2023-11-14T22:13:20.123Z 127.0.0.1:5000 GET /velmora/xml/setting.php 200 7 2.5ms");
+  EXPECT_EQ(logLine(5, "p", "GET", "/a b\n", 404, 0, 0), "1970-01-01T00:00:00.005Z p GET /a?b? 404 0 0.0ms");
+}
+
+TEST(ServiceOptions, ListenAddresses) {
+  struct Case {
+    const char* text;
+    bool ok;
+    const char* host;
+    int port;
+  } cases[] = {
+      {"127.0.0.1:0", true, "127.0.0.1", 0},      {":8080", true, "127.0.0.1", 8080},
+      {"[::1]:47810", true, "::1", 47810},       {"localhost:1", true, "localhost", 1},
+      {"127.0.0.1", false, "", 0},               {"127.0.0.1:65536", false, "", 0},
+      {"127.0.0.1:-1", false, "", 0},            {"::1:80", false, "", 0},
+      {"127.0.0.1:8o", false, "", 0},
+  };
+  for (const auto& c : cases) {
+    std::string host, error;
+    int port = -1;
+    EXPECT_EQ(parseListen(c.text, &host, &port, &error), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(host, c.host);
+      EXPECT_EQ(port, c.port);
+    }
+  }
+}
+
+TEST(ServiceOptions, DefaultsFollowTheWorldAndRemoteListeningNeedsPublic) {
+  ServiceEnvironment env{"", "/data", "/home/u", "/res"};
+  std::string error;
+  auto plain = parseServiceOptions({}, env, &error);
+  ASSERT_TRUE(plain) << error;
+  EXPECT_EQ(plain->storage, "sqlite:/data/velmora/service.sqlite");
+  EXPECT_EQ(plain->addressFile, "");
+  EXPECT_EQ(plain->port, kDefaultPort);
+  EXPECT_EQ(plain->catalogue, "/res/service-catalogue.txt");
+
+  auto world = parseServiceOptions({"--world", "/w"}, env, &error);
+  ASSERT_TRUE(world);
+  EXPECT_EQ(world->storage, "sqlite:/w/service/service.sqlite");
+  EXPECT_EQ(world->addressFile, "/w/service/url");
+  env.world = "/envworld";
+  auto fromEnv = parseServiceOptions({"--address-file=/a", "--storage", "postgresql://x/db"}, env, &error);
+  ASSERT_TRUE(fromEnv);
+  EXPECT_EQ(fromEnv->addressFile, "/a");
+  EXPECT_EQ(fromEnv->storage, "postgresql://x/db");
+
+  EXPECT_FALSE(parseServiceOptions({"--listen", "0.0.0.0:80"}, env, &error));
+  EXPECT_NE(error.find("--public"), std::string::npos);
+  EXPECT_TRUE(parseServiceOptions({"--listen", "0.0.0.0:80", "--public"}, env, &error));
+  EXPECT_FALSE(parseServiceOptions({"--thread", "2"}, env, &error));
+  EXPECT_NE(error.find("'--threads'"), std::string::npos) << error;
+  EXPECT_FALSE(parseServiceOptions({"--threads", "0"}, env, &error));
+  EXPECT_FALSE(parseServiceOptions({"--storage"}, env, &error));
+}
+
+TEST(ServiceStorageUrl, ChoosesTheBackendOrSaysWhyNot) {
+  TempFolder folder;
+  std::string error;
+  EXPECT_TRUE(openStorage(folder.path() + "/bare.sqlite", &error)) << error;
+  EXPECT_TRUE(openStorage("sqlite://" + folder.path() + "/url.sqlite", &error)) << error;
+  EXPECT_FALSE(openStorage("mysql://localhost/db", &error));
+  EXPECT_NE(error.find("unknown storage URL scheme 'mysql'"), std::string::npos);
+  EXPECT_FALSE(openStorage("sqlite:", &error));
+  EXPECT_FALSE(openStorage("sqlite:/proc/no/such/place.sqlite", &error));
+}
+
+TEST(ServiceStorageUrl, SqliteKeepsRowsAcrossOpeningsAndRefusesANewerSchema) {
+  TempFolder folder;
+  std::string path = folder.path() + "/s.sqlite", error;
+  {
+    auto s = openSqliteStorage(path, &error);
+    ASSERT_TRUE(s);
+    UploadRow row;
+    row.machine = "m";
+    row.senMillionths = 1000 * kSettingScale;
+    ASSERT_TRUE(s->upsertUpload(row).ok());
+  }
+  {
+    auto s = openSqliteStorage(path, &error);
+    ASSERT_TRUE(s);
+    int64_t n = 0;
+    ASSERT_TRUE(s->rowCount(&n).ok());
+    EXPECT_EQ(n, 1);
+  }
+  {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+  }
+  EXPECT_FALSE(openSqliteStorage(path, &error));
+  EXPECT_NE(error.find("schema version 99"), std::string::npos) << error;
+}
+
+}  // namespace
+}  // namespace svc::test

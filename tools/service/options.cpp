@@ -1,0 +1,117 @@
+// Parsing and defaults of velmora-service's command line.
+#include "tools/service/options.h"
+
+#include <cstdlib>
+
+#include "tools/common/cli_args.h"
+#include "tools/common/suggest.h"
+
+namespace svc {
+
+ServiceEnvironment ServiceEnvironment::fromProcess(const std::string& resources) {
+  auto env = [](const char* name) {
+    const char* v = std::getenv(name);
+    return std::string(v ? v : "");
+  };
+  return {env("VELMORA_WORLD"), env("XDG_DATA_HOME"), env("HOME"), resources};
+}
+
+bool parseListen(const std::string& text, std::string* host, int* port, std::string* error) {
+  std::string h, p;
+  if (!text.empty() && text[0] == '[') {
+    auto close = text.find("]:");
+    if (close == std::string::npos) {
+      *error = "--listen: write an IPv6 address as [ADDRESS]:PORT";
+      return false;
+    }
+    h = text.substr(1, close - 1);
+    p = text.substr(close + 2);
+  } else {
+    auto colon = text.rfind(':');
+    if (colon == std::string::npos) {
+      *error = "--listen takes HOST:PORT, such as 127.0.0.1:" + std::to_string(kDefaultPort);
+      return false;
+    }
+    h = text.substr(0, colon);
+    p = text.substr(colon + 1);
+    if (h.find(':') != std::string::npos) {
+      *error = "--listen: write an IPv6 address as [ADDRESS]:PORT";
+      return false;
+    }
+  }
+  if (h.empty()) h = "127.0.0.1";
+  unsigned long long value = 0;
+  if (p.empty() || p.find_first_not_of("0123456789") != std::string::npos || !vl::cli::parseUnsigned(p, &value) ||
+      value > 65535) {
+    *error = "--listen: the port must be 0 to 65535 (0: any free port)";
+    return false;
+  }
+  *host = h;
+  *port = static_cast<int>(value);
+  return true;
+}
+
+bool isLoopback(const std::string& host) {
+  return host == "localhost" || host == "::1" || host.rfind("127.", 0) == 0;
+}
+
+std::optional<ServiceOptions> parseServiceOptions(std::vector<std::string> args, const ServiceEnvironment& env,
+                                                  std::string* error) {
+  ServiceOptions o;
+  for (const auto& a : args) {
+    if (vl::cli::isHelp(a)) {
+      o.help = true;
+      return o;
+    }
+  }
+  std::string listen, threads, world;
+  bool haveListen = false, haveStorage = false, haveCatalogue = false, haveAddress = false, haveWorld = false,
+       haveThreads = false;
+  error->clear();
+  haveListen = vl::cli::takeOption(args, "--listen", &listen, error);
+  if (error->empty()) haveStorage = vl::cli::takeOption(args, "--storage", &o.storage, error);
+  if (error->empty()) haveCatalogue = vl::cli::takeOption(args, "--catalogue", &o.catalogue, error);
+  if (error->empty()) haveAddress = vl::cli::takeOption(args, "--address-file", &o.addressFile, error);
+  if (error->empty()) haveWorld = vl::cli::takeOption(args, "--world", &world, error);
+  if (error->empty()) haveThreads = vl::cli::takeOption(args, "--threads", &threads, error);
+  if (!error->empty()) return std::nullopt;
+  o.isPublic = vl::cli::takeFlag(args, "--public");
+  if (!args.empty()) {
+    static const std::vector<std::string> known = {"--listen", "--storage",  "--catalogue", "--world",
+                                                   "--address-file", "--threads", "--public", "--help"};
+    std::string word = args.front().substr(0, args.front().find('='));
+    *error = "unknown option '" + args.front() + "'" + vl::cli::didYouMean(word, known);
+    return std::nullopt;
+  }
+  if (haveListen && !parseListen(listen, &o.host, &o.port, error)) return std::nullopt;
+  if (!isLoopback(o.host) && !o.isPublic) {
+    *error = "--listen " + o.host + " is not a loopback address: the service speaks plain HTTP, so put a TLS proxy "
+             "in front and pass --public to listen there";
+    return std::nullopt;
+  }
+  if (haveThreads) {
+    unsigned long long n = 0;
+    if (!vl::cli::parseUnsigned(threads, &n) || n < 1 || n > 64) {
+      *error = "--threads must be 1 to 64";
+      return std::nullopt;
+    }
+    o.threads = static_cast<int>(n);
+  }
+  if (haveStorage && o.storage.empty()) {
+    *error = "--storage needs a URL (sqlite:PATH or postgresql://...)";
+    return std::nullopt;
+  }
+  o.world = haveWorld ? world : env.world;
+  if (!o.world.empty()) {
+    if (!haveStorage) o.storage = "sqlite:" + o.world + "/service/service.sqlite";
+    if (!haveAddress) o.addressFile = o.world + "/service/url";
+  } else if (!haveStorage) {
+    std::string data = !env.dataHome.empty() && env.dataHome[0] == '/' ? env.dataHome
+                                                                         : (env.home.empty() ? "/tmp" : env.home) + "/.local/share";
+    o.storage = "sqlite:" + data + "/velmora/service.sqlite";
+  }
+  if (!haveCatalogue) o.catalogue = env.resources + "/service-catalogue.txt";
+  return o;
+}
+
+}  // namespace svc

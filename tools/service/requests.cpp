@@ -1,0 +1,336 @@
+// Parsing, validation and answers of the web service's three requests.
+#include "tools/service/requests.h"
+
+#include <cctype>
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+#include "core/plist/codec.h"
+#include "core/plist/number_text.h"
+
+namespace svc {
+namespace {
+
+int hexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+bool decode(std::string_view s, std::string* out) {
+  out->clear();
+  for (size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '+') {
+      *out += ' ';
+    } else if (s[i] == '%') {
+      if (i + 2 >= s.size()) return false;
+      int hi = hexValue(s[i + 1]), lo = hexValue(s[i + 2]);
+      if (hi < 0 || lo < 0) return false;
+      *out += static_cast<char>(hi * 16 + lo);
+      i += 2;
+    } else {
+      *out += s[i];
+    }
+  }
+  return true;
+}
+
+const std::string* field(const QueryFields& q, std::string_view key, std::string* error) {
+  auto it = q.find(key);
+  if (it == q.end()) {
+    *error = std::string(key) + " is missing";
+    return nullptr;
+  }
+  return &it->second;
+}
+
+// A decimal integer in [minimum, maximum]: an optional '-' and digits, nothing else.
+bool integerField(const QueryFields& q, std::string_view key, int64_t minimum, int64_t maximum, int64_t* out,
+                  std::string* error) {
+  const std::string* text = field(q, key, error);
+  if (!text) return false;
+  std::string_view s = *text;
+  bool negative = !s.empty() && s[0] == '-';
+  if (negative) s.remove_prefix(1);
+  if (s.empty() || s.size() > 12) {
+    *error = std::string(key) + " is not a decimal integer";
+    return false;
+  }
+  int64_t v = 0;
+  for (char c : s) {
+    if (c < '0' || c > '9') {
+      *error = std::string(key) + " is not a decimal integer";
+      return false;
+    }
+    v = v * 10 + (c - '0');
+  }
+  if (negative) v = -v;
+  if (v < minimum || v > maximum) {
+    *error = std::string(key) + " is out of range (" + std::to_string(minimum) + " to " + std::to_string(maximum) + ")";
+    return false;
+  }
+  *out = v;
+  return true;
+}
+
+// A device ID: the client writes unsigned 32-bit values with "%d", so values above 2^31 - 1
+// arrive negative; both forms are taken and mean the same ID.
+bool idField(const QueryFields& q, std::string_view key, uint32_t* out, std::string* error) {
+  int64_t v;
+  if (!integerField(q, key, INT32_MIN, UINT32_MAX, &v, error)) return false;
+  *out = static_cast<uint32_t>(v);
+  return true;
+}
+
+bool settingField(const QueryFields& q, std::string_view key, double minimum, double maximum, int64_t* out,
+                  std::string* error) {
+  const std::string* text = field(q, key, error);
+  if (!text) return false;
+  auto v = pl::parseDecimal(*text);
+  if (!v) {
+    *error = std::string(key) + (pl::looksLikeDecimalComma(*text) ? " must use a dot as the decimal separator"
+                                                                    : " is not a decimal number");
+    return false;
+  }
+  if (*v < minimum || *v > maximum) {
+    *error = std::string(key) + " is out of range (" + pl::formatG(minimum) + " to " + pl::formatG(maximum) + ")";
+    return false;
+  }
+  *out = settingToMillionths(*v);
+  return true;
+}
+
+bool textField(const QueryFields& q, std::string_view key, size_t maximum, bool countBytes, bool required,
+               std::string* out, std::string* error) {
+  const std::string* text = field(q, key, error);
+  if (!text) return false;
+  auto length = cleanTextLength(*text);
+  if (!length) {
+    *error = std::string(key) + " is not valid UTF-8 text";
+    return false;
+  }
+  if (required && text->empty()) {
+    *error = std::string(key) + " is empty";
+    return false;
+  }
+  if ((countBytes ? text->size() : *length) > maximum) {
+    *error = std::string(key) + " is longer than " + std::to_string(maximum) + (countBytes ? " bytes" : " characters");
+    return false;
+  }
+  *out = *text;
+  return true;
+}
+
+Answer plain(int status, std::string text) {
+  Answer a;
+  a.status = status;
+  a.body = std::move(text) + "\n";
+  return a;
+}
+
+Answer storageFailure(const Status& st) {
+  Answer a = plain(st.code == StatusCode::Unavailable ? 503 : 500, "storage unavailable");
+  a.note = st.message;
+  return a;
+}
+
+}  // namespace
+
+bool parseQuery(std::string_view raw, QueryFields* out, std::string* error) {
+  out->clear();
+  if (raw.size() > kQueryMaxBytes) {
+    *error = "query longer than " + std::to_string(kQueryMaxBytes) + " bytes";
+    return false;
+  }
+  while (!raw.empty()) {
+    size_t amp = raw.find('&');
+    std::string_view part = raw.substr(0, amp);
+    raw = amp == std::string_view::npos ? std::string_view() : raw.substr(amp + 1);
+    if (part.empty()) continue;
+    size_t eq = part.find('=');
+    if (eq == std::string_view::npos) {
+      *error = "query field without '='";
+      return false;
+    }
+    std::string key, value;
+    if (!decode(part.substr(0, eq), &key) || !decode(part.substr(eq + 1), &value)) {
+      *error = "bad percent escape in the query";
+      return false;
+    }
+    if (!out->emplace(key, std::move(value)).second) {
+      *error = "repeated query field " + key;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool parseUpload(const QueryFields& q, UploadRow* row, std::string* error) {
+  int64_t osv;
+  return idField(q, "VID", &row->model.vid, error) && idField(q, "PID", &row->model.pid, error) &&
+         idField(q, "MID", &row->model.mid, error) &&
+         textField(q, "Tra", kTransportMaxBytes, true, false, &row->model.transport, error) &&
+         textField(q, "Dev", kDeviceNameMaxChars, false, false, &row->deviceName, error) &&
+         textField(q, "Mac", kMachineMaxBytes, true, true, &row->machine, error) &&
+         integerField(q, "OSV", 0, kOsVersionMax, &osv, error) && (row->osVersion = static_cast<int32_t>(osv), true) &&
+         textField(q, "App", kAppMaxChars, false, false, &row->app, error) &&
+         settingField(q, "Acc", 0, 20, &row->accMillionths, error) &&
+         settingField(q, "Sen", 5, 1990, &row->senMillionths, error);
+}
+
+bool parseRanking(const QueryFields& q, RankingQuery* query, std::string* error) {
+  int64_t os0, os1, count;
+  if (!(idField(q, "VID", &query->model.vid, error) && idField(q, "PID", &query->model.pid, error) &&
+        idField(q, "MID", &query->model.mid, error) &&
+        textField(q, "Tra", kTransportMaxBytes, true, false, &query->model.transport, error) &&
+        integerField(q, "OS0", 0, kOsVersionMax, &os0, error) && integerField(q, "OS1", 0, kOsVersionMax, &os1, error) &&
+        integerField(q, "Cnt", 1, kRankingMaxCount, &count, error))) {
+    return false;
+  }
+  query->os0 = static_cast<int32_t>(os0);
+  query->os1 = static_cast<int32_t>(os1);
+  query->count = static_cast<int>(count);
+  return true;
+}
+
+std::string rankingPlist(const RankingResult& result) {
+  pl::Array entries;
+  for (size_t i = 0; i < result.entries.size(); ++i) {
+    const auto& e = result.entries[i];
+    pl::Dict d{{"Acc", settingFromMillionths(e.accMillionths)},
+               {"Sen", settingFromMillionths(e.senMillionths)},
+               {"Qty", pl::Value::int64(e.qty)}};
+    if (i + 1 == result.entries.size()) d.emplace("Tot", pl::Value::int64(result.total));
+    entries.emplace_back(std::move(d));
+  }
+  return pl::writeXml(pl::Value(std::move(entries)));
+}
+
+std::optional<Catalogue> Catalogue::parse(std::string_view text, std::string* error) {
+  Catalogue c;
+  std::istringstream in{std::string(text)};
+  std::string line;
+  int number = 0;
+  while (std::getline(in, line)) {
+    ++number;
+    std::istringstream words(line);
+    std::string app, file, osv, extra;
+    if (!(words >> app) || app[0] == '#') continue;
+    auto fail = [&](const std::string& why) {
+      if (error) *error = "line " + std::to_string(number) + ": " + why;
+      return std::nullopt;
+    };
+    if (!(words >> file)) return fail("an application name without a file name");
+    Offer offer{app, file, 0};
+    if (words >> osv) {
+      auto v = pl::parseIntegerText(osv);
+      if (!v || *v < 0 || *v > kOsVersionMax || osv.find_first_not_of("0123456789") != std::string::npos) {
+        return fail("'" + osv + "' is no system version number (such as 101200)");
+      }
+      offer.minOsv = static_cast<int32_t>(*v);
+    }
+    if (words >> extra) return fail("more than three words");
+    if (!cleanTextLength(app) || !cleanTextLength(file)) return fail("not valid UTF-8 text");
+    c.offers_.push_back(std::move(offer));
+  }
+  return c;
+}
+
+std::optional<Catalogue> Catalogue::load(const std::string& path, std::string* error) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) {
+    if (error) *error = "cannot read " + path;
+    return std::nullopt;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  std::string why;
+  auto c = parse(text.str(), &why);
+  if (!c && error) *error = path + ": " + why;
+  return c;
+}
+
+std::vector<std::string> Catalogue::filesFor(std::string_view app, int32_t osv) const {
+  std::vector<std::string> files;
+  for (const auto& o : offers_) {
+    if (o.app == app && osv >= o.minOsv) files.push_back(o.file);
+  }
+  return files;
+}
+
+Service::Service(Storage& storage, Catalogue catalogue, Clock now)
+    : storage_(storage), catalogue_(std::move(catalogue)), now_(std::move(now)) {}
+
+Answer Service::handle(std::string_view method, std::string_view path, std::string_view rawQuery) const {
+  if (path != kUploadPath && path != kRankingPath && path != kVersionsPath) return plain(404, "no such path");
+  if (method != "GET" && method != "HEAD") return plain(405, "only GET and HEAD");
+  QueryFields q;
+  std::string error;
+  if (!parseQuery(rawQuery, &q, &error)) return plain(400, error);
+  if (path == kUploadPath) return upload(q);
+  if (path == kRankingPath) return rank(q);
+  return versions(q);
+}
+
+Answer Service::upload(const QueryFields& q) const {
+  UploadRow row;
+  std::string error;
+  if (!parseUpload(q, &row, &error)) return plain(400, error);
+  row.receivedAt = now_();
+  Status st = storage_.upsertUpload(row);
+  if (st.code == StatusCode::InvalidArgument) return plain(400, st.message);
+  if (!st.ok()) return storageFailure(st);
+  return plain(200, "stored");
+}
+
+Answer Service::rank(const QueryFields& q) const {
+  RankingQuery query;
+  std::string error;
+  if (!parseRanking(q, &query, &error)) return plain(400, error);
+  RankingResult result;
+  Status st = storage_.ranking(query, &result);
+  if (st.code == StatusCode::InvalidArgument) return plain(400, st.message);
+  if (!st.ok()) return storageFailure(st);
+  Answer a;
+  a.contentType = "application/xml";
+  a.body = rankingPlist(result);
+  return a;
+}
+
+Answer Service::versions(const QueryFields& q) const {
+  std::string app, error;
+  int64_t osv;
+  if (!textField(q, "app", kCatalogueAppMaxBytes, true, true, &app, &error) ||
+      !integerField(q, "osv", 0, kOsVersionMax, &osv, &error)) {
+    return plain(400, error);
+  }
+  pl::Array files;
+  for (auto& f : catalogue_.filesFor(app, static_cast<int32_t>(osv))) files.emplace_back(std::move(f));
+  Answer a;
+  a.contentType = "application/xml";
+  a.body = pl::writeXml(pl::Value(std::move(files)));
+  return a;
+}
+
+std::string logLine(int64_t nowMillis, std::string_view peer, std::string_view method, std::string_view path,
+                    int status, size_t bytes, double durationMillis) {
+  std::time_t seconds = static_cast<std::time_t>(nowMillis / 1000);
+  std::tm tm{};
+  gmtime_r(&seconds, &tm);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "%Y-%m-%dT%H:%M:%S", &tm);
+  std::string millis = std::to_string(nowMillis % 1000);
+  millis.insert(0, 3 - millis.size(), '0');
+  // The path is the client's text: keep the line one line and printable.
+  auto clean = [](std::string_view s) {
+    std::string out;
+    for (char c : s.substr(0, 200)) out += (static_cast<unsigned char>(c) <= 0x20 || c == 0x7F) ? '?' : c;
+    return out;
+  };
+  return std::string(stamp) + "." + millis + "Z " + std::string(peer) + " " + clean(method) + " " + clean(path) +
+         " " + std::to_string(status) + " " + std::to_string(bytes) + " " + pl::formatFixed(durationMillis, 1) + "ms";
+}
+
+}  // namespace svc

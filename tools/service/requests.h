@@ -1,0 +1,89 @@
+// The web service's requests without the socket: query parsing and validation of the three
+// paths, the version catalogue, and the answers (plain text or XML property lists).
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tools/service/storage.h"
+
+namespace svc {
+
+inline constexpr std::string_view kUploadPath = "/velmora/xml/setting.php";
+inline constexpr std::string_view kRankingPath = "/velmora/xml/setting_rank.php";
+inline constexpr std::string_view kVersionsPath = "/velmora/xml/file.php";
+inline constexpr size_t kCatalogueAppMaxBytes = 64;
+inline constexpr size_t kQueryMaxBytes = 4096;
+
+using QueryFields = std::map<std::string, std::string, std::less<>>;
+
+// "a=1&b=x%20y" into its fields, percent escapes and '+' decoded. False with *error for a bad
+// escape, a field without '=', a repeated key or a query longer than kQueryMaxBytes.
+bool parseQuery(std::string_view raw, QueryFields* out, std::string* error);
+
+// The fields of an upload ("VID PID MID Tra Dev Mac OSV App Acc Sen", all required) into a row;
+// receivedAt is left to the caller. False with a short reason naming the field.
+bool parseUpload(const QueryFields& q, UploadRow* row, std::string* error);
+// The fields of a ranking request ("VID PID MID Tra OS0 OS1 Cnt", all required).
+bool parseRanking(const QueryFields& q, RankingQuery* query, std::string* error);
+
+// The ranking answer: an XML property list whose root array holds one dictionary per entry
+// with "Acc" and "Sen" (reals) and "Qty" (integer), and "Tot" (integer) on the last entry.
+std::string rankingPlist(const RankingResult& result);
+
+// Which installer files the service offers per application name. A text file, one offer per
+// line: "APP FILE [MIN_OSV]" separated by spaces or tabs; MIN_OSV (a system version number such
+// as 101200) limits the offer to systems at least that new. '#' starts a comment line.
+class Catalogue {
+ public:
+  static std::optional<Catalogue> parse(std::string_view text, std::string* error);
+  static std::optional<Catalogue> load(const std::string& path, std::string* error);
+
+  // The files offered to app on system version osv, in the file's order.
+  std::vector<std::string> filesFor(std::string_view app, int32_t osv) const;
+  size_t size() const { return offers_.size(); }
+
+ private:
+  struct Offer {
+    std::string app, file;
+    int32_t minOsv = 0;
+  };
+  std::vector<Offer> offers_;
+};
+
+struct Answer {
+  int status = 200;
+  std::string contentType = "text/plain; charset=utf-8";
+  std::string body;
+  std::string note;  // for the log only (a storage failure's detail); never sent
+};
+
+// Answers one request. Thread-safe when the storage is (the catalogue is read-only).
+class Service {
+ public:
+  using Clock = std::function<int64_t()>;  // milliseconds since 1970 UTC
+  Service(Storage& storage, Catalogue catalogue, Clock now);
+
+  Answer handle(std::string_view method, std::string_view path, std::string_view rawQuery) const;
+
+ private:
+  Answer upload(const QueryFields& q) const;
+  Answer rank(const QueryFields& q) const;
+  Answer versions(const QueryFields& q) const;
+
+  Storage& storage_;
+  Catalogue catalogue_;
+  Clock now_;
+};
+
+// One log line (no trailing newline): "TIME PEER METHOD PATH STATUS BYTES DURATIONms", TIME in
+// ISO 8601 UTC with milliseconds. The query is never logged: it holds the machine identifier.
+std::string logLine(int64_t nowMillis, std::string_view peer, std::string_view method, std::string_view path,
+                    int status, size_t bytes, double durationMillis);
+
+}  // namespace svc
