@@ -99,8 +99,9 @@ bool readSalt(const std::string& path, std::string* salt) {
 }
 
 // Makes a new salt file beside path and links it into place; when another process got there
-// first, its salt wins, so every process of the user agrees.
-bool createSalt(const std::string& path, std::string* salt) {
+// first, its salt wins, so every process of the user agrees. replace: a damaged file is there
+// and is replaced.
+bool createSalt(const std::string& path, std::string* salt, bool replace) {
   unsigned char bytes[kSaltBytes];
   if (RAND_bytes(bytes, sizeof bytes) != 1) return false;
   std::error_code ec;
@@ -125,7 +126,8 @@ bool createSalt(const std::string& path, std::string* salt) {
   }
   ok = ok && ::fchmod(fd, S_IRUSR | S_IWUSR) == 0 && ::fsync(fd) == 0;
   ::close(fd);
-  if (ok && ::link(temp.c_str(), path.c_str()) != 0 && errno != EEXIST) ok = false;
+  if (ok && replace) ok = ::rename(temp.c_str(), path.c_str()) == 0;
+  else if (ok && ::link(temp.c_str(), path.c_str()) != 0 && errno != EEXIST) ok = false;
   ::unlink(temp.c_str());
   return ok && readSalt(path, salt);
 }
@@ -268,7 +270,9 @@ const std::string& QS836MachineIdentifier::value() {
     if (!folder.empty() && !exists) (void)QS814prefsFileURL(p_, &exists);
     path = saltPath(p_);
   }
-  if (!path.empty() && (readSalt(path, &salt) || createSalt(path, &salt)))
+  std::error_code ec;
+  if (!path.empty() &&
+      (readSalt(path, &salt) || createSalt(path, &salt, std::filesystem::is_regular_file(path, ec))))
     value_ = QS812addingPercentEscapes(QS836digestIdentifier(plainIdentifier(p_), salt));
   else
     value_ = std::string();
