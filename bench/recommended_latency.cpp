@@ -87,7 +87,7 @@ int main(int argc, char** argv) {
   });
   int port = server.bind_to_any_port("127.0.0.1");
   std::thread serving([&] { server.listen_after_bind(); });
-  server.wait_until_ready();
+  while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
   std::string error;
   auto loop = vl::linux_::SdEventRunLoop::create(&error);
