@@ -1,6 +1,7 @@
 // Velmora Manager's controller: start-up, shutdown, store, speed policy and commands.
 #include "agent/app_controller.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 
@@ -8,6 +9,8 @@
 #include "core/errors/alerts.h"
 #include "core/hid/registry_search.h"
 #include "core/plist/codec.h"
+#include "core/plist/number_text.h"
+#include "core/store/cursor_speed_record.h"
 #include "core/store/device_record.h"
 #include "core/store/user_info_record.h"
 #include "core/system/boa_notifications.h"
@@ -479,9 +482,39 @@ void AppControllerClass::updateAXEnabled() {
 }
 
 void AppControllerClass::uploadRecommendedSettings() {
-  // The recommended-settings upload belongs to the settings pane's sharing feature; the agent
-  // has reloaded the store for it and has nothing more to send until that feature exists.
-  logActivity("upload of recommended settings is not available in this version");
+  if (!hasDeviceList_) return;
+  // One element per normalised model: its index and the record whose setting goes up.
+  std::vector<std::pair<std::string, QS802DeviceClass*>> list;
+  list.reserve(connectedDeviceList_.size());
+  for (const auto& entry : connectedDeviceList_) {
+    QS802DeviceClass* device = entry ? entry->deviceObj() : nullptr;
+    if (!device || device->cursorSpeedDisabled()) continue;
+    const QS805CursorSpeedClass* cs = device->selectedCursorSpeed();
+    if (!cs || cs->disableAccl()) continue;
+    // The system's own speed for this device says nothing worth sharing.
+    auto sensitivity = pl::parseDecimal(cs->sensitivity().value_or(""));
+    auto resolution = pl::parseDecimal(device->pointerResolution().value_or(""));
+    auto tracking = pl::parseDecimal(cs->trackingSpeed().value_or(""));
+    if (sensitivity && resolution && tracking && *sensitivity == *resolution && *tracking == kSystemDefaultTrackingSpeed) continue;
+
+    WebDeviceID id = QS836deviceIDForWebTotaling(platform_, device);
+    std::string index = QS802DeviceClass::indexWithVID(id.vid, id.pid, id.mid, id.transport);
+    auto listed = std::find_if(list.begin(), list.end(),
+                               [&](const auto& element) { return QS802DeviceClass::compareIndex(element.first, index); });
+    if (listed == list.end()) {
+      list.emplace_back(std::move(index), device);
+    } else {
+      auto mine = device->cursorSpeedDate();
+      auto theirs = listed->second->cursorSpeedDate();
+      if (mine && (!theirs || mine->seconds > theirs->seconds)) listed->second = device;
+    }
+  }
+  if (list.empty()) return;
+  if (!machineIdentifier_) machineIdentifier_ = std::make_unique<QS836MachineIdentifier>(platform_, settings_.sharingSaltPath);
+  for (const auto& [index, device] : list) {
+    if (QS836uploadCursorSpeedFromApp(platform_, *machineIdentifier_, device, std::nullopt))
+      logActivity("shared the speed of " + device->displayName());
+  }
 }
 
 }  // namespace vl

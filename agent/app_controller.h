@@ -17,6 +17,7 @@
 #include "core/errors/error_stack.h"
 #include "core/store/defined_device.h"
 #include "core/store/store.h"
+#include "core/store/web_sharing.h"
 #include "core/system/drovana.h"
 #include "core/system/instance_lock.h"
 #include "platform/api/notifications.h"
@@ -36,6 +37,9 @@ struct AgentSettings {
   // The file of speeds to give back after a crash. Empty: kRestoreValuesFile in the user's
   // Application Support folder of the Paths port.
   std::string restoreValuesPath;
+  // The salt of the machine identifier that uploads carry. Empty: beside the settings store;
+  // on a simulated Mac the program keeps it in the world.
+  std::string sharingSaltPath;
   // What the agent's records take from it; the bundle is the one above.
   std::optional<pl::Value> defaultAcclTable;
   std::optional<pl::Value> defaultAcclCurves;
@@ -179,6 +183,8 @@ class AppControllerClass : public ConnectedDeviceController {
   bool startRefused_ = false;
   bool launched_ = false;
   bool terminating_ = false;
+  // Made on the first upload and kept: the identifier is computed once per process.
+  std::unique_ptr<QS836MachineIdentifier> machineIdentifier_;
 };
 
 }  // namespace vl

@@ -227,7 +227,9 @@ std::string QS812addingPercentEscapes(const std::string& text) {
   static const char* hex = "0123456789ABCDEF";
   std::string out;
   for (unsigned char c : text) {
-    bool keep = std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~';
+    // ASCII only: the locale's isalnum would keep bytes of other characters unescaped.
+    bool keep = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' || c == '.' ||
+                c == '_' || c == '~';
     if (keep) {
       out += static_cast<char>(c);
     } else {

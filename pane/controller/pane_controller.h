@@ -22,6 +22,7 @@
 #include "pane/controller/arranged_list.h"
 #include "pane/controller/pane_window.h"
 #include "pane/graph/curve_view_host.h"
+#include "pane/windows/recommended_window.h"
 #include "platform/api/alerts.h"
 #include "platform/api/platform.h"
 
@@ -63,7 +64,7 @@ struct DetectedDrivers {
   std::optional<std::string> microsoftDriver;  // kernel extension path
 };
 
-class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveViewHost {
+class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveViewHost, public RecommendedWindowHost {
  public:
   quillon_Velmora_prefpane(const Platform& platform, PaneWindow& window, PaneSettings settings);
   ~quillon_Velmora_prefpane() override;
@@ -160,7 +161,7 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   // The slider was released: focus the matching field (the graph redraws).
   void changeSlider(SpeedField slider);
   // Values from outside (recommended settings, the help window).
-  void applyRecommendedSens(double sensitivityDisplay, double trackingSpeed, QS802DeviceClass* device);
+  void applyRecommendedSens(double sensitivityDisplay, double trackingSpeed, QS802DeviceClass* device) override;
   // Opens the web page whose address the "vl" strings table gives for key.
   void showWebSite(const std::string& key);
   void jumpToHP();
@@ -169,6 +170,11 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   void ioResourceClassRetryError(int32_t error);
   // Reveals the store file in the file viewer.
   void showMOC();
+  // The "Recommend" button: opens the recommended-settings window for the selected device.
+  void showRecommendedWindow();
+  // The pane's recommended-settings window (one per controller; its view is made on first use).
+  QS838RecdWinClass& recommendedWindow();
+  ModifierFlags recommendedModifierFlags() const override;
 
   // --- Detected drivers and the sibling product -------------------------------------------------
   const DetectedDrivers& detectedDrivers() const { return drivers_; }
@@ -245,6 +251,7 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   std::vector<VL260CurveView*> curveObservers_;
   // Delayed performs of the change handlers, by selector and object.
   std::map<std::pair<std::string, const ManagedObject*>, int> pending_;
+  std::unique_ptr<QS838RecdWinClass> recdWin_;
   // Target of the agent's delayed second registration (not cancelled with the store's performs).
   int launchTarget_ = 0;
 };

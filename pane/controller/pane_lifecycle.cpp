@@ -216,6 +216,8 @@ bool quillon_Velmora_prefpane::shouldUnselect() {
 void quillon_Velmora_prefpane::willUnselect() {
   if (errorWindowMessage()) return;
   removeMOCNotification();
+  // With sharing on this asks the agent to upload, whether or not the window was opened.
+  recommendedWindow().close();
   disposeCurveView();
   removeUndoNotification();
   removeAllUndoActions();

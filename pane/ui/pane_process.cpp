@@ -6,11 +6,13 @@
 #include <QCoreApplication>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 
 #include "core/errors/alerts.h"
 #include "core/system/drovana.h"
 #include "platform/sim/world.h"
+#include "tools/common/service_url.h"
 
 namespace vl::ui {
 
@@ -45,6 +47,8 @@ std::unique_ptr<PaneProcess> PaneProcess::create(const PaneProcessOptions& optio
   wo.self.processIdentifier = static_cast<int32_t>(::getpid());
   // Commands go where the world's agent listens, whatever this process's environment says.
   wo.bus = cli::WorldProcessOptions::Bus::Agent;
+  // The pane's entry into the host's process: where the web service is, when the user says so.
+  if (const char* url = std::getenv(cli::kServiceURLEnvironment)) wo.serviceURL = url;
   p->world_ = cli::WorldProcess::open(*p->loop_, wo, error);
   if (!p->world_) return nullptr;
   if (!p->world_->bus())

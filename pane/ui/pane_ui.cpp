@@ -5,6 +5,7 @@
 #include <QMenuBar>
 
 #include "core/store/device_record.h"
+#include "pane/ui/recommended_window.h"
 
 namespace vl::ui {
 
@@ -37,6 +38,10 @@ PaneUi::PaneUi(const Platform& platform, PaneSettings settings, const InputState
   view_->hide();
   controller_ = std::make_unique<quillon_Velmora_prefpane>(platform, *view_, std::move(settings));
   editing_ = std::make_unique<EditingBridge>(*controller_, *view_);
+  // The recommended-settings window is made when the "Recommend" button first needs it.
+  controller_->recommendedWindow().setViewFactory([platform](QS838RecdWinClass& logic) {
+    return std::make_unique<RecommendedWindow>(platform, logic);
+  });
   view_->attach(*controller_, &controller_->curveView(), *editing_);
 }
 

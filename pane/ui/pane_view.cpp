@@ -215,6 +215,13 @@ QWidget* PaneView::makeSpeedTab() {
   grid->addWidget(trackingField_, 1, 1);
   grid->addWidget(trackingSlider_, 1, 2);
   grid->addWidget(disableAccl_, 2, 1, 1, 2);
+  // What other users of this model chose (the recommended-settings window).
+  recommend_ = new QPushButton(vlText("Recommend"), settingBox);
+  recommend_->setAccessibleName(recommend_->text());
+  grid->addWidget(recommend_, 3, 2, Qt::AlignRight);
+  connect(recommend_, &QPushButton::clicked, this, [this] {
+    if (controller_) controller_->showRecommendedWindow();
+  });
   grid->setColumnStretch(2, 1);
 
   CurvePanelTexts texts;

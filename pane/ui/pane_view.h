@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QPointer>
 #include <QSlider>
 #include <QStackedWidget>
@@ -98,6 +99,7 @@ class PaneView : public QWidget, public PaneWindow {
   QSlider* sensitivitySlider() const { return sensitivitySlider_; }
   QSlider* trackingSlider() const { return trackingSlider_; }
   QCheckBox* disableAcclCheckbox() const { return disableAccl_; }
+  QPushButton* recommendButton() const { return recommend_; }
   CurveGraphPanel* curvePanel() const { return curvePanel_; }
   QLabel* versionLabel() const { return version_; }
   QLabel* errorLabel() const { return errorLabel_; }
@@ -180,6 +182,7 @@ class PaneView : public QWidget, public PaneWindow {
   QSlider* sensitivitySlider_ = nullptr;
   QSlider* trackingSlider_ = nullptr;
   QCheckBox* disableAccl_ = nullptr;
+  QPushButton* recommend_ = nullptr;
   CurveGraphPanel* curvePanel_ = nullptr;
   QLabel* version_ = nullptr;
   QLabel* errorLabel_ = nullptr;

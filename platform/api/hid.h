@@ -31,6 +31,7 @@ inline constexpr int32_t kIOReturnExclusiveAccess = static_cast<int32_t>(0xE0000
 inline constexpr const char* kIOProviderClassKey = "IOProviderClass";
 inline constexpr const char* kIOPropertyMatchKey = "IOPropertyMatch";
 inline constexpr const char* kIORegistryEntryIDKey = "IORegistryEntryID";
+inline constexpr const char* kIONameMatchKey = "IONameMatch";  // IOServiceNameMatching: the entry's name
 
 class IoRegistry {
  public:
@@ -58,7 +59,7 @@ class IoRegistry {
   virtual Iteration children(RegistryId id, bool recursive) const = 0;
 
   // IOServiceGetMatchingServices. The dictionary may hold "IOProviderClass" (entry must
-  // conform), "IORegistryEntryID", "IOPropertyMatch" (a dictionary of properties that must
+  // conform), "IONameMatch" (the entry's name), "IORegistryEntryID", "IOPropertyMatch" (a dictionary of properties that must
   // be equal) and, as the HID family matches them, other keys compared with the entry's
   // properties ("DeviceUsagePage"/"DeviceUsage" also match any of its "DeviceUsagePairs").
   // status is the platform code when the lookup itself failed.

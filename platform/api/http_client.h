@@ -21,6 +21,7 @@ inline constexpr int kURLErrorCannotFindHost = -1003;
 inline constexpr int kURLErrorCannotConnectToHost = -1004;
 inline constexpr int kURLErrorNetworkConnectionLost = -1005;
 inline constexpr int kURLErrorBadServerResponse = -1011;
+inline constexpr int kURLErrorDataLengthExceedsMaximum = -1103;  // an answer too large to take
 inline constexpr int kURLErrorSecureConnectionFailed = -1200;
 inline constexpr int kURLErrorServerCertificateUntrusted = -1202;
 // A plain-text request to a remote host (transport security refuses it).

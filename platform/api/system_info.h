@@ -9,6 +9,12 @@
 
 namespace vl {
 
+// Keyboard layout types (four-character codes) as KBGetLayoutType answers them.
+inline constexpr uint32_t kKeyboardANSI = 0x414E5349;     // 'ANSI'
+inline constexpr uint32_t kKeyboardISO = 0x49534F20;      // 'ISO '
+inline constexpr uint32_t kKeyboardJIS = 0x4A495320;      // 'JIS '
+inline constexpr uint32_t kKeyboardUnknown = 0x3F3F3F3F;  // '????'
+
 struct OsVersion {
   unsigned major = 0, minor = 0, patch = 0;
 };
@@ -33,6 +39,9 @@ class SystemInfo {
   // KextManagerCreateURLForBundleIdentifier: where the kernel extension with this bundle
   // identifier is installed; nullopt when there is none.
   virtual std::optional<std::string> kernelExtensionPath(const std::string& bundleID) const = 0;
+  // KBGetLayoutType: the layout type (kKeyboardANSI, ISO, JIS or Unknown) of the keyboard with
+  // this handler id.
+  virtual uint32_t keyboardLayoutType(int16_t handlerID) const = 0;
 };
 
 }  // namespace vl

@@ -42,6 +42,9 @@ class LinuxSystemInfo : public SystemInfo {
   int32_t processID() const override;
   // Linux has no kernel extensions named by bundle identifier: none is ever found.
   std::optional<std::string> kernelExtensionPath(const std::string&) const override { return std::nullopt; }
+  // Linux keyboards carry no handler ids; every id reads as unknown (so no built-in trackpad
+  // is taken for an ISO or JIS model).
+  uint32_t keyboardLayoutType(int16_t) const override { return kKeyboardUnknown; }
 
  private:
   OsVersion os_;

@@ -233,6 +233,7 @@ void SimMac::setKernelExtension(const std::string& bundleID, const std::string& 
   else
     impl_->kernelExtensions[bundleID] = path;
 }
+void SimMac::setKeyboardLayout(int16_t handlerID, uint32_t layoutType) { impl_->keyboardLayouts[handlerID] = layoutType; }
 void SimMac::setHttpAnswer(const std::string& path, pl::Data body, int status) {
   impl_->httpErrors.erase(path);
   impl_->httpAnswers[path] = {status, std::move(body)};

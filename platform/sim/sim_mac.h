@@ -146,6 +146,8 @@ class SimMac {
   void setHardwareModel(const std::string& model, const std::string& marketingName);
   // Installs (path non-empty) or removes a kernel extension with this bundle identifier.
   void setKernelExtension(const std::string& bundleID, const std::string& path);
+  // The keyboard layout type of a handler id (KBGetLayoutType); unlisted ids are ANSI.
+  void setKeyboardLayout(int16_t handlerID, uint32_t layoutType);
   // Answers GET requests to path with body (status 200); unanswered paths time out.
   void setHttpAnswer(const std::string& path, pl::Data body, int status = 200);
   // Answers requests to path with a transport error instead (the connection was refused…).

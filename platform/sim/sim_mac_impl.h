@@ -72,6 +72,7 @@ struct SimMac::Impl {
   std::string hwModel = "MacBookPro12,1";
   std::string marketing = "MacBook Pro (Retina, 13-inch, Early 2015)";
   std::map<std::string, std::string> kernelExtensions;  // bundle identifier -> path
+  std::map<int16_t, uint32_t> keyboardLayouts;          // handler id -> layout type
   std::map<std::string, std::pair<int, pl::Data>> httpAnswers;
   std::map<std::string, HttpError> httpErrors;
   double httpDelay = 0.0;  // virtual seconds before a started request's answer
@@ -192,6 +193,8 @@ struct SimMac::Impl {
         if (!want.isString() || !conforms(n, *want.asString())) return false;
       } else if (key == kIORegistryEntryIDKey) {
         if (want.unsignedLongLongValue() != n.id) return false;
+      } else if (key == kIONameMatchKey) {
+        if (!want.isString() || n.name != *want.asString()) return false;
       } else if (key == kIOPropertyMatchKey) {
         const pl::Dict* d = want.asDict();
         if (!d) return false;

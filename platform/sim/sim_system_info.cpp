@@ -24,6 +24,10 @@ class SimSystemInfo : public SystemInfo {
     if (it == m_.kernelExtensions.end()) return std::nullopt;
     return it->second;
   }
+  uint32_t keyboardLayoutType(int16_t handlerID) const override {
+    auto it = m_.keyboardLayouts.find(handlerID);
+    return it == m_.keyboardLayouts.end() ? kKeyboardANSI : it->second;
+  }
 
  private:
   SimMac::Impl& m_;

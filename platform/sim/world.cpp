@@ -231,6 +231,7 @@ struct World::Private {
     SessionState s = mac->session().current();
     if (s.onConsole != f.session.onConsole || s.screenLocked != f.session.screenLocked) mac->setSessionState(f.session);
     if (mac->screens().frames() != f.screens) mac->setScreenFrames(f.screens);
+    for (const auto& [handler, type] : f.keyboardLayouts) mac->setKeyboardLayout(handler, type);
     if (f.displayChanges != displayChanges) {
       displayChanges = f.displayChanges;
       if (!initial) mac->displayChange();
@@ -657,6 +658,18 @@ bool World::setSessionState(SessionState state, std::string* error) {
       },
       error);
   if (ok) p_->mac->setSessionState(state);
+  return ok;
+}
+
+bool World::setKeyboardLayout(int16_t handlerID, uint32_t layoutType, std::string* error) {
+  bool ok = p_->update<SystemFile>(
+      kWorldSystemFile,
+      [&](SystemFile& f) {
+        f.keyboardLayouts[handlerID] = layoutType;
+        return true;
+      },
+      error);
+  if (ok) p_->mac->setKeyboardLayout(handlerID, layoutType);
   return ok;
 }
 

@@ -124,6 +124,8 @@ class World {
   bool setSystemAcceleration(const std::string& key, double value, std::string* error);
   bool setSessionState(SessionState state, std::string* error);
   bool setScreenFrames(std::vector<Rect> frames, std::string* error);
+  // The layout type (KBGetLayoutType) of the keyboard with this handler id.
+  bool setKeyboardLayout(int16_t handlerID, uint32_t layoutType, std::string* error);
   // Tells every process's screen observers that the display arrangement changed.
   bool displayChange(std::string* error);
   uint64_t displayChangeCount() const;

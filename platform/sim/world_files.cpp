@@ -13,6 +13,7 @@
 
 #include "core/plist/codec.h"
 #include "core/plist/file_input.h"
+#include "core/plist/number_text.h"
 
 namespace vl::sim::world {
 
@@ -198,6 +199,19 @@ bool parse(const pl::Value& root, SystemFile* out, std::string* error) {
     if (!c->isInteger() || c->longLongValue() < 0) return fail(error, "DisplayChanges is not a count");
     f.displayChanges = c->unsignedLongLongValue();
   }
+  // Keyboards by handler id: {"<decimal id>": "<four-character layout type>"}.
+  if (const pl::Value* k = root.find("KeyboardLayouts")) {
+    if (!k->isDict()) return fail(error, "KeyboardLayouts is not a dictionary");
+    for (const auto& [id, type] : *k->asDict()) {
+      auto handler = pl::parseIntegerText(id);
+      const std::string* code = type.asString();
+      if (!handler || *handler < INT16_MIN || *handler > INT16_MAX || !code || code->size() != 4)
+        return fail(error, "a keyboard layout needs a handler id and a four-character type");
+      uint32_t packed = 0;
+      for (unsigned char c : *code) packed = (packed << 8) | c;
+      f.keyboardLayouts[static_cast<int16_t>(*handler)] = packed;
+    }
+  }
   *out = std::move(f);
   return true;
 }
@@ -222,6 +236,15 @@ pl::Value toValue(const SystemFile& f) {
   }
   d["Screens"] = pl::Value(std::move(screens));
   d["DisplayChanges"] = pl::Value::uint64(f.displayChanges);
+  if (!f.keyboardLayouts.empty()) {
+    pl::Dict layouts;
+    for (const auto& [id, type] : f.keyboardLayouts) {
+      std::string code;
+      for (int shift = 24; shift >= 0; shift -= 8) code += static_cast<char>((type >> shift) & 0xFF);
+      layouts[std::to_string(id)] = pl::Value(code);
+    }
+    d["KeyboardLayouts"] = pl::Value(std::move(layouts));
+  }
   return pl::Value(std::move(d));
 }
 

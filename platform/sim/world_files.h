@@ -42,6 +42,7 @@ struct SystemFile {
   SessionState session;
   std::vector<Rect> screens{{0, 0, 1440, 900}};
   uint64_t displayChanges = 0;
+  std::map<int16_t, uint32_t> keyboardLayouts;  // handler id -> layout type ('ISO ', 'JIS ', ...)
 };
 
 struct ApplicationsFile {

@@ -16,6 +16,7 @@
 #include "core/store/cursor_speed_record.h"
 #include "core/store/device_record.h"
 #include "core/store/store.h"
+#include "core/store/web_sharing.h"
 #include "core/system/boa_notifications.h"
 #include "support/comma_locale.h"
 #include "platform/sim/sim_desktop.h"
@@ -739,6 +740,81 @@ TEST(LogViewer, SaveAndTearDown) {
   log.closeLogViewer();
   EXPECT_FALSE(log.sheetOpen());
   EXPECT_EQ(log.text(), "");
+}
+
+// --- Sharing ------------------------------------------------------------------------------------
+
+// Dates the chosen favourites and gives a device its own resolution, as the pane's saves do.
+void stampDevices(const Platform& platform, const std::vector<std::pair<StoredDevice, double>>& dated,
+                  const std::optional<std::pair<StoredDevice, std::string>>& resolution = std::nullopt) {
+  StoreContextRef ctx;
+  ErrorInfo error;
+  ASSERT_EQ(QS814openMOC(platform, nullptr, false, &ctx, &error), 0);
+  for (const auto& [d, seconds] : dated) {
+    QS802DeviceClass* rec = QS814fetchDevice(d.vid, d.pid, d.mid, d.transport, ctx.get());
+    ASSERT_TRUE(rec);
+    rec->setCursorSpeedDate(pl::Date{seconds});
+  }
+  if (resolution) {
+    const auto& [d, text] = *resolution;
+    QS802DeviceClass* rec = QS814fetchDevice(d.vid, d.pid, d.mid, d.transport, ctx.get());
+    ASSERT_TRUE(rec);
+    rec->setPointerResolution(text);
+  }
+  ASSERT_EQ(QS814saveMOC(ctx.get(), &error), 0);
+}
+
+TEST_F(Agent, UploadSendsEachModelOnceWithItsNewestSettingAndSkipsTheRest) {
+  // The Magic Trackpad on USB and over Bluetooth is one model; the Bluetooth one changed last.
+  const StoredDevice padUsb{0x5AC, 0x265, 0, "USB", 600, 2.0};
+  const StoredDevice padBt{0x4C, 0x265, 0, "Bluetooth", 700, 1.0};
+  StoredDevice mouseOff = usbMouse;
+  mouseOff.disabled = true;  // turned off for this device
+  const StoredDevice noAccl{0x46D, 0xB023, 0, "Bluetooth Low Energy", 900, 1.0, true};
+  writeStore({padUsb, padBt, mouseOff, noAccl});
+  stampDevices(platform, {{padUsb, 1000}, {padBt, 2000}});
+  attach("magic-trackpad-2-usb");
+  attach("magic-trackpad-2-bluetooth");
+  attach("generic-usb-optical-mouse");
+  attach("logitech-mx-master-3-bluetooth");
+  mac.setHttpAnswer(kUploadPath, {});
+  launch();
+  loop.advance(3);
+
+  postCommand(pl::Dict{{key::kCommand, cmd::kUploadCursorSpeed}});
+  auto log = mac.httpRequests();
+  ASSERT_EQ(log.size(), 1u);
+  EXPECT_EQ(log[0].rfind(std::string(kUploadPath) + "?VID=76&PID=613&MID=0&Tra=Bluetooth&", 0), 0u) << log[0];
+  EXPECT_NE(log[0].find("&Acc=1&Sen=1300"), std::string::npos) << log[0];
+  EXPECT_NE(log[0].find("&App=&"), std::string::npos);
+
+  // The USB one changed later now: it goes instead.
+  stampDevices(platform, {{padUsb, 3000}});
+  postCommand(pl::Dict{{key::kCommand, cmd::kUploadCursorSpeed}});
+  log = mac.httpRequests();
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_NE(log[1].find("VID=76&PID=613&MID=0&Tra=Bluetooth&"), std::string::npos) << log[1];
+  EXPECT_NE(log[1].find("&Acc=2&Sen=1400"), std::string::npos) << log[1];
+  // The same machine identifier every time.
+  auto mac1 = log[0].substr(log[0].find("&Mac="), 70), mac2 = log[1].substr(log[1].find("&Mac="), 70);
+  EXPECT_EQ(mac1, mac2);
+}
+
+TEST_F(Agent, UploadLeavesADeviceAtTheSystemSpeedOut) {
+  const StoredDevice atDefault{0x093A, 0x2510, 0, "USB", 400, 0.6875};
+  writeStore({atDefault});
+  stampDevices(platform, {}, std::make_pair(atDefault, std::string("400")));
+  attach("generic-usb-optical-mouse");
+  mac.setHttpAnswer(kUploadPath, {});
+  launch();
+  loop.advance(3);
+  postCommand(pl::Dict{{key::kCommand, cmd::kUploadCursorSpeed}});
+  EXPECT_TRUE(mac.httpRequests().empty());
+  // Another resolution than the device's own is a choice worth sharing.
+  stampDevices(platform, {}, std::make_pair(atDefault, std::string("800")));
+  postCommand(pl::Dict{{key::kCommand, cmd::kUploadCursorSpeed}});
+  ASSERT_EQ(mac.httpRequests().size(), 1u);
+  EXPECT_NE(mac.httpRequests()[0].find("VID=2362&PID=9488&MID=0&Tra=USB&"), std::string::npos);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include "tools/common/world_process.h"
 
 #include "tools/common/agent_bus.h"
+#include "tools/common/service_url.h"
 
 namespace vl::cli {
 
@@ -34,6 +35,7 @@ std::unique_ptr<WorldProcess> WorldProcess::open(linux_::SdEventRunLoop& loop, c
   // date the agent compares).
   p->worldPaths_ = std::make_unique<sim::WorldPaths>(*p->paths_, options.folder);
   p->defaults_ = std::make_unique<linux_::FileUserDefaults>(p->world_->defaultsFolder());
+  p->http_ = makeServiceClient({options.serviceURL, p->defaults_.get(), options.folder}, &loop);
   if (options.bus == WorldProcessOptions::Bus::Agent)
     p->bus_ = connectAgentBus(loop, options.folder, &p->busError_);
   else
@@ -55,6 +57,7 @@ Platform WorldProcess::platform() {
   platform.defaults = defaults_.get();
   platform.fileManager = &fileManager_;
   if (bus_) platform.notifications = bus_.get();
+  platform.http = http_.get();
   return platform;
 }
 

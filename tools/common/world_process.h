@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 
+#include "platform/api/http_client.h"
 #include "platform/api/platform.h"
 #include "platform/api/workspace.h"
 #include "platform/linux/dbus_file_manager.h"
@@ -29,6 +30,8 @@ struct WorldProcessOptions {
   // Which bus carries the commands: the agent listens on the session bus and records it in
   // the world; the programs that talk to it use the recorded one and fall back to the session's.
   enum class Bus { Session, Agent } bus = Bus::Session;
+  // $VELMORA_SERVICE_URL as the program's entry read it (nullopt: not set); see service_url.h.
+  std::optional<std::string> serviceURL;
 };
 
 class WorldProcess {
@@ -45,10 +48,13 @@ class WorldProcess {
   sim::World& world() { return *world_; }
   const std::string& folder() const { return world_->folder(); }
   linux_::DbusNotifications* bus() { return bus_.get(); }
+  // The web client (libcurl) for the service this process uses.
+  HttpClient& http() { return *http_; }
   const std::string& busError() const { return busError_; }
 
   // The world's ports with the run loop, the folders, the world's user defaults (so the
-  // agent's published accessibility flag reaches the pane), the file manager and the bus.
+  // agent's published accessibility flag reaches the pane), the file manager, the bus and the
+  // real web client (the world's service, or where the settings say).
   // Alerts and the lifecycle are each program's own.
   Platform platform();
 
@@ -68,6 +74,7 @@ class WorldProcess {
   linux_::DbusFileManager fileManager_;
   std::unique_ptr<linux_::DbusNotifications> bus_;
   std::string busError_;
+  std::unique_ptr<HttpClient> http_;
   RunLoop::Token worldWatch_ = 0, desktopWatch_ = 0;
 };
 

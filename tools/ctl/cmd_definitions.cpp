@@ -52,6 +52,7 @@ class LanguageOnly : public SystemInfo {
   std::string processName() const override { return "velmora-ctl"; }
   int32_t processID() const override { return 0; }
   std::optional<std::string> kernelExtensionPath(const std::string&) const override { return std::nullopt; }
+  uint32_t keyboardLayoutType(int16_t) const override { return kKeyboardUnknown; }
 
  private:
   std::string lang_;

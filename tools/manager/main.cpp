@@ -22,6 +22,7 @@
 #include "platform/sim/world.h"
 #include "tools/common/bundle_resources.h"
 #include "tools/common/world_process.h"
+#include "tools/common/service_url.h"
 
 namespace {
 
@@ -114,6 +115,7 @@ int main(int argc, char** argv) {
   worldOptions.self.bundleIdentifier = velmora::kAgentBundleID;
   worldOptions.self.localizedName = velmora::kAgentName;
   worldOptions.bus = cli::WorldProcessOptions::Bus::Session;
+  if (const char* url = std::getenv(cli::kServiceURLEnvironment)) worldOptions.serviceURL = url;
   auto process = cli::WorldProcess::open(*loop, worldOptions, &error);
   if (!process) {
     std::cerr << "velmora-manager: " << error << "\n";
@@ -132,6 +134,8 @@ int main(int argc, char** argv) {
   settings.restoreValuesPath = world->folder() + "/agent/restore-values.plist";
   // One agent per simulated Mac: agents on other worlds of this user do not stop this one.
   settings.instanceLockPath = sim::World::agentLockPath(folder);
+  // So is the salt of the machine identifier its uploads carry.
+  settings.sharingSaltPath = world->folder() + "/agent/sharing-salt";
   // A device whose service carries no acceleration data shows the model's defaults.
   if (const pl::Data* table = defaultAcclTable()) settings.defaultAcclTable = pl::Value(*table);
   if (const pl::Value* curves = defaultAcclCurves()) settings.defaultAcclCurves = *curves;

@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# End to end over real sockets: velmora-service on a temporary simulated Mac takes the agent's
+# upload ("Upload Cursor Speed Cmd"), and the recommended-settings ranking that velmora-ctl asks
+# for the same device, through the window's request and answer check, lists it. A service that
+# is down gives the connection message with NSURLErrorDomain and -1004; a server that answers
+# garbage gives "Data from the server is wrong.".
+# Arguments: the velmora-ctl program (velmora-sim, velmora-manager and velmora-service beside it).
+set -u
+export E2E_SUPPORT="$(cd "$(dirname "$0")/../support" && pwd)"
+bin=$(cd "$(dirname "$1")" && pwd)
+command -v python3 >/dev/null || { echo "SKIP: python3 is not installed (the garbage server)"; exit 77; }
+command -v dbus-run-session >/dev/null || { echo "SKIP: dbus-run-session is not installed (the agent's bus)"; exit 77; }
+[ -x "$bin/velmora-service" ] || { echo "SKIP: velmora-service is not built"; exit 77; }
+work=$(mktemp -d)
+trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
+export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
+export VELMORA_WORLD="$work/world"
+unset VELMORA_SERVICE_URL
+mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+
+"$bin/velmora-sim" init >/dev/null || { echo "FAIL velmora-sim init"; exit 1; }
+exec dbus-run-session -- bash -s "$bin" "$work" <<'INNER'
+set -u
+bin=$1 work=$2
+fail=0
+. "$E2E_SUPPORT/wait.sh"
+
+"$bin/velmora-service" --world "$VELMORA_WORLD" --listen 127.0.0.1:0 2>"$work/service.err" &
+service=$!
+wait_for 10 test -s "$VELMORA_WORLD/service/url" || { echo "FAIL no service address"; cat "$work/service.err"; exit 1; }
+
+"$bin/velmora-manager" --quiet >"$work/agent.out" 2>"$work/agent.err" &
+agent=$!
+"$bin/velmora-sim" attach magic-mouse-2-bluetooth >/dev/null || { echo "FAIL attach"; exit 1; }
+"$bin/velmora-ctl" favourite set --device 4c-269-0-Bluetooth --favourite 2 --sensitivity 800 --tracking 3 \
+  --select --create --notify >/dev/null || { echo "FAIL favourite set"; exit 1; }
+sleep 1  # the agent reloads the store on the command before it is asked to upload
+
+listed() {
+  "$bin/velmora-ctl" recommended --device 4c-269-0-Bluetooth --json >"$work/rank.json" 2>"$work/rank.err" &&
+    grep -q '"status":"listed"' "$work/rank.json"
+}
+"$bin/velmora-ctl" agent send upload --receiver quillon.Velmora.boa >/dev/null || { echo "FAIL agent upload"; fail=1; }
+if wait_for 10 listed; then
+  # Shown as the window shows it: sensitivity 2000 - 800, tracking 3, the only entry, rated 5.
+  grep -q '"entries":\[{"rank":1,"tracking":3,"sensitivity":1200,"rating":5}\]' "$work/rank.json" ||
+    { echo "FAIL ranking: $(cat "$work/rank.json")"; fail=1; }
+  grep -q '"total":"1"' "$work/rank.json" || { echo "FAIL total: $(cat "$work/rank.json")"; fail=1; }
+else
+  echo "FAIL the agent's upload never reached the ranking"; cat "$work/rank.json" "$work/rank.err" "$work/agent.err"; fail=1
+fi
+grep -q "GET /velmora/xml/setting.php" "$work/service.err" || { echo "FAIL no upload in the service's log"; fail=1; }
+
+kill -TERM $agent; wait $agent
+kill -TERM $service; wait $service
+
+# The service is down: the address file is gone, so ask where it was.
+port_free=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1]); s.close()')
+out=$(VELMORA_SERVICE_URL="http://127.0.0.1:$port_free" "$bin/velmora-ctl" recommended --search 76 617 0 b)
+status=$?
+case "$out" in *"Failed to connect the server. Click the Recommend button to try again. (NSURLErrorDomain,-1004)"*) ;;
+  *) echo "FAIL down service: $out"; fail=1 ;; esac
+[ "$status" = 1 ] || { echo "FAIL down service exit status $status"; fail=1; }
+
+# A server that answers garbage at the ranking's path.
+mkdir -p "$work/garbage/velmora/xml"
+printf '<html><body>It works!</body></html>\n' >"$work/garbage/velmora/xml/setting_rank.php"
+python3 -m http.server --bind 127.0.0.1 --directory "$work/garbage" 0 >"$work/garbage.out" 2>&1 &
+wait_for 10 grep -q "Serving HTTP" "$work/garbage.out" || { echo "FAIL garbage server"; cat "$work/garbage.out"; exit 1; }
+gport=$(sed -n 's/.*port \([0-9]*\).*/\1/p' "$work/garbage.out" | head -1)
+out=$(VELMORA_SERVICE_URL="http://127.0.0.1:$gport" "$bin/velmora-ctl" recommended --search 76 617 0 b)
+status=$?
+case "$out" in *"Data from the server is wrong."*) ;; *) echo "FAIL garbage answer: $out"; fail=1 ;; esac
+[ "$status" = 1 ] || { echo "FAIL garbage exit status $status"; fail=1; }
+
+[ $fail = 0 ] && echo "e2e: 1 passed, 0 failed" || echo "e2e: 0 passed, 1 failed"
+exit $fail
+INNER
