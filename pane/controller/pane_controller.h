@@ -169,6 +169,8 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   void ioResourceClassRetryError(int32_t error);
   // Reveals the store file in the file viewer.
   void showMOC();
+  // Opens the uninstall window (the accessibility warning's "Uninstall" leads here).
+  void showUninstallWindow();
 
   // --- Detected drivers and the sibling product -------------------------------------------------
   const DetectedDrivers& detectedDrivers() const { return drivers_; }
