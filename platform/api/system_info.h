@@ -33,6 +33,13 @@ class SystemInfo {
   // KextManagerCreateURLForBundleIdentifier: where the kernel extension with this bundle
   // identifier is installed; nullopt when there is none.
   virtual std::optional<std::string> kernelExtensionPath(const std::string& bundleID) const = 0;
+  // sysctlbyname("hw.machine"): the machine's architecture ("x86_64", "arm64"); empty when
+  // unknown. Adapters that cannot tell keep this default.
+  virtual std::string machine() const { return {}; }
+  // SecStaticCodeCreateWithPath + SecCodeCopySigningInformation: the common name of the first
+  // certificate of the code signature of the bundle at path; nullopt when it is unsigned or any
+  // step fails. Platforms without code signing keep this default.
+  virtual std::optional<std::string> codeSigner(const std::string& bundlePath) const { return std::nullopt; }
 };
 
 }  // namespace vl

@@ -73,7 +73,10 @@ SystemSources SystemSources::fromProcess() {
   s.osRelease = readSmallFile("/etc/os-release");
   if (s.osRelease.empty()) s.osRelease = readSmallFile("/usr/lib/os-release");
   struct utsname u {};
-  if (::uname(&u) == 0) s.kernelRelease = u.release;
+  if (::uname(&u) == 0) {
+    s.kernelRelease = u.release;
+    s.machine = u.machine;
+  }
   s.language = env("LANGUAGE");
   s.lang = env("LC_ALL");
   if (s.lang.empty()) s.lang = env("LC_MESSAGES");

@@ -16,6 +16,7 @@ struct SystemSources {
   std::string language;         // $LANGUAGE
   std::string lang;             // $LC_ALL, else $LC_MESSAGES, else $LANG
   std::string productName;      // /sys/class/dmi/id/product_name
+  std::string machine;          // uname's machine, "x86_64"
   std::string vendorName;       // /sys/class/dmi/id/sys_vendor
   static SystemSources fromProcess();
 };
@@ -42,11 +43,12 @@ class LinuxSystemInfo : public SystemInfo {
   int32_t processID() const override;
   // Linux has no kernel extensions named by bundle identifier: none is ever found.
   std::optional<std::string> kernelExtensionPath(const std::string&) const override { return std::nullopt; }
+  std::string machine() const override { return machine_; }
 
  private:
   OsVersion os_;
   std::vector<std::string> languages_;
-  std::string model_, vendor_;
+  std::string model_, vendor_, machine_;
 };
 
 }  // namespace vl::linux_

@@ -146,6 +146,10 @@ class SimMac {
   void setHardwareModel(const std::string& model, const std::string& marketingName);
   // Installs (path non-empty) or removes a kernel extension with this bundle identifier.
   void setKernelExtension(const std::string& bundleID, const std::string& path);
+  // "hw.machine" ("x86_64", "arm64").
+  void setMachine(const std::string& machine);
+  // Signs (signer non-empty) the bundle at path, or removes its signature.
+  void setCodeSigner(const std::string& bundlePath, const std::string& signer);
   // Answers GET requests to path with body (status 200); unanswered paths time out.
   void setHttpAnswer(const std::string& path, pl::Data body, int status = 200);
   // Answers requests to path with a transport error instead (the connection was refused…).
