@@ -23,6 +23,8 @@ LogWindow::LogWindow(QWidget* parent) : QDialog(parent), text_(new QPlainTextEdi
   font.setPointSize(12);
   text_->setFont(font);
   text_->setAccessibleName(QStringLiteral("Log"));
+  text_->horizontalScrollBar()->setAccessibleName(QStringLiteral("Horizontal scroll bar"));
+  text_->verticalScrollBar()->setAccessibleName(QStringLiteral("Vertical scroll bar"));
   text_->installEventFilter(this);
   auto* save = new QPushButton(QStringLiteral("Save"), this);
   auto* clear = new QPushButton(QStringLiteral("Clear"), this);

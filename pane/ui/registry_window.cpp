@@ -3,6 +3,7 @@
 
 #include <QFontDatabase>
 #include <QHBoxLayout>
+#include <QScrollBar>
 #include <QVBoxLayout>
 
 namespace vl::ui {
@@ -16,6 +17,8 @@ RegistryWindow::RegistryWindow(const Platform& platform, QWidget* parent)
   text_->setLineWrapMode(QPlainTextEdit::NoWrap);
   text_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   text_->setAccessibleName(QStringLiteral("I/O Registry"));
+  text_->horizontalScrollBar()->setAccessibleName(QStringLiteral("Horizontal scroll bar"));
+  text_->verticalScrollBar()->setAccessibleName(QStringLiteral("Vertical scroll bar"));
   text_->setPlainText(QString::fromUtf8(kRegistryPleaseWait));
   auto* close = new QPushButton(QStringLiteral("Close"), this);
   save_->setAccessibleName(save_->text());

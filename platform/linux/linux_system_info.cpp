@@ -123,7 +123,8 @@ LinuxSystemInfo::LinuxSystemInfo(const SystemSources& s)
     : os_(parseOsVersion(s.osRelease, s.kernelRelease)),
       languages_(parseLanguages(s.language, s.lang)),
       model_(s.productName),
-      vendor_(s.vendorName) {}
+      vendor_(s.vendorName),
+      machine_(s.machine) {}
 
 std::string LinuxSystemInfo::marketingNameForModel(const std::string& modelIdentifier) const {
   if (modelIdentifier.empty() || modelIdentifier != model_) return "";
