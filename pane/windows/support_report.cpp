@@ -37,6 +37,13 @@ std::string hex(uint64_t v, size_t width = 0) {
   return out;
 }
 
+// The open status is written as a pointer is: lower-case hex digits.
+std::string lowercase(std::string text) {
+  for (char& c : text)
+    if (c >= 'A' && c <= 'F') c = static_cast<char>(c - 'A' + 'a');
+  return text;
+}
+
 std::string lastPathComponent(const std::string& path) {
   std::string p = path;
   while (p.size() > 1 && p.back() == '/') p.pop_back();
@@ -159,7 +166,7 @@ std::string supportReportText(quillon_Velmora_prefpane& pane, const QS802DeviceC
       std::string clients = QS822getUserClients(p, hid.get(), "Drovana").value_or("");
       r += "\nOpen: (" + hex(unsignedProperty(p, entry, "PrimaryUsagePage") & 0xFFFF, 4) + "-" +
            hex(unsignedProperty(p, entry, "PrimaryUsage") & 0xFFFF, 4) + ") err = 0x" +
-           hex(static_cast<uint32_t>(status)) + ", {" + clients + "}";
+           lowercase(hex(static_cast<uint32_t>(status))) + ", {" + clients + "}";
     }
 
     if (auto caution = pane.curveView().errorMessage(device)) r += "\nCaution: " + replaceNewlines(*caution);
