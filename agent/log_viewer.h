@@ -4,6 +4,7 @@
 
 #include <functional>
 #include <string>
+#include <utility>
 
 namespace vl {
 
@@ -12,6 +13,10 @@ class LogViewer {
   // Line height of the 12-point fixed-pitch text, in points.
   static constexpr double kLineHeight = 15.0;
   static constexpr const char* kProposedFileName = "Velmora_Manager_Log.txt";
+
+  // The pane's log window proposes its own file name.
+  explicit LogViewer(std::string proposedFileName = kProposedFileName) : proposedFileName_(std::move(proposedFileName)) {}
+  const std::string& proposedFileName() const { return proposedFileName_; }
 
   // openLogViewer: capture is not started in this configuration.
   void openLogViewer() {}
@@ -43,6 +48,7 @@ class LogViewer {
   int logPipe[2] = {-1, -1};
 
  private:
+  std::string proposedFileName_;
   std::string text_;
   double visibleHeight_ = 300;
   double scrollY_ = 0;

@@ -31,6 +31,7 @@ namespace vl {
 class QS802DeviceClass;
 class QS805CursorSpeedClass;
 class QS809UserInfoClass;
+class VL216AXWarnWinDelegate;
 
 // The pane's own bundle and what tests change about it.
 struct PaneSettings {
@@ -175,6 +176,15 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   // The pane's recommended-settings window (one per controller; its view is made on first use).
   QS838RecdWinClass& recommendedWindow();
   ModifierFlags recommendedModifierFlags() const override;
+  // Opens the uninstall window (the accessibility warning's "Uninstall" leads here).
+  void showUninstallWindow();
+  // The support report of the selected device, shown in an alert that mails it or copies it.
+  void contactSupport();
+  // The report alert ended: 1000 mails the report, 1002 copies it, anything else does nothing.
+  void contactSupportDidEnd(int returnCode, const std::string& report);
+  // The accessibility warning that didSelect shows when a permission is missing (the front end
+  // owns it; null: none).
+  void setAXWarnWindow(VL216AXWarnWinDelegate* warning) { axWarnWindow_ = warning; }
 
   // --- Detected drivers and the sibling product -------------------------------------------------
   const DetectedDrivers& detectedDrivers() const { return drivers_; }
@@ -254,6 +264,7 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   std::unique_ptr<QS838RecdWinClass> recdWin_;
   // Target of the agent's delayed second registration (not cancelled with the store's performs).
   int launchTarget_ = 0;
+  VL216AXWarnWinDelegate* axWarnWindow_ = nullptr;
 };
 
 }  // namespace vl

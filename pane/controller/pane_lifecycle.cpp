@@ -11,6 +11,7 @@
 #include "core/system/strings.h"
 #include "core/system/versions.h"
 #include "pane/controller/pane_controller.h"
+#include "pane/windows/ax_warning.h"
 #include "pane/curves/default_curves.h"
 #include "pane/graph/curve_view.h"
 #include "platform/api/accessibility.h"
@@ -198,7 +199,14 @@ void quillon_Velmora_prefpane::didSelect() {
   }
   // The quarantine, update and accessibility-warning windows belong to their own controllers;
   // the agent's accessibility flag is read once the pane shows.
-  if (RunLoop* rl = platform_.runLoop) rl->perform(this, "setBOAAXEnabled", 0, [this] { setBOAAXEnabled(); });
+  if (RunLoop* rl = platform_.runLoop) {
+    rl->perform(this, "setBOAAXEnabled", 0, [this] { setBOAAXEnabled(); });
+    // Before 10.15 a missing permission shows no warning of its own.
+    if (axWarnWindow_ && isCatalinaOrLater(platform_))
+      rl->perform(this, "showAXWarnWindow", 0, [this] {
+        if (axWarnWindow_) axWarnWindow_->showAXWarnWindow();
+      });
+  }
 }
 
 // --- Leaving -----------------------------------------------------------------------------------------

@@ -26,7 +26,11 @@
 #include "pane/editing/cursor_speed_text.h"
 #include "pane/editing/value_transformers.h"
 #include "pane/graph/curve_view.h"
+#include "pane/ui/ax_warning_window.h"
 #include "pane/ui/curve_widget.h"
+#include "pane/ui/device_window.h"
+#include "pane/ui/log_window.h"
+#include "pane/ui/registry_window.h"
 #include "pane/ui/list_models.h"
 #include "pane/ui/speed_field.h"
 
@@ -289,6 +293,21 @@ QWidget* PaneView::makeOtherTab() {
   button(vlText("Show Settings File"), [this] {
     if (controller_) controller_->showMOC();
   });
+  button(vlText("Contact Support"), [this] {
+    if (controller_) controller_->contactSupport();
+  });
+  button(vlText("I/O Registry"), [this] {
+    if (registryWindow_) registryWindow_->delegate().showIORegWindow();
+  });
+  button(vlText("Log"), [this] {
+    if (!logWindow_) return;
+    logWindow_->delegate().openLogViewer();
+    logWindow_->show();
+    logWindow_->raise();
+  });
+  button(vlText("Stored Devices"), [this] {
+    if (deviceWindow_ && controller_ && controller_->isSelected()) deviceWindow_->delegate().showDeviceWindow();
+  });
   layout->addStretch();
   return tab;
 }
@@ -336,6 +355,12 @@ void PaneView::attach(quillon_Velmora_prefpane& controller, VL260CurveView* curv
   curvePanel_->setCurveView(curveView_);
   reloadDeviceTable();
   reloadCursorSpeedTable();
+
+  registryWindow_ = new RegistryWindow(platform_, this);
+  logWindow_ = new LogWindow(this);
+  deviceWindow_ = new DeviceWindow(controller, this);
+  axWarningWindow_ = new AXWarningWindow(controller, this);
+  controller.setAXWarnWindow(&axWarningWindow_->delegate());
 }
 
 void PaneView::detach() {
@@ -351,6 +376,13 @@ void PaneView::detach() {
   delete favouriteModel_;
   deviceModel_ = nullptr;
   favouriteModel_ = nullptr;
+  if (controller_) controller_->setAXWarnWindow(nullptr);
+  // The windows that hold the controller go with it.
+  for (QDialog* w : std::initializer_list<QDialog*>{registryWindow_, logWindow_, deviceWindow_, axWarningWindow_}) delete w;
+  registryWindow_ = nullptr;
+  logWindow_ = nullptr;
+  deviceWindow_ = nullptr;
+  axWarningWindow_ = nullptr;
   controller_ = nullptr;
   curveView_ = nullptr;
 }
@@ -552,8 +584,14 @@ std::vector<QMessageBox*> PaneView::alertSheets() const {
 }
 
 std::vector<PaneSheet*> PaneView::attachedSheets() const {
-  // The alert sheets have no cancel hook of their own.
-  return std::vector<PaneSheet*>(alertSheets().size(), nullptr);
+  // The diagnostic sheets first (they lie on the main window), then the alert sheets, which
+  // have no cancel hook of their own.
+  std::vector<PaneSheet*> out;
+  if (registryWindow_ && registryWindow_->isVisible()) out.push_back(&registryWindow_->delegate());
+  if (deviceWindow_ && deviceWindow_->delegate().isVisible()) out.push_back(&deviceWindow_->delegate());
+  if (axWarningWindow_ && axWarningWindow_->delegate().isVisible()) out.push_back(&axWarningWindow_->delegate());
+  out.resize(out.size() + alertSheets().size(), nullptr);
+  return out;
 }
 
 void PaneView::closeAttachedSheets() {

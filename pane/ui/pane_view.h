@@ -39,6 +39,10 @@ class CurveGraphPanel;
 class DeviceTableModel;
 class FavouriteTableModel;
 class SpeedLineEdit;
+class RegistryWindow;
+class LogWindow;
+class DeviceWindow;
+class AXWarningWindow;
 
 // The keyboard and mouse state of the moment (NSEvent modifierFlags / pressedMouseButtons).
 class InputState {
@@ -105,6 +109,11 @@ class PaneView : public QWidget, public PaneWindow {
   QLabel* errorLabel() const { return errorLabel_; }
   QLabel* showAllLabel() const { return showAll_; }
   bool showsErrorView() const;
+  // The diagnostic windows (made on attach, gone on detach; null while detached).
+  RegistryWindow* registryWindow() const { return registryWindow_; }
+  LogWindow* logWindow() const { return logWindow_; }
+  DeviceWindow* deviceWindow() const { return deviceWindow_; }
+  AXWarningWindow* axWarningWindow() const { return axWarningWindow_; }
   // The alert sheets up now, outermost first.
   std::vector<QMessageBox*> alertSheets() const;
 
@@ -192,6 +201,10 @@ class PaneView : public QWidget, public PaneWindow {
   QAction* redoAction_ = nullptr;
   std::vector<std::unique_ptr<Sheet>> sheets_;
   QPointer<QWidget> keyControl_;
+  RegistryWindow* registryWindow_ = nullptr;
+  LogWindow* logWindow_ = nullptr;
+  DeviceWindow* deviceWindow_ = nullptr;
+  AXWarningWindow* axWarningWindow_ = nullptr;
 };
 
 }  // namespace vl::ui

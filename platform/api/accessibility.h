@@ -94,6 +94,9 @@ class Accessibility {
   // AXIsProcessTrusted / AXIsProcessTrustedWithOptions with kAXTrustedCheckOptionPrompt.
   virtual bool isProcessTrusted() = 0;
   virtual bool isProcessTrustedWithOptions(bool prompt) = 0;
+  // tccutil reset <service>: forgets every program's permission for service ("Accessibility",
+  // "ListenEvent"). False when the system keeps no such permission (this default).
+  virtual bool resetPermissions(const std::string& service) { return false; }
 };
 
 }  // namespace vl

@@ -42,6 +42,13 @@ class SystemInfo {
   // KBGetLayoutType: the layout type (kKeyboardANSI, ISO, JIS or Unknown) of the keyboard with
   // this handler id.
   virtual uint32_t keyboardLayoutType(int16_t handlerID) const = 0;
+  // sysctlbyname("hw.machine"): the machine's architecture ("x86_64", "arm64"); empty when
+  // unknown. Adapters that cannot tell keep this default.
+  virtual std::string machine() const { return {}; }
+  // SecStaticCodeCreateWithPath + SecCodeCopySigningInformation: the common name of the first
+  // certificate of the code signature of the bundle at path; nullopt when it is unsigned or any
+  // step fails. Platforms without code signing keep this default.
+  virtual std::optional<std::string> codeSigner(const std::string& bundlePath) const { return std::nullopt; }
 };
 
 }  // namespace vl

@@ -73,7 +73,10 @@ SystemSources SystemSources::fromProcess() {
   s.osRelease = readSmallFile("/etc/os-release");
   if (s.osRelease.empty()) s.osRelease = readSmallFile("/usr/lib/os-release");
   struct utsname u {};
-  if (::uname(&u) == 0) s.kernelRelease = u.release;
+  if (::uname(&u) == 0) {
+    s.kernelRelease = u.release;
+    s.machine = u.machine;
+  }
   s.language = env("LANGUAGE");
   s.lang = env("LC_ALL");
   if (s.lang.empty()) s.lang = env("LC_MESSAGES");
@@ -120,7 +123,8 @@ LinuxSystemInfo::LinuxSystemInfo(const SystemSources& s)
     : os_(parseOsVersion(s.osRelease, s.kernelRelease)),
       languages_(parseLanguages(s.language, s.lang)),
       model_(s.productName),
-      vendor_(s.vendorName) {}
+      vendor_(s.vendorName),
+      machine_(s.machine) {}
 
 std::string LinuxSystemInfo::marketingNameForModel(const std::string& modelIdentifier) const {
   if (modelIdentifier.empty() || modelIdentifier != model_) return "";

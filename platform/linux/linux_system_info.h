@@ -16,6 +16,7 @@ struct SystemSources {
   std::string language;         // $LANGUAGE
   std::string lang;             // $LC_ALL, else $LC_MESSAGES, else $LANG
   std::string productName;      // /sys/class/dmi/id/product_name
+  std::string machine;          // uname's machine, "x86_64"
   std::string vendorName;       // /sys/class/dmi/id/sys_vendor
   static SystemSources fromProcess();
 };
@@ -45,11 +46,12 @@ class LinuxSystemInfo : public SystemInfo {
   // Linux keyboards carry no handler ids; every id reads as unknown (so no built-in trackpad
   // is taken for an ISO or JIS model).
   uint32_t keyboardLayoutType(int16_t) const override { return kKeyboardUnknown; }
+  std::string machine() const override { return machine_; }
 
  private:
   OsVersion os_;
   std::vector<std::string> languages_;
-  std::string model_, vendor_;
+  std::string model_, vendor_, machine_;
 };
 
 }  // namespace vl::linux_

@@ -7,7 +7,8 @@ namespace {
 
 class SimAccessibility : public Accessibility {
  public:
-  explicit SimAccessibility(std::shared_ptr<SimDesktop::Model> m) : m_(std::move(m)) {
+  SimAccessibility(std::shared_ptr<SimDesktop::Model> m, std::function<void()> onReset)
+      : m_(std::move(m)), onReset_(std::move(onReset)) {
     system_ = std::make_shared<SimAX>(m_.get(), AXKind::SystemWide, 0, 0);
   }
   AXElementRef systemWideElement() override { return system_; }
@@ -124,6 +125,16 @@ class SimAccessibility : public Accessibility {
     std::lock_guard<std::mutex> l(m_->m);
     return m_->trusted;
   }
+  // The simulated Mac keeps one permission for every process: resetting takes it back.
+  bool resetPermissions(const std::string& service) override {
+    {
+      std::lock_guard<std::mutex> l(m_->m);
+      if (!m_->trusted) return true;
+      m_->trusted = false;
+    }
+    if (onReset_) onReset_();
+    return true;
+  }
   bool isProcessTrustedWithOptions(bool prompt) override {
     std::lock_guard<std::mutex> l(m_->m);
     if (prompt && !m_->trusted) ++m_->prompts;
@@ -143,12 +154,13 @@ class SimAccessibility : public Accessibility {
 
   std::shared_ptr<SimDesktop::Model> m_;
   AXElementRef system_;
+  std::function<void()> onReset_;
 };
 
 }  // namespace
 
-std::unique_ptr<Accessibility> makeAccessibility(std::shared_ptr<SimDesktop::Model> m) {
-  return std::make_unique<SimAccessibility>(std::move(m));
+std::unique_ptr<Accessibility> makeAccessibility(std::shared_ptr<SimDesktop::Model> m, std::function<void()> onReset) {
+  return std::make_unique<SimAccessibility>(std::move(m), std::move(onReset));
 }
 
 }  // namespace vl::sim::desktop_detail

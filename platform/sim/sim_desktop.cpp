@@ -16,7 +16,11 @@ using namespace desktop_detail;
 
 SimDesktop::SimDesktop(RunLoop* runLoop, Notifications* notifications)
     : model_(std::make_shared<Model>()), ports_(std::make_unique<Ports>(*this, runLoop, notifications)) {
-  ports_->ax = makeAccessibility(model_);
+  // A reset of the permission is announced and kept as `trust off` does it.
+  ports_->ax = makeAccessibility(model_, [this] {
+    if (ports_->notifications) ports_->notifications->post(kAXApiChangedNotification, "", {});
+    ports_->notifyChanged();
+  });
   ports_->cursor = makeCursor(model_, *ports_);
   ports_->desktop = makeDesktopPort(model_, *ports_);
   ports_->sleeper = makeVirtualSleeper(model_, *ports_);

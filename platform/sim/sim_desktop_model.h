@@ -290,7 +290,7 @@ struct SimDesktop::Ports {
 namespace desktop_detail {
 
 // The desktop's ports, each in its own file.
-std::unique_ptr<Accessibility> makeAccessibility(std::shared_ptr<SimDesktop::Model> m);
+std::unique_ptr<Accessibility> makeAccessibility(std::shared_ptr<SimDesktop::Model> m, std::function<void()> onReset);
 std::unique_ptr<Cursor> makeCursor(std::shared_ptr<SimDesktop::Model> m, SimDesktop::Ports& p);
 std::unique_ptr<Desktop> makeDesktopPort(std::shared_ptr<SimDesktop::Model> m, SimDesktop::Ports& p);
 std::unique_ptr<Sleeper> makeVirtualSleeper(std::shared_ptr<SimDesktop::Model> m, SimDesktop::Ports& p);

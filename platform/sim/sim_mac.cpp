@@ -227,6 +227,13 @@ void SimMac::setHardwareModel(const std::string& model, const std::string& marke
   impl_->hwModel = model;
   impl_->marketing = marketingName;
 }
+void SimMac::setMachine(const std::string& machine) { impl_->machine = machine; }
+void SimMac::setCodeSigner(const std::string& bundlePath, const std::string& signer) {
+  if (signer.empty())
+    impl_->codeSigners.erase(bundlePath);
+  else
+    impl_->codeSigners[bundlePath] = signer;
+}
 void SimMac::setKernelExtension(const std::string& bundleID, const std::string& path) {
   if (path.empty())
     impl_->kernelExtensions.erase(bundleID);

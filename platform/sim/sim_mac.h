@@ -148,6 +148,10 @@ class SimMac {
   void setKernelExtension(const std::string& bundleID, const std::string& path);
   // The keyboard layout type of a handler id (KBGetLayoutType); unlisted ids are ANSI.
   void setKeyboardLayout(int16_t handlerID, uint32_t layoutType);
+  // "hw.machine" ("x86_64", "arm64").
+  void setMachine(const std::string& machine);
+  // Signs (signer non-empty) the bundle at path, or removes its signature.
+  void setCodeSigner(const std::string& bundlePath, const std::string& signer);
   // Answers GET requests to path with body (status 200); unanswered paths time out.
   void setHttpAnswer(const std::string& path, pl::Data body, int status = 200);
   // Answers requests to path with a transport error instead (the connection was refused…).

@@ -73,6 +73,8 @@ struct SimMac::Impl {
   std::string marketing = "MacBook Pro (Retina, 13-inch, Early 2015)";
   std::map<std::string, std::string> kernelExtensions;  // bundle identifier -> path
   std::map<int16_t, uint32_t> keyboardLayouts;          // handler id -> layout type
+  std::string machine = "x86_64";
+  std::map<std::string, std::string> codeSigners;  // bundle path -> signer
   std::map<std::string, std::pair<int, pl::Data>> httpAnswers;
   std::map<std::string, HttpError> httpErrors;
   double httpDelay = 0.0;  // virtual seconds before a started request's answer

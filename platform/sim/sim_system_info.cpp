@@ -28,6 +28,12 @@ class SimSystemInfo : public SystemInfo {
     auto it = m_.keyboardLayouts.find(handlerID);
     return it == m_.keyboardLayouts.end() ? kKeyboardANSI : it->second;
   }
+  std::string machine() const override { return m_.machine; }
+  std::optional<std::string> codeSigner(const std::string& bundlePath) const override {
+    auto it = m_.codeSigners.find(bundlePath);
+    if (it == m_.codeSigners.end()) return std::nullopt;
+    return it->second;
+  }
 
  private:
   SimMac::Impl& m_;

@@ -139,6 +139,9 @@ TEST(LinuxSystemInfo, ModelAndMarketingNameFromTheMachinesNames) {
   EXPECT_EQ(info.userID(), ::getuid());
   EXPECT_EQ(info.processID(), ::getpid());
   EXPECT_FALSE(info.processName().empty());
+  // The running machine's architecture; Linux has no code signatures to name a signer.
+  EXPECT_FALSE(LinuxSystemInfo(SystemSources::fromProcess()).machine().empty());
+  EXPECT_EQ(info.codeSigner("/usr/bin"), std::nullopt);
 }
 
 std::string captured(std::FILE* f) {

@@ -1,0 +1,131 @@
+// The accessibility warning: who lacks the permission, what each button does, and clearing
+// every permission.
+#include "pane/windows/ax_warning.h"
+
+#include "agent/snapping/ax_helpers.h"
+#include "core/system/boa_notifications.h"
+#include "core/system/drovana.h"
+#include "core/system/launch_agent.h"
+#include "core/system/versions.h"
+#include "pane/controller/pane_controller.h"
+#include "platform/api/accessibility.h"
+#include "platform/api/runloop.h"
+#include "platform/api/system_info.h"
+
+namespace vl {
+
+namespace {
+constexpr const char* kAccessibilityService = "Accessibility";
+constexpr const char* kInputMonitoringService = "ListenEvent";
+}  // namespace
+
+std::optional<AXWarningTexts> axWarningTexts(bool agentUntrusted, bool hostUntrusted) {
+  if (!agentUntrusted && !hostUntrusted) return std::nullopt;
+  std::string names;
+  if (agentUntrusted && hostUntrusted)
+    names = std::string(kAgentQuotedName) + " and " + kHostQuotedName;
+  else
+    names = agentUntrusted ? kAgentQuotedName : kHostQuotedName;
+  AXWarningTexts t;
+  t.message = "You need to allow " + names + " to use accessibility features in Security & Privacy.";
+  if (!agentUntrusted)
+    t.informative =
+        "If this message is displayed even though you have already done it, please click Cancel button and quit "
+        "“System Preferences”.";
+  else
+    t.informative = "If this message is displayed even though you have already done it, please uncheck and check " +
+                    names + " again in the accessibility list.";
+  return t;
+}
+
+bool VL216AXWarnWinDelegate::catalinaOrLater() const {
+  const Platform& p = pane_.platform();
+  if (!p.system) return true;
+  OsVersion v = p.system->osVersion();
+  return v.major > 10 || (v.major == 10 && v.minor >= 15);
+}
+
+void VL216AXWarnWinDelegate::showAXWarnWindow() {
+  const Platform& p = pane_.platform();
+  // An agent that has not published its flag (not running yet) is not counted as refused.
+  std::optional<bool> agent = QS842getAXEnabledFromWindow(p, velmora::kAgentBundleID);
+  bool agentUntrusted = agent.has_value() && !*agent;
+  bool hostUntrusted = catalinaOrLater() && p.accessibility && !p.accessibility->isProcessTrusted();
+  std::optional<AXWarningTexts> texts = axWarningTexts(agentUntrusted, hostUntrusted);
+  if (!texts) return;
+  visible_ = true;
+  view_.showSheet(*texts);
+}
+
+void VL216AXWarnWinDelegate::closeAXWarnWindow() {
+  if (!visible_) return;
+  visible_ = false;
+  view_.closeSheet();
+}
+
+bool VL216AXWarnWinDelegate::cancelByPrefPane() {
+  closeAXWarnWindow();
+  return true;
+}
+
+void VL216AXWarnWinDelegate::okButton() {
+  closeAXWarnWindow();
+  pane_.showAll();
+  if (RunLoop* rl = pane_.platform().runLoop) rl->perform(this, "showAXMessage", 0, [this] { showAXMessage(); });
+}
+
+void VL216AXWarnWinDelegate::showAXMessage() {
+  const Platform& p = pane_.platform();
+  (void)QS824postAXWarningNotification(p, std::string(velmora::kAgentBundleID), pane_.settings().bundle.identifier);
+  if (catalinaOrLater() && p.accessibility) (void)p.accessibility->isProcessTrustedWithOptions(true);
+}
+
+void VL216AXWarnWinDelegate::cancelButton() {
+  closeAXWarnWindow();
+  pane_.showAll();
+}
+
+void VL216AXWarnWinDelegate::uninstallButton() {
+  pane_.showUninstallWindow();
+  cancelButton();
+}
+
+std::string VL216AXWarnWinDelegate::clearedPermissions() const {
+  return catalinaOrLater() ? "“Accessibility” and “Input Monitoring”" : "“Accessibility”";
+}
+
+void VL216AXWarnWinDelegate::clearButton() {
+  const std::string what = clearedPermissions();
+  SheetAlert first;
+  first.messageText = "Clear all configurations of " + what + ".";
+  first.informativeText = "It removes all registered applications from " + what +
+                          " in System Preferences.app > Security & Privacy > Privacy. You need to logout your account "
+                          "after clearing it.";
+  first.buttons = {"OK", QS812localizedCancelButtonTitle(pane_.platform())};
+  pane_.window().showSheetAlert(first, [this, what](int returnCode) {
+    if (returnCode != kAlertFirstButtonReturn) return;
+    SheetAlert second;
+    second.messageText = "Are you sure to clear all configurations of " + what + "?";
+    second.buttons = {"OK", QS812localizedCancelButtonTitle(pane_.platform())};
+    view_.runConfirmAlert(second, [this](int code) {
+      if (code != kAlertFirstButtonReturn) return;
+      if (RunLoop* rl = pane_.platform().runLoop)
+        rl->perform(this, "clearAccessibility", 0, [this] { clearAccessibility(); });
+    });
+  });
+}
+
+void VL216AXWarnWinDelegate::clearAccessibility() {
+  const Platform& p = pane_.platform();
+  QS812terminateApp(p, drovana::kAgentBundleID);
+  pane_.quitBOA();
+  bool cleared = p.accessibility && p.accessibility->resetPermissions(kAccessibilityService);
+  if (cleared && catalinaOrLater()) (void)p.accessibility->resetPermissions(kInputMonitoringService);
+  cancelButton();
+  SheetAlert done;
+  // Where the system keeps no such permission there is nothing to log out for.
+  done.messageText = cleared ? kLogoutText : kNoPermissionText;
+  pane_.window().showSheetAlert(done, nullptr);
+}
+
+}  // namespace vl

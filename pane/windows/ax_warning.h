@@ -1,0 +1,61 @@
+// VL216AXWarnWinDelegate: the sheet that tells the user which programs still lack the
+// accessibility permission, and offers to ask for it, uninstall, or clear every permission.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "pane/controller/pane_window.h"
+
+namespace vl {
+
+class quillon_Velmora_prefpane;
+
+inline constexpr const char* kAgentQuotedName = "“Velmora Manager”";
+inline constexpr const char* kHostQuotedName = "“System Preferences”";
+inline constexpr const char* kLogoutText = "Please logout your account.";
+inline constexpr const char* kNoPermissionText =
+    "This system keeps no accessibility permissions, so there is nothing to clear.";
+
+struct AXWarningTexts {
+  std::string message;
+  std::string informative;
+};
+// The sheet's texts for who is untrusted; nullopt when both are trusted (no sheet).
+std::optional<AXWarningTexts> axWarningTexts(bool agentUntrusted, bool hostUntrusted);
+
+class AXWarnWindowView {
+ public:
+  virtual ~AXWarnWindowView() = default;
+  virtual void showSheet(const AXWarningTexts& texts) = 0;
+  virtual void closeSheet() = 0;
+  // An application-modal alert whose buttons have no key equivalents, so Return and Escape do
+  // nothing; completion runs with the button's return code.
+  virtual void runConfirmAlert(const SheetAlert& alert, std::function<void(int returnCode)> completion) = 0;
+};
+
+class VL216AXWarnWinDelegate : public PaneSheet {
+ public:
+  VL216AXWarnWinDelegate(quillon_Velmora_prefpane& pane, AXWarnWindowView& view) : pane_(pane), view_(view) {}
+  // Shows the sheet when the agent or the settings host is not trusted.
+  void showAXWarnWindow();
+  void closeAXWarnWindow();
+  bool cancelByPrefPane() override;
+  void okButton();
+  void showAXMessage();
+  void cancelButton();
+  void uninstallButton();
+  void clearButton();
+  void clearAccessibility();
+  bool isVisible() const { return visible_; }
+
+ private:
+  bool catalinaOrLater() const;
+  std::string clearedPermissions() const;
+  quillon_Velmora_prefpane& pane_;
+  AXWarnWindowView& view_;
+  bool visible_ = false;
+};
+
+}  // namespace vl
