@@ -11,6 +11,8 @@
 #include "core/system/strings.h"
 #include "core/system/versions.h"
 #include "pane/controller/pane_controller.h"
+#include "pane/windows/gatekeeper_sheet.h"
+#include "pane/windows/update_sheet.h"
 #include "pane/curves/default_curves.h"
 #include "pane/graph/curve_view.h"
 #include "platform/api/accessibility.h"
@@ -198,6 +200,8 @@ void quillon_Velmora_prefpane::didSelect() {
   }
   // The quarantine, update and accessibility-warning windows belong to their own controllers;
   // the agent's accessibility flag is read once the pane shows.
+  if (gatekeeperWinDelegate_) gatekeeperWinDelegate_->showGatekeeperWindow();
+  if (updateWinDelegate_) updateWinDelegate_->scheduleUpdateWindow();
   if (RunLoop* rl = platform_.runLoop) rl->perform(this, "setBOAAXEnabled", 0, [this] { setBOAAXEnabled(); });
 }
 
@@ -215,6 +219,7 @@ bool quillon_Velmora_prefpane::shouldUnselect() {
 
 void quillon_Velmora_prefpane::willUnselect() {
   if (errorWindowMessage()) return;
+  if (updateWinDelegate_) updateWinDelegate_->cancelScheduled();
   removeMOCNotification();
   disposeCurveView();
   removeUndoNotification();

@@ -102,8 +102,4 @@ class VL225UpdateWinDelegate : public PaneSheet {
   HttpClient::RequestId request_ = 0;
 };
 
-// The newest version a version-list answer offers (file names; letters around the version are
-// trimmed): 0 for no answer, a failed one, or nothing that parses.
-uint32_t newestVersionInAnswer(const HttpResult& result, bool acceptPreReleases);
-
 }  // namespace vl
