@@ -1,6 +1,8 @@
 // The pane's main view, its error view and the controller's window port in Qt.
 #include "pane/ui/pane_view.h"
 
+#include "pane/ui/house_sheets.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
@@ -282,6 +284,17 @@ QWidget* PaneView::makeOtherTab() {
   button(vlText("Show Settings File"), [this] {
     if (controller_) controller_->showMOC();
   });
+  button(vlText("Check for Updates"), [this] {
+    if (house_) house_->update().checkForUpdates();
+  });
+  updateBadge_ = new QLabel(vlText("A new version is available."), tab);
+  updateBadge_->setAccessibleName(updateBadge_->text());
+  updateBadge_->setStyleSheet(QStringLiteral("color: white; background: #d0342c; border-radius: 6px; padding: 2px 6px;"));
+  updateBadge_->hide();
+  layout->addWidget(updateBadge_, 0, Qt::AlignLeft);
+  button(vlText("Uninstall…"), [this] {
+    if (controller_) controller_->showUninstallWindow();
+  });
   layout->addStretch();
   return tab;
 }
@@ -292,6 +305,7 @@ void PaneView::attach(quillon_Velmora_prefpane& controller, VL260CurveView* curv
   detach();
   controller_ = &controller;
   curveView_ = curveView;
+  house_ = std::make_unique<HouseWindows>(platform_, controller, *this, this, updateBadge_, [this] { tabs_->hide(); });
   sensitivityLogic_ = std::make_unique<VL230CursorSpeedTextClass>(SpeedField::Sensitivity, platform_,
                                                                   *sensitivityField_, editingHost, *this);
   trackingLogic_ = std::make_unique<VL230CursorSpeedTextClass>(SpeedField::Tracking, platform_, *trackingField_,
@@ -344,6 +358,7 @@ void PaneView::detach() {
   delete favouriteModel_;
   deviceModel_ = nullptr;
   favouriteModel_ = nullptr;
+  house_.reset();
   controller_ = nullptr;
   curveView_ = nullptr;
 }
@@ -545,11 +560,16 @@ std::vector<QMessageBox*> PaneView::alertSheets() const {
 }
 
 std::vector<PaneSheet*> PaneView::attachedSheets() const {
-  // The alert sheets have no cancel hook of their own.
-  return std::vector<PaneSheet*>(alertSheets().size(), nullptr);
+  // The alert sheets have no cancel hook of their own; the update and quarantine sheets do.
+  std::vector<PaneSheet*> out;
+  if (house_) out = house_->shownSheets();
+  for (size_t i = 0; i < alertSheets().size(); ++i) out.push_back(nullptr);
+  return out;
 }
 
 void PaneView::closeAttachedSheets() {
+  if (house_)
+    for (PaneSheet* sheet : house_->shownSheets()) sheet->cancelByPrefPane();
   for (size_t i = sheets_.size(); i-- > 0;) {
     Sheet* s = sheets_[i].get();
     if (!s->ended) finishSheet(s, kModalResponseStop);

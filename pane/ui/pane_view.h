@@ -33,6 +33,10 @@ class QS805CursorSpeedClass;
 }  // namespace vl
 
 namespace vl::ui {
+class HouseWindows;
+}  // namespace vl::ui
+
+namespace vl::ui {
 
 class CurveGraphPanel;
 class DeviceTableModel;
@@ -102,6 +106,10 @@ class PaneView : public QWidget, public PaneWindow {
   QLabel* versionLabel() const { return version_; }
   QLabel* errorLabel() const { return errorLabel_; }
   QLabel* showAllLabel() const { return showAll_; }
+  // The badge beside "Check for Updates"; the update and quarantine windows (null while no
+  // controller is attached).
+  QLabel* updateBadge() const { return updateBadge_; }
+  HouseWindows* houseWindows() const { return house_.get(); }
   bool showsErrorView() const;
   // The alert sheets up now, outermost first.
   std::vector<QMessageBox*> alertSheets() const;
@@ -189,6 +197,9 @@ class PaneView : public QWidget, public PaneWindow {
   QAction* redoAction_ = nullptr;
   std::vector<std::unique_ptr<Sheet>> sheets_;
   QPointer<QWidget> keyControl_;
+  // The update and quarantine sheets and the uninstall alerts, while a controller is attached.
+  std::unique_ptr<HouseWindows> house_;
+  QLabel* updateBadge_ = nullptr;
 };
 
 }  // namespace vl::ui
