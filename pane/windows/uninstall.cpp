@@ -245,8 +245,12 @@ int32_t runUninstall(const Platform& p, const UninstallPlan& plan, const Authori
   if (!removeFolder(plan.olderFolder, kUninstallOlderFolderSite)) return static_cast<int32_t>(kUninstallOlderFolderSite);
 
   if (UserDefaults* d = p.defaults) {
-    for (const auto& k : kPaneKeysRemovedOnUninstall) d->removeValue(kPaneDomain, k);
-    if (!plan.drovanaInstalled) d->removeValue(kPaneDomain, kShareSettingsKey);
+    // Only keys that are there: removing an absent one would still write the domain's store.
+    auto remove = [&](const std::string& k) {
+      if (d->value(kPaneDomain, k)) d->removeValue(kPaneDomain, k);
+    };
+    for (const auto& k : kPaneKeysRemovedOnUninstall) remove(k);
+    if (!plan.drovanaInstalled) remove(kShareSettingsKey);
     // The agent's whole domain, through the defaults store itself rather than a command line.
     d->removeDomain(velmora::kAgentBundleID);
   }

@@ -17,7 +17,6 @@ export E2E_SUPPORT="$(cd "$here/../support" && pwd)"
 bin=$(cd "$(dirname "$1")" && pwd)
 build=$(cd "$bin/.." && pwd)
 . "$E2E_SUPPORT/window_world.sh"
-[ -f "$build/Velmora.prefPane/Contents/Info.plist" ] || { echo "SKIP: the pane bundle is not built (velmora_prefpane)"; exit 77; }
 work=$(mktemp -d)
 trap 'stop_world_agent; kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
 export HOME="$work/home" XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
@@ -30,7 +29,7 @@ mkdir -p "$HOME" "$XDG_DATA_HOME" "$XDG_CONFIG_HOME" "$XDG_RUNTIME_DIR" && chmod
 # (devices' speeds, the write history, the launch manager's and the desktop's state, locks).
 snapshot() {
   (cd "$work" && find world data config home \( -type f -o -type l \) 2>/dev/null |
-    grep -Ev '^world/(properties\.plist|history/|launchd/|applications\.plist|input\.plist|desktop[^/]*|world\.lock|agent\.(lock|plist)|.*\.lock$)' |
+    grep -Ev '^world/(properties\.plist|history/|launchd/|applications\.plist|input\.plist|cursor\.plist|desktop[^/]*|world\.lock|agent\.(lock|plist)|.*\.lock$)' |
     LC_ALL=C sort)
 }
 snapshot >"$work/before.txt"
