@@ -163,11 +163,11 @@ std::string QS812SystemVersionString(const Platform& p) {
   return out;
 }
 
-uint32_t QS812getHostVersion(const Platform& p, const std::string& applicationName, bool acceptPreReleases) {
-  HttpClient* http = p.http;
-  if (!http) return 0;
-  std::string query = "app=" + QS812addingPercentEscapes(applicationName) + "&osv=" + QS812SystemVersionString(p);
-  auto response = http->get("/velmora/xml/file.php", query, 1.0);
+std::string QS812hostVersionQuery(const Platform& p, const std::string& applicationName) {
+  return "app=" + QS812addingPercentEscapes(applicationName) + "&osv=" + QS812SystemVersionString(p);
+}
+
+uint32_t QS812hostVersionFromAnswer(const HttpResult& response, bool acceptPreReleases) {
   if (!response.ok() || response.response->status < 200 || response.response->status >= 300) return 0;
   auto r = pl::read(std::span<const uint8_t>(response.response->body));
   if (!r || !r.value->isArray()) return 0;
@@ -189,6 +189,33 @@ uint32_t QS812getHostVersion(const Platform& p, const std::string& applicationNa
     if (v > newest) newest = v;
   }
   return newest;
+}
+
+uint32_t QS812getHostVersion(const Platform& p, const std::string& applicationName, bool acceptPreReleases) {
+  HttpClient* http = p.http;
+  if (!http) return 0;
+  return QS812hostVersionFromAnswer(http->get(kHostVersionPath, QS812hostVersionQuery(p, applicationName), 1.0),
+                                    acceptPreReleases);
+}
+
+std::optional<std::string> QS812urlForDirectory(const Platform& p, int domain, int directory) {
+  if (!p.paths) return std::nullopt;
+  Domain d;
+  switch (domain) {
+    case 1: d = Domain::User; break;
+    case 2: d = Domain::Local; break;
+    case 4: d = Domain::Network; break;
+    case 8: d = Domain::System; break;
+    default: return std::nullopt;
+  }
+  if (directory == kPreferencePanesDirectory) {
+    std::string f = p.paths->preferencePanesFolder(d);
+    if (f.empty()) return std::nullopt;
+    return f;
+  }
+  if (directory == kApplicationSupportDirectory)
+    return d == Domain::User ? p.paths->applicationSupport() : p.paths->applicationSupport(d);
+  return std::nullopt;
 }
 
 std::optional<std::string> QS812GetMachineID(const Platform& p) {

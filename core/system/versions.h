@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "core/plist/value.h"
+#include "platform/api/http_client.h"
 #include "platform/api/platform.h"
 #include "platform/api/workspace.h"
 
@@ -32,6 +33,20 @@ inline uint32_t QS812versionNumberFromString(const std::string& text) { return Q
 std::string QS812stringFromVersionNumver(uint32_t packed);
 std::string QS812SystemVersionString(const Platform& p);
 uint32_t QS812getHostVersion(const Platform& p, const std::string& applicationName, bool acceptPreReleases);
+// The two halves of QS812getHostVersion, for a request started without waiting: the query of
+// the version list ("app=…&osv=…" for kHostVersionPath) and the newest version in its answer
+// (0 for no answer, a failed one, or nothing that parses).
+inline constexpr const char* kHostVersionPath = "/velmora/xml/file.php";
+std::string QS812hostVersionQuery(const Platform& p, const std::string& applicationName);
+uint32_t QS812hostVersionFromAnswer(const HttpResult& answer, bool acceptPreReleases);
+// The folder of a directory kind in a domain (NSSearchPathForDirectoriesInDomains): domain 1
+// the user's, 2 the all-users (local) one, 4 network, 8 system; directory 22 the PreferencePanes
+// folder, 14 Application Support. nullopt for other kinds.
+std::optional<std::string> QS812urlForDirectory(const Platform& p, int domain, int directory);
+inline constexpr int kUserDomainMask = 1;
+inline constexpr int kLocalDomainMask = 2;
+inline constexpr int kApplicationSupportDirectory = 14;
+inline constexpr int kPreferencePanesDirectory = 22;
 
 // Machine.
 std::optional<std::string> QS812GetMachineID(const Platform& p);

@@ -32,6 +32,9 @@ class QS802DeviceClass;
 class QS805CursorSpeedClass;
 class QS809UserInfoClass;
 class VL216AXWarnWinDelegate;
+class UninstallView;
+class VL225UpdateWinDelegate;
+class VL215GatekeeperWinDelegate;
 
 // The pane's own bundle and what tests change about it.
 struct PaneSettings {
@@ -185,6 +188,16 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   // The accessibility warning that didSelect shows when a permission is missing (the front end
   // owns it; null: none).
   void setAXWarnWindow(VL216AXWarnWinDelegate* warning) { axWarnWindow_ = warning; }
+  // Asks once more, then removes the product (see pane/windows/uninstall.h) and ends the host.
+  void performUninstall();
+  // The uninstall's alerts and the tab view; null: the uninstall cannot ask and does nothing.
+  void setUninstallView(UninstallView* view) { uninstallView_ = view; }
+  // The delegates of the update and quarantine sheets (owned by the view that shows them):
+  // didSelect runs their checks, willUnselect drops a pending one.
+  void setUpdateWinDelegate(VL225UpdateWinDelegate* d) { updateWinDelegate_ = d; }
+  void setGatekeeperWinDelegate(VL215GatekeeperWinDelegate* d) { gatekeeperWinDelegate_ = d; }
+  VL225UpdateWinDelegate* updateWinDelegate() const { return updateWinDelegate_; }
+  VL215GatekeeperWinDelegate* gatekeeperWinDelegate() const { return gatekeeperWinDelegate_; }
 
   // --- Detected drivers and the sibling product -------------------------------------------------
   const DetectedDrivers& detectedDrivers() const { return drivers_; }
@@ -265,6 +278,9 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   // Target of the agent's delayed second registration (not cancelled with the store's performs).
   int launchTarget_ = 0;
   VL216AXWarnWinDelegate* axWarnWindow_ = nullptr;
+  UninstallView* uninstallView_ = nullptr;
+  VL225UpdateWinDelegate* updateWinDelegate_ = nullptr;
+  VL215GatekeeperWinDelegate* gatekeeperWinDelegate_ = nullptr;
 };
 
 }  // namespace vl

@@ -12,6 +12,8 @@
 #include "core/system/versions.h"
 #include "pane/controller/pane_controller.h"
 #include "pane/windows/ax_warning.h"
+#include "pane/windows/gatekeeper_sheet.h"
+#include "pane/windows/update_sheet.h"
 #include "pane/curves/default_curves.h"
 #include "pane/graph/curve_view.h"
 #include "platform/api/accessibility.h"
@@ -199,13 +201,15 @@ void quillon_Velmora_prefpane::didSelect() {
   }
   // The quarantine, update and accessibility-warning windows belong to their own controllers;
   // the agent's accessibility flag is read once the pane shows.
+  if (gatekeeperWinDelegate_) gatekeeperWinDelegate_->showGatekeeperWindow();
+  if (updateWinDelegate_) updateWinDelegate_->scheduleUpdateWindow();
   if (RunLoop* rl = platform_.runLoop) {
-    rl->perform(this, "setBOAAXEnabled", 0, [this] { setBOAAXEnabled(); });
     // Before 10.15 a missing permission shows no warning of its own.
     if (axWarnWindow_ && isCatalinaOrLater(platform_))
       rl->perform(this, "showAXWarnWindow", 0, [this] {
         if (axWarnWindow_) axWarnWindow_->showAXWarnWindow();
       });
+    rl->perform(this, "setBOAAXEnabled", 0, [this] { setBOAAXEnabled(); });
   }
 }
 
@@ -223,6 +227,7 @@ bool quillon_Velmora_prefpane::shouldUnselect() {
 
 void quillon_Velmora_prefpane::willUnselect() {
   if (errorWindowMessage()) return;
+  if (updateWinDelegate_) updateWinDelegate_->cancelScheduled();
   removeMOCNotification();
   // With sharing on this asks the agent to upload, whether or not the window was opened.
   recommendedWindow().close();

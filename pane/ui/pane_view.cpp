@@ -1,6 +1,8 @@
 // The pane's main view, its error view and the controller's window port in Qt.
 #include "pane/ui/pane_view.h"
 
+#include "pane/ui/house_sheets.h"
+
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
@@ -308,6 +310,17 @@ QWidget* PaneView::makeOtherTab() {
   button(vlText("Stored Devices"), [this] {
     if (deviceWindow_ && controller_ && controller_->isSelected()) deviceWindow_->delegate().showDeviceWindow();
   });
+  button(vlText("Check for Updates"), [this] {
+    if (house_) house_->update().checkForUpdates();
+  });
+  updateBadge_ = new QLabel(vlText("A new version is available."), tab);
+  updateBadge_->setAccessibleName(updateBadge_->text());
+  updateBadge_->setStyleSheet(QStringLiteral("color: white; background: #d0342c; border-radius: 6px; padding: 2px 6px;"));
+  updateBadge_->hide();
+  layout->addWidget(updateBadge_, 0, Qt::AlignLeft);
+  button(vlText("Uninstall…"), [this] {
+    if (controller_) controller_->showUninstallWindow();
+  });
   layout->addStretch();
   return tab;
 }
@@ -318,6 +331,7 @@ void PaneView::attach(quillon_Velmora_prefpane& controller, VL260CurveView* curv
   detach();
   controller_ = &controller;
   curveView_ = curveView;
+  house_ = std::make_unique<HouseWindows>(platform_, controller, *this, this, updateBadge_, [this] { tabs_->hide(); });
   sensitivityLogic_ = std::make_unique<VL230CursorSpeedTextClass>(SpeedField::Sensitivity, platform_,
                                                                   *sensitivityField_, editingHost, *this);
   trackingLogic_ = std::make_unique<VL230CursorSpeedTextClass>(SpeedField::Tracking, platform_, *trackingField_,
@@ -383,6 +397,7 @@ void PaneView::detach() {
   logWindow_ = nullptr;
   deviceWindow_ = nullptr;
   axWarningWindow_ = nullptr;
+  house_.reset();
   controller_ = nullptr;
   curveView_ = nullptr;
 }
@@ -590,11 +605,15 @@ std::vector<PaneSheet*> PaneView::attachedSheets() const {
   if (registryWindow_ && registryWindow_->isVisible()) out.push_back(&registryWindow_->delegate());
   if (deviceWindow_ && deviceWindow_->delegate().isVisible()) out.push_back(&deviceWindow_->delegate());
   if (axWarningWindow_ && axWarningWindow_->delegate().isVisible()) out.push_back(&axWarningWindow_->delegate());
+  if (house_)
+    for (PaneSheet* sheet : house_->shownSheets()) out.push_back(sheet);
   out.resize(out.size() + alertSheets().size(), nullptr);
   return out;
 }
 
 void PaneView::closeAttachedSheets() {
+  if (house_)
+    for (PaneSheet* sheet : house_->shownSheets()) sheet->cancelByPrefPane();
   for (size_t i = sheets_.size(); i-- > 0;) {
     Sheet* s = sheets_[i].get();
     if (!s->ended) finishSheet(s, kModalResponseStop);

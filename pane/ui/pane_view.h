@@ -34,6 +34,10 @@ class QS805CursorSpeedClass;
 }  // namespace vl
 
 namespace vl::ui {
+class HouseWindows;
+}  // namespace vl::ui
+
+namespace vl::ui {
 
 class CurveGraphPanel;
 class DeviceTableModel;
@@ -108,6 +112,10 @@ class PaneView : public QWidget, public PaneWindow {
   QLabel* versionLabel() const { return version_; }
   QLabel* errorLabel() const { return errorLabel_; }
   QLabel* showAllLabel() const { return showAll_; }
+  // The badge beside "Check for Updates"; the update and quarantine windows (null while no
+  // controller is attached).
+  QLabel* updateBadge() const { return updateBadge_; }
+  HouseWindows* houseWindows() const { return house_.get(); }
   bool showsErrorView() const;
   // The diagnostic windows (made on attach, gone on detach; null while detached).
   RegistryWindow* registryWindow() const { return registryWindow_; }
@@ -205,6 +213,9 @@ class PaneView : public QWidget, public PaneWindow {
   LogWindow* logWindow_ = nullptr;
   DeviceWindow* deviceWindow_ = nullptr;
   AXWarningWindow* axWarningWindow_ = nullptr;
+  // The update and quarantine sheets and the uninstall alerts, while a controller is attached.
+  std::unique_ptr<HouseWindows> house_;
+  QLabel* updateBadge_ = nullptr;
 };
 
 }  // namespace vl::ui

@@ -21,6 +21,13 @@ class Paths {
   // The PreferencePanes folders of the four domains, in the platform's search order
   // (user, local, network, system).
   virtual std::vector<std::string> preferencePanes() const = 0;
+  // The PreferencePanes folder of one domain (the user's own, or the local one shared by all
+  // users). By default the domain's entry of preferencePanes().
+  virtual std::string preferencePanesFolder(Domain d) const {
+    auto all = preferencePanes();
+    size_t i = static_cast<size_t>(d);
+    return i < all.size() ? all[i] : std::string();
+  }
   // A private temporary folder of this user.
   virtual std::string temporary() const = 0;
   // The folder holding the program's own resources (strings tables, definitions).

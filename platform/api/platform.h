@@ -30,6 +30,7 @@ class HidManagers;
 class EventMonitors;
 class ServiceManager;
 class AdminPrompt;
+class FileAttributes;
 
 struct Platform {
   IoRegistry* registry = nullptr;
@@ -56,6 +57,7 @@ struct Platform {
   EventMonitors* eventMonitors = nullptr;  // mouse-moved monitors for the same
   ServiceManager* serviceManager = nullptr;  // runs the agent as a launch agent
   AdminPrompt* adminPrompt = nullptr;        // privileged operations after the user agreed
+  FileAttributes* fileAttributes = nullptr;  // download quarantine of the installed pane
 };
 
 }  // namespace vl

@@ -17,6 +17,9 @@ class UserDefaults {
   virtual std::optional<pl::Value> value(const std::string& domain, const std::string& key) const = 0;
   virtual bool setValue(const std::string& domain, const std::string& key, const pl::Value& v) = 0;
   virtual bool removeValue(const std::string& domain, const std::string& key) = 0;
+  // Deletes the whole domain, every key of it and its store ("defaults delete <domain>"). True
+  // also when there was none; false when it could not be deleted (or the adapter cannot).
+  virtual bool removeDomain(const std::string& domain) { return false; }
 };
 
 }  // namespace vl

@@ -81,4 +81,25 @@ bool FileUserDefaults::removeValue(const std::string& domain, const std::string&
   return change(domain, key, nullptr);
 }
 
+bool FileUserDefaults::removeDomain(const std::string& domain) {
+  if (!isValidDomainName(domain)) {
+    lastError_ = "'" + domain + "' is no user-defaults domain name";
+    return false;
+  }
+  cache_[domain] = {};
+  int fd = ::open((folder_ + "/.lock").c_str(), O_RDWR | O_CLOEXEC);
+  if (fd < 0) {
+    // No lock file: nothing was ever written here, so there is no domain to delete.
+    if (errno == ENOENT) return true;
+    lastError_ = folder_ + "/.lock: " + std::strerror(errno);
+    return false;
+  }
+  while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+  }
+  bool ok = ::unlink(fileOf(domain).c_str()) == 0 || errno == ENOENT;
+  if (!ok) lastError_ = fileOf(domain) + ": " + std::strerror(errno);
+  ::close(fd);
+  return ok;
+}
+
 }  // namespace vl::linux_

@@ -25,6 +25,8 @@ class FileUserDefaults : public UserDefaults {
   // cannot be written (lastError says why).
   bool setValue(const std::string& domain, const std::string& key, const pl::Value& v) override;
   bool removeValue(const std::string& domain, const std::string& key) override;
+  // Deletes the domain's file under the folder's lock.
+  bool removeDomain(const std::string& domain) override;
 
   std::string fileOf(const std::string& domain) const { return folder_ + "/" + domain + ".plist"; }
   const std::string& lastError() const { return lastError_; }

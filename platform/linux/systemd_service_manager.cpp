@@ -518,6 +518,17 @@ std::optional<std::vector<std::string>> PkexecAdminPrompt::commandFor(const std:
   if (operation.empty()) return std::nullopt;
   std::vector<std::string> args(operation.begin() + 1, operation.end());
   std::string tool = operation[0];
+  // Linux has no xattr tool that drops the download attributes of a tree; our own command-line
+  // program does it, from beside the running program.
+  if (tool == "xattr") {
+    if (args.size() != 2 || args[0] != "-rc") return std::nullopt;
+    char buf[4096];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n <= 0) return std::nullopt;
+    std::string helper = std::filesystem::path(std::string(buf, static_cast<size_t>(n))).parent_path().string() + "/velmora-ctl";
+    if (::access(helper.c_str(), X_OK) != 0) return std::nullopt;
+    return std::vector<std::string>{"pkexec", helper, "quarantine", "clear", "--xattr", "--", args[1]};
+  }
   // BSD's file flags are Linux's file attributes.
   if (tool == "chflags" && !args.empty() && args[0] == "nouchg") {
     tool = "chattr";
@@ -540,6 +551,18 @@ AdminResult PkexecAdminPrompt::runPrivileged(const std::string& message, const s
   auto pkexec = pkexec_.empty() ? findTool("pkexec") : std::optional<std::string>(pkexec_);
   AdminResult result{AdminResult::Outcome::Accepted, 0, message};
   if (!pkexec) return {AdminResult::Outcome::Failed, -1, "pkexec is not installed"};
+  // Nothing to run yet: ask now (the authorization before a change), with a command that does
+  // nothing.
+  if (operations.empty()) {
+    auto yes = findTool("true");
+    if (!yes) return {AdminResult::Outcome::Failed, -1, "true: not available"};
+    std::string output, error;
+    int status = run_({*pkexec, *yes}, &output, &error);
+    if (status == 126) return {AdminResult::Outcome::Cancelled, kAdminCancelled, output};
+    if (status == 127) return {AdminResult::Outcome::Denied, kAdminDenied, output};
+    if (status != 0) return {AdminResult::Outcome::Failed, status, status < 0 ? error : output};
+    return result;
+  }
   for (const auto& op : operations) {
     auto argv = commandFor(op);
     if (!argv) {

@@ -24,6 +24,10 @@ class SimDefaults : public UserDefaults {
     m_.defaults[domain].erase(key);
     return true;
   }
+  bool removeDomain(const std::string& domain) override {
+    m_.defaults.erase(domain);
+    return true;
+  }
 
  private:
   SimMac::Impl& m_;

@@ -77,6 +77,7 @@ struct World::Private {
   std::unique_ptr<SimWorkspace> workspace;
   std::unique_ptr<WorldServiceManager> serviceManager;
   std::unique_ptr<WorldAdminPrompt> adminPrompt;
+  std::unique_ptr<WorldFileAttributes> fileAttributes;
   int lockFd = -1;
   int inotifyFd = -1;
   int folderWatch = -1, parentWatch = -1;
@@ -425,6 +426,7 @@ std::unique_ptr<World> World::open(const std::string& folder, const WorldOptions
   p.workspace = std::make_unique<SimWorkspace>(!options.home.empty() ? options.home : home ? home : "/");
   p.serviceManager = std::make_unique<WorldServiceManager>(folder);
   p.adminPrompt = std::make_unique<WorldAdminPrompt>(folder);
+  p.fileAttributes = std::make_unique<WorldFileAttributes>(folder);
   p.lockFd = ::open(p.path(kWorldLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
   if (p.lockFd < 0) {
     fail(error, p.path(kWorldLockFile) + ": cannot open: " + errnoText(errno));
@@ -516,12 +518,14 @@ SimMac& World::mac() { return *p_->mac; }
 SimWorkspace& World::workspace() { return *p_->workspace; }
 WorldServiceManager& World::serviceManager() { return *p_->serviceManager; }
 WorldAdminPrompt& World::adminPrompt() { return *p_->adminPrompt; }
+WorldFileAttributes& World::fileAttributes() { return *p_->fileAttributes; }
 
 Platform World::platform() {
   Platform pf = p_->mac->platform();
   pf.workspace = p_->workspace.get();
   pf.serviceManager = p_->serviceManager.get();
   pf.adminPrompt = p_->adminPrompt.get();
+  pf.fileAttributes = p_->fileAttributes.get();
   return pf;
 }
 

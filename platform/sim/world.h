@@ -18,6 +18,7 @@
 #include "platform/api/workspace.h"
 #include "platform/sim/sim_mac.h"
 #include "platform/sim/sim_workspace.h"
+#include "platform/sim/world_file_attributes.h"
 #include "platform/sim/world_service_manager.h"
 
 namespace vl::sim {
@@ -107,6 +108,8 @@ class World {
   // The launch agents of the world and its administrator prompt (kept in the folder).
   WorldServiceManager& serviceManager();
   WorldAdminPrompt& adminPrompt();
+  // The quarantine attributes of the world's files (kept in the folder).
+  WorldFileAttributes& fileAttributes();
   // The ports of the world (runLoop as given; paths, alerts, lifecycle and notifications are
   // left for the program).
   Platform platform();

@@ -2,6 +2,8 @@
 // under a lock, with the agents' property lists in <world>/Library/LaunchAgents.
 #include "platform/sim/world_service_manager.h"
 
+#include "platform/sim/world_file_attributes.h"
+
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
@@ -604,6 +606,22 @@ std::string runAsAdministrator(State& s, const std::string& world, const std::ve
   if (tool == "chmod") {
     if (arg.empty() || arg.size() > 4 || arg.find_first_not_of("01234567") != std::string::npos) return arg + ": invalid file mode";
     if (::chmod(path.c_str(), static_cast<mode_t>(std::stoul(arg, nullptr, 8))) != 0) return path + ": " + std::strerror(errno);
+    return {};
+  }
+  // The simulated administrator reaches only the simulated Mac: nothing outside the world.
+  std::string inWorld = fs::path(world).lexically_normal().string();
+  std::string target = fs::path(path).lexically_normal().string();
+  bool worldPath = target.size() > inWorld.size() + 1 && target.compare(0, inWorld.size() + 1, inWorld + "/") == 0;
+  if (tool == "rm" && arg == "-rf") {
+    if (!worldPath) return path + ": outside the simulated Mac";
+    std::error_code ec;
+    fs::remove_all(target, ec);  // removes links, never what they point to
+    if (ec) return path + ": " + ec.message();
+    return {};
+  }
+  if (tool == "xattr" && arg == "-rc") {
+    std::string why;
+    if (!WorldFileAttributes(world).removeQuarantine(target, true, &why)) return why;
     return {};
   }
   return tool + ": not available to the simulated administrator";

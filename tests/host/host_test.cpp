@@ -122,13 +122,14 @@ TEST(PaneLookup, ExplicitThenWorldThenUserThenOtherDomainsThenBuildTree) {
   std::string program = tmp / "build/bin";
   const std::vector<std::string> places = {
       tmp / "world/Library/PreferencePanes/Velmora.prefPane",
+      tmp / "world/Local/Library/PreferencePanes/Velmora.prefPane",  // the world's copy for all users
       tmp / "home/Library/PreferencePanes/Velmora.prefPane",
       tmp / "home/Local/Library/PreferencePanes/Velmora.prefPane",
       tmp / "home/System/Library/PreferencePanes/Velmora.prefPane",
       tmp / "build/Velmora.prefPane",
   };
   PaneLookup lookup{"", &paths, program};
-  EXPECT_EQ(paneSearchPlaces(lookup).size(), 6u);  // the network domain's folder as well
+  EXPECT_EQ(paneSearchPlaces(lookup).size(), 7u);  // the network domain's folder as well
 
   std::string error;
   EXPECT_FALSE(findPane(lookup, &error));

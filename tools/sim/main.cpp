@@ -21,6 +21,7 @@
 #include "tools/common/suggest.h"
 #include "tools/sim/desktop_commands.h"
 #include "tools/sim/input_commands.h"
+#include "tools/sim/quarantine_command.h"
 #include "tools/sim/json.h"
 
 namespace vl::simtool {
@@ -530,6 +531,8 @@ std::vector<Command> makeCommands() {
     list.push_back({d.name, d.summary, d.help, [r = d.run](Args& a, const Context& c) { return r(a, c.worldFolder); }});
   for (const auto& d : inputCommands())
     list.push_back({d.name, d.summary, d.help, [r = d.run](Args& a, const Context& c) { return r(a, c.worldFolder); }});
+  list.push_back({"quarantine", "mark a file as a download (quarantine attribute)", kQuarantineHelp,
+                  [](Args& a, const Context& c) { return runQuarantine(a, c.worldFolder); }});
   return list;
 }
 

@@ -1,0 +1,48 @@
+// VL215GatekeeperWinDelegate: the quarantine sheet. A pane installed for all users from a
+// download still carries the download's quarantine attributes, which make the system ask about
+// it again; the sheet offers to remove them with administrator rights.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "pane/controller/pane_window.h"
+#include "platform/api/platform.h"
+
+namespace vl {
+
+// The quarantine sheet; the Qt front end implements it, tests record it.
+class GatekeeperSheetView {
+ public:
+  virtual ~GatekeeperSheetView() = default;
+  // Shows the sheet on the pane's frontmost window, naming the pane bundle.
+  virtual void showGatekeeperSheet(const std::string& panePath) = 0;
+  virtual void closeGatekeeperSheet() = 0;
+};
+
+class VL215GatekeeperWinDelegate : public PaneSheet {
+ public:
+  VL215GatekeeperWinDelegate(const Platform& platform, GatekeeperSheetView& view);
+
+  // Shows the sheet when the system checks downloads (10.15 and later), the pane lies outside
+  // the user's home folder and carries quarantine attributes. True when shown.
+  bool showGatekeeperWindow();
+  void closeGatekeeperWindow();
+  bool cancelByPrefPane() override;
+  // Removes the pane's quarantine attributes, recursively, with administrator rights; whatever
+  // comes of it, the sheet closes.
+  void okButtonGatekeeperWindow();
+
+  bool isShown() const { return shown_; }
+  const std::string& panePath() const { return panePath_; }
+  // The privileged operation: the path is one argument of its own, whatever it holds.
+  static std::vector<std::string> quarantineRemoval(const std::string& panePath);
+
+ private:
+  Platform platform_;
+  GatekeeperSheetView& view_;
+  std::string panePath_;
+  bool shown_ = false;
+};
+
+}  // namespace vl

@@ -1,0 +1,167 @@
+// VL225UpdateWinDelegate: the version request, the badge, the sheet's conditions and buttons,
+// and the "Check for Updates" alerts.
+#include "pane/windows/update_sheet.h"
+
+#include <chrono>
+
+#include "core/store/store_text.h"
+#include "core/system/strings.h"
+#include "core/system/versions.h"
+#include "platform/api/runloop.h"
+#include "platform/api/user_defaults.h"
+
+namespace vl {
+
+namespace {
+
+constexpr const char* kAvailableText = "Ver %@ is now available. Your version is %@.";
+constexpr const char* kUpToDateText = "Your version is up to date. (Ver %@)";
+constexpr const char* kAutomaticText =
+    "Updates are checked automatically. You will be notified when you open Velmora in System Preferences if updates "
+    "are available.";
+constexpr const char* kScheduleSelector = "showUpdateWindow";
+// Seconds between the epoch and the platform's reference date (2001-01-01), in which dates are kept.
+constexpr double kReferenceDateOffset = 978307200.0;
+
+// A final version's stage field.
+constexpr uint32_t kStageMask = 0xFF00;
+constexpr uint32_t kFinalStage = 0x8000;
+
+}  // namespace
+
+VL225UpdateWinDelegate::VL225UpdateWinDelegate(const Platform& platform, UpdatePane pane, UpdateSheetView& view,
+                                               UpdateSettings settings)
+    : platform_(platform), pane_(std::move(pane)), view_(view), settings_(std::move(settings)) {}
+
+VL225UpdateWinDelegate::~VL225UpdateWinDelegate() {
+  cancelScheduled();
+  if (request_ != 0 && platform_.http) platform_.http->cancel(request_);
+}
+
+std::string VL225UpdateWinDelegate::localizedVL(const std::string& key) const { return localized(platform_, key, kTableVl); }
+
+double VL225UpdateWinDelegate::now() const {
+  if (settings_.clock) return settings_.clock();
+  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+}
+
+void VL225UpdateWinDelegate::awakeFromNib() {
+  curVersion_ = QS812versionNumberFromString(settings_.versionText);
+  hostVersion_ = 0;
+  known_ = false;
+  badgeHidden_ = true;
+  view_.setBadgeHidden(true);
+  if (request_ != 0 && platform_.http) platform_.http->cancel(request_);
+  request_ = 0;
+  if (!platform_.http) {
+    known_ = true;
+    return;
+  }
+  // The request runs while the pane goes on loading; only a pre-release looks at pre-releases.
+  const bool acceptPreReleases = (curVersion_ & kStageMask) != kFinalStage;
+  request_ = platform_.http->startGet(kHostVersionPath, QS812hostVersionQuery(platform_, settings_.applicationName),
+                                      kHostVersionTimeout, [this, acceptPreReleases](HttpResult result) {
+                                        request_ = 0;
+                                        hostVersion_ = QS812hostVersionFromAnswer(result, acceptPreReleases);
+                                        answered(result);
+                                      });
+}
+
+void VL225UpdateWinDelegate::answered(const HttpResult&) {
+  known_ = true;
+  badgeHidden_ = curVersion_ >= hostVersion_;
+  view_.setBadgeHidden(badgeHidden_);
+  if (showWhenKnown_) {
+    showWhenKnown_ = false;
+    showUpdateWindow();
+  }
+}
+
+void VL225UpdateWinDelegate::scheduleUpdateWindow() {
+  if (!platform_.runLoop) return;
+  platform_.runLoop->cancelPerform(this, kScheduleSelector);
+  platform_.runLoop->perform(this, kScheduleSelector, kUpdateWindowDelay, [this] { showUpdateWindow(); });
+}
+
+void VL225UpdateWinDelegate::cancelScheduled() {
+  showWhenKnown_ = false;
+  if (platform_.runLoop) platform_.runLoop->cancelPerform(this, kScheduleSelector);
+}
+
+std::string VL225UpdateWinDelegate::updateMessage() const {
+  return localizedFormat(platform_, kAvailableText, kTableVl,
+                         {QS812stringFromVersionNumver(hostVersion_), settings_.versionText});
+}
+
+bool VL225UpdateWinDelegate::showUpdateWindow() {
+  if (!known_) {
+    // The answer is still on its way: decide when it comes.
+    showWhenKnown_ = true;
+    return false;
+  }
+  if (shown_ || curVersion_ >= hostVersion_) return false;
+  UserDefaults* defaults = platform_.defaults;
+  if (defaults) {
+    if (auto date = defaults->value(kPaneDefaultsDomain, kUpdateDateKey); date && date->asDate()) {
+      double since = now() - (date->asDate()->seconds + kReferenceDateOffset);
+      // A date in the future (the clock was set back) puts nothing off for ever.
+      if (since >= 0 && since < kUpdateRemindInterval) return false;
+    }
+    if (auto skipped = defaults->value(kPaneDefaultsDomain, kUpdateVersionKey); skipped && skipped->asInteger()) {
+      const pl::Integer& i = *skipped->asInteger();
+      // A negative number skips nothing.
+      if ((i.isUnsigned || static_cast<int64_t>(i.bits) >= 0) && i.bits >= hostVersion_) return false;
+    }
+  }
+  shown_ = true;
+  view_.showUpdateSheet(updateMessage());
+  return true;
+}
+
+void VL225UpdateWinDelegate::closeUpdateWindow() {
+  if (!shown_) return;
+  shown_ = false;
+  view_.closeUpdateSheet();
+}
+
+bool VL225UpdateWinDelegate::cancelByPrefPane() {
+  closeUpdateWindow();
+  return true;
+}
+
+void VL225UpdateWinDelegate::downloadUpdateWindow() {
+  if (UserDefaults* d = platform_.defaults) {
+    d->removeValue(kPaneDefaultsDomain, kUpdateVersionKey);
+    d->removeValue(kPaneDefaultsDomain, kUpdateDateKey);
+  }
+  if (pane_.jumpToDLPage) pane_.jumpToDLPage();
+  closeUpdateWindow();
+  if (pane_.showAll) pane_.showAll();
+}
+
+void VL225UpdateWinDelegate::skipUpdateWindow() {
+  if (UserDefaults* d = platform_.defaults) d->setValue(kPaneDefaultsDomain, kUpdateVersionKey, pl::Value::int64(hostVersion_));
+  closeUpdateWindow();
+}
+
+void VL225UpdateWinDelegate::remindUpdateWindow() {
+  if (UserDefaults* d = platform_.defaults)
+    d->setValue(kPaneDefaultsDomain, kUpdateDateKey, pl::Value(pl::Date{now() - kReferenceDateOffset}));
+  closeUpdateWindow();
+}
+
+void VL225UpdateWinDelegate::checkForUpdates() {
+  if (!pane_.window) return;
+  const std::string informative = localizedVL(kAutomaticText);
+  if (badgeHidden_) {
+    pane_.window->showSheetAlert({localizedFormat(platform_, kUpToDateText, kTableVl, {settings_.versionText}), informative, {}},
+                                 nullptr);
+    return;
+  }
+  SheetAlert alert{updateMessage(), informative, {localizedVL("OK"), localizedVL("Download")}};
+  pane_.window->showSheetAlert(alert, [this](int returnCode) {
+    if (returnCode == kAlertSecondButtonReturn && pane_.jumpToDLPage) pane_.jumpToDLPage();
+  });
+}
+
+}  // namespace vl

@@ -1,0 +1,214 @@
+// The uninstall from the pane: what it removes with and without the sibling product, the copy
+// for all users behind the administrator prompt (cancel and deny change nothing), the settings
+// file shown instead, links planted in a folder it deletes, and a folder that lies elsewhere.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "core/store/store.h"
+#include "core/store/user_info_record.h"
+#include "core/system/launch_agent.h"
+#include "pane/windows/uninstall.h"
+#include "platform/sim/sim_file_manager.h"
+#include "tests/pane/controller_bench.h"
+
+namespace vl {
+namespace {
+
+namespace fs = std::filesystem;
+
+class RecordingUninstallView : public UninstallView {
+ public:
+  int runModalAlert(const SheetAlert& a) override {
+    alerts.push_back(a);
+    int r = answers.empty() ? kAlertFirstButtonReturn : answers.front();
+    if (!answers.empty()) answers.erase(answers.begin());
+    return r;
+  }
+  void hideTabView() override { ++hides; }
+  std::vector<SheetAlert> alerts;
+  std::vector<int> answers;
+  int hides = 0;
+};
+
+void write(const std::string& path, const std::string& text = "x") {
+  fs::create_directories(fs::path(path).parent_path());
+  std::ofstream(path) << text;
+}
+
+class Uninstall : public test::PaneBench {
+ protected:
+  Uninstall() : rootAdmin(home.path()) {
+    // The simulated administrator may change anything of this simulated Mac (the temporary home).
+    platform.adminPrompt = &rootAdmin;
+    platform.fileManager = &files;
+    settingsFolder = home.path() + "/Library/Application Support/Drovana & Velmora";
+    olderFolder = home.path() + "/Library/Application Support/Velmora";
+    allUsers = home.path() + "/Local/Library/PreferencePanes/Velmora.prefPane";
+  }
+  void openAndRegister() {
+    attach("generic-usb-optical-mouse");
+    open();
+    loop.advance(1.3);
+    uninstallView.answers.clear();
+    pane->setUninstallView(&uninstallView);
+    platform.defaults->setValue("quillon.Velmora.prefpane", "quillonVelmoraPrefpane_logWindow", pl::Value("{{0, 0}, {1, 1}}"));
+    platform.defaults->setValue("quillon.Velmora.prefpane", "quillonVelmoraPrefpane_update_version", pl::Value(5));
+    platform.defaults->setValue("quillon.Velmora.prefpane", kShareSettingsKey, pl::Value(true));
+    platform.defaults->setValue("quillon.Velmora.boa", "AXEnabled", pl::Value(true));
+  }
+  void installForAllUsers() {
+    write(allUsers + "/Contents/Info.plist");
+  }
+  void installDrovana() {
+    std::string dv = home.path() + "/Library/PreferencePanes/Drovana.prefPane";
+    write(dv + "/Contents/Info.plist",
+          "<plist version=\"1.0\"><dict><key>CFBundleIdentifier</key><string>quillon.prefpane.Drovana</string>"
+          "<key>CFBundleVersion</key><string>5.3.1</string><key>MyBuildDate</key><string>2001-01-01</string></dict></plist>");
+  }
+  bool paneKey(const std::string& key) { return platform.defaults->value("quillon.Velmora.prefpane", key).has_value(); }
+
+  sim::WorldAdminPrompt rootAdmin;
+  sim::SimFileManager files;
+  RecordingUninstallView uninstallView;
+  std::string settingsFolder, olderFolder, allUsers;
+};
+
+TEST_F(Uninstall, WithoutTheSiblingEverythingGoesAndTheHostEnds) {
+  openAndRegister();
+  write(olderFolder + "/old.vlsetting");
+  ASSERT_TRUE(services.status("quillon.Velmora.boa").registered);
+  pane->showUninstallWindow();
+  ASSERT_EQ(uninstallView.alerts.size(), 2u);
+  const SheetAlert& first = uninstallView.alerts[0];
+  EXPECT_EQ(first.messageText, "Uninstall Velmora.");
+  EXPECT_EQ(first.buttons, (std::vector<std::string>{"Uninstall", "Cancel", "Show Settings File in Finder"}));
+  EXPECT_NE(first.informativeText.find("Settings File Location:\n" + *settings.storePath), std::string::npos);
+  EXPECT_EQ(uninstallView.alerts[1].messageText, "Are you sure you want to uninstall Velmora?");
+  EXPECT_EQ(window.beeps, 1);
+  EXPECT_EQ(uninstallView.hides, 1);
+
+  EXPECT_FALSE(fs::exists(bundlePath));
+  EXPECT_FALSE(fs::exists(settingsFolder)) << "the store goes with its folder";
+  EXPECT_FALSE(fs::exists(olderFolder));
+  EXPECT_FALSE(services.status("quillon.Velmora.boa").registered);
+  EXPECT_FALSE(paneKey("quillonVelmoraPrefpane_logWindow"));
+  EXPECT_FALSE(paneKey("quillonVelmoraPrefpane_update_version"));
+  EXPECT_FALSE(paneKey(kShareSettingsKey));
+  EXPECT_FALSE(platform.defaults->value("quillon.Velmora.boa", "AXEnabled")) << "the agent's whole domain";
+  EXPECT_EQ(pane->managedObjectContext(), nullptr) << "the pane let go of the store";
+  EXPECT_TRUE(rootAdmin.shownPrompts().empty()) << "nothing for all users: no password";
+  loop.runUntilIdle();
+  EXPECT_EQ(lifecycle.terminatedApps, std::vector<std::string>{"com.apple.systempreferences"});
+  EXPECT_FALSE(ended()) << "no fatal end";
+}
+
+TEST_F(Uninstall, WithTheSiblingTheSharedStoreStaysWithoutOurSelection) {
+  installDrovana();
+  writeStore({{0x93a, 0x2510, 0, "USB", "Mouse"}}, std::string("93a-2510-0-USB"));
+  openAndRegister();
+  ASSERT_NE(pane->dvVersion(), 0u);
+  pane->showUninstallWindow();
+  ASSERT_EQ(uninstallView.alerts.size(), 1u) << "no settings file to keep aside: straight to the question";
+  EXPECT_TRUE(fs::exists(*settings.storePath));
+  EXPECT_TRUE(paneKey(kShareSettingsKey)) << "the consent is shared too";
+  EXPECT_FALSE(paneKey("quillonVelmoraPrefpane_logWindow"));
+  EXPECT_FALSE(fs::exists(bundlePath));
+  StoreContextRef ctx;
+  ErrorInfo error;
+  ASSERT_EQ(QS814createMOC(platform, settings.storePath, nullptr, true, &ctx, &error), 0);
+  ASSERT_TRUE(QS814fetchUserInfo(ctx.get()));
+  EXPECT_FALSE(QS814fetchUserInfo(ctx.get())->vlDeviceSelectedIndex());
+}
+
+TEST_F(Uninstall, TheAllUsersCopyNeedsThePasswordAndCancelOrDenyChangesNothing) {
+  installForAllUsers();
+  openAndRegister();
+  std::string error;
+  for (auto answer : {sim::AdminAnswer::Cancel, sim::AdminAnswer::Deny}) {
+    ASSERT_TRUE(rootAdmin.setAnswer(answer, &error));
+    size_t before = uninstallView.alerts.size();
+    pane->showUninstallWindow();
+    EXPECT_EQ(uninstallView.alerts.size(), before + 2) << "no alert after the prompt";
+    EXPECT_TRUE(fs::exists(allUsers));
+    EXPECT_TRUE(fs::exists(bundlePath));
+    EXPECT_TRUE(fs::exists(settingsFolder));
+    EXPECT_TRUE(pane->managedObjectContext()) << "the pane goes on";
+    EXPECT_EQ(uninstallView.hides, 0);
+    EXPECT_TRUE(alerts.notices.empty());
+  }
+  ASSERT_TRUE(rootAdmin.setAnswer(sim::AdminAnswer::Accept, &error));
+  pane->showUninstallWindow();
+  EXPECT_FALSE(fs::exists(allUsers));
+  EXPECT_FALSE(fs::exists(bundlePath));
+  auto prompts = rootAdmin.shownPrompts();
+  ASSERT_EQ(prompts.size(), 4u) << "two refused, then the authorization and the removal";
+  EXPECT_EQ(prompts.back().operations, (std::vector<std::vector<std::string>>{{"rm", "-rf", allUsers}}));
+}
+
+TEST_F(Uninstall, TheOtherButtonsStop) {
+  openAndRegister();
+  uninstallView.answers = {kAlertThirdButtonReturn};
+  pane->showUninstallWindow();
+  EXPECT_EQ(files.requests(), std::vector<std::string>{*settings.storePath});
+  uninstallView.answers = {kAlertSecondButtonReturn};
+  pane->showUninstallWindow();
+  uninstallView.answers = {kAlertFirstButtonReturn, kAlertSecondButtonReturn};
+  pane->showUninstallWindow();
+  EXPECT_EQ(uninstallView.alerts.size(), 4u);
+  EXPECT_TRUE(fs::exists(bundlePath));
+  EXPECT_TRUE(fs::exists(settingsFolder));
+}
+
+TEST_F(Uninstall, APlantedLinkGoesButNotWhatItPointsTo) {
+  openAndRegister();
+  std::string precious = home.path() + "/precious";
+  write(precious + "/thesis.txt", "years of work");
+  fs::create_directory_symlink(precious, settingsFolder + "/link-to-folder");
+  fs::create_symlink(precious + "/thesis.txt", settingsFolder + "/link-to-file");
+  fs::create_directory_symlink(precious, bundlePath + "/Contents/planted");
+  pane->showUninstallWindow();
+  EXPECT_FALSE(fs::exists(settingsFolder));
+  EXPECT_FALSE(fs::exists(bundlePath));
+  EXPECT_TRUE(fs::exists(precious + "/thesis.txt"));
+}
+
+TEST_F(Uninstall, AFolderThatLiesElsewhereStopsEverything) {
+  openAndRegister();
+  std::string elsewhere = home.path() + "/../" + fs::path(home.path()).filename().string() + "-elsewhere";
+  write(elsewhere + "/keep.txt");
+  fs::create_directory_symlink(elsewhere, olderFolder);
+  UninstallPlan plan = planUninstall(platform);
+  EXPECT_NE(plan.refused.find(olderFolder), std::string::npos);
+  pane->showUninstallWindow();
+  ASSERT_EQ(uninstallView.alerts.size(), 3u);
+  EXPECT_EQ(uninstallView.alerts.back().messageText, "Velmora was not uninstalled.");
+  EXPECT_TRUE(fs::exists(elsewhere + "/keep.txt"));
+  EXPECT_TRUE(fs::exists(bundlePath));
+  EXPECT_TRUE(fs::exists(settingsFolder));
+  EXPECT_TRUE(services.status("quillon.Velmora.boa").registered);
+  fs::remove_all(elsewhere);
+}
+
+TEST(RemoveTree, RemovesLinksNotTargetsAndToleratesAbsence) {
+  test::TempDir t;
+  std::string top = t.path() + "/top", outside = t.path() + "/outside";
+  write(outside + "/keep");
+  write(top + "/a/b/c/file");
+  fs::create_directory_symlink(outside, top + "/a/b/dirlink");
+  fs::create_symlink(outside + "/keep", top + "/filelink");
+  fs::create_symlink(t.path() + "/nowhere", top + "/dangling");
+  ErrorInfo error;
+  EXPECT_TRUE(removeTreeNoFollow(top, &error)) << error.code;
+  EXPECT_FALSE(fs::exists(top));
+  EXPECT_TRUE(fs::exists(outside + "/keep"));
+  EXPECT_TRUE(removeTreeNoFollow(top, &error)) << "already gone";
+  // A link given as the folder itself is removed as a link.
+  fs::create_directory_symlink(outside, top);
+  EXPECT_TRUE(removeTreeNoFollow(top, &error));
+  EXPECT_TRUE(fs::exists(outside + "/keep"));
+}
+
+}  // namespace
+}  // namespace vl
