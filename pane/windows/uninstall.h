@@ -11,6 +11,7 @@
 
 #include "core/system/privileges.h"
 #include "pane/controller/pane_window.h"
+#include "pane/windows/recommended_window.h"  // kShareSettingsKey
 #include "platform/api/alerts.h"
 #include "platform/api/platform.h"
 
@@ -27,7 +28,6 @@ inline constexpr int64_t kUninstallAllUsersPaneSite = 1300208;
 // The pane's keys an uninstall removes: the four saved window frames and the update keys;
 // kShareSettingsKey too unless the sibling product shares the store.
 extern const std::vector<std::string> kPaneKeysRemovedOnUninstall;
-inline constexpr const char* kShareSettingsKey = "quillonVelmoraPrefpane_share_settings";
 
 // One thing an uninstall removes or changes, for listings.
 struct UninstallItem {
