@@ -34,12 +34,13 @@ VL222AppWinDelegate::VL222AppWinDelegate(const Platform& platform, quillon_Velmo
 
 VL222AppWinDelegate::~VL222AppWinDelegate() {
   if (platform_.runLoop) platform_.runLoop->cancelAllPerforms(this);
+  if (appList_) appList_->removeObserver(listToken_);
 }
 
 void VL222AppWinDelegate::awakeFromNib() {
   if (appList_) return;
   appList_ = &prefPane_.appList();
-  appList_->addObserver([this](AppList::Change c) {
+  listToken_ = appList_->addObserver([this](AppList::Change c) {
     if (c == AppList::Change::Content) view_.reloadTable();
   });
 }

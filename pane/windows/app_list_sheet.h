@@ -136,6 +136,7 @@ class VL222AppWinDelegate : public PaneSheet {
   quillon_Velmora_prefpane& prefPane_;
   AppListView& view_;
   AppList* appList_ = nullptr;
+  uint64_t listToken_ = 0;
   bool shown_ = false;
 };
 
