@@ -397,6 +397,7 @@ void AppListSheet::runFilePanel(const std::string& message,
   if (auto* grid = qobject_cast<QGridLayout*>(panel->layout())) grid->addWidget(accessory_, grid->rowCount(), 0, 1, -1);
   else if (panel->layout()) panel->layout()->addWidget(accessory_);
   setRunningApplications(items_);
+  popupButton_->setEnabled(false);  // until an application is chosen
   connect(popup_, QOverload<int>::of(&QComboBox::currentIndexChanged), this, [this] { delegate_->enableAppPanelButton(); });
   connect(popupButton_, &QPushButton::clicked, this, [this] { delegate_->appPanelSelectProc(); });
 

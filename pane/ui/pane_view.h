@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPushButton>
 #include <QPointer>
 #include <QSlider>
 #include <QStackedWidget>
@@ -34,6 +35,7 @@ class QS805CursorSpeedClass;
 
 namespace vl::ui {
 
+class AppListSheet;
 class CurveGraphPanel;
 class DeviceTableModel;
 class FavouriteTableModel;
@@ -102,6 +104,11 @@ class PaneView : public QWidget, public PaneWindow {
   QLabel* versionLabel() const { return version_; }
   QLabel* errorLabel() const { return errorLabel_; }
   QLabel* showAllLabel() const { return showAll_; }
+  // The Applications tab: the button that opens the application-list sheet, the sheet (made
+  // when a controller is attached) and the snapping-warning button.
+  QPushButton* appListButton() const { return appListButton_; }
+  AppListSheet* appListSheet() const { return appSheet_; }
+  QPushButton* snappingWarningButton() const { return snappingWarning_; }
   bool showsErrorView() const;
   // The alert sheets up now, outermost first.
   std::vector<QMessageBox*> alertSheets() const;
@@ -146,6 +153,7 @@ class PaneView : public QWidget, public PaneWindow {
   QString vlText(const char* key) const;
   QWidget* makeSpeedTab();
   QWidget* makeOtherTab();
+  QWidget* makeAppsTab();
   // The favourite the editing controls show; null when none.
   QS805CursorSpeedClass* selectedCursorSpeed() const;
   // Reads the fields, sliders and check box from the selected favourite.
@@ -184,6 +192,9 @@ class PaneView : public QWidget, public PaneWindow {
   QLabel* version_ = nullptr;
   QLabel* errorLabel_ = nullptr;
   QLabel* showAll_ = nullptr;
+  QPushButton* appListButton_ = nullptr;
+  QPushButton* snappingWarning_ = nullptr;
+  AppListSheet* appSheet_ = nullptr;
   QMenu* editMenu_ = nullptr;
   QAction* undoAction_ = nullptr;
   QAction* redoAction_ = nullptr;
