@@ -104,6 +104,9 @@ PaneView::PaneView(const Platform& platform, const InputState& input, QWidget* p
   tabs_->addTab(makeOtherTab(), vlText("Other"));
   connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
     if (controller_) controller_->tabViewDidSelectTabViewItem(static_cast<PaneTab>(index));
+    // The warning is offered while the agent that snaps lacks the permission.
+    if (controller_ && static_cast<PaneTab>(index) == PaneTab::Applications)
+      snappingWarning_->setVisible(!controller_->boaAXEnabled());
   });
 
   errorLabel_ = new QLabel(stack_);

@@ -180,7 +180,8 @@ std::optional<std::string> VL222AppWinDelegate::bundleIdentifierOf(const Addable
 bool VL222AppWinDelegate::addApp(const AddableApp& object) {
   if (std::holds_alternative<std::monostate>(object)) return false;
   awakeFromNib();
-  if (bundleIdentifierOf(object) == std::optional<std::string>(kHostBundleID)) {
+  std::optional<std::string> bundleID = bundleIdentifierOf(object);
+  if (bundleID == std::optional<std::string>(kHostBundleID) || bundleID == std::optional<std::string>(kSettingsHostBundleID)) {
     view_.showSheetAlert({localized(platform_, kHostRefusedText, "vl"), "", {}});
     return true;
   }

@@ -21,8 +21,10 @@ namespace vl {
 class quillon_Velmora_prefpane;
 class AppList;
 
-// The bundle identifier of the settings host, which is never added to the list.
+// The bundle identifiers of the settings host, which is never added to the list: the system's,
+// and this system's own host program (velmora-settings), which stands in its place.
 inline constexpr const char* kHostBundleID = "com.apple.systempreferences";
+inline constexpr const char* kSettingsHostBundleID = "quillon.Velmora.settings";
 inline constexpr const char* kHostRefusedText = "“System Preferences” is not added.";
 inline constexpr const char* kNotAnApplicationText = "The file is not added because it is not an application.";
 inline constexpr const char* kSelectApplicationText = "Please select an application.";

@@ -108,6 +108,10 @@ TEST_F(AppListSheet, TheHostIsRefusedWithItsAlert) {
   RunningApplication proc = workspace.runningApplications().back();
   EXPECT_TRUE(sheet->addApp(proc));
   EXPECT_EQ(view.alerts.size(), 2u);
+  // And the settings program that stands in its place here.
+  EXPECT_TRUE(sheet->addAppWithURL(bundle("Velmora Settings", kSettingsHostBundleID)));
+  EXPECT_EQ(view.alerts.size(), 3u);
+  EXPECT_EQ(listed().size(), 1u);
 }
 
 TEST_F(AppListSheet, ADropOfThreeStopsAtTheHostAfterAddingTheFirst) {
