@@ -112,13 +112,17 @@ class AppTableModel : public QAbstractTableModel {
     return section == NameColumn ? name_ : snapping_;
   }
   Qt::DropActions supportedDropActions() const override { return Qt::CopyAction; }
+  // The records the rows showed before the list changed (compared, never read).
+  const std::vector<QS803AppClass*>& shown() const { return shown_; }
   void reload() {
     beginResetModel();
+    shown_ = list_.arrangedObjects();
     endResetModel();
   }
 
  private:
   AppList& list_;
+  std::vector<QS803AppClass*> shown_;
   QString name_, snapping_;
 };
 
@@ -231,12 +235,18 @@ void AppListSheet::openEditors() {
 }
 
 void AppListSheet::reloadTable() {
-  std::vector<size_t> keep = selectedRows();
+  // The selected records stay selected wherever the new order puts them.
+  std::vector<const QS803AppClass*> selected;
+  for (size_t r : selectedRows())
+    if (r < model_->shown().size()) selected.push_back(model_->shown()[r]);
   syncing_ = true;
   model_->reload();
+  std::vector<size_t> rows;
+  for (const QS803AppClass* a : selected)
+    if (auto i = delegate_->appList()->indexOf(a)) rows.push_back(*i);
+  selectRows(rows, false);
   syncing_ = false;
   openEditors();
-  (void)keep;
 }
 
 std::vector<size_t> AppListSheet::selectedRows() const {
