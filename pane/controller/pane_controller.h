@@ -19,6 +19,7 @@
 #include "core/store/store.h"
 #include "core/store/undo_manager.h"
 #include "core/system/drovana.h"
+#include "pane/controller/app_list.h"
 #include "pane/controller/arranged_list.h"
 #include "pane/controller/pane_window.h"
 #include "pane/graph/curve_view_host.h"
@@ -223,6 +224,15 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   void setNeedsDisplay() override;
   void showSheetAlert(const std::string& message, const std::string& informativeText) override;
 
+  // --- Application list (snapping per application) ---------------------------------------------
+  AppList& appList() { return appList_; }
+  // Sorts and filters the list as the records say and fills it from the store; 0.
+  [[nodiscard]] int32_t setupAppList();
+  // The snapping agent lacks the accessibility permission: asks the user to grant it again.
+  void clickSnappingWarning();
+  // The user agreed: the agent asks the system for the permission, the pane leaves the way.
+  void snappingWarningDidEnd();
+
   const Platform& platform() const { return platform_; }
   PaneWindow& window() { return window_; }
   const PaneSettings& settings() const { return settings_; }
@@ -254,6 +264,7 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   QS809UserInfoClass* userInfo_ = nullptr;
   DeviceList deviceList_;
   CursorSpeedList cursorSpeedList_;
+  AppList appList_;
   std::unique_ptr<QS825ConnectedDeviceNotifier> connectedDeviceNotifier_;
   DetectedDrivers drivers_;
   bool detected_ = false;

@@ -66,6 +66,7 @@ quillon_Velmora_prefpane::~quillon_Velmora_prefpane() {
   removeDeviceNotify();
   cursorSpeedList_.setDevice(nullptr);
   deviceList_.clear();
+  appList_.clear();
   userInfo_ = nullptr;
   managedObjectContext_.reset();
 }
@@ -151,6 +152,10 @@ void quillon_Velmora_prefpane::willSelect() {
     for (QS802DeviceClass* d : QS814allDevices(managedObjectContext_.get()))
       VL714searchAndApplyDeviceDefinition(definitions_, d);
     loadDeviceList();
+    if (int32_t r = setupAppList()) {
+      fatal(nullptr, nullptr, r, 1000816);
+      return;
+    }
   }
   registerMOCNotification();
   if (int32_t r = installDeviceNotify()) {
@@ -241,6 +246,7 @@ void quillon_Velmora_prefpane::willUnselect() {
 void quillon_Velmora_prefpane::closeStore() {
   cursorSpeedList_.setDevice(nullptr);
   deviceList_.clear();
+  appList_.clear();
   userInfo_ = nullptr;
   managedObjectContext_.reset();
 }

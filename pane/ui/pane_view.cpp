@@ -29,6 +29,7 @@
 #include "pane/editing/value_transformers.h"
 #include "pane/graph/curve_view.h"
 #include "pane/ui/ax_warning_window.h"
+#include "pane/ui/app_list_sheet.h"
 #include "pane/ui/curve_widget.h"
 #include "pane/ui/device_window.h"
 #include "pane/ui/log_window.h"
@@ -105,13 +106,13 @@ PaneView::PaneView(const Platform& platform, const InputState& input, QWidget* p
   tabs_ = new QTabWidget(stack_);
   tabs_->setAccessibleName(vlText("Velmora"));
   tabs_->addTab(makeSpeedTab(), vlText("Cursor Speed"));
-  auto* apps = new QLabel(vlText("Automatic cursor snapping is chosen per application."), tabs_);
-  apps->setAccessibleName(apps->text());
-  apps->setAlignment(Qt::AlignCenter);
-  tabs_->addTab(apps, vlText("Applications"));
+  tabs_->addTab(makeAppsTab(), vlText("Applications"));
   tabs_->addTab(makeOtherTab(), vlText("Other"));
   connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
     if (controller_) controller_->tabViewDidSelectTabViewItem(static_cast<PaneTab>(index));
+    // The warning is offered while the agent that snaps lacks the permission.
+    if (controller_ && static_cast<PaneTab>(index) == PaneTab::Applications)
+      snappingWarning_->setVisible(!controller_->boaAXEnabled());
   });
 
   errorLabel_ = new QLabel(stack_);
@@ -325,6 +326,31 @@ QWidget* PaneView::makeOtherTab() {
   return tab;
 }
 
+// The list of applications is a sheet opened from its tab, as the pane's other windows are:
+// while it is up the store's undo steps belong to it, and leaving the pane cancels it.
+QWidget* PaneView::makeAppsTab() {
+  auto* tab = new QWidget(tabs_);
+  auto* layout = new QVBoxLayout(tab);
+  auto* text = new QLabel(vlText("Automatic cursor snapping is chosen per application."), tab);
+  text->setAccessibleName(text->text());
+  text->setWordWrap(true);
+  layout->addWidget(text);
+  appListButton_ = new QPushButton(vlText("Applications…"), tab);
+  appListButton_->setAccessibleName(appListButton_->text());
+  connect(appListButton_, &QPushButton::clicked, this, [this] {
+    if (appSheet_) appSheet_->delegate().showAppWindow();
+  });
+  layout->addWidget(appListButton_, 0, Qt::AlignLeft);
+  snappingWarning_ = new QPushButton(vlText("Accessibility Warning"), tab);
+  snappingWarning_->setAccessibleName(snappingWarning_->text());
+  connect(snappingWarning_, &QPushButton::clicked, this, [this] {
+    if (controller_) controller_->clickSnappingWarning();
+  });
+  layout->addWidget(snappingWarning_, 0, Qt::AlignLeft);
+  layout->addStretch();
+  return tab;
+}
+
 // --- Controller, graph and editing logic -------------------------------------------------------
 
 void PaneView::attach(quillon_Velmora_prefpane& controller, VL260CurveView* curveView, SpeedEditingHost& editingHost) {
@@ -367,6 +393,7 @@ void PaneView::attach(quillon_Velmora_prefpane& controller, VL260CurveView* curv
   connect(favouriteModel_, &QAbstractItemModel::dataChanged, this, [this] { endPassSoon(); });
 
   curvePanel_->setCurveView(curveView_);
+  appSheet_ = new AppListSheet(platform_, controller, this);
   reloadDeviceTable();
   reloadCursorSpeedTable();
 
@@ -379,6 +406,8 @@ void PaneView::attach(quillon_Velmora_prefpane& controller, VL260CurveView* curv
 
 void PaneView::detach() {
   storeClosing();
+  delete appSheet_;
+  appSheet_ = nullptr;
   if (sensitivityField_) sensitivityField_->setLogic(nullptr);
   if (trackingField_) trackingField_->setLogic(nullptr);
   sensitivityLogic_.reset();
@@ -607,6 +636,7 @@ std::vector<PaneSheet*> PaneView::attachedSheets() const {
   if (axWarningWindow_ && axWarningWindow_->delegate().isVisible()) out.push_back(&axWarningWindow_->delegate());
   if (house_)
     for (PaneSheet* sheet : house_->shownSheets()) out.push_back(sheet);
+  if (appSheet_ && appSheet_->isShown()) out.push_back(&appSheet_->delegate());
   out.resize(out.size() + alertSheets().size(), nullptr);
   return out;
 }
@@ -618,6 +648,7 @@ void PaneView::closeAttachedSheets() {
     Sheet* s = sheets_[i].get();
     if (!s->ended) finishSheet(s, kModalResponseStop);
   }
+  if (appSheet_) appSheet_->endSheet();
 }
 
 PaneTab PaneView::selectedTab() const { return static_cast<PaneTab>(tabs_->currentIndex()); }

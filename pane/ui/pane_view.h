@@ -39,6 +39,7 @@ class HouseWindows;
 
 namespace vl::ui {
 
+class AppListSheet;
 class CurveGraphPanel;
 class DeviceTableModel;
 class FavouriteTableModel;
@@ -116,6 +117,11 @@ class PaneView : public QWidget, public PaneWindow {
   // controller is attached).
   QLabel* updateBadge() const { return updateBadge_; }
   HouseWindows* houseWindows() const { return house_.get(); }
+  // The Applications tab: the button that opens the application-list sheet, the sheet (made
+  // when a controller is attached) and the snapping-warning button.
+  QPushButton* appListButton() const { return appListButton_; }
+  AppListSheet* appListSheet() const { return appSheet_; }
+  QPushButton* snappingWarningButton() const { return snappingWarning_; }
   bool showsErrorView() const;
   // The diagnostic windows (made on attach, gone on detach; null while detached).
   RegistryWindow* registryWindow() const { return registryWindow_; }
@@ -165,6 +171,7 @@ class PaneView : public QWidget, public PaneWindow {
   QString vlText(const char* key) const;
   QWidget* makeSpeedTab();
   QWidget* makeOtherTab();
+  QWidget* makeAppsTab();
   // The favourite the editing controls show; null when none.
   QS805CursorSpeedClass* selectedCursorSpeed() const;
   // Reads the fields, sliders and check box from the selected favourite.
@@ -204,6 +211,9 @@ class PaneView : public QWidget, public PaneWindow {
   QLabel* version_ = nullptr;
   QLabel* errorLabel_ = nullptr;
   QLabel* showAll_ = nullptr;
+  QPushButton* appListButton_ = nullptr;
+  QPushButton* snappingWarning_ = nullptr;
+  AppListSheet* appSheet_ = nullptr;
   QMenu* editMenu_ = nullptr;
   QAction* undoAction_ = nullptr;
   QAction* redoAction_ = nullptr;

@@ -18,6 +18,8 @@ struct RunningApplication {
   std::string executableURL;     // path of its executable
   std::string localizedName;
   bool active = false;  // frontmost
+  // NSApplicationActivationPolicy: 0 regular (in the Dock), 1 accessory, 2 background only.
+  int32_t activationPolicy = 0;
 };
 
 class Workspace {

@@ -255,7 +255,7 @@ struct World::Private {
       const auto &a = current[i], &b = f.running[i];
       same = a.processIdentifier == b.processIdentifier && a.bundleIdentifier == b.bundleIdentifier &&
              a.bundleURL == b.bundleURL && a.executableURL == b.executableURL && a.localizedName == b.localizedName &&
-             a.active == b.active;
+             a.active == b.active && a.activationPolicy == b.activationPolicy;
     }
     if (same) return;
     for (const auto& a : current) workspace->terminate(a.processIdentifier);

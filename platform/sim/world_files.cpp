@@ -267,6 +267,10 @@ bool parse(const pl::Value& root, ApplicationsFile* out, std::string* error) {
     app.executableURL = a.stringFor("ExecutableURL").value_or("");
     app.localizedName = a.stringFor("LocalizedName").value_or("");
     app.active = a.boolFor("Active").value_or(false);
+    if (auto policy = a.integerFor("ActivationPolicy")) {
+      if (*policy < 0 || *policy > 2) return fail(error, "ActivationPolicy must be 0, 1 or 2");
+      app.activationPolicy = static_cast<int32_t>(*policy);
+    }
     if (a.boolFor("HostProcess").value_or(false)) f.hostProcesses.insert(app.processIdentifier);
     if (auto t = a.numberFor("StartTime")) f.startTimes[app.processIdentifier] = *t;
     f.running.push_back(std::move(app));
@@ -287,6 +291,7 @@ pl::Value toValue(const ApplicationsFile& f) {
     a["ExecutableURL"] = pl::Value(app.executableURL);
     a["LocalizedName"] = pl::Value(app.localizedName);
     a["Active"] = pl::Value(app.active);
+    if (app.activationPolicy != 0) a["ActivationPolicy"] = pl::Value(static_cast<long long>(app.activationPolicy));
     if (f.hostProcesses.count(app.processIdentifier)) a["HostProcess"] = pl::Value(true);
     if (auto t = f.startTimes.find(app.processIdentifier); t != f.startTimes.end()) a["StartTime"] = pl::Value(t->second);
     running.emplace_back(std::move(a));
