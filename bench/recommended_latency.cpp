@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/plist/codec.h"
+#include "core/plist/number_text.h"
 #include "pane/ui/recommended_window.h"
 #include "pane/ui/sd_event_bridge.h"
 #include "pane/windows/recommended_window.h"
@@ -146,11 +147,13 @@ int main(int argc, char** argv) {
   Lateness a = summarise(asyncLate), s = summarise(syncLate);
   std::printf("event-loop lateness of a %d ms timer while the ranking waits %d ms for the server\n", kTickMs,
               kServerDelayMs);
-  std::printf("  window download (started, not waited for): ticks %zu  p50 %.2f ms  p99 %.2f ms  max %.2f ms\n",
-              a.ticks, a.p50Ms, a.p99Ms, a.maxMs);
+  // QApplication took the user's locale: numbers go through the locale-free formatter.
+  auto ms = [](double v) { return pl::formatFixed(v, 2); };
+  std::printf("  window download (started, not waited for): ticks %zu  p50 %s ms  p99 %s ms  max %s ms\n",
+              a.ticks, ms(a.p50Ms).c_str(), ms(a.p99Ms).c_str(), ms(a.maxMs).c_str());
   std::printf("    download still running during the measurement: %s; busy bar repaints: %d; list shown after: %s\n",
               stillWaiting ? "yes" : "no", barPaints, listed ? "yes" : "no");
-  std::printf("  blocking request on the event loop (for comparison):  ticks %zu  p50 %.2f ms  p99 %.2f ms  max %.2f ms\n",
-              s.ticks, s.p50Ms, s.p99Ms, s.maxMs);
+  std::printf("  blocking request on the event loop (for comparison):  ticks %zu  p50 %s ms  p99 %s ms  max %s ms\n",
+              s.ticks, ms(s.p50Ms).c_str(), ms(s.p99Ms).c_str(), ms(s.maxMs).c_str());
   return stillWaiting && listed && a.maxMs < 50 ? 0 : 1;
 }
