@@ -7,17 +7,8 @@
 set -u
 export E2E_SUPPORT="$(cd "$(dirname "$0")/../support" && pwd)"
 bin=$(cd "$(dirname "$1")" && pwd)
-command -v python3 >/dev/null || { echo "SKIP: python3 is not installed (the test's HTTP client)"; exit 77; }
-command -v dbus-run-session >/dev/null || { echo "SKIP: dbus-run-session is not installed (the agent's bus)"; exit 77; }
-[ -x "$bin/velmora-service" ] || { echo "SKIP: velmora-service is not built"; exit 77; }
-work=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
-export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
-export VELMORA_WORLD="$work/world"
-unset VELMORA_SERVICE_URL
-mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+. "$E2E_SUPPORT/service_world.sh" "the test's HTTP client"
 
-"$bin/velmora-sim" init >/dev/null || { echo "FAIL velmora-sim init"; exit 1; }
 exec dbus-run-session -- bash -s "$bin" "$work" <<'INNER'
 set -u
 bin=$1 work=$2
