@@ -171,6 +171,8 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   void showWebSite(const std::string& key);
   void jumpToHP();
   void jumpToDLPage();
+  // upgrageCheck: the download page, where a newer version is fetched.
+  void upgrageCheck();
   // A record could not reach its service: the fatal end with that number.
   void ioResourceClassRetryError(int32_t error);
   // Reveals the store file in the file viewer.

@@ -70,6 +70,7 @@ void quillon_Velmora_prefpane::showWebSite(const std::string& key) {
 
 void quillon_Velmora_prefpane::jumpToHP() { showWebSite(kHomePageKey); }
 void quillon_Velmora_prefpane::jumpToDLPage() { showWebSite(kDownloadPageKey); }
+void quillon_Velmora_prefpane::upgrageCheck() { jumpToDLPage(); }
 
 void quillon_Velmora_prefpane::ioResourceClassRetryError(int32_t error) { fatal(nullptr, nullptr, error, 1001764); }
 

@@ -4,6 +4,7 @@
 
 #include <QHBoxLayout>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QVBoxLayout>
 
 #include "core/store/store_text.h"
@@ -53,6 +54,29 @@ UpdateSheetWidget::UpdateSheetWidget(const Platform& platform, QWidget* parent, 
   connect(remind_, &QPushButton::clicked, this, [this] {
     if (delegate_) delegate_->remindUpdateWindow();
   });
+  progress_ = new QDialog(parent);
+  progress_->setWindowModality(Qt::WindowModal);
+  progress_->setWindowTitle(QStringLiteral("Velmora"));
+  progress_->setAccessibleName(text(platform, "Checking for updates…"));
+  {
+    auto* box = new QVBoxLayout(progress_);
+    auto* what = new QLabel(text(platform, "Checking for updates…"), progress_);
+    what->setAccessibleName(what->text());
+    box->addWidget(what);
+    auto* bar = new QProgressBar(progress_);
+    bar->setRange(0, 0);  // busy: the answer's time is not known
+    bar->setAccessibleName(what->text());
+    box->addWidget(bar);
+    auto* row = new QHBoxLayout;
+    box->addLayout(row);
+    row->addStretch();
+    QPushButton* cancel = addButton(row, progress_, text(platform, "Cancel"));
+    connect(cancel, &QPushButton::clicked, progress_, &QDialog::reject);
+  }
+  // Cancel, Escape or the close button: give up waiting.
+  connect(progress_, &QDialog::rejected, this, [this] {
+    if (delegate_) delegate_->cancelCheckForUpdates();
+  });
   // Escape and the window's close button put the question off like "Remind Me Later" does not:
   // they only close.
   connect(this, &QDialog::rejected, this, [this] {
@@ -68,6 +92,15 @@ void UpdateSheetWidget::showUpdateSheet(const std::string& message) {
 
 void UpdateSheetWidget::closeUpdateSheet() {
   if (isVisible()) hide();
+}
+
+void UpdateSheetWidget::showCheckProgress(bool shown) {
+  if (shown) {
+    progress_->open();
+  } else if (progress_->isVisible()) {
+    // Hidden, not rejected: the check ended, nobody gave up.
+    progress_->hide();
+  }
 }
 
 void UpdateSheetWidget::setBadgeHidden(bool hidden) {
@@ -120,16 +153,20 @@ int QtUninstallView::runModalAlert(const SheetAlert& alert) {
   if (buttons.empty()) buttons.push_back("OK");
   std::vector<QAbstractButton*> made;
   for (size_t i = 0; i < buttons.size(); ++i) {
-    QPushButton* b = box.addButton(QString::fromStdString(buttons[i]), i == 0 ? QMessageBox::AcceptRole
-                                                                              : i == 1 ? QMessageBox::RejectRole
-                                                                                       : QMessageBox::ActionRole);
+    // No accepting role either: the button box would make the first such button the default.
+    QPushButton* b = box.addButton(QString::fromStdString(buttons[i]),
+                                   i == 1 ? QMessageBox::RejectRole : QMessageBox::ActionRole);
     b->setAccessibleName(b->text());
     // No key equivalents: an uninstall is never one keystroke away.
     b->setShortcut(QKeySequence());
     b->setAutoDefault(false);
     made.push_back(b);
   }
-  box.setDefaultButton(static_cast<QPushButton*>(made.front()));
+  // No default button either, and the focus starts on the safe answer (the second button,
+  // cancel, when there is one): Return does nothing, Space and Escape cancel.
+  QAbstractButton* safe = made.size() > 1 ? made[1] : made.front();
+  box.setEscapeButton(safe);
+  safe->setFocus(Qt::OtherFocusReason);
   box.exec();
   for (size_t i = 0; i < made.size(); ++i)
     if (box.clickedButton() == made[i]) return kAlertFirstButtonReturn + static_cast<int>(i);

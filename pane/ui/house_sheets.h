@@ -27,6 +27,10 @@ class UpdateSheetWidget : public QDialog, public UpdateSheetView {
   void showUpdateSheet(const std::string& message) override;
   void closeUpdateSheet() override;
   void setBadgeHidden(bool hidden) override;
+  // "Checking for updates…" with a busy bar and Cancel, window-modal, while "Check for
+  // Updates" waits for the web service.
+  void showCheckProgress(bool shown) override;
+  QDialog* progressSheet() const { return progress_; }
 
   QLabel* message() const { return msg_; }
   QPushButton* downloadButton() const { return download_; }
@@ -38,6 +42,7 @@ class UpdateSheetWidget : public QDialog, public UpdateSheetView {
   QLabel* badge_;
   QLabel* msg_;
   QPushButton *download_, *skip_, *remind_;
+  QDialog* progress_;
 };
 
 // The quarantine sheet: why, and OK (asks for the password) or Cancel.

@@ -53,7 +53,10 @@ QVariant DeviceTableModel::data(const QModelIndex& index, int role) const {
   if (!d) return {};
   if (index.column() == StatusColumn) {
     if (role == Qt::DecorationRole) return statusIcon(d->VL702statusIcon());
-    if (role == Qt::AccessibleTextRole || role == Qt::ToolTipRole) return QString::number(d->VL702status());
+    if (role == Qt::AccessibleTextRole || role == Qt::ToolTipRole || role == Qt::AccessibleDescriptionRole) {
+      QString text = statusText_ ? statusText_(*d) : QString();
+      return text.isEmpty() ? QVariant() : QVariant(text);
+    }
     return {};
   }
   if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) return QString::fromStdString(d->displayName());

@@ -5,6 +5,7 @@
 #include <QAbstractTableModel>
 #include <QIcon>
 #include <QString>
+#include <functional>
 
 #include "pane/controller/arranged_list.h"
 
@@ -27,8 +28,12 @@ class DeviceTableModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
   // The list changed its rows or a device its status: read everything again.
   void reload();
+  // What the status icon means for a device, as its tooltip and accessible description (why
+  // the device cannot take its speed); an empty text leaves the bare status.
+  void setStatusText(std::function<QString(const QS802DeviceClass&)> text) { statusText_ = std::move(text); }
 
  private:
+  std::function<QString(const QS802DeviceClass&)> statusText_;
   const DeviceList& list_;
   QString statusTitle_, nameTitle_;
 };

@@ -50,6 +50,8 @@ VelmoraPane* create(const VelmoraPaneHostInfo* host) {
   settings.bundle = bundle;
   pane->ui = std::make_unique<vl::ui::PaneUi>(pane->process->platform(), settings, pane->input);
   pane->process->alerts().setMainWindow(&pane->ui->view());
+  vl::ui::PaneUi* ui = pane->ui.get();
+  pane->process->setMessageSink([ui](const std::string& m) { ui->paneLog().put(m); });
   return pane.release();
 }
 
@@ -68,6 +70,7 @@ bool selectTab(VelmoraPane* pane, const char* name) { return name && pane->ui->s
 void destroy(VelmoraPane* pane) {
   if (!pane) return;
   // The controller and its view go before the ports they use.
+  pane->process->setMessageSink({});
   pane->ui.reset();
   delete pane;
 }

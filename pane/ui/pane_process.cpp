@@ -32,6 +32,21 @@ PaneProcess::PaneProcess(const PaneProcessOptions& options)
 
 PaneProcess::~PaneProcess() = default;
 
+void PaneProcess::message(const std::string& text) {
+  std::fprintf(stderr, "Velmora: %s\n", text.c_str());
+  if (sink_)
+    sink_(text);
+  else
+    early_.push_back(text);
+}
+
+void PaneProcess::setMessageSink(std::function<void(const std::string&)> sink) {
+  sink_ = std::move(sink);
+  if (!sink_) return;
+  for (const std::string& m : early_) sink_(m);
+  early_.clear();
+}
+
 std::unique_ptr<PaneProcess> PaneProcess::create(const PaneProcessOptions& options, std::string* error) {
   std::unique_ptr<PaneProcess> p(new PaneProcess(options));
   p->loop_ = linux_::SdEventRunLoop::create(error);
@@ -52,9 +67,10 @@ std::unique_ptr<PaneProcess> PaneProcess::create(const PaneProcessOptions& optio
   p->world_ = cli::WorldProcess::open(*p->loop_, wo, error);
   if (!p->world_) return nullptr;
   if (!p->world_->bus())
-    std::fprintf(stderr, "Velmora: cannot reach the agent's bus (%s); changes are saved but the agent hears of them "
-                         "only when it reads the store again\n", p->world_->busError().c_str());
-  p->world_->follow([](const std::string& e) { std::fprintf(stderr, "Velmora: %s\n", e.c_str()); });
+    p->message("cannot reach the agent's bus (" + p->world_->busError() +
+               "); changes are saved but the agent hears of them only when it reads the store again");
+  PaneProcess* self = p.get();
+  p->world_->follow([self](const std::string& e) { self->message(e); });
 
   // The host's own identifier and the platform's name for it both end the host.
   const std::string host = options.hostBundleID;

@@ -4,8 +4,10 @@
 // and the host's end after a fatal error.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/errors/error_stack.h"
 #include "pane/ui/qt_alerts.h"
@@ -42,9 +44,14 @@ class PaneProcess {
   QtAlerts& alerts() { return alerts_; }
   linux_::SdEventRunLoop& loop() { return *loop_; }
   cli::WorldProcess& world() { return *world_; }
+  // What the process reports (a bus it cannot reach, a world it cannot read) goes to standard
+  // error and to sink; messages from before a sink was set are handed to it at once. An empty
+  // sink stops the handing on.
+  void setMessageSink(std::function<void(const std::string&)> sink);
 
  private:
   explicit PaneProcess(const PaneProcessOptions& options);
+  void message(const std::string& text);
 
   std::string resources_;
   BundleInfo bundle_;
@@ -55,6 +62,8 @@ class PaneProcess {
   std::unique_ptr<PaneLifecycle> lifecycle_;
   QtPasteboard pasteboard_;
   Platform platform_;
+  std::function<void(const std::string&)> sink_;
+  std::vector<std::string> early_;
 };
 
 }  // namespace vl::ui

@@ -5,6 +5,8 @@
 #include <QMenuBar>
 
 #include "core/store/device_record.h"
+#include "pane/ui/help_windows.h"
+#include "pane/ui/log_window.h"
 #include "pane/ui/recommended_window.h"
 
 namespace vl::ui {
@@ -32,9 +34,14 @@ void EditingBridge::applyRecommendedSens(double sensitivityDisplay, double track
 
 // --- PaneUi -----------------------------------------------------------------------------------
 
-PaneUi::PaneUi(const Platform& platform, PaneSettings settings, const InputState& input) {
+PaneUi::PaneUi(const Platform& hostPlatform, PaneSettings settings, const InputState& input)
+    : alerts_(hostPlatform.alerts, log_) {
+  // Every alert the pane shows is written to its log as well.
+  Platform platform = hostPlatform;
+  platform.alerts = &alerts_;
   // The view exists before the host asks for it: the controller talks to it from the start.
   view_ = new PaneView(platform, input);
+  view_->setMessageLog([this](const std::string& message) { log_.put(message); });
   view_->hide();
   controller_ = std::make_unique<quillon_Velmora_prefpane>(platform, *view_, std::move(settings));
   editing_ = std::make_unique<EditingBridge>(*controller_, *view_);
@@ -43,10 +50,19 @@ PaneUi::PaneUi(const Platform& platform, PaneSettings settings, const InputState
     return std::make_unique<RecommendedWindow>(platform, logic);
   });
   view_->attach(*controller_, &controller_->curveView(), *editing_);
+  help_ = std::make_unique<PaneHelp>(platform, *editing_, *view_, view_);
+  // The log window shows what was said before it opened, and what is said while it is open.
+  if (LogWindow* w = view_->logWindow()) w->delegate().putLogViewer(log_.text());
+  logToken_ = log_.subscribe([view = view_](const std::string& entry) {
+    if (view && view->logWindow()) view->logWindow()->delegate().putLogViewer(entry);
+  });
 }
 
 PaneUi::~PaneUi() {
   installEditMenu(false);
+  log_.unsubscribe(logToken_);
+  help_.reset();
+  if (view_) view_->setMessageLog({});
   if (view_) view_->detach();
   editing_.reset();
   controller_.reset();
@@ -95,12 +111,16 @@ void PaneUi::installEditMenu(bool install) {
   auto* main = qobject_cast<QMainWindow*>(view_->window());
   if (!main) return;
   QAction* menu = view_->editMenu()->menuAction();
+  QAction* help = help_ && help_->menu() ? help_->menu()->menuAction() : nullptr;
   if (install) {
-    // After the host's own first menu (its application menu), as the platform orders them.
+    // After the host's own first menu (its application menu), as the platform orders them;
+    // Help comes last.
     const auto actions = main->menuBar()->actions();
     main->menuBar()->insertAction(actions.size() > 1 ? actions.at(1) : nullptr, menu);
+    if (help) main->menuBar()->addAction(help);
   } else {
     main->menuBar()->removeAction(menu);
+    if (help) main->menuBar()->removeAction(help);
   }
   menuInstalled_ = install;
 }

@@ -10,8 +10,11 @@
 #include "pane/controller/pane_controller.h"
 #include "pane/editing/editing_host.h"
 #include "pane/ui/pane_view.h"
+#include "pane/windows/pane_log.h"
 
 namespace vl::ui {
+
+class PaneHelp;
 
 // The speed tab's editing classes' view of the controller: its selection, its Edit menu's
 // history and the values-from-outside rule.
@@ -47,13 +50,21 @@ class PaneUi {
 
   quillon_Velmora_prefpane& controller() { return *controller_; }
   PaneView& view() { return *view_; }
+  // The pane's own messages, which its log window shows.
+  PaneLog& paneLog() { return log_; }
+  PaneHelp& help() { return *help_; }
 
  private:
   void installEditMenu(bool install);
 
+  // Before the parts that write to it, so it outlives them.
+  PaneLog log_;
+  LoggingAlerts alerts_;
+  uint64_t logToken_ = 0;
   QPointer<PaneView> view_;
   std::unique_ptr<quillon_Velmora_prefpane> controller_;
   std::unique_ptr<EditingBridge> editing_;
+  std::unique_ptr<PaneHelp> help_;
   bool menuInstalled_ = false;
 };
 

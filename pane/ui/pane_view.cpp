@@ -23,6 +23,7 @@
 #include "core/store/device_record.h"
 #include "core/store/object_context.h"
 #include "core/system/strings.h"
+#include "core/system/versions.h"
 #include "platform/api/runloop.h"
 #include "pane/controller/pane_controller.h"
 #include "pane/editing/cursor_speed_text.h"
@@ -32,6 +33,7 @@
 #include "pane/ui/app_list_sheet.h"
 #include "pane/ui/curve_widget.h"
 #include "pane/ui/device_window.h"
+#include "pane/ui/favourite_edit_actions.h"
 #include "pane/ui/log_window.h"
 #include "pane/ui/registry_window.h"
 #include "pane/ui/list_models.h"
@@ -76,6 +78,32 @@ std::string charactersOf(const QKeyEvent& e) {
   if (k >= Qt::Key_A && k <= Qt::Key_Z) return std::string(1, static_cast<char>('a' + (k - Qt::Key_A)));
   if (k == Qt::Key_Space) return " ";
   return e.text().toStdString();
+}
+
+// Calls escaped when Escape is pressed in the watched dialog, and swallows the key.
+class EscapeFilter : public QObject {
+ public:
+  EscapeFilter(std::function<void()> escaped, QObject* parent) : QObject(parent), escaped_(std::move(escaped)) {}
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (event->type() == QEvent::KeyPress && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Cancel)) {
+      if (escaped_) escaped_();
+      return true;
+    }
+    return QObject::eventFilter(watched, event);
+  }
+
+ private:
+  std::function<void()> escaped_;
+};
+
+// The one row selected in a single-selection table; nullopt when none.
+std::optional<size_t> selectedTableRow(const QTableView* table) {
+  if (!table->selectionModel()) return std::nullopt;
+  const QModelIndexList rows = table->selectionModel()->selectedRows();
+  if (rows.size() != 1) return std::nullopt;
+  return static_cast<size_t>(rows.front().row());
 }
 
 QSlider* makeSlider(int minimum, int maximum, const QString& name, QWidget* parent) {
@@ -160,6 +188,10 @@ PaneView::PaneView(const Platform& platform, const InputState& input, QWidget* p
     endPassSoon();
   });
 
+  editActions_ = new FavouriteEditActions(
+      editMenu_, this, [this] { return isVisible() && !showsErrorView() && tabs_->currentIndex() == 0; },
+      [this](const char* key) { return vlText(key); });
+
   qApp->installEventFilter(this);
 }
 
@@ -187,6 +219,9 @@ QWidget* PaneView::makeSpeedTab() {
   deviceTable_->verticalHeader()->hide();
   deviceTable_->setShowGrid(false);
   deviceTable_->setMinimumWidth(220);
+  // Tab leaves the table for the next control; the arrows move within it. Stepping cell by
+  // cell with Tab would choose (and apply) a row at every step.
+  deviceTable_->setTabKeyNavigation(false);
 
   favouriteTable_ = new QTableView(tab);
   favouriteTable_->setAccessibleName(vlText("Favorites"));
@@ -194,6 +229,7 @@ QWidget* PaneView::makeSpeedTab() {
   favouriteTable_->setSelectionMode(QAbstractItemView::SingleSelection);
   favouriteTable_->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed);
   favouriteTable_->setShowGrid(false);
+  favouriteTable_->setTabKeyNavigation(false);
   // All five favourites show without scrolling: they are what the graph draws.
   // (The header is not sized before the model is set: count it as one more row.)
   favouriteTable_->setMinimumHeight(6 * favouriteTable_->verticalHeader()->defaultSectionSize() +
@@ -291,7 +327,7 @@ QWidget* PaneView::makeOtherTab() {
     if (controller_) controller_->jumpToHP();
   });
   button(vlText("Download Page"), [this] {
-    if (controller_) controller_->jumpToDLPage();
+    if (controller_) controller_->upgrageCheck();
   });
   button(vlText("Show Settings File"), [this] {
     if (controller_) controller_->showMOC();
@@ -364,8 +400,17 @@ void PaneView::attach(quillon_Velmora_prefpane& controller, VL260CurveView* curv
                                                                editingHost, *this);
   sensitivityField_->setLogic(sensitivityLogic_.get());
   trackingField_->setLogic(trackingLogic_.get());
+  editActions_->attach(&editingHost, platform_.pasteboard, [this] {
+    refreshEditors();
+    endPassSoon();
+  });
 
   deviceModel_ = new DeviceTableModel(controller.deviceList(), vlText("Status"), vlText("Device"), this);
+  deviceModel_->setStatusText([this](const QS802DeviceClass& device) {
+    if (!curveView_) return QString();
+    if (std::optional<std::string> why = curveView_->errorMessage(&device)) return QString::fromStdString(*why);
+    return vlText("Velmora sets the speed of this device.");
+  });
   deviceTable_->setModel(deviceModel_);
   deviceTable_->horizontalHeader()->setSectionResizeMode(DeviceTableModel::StatusColumn, QHeaderView::ResizeToContents);
   deviceTable_->horizontalHeader()->setSectionResizeMode(DeviceTableModel::NameColumn, QHeaderView::Stretch);
@@ -377,19 +422,29 @@ void PaneView::attach(quillon_Velmora_prefpane& controller, VL260CurveView* curv
   favouriteTable_->horizontalHeader()->setSectionResizeMode(FavouriteTableModel::LockColumn,
                                                             QHeaderView::ResizeToContents);
 
-  connect(deviceTable_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-          [this](const QModelIndex& current) {
-            if (syncing_ || !controller_) return;
-            if (!current.isValid()) return;
-            controller_->deviceList().setSelectionIndex(static_cast<size_t>(current.row()));
-            endPassSoon();
-          });
-  connect(favouriteTable_->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
-          [this](const QModelIndex& current) {
-            if (syncing_ || !controller_ || !current.isValid()) return;
-            controller_->cursorSpeedList().setSelectionIndex(static_cast<size_t>(current.row()));
-            endPassSoon();
-          });
+  // Opening a device (double click, Return) says why it cannot take its speed, when it cannot.
+  connect(deviceTable_, &QAbstractItemView::activated, this, [this](const QModelIndex& index) {
+    if (!controller_ || !curveView_ || !index.isValid()) return;
+    if (controller_->deviceList().selectionIndex() != static_cast<size_t>(index.row())) return;
+    curveView_->showErrorMsg();
+  });
+  // The selection, not the current cell, is what the user chose: a click, the arrows and
+  // assistive technology's selectRow all change it, and only a row that differs from the
+  // list's own selection reaches the controller.
+  connect(deviceTable_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    if (syncing_ || !controller_) return;
+    const std::optional<size_t> row = selectedTableRow(deviceTable_);
+    if (!row || controller_->deviceList().selectionIndex() == row) return;
+    controller_->deviceList().setSelectionIndex(*row);
+    endPassSoon();
+  });
+  connect(favouriteTable_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] {
+    if (syncing_ || !controller_) return;
+    const std::optional<size_t> row = selectedTableRow(favouriteTable_);
+    if (!row || controller_->cursorSpeedList().selectionIndex() == row) return;
+    controller_->cursorSpeedList().setSelectionIndex(*row);
+    endPassSoon();
+  });
   connect(favouriteModel_, &QAbstractItemModel::dataChanged, this, [this] { endPassSoon(); });
 
   curvePanel_->setCurveView(curveView_);
@@ -406,6 +461,7 @@ void PaneView::attach(quillon_Velmora_prefpane& controller, VL260CurveView* curv
 
 void PaneView::detach() {
   storeClosing();
+  if (editActions_) editActions_->attach(nullptr, nullptr, {});
   delete appSheet_;
   appSheet_ = nullptr;
   if (sensitivityField_) sensitivityField_->setLogic(nullptr);
@@ -686,11 +742,18 @@ void PaneView::restoreKeyControl() {
 
 void PaneView::focusSpeedField(SpeedField field) {
   SpeedLineEdit* f = field == SpeedField::Sensitivity ? sensitivityField_ : trackingField_;
+  // Asked from another window (the speed help): the main window comes to the front first.
+  if (!window()->isActiveWindow()) {
+    window()->raise();
+    window()->activateWindow();
+  }
   f->makeFirstResponder();
 }
 
 void PaneView::showSheetAlert(const SheetAlert& alert, std::function<void(int)> completion) {
   closeAttachedSheets();
+  if (messageLog_)
+    messageLog_(alert.informativeText.empty() ? alert.messageText : alert.messageText + "\n" + alert.informativeText);
   auto* box = new QMessageBox(this->window());
   box->setIcon(QMessageBox::Warning);
   box->setWindowTitle(QStringLiteral("Velmora"));
@@ -721,10 +784,26 @@ void PaneView::showSheetAlert(const SheetAlert& alert, std::function<void(int)> 
     for (size_t i = 0; i < made.size(); ++i)
       if (made[i] == clicked) finishSheet(raw, kAlertFirstButtonReturn + static_cast<int>(i));
   });
-  // Closed by the window system (Escape): the last button's answer, as cancelling gives.
-  connect(box, &QDialog::rejected, this, [this, raw, n = made.size()] {
-    finishSheet(raw, kAlertFirstButtonReturn + static_cast<int>(n) - 1);
-  });
+  // Closed by the window system (Escape): the safe answer, never whichever button is last: the
+  // platform's cancel, a lone button, else no button at all (as when the program ends the
+  // sheet; the too-fast sheet restores then).
+  int escape = kModalResponseStop;
+  if (buttons.size() == 1) {
+    escape = kAlertFirstButtonReturn;
+  } else {
+    const std::string cancel = QS812localizedCancelButtonTitle(platform_);
+    for (size_t i = 0; i < buttons.size(); ++i)
+      if (buttons[i] == cancel) escape = kAlertFirstButtonReturn + static_cast<int>(i);
+  }
+  const int escapeIndex = escape - kAlertFirstButtonReturn;
+  if (escapeIndex >= 0 && escapeIndex < static_cast<int>(made.size())) {
+    box->setEscapeButton(made[static_cast<size_t>(escapeIndex)]);
+  } else {
+    // No button is the safe answer: Escape ends the sheet without one.
+    box->setEscapeButton(static_cast<QAbstractButton*>(nullptr));
+    box->installEventFilter(new EscapeFilter([this, raw, escape] { finishSheet(raw, escape); }, box));
+  }
+  connect(box, &QDialog::rejected, this, [this, raw, escape] { finishSheet(raw, escape); });
   box->open();
 }
 

@@ -48,6 +48,7 @@ class RegistryWindow;
 class LogWindow;
 class DeviceWindow;
 class AXWarningWindow;
+class FavouriteEditActions;
 
 // The keyboard and mouse state of the moment (NSEvent modifierFlags / pressedMouseButtons).
 class InputState {
@@ -98,6 +99,8 @@ class PaneView : public QWidget, public PaneWindow {
   QMenu* editMenu() const { return editMenu_; }
   QAction* undoAction() const { return undoAction_; }
   QAction* redoAction() const { return redoAction_; }
+  // Cut, Copy and Paste of the Edit menu (text fields, else the selected favourite).
+  FavouriteEditActions* editActions() const { return editActions_; }
 
   // The controls, for the host and tests.
   QTabWidget* tabs() const { return tabs_; }
@@ -130,6 +133,8 @@ class PaneView : public QWidget, public PaneWindow {
   AXWarningWindow* axWarningWindow() const { return axWarningWindow_; }
   // The alert sheets up now, outermost first.
   std::vector<QMessageBox*> alertSheets() const;
+  // Where the texts of the alert sheets are written as well (the pane's log).
+  void setMessageLog(std::function<void(const std::string&)> log) { messageLog_ = std::move(log); }
 
   // --- PaneWindow --------------------------------------------------------------------------
   ModifierFlags modifierFlags() const override;
@@ -217,6 +222,8 @@ class PaneView : public QWidget, public PaneWindow {
   QMenu* editMenu_ = nullptr;
   QAction* undoAction_ = nullptr;
   QAction* redoAction_ = nullptr;
+  FavouriteEditActions* editActions_ = nullptr;
+  std::function<void(const std::string&)> messageLog_;
   std::vector<std::unique_ptr<Sheet>> sheets_;
   QPointer<QWidget> keyControl_;
   RegistryWindow* registryWindow_ = nullptr;

@@ -4,6 +4,7 @@
 
 #include <chrono>
 
+#include "core/plist/number_text.h"
 #include "core/store/store_text.h"
 #include "core/system/strings.h"
 #include "core/system/versions.h"
@@ -19,6 +20,7 @@ constexpr const char* kUpToDateText = "Your version is up to date. (Ver %@)";
 constexpr const char* kAutomaticText =
     "Updates are checked automatically. You will be notified when you open Velmora in System Preferences if updates "
     "are available.";
+constexpr const char* kCheckFailedText = "Velmora could not check for updates. Please try again later.";
 constexpr const char* kScheduleSelector = "showUpdateWindow";
 // Seconds between the epoch and the platform's reference date (2001-01-01), in which dates are kept.
 constexpr double kReferenceDateOffset = 978307200.0;
@@ -48,13 +50,19 @@ double VL225UpdateWinDelegate::now() const {
 void VL225UpdateWinDelegate::awakeFromNib() {
   curVersion_ = QS812versionNumberFromString(settings_.versionText);
   hostVersion_ = 0;
-  known_ = false;
   badgeHidden_ = true;
   view_.setBadgeHidden(true);
+  startRequest();
+}
+
+void VL225UpdateWinDelegate::startRequest() {
+  known_ = false;
+  failure_.clear();
   if (request_ != 0 && platform_.http) platform_.http->cancel(request_);
   request_ = 0;
   if (!platform_.http) {
     known_ = true;
+    failure_ = "no connection to the web service";
     return;
   }
   // The request runs while the pane goes on loading; only a pre-release looks at pre-releases.
@@ -67,14 +75,19 @@ void VL225UpdateWinDelegate::awakeFromNib() {
                                       });
 }
 
-void VL225UpdateWinDelegate::answered(const HttpResult&) {
+void VL225UpdateWinDelegate::answered(const HttpResult& result) {
   known_ = true;
+  if (!result.ok())
+    failure_ = result.error.domain + " " + pl::formatG(static_cast<double>(result.error.code), 12);
+  else if (result.response->status < 200 || result.response->status >= 300)
+    failure_ = "HTTP " + pl::formatG(static_cast<double>(result.response->status), 12);
   badgeHidden_ = curVersion_ >= hostVersion_;
   view_.setBadgeHidden(badgeHidden_);
   if (showWhenKnown_) {
     showWhenKnown_ = false;
     showUpdateWindow();
   }
+  if (checkWhenKnown_) answerCheck();
 }
 
 void VL225UpdateWinDelegate::scheduleUpdateWindow() {
@@ -125,6 +138,7 @@ void VL225UpdateWinDelegate::closeUpdateWindow() {
 }
 
 bool VL225UpdateWinDelegate::cancelByPrefPane() {
+  cancelCheckForUpdates();
   closeUpdateWindow();
   return true;
 }
@@ -151,7 +165,33 @@ void VL225UpdateWinDelegate::remindUpdateWindow() {
 }
 
 void VL225UpdateWinDelegate::checkForUpdates() {
+  if (!pane_.window || checkWhenKnown_) return;
+  // A failed request is asked again: the service may be up by now.
+  if (known_ && !failure_.empty()) startRequest();
+  if (!known_) {
+    checkWhenKnown_ = true;
+    view_.showCheckProgress(true);
+    return;
+  }
+  answerCheck();
+}
+
+void VL225UpdateWinDelegate::cancelCheckForUpdates() {
+  if (!checkWhenKnown_) return;
+  checkWhenKnown_ = false;
+  view_.showCheckProgress(false);
+}
+
+void VL225UpdateWinDelegate::answerCheck() {
+  if (checkWhenKnown_) {
+    checkWhenKnown_ = false;
+    view_.showCheckProgress(false);
+  }
   if (!pane_.window) return;
+  if (!failure_.empty()) {
+    pane_.window->showSheetAlert({localizedVL(kCheckFailedText), failure_, {}}, nullptr);
+    return;
+  }
   const std::string informative = localizedVL(kAutomaticText);
   if (badgeHidden_) {
     pane_.window->showSheetAlert({localizedFormat(platform_, kUpToDateText, kTableVl, {settings_.versionText}), informative, {}},

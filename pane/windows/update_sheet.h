@@ -33,6 +33,9 @@ class UpdateSheetView {
   virtual void closeUpdateSheet() = 0;
   // The badge in the pane that signals an available update.
   virtual void setBadgeHidden(bool hidden) = 0;
+  // "Check for Updates" is waiting for the web service's answer: show that it is (with a way
+  // to give up, cancelCheckForUpdates), or stop showing it.
+  virtual void showCheckProgress(bool shown) { (void)shown; }
 };
 
 // What the delegate needs of the pane.
@@ -72,8 +75,14 @@ class VL225UpdateWinDelegate : public PaneSheet {
   void downloadUpdateWindow();
   void skipUpdateWindow();
   void remindUpdateWindow();
-  // The pane's "Check for Updates" button.
+  // The pane's "Check for Updates" button. Answers once the newest version is known: while the
+  // request is on its way it waits for the answer or the time-out, with the progress shown; when
+  // the last request failed it asks again first. A failed request is said to have failed, never
+  // taken for "up to date".
   void checkForUpdates();
+  // The user gave up waiting: no answer is shown when the request ends.
+  void cancelCheckForUpdates();
+  bool isCheckingForUpdates() const { return checkWhenKnown_; }
 
   uint32_t curVersion() const { return curVersion_; }
   uint32_t hostVersion() const { return hostVersion_; }
@@ -85,7 +94,9 @@ class VL225UpdateWinDelegate : public PaneSheet {
   std::string updateMessage() const;
 
  private:
+  void startRequest();
   void answered(const HttpResult& result);
+  void answerCheck();
   double now() const;
   std::string localizedVL(const std::string& key) const;
 
@@ -99,6 +110,9 @@ class VL225UpdateWinDelegate : public PaneSheet {
   bool shown_ = false;
   bool known_ = false;
   bool showWhenKnown_ = false;
+  bool checkWhenKnown_ = false;
+  // Why the last request brought no version list (empty when it did).
+  std::string failure_;
   HttpClient::RequestId request_ = 0;
 };
 

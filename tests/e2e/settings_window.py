@@ -276,6 +276,91 @@ def store_holds_what_the_window_showed():
         print("store holds them: %s" % json.dumps(match[0]), flush=True)
 
 
+def table_rows(table):
+    """The rows of a table as lists of their cells' names (header row left out)."""
+    t = table.queryTable()
+    return [[(t.getAccessibleAt(r, c).name if t.getAccessibleAt(r, c) is not None else "")
+             for c in range(t.nColumns)] for r in range(t.nRows)]
+
+
+def selected_rows(table):
+    t = table.queryTable()
+    return [r for r in range(t.nRows) if t.isRowSelected(r)]
+
+
+def select_row(table, row):
+    """Chooses a row as assistive technology does: by selection, not by a click or a key."""
+    if not table.queryTable().addRowSelection(row):
+        fail("the table '%s' refused to select row %d" % (table.name, row))
+
+
+def store_device(name):
+    for d in (store() or {}).get("devices", []):
+        if d.get("displayName") == name or d.get("name") == name:
+            return d
+    return None
+
+
+def chosen_favourite(device):
+    for key in ("cursorSpeedSelectedIndex", "selectedFavourite", "favourite"):
+        if key in device:
+            return device[key]
+    return None
+
+
+def choose_device_and_favourite_by_selection():
+    sensitivity = control(pyatspi.ROLE_TEXT, "Sensitivity")
+    enabled_with_number(sensitivity)
+    devices = control(pyatspi.ROLE_TABLE, "Devices")
+    favourites = control(pyatspi.ROLE_TABLE, "Favorites")
+    if wait_for(lambda: len(table_rows(devices)) >= 2, 20) is None:
+        raise SystemExit("FAIL fewer than two devices listed: %s" % table_rows(devices))
+    rows = table_rows(devices)
+    now = selected_rows(devices)
+    target = 1 if now == [0] else 0
+    name = rows[target][-1]
+    print("devices %s, selected %s; choosing '%s'" % ([r[-1] for r in rows], now, name), flush=True)
+
+    # The device: the favourites table and the fields follow the selection.
+    before_favourites = table_rows(favourites)
+    select_row(devices, target)
+    if wait_for(lambda: selected_rows(devices) == [target], 5) is None:
+        fail("the device table shows rows %s selected, not %d" % (selected_rows(devices), target))
+    if wait_for(lambda: store_device(name) is not None, 10) is None:
+        raise SystemExit("FAIL the store has no device named '%s': %s" % (name, json.dumps(store())[:800]))
+    enabled_with_number(sensitivity)
+    print("favourites were %s, now %s" % (before_favourites, table_rows(favourites)), flush=True)
+
+    # The favourite: a row other than the chosen one, by selection.
+    current = selected_rows(favourites)
+    row = 3 if current != [3] else 1
+    chosen_at = time.time()
+    select_row(favourites, row)
+    if wait_for(lambda: selected_rows(favourites) == [row], 5) is None:
+        fail("the favourites table shows rows %s selected, not %d" % (selected_rows(favourites), row))
+    # The store (saved 0.1 s after the change) and the device follow.
+    device = wait_for(lambda: (lambda d: d if d and chosen_favourite(d) == row else None)(store_device(name)), 10)
+    if device is None:
+        fail("the store did not record favourite %d for '%s': %s" % (row + 1, name, json.dumps(store_device(name))[:800]))
+        return
+    speeds = device.get("cursorSpeeds", [])
+    wanted = [c for c in speeds if c.get("index") == row]
+    if not wanted:
+        fail("the store holds no favourite %d for '%s'" % (row + 1, name))
+        return
+    display = float(wanted[0].get("sensitivityDisplay"))
+    if wait_for(lambda: number(field_text(sensitivity)) == display, 5) is None:
+        fail("the sensitivity field shows '%s', not the chosen favourite's %g" % (field_text(sensitivity), display))
+    raw = int(round(2000 - display)) * 65536
+    written = wait_for(lambda: resolution_written(raw, chosen_at), 10)
+    if not written:
+        fail("choosing favourite %d of '%s' by selection never reached the device (resolution %d)" %
+             (row + 1, name, 2000 - display))
+    else:
+        print("favourite %d of '%s' reached service %s %.0f ms after the selection" %
+              (row + 1, name, written[1], (written[0] - chosen_at) * 1000), flush=True)
+
+
 def quit_leaves_agent():
     press_menu_item("Velmora Settings", "Quit")
 
@@ -283,6 +368,7 @@ def quit_leaves_agent():
 SCENARIOS = {
     "change-and-undo": [favourite_change_reaches_device_and_undo_follows, quit_leaves_agent],
     "controls": [controls_read_back, quit_leaves_agent, store_holds_what_the_window_showed],
+    "choose-by-selection": [choose_device_and_favourite_by_selection, quit_leaves_agent],
 }
 
 window_appears()

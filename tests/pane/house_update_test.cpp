@@ -25,6 +25,8 @@ class RecordingUpdateView : public UpdateSheetView {
   void showUpdateSheet(const std::string& m) override { shown.push_back(m); }
   void closeUpdateSheet() override { ++closes; }
   void setBadgeHidden(bool h) override { badgeHidden = h; }
+  void showCheckProgress(bool on) override { progress.push_back(on); }
+  std::vector<bool> progress;
   std::vector<std::string> shown;
   int closes = 0;
   bool badgeHidden = false;
@@ -119,12 +121,56 @@ TEST_F(UpdateSheet, NoAnswerMeansNoBadgeAndNoSheet) {
   EXPECT_EQ(d->hostVersion(), 0u);
   EXPECT_TRUE(view.badgeHidden);
   EXPECT_TRUE(view.shown.empty());
+  // "Check for Updates" asks again, and a failure is said to be one, never "up to date".
   d->checkForUpdates();
+  EXPECT_TRUE(window.alerts.empty()) << "not before the second answer";
+  EXPECT_EQ(view.progress, std::vector<bool>{true});
+  loop.advance(1.1);
+  EXPECT_EQ(view.progress, (std::vector<bool>{true, false}));
   ASSERT_EQ(window.alerts.size(), 1u);
-  EXPECT_EQ(window.alerts[0].alert.messageText, "Your version is up to date. (Ver 2.2.3)");
-  EXPECT_EQ(window.alerts[0].alert.informativeText,
+  EXPECT_EQ(window.alerts[0].alert.messageText, "Velmora could not check for updates. Please try again later.");
+  EXPECT_EQ(window.alerts[0].alert.informativeText, "NSURLErrorDomain -1004");
+
+  // The service came up: the next click finds the version.
+  offer({"vl2.2.3.dmg"});
+  d->checkForUpdates();
+  loop.advance(1.1);
+  ASSERT_EQ(window.alerts.size(), 2u);
+  EXPECT_EQ(window.alerts[1].alert.messageText, "Your version is up to date. (Ver 2.2.3)");
+  EXPECT_EQ(window.alerts[1].alert.informativeText,
             "Updates are checked automatically. You will be notified when you open Velmora in System Preferences if "
             "updates are available.");
+}
+
+TEST_F(UpdateSheet, CheckForUpdatesWaitsForTheAnswerWithProgressAndCanBeGivenUp) {
+  offer({"vl2.4.dmg"});
+  mac.setHttpDelay(0.9);
+  window.alertAnswer = kAlertFirstButtonReturn;
+  UpdatePane pane{&window, [this] { ++downloads; }, [this] { ++showAlls; }};
+  UpdateSettings settings;
+  settings.clock = [this] { return clock(); };
+  VL225UpdateWinDelegate d(platform, pane, view, settings);
+  d.awakeFromNib();
+  // Clicked at once: no "up to date" while the answer is on its way.
+  d.checkForUpdates();
+  d.checkForUpdates();  // a second click while waiting starts nothing more
+  EXPECT_TRUE(window.alerts.empty());
+  EXPECT_EQ(view.progress, std::vector<bool>{true});
+  EXPECT_TRUE(d.isCheckingForUpdates());
+  loop.advance(1.0);
+  EXPECT_EQ(view.progress, (std::vector<bool>{true, false}));
+  ASSERT_EQ(window.alerts.size(), 1u);
+  EXPECT_EQ(window.alerts[0].alert.messageText, "Ver 2.4 is now available. Your version is 2.2.3.");
+
+  // Given up while waiting: nothing is said when the answer comes.
+  VL225UpdateWinDelegate e(platform, pane, view, settings);
+  e.awakeFromNib();
+  e.checkForUpdates();
+  e.cancelCheckForUpdates();
+  EXPECT_FALSE(e.isCheckingForUpdates());
+  loop.advance(1.0);
+  EXPECT_EQ(window.alerts.size(), 1u);
+  EXPECT_TRUE(e.hostVersionKnown());
 }
 
 TEST_F(UpdateSheet, DownloadForgetsTheChoicesOpensThePageAndShowsAll) {
