@@ -21,6 +21,12 @@ QString text(const Platform& p, const char* key) {
   return QString::fromStdString(localized(p, key, kTableVl));
 }
 
+// The text view's scroll bars carry names of their own, as every control does.
+void nameScrollBars(QTextBrowser* view, const Platform& p) {
+  view->horizontalScrollBar()->setAccessibleName(text(p, "Horizontal scroll bar"));
+  view->verticalScrollBar()->setAccessibleName(text(p, "Vertical scroll bar"));
+}
+
 QString helpHtml(const Platform& p, const char* resource) {
   std::optional<std::string> html = loadHelpText(p, resource);
   return html ? QString::fromStdString(*html) : QString();
@@ -36,6 +42,7 @@ HelpWindow::HelpWindow(const Platform& platform, QWidget* parent)
   setAccessibleName(windowTitle());
   text_->setAccessibleName(windowTitle());
   text_->setOpenExternalLinks(true);
+  nameScrollBars(text_, platform);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(text_);
   resize(560, 520);
@@ -59,6 +66,7 @@ SpeedHelpWindowWidget::SpeedHelpWindowWidget(const Platform& platform, QWidget* 
   setAccessibleName(windowTitle());
   text_->setAccessibleName(windowTitle());
   text_->setHtml(helpHtml(platform, kSpeedHelpResource));
+  nameScrollBars(text_, platform);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(text_);
 
