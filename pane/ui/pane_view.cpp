@@ -98,11 +98,16 @@ class EscapeFilter : public QObject {
   std::function<void()> escaped_;
 };
 
-// The one row selected in a single-selection table; nullopt when none.
+// The one row selected in a single-selection table; nullopt when none. The current cell moves
+// to it when the selection came from elsewhere (assistive technology), so the arrows go on
+// from there.
 std::optional<size_t> selectedTableRow(const QTableView* table) {
-  if (!table->selectionModel()) return std::nullopt;
-  const QModelIndexList rows = table->selectionModel()->selectedRows();
+  QItemSelectionModel* model = table->selectionModel();
+  if (!model) return std::nullopt;
+  const QModelIndexList rows = model->selectedRows();
   if (rows.size() != 1) return std::nullopt;
+  if (model->currentIndex().row() != rows.front().row())
+    model->setCurrentIndex(rows.front(), QItemSelectionModel::NoUpdate);
   return static_cast<size_t>(rows.front().row());
 }
 

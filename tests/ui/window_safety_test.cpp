@@ -9,7 +9,11 @@
 #include <filesystem>
 #include <functional>
 
+#include "core/plist/codec.h"
 #include "pane/graph/curve_view.h"
+#include "pane/ui/house_sheets.h"
+#include "pane/windows/update_sheet.h"
+#include "platform/api/http_client.h"
 #include "tests/ui/ui_bench.h"
 
 namespace vl {
@@ -131,6 +135,7 @@ TEST_F(WindowSafety, ARowChosenThroughTheAccessibilityInterfaceReachesTheControl
   ASSERT_TRUE(table->tableInterface()->selectRow(target));
   settle();
   EXPECT_EQ(count.favourites, 1);
+  EXPECT_EQ(favourites->currentIndex().row(), target) << "the arrows go on from the chosen row";
   EXPECT_EQ(ui->controller().selectedDevice()->cursorSpeedSelectedIndex(), target);
   // The fields, the graph and the agent follow.
   QS805CursorSpeedClass* cs = selected();
@@ -227,6 +232,43 @@ TEST_F(WindowSafety, EscapeOnTheTooFastSheetRestoresTheSpeed) {
   loop.advance(6);
   settle();
   EXPECT_EQ(cs->sensitivityDisplay(), before);
+}
+
+// "Check for Updates" clicked before the web service answered waits, showing so, and then
+// answers; Cancel on the progress gives up without an answer.
+TEST_F(WindowSafety, CheckForUpdatesWaitsForTheAnswerWithItsProgressShown) {
+  std::string xml = pl::writeXml(pl::Value(pl::Array{pl::Value(std::string("vl2.2.3.dmg"))}));
+  mac.setHttpAnswer("/velmora/xml/file.php", pl::Data(xml.begin(), xml.end()));
+  mac.setHttpDelay(0.9);
+  ASSERT_NO_FATAL_FAILURE(open());
+  ui::HouseWindows* house = view().houseWindows();
+  ASSERT_TRUE(house);
+  ASSERT_FALSE(house->update().hostVersionKnown());
+  house->update().checkForUpdates();
+  QApplication::processEvents();
+  EXPECT_TRUE(house->updateSheet().progressSheet()->isVisible());
+  EXPECT_TRUE(view().alertSheets().empty()) << "no answer before the service's";
+  loop.advance(1.0);
+  QApplication::processEvents();
+  EXPECT_FALSE(house->updateSheet().progressSheet()->isVisible());
+  auto sheets = view().alertSheets();
+  ASSERT_EQ(sheets.size(), 1u);
+  EXPECT_EQ(sheets[0]->text(), QStringLiteral("Your version is up to date. (Ver 2.2.3)"));
+  view().endSheetAlert(kAlertFirstButtonReturn);
+
+  // Given up: Escape on the progress, and nothing is said when the answer comes.
+  mac.setHttpError("/velmora/xml/file.php", kURLErrorCannotConnectToHost);
+  house->update().awakeFromNib();
+  house->update().checkForUpdates();
+  QApplication::processEvents();
+  ASSERT_TRUE(house->updateSheet().progressSheet()->isVisible());
+  QTest::keyClick(house->updateSheet().progressSheet(), Qt::Key_Escape);
+  QApplication::processEvents();
+  EXPECT_FALSE(house->updateSheet().progressSheet()->isVisible());
+  EXPECT_FALSE(house->update().isCheckingForUpdates());
+  loop.advance(1.0);
+  QApplication::processEvents();
+  EXPECT_TRUE(view().alertSheets().empty());
 }
 
 // Escape answers a sheet's cancel, never whichever button happens to be last.
