@@ -260,17 +260,29 @@ std::vector<std::string> Catalogue::filesFor(std::string_view app, int32_t osv) 
   return files;
 }
 
-Service::Service(Storage& storage, Catalogue catalogue, Clock now)
-    : storage_(storage), catalogue_(std::move(catalogue)), now_(std::move(now)) {}
+Service::Service(Storage& storage, Catalogue catalogue, Clock now, RankingCacheOptions cache)
+    : storage_(storage),
+      catalogue_(std::move(catalogue)),
+      now_(std::move(now)),
+      cache_(cache.maxEntries, cache.maxAgeMillis) {}
 
 Answer Service::handle(std::string_view method, std::string_view path, std::string_view rawQuery) const {
   if (path != kUploadPath && path != kRankingPath && path != kVersionsPath) return plain(404, "no such path");
   if (method != "GET" && method != "HEAD") return plain(405, "only GET and HEAD");
+  if (path == kRankingPath) {
+    // A ranking asked before, with no upload of its model since: the answer as it was sent.
+    if (auto body = cache_.find(rawQuery, now_())) {
+      Answer a;
+      a.contentType = "application/xml";
+      a.body = *body;
+      return a;
+    }
+  }
   QueryFields q;
   std::string error;
   if (!parseQuery(rawQuery, &q, &error)) return plain(400, error);
   if (path == kUploadPath) return upload(q);
-  if (path == kRankingPath) return rank(q);
+  if (path == kRankingPath) return rank(q, rawQuery);
   return versions(q);
 }
 
@@ -282,13 +294,16 @@ Answer Service::upload(const QueryFields& q) const {
   Status st = storage_.upsertUpload(row);
   if (st.code == StatusCode::InvalidArgument) return plain(400, st.message);
   if (!st.ok()) return storageFailure(st);
+  // Committed: no ranking answered from here on may leave it out.
+  cache_.invalidate(row.model);
   return plain(200, "stored");
 }
 
-Answer Service::rank(const QueryFields& q) const {
+Answer Service::rank(const QueryFields& q, std::string_view rawQuery) const {
   RankingQuery query;
   std::string error;
   if (!parseRanking(q, &query, &error)) return plain(400, error);
+  uint64_t generation = cache_.generation(query.model);
   RankingResult result;
   Status st = storage_.ranking(query, &result);
   if (st.code == StatusCode::InvalidArgument) return plain(400, st.message);
@@ -296,6 +311,7 @@ Answer Service::rank(const QueryFields& q) const {
   Answer a;
   a.contentType = "application/xml";
   a.body = rankingPlist(result);
+  cache_.store(rawQuery, query.model, generation, a.body, now_());
   return a;
 }
 

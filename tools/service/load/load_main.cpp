@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "core/plist/number_text.h"
-#include "tests/support/postgres_server.h"
+#include "tools/service/load/postgres_server.h"
 #include "tools/common/cli_args.h"
 #include "tools/common/suggest.h"
 #include "tools/service/load/workload.h"
@@ -166,7 +166,7 @@ int seed(const std::string& storageUrl, int64_t rows, bool quiet) {
 
 // Starts a throwaway server that outlives this program (for a test run or a measurement).
 int postgresStart(const std::string& stateFile) {
-  vl::test::PostgresServer server("velmora_load");
+  svc::load::PostgresServer server("velmora_load");
   bool saved = server.saveTo(stateFile);
   if (!server.started()) {
     std::cerr << "velmora-service-load: cannot start PostgreSQL: " << server.whyNot() << "\n";
@@ -174,7 +174,7 @@ int postgresStart(const std::string& stateFile) {
   }
   if (!saved) {
     std::cerr << "velmora-service-load: cannot write " << stateFile << "\n";
-    vl::test::PostgresServer::stopSaved(stateFile);
+    svc::load::PostgresServer::stopSaved(stateFile);
     return 1;
   }
   std::cout << server.url() << std::endl;
@@ -215,7 +215,7 @@ int main(int argc, char** argv) {
         return 2;
       }
       if (std::string(name) == "--postgres-stop") {
-        vl::test::PostgresServer::stopSaved(stateFile);
+        svc::load::PostgresServer::stopSaved(stateFile);
         return 0;
       }
       return postgresStart(stateFile);
