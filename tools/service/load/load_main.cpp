@@ -35,6 +35,9 @@ constexpr const char* kHelp =
     "  --url URL           the running service, e.g. http://127.0.0.1:8461\n"
     "  --uploads N         send N uploads, each from a new machine (default 0)\n"
     "  --rankings N        ask for N rankings of popular models (default 0)\n"
+    "  --spread N          with --seed: also N rows of one model, each a setting of its own\n"
+    "  --ranking-path WHICH  print the ranking request path of the most popular model\n"
+    "                      (popular) or of the --spread model (spread), and stop\n"
     "  --threads T         client threads, one keep-alive connection each (default 2)\n"
     "  --json              print the figures as one JSON object\n"
     "  --postgres-start FILE  start a throwaway PostgreSQL server in a temporary folder, print\n"
@@ -125,7 +128,7 @@ std::string json(const Figures& f) {
          ",\"max_ms\":" + text(f.latenciesMs.empty() ? 0 : f.latenciesMs.back(), 3) + "}";
 }
 
-int seed(const std::string& storageUrl, int64_t rows, bool quiet) {
+int seed(const std::string& storageUrl, int64_t rows, int64_t spread, bool quiet) {
   std::string error;
   auto storage = svc::openStorage(storageUrl, &error);
   if (!storage) {
@@ -148,6 +151,14 @@ int seed(const std::string& storageUrl, int64_t rows, bool quiet) {
       return 1;
     }
     if (!quiet && isatty(2)) std::cerr << "\rseeded " << std::min(rows, at + kChunk) << " rows" << std::flush;
+  }
+  for (int64_t at = 0; at < spread; at += kChunk) {
+    chunk.clear();
+    for (int64_t r = at; r < std::min(spread, at + kChunk); ++r) chunk.push_back(load::spreadRow(r));
+    if (auto st = storage->bulkInsert(chunk); !st.ok()) {
+      std::cerr << "velmora-service-load: bulk insert failed: " << st.message << "\n";
+      return 1;
+    }
   }
   int64_t count = 0;
   if (auto st = storage->rowCount(&count); !st.ok()) {
@@ -221,6 +232,16 @@ int main(int argc, char** argv) {
       return postgresStart(stateFile);
     }
   }
+  std::string which;
+  if (vl::cli::takeOption(args, "--ranking-path", &which, &error) || !error.empty()) {
+    if (!error.empty() || !args.empty() || (which != "popular" && which != "spread")) {
+      std::cerr << "velmora-service-load: --ranking-path takes popular or spread, and no other options\n";
+      return 2;
+    }
+    std::cout << load::rankingPathFor(which == "popular" ? load::modelAt(0) : load::spreadModel()) << "\n";
+    return 0;
+  }
+  int64_t spread = 0;
   bool asJson = vl::cli::takeFlag(args, "--json");
   if (!vl::cli::takeOption(args, "--url", &url, &error) && !error.empty()) ok = false;
   if (ok && !vl::cli::takeOption(args, "--storage", &storageUrl, &error) && !error.empty()) ok = false;
@@ -228,9 +249,11 @@ int main(int argc, char** argv) {
   ok = ok && takeCount(args, "--uploads", 0, 100000000, &uploads, &error);
   ok = ok && takeCount(args, "--rankings", 0, 100000000, &rankings, &error);
   ok = ok && takeCount(args, "--threads", 1, 256, &threads, &error);
+  ok = ok && takeCount(args, "--spread", 0, 10000000, &spread, &error);
   if (ok && !args.empty()) {
     static const std::vector<std::string> known = {"--url",     "--storage", "--seed", "--uploads",          "--rankings",
-                                                   "--threads", "--json",    "--help", "--postgres-start", "--postgres-stop"};
+                                                   "--threads", "--json",    "--help", "--postgres-start", "--postgres-stop",
+                                                   "--spread", "--ranking-path"};
     std::string word = args.front().substr(0, args.front().find('='));
     error = "unknown option '" + args.front() + "'" + vl::cli::didYouMean(word, known);
     ok = false;
@@ -244,7 +267,7 @@ int main(int argc, char** argv) {
   }
 
   if (rows >= 0) {
-    if (int rc = seed(storageUrl, rows, asJson); rc != 0) return rc;
+    if (int rc = seed(storageUrl, rows, spread, asJson); rc != 0) return rc;
   }
   Figures up, rank;
   if (uploads > 0) {

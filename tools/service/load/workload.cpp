@@ -167,8 +167,24 @@ std::string Workload::uploadPath(int64_t index) {
          "&Sen=" + pl::formatG(svc::settingFromMillionths(senFrom(r)));
 }
 
-std::string Workload::rankingPath() {
-  svc::DeviceModel m = modelAt(drawModel());
+std::string Workload::rankingPath() { return rankingPathFor(modelAt(drawModel())); }
+
+svc::DeviceModel spreadModel() { return {0x1209, 0x5EED, 0, "USB"}; }
+
+svc::UploadRow spreadRow(int64_t index) {
+  svc::UploadRow row;
+  row.model = spreadModel();
+  row.deviceName = "Spread model";
+  row.machine = machineId(7, static_cast<uint64_t>(index));
+  row.osVersion = 101507;
+  // 200 tracking speeds (0 to 19.9) times sensitivities from 5 up: every row its own setting.
+  row.accMillionths = (index % 200) * (svc::kSettingScale / 10);
+  row.senMillionths = (5 + (index / 200) % 1985) * svc::kSettingScale;
+  row.receivedAt = 1700000000000 + index;
+  return row;
+}
+
+std::string rankingPathFor(const svc::DeviceModel& m) {
   return "/velmora/xml/setting_rank.php?VID=" + std::to_string(m.vid) + "&PID=" + std::to_string(m.pid) +
          "&MID=" + std::to_string(m.mid) + "&Tra=" + percentEscape(m.transport) + "&OS0=101200&OS1=0&Cnt=20";
 }
