@@ -2,8 +2,10 @@
 // version list, on libmicrohttpd with SQLite (or PostgreSQL) storage.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -88,6 +90,13 @@ int main(int argc, char** argv) {
   if (!storage) {
     std::cerr << "velmora-service: storage " << options->storage << ": " << error << "\n";
     return 1;
+  }
+
+  // Room for the connection limit (1,024 clients) beside the database's own files.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < 4096 && files.rlim_max > files.rlim_cur) {
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 4096);
+    setrlimit(RLIMIT_NOFILE, &files);
   }
 
   // Signals are taken by this thread alone (sigwait below); every thread made from here on

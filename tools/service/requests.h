@@ -15,9 +15,9 @@
 
 namespace svc {
 
-inline constexpr std::string_view kUploadPath = "/velmora/xml/setting.php";
-inline constexpr std::string_view kRankingPath = "/velmora/xml/setting_rank.php";
-inline constexpr std::string_view kVersionsPath = "/velmora/xml/file.php";
+inline constexpr std::string_view kUploadPath = vl::upload::kUploadPath;
+inline constexpr std::string_view kRankingPath = vl::upload::kRankingPath;
+inline constexpr std::string_view kVersionsPath = vl::upload::kVersionsPath;
 inline constexpr size_t kCatalogueAppMaxBytes = 64;
 inline constexpr size_t kQueryMaxBytes = 4096;
 

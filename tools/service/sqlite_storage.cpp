@@ -4,11 +4,11 @@
 #include <sqlite3.h>
 
 #include <climits>
-#include <condition_variable>
 #include <filesystem>
 #include <mutex>
 #include <vector>
 
+#include "tools/service/commit_groups.h"
 #include "tools/service/storage.h"
 
 namespace svc {
@@ -156,25 +156,7 @@ class SqliteStorage final : public Storage {
   // (each returns only once its row is committed, so an answer sent after it is true).
   Status upsertUpload(const UploadRow& row) override {
     if (auto why = checkUploadRow(row); !why.empty()) return Status::error(StatusCode::InvalidArgument, why);
-    Pending mine{&row, Status::success(), false};
-    std::unique_lock lock(groupMutex_);
-    queue_.push_back(&mine);
-    while (!mine.done) {
-      if (writing_) {
-        groupDone_.wait(lock);
-        continue;
-      }
-      writing_ = true;
-      std::vector<Pending*> batch;
-      batch.swap(queue_);
-      lock.unlock();
-      writeGroup(batch);
-      lock.lock();
-      for (Pending* p : batch) p->done = true;
-      writing_ = false;
-      groupDone_.notify_all();
-    }
-    return mine.status;
+    return groups_.submit(row);
   }
 
   Status ranking(const RankingQuery& q, RankingResult* result) override {
@@ -244,25 +226,19 @@ class SqliteStorage final : public Storage {
   std::string describe() const override { return "sqlite:" + path_; }
 
  private:
-  struct Pending {
-    const UploadRow* row;
-    Status status;
-    bool done = false;
-  };
-
   // Writes a group in one transaction. Should the group fail as a whole (not for being busy),
   // each row is tried alone, so one row the database refuses does not take the others down.
-  void writeGroup(const std::vector<Pending*>& batch) {
+  void writeGroup(const std::vector<const UploadRow*>& rows, std::vector<Status>* statuses) {
     Lease lease(this);
     if (!lease.status.ok()) {
-      for (Pending* p : batch) p->status = lease.status;
+      for (auto& st : *statuses) st = lease.status;
       return;
     }
     Connection& c = *lease.c;
     auto writeRows = [&](size_t begin, size_t end) {
       if (Status st = c.exec("BEGIN IMMEDIATE"); !st.ok()) return st;
       for (size_t i = begin; i < end; ++i) {
-        if (Status st = upsertWith(c, *batch[i]->row); !st.ok()) {
+        if (Status st = upsertWith(c, *rows[i]); !st.ok()) {
           c.exec("ROLLBACK");
           return st;
         }
@@ -271,11 +247,11 @@ class SqliteStorage final : public Storage {
       if (!st.ok()) c.exec("ROLLBACK");
       return st;
     };
-    Status st = writeRows(0, batch.size());
-    if (!st.ok() && st.code != StatusCode::Unavailable && batch.size() > 1) {
-      for (size_t i = 0; i < batch.size(); ++i) batch[i]->status = writeRows(i, i + 1);
+    Status st = writeRows(0, rows.size());
+    if (!st.ok() && st.code != StatusCode::Unavailable && rows.size() > 1) {
+      for (size_t i = 0; i < rows.size(); ++i) (*statuses)[i] = writeRows(i, i + 1);
     } else {
-      for (Pending* p : batch) p->status = st;
+      for (auto& each : *statuses) each = st;
     }
     keepWalBounded(c);
   }
@@ -424,10 +400,11 @@ class SqliteStorage final : public Storage {
   std::mutex mutex_;
   std::vector<std::unique_ptr<Connection>> idle_;
 
-  std::mutex groupMutex_;
-  std::condition_variable groupDone_;
-  std::vector<Pending*> queue_;
-  bool writing_ = false;
+  // Concurrent uploads share one transaction, and each caller returns only once its row is
+  // committed (so an answer sent after it is true).
+  CommitGroups groups_{[this](const std::vector<const UploadRow*>& rows, std::vector<Status>* statuses) {
+    writeGroup(rows, statuses);
+  }};
 };
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "core/plist/number_text.h"
+#include "core/system/upload_schema.h"
 
 namespace load {
 namespace {
@@ -159,12 +160,22 @@ svc::UploadRow Workload::seedRow(int64_t index) {
 std::string Workload::uploadPath(int64_t index) {
   RowRandom r(random_());
   svc::DeviceModel m = modelAt(drawModel());
-  return "/velmora/xml/setting.php?VID=" + std::to_string(m.vid) + "&PID=" + std::to_string(m.pid) +
-         "&MID=" + std::to_string(m.mid) + "&Tra=" + percentEscape(m.transport) +
-         "&Dev=" + percentEscape("Load test mouse") + "&Mac=" + machineId(seed_ + 1, static_cast<uint64_t>(index)) +
-         "&OSV=" + std::to_string(osFrom(r)) + "&App=" +
-         "&Acc=" + pl::formatG(svc::settingFromMillionths(accFrom(r))) +
-         "&Sen=" + pl::formatG(svc::settingFromMillionths(senFrom(r)));
+  const std::string values[] = {std::to_string(m.vid),
+                                std::to_string(m.pid),
+                                std::to_string(m.mid),
+                                percentEscape(m.transport),
+                                percentEscape("Load test mouse"),
+                                machineId(seed_ + 1, static_cast<uint64_t>(index)),
+                                std::to_string(osFrom(r)),
+                                "",
+                                pl::formatG(svc::settingFromMillionths(accFrom(r))),
+                                pl::formatG(svc::settingFromMillionths(senFrom(r)))};
+  static_assert(std::size(values) == vl::upload::kUploadFields.size());
+  std::string path = std::string(vl::upload::kUploadPath);
+  for (size_t i = 0; i < std::size(values); ++i) {
+    path += (i ? "&" : "?") + std::string(vl::upload::kUploadFields[i].key) + "=" + values[i];
+  }
+  return path;
 }
 
 std::string Workload::rankingPath() { return rankingPathFor(modelAt(drawModel())); }
@@ -185,8 +196,11 @@ svc::UploadRow spreadRow(int64_t index) {
 }
 
 std::string rankingPathFor(const svc::DeviceModel& m) {
-  return "/velmora/xml/setting_rank.php?VID=" + std::to_string(m.vid) + "&PID=" + std::to_string(m.pid) +
-         "&MID=" + std::to_string(m.mid) + "&Tra=" + percentEscape(m.transport) + "&OS0=101200&OS1=0&Cnt=20";
+  namespace u = vl::upload;
+  auto key = [](const u::Field& f) { return std::string(f.key) + "="; };
+  return std::string(u::kRankingPath) + "?" + key(u::kVid) + std::to_string(m.vid) + "&" + key(u::kPid) +
+         std::to_string(m.pid) + "&" + key(u::kMid) + std::to_string(m.mid) + "&" + key(u::kTra) +
+         percentEscape(m.transport) + "&" + key(u::kOs0) + "101200&" + key(u::kOs1) + "0&" + key(u::kCnt) + "20";
 }
 
 }  // namespace load
