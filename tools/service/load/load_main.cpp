@@ -168,8 +168,8 @@ int seed(const std::string& storageUrl, int64_t rows, int64_t spread, bool quiet
   if (!quiet)
     std::cerr << "\rseeded " << count << " rows into " << storage->describe() << " in "
               << text(std::chrono::duration<double>(Clock::now() - start).count(), 1) << " s\n";
-  if (count != rows) {
-    std::cerr << "velmora-service-load: the storage holds " << count << " rows, not " << rows << "\n";
+  if (count != rows + spread) {
+    std::cerr << "velmora-service-load: the storage holds " << count << " rows, not " << rows + spread << "\n";
     return 1;
   }
   return 0;
