@@ -280,19 +280,25 @@ const std::string& QS836MachineIdentifier::value() {
 }
 
 std::string QS836uploadQuery(const UploadFields& f) {
+  // Escaped, unlike the name the request was first drawn with: an "&" or "=" in a name would
+  // otherwise add or replace keys of the request.
+  const std::string values[] = {
+      decimal(f.id.vid),
+      decimal(f.id.pid),
+      decimal(f.id.mid),
+      QS812addingPercentEscapes(f.id.transport),
+      QS812addingPercentEscapes(QS836prefixCharacters(f.deviceName, kUploadDeviceNameLimit)),
+      f.machine,
+      decimal(f.osVersion),
+      QS812addingPercentEscapes(QS836prefixCharacters(f.appName, kUploadAppNameLimit)),
+      pl::formatG(f.trackingSpeed),
+      pl::formatG(f.sensitivityShown),
+  };
+  static_assert(std::size(values) == vl::upload::kUploadFields.size(), "one value per field of the upload");
   std::string q;
-  q += "VID=" + decimal(f.id.vid);
-  q += "&PID=" + decimal(f.id.pid);
-  q += "&MID=" + decimal(f.id.mid);
-  q += "&Tra=" + QS812addingPercentEscapes(f.id.transport);
-  q += "&Dev=" + QS812addingPercentEscapes(QS836prefixCharacters(f.deviceName, kUploadDeviceNameLimit));
-  q += "&Mac=" + f.machine;
-  q += "&OSV=" + decimal(f.osVersion);
-  // Escaped, unlike the name the request was first drawn with: an "&" or "=" in a name
-  // would otherwise add or replace keys of the request.
-  q += "&App=" + QS812addingPercentEscapes(QS836prefixCharacters(f.appName, kUploadAppNameLimit));
-  q += "&Acc=" + pl::formatG(f.trackingSpeed);
-  q += "&Sen=" + pl::formatG(f.sensitivityShown);
+  for (size_t i = 0; i < std::size(values); ++i) {
+    q += (i ? "&" : "") + std::string(vl::upload::kUploadFields[i].key) + "=" + values[i];
+  }
   return q;
 }
 

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "core/system/upload_schema.h"
 #include "platform/api/http_client.h"
 #include "platform/api/platform.h"
 
@@ -21,12 +22,12 @@ inline constexpr uint32_t kVendorKensington = 0x47D;
 inline constexpr uint32_t kVendorElecom = 0x56E;
 inline constexpr uint32_t kVendorRazer = 0x1532;
 
-// Paths of the web service.
-inline constexpr const char* kUploadPath = "/velmora/xml/setting.php";
-inline constexpr const char* kRankingPath = "/velmora/xml/setting_rank.php";
+// Paths of the web service, and the upload's cuts (the service refuses longer fields).
+inline constexpr const char* kUploadPath = upload::kUploadPath.data();
+inline constexpr const char* kRankingPath = upload::kRankingPath.data();
 inline constexpr double kUploadTimeoutSeconds = 3.0;
-inline constexpr size_t kUploadDeviceNameLimit = 100;  // characters of Dev
-inline constexpr size_t kUploadAppNameLimit = 20;      // characters of App
+inline constexpr size_t kUploadDeviceNameLimit = upload::kDeviceNameMaxChars;  // characters of Dev
+inline constexpr size_t kUploadAppNameLimit = upload::kAppMaxChars;            // characters of App
 // The system's default tracking speed: a favourite at it with the device's own resolution
 // is the system's setting and is not shared.
 inline constexpr double kSystemDefaultTrackingSpeed = 0.6875;

@@ -127,7 +127,17 @@ struct CurlHttpClient::Transfer {
     curl_easy_setopt(easy, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(easy, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(easy, CURLOPT_FOLLOWLOCATION, 0L);
-    curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+    if (loopback) {
+      // This machine's own service: never through a proxy from the environment, which would
+      // carry a plain-HTTP request (with the machine's digest) off the machine.
+      curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "http,https");
+      curl_easy_setopt(easy, CURLOPT_NOPROXY, "*");
+    } else {
+      // Any other host only over TLS, and a proxy only as a tunnel (CONNECT) that carries the
+      // TLS stream end to end: it never sees the request.
+      curl_easy_setopt(easy, CURLOPT_PROTOCOLS_STR, "https");
+      curl_easy_setopt(easy, CURLOPT_HTTPPROXYTUNNEL, 1L);
+    }
     curl_easy_setopt(easy, CURLOPT_TIMEOUT_MS, timeoutMs(timeout));
     curl_easy_setopt(easy, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxAnswerBytes));
     curl_easy_setopt(easy, CURLOPT_WRITEFUNCTION, collect);

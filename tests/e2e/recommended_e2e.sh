@@ -3,7 +3,8 @@
 # upload ("Upload Cursor Speed Cmd"), and the recommended-settings ranking that velmora-ctl asks
 # for the same device, through the window's request and answer check, lists it. A service that
 # is down gives the connection message with NSURLErrorDomain and -1004; a server that answers
-# garbage gives "Data from the server is wrong.".
+# garbage gives "Data from the server is wrong."; one whose total holds terminal escapes and a
+# line break has it shown escaped, and proxy variables are not used for this machine.
 # Arguments: the velmora-ctl program (velmora-sim, velmora-manager and velmora-service beside it).
 set -u
 export E2E_SUPPORT="$(cd "$(dirname "$0")/../support" && pwd)"
@@ -63,6 +64,22 @@ out=$(VELMORA_SERVICE_URL="http://127.0.0.1:$gport" "$bin/velmora-ctl" recommend
 status=$?
 case "$out" in *"Data from the server is wrong."*) ;; *) echo "FAIL garbage answer: $out"; fail=1 ;; esac
 [ "$status" = 1 ] || { echo "FAIL garbage exit status $status"; fail=1; }
+
+# A hostile answer: a total with a terminal escape and a forged line is shown escaped. A proxy
+# in the environment (a port nobody listens on) is not used for this machine's service.
+mkdir -p "$work/hostile/velmora/xml"
+printf '%s' '<?xml version="1.0" encoding="UTF-8"?><plist version="1.0"><array><dict><key>Acc</key><real>1</real><key>Sen</key><real>900</real><key>Qty</key><integer>3</integer><key>Tot</key><string>3&#27;[31m
+rank 1 forged</string></dict></array></plist>' >"$work/hostile/velmora/xml/setting_rank.php"
+python3 -m http.server --bind 127.0.0.1 --directory "$work/hostile" 0 >"$work/hostile.out" 2>&1 &
+wait_for 10 grep -q "Serving HTTP" "$work/hostile.out" || { echo "FAIL hostile server"; cat "$work/hostile.out"; exit 1; }
+hport=$(sed -n 's/.*port \([0-9]*\).*/\1/p' "$work/hostile.out" | head -1)
+out=$(VELMORA_SERVICE_URL="http://127.0.0.1:$hport" http_proxy="http://127.0.0.1:$port_free" \
+  all_proxy="http://127.0.0.1:$port_free" "$bin/velmora-ctl" recommended --search 76 617 0 b)
+status=$?
+[ "$status" = 0 ] || { echo "FAIL hostile answer through the proxy variables: exit $status: $out"; fail=1; }
+case "$out" in *$'\e'*) echo "FAIL a raw escape reached the terminal"; fail=1 ;; esac
+printf '%s\n' "$out" | grep -q '^rank 1 forged' && { echo "FAIL a forged line: $out"; fail=1; }
+printf '%s\n' "$out" | grep -qF 'total: 3\x1b[31m\nrank 1 forged' || { echo "FAIL total not shown escaped: $out"; fail=1; }
 
 [ $fail = 0 ] && echo "e2e: 1 passed, 0 failed" || echo "e2e: 0 passed, 1 failed"
 exit $fail

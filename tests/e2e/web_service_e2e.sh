@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # End to end: velmora-service on a temporary world, found through its address file, takes an
 # upload and answers the ranking and the version list to a plain HTTP client (python3's
-# urllib), refuses a bad query with 400, and ends cleanly (exit 0, address file gone) on SIGTERM.
+# urllib), refuses a bad query with 400, serves HTTPS with --tls-cert and --tls-key, and ends
+# cleanly (exit 0, address file gone) on SIGTERM.
 # Arguments: the velmora-ctl program (velmora-service lies beside it).
 set -u
 . "$(cd "$(dirname "$0")/../support" && pwd)/wait.sh"
@@ -43,6 +44,27 @@ case "$bad" in "400 PID is missing"*) ;; *) echo "FAIL bad query: $bad"; fail=1 
 [ -f "$work/world/service/service.sqlite" ] || { echo "FAIL no database in the world"; fail=1; }
 grep -q "e2e-digest" "$work/service.err" && { echo "FAIL the machine identifier reached the log"; fail=1; }
 [ "$(grep -c ' GET /velmora/xml/' "$work/service.err")" = 4 ] || { echo "FAIL not one log line per request"; cat "$work/service.err"; fail=1; }
+
+# HTTPS served by the service itself, with the tests' loopback certificate.
+data=$(cd "$(dirname "$0")/../data/service" && pwd)
+"$bin/velmora-service" --listen 127.0.0.1:0 --storage "sqlite:$work/tls.sqlite" --address-file "$work/tls.url" \
+  --tls-cert "$data/loopback-cert.pem" --tls-key "$data/loopback-key.pem" 2>"$work/tls.err" &
+tls_service=$!
+if wait_for 10 test -s "$work/tls.url"; then
+  tls_url=$(cat "$work/tls.url")
+  case "$tls_url" in https://127.0.0.1:[0-9]*) ;; *) echo "FAIL TLS address file holds '$tls_url'"; fail=1 ;; esac
+  files=$(python3 - "$tls_url/velmora/xml/file.php?app=vl&osv=101507" "$data/loopback-cert.pem" <<'PY'
+import ssl, sys, urllib.request
+context = ssl.create_default_context(cafile=sys.argv[2])
+with urllib.request.urlopen(sys.argv[1], timeout=10, context=context) as r:
+    print(r.status, r.read().decode())
+PY
+)
+  case "$files" in 200*"<string>Velmora"*) ;; *) echo "FAIL version list over HTTPS: $files"; fail=1 ;; esac
+else
+  echo "FAIL the HTTPS service did not start"; cat "$work/tls.err"; fail=1
+fi
+kill -TERM "$tls_service"; wait "$tls_service"
 
 kill -TERM "$service"
 wait "$service"; status=$?

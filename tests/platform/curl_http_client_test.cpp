@@ -175,6 +175,91 @@ TEST(CurlHttpClient, TransportErrorsAndRefusals) {
   }
 }
 
+// A stand-in proxy on loopback that records the first line of whatever connects to it.
+class FakeProxy {
+ public:
+  FakeProxy() {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+    socklen_t n = sizeof a;
+    getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &n);
+    port = ntohs(a.sin_port);
+    listen(fd_, 8);
+    thread_ = std::thread([this] {
+      int c = accept(fd_, nullptr, nullptr);
+      if (c < 0) return;
+      char buffer[512] = {};
+      ssize_t got = recv(c, buffer, sizeof buffer - 1, 0);
+      std::lock_guard lock(m_);
+      if (got > 0) firstLine_ = std::string(buffer, static_cast<size_t>(got)).substr(0, std::string(buffer).find('\r'));
+      connected_ = true;
+      close(c);
+    });
+  }
+  ~FakeProxy() {
+    shutdown(fd_, SHUT_RDWR);
+    thread_.join();
+    close(fd_);
+  }
+  bool connected() {
+    std::lock_guard lock(m_);
+    return connected_;
+  }
+  std::string firstLine() {
+    std::lock_guard lock(m_);
+    return firstLine_;
+  }
+  int port = 0;
+
+ private:
+  int fd_ = -1;
+  std::thread thread_;
+  std::mutex m_;
+  bool connected_ = false;
+  std::string firstLine_;
+};
+
+// Sets the proxy variables curl reads for the life of the object.
+class ProxyEnvironment {
+ public:
+  explicit ProxyEnvironment(const std::string& url) {
+    for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) setenv(name, url.c_str(), 1);
+    for (const char* name : {"no_proxy", "NO_PROXY"}) unsetenv(name);
+  }
+  ~ProxyEnvironment() {
+    for (const char* name : {"http_proxy", "https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"}) unsetenv(name);
+  }
+};
+
+// A proxy in the environment must not carry a plain-HTTP request (with the machine's digest)
+// off the machine: requests to this machine's service go straight to it, and a remote service
+// is reached through a proxy only as a CONNECT tunnel that carries TLS end to end.
+TEST(CurlHttpClient, ProxiesCarryOnlyTunnelledTlsAndNeverTheLoopbackService) {
+  TestServer server;
+  {
+    FakeProxy proxy;
+    ProxyEnvironment env("http://127.0.0.1:" + std::to_string(proxy.port));
+    CurlHttpClient client(server.base() + "/", nullptr);
+    HttpResult ok = client.get("/ok", "VID=7", 5.0);
+    ASSERT_TRUE(ok.ok()) << ok.error.description;
+    EXPECT_EQ(ok.response->status, 200);
+    EXPECT_FALSE(proxy.connected());
+  }
+  {
+    FakeProxy proxy;
+    ProxyEnvironment env("http://127.0.0.1:" + std::to_string(proxy.port));
+    CurlHttpClient client("https://service.example.com", nullptr);
+    HttpResult result = client.get("/velmora/xml/setting.php", "VID=1&Mac=secret", 5.0);
+    EXPECT_FALSE(result.ok());
+    EXPECT_TRUE(proxy.connected());
+    EXPECT_EQ(proxy.firstLine().rfind("CONNECT service.example.com:443 ", 0), 0u) << proxy.firstLine();
+    EXPECT_EQ(proxy.firstLine().find("secret"), std::string::npos);
+  }
+}
+
 TEST(CurlHttpClient, ShortTimeOut) {
   TestServer server;
   CurlHttpClient client(server.base(), nullptr);

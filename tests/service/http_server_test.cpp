@@ -1,8 +1,18 @@
-// The service over a real socket: the server in this process on a free loopback port, asked
-// with cpp-httplib's client.
+// The service over real loopback sockets: the server in this process on a free port, asked
+// with cpp-httplib's client, with raw sockets for what no well-behaved client sends (slow and
+// flooding clients, bodies on a GET, pipelined requests), and with libcurl over TLS.
+#include <arpa/inet.h>
+#include <curl/curl.h>
 #include <httplib.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
+#include <atomic>
+#include <fstream>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "core/plist/codec.h"
@@ -12,9 +22,75 @@
 namespace svc::test {
 namespace {
 
+// A plain TCP client on loopback that sends exactly the bytes it is given.
+class RawClient {
+ public:
+  explicit RawClient(int port) {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_port = htons(static_cast<uint16_t>(port));
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    connected_ = connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+  }
+  ~RawClient() {
+    if (fd_ >= 0) close(fd_);
+  }
+  bool connected() const { return connected_; }
+  // Sends as much as the peer takes; false once it stops taking (closed or reset).
+  bool send(std::string_view bytes) {
+    while (!bytes.empty()) {
+      ssize_t n = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+      if (n <= 0) return false;
+      bytes.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+  }
+  // Everything received until the peer closes, or until nothing came for waitMillis.
+  std::string receive(int waitMillis = 5000, bool* closed = nullptr) {
+    std::string out;
+    if (closed) *closed = false;
+    for (;;) {
+      pollfd p{fd_, POLLIN, 0};
+      if (poll(&p, 1, waitMillis) <= 0) return out;
+      char buffer[65536];
+      ssize_t n = recv(fd_, buffer, sizeof buffer, 0);
+      if (n <= 0) {
+        if (closed) *closed = true;
+        return out;
+      }
+      out.append(buffer, static_cast<size_t>(n));
+    }
+  }
+
+ private:
+  int fd_ = -1;
+  bool connected_ = false;
+};
+
+// The status codes of the answers in a stream of bytes, in order.
+std::vector<int> statuses(const std::string& stream) {
+  std::vector<int> out;
+  for (size_t at = stream.find("HTTP/1.1 "); at != std::string::npos; at = stream.find("HTTP/1.1 ", at + 1)) {
+    out.push_back(std::stoi(stream.substr(at + 9, 3)));
+  }
+  return out;
+}
+
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+const char* kUpload =
+    "/velmora/xml/setting.php?VID=1452&PID=613&MID=0&Tra=Bluetooth&Dev=T&Mac=smuggled&OSV=101507&App=&Acc=1&Sen=900";
+
 class ServiceOverSocket : public testing::Test {
  protected:
-  void SetUp() override {
+  void SetUp() override { startServer([](HttpServerOptions&) {}); }
+  void startServer(const std::function<void(HttpServerOptions&)>& adjust) {
     std::string error;
     storage_ = openSqliteStorage(folder_.path() + "/s.sqlite", &error);
     ASSERT_TRUE(storage_) << error;
@@ -23,6 +99,9 @@ class ServiceOverSocket : public testing::Test {
     HttpServerOptions options;
     options.port = 0;
     options.threads = 2;
+    options.monotonicMillis = [this] { return clock_.load(); };
+    options.reapPeriodMillis = 0;
+    adjust(options);
     options.log = [this](const std::string& line) {
       std::lock_guard lock(logMutex_);
       log_.push_back(line);
@@ -33,9 +112,16 @@ class ServiceOverSocket : public testing::Test {
     client_ = std::make_unique<httplib::Client>("127.0.0.1", server_->port());
     client_->set_read_timeout(10, 0);
   }
-  void TearDown() override {
+  void TearDown() override { stopServer(); }
+  void stopServer() {
     if (server_) server_->stop();
     if (thread_.joinable()) thread_.join();
+    server_.reset();
+  }
+  int64_t storedRows() {
+    int64_t n = -1;
+    EXPECT_TRUE(storage_->rowCount(&n).ok());
+    return n;
   }
   std::vector<std::string> log() {
     std::lock_guard lock(logMutex_);
@@ -50,6 +136,7 @@ class ServiceOverSocket : public testing::Test {
   std::unique_ptr<httplib::Client> client_;
   std::mutex logMutex_;
   std::vector<std::string> log_;
+  std::atomic<int64_t> clock_{1000};
 };
 
 TEST_F(ServiceOverSocket, UploadThenRankingAnswersThePlist) {
@@ -116,6 +203,175 @@ TEST_F(ServiceOverSocket, VersionListAndHead) {
   ASSERT_TRUE(head);
   EXPECT_EQ(head->status, 200);
   EXPECT_TRUE(head->body.empty());
+}
+
+// More slow clients than worker threads, each holding half a request: an event-driven server
+// keeps answering everyone else (a thread per connection answered no one).
+TEST_F(ServiceOverSocket, SlowClientsDoNotHoldUpOthers) {
+  std::vector<std::unique_ptr<RawClient>> slow;
+  for (int i = 0; i < 40; ++i) {
+    slow.push_back(std::make_unique<RawClient>(server_->port()));
+    ASSERT_TRUE(slow.back()->connected());
+    ASSERT_TRUE(slow.back()->send("GET /velmora/xml/file.php?app=vl&osv=1 HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Drip: "));
+  }
+  for (int i = 0; i < 5; ++i) {
+    auto r = client_->Get("/velmora/xml/file.php?app=vl&osv=101507");
+    ASSERT_TRUE(r) << "answer " << i << " while 40 clients dripped: " << httplib::to_string(r.error());
+    EXPECT_EQ(r->status, 200);
+  }
+}
+
+// A connection that has not completed a request within the deadline is closed however
+// steadily it drips bytes; one that completes its requests in time stays open.
+TEST_F(ServiceOverSocket, RequestDeadlineClosesAConnectionThatNeverFinishesARequest) {
+  RawClient dripping(server_->port());
+  RawClient prompt(server_->port());
+  ASSERT_TRUE(dripping.send("GET /velmora/xml/file.php?app=vl&osv=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n"));
+  // Let the server see both connections before time moves on.
+  for (int i = 0; i < 200 && server_->openConnections() < 2; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_EQ(server_->openConnections(), 2u);
+  clock_ += 15000;
+  ASSERT_TRUE(dripping.send("X-Drip: 1\r\n"));
+  ASSERT_TRUE(prompt.send("GET /velmora/xml/file.php?app=vl&osv=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+  EXPECT_EQ(statuses(prompt.receive(300)), (std::vector<int>{200}));
+  clock_ += 10000;  // 25 s since the dripping one began, 10 s since the prompt one's answer
+  EXPECT_EQ(server_->reapOverdue(), 1);
+  bool closed = false;
+  std::string got = dripping.receive(5000, &closed);
+  EXPECT_TRUE(closed) << got;
+  EXPECT_TRUE(statuses(got).empty()) << got;
+  ASSERT_TRUE(prompt.send("GET /velmora/xml/file.php?app=vl&osv=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+  EXPECT_EQ(statuses(prompt.receive(300)), (std::vector<int>{200}));
+}
+
+// Headers past the per-connection memory limit are refused and the connection closed, not
+// read on into memory.
+TEST_F(ServiceOverSocket, HeaderFloodIsRefusedAtTheMemoryLimit) {
+  std::vector<std::thread> floods;
+  std::atomic<int> refused{0};
+  for (int i = 0; i < 4; ++i) {
+    floods.emplace_back([&] {
+      RawClient c(server_->port());
+      c.send("GET /velmora/xml/file.php?app=vl&osv=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+      std::string header = "X-Flood: " + std::string(8 * 1024, 'a') + "\r\n";
+      // 8 MB offered; the server must stop taking long before.
+      int sent = 0;
+      for (; sent < 1024 && c.send(header); ++sent) {
+      }
+      bool closed = false;
+      std::string got = c.receive(5000, &closed);
+      auto s = statuses(got);
+      if (closed && (s.empty() || s[0] == 431 || s[0] == 413 || s[0] == 414)) ++refused;
+    });
+  }
+  for (auto& t : floods) t.join();
+  EXPECT_EQ(refused.load(), 4);
+  auto r = client_->Get("/velmora/xml/file.php?app=vl&osv=101507");
+  ASSERT_TRUE(r);
+  EXPECT_EQ(r->status, 200);
+}
+
+// A GET that announces a body is refused and its connection closed: a body arriving later,
+// shaped as a whole upload request, is never read as a request of its own.
+TEST_F(ServiceOverSocket, ABodyOnAGetIsRefusedAndNeverTakenForTheNextRequest) {
+  std::string smuggled = std::string("GET ") + kUpload + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n";
+  for (const char* framing : {"Content-Length: ", "Transfer-Encoding: chunked\r\nX-Length: "}) {
+    RawClient c(server_->port());
+    ASSERT_TRUE(c.send("GET /velmora/xml/file.php?app=vl&osv=1 HTTP/1.1\r\nHost: 127.0.0.1\r\n" +
+                       std::string(framing) + std::to_string(smuggled.size()) + "\r\n\r\n"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // the body in a later segment
+    c.send(smuggled);
+    bool closed = false;
+    std::string got = c.receive(5000, &closed);
+    EXPECT_EQ(statuses(got), (std::vector<int>{400})) << framing << got;
+    EXPECT_TRUE(closed) << framing;
+  }
+  EXPECT_EQ(storedRows(), 0);
+}
+
+// Requests written back to back in one segment are all answered, in order.
+TEST_F(ServiceOverSocket, PipelinedRequestsAreAllAnsweredInOrder) {
+  std::string batch;
+  std::vector<int> expected;
+  for (int i = 0; i < 12; ++i) {
+    bool upload = i % 3 == 0;
+    std::string target = upload ? std::string(kUpload).replace(std::string(kUpload).find("smuggled"), 8,
+                                                               "pipe" + std::to_string(i))
+                                : (i % 3 == 1 ? "/velmora/xml/file.php?app=vl&osv=101507" : "/nothing");
+    batch += "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n" + (i == 11 ? "Connection: close\r\n" : "") + "\r\n";
+    expected.push_back(i % 3 == 2 ? 404 : 200);
+  }
+  RawClient c(server_->port());
+  ASSERT_TRUE(c.send(batch));
+  bool closed = false;
+  std::string got = c.receive(5000, &closed);
+  EXPECT_EQ(statuses(got), expected) << got;
+  EXPECT_TRUE(closed);
+  EXPECT_EQ(storedRows(), 4);
+}
+
+size_t collect(char* data, size_t size, size_t count, void* out) {
+  static_cast<std::string*>(out)->append(data, size * count);
+  return size * count;
+}
+
+// With a certificate and key the service speaks HTTPS itself; a client that trusts the
+// certificate gets its answer, and plain HTTP on that port gets none.
+TEST(ServiceServerTls, ServesHttpsWithTheGivenCertificate) {
+  std::string data = VELMORA_TEST_DATA;
+  TempFolder folder;
+  std::string error;
+  auto storage = openSqliteStorage(folder.path() + "/s.sqlite", &error);
+  ASSERT_TRUE(storage) << error;
+  Service service(*storage, *Catalogue::parse("vl Velmora2.2.3.dmg\n", &error), [] { return int64_t{1}; });
+  HttpServerOptions options;
+  options.tlsCertPem = readFile(data + "/service/loopback-cert.pem");
+  options.tlsKeyPem = readFile(data + "/service/loopback-key.pem");
+  ASSERT_FALSE(options.tlsCertPem.empty());
+  HttpServer server(service, options);
+  ASSERT_TRUE(server.bind(&error)) << error;
+  ASSERT_TRUE(server.start(&error)) << error;
+  std::thread serving([&] { server.run(); });
+  EXPECT_EQ(server.baseUrl().rfind("https://127.0.0.1:", 0), 0u) << server.baseUrl();
+
+  CURL* curl = curl_easy_init();
+  std::string body;
+  std::string url = server.baseUrl() + "/velmora/xml/file.php?app=vl&osv=101507";
+  std::string ca = data + "/service/loopback-cert.pem";
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_CAINFO, ca.c_str());
+  curl_easy_setopt(curl, CURLOPT_NOPROXY, "*");
+  curl_easy_setopt(curl, CURLOPT_TIMEOUT, 10L);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+  CURLcode rc = curl_easy_perform(curl);
+  long status = 0;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  curl_easy_cleanup(curl);
+  EXPECT_EQ(rc, CURLE_OK) << curl_easy_strerror(rc);
+  EXPECT_EQ(status, 200);
+  EXPECT_NE(body.find("Velmora2.2.3.dmg"), std::string::npos) << body;
+
+  RawClient plain(server.port());
+  plain.send("GET /velmora/xml/file.php?app=vl&osv=101507 HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
+  EXPECT_TRUE(statuses(plain.receive(2000)).empty());
+  server.stop();
+  serving.join();
+}
+
+TEST(ServiceServerTls, AnUnusableKeyIsReportedAtStart) {
+  TempFolder folder;
+  std::string error;
+  auto storage = openSqliteStorage(folder.path() + "/s.sqlite", &error);
+  ASSERT_TRUE(storage);
+  Service service(*storage, *Catalogue::parse("", &error), [] { return int64_t{0}; });
+  HttpServerOptions options;
+  options.tlsCertPem = readFile(std::string(VELMORA_TEST_DATA) + "/service/loopback-cert.pem");
+  options.tlsKeyPem = "not a key";
+  HttpServer server(service, options);
+  ASSERT_TRUE(server.bind(&error)) << error;
+  EXPECT_FALSE(server.start(&error));
+  EXPECT_NE(error.find("TLS"), std::string::npos) << error;
 }
 
 TEST(ServiceServer, StopBeforeRunEndsTheRunAtOnce) {

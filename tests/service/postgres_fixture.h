@@ -7,9 +7,10 @@
 #include <memory>
 #include <string>
 
-#include "support/postgres_server.h"
+#include "tools/service/load/postgres_server.h"
 
 namespace vl::test {
+using svc::load::PostgresServer;
 
 // Under ctest one server serves every test process (VELMORA_TEST_POSTGRES names its state
 // file; the tests take turns through a resource lock). Run alone, the program starts its own,

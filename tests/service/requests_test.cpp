@@ -3,6 +3,9 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <atomic>
+#include <thread>
+
 #include "core/plist/codec.h"
 #include "service/storage_suite.h"
 #include "support/comma_locale.h"
@@ -290,6 +293,92 @@ TEST_F(ServiceHandling, UploadThenRankingAndVersions) {
   EXPECT_TRUE(pl::read(none.body).value->asArray()->empty());
 }
 
+// The Qty of the first entry and the total of a ranking answer (0, 0 for an empty one).
+std::pair<int64_t, int64_t> countsOf(const Answer& a) {
+  auto read = pl::read(a.body);
+  if (!read || !read.value->isArray() || read.value->asArray()->empty()) return {0, 0};
+  const auto& entries = *read.value->asArray();
+  return {entries.front().integerFor("Qty").value_or(-1), entries.back().integerFor("Tot").value_or(-1)};
+}
+
+const char* kMouseRanking = "VID=1133&PID=50475&MID=16449&Tra=USB&OS0=101200&OS1=0&Cnt=20";
+
+// Answers are kept, but an upload through the service counts in the very next ranking; one
+// stored behind its back (another service process on the same database) within the age bound.
+TEST(ServiceRankingCache, AnUploadCountsInTheNextRankingAndOthersWithinTheBound) {
+  TempFolder folder;
+  std::string error;
+  auto storage = openSqliteStorage(folder.path() + "/s.sqlite", &error);
+  ASSERT_TRUE(storage) << error;
+  int64_t now = 1000000;
+  Service service(*storage, *Catalogue::parse("", &error), [&now] { return now; }, {16, 1000});
+
+  ASSERT_EQ(service.handle("GET", kUploadPath, kGoodUpload).status, 200);
+  EXPECT_EQ(countsOf(service.handle("GET", kRankingPath, kMouseRanking)), std::make_pair(int64_t{1}, int64_t{1}));
+  ASSERT_EQ(service.handle("GET", kUploadPath, uploadWith("Mac", "second")).status, 200);
+  EXPECT_EQ(countsOf(service.handle("GET", kRankingPath, kMouseRanking)), std::make_pair(int64_t{2}, int64_t{2}));
+
+  // A row stored by someone else: the kept answer stands until it is 1000 ms old.
+  UploadRow other;
+  std::string why;
+  QueryFields q;
+  ASSERT_TRUE(parseQuery(uploadWith("Mac", "elsewhere"), &q, &why));
+  ASSERT_TRUE(parseUpload(q, &other, &why)) << why;
+  ASSERT_TRUE(storage->upsertUpload(other).ok());
+  now += 999;
+  EXPECT_EQ(countsOf(service.handle("HEAD", kRankingPath, kMouseRanking)).second, 2);
+  now += 1;
+  EXPECT_EQ(countsOf(service.handle("GET", kRankingPath, kMouseRanking)).second, 3);
+
+  // An upload of another model leaves this model's answer alone; a refused one changes nothing.
+  ASSERT_TRUE(storage->upsertUpload([&] {
+                UploadRow r = other;
+                r.machine = "behind";
+                return r;
+              }())
+                  .ok());
+  ASSERT_EQ(service.handle("GET", kUploadPath, uploadWith("PID", "1")).status, 200);
+  ASSERT_EQ(service.handle("GET", kUploadPath, uploadWith("Acc", "99")).status, 400);
+  EXPECT_EQ(countsOf(service.handle("GET", kRankingPath, kMouseRanking)).second, 3);
+}
+
+// A ranking computed while an upload of its model commits must not be kept as the answer
+// after that upload: every upload, once answered, is in the next ranking whatever other
+// threads ask meanwhile.
+TEST(ServiceRankingCache, RankingsRacingAnUploadNeverHideIt) {
+  TempFolder folder;
+  std::string error;
+  auto storage = openSqliteStorage(folder.path() + "/s.sqlite", &error);
+  ASSERT_TRUE(storage) << error;
+  Service service(*storage, *Catalogue::parse("", &error), [] { return int64_t{5}; }, {64, 0});
+  std::atomic<bool> done{false};
+  std::vector<std::thread> askers;
+  for (int t = 0; t < 3; ++t) {
+    askers.emplace_back([&] {
+      while (!done) service.handle("GET", kRankingPath, kMouseRanking);
+    });
+  }
+  for (int i = 1; i <= 60; ++i) {
+    ASSERT_EQ(service.handle("GET", kUploadPath, uploadWith("Mac", ("m" + std::to_string(i)).c_str())).status, 200);
+    ASSERT_EQ(countsOf(service.handle("GET", kRankingPath, kMouseRanking)).second, i) << "after upload " << i;
+  }
+  done = true;
+  for (auto& t : askers) t.join();
+}
+
+// The cache's memory is bounded: past its size everything is dropped and filled again.
+TEST(ServiceRankingCache, KeepsAtMostItsSize) {
+  RankingCache cache(3, 0);
+  DeviceModel m{1, 2, 3, "USB"};
+  for (int i = 0; i < 10; ++i) cache.store("q" + std::to_string(i), m, cache.generation(m), "body", 0);
+  EXPECT_LE(cache.size(), 3u);
+  uint64_t before = cache.generation(m);
+  cache.invalidate(m);
+  cache.store("late", m, before, "stale", 0);
+  EXPECT_EQ(cache.find("late", 0), nullptr);
+  EXPECT_EQ(cache.size(), 0u);
+}
+
 TEST(ServiceLog, OneLineWithoutTheQuery) {
   std::string line = logLine(1700000000123, "127.0.0.1:5000", "GET", "/velmora/xml/setting.php", 200, 7, 2.5);
   EXPECT_EQ(line, "2023-11-14T22:13:20.123Z 127.0.0.1:5000 GET /velmora/xml/setting.php 200 7 2.5ms");
@@ -347,6 +436,13 @@ TEST(ServiceOptions, DefaultsFollowTheWorldAndRemoteListeningNeedsPublic) {
   EXPECT_NE(error.find("'--threads'"), std::string::npos) << error;
   EXPECT_FALSE(parseServiceOptions({"--threads", "0"}, env, &error));
   EXPECT_FALSE(parseServiceOptions({"--storage"}, env, &error));
+
+  auto tls = parseServiceOptions({"--tls-cert", "/c.pem", "--tls-key", "/k.pem"}, env, &error);
+  ASSERT_TRUE(tls) << error;
+  EXPECT_EQ(tls->tlsCert, "/c.pem");
+  EXPECT_EQ(tls->tlsKey, "/k.pem");
+  EXPECT_FALSE(parseServiceOptions({"--tls-cert", "/c.pem"}, env, &error));
+  EXPECT_NE(error.find("go together"), std::string::npos) << error;
 }
 
 TEST(ServiceStorageUrl, ChoosesTheBackendOrSaysWhyNot) {

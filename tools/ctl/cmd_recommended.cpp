@@ -100,13 +100,66 @@ void printJson(const std::string& device, const RankingIdentity& id, const std::
             << "}\n";
 }
 
+// Text that came from outside (the server's answer, a typed transport) as the terminal
+// shows it: printable UTF-8 as it is; controls (escape sequences, line breaks, C1 codes),
+// bytes that are not UTF-8 and the backslash itself as \-escapes, so an answer cannot move the
+// cursor, recolour the terminal or forge a line of this program's output.
+std::string shown(std::string_view s) {
+  static const char* hex = "0123456789abcdef";
+  std::string out;
+  auto escapeByte = [&](unsigned char c) {
+    out += "\\x";
+    out += hex[c >> 4];
+    out += hex[c & 15];
+  };
+  for (size_t i = 0; i < s.size();) {
+    auto c = static_cast<unsigned char>(s[i]);
+    if (c == '\\') {
+      out += "\\\\";
+      ++i;
+    } else if (c == '\n') {
+      out += "\\n";
+      ++i;
+    } else if (c == '\t') {
+      out += "\\t";
+      ++i;
+    } else if (c < 0x20 || c == 0x7F) {
+      escapeByte(c);
+      ++i;
+    } else if (c < 0x80) {
+      out += static_cast<char>(c);
+      ++i;
+    } else {
+      size_t n = (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+      uint32_t cp = n == 2 ? c & 0x1F : n == 3 ? c & 0x0F : c & 0x07;
+      bool valid = n != 0 && i + n <= s.size();
+      for (size_t k = 1; valid && k < n; ++k) {
+        auto cc = static_cast<unsigned char>(s[i + k]);
+        valid = (cc & 0xC0) == 0x80;
+        cp = (cp << 6) | (cc & 0x3F);
+      }
+      static const uint32_t minimum[5] = {0, 0, 0x80, 0x800, 0x10000};
+      valid = valid && cp >= minimum[n] && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF) &&
+              !(cp >= 0x80 && cp < 0xA0) && cp != 0x2028 && cp != 0x2029;
+      if (valid) {
+        out.append(s.substr(i, n));
+        i += n;
+      } else {
+        escapeByte(c);
+        ++i;
+      }
+    }
+  }
+  return out;
+}
+
 void printText(const std::string& device, const RankingIdentity& id, const std::string& service, const Outcome& o) {
   std::cout << "recommended settings";
   if (!device.empty()) std::cout << " for " << device;
-  std::cout << " (asked as VID " << id.vid << " PID " << id.pid << " MID " << id.mid << " " << id.transport
-            << ") from " << service << "\n";
+  std::cout << " (asked as VID " << id.vid << " PID " << id.pid << " MID " << id.mid << " " << shown(id.transport)
+            << ") from " << shown(service) << "\n";
   std::cout << o.message << "\n";
-  if (o.answer.outcome == RankingOutcome::Wrong && !o.answer.why.empty()) std::cout << "why: " << o.answer.why << "\n";
+  if (o.answer.outcome == RankingOutcome::Wrong && !o.answer.why.empty()) std::cout << "why: " << shown(o.answer.why) << "\n";
   if (o.answer.list.empty()) return;
   std::cout << "rank  tracking  sensitivity  rating\n";
   for (const RecommendedEntry& e : o.answer.list) {
@@ -116,7 +169,7 @@ void printText(const std::string& device, const RankingIdentity& id, const std::
               << std::string(sen.size() < 13 ? 13 - sen.size() : 1, ' ') << std::string(static_cast<size_t>(e.rat), '*')
               << std::string(static_cast<size_t>(5 - e.rat), '.') << "\n";
   }
-  if (!o.answer.total.isNull()) std::cout << "total: " << rankingTotalText(o.answer.total) << "\n";
+  if (!o.answer.total.isNull()) std::cout << "total: " << shown(rankingTotalText(o.answer.total)) << "\n";
 }
 
 int run(const Args& all) {

@@ -1,15 +1,18 @@
 // velmora-service: the reference web service for shared settings, recommended settings and the
-// version list, on cpp-httplib with SQLite (or PostgreSQL) storage.
+// version list, on libmicrohttpd with SQLite (or PostgreSQL) storage.
 #include <pthread.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <mutex>
+#include <sstream>
 #include <thread>
 
 #include "core/plist/codec.h"
@@ -20,11 +23,12 @@ namespace {
 
 const char* kHelp =
     "usage: velmora-service [--listen HOST:PORT] [--storage URL] [--catalogue FILE] [--world DIR]\n"
-    "                       [--address-file FILE] [--threads N] [--public] [--help]\n\n"
+    "                       [--address-file FILE] [--threads N] [--public]\n"
+    "                       [--tls-cert FILE --tls-key FILE] [--help]\n\n"
     "The web service of shared cursor speeds: stores uploads (/velmora/xml/setting.php), answers\n"
     "the recommended-settings ranking (/velmora/xml/setting_rank.php) and the versions on offer\n"
-    "(/velmora/xml/file.php). It speaks plain HTTP: for use beyond this machine put a TLS proxy\n"
-    "(HTTPS) in front of it.\n\n"
+    "(/velmora/xml/file.php). It speaks HTTPS with --tls-cert and --tls-key, else plain HTTP\n"
+    "(the clients speak plain HTTP only to this machine).\n\n"
     "  --listen HOST:PORT   where to listen (default 127.0.0.1:47810; port 0: any free port)\n"
     "  --public             allow a HOST that is not a loopback address\n"
     "  --storage URL        sqlite:PATH (or a bare path) or postgresql://USER@HOST/DB (default:\n"
@@ -37,6 +41,8 @@ const char* kHelp =
     "  --address-file FILE  written once listening: the base URL, such as http://127.0.0.1:47810\n"
     "                       (default with a world: <world>/service/url); removed at exit\n"
     "  --threads N          worker threads, 1 to 64 (default 4)\n"
+    "  --tls-cert FILE      PEM certificate (chain) to serve HTTPS with; needs --tls-key\n"
+    "  --tls-key FILE       PEM private key of that certificate\n"
     "  --help\n\n"
     "One line per request goes to standard error: time, peer, method, path, status, bytes and\n"
     "handling time (never the query, which holds the machine identifier). SIGTERM or SIGINT end\n"
@@ -52,6 +58,13 @@ std::string readSmallFile(const std::string& path) {
   std::string text;
   std::getline(in, text);
   return text;
+}
+
+std::string readWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
 }
 
 }  // namespace
@@ -79,6 +92,13 @@ int main(int argc, char** argv) {
     return 1;
   }
 
+  // Room for the connection limit (1,024 clients) beside the database's own files.
+  rlimit files{};
+  if (getrlimit(RLIMIT_NOFILE, &files) == 0 && files.rlim_cur < 4096 && files.rlim_max > files.rlim_cur) {
+    files.rlim_cur = std::min<rlim_t>(files.rlim_max, 4096);
+    setrlimit(RLIMIT_NOFILE, &files);
+  }
+
   // Signals are taken by this thread alone (sigwait below); every thread made from here on
   // inherits the mask.
   sigset_t signals;
@@ -96,8 +116,21 @@ int main(int argc, char** argv) {
     std::lock_guard lock(logMutex);
     std::fprintf(stderr, "%s\n", line.c_str());
   };
+  if (!options->tlsCert.empty()) {
+    serverOptions.tlsCertPem = readWholeFile(options->tlsCert);
+    serverOptions.tlsKeyPem = readWholeFile(options->tlsKey);
+    if (serverOptions.tlsCertPem.empty() || serverOptions.tlsKeyPem.empty()) {
+      std::cerr << "velmora-service: cannot read " << (serverOptions.tlsCertPem.empty() ? options->tlsCert : options->tlsKey)
+                << "\n";
+      return 1;
+    }
+  }
   svc::HttpServer server(service, serverOptions);
   if (!server.bind(&error)) {
+    std::cerr << "velmora-service: " << error << "\n";
+    return 1;
+  }
+  if (!server.start(&error)) {
     std::cerr << "velmora-service: " << error << "\n";
     return 1;
   }

@@ -74,19 +74,27 @@ std::optional<ServiceOptions> parseServiceOptions(std::vector<std::string> args,
   if (error->empty()) haveAddress = vl::cli::takeOption(args, "--address-file", &o.addressFile, error);
   if (error->empty()) haveWorld = vl::cli::takeOption(args, "--world", &world, error);
   if (error->empty()) haveThreads = vl::cli::takeOption(args, "--threads", &threads, error);
+  bool haveCert = false, haveKey = false;
+  if (error->empty()) haveCert = vl::cli::takeOption(args, "--tls-cert", &o.tlsCert, error);
+  if (error->empty()) haveKey = vl::cli::takeOption(args, "--tls-key", &o.tlsKey, error);
   if (!error->empty()) return std::nullopt;
   o.isPublic = vl::cli::takeFlag(args, "--public");
   if (!args.empty()) {
     static const std::vector<std::string> known = {"--listen", "--storage",  "--catalogue", "--world",
-                                                   "--address-file", "--threads", "--public", "--help"};
+                                                   "--address-file", "--threads", "--public", "--help",
+                                                   "--tls-cert", "--tls-key"};
     std::string word = args.front().substr(0, args.front().find('='));
     *error = "unknown option '" + args.front() + "'" + vl::cli::didYouMean(word, known);
     return std::nullopt;
   }
+  if (haveCert != haveKey || (haveCert && (o.tlsCert.empty() || o.tlsKey.empty()))) {
+    *error = "--tls-cert FILE and --tls-key FILE go together (PEM certificate chain and its private key)";
+    return std::nullopt;
+  }
   if (haveListen && !parseListen(listen, &o.host, &o.port, error)) return std::nullopt;
   if (!isLoopback(o.host) && !o.isPublic) {
-    *error = "--listen " + o.host + " is not a loopback address: the service speaks plain HTTP, so put a TLS proxy "
-             "in front and pass --public to listen there";
+    *error = "--listen " + o.host + " is not a loopback address: pass --public to listen there (with --tls-cert "
+             "and --tls-key, or behind a TLS proxy: the clients speak only HTTPS to other hosts)";
     return std::nullopt;
   }
   if (haveThreads) {

@@ -18,6 +18,8 @@ struct ServiceOptions {
   std::string addressFile;  // empty: none written
   std::string world;        // the world folder when there is one
   int threads = 4;
+  std::string tlsCert;  // PEM files: both set -> HTTPS
+  std::string tlsKey;
   bool isPublic = false;
   bool help = false;
 };

@@ -2,6 +2,8 @@
 // parameters only, a pool of connections handed to one thread at a time.
 #include "tools/service/postgres_storage.h"
 
+#include "tools/service/commit_groups.h"
+
 #include <libpq-fe.h>
 
 #include <algorithm>
@@ -239,13 +241,42 @@ class PostgresStorage final : public Storage {
 
   Status upsertUpload(const UploadRow& row) override {
     if (Status st = check(row); !st.ok()) return st;
-    Params p;
-    p.row(row);
-    return withConnection([&](PGconn* c) -> Status {
-      Result r = execute(c, "upsert", p);
-      if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) return failure(c, r.get(), "upsert");
-      return Status::success();
-    });
+    return groups_.submit(row);
+  }
+
+  // One transaction for a group of concurrent uploads (one commit, one flush of the log); a
+  // group that fails as a whole for a reason other than the connection is retried row by row.
+  void writeGroup(const std::vector<const UploadRow*>& rows, std::vector<Status>* statuses) {
+    auto writeRows = [&](size_t begin, size_t end) {
+      return withConnection([&](PGconn* c) -> Status {
+        bool single = end - begin == 1;
+        if (!single) {
+          Result r(PQexec(c, "BEGIN"));
+          if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) return failure(c, r.get(), "upsert");
+        }
+        for (size_t i = begin; i < end; ++i) {
+          Params p;
+          p.row(*rows[i]);
+          Result r = execute(c, "upsert", p);
+          if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) {
+            Status failed = failure(c, r.get(), "upsert");
+            if (!single) Result(PQexec(c, "ROLLBACK"));
+            return failed;
+          }
+        }
+        if (!single) {
+          Result r(PQexec(c, "COMMIT"));
+          if (PQresultStatus(r.get()) != PGRES_COMMAND_OK) return failure(c, r.get(), "upsert commit");
+        }
+        return Status::success();
+      });
+    };
+    Status st = writeRows(0, rows.size());
+    if (!st.ok() && st.code != StatusCode::Unavailable && rows.size() > 1) {
+      for (size_t i = 0; i < rows.size(); ++i) (*statuses)[i] = writeRows(i, i + 1);
+    } else {
+      for (auto& each : *statuses) each = st;
+    }
   }
 
   Status ranking(const RankingQuery& query, RankingResult* result) override {
@@ -454,6 +485,9 @@ class PostgresStorage final : public Storage {
   std::condition_variable available_;
   std::vector<std::unique_ptr<Connection>> idle_;
   int open_ = 0;
+  CommitGroups groups_{[this](const std::vector<const UploadRow*>& rows, std::vector<Status>* statuses) {
+    writeGroup(rows, statuses);
+  }};
 };
 
 }  // namespace

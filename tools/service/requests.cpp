@@ -8,6 +8,7 @@
 
 #include "core/plist/codec.h"
 #include "core/plist/number_text.h"
+#include "core/system/upload_schema.h"
 
 namespace svc {
 namespace {
@@ -167,27 +168,57 @@ bool parseQuery(std::string_view raw, QueryFields* out, std::string* error) {
   return true;
 }
 
+namespace {
+
+// One schema field into its place: ids, integers and texts as they are, numbers as millionths.
+bool schemaField(const QueryFields& q, const vl::upload::Field& f, void* out, std::string* error) {
+  using vl::upload::Kind;
+  switch (f.kind) {
+    case Kind::Id:
+      return idField(q, f.key, static_cast<uint32_t*>(out), error);
+    case Kind::Integer: {
+      int64_t v;
+      if (!integerField(q, f.key, static_cast<int64_t>(f.minimum), static_cast<int64_t>(f.maximum), &v, error)) return false;
+      *static_cast<int64_t*>(out) = v;
+      return true;
+    }
+    case Kind::Number:
+      return settingField(q, f.key, f.minimum, f.maximum, static_cast<int64_t*>(out), error);
+    case Kind::Text:
+      return textField(q, f.key, static_cast<size_t>(f.maximum), f.countBytes, f.required, static_cast<std::string*>(out),
+                       error);
+  }
+  return false;
+}
+
+}  // namespace
+
 bool parseUpload(const QueryFields& q, UploadRow* row, std::string* error) {
-  int64_t osv;
-  return idField(q, "VID", &row->model.vid, error) && idField(q, "PID", &row->model.pid, error) &&
-         idField(q, "MID", &row->model.mid, error) &&
-         textField(q, "Tra", kTransportMaxBytes, true, false, &row->model.transport, error) &&
-         textField(q, "Dev", kDeviceNameMaxChars, false, false, &row->deviceName, error) &&
-         textField(q, "Mac", kMachineMaxBytes, true, true, &row->machine, error) &&
-         integerField(q, "OSV", 0, kOsVersionMax, &osv, error) && (row->osVersion = static_cast<int32_t>(osv), true) &&
-         textField(q, "App", kAppMaxChars, false, false, &row->app, error) &&
-         settingField(q, "Acc", 0, 20, &row->accMillionths, error) &&
-         settingField(q, "Sen", 5, 1990, &row->senMillionths, error);
+  namespace u = vl::upload;
+  int64_t osv = 0;
+  // Where each field of the schema goes, in the schema's order (the first bad one is named).
+  const std::pair<const u::Field*, void*> places[] = {
+      {&u::kVid, &row->model.vid}, {&u::kPid, &row->model.pid}, {&u::kMid, &row->model.mid},
+      {&u::kTra, &row->model.transport}, {&u::kDev, &row->deviceName}, {&u::kMac, &row->machine},
+      {&u::kOsv, &osv}, {&u::kApp, &row->app}, {&u::kAcc, &row->accMillionths}, {&u::kSen, &row->senMillionths},
+  };
+  static_assert(std::size(places) == u::kUploadFields.size());
+  for (const auto& [f, out] : places) {
+    if (!schemaField(q, *f, out, error)) return false;
+  }
+  row->osVersion = static_cast<int32_t>(osv);
+  return true;
 }
 
 bool parseRanking(const QueryFields& q, RankingQuery* query, std::string* error) {
+  namespace u = vl::upload;
   int64_t os0, os1, count;
-  if (!(idField(q, "VID", &query->model.vid, error) && idField(q, "PID", &query->model.pid, error) &&
-        idField(q, "MID", &query->model.mid, error) &&
-        textField(q, "Tra", kTransportMaxBytes, true, false, &query->model.transport, error) &&
-        integerField(q, "OS0", 0, kOsVersionMax, &os0, error) && integerField(q, "OS1", 0, kOsVersionMax, &os1, error) &&
-        integerField(q, "Cnt", 1, kRankingMaxCount, &count, error))) {
-    return false;
+  const std::pair<const u::Field*, void*> places[] = {
+      {&u::kVid, &query->model.vid}, {&u::kPid, &query->model.pid}, {&u::kMid, &query->model.mid},
+      {&u::kTra, &query->model.transport}, {&u::kOs0, &os0}, {&u::kOs1, &os1}, {&u::kCnt, &count},
+  };
+  for (const auto& [f, out] : places) {
+    if (!schemaField(q, *f, out, error)) return false;
   }
   query->os0 = static_cast<int32_t>(os0);
   query->os1 = static_cast<int32_t>(os1);
@@ -260,17 +291,29 @@ std::vector<std::string> Catalogue::filesFor(std::string_view app, int32_t osv) 
   return files;
 }
 
-Service::Service(Storage& storage, Catalogue catalogue, Clock now)
-    : storage_(storage), catalogue_(std::move(catalogue)), now_(std::move(now)) {}
+Service::Service(Storage& storage, Catalogue catalogue, Clock now, RankingCacheOptions cache)
+    : storage_(storage),
+      catalogue_(std::move(catalogue)),
+      now_(std::move(now)),
+      cache_(cache.maxEntries, cache.maxAgeMillis) {}
 
 Answer Service::handle(std::string_view method, std::string_view path, std::string_view rawQuery) const {
   if (path != kUploadPath && path != kRankingPath && path != kVersionsPath) return plain(404, "no such path");
   if (method != "GET" && method != "HEAD") return plain(405, "only GET and HEAD");
+  if (path == kRankingPath) {
+    // A ranking asked before, with no upload of its model since: the answer as it was sent.
+    if (auto body = cache_.find(rawQuery, now_())) {
+      Answer a;
+      a.contentType = "application/xml";
+      a.body = *body;
+      return a;
+    }
+  }
   QueryFields q;
   std::string error;
   if (!parseQuery(rawQuery, &q, &error)) return plain(400, error);
   if (path == kUploadPath) return upload(q);
-  if (path == kRankingPath) return rank(q);
+  if (path == kRankingPath) return rank(q, rawQuery);
   return versions(q);
 }
 
@@ -282,13 +325,16 @@ Answer Service::upload(const QueryFields& q) const {
   Status st = storage_.upsertUpload(row);
   if (st.code == StatusCode::InvalidArgument) return plain(400, st.message);
   if (!st.ok()) return storageFailure(st);
+  // Committed: no ranking answered from here on may leave it out.
+  cache_.invalidate(row.model);
   return plain(200, "stored");
 }
 
-Answer Service::rank(const QueryFields& q) const {
+Answer Service::rank(const QueryFields& q, std::string_view rawQuery) const {
   RankingQuery query;
   std::string error;
   if (!parseRanking(q, &query, &error)) return plain(400, error);
+  uint64_t generation = cache_.generation(query.model);
   RankingResult result;
   Status st = storage_.ranking(query, &result);
   if (st.code == StatusCode::InvalidArgument) return plain(400, st.message);
@@ -296,6 +342,7 @@ Answer Service::rank(const QueryFields& q) const {
   Answer a;
   a.contentType = "application/xml";
   a.body = rankingPlist(result);
+  cache_.store(rawQuery, query.model, generation, a.body, now_());
   return a;
 }
 

@@ -10,13 +10,14 @@
 #include <string_view>
 #include <vector>
 
+#include "tools/service/ranking_cache.h"
 #include "tools/service/storage.h"
 
 namespace svc {
 
-inline constexpr std::string_view kUploadPath = "/velmora/xml/setting.php";
-inline constexpr std::string_view kRankingPath = "/velmora/xml/setting_rank.php";
-inline constexpr std::string_view kVersionsPath = "/velmora/xml/file.php";
+inline constexpr std::string_view kUploadPath = vl::upload::kUploadPath;
+inline constexpr std::string_view kRankingPath = vl::upload::kRankingPath;
+inline constexpr std::string_view kVersionsPath = vl::upload::kVersionsPath;
 inline constexpr size_t kCatalogueAppMaxBytes = 64;
 inline constexpr size_t kQueryMaxBytes = 4096;
 
@@ -63,22 +64,31 @@ struct Answer {
   std::string note;  // for the log only (a storage failure's detail); never sent
 };
 
+// How the Service keeps ranking answers (see RankingCache).
+struct RankingCacheOptions {
+  size_t maxEntries = 4096;
+  // An upload through this service is counted in the very next ranking; one stored through
+  // another service process on the same database shows within this long.
+  int64_t maxAgeMillis = 1000;
+};
+
 // Answers one request. Thread-safe when the storage is (the catalogue is read-only).
 class Service {
  public:
   using Clock = std::function<int64_t()>;  // milliseconds since 1970 UTC
-  Service(Storage& storage, Catalogue catalogue, Clock now);
+  Service(Storage& storage, Catalogue catalogue, Clock now, RankingCacheOptions cache = {});
 
   Answer handle(std::string_view method, std::string_view path, std::string_view rawQuery) const;
 
  private:
   Answer upload(const QueryFields& q) const;
-  Answer rank(const QueryFields& q) const;
+  Answer rank(const QueryFields& q, std::string_view rawQuery) const;
   Answer versions(const QueryFields& q) const;
 
   Storage& storage_;
   Catalogue catalogue_;
   Clock now_;
+  mutable RankingCache cache_;
 };
 
 // One log line (no trailing newline): "TIME PEER METHOD PATH STATUS BYTES DURATIONms", TIME in

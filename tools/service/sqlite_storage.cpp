@@ -8,12 +8,13 @@
 #include <mutex>
 #include <vector>
 
+#include "tools/service/commit_groups.h"
 #include "tools/service/storage.h"
 
 namespace svc {
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 
 // uploads: one row per device model and machine (the key), the newest upload's values.
 // setting_counts: how many uploads rows hold each (model, system version, acc, sen); the
@@ -21,7 +22,7 @@ constexpr int kSchemaVersion = 1;
 // settings of a model, not the number of machines that shared one. Its key puts the setting
 // before the system version, so a ranking groups in key order (measured 2.5 times faster at a
 // model with half a million rows than version first, which needs a sort to group).
-const char* kSchema = R"sql(
+const char* kTables = R"sql(
 CREATE TABLE uploads(
   vid INTEGER NOT NULL, pid INTEGER NOT NULL, mid INTEGER NOT NULL, transport TEXT NOT NULL,
   machine TEXT NOT NULL, device_name TEXT NOT NULL, os_version INTEGER NOT NULL,
@@ -31,28 +32,46 @@ CREATE TABLE setting_counts(
   vid INTEGER NOT NULL, pid INTEGER NOT NULL, mid INTEGER NOT NULL, transport TEXT NOT NULL,
   os_version INTEGER NOT NULL, acc INTEGER NOT NULL, sen INTEGER NOT NULL, qty INTEGER NOT NULL,
   PRIMARY KEY(vid, pid, mid, transport, acc, sen, os_version)) WITHOUT ROWID;
-CREATE TRIGGER uploads_counted_in AFTER INSERT ON uploads BEGIN
-  INSERT OR IGNORE INTO setting_counts VALUES(new.vid, new.pid, new.mid, new.transport, new.os_version, new.acc, new.sen, 0);
-  UPDATE setting_counts SET qty = qty + 1 WHERE vid = new.vid AND pid = new.pid AND mid = new.mid
-    AND transport = new.transport AND os_version = new.os_version AND acc = new.acc AND sen = new.sen;
-END;
-CREATE TRIGGER uploads_counted_out AFTER DELETE ON uploads BEGIN
-  UPDATE setting_counts SET qty = qty - 1 WHERE vid = old.vid AND pid = old.pid AND mid = old.mid
-    AND transport = old.transport AND os_version = old.os_version AND acc = old.acc AND sen = old.sen;
-  DELETE FROM setting_counts WHERE qty <= 0 AND vid = old.vid AND pid = old.pid AND mid = old.mid
-    AND transport = old.transport AND os_version = old.os_version AND acc = old.acc AND sen = old.sen;
-END;
-CREATE TRIGGER uploads_counted_moved AFTER UPDATE OF os_version, acc, sen ON uploads
-  WHEN old.os_version <> new.os_version OR old.acc <> new.acc OR old.sen <> new.sen BEGIN
-  UPDATE setting_counts SET qty = qty - 1 WHERE vid = old.vid AND pid = old.pid AND mid = old.mid
-    AND transport = old.transport AND os_version = old.os_version AND acc = old.acc AND sen = old.sen;
-  DELETE FROM setting_counts WHERE qty <= 0 AND vid = old.vid AND pid = old.pid AND mid = old.mid
-    AND transport = old.transport AND os_version = old.os_version AND acc = old.acc AND sen = old.sen;
-  INSERT OR IGNORE INTO setting_counts VALUES(new.vid, new.pid, new.mid, new.transport, new.os_version, new.acc, new.sen, 0);
-  UPDATE setting_counts SET qty = qty + 1 WHERE vid = new.vid AND pid = new.pid AND mid = new.mid
-    AND transport = new.transport AND os_version = new.os_version AND acc = new.acc AND sen = new.sen;
-END;
 )sql";
+
+// The count rows are made with an INSERT that cannot conflict (it inserts only where no row is),
+// never with INSERT OR IGNORE: a trigger's own conflict clause gives way to the outer
+// statement's, and under the upsert that stores an upload an ignored conflict became an abort,
+// so a machine moving to a setting another machine already held lost its upload.
+#define VL_COUNT_KEY(r) \
+  "vid = " #r ".vid AND pid = " #r ".pid AND mid = " #r ".mid AND transport = " #r ".transport AND os_version = " #r \
+  ".os_version AND acc = " #r ".acc AND sen = " #r ".sen"
+#define VL_COUNT_IN(r)                                                                                             \
+  "INSERT INTO setting_counts SELECT " #r ".vid, " #r ".pid, " #r ".mid, " #r ".transport, " #r ".os_version, " #r \
+  ".acc, " #r ".sen, 0 WHERE NOT EXISTS (SELECT 1 FROM setting_counts WHERE " VL_COUNT_KEY(r) ");\n"               \
+  "UPDATE setting_counts SET qty = qty + 1 WHERE " VL_COUNT_KEY(r) ";\n"
+#define VL_COUNT_OUT(r)                                                     \
+  "UPDATE setting_counts SET qty = qty - 1 WHERE " VL_COUNT_KEY(r) ";\n"     \
+  "DELETE FROM setting_counts WHERE qty <= 0 AND " VL_COUNT_KEY(r) ";\n"
+const char* kTriggers =
+    "DROP TRIGGER IF EXISTS uploads_counted_in; DROP TRIGGER IF EXISTS uploads_counted_out;\n"
+    "DROP TRIGGER IF EXISTS uploads_counted_moved;\n"
+    "CREATE TRIGGER uploads_counted_in AFTER INSERT ON uploads BEGIN\n" VL_COUNT_IN(new) "END;\n"
+    "CREATE TRIGGER uploads_counted_out AFTER DELETE ON uploads BEGIN\n" VL_COUNT_OUT(old) "END;\n"
+    "CREATE TRIGGER uploads_counted_moved AFTER UPDATE OF os_version, acc, sen ON uploads\n"
+    "  WHEN old.os_version <> new.os_version OR old.acc <> new.acc OR old.sen <> new.sen BEGIN\n" VL_COUNT_OUT(old)
+        VL_COUNT_IN(new) "END;\n";
+#undef VL_COUNT_KEY
+#undef VL_COUNT_IN
+#undef VL_COUNT_OUT
+
+// Counts made again from the uploads (a database from before the counts were kept right).
+const char* kRecount =
+    "DELETE FROM setting_counts; INSERT INTO setting_counts SELECT vid, pid, mid, transport, os_version, acc, sen, "
+    "COUNT(*) FROM uploads GROUP BY vid, pid, mid, transport, os_version, acc, sen;";
+
+// The write-ahead log is checkpointed by the writer itself: a passive pass past kWalPassivePages,
+// and past kWalRestartPages one that waits for the readers of the moment so the log starts over
+// (under a steady stream of rankings a passive pass never gets to restart it, and the log grew
+// by gigabytes). The file is cut back to kWalKeepBytes when it starts over.
+constexpr int kWalPassivePages = 1000;
+constexpr int kWalRestartPages = 4000;
+constexpr const char* kWalKeepBytes = "8388608";
 
 const char* kUpsert =
     "INSERT INTO uploads(vid, pid, mid, transport, machine, device_name, os_version, app, acc, sen, received_at) "
@@ -79,6 +98,7 @@ struct Connection {
   sqlite3_stmt* upsert = nullptr;
   sqlite3_stmt* ranking = nullptr;
   sqlite3_stmt* total = nullptr;
+  int walPages = 0;  // frames in the write-ahead log after this connection's last commit
 
   ~Connection() {
     sqlite3_finalize(upsert);
@@ -131,11 +151,12 @@ class SqliteStorage final : public Storage {
     return Status::success();
   }
 
+  // Concurrent uploads share one transaction: the first caller to find no commit under way
+  // writes every row queued by then and commits them together, the others wait for that commit
+  // (each returns only once its row is committed, so an answer sent after it is true).
   Status upsertUpload(const UploadRow& row) override {
     if (auto why = checkUploadRow(row); !why.empty()) return Status::error(StatusCode::InvalidArgument, why);
-    Lease lease(this);
-    if (!lease.status.ok()) return lease.status;
-    return upsertWith(*lease.c, row);
+    return groups_.submit(row);
   }
 
   Status ranking(const RankingQuery& q, RankingResult* result) override {
@@ -173,6 +194,7 @@ class SqliteStorage final : public Storage {
         c.exec("ROLLBACK");
         return st;
       }
+      keepWalBounded(c);
     }
     return Status::success();
   }
@@ -204,6 +226,47 @@ class SqliteStorage final : public Storage {
   std::string describe() const override { return "sqlite:" + path_; }
 
  private:
+  // Writes a group in one transaction. Should the group fail as a whole (not for being busy),
+  // each row is tried alone, so one row the database refuses does not take the others down.
+  void writeGroup(const std::vector<const UploadRow*>& rows, std::vector<Status>* statuses) {
+    Lease lease(this);
+    if (!lease.status.ok()) {
+      for (auto& st : *statuses) st = lease.status;
+      return;
+    }
+    Connection& c = *lease.c;
+    auto writeRows = [&](size_t begin, size_t end) {
+      if (Status st = c.exec("BEGIN IMMEDIATE"); !st.ok()) return st;
+      for (size_t i = begin; i < end; ++i) {
+        if (Status st = upsertWith(c, *rows[i]); !st.ok()) {
+          c.exec("ROLLBACK");
+          return st;
+        }
+      }
+      Status st = c.exec("COMMIT");
+      if (!st.ok()) c.exec("ROLLBACK");
+      return st;
+    };
+    Status st = writeRows(0, rows.size());
+    if (!st.ok() && st.code != StatusCode::Unavailable && rows.size() > 1) {
+      for (size_t i = 0; i < rows.size(); ++i) (*statuses)[i] = writeRows(i, i + 1);
+    } else {
+      for (auto& each : *statuses) each = st;
+    }
+    keepWalBounded(c);
+  }
+
+  void keepWalBounded(Connection& c) {
+    if (c.walPages >= kWalRestartPages) {
+      int log = 0, done = 0;
+      if (sqlite3_wal_checkpoint_v2(c.db, nullptr, SQLITE_CHECKPOINT_RESTART, &log, &done) == SQLITE_OK) {
+        c.walPages = 0;
+      }
+    } else if (c.walPages >= kWalPassivePages) {
+      sqlite3_wal_checkpoint_v2(c.db, nullptr, SQLITE_CHECKPOINT_PASSIVE, nullptr, nullptr);
+    }
+  }
+
   struct Lease {
     SqliteStorage* owner;
     std::unique_ptr<Connection> c;
@@ -237,7 +300,19 @@ class SqliteStorage final : public Storage {
                              nullptr);
     if (rc != SQLITE_OK) return sqliteError(c->db, rc, ("opening " + path_).c_str());
     sqlite3_busy_timeout(c->db, 5000);
-    if (Status st = c->exec("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL;"); !st.ok()) return st;
+    if (Status st = c->exec((std::string("PRAGMA journal_mode = WAL; PRAGMA synchronous = NORMAL; "
+                                         "PRAGMA journal_size_limit = ") + kWalKeepBytes + ";").c_str());
+        !st.ok()) {
+      return st;
+    }
+    // Replaces SQLite's own automatic checkpoint: the writer checkpoints (keepWalBounded).
+    sqlite3_wal_hook(
+        c->db,
+        [](void* self, sqlite3*, const char*, int pages) {
+          static_cast<Connection*>(self)->walPages = pages;
+          return SQLITE_OK;
+        },
+        c.get());
     if (first) {
       if (Status st = migrate(*c); !st.ok()) return st;
     }
@@ -264,8 +339,10 @@ class SqliteStorage final : public Storage {
     Status st;
     if (version < 0) {
       st = sqliteError(c.db, SQLITE_ERROR, "reading the schema version");
-    } else if (version == 0) {
-      st = c.exec(kSchema);
+    } else if (version < kSchemaVersion) {
+      if (version == 0) st = c.exec(kTables);
+      if (st.ok()) st = c.exec(kTriggers);
+      if (st.ok() && version > 0) st = c.exec(kRecount);
       if (st.ok()) st = c.exec(("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str());
     } else if (version > kSchemaVersion) {
       st = Status::error(StatusCode::Internal, path_ + " has schema version " + std::to_string(version) +
@@ -322,6 +399,12 @@ class SqliteStorage final : public Storage {
   std::string path_;
   std::mutex mutex_;
   std::vector<std::unique_ptr<Connection>> idle_;
+
+  // Concurrent uploads share one transaction, and each caller returns only once its row is
+  // committed (so an answer sent after it is true).
+  CommitGroups groups_{[this](const std::vector<const UploadRow*>& rows, std::vector<Status>* statuses) {
+    writeGroup(rows, statuses);
+  }};
 };
 
 }  // namespace

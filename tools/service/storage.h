@@ -10,6 +10,8 @@
 #include <string_view>
 #include <vector>
 
+#include "core/system/upload_schema.h"
+
 namespace svc {
 
 // Errors are values: a backend never lets an exception out of this interface.
@@ -59,7 +61,7 @@ struct UploadRow {
   int64_t receivedAt = 0;     // milliseconds since 1970-01-01 UTC, set by the service
 };
 
-constexpr int kRankingMaxCount = 100;
+constexpr int kRankingMaxCount = vl::upload::kRankingMaxCount;
 
 struct RankingQuery {
   DeviceModel model;
@@ -130,15 +132,15 @@ std::string checkUploadRow(const UploadRow& row);
 // The same for a ranking query (count 1..kRankingMaxCount, transport bounded).
 std::string checkRankingQuery(const RankingQuery& query);
 
-// Bounds of the stored fields.
-constexpr size_t kTransportMaxBytes = 32;
-constexpr size_t kDeviceNameMaxChars = 100;
-constexpr size_t kMachineMaxBytes = 128;
-constexpr size_t kAppMaxChars = 20;
-constexpr int32_t kOsVersionMax = 999999;
-constexpr int64_t kAccMaxMillionths = 20 * kSettingScale;
-constexpr int64_t kSenMinMillionths = 5 * kSettingScale;
-constexpr int64_t kSenMaxMillionths = 1990 * kSettingScale;
+// Bounds of the stored fields: the upload's own (core/system/upload_schema.h).
+constexpr size_t kTransportMaxBytes = vl::upload::kTransportMaxBytes;
+constexpr size_t kDeviceNameMaxChars = vl::upload::kDeviceNameMaxChars;
+constexpr size_t kMachineMaxBytes = vl::upload::kMachineMaxBytes;
+constexpr size_t kAppMaxChars = vl::upload::kAppMaxChars;
+constexpr int32_t kOsVersionMax = vl::upload::kOsVersionMax;
+constexpr int64_t kAccMaxMillionths = static_cast<int64_t>(vl::upload::kAccMax) * kSettingScale;
+constexpr int64_t kSenMinMillionths = static_cast<int64_t>(vl::upload::kSenMin) * kSettingScale;
+constexpr int64_t kSenMaxMillionths = static_cast<int64_t>(vl::upload::kSenMax) * kSettingScale;
 
 // Number of code points of a UTF-8 text without control characters; nullopt when the text is
 // not valid UTF-8 (overlong forms, surrogates, beyond U+10FFFF) or holds a control character.

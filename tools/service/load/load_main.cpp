@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "core/plist/number_text.h"
-#include "tests/support/postgres_server.h"
+#include "tools/service/load/postgres_server.h"
 #include "tools/common/cli_args.h"
 #include "tools/common/suggest.h"
 #include "tools/service/load/workload.h"
@@ -35,6 +35,9 @@ constexpr const char* kHelp =
     "  --url URL           the running service, e.g. http://127.0.0.1:8461\n"
     "  --uploads N         send N uploads, each from a new machine (default 0)\n"
     "  --rankings N        ask for N rankings of popular models (default 0)\n"
+    "  --spread N          with --seed: also N rows of one model, each a setting of its own\n"
+    "  --ranking-path WHICH  print the ranking request path of the most popular model\n"
+    "                      (popular) or of the --spread model (spread), and stop\n"
     "  --threads T         client threads, one keep-alive connection each (default 2)\n"
     "  --json              print the figures as one JSON object\n"
     "  --postgres-start FILE  start a throwaway PostgreSQL server in a temporary folder, print\n"
@@ -125,7 +128,7 @@ std::string json(const Figures& f) {
          ",\"max_ms\":" + text(f.latenciesMs.empty() ? 0 : f.latenciesMs.back(), 3) + "}";
 }
 
-int seed(const std::string& storageUrl, int64_t rows, bool quiet) {
+int seed(const std::string& storageUrl, int64_t rows, int64_t spread, bool quiet) {
   std::string error;
   auto storage = svc::openStorage(storageUrl, &error);
   if (!storage) {
@@ -149,6 +152,14 @@ int seed(const std::string& storageUrl, int64_t rows, bool quiet) {
     }
     if (!quiet && isatty(2)) std::cerr << "\rseeded " << std::min(rows, at + kChunk) << " rows" << std::flush;
   }
+  for (int64_t at = 0; at < spread; at += kChunk) {
+    chunk.clear();
+    for (int64_t r = at; r < std::min(spread, at + kChunk); ++r) chunk.push_back(load::spreadRow(r));
+    if (auto st = storage->bulkInsert(chunk); !st.ok()) {
+      std::cerr << "velmora-service-load: bulk insert failed: " << st.message << "\n";
+      return 1;
+    }
+  }
   int64_t count = 0;
   if (auto st = storage->rowCount(&count); !st.ok()) {
     std::cerr << "\nvelmora-service-load: cannot count the rows: " << st.message << "\n";
@@ -157,8 +168,8 @@ int seed(const std::string& storageUrl, int64_t rows, bool quiet) {
   if (!quiet)
     std::cerr << "\rseeded " << count << " rows into " << storage->describe() << " in "
               << text(std::chrono::duration<double>(Clock::now() - start).count(), 1) << " s\n";
-  if (count != rows) {
-    std::cerr << "velmora-service-load: the storage holds " << count << " rows, not " << rows << "\n";
+  if (count != rows + spread) {
+    std::cerr << "velmora-service-load: the storage holds " << count << " rows, not " << rows + spread << "\n";
     return 1;
   }
   return 0;
@@ -166,7 +177,7 @@ int seed(const std::string& storageUrl, int64_t rows, bool quiet) {
 
 // Starts a throwaway server that outlives this program (for a test run or a measurement).
 int postgresStart(const std::string& stateFile) {
-  vl::test::PostgresServer server("velmora_load");
+  svc::load::PostgresServer server("velmora_load");
   bool saved = server.saveTo(stateFile);
   if (!server.started()) {
     std::cerr << "velmora-service-load: cannot start PostgreSQL: " << server.whyNot() << "\n";
@@ -174,7 +185,7 @@ int postgresStart(const std::string& stateFile) {
   }
   if (!saved) {
     std::cerr << "velmora-service-load: cannot write " << stateFile << "\n";
-    vl::test::PostgresServer::stopSaved(stateFile);
+    svc::load::PostgresServer::stopSaved(stateFile);
     return 1;
   }
   std::cout << server.url() << std::endl;
@@ -215,12 +226,22 @@ int main(int argc, char** argv) {
         return 2;
       }
       if (std::string(name) == "--postgres-stop") {
-        vl::test::PostgresServer::stopSaved(stateFile);
+        svc::load::PostgresServer::stopSaved(stateFile);
         return 0;
       }
       return postgresStart(stateFile);
     }
   }
+  std::string which;
+  if (vl::cli::takeOption(args, "--ranking-path", &which, &error) || !error.empty()) {
+    if (!error.empty() || !args.empty() || (which != "popular" && which != "spread")) {
+      std::cerr << "velmora-service-load: --ranking-path takes popular or spread, and no other options\n";
+      return 2;
+    }
+    std::cout << load::rankingPathFor(which == "popular" ? load::modelAt(0) : load::spreadModel()) << "\n";
+    return 0;
+  }
+  int64_t spread = 0;
   bool asJson = vl::cli::takeFlag(args, "--json");
   if (!vl::cli::takeOption(args, "--url", &url, &error) && !error.empty()) ok = false;
   if (ok && !vl::cli::takeOption(args, "--storage", &storageUrl, &error) && !error.empty()) ok = false;
@@ -228,9 +249,11 @@ int main(int argc, char** argv) {
   ok = ok && takeCount(args, "--uploads", 0, 100000000, &uploads, &error);
   ok = ok && takeCount(args, "--rankings", 0, 100000000, &rankings, &error);
   ok = ok && takeCount(args, "--threads", 1, 256, &threads, &error);
+  ok = ok && takeCount(args, "--spread", 0, 10000000, &spread, &error);
   if (ok && !args.empty()) {
     static const std::vector<std::string> known = {"--url",     "--storage", "--seed", "--uploads",          "--rankings",
-                                                   "--threads", "--json",    "--help", "--postgres-start", "--postgres-stop"};
+                                                   "--threads", "--json",    "--help", "--postgres-start", "--postgres-stop",
+                                                   "--spread", "--ranking-path"};
     std::string word = args.front().substr(0, args.front().find('='));
     error = "unknown option '" + args.front() + "'" + vl::cli::didYouMean(word, known);
     ok = false;
@@ -244,7 +267,7 @@ int main(int argc, char** argv) {
   }
 
   if (rows >= 0) {
-    if (int rc = seed(storageUrl, rows, asJson); rc != 0) return rc;
+    if (int rc = seed(storageUrl, rows, spread, asJson); rc != 0) return rc;
   }
   Figures up, rank;
   if (uploads > 0) {

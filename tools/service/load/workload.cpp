@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "core/plist/number_text.h"
+#include "core/system/upload_schema.h"
 
 namespace load {
 namespace {
@@ -159,18 +160,47 @@ svc::UploadRow Workload::seedRow(int64_t index) {
 std::string Workload::uploadPath(int64_t index) {
   RowRandom r(random_());
   svc::DeviceModel m = modelAt(drawModel());
-  return "/velmora/xml/setting.php?VID=" + std::to_string(m.vid) + "&PID=" + std::to_string(m.pid) +
-         "&MID=" + std::to_string(m.mid) + "&Tra=" + percentEscape(m.transport) +
-         "&Dev=" + percentEscape("Load test mouse") + "&Mac=" + machineId(seed_ + 1, static_cast<uint64_t>(index)) +
-         "&OSV=" + std::to_string(osFrom(r)) + "&App=" +
-         "&Acc=" + pl::formatG(svc::settingFromMillionths(accFrom(r))) +
-         "&Sen=" + pl::formatG(svc::settingFromMillionths(senFrom(r)));
+  const std::string values[] = {std::to_string(m.vid),
+                                std::to_string(m.pid),
+                                std::to_string(m.mid),
+                                percentEscape(m.transport),
+                                percentEscape("Load test mouse"),
+                                machineId(seed_ + 1, static_cast<uint64_t>(index)),
+                                std::to_string(osFrom(r)),
+                                "",
+                                pl::formatG(svc::settingFromMillionths(accFrom(r))),
+                                pl::formatG(svc::settingFromMillionths(senFrom(r)))};
+  static_assert(std::size(values) == vl::upload::kUploadFields.size());
+  std::string path = std::string(vl::upload::kUploadPath);
+  for (size_t i = 0; i < std::size(values); ++i) {
+    path += (i ? "&" : "?") + std::string(vl::upload::kUploadFields[i].key) + "=" + values[i];
+  }
+  return path;
 }
 
-std::string Workload::rankingPath() {
-  svc::DeviceModel m = modelAt(drawModel());
-  return "/velmora/xml/setting_rank.php?VID=" + std::to_string(m.vid) + "&PID=" + std::to_string(m.pid) +
-         "&MID=" + std::to_string(m.mid) + "&Tra=" + percentEscape(m.transport) + "&OS0=101200&OS1=0&Cnt=20";
+std::string Workload::rankingPath() { return rankingPathFor(modelAt(drawModel())); }
+
+svc::DeviceModel spreadModel() { return {0x1209, 0x5EED, 0, "USB"}; }
+
+svc::UploadRow spreadRow(int64_t index) {
+  svc::UploadRow row;
+  row.model = spreadModel();
+  row.deviceName = "Spread model";
+  row.machine = machineId(7, static_cast<uint64_t>(index));
+  row.osVersion = 101507;
+  // 200 tracking speeds (0 to 19.9) times sensitivities from 5 up: every row its own setting.
+  row.accMillionths = (index % 200) * (svc::kSettingScale / 10);
+  row.senMillionths = (5 + (index / 200) % 1985) * svc::kSettingScale;
+  row.receivedAt = 1700000000000 + index;
+  return row;
+}
+
+std::string rankingPathFor(const svc::DeviceModel& m) {
+  namespace u = vl::upload;
+  auto key = [](const u::Field& f) { return std::string(f.key) + "="; };
+  return std::string(u::kRankingPath) + "?" + key(u::kVid) + std::to_string(m.vid) + "&" + key(u::kPid) +
+         std::to_string(m.pid) + "&" + key(u::kMid) + std::to_string(m.mid) + "&" + key(u::kTra) +
+         percentEscape(m.transport) + "&" + key(u::kOs0) + "101200&" + key(u::kOs1) + "0&" + key(u::kCnt) + "20";
 }
 
 }  // namespace load

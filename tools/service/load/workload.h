@@ -41,6 +41,13 @@ class Workload {
   uint64_t seed_;
 };
 
+// A model whose uploads spread over many distinct settings (the costliest ranking to count):
+// row `index` of it holds setting number `index`; 50,000 rows give 50,000 distinct settings.
+svc::DeviceModel spreadModel();
+svc::UploadRow spreadRow(int64_t index);
+// The ranking request path of a model, for macOS 10.12 and later, 20 entries.
+std::string rankingPathFor(const svc::DeviceModel& model);
+
 // "%2F"-style escaping of everything outside letters, digits and -._~.
 std::string percentEscape(const std::string& text);
 // A 64-character hexadecimal machine identifier from a number, as the client's digest looks.

@@ -1,5 +1,6 @@
-// Test support: a throwaway PostgreSQL server in a temporary folder, reachable only through a Unix
-// socket in that folder, stopped and removed with the object; says why when it cannot start.
+// A throwaway PostgreSQL server in a temporary folder, reachable only through a Unix socket in
+// that folder, stopped and removed with the object; says why when it cannot start. The load
+// tool measures against one, and the service tests share one.
 #pragma once
 
 #include <fcntl.h>
@@ -21,7 +22,7 @@
 
 extern char** environ;
 
-namespace vl::test {
+namespace svc::load {
 
 class PostgresServer {
  public:
@@ -238,4 +239,4 @@ class PostgresServer {
   bool owned_ = true;
 };
 
-}  // namespace vl::test
+}  // namespace svc::load
