@@ -78,7 +78,7 @@ TEST_F(RecdUi, AServerThatCannotBeReachedIsNamed) {
   ASSERT_NE(w, nullptr);
   pass(0.2);
   EXPECT_EQ(w->statusLabel()->text().toStdString(),
-            "Failed to connect the server. Click the Recommend button to try again. (NSURLErrorDomain,-1004)");
+            "Failed to connect the server. Click the Recommend button to try again.\nDetails: NSURLErrorDomain, -1004");
   EXPECT_EQ(w->table()->rowCount(), 0);
 }
 
