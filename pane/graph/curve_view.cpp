@@ -13,6 +13,7 @@
 #include "core/store/cursor_speed_record.h"
 #include "core/store/device_record.h"
 #include "core/store/store_text.h"
+#include "platform/api/runloop.h"
 
 namespace vl {
 

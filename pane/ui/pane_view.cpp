@@ -348,10 +348,11 @@ struct ButtonRows {
     auto* l = new QLabel(explanation, grid->parentWidget());
     l->setAccessibleName(explanation);
     l->setWordWrap(true);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     l->setBuddy(b);
     const int row = grid->rowCount();
     grid->addWidget(b, row, 0, Qt::AlignLeft | Qt::AlignTop);
-    grid->addWidget(l, row, 1, Qt::AlignVCenter);
+    grid->addWidget(l, row, 1);
     buttons.push_back(b);
     return b;
   }
@@ -806,9 +807,9 @@ bool PaneView::eventFilter(QObject* watched, QEvent* event) {
       }
       // An alert answers as its Escape button does; a dialog closes through its close event,
       // which cancels it.
+      // An alert without one (a grave question) is answered by a click only.
       if (box && box->escapeButton()) box->escapeButton()->click();
-      else if (box) box->reject();
-      else w->close();
+      else if (!box) w->close();
       return true;
     }
   }

@@ -8,6 +8,7 @@
 #include <QCheckBox>
 #include <QDir>
 #include <QGroupBox>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
