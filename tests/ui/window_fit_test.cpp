@@ -273,6 +273,9 @@ TEST_F(WindowFit, AnOutOfRangeAlertNamesItsField) {
   EXPECT_TRUE(sheets[0]->text().startsWith(QStringLiteral("Tracking speed"))) << sheets[0]->text().toStdString();
   view().endSheetAlert(kAlertFirstButtonReturn);
   settle();
+  typeInto(view().trackingField(), QStringLiteral("1"));  // mended
+  settle();
+  ASSERT_TRUE(view().alertSheets().empty());
   typeInto(view().sensitivityField(), QStringLiteral("2500"));
   settle();
   sheets = view().alertSheets();
