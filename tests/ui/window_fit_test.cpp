@@ -16,6 +16,7 @@
 #include <QPushButton>
 #include <QTabBar>
 #include <QTableView>
+#include <QScreen>
 #include <cmath>
 
 #include "pane/graph/curve_view.h"
@@ -134,7 +135,7 @@ TEST_F(WindowFit, TheGraphGrowsWithTheWindowAndItsLabelsStayWhole) {
   ui::CurveCanvas* canvas = view().curvePanel()->canvas();
   EXPECT_EQ(graph.viewWidth(), canvas->width() - ui::CurveCanvas::kLeftMargin - ui::CurveCanvas::kRightMargin);
   EXPECT_EQ(graph.viewHeight(), canvas->height() - ui::CurveCanvas::kTopMargin);
-  EXPECT_GT(graph.model().graphWidth(), static_cast<int32_t>(kGraphPlotWidth));
+  EXPECT_GT(graph.model().graphWidth() * graph.model().scaleX(), kGraphPlotWidth);
   // The top row and the right column of the picture hold no label ink: the outermost labels
   // end inside the canvas's margins, not beyond its edge.
   const QImage img = paintGraph();
@@ -194,12 +195,12 @@ TEST_F(WindowFit, CtrlZInASpeedFieldUndoesTheStoresLastStep) {
 
 TEST_F(WindowFit, CurvesAreToldApartNamedAsTheTableNamesThemAndHiddenWhenUnchecked) {
   ASSERT_NO_FATAL_FAILURE(openOnLaptopScreen());
-  // No two favourites share a colour family: each pair differs clearly in RGB.
+  // No two favourites share a colour family: their hues lie at least 30 degrees apart.
   for (int i = 0; i < 5; ++i)
     for (int j = i + 1; j < 5; ++j) {
-      const Rgba a = favouriteColour(i), b = favouriteColour(j);
-      const double d = std::abs(a.r - b.r) + std::abs(a.g - b.g) + std::abs(a.b - b.b);
-      EXPECT_GT(d, 0.8) << "favourites " << i + 1 << " and " << j + 1;
+      const int a = ui::toQColor(favouriteColour(i)).hsvHue(), b = ui::toQColor(favouriteColour(j)).hsvHue();
+      const int d = std::min(std::abs(a - b), 360 - std::abs(a - b));
+      EXPECT_GE(d, 30) << "favourites " << i + 1 << " and " << j + 1;
     }
   // The legend says what the favourites' table says.
   auto* model = view().favouriteTable()->model();
@@ -286,12 +287,23 @@ TEST_F(WindowFit, AnOutOfRangeAlertNamesItsField) {
 
 TEST_F(WindowFit, SecondaryWindowsOpenCentredAndCloseOnEscapeAndCtrlW) {
   ASSERT_NO_FATAL_FAILURE(openWithMouse());
-  host->move(100, 60);
   QApplication::processEvents();
+  // Centred over the main window, as far as the screen allows (the test's screen is smaller
+  // than the host window).
   auto centredOverHost = [this](QWidget* w) {
-    const QPoint d = w->frameGeometry().center() - host->frameGeometry().center();
+    QRect expected(QPoint(0, 0), w->frameGeometry().size());
+    expected.moveCenter(host->frameGeometry().center());
+    const QRect screen = host->screen()->availableGeometry();
+    expected.moveRight(std::min(expected.right(), screen.right()));
+    expected.moveBottom(std::min(expected.bottom(), screen.bottom()));
+    expected.moveLeft(std::max(expected.left(), screen.left()));
+    expected.moveTop(std::max(expected.top(), screen.top()));
+    const QPoint d = w->frameGeometry().topLeft() - expected.topLeft();
     return std::abs(d.x()) <= 2 && std::abs(d.y()) <= 2;
   };
+  host->move(0, 0);
+  host->resize(700, 560);  // smaller than the test's screen: the windows sit over its middle
+  QApplication::processEvents();
 
   ui::LogWindow* log = view().logWindow();
   ASSERT_NE(log, nullptr);
@@ -339,7 +351,7 @@ TEST_F(WindowFit, StartUpSaysDevicesAreBeingFoundAndWaitsForOne) {
   EXPECT_TRUE(placeholder->text().startsWith(QStringLiteral("No pointing device"))) << placeholder->text().toStdString();
 
   attach("generic-usb-optical-mouse");
-  loop.advance(1.3);
+  loop.advance(2.5);  // the standby time of a device arriving after the pane's
   QApplication::processEvents();
   ASSERT_EQ(ui->controller().deviceList().count(), 1u);
   EXPECT_FALSE(placeholder->isVisible());
