@@ -125,8 +125,8 @@ void VL260CurveView::setViewSize(double width, double height) {
 }
 
 void VL260CurveView::dispose() {
-  if (platform_.runLoop) platform_.runLoop->cancelAllPerforms(this);
   if (!prepared_) return;
+  if (platform_.runLoop) platform_.runLoop->cancelAllPerforms(this);
   closeAllDevices();
   if (hidManager_) {
     hidManager_->close();

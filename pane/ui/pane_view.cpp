@@ -545,8 +545,10 @@ void PaneView::storeOpened() {
   searchingDevices_ = true;
   if (platform_.runLoop) {
     std::weak_ptr<bool> alive = alive_;
+    searchPending_ = true;
     platform_.runLoop->perform(this, "devicesSearched", kDeviceSearchSeconds, [this, alive] {
       if (alive.expired()) return;
+      searchPending_ = false;
       searchingDevices_ = false;
       updateDevicePlaceholder();
     });
@@ -569,7 +571,9 @@ void PaneView::storeOpened() {
 
 void PaneView::storeClosing() {
   closeDragGroup();
-  if (platform_.runLoop) platform_.runLoop->cancelPerform(this, "devicesSearched");
+  // Only while it waits: the view may outlive the run loop (the host's window deletes it last).
+  if (searchPending_ && platform_.runLoop) platform_.runLoop->cancelPerform(this, "devicesSearched");
+  searchPending_ = false;
   if (contextToken_ && controller_) {
     if (ManagedObjectContext* ctx = controller_->managedObjectContext()) ctx->removeObjectsDidChangeObserver(contextToken_);
   }

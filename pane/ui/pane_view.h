@@ -215,6 +215,7 @@ class PaneView : public QWidget, public PaneWindow {
   bool syncing_ = false;
   bool dragGroupOpen_ = false;
   bool searchingDevices_ = false;
+  bool searchPending_ = false;
   QLabel* devicePlaceholder_ = nullptr;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 

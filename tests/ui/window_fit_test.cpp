@@ -359,19 +359,5 @@ TEST_F(WindowFit, StartUpSaysDevicesAreBeingFoundAndWaitsForOne) {
   EXPECT_TRUE(view().sensitivityField()->isEnabled());
 }
 
-TEST_F(WindowFit, CopyingTheSupportReportSaysSoOnceTheClipboardHoldsIt) {
-  ASSERT_NO_FATAL_FAILURE(openWithMouse());
-  ui->controller().contactSupport();
-  settle();
-  ASSERT_EQ(view().alertSheets().size(), 1u);
-  view().endSheetAlert(kAlertThirdButtonReturn);
-  settle();
-  ASSERT_TRUE(pasteboard.string().has_value());
-  auto sheets = view().alertSheets();
-  ASSERT_EQ(sheets.size(), 1u);
-  EXPECT_TRUE(sheets[0]->text().contains(QStringLiteral("clipboard")));
-  EXPECT_EQ(sheets[0]->icon(), QMessageBox::Information);
-}
-
 }  // namespace
 }  // namespace vl
