@@ -8,7 +8,7 @@ namespace vl {
 void UndoManager::registerUndo(Action a) {
   if (disabled_ > 0 || !a) return;
   if (target_) {
-    target_->push_back(std::move(a));
+    target_->actions.push_back(std::move(a));
     return;
   }
   if (level_ == 0) {
@@ -16,7 +16,7 @@ void UndoManager::registerUndo(Action a) {
     ++level_;
     eventGroupOpen_ = true;
   }
-  open_.push_back(std::move(a));
+  open_.actions.push_back(std::move(a));
   redo_.clear();
 }
 
@@ -29,8 +29,21 @@ void UndoManager::endUndoGrouping() {
   if (level_ == 0) {
     eventGroupOpen_ = false;
     if (!open_.empty()) undo_.push_back(std::exchange(open_, {}));
+    open_.name.clear();
   }
 }
+
+void UndoManager::setActionName(std::string name) {
+  if (undoing_ || redoing_) return;
+  if (level_ > 0) open_.name = std::move(name);
+}
+
+std::string UndoManager::undoActionName() const {
+  if (!open_.empty()) return open_.name;
+  return undo_.empty() ? std::string() : undo_.back().name;
+}
+
+std::string UndoManager::redoActionName() const { return redo_.empty() ? std::string() : redo_.back().name; }
 
 void UndoManager::closeEventGroup() {
   if (eventGroupOpen_ && level_ == 1) endUndoGrouping();
@@ -39,7 +52,7 @@ void UndoManager::closeEventGroup() {
 bool UndoManager::canUndo() const { return !undo_.empty() || !open_.empty(); }
 
 void UndoManager::runGroup(Group g) {
-  for (auto it = g.rbegin(); it != g.rend(); ++it) (*it)();
+  for (auto it = g.actions.rbegin(); it != g.actions.rend(); ++it) (*it)();
 }
 
 void UndoManager::undo() {
@@ -48,6 +61,7 @@ void UndoManager::undo() {
   Group g = std::move(undo_.back());
   undo_.pop_back();
   Group inverse;
+  inverse.name = g.name;
   undoing_ = true;
   target_ = &inverse;
   runGroup(std::move(g));
@@ -63,6 +77,7 @@ void UndoManager::redo() {
   Group g = std::move(redo_.back());
   redo_.pop_back();
   Group inverse;
+  inverse.name = g.name;
   redoing_ = true;
   target_ = &inverse;
   runGroup(std::move(g));
@@ -75,7 +90,7 @@ void UndoManager::redo() {
 void UndoManager::removeAllActions() {
   undo_.clear();
   redo_.clear();
-  open_.clear();
+  open_ = {};
   level_ = 0;
   eventGroupOpen_ = false;
 }

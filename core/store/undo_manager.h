@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <string>
 #include <vector>
 
 namespace vl {
@@ -43,6 +44,14 @@ class UndoManager {
   }
   bool isUndoRegistrationEnabled() const { return disabled_ == 0; }
 
+  // Names the step being made (the open group; nothing while none is open), as the Edit menu
+  // shows it: "Undo Sensitivity". The last name set before the group closes wins; undoing or
+  // redoing a step keeps its name.
+  void setActionName(std::string name);
+  // The name of the step undo (redo) would take; empty when it has none.
+  std::string undoActionName() const;
+  std::string redoActionName() const;
+
   void removeAllActions();
   size_t undoCount() const { return undo_.size(); }
   size_t redoCount() const { return redo_.size(); }
@@ -51,7 +60,11 @@ class UndoManager {
   void removeObserver(Token t);
 
  private:
-  using Group = std::vector<Action>;
+  struct Group {
+    std::vector<Action> actions;
+    std::string name;
+    bool empty() const { return actions.empty(); }
+  };
   void post(Event e);
   void runGroup(Group g);
 

@@ -130,6 +130,10 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   void loadDeviceList();
   void restoreDeviceListSelection();
   void saveDeviceListSelection();
+  // A device appeared or went: with nothing selected the last chosen device (else the first)
+  // is selected; a selection the pane made itself gives way to the last chosen device when it
+  // appears later.
+  void followLastSelectedDevice();
   QS802DeviceClass* deviceWithClient(const ServiceRef& service);
   [[nodiscard]] int32_t addClientToDevice(const ServiceRef& service);
   void removeClientFromDevice(const ServiceRef& service);
@@ -153,6 +157,9 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   // The window's Edit menu: the history of the frontmost window that takes store undo.
   bool canUndo() const;
   bool canRedo() const;
+  // The names of the steps Undo and Redo would take ("Sensitivity"); empty when unnamed.
+  std::string undoActionName() const;
+  std::string redoActionName() const;
   void undo();
   void redo();
   // The tab view's delegate: undo never crosses tabs.
@@ -282,6 +289,9 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   UndoManager sheetUndo_;
   UndoManager::Token undoToken_ = 0;
   bool undoRegistered_ = false;
+  // The device the pane selected on its own while the user's last choice had not appeared;
+  // compared only, never used.
+  const QS802DeviceClass* autoSelectedDevice_ = nullptr;
   ManagedObjectContext::Token mocToken_ = 0;
   std::unique_ptr<VL260CurveView> curveView_;
   std::vector<VL260CurveView*> curveObservers_;

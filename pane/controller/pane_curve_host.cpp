@@ -58,7 +58,8 @@ bool quillon_Velmora_prefpane::karabinerElementsRunning() const { return drivers
 void quillon_Velmora_prefpane::setNeedsDisplay() { window_.redrawCurve(); }
 
 void quillon_Velmora_prefpane::showSheetAlert(const std::string& message, const std::string& informativeText) {
-  window_.showSheetAlert(SheetAlert{message, informativeText, {}}, nullptr);
+  // Why a device's speed cannot change: a notice, not a warning.
+  window_.showSheetAlert(SheetAlert{message, informativeText, {}, true}, nullptr);
 }
 
 }  // namespace vl

@@ -22,14 +22,38 @@ void quillon_Velmora_prefpane::restoreDeviceListSelection() {
     for (size_t i = 0; i < deviceList_.count(); ++i)
       if (deviceList_.row(i)->isEqualToIndex(*wanted)) {
         (void)deviceList_.setSelectionIndex(i);
+        autoSelectedDevice_ = nullptr;
         return;
       }
   }
   (void)deviceList_.setSelectionIndex(deviceList_.count() ? std::optional<size_t>(0) : std::nullopt);
+  autoSelectedDevice_ = selectedDevice();
+}
+
+void quillon_Velmora_prefpane::followLastSelectedDevice() {
+  if (!deviceList_.count()) return;
+  QS802DeviceClass* selected = selectedDevice();
+  if (!selected) {
+    // The first device to appear is shown until the one the user chose last comes, if it does.
+    restoreDeviceListSelection();
+    return;
+  }
+  // The user has chosen since: their choice stays.
+  if (selected != autoSelectedDevice_) return;
+  std::optional<std::string> wanted = userInfo_ ? userInfo_->vlDeviceSelectedIndex() : std::nullopt;
+  if (!wanted || selected->isEqualToIndex(*wanted)) return;
+  for (size_t i = 0; i < deviceList_.count(); ++i)
+    if (deviceList_.row(i)->isEqualToIndex(*wanted)) {
+      (void)deviceList_.setSelectionIndex(i);
+      autoSelectedDevice_ = nullptr;
+      return;
+    }
 }
 
 void quillon_Velmora_prefpane::saveDeviceListSelection() {
   QS802DeviceClass* device = selectedDevice();
+  // A device the pane picked while the user's own choice was away is not the user's choice.
+  if (device && device == autoSelectedDevice_) return;
   if (userInfo_ && device) userInfo_->setVlDeviceSelectedIndex(device->index());
 }
 
@@ -66,7 +90,7 @@ int32_t quillon_Velmora_prefpane::updateDeviceListWithClient(const ServiceRef& s
   }
   if (!managedObjectContext_) return 0;
   updateDeviceStatusIcon();
-  if (!deviceList_.selectionIndex() && deviceList_.count()) (void)deviceList_.setSelectionIndex(0);
+  followLastSelectedDevice();
   // The selected device's status may have changed without a store change.
   notifyCurve(kObservedStatus);
   removeAllUndoActions();

@@ -225,6 +225,7 @@ bool quillon_Velmora_prefpane::shouldUnselect() {
   if (!window_.commitEditing()) return false;
   saveDeviceListSelection();
   (void)deviceList_.setSelectionIndex(std::nullopt);
+  autoSelectedDevice_ = nullptr;
   ErrorInfo error;
   if (int32_t r = QS814saveMOC(managedObjectContext_.get(), &error)) fatalWithError(error, r, 1000983);
   return true;

@@ -19,6 +19,7 @@ constexpr const char* kChangeCursorSpeed = "changeCursorSpeed:";
 constexpr const char* kChangeCursorSpeedDisabled = "changeCursorSpeedDisabled:";
 constexpr const char* kChangeCursorSpeedLocked = "changeCursorSpeedLocked:";
 constexpr const char* kChangeSnapping = "changeSnapping";
+constexpr const char* kSaveApplications = "saveApplications";
 constexpr double kNotifyDelay = 0.1;
 
 bool isSnappingChange(const QS803AppClass* app) {
@@ -80,7 +81,14 @@ void quillon_Velmora_prefpane::mocNotification(const ObjectsDidChange& change) {
       }
     }
   }
-  if (snapping) boaDelayedNotifySelector(kChangeSnapping, nullptr);
+  if (snapping) {
+    boaDelayedNotifySelector(kChangeSnapping, nullptr);
+  } else if (!objectsForEntityName("Application", change.inserted).empty() ||
+             !objectsForEntityName("Application", change.updated).empty()) {
+    // A new row (or a new name) that changes no snapping is saved all the same, as soon as it
+    // is made: it must not wait for the sheet to close, nor be lost if the program ends first.
+    boaDelayedNotifySelector(kSaveApplications, nullptr);
+  }
   bool selectedValues = false;
   QS805CursorSpeedClass* selected = cursorSpeedList_.selectedObject();
   for (ManagedObject* o : objectsForEntityName("CursorSpeed", change.updated)) {
@@ -126,6 +134,8 @@ void quillon_Velmora_prefpane::performChange(const std::string& selector, Manage
     changeCursorSpeedLocked(static_cast<QS805CursorSpeedClass*>(object));
   else if (selector == kChangeSnapping)
     changeSnapping();
+  else if (selector == kSaveApplications && managedObjectContext_)
+    (void)saveMOC();
 }
 
 // --- The handlers ----------------------------------------------------------------------------------

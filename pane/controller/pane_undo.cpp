@@ -32,6 +32,9 @@ void quillon_Velmora_prefpane::undoNotification(UndoManager::Event event) {
   UndoManager& target = sheetTakesStoreUndo_ && !window_.attachedSheets().empty() ? sheetUndo_ : mainWindowUndo_;
   // While the window's own history runs a step, what is registered here becomes its inverse.
   bool own = target.isUndoing() || target.isRedoing();
+  // The step keeps the store step's name ("Sensitivity"), which the Edit menu shows.
+  const std::string name = event == UndoManager::Event::DidUndo ? ctx->undoManager()->redoActionName()
+                                                                : ctx->undoManager()->undoActionName();
   if (!own) target.beginUndoGrouping();
   if (event == UndoManager::Event::DidUndo)
     target.registerUndo([this] {
@@ -41,7 +44,10 @@ void quillon_Velmora_prefpane::undoNotification(UndoManager::Event event) {
     target.registerUndo([this] {
       if (managedObjectContext_) managedObjectContext_->undo();
     });
-  if (!own) target.endUndoGrouping();
+  if (!own) {
+    target.setActionName(name);
+    target.endUndoGrouping();
+  }
   window_.undoStateChanged();
 }
 
@@ -78,6 +84,18 @@ bool quillon_Velmora_prefpane::canRedo() const {
   auto& self = const_cast<quillon_Velmora_prefpane&>(*this);
   return frontHistory(sheetTakesStoreUndo_, !window_.attachedSheets().empty(), self.sheetUndo_, self.mainWindowUndo_)
       .canRedo();
+}
+
+std::string quillon_Velmora_prefpane::undoActionName() const {
+  auto& self = const_cast<quillon_Velmora_prefpane&>(*this);
+  return frontHistory(sheetTakesStoreUndo_, !window_.attachedSheets().empty(), self.sheetUndo_, self.mainWindowUndo_)
+      .undoActionName();
+}
+
+std::string quillon_Velmora_prefpane::redoActionName() const {
+  auto& self = const_cast<quillon_Velmora_prefpane&>(*this);
+  return frontHistory(sheetTakesStoreUndo_, !window_.attachedSheets().empty(), self.sheetUndo_, self.mainWindowUndo_)
+      .redoActionName();
 }
 
 void quillon_Velmora_prefpane::undo() {

@@ -26,6 +26,8 @@ struct SheetAlert {
   std::string messageText;
   std::string informativeText;
   std::vector<std::string> buttons;
+  // A notice (shown with the information icon) rather than a warning.
+  bool informational = false;
 };
 inline constexpr int kAlertFirstButtonReturn = 1000;
 inline constexpr int kAlertSecondButtonReturn = 1001;

@@ -13,6 +13,7 @@
 #include "core/store/cursor_speed_record.h"
 #include "core/store/device_record.h"
 #include "core/store/store_text.h"
+#include "platform/api/runloop.h"
 
 namespace vl {
 
@@ -117,8 +118,15 @@ int32_t VL260CurveView::prepare() {
   return 0;
 }
 
+void VL260CurveView::setViewSize(double width, double height) {
+  if (width == model_.viewWidth() && height == model_.viewHeight()) return;
+  model_.setViewSize(width, height);
+  if (prepared_) setViewScaleBy(ZoomSender::Other);
+}
+
 void VL260CurveView::dispose() {
   if (!prepared_) return;
+  if (platform_.runLoop) platform_.runLoop->cancelAllPerforms(this);
   closeAllDevices();
   if (hidManager_) {
     hidManager_->close();
@@ -302,7 +310,8 @@ bool VL260CurveView::performKeyEquivalent(const KeyEvent& event) {
 // --- Drawing and messages ------------------------------------------------------------------------
 
 void VL260CurveView::drawRect(DrawingSurface& surface) const {
-  drawCurveGraph(model_, GraphOverlay{&sourceCurve_, sourceCurveColor_, model_.indicatorValue()}, surface);
+  drawCurveGraph(model_, GraphOverlay{&sourceCurve_, sourceCurveColor_, model_.indicatorValue(), indicatorAlpha_},
+                 surface);
 }
 
 std::optional<std::string> VL260CurveView::errorMessage(const QS802DeviceClass* device) const {
@@ -424,11 +433,38 @@ void VL260CurveView::InputValueCallback(int32_t result, const HidInputValue& val
 void VL260CurveView::MouseMovedCallback(const MouseMovedEvent& event) {
   if (host_.mouseButtonDown() || model_.cursorSpeedIndex() >= kCurveRows) return;
   model_.mouseMoved(event.deltaX, event.deltaY, false);
+  indicatorMoved();
   host_.setNeedsDisplay();
 }
 
 void VL260CurveView::updateIndicatorByX(int x, int y) {
   model_.updateIndicatorByX(x, y);
+  indicatorMoved();
+  host_.setNeedsDisplay();
+}
+
+void VL260CurveView::indicatorMoved() {
+  indicatorAlpha_ = 1;
+  if (!platform_.runLoop) return;
+  indicatorMovedAt_ = platform_.runLoop->now();
+  if (!platform_.runLoop->hasPerform(this, "fadeIndicator"))
+    platform_.runLoop->perform(this, "fadeIndicator", kIndicatorHoldSeconds, [this] { fadeIndicator(); });
+}
+
+void VL260CurveView::fadeIndicator() {
+  const double still = platform_.runLoop->now() - indicatorMovedAt_;
+  if (still < kIndicatorHoldSeconds) {
+    // It moved again meanwhile: look again when the hold time since then is over.
+    platform_.runLoop->perform(this, "fadeIndicator", kIndicatorHoldSeconds - still, [this] { fadeIndicator(); });
+    return;
+  }
+  indicatorAlpha_ = std::max(0.0, 1 - (still - kIndicatorHoldSeconds) / kIndicatorFadeSeconds);
+  if (indicatorAlpha_ <= 0) {
+    model_.clearIndicator();
+    indicatorAlpha_ = 1;
+  } else {
+    platform_.runLoop->perform(this, "fadeIndicator", kIndicatorFadeStep, [this] { fadeIndicator(); });
+  }
   host_.setNeedsDisplay();
 }
 

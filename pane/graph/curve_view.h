@@ -68,7 +68,17 @@ struct GraphOverlay {
   const CurvePath* sourceCurve = nullptr;  // drawn before the focused curve
   std::optional<Rgba> sourceCurveColor;
   int32_t indicatorValue = 0;  // x of the indicator line in view points; 0 = none
+  double indicatorAlpha = 1;   // fades out once the device stops
 };
+
+// The indicator stays this long after the device's last movement, then fades out over
+// kIndicatorFadeSeconds.
+inline constexpr double kIndicatorHoldSeconds = 1.0;
+inline constexpr double kIndicatorFadeSeconds = 0.6;
+inline constexpr double kIndicatorFadeStep = 1.0 / 30;
+
+// The height of path (view points) where it passes x; nullopt where it does not reach x.
+std::optional<double> curveHeightAt(const CurvePath& path, double x);
 
 // The graph's picture: frame, ticks and "%d" labels with their spacing rules, the visible
 // unfocused curves, the source curve and the focused curve clipped to the plot, and the
@@ -89,6 +99,8 @@ class VL260CurveView {
   [[nodiscard]] int32_t prepare();
   // Closes the indicator sources and stops observing; only after prepare.
   void dispose();
+  // A new size of the view in points (the window was resized): the curves are recomputed.
+  void setViewSize(double width, double height);
   bool isPrepared() const { return prepared_; }
 
   // The controller's change notice; empty arguments force an update.
@@ -130,6 +142,8 @@ class VL260CurveView {
   const CurvePath& sourceCurve() const { return sourceCurve_; }
   const std::optional<Rgba>& sourceCurveColor() const { return sourceCurveColor_; }
   int32_t indicatorValue() const { return model_.indicatorValue(); }
+  // 1 while the device moves, falling to 0 once it stopped.
+  double indicatorAlpha() const { return indicatorAlpha_; }
   size_t cursorSpeedIndex() const { return model_.cursorSpeedIndex(); }
   int deviceStatus() const { return deviceStatus_; }
   const QS802DeviceClass* selectedDevice() const { return selectedDevice_; }
@@ -146,6 +160,9 @@ class VL260CurveView {
   int32_t recomputeFocused(const QS805CursorSpeedClass* cs, CurvePath* path);
   void storeViewStateInto(QS802DeviceClass* device);
   void fatal(int32_t code, int64_t site);
+  // The indicator moved: full strength, and the fade starts anew after the hold time.
+  void indicatorMoved();
+  void fadeIndicator();
 
   Platform platform_;
   CurveViewHost& host_;
@@ -156,6 +173,8 @@ class VL260CurveView {
   CurvePath sourceCurve_;
   std::optional<Rgba> sourceCurveColor_;
   bool isDragging_ = false;
+  double indicatorAlpha_ = 1;
+  double indicatorMovedAt_ = 0;
 
   std::unique_ptr<HidManager> hidManager_;
   std::vector<HidInputDeviceRef> hidDevices_;

@@ -1,4 +1,6 @@
 // The curve graph's picture, drawn through a DrawingSurface.
+#include <algorithm>
+#include <optional>
 #include <string>
 
 #include "pane/graph/curve_view.h"
@@ -7,14 +9,29 @@
 namespace vl {
 
 namespace {
-constexpr DrawRect kPlotFrame{kGraphOriginX, kGraphOriginY, kGraphPlotWidth, kGraphPlotHeight};
 constexpr double kTickLength = 3;
 constexpr double kXTickBase = kGraphOriginY - kTickLength;  // ticks hang below the plot
 constexpr double kYTickBase = kGraphOriginX - kTickLength;  // and stand left of it
+constexpr double kCrossingMarkSize = 7;
 }  // namespace
 
+std::optional<double> curveHeightAt(const CurvePath& path, double x) {
+  const auto& el = path.elements();
+  for (size_t i = 1; i < el.size(); ++i) {
+    const PathElement& a = el[i - 1];
+    const PathElement& b = el[i];
+    if (b.op != PathOp::LineTo) continue;
+    const double lo = std::min(a.x, b.x), hi = std::max(a.x, b.x);
+    if (x < lo || x > hi) continue;
+    if (b.x == a.x) return std::max(a.y, b.y);
+    return a.y + (b.y - a.y) * (x - a.x) / (b.x - a.x);
+  }
+  return std::nullopt;
+}
+
 void drawCurveGraph(const CurveViewModel& model, const GraphOverlay& overlay, DrawingSurface& surface) {
-  surface.frameRect(kPlotFrame, kGraphFrameColour, 1);
+  const DrawRect plotFrame{kGraphOriginX, kGraphOriginY, model.plotWidth(), model.plotHeight()};
+  surface.frameRect(plotFrame, kGraphFrameColour, 1);
 
   const LabelMeasure measure = [&surface](const std::string& text) {
     const TextSize size = surface.measureText(text);
@@ -29,9 +46,9 @@ void drawCurveGraph(const CurveViewModel& model, const GraphOverlay& overlay, Dr
     if (t.labelled) surface.drawText(std::to_string(t.value), kYTickBase - t.labelWidth, t.labelStart, kGraphLabelColour);
   }
 
-  // Curves stay inside the frame's line. The focused curve comes last, over the others, and
-  // is drawn even when its check box is off.
-  surface.pushClip({kPlotFrame.x + 1, kPlotFrame.y + 1, kPlotFrame.width - 2, kPlotFrame.height - 2});
+  // Curves stay inside the frame's line. The focused curve comes last, over the others; a
+  // curve whose check box is off is not drawn, the focused one included (the user hid it).
+  surface.pushClip({plotFrame.x + 1, plotFrame.y + 1, plotFrame.width - 2, plotFrame.height - 2});
   const size_t focused = model.cursorSpeedIndex();
   for (size_t i = 0; i < kCurveRows; ++i) {
     if (i == focused || !model.curveVisible(i)) continue;
@@ -39,10 +56,25 @@ void drawCurveGraph(const CurveViewModel& model, const GraphOverlay& overlay, Dr
   }
   if (overlay.sourceCurve && overlay.sourceCurveColor && !overlay.sourceCurve->isEmpty())
     surface.strokePath(*overlay.sourceCurve, *overlay.sourceCurveColor, overlay.sourceCurve->lineWidth());
-  if (focused < kCurveRows)
+  const bool focusedShown = focused < kCurveRows && model.curveVisible(focused);
+  if (focusedShown)
     surface.strokePath(model.presetCurve(focused), model.presetCurveColor(focused), model.presetCurve(focused).lineWidth());
-  if (overlay.indicatorValue != 0)
-    surface.frameRect({static_cast<double>(overlay.indicatorValue), kGraphOriginY, 1, kGraphPlotHeight}, kIndicatorColour, 1);
+  if (overlay.indicatorValue != 0 && overlay.indicatorAlpha > 0) {
+    Rgba line = kIndicatorColour;
+    line.a *= overlay.indicatorAlpha;
+    const double x = overlay.indicatorValue;
+    surface.frameRect({x, kGraphOriginY, 1, model.plotHeight()}, line, 1);
+    // Where the device's speed meets the curve: the cursor speed it gives.
+    if (focusedShown) {
+      if (auto y = curveHeightAt(model.presetCurve(focused), x + 0.5)) {
+        Rgba mark = model.presetCurveColor(focused);
+        mark.a = overlay.indicatorAlpha;
+        const double h = kCrossingMarkSize / 2;
+        surface.fillRect({x + 0.5 - h, *y - h, kCrossingMarkSize, kCrossingMarkSize}, mark);
+        surface.frameRect({x + 0.5 - h, *y - h, kCrossingMarkSize, kCrossingMarkSize}, line, 1);
+      }
+    }
+  }
   surface.popClip();
 }
 

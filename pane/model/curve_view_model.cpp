@@ -60,6 +60,11 @@ CurveViewModel::CurveViewModel(double viewWidth, double viewHeight)
   scratchTable_.reserve(256);
 }
 
+void CurveViewModel::setViewSize(double width, double height) {
+  viewWidth_ = std::max(width, kGraphOriginX + kGraphMinPlotWidth);
+  viewHeight_ = std::max(height, kGraphOriginY + kGraphMinPlotHeight);
+}
+
 int32_t CurveViewModel::setViewScaleBy(ZoomSender sender, bool shiftHeld, const std::string& deviceScaleX,
                                        const std::string& deviceScaleY, std::span<const CurveSpeed> rows) {
   std::string textX, textY;

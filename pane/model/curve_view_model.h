@@ -35,6 +35,9 @@ inline constexpr double kGraphOriginX = 26;
 inline constexpr double kGraphOriginY = 18;
 inline constexpr double kGraphPlotWidth = 600;
 inline constexpr double kGraphPlotHeight = 300;
+// The smallest plot the graph shrinks to.
+inline constexpr double kGraphMinPlotWidth = 240;
+inline constexpr double kGraphMinPlotHeight = 120;
 
 struct Rgba {
   double r = 0, g = 0, b = 0, a = 0;
@@ -122,6 +125,11 @@ class CurveViewModel {
   int32_t graphWidth() const { return graphWidth_; }
   double viewWidth() const { return viewWidth_; }
   double viewHeight() const { return viewHeight_; }
+  // The plot's size in view points (the view less the axes' margins).
+  double plotWidth() const { return viewWidth_ - kGraphOriginX; }
+  double plotHeight() const { return viewHeight_ - kGraphOriginY; }
+  // A new view size (the window was resized); the caller recomputes the curves.
+  void setViewSize(double width, double height);
   const CurvePath& presetCurve(size_t i) const { return presetCurves_[i]; }
   CurvePath& presetCurve(size_t i) { return presetCurves_[i]; }
   const Rgba& presetCurveColor(size_t i) const { return presetCurveColors_[i]; }

@@ -2,6 +2,11 @@
 // with the running applications' pop-up, drops and alerts.
 #include "pane/ui/app_list_sheet.h"
 
+#include <QDir>
+#include <QFontMetrics>
+#include <QStandardPaths>
+#include <QStyleOptionComboBox>
+#include <QUrl>
 #include <QAbstractTableModel>
 #include <QApplication>
 #include <QDragEnterEvent>
@@ -37,6 +42,9 @@ QIcon iconFrom(const std::string& icon) {
   return themed.isNull() ? QApplication::style()->standardIcon(QStyle::SP_FileIcon) : themed;
 }
 
+// Room beyond the pop-up's own size hint, for the table's cell margins.
+constexpr int kComboSlack = 12;
+
 // The snapping pop-up of a row: the record's menu with its separators.
 class SnappingDelegate : public QStyledItemDelegate {
  public:
@@ -54,6 +62,21 @@ class SnappingDelegate : public QStyledItemDelegate {
       emit const_cast<SnappingDelegate*>(this)->commitData(combo);
     });
     return combo;
+  }
+  // As wide as the pop-up with its longest item ("Same as Default"), so no choice is cut.
+  QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
+    QSize size = QStyledItemDelegate::sizeHint(option, index);
+    QS803AppClass* app = list_.row(static_cast<size_t>(index.row()));
+    if (!app) return size;
+    const QFontMetrics metrics(option.font);
+    int widest = 0;
+    for (const std::string& item : app->snappingMenu())
+      if (item != kMenuSeparator) widest = std::max(widest, metrics.horizontalAdvance(QString::fromStdString(item)));
+    QStyleOptionComboBox box;
+    if (option.widget) box.initFrom(option.widget);
+    const QStyle* style = option.widget ? option.widget->style() : QApplication::style();
+    const QSize combo = style->sizeFromContents(QStyle::CT_ComboBox, &box, QSize(widest, metrics.height()), option.widget);
+    return size.expandedTo(combo + QSize(kComboSlack, 0));
   }
   void setEditorData(QWidget* editor, const QModelIndex& index) const override {
     auto* combo = static_cast<QComboBox*>(editor);
@@ -339,6 +362,22 @@ void AppListSheet::showSheetAlert(const SheetAlert& alert) {
 
 // --- The file chooser --------------------------------------------------------------------------------
 
+QStringList applicationFolders(const Platform& platform) {
+  QStringList out;
+  auto add = [&out](const QString& folder) {
+    if (!folder.isEmpty() && QDir(folder).exists() && !out.contains(folder)) out.append(folder);
+  };
+  // Application bundles first (a simulated Mac keeps them there), then the desktop's entries:
+  // the system's (where most applications are) before the user's own.
+  if (platform.workspace) add(QString::fromStdString(platform.workspace->homeDirectory()) + QStringLiteral("/Applications"));
+  add(QStringLiteral("/Applications"));
+  QStringList desktop = QStandardPaths::standardLocations(QStandardPaths::ApplicationsLocation);
+  std::stable_partition(desktop.begin(), desktop.end(),
+                        [](const QString& f) { return !f.startsWith(QDir::homePath()); });
+  for (const QString& folder : desktop) add(folder);
+  return out;
+}
+
 namespace {
 // Application bundles are folders: choosing one opens it as a file rather than going into it.
 class AppFileDialog : public QFileDialog {
@@ -388,7 +427,14 @@ void AppListSheet::runFilePanel(const std::string& message,
   panel->setAccessibleName(panel->windowTitle());
   panel->setWindowModality(Qt::WindowModal);
   panel->setAttribute(Qt::WA_DeleteOnClose);
-  if (platform_.workspace) panel->setDirectory(QString::fromStdString(platform_.workspace->homeDirectory()));
+  // It opens where applications are, showing applications only (another filter shows all).
+  const QStringList places = applicationFolders(platform_);
+  if (!places.isEmpty()) panel->setDirectory(places.front());
+  else if (platform_.workspace) panel->setDirectory(QString::fromStdString(platform_.workspace->homeDirectory()));
+  QList<QUrl> sidebar = panel->sidebarUrls();
+  for (const QString& place : places) sidebar.append(QUrl::fromLocalFile(place));
+  panel->setSidebarUrls(sidebar);
+  panel->setNameFilters({vlText("Applications (*.desktop *.app)"), vlText("All files (*)")});
 
   // The accessory: the running applications and the button that adds the chosen one.
   accessory_ = new QWidget(panel);

@@ -24,6 +24,10 @@ namespace vl::ui {
 class AppTableModel;
 
 // The table: takes drops of files and asks the delegate whether and what to add.
+// Where the file chooser for applications opens, best first: folders of application bundles,
+// then the desktop's application entries (system before user); only folders that exist.
+QStringList applicationFolders(const Platform& platform);
+
 class AppTable : public QTableView {
   Q_OBJECT
  public:

@@ -6,6 +6,8 @@
 #include <memory>
 #include <vector>
 
+#include "pane/ui/local_texts.h"
+
 namespace vl::ui {
 
 AXWarningWindow::AXWarningWindow(quillon_Velmora_prefpane& pane, QWidget* parent)
@@ -46,8 +48,8 @@ AXWarningWindow::AXWarningWindow(quillon_Velmora_prefpane& pane, QWidget* parent
 }
 
 void AXWarningWindow::showSheet(const AXWarningTexts& texts) {
-  message_->setText(QString::fromStdString(texts.message));
-  informative_->setText(QString::fromStdString(texts.informative));
+  message_->setText(onThisSystem(QString::fromStdString(texts.message)));
+  informative_->setText(onThisSystem(QString::fromStdString(texts.informative)));
   message_->setAccessibleName(message_->text());
   informative_->setAccessibleName(informative_->text());
   open();
@@ -63,8 +65,8 @@ void AXWarningWindow::runConfirmAlert(const SheetAlert& alert, std::function<voi
   box->setIcon(QMessageBox::Warning);
   box->setWindowTitle(QStringLiteral("Velmora"));
   box->setWindowModality(Qt::ApplicationModal);
-  box->setText(QString::fromStdString(alert.messageText));
-  box->setInformativeText(QString::fromStdString(alert.informativeText));
+  box->setText(onThisSystem(QString::fromStdString(alert.messageText)));
+  box->setInformativeText(onThisSystem(QString::fromStdString(alert.informativeText)));
   box->setAccessibleName(box->text());
   std::vector<std::string> titles = alert.buttons;
   if (titles.empty()) titles.push_back("OK");

@@ -27,29 +27,52 @@ QString localeNumberText(const std::string& text) {
 
 CurveCanvas::CurveCanvas(QWidget* parent) : QWidget(parent) {
   setAttribute(Qt::WA_OpaquePaintEvent);
-  setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
+  setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
 
-void CurveCanvas::setCurveView(const VL260CurveView* view) {
+void CurveCanvas::setCurveView(VL260CurveView* view) {
   view_ = view;
+  fitView();
   updateGeometry();
   update();
 }
 
 QSize CurveCanvas::sizeHint() const {
-  if (!view_) return QSize(static_cast<int>(kGraphOriginX + kGraphPlotWidth), static_cast<int>(kGraphOriginY + kGraphPlotHeight));
-  return QSize(static_cast<int>(view_->viewWidth()), static_cast<int>(view_->viewHeight()));
+  return QSize(static_cast<int>(kGraphOriginX + kGraphPlotWidth) + kLeftMargin + kRightMargin,
+               static_cast<int>(kGraphOriginY + kGraphPlotHeight) + kTopMargin);
+}
+
+QSize CurveCanvas::minimumSizeHint() const {
+  return QSize(static_cast<int>(kGraphOriginX + kGraphMinPlotWidth) + kLeftMargin + kRightMargin,
+               static_cast<int>(kGraphOriginY + kGraphMinPlotHeight) + kTopMargin);
+}
+
+void CurveCanvas::resizeEvent(QResizeEvent* event) {
+  QWidget::resizeEvent(event);
+  fitView();
+}
+
+void CurveCanvas::fitView() {
+  if (!view_) return;
+  view_->setViewSize(width() - kLeftMargin - kRightMargin, height() - kTopMargin);
 }
 
 void CurveCanvas::paintGraph(QPainter& painter) const {
-  const QSize size = sizeHint();
-  painter.fillRect(QRect(QPoint(0, 0), size), palette().color(QPalette::Base));
-  QtDrawingSurface surface(painter, size.height());
-  if (view_) {
-    view_->drawRect(surface);
-  } else {
-    surface.frameRect({kGraphOriginX, kGraphOriginY, kGraphPlotWidth, kGraphPlotHeight}, kGraphFrameColour, 1);
+  painter.fillRect(rect(), palette().color(QPalette::Base));
+  painter.save();
+  painter.translate(viewOffset());
+  const double viewHeight = view_ ? view_->viewHeight() : height() - kTopMargin;
+  {
+    QtDrawingSurface surface(painter, viewHeight);
+    if (view_) {
+      view_->drawRect(surface);
+    } else {
+      surface.frameRect({kGraphOriginX, kGraphOriginY, width() - kLeftMargin - kRightMargin - kGraphOriginX,
+                         viewHeight - kGraphOriginY},
+                        kGraphFrameColour, 1);
+    }
   }
+  painter.restore();
 }
 
 void CurveCanvas::paintEvent(QPaintEvent*) {
@@ -111,6 +134,16 @@ CurveGraphPanel::CurveGraphPanel(const CurvePanelTexts& texts, std::function<boo
   scaleX_->setAccessibleName(texts.scaleX);
   scaleY_ = new QLabel(this);
   scaleY_->setAccessibleName(texts.scaleY);
+  // The readouts say what they are: a bare "1.0" beside two buttons reads as nothing.
+  auto* captionX = new QLabel(texts.scaleXShort, this);
+  captionX->setAccessibleName(texts.scaleXShort);
+  captionX->setFont(smallSystemFont());
+  auto* captionY = new QLabel(texts.scaleYShort, this);
+  captionY->setAccessibleName(texts.scaleYShort);
+  captionY->setFont(smallSystemFont());
+  captionY->setAlignment(Qt::AlignCenter);
+  captionX->setBuddy(xUp_);
+  captionY->setBuddy(yUp_);
   for (QLabel* l : {scaleX_, scaleY_}) {
     l->setMinimumWidth(QFontMetrics(l->font()).horizontalAdvance(QStringLiteral("00.0")) + 4);
     l->setAlignment(Qt::AlignCenter);
@@ -122,17 +155,23 @@ CurveGraphPanel::CurveGraphPanel(const CurvePanelTexts& texts, std::function<boo
   xTitle->setAlignment(Qt::AlignCenter);
 
   auto* yZoom = new QVBoxLayout;
-  yZoom->addWidget(yUp_);
-  yZoom->addWidget(scaleY_);
-  yZoom->addWidget(yDown_);
+  yZoom->addWidget(captionY, 0, Qt::AlignHCenter);
+  yZoom->addWidget(yUp_, 0, Qt::AlignHCenter);
+  yZoom->addWidget(scaleY_, 0, Qt::AlignHCenter);
+  yZoom->addWidget(yDown_, 0, Qt::AlignHCenter);
   yZoom->addStretch();
   auto* xZoom = new QHBoxLayout;
   xZoom->addStretch();
+  xZoom->addWidget(captionX);
   xZoom->addWidget(xDown_);
   xZoom->addWidget(scaleX_);
   xZoom->addWidget(xUp_);
 
-  auto* checks = new QHBoxLayout;
+  // The legend: one check box per favourite, named as the favourites' table names them.
+  curveText_ = texts.curve;
+  auto* checks = new QGridLayout;
+  checks->setHorizontalSpacing(16);
+  checks->setVerticalSpacing(2);
   for (size_t i = 0; i < kCurveRows; ++i) {
     auto* box = new QCheckBox(texts.curve.arg(i + 1), this);
     box->setAccessibleName(box->text());
@@ -141,14 +180,16 @@ CurveGraphPanel::CurveGraphPanel(const CurvePanelTexts& texts, std::function<boo
       refresh();
     });
     boxes_[i] = box;
-    checks->addWidget(box);
+    checks->addWidget(box, static_cast<int>(i / 3), static_cast<int>(i % 3));
   }
-  checks->addStretch();
+  checks->setColumnStretch(3, 1);
 
   auto* grid = new QGridLayout(this);
   grid->setContentsMargins(0, 0, 0, 0);
   grid->addWidget(yTitle, 0, 0);
   grid->addWidget(canvas_, 0, 1);
+  grid->setRowStretch(0, 1);
+  grid->setColumnStretch(1, 1);
   grid->addLayout(yZoom, 0, 2);
   grid->addWidget(xTitle, 1, 1);
   grid->addLayout(xZoom, 2, 1);
@@ -168,6 +209,15 @@ QToolButton* CurveGraphPanel::zoomButton(ZoomSender sender) const {
     case ZoomSender::YUp: return yUp_;
     case ZoomSender::YDown: return yDown_;
     default: return nullptr;
+  }
+}
+
+void CurveGraphPanel::setCurveTitles(const std::array<QString, kCurveRows>& titles) {
+  for (size_t i = 0; i < kCurveRows; ++i) {
+    const QString text = titles[i].trimmed().isEmpty() ? curveText_.arg(i + 1) : titles[i];
+    if (boxes_[i]->text() == text) continue;
+    boxes_[i]->setText(text);
+    boxes_[i]->setAccessibleName(text);
   }
 }
 

@@ -6,6 +6,7 @@
 #include <QLabel>
 #include <QToolButton>
 #include <QWidget>
+#include <QResizeEvent>
 #include <array>
 #include <functional>
 #include <optional>
@@ -14,23 +15,33 @@
 
 namespace vl::ui {
 
-// Paints the graph; its size is the view's (626 × 318 points by default).
+// Paints the graph. It grows with the window (the view follows its size) and shrinks to a
+// small plot; a margin around the view keeps the outermost tick labels whole.
 class CurveCanvas : public QWidget {
   Q_OBJECT
  public:
+  // Room around the view for labels that stand out of it (the top y and last x labels, and
+  // wide y labels at small vertical scales).
+  static constexpr int kLeftMargin = 14, kTopMargin = 8, kRightMargin = 16;
+
   explicit CurveCanvas(QWidget* parent = nullptr);
-  // The view to paint; null paints the empty frame only.
-  void setCurveView(const VL260CurveView* view);
+  // The view to paint and resize; null paints the empty frame only.
+  void setCurveView(VL260CurveView* view);
   const VL260CurveView* curveView() const { return view_; }
   QSize sizeHint() const override;
+  QSize minimumSizeHint() const override;
+  // Where the view's origin (its bottom-left corner) lies in the widget.
+  QPoint viewOffset() const { return QPoint(kLeftMargin, kTopMargin); }
   // One frame into painter (what paintEvent does), for benchmarks and screenshots.
   void paintGraph(QPainter& painter) const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
-  const VL260CurveView* view_ = nullptr;
+  void fitView();
+  VL260CurveView* view_ = nullptr;
 };
 
 // Text drawn turned by 90° (reading upwards), for the y axis title.
@@ -54,6 +65,7 @@ struct CurvePanelTexts {
   QString yTitle, xTitle;
   QString zoomXIn, zoomXOut, zoomYIn, zoomYOut;
   QString scaleX, scaleY;  // accessible names of the zoom labels
+  QString scaleXShort, scaleYShort;  // the visible captions of the zoom readouts
   QString curve;           // "Curve %1"
 };
 
@@ -75,6 +87,8 @@ class CurveGraphPanel : public QWidget {
   QLabel* scaleXLabel() const { return scaleX_; }
   QLabel* scaleYLabel() const { return scaleY_; }
   QCheckBox* curveCheckbox(size_t row) const { return boxes_[row]; }
+  // The favourites' titles as their table shows them; a row without one keeps "Curve n".
+  void setCurveTitles(const std::array<QString, kCurveRows>& titles);
 
  private:
   void zoom(ZoomSender sender);
@@ -85,6 +99,7 @@ class CurveGraphPanel : public QWidget {
   QToolButton *xUp_, *xDown_, *yUp_, *yDown_;
   QLabel *scaleX_, *scaleY_;
   std::array<QCheckBox*, kCurveRows> boxes_{};
+  QString curveText_;
   // The colours the check boxes' swatches show, so a refresh makes no new icon when none changed.
   std::array<std::optional<Rgba>, kCurveRows> swatches_{};
 };

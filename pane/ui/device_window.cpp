@@ -30,7 +30,7 @@ DeviceWindow::DeviceWindow(quillon_Velmora_prefpane& pane, QWidget* parent)
   table_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
   table_->setAccessibleName(QStringLiteral("Stored Devices"));
-  auto* done = new QPushButton(QStringLiteral("Done"), this);
+  auto* done = new QPushButton(QStringLiteral("Close"), this);
   delete_->setAccessibleName(delete_->text());
   done->setAccessibleName(done->text());
   delete_->setAutoDefault(false);

@@ -112,7 +112,8 @@ QVariant FavouriteTableModel::data(const QModelIndex& index, int role) const {
     }
     case LockColumn:
       if (role == Qt::CheckStateRole) return cs->isLocked() ? Qt::Checked : Qt::Unchecked;
-      if (role == Qt::AccessibleTextRole) return cs->isLocked() ? lockTitle_ : QString();
+      // Named whether checked or not: the check state says which.
+      if (role == Qt::AccessibleTextRole) return lockTitle_;
       return {};
   }
   return {};

@@ -28,7 +28,9 @@ LogWindow::LogWindow(QWidget* parent) : QDialog(parent), text_(new QPlainTextEdi
   text_->installEventFilter(this);
   auto* save = new QPushButton(QStringLiteral("Save"), this);
   auto* clear = new QPushButton(QStringLiteral("Clear"), this);
-  for (QPushButton* b : {save, clear}) {
+  auto* closeButton = new QPushButton(QStringLiteral("Close"), this);
+  connect(closeButton, &QPushButton::clicked, this, [this] { close(); });
+  for (QPushButton* b : {save, clear, closeButton}) {
     b->setAccessibleName(b->text());
     b->setAutoDefault(false);
   }
@@ -38,6 +40,7 @@ LogWindow::LogWindow(QWidget* parent) : QDialog(parent), text_(new QPlainTextEdi
   buttons->addStretch();
   buttons->addWidget(clear);
   buttons->addWidget(save);
+  buttons->addWidget(closeButton);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(text_);
   layout->addLayout(buttons);

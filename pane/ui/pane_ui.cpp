@@ -46,8 +46,10 @@ PaneUi::PaneUi(const Platform& hostPlatform, PaneSettings settings, const InputS
   controller_ = std::make_unique<quillon_Velmora_prefpane>(platform, *view_, std::move(settings));
   editing_ = std::make_unique<EditingBridge>(*controller_, *view_);
   // The recommended-settings window is made when the "Recommend" button first needs it.
-  controller_->recommendedWindow().setViewFactory([platform](QS838RecdWinClass& logic) {
-    return std::make_unique<RecommendedWindow>(platform, logic);
+  controller_->recommendedWindow().setViewFactory([platform, view = QPointer<PaneView>(view_)](QS838RecdWinClass& logic) {
+    auto window = std::make_unique<RecommendedWindow>(platform, logic);
+    if (view) view->addSecondaryWindow(window.get());
+    return window;
   });
   view_->attach(*controller_, &controller_->curveView(), *editing_);
   help_ = std::make_unique<PaneHelp>(platform, *editing_, *view_, view_);

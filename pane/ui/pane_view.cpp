@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QDesktopServices>
+#include <QDialog>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -14,14 +15,17 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QResizeEvent>
+#include <QScreen>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <array>
 #include <cmath>
 
 #include "core/plist/number_text.h"
 #include "core/store/cursor_speed_record.h"
 #include "core/store/device_record.h"
 #include "core/store/object_context.h"
+#include "core/store/undo_manager.h"
 #include "core/system/strings.h"
 #include "core/system/versions.h"
 #include "platform/api/runloop.h"
@@ -37,6 +41,8 @@
 #include "pane/ui/log_window.h"
 #include "pane/ui/registry_window.h"
 #include "pane/ui/list_models.h"
+#include "pane/ui/local_texts.h"
+#include "pane/ui/qt_drawing_surface.h"
 #include "pane/ui/speed_field.h"
 
 namespace vl::ui {
@@ -145,7 +151,7 @@ PaneView::PaneView(const Platform& platform, const InputState& input, QWidget* p
     if (controller_) controller_->tabViewDidSelectTabViewItem(static_cast<PaneTab>(index));
     // The warning is offered while the agent that snaps lacks the permission.
     if (controller_ && static_cast<PaneTab>(index) == PaneTab::Applications)
-      snappingWarning_->setVisible(!controller_->boaAXEnabled());
+      setSnappingWarningVisible(!controller_->boaAXEnabled());
   });
 
   errorLabel_ = new QLabel(stack_);
@@ -227,6 +233,17 @@ QWidget* PaneView::makeSpeedTab() {
   // Tab leaves the table for the next control; the arrows move within it. Stepping cell by
   // cell with Tab would choose (and apply) a row at every step.
   deviceTable_->setTabKeyNavigation(false);
+  deviceTable_->setMinimumHeight(3 * deviceTable_->verticalHeader()->defaultSectionSize() +
+                                 2 * deviceTable_->frameWidth() + 2);
+
+  // Over the empty table: the devices are being found (they appear after the standby time),
+  // or none is there.
+  devicePlaceholder_ = new QLabel(deviceTable_->viewport());
+  devicePlaceholder_->setWordWrap(true);
+  devicePlaceholder_->setAlignment(Qt::AlignCenter);
+  devicePlaceholder_->setMargin(12);
+  devicePlaceholder_->setEnabled(false);
+  deviceTable_->viewport()->installEventFilter(this);
 
   favouriteTable_ = new QTableView(tab);
   favouriteTable_->setAccessibleName(vlText("Favorites"));
@@ -252,25 +269,46 @@ QWidget* PaneView::makeSpeedTab() {
                                   vlText("Sensitivity"), settingBox);
   trackingSlider_ = makeSlider(0, static_cast<int>(std::lround(std::sqrt(kMaxTrackingSpeed) * kTrackingSliderScale)),
                                vlText("Tracking speed"), settingBox);
+  // Keyboard steps big enough to feel: a fortieth of the range per arrow, a tenth per page.
+  // The tracking slider moves along the square root of the speed, so equal steps feel equal
+  // at the slow end and the fast end alike.
+  for (QSlider* s : {sensitivitySlider_, trackingSlider_}) {
+    const int range = s->maximum() - s->minimum();
+    s->setSingleStep(std::max(1, range / 40));
+    s->setPageStep(std::max(1, range / 10));
+  }
   disableAccl_ = new QCheckBox(vlText("Disable acceleration"), settingBox);
   disableAccl_->setAccessibleName(disableAccl_->text());
 
   auto* grid = new QGridLayout(settingBox);
+  auto end = [&](const char* key, int row, int column, Qt::Alignment align) {
+    QLabel* l = makeLabel(vlText(key), settingBox);
+    l->setFont(smallSystemFont());
+    l->setAlignment(align | Qt::AlignVCenter);
+    grid->addWidget(l, row, column);
+  };
   grid->addWidget(makeLabel(vlText("Sensitivity"), settingBox, sensitivityField_), 0, 0);
   grid->addWidget(sensitivityField_, 0, 1);
-  grid->addWidget(sensitivitySlider_, 0, 2);
+  end("Slow", 0, 2, Qt::AlignRight);
+  grid->addWidget(sensitivitySlider_, 0, 3);
+  end("Fast", 0, 4, Qt::AlignLeft);
   grid->addWidget(makeLabel(vlText("Tracking speed"), settingBox, trackingField_), 1, 0);
   grid->addWidget(trackingField_, 1, 1);
-  grid->addWidget(trackingSlider_, 1, 2);
-  grid->addWidget(disableAccl_, 2, 1, 1, 2);
+  end("Slow", 1, 2, Qt::AlignRight);
+  grid->addWidget(trackingSlider_, 1, 3);
+  end("Fast", 1, 4, Qt::AlignLeft);
   // What other users of this model chose (the recommended-settings window).
   recommend_ = new QPushButton(vlText("Recommend"), settingBox);
   recommend_->setAccessibleName(recommend_->text());
-  grid->addWidget(recommend_, 3, 2, Qt::AlignRight);
+  auto* lastRow = new QHBoxLayout;
+  lastRow->addWidget(disableAccl_);
+  lastRow->addStretch();
+  lastRow->addWidget(recommend_);
+  grid->addLayout(lastRow, 2, 1, 1, 4);
   connect(recommend_, &QPushButton::clicked, this, [this] {
     if (controller_) controller_->showRecommendedWindow();
   });
-  grid->setColumnStretch(2, 1);
+  grid->setColumnStretch(3, 1);
 
   CurvePanelTexts texts;
   texts.yTitle = vlText("Cursor speed (pixels per frame)");
@@ -281,6 +319,8 @@ QWidget* PaneView::makeSpeedTab() {
   texts.zoomYOut = vlText("Zoom out vertically");
   texts.scaleX = vlText("Horizontal scale");
   texts.scaleY = vlText("Vertical scale");
+  texts.scaleXShort = vlText("Horizontal zoom");
+  texts.scaleYShort = vlText("Vertical zoom");
   texts.curve = vlText("Curve %1");
   curvePanel_ = new CurveGraphPanel(texts, [this] { return modifierFlags().shift; }, tab);
 
@@ -291,21 +331,26 @@ QWidget* PaneView::makeSpeedTab() {
   small.setPointSizeF(std::max(7.0, small.pointSizeF() - 2));
   version_->setFont(small);
 
-  auto* right = new QVBoxLayout;
-  right->addWidget(favouriteTable_, 1);
-  right->addWidget(settingBox);
+  // The devices, their favourites and the editors on the left; the graph takes the rest of
+  // the window, growing with it and giving way first when the window is small.
+  auto* left = new QVBoxLayout;
+  left->addWidget(deviceTable_, 1);
+  left->addWidget(favouriteTable_);
+  left->addWidget(settingBox);
   auto* top = new QHBoxLayout;
-  top->addWidget(deviceTable_, 2);
-  top->addLayout(right, 3);
+  top->addLayout(left, 2);
+  top->addWidget(curvePanel_, 3);
   auto* layout = new QVBoxLayout(tab);
   layout->addLayout(top, 1);
-  layout->addWidget(curvePanel_, 0, Qt::AlignHCenter);
   layout->addWidget(version_);
 
   // The user's actions.
   connect(sensitivitySlider_, &QSlider::valueChanged, this,
           [this](int v) { sliderMoved(SpeedField::Sensitivity, v); });
   connect(trackingSlider_, &QSlider::valueChanged, this, [this](int v) { sliderMoved(SpeedField::Tracking, v); });
+  // A drag is one step of the Edit menu's history, however many values it passes.
+  connect(sensitivitySlider_, &QSlider::sliderPressed, this, [this] { sliderPressed(); });
+  connect(trackingSlider_, &QSlider::sliderPressed, this, [this] { sliderPressed(); });
   connect(sensitivitySlider_, &QSlider::sliderReleased, this, [this] { sliderReleased(SpeedField::Sensitivity); });
   connect(trackingSlider_, &QSlider::sliderReleased, this, [this] { sliderReleased(SpeedField::Tracking); });
   // toggled, not clicked: assistive technology's "Toggle" flips the box without a click. Showing
@@ -313,56 +358,106 @@ QWidget* PaneView::makeSpeedTab() {
   connect(disableAccl_, &QCheckBox::toggled, this, [this](bool on) {
     if (QS805CursorSpeedClass* cs = selectedCursorSpeed(); cs && cs->disableAccl() != on) {
       cs->setDisableAccl(on);
+      nameUndoStep(disableAccl_->text());
+      refreshEditors();
       endPassSoon();
     }
   });
   return tab;
 }
 
+// Buttons grouped by what they are for, each with a line saying what it does; the buttons of a
+// tab share one width so they read as a column.
+namespace {
+struct ButtonRows {
+  QWidget* tab;
+  std::vector<QPushButton*> buttons;
+
+  QGridLayout* group(QVBoxLayout* layout, const QString& title) {
+    auto* box = new QGroupBox(title, tab);
+    box->setAccessibleName(title);
+    auto* grid = new QGridLayout(box);
+    grid->setColumnStretch(1, 1);
+    grid->setHorizontalSpacing(14);
+    layout->addWidget(box);
+    return grid;
+  }
+  QPushButton* add(QGridLayout* grid, const QString& text, const QString& explanation) {
+    auto* b = new QPushButton(text, grid->parentWidget());
+    b->setAccessibleName(text);
+    b->setAccessibleDescription(explanation);
+    auto* l = new QLabel(explanation, grid->parentWidget());
+    l->setAccessibleName(explanation);
+    l->setWordWrap(true);
+    l->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+    l->setBuddy(b);
+    const int row = grid->rowCount();
+    grid->addWidget(b, row, 0, Qt::AlignLeft | Qt::AlignTop);
+    grid->addWidget(l, row, 1);
+    buttons.push_back(b);
+    return b;
+  }
+  void evenWidths() {
+    int w = 0;
+    for (QPushButton* b : buttons) w = std::max(w, b->sizeHint().width());
+    for (QPushButton* b : buttons) b->setMinimumWidth(w);
+  }
+};
+}  // namespace
+
 QWidget* PaneView::makeOtherTab() {
   auto* tab = new QWidget(tabs_);
   auto* layout = new QVBoxLayout(tab);
-  auto button = [&](const QString& text, std::function<void()> action) {
-    auto* b = new QPushButton(text, tab);
-    b->setAccessibleName(text);
+  ButtonRows rows{tab, {}};
+  auto button = [&](QGridLayout* grid, const char* text, const char* explanation, std::function<void()> action) {
+    QPushButton* b = rows.add(grid, vlText(text), vlText(explanation));
     connect(b, &QPushButton::clicked, this, [action = std::move(action)] { action(); });
-    layout->addWidget(b, 0, Qt::AlignLeft);
+    return b;
   };
-  button(vlText("Home Page"), [this] {
+  QGridLayout* web = rows.group(layout, vlText("Velmora on the Web"));
+  button(web, "Home Page", "Opens Velmora's home page in your web browser.", [this] {
     if (controller_) controller_->jumpToHP();
   });
-  button(vlText("Download Page"), [this] {
+  button(web, "Download Page", "Opens the page with the latest version and the release notes.", [this] {
     if (controller_) controller_->upgrageCheck();
   });
-  button(vlText("Show Settings File"), [this] {
-    if (controller_) controller_->showMOC();
-  });
-  button(vlText("Contact Support"), [this] {
-    if (controller_) controller_->contactSupport();
-  });
-  button(vlText("I/O Registry"), [this] {
-    if (registryWindow_) registryWindow_->delegate().showIORegWindow();
-  });
-  button(vlText("Log"), [this] {
-    if (!logWindow_) return;
-    logWindow_->delegate().openLogViewer();
-    logWindow_->show();
-    logWindow_->raise();
-  });
-  button(vlText("Stored Devices"), [this] {
-    if (deviceWindow_ && controller_ && controller_->isSelected()) deviceWindow_->delegate().showDeviceWindow();
-  });
-  button(vlText("Check for Updates"), [this] {
+  QPushButton* check = button(web, "Check for Updates", "Asks whether a newer version of Velmora is available.", [this] {
     if (house_) house_->update().checkForUpdates();
   });
   updateBadge_ = new QLabel(vlText("A new version is available."), tab);
   updateBadge_->setAccessibleName(updateBadge_->text());
   updateBadge_->setStyleSheet(QStringLiteral("color: white; background: #d0342c; border-radius: 6px; padding: 2px 6px;"));
   updateBadge_->hide();
-  layout->addWidget(updateBadge_, 0, Qt::AlignLeft);
-  button(vlText("Uninstall…"), [this] {
+  web->addWidget(updateBadge_, web->rowCount(), 1, Qt::AlignLeft);
+  (void)check;
+
+  QGridLayout* help = rows.group(layout, vlText("Help and Diagnostics"));
+  button(help, "Contact Support",
+         "Gathers what support needs about the device selected on the Cursor Speed tab, to send by email or copy.",
+         [this] {
+           if (controller_) controller_->contactSupport();
+         });
+  button(help, "Log", "Shows the messages Velmora wrote while it ran.", [this] {
+    if (!logWindow_) return;
+    logWindow_->delegate().openLogViewer();
+    logWindow_->show();
+    logWindow_->raise();
+  });
+  button(help, "I/O Registry", "Lists the pointing devices the system knows, with their properties.", [this] {
+    if (registryWindow_) registryWindow_->delegate().showIORegWindow();
+  });
+  button(help, "Stored Devices", "Lists every device Velmora remembers; devices no longer used can be deleted.", [this] {
+    if (deviceWindow_ && controller_ && controller_->isSelected()) deviceWindow_->delegate().showDeviceWindow();
+  });
+  button(help, "Show Settings File", "Shows the file that holds your settings in the file manager.", [this] {
+    if (controller_) controller_->showMOC();
+  });
+
+  QGridLayout* remove = rows.group(layout, vlText("Remove Velmora"));
+  button(remove, "Uninstall…", "Removes Velmora and its background program; asks before anything is removed.", [this] {
     if (controller_) controller_->showUninstallWindow();
   });
+  rows.evenWidths();
   layout->addStretch();
   return tab;
 }
@@ -372,24 +467,37 @@ QWidget* PaneView::makeOtherTab() {
 QWidget* PaneView::makeAppsTab() {
   auto* tab = new QWidget(tabs_);
   auto* layout = new QVBoxLayout(tab);
-  auto* text = new QLabel(vlText("Automatic cursor snapping is chosen per application."), tab);
+  ButtonRows rows{tab, {}};
+  QGridLayout* snapping = rows.group(layout, vlText("Automatic Cursor Snapping"));
+  auto* text = new QLabel(vlText("When a window of an application appears, Velmora can move the pointer onto one of its "
+                                 "buttons. Automatic cursor snapping is chosen per application; \"Default\" holds the "
+                                 "choice of every application without a row of its own."),
+                          tab);
   text->setAccessibleName(text->text());
   text->setWordWrap(true);
-  layout->addWidget(text);
-  appListButton_ = new QPushButton(vlText("Applications…"), tab);
-  appListButton_->setAccessibleName(appListButton_->text());
+  snapping->addWidget(text, 0, 0, 1, 2);
+  appListButton_ = rows.add(snapping, vlText("Applications…"),
+                            vlText("Opens the list of applications, where you add applications and choose the button "
+                                   "for each."));
   connect(appListButton_, &QPushButton::clicked, this, [this] {
     if (appSheet_) appSheet_->delegate().showAppWindow();
   });
-  layout->addWidget(appListButton_, 0, Qt::AlignLeft);
-  snappingWarning_ = new QPushButton(vlText("Accessibility Warning"), tab);
-  snappingWarning_->setAccessibleName(snappingWarning_->text());
+  snappingWarning_ = rows.add(snapping, vlText("Accessibility Warning"),
+                              vlText("Velmora's background program may not move the pointer yet: this explains how to "
+                                     "allow it."));
   connect(snappingWarning_, &QPushButton::clicked, this, [this] {
     if (controller_) controller_->clickSnappingWarning();
   });
-  layout->addWidget(snappingWarning_, 0, Qt::AlignLeft);
+  rows.evenWidths();
   layout->addStretch();
   return tab;
+}
+
+void PaneView::setSnappingWarningVisible(bool visible) {
+  snappingWarning_->setVisible(visible);
+  // Its explanation goes with it.
+  for (QLabel* l : snappingWarning_->parentWidget()->findChildren<QLabel*>())
+    if (l->buddy() == snappingWarning_) l->setVisible(visible);
 }
 
 // --- Controller, graph and editing logic -------------------------------------------------------
@@ -495,6 +603,17 @@ void PaneView::detach() {
 void PaneView::storeOpened() {
   storeClosing();
   if (!controller_) return;
+  searchingDevices_ = true;
+  if (platform_.runLoop) {
+    std::weak_ptr<bool> alive = alive_;
+    searchPending_ = true;
+    platform_.runLoop->perform(this, "devicesSearched", kDeviceSearchSeconds, [this, alive] {
+      if (alive.expired()) return;
+      searchPending_ = false;
+      searchingDevices_ = false;
+      updateDevicePlaceholder();
+    });
+  }
   if (ManagedObjectContext* ctx = controller_->managedObjectContext()) {
     // Whatever changed a favourite (a step, a paste, undo, another window) shows in the fields.
     contextToken_ = ctx->addObjectsDidChangeObserver([this](const ObjectsDidChange&) {
@@ -512,6 +631,10 @@ void PaneView::storeOpened() {
 }
 
 void PaneView::storeClosing() {
+  closeDragGroup();
+  // Only while it waits: the view may outlive the run loop (the host's window deletes it last).
+  if (searchPending_ && platform_.runLoop) platform_.runLoop->cancelPerform(this, "devicesSearched");
+  searchPending_ = false;
   if (contextToken_ && controller_) {
     if (ManagedObjectContext* ctx = controller_->managedObjectContext()) ctx->removeObjectsDidChangeObserver(contextToken_);
   }
@@ -524,10 +647,20 @@ QS805CursorSpeedClass* PaneView::selectedCursorSpeed() const {
 
 void PaneView::refreshEditors() {
   QS805CursorSpeedClass* cs = selectedCursorSpeed();
-  const bool on = cs != nullptr;
-  for (QWidget* w : std::initializer_list<QWidget*>{sensitivityField_, trackingField_, sensitivitySlider_,
-                                                     trackingSlider_, disableAccl_})
-    w->setEnabled(on);
+  // A locked favourite is shown, not edited; without acceleration the tracking speed has
+  // nothing to act on.
+  const bool on = cs != nullptr && !cs->isLocked();
+  const bool trackingOn = on && !cs->disableAccl();
+  for (QWidget* w : std::initializer_list<QWidget*>{sensitivityField_, sensitivitySlider_, disableAccl_}) w->setEnabled(on);
+  for (QWidget* w : std::initializer_list<QWidget*>{trackingField_, trackingSlider_}) w->setEnabled(trackingOn);
+  if (favouriteModel_) {
+    std::array<QString, kCurveRows> titles;
+    for (size_t i = 0; i < kCurveRows && static_cast<int>(i) < favouriteModel_->rowCount(); ++i)
+      titles[i] = favouriteModel_->data(favouriteModel_->index(static_cast<int>(i), FavouriteTableModel::LabelColumn),
+                                        Qt::DisplayRole)
+                      .toString();
+    curvePanel_->setCurveTitles(titles);
+  }
   if (!cs) {
     sensitivityField_->showStored(std::nullopt);
     trackingField_->showStored(std::nullopt);
@@ -589,7 +722,9 @@ bool PaneView::storeTyped(SpeedField field, double value) {
     // As the platform's bindings do: the field keeps the text and the focus, a sheet says why.
     SheetAlert alert;
     auto it = error.userInfo.find(kDescriptionKey);
-    alert.messageText = it != error.userInfo.end() && it->second.isString() ? *it->second.asString() : "";
+    const std::string why = it != error.userInfo.end() && it->second.isString() ? *it->second.asString() : "";
+    // Which field the value was for: the alert covers both.
+    alert.messageText = (fieldName(field) + QStringLiteral(": ")).toStdString() + why;
     QPointer<SpeedLineEdit> f = field == SpeedField::Sensitivity ? sensitivityField_ : trackingField_;
     showSheetAlert(alert, [f](int) {
       if (f) {
@@ -604,8 +739,38 @@ bool PaneView::storeTyped(SpeedField field, double value) {
   } else if (cs->trackingSpeed() != text) {
     cs->setTrackingSpeed(text);
   }
+  nameUndoStep(fieldName(field));
   endPassSoon();
   return true;
+}
+
+QString PaneView::fieldName(SpeedField field) const {
+  return field == SpeedField::Sensitivity ? sensitivityField_->accessibleName() : trackingField_->accessibleName();
+}
+
+void PaneView::nameUndoStep(const QString& name) {
+  if (!controller_) return;
+  if (ManagedObjectContext* ctx = controller_->managedObjectContext())
+    if (UndoManager* undo = ctx->undoManager()) undo->setActionName(name.toStdString());
+}
+
+void PaneView::sliderPressed() {
+  if (dragGroupOpen_ || !controller_) return;
+  ManagedObjectContext* ctx = controller_->managedObjectContext();
+  if (!ctx || !ctx->undoManager()) return;
+  ctx->undoManager()->beginUndoGrouping();
+  dragGroupOpen_ = true;
+}
+
+void PaneView::closeDragGroup() {
+  if (!dragGroupOpen_) return;
+  dragGroupOpen_ = false;
+  if (!controller_) return;
+  if (ManagedObjectContext* ctx = controller_->managedObjectContext()) {
+    // The drag's last values reach the observers first, then the drag's one step closes.
+    ctx->processPendingChanges();
+    if (UndoManager* undo = ctx->undoManager()) undo->endUndoGrouping();
+  }
 }
 
 void PaneView::sliderMoved(SpeedField field, int position) {
@@ -618,12 +783,14 @@ void PaneView::sliderMoved(SpeedField field, int position) {
     std::string text = VL200TrackingTransClass::reverseTransformedValue(static_cast<double>(position) / kTrackingSliderScale);
     if (cs->trackingSpeed() != text) cs->setTrackingSpeed(text);
   }
+  nameUndoStep(fieldName(field));
   // The graph follows through the store's change at the end of this pass; it repaints with
   // the display, never once per value.
   endPassSoon();
 }
 
 void PaneView::sliderReleased(SpeedField field) {
+  closeDragGroup();
   if (!controller_) return;
   // The guard runs when the sensitivity field's edit ends, as if the value had been typed.
   if (field == SpeedField::Sensitivity && sensitivityLogic_) sensitivityLogic_->setIsSensitivityTextEdited(true);
@@ -648,7 +815,81 @@ void PaneView::resizeEvent(QResizeEvent* event) {
   showAll_->setGeometry(rect());
 }
 
+QWidget* PaneView::secondaryWindowOf(QObject* object) const {
+  auto* w = qobject_cast<QWidget*>(object);
+  if (!w || !w->isWindow() || w == window()) return nullptr;
+  for (const QPointer<QWidget>& extra : extraWindows_)
+    if (extra == w) return w;
+  // One of ours: the main window is among its parents.
+  for (QWidget* p = w->parentWidget(); p; p = p->parentWidget())
+    if (p == window()) return w;
+  return nullptr;
+}
+
+void PaneView::addSecondaryWindow(QWidget* w) {
+  std::erase_if(extraWindows_, [](const QPointer<QWidget>& p) { return p.isNull(); });
+  extraWindows_.emplace_back(w);
+}
+
+void PaneView::centreOverMainWindow(QWidget* w) const {
+  const QRect main = window()->frameGeometry();
+  QRect r(QPoint(0, 0), w->frameGeometry().size());
+  r.moveCenter(main.center());
+  // Not off the screen the main window is on.
+  if (QScreen* screen = window()->screen()) {
+    const QRect avail = screen->availableGeometry();
+    r.moveRight(std::min(r.right(), avail.right()));
+    r.moveBottom(std::min(r.bottom(), avail.bottom()));
+    r.moveLeft(std::max(r.left(), avail.left()));
+    r.moveTop(std::max(r.top(), avail.top()));
+  }
+  w->move(r.topLeft());
+}
+
 bool PaneView::eventFilter(QObject* watched, QEvent* event) {
+  if (event->type() == QEvent::Resize && watched == deviceTable_->viewport()) {
+    devicePlaceholder_->setGeometry(deviceTable_->viewport()->rect());
+    return false;
+  }
+  // The secondary windows: each opens centred over the main window, and Escape and Ctrl+W close
+  // every one (a dialog as its Cancel does).
+  if (event->type() == QEvent::Show && !event->spontaneous()) {
+    if (QWidget* w = secondaryWindowOf(watched)) centreOverMainWindow(w);
+  } else if (event->type() == QEvent::KeyPress || event->type() == QEvent::ShortcutOverride) {
+    auto* key = static_cast<QKeyEvent*>(event);
+    auto* focus = qobject_cast<QWidget*>(watched);
+    QWidget* w = focus ? secondaryWindowOf(focus->window()) : nullptr;
+    auto* box = qobject_cast<QMessageBox*>(w);
+    // An alert keeps its own Escape (its escape button); every other window closes as its
+    // close button closes it, so each says goodbye to its logic the same way.
+    const bool closeKey = key->matches(QKeySequence::Close) ||
+                          (key->key() == Qt::Key_W && key->modifiers() == Qt::ControlModifier) ||
+                          (key->key() == Qt::Key_Escape && key->modifiers() == Qt::NoModifier && !box);
+    if (w && closeKey) {
+      if (event->type() == QEvent::ShortcutOverride) {
+        key->accept();  // the key comes to us as a key press, not to a shortcut
+        return true;
+      }
+      // An alert answers as its Escape button does; a dialog closes through its close event,
+      // which cancels it.
+      // An alert without one (a grave question) is answered by a click only.
+      if (box && box->escapeButton()) box->escapeButton()->click();
+      else if (!box) w->close();
+      return true;
+    }
+  }
+  if (event->type() == QEvent::ShortcutOverride) {
+    // Ctrl+Z in a speed field that holds no typing of its own is the window's Undo (the
+    // store's last step), not the field's empty text history.
+    auto* field = qobject_cast<SpeedLineEdit*>(watched);
+    auto* e = static_cast<QKeyEvent*>(event);
+    if (field && isAncestorOf(field) && !field->isEditing() &&
+        (e->matches(QKeySequence::Undo) || e->matches(QKeySequence::Redo))) {
+      e->ignore();
+      return true;
+    }
+    return false;
+  }
   if (event->type() != QEvent::KeyPress || !curveView_ || !isVisible() || showsErrorView()) return false;
   auto* w = qobject_cast<QWidget*>(watched);
   if (!w || w->window() != window() || !isAncestorOf(w)) return false;
@@ -760,16 +1001,16 @@ void PaneView::showSheetAlert(const SheetAlert& alert, std::function<void(int)> 
   if (messageLog_)
     messageLog_(alert.informativeText.empty() ? alert.messageText : alert.messageText + "\n" + alert.informativeText);
   auto* box = new QMessageBox(this->window());
-  box->setIcon(QMessageBox::Warning);
+  box->setIcon(alert.informational ? QMessageBox::Information : QMessageBox::Warning);
   box->setWindowTitle(QStringLiteral("Velmora"));
-  box->setText(QString::fromStdString(alert.messageText));
-  box->setInformativeText(QString::fromStdString(alert.informativeText));
+  box->setText(onThisSystem(QString::fromStdString(alert.messageText)));
+  box->setInformativeText(onThisSystem(QString::fromStdString(alert.informativeText)));
   box->setAccessibleName(box->text());
   std::vector<std::string> buttons = alert.buttons;
   if (buttons.empty()) buttons.push_back(vlText("OK").toStdString());
   std::vector<QAbstractButton*> made;
   for (size_t i = 0; i < buttons.size(); ++i) {
-    const QString text = QString::fromStdString(buttons[i]);
+    const QString text = onThisSystem(QString::fromStdString(buttons[i]));
     QPushButton* b = box->addButton(text, i == 0 ? QMessageBox::AcceptRole
                                             : i == 1 ? QMessageBox::RejectRole
                                                      : QMessageBox::DestructiveRole);
@@ -838,12 +1079,28 @@ void PaneView::beep() { QApplication::beep(); }
 void PaneView::reloadDeviceTable() {
   if (deviceModel_) deviceModel_->reload();
   syncTableSelections();
+  updateDevicePlaceholder();
+}
+
+void PaneView::updateDevicePlaceholder() {
+  const bool none = !deviceModel_ || deviceModel_->rowCount() == 0;
+  const QString text = searchingDevices_ ? vlText("Looking for pointing devices…")
+                                         : vlText("No pointing device is connected.");
+  devicePlaceholder_->setText(text);
+  devicePlaceholder_->setAccessibleName(text);
+  devicePlaceholder_->setGeometry(deviceTable_->viewport()->rect());
+  devicePlaceholder_->setVisible(none);
+  // What needs a device waits for one.
+  const bool device = controller_ && controller_->selectedDevice();
+  favouriteTable_->setEnabled(device);
+  recommend_->setEnabled(device);
 }
 
 void PaneView::reloadCursorSpeedTable() {
   if (favouriteModel_) favouriteModel_->reload();
   syncTableSelections();
   refreshEditors();
+  updateDevicePlaceholder();
 }
 
 void PaneView::setShowAllLabelVisible(bool visible) {
@@ -857,7 +1114,7 @@ void PaneView::showErrorView(const std::string& message) {
     stack_->setCurrentWidget(tabs_);
     return;
   }
-  errorLabel_->setText(QString::fromStdString(message));
+  errorLabel_->setText(onThisSystem(QString::fromStdString(message)));
   errorLabel_->setAccessibleName(errorLabel_->text());
   stack_->setCurrentWidget(errorLabel_);
 }
@@ -872,6 +1129,12 @@ void PaneView::redrawCurve() {
 void PaneView::undoStateChanged() {
   undoAction_->setEnabled(controller_ && controller_->canUndo());
   redoAction_->setEnabled(controller_ && controller_->canRedo());
+  // "Undo Sensitivity": the menu says what it will undo.
+  auto named = [this](const char* verb, bool can, const std::string& name) {
+    return can && !name.empty() ? vlText(verb) + QLatin1Char(' ') + QString::fromStdString(name) : vlText(verb);
+  };
+  undoAction_->setText(named("Undo", undoAction_->isEnabled(), controller_ ? controller_->undoActionName() : ""));
+  redoAction_->setText(named("Redo", redoAction_->isEnabled(), controller_ ? controller_->redoActionName() : ""));
 }
 
 void PaneView::removeTextUndoActions() {

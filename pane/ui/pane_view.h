@@ -74,6 +74,10 @@ inline constexpr const char* kOtherTabName = "other";
 // The slider range of the tracking speed: the square root of 0 … 20 in thousandths.
 inline constexpr int kTrackingSliderScale = 1000;
 
+// How long the window says devices are being found before it says none is there: well past
+// the standby time after which the devices appear.
+inline constexpr double kDeviceSearchSeconds = 6;
+
 class PaneView : public QWidget, public PaneWindow {
   Q_OBJECT
  public:
@@ -116,6 +120,8 @@ class PaneView : public QWidget, public PaneWindow {
   QLabel* versionLabel() const { return version_; }
   QLabel* errorLabel() const { return errorLabel_; }
   QLabel* showAllLabel() const { return showAll_; }
+  // Over the empty device table: the devices are being found, or none is connected.
+  QLabel* devicePlaceholder() const { return devicePlaceholder_; }
   // The badge beside "Check for Updates"; the update and quarantine windows (null while no
   // controller is attached).
   QLabel* updateBadge() const { return updateBadge_; }
@@ -131,6 +137,9 @@ class PaneView : public QWidget, public PaneWindow {
   LogWindow* logWindow() const { return logWindow_; }
   DeviceWindow* deviceWindow() const { return deviceWindow_; }
   AXWarningWindow* axWarningWindow() const { return axWarningWindow_; }
+  // A window of the pane without a parent (the recommended-settings window): it opens centred
+  // over the main window and closes on Escape and Ctrl+W as the others do.
+  void addSecondaryWindow(QWidget* w);
   // The alert sheets up now, outermost first.
   std::vector<QMessageBox*> alertSheets() const;
   // Where the texts of the alert sheets are written as well (the pane's log).
@@ -177,6 +186,11 @@ class PaneView : public QWidget, public PaneWindow {
   QWidget* makeSpeedTab();
   QWidget* makeOtherTab();
   QWidget* makeAppsTab();
+  void setSnappingWarningVisible(bool visible);
+  void updateDevicePlaceholder();
+  // A window of the pane other than the main window (a dialog, a sheet, an alert); null else.
+  QWidget* secondaryWindowOf(QObject* object) const;
+  void centreOverMainWindow(QWidget* w) const;
   // The favourite the editing controls show; null when none.
   QS805CursorSpeedClass* selectedCursorSpeed() const;
   // Reads the fields, sliders and check box from the selected favourite.
@@ -188,6 +202,12 @@ class PaneView : public QWidget, public PaneWindow {
   bool storeTyped(SpeedField field, double value);
   void sliderMoved(SpeedField field, int position);
   void sliderReleased(SpeedField field);
+  // A slider drag is one undo step: the store's history groups it from press to release.
+  void sliderPressed();
+  void closeDragGroup();
+  // Names the store's open undo step ("Sensitivity") for the Edit menu.
+  void nameUndoStep(const QString& name);
+  QString fieldName(SpeedField field) const;
   void finishSheet(Sheet* sheet, int returnCode);
 
   Platform platform_;
@@ -198,6 +218,10 @@ class PaneView : public QWidget, public PaneWindow {
   uint64_t contextToken_ = 0;
   bool passPending_ = false;
   bool syncing_ = false;
+  bool dragGroupOpen_ = false;
+  bool searchingDevices_ = false;
+  bool searchPending_ = false;
+  QLabel* devicePlaceholder_ = nullptr;
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 
   QStackedWidget* stack_ = nullptr;
@@ -226,6 +250,7 @@ class PaneView : public QWidget, public PaneWindow {
   std::function<void(const std::string&)> messageLog_;
   std::vector<std::unique_ptr<Sheet>> sheets_;
   QPointer<QWidget> keyControl_;
+  std::vector<QPointer<QWidget>> extraWindows_;
   RegistryWindow* registryWindow_ = nullptr;
   LogWindow* logWindow_ = nullptr;
   DeviceWindow* deviceWindow_ = nullptr;

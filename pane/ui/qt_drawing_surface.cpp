@@ -15,9 +15,10 @@ QColor toQColor(const Rgba& c) {
 
 QFont smallSystemFont() {
   QFont f = QApplication::font();
-  // The platform's small system font is about two points below the regular one.
+  // The platform's small system font is about two points below the regular one; below eight
+  // points the graph's numbers are hard to read on a laptop's screen.
   double size = f.pointSizeF() > 0 ? f.pointSizeF() - 2 : 9;
-  f.setPointSizeF(std::max(size, 7.0));
+  f.setPointSizeF(std::max(size, 8.0));
   return f;
 }
 

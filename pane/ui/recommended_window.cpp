@@ -3,6 +3,9 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QStyle>
+
+#include "pane/ui/local_texts.h"
 #include <QDateTime>
 #include <QFormLayout>
 #include <QHBoxLayout>
@@ -36,19 +39,22 @@ RecommendedWindow::RecommendedWindow(const Platform& platform, QS838RecdWinClass
   searchRow_ = new QWidget(this);
   auto* ids = new QHBoxLayout(searchRow_);
   ids->setContentsMargins(0, 0, 0, 0);
-  auto addField = [&](QLineEdit*& f, const QString& label, int width) {
+  auto addField = [&](QLineEdit*& f, const QString& label, const QString& widest) {
     auto* l = new QLabel(label, searchRow_);
     f = new QLineEdit(searchRow_);
     f->setAccessibleName(label);
-    f->setMaximumWidth(width);
+    // Room for the widest value it takes ("0xFFFF": four hex digits), with the frame's margins.
+    const int width = f->fontMetrics().horizontalAdvance(widest) + 2 * f->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 12;
+    f->setMinimumWidth(width);
+    f->setMaximumWidth(width + 24);
     l->setBuddy(f);
     ids->addWidget(l);
     ids->addWidget(f);
   };
-  addField(vid_, text("Vendor ID", "vl"), 80);
-  addField(pid_, text("Product ID", "vl"), 80);
-  addField(mid_, text("Model ID", "vl"), 80);
-  addField(transport_, text("Transport", "vl"), 120);
+  addField(vid_, text("Vendor ID", "vl"), QStringLiteral("0xFFFF"));
+  addField(pid_, text("Product ID", "vl"), QStringLiteral("0xFFFF"));
+  addField(mid_, text("Model ID", "vl"), QStringLiteral("0xFFFF"));
+  addField(transport_, text("Transport", "vl"), QStringLiteral("Bluetooth Low Energy"));
   searchButton_ = new QPushButton(text("Search", "vl"), searchRow_);
   searchButton_->setAccessibleName(searchButton_->text());
   ids->addWidget(searchButton_);
@@ -98,8 +104,13 @@ RecommendedWindow::RecommendedWindow(const Platform& platform, QS838RecdWinClass
   facts->addRow(text("Date", "vl"), date_);
   facts->addRow(text("Total", "vl"), total_);
 
+  closeButton_ = new QPushButton(text("Close", "vl"), this);
+  closeButton_->setAccessibleName(closeButton_->text());
+  closeButton_->setAutoDefault(false);
+  connect(closeButton_, &QPushButton::clicked, this, [this] { close(); });
   auto* bottom = new QHBoxLayout;
   bottom->addLayout(facts, 1);
+  bottom->addWidget(closeButton_, 0, Qt::AlignBottom);
   bottom->addWidget(applyButton_, 0, Qt::AlignBottom);
 
   auto* layout = new QVBoxLayout(this);
@@ -170,7 +181,11 @@ void RecommendedWindow::closeWindow() {
 
 bool RecommendedWindow::isVisibleOrMinimised() const { return isVisible() || isMinimized(); }
 
-void RecommendedWindow::setSearchControlsVisible(bool visible) { searchRow_->setVisible(visible); }
+void RecommendedWindow::setSearchControlsVisible(bool visible) {
+  searchRow_->setVisible(visible);
+  // A search lists how many users chose each setting; the ranking lists places.
+  table_->setHorizontalHeaderItem(0, new QTableWidgetItem(visible ? text("Users", "vl") : text("Rank", "vl")));
+}
 
 std::string RecommendedWindow::fieldText(RecdField f) const { return field(f)->text().toStdString(); }
 
@@ -201,7 +216,7 @@ std::optional<size_t> RecommendedWindow::selectedRow() const {
 }
 
 void RecommendedWindow::setStatusText(const std::string& t) {
-  status_->setText(QString::fromStdString(t));
+  status_->setText(platformShortcutText(QString::fromStdString(t)));
   status_->setAccessibleDescription(status_->text());
 }
 

@@ -32,6 +32,7 @@ class RecommendedWindow : public QWidget, public RecommendedWindowView {
   QLineEdit* field(RecdField f) const;
   QPushButton* searchButton() const { return searchButton_; }
   QPushButton* applyButton() const { return applyButton_; }
+  QPushButton* closeButton() const { return closeButton_; }
   QTableWidget* table() const { return table_; }
   QLabel* dateLabel() const { return date_; }
   QLabel* statusLabel() const { return status_; }
@@ -82,6 +83,7 @@ class RecommendedWindow : public QWidget, public RecommendedWindowView {
   QLabel* total_ = nullptr;
   QProgressBar* progress_ = nullptr;
   QPushButton* applyButton_ = nullptr;
+  QPushButton* closeButton_ = nullptr;
   QPointer<QMessageBox> sheet_;
   std::function<void(int)> sheetCompletion_;
   bool closing_ = false;

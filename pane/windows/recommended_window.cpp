@@ -26,8 +26,14 @@ std::optional<std::string> uploadReceiver(const std::string& bundleIdentifier) {
   return std::nullopt;
 }
 
-// The connection message's "%@" and "%d" filled in, in that order.
+// The connection message in plain words, the error's domain and code on a details line of
+// their own ("(%@,%d)" at the end of the text moves there; a text without it is filled in).
 std::string fillConnectionMessage(std::string format, const std::string& domain, int code) {
+  const std::string details = domain + ", " + std::to_string(code);
+  if (auto open = format.rfind(" (%@,%d)"); open != std::string::npos && open + 8 == format.size()) {
+    format.erase(open);
+    return format + "\n" + "Details: " + details;
+  }
   if (auto at = format.find("%@"); at != std::string::npos) format.replace(at, 2, domain);
   if (auto d = format.find("%d"); d != std::string::npos) format.replace(d, 2, std::to_string(code));
   return format;

@@ -188,6 +188,12 @@ void quillon_Velmora_prefpane::contactSupport() {
 void quillon_Velmora_prefpane::contactSupportDidEnd(int returnCode, const std::string& report) {
   if (returnCode == kAlertThirdButtonReturn) {
     if (platform_.pasteboard) platform_.pasteboard->setString(report);
+    // Said only once the clipboard is seen to hold it.
+    const bool copied = platform_.pasteboard && platform_.pasteboard->string() == report;
+    SheetAlert done;
+    done.informational = copied;
+    done.messageText = localizedVL(copied ? kReportCopiedText : kReportNotCopiedText);
+    window_.showSheetAlert(done, nullptr);
     return;
   }
   if (returnCode != kAlertFirstButtonReturn) return;

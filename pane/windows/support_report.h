@@ -13,6 +13,8 @@ class quillon_Velmora_prefpane;
 
 inline constexpr const char* kCreateEmailButton = "Create an Email";
 inline constexpr const char* kCopyToClipboardButton = "Copy to Clipboard";
+inline constexpr const char* kReportCopiedText = "The report is on the clipboard. Paste it into a message to support.";
+inline constexpr const char* kReportNotCopiedText = "The report could not be put on the clipboard.";
 // Keys of the "vl" strings table.
 inline constexpr const char* kSupportAddressKey = "Support Mail Address";
 inline constexpr const char* kSupportMessageKey = "Contact Support Message";

@@ -286,10 +286,14 @@ TEST(SettingsProgram, ScreenshotOfAGoodPaneAndRefusalsOfBrokenOnes) {
   fs::permissions(tmp / "run", fs::perms::owner_all, fs::perm_options::replace);
   std::string png = tmp / "shot.png";
 
-  RunResult ok = runSettings({"--world", tmp / "world", "--pane", testPane("good"), "--tab", "speed", "--screenshot", png}, env);
+  RunResult ok = runSettings({"--world", tmp / "world", "--pane", testPane("good"), "--tab", "speed", "--size",
+                              "1366x768", "--screenshot", png},
+                             env);
   EXPECT_EQ(ok.status, 0) << ok.err;
   QImage shot(QString::fromStdString(png));
   ASSERT_FALSE(shot.isNull());
+  // The window at a laptop's whole screen, as asked.
+  EXPECT_EQ(shot.size(), QSize(1366, 768));
   // The pane's own colour is in the picture: the view was painted, not just the frame.
   bool paneColour = false;
   for (int y = 0; y < shot.height() && !paneColour; y += 4)
@@ -307,6 +311,8 @@ TEST(SettingsProgram, ScreenshotOfAGoodPaneAndRefusalsOfBrokenOnes) {
       {{"--pane", testPane("error_view")}, 1, "shows its error view"},
       {{"--pane", testPane("good"), "--tab", "sped"}, 2, "did you mean 'speed'?"},
       {{"--pane", testPane("good"), "--delay", "61"}, 2, "--delay"},
+      {{"--pane", testPane("good"), "--size", "1366"}, 2, "WIDTHxHEIGHT"},
+      {{"--pane", testPane("good"), "--size", "100x768"}, 2, "--size width"},
       {{"--pane", tmp / "missing.prefPane"}, 1, "no pane bundle at"},
   };
   for (const auto& c : cases) {

@@ -19,6 +19,13 @@ class PaneChanges : public test::PaneBench {
     ASSERT_TRUE(pane->cursorSpeedList().selectedObject());
   }
   QS805CursorSpeedClass* selected() { return pane->cursorSpeedList().selectedObject(); }
+  // How many applications the store file holds, read by another program.
+  size_t storedApplications() {
+    StoreContextRef ctx;
+    ErrorInfo error;
+    EXPECT_EQ(QS814createMOC(platform, settings.storePath, nullptr, true, &ctx, &error), 0);
+    return ctx ? ctx->fetch(EntityKind::Application).size() : 0;
+  }
   // The favourite as the store file holds it, read by another program.
   std::optional<std::string> storedSensitivity(int64_t index) {
     StoreContextRef ctx;
@@ -97,6 +104,7 @@ TEST_F(PaneChanges, LockingAFavouriteSavesWithoutACommand) {
 TEST_F(PaneChanges, OnlySnappingChangesOfApplicationsReachTheAgent) {
   openWithMouse();
   size_t before = commands(cmd::kAutoCursorSnapping).size();
+  const size_t appsBefore = storedApplications();
   std::string app = home.path() + "/Applications/TextEdit.app";
   ASSERT_TRUE(workspace.makeBundle(app, "com.apple.TextEdit"));
   QS803AppClass* rec = QS803AppClass::insertSnappingAppWithObject(AppObject(FileURL{app}), pane->managedObjectContext());
@@ -107,10 +115,15 @@ TEST_F(PaneChanges, OnlySnappingChangesOfApplicationsReachTheAgent) {
   size_t afterInsert = commands(cmd::kAutoCursorSnapping).size();
   EXPECT_EQ(afterInsert, before + (rec->snappingIX() == std::optional<size_t>(0) ? 0u : 1u));
 
+  // The new row is in the store file at once, without waiting for the sheet to close.
+  EXPECT_FALSE(pane->managedObjectContext()->hasChanges());
+  EXPECT_EQ(storedApplications(), appsBefore + 1);
+
   rec->setName(std::string("My Editor"));
   loop.runPass();
   loop.advance(0.2);
   EXPECT_EQ(commands(cmd::kAutoCursorSnapping).size(), afterInsert) << "a rename is not a snapping change";
+  EXPECT_FALSE(pane->managedObjectContext()->hasChanges()) << "the new name is saved too";
 
   rec->setSnapping(std::string(kSnappingDefaultButton));
   loop.runPass();

@@ -90,6 +90,44 @@ TEST_F(PaneDevices, AnAttachedDeviceGetsItsRecordAndIsSelected) {
   EXPECT_GT(window.deviceReloads, 0);
 }
 
+TEST_F(PaneDevices, TheLastChosenDeviceIsChosenAgainWhenItAppearsAfterAnother) {
+  open();
+  attach("generic-usb-optical-mouse");
+  RegistryId magic = attach("magic-mouse-2-bluetooth");
+  loop.advance(2.5);
+  ASSERT_EQ(pane->deviceList().count(), 2u);
+  auto indexOf = [this](const std::string& name) -> std::optional<size_t> {
+    for (size_t i = 0; i < pane->deviceList().count(); ++i)
+      if (pane->deviceList().row(i)->displayName().find(name) != std::string::npos) return i;
+    return std::nullopt;
+  };
+  ASSERT_TRUE(indexOf("Magic Mouse"));
+  ASSERT_TRUE(pane->deviceList().setSelectionIndex(indexOf("Magic Mouse")));
+  leave();
+  pane.reset();
+
+  // Next time the other mouse is there first and is shown meanwhile; the chosen one takes over
+  // when it comes.
+  ASSERT_TRUE(mac.detach(magic));
+  open();
+  loop.advance(2.5);
+  ASSERT_EQ(pane->deviceList().count(), 1u);
+  ASSERT_TRUE(pane->selectedDevice());
+  attach("magic-mouse-2-bluetooth");
+  loop.advance(2.5);
+  ASSERT_EQ(pane->deviceList().count(), 2u);
+  ASSERT_TRUE(pane->selectedDevice());
+  EXPECT_NE(pane->selectedDevice()->displayName().find("Magic Mouse"), std::string::npos)
+      << pane->selectedDevice()->displayName();
+  // And the pane's own pick of the meantime was not remembered over the user's choice.
+  leave();
+  pane.reset();
+  open();
+  loop.advance(2.5);
+  ASSERT_TRUE(pane->selectedDevice());
+  EXPECT_NE(pane->selectedDevice()->displayName().find("Magic Mouse"), std::string::npos);
+}
+
 TEST_F(PaneDevices, DetachingNeverAlertsAndUnsupportedServicesAreIgnored) {
   RegistryId mouse = attach("generic-usb-optical-mouse");
   attach("hid-compatibility-shim");

@@ -354,9 +354,22 @@ TEST_F(CurveViewTest, DrawingKeepsLabelsApartAndClipsTheCurves) {
                            [](const DrawCommand& c) { return c.kind == DrawCommand::Kind::PushClip; });
   ASSERT_NE(clip, s.commands.end());
   EXPECT_EQ(clip->rect, (DrawRect{27, 19, 598, 298}));
-  const DrawCommand& indicator = s.commands[s.commands.size() - 2];
-  EXPECT_EQ(indicator.rect, (DrawRect{76, 18, 1, 300}));
-  EXPECT_EQ(indicator.colour, kIndicatorColour);
+  // The indicator line, then (the focused curve being shown) a mark where it meets the curve.
+  auto indicator = std::find_if(s.commands.begin(), s.commands.end(), [](const DrawCommand& c) {
+    return c.kind == DrawCommand::Kind::FrameRect && c.rect == DrawRect{76, 18, 1, 300};
+  });
+  ASSERT_NE(indicator, s.commands.end());
+  EXPECT_EQ(indicator->colour, kIndicatorColour);
+  auto mark = std::find_if(indicator, s.commands.end(),
+                           [](const DrawCommand& c) { return c.kind == DrawCommand::Kind::FillRect; });
+  if (view.curveVisibleCheckbox(0)) {
+    ASSERT_NE(mark, s.commands.end());
+    const auto y = curveHeightAt(view.presetCurve(0), 76.5);
+    ASSERT_TRUE(y.has_value());
+    EXPECT_NEAR(mark->rect.y + mark->rect.height / 2, *y, 0.01);
+  } else {
+    EXPECT_EQ(mark, s.commands.end());
+  }
   EXPECT_EQ(s.commands.back().kind, DrawCommand::Kind::PopClip);
 
   // Only ticks at whole steps: at 0.5 the x range is 1200 counts.

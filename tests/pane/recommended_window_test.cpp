@@ -206,7 +206,7 @@ TEST_F(RecdWindow, EveryOutcomeHasItsMessage) {
       {"garbage", [&] { mac.setHttpAnswer(kRankPath, pl::Data{'<', 'h', 't', 'm', 'l', '>'}, 500); }, recd::kWrongData, 0},
       {"refused",
        [&] { mac.setHttpError(kRankPath, kURLErrorCannotConnectToHost); },
-       "Failed to connect the server. Click the Recommend button to try again. (NSURLErrorDomain,-1004)", 0},
+       "Failed to connect the server. Click the Recommend button to try again.\nDetails: NSURLErrorDomain, -1004", 0},
   };
   share(true);
   for (const Case& c : cases) {
@@ -238,7 +238,7 @@ TEST_F(RecdWindow, ASilentServerTimesOutAfterFiveSecondsWithoutBlocking) {
   EXPECT_TRUE(view->progress);
   EXPECT_TRUE(window->downloading());
   loop.advance(0.2);
-  EXPECT_EQ(view->status, "Failed to connect the server. Click the Recommend button to try again. (NSURLErrorDomain,-1001)");
+  EXPECT_EQ(view->status, "Failed to connect the server. Click the Recommend button to try again.\nDetails: NSURLErrorDomain, -1001");
   EXPECT_FALSE(view->progress);
   EXPECT_FALSE(window->downloading());
 }

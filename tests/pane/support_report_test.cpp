@@ -128,15 +128,22 @@ TEST_F(SupportReport, TheAlertMailsCopiesOrDoesNothing) {
     window.openedURLs.clear();
     platform.pasteboard->setString("before");
     window.alertAnswer = c.answer;
+    const size_t shown = window.alerts.size();
     pane->contactSupport();
-    ASSERT_FALSE(window.alerts.empty());
-    const SheetAlert& alert = window.alerts.back().alert;
+    ASSERT_GT(window.alerts.size(), shown);
+    const SheetAlert alert = window.alerts[shown].alert;
     EXPECT_EQ(alert.buttons.at(0), "Create an Email");
     EXPECT_EQ(alert.buttons.at(2), "Copy to Clipboard");
     EXPECT_EQ(alert.messageText, "Please send the report below to support@velmora.quillon.example.");
     const std::string& report = alert.informativeText;
     EXPECT_TRUE(report.starts_with("Device: ")) << report;
     EXPECT_EQ(*platform.pasteboard->string(), c.copied ? report : "before");
+    // A copy is confirmed, once the clipboard is seen to hold the report; nothing else is.
+    ASSERT_EQ(window.alerts.size(), shown + (c.copied ? 2u : 1u));
+    if (c.copied) {
+      EXPECT_TRUE(window.alerts.back().alert.informational);
+      EXPECT_EQ(window.alerts.back().alert.messageText, kReportCopiedText);
+    }
     ASSERT_EQ(window.openedURLs.size(), c.mailed ? 1u : 0u);
     if (c.mailed) {
       EXPECT_EQ(window.openedURLs[0], "mailto:support@velmora.quillon.example?subject=%5BVelmora%5D%20&body=" +

@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <fstream>
 
 #include "core/store/records.h"
@@ -646,6 +647,45 @@ TEST_F(StoreContext, DeniedPermissionIsToldWithThePath) {
   EXPECT_EQ(QS814createMOC(platform, storePath(), nullptr, true, &ctx, &err), 8140153);
   EXPECT_EQ(err.code, kFileReadNoPermissionError);
   ::chmod(folder.c_str(), 0755);
+}
+
+// A step carries the name the window gave it through undo and redo; a group opened by hand
+// (a slider drag) stays one step over many passes.
+TEST(UndoNames, AStepKeepsItsNameAndAHandOpenedGroupSpansPasses) {
+  UndoManager undo;
+  int value = 0;
+  // As a record's setter does: the undo of a change is a change back, which registers its own
+  // inverse (the redo step) while the manager undoes.
+  std::function<void(int)> set = [&](int v) {
+    const int old = value;
+    value = v;
+    undo.registerUndo([&set, old] { set(old); });
+  };
+  undo.setActionName("ignored");  // no step is open: nothing to name
+  set(1);
+  undo.setActionName("Sensitivity");
+  undo.closeEventGroup();
+  EXPECT_EQ(undo.undoActionName(), "Sensitivity");
+
+  undo.beginUndoGrouping();
+  for (int v : {2, 3, 4}) {
+    set(v);
+    undo.setActionName("Tracking speed");
+    undo.closeEventGroup();  // the passes of a drag end, the group stays open
+  }
+  EXPECT_FALSE(undo.canRedo());
+  undo.endUndoGrouping();
+  EXPECT_EQ(undo.undoCount(), 2u);
+  EXPECT_EQ(undo.undoActionName(), "Tracking speed");
+  undo.undo();
+  EXPECT_EQ(value, 1) << "one undo takes back the whole drag";
+  EXPECT_EQ(undo.redoActionName(), "Tracking speed");
+  EXPECT_EQ(undo.undoActionName(), "Sensitivity");
+  undo.redo();
+  EXPECT_EQ(value, 4);
+  EXPECT_EQ(undo.undoActionName(), "Tracking speed");
+  undo.removeAllActions();
+  EXPECT_EQ(undo.undoActionName(), "");
 }
 
 }  // namespace

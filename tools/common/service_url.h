@@ -1,11 +1,15 @@
 // Where the programs find the web service: $VELMORA_SERVICE_URL, else the user default
 // "quillonVelmora_service_url", else the address file a service on the world writes, else the
-// local default. Resolved once at a program's entry and handed to the web client.
+// local default. Resolved again for every request, so a service started after the program
+// (on a port of its choosing) is found on the next try.
 #pragma once
 
+#include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/api/http_client.h"
 #include "platform/api/runloop.h"
@@ -29,6 +33,37 @@ struct ServiceURLSources {
 
 // The first non-empty source, trimmed of white space; the default when none says anything.
 std::string resolveServiceURL(const ServiceURLSources& sources);
+
+// A web client that resolves the address before each request and speaks to it through the
+// client factory makes for it (a new one only when the address changed).
+class ResolvingServiceClient : public HttpClient {
+ public:
+  using Factory = std::function<std::unique_ptr<HttpClient>(const std::string& baseURL)>;
+  ResolvingServiceClient(ServiceURLSources sources, Factory factory);
+
+  HttpResult get(const std::string& path, const std::string& query, double timeoutSeconds) override;
+  RequestId startGet(const std::string& path, const std::string& query, double timeoutSeconds,
+                     Completion completion) override;
+  void cancel(RequestId id) override;
+  // The address the last request went to.
+  const std::string& currentURL() const { return url_; }
+
+ private:
+  HttpClient& client();
+
+  ServiceURLSources sources_;
+  Factory factory_;
+  std::string url_;
+  HttpClient* current_ = nullptr;
+  // Clients of earlier addresses stay while their requests may still answer.
+  std::vector<std::unique_ptr<HttpClient>> clients_;
+  struct Started {
+    HttpClient* client;
+    RequestId inner;
+  };
+  std::map<RequestId, Started> started_;
+  RequestId nextId_ = 1;
+};
 
 // The web client for the resolved address, its completions on loop.
 std::unique_ptr<HttpClient> makeServiceClient(const ServiceURLSources& sources, RunLoop* loop);

@@ -27,9 +27,12 @@ namespace {
 
 constexpr int kExitCannotShow = 1;
 constexpr int kExitUsage = 2;
+// Fits a 1366x768 laptop screen with its panel and the window's title bar.
+constexpr int kDefaultWidth = 1100, kDefaultHeight = 700;
 
 const char* kHelp =
-    "usage: velmora-settings [--world DIR] [--pane PATH] [--tab NAME] [--screenshot FILE.png [--delay S]]\n\n"
+    "usage: velmora-settings [--world DIR] [--pane PATH] [--tab NAME] [--size WxH]\n"
+    "                        [--screenshot FILE.png [--delay S]]\n\n"
     "Opens the Velmora settings window: finds the Velmora pane, loads it and shows it. The pane\n"
     "starts Velmora Manager (the agent) when it is not running from a bundle at least as new;\n"
     "closing the window leaves the agent running.\n\n"
@@ -40,6 +43,8 @@ const char* kHelp =
     "                       $XDG_DATA_HOME/velmora/PreferencePanes, the data dirs' velmora/\n"
     "                       PreferencePanes, then the bundle the build left beside this program\n"
     "  --tab NAME           open the pane on this tab: speed, apps or other\n"
+    "  --size WIDTHxHEIGHT  the window's size in pixels (default 1100x700); 1366x768 is a\n"
+    "                       laptop's whole screen\n"
     "  --screenshot FILE    render the window with the pane selected into FILE (PNG) after its\n"
     "                       first paint and quit; works without a display (offscreen)\n"
     "  --delay SECONDS      with --screenshot: wait this long after the first paint (0 to 60;\n"
@@ -80,7 +85,7 @@ void onSignal(int sig) {
 
 int main(int argc, char** argv) {
   using namespace vl;
-  std::string worldOption, paneOption, screenshot, tab, delayText;
+  std::string worldOption, paneOption, screenshot, tab, delayText, sizeText;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&](const std::string& name, std::string& out) {
@@ -104,12 +109,22 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (value("--world", worldOption) || value("--pane", paneOption) || value("--screenshot", screenshot) ||
-        value("--tab", tab) || value("--delay", delayText))
+        value("--tab", tab) || value("--delay", delayText) || value("--size", sizeText))
       continue;
-    if (a == "--world" || a == "--pane" || a == "--screenshot" || a == "--tab" || a == "--delay")
+    if (a == "--world" || a == "--pane" || a == "--screenshot" || a == "--tab" || a == "--delay" || a == "--size")
       return usage(a + " needs a value");
     return usage("unexpected argument '" + a + "'" +
-                 cli::didYouMean(a, {"--world", "--pane", "--screenshot", "--tab", "--delay", "--help", "--version"}));
+                 cli::didYouMean(a, {"--world", "--pane", "--screenshot", "--tab", "--delay", "--size", "--help",
+                                     "--version"}));
+  }
+  double width = kDefaultWidth, height = kDefaultHeight;
+  if (!sizeText.empty()) {
+    const size_t x = sizeText.find('x');
+    if (x == std::string::npos) return usage("--size takes WIDTHxHEIGHT, for example 1366x768");
+    std::string why;
+    if (!cli::parseNumberIn("--size width", sizeText.substr(0, x), 320, 8192, &width, &why) ||
+        !cli::parseNumberIn("--size height", sizeText.substr(x + 1), 240, 8192, &height, &why))
+      return usage(why);
   }
   double delay = 0;
   if (!delayText.empty()) {
@@ -147,7 +162,7 @@ int main(int argc, char** argv) {
   int status = 0;
   {
     host::HostWindow window(session);
-    window.resize(800, 640);
+    window.resize(static_cast<int>(width), static_cast<int>(height));
     if (!window.selectPane()) return cannotShow("the pane gave no view to show");
     if (!tab.empty() && !session.selectTab(tab)) {
       window.hide();
