@@ -658,8 +658,7 @@ TEST_F(Agent, NoOutsideTextCanMakeALogLineLong) {
   loop.runUntilIdle();
   postCommand(pl::Dict{{key::kCommand, huge}});
   rawFavourite(usbMouse, huge.c_str(), "1.5");
-  agent->setCursorSpeedAfterDelay(0);
-  loop.runUntilIdle();
+  postCommand(deviceCommand(cmd::kCursorSpeed, usbMouse));
   mac.logout();
   loop.runUntilIdle();
   agent->applicationWillTerminate();

@@ -44,13 +44,13 @@ favourite=78643200  # 1200
 
 start_agent 1
 id=$("$bin/velmora-sim" attach magic-mouse-2-bluetooth) || { echo "FAIL attach"; exit 1; }
-other=$("$bin/velmora-sim" attach generic-usb-optical-mouse) || { echo "FAIL attach"; exit 1; }
+other=$("$bin/velmora-sim" attach logitech-mx-master-3-bluetooth) || { echo "FAIL attach"; exit 1; }
 service=$(printf '0x%X' $(( id + 2 )))
 wait_for 10 has_value "$service" HIDPointerResolution 26214400 || { echo "FAIL the mouse got no speed"; exit 1; }
 "$bin/velmora-ctl" favourite set --device 4c-269-0-Bluetooth --favourite 2 --sensitivity 1200 --tracking 3 \
   --select --create --notify >/dev/null || { echo "FAIL favourite set"; exit 1; }
 wait_for 5 has_value "$service" HIDPointerResolution "$favourite" || { echo "FAIL favourite not applied"; exit 1; }
-wait_for 5 grep -q "applied favourite .* to 93a-2510-0-USB" "$work/agent1.out" ||
+wait_for 10 grep -q "applied favourite .* to 46d-b023-0-Bluetooth Low Energy" "$work/agent1.out" ||
   { echo "FAIL the second mouse got no favourite"; fail=1; }
 kill -KILL $agent
 wait $agent 2>/dev/null
@@ -65,13 +65,13 @@ grep -q "every device is back at the system speed" "$work/agent2.out" &&
   { echo "FAIL claimed every device back while one was not reached"; cat "$work/agent2.out"; fail=1; }
 grep -q "are not here now and keep their entry" "$work/agent2.out" ||
   { echo "FAIL did not say what it kept"; cat "$work/agent2.out"; fail=1; }
-grep -q "93a-2510-0-USB" "$restore_file" 2>/dev/null ||
+grep -q "46d-b023-0-Bluetooth Low Energy" "$restore_file" 2>/dev/null ||
   { echo "FAIL the unplugged mouse's entry was not kept for a later run"; fail=1; }
 grep -q "4c-269-0-Bluetooth" "$restore_file" 2>/dev/null &&
   { echo "FAIL the restored mouse's entry was kept"; fail=1; }
 
 # The second mouse is back: the next run, stopped at once as well, finishes and says so.
-"$bin/velmora-sim" attach generic-usb-optical-mouse >/dev/null || { echo "FAIL attach"; fail=1; }
+"$bin/velmora-sim" attach logitech-mx-master-3-bluetooth >/dev/null || { echo "FAIL attach"; fail=1; }
 start_agent 3
 stop_at_once 3
 grep -q "stopped; every device is back at the system speed" "$work/agent3.out" ||
