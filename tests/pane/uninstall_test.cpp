@@ -210,10 +210,10 @@ TEST_F(Uninstall, AFileThatCannotGoStopsNothingElseAndASecondRunFinishes) {
   EXPECT_TRUE(fs::exists(stuck));
   // One fatal report at the end, at the settings folder's site, naming the file and why.
   ASSERT_TRUE(ended());
-  ASSERT_EQ(alerts.modal.size() + alerts.sheets.size(), 1u);
-  const ErrorInfo& shown = alerts.modal.empty() ? alerts.sheets.front() : alerts.modal.front();
-  std::string text = shown.userInfo.count(kDescriptionKey) ? shown.userInfo.at(kDescriptionKey).describe() : "";
-  EXPECT_NE(text.find(settingsFolder), std::string::npos) << text;
+  ASSERT_EQ(alerts.notices.size(), 1u);
+  const std::string text = alerts.notices[0].header + "\n" + alerts.notices[0].message;
+  EXPECT_NE(text.find("could not remove the settings folder " + settingsFolder), std::string::npos) << text;
+  EXPECT_NE(text.find("stuck"), std::string::npos) << text;
 
   // The second run finds only what is left and finishes it once the reason is gone.
   UninstallPlan rest = planUninstall(platform);
