@@ -2,11 +2,14 @@
 #include "agent/app_controller.h"
 
 #include <algorithm>
+#include <set>
 #include <cstdio>
 #include <ctime>
 
 #include "agent/log_text.h"
 #include "core/errors/alerts.h"
+#include "core/hid/fixed_point.h"
+#include "core/hid/pointer_parameters.h"
 #include "core/hid/registry_search.h"
 #include "core/plist/codec.h"
 #include "core/plist/number_text.h"
@@ -135,7 +138,7 @@ void AppControllerClass::applicationDidFinishLaunching() {
   if (!restorePath.empty()) {
     restoreValues_ = std::make_unique<RestoreValues>(restorePath);
     std::string message;
-    if (!restoreValues_->load(&message)) logActivity(message);
+    if (!restoreValues_->load(&message)) logActivity(textForLog(message));
     if (restoreValues_->size() > 0)
       logActivity(std::to_string(restoreValues_->size()) + " device(s) left with a favourite by an earlier run");
   }
@@ -172,6 +175,7 @@ void AppControllerClass::applicationWillTerminate() {
     fatal(nullptr, nullptr, e, 1000883);
     return;
   }
+  const LeftOverOutcome leftOver = restoreLeftOverAtQuit();
   removeDeviceNotify();
   userInfo_ = nullptr;
   managedObjectContext_.reset();
@@ -181,7 +185,62 @@ void AppControllerClass::applicationWillTerminate() {
     platform_.screens->unobserve(screensToken_);
     screensToken_ = 0;
   }
-  logActivity(watchedDevices ? "stopped; every device is back at the system speed" : "stopped; no device was changed");
+  // Success is said only for what was given back; a device a crashed run changed and this run
+  // could not reach keeps its entry, and the line says so.
+  if (!watchedDevices) {
+    logActivity("stopped; no device was changed");
+  } else if (leftOver.failed == 0 && leftOver.absent == 0) {
+    logActivity("stopped; every device is back at the system speed");
+  } else {
+    std::string line = "stopped; the devices this run changed are back at the system speed";
+    if (leftOver.failed > 0)
+      line += "; " + std::to_string(leftOver.failed) + " device(s) may still carry a speed of an earlier run";
+    if (leftOver.absent > 0)
+      line += "; " + std::to_string(leftOver.absent) +
+              " device(s) an earlier run changed are not here now and keep their entry for a later run";
+    logActivity(line);
+  }
+}
+
+AppControllerClass::LeftOverOutcome AppControllerClass::restoreLeftOverAtQuit() {
+  LeftOverOutcome outcome;
+  if (!restoreValues_) return outcome;
+  // Devices present but not yet announced (still in their standby time) are reached through
+  // the services that match now; the announced ones were given theirs back when announced.
+  std::vector<ServiceRef> present;
+  if (connectedDeviceNotifier_ && connectedDeviceNotifier_->hidService())
+    present = connectedDeviceNotifier_->hidService()->copyServices();
+  std::set<std::string> reached;
+  for (const ServiceRef& service : present) {
+    if (!service || entryForClient(service) || !VL722isSupportedServiceClient(platform_, service.get())) continue;
+    uint32_t vid = 0, pid = 0, mid = 0;
+    std::optional<std::string> transport;
+    std::optional<pl::Value> location;
+    QS852getDeviceInfo(service.get(), &vid, &pid, &mid, &transport, &location, nullptr);
+    const std::string key = RestoreValues::keyFor(vid, pid, mid, transport.value_or(""), location);
+    const SavedSpeed* saved = restoreValues_->find(key);
+    if (!saved || !restoreValues_->isLeftOver(key)) continue;
+    // With Drovana installed a device other than Apple's is Drovana's to set.
+    if (dvVersion_ != 0 && !QS822isAppleGestureDevice(vid, pid)) continue;
+    reached.insert(key);
+    const SavedSpeed speed = *saved;
+    if (int32_t e = QS852setCursorSpeed(service.get(), &speed.accelerationKey, Fix2X(speed.resolution),
+                                        Fix2X(speed.acceleration), std::nullopt)) {
+      QS810stackError(nullptr, e);
+      outcome.failedKeys.insert(key);
+      logActivity("could not give " + textForLog(key) + " back the speed it had before an earlier run ended");
+    }
+  }
+  for (const std::string& key : reached) {
+    if (outcome.failedKeys.count(key)) continue;
+    std::string error;
+    if (!restoreValues_->remove(key, &error)) logActivity(textForLog(error));
+    logActivity("gave " + textForLog(key) + " back the speed it had before an earlier run ended abnormally");
+  }
+  outcome.failed = outcome.failedKeys.size();
+  for (const auto& key : restoreValues_->keys())
+    if (restoreValues_->isLeftOver(key) && !reached.count(key)) ++outcome.absent;
+  return outcome;
 }
 
 void AppControllerClass::applicationDidChangeScreenParameters() {
@@ -275,7 +334,7 @@ void AppControllerClass::connectedDeviceNotify(const ServiceRef& service, bool a
     if (!entry->locationID()) {
       // A device that goes away takes no speed of ours with it: it starts afresh when it returns.
       std::string error;
-      if (restoreValues_ && !restoreValues_->remove(restoreKey, &error)) logActivity(error);
+      if (restoreValues_ && !restoreValues_->remove(restoreKey, &error)) logActivity(textForLog(error));
       logActivity(name + " detached");
       connectedDeviceList_.erase(std::remove_if(connectedDeviceList_.begin(), connectedDeviceList_.end(),
                                                 [entry](const std::unique_ptr<ServiceClass>& e) { return e.get() == entry; }),
@@ -380,7 +439,8 @@ int32_t AppControllerClass::setCursorSpeedForVID(uint32_t vid, uint32_t pid, uin
     }
   }
   if (!found)
-    logActivity("no device " + QS802DeviceClass::indexWithVID(vid, pid, mid, transport.value_or("")) +
+    logActivity("no device " +
+                QS802DeviceClass::indexWithVID(vid, pid, mid, textForLog(transport.value_or(""), kLogTransportLimit)) +
                 " is connected: nothing to apply");
   return 0;
 }
@@ -513,7 +573,7 @@ void AppControllerClass::uploadRecommendedSettings() {
   if (!machineIdentifier_) machineIdentifier_ = std::make_unique<QS836MachineIdentifier>(platform_, settings_.sharingSaltPath);
   for (const auto& [index, device] : list) {
     if (QS836uploadCursorSpeedFromApp(platform_, *machineIdentifier_, device, std::nullopt))
-      logActivity("shared the speed of " + device->displayName());
+      logActivity("shared the speed of " + textForLog(device->displayName()));
   }
 }
 

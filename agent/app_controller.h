@@ -7,9 +7,11 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
+#include "agent/log_text.h"
 #include "agent/log_viewer.h"
 #include "agent/restore_values.h"
 #include "agent/service_class.h"
@@ -137,8 +139,10 @@ class AppControllerClass : public ConnectedDeviceController {
 
   // A line for the program's live log (what is applied and restored); empty sink by default.
   void setActivityLog(std::function<void(const std::string&)> sink) { activity_ = std::move(sink); }
+  // Outside texts are cut where they enter a line; the whole line is bounded here as well, so
+  // that no line, whatever it carries, can fill the disk under the log.
   void logActivity(const std::string& line) const {
-    if (activity_) activity_(line);
+    if (activity_) activity_(textForLog(line, kLogLineLimit));
   }
 
   // Where the one line that explains a refused start goes (a second agent on the same world);
@@ -155,6 +159,13 @@ class AppControllerClass : public ConnectedDeviceController {
   bool terminating() const { return terminating_; }
 
  private:
+  // What quitting did with the entries a crashed run left for devices not yet announced.
+  struct LeftOverOutcome {
+    std::set<std::string> failedKeys;
+    size_t failed = 0;  // present, but the write failed: the entry stays
+    size_t absent = 0;  // not reached now: the entry stays for a later run
+  };
+  LeftOverOutcome restoreLeftOverAtQuit();
   // Ends the agent through the fatal path; callers return right after.
   void fatal(const char* message, const char* table, int64_t code, int64_t site);
   ServiceClass* entryForClient(const ServiceRef& service);

@@ -12,6 +12,8 @@ namespace vl {
 inline constexpr size_t kLogTextLimit = 200;
 // A transport shares its line with numbers that must not be pushed out of it.
 inline constexpr size_t kLogTransportLimit = 64;
+// A whole log line, outside texts included: the last bound before a line is written.
+inline constexpr size_t kLogLineLimit = 1000;
 
 // At most limit bytes of text (never splitting a UTF-8 sequence), followed by
 // "… (N more bytes)" when something was cut.

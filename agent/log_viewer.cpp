@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "core/plist/codec.h"
+#include "core/plist/file_output.h"
 
 namespace vl {
 
@@ -25,9 +25,7 @@ void LogViewer::putLogViewer(const std::string& text) {
 }
 
 bool LogViewer::saveLogViewer(const std::string& path) const {
-  std::string error;
-  return pl::writeFileAtomic(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text_.data()), text_.size()),
-                             &error);
+  return pl::writeUserFile(path, text_).ok();
 }
 
 bool LogViewer::textViewDoCommandBySelector(const std::string& selector) {

@@ -23,8 +23,8 @@ class LogViewer {
   // Appends text; follows the end when the user was looking at it (within 10 points).
   void putLogViewer(const std::string& text);
   void clearLogViewer() { text_.clear(); scrollY_ = 0; }
-  // Writes the whole text atomically in UTF-8; a failed write is ignored, as the user gets
-  // no report of it, but the result is returned for callers that care.
+  // Writes the whole text atomically in UTF-8 to a new or regular file (never over a device,
+  // FIFO or folder); false when it was not written, for callers that tell the user.
   bool saveLogViewer(const std::string& path) const;
   // "deleteBackward:" clears, "insertNewline:" appends a newline; true when handled.
   bool textViewDoCommandBySelector(const std::string& selector);

@@ -7,6 +7,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "core/plist/value.h"
 
@@ -45,6 +46,11 @@ class RestoreValues {
   // itself restores the device.
   void clearLeftOver(const std::string& key) { leftOver_.erase(key); }
   size_t size() const { return entries_.size(); }
+  std::vector<std::string> keys() const {
+    std::vector<std::string> out;
+    for (const auto& [key, saved] : entries_) out.push_back(key);
+    return out;
+  }
 
   // Adds an entry and writes the file (durably) before returning; an existing entry is kept
   // as it is, since it holds the older, truer values. False, with *error, when the file could

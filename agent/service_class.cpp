@@ -26,28 +26,60 @@ namespace {
 
 constexpr const char* kTimerSelector = "setCursorSpeedOnTimer";
 
-std::optional<double> number(const std::optional<std::string>& text) {
-  if (!text || text->empty()) return std::nullopt;
-  auto v = pl::parseLeadingNumber(*text);
-  if (!v || !std::isfinite(v->value)) return std::nullopt;
-  return v->value;
+// The values a favourite puts on its device, every one decided before anything is written, or
+// why it cannot be applied. Such a value is one record's data (put there by another program, an
+// older version or a damaged file), not the agent's failure. Stored texts are read as the
+// platform reads them, by their leading number ("1200abc" is 1200).
+struct FavouriteValues {
+  double sensitivity = 0;
+  double tracking = 0;
+  bool accelerationOff = false;
+  std::string refusal;  // empty when the favourite can be applied whole
+};
+
+FavouriteValues decideFavourite(const QS805CursorSpeedClass* cs) {
+  FavouriteValues v;
+  if (!cs) {
+    v.refusal = "there is no chosen favourite";
+    return v;
+  }
+  // Acceleration off writes only its marker: the resolution stays, no stored number is used.
+  if (cs->disableAccl()) {
+    v.accelerationOff = true;
+    return v;
+  }
+  auto decide = [&](const std::optional<std::string>& text, const char* what, double low, double high,
+                    double* out) -> bool {
+    auto shown = [&] { return std::string(what) + " \"" + textForLog(text.value_or(""), 40) + "\""; };
+    if (!text || text->empty()) {
+      v.refusal = std::string(what) + " is missing";
+      return false;
+    }
+    auto n = pl::parseLeadingNumber(*text);
+    if (!n || !std::isfinite(n->value)) {
+      v.refusal = shown() + " is not a number";
+      return false;
+    }
+    if (!(n->value >= low && n->value <= high)) {
+      v.refusal = shown() + " is not from " + pl::formatShortest(low) + " to " + pl::formatShortest(high);
+      return false;
+    }
+    *out = n->value == 0 ? 0.0 : n->value;  // no negative zero on a device
+    return true;
+  };
+  if (!decide(cs->sensitivity(), "sensitivity", 10, 2000, &v.sensitivity)) return v;
+  decide(cs->trackingSpeed(), "tracking speed", 0, 20, &v.tracking);
+  return v;
 }
 
-// Why a favourite cannot be written, or empty when it can. Such a value is one record's data
-// (put there by another program, an older version or a damaged file), not the agent's failure.
-// Only what would be written counts: with acceleration off neither value is used.
-std::string refusalOf(const QS805CursorSpeedClass* cs, std::optional<double> sens, std::optional<double> track,
-                      bool disabled) {
-  if (!cs || disabled) return {};
-  auto shown = [](const std::optional<std::string>& text) { return "\"" + textForLog(text.value_or(""), 40) + "\""; };
-  auto given = [](const std::optional<std::string>& text) { return text && !text->empty(); };
-  if (given(cs->sensitivity()) && !sens) return "sensitivity " + shown(cs->sensitivity()) + " is not a number";
-  if (sens && !(std::isfinite(*sens) && *sens >= 10 && *sens <= 2000))
-    return "sensitivity " + shown(cs->sensitivity()) + " is not from 10 to 2000";
-  if (given(cs->trackingSpeed()) && !track) return "tracking speed " + shown(cs->trackingSpeed()) + " is not a number";
-  if (track && !(std::isfinite(*track) && *track <= 20))
-    return "tracking speed " + shown(cs->trackingSpeed()) + " is not a number up to 20";
-  return {};
+std::string hexText(uint64_t v) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  do {
+    out.insert(out.begin(), digits[v & 0xF]);
+    v >>= 4;
+  } while (v);
+  return out;
 }
 
 std::optional<pl::Value> entryProperty(const Platform& p, RegistryId entry, const char* key) {
@@ -199,20 +231,15 @@ void ServiceClass::loadMOC(ManagedObjectContext* ctx) {
 int32_t ServiceClass::setCursorSpeedWithClient(const ServiceRef& service) {
   if (!isSettable()) return 0;
   QS805CursorSpeedClass* cs = deviceObj_ ? deviceObj_->selectedCursorSpeed() : nullptr;
-  std::optional<double> sens, track;
-  std::optional<bool> disable;
-  if (cs) {
-    sens = number(cs->sensitivity());
-    track = number(cs->trackingSpeed());
-    disable = cs->disableAccl();
-  }
-  // The device is then treated as having no usable setting: it carries the system speed, as a
-  // device whose setting is switched off does, rather than whatever it was given last.
-  if (std::string why = refusalOf(cs, sens, track, disable.value_or(false)); !why.empty()) {
-    if (why != lastRefusal_ && controller_)
-      controller_->logActivity(textForLog(restoreKey()) + ": the chosen favourite is not applied, " + why +
+  const FavouriteValues v = decideFavourite(cs);
+  // A favourite that cannot be applied whole is not applied in part: the device carries the
+  // system speed, as a device whose setting is switched off does, rather than a mix of this
+  // favourite and whatever it was given last.
+  if (!v.refusal.empty()) {
+    if (v.refusal != lastRefusal_ && controller_)
+      controller_->logActivity(textForLog(restoreKey()) + ": the chosen favourite is not applied, " + v.refusal +
                                "; the device keeps the system speed");
-    lastRefusal_ = why;
+    lastRefusal_ = v.refusal;
     if (int32_t e = restoreCursorSpeedUnconditionalWithClient(service)) {
       QS810stackError(nullptr, e);
       return 5220076;
@@ -222,17 +249,23 @@ int32_t ServiceClass::setCursorSpeedWithClient(const ServiceRef& service) {
   lastRefusal_.clear();
   recordSavedValues(service);
   const std::string key = pointerAcclType_.value_or(kHIDMouseAccelerationKey);
-  if (int32_t e = QS852setCursorSpeed(service.get(), &key, sens, track, disable)) {
+  std::optional<double> sens, track;
+  if (!v.accelerationOff) {
+    sens = v.sensitivity;
+    track = v.tracking;
+  }
+  if (int32_t e = QS852setCursorSpeed(service.get(), &key, sens, track, v.accelerationOff)) {
     QS810stackError(nullptr, e);
     return 5220076;
   }
   if (controller_) {
-    char line[256];
-    std::snprintf(line, sizeof line, "applied favourite %lld to %s (%s) service 0x%llx: sensitivity %s, %s",
-                  cs ? static_cast<long long>(cs->index()) + 1 : 0LL, name().c_str(),
-                  applyReason_.empty() ? "requested" : applyReason_.c_str(),
-                  static_cast<unsigned long long>(service->registryID()), pl::formatG(sens.value_or(-1)).c_str(),
-                  disable.value_or(false) ? "acceleration off" : ("tracking " + pl::formatG(track.value_or(kDefaultTrackingSpeed))).c_str());
+    // Names exactly what was written: with acceleration off the resolution is left as it was.
+    std::string line = "applied favourite " + std::to_string(cs->index() + 1) + " to " + name() + " (" +
+                       (applyReason_.empty() ? std::string("requested") : textForLog(applyReason_)) + ") service 0x" +
+                       hexText(service->registryID()) + ": " +
+                       (v.accelerationOff ? std::string("acceleration off, resolution unchanged")
+                                          : "sensitivity " + pl::formatG(v.sensitivity) + ", tracking " +
+                                                pl::formatG(v.tracking));
     controller_->logActivity(line);
   }
   return 0;
@@ -245,7 +278,7 @@ std::string ServiceClass::name() const {
 
 int32_t ServiceClass::setCursorSpeed() {
   if (controller_ && !clientList_.empty() && !isSettable()) {
-    controller_->logActivity("skipped " + name() + (applyReason_.empty() ? "" : " (" + applyReason_ + ")") + ": " +
+    controller_->logActivity("skipped " + name() + (applyReason_.empty() ? "" : " (" + textForLog(applyReason_) + ")") + ": " +
                              (isCursorSpeedEnabled() ? "left to Drovana, which drives this device"
                                                      : "cursor speed is turned off for this device"));
   }
@@ -267,10 +300,10 @@ int32_t ServiceClass::restoreCursorSpeedUnconditionalWithClient(const ServiceRef
     return 5220142;
   }
   if (controller_) {
-    char line[256];
-    std::snprintf(line, sizeof line, "restored %s service 0x%llx to the system speed: resolution %s, %s %s",
-                  name().c_str(), static_cast<unsigned long long>(service->registryID()),
-                  pl::formatG(pointerResolution_).c_str(), key.c_str(), pl::formatG(system).c_str());
+    // The key comes from the device's registry: outside text like the transport.
+    std::string line = "restored " + name() + " service 0x" + hexText(service->registryID()) +
+                       " to the system speed: resolution " + pl::formatG(pointerResolution_) + ", " +
+                       textForLog(key, kLogTransportLimit) + " " + pl::formatG(system);
     controller_->logActivity(line);
   }
   return 0;
@@ -335,7 +368,7 @@ void ServiceClass::cancelSetCursorSpeedOnTimer() {
 void ServiceClass::setCursorSpeedOnTimer() {
   if (!locationID_) return;
   if (controller_ && !controller_->isUserActive()) {
-    controller_->logActivity("skipped " + name() + (applyReason_.empty() ? "" : " (" + applyReason_ + ")") +
+    controller_->logActivity("skipped " + name() + (applyReason_.empty() ? "" : " (" + textForLog(applyReason_) + ")") +
                              ": the user is not active (logged out or screen locked)");
     return;
   }
@@ -372,7 +405,7 @@ void ServiceClass::recordSavedValues(const ServiceRef& service) {
   bool ok = rv->record(key, saved, &error);
   // Without the file the speed is still applied; only a crash could then leave it behind.
   if (!ok && !savingFailed_ && controller_)
-    controller_->logActivity("cannot keep " + textForLog(key) + "'s own speed for after a crash: " + error);
+    controller_->logActivity("cannot keep " + textForLog(key) + "'s own speed for after a crash: " + textForLog(error));
   savingFailed_ = !ok;
 }
 
@@ -381,7 +414,7 @@ void ServiceClass::forgetSavedValues() {
   RestoreValues* rv = controller_ ? controller_->restoreValues() : nullptr;
   if (!rv || !locationID_) return;
   std::string error;
-  if (!rv->remove(restoreKey(), &error) && controller_) controller_->logActivity(error);
+  if (!rv->remove(restoreKey(), &error) && controller_) controller_->logActivity(textForLog(error));
 }
 
 int32_t ServiceClass::restoreLeftOver(const ServiceRef& only) {

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -21,6 +23,8 @@
 namespace vl {
 
 namespace {
+
+constexpr const char* kNoSettingsText = "The settings file is damaged: it holds no settings.";
 
 constexpr const char* kPkColumn = "_pk";
 // Parents before children, so a new child can refer to its new parent's row id.
@@ -146,6 +150,18 @@ std::string createTableSql(const EntityDesc& e) {
 }
 
 
+// Takes the writers' lock on fd, waiting up to bound for a writer that holds it. Polled, since
+// flock has no timed form; a writer holds the lock only for one open-change-save.
+bool lockWithin(int fd, std::chrono::milliseconds bound) {
+  const auto deadline = std::chrono::steady_clock::now() + bound;
+  for (;;) {
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+    if (errno != EWOULDBLOCK && errno != EINTR) return false;
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
 }  // namespace
 
 bool ObjectsDidChange::changed(const ManagedObject* o, std::string_view key) const {
@@ -187,7 +203,7 @@ std::unique_ptr<ManagedObjectContext> ManagedObjectContext::open(const std::stri
     std::string lockPath = path + ".lock";
     int fd = ::open(lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd >= 0) {
-      if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      if (!lockWithin(fd, options.writerWait)) {
         ::close(fd);
         fill(error, makeError(kPersistentStoreInUseError, "The settings file is being changed by another program."));
         return nullptr;
@@ -197,7 +213,13 @@ std::unique_ptr<ManagedObjectContext> ManagedObjectContext::open(const std::stri
     // Without a writable folder there is nothing another writer could change either.
   }
 
-  if (exists && st.st_size > 0) {
+  // Every save that creates a store builds it beside its name and renames it into place, so a
+  // file at the name always held a whole store: one cut to nothing is damage, not a new store.
+  if (exists && st.st_size == 0) {
+    fill(error, makeError(kFileReadCorruptFileError, kNoSettingsText));
+    return nullptr;
+  }
+  if (exists) {
     if (ctx->readOnly_) rollBackInterruptedSave(path);
     if (!ctx->db_.open(path, ctx->readOnly_ ? sqlite::Database::Mode::ReadOnly : sqlite::Database::Mode::ReadWrite)) {
       fill(error, storeError(path, !ctx->readOnly_, ctx->db_, kFileReadCorruptFileError, "The settings file cannot be opened."));
@@ -254,11 +276,8 @@ bool ManagedObjectContext::inspect(ErrorInfo* error, bool* needsMigration) {
     }
   }
   if (static_cast<int32_t>(*app) != kStoreApplicationID) {
-    if (entries == 0) {
-      // An empty database (a save that never completed): an empty store.
-      schemaMissing_ = true;
-      return true;
-    }
+    // A file with no settings schema (cut short, or an empty database) is damage as well.
+    if (entries == 0) return corrupt(kNoSettingsText);
     return corrupt("The file is not a settings file.");
   }
   if (*ver > model_->version) {

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -72,11 +73,15 @@ class ManagedObjectContext {
     Platform platform;                  // the ports the records use
     RecordSettings records;
     RunLoop* runLoop = nullptr;         // null: the platform's run loop, if any
+    // How long a writer waits for another writer to finish before refusing. Writers hold the
+    // store for one open-change-save, so a short wait lets concurrent ones take turns.
+    std::chrono::milliseconds writerWait = std::chrono::milliseconds(5000);
   };
 
   // Opens the store at path. A missing file opens as an empty store (written by the first
-  // save). Null and *error filled when the file is not a store, is damaged, was written by a
-  // newer model, or (read-write) another writer holds it.
+  // save). Null and *error filled when the file is not a store, is damaged (a file cut to
+  // nothing included), was written by a newer model, or (read-write) another writer has held
+  // it for longer than options.writerWait.
   static std::unique_ptr<ManagedObjectContext> open(const std::string& path, const Options& options,
                                                     ErrorInfo* error);
 

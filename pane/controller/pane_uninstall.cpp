@@ -1,6 +1,6 @@
 // The controller's uninstall: the window that offers to keep the settings file, the last
-// question, the administrator rights for a copy installed for all users, and the removal itself
-// (pane/windows/uninstall.h), after which the settings host ends.
+// question, and the removal itself (pane/windows/uninstall.h: the copy for all users first,
+// under one administrator prompt), after which the settings host ends.
 #include "core/errors/alerts.h"
 #include "core/store/store_text.h"
 #include "core/store/user_info_record.h"
@@ -86,24 +86,16 @@ void quillon_Velmora_prefpane::performUninstall() {
     uninstallView_->runModalAlert({localizedVL("Velmora was not uninstalled."), plan.refused, {}});
     return;
   }
-  AuthorizationRef authorization;
-  if (plan.allUsersPane) {
-    int32_t r = QS818createAuthorization(platform_, &authorization,
-                                         localizedVL("Velmora is going to remove its copy for all users."));
-    if (r == kAdminCancelled || r == kAdminDenied) return;
-    if (r != 0) {
-      fatal(nullptr, nullptr, r, kUninstallAuthorizationSite);
-      return;
-    }
-  }
   PaneUninstallHooks hooks(*this, *uninstallView_, [this](const ErrorInfo& e, int32_t code, int64_t site) {
     if (e.domain.empty())
       fatal(nullptr, nullptr, code, site);
     else
       fatalWithError(e, code, site);
   });
-  if (runUninstall(platform_, plan, authorization.get(), hooks) != 0) return;
-  authorization.reset();
+  // The copy for all users goes first, under the one administrator prompt; a cancelled or
+  // denied prompt leaves everything, the pane included, as it was.
+  int32_t r = runUninstall(platform_, plan, localizedVL("Velmora is going to remove its copy for all users."), hooks);
+  if (r != 0) return;
   if (RunLoop* rl = platform_.runLoop) {
     Lifecycle* life = platform_.lifecycle;
     rl->perform(this, "terminateHost", 0, [life] {

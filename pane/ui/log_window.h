@@ -24,6 +24,7 @@ class LogWindow : public QDialog, public LogWindowView {
   void closeWindow() override;
   void runSavePanel(const std::string& proposedName,
                     std::function<void(const std::optional<std::string>&)> completion) override;
+  void showSaveFailure(const std::string& message) override { vl::ui::showSaveFailure(this, message); }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;

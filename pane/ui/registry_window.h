@@ -25,6 +25,7 @@ class RegistryWindow : public QDialog, public RegistryWindowView {
   void setText(const std::string& text) override;
   void runSavePanel(const std::string& proposedName,
                     std::function<void(const std::optional<std::string>&)> completion) override;
+  void showSaveFailure(const std::string& message) override { vl::ui::showSaveFailure(this, message); }
 
  private:
   QPlainTextEdit* text_;

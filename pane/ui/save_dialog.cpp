@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFileDialog>
+#include <QMessageBox>
 #include <memory>
 
 namespace vl::ui {
@@ -27,6 +28,14 @@ void runSaveDialog(QWidget* parent, const std::string& proposedName, const SaveP
     if (auto c = std::exchange(*done, nullptr)) c(std::nullopt);
   });
   dialog->open();
+}
+
+void showSaveFailure(QWidget* parent, const std::string& message) {
+  auto* box = new QMessageBox(QMessageBox::Warning, QStringLiteral("The file was not saved"),
+                              QString::fromStdString(message), QMessageBox::Ok, parent);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->setWindowModality(Qt::WindowModal);
+  box->open();
 }
 
 }  // namespace vl::ui

@@ -15,5 +15,7 @@ using SavePathChooser = std::function<std::optional<std::string>(const std::stri
 // once with it, or with nullopt when the user cancelled.
 void runSaveDialog(QWidget* parent, const std::string& proposedName, const SavePathChooser& chooser,
                    std::function<void(const std::optional<std::string>&)> completion);
+// Says on parent, without blocking, that the chosen file was not written and why.
+void showSaveFailure(QWidget* parent, const std::string& message);
 
 }  // namespace vl::ui

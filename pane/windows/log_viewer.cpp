@@ -25,8 +25,10 @@ void VL219LogWinDelegate::putLogViewer(const std::string& text) {
 
 void VL219LogWinDelegate::saveLogViewer() {
   std::string text = model_.text();
-  view_.runSavePanel(model_.proposedFileName(), [text](const std::optional<std::string>& path) {
-    if (path) (void)saveTextAtomically(*path, text);
+  LogWindowView& view = view_;
+  view_.runSavePanel(model_.proposedFileName(), [text, &view](const std::optional<std::string>& path) {
+    std::string error;
+    if (path && !saveTextAtomically(*path, text, &error)) view.showSaveFailure(error);
   });
 }
 

@@ -117,8 +117,10 @@ bool VL229IORegWinDelegate::cancelByPrefPane() {
 
 void VL229IORegWinDelegate::save() {
   std::string text = text_;
-  view_.runSavePanel(kRegistryFileName, [text](const std::optional<std::string>& path) {
-    if (path) (void)saveTextAtomically(*path, text);
+  RegistryWindowView& view = view_;
+  view_.runSavePanel(kRegistryFileName, [text, &view](const std::optional<std::string>& path) {
+    std::string error;
+    if (path && !saveTextAtomically(*path, text, &error)) view.showSaveFailure(error);
   });
 }
 

@@ -4,14 +4,14 @@
 #include <cstdint>
 #include <span>
 
-#include "core/plist/codec.h"
+#include "core/plist/file_output.h"
 
 namespace vl {
 
 bool saveTextAtomically(const std::string& path, const std::string& text, std::string* error) {
-  std::string ignored;
-  return pl::writeFileAtomic(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()),
-                             error ? error : &ignored);
+  vl::Status written = pl::writeUserFile(path, text);
+  if (!written && error) *error = written.detail();
+  return written.ok();
 }
 
 }  // namespace vl

@@ -15,10 +15,13 @@ class SavePanelHost {
   // nullopt when the user cancelled.
   virtual void runSavePanel(const std::string& proposedName,
                             std::function<void(const std::optional<std::string>& path)> completion) = 0;
+  // The chosen file was not written (the message says why: a device or folder in the way, a
+  // folder that is missing or not writable).
+  virtual void showSaveFailure(const std::string& message) = 0;
 };
 
-// Writes text to path atomically (a temporary file renamed over it). False, with *error set,
-// when it could not be written; the old file is then untouched.
+// Writes text to path atomically (a temporary file renamed over it), only to a new or regular
+// file. False, with *error set, when it could not be written; what was there is untouched.
 bool saveTextAtomically(const std::string& path, const std::string& text, std::string* error = nullptr);
 
 }  // namespace vl

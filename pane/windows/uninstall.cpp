@@ -209,29 +209,59 @@ UninstallPlan planUninstall(const Platform& p) {
   return plan;
 }
 
-int32_t runUninstall(const Platform& p, const UninstallPlan& plan, const Authorization* authorization, UninstallHooks& hooks) {
+int32_t runUninstall(const Platform& p, const UninstallPlan& plan, const std::string& adminMessage,
+                     UninstallHooks& hooks, std::vector<UninstallFailure>* failuresOut) {
   if (!plan.refused.empty()) return kUninstallRefused;
+  std::vector<UninstallFailure> failures;
+  auto failed = [&](UninstallItem item, int32_t code, int64_t site, std::string reason) {
+    failures.push_back({std::move(item), code, site, std::move(reason)});
+  };
+  auto reasonOf = [](const ErrorInfo& e) {
+    auto it = e.userInfo.find(kDescriptionKey);
+    const std::string* text = it == e.userInfo.end() ? nullptr : it->second.asString();
+    return text ? *text : e.domain + " " + std::to_string(e.code);
+  };
+
+  // The one administrator prompt, before anything else changes: every privileged step runs
+  // under it, and a cancelled or denied prompt leaves everything as it was.
+  if (plan.allUsersPane) {
+    const UninstallItem item{"all-users pane", *plan.allUsersPane, true};
+    if (!p.adminPrompt) {
+      QS810stackError(nullptr, kAuthorizationInternal);
+      hooks.fatal(kAuthorizationNotCreated, kUninstallAuthorizationSite, nullptr);
+      return kAuthorizationNotCreated;
+    }
+    AdminResult r = p.adminPrompt->runPrivileged(adminMessage, {{"rm", "-rf", *plan.allUsersPane}});
+    if (r.outcome == AdminResult::Outcome::Cancelled || r.outcome == AdminResult::Outcome::Denied) {
+      QS810stackError(nullptr, kAuthorizationRefused);
+      return r.code;
+    }
+    if (!r.accepted()) {
+      QS810stackError(nullptr, r.code != 0 ? r.code : kAuthorizationInternal);
+      failed(item, kPrivilegeRunFailed, kUninstallAllUsersPaneSite, r.text.empty() ? "the removal failed" : r.text);
+    } else if (present(*plan.allUsersPane)) {
+      failed(item, kPrivilegeRunFailed, kUninstallAllUsersPaneSite, "still there after the removal");
+    }
+  }
+
   hooks.beginUninstall();
   hooks.terminateAgent();
 
   if (plan.drovanaInstalled) {
     ErrorInfo error;
-    if (int32_t r = hooks.clearSharedSelection(&error)) {
-      hooks.fatal(r, kUninstallStoreSaveSite, &error);
-      return r;
-    }
+    if (int32_t r = hooks.clearSharedSelection(&error))
+      failed({"store field", "vlDeviceSelectedIndex in " + plan.storeFile.value_or("the store"), false}, r,
+             kUninstallStoreSaveSite, reasonOf(error));
   }
   hooks.willUnselect();
 
-  auto removeFolder = [&](const std::optional<std::string>& folder, int64_t site) -> bool {
-    if (!folder) return true;
+  auto removeFolder = [&](const std::optional<std::string>& folder, const char* kind, int64_t site) {
+    if (!folder) return;
     ErrorInfo error;
-    if (removeTreeNoFollow(*folder, &error)) return true;
-    hooks.fatal(static_cast<int32_t>(site), site, &error);
-    return false;
+    if (!removeTreeNoFollow(*folder, &error))
+      failed({kind, *folder, false}, static_cast<int32_t>(site), site, reasonOf(error));
   };
-  if (!plan.drovanaInstalled && !removeFolder(plan.settingsFolder, kUninstallSettingsFolderSite))
-    return static_cast<int32_t>(kUninstallSettingsFolderSite);
+  if (!plan.drovanaInstalled) removeFolder(plan.settingsFolder, "settings folder", kUninstallSettingsFolderSite);
 
   if (plan.agentBundle) {
     QS812removeLaunchAgent(p, *plan.agentBundle);
@@ -240,14 +270,19 @@ int32_t runUninstall(const Platform& p, const UninstallPlan& plan, const Authori
     p.serviceManager->bootout(*plan.launchAgentPropertyList);
     p.serviceManager->removeFile(*plan.launchAgentPropertyList);
   }
+  if (plan.launchAgentPropertyList && present(*plan.launchAgentPropertyList))
+    failed({"launch agent", *plan.launchAgentPropertyList, false}, static_cast<int32_t>(kUninstallUserPaneSite),
+           kUninstallUserPaneSite, "its file could not be removed");
   QS812removeFileFromLoginItems(p, velmora::kAgentName);
 
-  if (!removeFolder(plan.olderFolder, kUninstallOlderFolderSite)) return static_cast<int32_t>(kUninstallOlderFolderSite);
+  removeFolder(plan.olderFolder, "older settings folder", kUninstallOlderFolderSite);
 
   if (UserDefaults* d = p.defaults) {
     // Only keys that are there: removing an absent one would still write the domain's store.
     auto remove = [&](const std::string& k) {
-      if (d->value(kPaneDomain, k)) d->removeValue(kPaneDomain, k);
+      if (d->value(kPaneDomain, k) && !d->removeValue(kPaneDomain, k))
+        failed({"defaults key", k, false}, static_cast<int32_t>(kUninstallUserPaneSite), kUninstallUserPaneSite,
+               "the pane's defaults could not be written");
     };
     for (const auto& k : kPaneKeysRemovedOnUninstall) remove(k);
     if (!plan.drovanaInstalled) remove(kShareSettingsKey);
@@ -255,16 +290,21 @@ int32_t runUninstall(const Platform& p, const UninstallPlan& plan, const Authori
     d->removeDomain(velmora::kAgentBundleID);
   }
 
-  if (!removeFolder(plan.userPane, kUninstallUserPaneSite)) return static_cast<int32_t>(kUninstallUserPaneSite);
+  removeFolder(plan.userPane, "pane", kUninstallUserPaneSite);
 
-  if (plan.allUsersPane) {
-    int32_t r = QS818plivilegeCommand(authorization, "/bin/rm", {"-rf", plan.allUsersPane->c_str()});
-    if (r != 0) {
-      hooks.fatal(r, kUninstallAllUsersPaneSite, nullptr);
-      return r;
-    }
-  }
-  return 0;
+  if (failuresOut) *failuresOut = failures;
+  if (failures.empty()) return 0;
+  // One report of everything that is left, with the first failure's number and site.
+  ErrorInfo report;
+  report.domain = "NSPOSIXErrorDomain";
+  report.code = failures.front().code;
+  std::string text;
+  for (const auto& f : failures)
+    text += (text.empty() ? "" : "\n") + std::string("could not remove the ") + f.item.kind + " " + f.item.target + ": " +
+            f.reason;
+  report.userInfo[kDescriptionKey] = pl::Value(text);
+  hooks.fatal(failures.front().code, failures.front().site, &report);
+  return failures.front().code;
 }
 
 }  // namespace vl

@@ -70,16 +70,30 @@ class UninstallHooks {
   [[nodiscard]] virtual int32_t clearSharedSelection(ErrorInfo* error) = 0;
   // The pane lets go of the store and its observers.
   virtual void willUnselect() {}
-  // A step failed: the fatal end with the number and site (error: the file error, if any).
+  // Steps failed: called once, after every other step was tried, with the first failure's
+  // number and site; error describes every failure (one line each).
   virtual void fatal(int32_t code, int64_t site, const ErrorInfo* error) = 0;
 };
 
-// Removes what plan names, in the uninstall's order, after the authorization for the all-users
-// copy (null when there is none). 0, or the number a fatal step reported through hooks.fatal.
-// A refused plan removes nothing and returns kUninstallRefused.
+// Something an uninstall could not remove, and why.
+struct UninstallFailure {
+  UninstallItem item;
+  int32_t code = 0;  // the failure's number (the site's number where the step has none)
+  int64_t site = 0;
+  std::string reason;
+};
+
+// Removes what plan names. The copy for all users comes first, under the one administrator
+// prompt (adminMessage says why) that runs every privileged step, so that a cancelled or
+// denied prompt leaves everything as it was: then the prompt's code (kAdminCancelled,
+// kAdminDenied) is returned and nothing else happens. Then the rest in the uninstall's order;
+// a step that fails does not stop the others. Each failure is added to *failures (when
+// given) and reported through hooks.fatal once at the end; a later run finishes what is left.
+// 0 when everything was removed, else the first failure's number. A refused plan removes
+// nothing and returns kUninstallRefused.
 inline constexpr int32_t kUninstallRefused = 1300100;
-[[nodiscard]] int32_t runUninstall(const Platform& p, const UninstallPlan& plan, const Authorization* authorization,
-                                   UninstallHooks& hooks);
+[[nodiscard]] int32_t runUninstall(const Platform& p, const UninstallPlan& plan, const std::string& adminMessage,
+                                   UninstallHooks& hooks, std::vector<UninstallFailure>* failures = nullptr);
 
 // Deletes path and everything below it without following any symbolic link (a link is removed,
 // never its target). True when nothing is left; false with *error.

@@ -510,75 +510,43 @@ std::optional<std::string> findTool(const std::string& name) {
 
 }  // namespace
 
-PkexecAdminPrompt::PkexecAdminPrompt(Runner run, std::string pkexec) : run_(std::move(run)), pkexec_(std::move(pkexec)) {
+PkexecAdminPrompt::PkexecAdminPrompt(Runner run, std::string pkexec, std::string helper)
+    : run_(std::move(run)), pkexec_(std::move(pkexec)), helper_(std::move(helper)) {
   if (!run_) run_ = runAndWait;
 }
 
-std::optional<std::vector<std::string>> PkexecAdminPrompt::commandFor(const std::vector<std::string>& operation) {
-  if (operation.empty()) return std::nullopt;
-  std::vector<std::string> args(operation.begin() + 1, operation.end());
-  std::string tool = operation[0];
-  // Linux has no xattr tool that drops the download attributes of a tree; our own command-line
-  // program does it, from beside the running program.
-  if (tool == "xattr") {
-    if (args.size() != 2 || args[0] != "-rc") return std::nullopt;
-    char buf[4096];
-    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
-    if (n <= 0) return std::nullopt;
-    std::string helper = std::filesystem::path(std::string(buf, static_cast<size_t>(n))).parent_path().string() + "/velmora-ctl";
-    if (::access(helper.c_str(), X_OK) != 0) return std::nullopt;
-    return std::vector<std::string>{"pkexec", helper, "quarantine", "clear", "--xattr", "--", args[1]};
-  }
-  // BSD's file flags are Linux's file attributes.
-  if (tool == "chflags" && !args.empty() && args[0] == "nouchg") {
-    tool = "chattr";
-    args[0] = "-i";
-  }
-  if (tool.find('/') != std::string::npos) return std::nullopt;
-  auto path = findTool(tool);
-  if (!path) return std::nullopt;
-  std::vector<std::string> argv = {"pkexec", *path};
-  // "--" ends the tool's options: a path may begin with a dash.
-  if (!args.empty()) {
-    argv.push_back(args[0]);
-    argv.push_back("--");
-    argv.insert(argv.end(), args.begin() + 1, args.end());
+std::vector<std::string> PkexecAdminPrompt::helperCommand(const std::string& helper, const std::string& message,
+                                                          const std::vector<std::vector<std::string>>& operations) {
+  std::vector<std::string> argv = {helper, "privileged", "--explain", message};
+  for (const auto& op : operations) {
+    argv.push_back("--step");
+    argv.push_back(std::to_string(op.size()));
+    argv.insert(argv.end(), op.begin(), op.end());
   }
   return argv;
 }
 
 AdminResult PkexecAdminPrompt::runPrivileged(const std::string& message, const std::vector<std::vector<std::string>>& operations) {
   auto pkexec = pkexec_.empty() ? findTool("pkexec") : std::optional<std::string>(pkexec_);
-  AdminResult result{AdminResult::Outcome::Accepted, 0, message};
   if (!pkexec) return {AdminResult::Outcome::Failed, -1, "pkexec is not installed"};
-  // Nothing to run yet: ask now (the authorization before a change), with a command that does
-  // nothing.
-  if (operations.empty()) {
-    auto yes = findTool("true");
-    if (!yes) return {AdminResult::Outcome::Failed, -1, "true: not available"};
-    std::string output, error;
-    int status = run_({*pkexec, *yes}, &output, &error);
-    if (status == 126) return {AdminResult::Outcome::Cancelled, kAdminCancelled, output};
-    if (status == 127) return {AdminResult::Outcome::Denied, kAdminDenied, output};
-    if (status != 0) return {AdminResult::Outcome::Failed, status, status < 0 ? error : output};
-    return result;
+  std::string helper = helper_;
+  if (helper.empty()) {
+    char buf[4096];
+    ssize_t n = ::readlink("/proc/self/exe", buf, sizeof buf - 1);
+    if (n > 0)
+      helper = std::filesystem::path(std::string(buf, static_cast<size_t>(n))).parent_path().string() + "/velmora-ctl";
   }
-  for (const auto& op : operations) {
-    auto argv = commandFor(op);
-    if (!argv) {
-      if (result.accepted()) result = {AdminResult::Outcome::Failed, -1, (op.empty() ? "" : op[0]) + ": not available"};
-      continue;
-    }
-    (*argv)[0] = *pkexec;
-    std::string output, error;
-    int status = run_(*argv, &output, &error);
-    // pkexec: 126 when the dialog was dismissed, 127 when authorization failed.
-    if (status == 126) return {AdminResult::Outcome::Cancelled, kAdminCancelled, output};
-    if (status == 127) return {AdminResult::Outcome::Denied, kAdminDenied, output};
-    if (status != 0 && result.accepted())
-      result = {AdminResult::Outcome::Failed, status, status < 0 ? error : output};
-  }
-  return result;
+  if (helper.empty() || ::access(helper.c_str(), X_OK) != 0)
+    return {AdminResult::Outcome::Failed, -1, "velmora-ctl, which does the privileged steps, is not beside this program"};
+  std::vector<std::string> argv = helperCommand(helper, message, operations);
+  argv.insert(argv.begin(), *pkexec);
+  std::string output, error;
+  int status = run_(argv, &output, &error);
+  // pkexec: 126 when the dialog was dismissed, 127 when authorization failed.
+  if (status == 126) return {AdminResult::Outcome::Cancelled, kAdminCancelled, output};
+  if (status == 127) return {AdminResult::Outcome::Denied, kAdminDenied, output};
+  if (status != 0) return {AdminResult::Outcome::Failed, status, status < 0 ? error : output};
+  return {AdminResult::Outcome::Accepted, 0, output};
 }
 
 }  // namespace vl::linux_

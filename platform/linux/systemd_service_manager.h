@@ -77,21 +77,26 @@ class SystemdServiceManager : public ServiceManager {
   std::string lastError_;
 };
 
-// The administrator prompt of polkit: each operation runs as "pkexec <tool> <arguments>" from
-// an argument vector. Tools are looked up in the system's folders and mapped to Linux's own
-// ("chflags nouchg" is "chattr -i"). run is how a command runs (tests replace it).
+// The administrator prompt of polkit: one request is one pkexec of the helper
+// "velmora-ctl privileged", which does every operation of the request, so the user is asked
+// once. The message goes first on the helper's command line, which polkit's prompt shows.
+// run is how a command runs (tests replace it).
 class PkexecAdminPrompt : public AdminPrompt {
  public:
   using Runner = std::function<int(const std::vector<std::string>& argv, std::string* output, std::string* error)>;
-  // pkexec: its path (empty: looked up in the system's folders).
-  explicit PkexecAdminPrompt(Runner run = {}, std::string pkexec = "");
+  // pkexec: its path (empty: looked up in the system's folders); helper: velmora-ctl (empty:
+  // the one beside the running program).
+  explicit PkexecAdminPrompt(Runner run = {}, std::string pkexec = "", std::string helper = "");
   AdminResult runPrivileged(const std::string& message, const std::vector<std::vector<std::string>>& operations) override;
-  // The argument vector for one operation; nullopt for a tool this system does not have.
-  static std::optional<std::vector<std::string>> commandFor(const std::vector<std::string>& operation);
+  // The helper's argument vector for a request (after pkexec): every operation as
+  // "--step N word...", so no word is ever read as anything but itself.
+  static std::vector<std::string> helperCommand(const std::string& helper, const std::string& message,
+                                                const std::vector<std::vector<std::string>>& operations);
 
  private:
   Runner run_;
   std::string pkexec_;
+  std::string helper_;
 };
 
 }  // namespace vl::linux_

@@ -129,6 +129,19 @@ class Agent : public test::SimWorld {
     sqlite3_finalize(st);
     sqlite3_close(db);
   }
+  // Sets one column of the device's chosen favourite to an SQL literal ('text', NULL, X'..').
+  void rawColumn(const StoredDevice& d, const char* column, const std::string& literal) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(QS814prefsFileURL(platform).value().c_str(), &db), SQLITE_OK);
+    std::string sql = std::string("UPDATE CursorSpeed SET ") + column + " = " + literal +
+                      " WHERE \"index\" = 2 AND device = (SELECT _pk FROM Device WHERE vid = " + std::to_string(d.vid) +
+                      " AND pid = " + std::to_string(d.pid) + ")";
+    char* msg = nullptr;
+    EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &msg), SQLITE_OK) << (msg ? msg : "");
+    EXPECT_EQ(sqlite3_changes(db), 1);
+    sqlite3_free(msg);
+    sqlite3_close(db);
+  }
   size_t logged(const std::string& part) const {
     return std::count_if(logLines.begin(), logLines.end(),
                          [&](const std::string& l) { return l.find(part) != std::string::npos; });
@@ -553,6 +566,112 @@ TEST_F(Agent, AFavouriteThatCannotBeWrittenLeavesItsDeviceAtTheSystemSpeed) {
   EXPECT_EQ(written(mouse, "HIDPointerResolution"), X2Fix(400));
 }
 
+// Every stored text of a favourite against what the device gets and what the log says: the
+// favourite is applied whole or not at all (the system speed, whole), and "applied" is logged
+// only for what was written.
+TEST_F(Agent, AFavouriteIsDecidedWholeBeforeAnyValueIsWritten) {
+  writeStore({usbMouse});
+  mac.setSystemAcceleration("HIDMouseAcceleration", 0.875);
+  RegistryId mouse = attach("generic-usb-optical-mouse");
+  launch();
+  loop.advance(2);
+  ASSERT_EQ(written(mouse, "HIDPointerResolution"), X2Fix(800));
+
+  constexpr double kSystem = -2;  // the device gets the system speed: its own 400, 0.875
+  struct Case {
+    std::string sensitivity, tracking;  // SQL literals
+    double resolution, acceleration;    // what the device gets
+    const char* log;                    // what the log line holds
+  } cases[] = {
+      {"'900'", "'-1e308'", kSystem, 0, "tracking speed \"-1e308\" is not from 0 to 20"},
+      {"'900'", "'-0.5'", kSystem, 0, "tracking speed \"-0.5\" is not from 0 to 20"},
+      {"'900'", "'20.0001'", kSystem, 0, "is not from 0 to 20"},
+      {"'900'", "'1e999'", kSystem, 0, "tracking speed \"1e999\" is not a number"},
+      {"'900'", "NULL", kSystem, 0, "tracking speed is missing"},
+      {"''", "'1.5'", kSystem, 0, "sensitivity is missing"},
+      {"NULL", "'1.5'", kSystem, 0, "sensitivity is missing"},
+      {"X'3930300000'", "'1.5'", kSystem, 0, "sensitivity is missing"},
+      {"'-800'", "'1.5'", kSystem, 0, "sensitivity \"-800\" is not from 10 to 2000"},
+      {"'1e-3'", "'1.5'", kSystem, 0, "is not from 10 to 2000"},
+      {"'2000.5'", "'1.5'", kSystem, 0, "is not from 10 to 2000"},
+      {"'abc'", "'1.5'", kSystem, 0, "sensitivity \"abc\" is not a number"},
+      // Stored texts are read by their leading number, as the platform reads them.
+      {"'1200abc'", "'2.5xyz'", 1200, 2.5, "sensitivity 1200, tracking 2.5"},
+      {"' 900'", "'3'", 900, 3, "sensitivity 900, tracking 3"},
+      {"'1.2e3'", "'2E0'", 1200, 2, "sensitivity 1200, tracking 2"},
+      {"'1e3'", "'-0'", 1000, 0, "sensitivity 1000, tracking 0"},
+      {"'10'", "'20'", 10, 20, "sensitivity 10, tracking 20"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.sensitivity + " / " + c.tracking);
+    // From a good favourite first, so that a partial write would show.
+    rawFavourite(usbMouse, "700", "1.25");
+    postCommand(deviceCommand(cmd::kCursorSpeed, usbMouse));
+    ASSERT_EQ(written(mouse, "HIDPointerResolution"), X2Fix(700));
+    ASSERT_EQ(written(mouse, "HIDMouseAcceleration"), X2Fix(1.25));
+    rawColumn(usbMouse, "sensitivity", c.sensitivity);
+    rawColumn(usbMouse, "trackingSpeed", c.tracking);
+    logLines.clear();
+    postCommand(deviceCommand(cmd::kCursorSpeed, usbMouse));
+    const bool system = c.resolution == kSystem;
+    EXPECT_EQ(written(mouse, "HIDPointerResolution"), X2Fix(system ? 400 : c.resolution));
+    EXPECT_EQ(written(mouse, "HIDMouseAcceleration"), X2Fix(system ? 0.875 : c.acceleration));
+    EXPECT_EQ(logged(c.log), 1u);
+    EXPECT_EQ(logged("applied favourite"), system ? 0u : 1u);
+    EXPECT_EQ(logged("is not applied"), system ? 1u : 0u);
+    EXPECT_EQ(logged("restored 93a-2510-0-USB"), system ? 1u : 0u);
+    EXPECT_TRUE(lifecycle.exits.empty());
+  }
+
+  // Acceleration off: only its marker is written, the resolution stays, and the log says so.
+  rawFavourite(usbMouse, "700", "1.25");
+  postCommand(deviceCommand(cmd::kCursorSpeed, usbMouse));
+  rawColumn(usbMouse, "sensitivity", "NULL");
+  rawColumn(usbMouse, "trackingSpeed", "X'00'");
+  rawColumn(usbMouse, "disableAccl", "1");
+  logLines.clear();
+  mac.clearWrites();
+  postCommand(deviceCommand(cmd::kCursorSpeed, usbMouse));
+  EXPECT_EQ(written(mouse, "HIDMouseAcceleration"), X2Fix(-1.0));
+  EXPECT_FALSE(written(mouse, "HIDPointerResolution"));
+  EXPECT_EQ(logged("acceleration off, resolution unchanged"), 1u);
+}
+
+// Every line that carries text from outside (a command's sender, name and transport; a
+// device's transport and acceleration key; the names in the store) is bounded, whatever its
+// size, and carries no line break of its own.
+TEST_F(Agent, NoOutsideTextCanMakeALogLineLong) {
+  const std::string huge = std::string(130000, 'U') + "\nforged";
+  writeStore({usbMouse});
+  attach("generic-usb-optical-mouse");
+  RegistryId pad = attach("macbook-pro-internal-trackpad");
+  // A device's own texts: its transport and its acceleration type.
+  for (RegistryId s : mac.eventServicesOf(pad)) {
+    mac.setProperty(s, "Transport", pl::Value(huge));
+    mac.setProperty(s, "HIDPointerAccelerationType", pl::Value(huge));
+  }
+  launch();
+  loop.advance(2);
+  pl::Dict command = deviceCommand(cmd::kCursorSpeed, {0x93a, 0x2511, 0, huge, 0, 0});
+  command[key::kCommand] = pl::Value(cmd::kCursorSpeed);
+  mac.notifications().post(kBOANotificationName, huge, command);
+  loop.runUntilIdle();
+  postCommand(pl::Dict{{key::kCommand, huge}});
+  rawFavourite(usbMouse, huge.c_str(), "1.5");
+  postCommand(deviceCommand(cmd::kCursorSpeed, usbMouse));
+  mac.logout();
+  loop.runUntilIdle();
+  agent->applicationWillTerminate();
+  ASSERT_GE(logLines.size(), 6u);
+  EXPECT_GE(logged("no device 93a-2511-0-UUU"), 1u) << "the line of the fault report";
+  EXPECT_GE(logged(" to 5ac-273-0-UUU"), 1u);
+  EXPECT_GE(logged("is not applied"), 1u);
+  for (const auto& l : logLines) {
+    EXPECT_LE(l.size(), kLogLineLimit + 40) << l.substr(0, 200);
+    EXPECT_EQ(l.find('\n'), std::string::npos) << l.substr(0, 200);
+  }
+}
+
 TEST_F(Agent, AKilledRunsFavouritesAreGivenBackByTheNextRun) {
   writeStore({usbMouse, trackpad});
   mac.setSystemAcceleration("HIDMouseAcceleration", 0.875);
@@ -589,6 +708,52 @@ TEST_F(Agent, AKilledRunsFavouritesAreGivenBackByTheNextRun) {
   EXPECT_EQ(written(pad, "HIDPointerResolution", 1), X2Fix(400));
   EXPECT_FALSE(std::filesystem::exists(restoreFile()));  // nothing left to give back
   EXPECT_TRUE(lifecycle.exits.empty());
+}
+
+// Told to quit before its devices were announced, the run after a crash still gives back what
+// the crashed run left on the devices that are here, keeps the entries of those that are not,
+// and claims success only for what it gave back.
+TEST_F(Agent, AQuitBeforeTheDevicesAreAnnouncedGivesBackWhatACrashedRunLeft) {
+  writeStore({usbMouse, trackpad});
+  mac.setSystemAcceleration("HIDMouseAcceleration", 0.875);
+  RegistryId mouse = attach("generic-usb-optical-mouse");
+  RegistryId pad = attach("macbook-pro-internal-trackpad");
+  launch();
+  loop.advance(2);
+  ASSERT_EQ(written(mouse, "HIDPointerResolution"), X2Fix(800));
+  ASSERT_EQ(written(pad, "HIDPointerResolution"), X2Fix(600));
+  killAgent();
+  mac.detach(pad);  // gone while no agent ran: its entry must wait for a later run
+  mac.clearWrites();
+  logLines.clear();
+  launch();
+  loop.advance(0.05);  // within the standby time: nothing announced yet
+  ASSERT_EQ(agent->connectedDeviceList()->size(), 0u);
+  agent->applicationWillTerminate();
+  EXPECT_EQ(written(mouse, "HIDPointerResolution"), X2Fix(400));
+  EXPECT_EQ(written(mouse, "HIDMouseAcceleration"), X2Fix(0.875));
+  EXPECT_EQ(logged("gave 93a-2510-0-USB"), 1u);
+  EXPECT_EQ(logged("every device is back"), 0u) << "the trackpad was not reached";
+  EXPECT_EQ(logged("1 device(s) an earlier run changed are not here now"), 1u);
+  EXPECT_TRUE(lifecycle.exits.empty());
+  RestoreValues left(restoreFile());
+  std::string message;
+  ASSERT_TRUE(left.load(&message)) << message;
+  ASSERT_EQ(left.size(), 1u) << "only the absent trackpad's entry stays";
+  EXPECT_EQ(left.keys().front().rfind("5ac-273-0-USB@", 0), 0u) << left.keys().front();
+
+  // The next run meets the trackpad again and gives it back; all is then said to be back.
+  pad = attach("macbook-pro-internal-trackpad");
+  mac.clearWrites();
+  logLines.clear();
+  agent.reset();
+  launch();
+  loop.advance(0.05);
+  agent->applicationWillTerminate();
+  EXPECT_EQ(written(pad, "HIDPointerResolution"), X2Fix(400));
+  EXPECT_FALSE(written(mouse, "HIDPointerResolution")) << "nothing left for the mouse";
+  EXPECT_EQ(logged("every device is back at the system speed"), 1u);
+  EXPECT_FALSE(std::filesystem::exists(restoreFile()));
 }
 
 TEST_F(Agent, TheSavedSpeedsFollowWhatTheDevicesCarry) {

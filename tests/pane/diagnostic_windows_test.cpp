@@ -1,5 +1,6 @@
 // The diagnostic sheets' logic: the accessibility warning's texts and buttons, the stored-device
 // sheet's delete rule and removal, the registry dump, and the pane's log window.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <fstream>
@@ -230,7 +231,9 @@ class RecordingRegistryView : public RegistryWindowView {
     proposed = name;
     c(savePath);
   }
+  void showSaveFailure(const std::string& m) override { failures.push_back(m); }
   int shows = 0, closes = 0;
+  std::vector<std::string> failures;
   std::string text, proposed;
   std::optional<std::string> savePath;
 };
@@ -264,6 +267,19 @@ TEST_F(RegistryViewer, DumpsTheHIDDevicesWithTheirAncestorsAndProperties) {
   std::string saved((std::istreambuf_iterator<char>(in)), {});
   EXPECT_EQ(saved, dump);
 
+  EXPECT_TRUE(view.failures.empty());
+
+  // A FIFO chosen in the save panel is neither replaced nor waited on: the user is told.
+  std::string fifo = dir.path() + "/fifo";
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  view.savePath = fifo;
+  viewer.save();
+  ASSERT_EQ(view.failures.size(), 1u);
+  EXPECT_NE(view.failures[0].find("a FIFO"), std::string::npos) << view.failures[0];
+  struct stat st {};
+  ASSERT_EQ(::lstat(fifo.c_str(), &st), 0);
+  EXPECT_TRUE(S_ISFIFO(st.st_mode));
+
   EXPECT_TRUE(viewer.cancelByPrefPane());
   EXPECT_EQ(view.text, kRegistryPleaseWait);
 }
@@ -279,6 +295,8 @@ class RecordingLogView : public LogWindowView {
     proposed = name;
     c(savePath);
   }
+  void showSaveFailure(const std::string& m) override { failures.push_back(m); }
+  std::vector<std::string> failures;
   std::string text, proposed;
   std::optional<std::string> savePath;
   int sheetCancels = 0, closes = 0;
@@ -300,6 +318,12 @@ TEST(PaneLogWindow, AppendsClearsAndSavesUnderThePanesName) {
   EXPECT_EQ(view.proposed, "Velmora_Prefpane_Log.txt");
   std::ifstream in(*view.savePath);
   EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), {}), "one\ntwo");
+  EXPECT_TRUE(view.failures.empty());
+  // A folder where the file would go: refused with a message, the folder untouched.
+  view.savePath = dir.path();
+  log.saveLogViewer();
+  ASSERT_EQ(view.failures.size(), 1u);
+  EXPECT_NE(view.failures[0].find("a folder"), std::string::npos) << view.failures[0];
 
   EXPECT_TRUE(log.textViewDoCommandBySelector("deleteBackward:"));
   EXPECT_EQ(view.text, "");

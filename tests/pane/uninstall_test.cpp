@@ -1,7 +1,12 @@
 // The uninstall from the pane: what it removes with and without the sibling product, the copy
 // for all users behind the administrator prompt (cancel and deny change nothing), the settings
 // file shown instead, links planted in a folder it deletes, and a folder that lies elsewhere.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -143,8 +148,91 @@ TEST_F(Uninstall, TheAllUsersCopyNeedsThePasswordAndCancelOrDenyChangesNothing) 
   EXPECT_FALSE(fs::exists(allUsers));
   EXPECT_FALSE(fs::exists(bundlePath));
   auto prompts = rootAdmin.shownPrompts();
-  ASSERT_EQ(prompts.size(), 4u) << "two refused, then the authorization and the removal";
-  EXPECT_EQ(prompts.back().operations, (std::vector<std::vector<std::string>>{{"rm", "-rf", allUsers}}));
+  // One prompt per uninstall: it names what it is for and carries every privileged step.
+  ASSERT_EQ(prompts.size(), 3u) << "two refused, then the one that removes";
+  for (const auto& prompt : prompts) {
+    EXPECT_EQ(prompt.operations, (std::vector<std::vector<std::string>>{{"rm", "-rf", allUsers}}));
+    EXPECT_EQ(prompt.message, "Velmora is going to remove its copy for all users.");
+  }
+  EXPECT_FALSE(ended());
+}
+
+// Makes path immutable (even for the superuser); false where the file system or the user
+// cannot.
+bool makeImmutable(const std::string& path, bool on) {
+  int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  int flags = 0;
+  bool ok = ::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+  flags = on ? (flags | FS_IMMUTABLE_FL) : (flags & ~FS_IMMUTABLE_FL);
+  ok = ok && ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+  ::close(fd);
+  return ok;
+}
+
+class RecordingUninstallHooks : public UninstallHooks {
+ public:
+  void terminateAgent() override {}
+  int32_t clearSharedSelection(ErrorInfo*) override { return 0; }
+  void fatal(int32_t code, int64_t site, const ErrorInfo* error) override {
+    fatals.push_back({code, site, error ? *error->userInfo.at(kDescriptionKey).asString() : std::string()});
+  }
+  struct Fatal {
+    int32_t code;
+    int64_t site;
+    std::string text;
+  };
+  std::vector<Fatal> fatals;
+};
+
+TEST_F(Uninstall, AFileThatCannotGoStopsNothingElseAndASecondRunFinishes) {
+  openAndRegister();
+  write(olderFolder + "/old.vlsetting");
+  const std::string stuck = settingsFolder + "/stuck";
+  write(stuck);
+  write(settingsFolder + "/other");
+  if (!makeImmutable(stuck, true)) {
+    if (::geteuid() == 0) GTEST_SKIP() << "this file system has no immutable attribute";
+    // Without the superuser's rights a folder that may not be written stops a removal as well.
+    ASSERT_EQ(::chmod(settingsFolder.c_str(), 0500), 0);
+  }
+  auto release = [&] {
+    makeImmutable(stuck, false);
+    ::chmod(settingsFolder.c_str(), 0755);
+  };
+  pane->showUninstallWindow();
+  // Everything that does not depend on the settings folder is gone all the same.
+  EXPECT_FALSE(fs::exists(bundlePath));
+  EXPECT_FALSE(fs::exists(olderFolder));
+  EXPECT_FALSE(services.status("quillon.Velmora.boa").registered);
+  EXPECT_FALSE(paneKey("quillonVelmoraPrefpane_logWindow"));
+  EXPECT_FALSE(platform.defaults->value("quillon.Velmora.boa", "AXEnabled"));
+  EXPECT_TRUE(fs::exists(stuck));
+  // One fatal report at the end, at the settings folder's site, naming the file and why.
+  ASSERT_TRUE(ended());
+  ASSERT_EQ(alerts.notices.size(), 1u);
+  const std::string text = alerts.notices[0].header + "\n" + alerts.notices[0].message;
+  EXPECT_NE(text.find("could not remove the settings folder " + settingsFolder), std::string::npos) << text;
+  EXPECT_NE(text.find("stuck"), std::string::npos) << text;
+
+  // The second run finds only what is left and finishes it once the reason is gone.
+  UninstallPlan rest = planUninstall(platform);
+  ASSERT_TRUE(rest.settingsFolder);
+  EXPECT_FALSE(rest.userPane);
+  RecordingUninstallHooks hooks;
+  std::vector<UninstallFailure> failures;
+  EXPECT_EQ(runUninstall(platform, rest, "why", hooks, &failures), kUninstallSettingsFolderSite);
+  ASSERT_EQ(failures.size(), 1u);
+  EXPECT_EQ(failures[0].item.kind, "settings folder");
+  EXPECT_NE(failures[0].reason.find("stuck"), std::string::npos) << failures[0].reason;
+  ASSERT_EQ(hooks.fatals.size(), 1u);
+  EXPECT_EQ(hooks.fatals[0].site, kUninstallSettingsFolderSite);
+  release();
+  hooks.fatals.clear();
+  EXPECT_EQ(runUninstall(platform, planUninstall(platform), "why", hooks, &failures), 0);
+  EXPECT_TRUE(failures.empty());
+  EXPECT_TRUE(hooks.fatals.empty());
+  EXPECT_FALSE(fs::exists(settingsFolder));
 }
 
 TEST_F(Uninstall, TheOtherButtonsStop) {

@@ -240,28 +240,31 @@ TEST(SystemdFallback, WithoutAUserManagerAnAutostartEntryAndADirectStartStandIn)
   EXPECT_FALSE(fs::exists(entry));
 }
 
-TEST(PkexecPrompt, EveryOperationIsOneArgumentVectorThroughPkexec) {
+TEST(PkexecPrompt, ARequestIsOnePromptForTheHelperWithTheMessageFirst) {
   std::vector<std::vector<std::string>> ran;
   int answer = 0;
+  test::TempDir dir;
+  std::string helper = dir.path() + "/velmora-ctl";
+  std::ofstream(helper) << "#!/bin/true\n";
+  ::chmod(helper.c_str(), 0755);
   linux_::PkexecAdminPrompt prompt(
-      [&](const std::vector<std::string>& argv, std::string*, std::string*) {
+      [&](const std::vector<std::string>& argv, std::string* output, std::string*) {
         ran.push_back(argv);
+        if (answer == 1) *output = "rm -rf: /x: Operation not permitted\n";
         return answer;
       },
-      "/usr/bin/pkexec");
-  std::string path = "/home/u/it's; rm -rf ~";
+      "/usr/bin/pkexec", helper);
+  std::string path = "/home/u/it's; rm -rf ~ --step 1 rm";
   std::vector<std::vector<std::string>> ops = {{"chflags", "nouchg", path}, {"chown", "1000:1000", path}, {"chmod", "755", path}};
-  AdminResult r = prompt.runPrivileged("why", ops);
+  AdminResult r = prompt.runPrivileged("Settings is going to execute this command", ops);
   EXPECT_TRUE(r.accepted()) << r.text;
-  ASSERT_EQ(ran.size(), 3u);
-  // BSD's "chflags nouchg" is Linux's "chattr -i"; "--" keeps a path from reading as an option.
-  ASSERT_EQ(ran[0].size(), 5u);
-  EXPECT_EQ(ran[0][0], "/usr/bin/pkexec");
-  EXPECT_EQ(fs::path(ran[0][1]).filename(), "chattr");
-  EXPECT_EQ((std::vector<std::string>(ran[0].begin() + 2, ran[0].end())), (std::vector<std::string>{"-i", "--", path}));
-  EXPECT_EQ(ran[1].back(), path);
-  EXPECT_EQ(ran[1][2], "1000:1000");
-  EXPECT_EQ(ran[1][3], "--");
+  ASSERT_EQ(ran.size(), 1u) << "three steps, one prompt";
+  std::vector<std::string> expected = {"/usr/bin/pkexec", helper, "privileged", "--explain",
+                                       "Settings is going to execute this command",
+                                       "--step", "3", "chflags", "nouchg", path,
+                                       "--step", "3", "chown", "1000:1000", path,
+                                       "--step", "3", "chmod", "755", path};
+  EXPECT_EQ(ran[0], expected);
   struct Case {
     int status;
     AdminResult::Outcome outcome;
@@ -273,11 +276,14 @@ TEST(PkexecPrompt, EveryOperationIsOneArgumentVectorThroughPkexec) {
     answer = c.status;
     ran.clear();
     r = prompt.runPrivileged("why", ops);
+    EXPECT_EQ(ran.size(), 1u);
     EXPECT_EQ(r.outcome, c.outcome) << c.status;
     EXPECT_EQ(r.code, c.code) << c.status;
   }
-  EXPECT_FALSE(linux_::PkexecAdminPrompt::commandFor({"/bin/sh", "-c", "x"})) << "tools are named, never paths";
-  EXPECT_FALSE(linux_::PkexecAdminPrompt::commandFor({"no-such-tool", "x"}));
+  EXPECT_NE(r.text.find("Operation not permitted"), std::string::npos) << "the helper's report comes back";
+  linux_::PkexecAdminPrompt missing([&](const auto&, auto*, auto*) { return 0; }, "/usr/bin/pkexec",
+                                    dir.path() + "/none");
+  EXPECT_EQ(missing.runPrivileged("why", ops).outcome, AdminResult::Outcome::Failed);
 }
 
 }  // namespace

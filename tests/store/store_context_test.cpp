@@ -3,12 +3,15 @@
 // lock, damaged and foreign files, model versions, atomic saves, notifications and undo.
 #include <gtest/gtest.h>
 #include <sqlite3.h>
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <functional>
 #include <fstream>
+#include <thread>
 
 #include "core/store/records.h"
 #include "tests/store/store_fixture.h"
@@ -177,11 +180,13 @@ TEST_F(StoreContext, OneWriterAtATimeWhileReadersComeAndGo) {
   makeDevice(writer.get(), 0x46d, 0xc52b, 0x4082, "USB");
   save(writer.get());
 
-  StoreContextRef second;
+  // A second writer waits its bound for the first, then refuses.
+  ManagedObjectContext::Options options;
+  options.platform = platform;
+  options.writerWait = std::chrono::milliseconds(50);
   ErrorInfo err;
-  EXPECT_EQ(QS814createMOC(platform, storePath(), nullptr, false, &second, &err), 8140153);
+  EXPECT_FALSE(ManagedObjectContext::open(storePath(), options, &err));
   EXPECT_EQ(err.code, kPersistentStoreInUseError);
-  EXPECT_FALSE(second);
 
   StoreContextRef reader = open(true);
   ASSERT_TRUE(reader);
@@ -193,6 +198,29 @@ TEST_F(StoreContext, OneWriterAtATimeWhileReadersComeAndGo) {
   EXPECT_TRUE(open(false));
 }
 
+TEST_F(StoreContext, ASecondWriterWaitsForTheFirstToFinish) {
+  {
+    StoreContextRef ctx = open(false);
+    makeDevice(ctx.get(), 0x46d, 0xc52b, 0x4082, "USB");
+    save(ctx.get());
+  }
+  // Another writer (as another process holds it: its own open of the lock file) that finishes
+  // a moment later: the second one takes its turn instead of refusing.
+  int held = ::open((storePath() + ".lock").c_str(), O_RDWR | O_CLOEXEC);
+  ASSERT_GE(held, 0);
+  ASSERT_EQ(::flock(held, LOCK_EX), 0);
+  std::thread finisher([held] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ::close(held);
+  });
+  StoreContextRef second = open(false);
+  finisher.join();
+  ASSERT_TRUE(second);
+  makeDevice(second.get(), 0x46d, 0xc52c, 0, "USB");
+  save(second.get());
+  EXPECT_EQ(QS814allDevices(open(true).get()).size(), 2u);
+}
+
 TEST_F(StoreContext, DamagedForeignAndOddFilesFailToOpenWithoutHarm) {
   {
     StoreContextRef ctx = open(false);
@@ -202,6 +230,8 @@ TEST_F(StoreContext, DamagedForeignAndOddFilesFailToOpenWithoutHarm) {
   std::string good = fileText(storePath());
   std::string foreign = home.path() + "/foreign.db";
   rawExec("CREATE TABLE songs (title TEXT); INSERT INTO songs VALUES ('x');", foreign);
+  std::string schemaless = home.path() + "/schemaless.db";
+  rawExec("CREATE TABLE t (x); DROP TABLE t;", schemaless);
 
   struct Case {
     const char* what;
@@ -212,7 +242,11 @@ TEST_F(StoreContext, DamagedForeignAndOddFilesFailToOpenWithoutHarm) {
       {"text", "this is not a store\n", false},
       {"truncated store", good.substr(0, good.size() / 3), false},
       {"foreign database", fileText(foreign), false},
-      {"empty file", "", true},
+      // Stores are only ever put in place whole: a file cut to nothing, or a database with no
+      // settings schema, is damage, never an empty store (only a missing file is one).
+      {"empty file", "", false},
+      {"one byte", good.substr(0, 1), false},
+      {"database without settings", fileText(schemaless), false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -234,6 +268,7 @@ TEST_F(StoreContext, DamagedForeignAndOddFilesFailToOpenWithoutHarm) {
       } else {
         EXPECT_EQ(rc, 8140153);
         EXPECT_FALSE(ctx);
+        EXPECT_EQ(err.code, kFileReadCorruptFileError);
       }
     }
     EXPECT_EQ(fileText(p), c.bytes) << "opening must not change the file";

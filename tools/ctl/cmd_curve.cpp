@@ -7,6 +7,7 @@
 
 #include "core/errors/error_stack.h"
 #include "core/plist/codec.h"
+#include "core/plist/file_output.h"
 #include "core/plist/number_text.h"
 #include "core/plist/file_input.h"
 #include "pane/curves/accel_table.h"
@@ -322,9 +323,7 @@ int runPlot(Args args) {
   view.setCurveVisible(rows);
   view.setCursorSpeedIndex(focused);
   const std::string svg = renderGraphSvg(view, labels);
-  if (!pl::writeFileAtomic(output, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(svg.data()), svg.size()),
-                           &error))
-    return failure(error);
+  if (vl::Status written = pl::writeUserFile(output, svg); !written) return failure(written.detail());
   return kExitOk;
 }
 

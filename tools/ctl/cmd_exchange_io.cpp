@@ -5,6 +5,7 @@
 
 #include "core/devices/exchange_file.h"
 #include "core/plist/codec.h"
+#include "core/plist/file_output.h"
 #include "core/store/records.h"
 #include "tools/common/device_names.h"
 #include "tools/ctl/command.h"
@@ -147,8 +148,7 @@ int doExport(Args args) {
   // Never hand out a file this program's own reader would turn away.
   ExchangeReadResult check = readExchangeData(*bytes, kExchangeTypeDevice, exchangeNow());
   if (!check) return failure("the devices do not make a valid exchange file: " + check.detail);
-  std::string why;
-  if (!pl::writeFileAtomic(out, *bytes, &why)) return failure(out + ": " + why);
+  if (vl::Status written = pl::writeUserFile(out, *bytes); !written) return failure(written.detail());
   std::cout << "exported " << chosen.size() << " device" << (chosen.size() == 1 ? "" : "s") << " to " << out << "\n";
   return kExitOk;
 }

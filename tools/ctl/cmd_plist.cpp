@@ -2,6 +2,7 @@
 #include <iostream>
 
 #include "core/plist/codec.h"
+#include "core/plist/file_output.h"
 #include "tools/common/suggest.h"
 #include "tools/ctl/command.h"
 
@@ -14,7 +15,9 @@ const char kHelp[] =
     "\n"
     "Reads the property list IN in any format (XML, binary or OpenStep text, told apart by\n"
     "content) and writes it to OUT in the format asked for. OUT is replaced atomically: it\n"
-    "holds either its old content or the whole new one. OpenStep text has no numbers,\n"
+    "holds either its old content or the whole new one. OUT must be a new file or a regular\n"
+    "file (a symbolic link to a regular file replaces that file); a device, FIFO, socket,\n"
+    "folder or any other link is refused. OpenStep text has no numbers,\n"
     "booleans or dates; they are written as strings.\n"
     "\n"
     "Exit status: 0 done, 1 IN unreadable or OUT not written, 2 wrong arguments.\n";
@@ -37,7 +40,7 @@ int convert(Args args) {
   pl::ReadResult in = pl::readFile(args[0]);
   if (!in) return failure(in.error);  // names the file already
   pl::Data out = pl::write(*in.value, format);
-  if (!pl::writeFileAtomic(args[1], out, &error)) return failure(error);
+  if (vl::Status written = pl::writeUserFile(args[1], out); !written) return failure(written.detail());
   return kExitOk;
 }
 

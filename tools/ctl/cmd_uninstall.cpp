@@ -47,8 +47,11 @@ const char* kHelp =
     "  --world DIR   the simulated Mac (default: $VELMORA_WORLD, else\n"
     "                $XDG_DATA_HOME/velmora/world)\n"
     "  --systemd     this Linux session: systemd user manager, XDG folders, pkexec\n\n"
-    "Exit status: 0 when removed (or listed), 1 when refused, cancelled or failed, 2 for usage\n"
-    "errors.\n";
+    "The copy for all users is removed first, under one administrator prompt; cancelled or\n"
+    "denied, nothing is removed. A step that fails does not stop the others: each item that\n"
+    "could not be removed is named with the reason, and a second run finishes what is left.\n\n"
+    "Exit status: 0 when removed (or listed), 1 when refused, cancelled or not complete, 2 for\n"
+    "usage errors.\n";
 
 // The ports of this Linux session itself.
 struct SessionPorts {
@@ -90,22 +93,34 @@ class CtlHooks : public UninstallHooks {
   bool systemd_;
 };
 
-void printItems(const UninstallPlan& plan, bool json, bool dryRun, const std::string& outcome) {
+void printItems(const UninstallPlan& plan, bool json, bool dryRun, const std::string& outcome,
+                const std::vector<UninstallFailure>& failures) {
   auto items = plan.items();
+  auto failureOf = [&](const UninstallItem& i) -> const UninstallFailure* {
+    for (const auto& f : failures)
+      if (f.item.kind == i.kind && f.item.target == i.target) return &f;
+    return nullptr;
+  };
   if (json) {
     std::cout << "{\"dryRun\":" << (dryRun ? "true" : "false") << ",\"drovanaInstalled\":" << (plan.drovanaInstalled ? "true" : "false")
               << ",\"refused\":" << (plan.refused.empty() ? "null" : jsonString(plan.refused))
               << ",\"outcome\":" << jsonString(outcome) << ",\"items\":[";
-    for (size_t i = 0; i < items.size(); ++i)
+    for (size_t i = 0; i < items.size(); ++i) {
+      const UninstallFailure* f = failureOf(items[i]);
       std::cout << (i ? "," : "") << "{\"kind\":" << jsonString(items[i].kind) << ",\"target\":" << jsonString(items[i].target)
-                << ",\"privileged\":" << (items[i].privileged ? "true" : "false") << "}";
+                << ",\"privileged\":" << (items[i].privileged ? "true" : "false")
+                << ",\"notRemoved\":" << (f ? jsonString(f->reason) : std::string("null")) << "}";
+    }
     std::cout << "]}\n";
     return;
   }
   if (!plan.refused.empty()) std::cout << "refused: " << plan.refused << "\n";
-  std::cout << (dryRun ? "would remove:" : outcome == "removed" ? "removed:" : "to remove:") << "\n";
-  for (const auto& i : items)
-    std::cout << "  " << i.kind << ": " << i.target << (i.privileged ? " (with administrator rights)" : "") << "\n";
+  std::cout << (dryRun ? "would remove:" : outcome == "removed" || outcome == "incomplete" ? "removed:" : "to remove:") << "\n";
+  for (const auto& i : items) {
+    const UninstallFailure* f = failureOf(i);
+    std::cout << "  " << i.kind << ": " << i.target << (i.privileged ? " (with administrator rights)" : "")
+              << (f ? " -- NOT removed: " + f->reason : std::string()) << "\n";
+  }
   if (plan.drovanaInstalled) std::cout << "kept: the store shared with Drovana\n";
 }
 
@@ -161,16 +176,16 @@ int run(const Args& in) {
 
   UninstallPlan plan = planUninstall(p);
   if (dryRun) {
-    printItems(plan, json, true, plan.refused.empty() ? "dry run" : "refused");
+    printItems(plan, json, true, plan.refused.empty() ? "dry run" : "refused", {});
     return plan.refused.empty() ? kExitOk : kExitFailure;
   }
   if (!plan.refused.empty()) {
-    printItems(plan, json, false, "refused");
+    printItems(plan, json, false, "refused", {});
     return failure("nothing was removed: " + plan.refused);
   }
   if (!yes) {
     if (!::isatty(STDIN_FILENO)) return usageError("uninstall", "standard input is no terminal: confirm with --yes");
-    printItems(plan, false, false, "");
+    printItems(plan, false, false, "", {});
     std::cout << "Are you sure you want to uninstall Velmora? [y/N] " << std::flush;
     std::string answer;
     std::getline(std::cin, answer);
@@ -179,25 +194,31 @@ int run(const Args& in) {
       return kExitFailure;
     }
   }
-  AuthorizationRef authorization;
-  if (plan.allUsersPane) {
-    int32_t r = QS818createAuthorization(p, &authorization, "velmora-ctl is going to remove Velmora's copy for all users.");
-    QS810errorBuf(true);
-    if (r == kAdminCancelled || r == kAdminDenied) {
-      printItems(plan, json, false, r == kAdminCancelled ? "cancelled" : "denied");
-      return failure(std::string("the administrator prompt was ") + (r == kAdminCancelled ? "cancelled" : "denied") +
-                     "; nothing was removed");
-    }
-    if (r != 0) return failure("no administrator rights (" + std::to_string(r) + "); nothing was removed");
-  }
   CtlHooks hooks(p, systemd);
-  int32_t r = runUninstall(p, plan, authorization.get(), hooks);
+  std::vector<UninstallFailure> failures;
+  // The copy for all users goes first, under the one administrator prompt: cancelled or
+  // denied, nothing at all is removed.
+  int32_t r = runUninstall(p, plan, "velmora-ctl is going to remove Velmora's copy for all users.", hooks, &failures);
   QS810errorBuf(true);
-  if (r != 0) {
-    printItems(plan, json, false, "failed");
+  if (r == kAdminCancelled || r == kAdminDenied) {
+    printItems(plan, json, false, r == kAdminCancelled ? "cancelled" : "denied", {});
+    return failure(std::string("the administrator prompt was ") + (r == kAdminCancelled ? "cancelled" : "denied") +
+                   "; nothing was removed");
+  }
+  if (r != 0 && failures.empty()) {
+    printItems(plan, json, false, "failed", {});
     return failure("the uninstall " + (hooks.message.empty() ? "failed (" + std::to_string(r) + ")" : hooks.message));
   }
-  printItems(plan, json, false, "removed");
+  if (!failures.empty()) {
+    // Everything else is gone; each item left is named with its reason, and a second run
+    // finishes what can be finished then.
+    printItems(plan, json, false, "incomplete", failures);
+    for (const auto& f : failures)
+      std::cerr << "velmora-ctl: could not remove the " << f.item.kind << " " << f.item.target << ": " << f.reason << "\n";
+    std::cerr << "velmora-ctl: the uninstall is not complete; run it again once the reasons above are dealt with\n";
+    return kExitFailure;
+  }
+  printItems(plan, json, false, "removed", {});
   return kExitOk;
 }
 
