@@ -521,7 +521,8 @@ void PaneView::attach(quillon_Velmora_prefpane& controller, VL260CurveView* curv
   deviceModel_ = new DeviceTableModel(controller.deviceList(), vlText("Status"), vlText("Device"), this);
   deviceModel_->setStatusText([this](const QS802DeviceClass& device) {
     if (!curveView_) return QString();
-    if (std::optional<std::string> why = curveView_->errorMessage(&device)) return QString::fromStdString(*why);
+    // The tooltip names this system's places as the message sheet does.
+    if (std::optional<std::string> why = curveView_->errorMessage(&device)) return onThisSystem(QString::fromStdString(*why));
     return vlText("Velmora sets the speed of this device.");
   });
   deviceTable_->setModel(deviceModel_);

@@ -203,7 +203,8 @@ def favourite_change_reaches_device_and_undo_follows():
         fail("the field shows '%s' after typing %d" % (field_text(sensitivity), target))
 
     undone = time.time()
-    press_menu_item("Edit", "Undo")
+    # The menu names what it undoes.
+    press_menu_item("Edit", "Undo Sensitivity")
     back = wait_for(lambda: resolution_written(old_raw, undone, [written[1]]), 10)
     if not back:
         fail("Edit > Undo did not bring the device back to speed %g" % before)

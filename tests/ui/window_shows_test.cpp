@@ -41,7 +41,7 @@ TEST_F(WindowShows, TheStatusIconSaysWhyADeviceCannotTakeItsSpeedAndOpeningItSho
   device->setCursorSpeedDisabled(true);
   settle();
   const QString disabled = QStringLiteral(
-      "You have disabled Velmora for this device.\n\nUse System Preferences or the manufacturer driver to adjust the "
+      "You have disabled Velmora for this device.\n\nUse Settings or the manufacturer driver to adjust the "
       "cursor movement.");
   EXPECT_EQ(model->data(statusCell(), Qt::ToolTipRole).toString(), disabled);
   EXPECT_EQ(model->data(statusCell(), Qt::AccessibleDescriptionRole).toString(), disabled);
@@ -108,7 +108,10 @@ TEST_F(WindowShows, EditMenuCopiesAFavouriteAndPastesItOntoAnother) {
   settle();
   EXPECT_EQ(selected()->sensitivityDisplay(), fourth);
 
-  // With the focus in a field the menu edits the field's text.
+  // With the focus in a field the menu edits the field's text (a locked favourite's fields take
+  // no focus, so the lock comes off first).
+  selected()->setIsLocked(false);
+  settle();
   view().trackingField()->setFocus(Qt::MouseFocusReason);
   view().trackingField()->selectAll();
   edit->copyAction()->trigger();
