@@ -26,7 +26,10 @@ agent=$!
 "$bin/velmora-sim" attach magic-mouse-2-bluetooth >/dev/null || { echo "FAIL attach"; exit 1; }
 "$bin/velmora-ctl" favourite set --device 4c-269-0-Bluetooth --favourite 2 --sensitivity 800 --tracking 3 \
   --select --create --notify >/dev/null || { echo "FAIL favourite set"; exit 1; }
-sleep 1  # the agent reloads the store on the command before it is asked to upload
+# The agent has reloaded the store once it has written the new favourite (resolution 800) to the
+# mouse; only then does its upload carry it.
+applied() { "$bin/velmora-sim" writes | grep 'HIDPointerResolution' | grep -qw 52428800; }
+wait_for 15 applied || { echo "FAIL the agent never applied the new favourite"; cat "$work/agent.err"; exit 1; }
 
 listed() {
   "$bin/velmora-ctl" recommended --device 4c-269-0-Bluetooth --json >"$work/rank.json" 2>"$work/rank.err" &&
