@@ -6,7 +6,7 @@
 #include <ctime>
 
 #include "agent/log_text.h"
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/hid/registry_search.h"
 #include "core/plist/codec.h"
 #include "core/plist/number_text.h"

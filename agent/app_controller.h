@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "agent/log_viewer.h"
+#include "core/system/log_viewer.h"
 #include "agent/restore_values.h"
 #include "agent/service_class.h"
 #include "core/devices/connected_device.h"

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "agent/app_controller.h"
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/hid/fixed_point.h"
 #include "core/plist/codec.h"
 #include "core/runloop/virtual_runloop.h"

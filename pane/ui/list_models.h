@@ -6,7 +6,7 @@
 #include <QIcon>
 #include <QString>
 
-#include "pane/controller/arranged_list.h"
+#include "pane/windows/arranged_list.h"
 
 namespace vl::ui {
 

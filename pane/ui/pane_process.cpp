@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/system/drovana.h"
 #include "platform/sim/world.h"
 #include "tools/common/service_url.h"

@@ -9,7 +9,7 @@
 #include <fstream>
 
 #include "agent/app_controller.h"
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/hid/fixed_point.h"
 #include "core/plist/codec.h"
 #include "core/plist/number_text.h"

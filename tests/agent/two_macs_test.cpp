@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "agent/app_controller.h"
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/hid/fixed_point.h"
 #include "core/store/cursor_speed_record.h"
 #include "core/store/device_record.h"

@@ -14,7 +14,7 @@
 
 #include "agent/app_controller.h"
 #include "agent/snapping/snapping_controller.h"
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/system/drovana.h"
 #include "pane/curves/default_curves.h"
 #include "platform/linux/console_alerts.h"
