@@ -59,7 +59,7 @@ struct Machine {
 
   RegistryId attachMouse() {
     std::string error;
-    RegistryId top = mac.attachProfile(sim::fixtureDir(), "generic-usb-optical-mouse", &error);
+    RegistryId top = mac.attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), "generic-usb-optical-mouse", &error);
     EXPECT_NE(top, 0u) << error;
     return top;
   }

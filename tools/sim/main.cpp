@@ -566,7 +566,7 @@ int run(Args args) {
   if (!error.empty()) return usage("", error);
   if (hasFixtures && fixtures.empty()) return usage("", "empty --fixtures");
   ctx.worldFolder = sim::worldFolderFor(world);
-  ctx.fixtures = hasFixtures ? fixtures : sim::fixtureDir();
+  ctx.fixtures = hasFixtures ? fixtures : sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES);
   if (args.empty()) {
     printToolHelp(std::cerr);
     return kExitUsage;
