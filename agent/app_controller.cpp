@@ -211,8 +211,9 @@ void AppControllerClass::exceptionHandler(const std::string& callStack) {
   std::string error;
   // Written beside its final name and renamed over it, so a link at the final name is
   // replaced, never followed.
-  pl::writeFileAtomic(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(report.data()), report.size()),
-                      &error);
+  if (!pl::writeFileAtomic(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(report.data()), report.size()),
+                           &error))
+    std::fprintf(stderr, "%s: cannot write the crash report %s: %s\n", velmora::kAgentName, path.c_str(), error.c_str());
   const Platform& p = platform_;
   // The file viewer points the user at the report; the notice names its path when there is none.
   if (p.fileManager) (void)p.fileManager->revealFile(path);

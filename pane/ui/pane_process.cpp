@@ -65,7 +65,8 @@ std::unique_ptr<PaneProcess> PaneProcess::create(const PaneProcessOptions& optio
       return;
     }
     std::string e;
-    world->world().terminateApplication(id, &e);
+    if (!world->world().terminateApplication(id, &e))
+      std::fprintf(stderr, "Velmora: cannot end %s: %s\n", id.c_str(), e.c_str());
   });
 
   p->platform_ = p->world_->platform();

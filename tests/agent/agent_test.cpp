@@ -296,8 +296,10 @@ TEST_F(Agent, IncompatibleDrovanaEndsTheAgentBeforeAnyDevice) {
   std::filesystem::create_directories(paths.preferencePanes()[0] + "/Drovana.prefPane/Contents");
   auto info = pl::writeXml(pl::Value(pl::Dict{{"CFBundleVersion", "6.0"}}));
   std::string err;
-  pl::writeFileAtomic(paths.preferencePanes()[0] + "/Drovana.prefPane/Contents/Info.plist",
-                      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(info.data()), info.size()), &err);
+  ASSERT_TRUE(pl::writeFileAtomic(paths.preferencePanes()[0] + "/Drovana.prefPane/Contents/Info.plist",
+                                  std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(info.data()), info.size()),
+                                  &err))
+      << err;
   attach("generic-usb-optical-mouse");
   launch();
   EXPECT_FALSE(agent->launched());

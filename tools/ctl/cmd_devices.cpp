@@ -221,9 +221,14 @@ int runDemo(const Args& in) {
   return kExitOk;
 }
 
-bool registeredDevices =
-    registerGroup({"devices", "list the simulated Mac's pointing devices as the core sees them", kDevicesHelp, runDevices});
-bool registeredDemo = registerGroup({"demo", "show what the core does on the simulated Mac", kDemoHelp, runDemo});
-
 }  // namespace
+
+CommandGroup devicesCommand() {
+  return {"devices", "list the simulated Mac's pointing devices as the core sees them", kDevicesHelp, runDevices};
+}
+
+CommandGroup demoCommand() {
+  return {"demo", "show what the core does on the simulated Mac", kDemoHelp, runDemo};
+}
+
 }  // namespace vl::ctl
