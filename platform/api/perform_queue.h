@@ -3,6 +3,7 @@
 // end-of-pass observers. The adapter owns the clock and decides when due work runs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <map>
 #include <string>
