@@ -1,11 +1,13 @@
-// The error a port reports when a file or folder cannot be written: the platform's file-write
-// error for the errno, with the file's path and the errno as the underlying error.
+// The error a port reports when a file or folder cannot be written (the platform's file-write
+// error for the errno, with the file's path and the errno as the underlying error), and the
+// atomic write that reports it.
 #pragma once
 
 #include <cerrno>
 #include <cstring>
 #include <string>
 
+#include "core/plist/codec.h"
 #include "platform/api/alerts.h"
 
 namespace vl {
@@ -27,6 +29,17 @@ inline ErrorInfo fileWriteError(int err, const std::string& path) {
   underlying["code"] = pl::Value::int64(err);
   e.userInfo[kUnderlyingErrorKey] = pl::Value(std::move(underlying));
   return e;
+}
+
+// Writes bytes atomically (beside the final name, then renamed over it); false with *error
+// (may be null) as the file-write error above.
+inline bool writeFileAtomicallyOrError(const std::string& path, const std::string& bytes, ErrorInfo* error) {
+  int err = 0;
+  if (pl::writeFileAtomic(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                          nullptr, &err))
+    return true;
+  if (error) *error = fileWriteError(err, path);
+  return false;
 }
 
 }  // namespace vl

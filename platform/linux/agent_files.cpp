@@ -194,13 +194,7 @@ std::string desktopEntryName(const std::string& path) {
 }
 
 bool writeFileAtomically(const std::string& path, const std::string& bytes, ErrorInfo* error) {
-  int err = 0;
-  if (!pl::writeFileAtomic(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
-                           nullptr, &err)) {
-    if (error) *error = fileWriteError(err, path);
-    return false;
-  }
-  return true;
+  return writeFileAtomicallyOrError(path, bytes, error);
 }
 
 namespace {

@@ -300,13 +300,7 @@ bool WorldServiceManager::writeFileAtomically(const std::string& path, const std
     if (error) *error = fileWriteError(EACCES, path);
     return false;
   }
-  int err = 0;
-  if (!pl::writeFileAtomic(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
-                           nullptr, &err)) {
-    if (error) *error = fileWriteError(err, path);
-    return false;
-  }
-  return true;
+  return writeFileAtomicallyOrError(path, bytes, error);
 }
 
 bool WorldServiceManager::removeFile(const std::string& path) {

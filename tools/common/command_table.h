@@ -4,9 +4,13 @@
 #pragma once
 
 #include <functional>
+#include <iostream>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
+
+#include "tools/common/cli_args.h"
 
 namespace vl::cli {
 
@@ -31,6 +35,24 @@ std::vector<std::string> commandNames(const std::vector<Command<Signature>>& tab
   std::vector<std::string> names;
   for (const auto& c : table) names.push_back(c.name);
   return names;
+}
+
+// What every tool answers before its commands: no words (its help on stderr, status 2),
+// --help or -h (its help, 0), --version ("<tool> <version>", 0). nullopt: a command follows.
+inline std::optional<int> answerToolWords(const Args& args, std::string_view tool, void (*printHelp)(std::ostream&)) {
+  if (args.empty()) {
+    printHelp(std::cerr);
+    return 2;
+  }
+  if (isHelp(args[0])) {
+    printHelp(std::cout);
+    return 0;
+  }
+  if (args[0] == "--version") {
+    std::cout << tool << " " << VELMORA_VERSION_TEXT << "\n";
+    return 0;
+  }
+  return std::nullopt;
 }
 
 }  // namespace vl::cli

@@ -64,18 +64,7 @@ RecordSettings recordSettings() {
 int main(int argc, char** argv) {
   using namespace vl::ctl;
   Args args(argv + 1, argv + argc);
-  if (args.empty()) {
-    printToolHelp(std::cerr);
-    return kExitUsage;
-  }
-  if (isHelp(args[0])) {
-    printToolHelp(std::cout);
-    return kExitOk;
-  }
-  if (args[0] == "--version") {
-    std::cout << "velmora-ctl " << VELMORA_VERSION_TEXT << "\n";
-    return kExitOk;
-  }
+  if (auto status = vl::cli::answerToolWords(args, "velmora-ctl", printToolHelp)) return *status;
   // The American spelling names the same command, as --favorite does.
   if (args[0] == "favorite") args[0] = "favourite";
   if (const CommandGroup* g = vl::cli::findCommand(groups(), args[0])) {

@@ -563,18 +563,7 @@ int run(Args args) {
   if (hasFixtures && fixtures.empty()) return usage("", "empty --fixtures");
   ctx.worldFolder = sim::worldFolderFor(world);
   ctx.fixtures = hasFixtures ? fixtures : sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES);
-  if (args.empty()) {
-    printToolHelp(std::cerr);
-    return kExitUsage;
-  }
-  if (isHelp(args[0])) {
-    printToolHelp(std::cout);
-    return kExitOk;
-  }
-  if (args[0] == "--version") {
-    std::cout << "velmora-sim " << VELMORA_VERSION_TEXT << "\n";
-    return kExitOk;
-  }
+  if (auto status = cli::answerToolWords(args, "velmora-sim", printToolHelp)) return *status;
   if (const Command* c = cli::findCommand(commands(), args[0])) {
     Args rest(args.begin() + 1, args.end());
     if (std::any_of(rest.begin(), rest.end(), isHelp)) {
