@@ -7,7 +7,7 @@
 #include <ctime>
 
 #include "agent/log_text.h"
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/hid/fixed_point.h"
 #include "core/hid/pointer_parameters.h"
 #include "core/hid/registry_search.h"
@@ -270,8 +270,9 @@ void AppControllerClass::exceptionHandler(const std::string& callStack) {
   std::string error;
   // Written beside its final name and renamed over it, so a link at the final name is
   // replaced, never followed.
-  pl::writeFileAtomic(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(report.data()), report.size()),
-                      &error);
+  if (!pl::writeFileAtomic(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(report.data()), report.size()),
+                           &error))
+    std::fprintf(stderr, "%s: cannot write the crash report %s: %s\n", velmora::kAgentName, path.c_str(), error.c_str());
   const Platform& p = platform_;
   // The file viewer points the user at the report; the notice names its path when there is none.
   if (p.fileManager) (void)p.fileManager->revealFile(path);

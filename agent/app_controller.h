@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "agent/log_text.h"
-#include "agent/log_viewer.h"
+#include "core/system/log_viewer.h"
 #include "agent/restore_values.h"
 #include "agent/service_class.h"
 #include "core/devices/connected_device.h"

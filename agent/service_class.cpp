@@ -8,7 +8,7 @@
 #include "agent/app_controller.h"
 #include "agent/log_text.h"
 #include "agent/restore_values.h"
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/hid/fixed_point.h"
 #include "core/hid/pointer_parameters.h"
 #include "core/hid/registry_search.h"

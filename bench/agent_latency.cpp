@@ -80,7 +80,7 @@ int main(int argc, char** argv) {
   std::string error;
   auto world = sim::World::create(worldDir, {}, false, &error);
   if (!world) return std::fprintf(stderr, "%s\n", error.c_str()), 1;
-  RegistryId mouse = world->attachProfile(sim::fixtureDir(), "generic-usb-optical-mouse", &error);
+  RegistryId mouse = world->attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), "generic-usb-optical-mouse", &error);
   RegistryId service = world->mac().eventServicesOf(mouse).at(0);
 
   // A store of 100 devices, the connected mouse among them.

@@ -8,7 +8,7 @@
 #include <unistd.h>
 
 #include "agent/app_controller.h"
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/hid/fixed_point.h"
 #include "core/plist/codec.h"
 #include "core/runloop/virtual_runloop.h"
@@ -52,7 +52,7 @@ int main() {
   std::filesystem::create_directories(paths.temporary());
 
   // Twenty USB mice, each at its own location, each with its own chosen sensitivity.
-  auto fixture = pl::readFile(sim::fixtureDir() + "/generic-usb-optical-mouse.plist");
+  auto fixture = pl::readFile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES) + "/generic-usb-optical-mouse.plist");
   if (!fixture) return 1;
   const int kDevices = 20;
   std::vector<pl::Value> fixtures;

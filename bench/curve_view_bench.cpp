@@ -58,7 +58,7 @@ struct Scene {
     ErrorInfo err;
     if (QS814createMOC(platform, folder() + "/Device.dvsetting", nullptr, false, &ctx, &err, records) != 0) std::abort();
     std::string why;
-    RegistryId top = mac.attachProfile(std::string(VELMORA_TEST_DATA) + "/devices", "generic-usb-optical-mouse", &why);
+    RegistryId top = mac.attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), "generic-usb-optical-mouse", &why);
     if (top == 0) std::abort();
     host.device = QS814insertDevice(ctx.get());
     host.device->setVid(0x93a);

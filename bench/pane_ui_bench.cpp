@@ -14,7 +14,7 @@
 #include <optional>
 #include <string>
 
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/runloop/virtual_runloop.h"
 #include "core/store/records.h"
 #include "pane/graph/curve_view.h"

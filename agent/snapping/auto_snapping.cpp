@@ -65,9 +65,9 @@ void AutoSnapping::startAutoCursorSnapping(const std::vector<SnappingApp>* list,
 }
 
 void AutoSnapping::startAutoCursorSnappingToItem(unsigned index, bool jump, bool bounce) {
-  gl_snapping.store(index);
-  gl_jump.store(jump);
-  gl_bounce.store(bounce);
+  target_.store(index);
+  jump_.store(jump);
+  bounce_.store(bounce);
   Accessibility* ax = platform_.accessibility;
   if (index > kSnapNone && ax && ax->isProcessTrusted()) {
     // A worker that was asked to stop but has not left yet simply goes on with the new values;
@@ -78,7 +78,7 @@ void AutoSnapping::startAutoCursorSnappingToItem(unsigned index, bool jump, bool
     if (thread_.joinable()) thread_.join();
     if (phase_.load() != kIdle) return;  // a kept loop (tests) has not finished yet
     phase_.store(kPolling);
-    g_snappingPaused.store(false);
+    paused_.store(false);
     if (!fixedCancelTitle_) cancelTitle_ = QS812localizedCancelButtonTitle(platform_);
     if (spawner_) spawner_([this] { workerLoop(); });
     else thread_ = std::thread([this] { workerLoop(); });
@@ -88,7 +88,7 @@ void AutoSnapping::startAutoCursorSnappingToItem(unsigned index, bool jump, bool
   }
 }
 
-void AutoSnapping::pauseAutoCursorSnapping(bool paused) { g_snappingPaused.store(paused); }
+void AutoSnapping::pauseAutoCursorSnapping(bool paused) { paused_.store(paused); }
 
 void AutoSnapping::waitForWorker() {
   if (thread_.joinable()) thread_.join();
@@ -105,14 +105,14 @@ void AutoSnapping::workerLoop() {
   if (!leaveIfAsked()) {
     for (;;) {
       // A pass that finds no target or cannot move simply waits for the next one.
-      if (!g_snappingPaused.load()) (void)moveCursorToItem(gl_snapping.load(), gl_jump.load(), gl_bounce.load());
+      if (!paused_.load()) (void)moveCursorToItem(target_.load(), jump_.load(), bounce_.load());
       sleeper.sleep(kSnappingPassInterval);
       if (leaveIfAsked()) break;
     }
   }
-  g_focusedAppElement.reset();
-  g_focusedWinElement.reset();
-  g_targetWinElement.reset();
+  focusedApp_.reset();
+  focusedWindow_.reset();
+  targetWindow_.reset();
   phase_.store(kIdle);
 }
 
@@ -132,15 +132,15 @@ int32_t AutoSnapping::updateFocusedElement() {
     auto running = p.desktop->runningApplication(pid);
     controlCenter = running && running->bundleIdentifier == kControlCenterBundleID;
   }
-  if (controlCenter || axEqual(window, g_focusedWinElement)) {
-    if (gl_focusedWinCount < INT32_MAX) ++gl_focusedWinCount;
+  if (controlCenter || axEqual(window, focusedWindow_)) {
+    if (focusedWindowCount_ < INT32_MAX) ++focusedWindowCount_;
   } else {
-    g_focusedAppElement = std::move(app);
-    g_focusedWinElement = window;
-    gl_focusedWinCount = 0;
-    if (window && p.cursor) g_cursorPosition = p.cursor->location();
+    focusedApp_ = std::move(app);
+    focusedWindow_ = window;
+    focusedWindowCount_ = 0;
+    if (window && p.cursor) cursorPosition_ = p.cursor->location();
   }
-  return gl_focusedWinCount;
+  return focusedWindowCount_;
 }
 
 int32_t AutoSnapping::moveCursorToItem(unsigned index, bool jump, bool bounce) {
@@ -149,59 +149,59 @@ int32_t AutoSnapping::moveCursorToItem(unsigned index, bool jump, bool bounce) {
   if (!cursor) return 0;
 
   // Move back when the window snapped into has gone, unless Shift is held.
-  if (g_targetWinElement && bounce && (cursor->hidModifierFlags() & kCGEventFlagMaskShift) == 0) {
+  if (targetWindow_ && bounce && (cursor->hidModifierFlags() & kCGEventFlagMaskShift) == 0) {
     bool minimized = false;
-    int32_t err = axBool(p, g_targetWinElement, kAXMinimizedAttribute, &minimized);
+    int32_t err = axBool(p, targetWindow_, kAXMinimizedAttribute, &minimized);
     bool gone = err == kAXErrorInvalidUIElement || err == kAXErrorCannotComplete || (err == kAXErrorSuccess && minimized);
     if (!gone) {
       bool hidden = false;
-      gone = axBool(p, g_focusedAppElement, kAXHiddenAttribute, &hidden) == kAXErrorSuccess && hidden;
+      gone = axBool(p, focusedApp_, kAXHiddenAttribute, &hidden) == kAXErrorSuccess && hidden;
     }
     if (gone) {
       Point at = cursor->location();
       // Only when the user left the cursor where it was put.
       // A failed move back leaves the cursor with the user; there is nothing to undo.
-      if (rectContainsPoint(gl_snappingRect, at)) (void)QS846moveCursor(p, jump, at, gl_snappingFromPosition);
-      g_targetWinElement.reset();
+      if (rectContainsPoint(snappingRect_, at)) (void)QS846moveCursor(p, jump, at, snappingFromPosition_);
+      targetWindow_.reset();
     }
   }
 
   // Snap once, on the first pass after a new window got the focus.
   if (updateFocusedElement() != 1) return 0;
-  g_targetWinElement.reset();
+  targetWindow_.reset();
   if (cursor->currentButtonState() != 0) return 0;
   Point from = cursor->location();
-  if (!rectContainsPoint(squareAround(from, kFocusSquareRadius), g_cursorPosition)) return 0;
+  if (!rectContainsPoint(squareAround(from, kFocusSquareRadius), cursorPosition_)) return 0;
   if (index < kSnapDefaultButton || index > kSnapFullscreenButton) return 0;
 
   Point target;
   int32_t err = 0;
   switch (index) {
     case kSnapDefaultButton:
-      if (QS842elementAttrPosition(p, g_focusedWinElement, kAXDefaultButtonAttribute, &target) != 0)
-        err = QS844buttonPosition(p, g_focusedWinElement, kButtonKindDefault, &target, cancelTitle());
+      if (QS842elementAttrPosition(p, focusedWindow_, kAXDefaultButtonAttribute, &target) != 0)
+        err = QS844buttonPosition(p, focusedWindow_, kButtonKindDefault, &target, cancelTitle());
       break;
     case kSnapCancelButton:
-      if (QS842elementAttrPosition(p, g_focusedWinElement, kAXCancelButtonAttribute, &target) != 0)
-        err = QS844buttonPosition(p, g_focusedWinElement, kButtonKindCancel, &target, cancelTitle());
+      if (QS842elementAttrPosition(p, focusedWindow_, kAXCancelButtonAttribute, &target) != 0)
+        err = QS844buttonPosition(p, focusedWindow_, kButtonKindCancel, &target, cancelTitle());
       break;
     case kSnapCloseButton:
-      err = QS842elementAttrPosition(p, g_focusedWinElement, kAXCloseButtonAttribute, &target);
+      err = QS842elementAttrPosition(p, focusedWindow_, kAXCloseButtonAttribute, &target);
       break;
     case kSnapMinimizeButton:
-      err = QS842elementAttrPosition(p, g_focusedWinElement, kAXMinimizeButtonAttribute, &target);
+      err = QS842elementAttrPosition(p, focusedWindow_, kAXMinimizeButtonAttribute, &target);
       break;
     default:
-      err = QS842elementAttrPosition(p, g_focusedWinElement, kAXZoomButtonAttribute, &target);
+      err = QS842elementAttrPosition(p, focusedWindow_, kAXZoomButtonAttribute, &target);
       break;
   }
   if (err) return err;
 
   // A failed move still marks the window as snapped: it is not tried again on every pass.
   (void)QS846moveCursor(p, jump, from, target);
-  g_targetWinElement = g_focusedWinElement;
-  gl_snappingRect = squareAround(target, kSnappingSquareRadius);
-  gl_snappingFromPosition = from;
+  targetWindow_ = focusedWindow_;
+  snappingRect_ = squareAround(target, kSnappingSquareRadius);
+  snappingFromPosition_ = from;
   return 0;
 }
 

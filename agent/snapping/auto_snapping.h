@@ -72,15 +72,15 @@ class AutoSnapping {
   // --- State, for the controller, diagnostics and tests -----------------------------------------
   bool isRunning() const { return phase_.load() != kIdle; }      // gl_is_running
   bool stopRequested() const { return phase_.load() >= kStopping; }  // gl_stop
-  bool paused() const { return g_snappingPaused.load(); }
-  unsigned target() const { return gl_snapping.load(); }
-  bool jump() const { return gl_jump.load(); }
-  bool bounce() const { return gl_bounce.load(); }
-  int32_t focusedWinCount() const { return gl_focusedWinCount; }
-  bool hasTargetWindow() const { return static_cast<bool>(g_targetWinElement); }
-  Rect snappingRect() const { return gl_snappingRect; }
-  Point snappingFromPosition() const { return gl_snappingFromPosition; }
-  Point focusCursorPosition() const { return g_cursorPosition; }
+  bool paused() const { return paused_.load(); }
+  unsigned target() const { return target_.load(); }
+  bool jump() const { return jump_.load(); }
+  bool bounce() const { return bounce_.load(); }
+  int32_t focusedWinCount() const { return focusedWindowCount_; }
+  bool hasTargetWindow() const { return static_cast<bool>(targetWindow_); }
+  Rect snappingRect() const { return snappingRect_; }
+  Point snappingFromPosition() const { return snappingFromPosition_; }
+  Point focusCursorPosition() const { return cursorPosition_; }
 
   void setSpawner(Spawner spawner) { spawner_ = std::move(spawner); }
   // The system's localised cancel title is read when a worker starts; tests may fix it.
@@ -93,23 +93,23 @@ class AutoSnapping {
   const std::string& cancelTitle();
 
   // Written by the main thread, read by the worker.
-  std::atomic<unsigned> gl_snapping{kSnapNone};
-  std::atomic<bool> gl_jump{false};
-  std::atomic<bool> gl_bounce{false};
-  std::atomic<bool> g_snappingPaused{false};
+  std::atomic<unsigned> target_{kSnapNone};
+  std::atomic<bool> jump_{false};
+  std::atomic<bool> bounce_{false};
+  std::atomic<bool> paused_{false};
   // The worker's life: the main thread starts it (kPolling) and asks it to stop (kStopping)
   // or to go on after all (back to kPolling); the worker alone decides to leave (kLeaving)
   // and ends at kIdle. One atomic, so that a stop taken back can never be lost.
   std::atomic<int> phase_{kIdle};
 
   // The worker's own state (the main thread does not touch it while a worker runs).
-  AXElementRef g_focusedAppElement;
-  AXElementRef g_focusedWinElement;
-  AXElementRef g_targetWinElement;
-  int32_t gl_focusedWinCount = 0;
-  Point g_cursorPosition;
-  Rect gl_snappingRect;
-  Point gl_snappingFromPosition;
+  AXElementRef focusedApp_;
+  AXElementRef focusedWindow_;
+  AXElementRef targetWindow_;
+  int32_t focusedWindowCount_ = 0;
+  Point cursorPosition_;
+  Rect snappingRect_;
+  Point snappingFromPosition_;
   std::string cancelTitle_;
   bool fixedCancelTitle_ = false;
 

@@ -1,6 +1,6 @@
 // Accessibility helpers: the focused application and window, element centres and
-// rectangles, a named control's usable centre, whether a point is on a screen, and the
-// published accessibility flag (written by the agent, read by the pane).
+// rectangles, a named control's usable centre and whether a point is on a screen. The
+// published accessibility flag, which the pane reads too, is in core/system/ax_flag.h.
 #pragma once
 
 #include <cstdint>
@@ -8,15 +8,11 @@
 #include <string>
 #include <string_view>
 
+#include "core/system/ax_flag.h"
 #include "platform/api/accessibility.h"
 #include "platform/api/platform.h"
 
 namespace vl {
-
-// The published flag's window widths and preference key.
-inline constexpr double kAXEnabledWindowWidth = 777.0;
-inline constexpr double kAXDisabledWindowWidth = 888.0;
-inline constexpr const char* kAXEnabledPreferenceKey = "AXEnabled";
 
 // The focused application (system-wide, else the frontmost application's process) and its
 // focused window; either out pointer may be null. Returns 0 when a window was found, else the
@@ -30,20 +26,6 @@ inline constexpr const char* kAXEnabledPreferenceKey = "AXEnabled";
 [[nodiscard]] int32_t QS842elementAttrPosition(const Platform& p, const AXElementRef& window, std::string_view attribute, Point* out);
 // Whether a global top-left point lies on any screen.
 bool QS842withinScreen(const Platform& p, double x, double y);
-
-// The never-shown window that carries the flag: made on the first publication and kept by
-// its owner (the snapping controller) for its life.
-struct AXFlagWindow {
-  uint32_t number = 0;
-};
-
-// Publishes whether this process is trusted: the width of a never-shown window and the
-// preference key "AXEnabled" in the bundle identifier's domain.
-[[nodiscard]] int32_t QS842updateAXEnabled(const Platform& p, AXFlagWindow& window, const std::string& bundleID);
-// What the process with this bundle identifier published: its window, else its preference.
-bool QS842getAXEnabled(const Platform& p, const std::string& bundleID);
-std::optional<bool> QS842getAXEnabledFromWindow(const Platform& p, const std::string& bundleID);
-bool QS842getAXEnabledFromPlist(const Platform& p, const std::string& bundleID);
 
 // Attribute reads through p's Accessibility port; a missing port or
 // element reads as kAXErrorFailure / kAXErrorIllegalArgument.

@@ -52,7 +52,9 @@ int32_t QS846moveCursor(const Platform& p, bool jump, Point from, Point to) {
       if (sx == 0 && sy == 0) break;
       current.x += sx;
       current.y += sy;
-      cursor->warpMouseCursorPosition(current);
+      // A step that does not land shows up below: the cursor's real position differs from
+      // the step's, which ends the glide as when the user moves it.
+      (void)cursor->warpMouseCursorPosition(current);
       sleeper.sleep(kGlideStepSeconds);
       // The user took the mouse: leave the cursor to them.
       if (cursor->currentButtonState() != 0) return 0;

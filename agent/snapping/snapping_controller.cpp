@@ -2,7 +2,7 @@
 #include "agent/snapping/snapping_controller.h"
 
 #include "agent/snapping/ax_helpers.h"
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/store/app_record.h"
 #include "core/system/drovana.h"
 #include "platform/api/accessibility.h"

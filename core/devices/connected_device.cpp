@@ -7,6 +7,7 @@
 
 #include "core/hid/fixed_point.h"
 #include "core/hid/registry_search.h"
+#include "core/plist/ascii_text.h"
 #include "core/system/drovana.h"
 #include "platform/api/platform.h"
 #include "platform/api/runloop.h"
@@ -394,8 +395,7 @@ void QS825ConnectedDeviceNotifier::finishAllDevices() {
 void QS825ConnectedDeviceNotifier::systemSpeedChanged(const std::string& key, const pl::Value& value) {
   if (!isUserActive() || !controller_) return;
   double v = Fix2X(value.intValue());
-  std::string lower = key;
-  std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
+  std::string lower = pl::asciiLower(key);
   using M = ConnectedDeviceController::Message;
   if (lower.find("scroll") != std::string::npos) {
     if (controller_->respondsTo(M::ScrollSpeedChanged)) controller_->connectedDeviceScrollSpeedChanged(v);

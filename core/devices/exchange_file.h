@@ -103,11 +103,11 @@ bool QS813isAppSettingDataFile(const std::string& path);
 
 // Each validator answers whether the value passes; when why is given, a failure also says,
 // in one line, which rule failed.
-bool QS813validateDevDics(const pl::Array& devDics, std::string* why = nullptr);
-bool QS813validateAppDics(const pl::Array& appDics, bool defaultRequired, std::string* why = nullptr);
-bool QS813validateCSDics(const pl::Array& csDics, std::string* why = nullptr);
-bool deviceValidate(const pl::Value& devDic, std::string* why = nullptr);
-bool csValidate(const pl::Value& csDic, std::string* why = nullptr);
+[[nodiscard]] bool QS813validateDevDics(const pl::Array& devDics, std::string* why = nullptr);
+[[nodiscard]] bool QS813validateAppDics(const pl::Array& appDics, bool defaultRequired, std::string* why = nullptr);
+[[nodiscard]] bool QS813validateCSDics(const pl::Array& csDics, std::string* why = nullptr);
+[[nodiscard]] bool deviceValidate(const pl::Value& devDic, std::string* why = nullptr);
+[[nodiscard]] bool csValidate(const pl::Value& csDic, std::string* why = nullptr);
 
 // "%x-%x-%x-%@" of a device dictionary's vid, pid, mid and transport; nullopt when an
 // identity value is not an unsigned 32-bit number or the transport is not a string.

@@ -7,6 +7,7 @@
 #include <set>
 
 #include "core/devices/exchange_file.h"
+#include "core/plist/ascii_text.h"
 #include "core/plist/number_text.h"
 
 namespace vl {
@@ -74,9 +75,7 @@ int compareText(const pl::Value* a, const pl::Value* b) {
   if (!x || !y) return (x ? 1 : 0) - (y ? 1 : 0);
   size_t n = std::min(x->size(), y->size());
   for (size_t i = 0; i < n; ++i) {
-    unsigned char c = static_cast<unsigned char>((*x)[i]), d = static_cast<unsigned char>((*y)[i]);
-    if (c >= 'A' && c <= 'Z') c = static_cast<unsigned char>(c - 'A' + 'a');
-    if (d >= 'A' && d <= 'Z') d = static_cast<unsigned char>(d - 'A' + 'a');
+    unsigned char c = static_cast<unsigned char>(pl::asciiLower((*x)[i])), d = static_cast<unsigned char>(pl::asciiLower((*y)[i]));
     if (c != d) return c < d ? -1 : 1;
   }
   return x->size() == y->size() ? 0 : (x->size() < y->size() ? -1 : 1);

@@ -51,9 +51,9 @@ Data write(const Value& v, Format f);
 // kMaxInputFileBytes (file_input.h); writeFileAtomic writes a temporary
 // file beside the target and renames it over, so a crash leaves the old file or the new one.
 ReadResult readFile(const std::string& path);
-bool writeFileAtomic(const std::string& path, std::span<const uint8_t> bytes, std::string* error);
+[[nodiscard]] bool writeFileAtomic(const std::string& path, std::span<const uint8_t> bytes, std::string* error);
 // The same, also giving the failing call's errno (callers that map it to a platform error).
-bool writeFileAtomic(const std::string& path, std::span<const uint8_t> bytes, std::string* error,
+[[nodiscard]] bool writeFileAtomic(const std::string& path, std::span<const uint8_t> bytes, std::string* error,
                      int* errorNumber);
 
 }  // namespace pl

@@ -22,10 +22,10 @@ Value archive(const Value& root);
 // *error: a wrong frame, UIDs out of range, objects that contain themselves, nesting deeper
 // than kMaxDepth, unknown classes, wrong types, and shared objects that would expand beyond
 // a fixed multiple of the archive's size.
-std::optional<Value> unarchive(const Value& archive, std::string* error);
+[[nodiscard]] std::optional<Value> unarchive(const Value& archive, std::string* error);
 
 // The archive as a binary property list, and back.
 Data archivedData(const Value& root);
-std::optional<Value> unarchiveData(std::span<const uint8_t> bytes, std::string* error);
+[[nodiscard]] std::optional<Value> unarchiveData(std::span<const uint8_t> bytes, std::string* error);
 
 }  // namespace pl

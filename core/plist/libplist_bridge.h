@@ -24,6 +24,6 @@ using PlistPtr = std::unique_ptr<void, PlistFree>;
 PlistPtr toPlist(const Value& v);
 
 // Reads a node tree; refuses nesting deeper than kMaxDepth and unknown node types.
-std::optional<Value> fromPlist(plist_t node, std::string* error);
+[[nodiscard]] std::optional<Value> fromPlist(plist_t node, std::string* error);
 
 }  // namespace pl

@@ -20,7 +20,7 @@ std::string formatShortest(double v);
 
 // One printf conversion for a double: "%[flags][width][.precision](g|G|f|F|e|E)", flags among
 // "-+ 0#" ('#' is ignored). False when the conversion is not of that form.
-bool formatPrintfReal(std::string_view conversion, double v, std::string* out);
+[[nodiscard]] bool formatPrintfReal(std::string_view conversion, double v, std::string* out);
 
 // Strict reading, for files, definitions, exchange values and command-line values: the whole
 // text is one decimal number (optional sign, digits with an optional fraction, optional

@@ -1,6 +1,7 @@
 // Text helpers of the property-list codecs: UTF-8/UTF-16, base64, dates, numbers.
 #include "core/plist/text_util.h"
 
+#include "core/plist/ascii_text.h"
 #include "core/plist/number_text.h"
 
 #include <charconv>
@@ -277,8 +278,7 @@ std::string formatReal(double d) { return formatShortest(d); }
 
 std::optional<double> parseReal(std::string_view s) {
   if (s.empty()) return std::nullopt;
-  std::string l(s[0] == '+' || s[0] == '-' ? s.substr(1) : s);
-  for (auto& c : l) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+  std::string l = pl::asciiLower(s[0] == '+' || s[0] == '-' ? s.substr(1) : s);
   if (l == "nan") return std::numeric_limits<double>::quiet_NaN();
   if (l == "inf" || l == "infinity") return s[0] == '-' ? -HUGE_VAL : HUGE_VAL;
   // Out of range still yields the nearest representable (0 or infinity), as strtod does.

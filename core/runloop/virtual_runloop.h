@@ -2,10 +2,9 @@
 // work runs in order of due time, then order of scheduling.
 #pragma once
 
-#include <map>
-#include <memory>
-#include <vector>
+#include <cstddef>
 
+#include "platform/api/perform_queue.h"
 #include "platform/api/runloop.h"
 
 namespace vl {
@@ -40,30 +39,14 @@ class VirtualRunLoop : public RunLoop {
   void runUntilIdle();
   // The due time of the earliest pending item, or a negative number when none.
   double nextDue() const;
-  size_t pendingCount() const { return items_.size(); }
+  size_t pendingCount() const { return queue_.size(); }
 
   bool stopped() const { return stopped_; }
   int stopStatus() const { return status_; }
 
  private:
-  struct Item {
-    double due = 0;
-    uint64_t seq = 0;  // given by schedule(); an item copied before then must not carry garbage
-    const void* target = nullptr;
-    std::string selector;
-    const void* object = nullptr;
-    Fn fn;
-    Token timer = 0;      // non-zero for timer firings
-    double interval = 0;  // for repeating timers
-    bool repeats = false;
-  };
-  uint64_t schedule(Item item);
-
   double now_;
-  uint64_t seq_ = 0;
-  Token nextToken_ = 1;
-  std::map<std::pair<double, uint64_t>, Item> items_;
-  std::map<Token, Fn> observers_;
+  PerformQueue queue_;
   bool stopped_ = false;
   int status_ = 0;
 };

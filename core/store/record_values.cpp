@@ -1,6 +1,7 @@
 // Value helpers of the record classes.
 #include "core/store/record_values.h"
 
+#include "core/plist/ascii_text.h"
 #include "core/plist/number_text.h"
 
 #include <cctype>
@@ -42,11 +43,7 @@ pl::Date storeNow() {
   return pl::Date{unix - 978307200.0};
 }
 
-std::string lowercased(const std::string& s) {
-  std::string out = s;
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
+std::string lowercased(const std::string& s) { return pl::asciiLower(s); }
 
 int compareIgnoringCase(const std::string& a, const std::string& b) {
   std::string la = lowercased(a), lb = lowercased(b);

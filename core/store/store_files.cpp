@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "core/errors/error_stack.h"
+#include "core/plist/ascii_text.h"
 #include "core/store/sqlite_db.h"
 #include "core/store/store.h"
 #include "platform/api/paths.h"
@@ -16,12 +17,6 @@ namespace vl {
 namespace fs = std::filesystem;
 
 namespace {
-
-std::string lowered(const std::string& s) {
-  std::string out = s;
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 std::string extensionOf(const std::string& name) {
   size_t dot = name.rfind('.');
@@ -47,7 +42,7 @@ std::vector<std::string> candidateFiles(const std::string& folder) {
     names.push_back(name);
   }
   std::stable_sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
-    std::string la = lowered(a), lb = lowered(b);
+    std::string la = pl::asciiLower(a), lb = pl::asciiLower(b);
     return la != lb ? la < lb : a < b;
   });
   return names;

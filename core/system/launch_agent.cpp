@@ -85,7 +85,8 @@ int32_t QS812registerLaunchAgent(const Platform& p, const std::string& agentBund
   auto url = QS812launchAgentURLWithURL(p, agentBundlePath, error);
   if (!url) return kLaunchAgentNoLocation;
   ServiceManager& sm = *p.serviceManager;
-  // An older registration is dropped first, so registering twice leaves one loaded agent.
+  // An older registration is dropped first, so registering twice leaves one loaded agent. Its
+  // result is not checked: when none was loaded the unload fails, and that is the usual case.
   (void)sm.bootout(*url);
 
   std::string identifier = bundleIdentifier(agentBundlePath);
@@ -104,6 +105,8 @@ int32_t QS812registerLaunchAgent(const Platform& p, const std::string& agentBund
   if (!sm.writeFileAtomically(*url, text, error)) return kLaunchAgentNotWritten;
 
   // As the service manager wants its property lists: mutable, the user's, not group-writable.
+  // These steps' results are not checked: whether the agent loaded is what counts, and the
+  // caller asks the service manager that next and explains a failure from its answer.
   (void)sm.clearImmutableFlag(*url);
   (void)sm.setOwner(*url, sm.userID(), sm.groupID());
   (void)sm.setMode(*url, 0755);
@@ -117,6 +120,8 @@ void QS812removeLaunchAgent(const Platform& p, const std::string& agentBundlePat
   ErrorInfo ignored;
   auto url = QS812launchAgentURLWithURL(p, agentBundlePath, &ignored);
   if (!url) return;
+  // Best effort, with nothing to report to: the unload fails when no agent is loaded, and a
+  // file that cannot be removed is found again by the next removal.
   (void)p.serviceManager->bootout(*url);
   (void)p.serviceManager->removeFile(*url);
 }

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/plist/ascii_text.h"
 #include "core/plist/number_text.h"
 #include "core/plist/codec.h"
 #include "core/system/drovana.h"
@@ -249,24 +250,7 @@ std::pair<std::string, std::string> QS812GetModelName(const Platform& p) {
   return {marketing + ", " + model, model};
 }
 
-std::string QS812addingPercentEscapes(const std::string& text) {
-  // Unreserved characters stay; everything else, the listed reserved ones included, is escaped.
-  static const char* hex = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    // ASCII only: the locale's isalnum would keep bytes of other characters unescaped.
-    bool keep = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' || c == '.' ||
-                c == '_' || c == '~';
-    if (keep) {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 0xF];
-    }
-  }
-  return out;
-}
+std::string QS812addingPercentEscapes(const std::string& text) { return pl::percentEscape(text); }
 
 const pl::Value* QS812localizedValueForKey(const Platform& p, const pl::Value* dictionary, const std::string& key) {
   if (!dictionary || !dictionary->isDict() || key.empty()) return nullptr;

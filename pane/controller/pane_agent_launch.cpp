@@ -4,8 +4,8 @@
 #include <chrono>
 #include <filesystem>
 
-#include "agent/snapping/ax_helpers.h"
-#include "core/errors/alerts.h"
+#include "core/system/ax_flag.h"
+#include "core/system/alerts.h"
 #include "core/store/object_context.h"
 #include "core/system/launch_agent.h"
 #include "core/system/strings.h"

@@ -19,11 +19,12 @@
 #include "core/store/store.h"
 #include "core/store/undo_manager.h"
 #include "core/system/drovana.h"
-#include "pane/controller/app_list.h"
-#include "pane/controller/arranged_list.h"
-#include "pane/controller/pane_window.h"
 #include "pane/graph/curve_view_host.h"
+#include "pane/windows/app_list.h"
+#include "pane/windows/arranged_list.h"
+#include "pane/windows/pane_window.h"
 #include "pane/windows/recommended_window.h"
+#include "pane/windows/sheet_host.h"
 #include "platform/api/alerts.h"
 #include "platform/api/platform.h"
 
@@ -60,16 +61,10 @@ inline constexpr const char* kAgentRelativePath = "Contents/Library/LoginItems/V
 inline constexpr const char* kShowAllText = "Please show all preferences.";
 inline constexpr const char* kPaneVersionText = "Ver " VELMORA_VERSION_TEXT;
 
-// Drivers and tools found at load time that can defeat the pane (its messages name them).
-struct DetectedDrivers {
-  std::optional<std::string> logitechOptions;  // display path
-  std::optional<std::string> logitechGHub;     // display path
-  bool karabinerElements = false;
-  bool elecomMouseEventChange = false;
-  std::optional<std::string> microsoftDriver;  // kernel extension path
-};
-
-class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveViewHost, public RecommendedWindowHost {
+class quillon_Velmora_prefpane : public ConnectedDeviceController,
+                                 public CurveViewHost,
+                                 public RecommendedWindowHost,
+                                 public SheetHost {
  public:
   quillon_Velmora_prefpane(const Platform& platform, PaneWindow& window, PaneSettings settings);
   ~quillon_Velmora_prefpane() override;
@@ -94,19 +89,19 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   // reports its own failure as willSelect does.
   [[nodiscard]] int32_t launchBOAAndReturnError(std::optional<ErrorInfo>* outError);
   // The agent bundle inside the pane; nullopt when the pane has no bundle path.
-  std::optional<std::string> boaURL() const;
+  std::optional<std::string> boaURL() const override;
   void startBOA();
-  void quitBOA();
+  void quitBOA() override;
   void restartBOA();
   void setBOAAXEnabled();
-  bool boaAXEnabled() const { return boaAXEnabled_; }
-  bool axPreferred() const { return axPreferred_; }
+  bool boaAXEnabled() const override { return boaAXEnabled_; }
+  bool axPreferred() const override { return axPreferred_; }
 
   // --- Store and changes ------------------------------------------------------------------------
-  ManagedObjectContext* managedObjectContext() const { return managedObjectContext_.get(); }
+  ManagedObjectContext* managedObjectContext() const override { return managedObjectContext_.get(); }
   QS809UserInfoClass* userInfo() const { return userInfo_; }
   // Commits pending edits, stamps the selected device, saves; false when editing was refused.
-  bool saveMOC();
+  bool saveMOC() override;
   void registerMOCNotification();
   void removeMOCNotification();
   void mocNotification(const ObjectsDidChange& change);
@@ -124,7 +119,7 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   static ManagedObject* anyObjectForEntityName(const std::string& entityName, const std::vector<ManagedObject*>& objects);
 
   // --- Device list ------------------------------------------------------------------------------
-  DeviceList& deviceList() { return deviceList_; }
+  DeviceList& deviceList() override { return deviceList_; }
   CursorSpeedList& cursorSpeedList() { return cursorSpeedList_; }
   QS802DeviceClass* selectedDevice() const override { return deviceList_.selectedObject(); }
   void loadDeviceList();
@@ -152,7 +147,7 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   void removeAllUndoActions() override;
   // Marks the sheet now attached to the main window as taking store undo (its Edit menu steps
   // the store), or clears the mark.
-  void mocUndoRegisterWindow(bool sheetTakesStoreUndo);
+  void mocUndoRegisterWindow(bool sheetTakesStoreUndo) override;
   bool isMOCUndoRegisteredWindow() const { return sheetTakesStoreUndo_; }
   // The window's Edit menu: the history of the frontmost window that takes store undo.
   bool canUndo() const;
@@ -166,7 +161,7 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   void tabViewDidSelectTabViewItem(PaneTab tab);
 
   // --- Windows and sheets -----------------------------------------------------------------------
-  void showAll();
+  void showAll() override;
   // The main window's deepest attached sheet, or null when none (the main window is frontmost).
   PaneSheet* frontmostWindow() const;
   void cancelAttachedSheet();
@@ -190,7 +185,7 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   QS838RecdWinClass& recommendedWindow();
   ModifierFlags recommendedModifierFlags() const override;
   // Opens the uninstall window (the accessibility warning's "Uninstall" leads here).
-  void showUninstallWindow();
+  void showUninstallWindow() override;
   // The support report of the selected device, shown in an alert that mails it or copies it.
   void contactSupport();
   // The report alert ended: 1000 mails the report, 1002 copies it, anything else does nothing.
@@ -210,13 +205,13 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   VL215GatekeeperWinDelegate* gatekeeperWinDelegate() const { return gatekeeperWinDelegate_; }
 
   // --- Detected drivers and the sibling product -------------------------------------------------
-  const DetectedDrivers& detectedDrivers() const { return drivers_; }
+  const DetectedDrivers& detectedDrivers() const override { return drivers_; }
   uint32_t dvVersion() const { return dvVersion_; }
   bool showAllLabelVisible() const { return showAllVisible_; }
 
   // --- The curve graph --------------------------------------------------------------------------
   // The graph of the speed tab (made with the controller, as the main view's nib makes it).
-  VL260CurveView& curveView() { return *curveView_; }
+  VL260CurveView& curveView() override { return *curveView_; }
   // What the graph asks of its controller.
   void addCurveViewObserver(VL260CurveView* view) override;
   void removeCurveViewObserver(VL260CurveView* view) override;
@@ -234,7 +229,7 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   void showSheetAlert(const std::string& message, const std::string& informativeText) override;
 
   // --- Application list (snapping per application) ---------------------------------------------
-  AppList& appList() { return appList_; }
+  AppList& appList() override { return appList_; }
   // Sorts and filters the list as the records say and fills it from the store; 0.
   [[nodiscard]] int32_t setupAppList();
   // The snapping agent lacks the accessibility permission: asks the user to grant it again.
@@ -242,9 +237,11 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController, public CurveV
   // The user agreed: the agent asks the system for the permission, the pane leaves the way.
   void snappingWarningDidEnd();
 
-  const Platform& platform() const { return platform_; }
-  PaneWindow& window() { return window_; }
+  const Platform& platform() const override { return platform_; }
+  PaneWindow& window() override { return window_; }
   const PaneSettings& settings() const { return settings_; }
+  const std::string& paneBundlePath() const override { return settings_.bundlePath; }
+  const std::string& paneBundleIdentifier() const override { return settings_.bundle.identifier; }
   DeviceDefinitionCache& deviceDefinitions() { return definitions_; }
   // Whether the pane is between willSelect and willUnselect with its store open.
   bool isSelected() const { return managedObjectContext_ != nullptr; }

@@ -1,6 +1,6 @@
 // The pane's device list: loading it, keeping the user's selection across visits, and following
 // the devices the watcher announces (a new device gets its record with five favourites).
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/hid/pointer_parameters.h"
 #include "core/hid/registry_search.h"
 #include "core/store/device_record.h"

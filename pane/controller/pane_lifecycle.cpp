@@ -2,7 +2,7 @@
 // about to appear, the checks once it shows, saving when it is left and tearing down after.
 #include <algorithm>
 
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/hid/registry_search.h"
 #include "core/store/app_record.h"
 #include "core/store/device_record.h"

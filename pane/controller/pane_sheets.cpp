@@ -1,5 +1,5 @@
 // Sheets, "Show All", values that reach the pane from outside, web pages, and the graph's cue.
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/plist/number_text.h"
 #include "core/store/cursor_speed_record.h"
 #include "core/store/device_record.h"

@@ -3,7 +3,7 @@
 // in step with what changed.
 #include <algorithm>
 
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/store/app_record.h"
 #include "core/store/cursor_speed_record.h"
 #include "core/store/device_record.h"

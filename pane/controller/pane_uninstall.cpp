@@ -1,7 +1,7 @@
 // The controller's uninstall: the window that offers to keep the settings file, the last
 // question, and the removal itself (pane/windows/uninstall.h: the copy for all users first,
 // under one administrator prompt), after which the settings host ends.
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/store/store_text.h"
 #include "core/store/user_info_record.h"
 #include "core/system/launch_agent.h"

@@ -5,7 +5,7 @@
 #include <vector>
 
 // SpeedField, SheetAlert and the alert return codes come with the window port.
-#include "pane/controller/pane_window.h"
+#include "pane/windows/pane_window.h"
 
 namespace vl {
 

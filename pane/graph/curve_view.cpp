@@ -7,7 +7,7 @@
 #include <deque>
 #include <limits>
 
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/errors/error_stack.h"
 #include "core/plist/number_text.h"
 #include "core/store/cursor_speed_record.h"

@@ -23,7 +23,7 @@
 #include "core/store/app_record.h"
 #include "core/system/desktop_entry.h"
 #include "core/system/strings.h"
-#include "pane/controller/app_list.h"
+#include "pane/windows/app_list.h"
 #include "pane/controller/pane_controller.h"
 
 namespace vl::ui {

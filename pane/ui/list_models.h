@@ -7,7 +7,7 @@
 #include <QString>
 #include <functional>
 
-#include "pane/controller/arranged_list.h"
+#include "pane/windows/arranged_list.h"
 
 namespace vl::ui {
 

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/system/drovana.h"
 #include "pane/ui/pane_process.h"
 #include "pane/ui/pane_ui.h"

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/system/drovana.h"
 #include "platform/sim/world.h"
 #include "tools/common/service_url.h"
@@ -81,7 +81,8 @@ std::unique_ptr<PaneProcess> PaneProcess::create(const PaneProcessOptions& optio
       return;
     }
     std::string e;
-    world->world().terminateApplication(id, &e);
+    if (!world->world().terminateApplication(id, &e))
+      std::fprintf(stderr, "Velmora: cannot end %s: %s\n", id.c_str(), e.c_str());
   });
 
   p->platform_ = p->world_->platform();

@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "pane/controller/pane_window.h"
+#include "pane/windows/pane_window.h"
 #include "platform/api/platform.h"
 
 namespace vl {

@@ -5,12 +5,12 @@
 #include <algorithm>
 #include <cctype>
 
-#include "core/errors/alerts.h"
 #include "core/store/object_context.h"
+#include "core/system/alerts.h"
 #include "core/system/desktop_entry.h"
 #include "core/system/strings.h"
-#include "pane/controller/app_list.h"
-#include "pane/controller/pane_controller.h"
+#include "pane/windows/app_list.h"
+#include "pane/windows/sheet_host.h"
 #include "platform/api/desktop.h"
 #include "platform/api/runloop.h"
 
@@ -28,7 +28,7 @@ std::string lowered(const std::string& s) {
 
 }  // namespace
 
-VL222AppWinDelegate::VL222AppWinDelegate(const Platform& platform, quillon_Velmora_prefpane& prefPane,
+VL222AppWinDelegate::VL222AppWinDelegate(const Platform& platform, SheetHost& prefPane,
                                          AppListView& view)
     : platform_(platform), prefPane_(prefPane), view_(view) {}
 

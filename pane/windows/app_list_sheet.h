@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "core/store/app_record.h"
-#include "pane/controller/pane_window.h"
+#include "pane/windows/pane_window.h"
 #include "platform/api/platform.h"
 #include "platform/api/workspace.h"
 
 namespace vl {
 
-class quillon_Velmora_prefpane;
+class SheetHost;
 class AppList;
 
 // The bundle identifiers of the settings host, which is never added to the list: the system's,
@@ -93,7 +93,7 @@ class AppListView {
 
 class VL222AppWinDelegate : public PaneSheet {
  public:
-  VL222AppWinDelegate(const Platform& platform, quillon_Velmora_prefpane& prefPane, AppListView& view);
+  VL222AppWinDelegate(const Platform& platform, SheetHost& prefPane, AppListView& view);
   ~VL222AppWinDelegate() override;
   VL222AppWinDelegate(const VL222AppWinDelegate&) = delete;
   VL222AppWinDelegate& operator=(const VL222AppWinDelegate&) = delete;
@@ -135,7 +135,7 @@ class VL222AppWinDelegate : public PaneSheet {
   std::optional<std::string> bundleIdentifierOf(const AddableApp& object) const;
 
   Platform platform_;
-  quillon_Velmora_prefpane& prefPane_;
+  SheetHost& prefPane_;
   AppListView& view_;
   AppList* appList_ = nullptr;
   uint64_t listToken_ = 0;

@@ -2,12 +2,12 @@
 // every permission.
 #include "pane/windows/ax_warning.h"
 
-#include "agent/snapping/ax_helpers.h"
+#include "core/system/ax_flag.h"
 #include "core/system/boa_notifications.h"
 #include "core/system/drovana.h"
 #include "core/system/launch_agent.h"
 #include "core/system/versions.h"
-#include "pane/controller/pane_controller.h"
+#include "pane/windows/sheet_host.h"
 #include "platform/api/accessibility.h"
 #include "platform/api/runloop.h"
 #include "platform/api/system_info.h"
@@ -76,7 +76,7 @@ void VL216AXWarnWinDelegate::okButton() {
 
 void VL216AXWarnWinDelegate::showAXMessage() {
   const Platform& p = pane_.platform();
-  (void)QS824postAXWarningNotification(p, std::string(velmora::kAgentBundleID), pane_.settings().bundle.identifier);
+  (void)QS824postAXWarningNotification(p, std::string(velmora::kAgentBundleID), pane_.paneBundleIdentifier());
   if (catalinaOrLater() && p.accessibility) (void)p.accessibility->isProcessTrustedWithOptions(true);
 }
 

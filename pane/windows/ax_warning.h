@@ -6,11 +6,11 @@
 #include <optional>
 #include <string>
 
-#include "pane/controller/pane_window.h"
+#include "pane/windows/pane_window.h"
 
 namespace vl {
 
-class quillon_Velmora_prefpane;
+class SheetHost;
 
 inline constexpr const char* kAgentQuotedName = "“Velmora Manager”";
 inline constexpr const char* kHostQuotedName = "“System Preferences”";
@@ -37,7 +37,7 @@ class AXWarnWindowView {
 
 class VL216AXWarnWinDelegate : public PaneSheet {
  public:
-  VL216AXWarnWinDelegate(quillon_Velmora_prefpane& pane, AXWarnWindowView& view) : pane_(pane), view_(view) {}
+  VL216AXWarnWinDelegate(SheetHost& pane, AXWarnWindowView& view) : pane_(pane), view_(view) {}
   // Shows the sheet when the agent or the settings host is not trusted.
   void showAXWarnWindow();
   void closeAXWarnWindow();
@@ -53,7 +53,7 @@ class VL216AXWarnWinDelegate : public PaneSheet {
  private:
   bool catalinaOrLater() const;
   std::string clearedPermissions() const;
-  quillon_Velmora_prefpane& pane_;
+  SheetHost& pane_;
   AXWarnWindowView& view_;
   bool visible_ = false;
 };

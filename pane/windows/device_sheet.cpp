@@ -4,11 +4,12 @@
 #include <algorithm>
 
 #include "core/store/device_record.h"
-#include "pane/controller/pane_controller.h"
+#include "core/store/object_context.h"
+#include "pane/windows/sheet_host.h"
 
 namespace vl {
 
-VL220DeviceWinDelegate::VL220DeviceWinDelegate(quillon_Velmora_prefpane& pane, DeviceWindowView& view)
+VL220DeviceWinDelegate::VL220DeviceWinDelegate(SheetHost& pane, DeviceWindowView& view)
     : pane_(pane), view_(view) {
   devices_.setFiltersByDriver(false);
   // The pane's list changes when devices come and go or the store changes under it.

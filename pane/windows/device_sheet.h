@@ -5,12 +5,12 @@
 #include <set>
 #include <vector>
 
-#include "pane/controller/arranged_list.h"
-#include "pane/controller/pane_window.h"
+#include "pane/windows/arranged_list.h"
+#include "pane/windows/pane_window.h"
 
 namespace vl {
 
-class quillon_Velmora_prefpane;
+class SheetHost;
 class QS802DeviceClass;
 
 class DeviceWindowView {
@@ -26,7 +26,7 @@ class DeviceWindowView {
 
 class VL220DeviceWinDelegate : public PaneSheet {
  public:
-  VL220DeviceWinDelegate(quillon_Velmora_prefpane& pane, DeviceWindowView& view);
+  VL220DeviceWinDelegate(SheetHost& pane, DeviceWindowView& view);
   ~VL220DeviceWinDelegate() override;
   VL220DeviceWinDelegate(const VL220DeviceWinDelegate&) = delete;
   VL220DeviceWinDelegate& operator=(const VL220DeviceWinDelegate&) = delete;
@@ -50,7 +50,7 @@ class VL220DeviceWinDelegate : public PaneSheet {
  private:
   // Hidden when nothing is selected or any selected device is connected.
   void refreshDeleteButton();
-  quillon_Velmora_prefpane& pane_;
+  SheetHost& pane_;
   DeviceWindowView& view_;
   DeviceList devices_;
   std::set<size_t> selection_;

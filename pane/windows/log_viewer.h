@@ -1,10 +1,11 @@
 // VL219LogWinDelegate: the pane's log window. The text model (append and follow the end,
-// clear, keyboard commands, tear-down of an output capture) is the agent's log viewer's.
+// clear, keyboard commands, tear-down of an output capture) is the one the agent's log window
+// uses too (core/system/log_viewer.h).
 #pragma once
 
 #include <string>
 
-#include "agent/log_viewer.h"
+#include "core/system/log_viewer.h"
 #include "pane/windows/save_panel.h"
 
 namespace vl {

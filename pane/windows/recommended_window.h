@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/system/ranking.h"
-#include "pane/controller/pane_window.h"
+#include "pane/windows/pane_window.h"
 #include "platform/api/http_client.h"
 #include "platform/api/platform.h"
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "pane/controller/pane_window.h"
+#include "pane/windows/pane_window.h"
 #include "pane/windows/save_panel.h"
 #include "platform/api/hid.h"
 #include "platform/api/platform.h"

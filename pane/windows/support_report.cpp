@@ -12,10 +12,9 @@
 #include "core/system/drovana.h"
 #include "core/system/strings.h"
 #include "core/system/versions.h"
-#include "pane/controller/pane_controller.h"
 #include "pane/graph/curve_view.h"
+#include "pane/windows/sheet_host.h"
 #include "platform/api/hid.h"
-#include "platform/api/pasteboard.h"
 #include "platform/api/system_info.h"
 #include "platform/api/workspace.h"
 
@@ -101,7 +100,7 @@ std::string supportMailURL(const std::string& address, const std::string& subjec
   return "mailto:" + address + "?subject=" + QS812addingPercentEscapes(subject) + "%20&body=" + QS812addingPercentEscapes(report);
 }
 
-std::string supportReportText(quillon_Velmora_prefpane& pane, const QS802DeviceClass* device, const std::string& date) {
+std::string supportReportText(SheetHost& pane, const QS802DeviceClass* device, const std::string& date) {
   const Platform& p = pane.platform();
   const std::string home = p.workspace ? p.workspace->homeDirectory() : std::string();
 
@@ -121,7 +120,7 @@ std::string supportReportText(quillon_Velmora_prefpane& pane, const QS802DeviceC
        ", DevVer:0x" + hex(device ? deviceVersion(p, *device) : 0) + ")";
   r += "\nMac: " + QS812GetModelName(p).first;
   r += "\nmacOS: " + osVersionText(p);
-  const std::string& bundlePath = pane.settings().bundlePath;
+  const std::string& bundlePath = pane.paneBundlePath();
   std::string ownVersion = QS812applicationVersion(bundlePath).value_or(VELMORA_VERSION_TEXT);
   r += "\nVelmora: " + ownVersion + "," + (insideHome(bundlePath, home) ? "H" : "L") + "," + machine;
 
@@ -174,33 +173,6 @@ std::string supportReportText(quillon_Velmora_prefpane& pane, const QS802DeviceC
 
   r += "\nDate: " + date + "\n\n\n";
   return r;
-}
-
-void quillon_Velmora_prefpane::contactSupport() {
-  std::string report = supportReportText(*this, selectedDevice(), supportReportDate());
-  SheetAlert alert;
-  alert.messageText = localizedVL(kSupportMessageKey);
-  alert.informativeText = report;
-  alert.buttons = {kCreateEmailButton, QS812localizedCancelButtonTitle(platform_), kCopyToClipboardButton};
-  window_.showSheetAlert(alert, [this, report](int returnCode) { contactSupportDidEnd(returnCode, report); });
-}
-
-void quillon_Velmora_prefpane::contactSupportDidEnd(int returnCode, const std::string& report) {
-  if (returnCode == kAlertThirdButtonReturn) {
-    if (platform_.pasteboard) platform_.pasteboard->setString(report);
-    // Said only once the clipboard is seen to hold it.
-    const bool copied = platform_.pasteboard && platform_.pasteboard->string() == report;
-    SheetAlert done;
-    done.informational = copied;
-    done.messageText = localizedVL(copied ? kReportCopiedText : kReportNotCopiedText);
-    window_.showSheetAlert(done, nullptr);
-    return;
-  }
-  if (returnCode != kAlertFirstButtonReturn) return;
-  std::string address = localizedVL(kSupportAddressKey);
-  // A table without the key gives the key back, which is no address.
-  if (address.empty() || address == kSupportAddressKey) return;
-  window_.openURL(supportMailURL(address, localizedVL(kSupportSubjectKey), report));
 }
 
 }  // namespace vl

@@ -9,7 +9,7 @@
 namespace vl {
 
 class QS802DeviceClass;
-class quillon_Velmora_prefpane;
+class SheetHost;
 
 inline constexpr const char* kCreateEmailButton = "Create an Email";
 inline constexpr const char* kCopyToClipboardButton = "Copy to Clipboard";
@@ -23,7 +23,7 @@ inline constexpr const char* kSupportSubjectKey = "[Velmora]";
 inline constexpr const char* kOwnSigner = "Quillon Systems";
 
 // The report for device (null: the lines that need a device are left with zeros), dated date.
-std::string supportReportText(quillon_Velmora_prefpane& pane, const QS802DeviceClass* device, const std::string& date);
+std::string supportReportText(SheetHost& pane, const QS802DeviceClass* device, const std::string& date);
 // "mailto:<address>?subject=<subject>%20&body=<report>", subject and report percent-escaped.
 std::string supportMailURL(const std::string& address, const std::string& subject, const std::string& report);
 // The current date as the report shows it: "2026-12-07 19:40:05 +0000".

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "core/system/privileges.h"
-#include "pane/controller/pane_window.h"
+#include "pane/windows/pane_window.h"
 #include "pane/windows/recommended_window.h"  // kShareSettingsKey
 #include "platform/api/alerts.h"
 #include "platform/api/platform.h"

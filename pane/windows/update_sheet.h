@@ -8,7 +8,7 @@
 #include <functional>
 #include <string>
 
-#include "pane/controller/pane_window.h"
+#include "pane/windows/pane_window.h"
 #include "platform/api/http_client.h"
 #include "platform/api/platform.h"
 

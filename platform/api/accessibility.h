@@ -85,12 +85,12 @@ class Accessibility {
   // AXUIElementCreateApplication: always an element; reads fail when no such process runs.
   virtual AXElementRef createApplication(int32_t pid) = 0;
   // AXUIElementCopyAttributeValue; *out is untouched on failure.
-  virtual int32_t copyAttributeValue(const AXElementRef& element, std::string_view attribute, AXValue* out) = 0;
+  [[nodiscard]] virtual int32_t copyAttributeValue(const AXElementRef& element, std::string_view attribute, AXValue* out) = 0;
   // AXUIElementCopyElementAtPosition (top-left global coordinates, single precision as the
   // platform takes them).
-  virtual int32_t copyElementAtPosition(const AXElementRef& element, float x, float y, AXElementRef* out) = 0;
+  [[nodiscard]] virtual int32_t copyElementAtPosition(const AXElementRef& element, float x, float y, AXElementRef* out) = 0;
   // AXUIElementGetPid.
-  virtual int32_t getPid(const AXElementRef& element, int32_t* pid) = 0;
+  [[nodiscard]] virtual int32_t getPid(const AXElementRef& element, int32_t* pid) = 0;
   // AXIsProcessTrusted / AXIsProcessTrustedWithOptions with kAXTrustedCheckOptionPrompt.
   virtual bool isProcessTrusted() = 0;
   virtual bool isProcessTrustedWithOptions(bool prompt) = 0;

@@ -30,7 +30,7 @@ class Cursor {
  public:
   virtual ~Cursor() = default;
   // CGWarpMouseCursorPosition (top-left global coordinates); a CGError.
-  virtual int32_t warpMouseCursorPosition(Point p) = 0;
+  [[nodiscard]] virtual int32_t warpMouseCursorPosition(Point p) = 0;
   // The cursor's global position (top-left origin), as an event created now reports it.
   virtual Point location() const = 0;
   // GetCurrentButtonState: one bit per button held, 0 when none.

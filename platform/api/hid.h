@@ -112,7 +112,7 @@ class HidEventSystem {
   virtual uint32_t openEventStatus() = 0;
   // IOHIDGetAccelerationWithKey on that connection: the system's current acceleration for
   // the key. Returns a platform status; *value is left untouched on failure.
-  virtual int32_t getAccelerationWithKey(uint32_t connection, const std::string& key, double* value) = 0;
+  [[nodiscard]] virtual int32_t getAccelerationWithKey(uint32_t connection, const std::string& key, double* value) = 0;
 };
 
 // --- HID devices ---------------------------------------------------------------------------
@@ -137,7 +137,7 @@ class HidDevice {
   virtual ~HidDevice() = default;
   // IOHIDDeviceGetService.
   virtual RegistryId service() const = 0;
-  virtual int32_t open() = 0;
+  [[nodiscard]] virtual int32_t open() = 0;
   virtual void close() = 0;
   // IOHIDDeviceCopyMatchingElements: element dictionaries (keys as ioreg shows them) whose
   // values equal every key of the matching dictionary; collections are searched too.
@@ -145,7 +145,7 @@ class HidDevice {
   // IOHIDQueueCreate; null on failure.
   virtual std::unique_ptr<HidQueue> createQueue(int depth) = 0;
   // IOHIDDeviceSetReport; returns a platform status.
-  virtual int32_t setReport(int type, uint32_t reportID, const pl::Data& bytes) = 0;
+  [[nodiscard]] virtual int32_t setReport(int type, uint32_t reportID, const pl::Data& bytes) = 0;
 };
 using HidDeviceRef = std::shared_ptr<HidDevice>;
 

@@ -48,7 +48,7 @@ class HidInputDevice {
   // IOHIDDeviceGetService.
   virtual RegistryId service() const = 0;
   // IOHIDDeviceOpen / IOHIDDeviceClose; open returns a platform status.
-  virtual int32_t open() = 0;
+  [[nodiscard]] virtual int32_t open() = 0;
   virtual void close() = 0;
   // IOHIDDeviceSetInputValueMatchingMultiple: an array of {"UsagePage", "Usage"} dictionaries;
   // only values of elements matching one of them are delivered. An empty array lets all through.
@@ -70,7 +70,7 @@ class HidManager {
   // "DeviceUsagePairs" of {"DeviceUsagePage", "DeviceUsage"}: any pair of the device matches).
   virtual void setDeviceMatching(const pl::Dict& matching) = 0;
   // IOHIDManagerOpen (no options); a platform status.
-  virtual int32_t open() = 0;
+  [[nodiscard]] virtual int32_t open() = 0;
   // IOHIDManagerClose.
   virtual void close() = 0;
   // IOHIDManagerCopyDevices: the devices that match now (empty without matching).

@@ -193,27 +193,8 @@ std::string desktopEntryName(const std::string& path) {
   return {};
 }
 
-ErrorInfo fileWriteError(int err, const std::string& path) {
-  ErrorInfo e;
-  e.domain = "NSCocoaErrorDomain";
-  e.code = err == EACCES || err == EPERM ? 513 : err == EROFS ? 642 : err == ENOSPC ? 640 : 512;
-  e.userInfo[kDescriptionKey] = pl::Value(path + " could not be saved: " + std::strerror(err));
-  e.userInfo["NSFilePath"] = pl::Value(path);
-  pl::Dict underlying;
-  underlying["domain"] = pl::Value("NSPOSIXErrorDomain");
-  underlying["code"] = pl::Value::int64(err);
-  e.userInfo[kUnderlyingErrorKey] = pl::Value(std::move(underlying));
-  return e;
-}
-
 bool writeFileAtomically(const std::string& path, const std::string& bytes, ErrorInfo* error) {
-  int err = 0;
-  if (!pl::writeFileAtomic(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
-                           nullptr, &err)) {
-    if (error) *error = fileWriteError(err, path);
-    return false;
-  }
-  return true;
+  return writeFileAtomicallyOrError(path, bytes, error);
 }
 
 namespace {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/api/alerts.h"
+#include "platform/api/file_error.h"
 
 namespace vl::linux_ {
 
@@ -54,7 +55,6 @@ std::string desktopEntryName(const std::string& path);
 // Atomic write (temporary file beside, renamed over); false with *error as the platform's
 // file error ({"NSCocoaErrorDomain", 513} for permission).
 bool writeFileAtomically(const std::string& path, const std::string& bytes, ErrorInfo* error);
-ErrorInfo fileWriteError(int err, const std::string& path);
 
 // Starts argv detached (own session, stdin /dev/null, output appended to logPath).
 std::optional<pid_t> spawnDetached(const std::vector<std::string>& argv, const std::string& logPath, std::string* error);

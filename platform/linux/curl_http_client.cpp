@@ -13,6 +13,7 @@
 #include <climits>
 #include <cmath>
 
+#include "core/plist/ascii_text.h"
 #include "platform/linux/sd_event_runloop.h"
 
 namespace vl::linux_ {
@@ -23,13 +24,8 @@ constexpr double kDrainInterval = 0.005;  // seconds, only while requests are pe
 
 std::once_flag curlInit;
 
-std::string lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
-  return s;
-}
-
 bool isLoopbackHost(const std::string& hostText) {
-  std::string host = lower(hostText);
+  std::string host = pl::asciiLower(hostText);
   if (host == "localhost") return true;
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
   in_addr v4{};
@@ -102,7 +98,7 @@ ServiceAddress parseServiceAddress(const std::string& baseURL) {
   char* host = nullptr;
   if (curl_url_set(u, CURLUPART_URL, baseURL.c_str(), 0) == CURLUE_OK &&
       curl_url_get(u, CURLUPART_SCHEME, &scheme, 0) == CURLUE_OK && curl_url_get(u, CURLUPART_HOST, &host, 0) == CURLUE_OK) {
-    std::string s = lower(scheme);
+    std::string s = pl::asciiLower(scheme);
     a.host = host;
     a.secure = s == "https";
     a.valid = (s == "http" || s == "https") && !a.host.empty();

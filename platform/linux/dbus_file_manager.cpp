@@ -1,5 +1,6 @@
 // DbusFileManager: one ShowItems call per reveal on a short-lived bus connection, with a bounded
 // wait for the answer.
+#include "core/plist/ascii_text.h"
 #include "platform/linux/dbus_file_manager.h"
 
 #include <systemd/sd-bus.h>
@@ -23,22 +24,7 @@ struct MessageUnref {
 
 }  // namespace
 
-std::string fileUri(const std::string& absolutePath) {
-  static const char* hex = "0123456789ABCDEF";
-  std::string uri = "file://";
-  for (unsigned char c : absolutePath) {
-    bool plain = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-                 c == '_' || c == '~' || c == '/';
-    if (plain) {
-      uri += static_cast<char>(c);
-    } else {
-      uri += '%';
-      uri += hex[c >> 4];
-      uri += hex[c & 0xF];
-    }
-  }
-  return uri;
-}
+std::string fileUri(const std::string& absolutePath) { return "file://" + pl::percentEscape(absolutePath, "/"); }
 
 DbusFileManager::DbusFileManager(std::string address, double timeoutSeconds)
     : address_(std::move(address)), timeout_(timeoutSeconds > 0 ? timeoutSeconds : 0.001) {}

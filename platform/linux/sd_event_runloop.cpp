@@ -75,92 +75,54 @@ double SdEventRunLoop::now() const {
   return clock();
 }
 
-void SdEventRunLoop::schedule(Item item) {
-  items_.emplace(std::make_pair(item.due, ++seq_), std::move(item));
-  arm();
-}
-
 void SdEventRunLoop::arm() {
   if (!timer_) return;
-  if (items_.empty()) {
+  if (queue_.empty()) {
     sd_event_source_set_enabled(timer_, SD_EVENT_OFF);
     return;
   }
-  sd_event_source_set_time(timer_, toUsec(items_.begin()->first.first));
+  sd_event_source_set_time(timer_, toUsec(queue_.nextDue()));
   sd_event_source_set_enabled(timer_, SD_EVENT_ONESHOT);
 }
 
 void SdEventRunLoop::perform(const void* target, std::string_view selector, double delay, Fn fn, const void* object) {
-  Item it;
-  it.due = now() + (delay > 0 ? delay : 0);
-  it.target = target;
-  it.selector = std::string(selector);
-  it.object = object;
-  it.fn = std::move(fn);
-  schedule(std::move(it));
+  queue_.perform(now(), target, selector, delay, std::move(fn), object);
+  arm();
 }
 
 void SdEventRunLoop::cancelPerform(const void* target, std::string_view selector, const void* object) {
-  for (auto i = items_.begin(); i != items_.end();) {
-    const Item& it = i->second;
-    if (it.timer == 0 && it.target == target && it.target && it.selector == selector && it.object == object)
-      i = items_.erase(i);
-    else
-      ++i;
-  }
+  queue_.cancelPerform(target, selector, object);
   arm();
 }
 
 void SdEventRunLoop::cancelAllPerforms(const void* target) {
-  for (auto i = items_.begin(); i != items_.end();) {
-    if (i->second.timer == 0 && target && i->second.target == target)
-      i = items_.erase(i);
-    else
-      ++i;
-  }
+  queue_.cancelAllPerforms(target);
   arm();
 }
 
 bool SdEventRunLoop::hasPerform(const void* target, std::string_view selector, const void* object) const {
-  for (const auto& [k, it] : items_)
-    if (it.timer == 0 && it.target == target && it.selector == selector && it.object == object) return true;
-  return false;
+  return queue_.hasPerform(target, selector, object);
 }
 
 void SdEventRunLoop::post(Fn fn) {
-  Item it;
-  it.due = now();
-  it.fn = std::move(fn);
-  schedule(std::move(it));
+  queue_.post(now(), std::move(fn));
+  arm();
 }
 
 RunLoop::Token SdEventRunLoop::addTimer(double interval, bool repeats, Fn fn) {
-  Item it;
-  it.due = now() + (interval > 0 ? interval : 0);
-  it.fn = std::move(fn);
-  it.timer = nextToken_++;
-  it.interval = interval;
-  it.repeats = repeats;
-  Token t = it.timer;
-  schedule(std::move(it));
+  Token t = queue_.addTimer(now(), interval, repeats, std::move(fn));
+  arm();
   return t;
 }
 
 void SdEventRunLoop::removeTimer(Token t) {
-  for (auto i = items_.begin(); i != items_.end();) {
-    if (i->second.timer == t) i = items_.erase(i);
-    else ++i;
-  }
+  queue_.removeTimer(t);
   arm();
 }
 
-RunLoop::Token SdEventRunLoop::addEndOfPassObserver(Fn fn) {
-  Token t = nextToken_++;
-  observers_.emplace(t, std::move(fn));
-  return t;
-}
+RunLoop::Token SdEventRunLoop::addEndOfPassObserver(Fn fn) { return queue_.addObserver(std::move(fn)); }
 
-void SdEventRunLoop::removeEndOfPassObserver(Token t) { observers_.erase(t); }
+void SdEventRunLoop::removeEndOfPassObserver(Token t) { queue_.removeObserver(t); }
 
 void SdEventRunLoop::stop(int status) {
   stopped_ = true;
@@ -168,25 +130,17 @@ void SdEventRunLoop::stop(int status) {
 }
 
 void SdEventRunLoop::runDue() {
-  for (size_t n = 0; n < kPassBudget; ++n) {
-    auto i = items_.begin();
-    if (i == items_.end() || i->first.first > clock()) break;
-    Item it = std::move(i->second);
-    items_.erase(i);
+  PerformQueue::Item it;
+  for (size_t n = 0; n < kPassBudget && queue_.takeDue(clock(), &it); ++n) {
     // A repeating timer is due again before it runs, so removeTimer from inside its own
     // callback ends it. It keeps to its own schedule when the loop runs late, as the virtual
     // loop's timers do; after a long stall (a suspended machine) it starts afresh instead of
     // replaying every missed firing.
     if (it.timer != 0 && it.repeats) {
-      Item again;
       double interval = it.interval > 0 ? it.interval : 1e-6;
-      again.due = it.due + interval;
-      if (again.due < now() - kCatchUpLimit) again.due = now() + interval;
-      again.fn = it.fn;
-      again.timer = it.timer;
-      again.interval = it.interval;
-      again.repeats = true;
-      items_.emplace(std::make_pair(again.due, ++seq_), std::move(again));
+      double due = it.due + interval;
+      if (due < now() - kCatchUpLimit) due = now() + interval;
+      queue_.repeat(it, due);
     }
     if (it.fn) it.fn();
   }
@@ -199,17 +153,8 @@ int SdEventRunLoop::onTime(sd_event_source*, uint64_t, void* self) {
 }
 
 int SdEventRunLoop::onPost(sd_event_source*, void* self) {
-  auto* loop = static_cast<SdEventRunLoop*>(self);
   // Observers may be removed while they run.
-  std::vector<Token> tokens;
-  for (const auto& [t, f] : loop->observers_) tokens.push_back(t);
-  for (Token t : tokens) {
-    auto o = loop->observers_.find(t);
-    if (o != loop->observers_.end()) {
-      Fn f = o->second;
-      f();
-    }
-  }
+  static_cast<SdEventRunLoop*>(self)->queue_.runObservers();
   return 0;
 }
 
@@ -235,7 +180,7 @@ RunLoop::Token SdEventRunLoop::watchFd(int fd, std::function<void()> fn) {
   };
   if (sd_event_add_io(event_, &src, fd, EPOLLIN, cb, watch.get()) < 0) return 0;
   watch->source = src;
-  Token t = nextToken_++;
+  Token t = queue_.newToken();
   watches_[t] = std::move(watch);
   return t;
 }

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/api/perform_queue.h"
 #include "platform/api/runloop.h"
 
 struct sd_event;
@@ -67,28 +68,16 @@ class SdEventRunLoop : public RunLoop {
   sd_event* event() const { return event_; }
 
  private:
-  struct Item {
-    double due = 0;
-    const void* target = nullptr;
-    std::string selector;
-    const void* object = nullptr;
-    Fn fn;
-    Token timer = 0;
-    double interval = 0;
-    bool repeats = false;
-  };
   static double clock();
   static int onTime(sd_event_source* s, uint64_t usec, void* self);
   static int onPost(sd_event_source* s, void* self);
-  void schedule(Item item);
   void arm();
   void runDue();
 
   sd_event* event_ = nullptr;
   sd_event_source* timer_ = nullptr;
   sd_event_source* post_ = nullptr;
-  std::map<std::pair<double, uint64_t>, Item> items_;
-  std::map<Token, Fn> observers_;
+  PerformQueue queue_;
   struct Watch {
     std::function<void()> fn;
     sd_event_source* source = nullptr;
@@ -97,8 +86,6 @@ class SdEventRunLoop : public RunLoop {
   std::function<void(int)> signalHandler_;
   static constexpr int kTerminationSignals[3] = {SIGTERM, SIGINT, SIGHUP};
   sd_event_source* signalSources_[std::size(kTerminationSignals)] = {};
-  uint64_t seq_ = 0;
-  Token nextToken_ = 1;
   bool stopped_ = false;
 };
 

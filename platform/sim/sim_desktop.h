@@ -145,7 +145,7 @@ class SimDesktop {
   // keepLocal: the cursor and this process's own windows stay as they are (the world
   // bringing in other processes' changes).
   pl::Value save() const;
-  bool load(const pl::Value& saved, std::string* error = nullptr, bool keepLocal = false);
+  [[nodiscard]] bool load(const pl::Value& saved, std::string* error = nullptr, bool keepLocal = false);
   // Called after every change made through this object (the world saves then).
   void setChangeObserver(std::function<void()> fn);
   // A readable listing of the applications, windows, controls and the cursor.
@@ -161,7 +161,7 @@ class SimDesktop {
 
 // Reads an element tree from a property list: {role, subrole, title, frame: [x, y, w, h],
 // enabled, name, children: [...], links: {attribute: name}, failures: {attribute: error}}.
-std::optional<ElementSpec> elementSpecFromPlist(const pl::Value& v, std::string* error);
+[[nodiscard]] std::optional<ElementSpec> elementSpecFromPlist(const pl::Value& v, std::string* error);
 
 // A desktop fixture file: {application: {name, bundleIdentifier, activationPolicy},
 // window: element tree, host: element tree (when present the window is a sheet on it)}. Opens

@@ -151,7 +151,7 @@ struct SimDesktopWorld::Private {
     return true;
   }
 
-  bool writeCursor(std::string* error) {
+  [[nodiscard]] bool writeCursor(std::string* error) {
     Point at = desktop->cursorPosition();
     if (at == lastCursor) return true;
     pl::Dict c;
@@ -164,7 +164,7 @@ struct SimDesktopWorld::Private {
     return true;
   }
 
-  bool writeOwn(std::string* error) {
+  [[nodiscard]] bool writeOwn(std::string* error) {
     if (!self) return true;
     pl::Dict f;
     f["pid"] = pl::Value::int32(pid);
@@ -225,9 +225,12 @@ std::unique_ptr<SimDesktopWorld> SimDesktopWorld::open(const std::string& folder
     Private* priv = w->p_.get();
     desktop.setChangeObserver([priv] {
       std::lock_guard<std::mutex> l(priv->m);
-      std::string e;
-      priv->writeCursor(&e);
-      priv->writeOwn(&e);
+      // An observer has no one to report to: a failed write leaves the world's cursor or this
+      // process's entry as they were until the next change writes them afresh, and the world
+      // stays readable either way.
+      std::string ignored;
+      (void)priv->writeCursor(&ignored);
+      (void)priv->writeOwn(&ignored);
     });
   }
   return w;

@@ -187,7 +187,7 @@ class SimMac {
   std::unique_ptr<Impl> impl_;
 };
 
-// The fixture folder of the test data ("tests/data/devices" in the source tree).
-std::string fixtureDir();
+// The folder of device profiles below a resources folder: "<resources>/devices".
+inline std::string deviceProfileFolder(const std::string& resources) { return resources + "/devices"; }
 
 }  // namespace vl::sim

@@ -78,7 +78,7 @@ class World {
   World& operator=(const World&) = delete;
 
   // Opens the world in folder; null with *error when there is none or a file is unreadable.
-  static std::unique_ptr<World> open(const std::string& folder, const WorldOptions& options, std::string* error);
+  [[nodiscard]] static std::unique_ptr<World> open(const std::string& folder, const WorldOptions& options, std::string* error);
   // Makes a new, empty world in folder (created when missing) and opens it. An existing world
   // is an error unless replace is set; replacing keeps numbering ids after the old ones, so
   // a process still watching sees every old device leave and the new ones arrive.
@@ -92,7 +92,7 @@ class World {
   // other worlds of the same user do not stop it.
   static std::string agentLockPath(const std::string& folder);
   // Records the bus address the agent listens on, for the programs that talk to it.
-  static bool recordAgentBus(const std::string& folder, const std::string& address, std::string* error);
+  [[nodiscard]] static bool recordAgentBus(const std::string& folder, const std::string& address, std::string* error);
   // The bus address of the world's running agent; nullopt when no agent holds the world's
   // lock or none was recorded.
   static std::optional<std::string> runningAgentBus(const std::string& folder);
@@ -117,39 +117,39 @@ class World {
   // --- Shared changes; each is written to the folder before it returns -------------------------
   // Attaches a fixture ({name, profile, notes, tree, receiver?}) in a new block; returns its
   // top entry, 0 with *error on failure.
-  RegistryId attach(const pl::Value& fixture, std::string* error);
+  [[nodiscard]] RegistryId attach(const pl::Value& fixture, std::string* error);
   // Loads "<dir>/<profile>.plist", or the file itself when profile is a path to a .plist.
-  RegistryId attachProfile(const std::string& dir, const std::string& profile, std::string* error);
-  bool detach(RegistryId top, std::string* error);
+  [[nodiscard]] RegistryId attachProfile(const std::string& dir, const std::string& profile, std::string* error);
+  [[nodiscard]] bool detach(RegistryId top, std::string* error);
   std::vector<WorldDevice> devices() const;
   // A registry property changed from outside the event system (not recorded in the history).
-  bool setProperty(RegistryId entry, const std::string& key, const pl::Value& value, std::string* error);
-  bool setSystemAcceleration(const std::string& key, double value, std::string* error);
-  bool setSessionState(SessionState state, std::string* error);
-  bool setScreenFrames(std::vector<Rect> frames, std::string* error);
+  [[nodiscard]] bool setProperty(RegistryId entry, const std::string& key, const pl::Value& value, std::string* error);
+  [[nodiscard]] bool setSystemAcceleration(const std::string& key, double value, std::string* error);
+  [[nodiscard]] bool setSessionState(SessionState state, std::string* error);
+  [[nodiscard]] bool setScreenFrames(std::vector<Rect> frames, std::string* error);
   // The layout type (KBGetLayoutType) of the keyboard with this handler id.
-  bool setKeyboardLayout(int16_t handlerID, uint32_t layoutType, std::string* error);
+  [[nodiscard]] bool setKeyboardLayout(int16_t handlerID, uint32_t layoutType, std::string* error);
   // Tells every process's screen observers that the display arrangement changed.
-  bool displayChange(std::string* error);
+  [[nodiscard]] bool displayChange(std::string* error);
   uint64_t displayChangeCount() const;
   // Running applications: launch gives a process identifier unique in the world when the
   // application has none; terminate removes the newest one with this bundle identifier.
-  std::optional<int32_t> launchApplication(RunningApplication app, bool activate, std::string* error);
-  bool terminateApplication(const std::string& bundleIdentifier, std::string* error);
-  bool terminateProcess(int32_t processIdentifier, std::string* error);
+  [[nodiscard]] std::optional<int32_t> launchApplication(RunningApplication app, bool activate, std::string* error);
+  [[nodiscard]] bool terminateApplication(const std::string& bundleIdentifier, std::string* error);
+  [[nodiscard]] bool terminateProcess(int32_t processIdentifier, std::string* error);
   // A real process of this machine (this one when app has no process identifier: the agent)
   // as a running application of the world, so that the workspace finds it: its start time
   // comes from the kernel and a termination request is a SIGTERM. Earlier records of the same
   // bundle identifier whose processes ended are dropped. Returns the process identifier.
-  std::optional<int32_t> recordHostProcess(RunningApplication app, std::string* error);
+  [[nodiscard]] std::optional<int32_t> recordHostProcess(RunningApplication app, std::string* error);
 
   // Live input (the mouse being moved). Unlike the state above it is not replayed: a process
   // gets the events posted while it has the world open, each once, on its run loop.
   // An input report of a HID device entry (an IOHIDDevice); the values of one report share
   // their timestamp.
-  bool postInputReport(RegistryId hidDevice, const std::vector<HidInputValue>& values, std::string* error);
+  [[nodiscard]] bool postInputReport(RegistryId hidDevice, const std::vector<HidInputValue>& values, std::string* error);
   // A mouse movement with cursor deltas (what mouse-moved event monitors see).
-  bool postMouseMoved(double deltaX, double deltaY, std::string* error);
+  [[nodiscard]] bool postMouseMoved(double deltaX, double deltaY, std::string* error);
 
   // The property writes of every process, oldest first; those at or after since.
   std::vector<PropertyWrite> history(double since, std::string* error) const;
@@ -162,7 +162,7 @@ class World {
   // values, system acceleration, session and display events. This process's own changes are
   // recognised and cause nothing. False with *error when a file could not be read (the state
   // of the last good read stays).
-  bool processChanges(std::string* error = nullptr);
+  [[nodiscard]] bool processChanges(std::string* error = nullptr);
 
  private:
   std::unique_ptr<Private> p_;

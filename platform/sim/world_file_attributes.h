@@ -20,7 +20,7 @@ class WorldFileAttributes : public FileAttributes {
 
   // Quarantines path as a download would (velmora-sim quarantine). False with *error when the
   // path does not exist or the world cannot be written.
-  bool setQuarantine(const std::string& path, std::string* error);
+  [[nodiscard]] bool setQuarantine(const std::string& path, std::string* error);
   // The quarantined paths, sorted.
   std::vector<std::string> quarantined() const;
 

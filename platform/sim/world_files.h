@@ -76,12 +76,12 @@ struct InputFile {
 inline constexpr size_t kInputEventLimit = 32;
 
 // Each parse takes a file's root value and fails with a one-line reason.
-bool parse(const pl::Value& root, DevicesFile* out, std::string* error);
-bool parse(const pl::Value& root, PropertiesFile* out, std::string* error);
-bool parse(const pl::Value& root, SystemFile* out, std::string* error);
-bool parse(const pl::Value& root, ApplicationsFile* out, std::string* error);
-bool parse(const pl::Value& root, HistoryChunk* out, std::string* error);
-bool parse(const pl::Value& root, InputFile* out, std::string* error);
+[[nodiscard]] bool parse(const pl::Value& root, DevicesFile* out, std::string* error);
+[[nodiscard]] bool parse(const pl::Value& root, PropertiesFile* out, std::string* error);
+[[nodiscard]] bool parse(const pl::Value& root, SystemFile* out, std::string* error);
+[[nodiscard]] bool parse(const pl::Value& root, ApplicationsFile* out, std::string* error);
+[[nodiscard]] bool parse(const pl::Value& root, HistoryChunk* out, std::string* error);
+[[nodiscard]] bool parse(const pl::Value& root, InputFile* out, std::string* error);
 pl::Value toValue(const DevicesFile& f);
 pl::Value toValue(const PropertiesFile& f);
 pl::Value toValue(const SystemFile& f);
@@ -104,12 +104,12 @@ pl::Value withOverrides(const pl::Value& fixture, RegistryId base, const std::ma
 
 // A file's bytes; nullopt with *error when it exists but cannot be read. A missing file reads
 // as empty.
-std::optional<std::string> readBytes(const std::string& path, std::string* error);
+[[nodiscard]] std::optional<std::string> readBytes(const std::string& path, std::string* error);
 // Parses bytes (empty: the model's defaults) into a model, naming path in the error.
 template <class Model>
-bool parseBytes(const std::string& path, const std::string& bytes, Model* out, std::string* error);
+[[nodiscard]] bool parseBytes(const std::string& path, const std::string& bytes, Model* out, std::string* error);
 // Writes a model as an XML property list, atomically; returns the bytes written.
-std::optional<std::string> writeModel(const std::string& path, const pl::Value& v, std::string* error);
+[[nodiscard]] std::optional<std::string> writeModel(const std::string& path, const pl::Value& v, std::string* error);
 
 // An flock held for the life of the object.
 class FileLock {

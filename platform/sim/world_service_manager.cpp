@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "core/plist/codec.h"
+#include "platform/api/file_error.h"
 #include "platform/sim/host_process.h"
 
 extern char** environ;
@@ -199,20 +200,6 @@ State readState(const std::string& world) {
 
 bool jobRunning(const Job& j) { return j.pid > 0 && hostProcessAlive(j.pid, j.startTicks ? std::optional(j.startTicks) : std::nullopt); }
 
-ErrorInfo fileError(int err, const std::string& path) {
-  ErrorInfo e;
-  e.domain = "NSCocoaErrorDomain";
-  e.code = err == EACCES || err == EPERM ? 513 : err == EROFS ? 642 : err == ENOSPC ? 640 : 512;
-  e.userInfo[kDescriptionKey] = pl::Value("The file \xe2\x80\x9c" + fs::path(path).filename().string() +
-                                          "\xe2\x80\x9d couldn\xe2\x80\x99t be saved: " + std::strerror(err));
-  e.userInfo["NSFilePath"] = pl::Value(path);
-  pl::Dict underlying;
-  underlying["domain"] = pl::Value("NSPOSIXErrorDomain");
-  underlying["code"] = pl::Value::int64(err);
-  e.userInfo[kUnderlyingErrorKey] = pl::Value(std::move(underlying));
-  return e;
-}
-
 // Whether the simulated agents folder refuses this user's changes.
 bool folderRefuses(const State& s, uint32_t uid) { return s.folderImmutable || (s.folderOwner && *s.folderOwner != uid); }
 
@@ -302,7 +289,7 @@ std::optional<std::string> WorldServiceManager::launchAgentsFolder(ErrorInfo* er
   std::error_code ec;
   fs::create_directories(folder, ec);
   if (ec) {
-    if (error) *error = fileError(ec.value(), folder);
+    if (error) *error = fileWriteError(ec.value(), folder);
     return std::nullopt;
   }
   return folder;
@@ -310,16 +297,10 @@ std::optional<std::string> WorldServiceManager::launchAgentsFolder(ErrorInfo* er
 
 bool WorldServiceManager::writeFileAtomically(const std::string& path, const std::string& bytes, ErrorInfo* error) {
   if (inFolder(path, agentsFolder(folder_)) && folderRefuses(readState(folder_), userID())) {
-    if (error) *error = fileError(EACCES, path);
+    if (error) *error = fileWriteError(EACCES, path);
     return false;
   }
-  int err = 0;
-  if (!pl::writeFileAtomic(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
-                           nullptr, &err)) {
-    if (error) *error = fileError(err, path);
-    return false;
-  }
-  return true;
+  return writeFileAtomicallyOrError(path, bytes, error);
 }
 
 bool WorldServiceManager::removeFile(const std::string& path) {

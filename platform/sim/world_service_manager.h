@@ -37,7 +37,7 @@ struct ShownPrompt {
 using AgentSpawner =
     std::function<std::optional<pid_t>(const std::vector<std::string>& argv, const std::string& logPath, std::string* error)>;
 // The default: posix_spawn with the argument vector as given.
-std::optional<pid_t> spawnDetached(const std::vector<std::string>& argv, const std::string& logPath, std::string* error);
+[[nodiscard]] std::optional<pid_t> spawnDetached(const std::vector<std::string>& argv, const std::string& logPath, std::string* error);
 
 class WorldServiceManager : public ServiceManager {
  public:
@@ -67,11 +67,11 @@ class WorldServiceManager : public ServiceManager {
 
   // --- The simulation's knobs (tests, velmora-sim) ----------------------------------------------
   // The agents folder as another user's (refuses this user's writes) or the user's again.
-  bool setAgentsFolderOwner(uint32_t uid, std::string* error);
-  bool setAgentsFolderImmutable(bool immutable, std::string* error);
-  bool setHomeVolumeOwnership(std::optional<bool> enabled, std::string* error);
-  bool addLoginItem(const std::string& displayName, const std::string& path, std::string* error);
-  bool disable(const std::string& label, std::string* error);
+  [[nodiscard]] bool setAgentsFolderOwner(uint32_t uid, std::string* error);
+  [[nodiscard]] bool setAgentsFolderImmutable(bool immutable, std::string* error);
+  [[nodiscard]] bool setHomeVolumeOwnership(std::optional<bool> enabled, std::string* error);
+  [[nodiscard]] bool addLoginItem(const std::string& displayName, const std::string& path, std::string* error);
+  [[nodiscard]] bool disable(const std::string& label, std::string* error);
   // The log file of the label's agent.
   std::string logPath(const std::string& label) const;
 
@@ -90,7 +90,7 @@ class WorldAdminPrompt : public AdminPrompt {
   AdminResult runPrivileged(const std::string& message, const std::vector<std::vector<std::string>>& operations) override;
 
   // The answer of the next prompts (kept in the world, so another process's prompt answers so).
-  bool setAnswer(AdminAnswer answer, std::string* error);
+  [[nodiscard]] bool setAnswer(AdminAnswer answer, std::string* error);
   // The prompts shown so far, oldest first.
   std::vector<ShownPrompt> shownPrompts() const;
 

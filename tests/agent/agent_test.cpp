@@ -9,7 +9,7 @@
 #include <fstream>
 
 #include "agent/app_controller.h"
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/hid/fixed_point.h"
 #include "core/plist/codec.h"
 #include "core/plist/number_text.h"
@@ -309,8 +309,10 @@ TEST_F(Agent, IncompatibleDrovanaEndsTheAgentBeforeAnyDevice) {
   std::filesystem::create_directories(paths.preferencePanes()[0] + "/Drovana.prefPane/Contents");
   auto info = pl::writeXml(pl::Value(pl::Dict{{"CFBundleVersion", "6.0"}}));
   std::string err;
-  pl::writeFileAtomic(paths.preferencePanes()[0] + "/Drovana.prefPane/Contents/Info.plist",
-                      std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(info.data()), info.size()), &err);
+  ASSERT_TRUE(pl::writeFileAtomic(paths.preferencePanes()[0] + "/Drovana.prefPane/Contents/Info.plist",
+                                  std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(info.data()), info.size()),
+                                  &err))
+      << err;
   attach("generic-usb-optical-mouse");
   launch();
   EXPECT_FALSE(agent->launched());

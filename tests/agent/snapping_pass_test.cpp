@@ -6,7 +6,7 @@
 #include "agent/snapping/auto_snapping.h"
 #include "agent/snapping/ax_helpers.h"
 #include "agent/snapping/snapping_controller.h"
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/store/app_record.h"
 #include "core/store/store.h"
 #include "platform/sim/sim_desktop.h"

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "agent/app_controller.h"
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/hid/fixed_point.h"
 #include "core/store/cursor_speed_record.h"
 #include "core/store/device_record.h"
@@ -59,7 +59,7 @@ struct Machine {
 
   RegistryId attachMouse() {
     std::string error;
-    RegistryId top = mac.attachProfile(sim::fixtureDir(), "generic-usb-optical-mouse", &error);
+    RegistryId top = mac.attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), "generic-usb-optical-mouse", &error);
     EXPECT_NE(top, 0u) << error;
     return top;
   }

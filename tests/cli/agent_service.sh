@@ -8,6 +8,8 @@
 set -u
 ctl="$1"
 data="$2"
+# The shipped device profiles.
+profiles="$data/../../resources/devices"
 bin="$(dirname "$ctl")"
 tmp="$(mktemp -d)"
 world="$tmp/world"
@@ -15,7 +17,7 @@ trap '"$ctl" agent uninstall --world "$world" >/dev/null 2>&1; rm -rf "$tmp"' EX
 . "$(dirname "$0")/../support/check.sh"
 . "$(dirname "$0")/../support/wait.sh"
 
-"$bin/velmora-sim" --world "$world" init --fixtures "$data/devices" >/dev/null || { echo "FAIL: no world"; exit 1; }
+"$bin/velmora-sim" --world "$world" init --fixtures "$profiles" >/dev/null || { echo "FAIL: no world"; exit 1; }
 bundle="$tmp/it's \"odd\"; \$(x)
 dir/Velmora Manager.app"
 mkdir -p "$bundle/Contents/MacOS"

@@ -9,6 +9,8 @@ set -u
 ctl="$1"
 sim="$(dirname "$1")/velmora-sim"
 data="$2"
+# The shipped device profiles.
+profiles="$data/../../resources/devices"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 export XDG_DATA_HOME="$tmp/data" XDG_CONFIG_HOME="$tmp/config" XDG_RUNTIME_DIR="$tmp/run" VELMORA_WORLD="$tmp/world"
@@ -85,7 +87,7 @@ expect fav-missing-folder 1 "the folder $tmp/nowhere does not exist" -- \
 [ -e "$tmp/nowhere" ] && { echo "FAIL a missing folder was made"; fails=$((fails + 1)); }
 
 # --- velmora-sim: system keys in their ranges, one device form, the desktop in JSON -------
-"$sim" init --fixtures "$data/devices" >/dev/null || { echo "FAIL init"; exit 1; }
+"$sim" init --fixtures "$profiles" >/dev/null || { echo "FAIL init"; exit 1; }
 expect accel-ok 0 "" -- "$sim" set-system-accel HIDTrackpadScrollAcceleration 20
 expect accel-zero 0 "" -- "$sim" set-system-accel HIDMouseAcceleration 0
 expect accel-misspelt 2 "did you mean 'HIDMouseAcceleration'" -- "$sim" set-system-accel HIDMouseAcceleraton 1

@@ -20,7 +20,7 @@ check "a store to export from" test -s "$store"
 # write NAME OUT: the three writers, each to OUT.
 write() {
   case "$1" in
-    plist) "$ctl" plist convert --to xml "$data/devices/magic-mouse-2-bluetooth.plist" "$2" ;;
+    plist) "$ctl" plist convert --to xml "$data/../../resources/devices/magic-mouse-2-bluetooth.plist" "$2" ;;
     export) "$ctl" exchange export --store "$store" --all -o "$2" >/dev/null ;;
     plot) "$ctl" curve plot --resolution 400 --tracking 1 -o "$2" ;;
   esac

@@ -5,11 +5,13 @@
 set -u
 ctl="$1"
 data="$2"
+# The shipped device profiles.
+profiles="$data/../../resources/devices"
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT
 . "$(dirname "$0")/../support/check.sh"
 
-fixture="$data/devices/magic-mouse-2-bluetooth.plist"
+fixture="$profiles/magic-mouse-2-bluetooth.plist"
 
 "$ctl" plist convert --to binary "$fixture" "$tmp/m.bplist"
 check "to binary exits 0" test $? -eq 0

@@ -5,6 +5,8 @@
 set -u
 sim="$(dirname "$1")/velmora-sim"
 data="$2"
+# The shipped device profiles.
+profiles="$data/../../resources/devices"
 [ -x "$sim" ] || { echo "FAIL velmora-sim not found beside $1"; exit 1; }
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -25,8 +27,8 @@ sys.exit(0 if eval(sys.argv[2]) else 1)
 PY
 }
 
-run init 0 -- init --fixtures "$data/devices"
-run attach 0 -- attach magic-mouse-2-bluetooth --fixtures "$data/devices"
+run init 0 -- init --fixtures "$profiles"
+run attach 0 -- attach magic-mouse-2-bluetooth --fixtures "$profiles"
 
 run move-usb 0 -- move 93a-2510-0-USB 5 -3 --count 3 --interval 0
 grep -q "moved 93a-2510-0-USB by 5,-3 3 times (input reports)" "$tmp/out" || { echo "FAIL move-usb output: $(cat "$tmp/out")"; fail=1; }

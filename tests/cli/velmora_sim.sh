@@ -4,6 +4,8 @@
 set -u
 sim="$(dirname "$1")/velmora-sim"
 data="$2"
+# The shipped device profiles.
+profiles="$data/../../resources/devices"
 [ -x "$sim" ] || { echo "FAIL velmora-sim not found beside $1"; exit 1; }
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
@@ -31,7 +33,7 @@ json() {
 
 check no-world-yet 1 -- show
 grep -q "no world in $world" "$tmp/err" || { echo "FAIL no-world message: $(cat "$tmp/err")"; fail=1; }
-check init 0 -- init --fixtures "$data/devices"
+check init 0 -- init --fixtures "$profiles"
 [ "$(wc -l <"$tmp/out")" = 5 ] || { echo "FAIL init output: $(cat "$tmp/out")"; fail=1; }
 check init-again 1 -- init
 grep -q -- "--force" "$tmp/err" || { echo "FAIL init-again hint: $(cat "$tmp/err")"; fail=1; }
@@ -45,7 +47,7 @@ json "all(s['resolution'] == 400 for d in j['devices'] for s in d['services'])"
 
 check attach 0 -- attach magic-mouse-2-bluetooth
 [ "$(cat "$tmp/out")" = 0x100005000 ] || { echo "FAIL attach id: $(cat "$tmp/out")"; fail=1; }
-check attach-path 0 -- attach "$data/devices/wacom-intuos-tablet.plist"
+check attach-path 0 -- attach "$profiles/wacom-intuos-tablet.plist"
 [ "$(cat "$tmp/out")" = 0x100006000 ] || { echo "FAIL attach-path id: $(cat "$tmp/out")"; fail=1; }
 check attach-unknown 2 -- attach no-such-device
 grep -q "velmora-sim profiles" "$tmp/err" || { echo "FAIL attach-unknown hint: $(cat "$tmp/err")"; fail=1; }
@@ -78,7 +80,7 @@ check writes-empty 0 -- writes --json
 json "j == []"
 check writes-since 0 -- writes --since 60
 check writes-bad-since 2 -- writes --since soon
-check profiles 0 -- profiles --fixtures "$data/devices"
+check profiles 0 -- profiles --fixtures "$profiles"
 grep -q "^magic-trackpad-2-usb " "$tmp/out" || { echo "FAIL profiles: $(cat "$tmp/out")"; fail=1; }
 check unknown-command 2 -- frobnicate
 check unknown-option 2 -- --frobnicate

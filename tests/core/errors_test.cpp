@@ -2,7 +2,7 @@
 // ends built on it.
 #include <gtest/gtest.h>
 
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/errors/error_stack.h"
 #include "support/sim_world.h"
 

@@ -173,7 +173,7 @@ TEST(PlistBinary, AgreesWithLibplist) {
 
 std::vector<std::string> fixturePaths() {
   std::vector<std::string> out;
-  std::string dir = std::string(VELMORA_TEST_DATA) + "/devices";
+  std::string dir = std::string(VELMORA_SOURCE_RESOURCES) + "/devices";
   DIR* d = opendir(dir.c_str());
   if (!d) return out;
   while (dirent* e = readdir(d)) {

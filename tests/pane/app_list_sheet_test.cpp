@@ -8,7 +8,7 @@
 #include "core/store/app_record.h"
 #include "core/system/desktop_entry.h"
 #include "platform/api/desktop.h"
-#include "pane/controller/app_list.h"
+#include "pane/windows/app_list.h"
 #include "pane/windows/app_list_sheet.h"
 #include "tests/pane/controller_bench.h"
 #include "tests/pane/fake_app_list_view.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/store/cursor_speed_record.h"
 #include "core/store/device_record.h"
 #include "core/store/store.h"

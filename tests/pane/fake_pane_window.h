@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "pane/controller/pane_window.h"
+#include "pane/windows/pane_window.h"
 
 namespace vl::test {
 

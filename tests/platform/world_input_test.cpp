@@ -59,9 +59,9 @@ class WorldInputTest : public ::testing::Test {
     std::string error;
     a = World::create(dir.path(), options("velmora-sim", &loopA), false, &error);
     EXPECT_TRUE(a) << error;
-    mouse = a->attachProfile(sim::fixtureDir(), kMouse, &error);
+    mouse = a->attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), kMouse, &error);
     EXPECT_NE(mouse, 0u) << error;
-    EXPECT_NE(a->attachProfile(sim::fixtureDir(), kMagicMouse, &error), 0u) << error;
+    EXPECT_NE(a->attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), kMagicMouse, &error), 0u) << error;
     b = World::open(dir.path(), options("settings", &loopB), &error);
     EXPECT_TRUE(b) << error;
     location = a->mac().registry().property(a->mac().eventServicesOf(mouse).front(), "LocationID")->unsignedIntValue();

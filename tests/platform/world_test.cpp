@@ -86,7 +86,7 @@ class WorldTest : public ::testing::Test {
   }
   RegistryId attach(World& w, const std::string& profile) {
     std::string error;
-    RegistryId id = w.attachProfile(sim::fixtureDir(), profile, &error);
+    RegistryId id = w.attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), profile, &error);
     EXPECT_NE(id, 0u) << error;
     return id;
   }
@@ -228,8 +228,8 @@ TEST_F(WorldTest, UnknownIdsAndMalformedFixturesAreRefusedBeforeTheyReachTheFold
   broken["tree"] = pl::Value(pl::Dict{{"name", pl::Value("x")}});
   EXPECT_EQ(a->attach(pl::Value(broken), &error), 0u);
   EXPECT_NE(error.find("classes"), std::string::npos) << error;
-  EXPECT_EQ(a->attachProfile(sim::fixtureDir(), "no-such-device", &error), 0u);
-  EXPECT_EQ(a->attachProfile(sim::fixtureDir(), "../devices/generic-usb-optical-mouse", &error), 0u)
+  EXPECT_EQ(a->attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), "no-such-device", &error), 0u);
+  EXPECT_EQ(a->attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), "../devices/generic-usb-optical-mouse", &error), 0u)
       << "a name with a slash is a path, and this one has no .plist";
   syncB();
   EXPECT_TRUE(b->devices().empty());
@@ -499,7 +499,8 @@ TEST(WorldOnARealLoop, ChangesArriveThroughTheWatchDescriptor) {
   auto agent = World::open(dir.path(), agentOptions, &error);
   ASSERT_TRUE(agent) << error;
   std::string syncError;
-  loop->watchFd(agent->watchFd(), [&] { agent->processChanges(&syncError); });
+  // A failed read is left in syncError; the event awaited below is what the test checks.
+  loop->watchFd(agent->watchFd(), [&] { (void)agent->processChanges(&syncError); });
   std::vector<SessionEvent> events;
   agent->mac().session().observe([&](SessionEvent e) {
     events.push_back(e);

@@ -421,7 +421,7 @@ TEST_F(DefinitionTest, ShippedDefinitionsRecogniseTheFixtureDevices) {
     const char* name;
     std::optional<double> resolution;
   };
-  // Identities as tests/data/devices reports them.
+  // Identities as the shipped device profiles (resources/devices) report them.
   const Case cases[] = {
       {0x046D, 0xC52B, 0x4082, "USB", "MX Master 3 (Unifying Receiver)", 1000},
       {0x046D, 0xC52B, 0x4069, "USB", "MX Master 2S (Unifying Receiver)", 1000},

@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "core/devices/exchange_file.h"
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/hid/pointer_parameters.h"
 #include "core/store/record_values.h"
 #include "core/store/records.h"

@@ -91,7 +91,7 @@ class SimWorld : public ::testing::Test {
   // Attaches a fixture profile and returns its top entry (fails the test when missing).
   RegistryId attach(const std::string& profile) {
     std::string error;
-    RegistryId top = mac.attachProfile(sim::fixtureDir(), profile, &error);
+    RegistryId top = mac.attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), profile, &error);
     EXPECT_NE(top, 0u) << profile << ": " << error;
     return top;
   }

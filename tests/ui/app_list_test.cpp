@@ -10,7 +10,7 @@
 #include <QUrl>
 
 #include "core/store/app_record.h"
-#include "pane/controller/app_list.h"
+#include "pane/windows/app_list.h"
 #include "pane/ui/app_list_sheet.h"
 #include "platform/api/desktop.h"
 #include "tests/ui/ui_bench.h"

@@ -1,3 +1,4 @@
+#include "core/plist/ascii_text.h"
 #include "tools/common/suggest.h"
 
 #include <algorithm>
@@ -6,11 +7,6 @@
 namespace vl::cli {
 
 namespace {
-
-std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
 
 // Optimal string alignment distance.
 size_t distance(const std::string& a, const std::string& b) {
@@ -31,11 +27,11 @@ size_t distance(const std::string& a, const std::string& b) {
 
 std::optional<std::string> nearest(const std::string& word, const std::vector<std::string>& choices) {
   if (word.empty()) return std::nullopt;
-  const std::string w = lower(word);
+  const std::string w = pl::asciiLower(word);
   std::optional<std::string> best;
   size_t bestDistance = 0;
   for (const auto& c : choices) {
-    const std::string lc = lower(c);
+    const std::string lc = pl::asciiLower(c);
     size_t dist = distance(w, lc);
     // A word that is the start of exactly one kind of choice ("prof" for "profiles") counts
     // as one edit away.

@@ -197,8 +197,11 @@ int run(const Args& args) {
                                  cli::didYouMean(args[0], {"send", "install", "start", "stop", "status", "uninstall"}));
 }
 
-bool registered = registerGroup({"agent", "run the agent as a launch agent, post commands to it",
-                                 std::string(kHelp) + "\n" + kAgentServiceHelp, run});
-
 }  // namespace
+
+CommandGroup agentCommand() {
+  return {"agent", "run the agent as a launch agent, post commands to it",
+           std::string(kHelp) + "\n" + kAgentServiceHelp, run};
+}
+
 }  // namespace vl::ctl

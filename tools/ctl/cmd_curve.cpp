@@ -344,9 +344,10 @@ int run(const Args& args) {
   return usageError("curve", "unknown subcommand '" + args[0] + "'" + cli::didYouMean(args[0], {"pa", "table", "plot"}));
 }
 
-[[maybe_unused]] static bool registered =
-    registerGroup({"curve", "run the acceleration models and draw curve graphs", kHelp, run});
-
 }  // namespace
+
+CommandGroup curveCommand() {
+  return {"curve", "run the acceleration models and draw curve graphs", kHelp, run};
+}
 
 }  // namespace vl::ctl

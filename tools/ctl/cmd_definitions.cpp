@@ -162,9 +162,10 @@ int run(const Args& args) {
   return usageError("definitions", "unknown subcommand '" + args[0] + "'" + cli::didYouMean(args[0], {"match"}));
 }
 
-[[maybe_unused]] static bool registered =
-    registerGroup({"definitions", "find the device definition a device identity gets", kHelp, run});
-
 }  // namespace
+
+CommandGroup definitionsCommand() {
+  return {"definitions", "find the device definition a device identity gets", kHelp, run};
+}
 
 }  // namespace vl::ctl

@@ -161,7 +161,7 @@ bool load(sim::SimMac& mac, const std::string& dir, std::vector<std::string> pro
 
 int runDevices(const Args& in) {
   Args args = in;
-  std::string dir = sim::fixtureDir(), error, profile;
+  std::string dir = sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), error, profile;
   if (takeOption(args, "--fixtures", &dir, &error) && dir.empty()) return usageError("devices", "empty --fixtures");
   if (!error.empty()) return usageError("devices", error);
   bool json = takeFlag(args, "--json");
@@ -182,7 +182,7 @@ int runDevices(const Args& in) {
 
 int runDemo(const Args& in) {
   Args args = in;
-  std::string dir = sim::fixtureDir(), error;
+  std::string dir = sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), error;
   takeOption(args, "--fixtures", &dir, &error);
   if (!error.empty()) return usageError("demo", error);
   if (!args.empty()) return usageError("demo", "unexpected argument '" + args[0] + "'");
@@ -221,9 +221,14 @@ int runDemo(const Args& in) {
   return kExitOk;
 }
 
-bool registeredDevices =
-    registerGroup({"devices", "list the simulated Mac's pointing devices as the core sees them", kDevicesHelp, runDevices});
-bool registeredDemo = registerGroup({"demo", "show what the core does on the simulated Mac", kDemoHelp, runDemo});
-
 }  // namespace
+
+CommandGroup devicesCommand() {
+  return {"devices", "list the simulated Mac's pointing devices as the core sees them", kDevicesHelp, runDevices};
+}
+
+CommandGroup demoCommand() {
+  return {"demo", "show what the core does on the simulated Mac", kDemoHelp, runDemo};
+}
+
 }  // namespace vl::ctl

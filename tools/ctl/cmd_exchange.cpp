@@ -134,9 +134,10 @@ int run(const Args& args) {
   return usageError("exchange", "unknown subcommand '" + args[0] + "'" + cli::didYouMean(args[0], {"show", "export", "import"}));
 }
 
-[[maybe_unused]] static bool registered =
-    registerGroup({"exchange", "show, export and import settings exchange files", kHelp, run});
-
 }  // namespace
+
+CommandGroup exchangeCommand() {
+  return {"exchange", "show, export and import settings exchange files", kHelp, run};
+}
 
 }  // namespace vl::ctl

@@ -169,7 +169,10 @@ int run(const Args& args) {
   return usageError("favourite", "unknown subcommand '" + args[0] + "'" + cli::didYouMean(args[0], {"set"}));
 }
 
-bool registered = registerGroup({"favourite", "change a device's favourite speed in the store", kHelp, run});
-
 }  // namespace
+
+CommandGroup favouriteCommand() {
+  return {"favourite", "change a device's favourite speed in the store", kHelp, run};
+}
+
 }  // namespace vl::ctl

@@ -54,9 +54,10 @@ int run(const Args& args) {
   return usageError("plist", "unknown subcommand '" + args[0] + "'" + cli::didYouMean(args[0], {"convert"}));
 }
 
-[[maybe_unused]] static bool registered =
-    registerGroup({"plist", "convert property lists between XML, binary and OpenStep text", kHelp, run});
-
 }  // namespace
+
+CommandGroup plistCommand() {
+  return {"plist", "convert property lists between XML, binary and OpenStep text", kHelp, run};
+}
 
 }  // namespace vl::ctl

@@ -83,8 +83,10 @@ int run(const Args& in) {
   return kExitOk;
 }
 
-const bool registered = registerGroup({"quarantine", "show or clear a file's download quarantine", kHelp, run});
-
 }  // namespace
+
+CommandGroup quarantineCommand() {
+  return {"quarantine", "show or clear a file's download quarantine", kHelp, run};
+}
 
 }  // namespace vl::ctl

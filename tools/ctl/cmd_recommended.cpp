@@ -244,7 +244,10 @@ int run(const Args& all) {
   return o.status == "listed" || o.status == "empty" ? kExitOk : kExitFailure;
 }
 
-[[maybe_unused]] bool registered = registerGroup({"recommended", "the settings other users chose for a device model", kHelp, run});
-
 }  // namespace
+
+CommandGroup recommendedCommand() {
+  return {"recommended", "the settings other users chose for a device model", kHelp, run};
+}
+
 }  // namespace vl::ctl

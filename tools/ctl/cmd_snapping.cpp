@@ -6,6 +6,7 @@
 #include <optional>
 
 #include "core/store/app_record.h"
+#include "core/plist/ascii_text.h"
 #include "core/store/store.h"
 #include "core/system/boa_notifications.h"
 #include "core/system/drovana.h"
@@ -54,15 +55,10 @@ const Target kTargets[] = {
     {"fullscreen", kSnappingFullscreenButton},
 };
 
-std::string lower(std::string s) {
-  for (char& c : s) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return s;
-}
-
 // The stored value for what the user typed; "Dock" is stored by others but never offered.
 std::optional<std::string> targetValue(const std::string& text) {
   for (const auto& t : kTargets)
-    if (lower(text) == t.alias || lower(text) == lower(t.value)) return std::string(t.value);
+    if (pl::asciiLower(text) == t.alias || pl::asciiLower(text) == pl::asciiLower(t.value)) return std::string(t.value);
   return std::nullopt;
 }
 
@@ -188,7 +184,7 @@ int set(Args args) {
     auto all = QS803AppClass::fetchAllSnappingApps(ctx.get()).value_or(std::vector<QS803AppClass*>{});
     // An equal key first, then one whose trailing components it names.
     for (QS803AppClass* a : all)
-      if (!a->isDefault() && lower(a->matchingKey().value_or("")) == lower(key)) rec = a;
+      if (!a->isDefault() && pl::asciiLower(a->matchingKey().value_or("")) == pl::asciiLower(key)) rec = a;
     for (QS803AppClass* a : all)
       if (!rec && !a->isDefault() && a->isEqualToMatchingKey(key)) rec = a;
     if (!rec && onDisk) rec = QS803AppClass::insertSnappingAppWithObject(AppObject(FileURL{path}), ctx.get());
@@ -197,7 +193,7 @@ int set(Args args) {
       if (rec) {
         rec->setMatchingKey(key);
         std::string name = key.substr(key.find_last_of('/') == std::string::npos ? 0 : key.find_last_of('/') + 1);
-        if (name.size() > 4 && lower(name.substr(name.size() - 4)) == ".app") name.resize(name.size() - 4);
+        if (name.size() > 4 && pl::asciiLower(name.substr(name.size() - 4)) == ".app") name.resize(name.size() - 4);
         rec->setName(name);
         rec->setSnapping(rec->initialSnapping());
       }
@@ -249,7 +245,10 @@ int run(const Args& all) {
   return usageError("snapping", "unknown subcommand '" + all[0] + "'" + cli::didYouMean(all[0], {"list", "set"}));
 }
 
-const bool registered = registerGroup({"snapping", "show or change the cursor-snapping records of the store", kHelp, run});
-
 }  // namespace
+
+CommandGroup snappingCommand() {
+  return {"snapping", "show or change the cursor-snapping records of the store", kHelp, run};
+}
+
 }  // namespace vl::ctl

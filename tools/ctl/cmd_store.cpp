@@ -158,7 +158,10 @@ int run(const Args& all) {
   return usageError("store", "unknown subcommand '" + all[0] + "'" + cli::didYouMean(all[0], {"show"}));
 }
 
-[[maybe_unused]] bool registered = registerGroup({"store", "show the contents of a settings store", kHelp, run});
-
 }  // namespace
+
+CommandGroup storeCommand() {
+  return {"store", "show the contents of a settings store", kHelp, run};
+}
+
 }  // namespace vl::ctl

@@ -222,8 +222,10 @@ int run(const Args& in) {
   return kExitOk;
 }
 
-const bool registered = registerGroup({"uninstall", "remove Velmora as the settings window's Uninstall button does", kHelp, run});
-
 }  // namespace
+
+CommandGroup uninstallCommand() {
+  return {"uninstall", "remove Velmora as the settings window's Uninstall button does", kHelp, run};
+}
 
 }  // namespace vl::ctl

@@ -47,7 +47,10 @@ int run(const Args& args) {
   return usageError("version", "unknown subcommand '" + args[0] + "'" + cli::didYouMean(args[0], {"parse", "format"}));
 }
 
-bool registered = registerGroup({"version", "parse and format packed bundle versions", kHelp, run});
-
 }  // namespace
+
+CommandGroup versionCommand() {
+  return {"version", "parse and format packed bundle versions", kHelp, run};
+}
+
 }  // namespace vl::ctl

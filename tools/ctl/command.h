@@ -1,5 +1,5 @@
-// velmora-ctl's command registry: each command group lives in its own file and registers
-// itself here, so adding a group touches no other file.
+// velmora-ctl's commands: each command group lives in its own file and offers a function that
+// makes its table entry; main.cpp lists them in the tool's command table.
 #pragma once
 
 #include <functional>
@@ -8,6 +8,7 @@
 
 #include "core/store/object_context.h"
 #include "tools/common/cli_args.h"
+#include "tools/common/command_table.h"
 
 namespace vl::ctl {
 
@@ -18,16 +19,27 @@ inline constexpr int kExitUsage = 2;
 
 using cli::Args;
 
-struct CommandGroup {
-  std::string name;     // "version", "plist", "curve", ...
-  std::string summary;  // one line for the tool's --help
-  std::string help;     // full help text of the group, printed for "--help"
-  // Runs the group with the arguments after its name; prints its own errors.
-  std::function<int(const Args&)> run;
-};
+// A group's name ("version", "plist", "curve", ...), summary, help, and what runs it with the
+// arguments after its name (it prints its own errors).
+using CommandGroup = cli::Command<int(const Args&)>;
 
-// Registers a group at static-initialisation time; returns true so it can initialise a bool.
-bool registerGroup(CommandGroup group);
+// The groups' entries, one function per file.
+CommandGroup agentCommand();
+CommandGroup curveCommand();
+CommandGroup definitionsCommand();
+CommandGroup demoCommand();
+CommandGroup devicesCommand();
+CommandGroup exchangeCommand();
+CommandGroup favouriteCommand();
+CommandGroup plistCommand();
+CommandGroup quarantineCommand();
+CommandGroup recommendedCommand();
+CommandGroup snappingCommand();
+CommandGroup storeCommand();
+CommandGroup uninstallCommand();
+CommandGroup versionCommand();
+
+// The tool's command table, in the order --help lists it.
 const std::vector<CommandGroup>& groups();
 
 // Small parsing helpers shared by the groups.

@@ -14,7 +14,7 @@
 
 #include "agent/app_controller.h"
 #include "agent/snapping/snapping_controller.h"
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 #include "core/system/drovana.h"
 #include "pane/curves/default_curves.h"
 #include "platform/linux/console_alerts.h"
@@ -156,7 +156,8 @@ int main(int argc, char** argv) {
       },
                                      [&](const std::string& id) {
                                        std::string e;
-                                       world->terminateApplication(id, &e);
+                                       if (!world->terminateApplication(id, &e))
+                                         std::cerr << "velmora-manager: cannot end " << id << ": " << e << "\n";
                                      });
   // User defaults live in the world, so the published accessibility flag reaches the pane; the
   // crash report is a file of this machine, which the desktop's own file manager shows.
@@ -211,7 +212,8 @@ int main(int argc, char** argv) {
   int status = loop->run();
   if (recorded) {
     std::string e;
-    world->terminateProcess(static_cast<int32_t>(::getpid()), &e);
+    if (!world->terminateProcess(static_cast<int32_t>(::getpid()), &e))
+      std::cerr << "velmora-manager: cannot remove the agent from the world's applications: " << e << "\n";
   }
   // The controller goes before the ports declared after it (alerts, lifecycle, defaults).
   controller.reset();

@@ -8,16 +8,12 @@
 #include <vector>
 
 #include "core/plist/value.h"
+#include "tools/common/command_table.h"
 
 namespace vl::simtool {
 
-struct DesktopCommand {
-  const char* name;
-  const char* summary;
-  const char* help;
-  // args: what follows the command's name; folder: the world folder.
-  std::function<int(std::vector<std::string>& args, const std::string& folder)> run;
-};
+// args: what follows the command's name; folder: the world folder.
+using DesktopCommand = cli::Command<int(std::vector<std::string>& args, const std::string& folder)>;
 
 // open-dialog, focus, close-window, move-cursor, hold, release, trust.
 const std::vector<DesktopCommand>& desktopCommands();

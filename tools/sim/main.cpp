@@ -17,6 +17,7 @@
 #include "core/plist/number_text.h"
 #include "platform/sim/world.h"
 #include "tools/common/cli_args.h"
+#include "tools/common/command_table.h"
 #include "tools/common/device_names.h"
 #include "tools/common/suggest.h"
 #include "tools/sim/desktop_commands.h"
@@ -38,12 +39,7 @@ struct Context {
   std::string fixtures;
 };
 
-struct Command {
-  const char* name;
-  const char* summary;
-  const char* help;
-  std::function<int(Args&, const Context&)> run;
-};
+using Command = cli::Command<int(Args&, const Context&)>;
 
 const std::vector<std::string> kDefaultMachine = {"mac-platform-macbookpro12-1", "macbook-pro-internal-trackpad",
                                                   "logitech-unifying-receiver", "generic-usb-optical-mouse"};
@@ -566,32 +562,18 @@ int run(Args args) {
   if (!error.empty()) return usage("", error);
   if (hasFixtures && fixtures.empty()) return usage("", "empty --fixtures");
   ctx.worldFolder = sim::worldFolderFor(world);
-  ctx.fixtures = hasFixtures ? fixtures : sim::fixtureDir();
-  if (args.empty()) {
-    printToolHelp(std::cerr);
-    return kExitUsage;
-  }
-  if (isHelp(args[0])) {
-    printToolHelp(std::cout);
-    return kExitOk;
-  }
-  if (args[0] == "--version") {
-    std::cout << "velmora-sim " << VELMORA_VERSION_TEXT << "\n";
-    return kExitOk;
-  }
-  for (const auto& c : commands()) {
-    if (args[0] != c.name) continue;
+  ctx.fixtures = hasFixtures ? fixtures : sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES);
+  if (auto status = cli::answerToolWords(args, "velmora-sim", printToolHelp)) return *status;
+  if (const Command* c = cli::findCommand(commands(), args[0])) {
     Args rest(args.begin() + 1, args.end());
     if (std::any_of(rest.begin(), rest.end(), isHelp)) {
-      std::cout << c.help;
+      std::cout << c->help;
       return kExitOk;
     }
-    return c.run(rest, ctx);
+    return c->run(rest, ctx);
   }
   if (args[0].rfind("-", 0) == 0) return usage("", "unknown option '" + args[0] + "'");
-  std::vector<std::string> names;
-  for (const auto& c : commands()) names.push_back(c.name);
-  return usage("", "unknown command '" + args[0] + "'" + cli::didYouMean(args[0], names));
+  return usage("", "unknown command '" + args[0] + "'" + cli::didYouMean(args[0], cli::commandNames(commands())));
 }
 
 }  // namespace

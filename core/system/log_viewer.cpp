@@ -1,5 +1,5 @@
-// The agent's log window model.
-#include "agent/log_viewer.h"
+// The log window's text model, shared by the agent's log window and the pane's.
+#include "core/system/log_viewer.h"
 
 #include <unistd.h>
 

@@ -1,5 +1,5 @@
 // The application list of the pane: snapping records in their order, several selected.
-#include "pane/controller/app_list.h"
+#include "pane/windows/app_list.h"
 
 #include <algorithm>
 

@@ -1,5 +1,6 @@
-// The agent's log window, without a toolkit: the text, the follow-the-end scrolling rule,
-// clear, save, the two keyboard commands, and the tear-down of an output capture.
+// A log window's text model (the agent's and the pane's), without a toolkit: the text, the
+// follow-the-end scrolling rule, clear, save, the two keyboard commands, and the tear-down of
+// an output capture.
 #pragma once
 
 #include <functional>

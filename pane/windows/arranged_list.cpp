@@ -1,5 +1,5 @@
 // The device list and the favourite list of the pane: sorting, filtering and selection.
-#include "pane/controller/arranged_list.h"
+#include "pane/windows/arranged_list.h"
 
 #include <algorithm>
 #include <tuple>

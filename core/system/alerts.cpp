@@ -1,5 +1,5 @@
 // Alerts, fatal ends and cautions.
-#include "core/errors/alerts.h"
+#include "core/system/alerts.h"
 
 #include <cstdio>
 

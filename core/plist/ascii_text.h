@@ -1,0 +1,39 @@
+// Locale-free ASCII text helpers for identifiers, keys and URLs: lower-casing and
+// percent-escaping. Bytes outside ASCII pass through lower-casing unchanged, whatever the
+// process's locale (a Qt program sets the user's).
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace pl {
+
+inline char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+inline std::string asciiLower(std::string_view s) {
+  std::string out(s);
+  for (char& c : out) c = asciiLower(c);
+  return out;
+}
+
+// Every byte escaped as %XX (upper-case hex) except the unreserved characters (ASCII letters,
+// digits, '-', '.', '_', '~') and the characters in alsoKeep (a URI path keeps '/').
+inline std::string percentEscape(std::string_view text, std::string_view alsoKeep = {}) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (unsigned char c : text) {
+    bool keep = (c >= '0' && c <= '9') || (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '-' || c == '.' ||
+                c == '_' || c == '~' || (c != 0 && alsoKeep.find(static_cast<char>(c)) != std::string_view::npos);
+    if (keep) {
+      out += static_cast<char>(c);
+    } else {
+      out += '%';
+      out += kHex[c >> 4];
+      out += kHex[c & 0xF];
+    }
+  }
+  return out;
+}
+
+}  // namespace pl

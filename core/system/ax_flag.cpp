@@ -1,0 +1,100 @@
+// The published accessibility flag: whether a process may use the accessibility features,
+// written by the agent (the width of a never-shown window and a user-default preference) and
+// read by the pane and by other agents.
+#include "core/system/ax_flag.h"
+
+#include "core/errors/error_stack.h"
+#include "platform/api/accessibility.h"
+#include "platform/api/desktop.h"
+#include "platform/api/platform.h"
+#include "platform/api/user_defaults.h"
+
+namespace vl {
+
+namespace {
+
+int32_t setWindowWidth(const Platform& p, AXFlagWindow& w, bool trusted) {
+  Desktop* desktop = p.desktop;
+  if (!desktop) return 8420438;
+  Rect frame{0, 0, trusted ? kAXEnabledWindowWidth : kAXDisabledWindowWidth, 10};
+  if (w.number != 0 && desktop->setWindowFrame(w.number, frame)) return 0;
+  // First use, or the window server no longer knows the window: make it (again).
+  uint32_t number = desktop->createWindow(Rect{0, 0, 10, 10}, true, true, false);
+  if (number == 0) return 8420438;
+  w.number = number;
+  return desktop->setWindowFrame(number, frame) ? 0 : 8420438;
+}
+
+int32_t publishThroughWindow(const Platform& p, AXFlagWindow& w, bool trusted) {
+  if (int32_t e = setWindowWidth(p, w, trusted)) {
+    QS810stackError(nullptr, e);
+    return 8420452;
+  }
+  return 0;
+}
+
+int32_t setPreference(const Platform& p, const std::string& bundleID, bool trusted) {
+  if (bundleID.empty()) return 8420478;
+  UserDefaults* defaults = p.defaults;
+  if (!defaults) return 8420490;
+  auto current = defaults->value(bundleID, kAXEnabledPreferenceKey);
+  if (!current || *current != pl::Value(trusted)) {
+    if (!defaults->setValue(bundleID, kAXEnabledPreferenceKey, pl::Value(trusted))) return 8420490;
+  }
+  defaults->synchronize(bundleID);
+  return 0;
+}
+
+int32_t publishThroughPreference(const Platform& p, const std::string& bundleID, bool trusted) {
+  if (int32_t e = setPreference(p, bundleID, trusted)) {
+    QS810stackError(nullptr, e);
+    return 8420497;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int32_t QS842updateAXEnabled(const Platform& p, AXFlagWindow& window, const std::string& bundleID) {
+  Accessibility* ax = p.accessibility;
+  bool trusted = ax && ax->isProcessTrusted();
+  if (int32_t e = publishThroughWindow(p, window, trusted)) {
+    QS810stackError(nullptr, e);
+    return 8420372;
+  }
+  if (int32_t e = publishThroughPreference(p, bundleID, trusted)) {
+    QS810stackError(nullptr, e);
+    return 8420376;
+  }
+  return 0;
+}
+
+std::optional<bool> QS842getAXEnabledFromWindow(const Platform& p, const std::string& bundleID) {
+  Desktop* desktop = p.desktop;
+  if (!desktop || bundleID.empty()) return std::nullopt;
+  auto apps = desktop->runningApplications(bundleID);
+  if (apps.empty()) return std::nullopt;
+  int32_t pid = apps.front().processIdentifier;
+  for (const WindowInfo& w : desktop->windowList(true)) {
+    if (w.ownerPid != pid) continue;
+    if (w.bounds.width == kAXEnabledWindowWidth) return true;
+    if (w.bounds.width == kAXDisabledWindowWidth) return false;
+  }
+  return std::nullopt;
+}
+
+bool QS842getAXEnabledFromPlist(const Platform& p, const std::string& bundleID) {
+  UserDefaults* defaults = p.defaults;
+  if (!defaults || bundleID.empty()) return false;
+  // Another process wrote it: read the domain afresh.
+  defaults->synchronize(bundleID);
+  auto v = defaults->value(bundleID, kAXEnabledPreferenceKey);
+  return v && v->isNumber() && v->boolValue();
+}
+
+bool QS842getAXEnabled(const Platform& p, const std::string& bundleID) {
+  if (auto fromWindow = QS842getAXEnabledFromWindow(p, bundleID)) return *fromWindow;
+  return QS842getAXEnabledFromPlist(p, bundleID);
+}
+
+}  // namespace vl

@@ -1,0 +1,45 @@
+// The error a port reports when a file or folder cannot be written (the platform's file-write
+// error for the errno, with the file's path and the errno as the underlying error), and the
+// atomic write that reports it.
+#pragma once
+
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "core/plist/codec.h"
+#include "platform/api/alerts.h"
+
+namespace vl {
+
+inline constexpr const char* kCocoaFileErrorDomain = "NSCocoaErrorDomain";
+inline constexpr const char* kPosixErrorDomain = "NSPOSIXErrorDomain";
+
+// 513 no permission, 642 read-only volume, 640 out of space, else 512 (unknown write error).
+inline ErrorInfo fileWriteError(int err, const std::string& path) {
+  ErrorInfo e;
+  e.domain = kCocoaFileErrorDomain;
+  e.code = err == EACCES || err == EPERM ? 513 : err == EROFS ? 642 : err == ENOSPC ? 640 : 512;
+  std::string name = path.substr(path.find_last_of('/') == std::string::npos ? 0 : path.find_last_of('/') + 1);
+  e.userInfo[kDescriptionKey] =
+      pl::Value("The file \xe2\x80\x9c" + name + "\xe2\x80\x9d couldn\xe2\x80\x99t be saved: " + std::strerror(err));
+  e.userInfo["NSFilePath"] = pl::Value(path);
+  pl::Dict underlying;
+  underlying["domain"] = pl::Value(kPosixErrorDomain);
+  underlying["code"] = pl::Value::int64(err);
+  e.userInfo[kUnderlyingErrorKey] = pl::Value(std::move(underlying));
+  return e;
+}
+
+// Writes bytes atomically (beside the final name, then renamed over it); false with *error
+// (may be null) as the file-write error above.
+inline bool writeFileAtomicallyOrError(const std::string& path, const std::string& bytes, ErrorInfo* error) {
+  int err = 0;
+  if (pl::writeFileAtomic(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
+                          nullptr, &err))
+    return true;
+  if (error) *error = fileWriteError(err, path);
+  return false;
+}
+
+}  // namespace vl
