@@ -8,6 +8,7 @@
 #include <QPointer>
 #include <QPushButton>
 
+#include "pane/controller/pane_controller.h"
 #include "pane/windows/ax_warning.h"
 
 namespace vl::ui {

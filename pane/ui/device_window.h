@@ -6,6 +6,7 @@
 #include <QPushButton>
 #include <QTableWidget>
 
+#include "pane/controller/pane_controller.h"
 #include "pane/windows/device_sheet.h"
 
 namespace vl::ui {

@@ -155,9 +155,10 @@ int run(const Args& in) {
   return status;
 }
 
-[[maybe_unused]] const bool registered =
-    registerGroup({"privileged", "the administrator prompt's helper: the privileged steps of one request", kHelp, run});
-
 }  // namespace
+
+CommandGroup privilegedCommand() {
+  return {"privileged", "the administrator prompt's helper: the privileged steps of one request", kHelp, run};
+}
 
 }  // namespace vl::ctl

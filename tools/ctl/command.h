@@ -32,6 +32,7 @@ CommandGroup devicesCommand();
 CommandGroup exchangeCommand();
 CommandGroup favouriteCommand();
 CommandGroup plistCommand();
+CommandGroup privilegedCommand();
 CommandGroup quarantineCommand();
 CommandGroup recommendedCommand();
 CommandGroup snappingCommand();

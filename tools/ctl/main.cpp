@@ -33,7 +33,7 @@ const std::vector<CommandGroup>& groups() {
   static const std::vector<CommandGroup> table = {
       agentCommand(),      curveCommand(),    definitionsCommand(), demoCommand(),
       devicesCommand(),    exchangeCommand(), favouriteCommand(),   plistCommand(),
-      quarantineCommand(), recommendedCommand(), snappingCommand(), storeCommand(),
+      privilegedCommand(), quarantineCommand(), recommendedCommand(), snappingCommand(), storeCommand(),
       uninstallCommand(),  versionCommand(),
   };
   return table;
