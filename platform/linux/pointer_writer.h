@@ -36,6 +36,9 @@ class PointerWriter {
 
   // A short name for logs and listings: "x11-libinput", "x11-ptraccel", "kwin", "inputd", "none".
   virtual std::string name() const = 0;
+  // The name for one device where a writer drives devices in more than one way (X11: the
+  // libinput driver's properties or the server's own acceleration).
+  virtual std::string nameFor(const InputDeviceInfo& device) const { return name(); }
   // True when this writer can set the device's speed in the running session.
   virtual bool handles(const InputDeviceInfo& device) const = 0;
 

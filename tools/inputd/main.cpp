@@ -1,0 +1,2 @@
+// velmora-inputd: placeholder entry point, replaced below.
+int main() { return 0; }
