@@ -147,4 +147,11 @@ std::optional<InputDeviceInfo> MappedPointerWriter::writtenDevice(std::string_vi
   return it->second.info;
 }
 
+std::optional<InputDeviceInfo> MappedPointerWriter::writtenDeviceWhere(
+    const std::function<bool(const InputDeviceInfo&)>& match) const {
+  for (const auto& [key, state] : devices_)
+    if (state.original && match(state.info)) return state.info;
+  return std::nullopt;
+}
+
 }  // namespace vl::linux_input

@@ -73,6 +73,7 @@ class MappedPointerWriter : public PointerWriter {
   void reportChanged(const InputDeviceInfo& device) const;
   // The device as last written by this writer, by its restore-file key (for change events).
   std::optional<InputDeviceInfo> writtenDevice(std::string_view key) const;
+  std::optional<InputDeviceInfo> writtenDeviceWhere(const std::function<bool(const InputDeviceInfo&)>& match) const;
 
  private:
   struct DeviceState {
