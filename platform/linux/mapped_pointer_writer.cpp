@@ -72,7 +72,9 @@ Status MappedPointerWriter::setProperty(const InputDeviceInfo& device, std::stri
 Status MappedPointerWriter::apply(DeviceState& state) {
   const double resolution = state.resolution ? *state.resolution / kFixedOne : 400.0;
   const double acceleration = *state.acceleration / kFixedOne;
-  DesktopSpeed speed = mapping_(resolution, acceleration);
+  DesktopSpeed speed = mapping_ ? mapping_(resolution, acceleration) : DesktopSpeed{96.0 / resolution, acceleration < 0};
+  speed.resolution = resolution;
+  speed.acceleration = acceleration;
   if (!std::isfinite(speed.gain) || speed.gain <= 0)
     return Status::failure(writer_error::kDeviceValueRange, "the mapped gain is not a positive number");
   if (!state.original) {

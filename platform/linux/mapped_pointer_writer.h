@@ -31,6 +31,9 @@ inline constexpr int64_t kUnavailable = 8700018;     // nothing in this session 
 struct DesktopSpeed {
   double gain = 1.0;
   bool accelerationOff = false;
+  // The request itself, for writers that follow the exact curve rather than a gain.
+  double resolution = 0;
+  double acceleration = 0;
 };
 
 // Resolution (10 … 2000) and acceleration (≤ 20, negative = off) to a desktop speed.

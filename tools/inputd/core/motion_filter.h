@@ -33,6 +33,7 @@ class MotionFilter {
   void feed(const InputEvent& e, std::vector<InputEvent>& out);
   // A new speed; the remainders stay (they are pixels already owed to the cursor).
   void setCurve(CursorCurve curve) { curve_ = std::move(curve); }
+  const CursorCurve& curve() const { return curve_; }
 
   // The sub-pixel parts not yet emitted, 16.16, each of magnitude below 1.0.
   int64_t remainderX() const { return remX_; }
