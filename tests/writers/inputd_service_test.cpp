@@ -329,3 +329,36 @@ TEST(InputdKernel, GrabEndsWithItsHolderAndTheVirtualPointerIsMade) {
 
 }  // namespace
 }  // namespace vl::inputd
+
+namespace vl::inputd {
+namespace {
+
+// The real program on a private bus: it serves, refuses a device udev does not know (this
+// machine has no input devices at all), and ends on SIGTERM.
+TEST(InputdProgram, ServesOnTheBusAndRefusesAnUnknownDevice) {
+  const std::string program = std::string(VELMORA_BIN_DIR) + "/velmora-inputd";
+  if (!std::filesystem::exists(program)) GTEST_SKIP() << "velmora-inputd is not built";
+  auto dir = std::filesystem::temp_directory_path() / ("velmora-inputd-prog-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  {
+    test::PrivateBus bus(dir.string());
+    if (bus.address().empty()) GTEST_SKIP() << "dbus-daemon could not start a private bus";
+    test::BusProgram service({program, "--bus", bus.address()}, bus.address(), (dir / "inputd.log").string());
+    ASSERT_TRUE(service.started());
+    Result<std::unique_ptr<linux_input::InputdPointerWriter>> w = Status::failure(1, "not yet");
+    for (int i = 0; i < 100 && !w.ok(); ++i) {
+      w = linux_input::InputdPointerWriter::open(bus.address(), nullptr, nullptr);
+      if (!w.ok()) std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    }
+    ASSERT_TRUE(w.ok()) << w.status().detail();
+    Status s = (*w)->setProperty({"", "/dev/input/event0", "event0", "Mouse", 0, 0, false}, "HIDMouseAcceleration",
+                                 pl::Value::int32(65536));
+    EXPECT_EQ(s.code(), linux_input::writer_error::kWriteFailed);
+    EXPECT_NE(s.detail().find("udev"), std::string::npos) << s.detail();
+  }
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);
+}
+
+}  // namespace
+}  // namespace vl::inputd
