@@ -38,7 +38,7 @@ class PointerWriter {
   virtual std::string name() const = 0;
   // The name for one device where a writer drives devices in more than one way (X11: the
   // libinput driver's properties or the server's own acceleration).
-  virtual std::string nameFor(const InputDeviceInfo& device) const { return name(); }
+  virtual std::string nameFor(const InputDeviceInfo& /*device*/) const { return name(); }
   // True when this writer can set the device's speed in the running session.
   virtual bool handles(const InputDeviceInfo& device) const = 0;
 
