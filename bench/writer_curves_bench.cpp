@@ -54,17 +54,18 @@ struct Difference {
   double mean() const { return n ? sum / n : 0; }
 };
 
-void printCurveDifferences() {
+void printCurveDifferences(double tracking) {
   const char* writers[] = {"x11-libinput", "x11-ptraccel", "kwin", "inputd"};
   std::cout << "Relative difference of each writer's cursor speed from the model, device speeds 1-200 counts/frame,\n"
-               "the five default favourites (resolution 400-800, tracking 0.6875):\n";
+               "the five default favourites (resolution 400-800, tracking "
+            << (tracking < 0 ? std::string("-1: acceleration off") : fixed(tracking, 4)) << "):\n";
   std::cout << "writer        favourite   gain(px/count)  largest    mean\n";
   for (const char* w : writers) {
     Difference all;
     for (double res : kFavouriteResolutions) {
-      auto curve = CursorCurve::create(nullptr, res, kFavouriteTracking);
+      auto curve = CursorCurve::create(nullptr, res, tracking);
       if (!curve) std::abort();
-      const linux_input::DesktopSpeed speed = flatSpeedFor(res, kFavouriteTracking);
+      const linux_input::DesktopSpeed speed = flatSpeedFor(res, tracking);
       Difference one;
       double gain = 0;
       for (int v = 1; v <= 200; ++v) {
@@ -85,10 +86,10 @@ void printCurveDifferences() {
         all.add(yielded, model);
       }
       std::cout << "  " << w << std::string(12 - std::string(w).size(), ' ') << "  " << fixed(res, 0) << "/"
-                << fixed(kFavouriteTracking, 4) << "  " << (gain > 0 ? fixed(gain, 4) : std::string("exact ")) << "          "
-                << fixed(one.largest * 100, 2) << "%   " << fixed(one.mean() * 100, 2) << "%\n";
+                << (tracking < 0 ? std::string("off   ") : fixed(tracking, 4)) << "  " << (gain > 0 ? fixed(gain, 4) : std::string("exact ")) << "          "
+                << fixed(one.largest * 100, 4) << "%   " << fixed(one.mean() * 100, 4) << "%\n";
     }
-    std::cout << "  " << w << " overall: largest " << fixed(all.largest * 100, 2) << "%, mean " << fixed(all.mean() * 100, 2)
+    std::cout << "  " << w << " overall: largest " << fixed(all.largest * 100, 4) << "%, mean " << fixed(all.mean() * 100, 4)
               << "%\n";
   }
 }
@@ -184,7 +185,8 @@ BENCHMARK(BM_FlatGainFit);
 }  // namespace
 
 int main(int argc, char** argv) {
-  printCurveDifferences();
+  printCurveDifferences(kFavouriteTracking);
+  printCurveDifferences(-1);
   printFilterLatency();
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
