@@ -74,11 +74,19 @@ X11PointerWriter::X11PointerWriter(Key, Display* display, GainMapping mapping, W
   XIEventMask em{XIAllDevices, static_cast<int>(sizeof mask), mask};
   XISelectEvents(display_, DefaultRootWindow(display_), &em, 1);
   XFlush(display_);
-  if (loop_) fdWatch_ = loop_->watchFd(ConnectionNumber(display_), [this] { processEvents(); });
+  if (loop_) {
+    fdWatch_ = loop_->watchFd(ConnectionNumber(display_), [this] { processEvents(); });
+    // Xlib reads events into its queue during our own round trips, where the descriptor
+    // never shows them: they are handled at the end of the loop's pass.
+    endOfPass_ = loop_->addEndOfPassObserver([this] {
+      if (XEventsQueued(display_, QueuedAlready) > 0) processEvents();
+    });
+  }
 }
 
 X11PointerWriter::~X11PointerWriter() {
   if (loop_ && fdWatch_) loop_->unwatchFd(fdWatch_);
+  if (loop_ && endOfPass_) loop_->removeEndOfPassObserver(endOfPass_);
   XCloseDisplay(display_);
 }
 

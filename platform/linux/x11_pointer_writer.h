@@ -67,6 +67,7 @@ class X11PointerWriter final : public MappedPointerWriter {
   Display* display_;
   linux_::SdEventRunLoop* loop_;
   uint64_t fdWatch_ = 0;
+  uint64_t endOfPass_ = 0;
   int xiOpcode_ = 0;
   int xiErrorBase_ = 0;
   // What this writer last put in each (X device, property): a property event that leaves

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "platform/linux/sd_event_runloop.h"
 #include "writers/xvfb_server.h"
 
 namespace vl::linux_input {
@@ -200,6 +201,24 @@ TEST_F(X11WriterTest, AnotherClientsChangeIsReportedOnceAndOurOwnWritesAreNot) {
   ASSERT_TRUE(writer_->setProperty(mouse(), "HIDMouseAcceleration", pl::Value::int32(kOne)).ok());
   EXPECT_NEAR(other_->floatOf(mouseId_, "Device Accel Constant Deceleration"), 400.0 / 96.0, 1e-5);
   ASSERT_TRUE(writer_->restore(mouse()).ok());
+}
+
+TEST_F(X11WriterTest, OnTheProgramsRunLoopAChangeArrivesWithoutAsking) {
+  std::string error;
+  auto loop = linux_::SdEventRunLoop::create(&error);
+  ASSERT_TRUE(loop) << error;
+  auto w = X11PointerWriter::open(server_->display().c_str(), linearMapping, nullptr, loop.get());
+  ASSERT_TRUE(w.ok());
+  int reports = 0;
+  (*w)->onChangedBehindBack([&](const InputDeviceInfo&) {
+    ++reports;
+    loop->stop(0);
+  });
+  ASSERT_TRUE((*w)->setProperty(mouse(), "HIDMouseAcceleration", pl::Value::int32(-kOne)).ok());
+  other_->setFloat(mouseId_, "Device Accel Constant Deceleration", 2.5f);
+  for (int i = 0; i < 50 && reports == 0; ++i) loop->runOnce(0.1);
+  EXPECT_EQ(reports, 1);
+  ASSERT_TRUE((*w)->restore(mouse()).ok());
 }
 
 TEST_F(X11WriterTest, ANextRunGivesBackWhatACrashedRunLeftBehind) {
