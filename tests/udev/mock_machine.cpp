@@ -209,7 +209,16 @@ std::vector<std::string> MockMachine::addReceiver(int busnum, const std::string&
   // The keyboard half of the receiver: never a pointing device.
   addInput(hids[0], nextInput_++, "Logitech USB Receiver", 3, vid, pid, {{"ID_INPUT_KEYBOARD", "1"}, {"ID_INPUT_KEY", "1"}}, emit);
   receiverNode_ = "/dev/hidraw" + std::to_string(nextRaw_);
-  add("hidraw", "hidraw" + std::to_string(nextRaw_++), hids[2], {}, {{"DEVNAME", receiverNode_}});
+  // Added from a description with a node line, so umockdev makes the node a pty whose other
+  // end the test holds.
+  std::string rawPath = hids[2] + "/hidraw/hidraw" + std::to_string(nextRaw_++);
+  std::string description = "P: " + rawPath.substr(4) + "\nN: " + receiverNode_.substr(5) + "\nE: DEVNAME=" +
+                            receiverNode_ + "\nE: SUBSYSTEM=hidraw\nA: dev=241:0\n";
+  GError* err = nullptr;
+  if (!umockdev_testbed_add_from_string(tb_, description.c_str(), &err)) {
+    std::fprintf(stderr, "mock receiver node: %s\n", err ? err->message : "?");
+    if (err) g_error_free(err);
+  }
   receiverFd_ = umockdev_testbed_get_dev_fd(tb_, receiverNode_.c_str());
   if (receiverFd_ >= 0) receiverFd_ = ::dup(receiverFd_);
   if (receiverFd_ >= 0) ::fcntl(receiverFd_, F_SETFL, ::fcntl(receiverFd_, F_GETFL) | O_NONBLOCK);
