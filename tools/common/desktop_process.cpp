@@ -7,6 +7,12 @@
 
 namespace vl::cli {
 
+DesktopSlots defaultDesktopSlots() {
+  // No speed writer and no session adapters are built in yet: the refusing writer and the
+  // fallbacks named in notes() stand in.
+  return DesktopSlots{};
+}
+
 std::unique_ptr<DesktopProcess> DesktopProcess::open(linux_::SdEventRunLoop& loop, DesktopProcessOptions options,
                                                      std::string* error) {
   std::unique_ptr<DesktopProcess> p(new DesktopProcess());  // private constructor

@@ -39,6 +39,10 @@ struct DesktopSlots {
   std::function<void(Platform& platform, std::vector<std::string>& notes)> sessionPorts;
 };
 
+// The slots as this build fills them: every program on the real machine takes them from here,
+// so the agent, the window and velmora-ctl choose the same writer for a device.
+DesktopSlots defaultDesktopSlots();
+
 struct DesktopProcessOptions {
   std::string resources;
   std::optional<std::string> serviceURL;  // $VELMORA_SERVICE_URL as read by main

@@ -89,6 +89,7 @@ int runOnDesktop(vl::linux_::SdEventRunLoop& loop, const vl::cli::SystemChoice& 
   };
   cli::DesktopProcessOptions options;
   options.resources = resources;
+  options.slots = cli::defaultDesktopSlots();
   if (const char* url = std::getenv(cli::kServiceURLEnvironment)) options.serviceURL = url;
   // Device messages (a receiver this user may not open, a speed no writer takes) are the
   // user's business even with --quiet.
