@@ -138,7 +138,12 @@ std::vector<ApplicationEntry> LinuxWorkspace::entries() const {
       const std::string path = it->path().string();
       if (it->path().extension() != ".desktop") continue;
       auto e = o_.readEntry(path);
-      if (!e || !seen.insert(e->id).second) continue;
+      if (!e) continue;
+      // The desktop file id: the path below applications/ with its folders joined by "-".
+      std::string rel = it->path().lexically_relative(dir).string();
+      std::replace(rel.begin(), rel.end(), '/', '-');
+      e->id = rel.substr(0, rel.size() - std::string(".desktop").size());
+      if (!seen.insert(e->id).second) continue;
       out.push_back(std::move(*e));
     }
   }
@@ -233,8 +238,14 @@ std::optional<std::string> LinuxWorkspace::urlForApplicationWithBundleIdentifier
   return std::nullopt;
 }
 
+bool LinuxWorkspace::isFilePackageAtPath(const std::string& path) const {
+  return o_.readEntry && path.ends_with(".desktop") && o_.readEntry(path).has_value();
+}
+
 std::optional<std::string> LinuxWorkspace::bundleIdentifierAtPath(const std::string& path) const {
   if (!o_.readEntry) return std::nullopt;
+  for (const auto& e : entries())
+    if (e.path == path) return e.id;
   auto e = o_.readEntry(path);
   if (!e) return std::nullopt;
   return e->id;

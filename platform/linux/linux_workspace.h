@@ -48,8 +48,9 @@ class LinuxWorkspace : public Workspace {
   bool openApplication(const std::string& bundlePath) override;
   std::optional<RunningApplication> frontmostApplication() const override;
   std::optional<std::string> urlForApplicationWithBundleIdentifier(const std::string& bundleID) const override;
-  // No folder is shown as one file on Linux.
-  bool isFilePackageAtPath(const std::string& path) const override { return false; }
+  // An application's desktop entry stands for it as a bundle does: one file that names the
+  // application, so that a rule made from the file and one made from the running process agree.
+  bool isFilePackageAtPath(const std::string& path) const override;
   std::optional<std::string> bundleIdentifierAtPath(const std::string& path) const override;
   std::string displayNameAtPath(const std::string& path) const override;
   std::string iconForFile(const std::string& path) const override;
