@@ -19,6 +19,7 @@ std::mutex& atspiLock() {
   return m;
 }
 
+
 // A counted reference to a GObject of libatspi.
 template <class T>
 struct GRef {
@@ -321,6 +322,7 @@ AtspiAccessibility::AtspiAccessibility(Key) : impl_(std::make_unique<Impl>()) {}
 AtspiAccessibility::~AtspiAccessibility() {
   std::lock_guard<std::mutex> l(atspiLock());
   impl_.reset();
+  // libatspi's connection stays for the process: it cannot be started a second time cleanly.
 }
 
 Result<std::unique_ptr<AtspiAccessibility>> AtspiAccessibility::create(const std::string& userBusAddress) {

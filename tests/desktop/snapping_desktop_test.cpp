@@ -43,15 +43,28 @@ linux_::ApplicationEntryReader entryReader() {
   };
 }
 
-// Xvfb, a private session bus with the AT-SPI bus switched on, and the adapters on them.
-class SnappingOnXvfb : public test::SimWorld {
- protected:
-  void SetUp() override {
-    if (!display.whyNot().empty()) GTEST_SKIP() << display.whyNot();
-    if (bus.address().empty()) GTEST_SKIP() << "dbus-daemon could not be started";
-    if (::access(kLauncher, X_OK) != 0) GTEST_SKIP() << "at-spi2-core is not installed (" << kLauncher << ")";
-    launcher = std::make_unique<test::Program>(std::vector<std::string>{kLauncher, "--launch-immediately"},
-                                               env(), home.path() + "/atspi.log");
+// Xvfb, a private session bus with the AT-SPI bus switched on, and the adapters on them: one
+// set for the whole suite, as libatspi keeps one connection per process.
+struct DesktopEnv {
+  DesktopEnv() {
+    if (!display.whyNot().empty()) {
+      why = display.whyNot();
+      return;
+    }
+    if (bus.address().empty()) {
+      why = "dbus-daemon could not be started";
+      return;
+    }
+    if (::access(kLauncher, X_OK) != 0) {
+      why = std::string("at-spi2-core is not installed (") + kLauncher + ")";
+      return;
+    }
+    // The switch lives in the desktop's settings store: an in-memory one, so the test's
+    // switching never reaches the user's own settings.
+    auto lenv = env();
+    lenv["GSETTINGS_BACKEND"] = "memory";
+    launcher = std::make_unique<test::Program>(std::vector<std::string>{kLauncher, "--launch-immediately"}, lenv,
+                                               dir.path() + "/atspi.log");
     std::string error;
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     bool up = false;
@@ -59,27 +72,59 @@ class SnappingOnXvfb : public test::SimWorld {
       up = test::callMethod(bus.address(), "org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus", "GetAddress", &error);
       if (!up) std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
-    if (!up) GTEST_SKIP() << "the AT-SPI bus did not start: " << error;
+    if (!up) {
+      why = "the AT-SPI bus did not start: " + error;
+      return;
+    }
     // libatspi finds its bus through this process's session bus and display.
     ::setenv("DBUS_SESSION_BUS_ADDRESS", bus.address().c_str(), 1);
     ::setenv("DISPLAY", display.name().c_str(), 1);
     ::unsetenv("AT_SPI_BUS_ADDRESS");
     auto a = AtspiAccessibility::create(bus.address());
-    ASSERT_TRUE(a) << a.status().detail();
+    if (!a) {
+      why = "libatspi: " + a.status().detail();
+      return;
+    }
     ax = std::move(*a);
-    EXPECT_FALSE(ax->isProcessTrusted()) << "assistive technologies start switched off";
-    EXPECT_NE(ax->untrustedReason().find("switched off"), std::string::npos) << ax->untrustedReason();
-    ASSERT_TRUE(test::callMethod(bus.address(), "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set",
-                                 &error, "ssv", "org.a11y.Status", "IsEnabled", "b", 1))
-        << error;
-    ASSERT_TRUE(ax->isProcessTrusted()) << ax->untrustedReason();
-
+    offReason = ax->untrustedReason();
+    if (!test::callMethod(bus.address(), "org.a11y.Bus", "/org/a11y/bus", "org.freedesktop.DBus.Properties", "Set", &error,
+                          "ssv", "org.a11y.Status", "IsEnabled", "b", 1))
+      why = "assistive technologies could not be switched on: " + error;
     auto c = X11Cursor::create(display.name());
-    ASSERT_TRUE(c) << c.status().detail();
-    cursor = std::move(*c);
     auto s = X11Screens::create(display.name());
-    ASSERT_TRUE(s) << s.status().detail();
+    if (!c || !s) {
+      why = "the X adapters could not start";
+      return;
+    }
+    cursor = std::move(*c);
     screens = std::move(*s);
+  }
+  std::map<std::string, std::string> env() const {
+    return {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}, {"DISPLAY", display.name()}};
+  }
+  static constexpr const char* kLauncher = "/usr/libexec/at-spi-bus-launcher";
+  test::TempDir dir;
+  test::VirtualDisplay display{dir.path()};
+  test::PrivateBus bus{dir.path()};
+  std::unique_ptr<test::Program> launcher;
+  std::unique_ptr<AtspiAccessibility> ax;
+  std::unique_ptr<X11Cursor> cursor;
+  std::unique_ptr<X11Screens> screens;
+  std::string why, offReason;
+};
+
+class SnappingOnXvfb : public test::SimWorld {
+ protected:
+  static void SetUpTestSuite() { desktop = std::make_unique<DesktopEnv>(); }
+  static void TearDownTestSuite() { desktop.reset(); }
+  void SetUp() override {
+    if (!desktop->why.empty()) GTEST_SKIP() << desktop->why;
+    ax = desktop->ax.get();
+    cursor = desktop->cursor.get();
+    // The switch was off when the adapter first asked, and said so.
+    EXPECT_NE(desktop->offReason.find("switched off"), std::string::npos) << desktop->offReason;
+    // The launcher takes the switch through the settings store: a moment later.
+    ASSERT_TRUE(waitFor([&] { return ax->isProcessTrusted(); }, 5)) << ax->untrustedReason();
 
     // The program's desktop entry, so that the workspace names it and the rule finds it.
     fs::create_directories(home.path() + "/share/applications");
@@ -89,15 +134,15 @@ class SnappingOnXvfb : public test::SimWorld {
     wo.readEntry = entryReader();
     wo.dataDirs = {home.path() + "/share"};
     wo.home = home.path();
-    workspace = std::make_unique<LinuxWorkspace>(ax.get(), std::move(wo));
+    workspace = std::make_unique<LinuxWorkspace>(ax, std::move(wo));
 
-    platform.accessibility = ax.get();
-    platform.cursor = cursor.get();
-    platform.screens = screens.get();
+    platform.accessibility = ax;
+    platform.cursor = cursor;
+    platform.screens = desktop->screens.get();
     platform.workspace = workspace.get();
     platform.sleeper = &sleeper;
 
-    auto penv = env();
+    auto penv = desktop->env();
     penv["QT_QPA_PLATFORM"] = "xcb";
     penv["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1";
     dialog = std::make_unique<test::Program>(std::vector<std::string>{dialogProgram()}, penv, home.path() + "/dialog.log");
@@ -106,12 +151,15 @@ class SnappingOnXvfb : public test::SimWorld {
         << "the program's window never had the focus on the AT-SPI bus; focused: " << focusedTitle();
   }
   void TearDown() override {
-    if (dialog) dialog->send("quit");
+    if (dialog) {
+      dialog->send("quit");
+      dialog->wait();
+      dialog.reset();
+      // Gone from the bus before the next test's program arrives.
+      waitFor([&] { return focusedTitle().empty(); }, 5);
+    }
   }
 
-  std::map<std::string, std::string> env() const {
-    return {{"DBUS_SESSION_BUS_ADDRESS", bus.address()}, {"DISPLAY", display.name()}};
-  }
   static std::string dialogProgram() { return std::string(VELMORA_BIN_DIR) + "/velmora-test-dialog"; }
 
   // The title of the focused window as the agent's helper finds it.
@@ -169,17 +217,15 @@ class SnappingOnXvfb : public test::SimWorld {
     return e;
   }
 
-  static constexpr const char* kLauncher = "/usr/libexec/at-spi-bus-launcher";
-  test::VirtualDisplay display{home.path()};
-  test::PrivateBus bus{home.path()};
-  std::unique_ptr<test::Program> launcher;
-  std::unique_ptr<AtspiAccessibility> ax;
-  std::unique_ptr<X11Cursor> cursor;
-  std::unique_ptr<X11Screens> screens;
+  static std::unique_ptr<DesktopEnv> desktop;
+  AtspiAccessibility* ax = nullptr;
+  X11Cursor* cursor = nullptr;
   std::unique_ptr<LinuxWorkspace> workspace;
   CountingSleeper sleeper;
   std::unique_ptr<test::Program> dialog;
 };
+
+std::unique_ptr<DesktopEnv> SnappingOnXvfb::desktop;
 
 TEST_F(SnappingOnXvfb, TheDialogsDefaultButtonIsReadFromTheBus) {
   auto button = open("open-default");
