@@ -136,8 +136,16 @@ class VirtualDisplay {
       number += c;
     }
     close(fds[0]);
-    if (number.empty()) why_ = "Xvfb did not start (see " + log + ")";
-    else name_ = ":" + number;
+    if (number.empty()) {
+      why_ = "Xvfb did not start (see " + log + ")";
+      return;
+    }
+    // Clients connect through its socket: wait for it rather than race the server.
+    std::string socket = "/tmp/.X11-unix/X" + number;
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (::access(socket.c_str(), F_OK) != 0 && std::chrono::steady_clock::now() < until)
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    name_ = ":" + number;
   }
   ~VirtualDisplay() {
     if (pid_ > 0) {

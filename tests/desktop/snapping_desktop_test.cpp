@@ -93,7 +93,7 @@ struct DesktopEnv {
     auto c = X11Cursor::create(display.name());
     auto s = X11Screens::create(display.name());
     if (!c || !s) {
-      why = "the X adapters could not start";
+      why = "the X adapters could not start: " + (c ? s.status() : c.status()).detail();
       return;
     }
     cursor = std::move(*c);
