@@ -17,6 +17,11 @@
 
 namespace vl::linux_input {
 
+// The name velmora-inputd gives each virtual pointer that carries a filtered device's motion
+// (followed by the device's own name). Velmora's device search passes them by: they are its
+// own output, not a mouse of the user.
+inline constexpr std::string_view kFilteredPointerPrefix = "Velmora filtered ";
+
 // What a writer needs to know of one real pointing device (filled from udev).
 struct InputDeviceInfo {
   std::string sysPath;   // the evdev node's sysfs path, /sys/devices/.../input/inputN/eventM

@@ -78,7 +78,7 @@ class UdevEventSystem : public HidEventSystem {
   UdevMachine& machine_;
   linux_input::WriterChooser chooser_;
   Report report_;
-  linux_input::RefusingPointerWriter refusing_;
+  linux_input::RefusingPointerWriter refusing_{linux_input::kNoWriterDetail};
   std::map<RegistryId, std::shared_ptr<UdevServiceClient>> services_;
   std::map<uint64_t, Listener> listeners_;
   std::set<std::string> refusalsSaid_;

@@ -152,6 +152,19 @@ std::string pointingKind(udev_device* evdev) {
   return "";
 }
 
+}  // namespace
+
+namespace udev_detail {
+bool isFilteredPointer(const std::string& inputSysPath, const std::string& name) {
+  // uinput devices live under the virtual devices; a real device never does.
+  return inputSysPath.rfind("/sys/devices/virtual/", 0) == 0 &&
+         std::string_view(name).substr(0, linux_input::kFilteredPointerPrefix.size()) ==
+             linux_input::kFilteredPointerPrefix;
+}
+}  // namespace udev_detail
+
+namespace {
+
 std::vector<uint8_t> readDescriptor(udev_device* hid) {
   std::vector<uint8_t> out;
   const char* path = hid ? udev_device_get_syspath(hid) : nullptr;
@@ -348,6 +361,8 @@ bool UdevMachine::add(udev_device* evdev) {
   d.info.devNode = str(udev_device_get_devnode(evdev));
   d.info.sysName = str(udev_device_get_sysname(evdev));
   d.info.name = attr(input, "name");
+  // velmora-inputd's own virtual pointer: taking it for a new mouse would filter the filter.
+  if (isFilteredPointer(str(udev_device_get_syspath(input)), d.info.name)) return false;
   d.info.vendorId = hexValue(attr(input, "id/vendor"));
   d.info.productId = hexValue(attr(input, "id/product"));
   d.info.touchpad = kind == "touchpad";

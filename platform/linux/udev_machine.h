@@ -113,6 +113,9 @@ uint32_t hashedLocation(const std::string& key);
 bool parseHidId(const std::string& text, uint32_t* bus, uint32_t* vendor, uint32_t* product);
 // The slot of a receiver's paired device from its HID_PHYS ("usb-...-2/input2:1" -> 1); 0 when none.
 int slotFromPhys(const std::string& phys);
+// Whether an input device is velmora-inputd's virtual pointer (a uinput device named
+// "Velmora filtered …"): its motion is a real device's, already counted.
+bool isFilteredPointer(const std::string& inputSysPath, const std::string& name);
 }  // namespace udev_detail
 
 }  // namespace vl::linux_

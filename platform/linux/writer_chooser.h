@@ -1,12 +1,13 @@
 // How the udev service clients find the speed writer of a device: a chooser the desktop
-// composition supplies (one writer per session and device), and the writer that stands in
-// when there is none, which refuses every write so nothing reports a speed it did not set.
+// composition supplies (one writer per session and device); where there is none the refusing
+// writer stands in, so nothing reports a speed it did not set.
 #pragma once
 
 #include <functional>
 #include <string>
 
 #include "platform/linux/pointer_writer.h"
+#include "platform/linux/pointer_writer_choice.h"
 
 namespace vl::linux_input {
 
@@ -15,21 +16,6 @@ namespace vl::linux_input {
 using WriterChooser = std::function<PointerWriter*(const InputDeviceInfo& device)>;
 
 inline constexpr const char* kNoWriterDetail = "no speed writer for this session";
-
-class RefusingPointerWriter : public PointerWriter {
- public:
-  std::string name() const override { return "none"; }
-  bool handles(const InputDeviceInfo&) const override { return false; }
-  Status setProperty(const InputDeviceInfo&, std::string_view, const pl::Value&) override {
-    return Status::failure(kRefused, kNoWriterDetail);
-  }
-  std::optional<pl::Value> property(const InputDeviceInfo&, std::string_view) const override { return std::nullopt; }
-  Status restore(const InputDeviceInfo&) override { return Status::failure(kRefused, kNoWriterDetail); }
-  void onChangedBehindBack(ChangedCallback) override {}
-
-  // kIOReturnNotPermitted, as the platform refuses a property it does not take.
-  static constexpr int64_t kRefused = static_cast<int32_t>(0xE00002E2);
-};
 
 // Whether a service property is a pointer parameter that belongs to the speed writer.
 inline bool isPointerParameterKey(std::string_view key) {

@@ -263,6 +263,16 @@ std::string MockMachine::addTablet(bool emit) {
   return addInput(hid, nextInput_++, "Wacom Intuos Pen", 3, 0x056A, 0x0374, {{"ID_INPUT_TABLET", "1"}, {"ID_INPUT_MOUSE", "1"}}, emit);
 }
 
+std::string MockMachine::addVirtualPointer(const std::string& name, bool emit) {
+  int n = nextInput_++;
+  std::string input = add("input", "virtual/input/input" + std::to_string(n), "",
+                          {{"name", name}, {"id/bustype", "0006"}, {"id/vendor", "0000"}, {"id/product", "0000"}},
+                          {{"NAME", "\"" + name + "\""}});
+  (void)emit;  // umockdev announces every device it adds
+  return add("input", "event" + std::to_string(n), input, {},
+             {{"DEVNAME", "/dev/input/event" + std::to_string(n)}, {"ID_INPUT", "1"}, {"ID_INPUT_MOUSE", "1"}});
+}
+
 void MockMachine::uevent(const std::string& path, const char* action) {
   umockdev_testbed_uevent(tb_, path.c_str(), action);
   if (pump_) pump_();

@@ -43,6 +43,8 @@ class MockMachine {
   std::string addKeyboard(bool emit = false);
   std::string addJoystick(bool emit = false);
   std::string addTablet(bool emit = false);
+  // A uinput pointer (under the virtual devices, no HID parent) named name.
+  std::string addVirtualPointer(const std::string& name, bool emit = false);
 
   // Removes the device (and what hangs below it) and sends the "remove" uevent of the evdev node.
   void remove(const std::string& evdevPath);

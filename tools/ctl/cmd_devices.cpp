@@ -184,7 +184,9 @@ int runPointingDevices(const std::string& systemOption, const std::string& world
   if (choice->system == cli::System::Desktop) {
     auto machine = linux_::UdevMachine::open(&error);
     if (!machine) return failure("cannot read this machine's devices: " + error);
-    linux_::UdevEventSystem events(*machine, cli::defaultDesktopSlots().writerChooser, report);
+    // The writer the agent would choose in this session; only a listing, so no restore file.
+    cli::DesktopSlots slots = cli::defaultDesktopSlots({});
+    linux_::UdevEventSystem events(*machine, slots.writerChooser, report);
     linux_::HidrawDevices hid(*machine, report);
     Platform p;
     p.registry = &machine->registry();
@@ -195,7 +197,7 @@ int runPointingDevices(const std::string& systemOption, const std::string& world
         [&](const HidServiceClient& s) { return serviceString(&s, "UdevPath").value_or(""); },
         [&](const HidServiceClient& s) {
           auto us = events.service(s.registryID());
-          return us ? us->writer().name() : std::string("none");
+          return us ? us->writer().nameFor(us->info()) : std::string("none");
         });
   } else {
     std::string folder = sim::worldFolderFor(worldOption);

@@ -89,7 +89,14 @@ int runOnDesktop(vl::linux_::SdEventRunLoop& loop, const vl::cli::SystemChoice& 
   };
   cli::DesktopProcessOptions options;
   options.resources = resources;
-  options.slots = cli::defaultDesktopSlots();
+  // The session's writer (its choice logged here) and desktop adapters; the writer first gives
+  // back what a run that ended abnormally left on the devices.
+  cli::DesktopSlotOptions slotOptions;
+  slotOptions.restoreFile = true;
+  slotOptions.sessionPorts = true;
+  slotOptions.loop = &loop;
+  slotOptions.log = say;
+  options.slots = cli::defaultDesktopSlots(slotOptions);
   if (const char* url = std::getenv(cli::kServiceURLEnvironment)) options.serviceURL = url;
   // Device messages (a receiver this user may not open, a speed no writer takes) are the
   // user's business even with --quiet.
@@ -119,13 +126,23 @@ int runOnDesktop(vl::linux_::SdEventRunLoop& loop, const vl::cli::SystemChoice& 
   if (const pl::Data* table = defaultAcclTable()) settings.defaultAcclTable = pl::Value(*table);
   if (const pl::Value* curves = defaultAcclCurves()) settings.defaultAcclCurves = *curves;
   setProcessIdentity({ProcessRole::Agent, settings.bundle, {}});
+  // What a killed run left on the devices goes back before any device is announced, unless
+  // another agent of this user runs: those settings are then its own (this one stops below).
+  process->giveLeftoversBack(settings.instanceLockPath);
   std::optional<AppControllerClass> controller;
+  // The agent's quit writes what it knows as the system speed; the writers hold each device's
+  // own desktop setting and give exactly that back.
+  auto quit = [&] {
+    controller->applicationWillTerminate();
+    if (Status st = process->giveSpeedsBack(); !st.ok())
+      std::cerr << timestamp() << "  a device's own speed could not be given back: " << st.detail() << std::endl;
+  };
   linux_::ConsoleAlerts alerts(stderr, velmora::kAgentName);
   linux_::ProcessLifecycle lifecycle(
       [&](int) {
         if (!controller) return;
         if (controller->startRefused()) std::exit(kExitCannotStart);
-        controller->applicationWillTerminate();
+        quit();
       },
       [](const std::string&) {});
   Platform platform = process->platform();
@@ -136,12 +153,14 @@ int runOnDesktop(vl::linux_::SdEventRunLoop& loop, const vl::cli::SystemChoice& 
   for (const auto& note : process->notes()) say(note);
 
   controller.emplace(platform, settings);
+  controller->setSnappingHooks(std::make_unique<SnappingController>(
+      platform, [&controller] { return controller->managedObjectContext(); }));
   if (!quiet) controller->setActivityLog([](const std::string& line) { std::cout << timestamp() << "  " << line << std::endl; });
   controller->setStartRefusedSink([](const std::string& line) { std::cerr << "velmora-manager: " << line << std::endl; });
   if (!loop.handleTerminationSignals(
           [&](int sig) {
             say(std::string(strsignal(sig)) + ": quitting");
-            controller->applicationWillTerminate();
+            quit();
             loop.stop(0);
           },
           &error)) {
@@ -151,6 +170,8 @@ int runOnDesktop(vl::linux_::SdEventRunLoop& loop, const vl::cli::SystemChoice& 
   loop.addEndOfPassObserver([] { malloc_trim(0); });
   controller->applicationWillFinishLaunching();
   controller->applicationDidFinishLaunching();
+  // After the agent's own session observers: its logout restore comes first.
+  if (controller->launched()) process->giveSpeedsBackAtSessionEnd();
   int status = loop.run();
   controller.reset();
   return status;

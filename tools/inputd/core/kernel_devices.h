@@ -2,12 +2,13 @@
 // device with the same buttons and axes that carries the filtered motion.
 #pragma once
 
+#include "platform/linux/pointer_writer.h"
 #include "tools/inputd/core/input_ports.h"
 
 namespace vl::inputd {
 
 // The name the virtual pointers carry, so that Velmora's own device search can pass them by.
-inline constexpr const char* kVirtualPointerPrefix = "Velmora filtered ";
+inline constexpr std::string_view kVirtualPointerPrefix = linux_input::kFilteredPointerPrefix;
 
 class KernelDeviceOpener final : public DeviceOpener {
  public:

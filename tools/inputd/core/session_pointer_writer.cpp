@@ -12,7 +12,7 @@ linux_input::GainMapping modelGainMapping() {
 SessionPointerWriter openSessionPointerWriter(const linux_input::SessionFacts& facts, const std::string& runtimeDir,
                                               linux_::SdEventRunLoop* loop,
                                               const std::function<void(const std::string&)>& log,
-                                              const linux_input::WriterOpeners* openers) {
+                                              const linux_input::WriterOpeners* openers, bool leftoversNow) {
   SessionPointerWriter s;
   s.restoreFile = std::make_unique<linux_input::WriterRestoreFile>(linux_input::WriterRestoreFile::defaultPath(runtimeDir));
   if (Status st = s.restoreFile->load(); !st.ok() && log)
@@ -20,12 +20,16 @@ SessionPointerWriter openSessionPointerWriter(const linux_input::SessionFacts& f
   const linux_input::WriterOpeners real =
       openers ? *openers : linux_input::WriterOpeners::real(facts, modelGainMapping(), s.restoreFile.get(), loop);
   s.writer = linux_input::choosePointerWriter(facts, real, log);
+  if (leftoversNow) giveLeftoversBack(s, log);
+  return s;
+}
+
+void giveLeftoversBack(SessionPointerWriter& s, const std::function<void(const std::string&)>& log) {
   // A run that ended without restoring left the desktop's own values: give them back first.
   if (auto* mapped = dynamic_cast<linux_input::MappedPointerWriter*>(s.writer.get())) {
     if (Status st = mapped->restoreLeftovers(); !st.ok() && log)
       log("pointer speeds: a previous run's settings could not all be given back: " + st.detail());
   }
-  return s;
 }
 
 }  // namespace vl::inputd
