@@ -167,15 +167,21 @@ Platform DesktopProcess::platform() {
                notes_.end());
   if (sessionPorts_) sessionPorts_(p, notes_);
   // What the desktop-session adapters did not supply.
+  // The session adapters' own notes say why one is missing; without them, say what is absent.
+  const bool sessionAdapters = static_cast<bool>(sessionPorts_);
   if (!p.session) {
     p.session = &consoleSession_;
-    notes_.push_back("session: no logind adapter yet; the user counts as active and the screen as unlocked");
+    notes_.push_back(std::string("session: ") + (sessionAdapters ? "no logind" : "no logind adapter yet") +
+                     "; the user counts as active and the screen as unlocked");
   }
-  if (!p.screens) notes_.push_back("no screens adapter yet: display changes are not seen");
-  if (!p.accessibility) notes_.push_back("no accessibility adapter yet: cursor snapping finds no windows");
-  if (!p.cursor) notes_.push_back("no cursor adapter yet: the pointer is never moved");
-  if (!p.workspace) notes_.push_back("no workspace adapter yet: no running applications are listed");
-  if (!p.desktop) notes_.push_back("no desktop adapter yet: no windows are watched");
+  if (!sessionAdapters) {
+    if (!p.screens) notes_.push_back("no screens adapter yet: display changes are not seen");
+    if (!p.accessibility) notes_.push_back("no accessibility adapter yet: cursor snapping finds no windows");
+    if (!p.cursor) notes_.push_back("no cursor adapter yet: the pointer is never moved");
+    if (!p.workspace) notes_.push_back("no workspace adapter yet: no running applications are listed");
+  }
+  if (!p.desktop)
+    notes_.push_back("no desktop adapter yet (application activation, windows): cursor snapping does not run");
   if (!p.notifications) notes_.push_back("no session bus: the settings pane's commands do not arrive");
   session_ = p.session;
   return p;

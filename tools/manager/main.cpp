@@ -153,8 +153,11 @@ int runOnDesktop(vl::linux_::SdEventRunLoop& loop, const vl::cli::SystemChoice& 
   for (const auto& note : process->notes()) say(note);
 
   controller.emplace(platform, settings);
-  controller->setSnappingHooks(std::make_unique<SnappingController>(
-      platform, [&controller] { return controller->managedObjectContext(); }));
+  // Snapping follows application activation and publishes its accessibility flag through the
+  // desktop port; without one it cannot run (the notes above say so).
+  if (platform.desktop)
+    controller->setSnappingHooks(std::make_unique<SnappingController>(
+        platform, [&controller] { return controller->managedObjectContext(); }));
   if (!quiet) controller->setActivityLog([](const std::string& line) { std::cout << timestamp() << "  " << line << std::endl; });
   controller->setStartRefusedSink([](const std::string& line) { std::cerr << "velmora-manager: " << line << std::endl; });
   if (!loop.handleTerminationSignals(
