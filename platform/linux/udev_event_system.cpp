@@ -11,8 +11,12 @@ class UdevClient : public HidEventSystemClient {
  public:
   explicit UdevClient(UdevEventSystem& system) : system_(system) {
     token_ = system_.listen([this](const ServiceRef& s, bool added) { changed(s, added); });
+    changeToken_ = system_.listenChanges([this](const UdevServiceClient& s) { speedChanged(s); });
   }
-  ~UdevClient() override { system_.unlisten(token_); }
+  ~UdevClient() override {
+    system_.unlisten(token_);
+    system_.unlistenChanges(changeToken_);
+  }
 
   void setMatchingMultiple(const pl::Array& matching) override { matching_ = matching; }
   void scheduleWithRunLoop() override { scheduled_ = true; }
@@ -29,8 +33,8 @@ class UdevClient : public HidEventSystemClient {
     if (cb) removal_[service->registryID()] = std::move(cb);
     else removal_.erase(service->registryID());
   }
-  // System-wide speed changes come from the writers once they can see them; nothing is
-  // reported here yet.
+  // The desktop's own speed of a device changing behind its writer's back stands for the
+  // platform's system-speed change (speedChanged).
   void registerPropertyChangedCallback(const std::string& key, PropertyCallback cb) override {
     if (cb) propertyCallbacks_[key] = std::move(cb);
     else propertyCallbacks_.erase(key);
@@ -62,8 +66,17 @@ class UdevClient : public HidEventSystemClient {
     if (scheduled_) cb(service);
   }
 
+  void speedChanged(const UdevServiceClient& s) {
+    if (!scheduled_ || !matches(s)) return;
+    const std::string key = s.info().touchpad ? "HIDTrackpadAcceleration" : "HIDMouseAcceleration";
+    auto it = propertyCallbacks_.find(key);
+    if (it == propertyCallbacks_.end()) return;
+    auto cb = it->second;  // the callback may replace itself
+    cb(key, s.property(key).value_or(pl::Value::int32(0)));
+  }
+
   UdevEventSystem& system_;
-  uint64_t token_ = 0;
+  uint64_t token_ = 0, changeToken_ = 0;
   pl::Array matching_;
   bool scheduled_ = false;
   ServiceCallback arrival_;
@@ -136,12 +149,15 @@ UdevEventSystem::UdevEventSystem(UdevMachine& machine, linux_input::WriterChoose
 }
 
 UdevEventSystem::~UdevEventSystem() {
+  for (auto* w : watchedWriters_) w->onChangedBehindBack(nullptr);
   machine_.removeListener(machineToken_);
   machine_.registry().setDynamicProperty(nullptr);
 }
 
 std::shared_ptr<UdevServiceClient> UdevEventSystem::makeService(const UdevPointingDevice& d) {
   linux_input::PointerWriter* writer = chooser_ ? chooser_(d.info) : nullptr;
+  if (writer && watchedWriters_.insert(writer).second)
+    writer->onChangedBehindBack([this](const linux_input::InputDeviceInfo& device) { desktopSpeedChanged(device); });
   return std::make_shared<UdevServiceClient>(*this, d, writer ? *writer : refusing_);
 }
 
@@ -188,6 +204,24 @@ uint64_t UdevEventSystem::listen(Listener fn) {
 }
 
 void UdevEventSystem::unlisten(uint64_t token) { listeners_.erase(token); }
+
+uint64_t UdevEventSystem::listenChanges(ChangeListener fn) {
+  uint64_t t = nextToken_++;
+  changeListeners_.emplace(t, std::move(fn));
+  return t;
+}
+
+void UdevEventSystem::unlistenChanges(uint64_t token) { changeListeners_.erase(token); }
+
+void UdevEventSystem::desktopSpeedChanged(const linux_input::InputDeviceInfo& device) {
+  std::shared_ptr<UdevServiceClient> changed;
+  for (const auto& [id, s] : services_)
+    if (s->info().sysPath == device.sysPath && s->info().devNode == device.devNode) changed = s;
+  if (!changed) return;
+  auto copy = changeListeners_;
+  for (auto& [t, fn] : copy)
+    if (changeListeners_.count(t)) fn(*changed);
+}
 
 void UdevEventSystem::reportRefusal(const UdevServiceClient& service, const std::string& detail) {
   // Once per device and reason: the agent writes every few seconds at most, but a log that

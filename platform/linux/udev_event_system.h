@@ -46,7 +46,7 @@ class UdevEventSystem : public HidEventSystem {
  public:
   using Report = std::function<void(const std::string& line)>;
   // chooser may be empty: every device then gets the refusing writer. report hears, once per
-  // device, that its speed cannot be set and why.
+  // device, that its speed cannot be set and why. The writers must outlive this object.
   UdevEventSystem(UdevMachine& machine, linux_input::WriterChooser chooser, Report report = {});
   ~UdevEventSystem() override;
   UdevEventSystem(const UdevEventSystem&) = delete;
@@ -70,6 +70,12 @@ class UdevEventSystem : public HidEventSystem {
   using Listener = std::function<void(const ServiceRef& service, bool added)>;
   uint64_t listen(Listener fn);
   void unlisten(uint64_t token);
+  // Internal: clients register here to hear that the desktop's own speed of a device changed
+  // behind its writer's back (the desktop's settings, another tool), as the platform's
+  // system-speed change reaches them.
+  using ChangeListener = std::function<void(const UdevServiceClient& service)>;
+  uint64_t listenChanges(ChangeListener fn);
+  void unlistenChanges(uint64_t token);
   void reportRefusal(const UdevServiceClient& service, const std::string& detail);
 
  private:
@@ -80,7 +86,10 @@ class UdevEventSystem : public HidEventSystem {
   Report report_;
   linux_input::RefusingPointerWriter refusing_{linux_input::kNoWriterDetail};
   std::map<RegistryId, std::shared_ptr<UdevServiceClient>> services_;
+  void desktopSpeedChanged(const linux_input::InputDeviceInfo& device);
   std::map<uint64_t, Listener> listeners_;
+  std::map<uint64_t, ChangeListener> changeListeners_;
+  std::set<linux_input::PointerWriter*> watchedWriters_;
   std::set<std::string> refusalsSaid_;
   uint64_t nextToken_ = 1;
   UdevMachine::Token machineToken_ = 0;

@@ -36,6 +36,11 @@ class FakeDesktopWriter : public linux_input::MappedPointerWriter {
       : MappedPointerWriter(inputd::modelGainMapping(), file), desktop_(desktop) {}
   std::string name() const override { return "fake-desktop"; }
   bool handles(const linux_input::InputDeviceInfo&) const override { return true; }
+  // The user moves the desktop's own speed slider for the device.
+  void userSets(const linux_input::InputDeviceInfo& d, double gain) {
+    desktop_[d.devNode] = gain;
+    reportChanged(d);
+  }
 
  protected:
   Result<pl::Dict> captureOriginal(const linux_input::InputDeviceInfo& d) override {
@@ -213,6 +218,24 @@ TEST_F(DesktopComposition, AFavouriteReachesTheWriterAndQuittingOrLoggingOutGive
   quit();
   EXPECT_EQ(desktop[node], kOwnGain);
   EXPECT_TRUE(restoreFile->entries("fake-desktop").empty());
+}
+
+TEST_F(DesktopComposition, ASpeedChangedBehindTheWritersBackIsAppliedAgain) {
+  std::string ev = mock.addUsbMouse(1, "2", 0x093A, 0x2510, "USB Optical Mouse");
+  compose(tty, true);
+  const auto info = process->machine().devices().at(ev).info;
+  launch();
+  loop.advance(3.0);
+  const double applied = desktop[info.devNode];
+  ASSERT_NE(applied, kOwnGain);
+  auto* writer = dynamic_cast<FakeDesktopWriter*>(&slots.parts->writer());
+  ASSERT_NE(writer, nullptr);
+  writer->userSets(info, 0.9);
+  EXPECT_TRUE(logged("system speed changed: applying in 0.5 s"));
+  loop.advance(0.4);
+  EXPECT_EQ(desktop[info.devNode], 0.9);
+  loop.advance(0.2);
+  EXPECT_EQ(desktop[info.devNode], applied);
 }
 
 TEST_F(DesktopComposition, AKilledRunsLeftoversGoBackAtTheNextStartButNotUnderAnotherAgent) {

@@ -134,6 +134,8 @@ class DesktopProcess {
 
  private:
   DesktopProcess() = default;
+  // First, so that it goes last: the service clients and the event system use its writer.
+  std::shared_ptr<DesktopSessionParts> parts_;
   linux_::SdEventRunLoop* loop_ = nullptr;
   std::unique_ptr<linux_::UdevMachine> machine_;
   std::unique_ptr<linux_::UdevEventSystem> events_;
@@ -152,7 +154,6 @@ class DesktopProcess {
   std::function<void(Platform&, std::vector<std::string>&)> sessionPorts_;
   std::vector<std::string> notes_;
   uint64_t monitorWatch_ = 0;
-  std::shared_ptr<DesktopSessionParts> parts_;
   std::function<void(const std::string&)> report_;
   Session* session_ = nullptr;  // the platform's, as last built
   Session::Token sessionEndToken_ = 0;
