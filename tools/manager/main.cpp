@@ -13,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "agent/app_controller.h"
 #include "agent/snapping/snapping_controller.h"
@@ -95,7 +96,13 @@ int runOnDesktop(vl::linux_::SdEventRunLoop& loop, const vl::cli::SystemChoice& 
   slotOptions.restoreFile = true;
   slotOptions.sessionPorts = true;
   slotOptions.loop = &loop;
-  slotOptions.log = say;
+  // Said after the first line, which names the system.
+  std::vector<std::string> early;
+  bool started = false;
+  slotOptions.log = [&](const std::string& line) {
+    if (started) say(line);
+    else early.push_back(line);
+  };
   options.slots = cli::defaultDesktopSlots(slotOptions);
   if (const char* url = std::getenv(cli::kServiceURLEnvironment)) options.serviceURL = url;
   // Device messages (a receiver this user may not open, a speed no writer takes) are the
@@ -150,6 +157,8 @@ int runOnDesktop(vl::linux_::SdEventRunLoop& loop, const vl::cli::SystemChoice& 
   platform.lifecycle = &lifecycle;
   say("Velmora Manager " + settings.bundle.version + " on this machine (" + cli::systemLine(choice) + "), " +
       std::to_string(process->machine().devices().size()) + " pointing device(s) seen by udev");
+  started = true;
+  for (const auto& line : early) say(line);
   for (const auto& note : process->notes()) say(note);
 
   controller.emplace(platform, settings);
