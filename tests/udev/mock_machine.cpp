@@ -87,6 +87,7 @@ std::string MockMachine::add(const char* subsystem, const std::string& name, con
   return path;
 }
 
+// True once a testbed exists in a process under the preload.
 bool MockMachine::available() { return umockdev_in_mock_environment(); }
 
 const char* MockMachine::whyUnavailable() {
