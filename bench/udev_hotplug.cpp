@@ -17,11 +17,11 @@ using namespace vl;
 namespace {
 
 void BM_AddEventToFirstRegistryLookup(benchmark::State& state) {
+  testing::MockMachine mock;  // the testbed first: the preload is active only with one
   if (!testing::MockMachine::available()) {
     state.SkipWithError(testing::MockMachine::whyUnavailable());
     return;
   }
-  testing::MockMachine mock;
   std::string error;
   auto machine = linux_::UdevMachine::open(&error);
   if (!machine) {
@@ -56,11 +56,11 @@ BENCHMARK(BM_AddEventToFirstRegistryLookup)->Unit(benchmark::kMicrosecond)->Iter
 // Idle: the loop waits with the monitor's descriptor armed and nothing happening. Counts the
 // passes the loop makes (each pass is a wake-up), over three seconds, per minute.
 void BM_IdleWakeupsWithMonitorArmed(benchmark::State& state) {
+  testing::MockMachine mock;
   if (!testing::MockMachine::available()) {
     state.SkipWithError(testing::MockMachine::whyUnavailable());
     return;
   }
-  testing::MockMachine mock;
   mock.addUsbMouse(1, "2", 0x093A, 0x2510, "USB Optical Mouse");
   std::string error;
   auto loop = linux_::SdEventRunLoop::create(&error);

@@ -87,6 +87,7 @@ std::string MockMachine::add(const char* subsystem, const std::string& name, con
   return path;
 }
 
+// True once a testbed exists in a process under the preload.
 bool MockMachine::available() { return umockdev_in_mock_environment(); }
 
 const char* MockMachine::whyUnavailable() {
@@ -146,20 +147,16 @@ std::string MockMachine::addUsbMouse(int busnum, const std::string& port, uint16
 
 std::string MockMachine::addBluetoothMouse(const std::string& address, uint16_t vid, uint16_t pid, const std::string& name,
                                            bool lowEnergy, bool emit) {
+  // The uhid node and the Bluetooth adapter are the machine's, shared by every device on them.
+  if (lowEnergy && uhid_.empty()) uhid_ = add("misc", "uhid", "", {}, {});
+  if (!lowEnergy && hci_.empty()) hci_ = add("bluetooth", "hci0", "", {}, {{"DEVTYPE", "host"}});
   std::vector<std::string> created;
   gCreated = &created;
   char hidName[64];
   std::snprintf(hidName, sizeof hidName, "0005:%04X:%04X.%04X", vid, pid, nextHid_++);
-  std::string top;
-  std::string parent;
-  if (lowEnergy) {
-    top = add("misc", "uhid", "", {}, {});
-    parent = top;
-  } else {
-    std::string hci = add("bluetooth", "hci0", "", {}, {{"DEVTYPE", "host"}});
-    parent = add("bluetooth", "hci0:" + std::to_string(nextHid_ + 255), hci, {}, {{"DEVTYPE", "link"}});
-    top = hci;
-  }
+  std::string top = lowEnergy ? uhid_ : hci_;
+  std::string parent =
+      lowEnergy ? uhid_ : add("bluetooth", "hci0:" + std::to_string(nextHid_ + 255), hci_, {}, {{"DEVTYPE", "link"}});
   std::string hid = addHid(parent, hidName, hidId(5, vid, pid), name, "00:1a:7d:da:71:13", address, mouseDescriptor());
   std::string ev = addInput(hid, nextInput_++, name, 5, vid, pid, {{"ID_INPUT_MOUSE", "1"}}, emit);
   gCreated = nullptr;

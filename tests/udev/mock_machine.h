@@ -79,6 +79,7 @@ class MockMachine {
   std::function<void()> pump_;
   int nextInput_ = 1, nextHid_ = 1, nextRaw_ = 0;
   std::string receiverNode_;
+  std::string uhid_, hci_;
   int receiverFd_ = -1;
   Pairings pairings_;
   bool silent_ = false;

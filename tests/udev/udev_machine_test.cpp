@@ -143,6 +143,22 @@ TEST_F(UdevMachineTest, HotPlugArrivesAndLeavesThroughTheMonitor) {
   EXPECT_EQ(seen.size(), before);
 }
 
+TEST_F(UdevMachineTest, ABluetoothMouseKeepsItsLocationAcrossReconnects) {
+  start();
+  std::string first = mock.addBluetoothMouse("aa:bb:cc:dd:ee:02", 0x046D, 0xB023, "MX Master 3", true, true);
+  ASSERT_EQ(machine->devices().size(), 1u);
+  uint32_t location = machine->devices().at(first).locationId;
+  mock.remove(first);
+  ASSERT_TRUE(machine->devices().empty());
+  // It comes back on a new uhid node with a new HID number: the same device at the same place.
+  std::string again = mock.addBluetoothMouse("aa:bb:cc:dd:ee:02", 0x046D, 0xB023, "MX Master 3", true, true);
+  ASSERT_EQ(machine->devices().size(), 1u);
+  EXPECT_NE(again, first);
+  EXPECT_EQ(machine->devices().at(again).locationId, location);
+  std::string other = mock.addBluetoothMouse("aa:bb:cc:dd:ee:03", 0x046D, 0xB023, "MX Master 3", true, true);
+  EXPECT_NE(machine->devices().at(other).locationId, location) << "a second mouse of the same model is another device";
+}
+
 TEST_F(UdevMachineTest, SpeedPropertiesGoToTheWriterAndIdentityStaysPut) {
   std::string usb = mock.addUsbMouse(1, "2", 0x093A, 0x2510, "USB Optical Mouse");
   start();

@@ -322,8 +322,8 @@ int main(int argc, char** argv) {
   loop->addEndOfPassObserver([] { malloc_trim(0); });
 
   if (!quiet)
-    std::cout << timestamp() << "  Velmora Manager " << settings.bundle.version << " on the simulated Mac " << folder
-              << " (" << cli::systemLine(*choice) << ")" << std::endl;
+    std::cout << timestamp() << "  Velmora Manager " << settings.bundle.version << " on " << folder << " ("
+              << cli::systemLine(*choice) << ": a simulated Mac)" << std::endl;
   controller->applicationWillFinishLaunching();
   controller->applicationDidFinishLaunching();
   // The programs of another terminal find the agent's bus in the world, whatever their own
