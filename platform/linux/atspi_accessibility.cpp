@@ -2,11 +2,14 @@
 #include "platform/linux/atspi_accessibility.h"
 
 #include <atspi/atspi.h>
+#include <dbus/dbus.h>
 #include <systemd/sd-bus.h>
 
 #include <algorithm>
 #include <cstring>
 #include <mutex>
+
+#include "platform/linux/sd_event_runloop.h"
 
 namespace vl::linux_ {
 
@@ -320,6 +323,7 @@ struct AtspiAccessibility::Impl {
 AtspiAccessibility::AtspiAccessibility(Key) : impl_(std::make_unique<Impl>()) {}
 
 AtspiAccessibility::~AtspiAccessibility() {
+  if (loop_ && watch_) loop_->unwatchFd(watch_);
   std::lock_guard<std::mutex> l(atspiLock());
   impl_.reset();
   // libatspi's connection stays for the process: it cannot be started a second time cleanly.
@@ -334,6 +338,27 @@ Result<std::unique_ptr<AtspiAccessibility>> AtspiAccessibility::create(const std
   a->impl_->userBusAddress = userBusAddress;
   a->impl_->systemWide = std::make_shared<AtspiElement>(a->impl_.get(), Kind::SystemWide, Acc(), 0);
   return a;
+}
+
+Status AtspiAccessibility::attach(SdEventRunLoop& loop) {
+  int fd = -1;
+  {
+    std::lock_guard<std::mutex> l(atspiLock());
+    DBusConnection* c = atspi_get_a11y_bus();
+    if (!c || !dbus_connection_get_unix_fd(c, &fd)) return Status::failure(1, "the AT-SPI connection has no descriptor");
+  }
+  watch_ = loop.watchFd(fd, [] {
+    std::lock_guard<std::mutex> l(atspiLock());
+    DBusConnection* c = atspi_get_a11y_bus();
+    if (!c) return;
+    // Reads what arrived and hands it to libatspi's own handlers; never blocks.
+    if (dbus_connection_read_write(c, 0))
+      while (dbus_connection_dispatch(c) == DBUS_DISPATCH_DATA_REMAINS) {
+      }
+  });
+  if (!watch_) return Status::failure(1, "the AT-SPI connection cannot be watched");
+  loop_ = &loop;
+  return Status::success();
 }
 
 AXElementRef AtspiAccessibility::systemWideElement() { return impl_->systemWide; }
