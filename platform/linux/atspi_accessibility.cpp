@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
 
 #include "platform/linux/sd_event_runloop.h"
@@ -84,11 +85,14 @@ bool hasState(AtspiAccessible* a, AtspiStateType s, bool* ok = nullptr) {
   return has;
 }
 
-// A gone object answers with an empty state set (DEFUNCT) or no states at all.
-bool isDefunct(AtspiAccessible* a) {
-  bool ok = false;
-  bool defunct = hasState(a, ATSPI_STATE_DEFUNCT, &ok);
-  return !ok || defunct;
+// Whether a holds every one of the states, with one call to its application.
+bool hasStates(AtspiAccessible* a, std::initializer_list<AtspiStateType> all) {
+  AtspiStateSet* set = atspi_accessible_get_state_set(a);
+  if (!set) return false;
+  bool has = true;
+  for (AtspiStateType s : all) has = has && atspi_state_set_contains(set, s);
+  g_object_unref(set);
+  return has;
 }
 
 bool isWindowRole(AtspiRole r) {
@@ -197,7 +201,7 @@ struct AtspiAccessibility::Impl {
 
   static Acc activeWindow(AtspiAccessible* app) {
     for (Acc& w : children(app))
-      if (hasState(w.p, ATSPI_STATE_ACTIVE) && hasState(w.p, ATSPI_STATE_SHOWING)) return w;
+      if (hasStates(w.p, {ATSPI_STATE_ACTIVE, ATSPI_STATE_SHOWING})) return w;
     return Acc();
   }
 
@@ -382,7 +386,8 @@ int32_t AtspiAccessibility::copyAttributeValue(const AXElementRef& element, std:
     return kAXErrorSuccess;
   }
   if (e->kind == Kind::Application) {
-    if (!e->acc || isDefunct(e->acc.p)) return kAXErrorCannotComplete;
+    // A gone application fails the reads below: they say CannotComplete.
+    if (!e->acc) return kAXErrorCannotComplete;
     AtspiAccessible* app = e->acc.p;
     if (attr == kAXRoleAttribute) {
       *out = std::string(kAXApplicationRole);
@@ -421,19 +426,8 @@ int32_t AtspiAccessibility::copyAttributeValue(const AXElementRef& element, std:
 
   AtspiAccessible* a = e->acc.p;
   GError* ge = nullptr;
-  AtspiRole role = atspi_accessible_get_role(a, &ge);
-  if (failed(ge) || isDefunct(a)) return kAXErrorInvalidUIElement;
-  const bool window = isWindowRole(role);
-  if (attr == kAXRoleAttribute) {
-    *out = axRole(role);
-    return kAXErrorSuccess;
-  }
-  if (attr == kAXSubroleAttribute) {
-    if (!window) return kAXErrorNoValue;
-    bool dialog = isDialogRole(role) || hasState(a, ATSPI_STATE_MODAL);
-    *out = std::string(dialog ? kAXDialogSubrole : kAXStandardWindowSubrole);
-    return kAXErrorSuccess;
-  }
+  // Every read is a round trip to the application: the reads that need no role come first, and
+  // a gone element fails them by itself.
   if (attr == kAXTitleAttribute) {
     std::string name = takeString(atspi_accessible_get_name(a, &ge));
     if (failed(ge)) return kAXErrorInvalidUIElement;
@@ -448,7 +442,13 @@ int32_t AtspiAccessibility::copyAttributeValue(const AXElementRef& element, std:
     return kAXErrorSuccess;
   }
   if (attr == kAXEnabledAttribute) {
-    *out = hasState(a, ATSPI_STATE_ENABLED) && hasState(a, ATSPI_STATE_SENSITIVE);
+    AtspiStateSet* set = atspi_accessible_get_state_set(a);
+    if (!set) return kAXErrorInvalidUIElement;
+    bool defunct = atspi_state_set_contains(set, ATSPI_STATE_DEFUNCT);
+    bool enabled = atspi_state_set_contains(set, ATSPI_STATE_ENABLED) && atspi_state_set_contains(set, ATSPI_STATE_SENSITIVE);
+    g_object_unref(set);
+    if (defunct) return kAXErrorInvalidUIElement;
+    *out = enabled;
     return kAXErrorSuccess;
   }
   if (attr == kAXChildrenAttribute) {
@@ -469,10 +469,29 @@ int32_t AtspiAccessibility::copyAttributeValue(const AXElementRef& element, std:
     }
     return kAXErrorSuccess;
   }
+
+  AtspiRole role = atspi_accessible_get_role(a, &ge);
+  if (failed(ge)) return kAXErrorInvalidUIElement;
+  const bool window = isWindowRole(role);
+  if (attr == kAXRoleAttribute) {
+    *out = axRole(role);
+    return kAXErrorSuccess;
+  }
+  if (attr == kAXSubroleAttribute) {
+    if (!window) return kAXErrorNoValue;
+    bool dialog = isDialogRole(role) || hasState(a, ATSPI_STATE_MODAL);
+    *out = std::string(dialog ? kAXDialogSubrole : kAXStandardWindowSubrole);
+    return kAXErrorSuccess;
+  }
   if (window && attr == kAXMinimizedAttribute) {
     // A window closed but kept by its program no longer shows: to the user it is gone.
-    if (!hasState(a, ATSPI_STATE_SHOWING) && !hasState(a, ATSPI_STATE_ICONIFIED)) return kAXErrorInvalidUIElement;
-    *out = hasState(a, ATSPI_STATE_ICONIFIED);
+    AtspiStateSet* set = atspi_accessible_get_state_set(a);
+    if (!set) return kAXErrorInvalidUIElement;
+    bool showing = atspi_state_set_contains(set, ATSPI_STATE_SHOWING) && !atspi_state_set_contains(set, ATSPI_STATE_DEFUNCT);
+    bool iconified = atspi_state_set_contains(set, ATSPI_STATE_ICONIFIED);
+    g_object_unref(set);
+    if (!showing && !iconified) return kAXErrorInvalidUIElement;
+    *out = iconified;
     return kAXErrorSuccess;
   }
   if (window && attr == kAXDefaultButtonAttribute) {
