@@ -2,11 +2,15 @@
 #include "platform/linux/atspi_accessibility.h"
 
 #include <atspi/atspi.h>
+#include <dbus/dbus.h>
 #include <systemd/sd-bus.h>
 
 #include <algorithm>
 #include <cstring>
+#include <initializer_list>
 #include <mutex>
+
+#include "platform/linux/sd_event_runloop.h"
 
 namespace vl::linux_ {
 
@@ -81,11 +85,14 @@ bool hasState(AtspiAccessible* a, AtspiStateType s, bool* ok = nullptr) {
   return has;
 }
 
-// A gone object answers with an empty state set (DEFUNCT) or no states at all.
-bool isDefunct(AtspiAccessible* a) {
-  bool ok = false;
-  bool defunct = hasState(a, ATSPI_STATE_DEFUNCT, &ok);
-  return !ok || defunct;
+// Whether a holds every one of the states, with one call to its application.
+bool hasStates(AtspiAccessible* a, std::initializer_list<AtspiStateType> all) {
+  AtspiStateSet* set = atspi_accessible_get_state_set(a);
+  if (!set) return false;
+  bool has = true;
+  for (AtspiStateType s : all) has = has && atspi_state_set_contains(set, s);
+  g_object_unref(set);
+  return has;
 }
 
 bool isWindowRole(AtspiRole r) {
@@ -194,7 +201,7 @@ struct AtspiAccessibility::Impl {
 
   static Acc activeWindow(AtspiAccessible* app) {
     for (Acc& w : children(app))
-      if (hasState(w.p, ATSPI_STATE_ACTIVE) && hasState(w.p, ATSPI_STATE_SHOWING)) return w;
+      if (hasStates(w.p, {ATSPI_STATE_ACTIVE, ATSPI_STATE_SHOWING})) return w;
     return Acc();
   }
 
@@ -320,6 +327,7 @@ struct AtspiAccessibility::Impl {
 AtspiAccessibility::AtspiAccessibility(Key) : impl_(std::make_unique<Impl>()) {}
 
 AtspiAccessibility::~AtspiAccessibility() {
+  if (loop_ && watch_) loop_->unwatchFd(watch_);
   std::lock_guard<std::mutex> l(atspiLock());
   impl_.reset();
   // libatspi's connection stays for the process: it cannot be started a second time cleanly.
@@ -334,6 +342,27 @@ Result<std::unique_ptr<AtspiAccessibility>> AtspiAccessibility::create(const std
   a->impl_->userBusAddress = userBusAddress;
   a->impl_->systemWide = std::make_shared<AtspiElement>(a->impl_.get(), Kind::SystemWide, Acc(), 0);
   return a;
+}
+
+Status AtspiAccessibility::attach(SdEventRunLoop& loop) {
+  int fd = -1;
+  {
+    std::lock_guard<std::mutex> l(atspiLock());
+    DBusConnection* c = atspi_get_a11y_bus();
+    if (!c || !dbus_connection_get_unix_fd(c, &fd)) return Status::failure(1, "the AT-SPI connection has no descriptor");
+  }
+  watch_ = loop.watchFd(fd, [] {
+    std::lock_guard<std::mutex> l(atspiLock());
+    DBusConnection* c = atspi_get_a11y_bus();
+    if (!c) return;
+    // Reads what arrived and hands it to libatspi's own handlers; never blocks.
+    if (dbus_connection_read_write(c, 0))
+      while (dbus_connection_dispatch(c) == DBUS_DISPATCH_DATA_REMAINS) {
+      }
+  });
+  if (!watch_) return Status::failure(1, "the AT-SPI connection cannot be watched");
+  loop_ = &loop;
+  return Status::success();
 }
 
 AXElementRef AtspiAccessibility::systemWideElement() { return impl_->systemWide; }
@@ -357,7 +386,8 @@ int32_t AtspiAccessibility::copyAttributeValue(const AXElementRef& element, std:
     return kAXErrorSuccess;
   }
   if (e->kind == Kind::Application) {
-    if (!e->acc || isDefunct(e->acc.p)) return kAXErrorCannotComplete;
+    // A gone application fails the reads below: they say CannotComplete.
+    if (!e->acc) return kAXErrorCannotComplete;
     AtspiAccessible* app = e->acc.p;
     if (attr == kAXRoleAttribute) {
       *out = std::string(kAXApplicationRole);
@@ -396,19 +426,8 @@ int32_t AtspiAccessibility::copyAttributeValue(const AXElementRef& element, std:
 
   AtspiAccessible* a = e->acc.p;
   GError* ge = nullptr;
-  AtspiRole role = atspi_accessible_get_role(a, &ge);
-  if (failed(ge) || isDefunct(a)) return kAXErrorInvalidUIElement;
-  const bool window = isWindowRole(role);
-  if (attr == kAXRoleAttribute) {
-    *out = axRole(role);
-    return kAXErrorSuccess;
-  }
-  if (attr == kAXSubroleAttribute) {
-    if (!window) return kAXErrorNoValue;
-    bool dialog = isDialogRole(role) || hasState(a, ATSPI_STATE_MODAL);
-    *out = std::string(dialog ? kAXDialogSubrole : kAXStandardWindowSubrole);
-    return kAXErrorSuccess;
-  }
+  // Every read is a round trip to the application: the reads that need no role come first, and
+  // a gone element fails them by itself.
   if (attr == kAXTitleAttribute) {
     std::string name = takeString(atspi_accessible_get_name(a, &ge));
     if (failed(ge)) return kAXErrorInvalidUIElement;
@@ -423,7 +442,13 @@ int32_t AtspiAccessibility::copyAttributeValue(const AXElementRef& element, std:
     return kAXErrorSuccess;
   }
   if (attr == kAXEnabledAttribute) {
-    *out = hasState(a, ATSPI_STATE_ENABLED) && hasState(a, ATSPI_STATE_SENSITIVE);
+    AtspiStateSet* set = atspi_accessible_get_state_set(a);
+    if (!set) return kAXErrorInvalidUIElement;
+    bool defunct = atspi_state_set_contains(set, ATSPI_STATE_DEFUNCT);
+    bool enabled = atspi_state_set_contains(set, ATSPI_STATE_ENABLED) && atspi_state_set_contains(set, ATSPI_STATE_SENSITIVE);
+    g_object_unref(set);
+    if (defunct) return kAXErrorInvalidUIElement;
+    *out = enabled;
     return kAXErrorSuccess;
   }
   if (attr == kAXChildrenAttribute) {
@@ -444,10 +469,29 @@ int32_t AtspiAccessibility::copyAttributeValue(const AXElementRef& element, std:
     }
     return kAXErrorSuccess;
   }
+
+  AtspiRole role = atspi_accessible_get_role(a, &ge);
+  if (failed(ge)) return kAXErrorInvalidUIElement;
+  const bool window = isWindowRole(role);
+  if (attr == kAXRoleAttribute) {
+    *out = axRole(role);
+    return kAXErrorSuccess;
+  }
+  if (attr == kAXSubroleAttribute) {
+    if (!window) return kAXErrorNoValue;
+    bool dialog = isDialogRole(role) || hasState(a, ATSPI_STATE_MODAL);
+    *out = std::string(dialog ? kAXDialogSubrole : kAXStandardWindowSubrole);
+    return kAXErrorSuccess;
+  }
   if (window && attr == kAXMinimizedAttribute) {
     // A window closed but kept by its program no longer shows: to the user it is gone.
-    if (!hasState(a, ATSPI_STATE_SHOWING) && !hasState(a, ATSPI_STATE_ICONIFIED)) return kAXErrorInvalidUIElement;
-    *out = hasState(a, ATSPI_STATE_ICONIFIED);
+    AtspiStateSet* set = atspi_accessible_get_state_set(a);
+    if (!set) return kAXErrorInvalidUIElement;
+    bool showing = atspi_state_set_contains(set, ATSPI_STATE_SHOWING) && !atspi_state_set_contains(set, ATSPI_STATE_DEFUNCT);
+    bool iconified = atspi_state_set_contains(set, ATSPI_STATE_ICONIFIED);
+    g_object_unref(set);
+    if (!showing && !iconified) return kAXErrorInvalidUIElement;
+    *out = iconified;
     return kAXErrorSuccess;
   }
   if (window && attr == kAXDefaultButtonAttribute) {

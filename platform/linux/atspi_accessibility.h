@@ -32,6 +32,8 @@ struct AtspiApplicationInfo {
   bool hasWindows = false;  // it shows at least one window
 };
 
+class SdEventRunLoop;
+
 class AtspiAccessibility : public Accessibility {
  public:
   // Connects to the AT-SPI bus. userBusAddress: the session bus that announces the AT-SPI bus
@@ -55,6 +57,10 @@ class AtspiAccessibility : public Accessibility {
   // Linux has no prompt to show: the answer is the same, and the window's warning explains.
   bool isProcessTrustedWithOptions(bool prompt) override { return isProcessTrusted(); }
 
+  // Reads the AT-SPI connection on loop whenever the bus sends something, so that what the
+  // desktop announces never piles up unread between snapping passes.
+  [[nodiscard]] Status attach(SdEventRunLoop& loop);
+
   // Why isProcessTrusted is false, for the log; empty when it is true.
   std::string untrustedReason();
   // The applications on the bus (the workspace's running applications).
@@ -63,6 +69,8 @@ class AtspiAccessibility : public Accessibility {
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;
+  SdEventRunLoop* loop_ = nullptr;
+  uint64_t watch_ = 0;
 };
 
 }  // namespace vl::linux_

@@ -86,6 +86,8 @@ Status DesktopSessionPorts::attach(SdEventRunLoop& loop) {
     if (Status s = session->attach(loop); !s) return std::move(s).context("session");
   if (screens)
     if (Status s = screens->attach(loop); !s) return std::move(s).context("screens");
+  if (accessibility)
+    if (Status s = accessibility->attach(loop); !s) return std::move(s).context("accessibility");
   return Status::success();
 }
 

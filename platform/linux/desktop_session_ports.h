@@ -61,7 +61,8 @@ struct DesktopSessionPorts {
   // Non-empty when the cursor cannot be moved: the Applications tab's message.
   std::string snappingOff;
 
-  // Runs the session's and the screens' event sources on loop.
+  // Runs the session's, the screens' and the accessibility bus's event sources on loop, which
+  // must outlive these ports.
   [[nodiscard]] Status attach(SdEventRunLoop& loop);
   // Sets the ports this set has into p (the others stay as they are; the cursor is always set,
   // to none where the pointer cannot be moved).

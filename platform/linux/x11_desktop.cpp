@@ -153,7 +153,7 @@ Status X11Screens::attach(SdEventRunLoop& loop) {
   if (!watch_) return Status::failure(1, "the X connection cannot be watched");
   loop_ = &loop;
   // Events Xlib read before the watch began would otherwise wait for the next one.
-  loop.post([this] { handleEvents(); });
+  handleEvents();
   return Status::success();
 }
 

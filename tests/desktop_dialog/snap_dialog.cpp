@@ -2,7 +2,8 @@
 // commands read from standard input, each reporting where its buttons lie on screen.
 // Commands: "open-default" (a dialog whose "Save" button is the default), "open-plain" (a
 // dialog without push buttons), "close", "quit". Replies, one line each on standard output:
-// "ready", "shown X Y" (the default button's centre on screen, or "shown - -"), "closed".
+// "ready", "shown X Y T" (the default button's centre on screen, or "-" twice, and the
+// monotonic clock in nanoseconds when the dialog was shown), "closed".
 #include <QApplication>
 #include <QCheckBox>
 #include <QDialog>
@@ -13,6 +14,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <chrono>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -79,14 +81,17 @@ int main(int argc, char** argv) {
         dialog->setGeometry(700, 500, 320, 140);
         dialog->show();
         dialog->activateWindow();
+        const long long shownAt = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                      std::chrono::steady_clock::now().time_since_epoch())
+                                      .count();
         // Reported once the dialog is laid out and mapped.
-        QTimer::singleShot(100, dialog.get(), [&dialog, save] {
+        QTimer::singleShot(100, dialog.get(), [&dialog, save, shownAt] {
           if (!dialog) return;
           if (save) {
             QPoint c = save->mapToGlobal(save->rect().center());
-            reply("shown " + std::to_string(c.x()) + " " + std::to_string(c.y()));
+            reply("shown " + std::to_string(c.x()) + " " + std::to_string(c.y()) + " " + std::to_string(shownAt));
           } else {
-            reply("shown - -");
+            reply("shown - - " + std::to_string(shownAt));
           }
         });
       }
