@@ -21,11 +21,14 @@ const char* envOf(const std::function<const char*(const char*)>& getenv, const c
 DesktopSessionParts::DesktopSessionParts(const DesktopSlotOptions& o) {
   auto getenv = [&o](const char* name) { return envOf(o.getenv, name); };
   const linux_input::SessionFacts facts = linux_input::SessionFacts::from(getenv);
-  if (o.restoreFile) {
-    std::string runtime = o.runtimeDir;
-    if (runtime.empty())
-      if (const char* r = getenv("XDG_RUNTIME_DIR")) runtime = r;
-    if (runtime.empty()) runtime = "/tmp";
+  std::string runtime = o.runtimeDir;
+  if (runtime.empty())
+    if (const char* r = getenv("XDG_RUNTIME_DIR")) runtime = r;
+  // A shared folder such as /tmp is no place for it: without the session's own, the devices'
+  // settings are kept in memory only.
+  if (o.restoreFile && runtime.empty() && o.log)
+    o.log("pointer speeds: no $XDG_RUNTIME_DIR, so a killed run's device settings cannot be given back by the next");
+  if (o.restoreFile && !runtime.empty()) {
     writer_ = inputd::openSessionPointerWriter(facts, runtime, o.loop, o.log, o.openers, /*leftoversNow=*/false);
     log_ = o.log;
   } else {
@@ -166,8 +169,8 @@ Platform DesktopProcess::platform() {
                               [](const std::string& n) { return n.rfind("session:", 0) == 0 || n.rfind("no ", 0) == 0; }),
                notes_.end());
   if (sessionPorts_) sessionPorts_(p, notes_);
-  // What the desktop-session adapters did not supply.
-  // The session adapters' own notes say why one is missing; without them, say what is absent.
+  // What the desktop-session adapters did not supply. Their own notes say why one is missing;
+  // without them, say what is absent.
   const bool sessionAdapters = static_cast<bool>(sessionPorts_);
   if (!p.session) {
     p.session = &consoleSession_;
