@@ -17,6 +17,11 @@
 
 namespace vl::linux_input {
 
+// The name velmora-inputd gives each virtual pointer that carries a filtered device's motion
+// (followed by the device's own name). Velmora's device search passes them by: they are its
+// own output, not a mouse of the user.
+inline constexpr std::string_view kFilteredPointerPrefix = "Velmora filtered ";
+
 // What a writer needs to know of one real pointing device (filled from udev).
 struct InputDeviceInfo {
   std::string sysPath;   // the evdev node's sysfs path, /sys/devices/.../input/inputN/eventM
@@ -36,6 +41,9 @@ class PointerWriter {
 
   // A short name for logs and listings: "x11-libinput", "x11-ptraccel", "kwin", "inputd", "none".
   virtual std::string name() const = 0;
+  // The name for one device where a writer drives devices in more than one way (X11: the
+  // libinput driver's properties or the server's own acceleration).
+  virtual std::string nameFor(const InputDeviceInfo& /*device*/) const { return name(); }
   // True when this writer can set the device's speed in the running session.
   virtual bool handles(const InputDeviceInfo& device) const = 0;
 

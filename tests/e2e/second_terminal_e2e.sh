@@ -15,7 +15,8 @@ export HOME="$work/home" XDG_RUNTIME_DIR="$work/run"
 unset XDG_DATA_HOME XDG_CONFIG_HOME VELMORA_WORLD DBUS_SESSION_BUS_ADDRESS
 "$bin/velmora-sim" init >/dev/null || { echo "FAIL velmora-sim init"; exit 1; }
 
-dbus-run-session -- "$bin/velmora-manager" >"$work/agent.out" 2>"$work/agent.err" &
+# Without --world or VELMORA_WORLD the agent would take the real machine: name the simulated one.
+dbus-run-session -- "$bin/velmora-manager" --system world >"$work/agent.out" 2>"$work/agent.err" &
 runner=$!
 
 # The second terminal: PATH as the README says, and whatever its own bus is.

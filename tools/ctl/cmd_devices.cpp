@@ -1,6 +1,7 @@
-// velmora-ctl devices / demo: the pointing devices of a simulated Mac as the core sees them —
-// identity, driver, support, Apple/Magic classification, receiver pairings — and, for the
-// demo, a cursor speed written to each supported device.
+// velmora-ctl devices / demo: the pointing devices the agent would see on the real machine or
+// a world (store name, product, transport, udev path, receiver slot, speed writer), the device
+// profiles as the core sees them — identity, driver, support, Apple/Magic classification,
+// receiver pairings — and, for the demo, a cursor speed written to each supported device.
 #include <cstdio>
 #include <iostream>
 #include <sstream>
@@ -11,7 +12,14 @@
 #include "core/plist/number_text.h"
 #include "core/hid/registry_search.h"
 #include "core/system/versions.h"
+#include "platform/linux/hidraw_devices.h"
+#include "platform/linux/udev_event_system.h"
+#include "platform/linux/udev_machine.h"
 #include "platform/sim/sim_mac.h"
+#include "platform/sim/world.h"
+#include "tools/common/desktop_process.h"
+#include "tools/common/system_choice.h"
+#include "tools/ctl/pointing_listing.h"
 #include "tools/common/device_names.h"
 #include "tools/ctl/command.h"
 
@@ -19,13 +27,20 @@ namespace vl::ctl {
 namespace {
 
 const char* kDevicesHelp =
-    "usage: velmora-ctl devices [--profile NAME]... [--all] [--fixtures DIR] [--json]\n\n"
-    "Loads a simulated Mac and lists its pointing services as the core sees them: identity\n"
-    "(vendor, product, model id, transport), location, driver, resolution, whether Velmora\n"
-    "supports the device and how it classifies it.\n\n"
-    "Without --profile the default machine is used: a MacBook Pro with its built-in trackpad,\n"
-    "a Logitech Unifying receiver with paired mice and a plain USB mouse. --all loads every\n"
-    "profile of the fixture folder. --fixtures names another folder of device profiles.\n";
+    "usage: velmora-ctl devices [--system desktop|world] [--world DIR] [--json]\n"
+    "       velmora-ctl devices [--profile NAME]... [--all] [--fixtures DIR] [--json]\n\n"
+    "Lists the pointing devices Velmora Manager would see, as the store names them, with their\n"
+    "product, transport, udev path, receiver slot and the speed writer that sets their speed.\n"
+    "Paired mice are asked of their receiver for their model id, as the agent does.\n\n"
+    "  --system desktop  this machine's mice and trackpads (the default without --world or\n"
+    "                    $VELMORA_WORLD)\n"
+    "  --system world    the simulated Mac of --world DIR, else $VELMORA_WORLD, else\n"
+    "                    $XDG_DATA_HOME/velmora/world\n\n"
+    "With --profile, --all or --fixtures it loads device profiles into a fresh simulated Mac\n"
+    "instead and lists their pointing services as the core sees them: identity, location,\n"
+    "driver, resolution, support and classification. Without --profile the default machine is\n"
+    "used: a MacBook Pro with its built-in trackpad, a Logitech Unifying receiver with paired\n"
+    "mice and a plain USB mouse; --all loads every profile of the fixture folder.\n";
 
 const char* kDemoHelp =
     "usage: velmora-ctl demo [--fixtures DIR]\n\n"
@@ -159,17 +174,68 @@ bool load(sim::SimMac& mac, const std::string& dir, std::vector<std::string> pro
   return true;
 }
 
+// The devices of the real machine or of a world, as the agent would see them.
+int runPointingDevices(const std::string& systemOption, const std::string& worldOption, bool worldGiven, bool json) {
+  auto choice = cli::chooseSystem(systemOption, worldGiven, std::getenv("VELMORA_WORLD"));
+  if (!choice) return usageError("devices", choice.status().detail());
+  std::string error;
+  std::vector<PointingRow> rows;
+  auto report = [](const std::string& line) { std::cerr << "velmora-ctl: " << line << "\n"; };
+  if (choice->system == cli::System::Desktop) {
+    auto machine = linux_::UdevMachine::open(&error);
+    if (!machine) return failure("cannot read this machine's devices: " + error);
+    // The writer the agent would choose in this session; only a listing, so no restore file.
+    cli::DesktopSlots slots = cli::defaultDesktopSlots({});
+    linux_::UdevEventSystem events(*machine, slots.writerChooser, report);
+    linux_::HidrawDevices hid(*machine, report);
+    Platform p;
+    p.registry = &machine->registry();
+    p.eventSystem = &events;
+    p.hidDevices = &hid;
+    rows = listPointingDevices(
+        p,
+        [&](const HidServiceClient& s) { return serviceString(&s, "UdevPath").value_or(""); },
+        [&](const HidServiceClient& s) {
+          auto us = events.service(s.registryID());
+          return us ? us->writer().nameFor(us->info()) : std::string("none");
+        });
+  } else {
+    std::string folder = sim::worldFolderFor(worldOption);
+    sim::WorldOptions options;
+    options.processName = "velmora-ctl";
+    auto world = sim::World::open(folder, options, &error);
+    if (!world) return failure("no simulated Mac at " + folder + ": " + error);
+    rows = listPointingDevices(
+        world->platform(),
+        [](const HidServiceClient& s) { return "registry " + hex(s.registryID(), 9); },
+        [](const HidServiceClient&) { return std::string("simulated Mac"); });
+  }
+  if (json) printPointingJson(rows, cli::systemName(choice->system), std::cout);
+  else printPointingText(rows, cli::systemLine(*choice), std::cout);
+  return kExitOk;
+}
+
 int runDevices(const Args& in) {
   Args args = in;
-  std::string dir = sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), error, profile;
-  if (takeOption(args, "--fixtures", &dir, &error) && dir.empty()) return usageError("devices", "empty --fixtures");
+  std::string dir, error, profile, systemOption, worldOption;
+  bool fixtures = takeOption(args, "--fixtures", &dir, &error);
+  if (fixtures && dir.empty()) return usageError("devices", "empty --fixtures");
   if (!error.empty()) return usageError("devices", error);
+  if (!fixtures) dir = sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES);
   bool json = takeFlag(args, "--json");
   bool all = takeFlag(args, "--all");
   std::vector<std::string> profiles;
   while (takeOption(args, "--profile", &profile, &error)) profiles.push_back(profile);
   if (!error.empty()) return usageError("devices", error);
+  bool systemGiven = takeOption(args, "--system", &systemOption, &error);
+  if (!error.empty()) return usageError("devices", error);
+  bool worldGiven = takeOption(args, "--world", &worldOption, &error);
+  if (!error.empty()) return usageError("devices", error);
   if (!args.empty()) return usageError("devices", "unexpected argument '" + args[0] + "'");
+  bool profileMode = fixtures || all || !profiles.empty();
+  if (profileMode && (systemGiven || worldGiven))
+    return usageError("devices", "--profile, --all and --fixtures load device profiles; they do not go with --system or --world");
+  if (!profileMode) return runPointingDevices(systemOption, worldOption, worldGiven, json);
   if (profiles.empty() && !all) profiles = kDefaultMachine;
 
   sim::SimMac mac;
@@ -224,7 +290,7 @@ int runDemo(const Args& in) {
 }  // namespace
 
 CommandGroup devicesCommand() {
-  return {"devices", "list the simulated Mac's pointing devices as the core sees them", kDevicesHelp, runDevices};
+  return {"devices", "list the pointing devices the agent would see (this machine or a world)", kDevicesHelp, runDevices};
 }
 
 CommandGroup demoCommand() {

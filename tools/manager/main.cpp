@@ -1,9 +1,11 @@
-// velmora-manager: Velmora Manager, the background agent, on the shared simulated Mac (the
-// world folder) with a real run loop and the session bus for the pane's commands.
+// velmora-manager: Velmora Manager, the background agent, on the real machine's pointing
+// devices or on the shared simulated Mac (the world folder), with a real run loop and the
+// session bus for the pane's commands.
 #include <malloc.h>
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -11,6 +13,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "agent/app_controller.h"
 #include "agent/snapping/snapping_controller.h"
@@ -21,25 +24,30 @@
 #include "platform/linux/sd_event_runloop.h"
 #include "platform/sim/world.h"
 #include "tools/common/bundle_resources.h"
+#include "tools/common/desktop_process.h"
+#include "tools/common/system_choice.h"
 #include "tools/common/world_process.h"
 #include "tools/common/service_url.h"
 
 namespace {
 
 const char* kHelp =
-    "usage: velmora-manager [--world DIR] [--resources DIR] [--quiet]\n\n"
+    "usage: velmora-manager [--system desktop|world] [--world DIR] [--resources DIR] [--quiet]\n\n"
     "Velmora Manager, the background agent: applies each pointing device's chosen favourite\n"
     "speed whenever the device appears, after login, at unlock, after a display change and\n"
     "after a system-speed change, obeys the settings pane's commands, and gives every device\n"
     "the system speed back when it quits (SIGTERM, SIGINT or SIGHUP). Each device's own speed\n"
     "is kept in the world (agent/restore-values.plist) while it carries a favourite, so that\n"
     "after a crash the next run gives it back.\n\n"
-    "  --world DIR       the simulated Mac to run on (default: $VELMORA_WORLD, else\n"
-    "                    $XDG_DATA_HOME/velmora/world); create one with 'velmora-sim init'\n"
+    "  --system desktop  the real machine's mice and trackpads (the default without --world\n"
+    "                    or $VELMORA_WORLD)\n"
+    "  --system world    the simulated Mac of --world DIR, else $VELMORA_WORLD, else\n"
+    "                    $XDG_DATA_HOME/velmora/world; create one with 'velmora-sim init'\n"
+    "  --world DIR       run on that simulated Mac\n"
     "  --resources DIR   strings tables and device definitions (default: the Resources of the\n"
     "                    bundle it runs from, else the source tree's)\n"
     "  --quiet           do not print what is applied and restored\n"
-    "  --help, --version\n\n"
+    "  --help, --version (which also says which system it would run on)\n\n"
     "One agent runs per simulated Mac: a second one on the same world says which process holds\n"
     "the world's lock and ends with status 1, touching no device.\n\n"
     "Exit status: 0 after a normal quit, 1 when it cannot start, 2 for usage errors,\n"
@@ -73,12 +81,120 @@ std::string timestamp() {
   return buf;
 }
 
+// The agent on the real machine: the same controller over the Linux adapters.
+int runOnDesktop(vl::linux_::SdEventRunLoop& loop, const vl::cli::SystemChoice& choice, const std::string& resources,
+                 bool quiet) {
+  using namespace vl;
+  auto say = [quiet](const std::string& line) {
+    if (!quiet) std::cout << timestamp() << "  " << line << std::endl;
+  };
+  cli::DesktopProcessOptions options;
+  options.resources = resources;
+  // The session's writer (its choice logged here) and desktop adapters; the writer first gives
+  // back what a run that ended abnormally left on the devices.
+  cli::DesktopSlotOptions slotOptions;
+  slotOptions.restoreFile = true;
+  slotOptions.sessionPorts = true;
+  slotOptions.loop = &loop;
+  // Said after the first line, which names the system.
+  std::vector<std::string> early;
+  bool started = false;
+  slotOptions.log = [&](const std::string& line) {
+    if (started) say(line);
+    else early.push_back(line);
+  };
+  options.slots = cli::defaultDesktopSlots(slotOptions);
+  if (const char* url = std::getenv(cli::kServiceURLEnvironment)) options.serviceURL = url;
+  // Device messages (a receiver this user may not open, a speed no writer takes) are the
+  // user's business even with --quiet.
+  options.report = [](const std::string& line) { std::cerr << timestamp() << "  " << line << std::endl; };
+  std::string error;
+  auto process = cli::DesktopProcess::open(loop, std::move(options), &error);
+  if (!process) {
+    std::cerr << "velmora-manager: cannot reach this machine's devices: " << error << "\n";
+    return kExitCannotStart;
+  }
+  if (!process->bus())
+    std::cerr << "velmora-manager: cannot reach the session bus (" << process->busError()
+              << "); the settings pane's commands will not arrive\n";
+
+  AgentSettings settings;
+  settings.bundle.resourcesDir = resources;
+  std::string folder = process->dataFolder() + "/agent";
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (ec) {
+    std::cerr << "velmora-manager: cannot make " << folder << ": " << ec.message() << "\n";
+    return kExitCannotStart;
+  }
+  settings.restoreValuesPath = folder + "/restore-values.plist";
+  settings.instanceLockPath = folder + "/agent.lock";
+  settings.sharingSaltPath = folder + "/sharing-salt";
+  if (const pl::Data* table = defaultAcclTable()) settings.defaultAcclTable = pl::Value(*table);
+  if (const pl::Value* curves = defaultAcclCurves()) settings.defaultAcclCurves = *curves;
+  setProcessIdentity({ProcessRole::Agent, settings.bundle, {}});
+  // What a killed run left on the devices goes back before any device is announced, unless
+  // another agent of this user runs: those settings are then its own (this one stops below).
+  process->giveLeftoversBack(settings.instanceLockPath);
+  std::optional<AppControllerClass> controller;
+  // The agent's quit writes what it knows as the system speed; the writers hold each device's
+  // own desktop setting and give exactly that back.
+  auto quit = [&] {
+    controller->applicationWillTerminate();
+    if (Status st = process->giveSpeedsBack(); !st.ok())
+      std::cerr << timestamp() << "  a device's own speed could not be given back: " << st.detail() << std::endl;
+  };
+  linux_::ConsoleAlerts alerts(stderr, velmora::kAgentName);
+  linux_::ProcessLifecycle lifecycle(
+      [&](int) {
+        if (!controller) return;
+        if (controller->startRefused()) std::exit(kExitCannotStart);
+        quit();
+      },
+      [](const std::string&) {});
+  Platform platform = process->platform();
+  platform.alerts = &alerts;
+  platform.lifecycle = &lifecycle;
+  say("Velmora Manager " + settings.bundle.version + " on this machine (" + cli::systemLine(choice) + "), " +
+      std::to_string(process->machine().devices().size()) + " pointing device(s) seen by udev");
+  started = true;
+  for (const auto& line : early) say(line);
+  for (const auto& note : process->notes()) say(note);
+
+  controller.emplace(platform, settings);
+  // Snapping follows application activation and publishes its accessibility flag through the
+  // desktop port; without one it cannot run (the notes above say so).
+  if (platform.desktop)
+    controller->setSnappingHooks(std::make_unique<SnappingController>(
+        platform, [&controller] { return controller->managedObjectContext(); }));
+  if (!quiet) controller->setActivityLog([](const std::string& line) { std::cout << timestamp() << "  " << line << std::endl; });
+  controller->setStartRefusedSink([](const std::string& line) { std::cerr << "velmora-manager: " << line << std::endl; });
+  if (!loop.handleTerminationSignals(
+          [&](int sig) {
+            say(std::string(strsignal(sig)) + ": quitting");
+            quit();
+            loop.stop(0);
+          },
+          &error)) {
+    std::cerr << "velmora-manager: " << error << "\n";
+    return 1;
+  }
+  loop.addEndOfPassObserver([] { malloc_trim(0); });
+  controller->applicationWillFinishLaunching();
+  controller->applicationDidFinishLaunching();
+  // After the agent's own session observers: its logout restore comes first.
+  if (controller->launched()) process->giveSpeedsBackAtSessionEnd();
+  int status = loop.run();
+  controller.reset();
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   using namespace vl;
-  std::string worldOption, resources = cli::bundledResourcesOr(VELMORA_SOURCE_RESOURCES);
-  bool quiet = false;
+  std::string worldOption, systemOption, resources = cli::bundledResourcesOr(VELMORA_SOURCE_RESOURCES);
+  bool quiet = false, worldGiven = false, version = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     if (a == "--help" || a == "-h") {
@@ -86,13 +202,17 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (a == "--version") {
-      std::cout << "velmora-manager " << VELMORA_VERSION_TEXT << "\n";
-      return 0;
+      version = true;
+      continue;
     }
-    if ((a == "--world" || a == "--resources") && i + 1 < argc) {
-      (a == "--world" ? worldOption : resources) = argv[++i];
+    if ((a == "--world" || a == "--resources" || a == "--system") && i + 1 < argc) {
+      (a == "--world" ? worldOption : a == "--system" ? systemOption : resources) = argv[++i];
+      worldGiven = worldGiven || a == "--world";
     } else if (a.rfind("--world=", 0) == 0) {
       worldOption = a.substr(8);
+      worldGiven = true;
+    } else if (a.rfind("--system=", 0) == 0) {
+      systemOption = a.substr(9);
     } else if (a == "--quiet") {
       quiet = true;
     } else {
@@ -101,12 +221,23 @@ int main(int argc, char** argv) {
     }
   }
 
+  auto choice = cli::chooseSystem(systemOption, worldGiven, std::getenv("VELMORA_WORLD"));
+  if (!choice) {
+    std::cerr << "velmora-manager: " << choice.status().detail() << "\nTry 'velmora-manager --help'.\n";
+    return 2;
+  }
+  if (version) {
+    std::cout << "velmora-manager " << VELMORA_VERSION_TEXT << "\n" << cli::systemLine(*choice) << "\n";
+    return 0;
+  }
+
   std::string error;
   auto loop = linux_::SdEventRunLoop::create(&error);
   if (!loop) {
     std::cerr << "velmora-manager: cannot create the run loop: " << error << "\n";
     return 1;
   }
+  if (choice->system == cli::System::Desktop) return runOnDesktop(*loop, *choice, resources, quiet);
   std::string folder = sim::worldFolderFor(worldOption);
   cli::WorldProcessOptions worldOptions;
   worldOptions.folder = folder;
@@ -191,7 +322,9 @@ int main(int argc, char** argv) {
   // a burst freed back to the system instead of keeping it for the next one.
   loop->addEndOfPassObserver([] { malloc_trim(0); });
 
-  if (!quiet) std::cout << timestamp() << "  Velmora Manager " << settings.bundle.version << " on " << folder << std::endl;
+  if (!quiet)
+    std::cout << timestamp() << "  Velmora Manager " << settings.bundle.version << " on " << folder << " ("
+              << cli::systemLine(*choice) << ": a simulated Mac)" << std::endl;
   controller->applicationWillFinishLaunching();
   controller->applicationDidFinishLaunching();
   // The programs of another terminal find the agent's bus in the world, whatever their own

@@ -19,6 +19,7 @@
 #include "pane/ui/host/pane_session.h"
 #include "platform/linux/xdg_paths.h"
 #include "platform/sim/world.h"
+#include "tools/common/system_choice.h"
 #include "platform/sim/world_paths.h"
 #include "tools/common/cli_args.h"
 #include "tools/common/suggest.h"
@@ -31,13 +32,15 @@ constexpr int kExitUsage = 2;
 constexpr int kDefaultWidth = 1100, kDefaultHeight = 700;
 
 const char* kHelp =
-    "usage: velmora-settings [--world DIR] [--pane PATH] [--tab NAME] [--size WxH]\n"
+    "usage: velmora-settings [--system world] [--world DIR] [--pane PATH] [--tab NAME] [--size WxH]\n"
     "                        [--screenshot FILE.png [--delay S]]\n\n"
     "Opens the Velmora settings window: finds the Velmora pane, loads it and shows it. The pane\n"
     "starts Velmora Manager (the agent) when it is not running from a bundle at least as new;\n"
     "closing the window leaves the agent running.\n\n"
     "  --world DIR          the simulated Mac to run on (default: $VELMORA_WORLD, else\n"
     "                       $XDG_DATA_HOME/velmora/world); create one with 'velmora-sim init'\n"
+    "  --system world       the same default, said explicitly; --system desktop (this machine's\n"
+    "                       own devices) is not there yet for the window: it says so and ends\n"
     "  --pane PATH          load this Velmora.prefPane instead of looking for one; otherwise the\n"
     "                       first found of: the world's Library/PreferencePanes, the user's\n"
     "                       $XDG_DATA_HOME/velmora/PreferencePanes, the data dirs' velmora/\n"
@@ -85,7 +88,8 @@ void onSignal(int sig) {
 
 int main(int argc, char** argv) {
   using namespace vl;
-  std::string worldOption, paneOption, screenshot, tab, delayText, sizeText;
+  std::string worldOption, paneOption, screenshot, tab, delayText, sizeText, systemOption;
+  bool worldGiven = false, version = false;
   for (int i = 1; i < argc; ++i) {
     std::string a = argv[i];
     auto value = [&](const std::string& name, std::string& out) {
@@ -105,17 +109,35 @@ int main(int argc, char** argv) {
       return 0;
     }
     if (a == "--version") {
-      std::cout << "velmora-settings " << VELMORA_VERSION_TEXT << "\n";
-      return 0;
+      version = true;
+      continue;
     }
-    if (value("--world", worldOption) || value("--pane", paneOption) || value("--screenshot", screenshot) ||
+    if (value("--world", worldOption)) {
+      worldGiven = true;
+      continue;
+    }
+    if (value("--system", systemOption) || value("--pane", paneOption) || value("--screenshot", screenshot) ||
         value("--tab", tab) || value("--delay", delayText) || value("--size", sizeText))
       continue;
-    if (a == "--world" || a == "--pane" || a == "--screenshot" || a == "--tab" || a == "--delay" || a == "--size")
+    if (a == "--world" || a == "--pane" || a == "--screenshot" || a == "--tab" || a == "--delay" || a == "--size" ||
+        a == "--system")
       return usage(a + " needs a value");
     return usage("unexpected argument '" + a + "'" +
-                 cli::didYouMean(a, {"--world", "--pane", "--screenshot", "--tab", "--delay", "--size", "--help",
-                                     "--version"}));
+                 cli::didYouMean(a, {"--world", "--system", "--pane", "--screenshot", "--tab", "--delay", "--size",
+                                     "--help", "--version"}));
+  }
+  auto choice = cli::chooseSystem(systemOption, worldGiven, std::getenv("VELMORA_WORLD"));
+  if (!choice) return usage(choice.status().detail());
+  // The window's pane has no adapters of the real machine yet: it runs on the simulated Mac,
+  // and says so where the real machine was asked for or would be the default.
+  if (choice->system == cli::System::Desktop && systemOption == "desktop")
+    return cannotShow("the settings window does not run on this machine's own devices yet; run it on a simulated Mac "
+                      "(--world DIR or --system world). 'velmora-ctl devices' lists this machine's devices and "
+                      "'velmora-manager' sets their speeds.");
+  if (choice->system == cli::System::Desktop) choice = cli::SystemChoice{cli::System::World, "the window runs on a simulated Mac only so far"};
+  if (version) {
+    std::cout << "velmora-settings " << VELMORA_VERSION_TEXT << "\n" << cli::systemLine(*choice) << "\n";
+    return 0;
   }
   double width = kDefaultWidth, height = kDefaultHeight;
   if (!sizeText.empty()) {
