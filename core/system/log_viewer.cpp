@@ -5,7 +5,7 @@
 
 #include <algorithm>
 
-#include "core/plist/file_output.h"
+#include "core/system/file_output.h"
 
 namespace vl {
 

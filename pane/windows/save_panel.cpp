@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <span>
 
-#include "core/plist/file_output.h"
+#include "core/system/file_output.h"
 
 namespace vl {
 

@@ -66,13 +66,16 @@ class CheckLayersTest(unittest.TestCase):
         self.assertNotIn("platform/linux/d.cpp", out)
         self.assertNotIn("tools/sim/main.cpp", out)
 
-    def test_comments_and_listed_exceptions_pass(self):
+    def test_comments_pass_and_test_code_in_a_shipped_tool_is_caught(self):
         code, out, _ = run_on({
             "core/system/a.cpp": '// a\n/*\n#include "agent/app_controller.h"\n*/\n// #include "pane/ui/x.h"\n',
-            "tools/service/load/load_main.cpp": '// l\n#include "tests/support/postgres_server.h"\n',
         })
         self.assertEqual(code, 0, out)
-
+        code, out, _ = run_on({
+            "tools/service/load/load_main.cpp": '// l\n#include "tests/support/postgres_server.h"\n',
+        })
+        self.assertEqual(code, 1, out)
+        self.assertIn("tools/service/load/load_main.cpp:2:", out)
 
 if __name__ == "__main__":
     unittest.main()

@@ -7,7 +7,7 @@
 
 #include "core/errors/error_stack.h"
 #include "core/plist/codec.h"
-#include "core/plist/file_output.h"
+#include "core/system/file_output.h"
 #include "core/plist/number_text.h"
 #include "core/plist/file_input.h"
 #include "pane/curves/accel_table.h"

@@ -5,7 +5,7 @@
 
 #include "core/devices/exchange_file.h"
 #include "core/plist/codec.h"
-#include "core/plist/file_output.h"
+#include "core/system/file_output.h"
 #include "core/store/records.h"
 #include "tools/common/device_names.h"
 #include "tools/ctl/command.h"

@@ -2,7 +2,7 @@
 #include <iostream>
 
 #include "core/plist/codec.h"
-#include "core/plist/file_output.h"
+#include "core/system/file_output.h"
 #include "tools/common/suggest.h"
 #include "tools/ctl/command.h"
 

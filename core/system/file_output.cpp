@@ -1,5 +1,5 @@
 // The one check behind every file the user names for output, and the write that follows it.
-#include "core/plist/file_output.h"
+#include "core/system/file_output.h"
 
 #include <sys/stat.h>
 
