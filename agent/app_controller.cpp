@@ -175,6 +175,8 @@ void AppControllerClass::applicationWillTerminate() {
     fatal(nullptr, nullptr, e, 1000883);
     return;
   }
+  int notTaken = 0;
+  for (auto& e : connectedDeviceList_) notTaken += e->restoresNotTaken();
   const LeftOverOutcome leftOver = restoreLeftOverAtQuit();
   removeDeviceNotify();
   userInfo_ = nullptr;
@@ -189,10 +191,12 @@ void AppControllerClass::applicationWillTerminate() {
   // could not reach keeps its entry, and the line says so.
   if (!watchedDevices) {
     logActivity("stopped; no device was changed");
-  } else if (leftOver.failed == 0 && leftOver.absent == 0) {
+  } else if (leftOver.failed == 0 && leftOver.absent == 0 && notTaken == 0) {
     logActivity("stopped; every device is back at the system speed");
   } else {
-    std::string line = "stopped; the devices this run changed are back at the system speed";
+    std::string line = notTaken == 0 ? "stopped; the devices this run changed are back at the system speed"
+                                     : "stopped; " + std::to_string(notTaken) +
+                                           " device service(s) did not take the system speed back";
     if (leftOver.failed > 0)
       line += "; " + std::to_string(leftOver.failed) + " device(s) may still carry a speed of an earlier run";
     if (leftOver.absent > 0)

@@ -24,6 +24,15 @@ namespace vl {
 
 namespace {
 
+// The writes report nothing (a service that refuses a value simply keeps its own), so the
+// log reads each value back before it calls a speed applied or given back: on a desktop whose
+// writer refuses, "applied" would otherwise be a false success.
+bool carries(const HidServiceClient* service, std::string_view key, double value) {
+  auto v = service ? service->property(key) : std::nullopt;
+  return v && v->isNumber() && v->intValue() == X2Fix(value);
+}
+
+
 constexpr const char* kTimerSelector = "setCursorSpeedOnTimer";
 
 // The values a favourite puts on its device, every one decided before anything is written, or
@@ -258,7 +267,15 @@ int32_t ServiceClass::setCursorSpeedWithClient(const ServiceRef& service) {
     QS810stackError(nullptr, e);
     return 5220076;
   }
-  if (controller_) {
+  const bool taken = v.accelerationOff ? carries(service.get(), key, kDisabledAcceleration)
+                                       : carries(service.get(), kHIDPointerResolutionKey, v.sensitivity) &&
+                                             carries(service.get(), key, v.tracking);
+  if (controller_ && !taken) {
+    controller_->logActivity("could not apply favourite " + std::to_string(cs->index() + 1) + " to " + name() + " (" +
+                             (applyReason_.empty() ? std::string("requested") : textForLog(applyReason_)) +
+                             ") service 0x" + hexText(service->registryID()) +
+                             ": the device did not take it (see the writer's message)");
+  } else if (controller_) {
     // Names exactly what was written: with acceleration off the resolution is left as it was.
     std::string line = "applied favourite " + std::to_string(cs->index() + 1) + " to " + name() + " (" +
                        (applyReason_.empty() ? std::string("requested") : textForLog(applyReason_)) + ") service 0x" +
@@ -299,7 +316,13 @@ int32_t ServiceClass::restoreCursorSpeedUnconditionalWithClient(const ServiceRef
     QS810stackError(nullptr, e);
     return 5220142;
   }
-  if (controller_) {
+  const bool taken = carries(service.get(), kHIDPointerResolutionKey, pointerResolution_) &&
+                     carries(service.get(), key, system);
+  if (!taken) ++restoresNotTaken_;
+  if (controller_ && !taken) {
+    controller_->logActivity("could not give " + name() + " service 0x" + hexText(service->registryID()) +
+                             " the system speed back: the device did not take it");
+  } else if (controller_) {
     // The key comes from the device's registry: outside text like the transport.
     std::string line = "restored " + name() + " service 0x" + hexText(service->registryID()) +
                        " to the system speed: resolution " + pl::formatG(pointerResolution_) + ", " +
@@ -319,6 +342,7 @@ int32_t ServiceClass::restoreCursorSpeedWithClient(const ServiceRef& service) {
 }
 
 int32_t ServiceClass::restoreCursorSpeed() {
+  restoresNotTaken_ = 0;
   auto clients = clientList_;
   for (const auto& s : clients) {
     if (int32_t e = restoreCursorSpeedWithClient(s)) {

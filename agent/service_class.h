@@ -99,6 +99,10 @@ class ServiceClass : public IOResourceClass {
   // service, or only the one given (a service joining later).
   int32_t restoreLeftOver(const ServiceRef& only = nullptr);
 
+  // How many of this entry's services did not take the system speed back at its last restore
+  // (read back after the write: a refusing service keeps its own value).
+  int restoresNotTaken() const { return restoresNotTaken_; }
+
   const std::vector<ServiceRef>& clientList() const { return clientList_; }
   RegistryId esRegistry() const { return esRegistry_; }
   double pointerResolution() const { return pointerResolution_; }
@@ -123,6 +127,7 @@ class ServiceClass : public IOResourceClass {
   std::string lastRefusal_;
   bool savingFailed_ = false;
   bool leftOverRestored_ = false;
+  int restoresNotTaken_ = 0;
   std::string applyReason_;
 };
 

@@ -571,6 +571,32 @@ TEST_F(Agent, AFavouriteThatCannotBeWrittenLeavesItsDeviceAtTheSystemSpeed) {
 // Every stored text of a favourite against what the device gets and what the log says: the
 // favourite is applied whole or not at all (the system speed, whole), and "applied" is logged
 // only for what was written.
+TEST_F(Agent, AWriteTheDeviceRefusesIsNeverCalledAppliedOrGivenBack) {
+  // A desktop whose writer refuses every value: the writes report nothing, so only reading back
+  // tells the log the truth.
+  writeStore({usbMouse});
+  RegistryId mouse = attach("generic-usb-optical-mouse");
+  mac.refuseServiceWrites("HIDPointerResolution", true);
+  launch();
+  loop.advance(2);
+  EXPECT_EQ(logged("applied favourite"), 0u);
+  EXPECT_EQ(logged("could not apply favourite 3 to 93a-2510-0-USB (attached)"), 1u);
+  EXPECT_TRUE(lifecycle.exits.empty());
+
+  // Taken again once the device takes values.
+  mac.refuseServiceWrites("HIDPointerResolution", false);
+  postCommand(deviceCommand(cmd::kCursorSpeed, usbMouse));
+  EXPECT_EQ(written(mouse, "HIDPointerResolution"), X2Fix(800));
+  EXPECT_EQ(logged("applied favourite 3 to 93a-2510-0-USB"), 1u);
+
+  mac.refuseServiceWrites("HIDPointerResolution", true);
+  agent->applicationWillTerminate();
+  EXPECT_EQ(logged("restored 93a-2510-0-USB"), 0u);
+  EXPECT_EQ(logged("could not give 93a-2510-0-USB"), 1u);
+  EXPECT_EQ(logged("every device is back at the system speed"), 0u);
+  EXPECT_EQ(logged("stopped; 1 device service(s) did not take the system speed back"), 1u);
+}
+
 TEST_F(Agent, AFavouriteIsDecidedWholeBeforeAnyValueIsWritten) {
   writeStore({usbMouse});
   mac.setSystemAcceleration("HIDMouseAcceleration", 0.875);

@@ -42,6 +42,10 @@ case "$first" in *"on this machine (system: desktop"*) ;; *) fail "first line: $
 grep -q "93a-2510-0-USB attached" "$tmp/agent.log" || fail "no attach: $log"
 [ "$(grep -c "no writer can set pointer speeds in this session" "$tmp/agent.log")" -ge 1 ] || fail "no word on the missing writer: $log"
 [ "$(grep -c "cannot set the speed of" "$tmp/agent.log")" -eq 1 ] || fail "the missing writer said more than once: $log"
-grep -q "stopped; every device" "$tmp/agent.log" || fail "no orderly stop: $log"
+# With no writer nothing is applied or given back, and the log claims neither.
+grep -q "could not apply favourite 1 to 93a-2510-0-USB" "$tmp/agent.log" || fail "the refused write is not told: $log"
+! grep -q "applied favourite" "$tmp/agent.log" || fail "a refused write is called applied: $log"
+grep -q "stopped; 1 device service(s) did not take the system speed back" "$tmp/agent.log" ||
+  fail "no orderly stop, or a false claim of success: $log"
 if [ "$fails" -ne 0 ]; then echo "$fails failed"; exit 1; fi
 echo "1 passed, 0 failed"
