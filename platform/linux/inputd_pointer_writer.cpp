@@ -1,5 +1,6 @@
 // The inputd client: Filter and Release calls, and re-applying after the service restarts.
 #include "platform/linux/inputd_pointer_writer.h"
+#include "platform/linux/sd_bus_events.h"
 
 #include <systemd/sd-bus.h>
 
@@ -154,16 +155,6 @@ Result<std::pair<double, double>> InputdPointerWriter::serviceSpeed(const InputD
   return std::make_pair(r, a);
 }
 
-void InputdPointerWriter::processEvents(double timeout) {
-  bool waited = false;
-  for (;;) {
-    int rc = sd_bus_process(bus_, nullptr);
-    if (rc < 0) return;
-    if (rc > 0) continue;
-    if (waited || timeout <= 0) return;
-    sd_bus_wait(bus_, static_cast<uint64_t>(timeout * 1e6));
-    waited = true;
-  }
-}
+void InputdPointerWriter::processEvents(double timeout) { processBusEvents(bus_, timeout); }
 
 }  // namespace vl::linux_input

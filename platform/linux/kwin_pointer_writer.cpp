@@ -1,5 +1,6 @@
 // The KWin writer: per-device properties over sd-bus, their restore, and change signals.
 #include "platform/linux/kwin_pointer_writer.h"
+#include "platform/linux/sd_bus_events.h"
 
 #include <systemd/sd-bus.h>
 
@@ -252,16 +253,6 @@ void KWinPointerWriter::propertiesChanged(sd_bus_message* m) {
   return;
 }
 
-void KWinPointerWriter::processEvents(double timeout) {
-  bool waited = false;
-  for (;;) {
-    int rc = sd_bus_process(bus_, nullptr);
-    if (rc < 0) return;
-    if (rc > 0) continue;
-    if (waited || timeout <= 0) return;
-    sd_bus_wait(bus_, static_cast<uint64_t>(timeout * 1e6));
-    waited = true;
-  }
-}
+void KWinPointerWriter::processEvents(double timeout) { processBusEvents(bus_, timeout); }
 
 }  // namespace vl::linux_input
