@@ -58,17 +58,8 @@ Result<std::unique_ptr<InputdPointerWriter>> InputdPointerWriter::open(const std
                                                                        WriterRestoreFile* restoreFile,
                                                                        linux_::SdEventRunLoop* loop) {
   sd_bus* bus = nullptr;
-  int rc;
-  if (busAddress.empty()) {
-    rc = sd_bus_open_system(&bus);
-  } else {
-    rc = sd_bus_new(&bus);
-    if (rc >= 0) rc = sd_bus_set_address(bus, busAddress.c_str());
-    if (rc >= 0) rc = sd_bus_set_bus_client(bus, 1);
-    if (rc >= 0) rc = sd_bus_start(bus);
-  }
+  int rc = openBusAt(busAddress, true, &bus);
   if (rc < 0) {
-    sd_bus_unref(bus);
     return Status::failure(writer_error::kUnavailable, std::string("no system bus: ") + std::strerror(-rc));
   }
   if (!nameReachable(bus)) {

@@ -45,17 +45,8 @@ Result<std::unique_ptr<KWinPointerWriter>> KWinPointerWriter::open(const std::st
                                                                    WriterRestoreFile* restoreFile,
                                                                    linux_::SdEventRunLoop* loop) {
   sd_bus* bus = nullptr;
-  int rc = 0;
-  if (busAddress.empty()) {
-    rc = sd_bus_open_user(&bus);
-  } else {
-    rc = sd_bus_new(&bus);
-    if (rc >= 0) rc = sd_bus_set_address(bus, busAddress.c_str());
-    if (rc >= 0) rc = sd_bus_set_bus_client(bus, 1);
-    if (rc >= 0) rc = sd_bus_start(bus);
-  }
+  int rc = openBusAt(busAddress, false, &bus);
   if (rc < 0) {
-    sd_bus_unref(bus);
     return Status::failure(writer_error::kUnavailable, std::string("no session bus: ") + std::strerror(-rc));
   }
   sd_bus_error e = SD_BUS_ERROR_NULL;
