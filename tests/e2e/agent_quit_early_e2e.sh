@@ -8,14 +8,8 @@
 # Arguments: the velmora-ctl program (velmora-sim and velmora-manager lie beside it).
 set -u
 export E2E_SUPPORT="$(cd "$(dirname "$0")/../support" && pwd)"
-bin=$(cd "$(dirname "$1")" && pwd)
-work=$(mktemp -d)
-trap 'kill -9 $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
-export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
-export VELMORA_WORLD="$work/world"
-mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-
-"$bin/velmora-sim" init >/dev/null || { echo "FAIL velmora-sim init"; exit 1; }
+. "$E2E_SUPPORT/e2e_world.sh"
+e2e_world "$1" world
 exec dbus-run-session -- bash -s "$bin" "$work" <<'INNER'
 set -u
 bin=$1 work=$2

@@ -7,18 +7,12 @@
 set -u
 here="$(cd "$(dirname "$0")" && pwd)"
 export E2E_SUPPORT="$(cd "$here/../support" && pwd)"
-bin=$(cd "$(dirname "$1")" && pwd)
-work=$(mktemp -d)
+. "$E2E_SUPPORT/e2e_world.sh"
 . "$E2E_SUPPORT/xvfb.sh"
 . "$E2E_SUPPORT/window_world.sh"
-trap 'stop_world_agent; kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
-export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
-export VELMORA_WORLD="$work/world"
-mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+e2e_world "$1" world
 # The display and the runtime folder before the bus: the accessibility bus is found through them.
 start_xvfb "$work"
-
-"$bin/velmora-sim" init >/dev/null || { echo "FAIL velmora-sim init"; exit 1; }
 cmake --install "$bin/.." --component pane >"$work/install.out" 2>&1 || { echo "FAIL cmake --install"; cat "$work/install.out"; exit 1; }
 [ -x "$VELMORA_WORLD/Library/PreferencePanes/Velmora.prefPane/Contents/MacOS/Velmora" ] ||
   { echo "FAIL the pane was not installed into the world"; exit 1; }
@@ -50,7 +44,6 @@ else
 fi
 agent_running && [ "$(agent_pid)" = "$agent" ] || { echo "FAIL the agent did not outlive the window"; fail=1; }
 stop_world_agent
-[ $fail = 0 ] && echo "e2e: 1 passed, 0 failed" || { echo "e2e: 0 passed, 1 failed"; tail -20 "$work/settings.err"; echo "--- agent:"; tail -20 "$VELMORA_WORLD/launchd/quillon.Velmora.boa.log"; }
-exit $fail
+window_result
 INNER
 exit $?

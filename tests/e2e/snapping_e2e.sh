@@ -3,14 +3,9 @@
 # dialog opens: the cursor lands on its default button; the dialog closes: the cursor goes
 # back (bounce). Arguments: the velmora-ctl program (velmora-sim and velmora-manager beside it).
 set -u
-bin=$(cd "$(dirname "$1")" && pwd)
-work=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
-export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
-export VELMORA_WORLD="$work/world"
-mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
-
-"$bin/velmora-sim" init >/dev/null || { echo "FAIL velmora-sim init"; exit 1; }
+export E2E_SUPPORT="$(cd "$(dirname "$0")/../support" && pwd)"
+. "$E2E_SUPPORT/e2e_world.sh"
+e2e_world "$1" world
 # The agent snaps only when its own pane is installed with a build date (the sibling product
 # is absent here).
 pane="$XDG_DATA_HOME/velmora/PreferencePanes/Velmora.prefPane/Contents"

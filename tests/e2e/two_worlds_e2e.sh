@@ -6,12 +6,8 @@
 # Arguments: the velmora-ctl program (velmora-sim and velmora-manager lie beside it).
 set -u
 export E2E_SUPPORT="$(cd "$(dirname "$0")/../support" && pwd)"
-bin=$(cd "$(dirname "$1")" && pwd)
-work=$(mktemp -d)
-trap 'kill $(jobs -p) 2>/dev/null; rm -rf "$work"' EXIT
-export XDG_DATA_HOME="$work/data" XDG_CONFIG_HOME="$work/config" XDG_RUNTIME_DIR="$work/run"
-unset VELMORA_WORLD
-mkdir -p "$XDG_RUNTIME_DIR" && chmod 700 "$XDG_RUNTIME_DIR"
+. "$E2E_SUPPORT/e2e_world.sh"
+e2e_world "$1"
 for w in a b; do
   "$bin/velmora-sim" --world "$work/$w" init >/dev/null || { echo "FAIL init $w"; exit 1; }
 done

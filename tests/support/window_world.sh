@@ -9,3 +9,13 @@ agent_pid() { agent_field pid; }
 agent_running() { [ "$(agent_field running)" = true ]; }
 agent_registered() { [ "$(agent_field registered)" = true ]; }
 stop_world_agent() { agent_running && "$bin/velmora-ctl" agent stop >/dev/null 2>&1; return 0; }
+# The scenario's last line and exit status; on failure, the window's and the agent's last words.
+window_result() {
+  if [ "$fail" = 0 ]; then
+    echo "e2e: 1 passed, 0 failed"
+  else
+    echo "e2e: 0 passed, 1 failed"; tail -20 "$work/settings.err"
+    echo "--- agent:"; tail -20 "$VELMORA_WORLD/launchd/quillon.Velmora.boa.log"
+  fi
+  exit "$fail"
+}
