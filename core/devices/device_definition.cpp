@@ -8,6 +8,7 @@
 #include <set>
 #include <system_error>
 
+#include "core/plist/ascii_text.h"
 #include "core/plist/number_text.h"
 #include "core/plist/codec.h"
 #include "core/plist/file_input.h"
@@ -66,11 +67,8 @@ std::optional<uint32_t> parseHexKey(const std::string& key) {
   uint64_t v = 0;
   for (size_t i = 2; i < key.size(); ++i) {
     char c = key[i];
-    int d;
-    if (c >= '0' && c <= '9') d = c - '0';
-    else if (c >= 'a' && c <= 'f') d = c - 'a' + 10;
-    else if (c >= 'A' && c <= 'F') d = c - 'A' + 10;
-    else return std::nullopt;
+    int d = pl::hexDigitValue(c);
+    if (d < 0) return std::nullopt;
     v = v * 16 + static_cast<uint64_t>(d);
     if (v > UINT32_MAX) return std::nullopt;
   }

@@ -1,5 +1,5 @@
-// Locale-free ASCII text helpers for identifiers, keys and URLs: lower-casing and
-// percent-escaping. Bytes outside ASCII pass through lower-casing unchanged, whatever the
+// Locale-free ASCII text helpers for identifiers, keys and URLs: lower-casing, hexadecimal
+// digits and percent-escaping. Bytes outside ASCII pass through lower-casing unchanged, whatever the
 // process's locale (a Qt program sets the user's).
 #pragma once
 
@@ -9,6 +9,14 @@
 namespace pl {
 
 inline char asciiLower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// The value of a hexadecimal digit (either case); -1 for any other byte.
+inline int hexDigitValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
 
 inline std::string asciiLower(std::string_view s) {
   std::string out(s);

@@ -1,6 +1,7 @@
 // OpenStep text property lists and .strings tables: reader and writer.
 #include <cstdio>
 
+#include "core/plist/ascii_text.h"
 #include "core/plist/codec.h"
 #include "core/plist/text_util.h"
 
@@ -13,12 +14,7 @@ bool isBareChar(char c) {
          c == '+' || c == '/' || c == ':' || c == '.' || c == '-';
 }
 
-int hexValue(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+int hexValue(char c) { return hexDigitValue(c); }
 
 class OpenStepReader : private detail::TextReaderBase {
  public:

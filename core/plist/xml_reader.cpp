@@ -3,6 +3,7 @@
 // input gets a message with its line, and no document type declaration can define entities.
 #include <cstring>
 
+#include "core/plist/ascii_text.h"
 #include "core/plist/codec.h"
 #include "core/plist/text_util.h"
 
@@ -189,10 +190,7 @@ class XmlReader : private detail::TextReaderBase {
       uint32_t cp = 0;
       if (digits.empty()) return failedAt(at, "malformed character reference");
       for (char c : digits) {
-        int d = (c >= '0' && c <= '9') ? c - '0'
-                : hex && (c >= 'a' && c <= 'f') ? c - 'a' + 10
-                : hex && (c >= 'A' && c <= 'F') ? c - 'A' + 10
-                                                : -1;
+        int d = hex ? hexDigitValue(c) : (c >= '0' && c <= '9') ? c - '0' : -1;
         if (d < 0) return failedAt(at, "malformed character reference");
         cp = cp * (hex ? 16 : 10) + static_cast<uint32_t>(d);
         if (cp > 0x10FFFF) return failedAt(at, "character reference out of range");

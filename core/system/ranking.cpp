@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include "core/plist/ascii_text.h"
 #include "core/plist/codec.h"
 #include "core/plist/number_text.h"
 #include "core/system/versions.h"
@@ -127,12 +128,7 @@ uint32_t leadingDecimal(std::string_view s) {
   return static_cast<uint32_t>(v > kU32Max ? kU32Max : v);
 }
 
-int hexDigit(char c) {
-  if (c >= '0' && c <= '9') return c - '0';
-  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-  return -1;
-}
+int hexDigit(char c) { return pl::hexDigitValue(c); }
 
 // White space, an optional "0x", hexadecimal digits; saturates.
 uint32_t leadingHex(std::string_view s) {

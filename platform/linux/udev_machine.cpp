@@ -8,6 +8,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "core/plist/ascii_text.h"
 #include "platform/linux/hid_report_descriptor.h"
 
 namespace vl::linux_ {
@@ -72,7 +73,7 @@ bool parseHidId(const std::string& text, uint32_t* bus, uint32_t* vendor, uint32
       digits = 0;
       continue;
     }
-    int v = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
+    int v = pl::hexDigitValue(c);
     if (v < 0 || ++digits > 8) return false;
     parts[n] = parts[n] * 16 + static_cast<uint32_t>(v);
   }
@@ -120,7 +121,7 @@ std::string str(const char* s) { return s ? s : ""; }
 uint32_t hexValue(const std::string& s) {
   uint32_t v = 0;
   for (char c : s) {
-    int d = (c >= '0' && c <= '9') ? c - '0' : (c >= 'a' && c <= 'f') ? c - 'a' + 10 : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : -1;
+    int d = pl::hexDigitValue(c);
     if (d < 0) break;
     v = v * 16 + static_cast<uint32_t>(d);
   }

@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "core/plist/ascii_text.h"
 #include "core/plist/codec.h"
 #include "core/plist/file_input.h"
 #include "core/plist/number_text.h"
@@ -30,7 +31,7 @@ std::optional<RegistryId> parseHexId(const std::string& text) {
   RegistryId v = 0;
   for (size_t i = 2; i < text.size(); ++i) {
     char c = text[i];
-    int d = c >= '0' && c <= '9' ? c - '0' : c >= 'a' && c <= 'f' ? c - 'a' + 10 : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+    int d = pl::hexDigitValue(c);
     if (d < 0) return std::nullopt;
     v = v * 16 + static_cast<RegistryId>(d);
   }
