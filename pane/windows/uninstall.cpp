@@ -17,6 +17,7 @@
 #include "core/system/drovana.h"
 #include "core/system/launch_agent.h"
 #include "core/system/versions.h"
+#include "platform/api/file_error.h"
 #include "platform/api/paths.h"
 #include "platform/api/service_manager.h"
 #include "platform/api/user_defaults.h"
@@ -61,13 +62,7 @@ std::string outside(const std::string& what, const std::string& path, const std:
   return "the " + what + " " + path + " resolves to " + r + ", outside " + b;
 }
 
-ErrorInfo fileError(int err, const std::string& path, const std::string& what) {
-  ErrorInfo e;
-  e.domain = "NSPOSIXErrorDomain";
-  e.code = err;
-  e.userInfo[kDescriptionKey] = pl::Value(path + ": " + what + ": " + std::strerror(err));
-  return e;
-}
+ErrorInfo fileError(int err, const std::string& path, const std::string& what) { return posixFileError(err, path, what); }
 
 // Empties the folder open as dirFd (taken over and closed) and every folder below it.
 bool emptyFolder(int dirFd, const std::string& path, ErrorInfo* error) {

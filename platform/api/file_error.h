@@ -1,6 +1,6 @@
 // The error a port reports when a file or folder cannot be written (the platform's file-write
-// error for the errno, with the file's path and the errno as the underlying error), and the
-// atomic write that reports it.
+// error for the errno, with the file's path and the errno as the underlying error), the plain
+// POSIX error of any other file operation, and the atomic write that reports the first.
 #pragma once
 
 #include <cerrno>
@@ -28,6 +28,15 @@ inline ErrorInfo fileWriteError(int err, const std::string& path) {
   underlying["domain"] = pl::Value(kPosixErrorDomain);
   underlying["code"] = pl::Value::int64(err);
   e.userInfo[kUnderlyingErrorKey] = pl::Value(std::move(underlying));
+  return e;
+}
+
+// Any other failure on a file or folder, as the POSIX error itself: "<path>: <what>: <reason>".
+inline ErrorInfo posixFileError(int err, const std::string& path, const std::string& what) {
+  ErrorInfo e;
+  e.domain = kPosixErrorDomain;
+  e.code = err;
+  e.userInfo[kDescriptionKey] = pl::Value(path + ": " + what + ": " + std::strerror(err));
   return e;
 }
 

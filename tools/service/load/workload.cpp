@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/plist/ascii_text.h"
 #include "core/plist/number_text.h"
 #include "core/system/upload_schema.h"
 
@@ -106,20 +107,8 @@ std::string machineId(uint64_t stream, uint64_t index) {
   return id;
 }
 
-std::string percentEscape(const std::string& text) {
-  static const char hex[] = "0123456789ABCDEF";
-  std::string out;
-  for (unsigned char c : text) {
-    if (std::isalnum(c) || c == '-' || c == '.' || c == '_' || c == '~') {
-      out += static_cast<char>(c);
-    } else {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 0xF];
-    }
-  }
-  return out;
-}
+// The client's own escaping, so that the load is the traffic the service really sees.
+std::string percentEscape(const std::string& text) { return pl::percentEscape(text); }
 
 Workload::Workload(uint64_t seed) : random_(seed), cumulative_(cumulative()), seed_(seed) {}
 
