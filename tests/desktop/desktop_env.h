@@ -19,6 +19,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/child_spawn.h"
+
 extern char** environ;
 
 namespace vl::test {
@@ -47,7 +49,7 @@ class Program {
     posix_spawn_file_actions_adddup2(&fa, in[0], 0);
     posix_spawn_file_actions_adddup2(&fa, out[1], 1);
     posix_spawn_file_actions_addopen(&fa, 2, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    if (posix_spawn(&pid_, argv[0].c_str(), &fa, nullptr, args.data(), envp.data()) != 0) pid_ = 0;
+    if (posix_spawn(&pid_, argv[0].c_str(), &fa, ChildSpawnAttr().get(), args.data(), envp.data()) != 0) pid_ = 0;
     posix_spawn_file_actions_destroy(&fa);
     close(in[0]);
     close(out[1]);
@@ -123,7 +125,7 @@ class VirtualDisplay {
     posix_spawn_file_actions_addopen(&fa, 1, log.c_str(), O_WRONLY | O_CREAT, 0644);
     posix_spawn_file_actions_adddup2(&fa, 1, 2);
     const char* argv[] = {"/usr/bin/Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp", nullptr};
-    if (posix_spawn(&pid_, argv[0], &fa, nullptr, const_cast<char**>(argv), environ) != 0) pid_ = 0;
+    if (posix_spawn(&pid_, argv[0], &fa, ChildSpawnAttr().get(), const_cast<char**>(argv), environ) != 0) pid_ = 0;
     posix_spawn_file_actions_destroy(&fa);
     close(fds[1]);
     std::string number;

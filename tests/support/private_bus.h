@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/child_spawn.h"
+
 extern char** environ;
 
 namespace vl::test {
@@ -36,7 +38,7 @@ class PrivateBus {
     std::string confArg = "--config-file=" + conf;
     char* argv[] = {const_cast<char*>("dbus-daemon"), const_cast<char*>(confArg.c_str()), const_cast<char*>("--nofork"),
                     const_cast<char*>("--print-address=1"), nullptr};
-    if (posix_spawnp(&pid_, "dbus-daemon", &fa, nullptr, argv, environ) != 0) pid_ = 0;
+    if (posix_spawnp(&pid_, "dbus-daemon", &fa, ChildSpawnAttr().get(), argv, environ) != 0) pid_ = 0;
     posix_spawn_file_actions_destroy(&fa);
     close(fds[1]);
     auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
@@ -81,7 +83,7 @@ class BusProgram {
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
     posix_spawn_file_actions_adddup2(&fa, 1, 2);
-    if (posix_spawn(&pid_, argv[0].c_str(), &fa, nullptr, args.data(), env.data()) != 0) pid_ = 0;
+    if (posix_spawn(&pid_, argv[0].c_str(), &fa, ChildSpawnAttr().get(), args.data(), env.data()) != 0) pid_ = 0;
     posix_spawn_file_actions_destroy(&fa);
   }
   ~BusProgram() {

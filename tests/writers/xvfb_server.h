@@ -11,6 +11,8 @@
 #include <chrono>
 #include <string>
 
+#include "tests/support/child_spawn.h"
+
 extern char** environ;
 
 namespace vl::test {
@@ -29,7 +31,7 @@ class XvfbServer {
     char* argv[] = {const_cast<char*>("Xvfb"), const_cast<char*>("-displayfd"), fdArg.data(),
                     const_cast<char*>("-nolisten"), const_cast<char*>("tcp"), const_cast<char*>("-screen"),
                     const_cast<char*>("0"), const_cast<char*>("640x480x24"), nullptr};
-    if (posix_spawnp(&pid_, "Xvfb", &fa, nullptr, argv, environ) != 0) pid_ = 0;
+    if (posix_spawnp(&pid_, "Xvfb", &fa, ChildSpawnAttr().get(), argv, environ) != 0) pid_ = 0;
     posix_spawn_file_actions_destroy(&fa);
     close(fds[1]);
     std::string number;
