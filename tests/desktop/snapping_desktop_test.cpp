@@ -3,6 +3,7 @@
 // snapping engine and controller, with the per-application rule taken from the program's desktop
 // entry; and the desktop port's activations, applications by process and window list there.
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
 #include <cmath>
 #include <filesystem>
@@ -529,6 +530,89 @@ TEST_F(SnappingOnXvfb, TheAgentsSnappingControllerOnTheDesktopPortSnapsByTheStor
   EXPECT_FALSE(engine.isRunning());
   controller.reset();
   setProcessIdentity({});
+}
+
+// What a window manager announces on the root window, set by the test standing in for one, and
+// removed again so that the other tests see a desktop without a manager.
+class StandInWindowManager {
+ public:
+  explicit StandInWindowManager(const std::string& display) {
+    c_ = xcb_connect(display.c_str(), nullptr);
+    root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+  }
+  ~StandInWindowManager() {
+    for (xcb_atom_t a : set_) xcb_delete_property(c_, root_, a);
+    xcb_aux_sync();
+    xcb_disconnect(c_);
+  }
+  void setWindows(const char* name, std::vector<uint32_t> windows) {
+    xcb_atom_t a = atom(name);
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, root_, a, XCB_ATOM_WINDOW, 32, static_cast<uint32_t>(windows.size()),
+                        windows.data());
+    set_.push_back(a);
+    xcb_aux_sync();
+  }
+
+ private:
+  xcb_atom_t atom(const char* name) {
+    auto* r = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+    xcb_atom_t a = r ? r->atom : 0;
+    std::free(r);
+    return a;
+  }
+  void xcb_aux_sync() { std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr)); }
+  xcb_connection_t* c_;
+  xcb_window_t root_;
+  std::vector<xcb_atom_t> set_;
+};
+
+TEST_F(SnappingOnXvfb, UnderAWindowManagerTheActiveWindowAndTheStackingListComeFromTheRoot) {
+  const int32_t pid = dialog->pid();
+  // X alone, so that every activation seen comes from the root window.
+  linux_::LinuxDesktopOptions xOnly;
+  xOnly.display = desktop->display.name();
+  xOnly.useAtspi = false;
+  auto port = LinuxDesktop::create(*workspace, xOnly);
+  ASSERT_TRUE(port->attach(*loop).ok());
+  std::vector<RunningApplication> seen;
+  port->observeActivation([&](const RunningApplication& app) { seen.push_back(app); });
+  std::vector<uint32_t> programs;
+  for (const auto& w : port->windowList(false))
+    if (w.ownerPid == pid && w.onScreen) programs.push_back(w.number);
+  ASSERT_FALSE(programs.empty());
+  {
+    StandInWindowManager wm(desktop->display.name());
+    wm.setWindows("_NET_ACTIVE_WINDOW", {programs[0]});
+    ASSERT_TRUE(waitFor([&] { return !seen.empty(); }, 5)) << "the active window's change was not heard";
+    EXPECT_EQ(seen[0].processIdentifier, pid);
+    EXPECT_EQ(seen[0].bundleIdentifier, "velmora-test-dialog");
+    // The same program again is no new activation; after a moment with no active window it is.
+    wm.setWindows("_NET_ACTIVE_WINDOW", {programs[0]});
+    for (int i = 0; i < 10; ++i) loop->runOnce(0.01);
+    EXPECT_EQ(seen.size(), 1u);
+    wm.setWindows("_NET_ACTIVE_WINDOW", {0});
+    for (int i = 0; i < 10; ++i) loop->runOnce(0.01);
+    EXPECT_EQ(seen.size(), 1u);
+    wm.setWindows("_NET_ACTIVE_WINDOW", {programs[0]});
+    ASSERT_TRUE(waitFor([&] { return seen.size() == 2; }, 5));
+
+    // What the manager says is active is in front; this test process is not.
+    EXPECT_EQ(port->frontmostApplication()->processIdentifier, pid);
+    EXPECT_TRUE(port->runningApplication(pid)->active);
+    EXPECT_FALSE(port->runningApplication(static_cast<int32_t>(::getpid()))->active);
+    EXPECT_EQ(port->activationPolicy(pid), kActivationPolicyRegular) << "its window is on screen";
+
+    // The manager's stacking list (bottom to top) comes first, front to back.
+    uint32_t flag = port->createWindow(Rect{0, 0, 10, 10}, true, true, false);
+    ASSERT_NE(flag, 0u);
+    wm.setWindows("_NET_CLIENT_LIST_STACKING", {programs[0], flag});
+    auto list = port->windowList(false);
+    ASSERT_GE(list.size(), 2u);
+    EXPECT_EQ(list[0].number, flag);
+    EXPECT_EQ(list[1].number, programs[0]);
+    EXPECT_EQ(std::count_if(list.begin(), list.end(), [&](const WindowInfo& w) { return w.number == flag; }), 1)
+        << "a managed window is listed once";
+  }
 }
 
 }  // namespace
