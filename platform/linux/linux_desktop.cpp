@@ -30,7 +30,8 @@ struct Freed {
 };
 
 xcb_atom_t intern(xcb_connection_t* c, const char* name) {
-  Freed<xcb_intern_atom_reply_t> r{xcb_intern_atom_reply(c, xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr)};
+  auto cookie = xcb_intern_atom(c, 0, static_cast<uint16_t>(std::strlen(name)), name);
+  Freed<xcb_intern_atom_reply_t> r{xcb_intern_atom_reply(c, cookie, nullptr)};
   return r.p ? r.p->atom : static_cast<xcb_atom_t>(XCB_ATOM_NONE);
 }
 
@@ -123,9 +124,11 @@ LinuxDesktop::LinuxDesktop(Key, LinuxWorkspace& workspace) : workspace_(workspac
 LinuxDesktop::~LinuxDesktop() {
   if (loop_ && xWatch_) loop_->unwatchFd(xWatch_);
   if (atspiBus_) {
+    // Sent without waiting for the answer (the flush below delivers it): a registry that hangs
+    // must not hold up the agent's quit.
     if (registered_)
-      (void)sd_bus_call_method(atspiBus_, "org.a11y.atspi.Registry", "/org/a11y/atspi/registry", "org.a11y.atspi.Registry",
-                               "DeregisterEvent", nullptr, nullptr, "s", kActivateEvent);
+      (void)sd_bus_call_method_async(atspiBus_, nullptr, "org.a11y.atspi.Registry", "/org/a11y/atspi/registry",
+                                     "org.a11y.atspi.Registry", "DeregisterEvent", nullptr, nullptr, "s", kActivateEvent);
     sd_bus_slot_unref(activateMatch_);
     sd_bus_detach_event(atspiBus_);
     sd_bus_flush_close_unref(atspiBus_);
