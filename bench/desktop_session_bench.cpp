@@ -1,8 +1,8 @@
 // The desktop session on a real X server (Xvfb) with the AT-SPI bus and logind's stand-in:
 // the time from a dialog being shown to the pointer on its default button, with the agent's
-// own snapping worker (real threads, real sleeps), split into the wait the snapping rules
-// prescribe and the work of the pass that snaps; and the idle wake-ups of a run loop watching
-// logind and RandR with AT-SPI connected.
+// own snapping worker (real threads, real sleeps) on the desktop port, split into the wait the
+// snapping rules prescribe and the work of the pass that snaps; and the idle wake-ups of a run
+// loop watching logind, RandR, AT-SPI and the desktop port's activations.
 // Usage: bench_desktop_session_bench [--runs N] [--idle-seconds S]
 #include <poll.h>
 #include <sys/resource.h>
@@ -26,6 +26,8 @@
 #include "core/plist/number_text.h"
 #include "platform/api/sleeper.h"
 #include "platform/linux/atspi_accessibility.h"
+#include "platform/linux/linux_desktop.h"
+#include "platform/linux/linux_workspace.h"
 #include "platform/linux/logind_session.h"
 #include "platform/linux/sd_event_runloop.h"
 #include "platform/linux/x11_desktop.h"
@@ -147,10 +149,18 @@ int main(int argc, char** argv) {
     return 0;
   }
   StampingSleeper sleeper;
+  // The agent's worker asks the desktop port about the focused program on every pass.
+  linux_::LinuxWorkspace workspace(ax->get(), {});
+  linux_::LinuxDesktopOptions dopt;
+  dopt.display = display.name();
+  dopt.userBusAddress = bus.address();
+  auto desktop = linux_::LinuxDesktop::create(workspace, dopt);
   Platform p;
   p.accessibility = ax->get();
   p.cursor = cursor->get();
   p.screens = screens->get();
+  p.workspace = &workspace;
+  p.desktop = desktop.get();
   p.sleeper = &sleeper;
   for (bool jump : {true, false}) {
     Stats total, beyond;
@@ -209,6 +219,8 @@ int main(int argc, char** argv) {
   (void)(*session)->attach(*loop);
   (void)(*screens)->attach(*loop);
   (void)(*ax)->attach(*loop);
+  desktop->observeActivation([](const RunningApplication&) {});
+  (void)desktop->attach(*loop);
   // The attaches' own first passes, and what the stand-ins still had to say, settle first.
   for (double settle = monoNow() + 2; monoNow() < settle;) loop->runOnce(settle - monoNow());
   int wakeups = 0;
@@ -225,7 +237,7 @@ int main(int argc, char** argv) {
     }
   }
   int switches = voluntarySwitches() - switchesBefore;
-  std::printf("idle: %d wake-ups of the run loop in %s s with logind, RandR and AT-SPI watched (%s per minute); "
+  std::printf("idle: %d wake-ups of the run loop in %s s with logind, RandR, AT-SPI and activations watched (%s per minute); "
               "%d context switches of the whole process\n",
               wakeups, pl::formatFixed(idleSeconds, 0).c_str(), pl::formatFixed(wakeups * 60.0 / idleSeconds, 1).c_str(),
               switches);
@@ -233,6 +245,7 @@ int main(int argc, char** argv) {
   // Their watches belong to the loop: they go first.
   session->reset();
   screens->reset();
+  desktop.reset();
   ax->reset();
   return 0;
 }

@@ -78,6 +78,15 @@ DesktopSessionPorts makeDesktopSessionPorts(const DesktopSessionOptions& o) {
   WorkspaceOptions wo;
   wo.readEntry = o.readEntry;
   out.workspace = std::make_unique<LinuxWorkspace>(out.accessibility.get(), std::move(wo));
+
+  LinuxDesktopOptions dopt;
+  dopt.display = display;
+  dopt.useX = !display.empty();
+  dopt.userBusAddress = o.userBusAddress;
+  // Without the AT-SPI library's connection there is no bus to hear activations on either.
+  dopt.useAtspi = out.accessibility != nullptr;
+  out.desktop = LinuxDesktop::create(*out.workspace, dopt);
+  for (const auto& n : out.desktop->notes()) out.notes.push_back(n);
   return out;
 }
 
@@ -88,6 +97,8 @@ Status DesktopSessionPorts::attach(SdEventRunLoop& loop) {
     if (Status s = screens->attach(loop); !s) return std::move(s).context("screens");
   if (accessibility)
     if (Status s = accessibility->attach(loop); !s) return std::move(s).context("accessibility");
+  if (desktop)
+    if (Status s = desktop->attach(loop); !s) return std::move(s).context("desktop");
   return Status::success();
 }
 
@@ -98,6 +109,7 @@ void DesktopSessionPorts::fill(Platform& p) const {
   // No pointer to move (Wayland) means no cursor port at all: snapping then moves nothing.
   p.cursor = cursor.get();
   if (workspace) p.workspace = workspace.get();
+  if (desktop) p.desktop = desktop.get();
 }
 
 }  // namespace vl::linux_

@@ -1,6 +1,6 @@
 // The desktop-session ports of a real Linux machine in one place: logind's session moments,
-// the screens, AT-SPI accessibility, the pointer and the workspace, each built for the running
-// session, with the reason for every port that cannot be had.
+// the screens, AT-SPI accessibility, the pointer, the workspace and the desktop (activations,
+// windows), each built for the running session, with the reason for every port that cannot be had.
 #pragma once
 
 #include <functional>
@@ -11,6 +11,7 @@
 #include "platform/api/platform.h"
 #include "platform/api/status.h"
 #include "platform/linux/atspi_accessibility.h"
+#include "platform/linux/linux_desktop.h"
 #include "platform/linux/linux_workspace.h"
 #include "platform/linux/logind_session.h"
 #include "platform/linux/x11_desktop.h"
@@ -56,12 +57,13 @@ struct DesktopSessionPorts {
   std::unique_ptr<AtspiAccessibility> accessibility;
   std::unique_ptr<X11Cursor> cursor;
   std::unique_ptr<LinuxWorkspace> workspace;
+  std::unique_ptr<LinuxDesktop> desktop;  // uses workspace: declared after it, so it goes first
   // One line per port that could not be built or that works only in part, saying why.
   std::vector<std::string> notes;
   // Non-empty when the cursor cannot be moved: the Applications tab's message.
   std::string snappingOff;
 
-  // Runs the session's, the screens' and the accessibility bus's event sources on loop, which
+  // Runs the session's, the screens', the accessibility bus's and the desktop's event sources on loop, which
   // must outlive these ports.
   [[nodiscard]] Status attach(SdEventRunLoop& loop);
   // Sets the ports this set has into p (the others stay as they are; the cursor is always set,

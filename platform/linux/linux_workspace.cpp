@@ -126,16 +126,52 @@ std::vector<std::string> LinuxWorkspace::applicationDirs() const {
   return dirs;
 }
 
+namespace {
+
+// A folder's change time in nanoseconds; -1 when it is missing. A desktop file added, removed or
+// replaced (as installers do, by renaming) changes its folder's time.
+int64_t folderTime(const std::string& dir) {
+  struct stat st {};
+  if (::stat(dir.c_str(), &st) != 0) return -1;
+  return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+}  // namespace
+
 std::vector<ApplicationEntry> LinuxWorkspace::entries() const {
+  std::lock_guard<std::mutex> l(entriesLock_);
+  if (haveEntries_) {
+    bool same = true;
+    for (const auto& [dir, time] : entryFolderTimes_)
+      if (folderTime(dir) != time) {
+        same = false;
+        break;
+      }
+    if (same) return entries_;
+  }
+  entryFolderTimes_.clear();
+  entries_ = readEntries(&entryFolderTimes_);
+  haveEntries_ = true;
+  return entries_;
+}
+
+std::vector<ApplicationEntry> LinuxWorkspace::readEntries(std::map<std::string, int64_t>* folderTimes) const {
   std::vector<ApplicationEntry> out;
   if (!o_.readEntry) return out;
   std::set<std::string> seen;  // an id in an earlier folder hides the later ones
   for (const std::string& dir : applicationDirs()) {
+    // Taken before the folder is read: a change while reading makes the next call read again.
+    (*folderTimes)[dir] = folderTime(dir);
     std::error_code ec;
     fs::recursive_directory_iterator it(dir, fs::directory_options::skip_permission_denied, ec), end;
     for (; !ec && it != end; it.increment(ec)) {
       if (it.depth() > 4) it.disable_recursion_pending();
       const std::string path = it->path().string();
+      std::error_code typeError;
+      if (it->is_directory(typeError)) {
+        (*folderTimes)[path] = folderTime(path);
+        continue;
+      }
       if (it->path().extension() != ".desktop") continue;
       auto e = o_.readEntry(path);
       if (!e) continue;
@@ -213,9 +249,34 @@ std::vector<RunningApplication> LinuxWorkspace::runningApplications() const {
   return out;
 }
 
+std::optional<RunningApplication> LinuxWorkspace::runningApplication(int32_t pid, bool* showsWindows) const {
+  if (showsWindows) *showsWindows = false;
+  if (pid <= 0) return std::nullopt;
+  auto app = fromProcess(pid, entries());
+  if (!app) return std::nullopt;
+  if (ax_ && showsWindows) {
+    for (const AtspiApplicationInfo& a : ax_->applications()) {
+      if (a.pid != pid) continue;
+      if (app->bundleIdentifier.empty() && !a.name.empty()) app->localizedName = a.name;
+      app->active = app->active || a.active;
+      *showsWindows = *showsWindows || a.hasWindows;
+    }
+  }
+  return app;
+}
+
 std::optional<RunningApplication> LinuxWorkspace::frontmostApplication() const {
-  for (auto& a : runningApplications())
-    if (a.active) return a;
+  if (!ax_) return std::nullopt;
+  // Only the focused program is looked up, not every process.
+  for (const AtspiApplicationInfo& a : ax_->applications()) {
+    if (!a.active) continue;
+    auto app = fromProcess(a.pid, entries());
+    if (!app) continue;
+    if (app->bundleIdentifier.empty() && !a.name.empty()) app->localizedName = a.name;
+    if (a.hasWindows) app->activationPolicy = 0;
+    app->active = true;
+    return app;
+  }
   return std::nullopt;
 }
 

@@ -4,6 +4,8 @@
 #pragma once
 
 #include <functional>
+#include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -61,12 +63,26 @@ class LinuxWorkspace : public Workspace {
   // The applications folders searched, most important first.
   std::vector<std::string> applicationDirs() const;
 
+  // One process as an application, without listing the others: named by its desktop entry,
+  // with its activationPolicy as that entry says (0 shown, 1 NoDisplay, 2 no entry). With
+  // showsWindows given, AT-SPI is asked too: active when one of its windows has the focus, and
+  // *showsWindows whether one shows; without, only /proc and the entries are read. nullopt when
+  // no such process runs.
+  std::optional<RunningApplication> runningApplication(int32_t pid, bool* showsWindows = nullptr) const;
+
  private:
+  // The entries of every applications folder; read again only when one of the folders changed
+  // (a snapping pass asks several times a second).
   std::vector<ApplicationEntry> entries() const;
+  std::vector<ApplicationEntry> readEntries(std::map<std::string, int64_t>* folderTimes) const;
   std::optional<RunningApplication> fromProcess(int32_t pid, const std::vector<ApplicationEntry>& entries) const;
 
   AtspiAccessibility* ax_;
   WorkspaceOptions o_;
+  mutable std::mutex entriesLock_;  // the snapping worker asks too
+  mutable std::map<std::string, int64_t> entryFolderTimes_;
+  mutable std::vector<ApplicationEntry> entries_;
+  mutable bool haveEntries_ = false;
 };
 
 }  // namespace vl::linux_

@@ -9,6 +9,7 @@
 
 #include "core/store/app_record.h"
 #include "core/system/desktop_entry.h"
+#include "platform/linux/linux_desktop.h"
 #include "platform/linux/linux_workspace.h"
 #include "tests/support/sim_world.h"
 
@@ -104,6 +105,47 @@ TEST_F(FakeMachine, RunningProgramsAreNamedAndIdentifiedByTheirDesktopEntries) {
   EXPECT_EQ(ws.processStartTime(100), 1700000000.0 + 250) << "after a command name with blanks and parentheses";
   EXPECT_FALSE(ws.processStartTime(999));
   EXPECT_FALSE(ws.terminateRunningApplication(1));
+}
+
+TEST_F(FakeMachine, OneProcessIsLookedUpAloneAndANewDesktopEntryIsSeenAtOnce) {
+  auto ws = workspace();
+  auto editor = ws.runningApplication(100);
+  ASSERT_TRUE(editor);
+  EXPECT_EQ(editor->bundleIdentifier, "org.example.Editor");
+  EXPECT_EQ(editor->activationPolicy, 0) << "a shown entry";
+  EXPECT_FALSE(editor->active);
+  auto daemon = ws.runningApplication(300);
+  ASSERT_TRUE(daemon);
+  EXPECT_TRUE(daemon->bundleIdentifier.empty());
+  EXPECT_EQ(daemon->activationPolicy, 2) << "no entry";
+  EXPECT_FALSE(ws.runningApplication(999));
+  EXPECT_FALSE(ws.runningApplication(0));
+
+  // The entries are kept between calls, but an entry installed later (in a new folder too) or
+  // removed counts from the next call on.
+  fs::create_directories(root() + "/share/applications/vendor");
+  entry("share/applications/vendor/daemon.desktop", "Daemon Settings", "daemon");
+  daemon = ws.runningApplication(300);
+  ASSERT_TRUE(daemon);
+  EXPECT_EQ(daemon->bundleIdentifier, "vendor-daemon");
+  EXPECT_EQ(daemon->localizedName, "Daemon Settings");
+  fs::remove(root() + "/share/applications/vendor/daemon.desktop");
+  EXPECT_TRUE(ws.runningApplication(300)->bundleIdentifier.empty());
+  EXPECT_FALSE(ws.urlForApplicationWithBundleIdentifier("vendor-daemon"));
+
+  // The desktop port's policy: regular only with a shown entry and a window on screen, which
+  // neither an X server nor AT-SPI can vouch for here.
+  linux_::LinuxDesktopOptions none;
+  none.useX = false;
+  none.useAtspi = false;
+  auto desktop = linux_::LinuxDesktop::create(ws, none);
+  EXPECT_TRUE(desktop->notes().empty());
+  EXPECT_EQ(desktop->activationPolicy(100), kActivationPolicyAccessory);
+  EXPECT_EQ(desktop->activationPolicy(300), kActivationPolicyAccessory);
+  EXPECT_EQ(desktop->activationPolicy(999), -1);
+  EXPECT_FALSE(desktop->frontmostApplication());
+  ASSERT_EQ(desktop->runningApplications("org.example.Editor").size(), 1u);
+  EXPECT_EQ(desktop->runningApplications("org.example.Editor")[0].processIdentifier, 100);
 }
 
 }  // namespace

@@ -1,7 +1,9 @@
 // Cursor snapping end to end on a real X server with the AT-SPI bus: a Qt program's dialogs,
 // read through the AT-SPI adapter, the pointer moved through the X11 adapter by the agent's own
-// snapping engine, with the per-application rule taken from the program's desktop entry.
+// snapping engine and controller, with the per-application rule taken from the program's desktop
+// entry; and the desktop port's activations, applications by process and window list there.
 #include <gtest/gtest.h>
+#include <xcb/xcb.h>
 
 #include <cmath>
 #include <filesystem>
@@ -9,11 +11,18 @@
 
 #include "agent/snapping/auto_snapping.h"
 #include "agent/snapping/ax_helpers.h"
+#include "agent/snapping/snapping_controller.h"
 #include "core/store/app_record.h"
+#include "core/store/store.h"
+#include "core/system/alerts.h"
+#include "core/system/ax_flag.h"
 #include "core/system/desktop_entry.h"
+#include "core/system/versions.h"
 #include "platform/api/sleeper.h"
 #include "platform/linux/atspi_accessibility.h"
+#include "platform/linux/linux_desktop.h"
 #include "platform/linux/linux_workspace.h"
+#include "platform/linux/sd_event_runloop.h"
 #include "platform/linux/x11_desktop.h"
 #include "tests/desktop/desktop_env.h"
 #include "tests/support/private_bus.h"
@@ -24,6 +33,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using linux_::AtspiAccessibility;
+using linux_::LinuxDesktop;
 using linux_::LinuxWorkspace;
 using linux_::X11Cursor;
 using linux_::X11Screens;
@@ -142,6 +152,20 @@ class SnappingOnXvfb : public test::SimWorld {
     platform.workspace = workspace.get();
     platform.sleeper = &sleeper;
 
+    // The desktop port hears activations from before the program starts, on a loop of the test's.
+    std::string error;
+    loop = linux_::SdEventRunLoop::create(&error);
+    ASSERT_TRUE(loop) << error;
+    linux_::LinuxDesktopOptions dopt;
+    dopt.display = desktop->display.name();
+    dopt.userBusAddress = desktop->bus.address();
+    desk = LinuxDesktop::create(*workspace, dopt);
+    ASSERT_TRUE(desk->hasX());
+    ASSERT_TRUE(desk->hasAtspiEvents()) << (desk->notes().empty() ? "" : desk->notes().front());
+    EXPECT_TRUE(desk->notes().empty()) << desk->notes().front();
+    ASSERT_TRUE(desk->attach(*loop).ok());
+    desk->observeActivation([this](const RunningApplication& app) { activations.push_back(app); });
+
     auto penv = desktop->env();
     penv["QT_QPA_PLATFORM"] = "xcb";
     penv["QT_LINUX_ACCESSIBILITY_ALWAYS_ON"] = "1";
@@ -151,6 +175,7 @@ class SnappingOnXvfb : public test::SimWorld {
         << "the program's window never had the focus on the AT-SPI bus; focused: " << focusedTitle();
   }
   void TearDown() override {
+    controller.reset();
     if (dialog) {
       dialog->send("quit");
       dialog->wait();
@@ -170,13 +195,15 @@ class SnappingOnXvfb : public test::SimWorld {
     (void)axString(platform, window, kAXTitleAttribute, &title);
     return title;
   }
-  // Waiting for another program to show something: bounded, in real time.
+  // Waiting for another program to show something: bounded, in real time, with the desktop
+  // port's events handled meanwhile.
   template <class Pred>
-  static bool waitFor(Pred pred, double seconds = 20) {
+  bool waitFor(Pred pred, double seconds = 20) {
     auto end = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
     while (!pred()) {
       if (std::chrono::steady_clock::now() > end) return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      if (loop) loop->runOnce(0.02);
+      else std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
     return true;
   }
@@ -218,6 +245,11 @@ class SnappingOnXvfb : public test::SimWorld {
   }
 
   static std::unique_ptr<DesktopEnv> desktop;
+  std::unique_ptr<linux_::SdEventRunLoop> loop;
+  std::unique_ptr<LinuxDesktop> desk;
+  std::vector<RunningApplication> activations;
+  StoreContextRef ctx;
+  std::unique_ptr<SnappingController> controller;
   AtspiAccessibility* ax = nullptr;
   X11Cursor* cursor = nullptr;
   std::unique_ptr<LinuxWorkspace> workspace;
@@ -344,6 +376,242 @@ TEST_F(SnappingOnXvfb, NoDefaultButtonAMovingMouseOrARuleThatIsOffLeaveThePointe
     ASSERT_TRUE(open("open-default"));
     for (int i = 0; i < 4; ++i) (void)pass(*e);
     EXPECT_EQ(cursor->location(), start);
+  }
+}
+
+TEST_F(SnappingOnXvfb, TheDesktopPortHearsTheProgramComeToTheFrontAndKnowsItByItsProcess) {
+  const int32_t pid = dialog->pid();
+  ASSERT_TRUE(waitFor([&] { return !activations.empty(); }, 10)) << "no activation reached the loop";
+  EXPECT_EQ(activations.back().processIdentifier, pid);
+  EXPECT_EQ(activations.back().bundleIdentifier, "velmora-test-dialog");
+  EXPECT_TRUE(activations.back().active);
+  EXPECT_EQ(activations.back().activationPolicy, kActivationPolicyRegular);
+  // The program's dialog is another window of the same program: no second notification.
+  ASSERT_TRUE(open("open-default"));
+  for (int i = 0; i < 10; ++i) loop->runOnce(0.02);
+  EXPECT_EQ(activations.size(), 1u);
+
+  auto front = desk->frontmostApplication();
+  ASSERT_TRUE(front);
+  EXPECT_EQ(front->processIdentifier, pid);
+  EXPECT_TRUE(front->active);
+  auto running = desk->runningApplication(pid);
+  ASSERT_TRUE(running);
+  EXPECT_EQ(running->localizedName, "Velmora Test Dialog");
+  EXPECT_EQ(running->bundleURL, home.path() + "/share/applications/velmora-test-dialog.desktop");
+  auto byID = desk->runningApplications("velmora-test-dialog");
+  ASSERT_EQ(byID.size(), 1u);
+  EXPECT_EQ(byID[0].processIdentifier, pid);
+  EXPECT_TRUE(desk->runningApplications("").empty());
+  EXPECT_TRUE(desk->runningApplications("org.example.None").empty());
+
+  // Regular: a shown desktop entry and a window; this test program has neither entry nor window.
+  EXPECT_EQ(desk->activationPolicy(pid), kActivationPolicyRegular);
+  EXPECT_EQ(desk->activationPolicy(static_cast<int32_t>(::getpid())), kActivationPolicyAccessory);
+  EXPECT_EQ(desk->activationPolicy(0), -1);
+  EXPECT_EQ(desk->activationPolicy(0x3fffffff), -1) << "no such process";
+}
+
+TEST_F(SnappingOnXvfb, TheWindowListHasTheProgramsWindowsFrontToBackAndOurNeverShownFlagWindow) {
+  const int32_t pid = dialog->pid();
+  auto button = open("open-default");
+  ASSERT_TRUE(button);
+  auto mine = [&](const std::vector<WindowInfo>& list, int32_t owner) {
+    std::vector<WindowInfo> out;
+    for (const auto& w : list)
+      if (w.ownerPid == owner && w.onScreen) out.push_back(w);
+    return out;
+  };
+  auto shown = mine(desk->windowList(true), pid);
+  ASSERT_GE(shown.size(), 2u) << "the main window and the dialog";
+  // The dialog, mapped last, lies in front of the main window.
+  EXPECT_EQ(shown[0].bounds, (Rect{700, 500, 320, 140}));
+  EXPECT_EQ(shown[1].bounds, (Rect{100, 100, 500, 300}));
+  EXPECT_EQ(shown[0].ownerName, "velmora-test-di") << "the command name, as the kernel keeps it";
+
+  // The accessibility flag: a window of this process, listed though never shown, its width the flag.
+  const int32_t me = static_cast<int32_t>(::getpid());
+  uint32_t flag = desk->createWindow(Rect{0, 0, 10, 10}, true, true, false);
+  ASSERT_NE(flag, 0u);
+  ASSERT_TRUE(desk->setWindowFrame(flag, Rect{0, 0, kAXEnabledWindowWidth, 10}));
+  auto listed = [&] {
+    for (const auto& w : desk->windowList(true))
+      if (w.number == flag) return std::optional<WindowInfo>(w);
+    return std::optional<WindowInfo>();
+  };
+  auto w = listed();
+  ASSERT_TRUE(w);
+  EXPECT_EQ(w->ownerPid, me);
+  EXPECT_FALSE(w->onScreen);
+  EXPECT_EQ(w->bounds.width, kAXEnabledWindowWidth);
+  EXPECT_EQ(w->bounds.height, 10);
+  EXPECT_TRUE(mine(desk->windowList(true), me).empty()) << "nothing of this process is on screen";
+  ASSERT_TRUE(desk->setWindowFrame(flag, Rect{0, 0, kAXDisabledWindowWidth, 10}));
+  EXPECT_EQ(listed()->bounds.width, kAXDisabledWindowWidth);
+
+  // Only this process's own windows, with frames X can hold, are moved.
+  EXPECT_FALSE(desk->setWindowFrame(shown[0].number, Rect{0, 0, 50, 50}));
+  EXPECT_FALSE(desk->setWindowFrame(flag, Rect{0, 0, 0, 10}));
+  EXPECT_FALSE(desk->setWindowFrame(flag, Rect{0, 0, std::nan(""), 10}));
+  EXPECT_EQ(listed()->bounds.width, kAXDisabledWindowWidth);
+
+  // Without an X server: no windows, and creating one fails rather than pretending.
+  linux_::LinuxDesktopOptions none;
+  none.useX = false;
+  none.useAtspi = false;
+  auto bare = LinuxDesktop::create(*workspace, none);
+  EXPECT_TRUE(bare->windowList(false).empty());
+  EXPECT_EQ(bare->createWindow(Rect{0, 0, 10, 10}, true, true, false), 0u);
+  EXPECT_FALSE(bare->setWindowFrame(flag, Rect{0, 0, 10, 10}));
+  linux_::LinuxDesktopOptions gone;
+  gone.display = ":9999";
+  gone.useAtspi = false;
+  auto unreachable = LinuxDesktop::create(*workspace, gone);
+  EXPECT_FALSE(unreachable->hasX());
+  ASSERT_EQ(unreachable->notes().size(), 1u);
+  EXPECT_NE(unreachable->notes()[0].find(":9999"), std::string::npos) << unreachable->notes()[0];
+}
+
+TEST_F(SnappingOnXvfb, TheAgentsSnappingControllerOnTheDesktopPortSnapsByTheStoredRuleAndPublishesItsFlag) {
+  // The store's rules: nothing by default, the dialog program's own rule on with the move back.
+  ErrorInfo error;
+  ASSERT_EQ(QS814openMOC(platform, nullptr, false, &ctx, &error), 0);
+  QS803AppClass* byDefault = QS803AppClass::insertSnappingAppWithObject(AppObject(), ctx.get());
+  ASSERT_TRUE(byDefault);
+  byDefault->setSnapping(std::string(kSnappingNone));
+  QS803AppClass* rule = QS814insertApplication(ctx.get());
+  rule->setMatchingKey(
+      QS803AppClass::matchingKeyFromURL(platform, home.path() + "/share/applications/velmora-test-dialog.desktop"));
+  rule->setSnapping(std::string(kSnappingDefaultButton));
+  rule->setSnappingBounce(true);
+
+  // The agent's own controller and worker, on the Linux ports, in real time (the worker's own
+  // passes and glide steps).
+  Platform p = platform;
+  p.desktop = desk.get();
+  p.runLoop = loop.get();
+  p.sleeper = nullptr;
+  const Point start{200, 150};
+  ASSERT_EQ(cursor->warpMouseCursorPosition(start), kCGErrorSuccess);
+  AutoSnapping engine(p);
+  engine.setCancelButtonTitle("Cancel");
+  setProcessIdentity({ProcessRole::Agent, {"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""}, {}});
+  controller = std::make_unique<SnappingController>(p, [this] { return ctx.get(); }, &engine);
+  controller->startAutoSnapping();
+  EXPECT_TRUE(controller->snappingStarted());
+  EXPECT_EQ(engine.target(), kSnapDefaultButton) << "the frontmost program's own rule";
+  EXPECT_TRUE(engine.isRunning());
+
+  // The published flag is a window of this process the desktop port lists, 777 wide.
+  controller->updateAXEnabled();
+  EXPECT_TRUE(lifecycle.exits.empty()) << "publishing the flag failed";
+  bool published = false;
+  for (const auto& w : desk->windowList(true))
+    published = published || (w.ownerPid == static_cast<int32_t>(::getpid()) && w.bounds.width == kAXEnabledWindowWidth);
+  EXPECT_TRUE(published);
+
+  // Passes over the main window, which has nothing to snap to.
+  for (int i = 0; i < 20; ++i) loop->runOnce(0.02);
+  EXPECT_EQ(cursor->location(), start);
+  auto button = open("open-default");
+  ASSERT_TRUE(button);
+  auto near = [&](Point target) {
+    Point at = cursor->location();
+    return std::abs(at.x - target.x) <= 1 && std::abs(at.y - target.y) <= 1;
+  };
+  EXPECT_TRUE(waitFor([&] { return near(*button); }, 10))
+      << "the pointer is at " << cursor->location().x << "," << cursor->location().y;
+  dialog->send("close");
+  EXPECT_EQ(dialog->readLine(20), "closed");
+  EXPECT_TRUE(waitFor([&] { return near(start); }, 10))
+      << "the pointer did not go back; it is at " << cursor->location().x << "," << cursor->location().y;
+
+  controller->stopAutoSnapping();
+  EXPECT_FALSE(engine.isRunning());
+  controller.reset();
+  setProcessIdentity({});
+}
+
+// What a window manager announces on the root window, set by the test standing in for one, and
+// removed again so that the other tests see a desktop without a manager.
+class StandInWindowManager {
+ public:
+  explicit StandInWindowManager(const std::string& display) {
+    c_ = xcb_connect(display.c_str(), nullptr);
+    root_ = xcb_setup_roots_iterator(xcb_get_setup(c_)).data->root;
+  }
+  ~StandInWindowManager() {
+    for (xcb_atom_t a : set_) xcb_delete_property(c_, root_, a);
+    xcb_aux_sync();
+    xcb_disconnect(c_);
+  }
+  void setWindows(const char* name, std::vector<uint32_t> windows) {
+    xcb_atom_t a = atom(name);
+    xcb_change_property(c_, XCB_PROP_MODE_REPLACE, root_, a, XCB_ATOM_WINDOW, 32, static_cast<uint32_t>(windows.size()),
+                        windows.data());
+    set_.push_back(a);
+    xcb_aux_sync();
+  }
+
+ private:
+  xcb_atom_t atom(const char* name) {
+    auto* r = xcb_intern_atom_reply(c_, xcb_intern_atom(c_, 0, static_cast<uint16_t>(std::strlen(name)), name), nullptr);
+    xcb_atom_t a = r ? r->atom : 0;
+    std::free(r);
+    return a;
+  }
+  void xcb_aux_sync() { std::free(xcb_get_input_focus_reply(c_, xcb_get_input_focus(c_), nullptr)); }
+  xcb_connection_t* c_;
+  xcb_window_t root_;
+  std::vector<xcb_atom_t> set_;
+};
+
+TEST_F(SnappingOnXvfb, UnderAWindowManagerTheActiveWindowAndTheStackingListComeFromTheRoot) {
+  const int32_t pid = dialog->pid();
+  // X alone, so that every activation seen comes from the root window.
+  linux_::LinuxDesktopOptions xOnly;
+  xOnly.display = desktop->display.name();
+  xOnly.useAtspi = false;
+  auto port = LinuxDesktop::create(*workspace, xOnly);
+  ASSERT_TRUE(port->attach(*loop).ok());
+  std::vector<RunningApplication> seen;
+  port->observeActivation([&](const RunningApplication& app) { seen.push_back(app); });
+  std::vector<uint32_t> programs;
+  for (const auto& w : port->windowList(false))
+    if (w.ownerPid == pid && w.onScreen) programs.push_back(w.number);
+  ASSERT_FALSE(programs.empty());
+  {
+    StandInWindowManager wm(desktop->display.name());
+    wm.setWindows("_NET_ACTIVE_WINDOW", {programs[0]});
+    ASSERT_TRUE(waitFor([&] { return !seen.empty(); }, 5)) << "the active window's change was not heard";
+    EXPECT_EQ(seen[0].processIdentifier, pid);
+    EXPECT_EQ(seen[0].bundleIdentifier, "velmora-test-dialog");
+    // The same program again is no new activation; after a moment with no active window it is.
+    wm.setWindows("_NET_ACTIVE_WINDOW", {programs[0]});
+    for (int i = 0; i < 10; ++i) loop->runOnce(0.01);
+    EXPECT_EQ(seen.size(), 1u);
+    wm.setWindows("_NET_ACTIVE_WINDOW", {0});
+    for (int i = 0; i < 10; ++i) loop->runOnce(0.01);
+    EXPECT_EQ(seen.size(), 1u);
+    wm.setWindows("_NET_ACTIVE_WINDOW", {programs[0]});
+    ASSERT_TRUE(waitFor([&] { return seen.size() == 2; }, 5));
+
+    // What the manager says is active is in front; this test process is not.
+    EXPECT_EQ(port->frontmostApplication()->processIdentifier, pid);
+    EXPECT_TRUE(port->runningApplication(pid)->active);
+    EXPECT_FALSE(port->runningApplication(static_cast<int32_t>(::getpid()))->active);
+    EXPECT_EQ(port->activationPolicy(pid), kActivationPolicyRegular) << "its window is on screen";
+
+    // The manager's stacking list (bottom to top) comes first, front to back.
+    uint32_t flag = port->createWindow(Rect{0, 0, 10, 10}, true, true, false);
+    ASSERT_NE(flag, 0u);
+    wm.setWindows("_NET_CLIENT_LIST_STACKING", {programs[0], flag});
+    auto list = port->windowList(false);
+    ASSERT_GE(list.size(), 2u);
+    EXPECT_EQ(list[0].number, flag);
+    EXPECT_EQ(list[1].number, programs[0]);
+    EXPECT_EQ(std::count_if(list.begin(), list.end(), [&](const WindowInfo& w) { return w.number == flag; }), 1)
+        << "a managed window is listed once";
   }
 }
 

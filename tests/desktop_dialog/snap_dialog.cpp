@@ -1,11 +1,13 @@
 // A small Qt program for the desktop tests: a main window, and dialogs opened and closed on
 // commands read from standard input, each reporting where its buttons lie on screen.
 // Commands: "open-default" (a dialog whose "Save" button is the default), "open-plain" (a
-// dialog without push buttons), "close", "quit". Replies, one line each on standard output:
-// "ready", "shown X Y T" (the default button's centre on screen, or "-" twice, and the
-// monotonic clock in nanoseconds when the dialog was shown), "closed".
+// dialog without push buttons), "close", "pointer" (where the pointer is), "warp X Y" (move the
+// pointer there), "quit". Replies, one line each on standard output: "ready", "shown X Y T" (the
+// default button's centre on screen, or "-" twice, and the monotonic clock in nanoseconds when
+// the dialog was shown), "closed", "pointer X Y", "warped".
 #include <QApplication>
 #include <QCheckBox>
+#include <QCursor>
 #include <QDialog>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -14,6 +16,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QVBoxLayout>
+#include <charconv>
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -55,6 +58,20 @@ int main(int argc, char** argv) {
       pending.erase(0, nl + 1);
       if (cmd == "quit") {
         app.quit();
+      } else if (cmd == "pointer") {
+        QPoint at = QCursor::pos();
+        reply("pointer " + std::to_string(at.x()) + " " + std::to_string(at.y()));
+      } else if (cmd.rfind("warp ", 0) == 0) {
+        int x = 0, y = 0;
+        const char* end = cmd.data() + cmd.size();
+        auto rx = std::from_chars(cmd.data() + 5, end, x);
+        auto ry = rx.ec == std::errc() && rx.ptr < end ? std::from_chars(rx.ptr + 1, end, y) : rx;
+        if (ry.ec != std::errc()) {
+          reply("error: warp X Y");
+        } else {
+          QCursor::setPos(x, y);
+          reply("warped");
+        }
       } else if (cmd == "close" && dialog) {
         dialog->hide();
         dialog.reset();

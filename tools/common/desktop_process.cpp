@@ -183,8 +183,6 @@ Platform DesktopProcess::platform() {
     if (!p.cursor) notes_.push_back("no cursor adapter yet: the pointer is never moved");
     if (!p.workspace) notes_.push_back("no workspace adapter yet: no running applications are listed");
   }
-  if (!p.desktop)
-    notes_.push_back("no desktop adapter yet (application activation, windows): cursor snapping does not run");
   if (!p.notifications) notes_.push_back("no session bus: the settings pane's commands do not arrive");
   session_ = p.session;
   return p;

@@ -163,8 +163,9 @@ int runOnDesktop(vl::linux_::SdEventRunLoop& loop, const vl::cli::SystemChoice& 
 
   controller.emplace(platform, settings);
   // Snapping follows application activation and publishes its accessibility flag through the
-  // desktop port; without one it cannot run (the notes above say so).
-  if (platform.desktop)
+  // desktop port; where the pointer cannot be moved (Wayland, no display) it stays off, and the
+  // notes above said why once.
+  if (platform.desktop && platform.cursor)
     controller->setSnappingHooks(std::make_unique<SnappingController>(
         platform, [&controller] { return controller->managedObjectContext(); }));
   if (!quiet) controller->setActivityLog([](const std::string& line) { std::cout << timestamp() << "  " << line << std::endl; });
