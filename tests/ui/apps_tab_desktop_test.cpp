@@ -54,10 +54,16 @@ TEST_F(AppsTabOnDesktop, WhereThePointerCannotBeMovedTheTabSaysWhyAndTheControls
     settle();
     EXPECT_FALSE(view().appListSheet()->isVisible());
 
-    // The keyboard: Tab from the tab bar stops at the message, never on a disabled control.
-    view().tabs()->tabBar()->setFocus(Qt::TabFocusReason);
-    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-    EXPECT_EQ(QApplication::focusWidget(), message);
+    // The keyboard: the message is a stop of the Tab chain; Tab leaves it past the disabled
+    // controls.
+    message->setFocus(Qt::TabFocusReason);
+    ASSERT_TRUE(message->hasFocus()) << "the message takes the keyboard focus";
+    QTest::keyClick(message, Qt::Key_Tab);
+    QWidget* next = QApplication::focusWidget();
+    EXPECT_NE(next, message);
+    EXPECT_NE(next, list);
+    EXPECT_NE(next, warning);
+    message->setFocus(Qt::TabFocusReason);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Space);
     settle();
     EXPECT_FALSE(view().appListSheet()->isVisible());
