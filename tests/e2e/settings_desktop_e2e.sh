@@ -3,7 +3,8 @@
 # with one USB mouse: without a display it ends with status 1 saying how to get one; on the
 # offscreen platform it opens on the Applications tab saying why snapping is off, starts the
 # desktop agent (directly: no systemd user manager answers here), lists the mouse in the store,
-# and a second window finds that agent running instead of starting another.
+# and a second window finds that agent running instead of starting another; the agent is
+# stopped at the end.
 # Exit 77 where umockdev or a bus cannot run.
 set -uo pipefail
 ctl="$1"
@@ -22,9 +23,9 @@ export ASAN_OPTIONS="${ASAN_OPTIONS:+$ASAN_OPTIONS:}verify_asan_link_order=0"
 printf 'leak:libfontconfig\n' >"$tmp/lsan.supp"
 export LSAN_OPTIONS="${LSAN_OPTIONS:+$LSAN_OPTIONS:}suppressions=$tmp/lsan.supp"
 agents="$XDG_RUNTIME_DIR/velmora-agents"
-stop_agent() {
+stop_agent() {  # the record is "PID START-TICKS"
   local pid
-  pid=$(cat "$agents/quillon.Velmora.boa.pid" 2>/dev/null) || return 0
+  read -r pid _ <"$agents/quillon.Velmora.boa.pid" 2>/dev/null || return 0
   kill -0 "$pid" 2>/dev/null || return 0
   kill "$pid"
   . "$E2E_SUPPORT/wait.sh"
@@ -74,5 +75,8 @@ status=$?
 [ "$(cat "$agents/quillon.Velmora.boa.pid" 2>/dev/null)" = "$first" ] || fail "the agent was replaced"
 exit $fails
 INNER
+read -r agent _ <"$agents/quillon.Velmora.boa.pid" 2>/dev/null
+stop_agent
+[ -n "${agent:-}" ] && kill -0 "$agent" 2>/dev/null && fail "the agent the window started could not be stopped"
 if [ "$fails" -ne 0 ]; then echo "$fails failed"; exit 1; fi
 echo "1 passed, 0 failed"
