@@ -5,6 +5,7 @@
 #include "core/system/strings.h"
 #include "core/system/versions.h"
 #include "pane/controller/pane_controller.h"
+#include "platform/api/accessibility.h"
 #include "platform/api/runloop.h"
 
 namespace vl {
@@ -32,6 +33,12 @@ void quillon_Velmora_prefpane::clickSnappingWarning() {
       localizedVL("If this message is displayed even though you have already done it, please uncheck and check %@ "
                   "again in the accessibility list."),
       name);
+  // A desktop without per-program permissions has only its accessibility switch to name.
+  const bool accessibilityOn = platform_.accessibility && platform_.accessibility->isProcessTrusted();
+  if (auto desktop = desktopSnappingWarningTexts(settings_.desktop, accessibilityOn)) {
+    alert.messageText = desktop->message;
+    alert.informativeText = desktop->informative;
+  }
   alert.buttons = {localizedVL("OK"), QS812localizedCancelButtonTitle(platform_)};
   window_.showSheetAlert(alert, [this](int returnCode) {
     if (returnCode != kAlertFirstButtonReturn) return;

@@ -53,6 +53,8 @@ struct PaneSettings {
   // This product's build date (compared with the sibling product's); empty: the bundle's
   // "MyBuildDate".
   std::string buildDate;
+  // What the desktop the pane runs on cannot do for snapping (nothing on the simulated Mac).
+  DesktopLimits desktop;
 };
 
 inline constexpr const char* kErrorNibName = "ErrorWin";
@@ -240,6 +242,7 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController,
   const Platform& platform() const override { return platform_; }
   PaneWindow& window() override { return window_; }
   const PaneSettings& settings() const { return settings_; }
+  DesktopLimits desktopLimits() const override { return settings_.desktop; }
   const std::string& paneBundlePath() const override { return settings_.bundlePath; }
   const std::string& paneBundleIdentifier() const override { return settings_.bundle.identifier; }
   DeviceDefinitionCache& deviceDefinitions() { return definitions_; }

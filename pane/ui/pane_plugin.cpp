@@ -31,6 +31,8 @@ VelmoraPane* create(const VelmoraPaneHostInfo* host) {
   vl::ui::PaneProcessOptions options;
   options.paneBundlePath = text(host->paneBundlePath);
   options.worldFolder = text(host->worldFolder);
+  // No world named: the pane runs on this machine's own devices and session.
+  options.desktop = options.worldFolder.empty();
   options.hostBundleID = text(host->hostBundleID);
   // Without a screen nobody can dismiss a message box: the texts go to standard error only.
   options.interactive = QGuiApplication::platformName() != QStringLiteral("offscreen");
@@ -48,6 +50,7 @@ VelmoraPane* create(const VelmoraPaneHostInfo* host) {
   vl::PaneSettings settings;
   settings.bundlePath = options.paneBundlePath;
   settings.bundle = bundle;
+  settings.desktop = pane->process->desktopLimits();
   pane->ui = std::make_unique<vl::ui::PaneUi>(pane->process->platform(), settings, pane->input);
   pane->process->alerts().setMainWindow(&pane->ui->view());
   vl::ui::PaneUi* ui = pane->ui.get();

@@ -12,6 +12,7 @@
 #include "core/system/alerts.h"
 #include "core/system/drovana.h"
 #include "platform/sim/world.h"
+#include "platform/linux/atspi_accessibility.h"
 #include "tools/common/service_url.h"
 
 namespace vl::ui {
@@ -51,10 +52,46 @@ std::unique_ptr<PaneProcess> PaneProcess::create(const PaneProcessOptions& optio
   std::unique_ptr<PaneProcess> p(new PaneProcess(options));
   p->loop_ = linux_::SdEventRunLoop::create(error);
   if (!p->loop_) return nullptr;
+  if (!(options.desktop ? p->openDesktop(error) : p->openWorld(options, error))) return nullptr;
 
+  // The host's own identifier and the platform's name for it both end the host.
+  const std::string host = options.hostBundleID;
+  cli::WorldProcess* world = p->world_.get();
+  Workspace* workspace = p->platform_.workspace;
+  p->lifecycle_ = std::make_unique<PaneLifecycle>(velmora::kSettingsHostBundleID, [host, world, workspace](const std::string& id) {
+    if (!host.empty() && id == host) {
+      if (QCoreApplication::instance()) QCoreApplication::exit(0);
+      return;
+    }
+    std::string e;
+    if (world) {
+      if (!world->world().terminateApplication(id, &e))
+        std::fprintf(stderr, "Velmora: cannot end %s: %s\n", id.c_str(), e.c_str());
+      return;
+    }
+    bool found = false;
+    if (workspace)
+      for (const RunningApplication& app : workspace->runningApplications())
+        if (app.bundleIdentifier == id) {
+          found = true;
+          if (!workspace->terminateRunningApplication(app.processIdentifier))
+            std::fprintf(stderr, "Velmora: cannot end %s (process %d)\n", id.c_str(), app.processIdentifier);
+        }
+    if (!found) std::fprintf(stderr, "Velmora: cannot end %s: it is not running\n", id.c_str());
+  });
+
+  p->platform_.alerts = &p->alerts_;
+  p->platform_.lifecycle = p->lifecycle_.get();
+  p->platform_.pasteboard = &p->pasteboard_;
+  // Last: from here on the loop's work runs on Qt's main thread.
+  p->bridge_ = std::make_unique<SdEventBridge>(*p->loop_);
+  return p;
+}
+
+bool PaneProcess::openWorld(const PaneProcessOptions& options, std::string* error) {
   cli::WorldProcessOptions wo;
   wo.folder = sim::worldFolderFor(options.worldFolder);
-  wo.resources = p->resources_;
+  wo.resources = resources_;
   wo.processName = "Velmora";
   // The pane runs inside the settings host: the desktop sees the host's process.
   wo.self.bundleIdentifier = options.hostBundleID.empty() ? velmora::kSettingsHostBundleID : options.hostBundleID;
@@ -64,34 +101,24 @@ std::unique_ptr<PaneProcess> PaneProcess::create(const PaneProcessOptions& optio
   wo.bus = cli::WorldProcessOptions::Bus::Agent;
   // The pane's entry into the host's process: where the web service is, when the user says so.
   if (const char* url = std::getenv(cli::kServiceURLEnvironment)) wo.serviceURL = url;
-  p->world_ = cli::WorldProcess::open(*p->loop_, wo, error);
-  if (!p->world_) return nullptr;
-  if (!p->world_->bus())
-    p->message("cannot reach the agent's bus (" + p->world_->busError() +
-               "); changes are saved but the agent hears of them only when it reads the store again");
-  PaneProcess* self = p.get();
-  p->world_->follow([self](const std::string& e) { self->message(e); });
+  world_ = cli::WorldProcess::open(*loop_, wo, error);
+  if (!world_) return false;
+  if (!world_->bus())
+    message("cannot reach the agent's bus (" + world_->busError() +
+            "); changes are saved but the agent hears of them only when it reads the store again");
+  world_->follow([this](const std::string& e) { message(e); });
+  platform_ = world_->platform();
+  return true;
+}
 
-  // The host's own identifier and the platform's name for it both end the host.
-  const std::string host = options.hostBundleID;
-  cli::WorldProcess* world = p->world_.get();
-  p->lifecycle_ = std::make_unique<PaneLifecycle>(velmora::kSettingsHostBundleID, [host, world](const std::string& id) {
-    if (!host.empty() && id == host) {
-      if (QCoreApplication::instance()) QCoreApplication::exit(0);
-      return;
-    }
-    std::string e;
-    if (!world->world().terminateApplication(id, &e))
-      std::fprintf(stderr, "Velmora: cannot end %s: %s\n", id.c_str(), e.c_str());
-  });
-
-  p->platform_ = p->world_->platform();
-  p->platform_.alerts = &p->alerts_;
-  p->platform_.lifecycle = p->lifecycle_.get();
-  p->platform_.pasteboard = &p->pasteboard_;
-  // Last: from here on the loop's work runs on Qt's main thread.
-  p->bridge_ = std::make_unique<SdEventBridge>(*p->loop_);
-  return p;
+bool PaneProcess::openDesktop(std::string* error) {
+  desktop_ = cli::WindowDesktop::open(*loop_, resources_, [this](const std::string& line) { message(line); }, error);
+  if (!desktop_) return false;
+  platform_ = desktop_->platform();
+  limits_.snappingOff = desktop_->snappingOff();
+  // This desktop keeps no per-program accessibility permission, only its bus's switch.
+  limits_.accessibilityHint = linux_::kAtspiEnableHint;
+  return true;
 }
 
 }  // namespace vl::ui

@@ -150,8 +150,7 @@ PaneView::PaneView(const Platform& platform, const InputState& input, QWidget* p
   connect(tabs_, &QTabWidget::currentChanged, this, [this](int index) {
     if (controller_) controller_->tabViewDidSelectTabViewItem(static_cast<PaneTab>(index));
     // The warning is offered while the agent that snaps lacks the permission.
-    if (controller_ && static_cast<PaneTab>(index) == PaneTab::Applications)
-      setSnappingWarningVisible(!controller_->boaAXEnabled());
+    if (controller_ && static_cast<PaneTab>(index) == PaneTab::Applications) showAppsTabState();
   });
 
   errorLabel_ = new QLabel(stack_);
@@ -467,6 +466,7 @@ QWidget* PaneView::makeOtherTab() {
 QWidget* PaneView::makeAppsTab() {
   auto* tab = new QWidget(tabs_);
   auto* layout = new QVBoxLayout(tab);
+  layout->addWidget(makeSnappingOffLabel(tab));
   ButtonRows rows{tab, {}};
   QGridLayout* snapping = rows.group(layout, vlText("Automatic Cursor Snapping"));
   auto* text = new QLabel(vlText("When a window of an application appears, Velmora can move the pointer onto one of its "
@@ -571,6 +571,7 @@ void PaneView::attach(quillon_Velmora_prefpane& controller, VL260CurveView* curv
   deviceWindow_ = new DeviceWindow(controller, this);
   axWarningWindow_ = new AXWarningWindow(controller, this);
   controller.setAXWarnWindow(&axWarningWindow_->delegate());
+  showAppsTabState();
 }
 
 void PaneView::detach() {

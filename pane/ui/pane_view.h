@@ -131,6 +131,8 @@ class PaneView : public QWidget, public PaneWindow {
   QPushButton* appListButton() const { return appListButton_; }
   AppListSheet* appListSheet() const { return appSheet_; }
   QPushButton* snappingWarningButton() const { return snappingWarning_; }
+  // Why snapping cannot run on this desktop; hidden where it can.
+  QLabel* snappingOffLabel() const { return snappingOffLabel_; }
   bool showsErrorView() const;
   // The diagnostic windows (made on attach, gone on detach; null while detached).
   RegistryWindow* registryWindow() const { return registryWindow_; }
@@ -187,6 +189,9 @@ class PaneView : public QWidget, public PaneWindow {
   QWidget* makeOtherTab();
   QWidget* makeAppsTab();
   void setSnappingWarningVisible(bool visible);
+  // apps_tab_state.cpp: the message and the snapping controls' state for this desktop.
+  QLabel* makeSnappingOffLabel(QWidget* tab);
+  void showAppsTabState();
   void updateDevicePlaceholder();
   // A window of the pane other than the main window (a dialog, a sheet, an alert); null else.
   QWidget* secondaryWindowOf(QObject* object) const;
@@ -242,6 +247,7 @@ class PaneView : public QWidget, public PaneWindow {
   QLabel* showAll_ = nullptr;
   QPushButton* appListButton_ = nullptr;
   QPushButton* snappingWarning_ = nullptr;
+  QLabel* snappingOffLabel_ = nullptr;
   AppListSheet* appSheet_ = nullptr;
   QMenu* editMenu_ = nullptr;
   QAction* undoAction_ = nullptr;

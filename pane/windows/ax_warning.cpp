@@ -47,6 +47,17 @@ bool VL216AXWarnWinDelegate::catalinaOrLater() const {
 
 void VL216AXWarnWinDelegate::showAXWarnWindow() {
   const Platform& p = pane_.platform();
+  const DesktopLimits limits = pane_.desktopLimits();
+  if (!limits.accessibilityHint.empty()) {
+    // No per-program permission here: the one question is whether the desktop's accessibility
+    // bus is on, for the agent and this window alike.
+    const bool on = p.accessibility && p.accessibility->isProcessTrusted();
+    std::optional<AXWarningTexts> texts = desktopAXWarningTexts(limits, on);
+    if (!texts) return;
+    visible_ = true;
+    view_.showSheet(*texts);
+    return;
+  }
   // An agent that has not published its flag (not running yet) is not counted as refused.
   std::optional<bool> agent = QS842getAXEnabledFromWindow(p, velmora::kAgentBundleID);
   bool agentUntrusted = agent.has_value() && !*agent;

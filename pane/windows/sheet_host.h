@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "pane/windows/desktop_limits.h"
 #include "platform/api/platform.h"
 
 namespace vl {
@@ -51,6 +52,8 @@ class SheetHost {
   virtual bool boaAXEnabled() const = 0;
   virtual bool axPreferred() const = 0;
   virtual const DetectedDrivers& detectedDrivers() const = 0;
+  // What the running desktop cannot do for snapping; none by default (the simulated Mac).
+  virtual DesktopLimits desktopLimits() const { return {}; }
   virtual VL260CurveView& curveView() = 0;
 
   // "Show All" and the uninstall window.

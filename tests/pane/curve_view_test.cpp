@@ -237,6 +237,23 @@ TEST_F(CurveViewTest, AHidManagerThatCannotOpenIsAFatalAlertWithItsNumbers) {
   EXPECT_EQ(view.indicatorValue(), 26 + 9);
 }
 
+TEST_F(CurveViewTest, WithoutRawInputOnTheSystemTheGraphStaysAndOnlyTheIndicatorIsMissing) {
+  // A Linux desktop lends the window no raw HID input: no manager is an absent indicator, not
+  // a failure that ends the window.
+  Platform noRawInput = platform;
+  noRawInput.hidManagers = nullptr;
+  VL260CurveView bare{noRawInput, host};
+  QS802DeviceClass* d = device(kMouseVid, kMousePid, "USB", "generic-usb-optical-mouse");
+  host.device = d;
+  host.selection = 0;
+  ASSERT_EQ(bare.prepare(), 0);
+  EXPECT_EQ(bare.deviceStatus(), kVL702Controlled);
+  EXPECT_TRUE(lifecycle.exits.empty()) << fatalText();
+  EXPECT_TRUE(alerts.modal.empty()) << fatalText();
+  EXPECT_EQ(bare.openHidDeviceCount(), 0u);
+  bare.dispose();
+}
+
 TEST_F(CurveViewTest, KeyEquivalents) {
   QS802DeviceClass* d = device(kMouseVid, kMousePid, "USB");
   prepare(d, 1);

@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdlib>
 #include <iostream>
+#include <optional>
 #include <string>
 
 #include "pane/ui/host/host_window.h"
@@ -32,17 +33,19 @@ constexpr int kExitUsage = 2;
 constexpr int kDefaultWidth = 1100, kDefaultHeight = 700;
 
 const char* kHelp =
-    "usage: velmora-settings [--system world] [--world DIR] [--pane PATH] [--tab NAME] [--size WxH]\n"
+    "usage: velmora-settings [--system desktop|world] [--world DIR] [--pane PATH] [--tab NAME] [--size WxH]\n"
     "                        [--screenshot FILE.png [--delay S]]\n\n"
     "Opens the Velmora settings window: finds the Velmora pane, loads it and shows it. The pane\n"
     "starts Velmora Manager (the agent) when it is not running from a bundle at least as new;\n"
     "closing the window leaves the agent running.\n\n"
-    "  --world DIR          the simulated Mac to run on (default: $VELMORA_WORLD, else\n"
-    "                       $XDG_DATA_HOME/velmora/world); create one with 'velmora-sim init'\n"
-    "  --system world       the same default, said explicitly; --system desktop (this machine's\n"
-    "                       own devices) is not there yet for the window: it says so and ends\n"
+    "  --system desktop     this machine's own mice and trackpads, its session bus and desktop, with\n"
+    "                       the agent as a systemd user service (the default without --world or\n"
+    "                       $VELMORA_WORLD)\n"
+    "  --world DIR          a simulated Mac to run on instead ($VELMORA_WORLD gives one too);\n"
+    "                       create one with 'velmora-sim init'\n"
+    "  --system world       the simulated Mac of $VELMORA_WORLD, else $XDG_DATA_HOME/velmora/world\n"
     "  --pane PATH          load this Velmora.prefPane instead of looking for one; otherwise the\n"
-    "                       first found of: the world's Library/PreferencePanes, the user's\n"
+    "                       first found of: the world's Library/PreferencePanes (on a world), the user's\n"
     "                       $XDG_DATA_HOME/velmora/PreferencePanes, the data dirs' velmora/\n"
     "                       PreferencePanes, then the bundle the build left beside this program\n"
     "  --tab NAME           open the pane on this tab: speed, apps or other\n"
@@ -128,13 +131,7 @@ int main(int argc, char** argv) {
   }
   auto choice = cli::chooseSystem(systemOption, worldGiven, std::getenv("VELMORA_WORLD"));
   if (!choice) return usage(choice.status().detail());
-  // The window's pane has no adapters of the real machine yet: it runs on the simulated Mac,
-  // and says so where the real machine was asked for or would be the default.
-  if (choice->system == cli::System::Desktop && systemOption == "desktop")
-    return cannotShow("the settings window does not run on this machine's own devices yet; run it on a simulated Mac "
-                      "(--world DIR or --system world). 'velmora-ctl devices' lists this machine's devices and "
-                      "'velmora-manager' sets their speeds.");
-  if (choice->system == cli::System::Desktop) choice = cli::SystemChoice{cli::System::World, "the window runs on a simulated Mac only so far"};
+  const bool desktop = choice->system == cli::System::Desktop;
   if (version) {
     std::cout << "velmora-settings " << VELMORA_VERSION_TEXT << "\n" << cli::systemLine(*choice) << "\n";
     return 0;
@@ -154,15 +151,21 @@ int main(int argc, char** argv) {
     if (!cli::parseNumberIn("--delay", delayText, 0, 60, &delay, &why)) return usage(why);
     if (screenshot.empty()) return usage("--delay goes with --screenshot");
   }
-  std::string folder = sim::worldFolderFor(worldOption);
-  if (!sim::World::exists(folder))
-    return cannotShow("no simulated Mac at " + folder + "\nCreate one with 'velmora-sim init'.");
+  // On this machine the pane is given no world and builds the real machine's ports itself.
+  std::string folder;
+  if (!desktop) {
+    folder = sim::worldFolderFor(worldOption);
+    if (!sim::World::exists(folder))
+      return cannotShow("no simulated Mac at " + folder + "\nCreate one with 'velmora-sim init'.");
+  }
 
   std::string error;
   auto xdg = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), "", &error);
   if (!xdg) return cannotShow(error);
-  sim::WorldPaths paths(*xdg, folder);
-  host::PaneLookup lookup{paneOption, &paths, host::runningProgramFolder()};
+  std::optional<sim::WorldPaths> worldPaths;
+  if (!desktop) worldPaths.emplace(*xdg, folder);
+  const Paths* paths = worldPaths ? static_cast<const Paths*>(&*worldPaths) : &*xdg;
+  host::PaneLookup lookup{paneOption, paths, host::runningProgramFolder()};
   auto found = host::findPane(lookup, &error);
   if (!found) return cannotShow(error);
   auto loaded = host::LoadedPane::load(found->path, &error);
