@@ -279,7 +279,7 @@ void AppControllerClass::exceptionHandler(const std::string& callStack) {
     std::fprintf(stderr, "%s: cannot write the crash report %s: %s\n", velmora::kAgentName, path.c_str(), error.c_str());
   const Platform& p = platform_;
   // The file viewer points the user at the report; the notice names its path when there is none.
-  if (p.fileManager) (void)p.fileManager->revealFile(path);
+  if (p.fileManager) p.fileManager->revealFile(path).ignore("the notice below names the report either way");
   if (p.alerts) p.alerts->displayNotice(pattern, "", settings_.bundle.resourcesDir + "/Velmora.icns");
   if (p.lifecycle) p.lifecycle->terminate(kFatalExitStatus);
 }

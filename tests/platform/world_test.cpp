@@ -351,7 +351,7 @@ TEST_F(WorldTest, ConcurrentWritersLoseNothing) {
   // Each world has its own lock descriptor, so the two threads contend as two processes would.
   auto writer = [&](World& w, const char* prefix) {
     ServiceRef s = w.mac().serviceFor(svc);
-    for (int i = 0; i < kWrites; ++i) s->setProperty(prefix + std::to_string(i), pl::Value(i));
+    for (int i = 0; i < kWrites; ++i) EXPECT_TRUE(s->setProperty(prefix + std::to_string(i), pl::Value(i)).ok());
   };
   std::thread ta(writer, std::ref(*a), "A");
   std::thread tb(writer, std::ref(*b), "B");
@@ -375,7 +375,7 @@ TEST_F(WorldTest, HistoryKeepsTheNewestWritesUpToItsLimit) {
   ASSERT_TRUE(w) << error;
   RegistryId top = attach(*w, kMouse);
   ServiceRef s = w->mac().serviceFor(w->mac().eventServicesOf(top).front());
-  for (int i = 0; i < 35; ++i) s->setProperty("HIDPointerResolution", pl::Value(i));
+  for (int i = 0; i < 35; ++i) EXPECT_TRUE(s->setProperty("HIDPointerResolution", pl::Value(i)).ok());
   auto history = w->history(0, &error);
   ASSERT_EQ(history.size(), 10u) << error;
   EXPECT_EQ(history.front().value, pl::Value(25));
