@@ -80,9 +80,8 @@ std::unique_ptr<PaneProcess> PaneProcess::create(const PaneProcessOptions& optio
       if (QCoreApplication::instance()) QCoreApplication::exit(0);
       return;
     }
-    std::string e;
-    if (!world->world().terminateApplication(id, &e))
-      std::fprintf(stderr, "Velmora: cannot end %s: %s\n", id.c_str(), e.c_str());
+    if (Status ended = world->world().terminateApplication(id); !ended)
+      std::fprintf(stderr, "Velmora: cannot end %s: %s\n", id.c_str(), ended.detail().c_str());
   });
 
   p->platform_ = p->world_->platform();
