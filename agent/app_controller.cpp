@@ -237,8 +237,7 @@ AppControllerClass::LeftOverOutcome AppControllerClass::restoreLeftOverAtQuit() 
   }
   for (const std::string& key : reached) {
     if (outcome.failedKeys.count(key)) continue;
-    std::string error;
-    if (!restoreValues_->remove(key, &error)) logActivity(textForLog(error));
+    if (Status removed = restoreValues_->remove(key); !removed) logActivity(textForLog(removed.detail()));
     logActivity("gave " + textForLog(key) + " back the speed it had before an earlier run ended abnormally");
   }
   outcome.failed = outcome.failedKeys.size();
@@ -279,7 +278,7 @@ void AppControllerClass::exceptionHandler(const std::string& callStack) {
     std::fprintf(stderr, "%s: cannot write the crash report %s: %s\n", velmora::kAgentName, path.c_str(), error.c_str());
   const Platform& p = platform_;
   // The file viewer points the user at the report; the notice names its path when there is none.
-  if (p.fileManager) (void)p.fileManager->revealFile(path);
+  if (p.fileManager) p.fileManager->revealFile(path).ignore("the notice below names the report either way");
   if (p.alerts) p.alerts->displayNotice(pattern, "", settings_.bundle.resourcesDir + "/Velmora.icns");
   if (p.lifecycle) p.lifecycle->terminate(kFatalExitStatus);
 }
@@ -338,8 +337,9 @@ void AppControllerClass::connectedDeviceNotify(const ServiceRef& service, bool a
     entry->removeClient(service);
     if (!entry->locationID()) {
       // A device that goes away takes no speed of ours with it: it starts afresh when it returns.
-      std::string error;
-      if (restoreValues_ && !restoreValues_->remove(restoreKey, &error)) logActivity(textForLog(error));
+      if (restoreValues_) {
+        if (Status removed = restoreValues_->remove(restoreKey); !removed) logActivity(textForLog(removed.detail()));
+      }
       logActivity(name + " detached");
       connectedDeviceList_.erase(std::remove_if(connectedDeviceList_.begin(), connectedDeviceList_.end(),
                                                 [entry](const std::unique_ptr<ServiceClass>& e) { return e.get() == entry; }),

@@ -97,25 +97,23 @@ const SavedSpeed* RestoreValues::find(const std::string& key) const {
   return it == entries_.end() ? nullptr : &it->second;
 }
 
-bool RestoreValues::record(const std::string& key, const SavedSpeed& values, std::string* error) {
-  if (entries_.count(key)) return true;
+Status RestoreValues::record(const std::string& key, const SavedSpeed& values) {
+  if (entries_.count(key)) return Status::success();
   entries_[key] = values;
-  return save(error);
+  return save();
 }
 
-bool RestoreValues::remove(const std::string& key, std::string* error) {
+Status RestoreValues::remove(const std::string& key) {
   leftOver_.erase(key);
-  if (entries_.erase(key) == 0) return true;
-  return save(error);
+  if (entries_.erase(key) == 0) return Status::success();
+  return save();
 }
 
-bool RestoreValues::save(std::string* error) const {
+Status RestoreValues::save() const {
   if (entries_.empty()) {
-    if (::unlink(path_.c_str()) != 0 && errno != ENOENT) {
-      if (error) *error = path_ + ": cannot remove: " + std::strerror(errno);
-      return false;
-    }
-    return true;
+    if (::unlink(path_.c_str()) != 0 && errno != ENOENT)
+      return Status::failure(errno, path_ + ": cannot remove: " + std::strerror(errno));
+    return Status::success();
   }
   std::error_code ec;
   auto folder = std::filesystem::path(path_).parent_path();
@@ -127,8 +125,11 @@ bool RestoreValues::save(std::string* error) const {
                             {kAccelerationKey, pl::Value::int32(s.acceleration)}};
   }
   std::string xml = pl::writeXml(pl::Value(pl::Dict{{kFormatKey, pl::Value::int64(kFormat)}, {kDevicesKey, devices}}));
-  return pl::writeFileAtomic(path_, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(xml.data()), xml.size()),
-                             error);
+  std::string error;
+  if (!pl::writeFileAtomic(path_, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(xml.data()), xml.size()),
+                           &error))
+    return Status::failure(1, error);
+  return Status::success();
 }
 
 }  // namespace vl

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/plist/value.h"
+#include "platform/api/status.h"
 
 namespace vl {
 
@@ -53,17 +54,17 @@ class RestoreValues {
   }
 
   // Adds an entry and writes the file (durably) before returning; an existing entry is kept
-  // as it is, since it holds the older, truer values. False, with *error, when the file could
-  // not be written: the entry is kept in memory all the same.
-  bool record(const std::string& key, const SavedSpeed& values, std::string* error);
+  // as it is, since it holds the older, truer values. A failure when the file could not be
+  // written: the entry is kept in memory all the same.
+  Status record(const std::string& key, const SavedSpeed& values);
   // Drops an entry once the device has its own speed back; writes the file when it changed
   // (removing it when nothing is left).
-  bool remove(const std::string& key, std::string* error);
+  Status remove(const std::string& key);
 
   const std::string& path() const { return path_; }
 
  private:
-  bool save(std::string* error) const;
+  Status save() const;
 
   std::string path_;
   std::map<std::string, SavedSpeed> entries_;

@@ -425,20 +425,18 @@ void ServiceClass::recordSavedValues(const ServiceRef& service) {
   double acceleration = own && own->isNumber() ? Fix2X(own->intValue())
                                                : QS812systemAcclForType(platform_, &saved.accelerationKey, kSystemAccelerationCap);
   saved.acceleration = X2Fix(std::min(acceleration, kSystemAccelerationCap));
-  std::string error;
-  bool ok = rv->record(key, saved, &error);
+  Status kept = rv->record(key, saved);
   // Without the file the speed is still applied; only a crash could then leave it behind.
-  if (!ok && !savingFailed_ && controller_)
-    controller_->logActivity("cannot keep " + textForLog(key) + "'s own speed for after a crash: " + textForLog(error));
-  savingFailed_ = !ok;
+  if (!kept && !savingFailed_ && controller_)
+    controller_->logActivity("cannot keep " + textForLog(key) + "'s own speed for after a crash: " + textForLog(kept.detail()));
+  savingFailed_ = !kept;
 }
 
 void ServiceClass::forgetSavedValues() {
   leftOverRestored_ = false;
   RestoreValues* rv = controller_ ? controller_->restoreValues() : nullptr;
   if (!rv || !locationID_) return;
-  std::string error;
-  if (!rv->remove(restoreKey(), &error) && controller_) controller_->logActivity(textForLog(error));
+  if (Status removed = rv->remove(restoreKey()); !removed && controller_) controller_->logActivity(textForLog(removed.detail()));
 }
 
 int32_t ServiceClass::restoreLeftOver(const ServiceRef& only) {

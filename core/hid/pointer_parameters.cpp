@@ -21,7 +21,7 @@ std::optional<pl::Value> numberProperty(const HidServiceClient* service, std::st
 
 // Writes a 16.16 value wrapped as a signed 32-bit number.
 [[nodiscard]] bool writeFixed(HidServiceClient* service, std::string_view key, double value) {
-  return service->setProperty(key, pl::Value::int32(X2Fix(value)));
+  return service->setProperty(key, pl::Value::int32(X2Fix(value))).ok();
 }
 
 double readFixed(const HidServiceClient* service, std::string_view key) {
@@ -141,8 +141,8 @@ void QS852getDeviceInfo(const HidServiceClient* service, uint32_t* outVid, uint3
 
 int32_t QS852setUnifyingInfo(HidServiceClient* service, uint32_t mid, uint8_t unifyingIndex) {
   if (!service) return 8520310;
-  if (!service->setProperty(kQuillonMIDKey, pl::Value::uint32(mid))) return 8520311;
-  if (!service->setProperty(kQuillonUnifyingIXKey, pl::Value::uint8(unifyingIndex))) return 8520312;
+  if (!service->setProperty(kQuillonMIDKey, pl::Value::uint32(mid)).ok()) return 8520311;
+  if (!service->setProperty(kQuillonUnifyingIXKey, pl::Value::uint8(unifyingIndex)).ok()) return 8520312;
   return 0;
 }
 

@@ -17,12 +17,12 @@ int32_t setWindowWidth(const Platform& p, AXFlagWindow& w, bool trusted) {
   Desktop* desktop = p.desktop;
   if (!desktop) return 8420438;
   Rect frame{0, 0, trusted ? kAXEnabledWindowWidth : kAXDisabledWindowWidth, 10};
-  if (w.number != 0 && desktop->setWindowFrame(w.number, frame)) return 0;
+  if (w.number != 0 && desktop->setWindowFrame(w.number, frame).ok()) return 0;
   // First use, or the window server no longer knows the window: make it (again).
   uint32_t number = desktop->createWindow(Rect{0, 0, 10, 10}, true, true, false);
   if (number == 0) return 8420438;
   w.number = number;
-  return desktop->setWindowFrame(number, frame) ? 0 : 8420438;
+  return desktop->setWindowFrame(number, frame).ok() ? 0 : 8420438;
 }
 
 int32_t publishThroughWindow(const Platform& p, AXFlagWindow& w, bool trusted) {
@@ -39,7 +39,7 @@ int32_t setPreference(const Platform& p, const std::string& bundleID, bool trust
   if (!defaults) return 8420490;
   auto current = defaults->value(bundleID, kAXEnabledPreferenceKey);
   if (!current || *current != pl::Value(trusted)) {
-    if (!defaults->setValue(bundleID, kAXEnabledPreferenceKey, pl::Value(trusted))) return 8420490;
+    if (!defaults->setValue(bundleID, kAXEnabledPreferenceKey, pl::Value(trusted)).ok()) return 8420490;
   }
   defaults->synchronize(bundleID);
   return 0;

@@ -32,7 +32,7 @@ bool QS824postBOANotification(const Platform& p, const std::optional<std::string
   if (mid) info[key::kMID] = pl::Value::uint32(*mid);
   if (transport) info[key::kTransport] = *transport;
   Notifications* n = p.notifications;
-  return n && n->post(kBOANotificationName, object, info);
+  return n && n->post(kBOANotificationName, object, info).ok();
 }
 
 bool QS824postCursorSpeedNotification(const Platform& p, uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,

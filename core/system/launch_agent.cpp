@@ -12,6 +12,7 @@
 #include "core/plist/codec.h"
 #include "core/plist/text_util.h"
 #include "core/system/strings.h"
+#include "platform/api/file_error.h"
 #include "platform/api/service_manager.h"
 #include "platform/api/sleeper.h"
 #include "platform/api/workspace.h"
@@ -71,8 +72,11 @@ std::optional<std::string> QS812launchAgentURL(const Platform& p, const std::str
   // An identifier is one file name; one with a slash would place the file elsewhere.
   if (bundleIdentifier.find('/') != std::string::npos || bundleIdentifier == "." || bundleIdentifier == "..")
     return std::nullopt;
-  auto folder = p.serviceManager->launchAgentsFolder(error);
-  if (!folder) return std::nullopt;
+  auto folder = p.serviceManager->launchAgentsFolder();
+  if (!folder) {
+    if (error) *error = fileWriteError(folder.status());
+    return std::nullopt;
+  }
   return *folder + "/" + bundleIdentifier + ".plist";
 }
 
@@ -85,9 +89,8 @@ int32_t QS812registerLaunchAgent(const Platform& p, const std::string& agentBund
   auto url = QS812launchAgentURLWithURL(p, agentBundlePath, error);
   if (!url) return kLaunchAgentNoLocation;
   ServiceManager& sm = *p.serviceManager;
-  // An older registration is dropped first, so registering twice leaves one loaded agent. Its
-  // result is not checked: when none was loaded the unload fails, and that is the usual case.
-  (void)sm.bootout(*url);
+  // An older registration is dropped first, so registering twice leaves one loaded agent.
+  sm.bootout(*url).ignore("when none was loaded the unload fails, and that is the usual case");
 
   std::string identifier = bundleIdentifier(agentBundlePath);
   if (identifier.empty()) return kLaunchAgentNoIdentifier;
@@ -102,16 +105,20 @@ int32_t QS812registerLaunchAgent(const Platform& p, const std::string& agentBund
   std::string text = pl::writeXml(pl::Value(std::move(plist)));
   if (text.empty()) return kLaunchAgentNotSerialised;
   if (pl::detail::invalidUtf8At(text) != std::string_view::npos) return kLaunchAgentNotText;
-  if (!sm.writeFileAtomically(*url, text, error)) return kLaunchAgentNotWritten;
+  if (Status written = sm.writeFileAtomically(*url, text); !written) {
+    if (error) *error = fileWriteError(written);
+    return kLaunchAgentNotWritten;
+  }
 
   // As the service manager wants its property lists: mutable, the user's, not group-writable.
-  // These steps' results are not checked: whether the agent loaded is what counts, and the
-  // caller asks the service manager that next and explains a failure from its answer.
-  (void)sm.clearImmutableFlag(*url);
-  (void)sm.setOwner(*url, sm.userID(), sm.groupID());
-  (void)sm.setMode(*url, 0755);
-  (void)sm.enable(identifier);
-  (void)sm.bootstrap(*url);
+  // Whether the agent loaded is what counts: the caller asks the service manager that next and
+  // explains a failure from its answer, so these steps' own failures go no further.
+  constexpr const char* kLoadDecides = "the caller checks whether the agent loaded and explains why not";
+  sm.clearImmutableFlag(*url).ignore(kLoadDecides);
+  sm.setOwner(*url, sm.userID(), sm.groupID()).ignore(kLoadDecides);
+  sm.setMode(*url, 0755).ignore(kLoadDecides);
+  sm.enable(identifier).ignore(kLoadDecides);
+  sm.bootstrap(*url).ignore(kLoadDecides);
   return 0;
 }
 
@@ -120,17 +127,16 @@ void QS812removeLaunchAgent(const Platform& p, const std::string& agentBundlePat
   ErrorInfo ignored;
   auto url = QS812launchAgentURLWithURL(p, agentBundlePath, &ignored);
   if (!url) return;
-  // Best effort, with nothing to report to: the unload fails when no agent is loaded, and a
-  // file that cannot be removed is found again by the next removal.
-  (void)p.serviceManager->bootout(*url);
-  (void)p.serviceManager->removeFile(*url);
+  // Best effort, with nothing to report to.
+  p.serviceManager->bootout(*url).ignore("the unload fails when no agent is loaded");
+  p.serviceManager->removeFile(*url).ignore("a file that cannot be removed is found again by the next removal");
 }
 
 int32_t QS812startLaunchAgentForBundleID(const Platform& p, const std::string& label) {
   if (label.empty()) return 0;
-  int status = p.serviceManager ? p.serviceManager->kickstart(label) : -1;
-  if (status == 0) return 0;
-  QS810stackError(nullptr, status);
+  Status started = p.serviceManager ? p.serviceManager->kickstart(label) : Status::failure(-1, "no service manager");
+  if (started) return 0;
+  QS810stackError(nullptr, static_cast<int32_t>(started.code()));
   return kLaunchAgentStartFailed;
 }
 
@@ -146,8 +152,7 @@ AdminResult QS812fixPermissionOfLaunchAgent(const Platform& p, const std::string
     none.text = "no administrator prompt";
     return none;
   }
-  ErrorInfo ignored;
-  auto folder = p.serviceManager->launchAgentsFolder(&ignored);
+  auto folder = p.serviceManager->launchAgentsFolder();
   if (!folder) {
     none.text = "no LaunchAgents folder";
     return none;
@@ -188,7 +193,7 @@ void QS812removeFileFromLoginItems(const Platform& p, const std::string& name) {
     if (items.empty()) return;
     bool removed = false;
     for (const auto& item : items)
-      if (withoutExtension(item.displayName) == wanted && p.serviceManager->removeLoginItem(item)) removed = true;
+      if (withoutExtension(item.displayName) == wanted && p.serviceManager->removeLoginItem(item).ok()) removed = true;
     if (!removed) return;
   }
 }
@@ -202,6 +207,7 @@ void QS812terminateApp(const Platform& p, const std::string& bundleIdentifier) {
     auto last = std::find_if(running.rbegin(), running.rend(),
                              [&](const RunningApplication& a) { return a.bundleIdentifier == bundleIdentifier; });
     if (last == running.rend()) return;
+    // A refused request ends the asking: the application will not quit for this caller.
     if (!p.workspace->terminateRunningApplication(last->processIdentifier)) return;
     sleeper.sleep(0.3);
   }

@@ -109,7 +109,8 @@ int32_t quillon_Velmora_prefpane::finishLaunch(std::optional<ErrorInfo>* outErro
 
 void quillon_Velmora_prefpane::startBOA() {
   if (QS812startLaunchAgentForBundleID(platform_, velmora::kAgentBundleID) == 0) return;
-  if (std::optional<std::string> url = boaURL(); url && platform_.workspace) (void)platform_.workspace->openApplication(*url);
+  if (std::optional<std::string> url = boaURL(); url && platform_.workspace)
+    platform_.workspace->openApplication(*url).ignore("the pane watches for the agent's announcement and warns when none comes");
 }
 
 void quillon_Velmora_prefpane::quitBOA() { QS812terminateApp(platform_, velmora::kAgentBundleID); }

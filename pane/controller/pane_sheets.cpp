@@ -76,7 +76,8 @@ void quillon_Velmora_prefpane::ioResourceClassRetryError(int32_t error) { fatal(
 
 void quillon_Velmora_prefpane::showMOC() {
   if (!managedObjectContext_ || !platform_.fileManager) return;
-  (void)platform_.fileManager->revealFile(QS814urlForMOC(managedObjectContext_.get()));
+  platform_.fileManager->revealFile(QS814urlForMOC(managedObjectContext_.get()))
+      .ignore("a convenience: nothing waits on the file viewer");
 }
 
 void quillon_Velmora_prefpane::notifyCurve(std::string_view keyPath) {

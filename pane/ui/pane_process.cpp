@@ -63,10 +63,9 @@ std::unique_ptr<PaneProcess> PaneProcess::create(const PaneProcessOptions& optio
       if (QCoreApplication::instance()) QCoreApplication::exit(0);
       return;
     }
-    std::string e;
     if (world) {
-      if (!world->world().terminateApplication(id, &e))
-        std::fprintf(stderr, "Velmora: cannot end %s: %s\n", id.c_str(), e.c_str());
+      if (Status ended = world->world().terminateApplication(id); !ended)
+        std::fprintf(stderr, "Velmora: cannot end %s: %s\n", id.c_str(), ended.detail().c_str());
       return;
     }
     bool found = false;
@@ -74,8 +73,9 @@ std::unique_ptr<PaneProcess> PaneProcess::create(const PaneProcessOptions& optio
       for (const RunningApplication& app : workspace->runningApplications())
         if (app.bundleIdentifier == id) {
           found = true;
-          if (!workspace->terminateRunningApplication(app.processIdentifier))
-            std::fprintf(stderr, "Velmora: cannot end %s (process %d)\n", id.c_str(), app.processIdentifier);
+          if (Status ended = workspace->terminateRunningApplication(app.processIdentifier); !ended)
+            std::fprintf(stderr, "Velmora: cannot end %s (process %d): %s\n", id.c_str(), app.processIdentifier,
+                         ended.detail().c_str());
         }
     if (!found) std::fprintf(stderr, "Velmora: cannot end %s: it is not running\n", id.c_str());
   });

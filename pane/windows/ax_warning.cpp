@@ -130,8 +130,10 @@ void VL216AXWarnWinDelegate::clearAccessibility() {
   const Platform& p = pane_.platform();
   QS812terminateApp(p, drovana::kAgentBundleID);
   pane_.quitBOA();
-  bool cleared = p.accessibility && p.accessibility->resetPermissions(kAccessibilityService);
-  if (cleared && catalinaOrLater()) (void)p.accessibility->resetPermissions(kInputMonitoringService);
+  bool cleared = p.accessibility && p.accessibility->resetPermissions(kAccessibilityService).ok();
+  if (cleared && catalinaOrLater())
+    p.accessibility->resetPermissions(kInputMonitoringService)
+        .ignore("the user is told to log out for the accessibility permission, which was reset; this one goes with it");
   cancelButton();
   SheetAlert done;
   // Where the system keeps no such permission there is nothing to log out for.

@@ -27,8 +27,8 @@ void VL219LogWinDelegate::saveLogViewer() {
   std::string text = model_.text();
   LogWindowView& view = view_;
   view_.runSavePanel(model_.proposedFileName(), [text, &view](const std::optional<std::string>& path) {
-    std::string error;
-    if (path && !saveTextAtomically(*path, text, &error)) view.showSaveFailure(error);
+    if (!path) return;
+    if (Status saved = saveTextAtomically(*path, text); !saved) view.showSaveFailure(saved.detail());
   });
 }
 

@@ -66,7 +66,9 @@ bool QS838RecdWinClass::sharingEnabled() const {
 }
 
 void QS838RecdWinClass::setSharingEnabled(bool on) {
-  if (platform_.defaults) platform_.defaults->setValue(bundleIdentifier_, kShareSettingsKey, pl::Value(on));
+  if (platform_.defaults)
+    platform_.defaults->setValue(bundleIdentifier_, kShareSettingsKey, pl::Value(on))
+        .ignore("sharingEnabled reads the stored value back, so what was not kept shows as it was");
 }
 
 bool QS838RecdWinClass::isShown() const { return view_ && view_->isVisibleOrMinimised(); }

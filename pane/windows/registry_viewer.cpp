@@ -119,8 +119,8 @@ void VL229IORegWinDelegate::save() {
   std::string text = text_;
   RegistryWindowView& view = view_;
   view_.runSavePanel(kRegistryFileName, [text, &view](const std::optional<std::string>& path) {
-    std::string error;
-    if (path && !saveTextAtomically(*path, text, &error)) view.showSaveFailure(error);
+    if (!path) return;
+    if (Status saved = saveTextAtomically(*path, text); !saved) view.showSaveFailure(saved.detail());
   });
 }
 

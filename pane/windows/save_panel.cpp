@@ -8,10 +8,6 @@
 
 namespace vl {
 
-bool saveTextAtomically(const std::string& path, const std::string& text, std::string* error) {
-  vl::Status written = pl::writeUserFile(path, text);
-  if (!written && error) *error = written.detail();
-  return written.ok();
-}
+Status saveTextAtomically(const std::string& path, const std::string& text) { return pl::writeUserFile(path, text); }
 
 }  // namespace vl

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/api/status.h"
+
 namespace vl {
 
 class SavePanelHost {
@@ -21,7 +23,7 @@ class SavePanelHost {
 };
 
 // Writes text to path atomically (a temporary file renamed over it), only to a new or regular
-// file. False, with *error set, when it could not be written; what was there is untouched.
-bool saveTextAtomically(const std::string& path, const std::string& text, std::string* error = nullptr);
+// file. A failure when it could not be written; what was there is untouched.
+Status saveTextAtomically(const std::string& path, const std::string& text);
 
 }  // namespace vl

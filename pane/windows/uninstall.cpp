@@ -111,9 +111,7 @@ bool emptyFolder(int dirFd, const std::string& path, ErrorInfo* error) {
   return ok;
 }
 
-}  // namespace
-
-bool removeTreeNoFollow(const std::string& path, ErrorInfo* error) {
+bool removeTree(const std::string& path, ErrorInfo* error) {
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) {
     if (errno == ENOENT) return true;
@@ -138,6 +136,15 @@ bool removeTreeNoFollow(const std::string& path, ErrorInfo* error) {
     return false;
   }
   return ok;
+}
+
+}  // namespace
+
+Status removeTreeNoFollow(const std::string& path) {
+  ErrorInfo error;
+  if (removeTree(path, &error)) return Status::success();
+  const std::string* text = error.userInfo[kDescriptionKey].asString();
+  return Status::failure(error.code, text ? *text : path + ": cannot remove");
 }
 
 std::vector<UninstallItem> UninstallPlan::items() const {
@@ -252,9 +259,8 @@ int32_t runUninstall(const Platform& p, const UninstallPlan& plan, const std::st
 
   auto removeFolder = [&](const std::optional<std::string>& folder, const char* kind, int64_t site) {
     if (!folder) return;
-    ErrorInfo error;
-    if (!removeTreeNoFollow(*folder, &error))
-      failed({kind, *folder, false}, static_cast<int32_t>(site), site, reasonOf(error));
+    if (Status removed = removeTreeNoFollow(*folder); !removed)
+      failed({kind, *folder, false}, static_cast<int32_t>(site), site, removed.detail());
   };
   if (!plan.drovanaInstalled) removeFolder(plan.settingsFolder, "settings folder", kUninstallSettingsFolderSite);
 
@@ -262,8 +268,9 @@ int32_t runUninstall(const Platform& p, const UninstallPlan& plan, const std::st
     QS812removeLaunchAgent(p, *plan.agentBundle);
   } else if (p.serviceManager && plan.launchAgentPropertyList) {
     // No agent bundle left to name the registration: remove it by its label's file.
-    p.serviceManager->bootout(*plan.launchAgentPropertyList);
-    p.serviceManager->removeFile(*plan.launchAgentPropertyList);
+    p.serviceManager->bootout(*plan.launchAgentPropertyList).ignore("the unload fails when no agent is loaded");
+    p.serviceManager->removeFile(*plan.launchAgentPropertyList)
+        .ignore("a file left behind is checked for just below and reported");
   }
   if (plan.launchAgentPropertyList && present(*plan.launchAgentPropertyList))
     failed({"launch agent", *plan.launchAgentPropertyList, false}, static_cast<int32_t>(kUninstallUserPaneSite),
@@ -282,7 +289,8 @@ int32_t runUninstall(const Platform& p, const UninstallPlan& plan, const std::st
     for (const auto& k : kPaneKeysRemovedOnUninstall) remove(k);
     if (!plan.drovanaInstalled) remove(kShareSettingsKey);
     // The agent's whole domain, through the defaults store itself rather than a command line.
-    d->removeDomain(velmora::kAgentBundleID);
+    d->removeDomain(velmora::kAgentBundleID)
+        .ignore("the agent's domain holds only the flags it republishes at start; left over, it changes nothing");
   }
 
   removeFolder(plan.userPane, "pane", kUninstallUserPaneSite);

@@ -14,6 +14,7 @@
 #include "pane/windows/recommended_window.h"  // kShareSettingsKey
 #include "platform/api/alerts.h"
 #include "platform/api/platform.h"
+#include "platform/api/status.h"
 
 namespace vl {
 
@@ -96,8 +97,8 @@ inline constexpr int32_t kUninstallRefused = 1300100;
                                    UninstallHooks& hooks, std::vector<UninstallFailure>* failures = nullptr);
 
 // Deletes path and everything below it without following any symbolic link (a link is removed,
-// never its target). True when nothing is left; false with *error.
-bool removeTreeNoFollow(const std::string& path, ErrorInfo* error);
+// never its target). Success when nothing is left; else the first failure (errno as code).
+Status removeTreeNoFollow(const std::string& path);
 
 // The uninstall alerts of the pane: application-modal, buttons without key equivalents.
 class UninstallView {

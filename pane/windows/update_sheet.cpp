@@ -145,8 +145,9 @@ bool VL225UpdateWinDelegate::cancelByPrefPane() {
 
 void VL225UpdateWinDelegate::downloadUpdateWindow() {
   if (UserDefaults* d = platform_.defaults) {
-    d->removeValue(kPaneDefaultsDomain, kUpdateVersionKey);
-    d->removeValue(kPaneDefaultsDomain, kUpdateDateKey);
+    // Kept or not, the next check asks again at worst.
+    d->removeValue(kPaneDefaultsDomain, kUpdateVersionKey).ignore("a skipped version left behind is replaced by the next skip");
+    d->removeValue(kPaneDefaultsDomain, kUpdateDateKey).ignore("a reminder date left behind only delays the next check");
   }
   if (pane_.jumpToDLPage) pane_.jumpToDLPage();
   closeUpdateWindow();
@@ -154,13 +155,16 @@ void VL225UpdateWinDelegate::downloadUpdateWindow() {
 }
 
 void VL225UpdateWinDelegate::skipUpdateWindow() {
-  if (UserDefaults* d = platform_.defaults) d->setValue(kPaneDefaultsDomain, kUpdateVersionKey, pl::Value::int64(hostVersion_));
+  if (UserDefaults* d = platform_.defaults)
+    d->setValue(kPaneDefaultsDomain, kUpdateVersionKey, pl::Value::int64(hostVersion_))
+        .ignore("a skip that was not kept offers the update again at the next check");
   closeUpdateWindow();
 }
 
 void VL225UpdateWinDelegate::remindUpdateWindow() {
   if (UserDefaults* d = platform_.defaults)
-    d->setValue(kPaneDefaultsDomain, kUpdateDateKey, pl::Value(pl::Date{now() - kReferenceDateOffset}));
+    d->setValue(kPaneDefaultsDomain, kUpdateDateKey, pl::Value(pl::Date{now() - kReferenceDateOffset}))
+        .ignore("a reminder that was not kept offers the update again at the next check");
   closeUpdateWindow();
 }
 

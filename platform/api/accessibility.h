@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "platform/api/geometry.h"
+#include "platform/api/status.h"
 
 namespace vl {
 
@@ -95,8 +96,10 @@ class Accessibility {
   virtual bool isProcessTrusted() = 0;
   virtual bool isProcessTrustedWithOptions(bool prompt) = 0;
   // tccutil reset <service>: forgets every program's permission for service ("Accessibility",
-  // "ListenEvent"). False when the system keeps no such permission (this default).
-  virtual bool resetPermissions(const std::string& service) { return false; }
+  // "ListenEvent"). A failure when the system keeps no such permission (this default).
+  virtual Status resetPermissions(const std::string& service) {
+    return Status::failure(1, "this system keeps no " + service + " permission");
+  }
 };
 
 }  // namespace vl

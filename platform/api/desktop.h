@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/api/screens.h"
+#include "platform/api/status.h"
 #include "platform/api/workspace.h"
 
 namespace vl {
@@ -54,8 +55,8 @@ class Desktop {
   // A window of this process (NSWindow initWithContentRect:styleMask:backing:defer:); it is
   // listed by the window server even while never ordered in. 0 when it cannot be made.
   virtual uint32_t createWindow(Rect contentRect, bool borderless, bool buffered, bool defer) = 0;
-  // setFrame:display:; false when the window is not this process's.
-  virtual bool setWindowFrame(uint32_t window, Rect frame) = 0;
+  // setFrame:display:; a failure when the window is not this process's.
+  virtual Status setWindowFrame(uint32_t window, Rect frame) = 0;
 };
 
 }  // namespace vl

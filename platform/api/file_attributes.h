@@ -5,6 +5,8 @@
 
 #include <string>
 
+#include "platform/api/status.h"
+
 namespace vl {
 
 class FileAttributes {
@@ -14,9 +16,9 @@ class FileAttributes {
   // False for a path that does not exist or cannot be read.
   virtual bool hasQuarantine(const std::string& path) const = 0;
   // Removes the quarantine attributes of path and, when recursive, of everything below it,
-  // never following a symbolic link. False with *error (the first failure) when one could not
-  // be removed; the others are removed all the same.
-  virtual bool removeQuarantine(const std::string& path, bool recursive, std::string* error) = 0;
+  // never following a symbolic link. The first failure when one could not be removed; the
+  // others are removed all the same.
+  virtual Status removeQuarantine(const std::string& path, bool recursive) = 0;
 };
 
 }  // namespace vl

@@ -9,6 +9,7 @@
 
 #include "core/plist/codec.h"
 #include "platform/api/alerts.h"
+#include "platform/api/status.h"
 
 namespace vl {
 
@@ -40,15 +41,31 @@ inline ErrorInfo posixFileError(int err, const std::string& path, const std::str
   return e;
 }
 
-// Writes bytes atomically (beside the final name, then renamed over it); false with *error
-// (may be null) as the file-write error above.
-inline bool writeFileAtomicallyOrError(const std::string& path, const std::string& bytes, ErrorInfo* error) {
+// A port's file-write failure: the errno as code and the path as detail, which is all the
+// platform's error object above is made of (fileWriteError below rebuilds it).
+inline Status fileWriteFailure(int err, const std::string& path) {
+  // 0 would read as success; a write that failed without saying why is an I/O error.
+  return Status::failure(err == 0 ? EIO : err, path);
+}
+inline ErrorInfo fileWriteError(const Status& failure) {
+  return fileWriteError(static_cast<int>(failure.code()), failure.detail());
+}
+
+// The description text of a file-write failure's error object.
+inline std::string fileWriteDescription(const Status& failure) {
+  ErrorInfo e = fileWriteError(failure);
+  const std::string* text = e.userInfo[kDescriptionKey].asString();
+  return text ? *text : std::string();
+}
+
+// Writes bytes atomically (beside the final name, then renamed over it); a file-write failure
+// as above when it cannot.
+inline Status writeFileAtomicallyOrError(const std::string& path, const std::string& bytes) {
   int err = 0;
   if (pl::writeFileAtomic(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size()),
                           nullptr, &err))
-    return true;
-  if (error) *error = fileWriteError(err, path);
-  return false;
+    return Status::success();
+  return fileWriteFailure(err, path);
 }
 
 }  // namespace vl

@@ -4,14 +4,16 @@
 
 #include <string>
 
+#include "platform/api/status.h"
+
 namespace vl {
 
 class FileManager {
  public:
   virtual ~FileManager() = default;
-  // Shows path selected in a file-viewer window. Best effort and brief: false when the file
+  // Shows path selected in a file-viewer window. Best effort and brief: a failure when the file
   // does not exist or no file viewer took the request in time; callers go on either way.
-  virtual bool revealFile(const std::string& path) = 0;
+  virtual Status revealFile(const std::string& path) = 0;
 };
 
 }  // namespace vl

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/plist/value.h"
+#include "platform/api/status.h"
 
 namespace vl {
 
@@ -75,8 +76,8 @@ class HidServiceClient {
   virtual RegistryId registryID() const = 0;
   // IOHIDServiceClientCopyProperty; nullopt when absent.
   virtual std::optional<pl::Value> property(std::string_view key) const = 0;
-  // IOHIDServiceClientSetProperty; false when the service refused the value.
-  [[nodiscard]] virtual bool setProperty(std::string_view key, const pl::Value& value) = 0;
+  // IOHIDServiceClientSetProperty; a failure when the service refused the value.
+  virtual Status setProperty(std::string_view key, const pl::Value& value) = 0;
 };
 using ServiceRef = std::shared_ptr<HidServiceClient>;
 

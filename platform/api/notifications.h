@@ -7,6 +7,7 @@
 #include <string>
 
 #include "core/plist/value.h"
+#include "platform/api/status.h"
 
 namespace vl {
 
@@ -15,8 +16,8 @@ class Notifications {
   using Token = uint64_t;  // 0 is never a valid token
   using Handler = std::function<void(const std::string& name, const std::string& object, const pl::Dict& userInfo)>;
   virtual ~Notifications() = default;
-  // Posts with immediate delivery. Returns false when the centre could not take it.
-  virtual bool post(const std::string& name, const std::string& object, const pl::Dict& userInfo) = 0;
+  // Posts with immediate delivery. A failure when the centre could not take it.
+  virtual Status post(const std::string& name, const std::string& object, const pl::Dict& userInfo) = 0;
   // Observes one name from any sender; delivered on the observer's run loop, in arrival order.
   virtual Token addObserver(const std::string& name, Handler handler) = 0;
   virtual void removeObserver(Token t) = 0;

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/api/alerts.h"
+#include "platform/api/status.h"
 
 namespace vl {
 
@@ -32,36 +33,38 @@ class ServiceManager {
 
   // --- The agents folder (~/Library/LaunchAgents) ---------------------------------------------
   // The folder, made with intermediate folders when missing (NSFileManager
-  // URLForDirectory:...create:YES plus "LaunchAgents"); nullopt with *error when it cannot be.
-  virtual std::optional<std::string> launchAgentsFolder(ErrorInfo* error) = 0;
-  // Writes bytes to path atomically (NSData writeToURL:options:NSDataWritingAtomic). False with
-  // *error on failure: {"NSCocoaErrorDomain", 513} (NSFileWriteNoPermissionError) when
-  // permission is refused.
-  virtual bool writeFileAtomically(const std::string& path, const std::string& bytes, ErrorInfo* error) = 0;
-  // Deletes the file at path (NSFileManager removeItemAtURL:); false when it cannot.
-  virtual bool removeFile(const std::string& path) = 0;
-  // "chflags nouchg", "chown uid:gid" and "chmod mode" on path; 0 or the failure's status.
-  virtual int clearImmutableFlag(const std::string& path) = 0;
-  virtual int setOwner(const std::string& path, uint32_t uid, uint32_t gid) = 0;
-  virtual int setMode(const std::string& path, uint32_t mode) = 0;
+  // URLForDirectory:...create:YES plus "LaunchAgents"). When it cannot be, a file-write failure
+  // (fileWriteFailure: the errno as code, the path as detail; fileWriteError makes the
+  // platform's error object of it).
+  virtual Result<std::string> launchAgentsFolder() = 0;
+  // Writes bytes to path atomically (NSData writeToURL:options:NSDataWritingAtomic). A failure
+  // is a file-write failure as above: fileWriteError turns EACCES into {"NSCocoaErrorDomain",
+  // 513} (NSFileWriteNoPermissionError).
+  virtual Status writeFileAtomically(const std::string& path, const std::string& bytes) = 0;
+  // Deletes the file at path (NSFileManager removeItemAtURL:); the errno when it cannot.
+  virtual Status removeFile(const std::string& path) = 0;
+  // "chflags nouchg", "chown uid:gid" and "chmod mode" on path; the failure's status as code.
+  virtual Status clearImmutableFlag(const std::string& path) = 0;
+  virtual Status setOwner(const std::string& path, uint32_t uid, uint32_t gid) = 0;
+  virtual Status setMode(const std::string& path, uint32_t mode) = 0;
   // getuid() and getgid(): the user the agents run for.
   virtual uint32_t userID() const = 0;
   virtual uint32_t groupID() const = 0;
 
   // --- Jobs -------------------------------------------------------------------------------------
   // "launchctl bootout gui/<uid> <plist>": unloads (and stops) the job the property list
-  // registered. 0 or the failure's status.
-  virtual int bootout(const std::string& propertyListPath) = 0;
+  // registered. A failure's code is launchctl's status (3 when nothing was loaded).
+  virtual Status bootout(const std::string& propertyListPath) = 0;
   // "launchctl enable gui/<uid>/<label>": the label may be loaded.
-  virtual int enable(const std::string& label) = 0;
+  virtual Status enable(const std::string& label) = 0;
   // "launchctl bootstrap gui/<uid> <plist>": loads the job of the property list (RunAtLoad
-  // starts it). 0 or the failure's status.
-  virtual int bootstrap(const std::string& propertyListPath) = 0;
+  // starts it). A failure's code is launchctl's status.
+  virtual Status bootstrap(const std::string& propertyListPath) = 0;
   // "launchctl kickstart gui/<uid>/<label>": starts the loaded job now (nothing when it runs).
-  // 0 or the failure's status.
-  virtual int kickstart(const std::string& label) = 0;
+  // A failure's code is launchctl's status.
+  virtual Status kickstart(const std::string& label) = 0;
   // "launchctl kill TERM gui/<uid>/<label>": stops the running job, leaving it loaded.
-  virtual int stop(const std::string& label) = 0;
+  virtual Status stop(const std::string& label) = 0;
   // "launchctl print gui/<uid>/<label>" exits with 0.
   virtual bool isLoaded(const std::string& label) = 0;
   // "launchctl bootstrap" of the label's property list with its standard error captured: the
@@ -76,8 +79,8 @@ class ServiceManager {
   virtual std::optional<bool> homeVolumeOwnershipEnabled() = 0;
   // A snapshot of the session's login items (LSSharedFileListCopySnapshot).
   virtual std::vector<LoginItem> loginItems() = 0;
-  // LSSharedFileListItemRemove; false when the item could not be removed.
-  virtual bool removeLoginItem(const LoginItem& item) = 0;
+  // LSSharedFileListItemRemove; a failure when the item could not be removed.
+  virtual Status removeLoginItem(const LoginItem& item) = 0;
 };
 
 }  // namespace vl

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/api/status.h"
+
 namespace vl {
 
 // One running application as the workspace reports it. Paths stand for the platform's file URLs.
@@ -30,8 +32,8 @@ class Workspace {
   // kernel's process table, sysctl KERN_PROC_ALL, as "ps -Ac" lists them).
   virtual std::vector<std::string> processNames() const = 0;
   // launchApplicationAtURL: starts the application bundle at path (nothing when it already
-  // runs). False when path is no application bundle or it could not be started.
-  virtual bool openApplication(const std::string& bundlePath) = 0;
+  // runs). A failure when path is no application bundle or it could not be started.
+  virtual Status openApplication(const std::string& bundlePath) = 0;
   virtual std::optional<RunningApplication> frontmostApplication() const = 0;
   // URLForApplicationWithBundleIdentifier: where the application with this identifier is.
   virtual std::optional<std::string> urlForApplicationWithBundleIdentifier(const std::string& bundleID) const = 0;
@@ -48,9 +50,9 @@ class Workspace {
   // When the process started, in seconds since the epoch (the kernel's process table entry:
   // sysctl CTL_KERN, KERN_PROC, KERN_PROC_PID); nullopt when no such process runs.
   virtual std::optional<double> processStartTime(int32_t processIdentifier) const = 0;
-  // NSRunningApplication terminate: asks the application to quit. False when the request was
-  // refused (or no such application runs); true says only that it was delivered.
-  virtual bool terminateRunningApplication(int32_t processIdentifier) = 0;
+  // NSRunningApplication terminate: asks the application to quit. A failure when the request
+  // was refused (or no such application runs); success says only that it was delivered.
+  virtual Status terminateRunningApplication(int32_t processIdentifier) = 0;
 };
 
 }  // namespace vl

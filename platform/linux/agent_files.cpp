@@ -193,8 +193,8 @@ std::string desktopEntryName(const std::string& path) {
   return {};
 }
 
-bool writeFileAtomically(const std::string& path, const std::string& bytes, ErrorInfo* error) {
-  return writeFileAtomicallyOrError(path, bytes, error);
+Status writeFileAtomically(const std::string& path, const std::string& bytes) {
+  return writeFileAtomicallyOrError(path, bytes);
 }
 
 namespace {

@@ -52,9 +52,9 @@ std::optional<std::string> autostartEntryText(const AgentDefinition& agent, std:
 // The Name of a desktop entry file; empty when it has none.
 std::string desktopEntryName(const std::string& path);
 
-// Atomic write (temporary file beside, renamed over); false with *error as the platform's
-// file error ({"NSCocoaErrorDomain", 513} for permission).
-bool writeFileAtomically(const std::string& path, const std::string& bytes, ErrorInfo* error);
+// Atomic write (temporary file beside, renamed over); a file-write failure (fileWriteError
+// makes {"NSCocoaErrorDomain", 513} of a refused permission).
+Status writeFileAtomically(const std::string& path, const std::string& bytes);
 
 // Starts argv detached (own session, stdin /dev/null, output appended to logPath).
 std::optional<pid_t> spawnDetached(const std::vector<std::string>& argv, const std::string& logPath, std::string* error);

@@ -29,11 +29,11 @@ std::string fileUri(const std::string& absolutePath) { return "file://" + pl::pe
 DbusFileManager::DbusFileManager(std::string address, double timeoutSeconds)
     : address_(std::move(address)), timeout_(timeoutSeconds > 0 ? timeoutSeconds : 0.001) {}
 
-bool DbusFileManager::revealFile(const std::string& path) {
+Status DbusFileManager::revealFile(const std::string& path) {
   lastError_.clear();
   auto fail = [this](std::string why) {
-    lastError_ = std::move(why);
-    return false;
+    lastError_ = why;
+    return Status::failure(1, std::move(why));
   };
   if (path.empty()) return fail("no file to show");
   std::error_code ec;
@@ -75,7 +75,7 @@ bool DbusFileManager::revealFile(const std::string& path) {
     return fail("no file manager showed the file: " + why);
   }
   sd_bus_error_free(&error);
-  return true;
+  return Status::success();
 }
 
 }  // namespace vl::linux_

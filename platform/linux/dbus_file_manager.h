@@ -25,7 +25,7 @@ class DbusFileManager : public FileManager {
 
   // Connects for each request: reveals are rare, and a connection held open would outlive a
   // bus that restarted in between.
-  bool revealFile(const std::string& path) override;
+  Status revealFile(const std::string& path) override;
 
   // Why the last reveal did nothing.
   const std::string& lastError() const { return lastError_; }

@@ -343,7 +343,12 @@ void DbusNotifications::flush() {
   if (bus_) sd_bus_flush(bus_);
 }
 
-bool DbusNotifications::post(const std::string& name, const std::string& object, const pl::Dict& userInfo) {
+Status DbusNotifications::post(const std::string& name, const std::string& object, const pl::Dict& userInfo) {
+  if (!send(name, object, userInfo)) return Status::failure(1, lastError_);
+  return Status::success();
+}
+
+bool DbusNotifications::send(const std::string& name, const std::string& object, const pl::Dict& userInfo) {
   if (!validUtf8(name) || !validUtf8(object)) return fail(&lastError_, "the name or object is not UTF-8");
   sd_bus_message* m = nullptr;
   int r = sd_bus_message_new_signal(bus_, &m, kNotificationsPath, kNotificationsInterface, kNotificationsMember);

@@ -52,7 +52,7 @@ class DbusNotifications : public Notifications {
   DbusNotifications(const DbusNotifications&) = delete;
   DbusNotifications& operator=(const DbusNotifications&) = delete;
 
-  bool post(const std::string& name, const std::string& object, const pl::Dict& userInfo) override;
+  Status post(const std::string& name, const std::string& object, const pl::Dict& userInfo) override;
   Token addObserver(const std::string& name, Handler handler) override;
   void removeObserver(Token t) override;
 
@@ -67,6 +67,8 @@ class DbusNotifications : public Notifications {
   std::string address() const;
 
  private:
+  // The post itself; false with lastError_ set.
+  bool send(const std::string& name, const std::string& object, const pl::Dict& userInfo);
   void deliver(sd_bus_message* m);
 
   sd_bus* bus_ = nullptr;

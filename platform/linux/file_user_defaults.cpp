@@ -73,33 +73,36 @@ bool FileUserDefaults::change(const std::string& domain, const std::string& key,
   return ok;
 }
 
-bool FileUserDefaults::setValue(const std::string& domain, const std::string& key, const pl::Value& v) {
-  return change(domain, key, &v);
+Status FileUserDefaults::setValue(const std::string& domain, const std::string& key, const pl::Value& v) {
+  if (!change(domain, key, &v)) return Status::failure(1, lastError_);
+  return Status::success();
 }
 
-bool FileUserDefaults::removeValue(const std::string& domain, const std::string& key) {
-  return change(domain, key, nullptr);
+Status FileUserDefaults::removeValue(const std::string& domain, const std::string& key) {
+  if (!change(domain, key, nullptr)) return Status::failure(1, lastError_);
+  return Status::success();
 }
 
-bool FileUserDefaults::removeDomain(const std::string& domain) {
+Status FileUserDefaults::removeDomain(const std::string& domain) {
   if (!isValidDomainName(domain)) {
     lastError_ = "'" + domain + "' is no user-defaults domain name";
-    return false;
+    return Status::failure(1, lastError_);
   }
   cache_[domain] = {};
   int fd = ::open((folder_ + "/.lock").c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) {
     // No lock file: nothing was ever written here, so there is no domain to delete.
-    if (errno == ENOENT) return true;
+    if (errno == ENOENT) return Status::success();
     lastError_ = folder_ + "/.lock: " + std::strerror(errno);
-    return false;
+    return Status::failure(1, lastError_);
   }
   while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
   }
   bool ok = ::unlink(fileOf(domain).c_str()) == 0 || errno == ENOENT;
   if (!ok) lastError_ = fileOf(domain) + ": " + std::strerror(errno);
   ::close(fd);
-  return ok;
+  if (!ok) return Status::failure(1, lastError_);
+  return Status::success();
 }
 
 }  // namespace vl::linux_

@@ -21,12 +21,12 @@ class FileUserDefaults : public UserDefaults {
   void synchronize(const std::string& domain) override;
   std::optional<pl::Value> value(const std::string& domain, const std::string& key) const override;
   // Changes one key in the file as it is now (keys another process wrote meanwhile stay), under
-  // a lock on the folder. False for a domain name that is no plain file name, or when the file
-  // cannot be written (lastError says why).
-  bool setValue(const std::string& domain, const std::string& key, const pl::Value& v) override;
-  bool removeValue(const std::string& domain, const std::string& key) override;
+  // a lock on the folder. A failure for a domain name that is no plain file name, or when the
+  // file cannot be written (lastError keeps the last failure's words too).
+  Status setValue(const std::string& domain, const std::string& key, const pl::Value& v) override;
+  Status removeValue(const std::string& domain, const std::string& key) override;
   // Deletes the domain's file under the folder's lock.
-  bool removeDomain(const std::string& domain) override;
+  Status removeDomain(const std::string& domain) override;
 
   std::string fileOf(const std::string& domain) const { return folder_ + "/" + domain + ".plist"; }
   const std::string& lastError() const { return lastError_; }

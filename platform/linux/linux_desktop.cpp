@@ -442,23 +442,24 @@ uint32_t LinuxDesktop::createWindow(Rect contentRect, bool borderless, bool buff
   return window;
 }
 
-bool LinuxDesktop::setWindowFrame(uint32_t window, Rect frame) {
-  if (!query_) return false;
+Status LinuxDesktop::setWindowFrame(uint32_t window, Rect frame) {
+  if (!query_) return Status::failure(1, "no X display");
   std::lock_guard<std::mutex> l(xLock_);
-  if (!ownWindows_.count(window)) return false;
+  if (!ownWindows_.count(window)) return Status::failure(1, "window " + std::to_string(window) + " is not this process's");
   int16_t x, y;
   uint16_t w, h;
-  if (!xRect(frame, rootHeight_, &x, &y, &w, &h)) return false;
+  if (!xRect(frame, rootHeight_, &x, &y, &w, &h)) return Status::failure(1, "a frame X cannot hold");
   const uint32_t values[] = {static_cast<uint32_t>(x), static_cast<uint32_t>(y), w, h};
   xcb_void_cookie_t done = xcb_configure_window_checked(
       query_, window, XCB_CONFIG_WINDOW_X | XCB_CONFIG_WINDOW_Y | XCB_CONFIG_WINDOW_WIDTH | XCB_CONFIG_WINDOW_HEIGHT,
       values);
   if (xcb_generic_error_t* e = xcb_request_check(query_, done)) {
+    int code = e->error_code;
     std::free(e);
     ownWindows_.erase(window);
-    return false;
+    return Status::failure(1, "the X server refused the frame (error " + std::to_string(code) + ")");
   }
-  return true;
+  return Status::success();
 }
 
 }  // namespace vl::linux_

@@ -63,7 +63,7 @@ class LinuxDesktop : public Desktop {
   // An unmapped override-redirect X window owned by this process (_NET_WM_PID); 0 without X.
   uint32_t createWindow(Rect contentRect, bool borderless, bool buffered, bool defer) override;
   // frame in the port's coordinates (y up from the bottom of the root window).
-  bool setWindowFrame(uint32_t window, Rect frame) override;
+  Status setWindowFrame(uint32_t window, Rect frame) override;
 
   // Runs the AT-SPI event connection and the X root window's property events on loop, which
   // must outlive the port. Activations are delivered from then on.

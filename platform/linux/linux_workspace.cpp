@@ -8,8 +8,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -324,14 +326,14 @@ std::string LinuxWorkspace::iconForFile(const std::string& path) const {
   return {};
 }
 
-bool LinuxWorkspace::openApplication(const std::string& bundlePath) {
-  if (!o_.readEntry) return false;
+Status LinuxWorkspace::openApplication(const std::string& bundlePath) {
+  if (!o_.readEntry) return Status::failure(1, "no application entries are read here");
   auto e = o_.readEntry(bundlePath);
-  if (!e) return false;
+  if (!e) return Status::failure(1, bundlePath + " is no application entry");
   for (const auto& r : runningApplications())
-    if (r.bundleIdentifier == e->id) return true;
+    if (r.bundleIdentifier == e->id) return Status::success();
   std::vector<std::string> args = execArguments(e->exec);
-  if (args.empty()) return false;
+  if (args.empty()) return Status::failure(1, bundlePath + " names no program to run");
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
@@ -342,10 +344,10 @@ bool LinuxWorkspace::openApplication(const std::string& bundlePath) {
   pid_t pid = 0;
   int r = posix_spawnp(&pid, argv[0], nullptr, &attr, argv.data(), environ);
   posix_spawnattr_destroy(&attr);
-  if (r != 0) return false;
+  if (r != 0) return Status::failure(r, "cannot start " + args[0] + ": " + std::strerror(r));
   // Reaped when it ends, so it never lingers as a zombie of this process.
   std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
-  return true;
+  return Status::success();
 }
 
 std::optional<double> LinuxWorkspace::processStartTime(int32_t pid) const {
@@ -369,12 +371,15 @@ std::optional<double> LinuxWorkspace::processStartTime(int32_t pid) const {
   return static_cast<double>(boot) + static_cast<double>(ticks) / static_cast<double>(hz);
 }
 
-bool LinuxWorkspace::terminateRunningApplication(int32_t pid) {
-  if (pid <= 1) return false;
+Status LinuxWorkspace::terminateRunningApplication(int32_t pid) {
+  if (pid <= 1) return Status::failure(EPERM, "process " + std::to_string(pid) + " is not asked to quit");
   struct stat st {};
   // Only the user's own programs; kill() would refuse the others anyway.
-  if (::stat((o_.proc + "/" + std::to_string(pid)).c_str(), &st) != 0 || st.st_uid != getuid()) return false;
-  return ::kill(pid, SIGTERM) == 0;
+  if (::stat((o_.proc + "/" + std::to_string(pid)).c_str(), &st) != 0)
+    return Status::failure(ESRCH, "no process " + std::to_string(pid));
+  if (st.st_uid != getuid()) return Status::failure(EPERM, "process " + std::to_string(pid) + " is another user's");
+  if (::kill(pid, SIGTERM) != 0) return Status::failure(errno, "cannot stop process " + std::to_string(pid) + ": " + std::strerror(errno));
+  return Status::success();
 }
 
 }  // namespace vl::linux_

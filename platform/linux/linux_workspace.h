@@ -47,7 +47,7 @@ class LinuxWorkspace : public Workspace {
 
   std::vector<RunningApplication> runningApplications() const override;
   std::vector<std::string> processNames() const override;
-  bool openApplication(const std::string& bundlePath) override;
+  Status openApplication(const std::string& bundlePath) override;
   std::optional<RunningApplication> frontmostApplication() const override;
   std::optional<std::string> urlForApplicationWithBundleIdentifier(const std::string& bundleID) const override;
   // An application's desktop entry stands for it as a bundle does: one file that names the
@@ -58,7 +58,7 @@ class LinuxWorkspace : public Workspace {
   std::string iconForFile(const std::string& path) const override;
   std::string homeDirectory() const override;
   std::optional<double> processStartTime(int32_t processIdentifier) const override;
-  bool terminateRunningApplication(int32_t processIdentifier) override;
+  Status terminateRunningApplication(int32_t processIdentifier) override;
 
   // The applications folders searched, most important first.
   std::vector<std::string> applicationDirs() const;

@@ -193,17 +193,15 @@ void SdEventRunLoop::unwatchFd(Token t) {
   watches_.erase(it);
 }
 
-bool SdEventRunLoop::handleTerminationSignals(std::function<void(int)> handler, std::string* error) {
+Status SdEventRunLoop::handleTerminationSignals(std::function<void(int)> handler) {
   signalHandler_ = std::move(handler);
-  if (signalSources_[0]) return true;
+  if (signalSources_[0]) return Status::success();
   sigset_t set;
   sigemptyset(&set);
   // SIGHUP is how a closing session or terminal ends a program: it must run the same shutdown.
   for (int sig : kTerminationSignals) sigaddset(&set, sig);
-  if (int r = pthread_sigmask(SIG_BLOCK, &set, nullptr); r != 0) {
-    if (error) *error = "cannot block the termination signals: " + errorText(r);
-    return false;
-  }
+  if (int r = pthread_sigmask(SIG_BLOCK, &set, nullptr); r != 0)
+    return Status::failure(r, "cannot block the termination signals: " + errorText(r));
   auto cb = [](sd_event_source*, const struct signalfd_siginfo* si, void* self) -> int {
     auto* loop = static_cast<SdEventRunLoop*>(self);
     if (loop->signalHandler_) loop->signalHandler_(static_cast<int>(si->ssi_signo));
@@ -212,12 +210,9 @@ bool SdEventRunLoop::handleTerminationSignals(std::function<void(int)> handler, 
   };
   for (size_t i = 0; i < std::size(kTerminationSignals); ++i) {
     int r = sd_event_add_signal(event_, &signalSources_[i], kTerminationSignals[i], cb, this);
-    if (r < 0) {
-      if (error) *error = "cannot watch for termination signals: " + errorText(r);
-      return false;
-    }
+    if (r < 0) return Status::failure(-r, "cannot watch for termination signals: " + errorText(r));
   }
-  return true;
+  return Status::success();
 }
 
 }  // namespace vl::linux_

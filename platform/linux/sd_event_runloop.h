@@ -13,6 +13,7 @@
 
 #include "platform/api/perform_queue.h"
 #include "platform/api/runloop.h"
+#include "platform/api/status.h"
 
 struct sd_event;
 struct sd_event_source;
@@ -60,9 +61,9 @@ class SdEventRunLoop : public RunLoop {
 
   // SIGTERM, SIGINT and SIGHUP call handler (with the signal number) on the loop instead of killing
   // the process; the program runs its shutdown there and calls stop. The signals are blocked
-  // for the calling thread, so call this before starting other threads. False with *error
-  // when the signals cannot be routed.
-  bool handleTerminationSignals(std::function<void(int signal)> handler, std::string* error);
+  // for the calling thread, so call this before starting other threads. A failure when the
+  // signals cannot be routed.
+  Status handleTerminationSignals(std::function<void(int signal)> handler);
 
   // The underlying loop, for attaching a bus connection.
   sd_event* event() const { return event_; }

@@ -155,9 +155,9 @@ SystemdOptions SystemdOptions::fromProcess() {
 
 SystemdServiceManager::SystemdServiceManager(SystemdOptions options) : options_(std::move(options)) {}
 
-int SystemdServiceManager::fail(int status, std::string why) {
-  lastError_ = std::move(why);
-  return status;
+Status SystemdServiceManager::fail(int status, std::string why) {
+  lastError_ = why;
+  return Status::failure(status, std::move(why));
 }
 
 std::string SystemdServiceManager::unitFolder() const { return options_.configHome + "/systemd/user"; }
@@ -171,47 +171,55 @@ std::optional<std::string> SystemdServiceManager::agentsFolderPath() const {
   return options_.configHome + "/velmora/LaunchAgents";
 }
 
-std::optional<std::string> SystemdServiceManager::launchAgentsFolder(ErrorInfo* error) {
+Result<std::string> SystemdServiceManager::launchAgentsFolder() {
   auto folder = agentsFolderPath();
-  if (!folder) {
-    if (error) *error = fileWriteError(ENOENT, "LaunchAgents");
-    return std::nullopt;
-  }
+  if (!folder) return fileWriteFailure(ENOENT, "LaunchAgents");
   std::error_code ec;
   fs::create_directories(*folder, ec);
-  if (ec) {
-    if (error) *error = fileWriteError(ec.value(), *folder);
-    return std::nullopt;
-  }
-  return folder;
+  if (ec) return fileWriteFailure(ec.value(), *folder);
+  return *folder;
 }
 
-bool SystemdServiceManager::writeFileAtomically(const std::string& path, const std::string& bytes, ErrorInfo* error) {
-  return linux_::writeFileAtomically(path, bytes, error);
+Status SystemdServiceManager::writeFileAtomically(const std::string& path, const std::string& bytes) {
+  return linux_::writeFileAtomically(path, bytes);
 }
 
-bool SystemdServiceManager::removeFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+namespace {
 
-int SystemdServiceManager::clearImmutableFlag(const std::string& path) {
+// A failed system call's status: 1, as the command-line tools exit, with errno's words.
+Status callFailure(const char* what, const std::string& path) {
+  return Status::failure(1, std::string(what) + ": " + path + ": " + std::strerror(errno));
+}
+
+}  // namespace
+
+Status SystemdServiceManager::removeFile(const std::string& path) {
+  if (::unlink(path.c_str()) != 0) return Status::failure(errno, "cannot remove " + path + ": " + std::strerror(errno));
+  return Status::success();
+}
+
+Status SystemdServiceManager::clearImmutableFlag(const std::string& path) {
   int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0) return 1;
+  if (fd < 0) return callFailure("chflags", path);
   int flags = 0;
-  int status = 0;
+  Status status;
   // Not every file system keeps the flag; where it cannot be read there is none to clear.
   if (::ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0 && (flags & FS_IMMUTABLE_FL)) {
     flags &= ~FS_IMMUTABLE_FL;
-    status = ::ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0 ? 0 : 1;
+    if (::ioctl(fd, FS_IOC_SETFLAGS, &flags) != 0) status = callFailure("chflags", path);
   }
   ::close(fd);
   return status;
 }
 
-int SystemdServiceManager::setOwner(const std::string& path, uint32_t uid, uint32_t gid) {
-  return ::lchown(path.c_str(), uid, gid) == 0 ? 0 : 1;
+Status SystemdServiceManager::setOwner(const std::string& path, uint32_t uid, uint32_t gid) {
+  if (::lchown(path.c_str(), uid, gid) != 0) return callFailure("chown", path);
+  return Status::success();
 }
 
-int SystemdServiceManager::setMode(const std::string& path, uint32_t mode) {
-  return ::chmod(path.c_str(), static_cast<mode_t>(mode)) == 0 ? 0 : 1;
+Status SystemdServiceManager::setMode(const std::string& path, uint32_t mode) {
+  if (::chmod(path.c_str(), static_cast<mode_t>(mode)) != 0) return callFailure("chmod", path);
+  return Status::success();
 }
 
 uint32_t SystemdServiceManager::userID() const { return ::getuid(); }
@@ -244,17 +252,17 @@ std::optional<pid_t> SystemdServiceManager::directPid(const std::string& label) 
   return static_cast<pid_t>(pid);
 }
 
-int SystemdServiceManager::startDirectly(const std::string& label, const std::vector<std::string>& argv) {
-  if (directPid(label)) return 0;
+Status SystemdServiceManager::startDirectly(const std::string& label, const std::vector<std::string>& argv) {
+  if (directPid(label)) return Status::success();
   std::error_code ec;
   fs::create_directories(options_.runtimeDir + "/velmora-agents", ec);
   std::string why;
   auto pid = spawnDetached(argv, logPath(label), &why);
   if (!pid) return fail(1, why);
-  ErrorInfo ignored;
   std::string record = std::to_string(*pid) + " " + std::to_string(processStartTicks(*pid).value_or(0)) + "\n";
-  linux_::writeFileAtomically(pidFile(options_, label), record, &ignored);
-  return 0;
+  linux_::writeFileAtomically(pidFile(options_, label), record)
+      .ignore("the agent runs all the same; without its record it is reported as not running and started again");
+  return Status::success();
 }
 
 void SystemdServiceManager::stopDirectly(const std::string& label) {
@@ -299,7 +307,7 @@ int appendUnits(sd_bus_message* m, const std::string& unit) {
 
 }  // namespace
 
-int SystemdServiceManager::bootout(const std::string& propertyListPath) {
+Status SystemdServiceManager::bootout(const std::string& propertyListPath) {
   std::string label = labelOfPropertyList(propertyListPath);
   std::string unit = unitNameForLabel(label);
   std::string unitFile = unitFolder() + "/" + unit;
@@ -320,43 +328,44 @@ int SystemdServiceManager::bootout(const std::string& propertyListPath) {
     ::unlink(unitFile.c_str());
     if (bus.ok()) bus.call("Reload", {});
   }
-  return had ? 0 : kNoSuchProcess;
+  if (!had) return Status::failure(kNoSuchProcess, "Boot-out failed: 3: No such process");
+  return Status::success();
 }
 
-int SystemdServiceManager::enable(const std::string& label) {
+Status SystemdServiceManager::enable(const std::string& label) {
   // The unit is enabled when bootstrap installs it; nothing is disabled beforehand.
-  return label.empty() ? kIOError : 0;
+  if (label.empty()) return Status::failure(kIOError, "no label to enable");
+  return Status::success();
 }
 
-int SystemdServiceManager::bootstrap(const std::string& propertyListPath) {
+Status SystemdServiceManager::bootstrap(const std::string& propertyListPath) {
   std::string why;
   auto agent = readAgentDefinition(propertyListPath, &why);
   if (!agent) return fail(kIOError, why);
   std::string unit = unitNameForLabel(agent->label);
   Bus bus(options_);
   bool manager = bus.ok() && bus.property(kSystemdPath, kSystemdManagerInterface, "Version", "s") != nullptr;
-  ErrorInfo writeError;
   if (!manager) {
     // No user manager: an autostart entry starts the agent at the next login, a direct start now.
     auto text = autostartEntryText(*agent, &why);
     if (!text) return fail(kIOError, why);
     std::error_code ec;
     fs::create_directories(autostartFolder(), ec);
-    if (!linux_::writeFileAtomically(autostartFolder() + "/" + agent->label + ".desktop", *text, &writeError))
-      return fail(kIOError, writeError.userInfo[kDescriptionKey].asString() ? *writeError.userInfo[kDescriptionKey].asString() : "");
-    return agent->runAtLoad ? startDirectly(agent->label, agent->programArguments) : 0;
+    if (Status written = linux_::writeFileAtomically(autostartFolder() + "/" + agent->label + ".desktop", *text); !written)
+      return fail(kIOError, fileWriteDescription(written));
+    return agent->runAtLoad ? startDirectly(agent->label, agent->programArguments) : Status::success();
   }
   auto text = unitText(*agent, &why);
   if (!text) return fail(kIOError, why);
   std::error_code ec;
   fs::create_directories(unitFolder(), ec);
-  if (!linux_::writeFileAtomically(unitFolder() + "/" + unit, *text, &writeError))
-    return fail(kIOError, writeError.userInfo[kDescriptionKey].asString() ? *writeError.userInfo[kDescriptionKey].asString() : "");
+  if (Status written = linux_::writeFileAtomically(unitFolder() + "/" + unit, *text); !written)
+    return fail(kIOError, fileWriteDescription(written));
   // A former autostart stand-in gives way to the unit.
   ::unlink((autostartFolder() + "/" + agent->label + ".desktop").c_str());
   stopDirectly(agent->label);
   if (!bus.call("Reload", {})) return fail(kIOError, bus.error());
-  if (!agent->runAtLoad) return 0;
+  if (!agent->runAtLoad) return Status::success();
   if (!bus.call("EnableUnitFiles", [&](sd_bus_message* m) {
         int r = appendUnits(m, unit);
         return r < 0 ? r : sd_bus_message_append(m, "bb", 0, 1);
@@ -365,17 +374,17 @@ int SystemdServiceManager::bootstrap(const std::string& propertyListPath) {
   if (!bus.call("StartUnit", [&](sd_bus_message* m) { return sd_bus_message_append(m, "ss", unit.c_str(), "replace"); }))
     return fail(kIOError, bus.error());
   settledState(bus, unit, options_.timeoutSeconds);
-  return 0;
+  return Status::success();
 }
 
-int SystemdServiceManager::kickstart(const std::string& label) {
+Status SystemdServiceManager::kickstart(const std::string& label) {
   std::string unit = unitNameForLabel(label);
   if (fs::exists(unitFolder() + "/" + unit)) {
     Bus bus(options_);
     if (!bus.call("StartUnit", [&](sd_bus_message* m) { return sd_bus_message_append(m, "ss", unit.c_str(), "replace"); }))
       return fail(bus.errorName() == "org.freedesktop.systemd1.NoSuchUnit" ? kNoService : kIOError, bus.error());
     std::string state = settledState(bus, unit, options_.timeoutSeconds);
-    return state == "active" ? 0 : fail(kIOError, unit + " is " + state);
+    return state == "active" ? Status::success() : fail(kIOError, unit + " is " + state);
   }
   std::string entry = autostartFolder() + "/" + label + ".desktop";
   std::string why;
@@ -384,18 +393,18 @@ int SystemdServiceManager::kickstart(const std::string& label) {
   return startDirectly(label, agent->programArguments);
 }
 
-int SystemdServiceManager::stop(const std::string& label) {
+Status SystemdServiceManager::stop(const std::string& label) {
   std::string unit = unitNameForLabel(label);
   if (fs::exists(unitFolder() + "/" + unit)) {
     Bus bus(options_);
     if (!bus.call("StopUnit", [&](sd_bus_message* m) { return sd_bus_message_append(m, "ss", unit.c_str(), "replace"); }))
       return fail(kIOError, bus.error());
     settledState(bus, unit, options_.timeoutSeconds);
-    return 0;
+    return Status::success();
   }
   if (!directPid(label)) return fail(kNoService, "Could not find service \"" + label + "\"");
   stopDirectly(label);
-  return 0;
+  return Status::success();
 }
 
 bool SystemdServiceManager::isLoaded(const std::string& label) {
@@ -491,9 +500,11 @@ std::vector<LoginItem> SystemdServiceManager::loginItems() {
   return out;
 }
 
-bool SystemdServiceManager::removeLoginItem(const LoginItem& item) {
-  if (fs::path(item.id).parent_path() != fs::path(autostartFolder())) return false;
-  return ::unlink(item.id.c_str()) == 0;
+Status SystemdServiceManager::removeLoginItem(const LoginItem& item) {
+  if (fs::path(item.id).parent_path() != fs::path(autostartFolder()))
+    return Status::failure(1, item.id + " is no autostart entry");
+  if (::unlink(item.id.c_str()) != 0) return callFailure("rm", item.id);
+  return Status::success();
 }
 
 // --- polkit ---------------------------------------------------------------------------------------

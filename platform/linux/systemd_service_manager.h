@@ -35,25 +35,25 @@ class SystemdServiceManager : public ServiceManager {
  public:
   explicit SystemdServiceManager(SystemdOptions options);
 
-  std::optional<std::string> launchAgentsFolder(ErrorInfo* error) override;
-  bool writeFileAtomically(const std::string& path, const std::string& bytes, ErrorInfo* error) override;
-  bool removeFile(const std::string& path) override;
-  int clearImmutableFlag(const std::string& path) override;
-  int setOwner(const std::string& path, uint32_t uid, uint32_t gid) override;
-  int setMode(const std::string& path, uint32_t mode) override;
+  Result<std::string> launchAgentsFolder() override;
+  Status writeFileAtomically(const std::string& path, const std::string& bytes) override;
+  Status removeFile(const std::string& path) override;
+  Status clearImmutableFlag(const std::string& path) override;
+  Status setOwner(const std::string& path, uint32_t uid, uint32_t gid) override;
+  Status setMode(const std::string& path, uint32_t mode) override;
   uint32_t userID() const override;
   uint32_t groupID() const override;
-  int bootout(const std::string& propertyListPath) override;
-  int enable(const std::string& label) override;
-  int bootstrap(const std::string& propertyListPath) override;
-  int kickstart(const std::string& label) override;
-  int stop(const std::string& label) override;
+  Status bootout(const std::string& propertyListPath) override;
+  Status enable(const std::string& label) override;
+  Status bootstrap(const std::string& propertyListPath) override;
+  Status kickstart(const std::string& label) override;
+  Status stop(const std::string& label) override;
   bool isLoaded(const std::string& label) override;
   std::string explainLoadFailure(const std::string& label) override;
   ServiceStatus status(const std::string& label) override;
   std::optional<bool> homeVolumeOwnershipEnabled() override;
   std::vector<LoginItem> loginItems() override;
-  bool removeLoginItem(const LoginItem& item) override;
+  Status removeLoginItem(const LoginItem& item) override;
 
   // Whether a user manager answers on the bus (else the autostart entries stand in).
   bool managerAnswers();
@@ -66,11 +66,11 @@ class SystemdServiceManager : public ServiceManager {
   class Bus;
 
  private:
-  int fail(int status, std::string why);
+  Status fail(int status, std::string why);
   std::optional<std::string> agentsFolderPath() const;
   // Fallback: the directly started agent of a label.
   std::optional<pid_t> directPid(const std::string& label) const;
-  int startDirectly(const std::string& label, const std::vector<std::string>& argv);
+  Status startDirectly(const std::string& label, const std::vector<std::string>& argv);
   void stopDirectly(const std::string& label);
 
   SystemdOptions options_;

@@ -113,24 +113,24 @@ std::optional<pl::Value> UdevServiceClient::property(std::string_view key) const
   return it->second;
 }
 
-bool UdevServiceClient::setProperty(std::string_view key, const pl::Value& value) {
+Status UdevServiceClient::setProperty(std::string_view key, const pl::Value& value) {
   if (linux_input::isPointerParameterKey(key)) {
     Status s = writer_->setProperty(info_, key, value);
     if (!s.ok()) {
       lastRefusal_ = s.detail().empty() ? "refused" : s.detail();
       system_->reportRefusal(*this, lastRefusal_);
-      return false;
+      return Status::failure(s.code(), lastRefusal_);
     }
     lastRefusal_.clear();
-    return true;
+    return Status::success();
   }
   if (key == "QuillonMID" || key == "QuillonUnifyingIX") {
-    if (!value.isNumber()) return false;
+    if (!value.isNumber()) return Status::failure(1, std::string(key) + " takes a number");
     ownProps_[std::string(key)] = value;
-    return true;
+    return Status::success();
   }
   // Identity is the kernel's; nothing else is written here.
-  return false;
+  return Status::failure(1, std::string(key) + " is the kernel's to say");
 }
 
 // --- UdevEventSystem -------------------------------------------------------------------------

@@ -23,7 +23,7 @@ class UdevServiceClient : public HidServiceClient {
   UdevServiceClient(UdevEventSystem& system, const UdevPointingDevice& device, linux_input::PointerWriter& writer);
   RegistryId registryID() const override { return id_; }
   std::optional<pl::Value> property(std::string_view key) const override;
-  [[nodiscard]] bool setProperty(std::string_view key, const pl::Value& value) override;
+  Status setProperty(std::string_view key, const pl::Value& value) override;
 
   const linux_input::InputDeviceInfo& info() const { return info_; }
   linux_input::PointerWriter& writer() const { return *writer_; }

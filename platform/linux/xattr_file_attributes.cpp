@@ -79,18 +79,17 @@ bool XattrFileAttributes::hasQuarantine(const std::string& path) const {
   return false;
 }
 
-bool XattrFileAttributes::removeQuarantine(const std::string& path, bool recursive, std::string* error) {
+Status XattrFileAttributes::removeQuarantine(const std::string& path, bool recursive) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) {
-    if (error) *error = path + ": " + std::strerror(errno);
-    return false;
-  }
+  if (::lstat(path.c_str(), &st) != 0) return Status::failure(errno, path + ": " + std::strerror(errno));
   bool ok = true;
+  std::string error;
   if (recursive)
-    clearTree(path, error, &ok, 0);
+    clearTree(path, &error, &ok, 0);
   else
-    clearOne(path, error, &ok);
-  return ok;
+    clearOne(path, &error, &ok);
+  if (!ok) return Status::failure(1, error);
+  return Status::success();
 }
 
 }  // namespace vl::linux_

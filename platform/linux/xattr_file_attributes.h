@@ -18,7 +18,7 @@ class XattrFileAttributes : public FileAttributes {
   bool hasQuarantine(const std::string& path) const override;
   // lremovexattr on path and, when recursive, on every entry below it; links are not followed
   // and files without the attributes are left alone.
-  bool removeQuarantine(const std::string& path, bool recursive, std::string* error) override;
+  Status removeQuarantine(const std::string& path, bool recursive) override;
 };
 
 }  // namespace vl::linux_

@@ -46,32 +46,20 @@ XdgEnvironment XdgEnvironment::fromProcess() {
   return e;
 }
 
-bool ensurePrivateFolder(const std::string& path, unsigned uid, std::string* error) {
-  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
-    if (error) *error = path + ": cannot create: " + std::strerror(errno);
-    return false;
-  }
+Status ensurePrivateFolder(const std::string& path, unsigned uid) {
+  if (::mkdir(path.c_str(), 0700) != 0 && errno != EEXIST)
+    return Status::failure(errno, path + ": cannot create: " + std::strerror(errno));
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) {
-    if (error) *error = path + ": " + std::strerror(errno);
-    return false;
-  }
+  if (::lstat(path.c_str(), &st) != 0) return Status::failure(errno, path + ": " + std::strerror(errno));
   // Another user could have made it first, to read or swap our files.
-  if (!S_ISDIR(st.st_mode)) {
-    if (error) *error = path + ": is not a folder";
-    return false;
-  }
-  if (st.st_uid != uid) {
-    if (error) *error = path + ": belongs to another user";
-    return false;
-  }
+  if (!S_ISDIR(st.st_mode)) return Status::failure(ENOTDIR, path + ": is not a folder");
+  if (st.st_uid != uid) return Status::failure(EPERM, path + ": belongs to another user");
   if ((st.st_mode & 077) != 0) {
     char mode[8];
     std::snprintf(mode, sizeof mode, "%03o", static_cast<unsigned>(st.st_mode & 0777));
-    if (error) *error = path + ": others may enter it (mode " + mode + ")";
-    return false;
+    return Status::failure(EPERM, path + ": others may enter it (mode " + mode + ")");
   }
-  return true;
+  return Status::success();
 }
 
 std::optional<XdgPaths> XdgPaths::create(const XdgEnvironment& e, std::string resources, std::string* error) {
@@ -90,7 +78,10 @@ std::optional<XdgPaths> XdgPaths::create(const XdgEnvironment& e, std::string re
   p.system_ = dirs.back();
   p.temporary_ = absolute(e.runtimeDir) ? e.runtimeDir + "/velmora" : "/tmp/velmora-" + std::to_string(e.uid);
   p.resources_ = std::move(resources);
-  if (!ensurePrivateFolder(p.temporary_, e.uid, error)) return std::nullopt;
+  if (Status made = ensurePrivateFolder(p.temporary_, e.uid); !made) {
+    if (error) *error = made.detail();
+    return std::nullopt;
+  }
   return p;
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/api/paths.h"
+#include "platform/api/status.h"
 
 namespace vl::linux_ {
 
@@ -43,7 +44,7 @@ class XdgPaths : public Paths {
 };
 
 // Makes path a folder of mode 0700 when it is missing, and checks that it is a real folder
-// (not a link) owned by uid that no one else can enter. False with *error otherwise.
-bool ensurePrivateFolder(const std::string& path, unsigned uid, std::string* error);
+// (not a link) owned by uid that no one else can enter. A failure saying which otherwise.
+Status ensurePrivateFolder(const std::string& path, unsigned uid);
 
 }  // namespace vl::linux_

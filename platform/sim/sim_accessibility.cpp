@@ -126,14 +126,14 @@ class SimAccessibility : public Accessibility {
     return m_->trusted;
   }
   // The simulated Mac keeps one permission for every process: resetting takes it back.
-  bool resetPermissions(const std::string& service) override {
+  Status resetPermissions(const std::string& service) override {
     {
       std::lock_guard<std::mutex> l(m_->m);
-      if (!m_->trusted) return true;
+      if (!m_->trusted) return Status::success();
       m_->trusted = false;
     }
     if (onReset_) onReset_();
-    return true;
+    return Status::success();
   }
   bool isProcessTrustedWithOptions(bool prompt) override {
     std::lock_guard<std::mutex> l(m_->m);

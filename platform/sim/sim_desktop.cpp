@@ -18,7 +18,8 @@ SimDesktop::SimDesktop(RunLoop* runLoop, Notifications* notifications)
     : model_(std::make_shared<Model>()), ports_(std::make_unique<Ports>(*this, runLoop, notifications)) {
   // A reset of the permission is announced and kept as `trust off` does it.
   ports_->ax = makeAccessibility(model_, [this] {
-    if (ports_->notifications) ports_->notifications->post(kAXApiChangedNotification, "", {});
+    if (ports_->notifications)
+      ports_->notifications->post(kAXApiChangedNotification, "", {}).ignore(kTrustAnnouncementIsAHint);
     ports_->notifyChanged();
   });
   ports_->cursor = makeCursor(model_, *ports_);
@@ -440,7 +441,7 @@ void SimDesktop::setTrusted(bool trusted) {
     model_->trusted = trusted;
   }
   if (!changed) return;
-  if (ports_->notifications) ports_->notifications->post(kAXApiChangedNotification, "", {});
+  if (ports_->notifications) ports_->notifications->post(kAXApiChangedNotification, "", {}).ignore(kTrustAnnouncementIsAHint);
   ports_->notifyChanged();
 }
 bool SimDesktop::trusted() const {

@@ -15,6 +15,11 @@
 
 namespace vl::sim {
 
+// Why a failed announcement of a trust change is dropped: observers read the trust again at
+// their next look, so a lost announcement delays them and loses nothing.
+inline constexpr const char* kTrustAnnouncementIsAHint =
+    "observers read the trust again at their next look; a lost announcement only delays them";
+
 namespace desktop_detail {
 
 struct Node {

@@ -210,7 +210,8 @@ bool SimDesktop::load(const pl::Value& saved, std::string* error, bool keepLocal
     m.ownWindows = std::move(fresh.ownWindows);
   }
   if (activated) ports_->announceActivation(*activated);
-  if (trustChanged && ports_->notifications) ports_->notifications->post(kAXApiChangedNotification, "", {});
+  if (trustChanged && ports_->notifications)
+    ports_->notifications->post(kAXApiChangedNotification, "", {}).ignore(kTrustAnnouncementIsAHint);
   return true;
 }
 

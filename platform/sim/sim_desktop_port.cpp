@@ -78,18 +78,18 @@ class SimDesktopPort : public Desktop {
     p_.notifyChanged();
     return number;
   }
-  bool setWindowFrame(uint32_t window, Rect frame) override {
+  Status setWindowFrame(uint32_t window, Rect frame) override {
     {
       std::lock_guard<std::mutex> l(m_->m);
       auto it = std::find_if(m_->ownWindows.begin(), m_->ownWindows.end(), [&](const OwnWindow& w) {
         return w.number == window && w.ownerPid == m_->ownPid;
       });
-      if (it == m_->ownWindows.end()) return false;
-      if (it->frame == frame) return true;
+      if (it == m_->ownWindows.end()) return Status::failure(1, "window " + std::to_string(window) + " is not this process's");
+      if (it->frame == frame) return Status::success();
       it->frame = frame;
     }
     p_.notifyChanged();
-    return true;
+    return Status::success();
   }
 
  private:

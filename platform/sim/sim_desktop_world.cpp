@@ -151,21 +151,22 @@ struct SimDesktopWorld::Private {
     return true;
   }
 
-  [[nodiscard]] bool writeCursor(std::string* error) {
+  Status writeCursor() {
     Point at = desktop->cursorPosition();
-    if (at == lastCursor) return true;
+    if (at == lastCursor) return Status::success();
     pl::Dict c;
     c["cursor"] = pl::Array{at.x, at.y};
     c["writer"] = pl::Value::int32(pid);
     c["serial"] = pl::Value::uint64(++serial);
-    if (!writeValue(path(kWorldCursorFile), c, error)) return false;
+    std::string error;
+    if (!writeValue(path(kWorldCursorFile), c, &error)) return Status::failure(1, error);
     lastCursor = at;
     lastCursorFile = pl::writeXml(pl::Value(c));
-    return true;
+    return Status::success();
   }
 
-  [[nodiscard]] bool writeOwn(std::string* error) {
-    if (!self) return true;
+  Status writeOwn() {
+    if (!self) return Status::success();
     pl::Dict f;
     f["pid"] = pl::Value::int32(pid);
     f["bundleIdentifier"] = self->bundleIdentifier;
@@ -183,10 +184,11 @@ struct SimDesktopWorld::Private {
     }
     f["windows"] = std::move(windows);
     std::string text = pl::writeXml(pl::Value(f));
-    if (text == lastOwnFile) return true;
-    if (!writeValue(ownFile(), f, error)) return false;
+    if (text == lastOwnFile) return Status::success();
+    std::string error;
+    if (!writeValue(ownFile(), f, &error)) return Status::failure(1, error);
     lastOwnFile = text;
-    return true;
+    return Status::success();
   }
 };
 
@@ -221,16 +223,18 @@ std::unique_ptr<SimDesktopWorld> SimDesktopWorld::open(const std::string& folder
   if (!p->readAll(false, true, error)) return nullptr;
   std::unique_ptr<SimDesktopWorld> w(new SimDesktopWorld(std::move(p)));
   if (w->p_->self) {
-    if (!w->p_->writeOwn(error)) return nullptr;
+    if (Status written = w->p_->writeOwn(); !written) {
+      if (error) *error = written.detail();
+      return nullptr;
+    }
     Private* priv = w->p_.get();
     desktop.setChangeObserver([priv] {
       std::lock_guard<std::mutex> l(priv->m);
-      // An observer has no one to report to: a failed write leaves the world's cursor or this
-      // process's entry as they were until the next change writes them afresh, and the world
-      // stays readable either way.
-      std::string ignored;
-      (void)priv->writeCursor(&ignored);
-      (void)priv->writeOwn(&ignored);
+      constexpr const char* kNextChangeWrites =
+          "an observer has no one to report to: a failed write leaves the world's cursor or this process's entry as "
+          "they were until the next change writes them afresh, and the world stays readable either way";
+      priv->writeCursor().ignore(kNextChangeWrites);
+      priv->writeOwn().ignore(kNextChangeWrites);
     });
   }
   return w;
@@ -265,7 +269,11 @@ bool SimDesktopWorld::edit(const std::function<bool(SimDesktop&, std::string*)>&
       return element && static_cast<uint64_t>(*element) >= kProcessElementBase;
     });
   if (!writeValue(p_->path(kWorldDesktopFile), saved, error)) return false;
-  return p_->writeCursor(error);
+  if (Status written = p_->writeCursor(); !written) {
+    if (error) *error = written.detail();
+    return false;
+  }
+  return true;
 }
 
 }  // namespace vl::sim

@@ -17,13 +17,13 @@ class SimService : public HidServiceClient {
     if (it == n->props.end()) return std::nullopt;
     return it->second;
   }
-  bool setProperty(std::string_view key, const pl::Value& value) override {
+  Status setProperty(std::string_view key, const pl::Value& value) override {
     Node* n = m_.node(id_);
     bool refused = !n || m_.refusedKeys[std::string(key)];
     m_.recordWrite(id_, key, value, !refused);
-    if (refused) return false;
+    if (refused) return Status::failure(1, "the service refused " + std::string(key));
     n->props[std::string(key)] = value;
-    return true;
+    return Status::success();
   }
 
  private:

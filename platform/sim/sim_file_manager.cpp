@@ -3,11 +3,12 @@
 
 namespace vl::sim {
 
-bool SimFileManager::revealFile(const std::string& path) {
+Status SimFileManager::revealFile(const std::string& path) {
   requests_.push_back(path);
-  if (!available_ || path.empty()) return false;
+  if (!available_) return Status::failure(1, "no file viewer answers");
+  if (path.empty()) return Status::failure(1, "no file to show");
   shown_.push_back(path);
-  return true;
+  return Status::success();
 }
 
 }  // namespace vl::sim

@@ -11,7 +11,7 @@ namespace vl::sim {
 
 class SimFileManager : public FileManager {
  public:
-  bool revealFile(const std::string& path) override;
+  Status revealFile(const std::string& path) override;
 
   // False: no file viewer answers (requests are still recorded, as a bus would see them).
   void setAvailable(bool available) { available_ = available; }

@@ -8,7 +8,7 @@ namespace {
 class SimNotifications : public Notifications {
  public:
   explicit SimNotifications(SimMac::Impl& m) : m_(m) {}
-  bool post(const std::string& name, const std::string& object, const pl::Dict& userInfo) override {
+  Status post(const std::string& name, const std::string& object, const pl::Dict& userInfo) override {
     m_.posted.push_back({name, object, userInfo});
     for (const auto& [t, entry] : m_.notificationObservers) {
       if (entry.first != name) continue;
@@ -23,7 +23,7 @@ class SimNotifications : public Notifications {
         }
       });
     }
-    return true;
+    return Status::success();
   }
   Token addObserver(const std::string& name, Handler handler) override {
     Token t = m_.nextToken++;

@@ -16,17 +16,17 @@ class SimDefaults : public UserDefaults {
     if (it == d->second.end()) return std::nullopt;
     return it->second;
   }
-  bool setValue(const std::string& domain, const std::string& key, const pl::Value& v) override {
+  Status setValue(const std::string& domain, const std::string& key, const pl::Value& v) override {
     m_.defaults[domain][key] = v;
-    return true;
+    return Status::success();
   }
-  bool removeValue(const std::string& domain, const std::string& key) override {
+  Status removeValue(const std::string& domain, const std::string& key) override {
     m_.defaults[domain].erase(key);
-    return true;
+    return Status::success();
   }
-  bool removeDomain(const std::string& domain) override {
+  Status removeDomain(const std::string& domain) override {
     m_.defaults.erase(domain);
-    return true;
+    return Status::success();
   }
 
  private:

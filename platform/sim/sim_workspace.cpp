@@ -2,6 +2,7 @@
 #include "platform/sim/sim_workspace.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 
@@ -54,11 +55,11 @@ std::vector<std::string> SimWorkspace::processNames() const {
   return names;
 }
 
-bool SimWorkspace::openApplication(const std::string& bundlePath) {
+Status SimWorkspace::openApplication(const std::string& bundlePath) {
   std::optional<std::string> id = bundleIdentifierAtPath(bundlePath);
-  if (!id) return false;
+  if (!id) return Status::failure(1, bundlePath + " is no application bundle");
   for (const auto& r : runningApplications())
-    if (r.bundleIdentifier == *id) return true;
+    if (r.bundleIdentifier == *id) return Status::success();
   pl::ReadResult info = pl::readFile((fs::path(bundlePath) / "Contents" / "Info.plist").string());
   std::string executable = info ? info.value->stringFor("CFBundleExecutable").value_or("") : std::string();
   RunningApplication app;
@@ -67,7 +68,7 @@ bool SimWorkspace::openApplication(const std::string& bundlePath) {
   if (!executable.empty()) app.executableURL = (fs::path(bundlePath) / "Contents" / "MacOS" / executable).string();
   app.localizedName = displayNameAtPath(bundlePath);
   launch(std::move(app));
-  return true;
+  return Status::success();
 }
 
 void SimWorkspace::activate(int32_t pid) {
@@ -173,16 +174,17 @@ std::optional<double> SimWorkspace::processStartTime(int32_t pid) const {
   return it->second;
 }
 
-bool SimWorkspace::terminateRunningApplication(int32_t pid) {
+Status SimWorkspace::terminateRunningApplication(int32_t pid) {
   terminationRequests_.push_back(pid);
   auto running = runningApplications();
   auto it = std::find_if(running.begin(), running.end(),
                          [&](const RunningApplication& r) { return r.processIdentifier == pid; });
-  if (it == running.end()) return false;
-  if (terminationHandler_) return terminationHandler_(*it);
-  if (refusing_.count(pid)) return false;
+  if (it == running.end()) return Status::failure(ESRCH, "no application runs as process " + std::to_string(pid));
+  Status refused = Status::failure(1, it->localizedName + " refused to quit");
+  if (terminationHandler_) return terminationHandler_(*it) ? Status::success() : refused;
+  if (refusing_.count(pid)) return refused;
   terminate(pid);
-  return true;
+  return Status::success();
 }
 
 void SimWorkspace::setProcessStartTime(int32_t pid, double seconds) { startTimes_[pid] = seconds; }

@@ -36,7 +36,7 @@ class SimWorkspace : public Workspace {
   std::vector<std::string> processNames() const override;
   // Lists the bundle's application as running (its identifier, executable and name from its
   // Info.plist); the simulated Mac runs no real process for it.
-  bool openApplication(const std::string& bundlePath) override;
+  Status openApplication(const std::string& bundlePath) override;
   std::optional<RunningApplication> frontmostApplication() const override;
   std::optional<std::string> urlForApplicationWithBundleIdentifier(const std::string& bundleID) const override;
   bool isFilePackageAtPath(const std::string& path) const override;
@@ -45,7 +45,7 @@ class SimWorkspace : public Workspace {
   std::string iconForFile(const std::string& path) const override;
   std::string homeDirectory() const override { return home_; }
   std::optional<double> processStartTime(int32_t processIdentifier) const override;
-  bool terminateRunningApplication(int32_t processIdentifier) override;
+  Status terminateRunningApplication(int32_t processIdentifier) override;
 
   // Process start times: recorded per process; a source (the world's, for real processes) is
   // asked first when set.

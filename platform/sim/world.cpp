@@ -87,8 +87,7 @@ std::unique_ptr<World> World::open(const std::string& folder, const WorldOptions
   // A real process is asked with SIGTERM (it records its own end); a simulated one just ends.
   p.workspace->setTerminationHandler([self](const RunningApplication& app) {
     if (self->p_->hostProcesses.count(app.processIdentifier)) return ::kill(app.processIdentifier, SIGTERM) == 0;
-    std::string ignored;
-    return self->terminateProcess(app.processIdentifier, &ignored);
+    return self->terminateProcess(app.processIdentifier).ok();
   });
   return w;
 }

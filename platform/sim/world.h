@@ -15,6 +15,7 @@
 #include "platform/api/runloop.h"
 #include "platform/api/screens.h"
 #include "platform/api/session.h"
+#include "platform/api/status.h"
 #include "platform/api/workspace.h"
 #include "platform/sim/sim_mac.h"
 #include "platform/sim/sim_workspace.h"
@@ -92,7 +93,7 @@ class World {
   // other worlds of the same user do not stop it.
   static std::string agentLockPath(const std::string& folder);
   // Records the bus address the agent listens on, for the programs that talk to it.
-  [[nodiscard]] static bool recordAgentBus(const std::string& folder, const std::string& address, std::string* error);
+  static Status recordAgentBus(const std::string& folder, const std::string& address);
   // The bus address of the world's running agent; nullopt when no agent holds the world's
   // lock or none was recorded.
   static std::optional<std::string> runningAgentBus(const std::string& folder);
@@ -120,23 +121,23 @@ class World {
   [[nodiscard]] RegistryId attach(const pl::Value& fixture, std::string* error);
   // Loads "<dir>/<profile>.plist", or the file itself when profile is a path to a .plist.
   [[nodiscard]] RegistryId attachProfile(const std::string& dir, const std::string& profile, std::string* error);
-  [[nodiscard]] bool detach(RegistryId top, std::string* error);
+  Status detach(RegistryId top);
   std::vector<WorldDevice> devices() const;
   // A registry property changed from outside the event system (not recorded in the history).
-  [[nodiscard]] bool setProperty(RegistryId entry, const std::string& key, const pl::Value& value, std::string* error);
-  [[nodiscard]] bool setSystemAcceleration(const std::string& key, double value, std::string* error);
-  [[nodiscard]] bool setSessionState(SessionState state, std::string* error);
-  [[nodiscard]] bool setScreenFrames(std::vector<Rect> frames, std::string* error);
+  Status setProperty(RegistryId entry, const std::string& key, const pl::Value& value);
+  Status setSystemAcceleration(const std::string& key, double value);
+  Status setSessionState(SessionState state);
+  Status setScreenFrames(std::vector<Rect> frames);
   // The layout type (KBGetLayoutType) of the keyboard with this handler id.
-  [[nodiscard]] bool setKeyboardLayout(int16_t handlerID, uint32_t layoutType, std::string* error);
+  Status setKeyboardLayout(int16_t handlerID, uint32_t layoutType);
   // Tells every process's screen observers that the display arrangement changed.
-  [[nodiscard]] bool displayChange(std::string* error);
+  Status displayChange();
   uint64_t displayChangeCount() const;
   // Running applications: launch gives a process identifier unique in the world when the
   // application has none; terminate removes the newest one with this bundle identifier.
   [[nodiscard]] std::optional<int32_t> launchApplication(RunningApplication app, bool activate, std::string* error);
-  [[nodiscard]] bool terminateApplication(const std::string& bundleIdentifier, std::string* error);
-  [[nodiscard]] bool terminateProcess(int32_t processIdentifier, std::string* error);
+  Status terminateApplication(const std::string& bundleIdentifier);
+  Status terminateProcess(int32_t processIdentifier);
   // A real process of this machine (this one when app has no process identifier: the agent)
   // as a running application of the world, so that the workspace finds it: its start time
   // comes from the kernel and a termination request is a SIGTERM. Earlier records of the same
@@ -147,9 +148,9 @@ class World {
   // gets the events posted while it has the world open, each once, on its run loop.
   // An input report of a HID device entry (an IOHIDDevice); the values of one report share
   // their timestamp.
-  [[nodiscard]] bool postInputReport(RegistryId hidDevice, const std::vector<HidInputValue>& values, std::string* error);
+  Status postInputReport(RegistryId hidDevice, const std::vector<HidInputValue>& values);
   // A mouse movement with cursor deltas (what mouse-moved event monitors see).
-  [[nodiscard]] bool postMouseMoved(double deltaX, double deltaY, std::string* error);
+  Status postMouseMoved(double deltaX, double deltaY);
 
   // The property writes of every process, oldest first; those at or after since.
   std::vector<PropertyWrite> history(double since, std::string* error) const;
@@ -160,9 +161,9 @@ class World {
   int watchFd() const;
   // Reloads what changed and brings the simulated Mac in step: arrivals, removals, property
   // values, system acceleration, session and display events. This process's own changes are
-  // recognised and cause nothing. False with *error when a file could not be read (the state
-  // of the last good read stays).
-  [[nodiscard]] bool processChanges(std::string* error = nullptr);
+  // recognised and cause nothing. A failure when a file could not be read (the state of the
+  // last good read stays).
+  Status processChanges();
 
  private:
   std::unique_ptr<Private> p_;

@@ -26,13 +26,16 @@ bool lockHeld(const std::string& path) {
 
 std::string World::agentLockPath(const std::string& folder) { return folder + "/" + kWorldAgentLockFile; }
 
-bool World::recordAgentBus(const std::string& folder, const std::string& address, std::string* error) {
+Status World::recordAgentBus(const std::string& folder, const std::string& address) {
   pl::Dict d;
   d["pid"] = pl::Value::int32(static_cast<int32_t>(::getpid()));
   d["busAddress"] = pl::Value(address);
   std::string text = pl::writeXml(pl::Value(std::move(d)));
-  return pl::writeFileAtomic(folder + "/" + kWorldAgentFile,
-                             std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()), error);
+  std::string error;
+  if (!pl::writeFileAtomic(folder + "/" + kWorldAgentFile,
+                           std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(text.data()), text.size()), &error))
+    return Status::failure(1, error);
+  return Status::success();
 }
 
 std::optional<std::string> World::runningAgentBus(const std::string& folder) {

@@ -75,28 +75,28 @@ bool WorldFileAttributes::hasQuarantine(const std::string& path) const {
   return std::binary_search(all.begin(), all.end(), normal(path));
 }
 
-bool WorldFileAttributes::removeQuarantine(const std::string& path, bool recursive, std::string* error) {
+Status WorldFileAttributes::removeQuarantine(const std::string& path, bool recursive) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) {
-    if (error) *error = path + ": " + std::strerror(errno);
-    return false;
-  }
+  if (::lstat(path.c_str(), &st) != 0) return Status::failure(errno, path + ": " + std::strerror(errno));
   std::string top = normal(path);
-  return withSet(folder_, [&](std::set<std::string>& set) {
+  std::string error;
+  bool ok = withSet(folder_, [&](std::set<std::string>& set) {
     size_t before = set.size();
     std::erase_if(set, [&](const std::string& p) { return recursive ? within(p, top) : p == top; });
     return set.size() != before;
-  }, error);
+  }, &error);
+  if (!ok) return Status::failure(1, error);
+  return Status::success();
 }
 
-bool WorldFileAttributes::setQuarantine(const std::string& path, std::string* error) {
+Status WorldFileAttributes::setQuarantine(const std::string& path) {
   struct stat st {};
-  if (::lstat(path.c_str(), &st) != 0) {
-    if (error) *error = path + ": " + std::strerror(errno);
-    return false;
-  }
+  if (::lstat(path.c_str(), &st) != 0) return Status::failure(errno, path + ": " + std::strerror(errno));
   std::string p = normal(path);
-  return withSet(folder_, [&](std::set<std::string>& set) { return set.insert(p).second; }, error);
+  std::string error;
+  if (!withSet(folder_, [&](std::set<std::string>& set) { return set.insert(p).second; }, &error))
+    return Status::failure(1, error);
+  return Status::success();
 }
 
 std::vector<std::string> WorldFileAttributes::quarantined() const {

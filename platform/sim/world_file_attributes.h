@@ -16,11 +16,11 @@ class WorldFileAttributes : public FileAttributes {
  public:
   explicit WorldFileAttributes(std::string folder);
   bool hasQuarantine(const std::string& path) const override;
-  bool removeQuarantine(const std::string& path, bool recursive, std::string* error) override;
+  Status removeQuarantine(const std::string& path, bool recursive) override;
 
   // Quarantines path as a download would (velmora-sim quarantine). False with *error when the
   // path does not exist or the world cannot be written.
-  [[nodiscard]] bool setQuarantine(const std::string& path, std::string* error);
+  Status setQuarantine(const std::string& path);
   // The quarantined paths, sorted.
   std::vector<std::string> quarantined() const;
 

@@ -107,115 +107,129 @@ RegistryId World::attachProfile(const std::string& dir, const std::string& profi
   return attach(*r.value, error);
 }
 
-bool World::detach(RegistryId top, std::string* error) {
-  Private& p = *p_;
-  {
-    FileLock lock(p.lockFd, true);
-    if (!lock.held()) return fail(error, p.folder + ": cannot lock the world: " + errnoText(errno));
-    DevicesFile devices;
-    PropertiesFile props;
-    bool foreignDevices = false, foreignProps = false;
-    if (!p.load(kWorldDevicesFile, &devices, &foreignDevices, error) ||
-        !p.load(kWorldPropertiesFile, &props, &foreignProps, error))
-      return false;
-    auto it = std::find_if(devices.devices.begin(), devices.devices.end(), [&](const Device& d) { return d.id == top; });
-    if (it == devices.devices.end()) return fail(error, "no attached device has the id " + hexId(top));
-    devices.devices.erase(it);
-    // Values written to the device's services go with it.
-    auto& s = props.services;
-    s.erase(s.lower_bound(top), s.lower_bound(top + kWorldBlockSize));
-    if (!p.store(kWorldPropertiesFile, props, foreignProps, error) || !p.store(kWorldDevicesFile, devices, foreignDevices, error))
-      return false;
-  }
-  p.properties.erase(p.properties.lower_bound(top), p.properties.lower_bound(top + kWorldBlockSize));
-  auto it = std::find_if(p.devices.begin(), p.devices.end(), [&](const Device& d) { return d.id == top; });
-  if (it != p.devices.end()) {
-    p.devices.erase(it);
-    p.mac->detach(top);
-  }
-  return true;
+Status World::detach(RegistryId top) {
+  return asStatus([&](std::string* error) {
+    Private& p = *p_;
+    {
+      FileLock lock(p.lockFd, true);
+      if (!lock.held()) return fail(error, p.folder + ": cannot lock the world: " + errnoText(errno));
+      DevicesFile devices;
+      PropertiesFile props;
+      bool foreignDevices = false, foreignProps = false;
+      if (!p.load(kWorldDevicesFile, &devices, &foreignDevices, error) ||
+          !p.load(kWorldPropertiesFile, &props, &foreignProps, error))
+        return false;
+      auto it = std::find_if(devices.devices.begin(), devices.devices.end(), [&](const Device& d) { return d.id == top; });
+      if (it == devices.devices.end()) return fail(error, "no attached device has the id " + hexId(top));
+      devices.devices.erase(it);
+      // Values written to the device's services go with it.
+      auto& s = props.services;
+      s.erase(s.lower_bound(top), s.lower_bound(top + kWorldBlockSize));
+      if (!p.store(kWorldPropertiesFile, props, foreignProps, error) || !p.store(kWorldDevicesFile, devices, foreignDevices, error))
+        return false;
+    }
+    p.properties.erase(p.properties.lower_bound(top), p.properties.lower_bound(top + kWorldBlockSize));
+    auto it = std::find_if(p.devices.begin(), p.devices.end(), [&](const Device& d) { return d.id == top; });
+    if (it != p.devices.end()) {
+      p.devices.erase(it);
+      p.mac->detach(top);
+    }
+    return true;
+  });
 }
 
-bool World::setProperty(RegistryId entry, const std::string& key, const pl::Value& value, std::string* error) {
-  Private& p = *p_;
-  if (!p.mac->registry().exists(entry)) return fail(error, "no registry entry has the id " + hexId(entry));
-  bool ok = p.update<PropertiesFile>(
-      kWorldPropertiesFile,
-      [&](PropertiesFile& f) {
-        f.services[entry][key] = value;
-        return true;
-      },
-      error);
-  if (!ok) return false;
-  p.properties[entry][key] = value;
-  p.mac->setProperty(entry, key, value);
-  return true;
+Status World::setProperty(RegistryId entry, const std::string& key, const pl::Value& value) {
+  return asStatus([&](std::string* error) {
+    Private& p = *p_;
+    if (!p.mac->registry().exists(entry)) return fail(error, "no registry entry has the id " + hexId(entry));
+    bool ok = p.update<PropertiesFile>(
+        kWorldPropertiesFile,
+        [&](PropertiesFile& f) {
+          f.services[entry][key] = value;
+          return true;
+        },
+        error);
+    if (!ok) return false;
+    p.properties[entry][key] = value;
+    p.mac->setProperty(entry, key, value);
+    return true;
+  });
 }
 
-bool World::setSystemAcceleration(const std::string& key, double value, std::string* error) {
-  if (key.empty()) return fail(error, "empty acceleration key");
-  bool ok = p_->update<SystemFile>(
-      kWorldSystemFile,
-      [&](SystemFile& f) {
-        f.acceleration[key] = value;
-        return true;
-      },
-      error);
-  if (ok) p_->mac->setSystemAcceleration(key, value);
-  return ok;
+Status World::setSystemAcceleration(const std::string& key, double value) {
+  return asStatus([&](std::string* error) {
+    if (key.empty()) return fail(error, "empty acceleration key");
+    bool ok = p_->update<SystemFile>(
+        kWorldSystemFile,
+        [&](SystemFile& f) {
+          f.acceleration[key] = value;
+          return true;
+        },
+        error);
+    if (ok) p_->mac->setSystemAcceleration(key, value);
+    return ok;
+  });
 }
 
-bool World::setSessionState(SessionState state, std::string* error) {
-  bool ok = p_->update<SystemFile>(
-      kWorldSystemFile,
-      [&](SystemFile& f) {
-        f.session = state;
-        return true;
-      },
-      error);
-  if (ok) p_->mac->setSessionState(state);
-  return ok;
+Status World::setSessionState(SessionState state) {
+  return asStatus([&](std::string* error) {
+    bool ok = p_->update<SystemFile>(
+        kWorldSystemFile,
+        [&](SystemFile& f) {
+          f.session = state;
+          return true;
+        },
+        error);
+    if (ok) p_->mac->setSessionState(state);
+    return ok;
+  });
 }
 
-bool World::setKeyboardLayout(int16_t handlerID, uint32_t layoutType, std::string* error) {
-  bool ok = p_->update<SystemFile>(
-      kWorldSystemFile,
-      [&](SystemFile& f) {
-        f.keyboardLayouts[handlerID] = layoutType;
-        return true;
-      },
-      error);
-  if (ok) p_->mac->setKeyboardLayout(handlerID, layoutType);
-  return ok;
+Status World::setKeyboardLayout(int16_t handlerID, uint32_t layoutType) {
+  return asStatus([&](std::string* error) {
+    bool ok = p_->update<SystemFile>(
+        kWorldSystemFile,
+        [&](SystemFile& f) {
+          f.keyboardLayouts[handlerID] = layoutType;
+          return true;
+        },
+        error);
+    if (ok) p_->mac->setKeyboardLayout(handlerID, layoutType);
+    return ok;
+  });
 }
 
-bool World::setScreenFrames(std::vector<Rect> frames, std::string* error) {
-  if (frames.empty()) return fail(error, "a machine has at least one screen");
-  bool ok = p_->update<SystemFile>(
-      kWorldSystemFile,
-      [&](SystemFile& f) {
-        f.screens = frames;
-        return true;
-      },
-      error);
-  if (ok) p_->mac->setScreenFrames(std::move(frames));
-  return ok;
+Status World::setScreenFrames(std::vector<Rect> frames) {
+  return asStatus([&](std::string* error) {
+    if (frames.empty()) return fail(error, "a machine has at least one screen");
+    bool ok = p_->update<SystemFile>(
+        kWorldSystemFile,
+        [&](SystemFile& f) {
+          f.screens = frames;
+          return true;
+        },
+        error);
+    if (ok) p_->mac->setScreenFrames(std::move(frames));
+    return ok;
+  });
 }
 
-bool World::displayChange(std::string* error) {
-  uint64_t count = 0;
-  bool ok = p_->update<SystemFile>(
-      kWorldSystemFile,
-      [&](SystemFile& f) {
-        count = ++f.displayChanges;
-        return true;
-      },
-      error);
-  if (!ok) return false;
-  // Changes of others counted in between are told as this one event.
-  p_->displayChanges = count;
-  p_->mac->displayChange();
-  return true;
+Status World::displayChange() {
+  return asStatus([&](std::string* error) {
+    uint64_t count = 0;
+    bool ok = p_->update<SystemFile>(
+        kWorldSystemFile,
+        [&](SystemFile& f) {
+          count = ++f.displayChanges;
+          return true;
+        },
+        error);
+    if (!ok) return false;
+    // Changes of others counted in between are told as this one event.
+    p_->displayChanges = count;
+    p_->mac->displayChange();
+    return true;
+  });
 }
 
 std::optional<int32_t> World::launchApplication(RunningApplication app, bool activate, std::string* error) {
@@ -271,62 +285,70 @@ std::optional<int32_t> World::recordHostProcess(RunningApplication app, std::str
   return app.processIdentifier;
 }
 
-bool World::terminateApplication(const std::string& bundleIdentifier, std::string* error) {
-  ApplicationsFile result;
-  bool ok = p_->update<ApplicationsFile>(
-      kWorldApplicationsFile,
-      [&](ApplicationsFile& f) {
-        for (auto it = f.running.rbegin(); it != f.running.rend(); ++it) {
-          if (it->bundleIdentifier == bundleIdentifier) {
-            f.hostProcesses.erase(it->processIdentifier);
-            f.startTimes.erase(it->processIdentifier);
-            f.running.erase(std::next(it).base());
-            result = f;
-            return true;
+Status World::terminateApplication(const std::string& bundleIdentifier) {
+  return asStatus([&](std::string* error) {
+    ApplicationsFile result;
+    bool ok = p_->update<ApplicationsFile>(
+        kWorldApplicationsFile,
+        [&](ApplicationsFile& f) {
+          for (auto it = f.running.rbegin(); it != f.running.rend(); ++it) {
+            if (it->bundleIdentifier == bundleIdentifier) {
+              f.hostProcesses.erase(it->processIdentifier);
+              f.startTimes.erase(it->processIdentifier);
+              f.running.erase(std::next(it).base());
+              result = f;
+              return true;
+            }
           }
-        }
-        return fail(error, "no running application has the identifier " + bundleIdentifier);
-      },
-      error);
-  if (ok) p_->applyApplications(result);
-  return ok;
+          return fail(error, "no running application has the identifier " + bundleIdentifier);
+        },
+        error);
+    if (ok) p_->applyApplications(result);
+    return ok;
+  });
 }
 
-bool World::terminateProcess(int32_t pid, std::string* error) {
-  ApplicationsFile result;
-  bool ok = p_->update<ApplicationsFile>(
-      kWorldApplicationsFile,
-      [&](ApplicationsFile& f) {
-        auto it = std::find_if(f.running.begin(), f.running.end(),
-                               [&](const RunningApplication& a) { return a.processIdentifier == pid; });
-        if (it == f.running.end()) return fail(error, "no running application has the process id " + std::to_string(pid));
-        f.running.erase(it);
-        f.hostProcesses.erase(pid);
-        f.startTimes.erase(pid);
-        result = f;
-        return true;
-      },
-      error);
-  if (ok) p_->applyApplications(result);
-  return ok;
+Status World::terminateProcess(int32_t pid) {
+  return asStatus([&](std::string* error) {
+    ApplicationsFile result;
+    bool ok = p_->update<ApplicationsFile>(
+        kWorldApplicationsFile,
+        [&](ApplicationsFile& f) {
+          auto it = std::find_if(f.running.begin(), f.running.end(),
+                                 [&](const RunningApplication& a) { return a.processIdentifier == pid; });
+          if (it == f.running.end()) return fail(error, "no running application has the process id " + std::to_string(pid));
+          f.running.erase(it);
+          f.hostProcesses.erase(pid);
+          f.startTimes.erase(pid);
+          result = f;
+          return true;
+        },
+        error);
+    if (ok) p_->applyApplications(result);
+    return ok;
+  });
 }
 
-bool World::postInputReport(RegistryId hidDevice, const std::vector<HidInputValue>& values, std::string* error) {
-  if (hidDevice == 0 || !p_->mac->registry().conformsTo(hidDevice, "IOHIDDevice"))
-    return fail(error, "no HID device has the id " + hexId(hidDevice));
-  if (values.empty()) return fail(error, "an input report needs values");
-  InputEvent ev;
-  ev.device = hidDevice;
-  ev.values = values;
-  return p_->postInput(std::move(ev), error);
+Status World::postInputReport(RegistryId hidDevice, const std::vector<HidInputValue>& values) {
+  return asStatus([&](std::string* error) {
+    if (hidDevice == 0 || !p_->mac->registry().conformsTo(hidDevice, "IOHIDDevice"))
+      return fail(error, "no HID device has the id " + hexId(hidDevice));
+    if (values.empty()) return fail(error, "an input report needs values");
+    InputEvent ev;
+    ev.device = hidDevice;
+    ev.values = values;
+    return p_->postInput(std::move(ev), error);
+  });
 }
 
-bool World::postMouseMoved(double deltaX, double deltaY, std::string* error) {
-  if (!std::isfinite(deltaX) || !std::isfinite(deltaY)) return fail(error, "a movement needs finite deltas");
-  InputEvent ev;
-  ev.deltaX = deltaX;
-  ev.deltaY = deltaY;
-  return p_->postInput(std::move(ev), error);
+Status World::postMouseMoved(double deltaX, double deltaY) {
+  return asStatus([&](std::string* error) {
+    if (!std::isfinite(deltaX) || !std::isfinite(deltaY)) return fail(error, "a movement needs finite deltas");
+    InputEvent ev;
+    ev.deltaX = deltaX;
+    ev.deltaY = deltaY;
+    return p_->postInput(std::move(ev), error);
+  });
 }
 
 }  // namespace vl::sim

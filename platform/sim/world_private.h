@@ -27,6 +27,14 @@ inline bool fail(std::string* error, const std::string& msg) {
   return false;
 }
 
+// The Status of an operation written as "false with *error".
+template <class Operation>
+Status asStatus(Operation operation) {
+  std::string error;
+  if (operation(&error)) return Status::success();
+  return Status::failure(1, error.empty() ? std::string("the world could not be changed") : error);
+}
+
 inline double systemWallClock() {
   return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
 }

@@ -189,6 +189,14 @@ bool withState(const std::string& world, Change change, std::string* error = nul
   return ok;
 }
 
+// withState as a Status: the lock or the write's failure.
+template <class Change>
+Status changeState(const std::string& world, Change change) {
+  std::string error;
+  if (!withState(world, change, &error)) return Status::failure(1, error);
+  return Status::success();
+}
+
 State readState(const std::string& world) {
   State out;
   withState(world, [&](State& s) {
@@ -284,44 +292,45 @@ std::string WorldServiceManager::logPath(const std::string& label) const {
   return launchdFolder(folder_) + "/" + label + ".log";
 }
 
-std::optional<std::string> WorldServiceManager::launchAgentsFolder(ErrorInfo* error) {
+Result<std::string> WorldServiceManager::launchAgentsFolder() {
   std::string folder = agentsFolder(folder_);
   std::error_code ec;
   fs::create_directories(folder, ec);
-  if (ec) {
-    if (error) *error = fileWriteError(ec.value(), folder);
-    return std::nullopt;
-  }
+  if (ec) return fileWriteFailure(ec.value(), folder);
   return folder;
 }
 
-bool WorldServiceManager::writeFileAtomically(const std::string& path, const std::string& bytes, ErrorInfo* error) {
-  if (inFolder(path, agentsFolder(folder_)) && folderRefuses(readState(folder_), userID())) {
-    if (error) *error = fileWriteError(EACCES, path);
-    return false;
-  }
-  return writeFileAtomicallyOrError(path, bytes, error);
+Status WorldServiceManager::writeFileAtomically(const std::string& path, const std::string& bytes) {
+  if (inFolder(path, agentsFolder(folder_)) && folderRefuses(readState(folder_), userID()))
+    return fileWriteFailure(EACCES, path);
+  return writeFileAtomicallyOrError(path, bytes);
 }
 
-bool WorldServiceManager::removeFile(const std::string& path) {
-  if (inFolder(path, agentsFolder(folder_)) && folderRefuses(readState(folder_), userID())) return false;
-  return ::unlink(path.c_str()) == 0;
+Status WorldServiceManager::removeFile(const std::string& path) {
+  if (inFolder(path, agentsFolder(folder_)) && folderRefuses(readState(folder_), userID()))
+    return Status::failure(EACCES, "cannot remove " + path + ": the agents folder is not this user's");
+  if (::unlink(path.c_str()) != 0) return Status::failure(errno, "cannot remove " + path + ": " + std::strerror(errno));
+  return Status::success();
 }
 
-int WorldServiceManager::clearImmutableFlag(const std::string& path) {
+Status WorldServiceManager::clearImmutableFlag(const std::string& path) {
   struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? 0 : 1;
+  if (::stat(path.c_str(), &st) != 0) return Status::failure(1, "chflags: " + path + ": no such file");
+  return Status::success();
 }
 
-int WorldServiceManager::setOwner(const std::string& path, uint32_t uid, uint32_t gid) {
+Status WorldServiceManager::setOwner(const std::string& path, uint32_t uid, uint32_t gid) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return 1;
+  if (::stat(path.c_str(), &st) != 0) return Status::failure(1, "chown: " + path + ": no such file");
   // A user may only give a file to himself; the file is this user's already.
-  return uid == userID() && gid == groupID() ? 0 : 1;
+  if (uid != userID() || gid != groupID()) return Status::failure(1, "chown: " + path + ": Operation not permitted");
+  return Status::success();
 }
 
-int WorldServiceManager::setMode(const std::string& path, uint32_t mode) {
-  return ::chmod(path.c_str(), static_cast<mode_t>(mode)) == 0 ? 0 : 1;
+Status WorldServiceManager::setMode(const std::string& path, uint32_t mode) {
+  if (::chmod(path.c_str(), static_cast<mode_t>(mode)) != 0)
+    return Status::failure(1, "chmod: " + path + ": " + std::strerror(errno));
+  return Status::success();
 }
 
 uint32_t WorldServiceManager::userID() const { return ::getuid(); }
@@ -342,7 +351,7 @@ void stopProcess(const Job& j) {
 
 }  // namespace
 
-int WorldServiceManager::bootout(const std::string& propertyListPath) {
+Status WorldServiceManager::bootout(const std::string& propertyListPath) {
   int status = kNoSuchProcess;
   withState(folder_, [&](State& s) {
     for (auto it = s.jobs.begin(); it != s.jobs.end(); ++it) {
@@ -354,16 +363,19 @@ int WorldServiceManager::bootout(const std::string& propertyListPath) {
     }
     return false;
   });
-  return status;
+  if (status != 0) return Status::failure(status, "Boot-out failed: 3: No such process");
+  return Status::success();
 }
 
-int WorldServiceManager::enable(const std::string& label) {
-  withState(folder_, [&](State& s) { return s.disabled.erase(label) > 0; });
-  return 0;
+Status WorldServiceManager::enable(const std::string& label) {
+  std::string error;
+  withState(folder_, [&](State& s) { return s.disabled.erase(label) > 0; }, &error);
+  if (!error.empty()) return Status::failure(kIOError, error);
+  return Status::success();
 }
 
-bool WorldServiceManager::disable(const std::string& label, std::string* error) {
-  return withState(folder_, [&](State& s) { return s.disabled.insert(label).second; }, error);
+Status WorldServiceManager::disable(const std::string& label) {
+  return changeState(folder_, [&](State& s) { return s.disabled.insert(label).second; });
 }
 
 namespace {
@@ -389,47 +401,55 @@ int startJob(const std::string& world, const std::string& label, Job& j, const A
 
 }  // namespace
 
-int WorldServiceManager::bootstrap(const std::string& propertyListPath) {
+Status WorldServiceManager::bootstrap(const std::string& propertyListPath) {
   int status = 0;
-  std::string error;
+  std::string why;
   withState(folder_, [&](State& s) {
     Job job;
     std::string label;
     if (std::string problem = loadProblem(propertyListPath, &job, &label); !problem.empty()) {
       status = kIOError;
+      why = problem;
       return false;
     }
     if (s.disabled.count(label)) {
       status = kServiceDisabled;
+      why = "Bootstrap failed: 119: Service is disabled";
       return false;
     }
     if (s.jobs.count(label)) {
       status = kInProgress;
+      why = "Bootstrap failed: 37: Operation already in progress";
       return false;
     }
     if (job.runAtLoad) startJob(folder_, label, job, spawner_, logPath(label));
     s.jobs[label] = std::move(job);
     return true;
   });
-  return status;
+  if (status != 0) return Status::failure(status, why);
+  return Status::success();
 }
 
-int WorldServiceManager::kickstart(const std::string& label) {
+Status WorldServiceManager::kickstart(const std::string& label) {
   int status = 0;
+  std::string why;
   withState(folder_, [&](State& s) {
     auto it = s.jobs.find(label);
     if (it == s.jobs.end()) {
       status = kNoService;
+      why = "Could not find service \"" + label + "\"";
       return false;
     }
     if (jobRunning(it->second)) return false;
     status = startJob(folder_, label, it->second, spawner_, logPath(label));
+    why = it->second.lastError;
     return true;
   });
-  return status;
+  if (status != 0) return Status::failure(status, why);
+  return Status::success();
 }
 
-int WorldServiceManager::stop(const std::string& label) {
+Status WorldServiceManager::stop(const std::string& label) {
   int status = 0;
   withState(folder_, [&](State& s) {
     auto it = s.jobs.find(label);
@@ -442,7 +462,8 @@ int WorldServiceManager::stop(const std::string& label) {
     it->second.startTicks = 0;
     return true;
   });
-  return status;
+  if (status != 0) return Status::failure(status, "Could not find service \"" + label + "\"");
+  return Status::success();
 }
 
 bool WorldServiceManager::isLoaded(const std::string& label) {
@@ -507,7 +528,7 @@ std::vector<LoginItem> WorldServiceManager::loginItems() {
   return out;
 }
 
-bool WorldServiceManager::removeLoginItem(const LoginItem& item) {
+Status WorldServiceManager::removeLoginItem(const LoginItem& item) {
   bool removed = false;
   withState(folder_, [&](State& s) {
     auto it = std::find_if(s.loginItems.begin(), s.loginItems.end(), [&](const LoginEntry& e) {
@@ -518,46 +539,47 @@ bool WorldServiceManager::removeLoginItem(const LoginItem& item) {
     removed = true;
     return true;
   });
-  return removed;
+  if (!removed) return Status::failure(1, "no login item " + item.id);
+  return Status::success();
 }
 
-bool WorldServiceManager::setAgentsFolderOwner(uint32_t uid, std::string* error) {
-  return withState(folder_, [&](State& s) {
+Status WorldServiceManager::setAgentsFolderOwner(uint32_t uid) {
+  return changeState(folder_, [&](State& s) {
     s.folderOwner = uid == userID() ? std::nullopt : std::optional(uid);
     return true;
-  }, error);
+  });
 }
 
-bool WorldServiceManager::setAgentsFolderImmutable(bool immutable, std::string* error) {
-  return withState(folder_, [&](State& s) {
+Status WorldServiceManager::setAgentsFolderImmutable(bool immutable) {
+  return changeState(folder_, [&](State& s) {
     s.folderImmutable = immutable;
     return true;
-  }, error);
+  });
 }
 
-bool WorldServiceManager::setHomeVolumeOwnership(std::optional<bool> enabled, std::string* error) {
-  return withState(folder_, [&](State& s) {
+Status WorldServiceManager::setHomeVolumeOwnership(std::optional<bool> enabled) {
+  return changeState(folder_, [&](State& s) {
     s.volumeOwnership = enabled;
     return true;
-  }, error);
+  });
 }
 
-bool WorldServiceManager::addLoginItem(const std::string& displayName, const std::string& path, std::string* error) {
-  return withState(folder_, [&](State& s) {
+Status WorldServiceManager::addLoginItem(const std::string& displayName, const std::string& path) {
+  return changeState(folder_, [&](State& s) {
     s.loginItems.push_back({displayName, path});
     return true;
-  }, error);
+  });
 }
 
 // --- The administrator prompt ---------------------------------------------------------------------
 
 WorldAdminPrompt::WorldAdminPrompt(std::string folder) : folder_(std::move(folder)) {}
 
-bool WorldAdminPrompt::setAnswer(AdminAnswer answer, std::string* error) {
-  return withState(folder_, [&](State& s) {
+Status WorldAdminPrompt::setAnswer(AdminAnswer answer) {
+  return changeState(folder_, [&](State& s) {
     s.answer = answer;
     return true;
-  }, error);
+  });
 }
 
 std::vector<ShownPrompt> WorldAdminPrompt::shownPrompts() const { return readState(folder_).prompts; }
@@ -601,8 +623,7 @@ std::string runAsAdministrator(State& s, const std::string& world, const std::ve
     return {};
   }
   if (tool == "xattr" && arg == "-rc") {
-    std::string why;
-    if (!WorldFileAttributes(world).removeQuarantine(target, true, &why)) return why;
+    if (Status s = WorldFileAttributes(world).removeQuarantine(target, true); !s) return s.detail();
     return {};
   }
   return tool + ": not available to the simulated administrator";

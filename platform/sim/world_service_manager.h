@@ -45,33 +45,33 @@ class WorldServiceManager : public ServiceManager {
   explicit WorldServiceManager(std::string folder, AgentSpawner spawner = spawnDetached);
   ~WorldServiceManager() override;
 
-  std::optional<std::string> launchAgentsFolder(ErrorInfo* error) override;
-  bool writeFileAtomically(const std::string& path, const std::string& bytes, ErrorInfo* error) override;
-  bool removeFile(const std::string& path) override;
-  int clearImmutableFlag(const std::string& path) override;
-  int setOwner(const std::string& path, uint32_t uid, uint32_t gid) override;
-  int setMode(const std::string& path, uint32_t mode) override;
+  Result<std::string> launchAgentsFolder() override;
+  Status writeFileAtomically(const std::string& path, const std::string& bytes) override;
+  Status removeFile(const std::string& path) override;
+  Status clearImmutableFlag(const std::string& path) override;
+  Status setOwner(const std::string& path, uint32_t uid, uint32_t gid) override;
+  Status setMode(const std::string& path, uint32_t mode) override;
   uint32_t userID() const override;
   uint32_t groupID() const override;
-  int bootout(const std::string& propertyListPath) override;
-  int enable(const std::string& label) override;
-  int bootstrap(const std::string& propertyListPath) override;
-  int kickstart(const std::string& label) override;
-  int stop(const std::string& label) override;
+  Status bootout(const std::string& propertyListPath) override;
+  Status enable(const std::string& label) override;
+  Status bootstrap(const std::string& propertyListPath) override;
+  Status kickstart(const std::string& label) override;
+  Status stop(const std::string& label) override;
   bool isLoaded(const std::string& label) override;
   std::string explainLoadFailure(const std::string& label) override;
   ServiceStatus status(const std::string& label) override;
   std::optional<bool> homeVolumeOwnershipEnabled() override;
   std::vector<LoginItem> loginItems() override;
-  bool removeLoginItem(const LoginItem& item) override;
+  Status removeLoginItem(const LoginItem& item) override;
 
   // --- The simulation's knobs (tests, velmora-sim) ----------------------------------------------
   // The agents folder as another user's (refuses this user's writes) or the user's again.
-  [[nodiscard]] bool setAgentsFolderOwner(uint32_t uid, std::string* error);
-  [[nodiscard]] bool setAgentsFolderImmutable(bool immutable, std::string* error);
-  [[nodiscard]] bool setHomeVolumeOwnership(std::optional<bool> enabled, std::string* error);
-  [[nodiscard]] bool addLoginItem(const std::string& displayName, const std::string& path, std::string* error);
-  [[nodiscard]] bool disable(const std::string& label, std::string* error);
+  Status setAgentsFolderOwner(uint32_t uid);
+  Status setAgentsFolderImmutable(bool immutable);
+  Status setHomeVolumeOwnership(std::optional<bool> enabled);
+  Status addLoginItem(const std::string& displayName, const std::string& path);
+  Status disable(const std::string& label);
   // The log file of the label's agent.
   std::string logPath(const std::string& label) const;
 
@@ -90,7 +90,7 @@ class WorldAdminPrompt : public AdminPrompt {
   AdminResult runPrivileged(const std::string& message, const std::vector<std::vector<std::string>>& operations) override;
 
   // The answer of the next prompts (kept in the world, so another process's prompt answers so).
-  [[nodiscard]] bool setAnswer(AdminAnswer answer, std::string* error);
+  Status setAnswer(AdminAnswer answer);
   // The prompts shown so far, oldest first.
   std::vector<ShownPrompt> shownPrompts() const;
 

@@ -98,7 +98,7 @@ class Agent : public test::SimWorld {
     return n;
   }
   void postCommand(pl::Dict info) {
-    mac.notifications().post(kBOANotificationName, "quillon.Velmora.prefpane", info);
+    EXPECT_TRUE(mac.notifications().post(kBOANotificationName, "quillon.Velmora.prefpane", info).ok());
     loop.runUntilIdle();
   }
   pl::Dict deviceCommand(const char* command, const StoredDevice& d) {
@@ -682,7 +682,7 @@ TEST_F(Agent, NoOutsideTextCanMakeALogLineLong) {
   loop.advance(2);
   pl::Dict command = deviceCommand(cmd::kCursorSpeed, {0x93a, 0x2511, 0, huge, 0, 0});
   command[key::kCommand] = pl::Value(cmd::kCursorSpeed);
-  mac.notifications().post(kBOANotificationName, huge, command);
+  EXPECT_TRUE(mac.notifications().post(kBOANotificationName, huge, command).ok());
   loop.runUntilIdle();
   postCommand(pl::Dict{{key::kCommand, huge}});
   rawFavourite(usbMouse, huge.c_str(), "1.5");

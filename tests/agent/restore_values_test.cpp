@@ -46,11 +46,11 @@ TEST_F(RestoreValuesFile, RecordedValuesSurviveAsLeftOversAndLeaveNothingOnceGiv
   EXPECT_TRUE(first.load(&message));  // no file yet: nothing left over
   EXPECT_EQ(first.size(), 0u);
   std::string error;
-  ASSERT_TRUE(first.record("a", mouse, &error)) << error;
-  ASSERT_TRUE(first.record("b", pad, &error)) << error;
+  ASSERT_TRUE(first.record("a", mouse));
+  ASSERT_TRUE(first.record("b", pad));
   EXPECT_FALSE(first.isLeftOver("a"));
   // A second record keeps the first values: they are the device's own.
-  ASSERT_TRUE(first.record("a", pad, &error));
+  ASSERT_TRUE(first.record("a", pad));
   EXPECT_EQ(*first.find("a"), mouse);
 
   // What a killed run leaves is read whole by the next one, every entry left over.
@@ -64,12 +64,12 @@ TEST_F(RestoreValuesFile, RecordedValuesSurviveAsLeftOversAndLeaveNothingOnceGiv
   EXPECT_FALSE(next.isLeftOver("a"));
   EXPECT_TRUE(next.find("a"));
 
-  ASSERT_TRUE(next.remove("a", &error));
-  ASSERT_TRUE(next.remove("missing", &error));
+  ASSERT_TRUE(next.remove("a"));
+  ASSERT_TRUE(next.remove("missing"));
   RestoreValues again(path());
   again.load(&message);
   EXPECT_EQ(again.size(), 1u);
-  ASSERT_TRUE(next.remove("b", &error));
+  ASSERT_TRUE(next.remove("b"));
   EXPECT_FALSE(std::filesystem::exists(path()));
   // No temporary file is left beside it.
   EXPECT_TRUE(std::filesystem::is_empty(dir.path() + "/agent"));
@@ -133,9 +133,9 @@ TEST_F(RestoreValuesFile, AFileThatCannotBeWrittenIsReportedAndTheValuesKept) {
   // A file where the folder should be: no permission can make this writable.
   std::ofstream(dir.path() + "/blocked") << "x";
   RestoreValues v(dir.path() + "/blocked/restore.plist");
-  std::string error;
-  EXPECT_FALSE(v.record("a", mouse, &error));
-  EXPECT_FALSE(error.empty());
+  Status recorded = v.record("a", mouse);
+  EXPECT_FALSE(recorded);
+  EXPECT_FALSE(recorded.detail().empty());
   EXPECT_TRUE(v.find("a"));
 }
 

@@ -539,7 +539,7 @@ TEST(SnappingFlag, ChannelsAndTheirErrorChains) {
   EXPECT_EQ(mac.defaults().value("quillon.Velmora.boa", "AXEnabled"), pl::Value(true));
   EXPECT_EQ(QS842getAXEnabledFromWindow(p, "quillon.Velmora.boa"), std::optional<bool>(true));
   // Another process with only the preference.
-  mac.defaults().setValue("quillon.boa.Drovana", "AXEnabled", pl::Value(true));
+  EXPECT_TRUE(mac.defaults().setValue("quillon.boa.Drovana", "AXEnabled", pl::Value(true)).ok());
   EXPECT_TRUE(QS842getAXEnabled(p, "quillon.boa.Drovana"));
 
   QS810errorBuf(true);

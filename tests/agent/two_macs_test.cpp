@@ -117,12 +117,12 @@ TEST_F(TwoMacs, EachAgentAppliesItsOwnStoreToItsOwnMouse) {
   // A command on one machine's bus changes that machine only.
   a.storeMouse("900", "0.5");
   size_t writesOfB = b.mac.writes().size();
-  a.mac.notifications().post(kBOANotificationName, "quillon.Velmora.prefpane",
+  EXPECT_TRUE(a.mac.notifications().post(kBOANotificationName, "quillon.Velmora.prefpane",
                              pl::Dict{{key::kCommand, cmd::kCursorSpeed},
                                       {key::kVID, pl::Value::uint32(kVid)},
                                       {key::kPID, pl::Value::uint32(kPid)},
                                       {key::kMID, pl::Value::uint32(0)},
-                                      {key::kTransport, "USB"}});
+                                      {key::kTransport, "USB"}}).ok());
   a.loop.runUntilIdle();
   b.loop.runUntilIdle();
   EXPECT_EQ(a.written(mouseA, "HIDPointerResolution"), X2Fix(900));

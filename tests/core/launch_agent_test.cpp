@@ -149,7 +149,7 @@ TEST_F(LaunchAgentTest, RegistrationFailuresHaveTheirNumbers) {
 }
 
 TEST_F(LaunchAgentTest, AFolderOfAnotherUserRefusesTheWriteWith513UntilTheAdministratorRepairsIt) {
-  ASSERT_TRUE(manager.setAgentsFolderOwner(::getuid() + 1, nullptr));
+  ASSERT_TRUE(manager.setAgentsFolderOwner(::getuid() + 1));
   ErrorInfo error;
   EXPECT_EQ(QS812registerLaunchAgent(platform, agent, &error), kLaunchAgentNotWritten);
   EXPECT_EQ(error.domain, "NSCocoaErrorDomain");
@@ -167,7 +167,7 @@ TEST_F(LaunchAgentTest, AFolderOfAnotherUserRefusesTheWriteWith513UntilTheAdmini
       {sim::AdminAnswer::Accept, AdminResult::Outcome::Accepted, 0, 0},
   };
   for (const auto& c : cases) {
-    ASSERT_TRUE(prompt.setAnswer(c.answer, nullptr));
+    ASSERT_TRUE(prompt.setAnswer(c.answer));
     AdminResult result = QS812fixPermissionOfLaunchAgent(platform, "System Preferences", "Velmora");
     EXPECT_EQ(result.outcome, c.outcome) << sim::adminAnswerText(c.answer) << ": " << result.text;
     EXPECT_EQ(result.code, c.code);
@@ -187,12 +187,30 @@ TEST_F(LaunchAgentTest, AFolderOfAnotherUserRefusesTheWriteWith513UntilTheAdmini
 }
 
 TEST_F(LaunchAgentTest, AnImmutableFolderIsRepairedToo) {
-  ASSERT_TRUE(manager.setAgentsFolderImmutable(true, nullptr));
+  ASSERT_TRUE(manager.setAgentsFolderImmutable(true));
   ErrorInfo error;
   EXPECT_EQ(QS812registerLaunchAgent(platform, agent, &error), kLaunchAgentNotWritten);
   EXPECT_EQ(error.code, 513);
   EXPECT_TRUE(QS812fixPermissionOfLaunchAgent(platform, "velmora-settings", "Velmora").accepted());
   EXPECT_EQ(QS812registerLaunchAgent(platform, agent, &error), 0);
+}
+
+// The manager's own status numbers are what its callers report; they travel as the failure's code.
+TEST_F(LaunchAgentTest, TheManagersNumbersTravelAsTheFailureCode) {
+  EXPECT_EQ(manager.bootout(plistPath()).code(), 3) << "nothing loaded";
+  EXPECT_EQ(manager.kickstart(kLabel).code(), 113) << "no such service";
+  EXPECT_EQ(manager.stop(kLabel).code(), 113) << "no such service";
+  EXPECT_EQ(manager.bootstrap(world.path() + "/missing.plist").code(), 5) << "no property list";
+  ErrorInfo error;
+  ASSERT_EQ(QS812registerLaunchAgent(platform, agent, &error), 0);
+  Status again = manager.bootstrap(plistPath());
+  EXPECT_EQ(again.code(), 37) << "already loaded";
+  EXPECT_NE(again.detail().find("37"), std::string::npos) << again.detail();
+  ASSERT_TRUE(manager.bootout(plistPath()));
+  ASSERT_TRUE(manager.disable(kLabel));
+  EXPECT_EQ(manager.bootstrap(plistPath()).code(), 119) << "disabled";
+  EXPECT_TRUE(manager.enable(kLabel));
+  EXPECT_TRUE(manager.bootstrap(plistPath()));
 }
 
 TEST_F(LaunchAgentTest, StartAndLoadTestOfAnUnregisteredLabel) {
@@ -229,17 +247,17 @@ TEST_F(LaunchAgentTest, AFailedLoadIsExplainedInTheManagersWords) {
 
 TEST_F(LaunchAgentTest, HomeVolumeOwnership) {
   EXPECT_TRUE(QS812homeVolumeOwnerShip(platform));
-  ASSERT_TRUE(manager.setHomeVolumeOwnership(false, nullptr));
+  ASSERT_TRUE(manager.setHomeVolumeOwnership(false));
   EXPECT_FALSE(QS812homeVolumeOwnerShip(platform));
   // A home folder without a volume name cannot be asked: taken as ignoring ownership.
-  ASSERT_TRUE(manager.setHomeVolumeOwnership(std::nullopt, nullptr));
+  ASSERT_TRUE(manager.setHomeVolumeOwnership(std::nullopt));
   EXPECT_FALSE(QS812homeVolumeOwnerShip(platform));
 }
 
 TEST_F(LaunchAgentTest, OldLoginItemsGoWithOrWithoutExtension) {
   for (const char* name : {"Velmora Manager", "Velmora Manager.app", "Drovana Manager.app", "Velmora Manager Helper",
                            "Velmora"})
-    ASSERT_TRUE(manager.addLoginItem(name, std::string("/Applications/") + name, nullptr));
+    ASSERT_TRUE(manager.addLoginItem(name, std::string("/Applications/") + name));
   QS812removeFileFromLoginItems(platform, "Velmora Manager");
   std::vector<std::string> left;
   for (const auto& item : manager.loginItems()) left.push_back(item.displayName);

@@ -42,5 +42,24 @@ TEST(SharedText, FileWriteErrorNamesTheFileAndKeepsTheErrno) {
   }
 }
 
+// A port reports a failed write as a Status; the error object the caller presents is rebuilt
+// from it unchanged, and a write that failed without an errno never reads as success.
+TEST(SharedText, FileWriteFailureRebuildsTheSameErrorObject) {
+  const std::string path = "/home/u/Library/LaunchAgents/quillon.Velmora.boa.plist";
+  for (int err : {EACCES, EROFS, ENOSPC, EIO}) {
+    Status failed = fileWriteFailure(err, path);
+    EXPECT_FALSE(failed);
+    ErrorInfo rebuilt = fileWriteError(failed);
+    ErrorInfo direct = fileWriteError(err, path);
+    EXPECT_EQ(rebuilt.domain, direct.domain);
+    EXPECT_EQ(rebuilt.code, direct.code) << err;
+    EXPECT_EQ(rebuilt.userInfo, direct.userInfo) << err;
+  }
+  Status unexplained = fileWriteFailure(0, path);
+  EXPECT_FALSE(unexplained);
+  EXPECT_EQ(fileWriteError(unexplained).code, 512);
+  EXPECT_EQ(fileWriteDescription(unexplained), *fileWriteError(EIO, path).userInfo[kDescriptionKey].asString());
+}
+
 }  // namespace
 }  // namespace vl

@@ -152,8 +152,8 @@ TEST_F(SystemFacts, MachineSerialAndModelName) {
   EXPECT_EQ(QS812GetModelName(platform), (std::pair<std::string, std::string>{"Retina laptop, MacBookPro12,1", "MacBookPro12,1"}));
   // The profiler's cache is preferred, keyed by the serial's last four characters.
   std::string tail = serial->substr(serial->size() - 4);
-  mac.defaults().setValue("com.apple.SystemProfiler", "CPU Names",
-                          pl::Dict{{"ZZZZ-en-US_US", "Other"}, {tail + "-en-US_US", "MacBook Pro (13-inch, Early 2015)"}});
+  EXPECT_TRUE(mac.defaults().setValue("com.apple.SystemProfiler", "CPU Names",
+                          pl::Dict{{"ZZZZ-en-US_US", "Other"}, {tail + "-en-US_US", "MacBook Pro (13-inch, Early 2015)"}}).ok());
   EXPECT_EQ(QS812GetModelName(platform).first, "MacBook Pro (13-inch, Early 2015), MacBookPro12,1");
 }
 
@@ -172,8 +172,8 @@ TEST_F(SystemFacts, ZoomPreferences) {
   int64_t mods = 7;
   EXPECT_EQ(QS812getScrollZoom(platform, &enabled, &mods), 0);
   EXPECT_FALSE(enabled);
-  mac.defaults().setValue("com.apple.universalaccess", "closeViewScrollWheelToggle", true);
-  mac.defaults().setValue("com.apple.universalaccess", "closeViewScrollWheelModifiersInt", 262144);
+  EXPECT_TRUE(mac.defaults().setValue("com.apple.universalaccess", "closeViewScrollWheelToggle", true).ok());
+  EXPECT_TRUE(mac.defaults().setValue("com.apple.universalaccess", "closeViewScrollWheelModifiersInt", 262144).ok());
   EXPECT_EQ(QS812getScrollZoom(platform, &enabled, &mods), 262144);
   EXPECT_TRUE(enabled);
   EXPECT_TRUE(QS812scrollZoomEnabled(platform));

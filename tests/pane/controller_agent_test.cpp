@@ -67,7 +67,7 @@ TEST_F(PaneAgent, AnAgentOlderThanItsBundleIsRestartedANewerOneLeftAlone) {
 
 TEST_F(PaneAgent, AnOldLoginItemIsRemovedBeforeRegistering) {
   std::string error;
-  ASSERT_TRUE(services.addLoginItem("Velmora Manager.app", agentPath, &error)) << error;
+  ASSERT_TRUE(services.addLoginItem("Velmora Manager.app", agentPath));
   open();
   EXPECT_TRUE(services.loginItems().empty());
   EXPECT_TRUE(registered());
@@ -75,7 +75,7 @@ TEST_F(PaneAgent, AnOldLoginItemIsRemovedBeforeRegistering) {
 
 TEST_F(PaneAgent, AFolderRefusingTheWriteIsRepairedAndRegisteredOnceASecondLater) {
   std::string error;
-  ASSERT_TRUE(services.setAgentsFolderOwner(services.userID() + 1, &error)) << error;
+  ASSERT_TRUE(services.setAgentsFolderOwner(services.userID() + 1));
   open();
   ASSERT_EQ(admin.shownPrompts().size(), 1u);
   EXPECT_FALSE(registered()) << "the second registration waits a second";
@@ -92,8 +92,8 @@ TEST_F(PaneAgent, AFolderRefusingTheWriteIsRepairedAndRegisteredOnceASecondLater
 
 TEST_F(PaneAgent, ACancelledRepairEndsThePaneWithTheRetryNumber) {
   std::string error;
-  ASSERT_TRUE(services.setAgentsFolderOwner(services.userID() + 1, &error)) << error;
-  ASSERT_TRUE(admin.setAnswer(sim::AdminAnswer::Cancel, &error)) << error;
+  ASSERT_TRUE(services.setAgentsFolderOwner(services.userID() + 1));
+  ASSERT_TRUE(admin.setAnswer(sim::AdminAnswer::Cancel));
   open();
   EXPECT_FALSE(ended());
   loop.advance(1.1);
@@ -118,7 +118,7 @@ TEST_F(PaneAgent, AnAgentThatDoesNotLoadEndsThePaneWithTheManagersExplanation) {
 TEST_F(PaneAgent, AVolumeIgnoringOwnershipIsExplained) {
   std::string error;
   services.refuseLoad = true;
-  ASSERT_TRUE(services.setHomeVolumeOwnership(false, &error)) << error;
+  ASSERT_TRUE(services.setHomeVolumeOwnership(false));
   open();
   ASSERT_TRUE(ended());
   EXPECT_NE(noticeText().find("Ignore ownership on this volume"), std::string::npos) << noticeText();

@@ -175,7 +175,7 @@ TEST_F(UpdateSheet, CheckForUpdatesWaitsForTheAnswerWithProgressAndCanBeGivenUp)
 
 TEST_F(UpdateSheet, DownloadForgetsTheChoicesOpensThePageAndShowsAll) {
   offer({"vl2.2.4.dmg"});
-  platform.defaults->setValue(kPaneDefaultsDomain, kUpdateVersionKey, pl::Value(1));
+  EXPECT_TRUE(platform.defaults->setValue(kPaneDefaultsDomain, kUpdateVersionKey, pl::Value(1)).ok());
   auto d = load();
   d->downloadUpdateWindow();
   EXPECT_EQ(downloads, 1);
@@ -227,7 +227,7 @@ TEST_F(Quarantine, OnlyAQuarantinedPaneOutsideTheHomeOnCatalinaOrLater) {
   VL215GatekeeperWinDelegate d(platform, view);
   EXPECT_FALSE(d.showGatekeeperWindow()) << "no quarantine";
   std::string error;
-  ASSERT_TRUE(attributes.setQuarantine(local, &error)) << error;
+  ASSERT_TRUE(attributes.setQuarantine(local));
   mac.setOsVersion({10, 14, 6});
   EXPECT_FALSE(d.showGatekeeperWindow()) << "before 10.15";
   mac.setOsVersion({10, 15, 7});
@@ -239,7 +239,7 @@ TEST_F(Quarantine, OnlyAQuarantinedPaneOutsideTheHomeOnCatalinaOrLater) {
   platform.workspace = &inHome;
   VL215GatekeeperWinDelegate homePane(platform, view);
   std::string user = installAt(home.path() + "/Library/PreferencePanes");
-  ASSERT_TRUE(attributes.setQuarantine(user, &error));
+  ASSERT_TRUE(attributes.setQuarantine(user));
   EXPECT_FALSE(homePane.showGatekeeperWindow()) << "a pane in the home folder never asks";
 }
 
@@ -259,8 +259,8 @@ TEST_F(Quarantine, OkRemovesItWithThePathAsOneArgument) {
     std::string folder_;
   } odd(home.path(), folder);
   platform.paths = &odd;
-  ASSERT_TRUE(attributes.setQuarantine(pane, &error));
-  ASSERT_TRUE(attributes.setQuarantine(inner, &error));
+  ASSERT_TRUE(attributes.setQuarantine(pane));
+  ASSERT_TRUE(attributes.setQuarantine(inner));
   VL215GatekeeperWinDelegate d(platform, view);
   ASSERT_TRUE(d.showGatekeeperWindow());
   d.okButtonGatekeeperWindow();
@@ -272,8 +272,8 @@ TEST_F(Quarantine, OkRemovesItWithThePathAsOneArgument) {
   EXPECT_EQ(view.closes, 1);
 
   // A cancelled prompt closes the sheet all the same and leaves the attribute.
-  ASSERT_TRUE(attributes.setQuarantine(pane, &error));
-  ASSERT_TRUE(admin.setAnswer(sim::AdminAnswer::Cancel, &error));
+  ASSERT_TRUE(attributes.setQuarantine(pane));
+  ASSERT_TRUE(admin.setAnswer(sim::AdminAnswer::Cancel));
   ASSERT_TRUE(d.showGatekeeperWindow());
   d.okButtonGatekeeperWindow();
   EXPECT_TRUE(attributes.hasQuarantine(pane));
@@ -297,12 +297,12 @@ TEST_F(Quarantine, PrivilegedCommandNumbers) {
   };
   for (auto [answer, result] : {Case{sim::AdminAnswer::Cancel, kAdminCancelled}, Case{sim::AdminAnswer::Deny, kAdminDenied}}) {
     QS810errorBuf(true);
-    ASSERT_TRUE(admin.setAnswer(answer, &error));
+    ASSERT_TRUE(admin.setAnswer(answer));
     EXPECT_EQ(QS818createAuthorization(platform, &auth, "why"), result);
     EXPECT_FALSE(auth);
     EXPECT_EQ(errorStackEntries(), std::vector<std::string>{"818.0042"}) << "pushed as module and site";
   }
-  ASSERT_TRUE(admin.setAnswer(sim::AdminAnswer::Accept, &error));
+  ASSERT_TRUE(admin.setAnswer(sim::AdminAnswer::Accept));
   ASSERT_EQ(QS818createAuthorization(platform, &auth, "why"), 0);
   ASSERT_TRUE(auth);
   EXPECT_EQ(QS818plivilegeCommand(nullptr, "/bin/rm", {"-rf", "x"}), kPrivilegeNoAuthorization);

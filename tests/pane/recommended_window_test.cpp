@@ -404,7 +404,7 @@ TEST_F(PaneRecd, LeavingThePaneWithSharingOnAsksForAnUploadThoughTheWindowWasNev
   open();
   leave();
   EXPECT_TRUE(commands(cmd::kUploadCursorSpeed).empty());
-  mac.defaults().setValue("quillon.Velmora.prefpane", kShareSettingsKey, pl::Value(true));
+  EXPECT_TRUE(mac.defaults().setValue("quillon.Velmora.prefpane", kShareSettingsKey, pl::Value(true)).ok());
   pane->willSelect();
   pane->didSelect();
   leave();
@@ -424,7 +424,7 @@ TEST_F(PaneRecd, TheRecommendButtonOpensTheWindowForTheSelectedDevice) {
     view = v.get();
     return v;
   });
-  mac.defaults().setValue("quillon.Velmora.prefpane", kShareSettingsKey, pl::Value(true));
+  EXPECT_TRUE(mac.defaults().setValue("quillon.Velmora.prefpane", kShareSettingsKey, pl::Value(true)).ok());
   pane->showRecommendedWindow();
   ASSERT_NE(view, nullptr);
   EXPECT_EQ(pane->recommendedWindow().curDevice(), pane->selectedDevice());

@@ -58,10 +58,10 @@ class Uninstall : public test::PaneBench {
     loop.advance(1.3);
     uninstallView.answers.clear();
     pane->setUninstallView(&uninstallView);
-    platform.defaults->setValue("quillon.Velmora.prefpane", "quillonVelmoraPrefpane_logWindow", pl::Value("{{0, 0}, {1, 1}}"));
-    platform.defaults->setValue("quillon.Velmora.prefpane", "quillonVelmoraPrefpane_update_version", pl::Value(5));
-    platform.defaults->setValue("quillon.Velmora.prefpane", kShareSettingsKey, pl::Value(true));
-    platform.defaults->setValue("quillon.Velmora.boa", "AXEnabled", pl::Value(true));
+    EXPECT_TRUE(platform.defaults->setValue("quillon.Velmora.prefpane", "quillonVelmoraPrefpane_logWindow", pl::Value("{{0, 0}, {1, 1}}")).ok());
+    EXPECT_TRUE(platform.defaults->setValue("quillon.Velmora.prefpane", "quillonVelmoraPrefpane_update_version", pl::Value(5)).ok());
+    EXPECT_TRUE(platform.defaults->setValue("quillon.Velmora.prefpane", kShareSettingsKey, pl::Value(true)).ok());
+    EXPECT_TRUE(platform.defaults->setValue("quillon.Velmora.boa", "AXEnabled", pl::Value(true)).ok());
   }
   void installForAllUsers() {
     write(allUsers + "/Contents/Info.plist");
@@ -132,7 +132,7 @@ TEST_F(Uninstall, TheAllUsersCopyNeedsThePasswordAndCancelOrDenyChangesNothing) 
   openAndRegister();
   std::string error;
   for (auto answer : {sim::AdminAnswer::Cancel, sim::AdminAnswer::Deny}) {
-    ASSERT_TRUE(rootAdmin.setAnswer(answer, &error));
+    ASSERT_TRUE(rootAdmin.setAnswer(answer));
     size_t before = uninstallView.alerts.size();
     pane->showUninstallWindow();
     EXPECT_EQ(uninstallView.alerts.size(), before + 2) << "no alert after the prompt";
@@ -143,7 +143,7 @@ TEST_F(Uninstall, TheAllUsersCopyNeedsThePasswordAndCancelOrDenyChangesNothing) 
     EXPECT_EQ(uninstallView.hides, 0);
     EXPECT_TRUE(alerts.notices.empty());
   }
-  ASSERT_TRUE(rootAdmin.setAnswer(sim::AdminAnswer::Accept, &error));
+  ASSERT_TRUE(rootAdmin.setAnswer(sim::AdminAnswer::Accept));
   pane->showUninstallWindow();
   EXPECT_FALSE(fs::exists(allUsers));
   EXPECT_FALSE(fs::exists(bundlePath));
@@ -287,14 +287,14 @@ TEST(RemoveTree, RemovesLinksNotTargetsAndToleratesAbsence) {
   fs::create_directory_symlink(outside, top + "/a/b/dirlink");
   fs::create_symlink(outside + "/keep", top + "/filelink");
   fs::create_symlink(t.path() + "/nowhere", top + "/dangling");
-  ErrorInfo error;
-  EXPECT_TRUE(removeTreeNoFollow(top, &error)) << error.code;
+  Status removed = removeTreeNoFollow(top);
+  EXPECT_TRUE(removed) << removed.code();
   EXPECT_FALSE(fs::exists(top));
   EXPECT_TRUE(fs::exists(outside + "/keep"));
-  EXPECT_TRUE(removeTreeNoFollow(top, &error)) << "already gone";
+  EXPECT_TRUE(removeTreeNoFollow(top)) << "already gone";
   // A link given as the folder itself is removed as a link.
   fs::create_directory_symlink(outside, top);
-  EXPECT_TRUE(removeTreeNoFollow(top, &error));
+  EXPECT_TRUE(removeTreeNoFollow(top));
   EXPECT_TRUE(fs::exists(outside + "/keep"));
 }
 

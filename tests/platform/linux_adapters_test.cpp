@@ -79,8 +79,9 @@ TEST(XdgPaths, ATemporaryFolderOthersCouldReachIsRefused) {
       {tmp.path() + "/missing/deeper", ::getuid(), "cannot create"},
   };
   for (const auto& c : cases) {
-    std::string error;
-    EXPECT_FALSE(ensurePrivateFolder(c.path, c.uid, &error)) << c.path;
+    Status made = ensurePrivateFolder(c.path, c.uid);
+    const std::string& error = made.detail();
+    EXPECT_FALSE(made) << c.path;
     EXPECT_NE(error.find(c.says), std::string::npos) << error;
     EXPECT_EQ(error.find(c.path), 0u) << error;
   }

@@ -131,14 +131,11 @@ TEST(SdEventRunLoop, TerminationSignalsCallTheProgramsHandlerOnTheLoop) {
     auto loop = makeLoop();
     ASSERT_TRUE(loop);
     int got = 0;
-    std::string error;
-    ASSERT_TRUE(loop->handleTerminationSignals(
-        [&](int sig) {
-          got = sig;
-          loop->stop(3);
-        },
-        &error))
-        << error;
+    Status routed = loop->handleTerminationSignals([&](int sig) {
+      got = sig;
+      loop->stop(3);
+    });
+    ASSERT_TRUE(routed) << routed.detail();
     loop->post([sent] { ::raise(sent); });
     EXPECT_EQ(loop->run(), 3) << sent;
     EXPECT_EQ(got, sent);

@@ -176,7 +176,7 @@ TEST_F(SystemdManagerTest, RegistersAUnitAndDrivesTheManagerInOrder) {
 
   EXPECT_EQ(QS812startLaunchAgentForBundleID(platform, kLabel), 0);
   EXPECT_EQ(takeCalls(), std::vector<std::string>{std::string("StartUnit ") + kUnit});
-  EXPECT_EQ(manager->stop(kLabel), 0);
+  EXPECT_EQ(manager->stop(kLabel).code(), 0);
   EXPECT_FALSE(QS812isLaunchAgentLoaded(platform, kLabel));
 
   QS812removeLaunchAgent(platform, agent);

@@ -76,7 +76,7 @@ class WorldInputTest : public ::testing::Test {
   }
   void syncB() {
     std::string error;
-    EXPECT_TRUE(b->processChanges(&error)) << error;
+    EXPECT_TRUE(b->processChanges());
     loopB.runUntilIdle();
   }
   static HidInputValue axis(uint32_t usage, int64_t v, uint64_t t) { return {kHIDPage_GenericDesktop, usage, v, t}; }
@@ -92,9 +92,9 @@ TEST_F(WorldInputTest, ReportsAndMovementsReachTheOtherProcessOnceInOrder) {
   InputWatcher inA(a->mac(), location), inB(b->mac(), location);
   ASSERT_EQ(inB.devices.size(), 1u);
   std::string error;
-  ASSERT_TRUE(a->postInputReport(hid, {axis(kHIDUsage_GD_X, 5, 77), axis(kHIDUsage_GD_Y, -3, 77)}, &error)) << error;
-  ASSERT_TRUE(a->postMouseMoved(2.5, -1, &error)) << error;
-  ASSERT_TRUE(a->postInputReport(hid, {axis(kHIDUsage_GD_X, 9, 78), axis(kHIDUsage_GD_Y, 0, 78)}, &error)) << error;
+  ASSERT_TRUE(a->postInputReport(hid, {axis(kHIDUsage_GD_X, 5, 77), axis(kHIDUsage_GD_Y, -3, 77)}));
+  ASSERT_TRUE(a->postMouseMoved(2.5, -1));
+  ASSERT_TRUE(a->postInputReport(hid, {axis(kHIDUsage_GD_X, 9, 78), axis(kHIDUsage_GD_Y, 0, 78)}));
   loopA.runUntilIdle();
   syncB();
   const std::vector<HidInputValue> want = {axis(kHIDUsage_GD_X, 5, 77), axis(kHIDUsage_GD_Y, -3, 77),
@@ -105,7 +105,7 @@ TEST_F(WorldInputTest, ReportsAndMovementsReachTheOtherProcessOnceInOrder) {
   EXPECT_EQ(inA.moves, std::vector<double>{2.5});
 
   // Consumed: nothing again on the next pass, and a process opened later replays nothing.
-  ASSERT_TRUE(a->postMouseMoved(7, 0, &error)) << error;
+  ASSERT_TRUE(a->postMouseMoved(7, 0));
   syncB();
   syncB();
   EXPECT_EQ(inB.moves, (std::vector<double>{2.5, 7}));
@@ -113,18 +113,18 @@ TEST_F(WorldInputTest, ReportsAndMovementsReachTheOtherProcessOnceInOrder) {
   auto c = World::open(dir.path(), options("later", &loopC), &error);
   ASSERT_TRUE(c) << error;
   InputWatcher inC(c->mac(), location);
-  ASSERT_TRUE(c->processChanges(&error)) << error;
+  ASSERT_TRUE(c->processChanges());
   loopC.runUntilIdle();
   EXPECT_TRUE(inC.values.empty());
   EXPECT_TRUE(inC.moves.empty());
 
   // A device that is no HID device is refused before anything is written.
-  EXPECT_FALSE(a->postInputReport(mouse, {axis(kHIDUsage_GD_X, 1, 1)}, &error));
+  EXPECT_FALSE(a->postInputReport(mouse, {axis(kHIDUsage_GD_X, 1, 1)}));
 }
 
 TEST_F(WorldInputTest, TheEventFileStaysBounded) {
   std::string error;
-  for (int i = 0; i < 40; ++i) ASSERT_TRUE(a->postMouseMoved(i, 0, &error)) << error;
+  for (int i = 0; i < 40; ++i) ASSERT_TRUE(a->postMouseMoved(i, 0));
   auto f = pl::readFile(dir.path() + "/" + sim::kWorldInputFile);
   ASSERT_TRUE(f) << f.error;
   EXPECT_EQ(f.value->arrayFor("Events")->size(), 32u);

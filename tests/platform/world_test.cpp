@@ -93,7 +93,7 @@ class WorldTest : public ::testing::Test {
   // b catches up with the folder and delivers what it learnt.
   void syncB() {
     std::string error;
-    EXPECT_TRUE(b->processChanges(&error)) << error;
+    EXPECT_TRUE(b->processChanges());
     loopB.runUntilIdle();
   }
   std::vector<RegistryId> subtree(World& w, RegistryId top) {
@@ -128,7 +128,7 @@ TEST_F(WorldTest, DeviceAttachedInOneProcessArrivesInTheOtherWithTheSameIds) {
 
   // A process that starts later agrees too, and ids are never reused after a detach.
   std::string error;
-  ASSERT_TRUE(a->detach(mouse, &error)) << error;
+  ASSERT_TRUE(a->detach(mouse));
   VirtualRunLoop loopC;
   auto c = World::open(dir.path(), options("later", &loopC), &error);
   ASSERT_TRUE(c) << error;
@@ -171,7 +171,7 @@ TEST_F(WorldTest, ServiceWritesAreSharedAndKeptInTheHistory) {
 
   // The writer's own change comes back as a notice and does nothing.
   Observer own(a->mac());
-  ASSERT_TRUE(a->processChanges(&error)) << error;
+  ASSERT_TRUE(a->processChanges());
   loopA.runUntilIdle();
   EXPECT_TRUE(own.take().empty());
 }
@@ -187,29 +187,29 @@ TEST_F(WorldTest, SharedChangesReachTheOtherProcessAsEvents) {
   });
   struct Case {
     const char* name;
-    std::function<bool(World&, std::string*)> change;
+    std::function<Status(World&)> change;
     std::vector<std::string> events;
   };
   std::vector<Case> cases = {
-      {"lock", [](World& w, std::string* e) { return w.setSessionState({true, true}, e); }, {"session locked"}},
-      {"unlock", [](World& w, std::string* e) { return w.setSessionState({true, false}, e); }, {"session unlocked"}},
+      {"lock", [](World& w) { return w.setSessionState({true, true}); }, {"session locked"}},
+      {"unlock", [](World& w) { return w.setSessionState({true, false}); }, {"session unlocked"}},
       {"logout and lock",
-       [](World& w, std::string* e) { return w.setSessionState({false, true}, e); },
+       [](World& w) { return w.setSessionState({false, true}); },
        {"session resigned active", "session locked"}},
       {"login and unlock",
-       [](World& w, std::string* e) { return w.setSessionState({true, false}, e); },
+       [](World& w) { return w.setSessionState({true, false}); },
        {"session became active", "session unlocked"}},
-      {"speed", [](World& w, std::string* e) { return w.setSystemAcceleration("HIDMouseAcceleration", 0.5, e); },
+      {"speed", [](World& w) { return w.setSystemAcceleration("HIDMouseAcceleration", 0.5); },
        {"speed HIDMouseAcceleration 32768"}},
       {"same speed again",
-       [](World& w, std::string* e) { return w.setSystemAcceleration("HIDMouseAcceleration", 0.5, e); },
+       [](World& w) { return w.setSystemAcceleration("HIDMouseAcceleration", 0.5); },
        {}},
-      {"display", [](World& w, std::string* e) { return w.displayChange(e); }, {"display"}},
-      {"detach", [top](World& w, std::string* e) { return w.detach(top, e); }, {"removed " + Observer::hex(svc)}},
+      {"display", [](World& w) { return w.displayChange(); }, {"display"}},
+      {"detach", [top](World& w) { return w.detach(top); }, {"removed " + Observer::hex(svc)}},
   };
   for (const auto& c : cases) {
-    std::string error;
-    ASSERT_TRUE(c.change(*a, &error)) << c.name << ": " << error;
+    Status changed = c.change(*a);
+    ASSERT_TRUE(changed) << c.name << ": " << changed.detail();
     syncB();
     EXPECT_EQ(seen.take(), c.events) << c.name;
   }
@@ -221,8 +221,8 @@ TEST_F(WorldTest, SharedChangesReachTheOtherProcessAsEvents) {
 }
 
 TEST_F(WorldTest, UnknownIdsAndMalformedFixturesAreRefusedBeforeTheyReachTheFolder) {
-  std::string error;
-  EXPECT_FALSE(a->detach(0x100009000, &error));
+  std::string error = a->detach(0x100009000).detail();
+  EXPECT_FALSE(error.empty());
   EXPECT_NE(error.find("0x100009000"), std::string::npos) << error;
   pl::Dict broken;
   broken["tree"] = pl::Value(pl::Dict{{"name", pl::Value("x")}});
@@ -266,8 +266,9 @@ TEST_F(WorldTest, DamagedFilesGiveAnErrorNamingTheFileAndKeepTheLastGoodState) {
       std::ofstream out(dir.path() + "/" + c.file, std::ios::trunc);
       out << c.content;
     }
-    std::string error;
-    EXPECT_FALSE(b->processChanges(&error)) << c.file << " " << c.content;
+    Status loaded = b->processChanges();
+    std::string error = loaded.detail();
+    EXPECT_FALSE(loaded) << c.file << " " << c.content;
     EXPECT_NE(error.find(c.file), std::string::npos) << error;
     EXPECT_NE(error.find(c.says), std::string::npos) << error;
     EXPECT_EQ(b->mac().attachedDevices(), std::vector<RegistryId>{top}) << c.content;
@@ -279,7 +280,7 @@ TEST_F(WorldTest, DamagedFilesGiveAnErrorNamingTheFileAndKeepTheLastGoodState) {
       std::ofstream out(dir.path() + "/" + c.file, std::ios::trunc);
       out << saved;
     }
-    EXPECT_TRUE(b->processChanges(&error)) << error;
+    EXPECT_TRUE(b->processChanges());
   }
   std::string error;
   EXPECT_FALSE(World::open(dir.path() + "/nowhere", options("x", nullptr), &error));
@@ -309,13 +310,14 @@ TEST_F(WorldTest, AFifoOrAnOversizedFileInPlaceOfAWorldFileIsRefusedWithoutWaiti
       std::ofstream(path) << "";
       ASSERT_EQ(::truncate(path.c_str(), 17 * 1024 * 1024), 0);
     }
-    std::string error;
-    EXPECT_FALSE(b->processChanges(&error));
+    Status loaded = b->processChanges();
+    std::string error = loaded.detail();
+    EXPECT_FALSE(loaded);
     EXPECT_NE(error.find(c.file), std::string::npos) << error;
     EXPECT_NE(error.find(c.says), std::string::npos) << error;
     EXPECT_EQ(b->mac().attachedDevices(), std::vector<RegistryId>{top});
     ASSERT_EQ(::rename(keep.c_str(), path.c_str()), 0);
-    EXPECT_TRUE(b->processChanges(&error)) << error;
+    EXPECT_TRUE(b->processChanges());
   }
 }
 
@@ -330,10 +332,10 @@ TEST_F(WorldTest, WritersThatDoNotSeeEachOtherLoseNothing) {
     ASSERT_TRUE(s->setProperty("Key" + std::to_string(i), pl::Value(i)));
   }
   std::string error;
-  ASSERT_TRUE(a->setSystemAcceleration("HIDMouseAcceleration", 1.0, &error));
-  ASSERT_TRUE(b->setSystemAcceleration("HIDTrackpadAcceleration", 2.0, &error));
-  ASSERT_TRUE(a->processChanges(&error)) << error;
-  ASSERT_TRUE(b->processChanges(&error)) << error;
+  ASSERT_TRUE(a->setSystemAcceleration("HIDMouseAcceleration", 1.0));
+  ASSERT_TRUE(b->setSystemAcceleration("HIDTrackpadAcceleration", 2.0));
+  ASSERT_TRUE(a->processChanges());
+  ASSERT_TRUE(b->processChanges());
   for (World* w : {a.get(), b.get()}) {
     for (int i = 0; i < 6; ++i)
       EXPECT_EQ(w->mac().registry().property(svc, "Key" + std::to_string(i)), pl::Value(i)) << w->folder() << " " << i;
@@ -351,7 +353,7 @@ TEST_F(WorldTest, ConcurrentWritersLoseNothing) {
   // Each world has its own lock descriptor, so the two threads contend as two processes would.
   auto writer = [&](World& w, const char* prefix) {
     ServiceRef s = w.mac().serviceFor(svc);
-    for (int i = 0; i < kWrites; ++i) s->setProperty(prefix + std::to_string(i), pl::Value(i));
+    for (int i = 0; i < kWrites; ++i) EXPECT_TRUE(s->setProperty(prefix + std::to_string(i), pl::Value(i)).ok());
   };
   std::thread ta(writer, std::ref(*a), "A");
   std::thread tb(writer, std::ref(*b), "B");
@@ -375,7 +377,7 @@ TEST_F(WorldTest, HistoryKeepsTheNewestWritesUpToItsLimit) {
   ASSERT_TRUE(w) << error;
   RegistryId top = attach(*w, kMouse);
   ServiceRef s = w->mac().serviceFor(w->mac().eventServicesOf(top).front());
-  for (int i = 0; i < 35; ++i) s->setProperty("HIDPointerResolution", pl::Value(i));
+  for (int i = 0; i < 35; ++i) EXPECT_TRUE(s->setProperty("HIDPointerResolution", pl::Value(i)).ok());
   auto history = w->history(0, &error);
   ASSERT_EQ(history.size(), 10u) << error;
   EXPECT_EQ(history.front().value, pl::Value(25));
@@ -398,14 +400,14 @@ TEST_F(WorldTest, RunningApplicationsAreSharedWithWorldWideProcessIds) {
   ASSERT_TRUE(p2) << error;
   EXPECT_NE(*p1, *p2);
   syncB();
-  ASSERT_TRUE(a->processChanges(&error));
+  ASSERT_TRUE(a->processChanges());
   for (World* w : {a.get(), b.get()}) {
     auto running = w->workspace().runningApplications();
     ASSERT_EQ(running.size(), 2u);
     EXPECT_EQ(w->workspace().frontmostApplication()->bundleIdentifier, "com.example.editor");
   }
-  ASSERT_TRUE(a->terminateApplication("quillon.Velmora.prefpane", &error)) << error;
-  EXPECT_FALSE(a->terminateApplication("quillon.Velmora.prefpane", &error));
+  ASSERT_TRUE(a->terminateApplication("quillon.Velmora.prefpane"));
+  EXPECT_FALSE(a->terminateApplication("quillon.Velmora.prefpane"));
   syncB();
   ASSERT_EQ(b->workspace().runningApplications().size(), 1u);
   EXPECT_EQ(b->workspace().runningApplications()[0].processIdentifier, *p2);
@@ -439,10 +441,10 @@ TEST_F(WorldTest, ApplicationsKnowTheirStartAndQuitWhenAsked) {
   int status = 0;
   ASSERT_EQ(::waitpid(*child, &status, 0), *child);
   EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGTERM);
-  ASSERT_TRUE(a->processChanges(&error)) << error;
+  ASSERT_TRUE(a->processChanges());
   // The real process ended without a word: no list shows it any more.
   for (World* w : {a.get(), b.get()}) {
-    ASSERT_TRUE(w->processChanges(&error)) << error;
+    ASSERT_TRUE(w->processChanges());
     auto running = w->workspace().runningApplications();
     EXPECT_TRUE(running.empty()) << running.size();
     EXPECT_FALSE(w->workspace().processStartTime(*simulated));
@@ -479,7 +481,7 @@ TEST_F(WorldTest, AFolderRemovedAndMadeAgainIsWatchedAgain) {
   RegistryId mouse = attach(*fresh, kMouse);
   syncB();
   EXPECT_EQ(b->mac().attachedDevices(), std::vector<RegistryId>{mouse});
-  ASSERT_TRUE(fresh->setSessionState({true, true}, &error));
+  ASSERT_TRUE(fresh->setSessionState({true, true}));
   struct pollfd pfd = {b->watchFd(), POLLIN, 0};
   EXPECT_EQ(::poll(&pfd, 1, 0), 1) << "the new folder is watched";
   syncB();
@@ -500,13 +502,15 @@ TEST(WorldOnARealLoop, ChangesArriveThroughTheWatchDescriptor) {
   ASSERT_TRUE(agent) << error;
   std::string syncError;
   // A failed read is left in syncError; the event awaited below is what the test checks.
-  loop->watchFd(agent->watchFd(), [&] { (void)agent->processChanges(&syncError); });
+  loop->watchFd(agent->watchFd(), [&] {
+    if (Status read = agent->processChanges(); !read) syncError = read.detail();
+  });
   std::vector<SessionEvent> events;
   agent->mac().session().observe([&](SessionEvent e) {
     events.push_back(e);
     loop->stop(0);
   });
-  ASSERT_TRUE(tool->setSessionState({true, true}, &error)) << error;
+  ASSERT_TRUE(tool->setSessionState({true, true}));
   // Stops at the event; the timer only bounds a broken watch.
   loop->addTimer(2.0, false, [&] { loop->stop(1); });
   EXPECT_EQ(loop->run(), 0);

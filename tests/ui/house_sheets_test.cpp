@@ -44,7 +44,7 @@ TEST_F(HouseSheets, TheSheetAppearsWithTheBadgeAndItsButtonsAnswer) {
   ASSERT_TRUE(date && date->asDate());
 
   // Put off: the next visit asks nothing. Skip is tried on a version the reminder does not hold.
-  platform.defaults->removeValue(kPaneDefaultsDomain, kUpdateDateKey);
+  EXPECT_TRUE(platform.defaults->removeValue(kPaneDefaultsDomain, kUpdateDateKey).ok());
   ASSERT_TRUE(view().houseWindows()->update().showUpdateWindow());
   QApplication::processEvents();
   QTest::mouseClick(sheet().skipButton(), Qt::LeftButton);

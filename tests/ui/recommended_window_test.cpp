@@ -23,7 +23,7 @@ class RecdUi : public UiBench {
     std::string xml = pl::writeXml(pl::Value(std::move(entries)));
     mac.setHttpAnswer(kRankPath, pl::Data(xml.begin(), xml.end()));
   }
-  void share() { mac.defaults().setValue("quillon.Velmora.prefpane", kShareSettingsKey, pl::Value(true)); }
+  void share() { EXPECT_TRUE(mac.defaults().setValue("quillon.Velmora.prefpane", kShareSettingsKey, pl::Value(true)).ok()); }
   // Presses "Recommend" and returns the window it opened.
   ui::RecommendedWindow* recommend() {
     QTest::mouseClick(view().recommendButton(), Qt::LeftButton);

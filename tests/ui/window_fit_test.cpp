@@ -320,7 +320,7 @@ TEST_F(WindowFit, SecondaryWindowsOpenCentredAndCloseOnEscapeAndCtrlW) {
   EXPECT_FALSE(log->isVisible()) << "Escape";
 
   // The recommended-settings window has no parent of its own: it is one of the pane's all the same.
-  mac.defaults().setValue("quillon.Velmora.prefpane", kShareSettingsKey, pl::Value(true));
+  EXPECT_TRUE(mac.defaults().setValue("quillon.Velmora.prefpane", kShareSettingsKey, pl::Value(true)).ok());
   QTest::mouseClick(view().recommendButton(), Qt::LeftButton);
   QApplication::processEvents();
   auto* recd = dynamic_cast<ui::RecommendedWindow*>(ui->controller().recommendedWindow().view());

@@ -20,7 +20,7 @@ class AgentWorkspace : public Workspace {
 
   std::vector<RunningApplication> runningApplications() const override;
   std::vector<std::string> processNames() const override { return inner_.processNames(); }
-  bool openApplication(const std::string& bundlePath) override { return inner_.openApplication(bundlePath); }
+  Status openApplication(const std::string& bundlePath) override { return inner_.openApplication(bundlePath); }
   std::optional<RunningApplication> frontmostApplication() const override { return inner_.frontmostApplication(); }
   std::optional<std::string> urlForApplicationWithBundleIdentifier(const std::string& bundleID) const override;
   bool isFilePackageAtPath(const std::string& path) const override { return inner_.isFilePackageAtPath(path); }
@@ -31,7 +31,7 @@ class AgentWorkspace : public Workspace {
   std::string iconForFile(const std::string& path) const override { return inner_.iconForFile(path); }
   std::string homeDirectory() const override { return inner_.homeDirectory(); }
   std::optional<double> processStartTime(int32_t pid) const override { return inner_.processStartTime(pid); }
-  bool terminateRunningApplication(int32_t pid) override { return inner_.terminateRunningApplication(pid); }
+  Status terminateRunningApplication(int32_t pid) override { return inner_.terminateRunningApplication(pid); }
 
  private:
   Workspace& inner_;

@@ -67,8 +67,7 @@ void WorldProcess::follow(std::function<void(const std::string&)> report) {
     if (!desktop_->processChanges(&e) && report) report("reading the simulated desktop: " + e);
   });
   worldWatch_ = loop_->watchFd(world_->watchFd(), [this, report] {
-    std::string e;
-    if (!world_->processChanges(&e) && report) report("reading the simulated Mac: " + e);
+    if (Status read = world_->processChanges(); !read && report) report("reading the simulated Mac: " + read.detail());
   });
 }
 

@@ -215,7 +215,7 @@ int runAgentService(const std::string& sub, Args args) {
     return kExitOk;
   }
   if (sub == "stop") {
-    if (p.serviceManager->stop(label) != 0) return failure("the agent is not loaded");
+    if (!p.serviceManager->stop(label)) return failure("the agent is not loaded");
     std::cout << "stopped " << label << "\n";
     return kExitOk;
   }
@@ -225,8 +225,8 @@ int runAgentService(const std::string& sub, Args args) {
   } else {
     ErrorInfo ignored;
     if (auto plist = QS812launchAgentURL(p, label, &ignored)) {
-      (void)p.serviceManager->bootout(*plist);
-      (void)p.serviceManager->removeFile(*plist);
+      p.serviceManager->bootout(*plist).ignore("the unload fails when no agent is loaded");
+      p.serviceManager->removeFile(*plist).ignore("a file that cannot be removed is found again by the next removal");
     }
   }
   std::cout << "removed " << label << "\n";

@@ -82,16 +82,12 @@ std::string runStep(const Step& s) {
   const std::string& path = s[2];
   if (path.empty() || path[0] != '/') return path + ": not an absolute path";
   if (s[0] == "rm") {
-    ErrorInfo error;
-    if (removeTreeNoFollow(path, &error)) return {};
-    auto it = error.userInfo.find(kDescriptionKey);
-    const std::string* text = it == error.userInfo.end() ? nullptr : it->second.asString();
-    return text ? *text : path + ": cannot remove";
+    if (Status removed = removeTreeNoFollow(path); !removed) return removed.detail();
+    return {};
   }
   if (s[0] == "xattr") {
-    std::string error;
-    if (linux_::XattrFileAttributes().removeQuarantine(path, true, &error)) return {};
-    return error;
+    if (Status s = linux_::XattrFileAttributes().removeQuarantine(path, true); !s) return s.detail();
+    return {};
   }
   struct stat st {};
   if (::lstat(path.c_str(), &st) != 0) return path + ": " + errnoText(errno);

@@ -79,7 +79,7 @@ int run(const Args& in) {
       std::cout << path << ": " << (q ? "quarantined" : "not quarantined") << "\n";
     return kExitOk;
   }
-  if (!attributes->removeQuarantine(path, true, &error)) return failure(error);
+  if (Status s = attributes->removeQuarantine(path, true); !s) return failure(s.detail());
   return kExitOk;
 }
 

@@ -67,7 +67,8 @@ class CtlHooks : public UninstallHooks {
   CtlHooks(const Platform& p, bool systemd) : p_(p), systemd_(systemd) {}
   void terminateAgent() override {
     if (p_.workspace) QS812terminateApp(p_, velmora::kAgentBundleID);
-    if (systemd_ && p_.serviceManager) p_.serviceManager->stop(velmora::kAgentBundleID);
+    if (systemd_ && p_.serviceManager)
+      p_.serviceManager->stop(velmora::kAgentBundleID).ignore("stopping a unit that is not running fails, and that is fine here");
   }
   int32_t clearSharedSelection(ErrorInfo* error) override {
     bool exists = false;

@@ -28,10 +28,10 @@ class KeptService : public HidServiceClient {
     if (it != own_.end()) return it->second;
     return inner_->property(key);
   }
-  bool setProperty(std::string_view key, const pl::Value& value) override {
-    if (key != kQuillonMIDKey && key != kQuillonUnifyingIXKey) return false;
+  Status setProperty(std::string_view key, const pl::Value& value) override {
+    if (key != kQuillonMIDKey && key != kQuillonUnifyingIXKey) return Status::failure(1, "a listing changes no " + std::string(key));
     own_[std::string(key)] = value;
-    return true;
+    return Status::success();
   }
   const ServiceRef& inner() const { return inner_; }
 

@@ -83,13 +83,12 @@ int main(int argc, char** argv) {
       std::cerr << "velmora-inputd: cannot register " << vl::inputd::kInputdObject << "\n";
     } else if ((rc = sd_bus_request_name(bus, vl::inputd::kInputdBusName, 0)) < 0) {
       std::cerr << "velmora-inputd: cannot own " << vl::inputd::kInputdBusName << ": " << std::strerror(-rc) << "\n";
-    } else if (!loop->handleTerminationSignals(
-                   [&](int) {
-                     service.releaseAll();
-                     loop->stop(0);
-                   },
-                   &error)) {
-      std::cerr << "velmora-inputd: " << error << "\n";
+    } else if (vl::Status routed = loop->handleTerminationSignals([&](int) {
+                 service.releaseAll();
+                 loop->stop(0);
+               });
+               !routed) {
+      std::cerr << "velmora-inputd: " << routed.detail() << "\n";
     } else {
       std::cerr << "velmora-inputd: serving " << vl::inputd::kInputdBusName << "\n";
       status = loop->run();

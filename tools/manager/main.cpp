@@ -170,14 +170,13 @@ int runOnDesktop(vl::linux_::SdEventRunLoop& loop, const vl::cli::SystemChoice& 
         platform, [&controller] { return controller->managedObjectContext(); }));
   if (!quiet) controller->setActivityLog([](const std::string& line) { std::cout << timestamp() << "  " << line << std::endl; });
   controller->setStartRefusedSink([](const std::string& line) { std::cerr << "velmora-manager: " << line << std::endl; });
-  if (!loop.handleTerminationSignals(
-          [&](int sig) {
-            say(std::string(strsignal(sig)) + ": quitting");
-            quit();
-            loop.stop(0);
-          },
-          &error)) {
-    std::cerr << "velmora-manager: " << error << "\n";
+  if (Status routed = loop.handleTerminationSignals([&](int sig) {
+        say(std::string(strsignal(sig)) + ": quitting");
+        quit();
+        loop.stop(0);
+      });
+      !routed) {
+    std::cerr << "velmora-manager: " << routed.detail() << "\n";
     return 1;
   }
   loop.addEndOfPassObserver([] { malloc_trim(0); });
@@ -287,9 +286,8 @@ int main(int argc, char** argv) {
         controller->applicationWillTerminate();
       },
                                      [&](const std::string& id) {
-                                       std::string e;
-                                       if (!world->terminateApplication(id, &e))
-                                         std::cerr << "velmora-manager: cannot end " << id << ": " << e << "\n";
+                                       if (Status ended = world->terminateApplication(id); !ended)
+                                         std::cerr << "velmora-manager: cannot end " << id << ": " << ended.detail() << "\n";
                                      });
   // User defaults live in the world, so the published accessibility flag reaches the pane; the
   // crash report is a file of this machine, which the desktop's own file manager shows.
@@ -308,14 +306,13 @@ int main(int argc, char** argv) {
   controller->setStartRefusedSink([](const std::string& line) { std::cerr << "velmora-manager: " << line << std::endl; });
 
   process->follow([](const std::string& e) { std::cerr << "velmora-manager: " << e << "\n"; });
-  if (!loop->handleTerminationSignals(
-          [&](int sig) {
-            if (!quiet) std::cout << timestamp() << "  " << strsignal(sig) << ": quitting" << std::endl;
-            controller->applicationWillTerminate();
-            loop->stop(0);
-          },
-          &error)) {
-    std::cerr << "velmora-manager: " << error << "\n";
+  if (Status routed = loop->handleTerminationSignals([&](int sig) {
+        if (!quiet) std::cout << timestamp() << "  " << strsignal(sig) << ": quitting" << std::endl;
+        controller->applicationWillTerminate();
+        loop->stop(0);
+      });
+      !routed) {
+    std::cerr << "velmora-manager: " << routed.detail() << "\n";
     return 1;
   }
 
@@ -331,9 +328,11 @@ int main(int argc, char** argv) {
   // The programs of another terminal find the agent's bus in the world, whatever their own
   // environment says.
   if (bus && controller->launched()) {
-    std::string address = bus->address(), e;
-    if (!address.empty() && !sim::World::recordAgentBus(folder, address, &e))
-      std::cerr << "velmora-manager: cannot record the bus address in the world: " << e << "\n";
+    std::string address = bus->address();
+    if (!address.empty()) {
+      if (Status recorded = sim::World::recordAgentBus(folder, address); !recorded)
+        std::cerr << "velmora-manager: cannot record the bus address in the world: " << recorded.detail() << "\n";
+    }
   }
   // The workspace of every process on the world lists the agent, so that the settings window
   // can tell how old it is and ask it to quit.
@@ -345,9 +344,8 @@ int main(int argc, char** argv) {
   }
   int status = loop->run();
   if (recorded) {
-    std::string e;
-    if (!world->terminateProcess(static_cast<int32_t>(::getpid()), &e))
-      std::cerr << "velmora-manager: cannot remove the agent from the world's applications: " << e << "\n";
+    if (Status ended = world->terminateProcess(static_cast<int32_t>(::getpid())); !ended)
+      std::cerr << "velmora-manager: cannot remove the agent from the world's applications: " << ended.detail() << "\n";
   }
   // The controller goes before the ports declared after it (alerts, lifecycle, defaults).
   controller.reset();

@@ -179,7 +179,10 @@ int runTrust(Args& args, const std::string& folder) {
     std::cerr << "velmora-sim: trust saved, but no session bus to announce it: " << error << "\n";
     return 0;
   }
-  bus->post(kAXApiChangedNotification, "", {});
+  if (Status posted = bus->post(kAXApiChangedNotification, "", {}); !posted) {
+    std::cerr << "velmora-sim: trust saved, but it could not be announced: " << posted.detail() << "\n";
+    return 0;
+  }
   bus->flush();
   return 0;
 }
@@ -306,12 +309,17 @@ bool withDesktop(const std::string& folder, std::string* error, Use use) {
 
 }  // namespace
 
-bool desktopValue(const std::string& folder, pl::Value* out, std::string* error) {
-  return withDesktop(folder, error, [&](sim::SimDesktop& d) { *out = desktopTree(d.save()); });
+Result<pl::Value> desktopValue(const std::string& folder) {
+  std::string error;
+  pl::Value out;
+  if (!withDesktop(folder, &error, [&](sim::SimDesktop& d) { out = desktopTree(d.save()); })) return Status::failure(1, error);
+  return out;
 }
 
-bool printDesktop(const std::string& folder, std::ostream& out, std::string* error) {
-  return withDesktop(folder, error, [&](sim::SimDesktop& d) { out << d.describe(); });
+Status printDesktop(const std::string& folder, std::ostream& out) {
+  std::string error;
+  if (!withDesktop(folder, &error, [&](sim::SimDesktop& d) { out << d.describe(); })) return Status::failure(1, error);
+  return Status::success();
 }
 
 const std::vector<DesktopCommand>& desktopCommands() {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/plist/value.h"
+#include "platform/api/status.h"
 #include "tools/common/command_table.h"
 
 namespace vl::simtool {
@@ -21,7 +22,7 @@ const std::vector<DesktopCommand>& desktopCommands();
 // The desktop and the cursor, for 'show': the text listing, and the same as a value for
 // --json (applications with their windows as element trees, the cursor, the accessibility
 // trust and this process's own windows).
-bool printDesktop(const std::string& folder, std::ostream& out, std::string* error);
-bool desktopValue(const std::string& folder, pl::Value* out, std::string* error);
+Status printDesktop(const std::string& folder, std::ostream& out);
+Result<pl::Value> desktopValue(const std::string& folder);
 
 }  // namespace vl::simtool

@@ -128,18 +128,17 @@ int runMove(Args& args, const std::string& folder) {
 
   for (long n = 0; n < static_cast<long>(count); ++n) {
     if (n > 0 && interval > 0) std::this_thread::sleep_for(std::chrono::milliseconds(static_cast<long>(interval)));
-    bool ok;
+    Status posted;
     if (target->apple) {
-      ok = world->postMouseMoved(dx, dy, &error);
+      posted = world->postMouseMoved(dx, dy);
     } else {
       // One report: both axes carry its timestamp.
       const uint64_t t = monotonicNanos();
-      ok = world->postInputReport(target->hidDevice,
-                                  {HidInputValue{kHIDPage_GenericDesktop, kHIDUsage_GD_X, static_cast<int64_t>(dx), t},
-                                   HidInputValue{kHIDPage_GenericDesktop, kHIDUsage_GD_Y, static_cast<int64_t>(dy), t}},
-                                  &error);
+      posted = world->postInputReport(target->hidDevice,
+                                      {HidInputValue{kHIDPage_GenericDesktop, kHIDUsage_GD_X, static_cast<int64_t>(dx), t},
+                                       HidInputValue{kHIDPage_GenericDesktop, kHIDUsage_GD_Y, static_cast<int64_t>(dy), t}});
     }
-    if (!ok) return failure(error);
+    if (!posted) return failure(posted.detail());
   }
   std::cout << "moved " << target->name << " by " << static_cast<long>(dx) << "," << static_cast<long>(dy) << " "
             << static_cast<long>(count) << (count == 1 ? " time" : " times") << " ("

@@ -143,7 +143,7 @@ int runInit(Args& args, const Context& ctx) {
   for (const auto& [key, value] : std::vector<std::pair<std::string, double>>{
            {"HIDMouseAcceleration", 0.875}, {"HIDTrackpadAcceleration", 0.6875},
            {"HIDMouseScrollAcceleration", 0.3125}, {"HIDTrackpadScrollAcceleration", 0.3125}}) {
-    if (!world->setSystemAcceleration(key, value, &error)) return failure(error);
+    if (Status changed = world->setSystemAcceleration(key, value); !changed) return failure(changed.detail());
   }
   std::cout << "world ready in " << ctx.worldFolder << "\n";
   return kExitOk;
@@ -188,7 +188,7 @@ int runDetach(Args& args, const Context& ctx) {
   std::string error;
   auto world = openWorld(ctx, &error);
   if (!world) return failure(error);
-  if (!world->detach(id, &error)) return failure(error);
+  if (Status changed = world->detach(id); !changed) return failure(changed.detail());
   return kExitOk;
 }
 
@@ -202,7 +202,7 @@ std::function<int(Args&, const Context&)> sessionCommand(const char* name, bool 
     SessionState s = world->mac().session().current();
     if (lockFlag) s.screenLocked = value;
     else s.onConsole = value;
-    if (!world->setSessionState(s, &error)) return failure(error);
+    if (Status changed = world->setSessionState(s); !changed) return failure(changed.detail());
     return kExitOk;
   };
 }
@@ -229,7 +229,7 @@ int runSetSystemAccel(Args& args, const Context& ctx) {
   std::string error;
   auto world = openWorld(ctx, &error);
   if (!world) return failure(error);
-  if (!world->setSystemAcceleration(args[0], value, &error)) return failure(error);
+  if (Status changed = world->setSystemAcceleration(args[0], value); !changed) return failure(changed.detail());
   return kExitOk;
 }
 
@@ -238,7 +238,7 @@ int runDisplayChange(Args& args, const Context& ctx) {
   std::string error;
   auto world = openWorld(ctx, &error);
   if (!world) return failure(error);
-  if (!world->displayChange(&error)) return failure(error);
+  if (Status changed = world->displayChange(); !changed) return failure(changed.detail());
   return kExitOk;
 }
 
@@ -374,14 +374,14 @@ int runShow(Args& args, const Context& ctx) {
   pl::Value w = describeWorld(*world, history);
   if (json) {
     // Everything the text shows: the devices and the desktop.
-    pl::Value desktop;
-    if (!desktopValue(ctx.worldFolder, &desktop, &error)) return failure(error);
-    if (pl::Dict* root = w.asDict()) (*root)["desktop"] = std::move(desktop);
+    Result<pl::Value> desktop = desktopValue(ctx.worldFolder);
+    if (!desktop) return failure(desktop.status().detail());
+    if (pl::Dict* root = w.asDict()) (*root)["desktop"] = std::move(desktop).value();
     std::cout << toJson(w) << "\n";
   } else {
     printWorld(w, std::cout);
     // The desktop (applications, windows, cursor) below the devices.
-    if (!printDesktop(ctx.worldFolder, std::cout, &error)) return failure(error);
+    if (Status printed = printDesktop(ctx.worldFolder, std::cout); !printed) return failure(printed.detail());
   }
   return kExitOk;
 }

@@ -45,10 +45,9 @@ int runQuarantine(std::vector<std::string>& args, const std::string& folder) {
   }
   if (json) return usage("--json goes with --list");
   if (args.size() != 1) return usage(args.empty() ? "quarantine takes a PATH" : "unexpected argument '" + args[1] + "'");
-  std::string error;
-  bool ok = clear ? attributes.removeQuarantine(args[0], true, &error) : attributes.setQuarantine(args[0], &error);
-  if (!ok) {
-    std::cerr << "velmora-sim: " << error << "\n";
+  Status done = clear ? attributes.removeQuarantine(args[0], true) : attributes.setQuarantine(args[0]);
+  if (!done) {
+    std::cerr << "velmora-sim: " << done.detail() << "\n";
     return 1;
   }
   return 0;
