@@ -19,6 +19,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -181,11 +182,25 @@ class PaneView : public QWidget, public PaneWindow {
     std::function<void(int)> completion;
     bool ended = false;
   };
+  // One row per tab, in the order the tabs show: which tab it is, the short name the host
+  // selects it by, its title (a key of the strings table "vl") and what builds it. A new tab is
+  // a row here (pane_view.cpp), a value of PaneTab and a builder in a file of its own.
+  struct TabEntry {
+    PaneTab tab;
+    const char* name;
+    const char* title;
+    QWidget* (PaneView::*build)();
+  };
+  static std::span<const TabEntry> tabTable();
+  // The tab at a place of the tab widget (Speed for none).
+  static PaneTab tabAt(int index);
+
   // The text for key in the strings table "vl".
   QString vlText(const char* key) const;
   QWidget* makeSpeedTab();
   QWidget* makeOtherTab();
   QWidget* makeAppsTab();
+  void connectSpeedTables(quillon_Velmora_prefpane& controller);
   void setSnappingWarningVisible(bool visible);
   void updateDevicePlaceholder();
   // A window of the pane other than the main window (a dialog, a sheet, an alert); null else.
