@@ -196,7 +196,7 @@ QWidget* PaneView::makeSpeedTab() {
   // toggled, not clicked: assistive technology's "Toggle" flips the box without a click. Showing
   // the stored value flips it too, which the comparison leaves alone.
   connect(disableAccl_, &QCheckBox::toggled, this, [this](bool on) {
-    if (QS805CursorSpeedClass* cs = selectedCursorSpeed(); cs && cs->disableAccl() != on) {
+    if (CursorSpeedRecord* cs = selectedCursorSpeed(); cs && cs->disableAccl() != on) {
       cs->setDisableAccl(on);
       nameUndoStep(disableAccl_->text());
       refreshEditors();
@@ -210,7 +210,7 @@ QWidget* PaneView::makeSpeedTab() {
 // goes back to it.
 void PaneView::connectSpeedTables(quillon_Velmora_prefpane& controller) {
   deviceModel_ = new DeviceTableModel(controller.deviceList(), vlText("Status"), vlText("Device"), this);
-  deviceModel_->setStatusText([this](const QS802DeviceClass& device) {
+  deviceModel_->setStatusText([this](const DeviceRecord& device) {
     if (!curveView_) return QString();
     // The tooltip names this system's places as the message sheet does.
     if (std::optional<std::string> why = curveView_->errorMessage(&device)) return onThisSystem(QString::fromStdString(*why));
@@ -253,12 +253,12 @@ void PaneView::connectSpeedTables(quillon_Velmora_prefpane& controller) {
   connect(favouriteModel_, &QAbstractItemModel::dataChanged, this, [this] { endPassSoon(); });
 }
 
-QS805CursorSpeedClass* PaneView::selectedCursorSpeed() const {
+CursorSpeedRecord* PaneView::selectedCursorSpeed() const {
   return controller_ ? controller_->cursorSpeedList().selectedObject() : nullptr;
 }
 
 void PaneView::refreshEditors() {
-  QS805CursorSpeedClass* cs = selectedCursorSpeed();
+  CursorSpeedRecord* cs = selectedCursorSpeed();
   // A locked favourite is shown, not edited; without acceleration the tracking speed has
   // nothing to act on.
   const bool on = cs != nullptr && !cs->isLocked();
@@ -285,12 +285,12 @@ void PaneView::refreshEditors() {
   // A slider being dragged is where the value comes from: it is not moved under the mouse.
   if (!sensitivitySlider_->isSliderDown()) {
     QSignalBlocker block(sensitivitySlider_);
-    sensitivitySlider_->setValue(static_cast<int>(std::lround(VL200SensitivityTransClass::transformedValue(sensitivity))));
+    sensitivitySlider_->setValue(static_cast<int>(std::lround(SensitivityTransformer::transformedValue(sensitivity))));
   }
   if (!trackingSlider_->isSliderDown()) {
     QSignalBlocker block(trackingSlider_);
     trackingSlider_->setValue(
-        static_cast<int>(std::lround(VL200TrackingTransClass::transformedValue(tracking) * kTrackingSliderScale)));
+        static_cast<int>(std::lround(TrackingTransformer::transformedValue(tracking) * kTrackingSliderScale)));
   }
   if (disableAccl_->isChecked() != cs->disableAccl()) disableAccl_->setChecked(cs->disableAccl());
 }
@@ -328,7 +328,7 @@ void PaneView::updateDevicePlaceholder() {
 }
 
 bool PaneView::storeTyped(SpeedField field, double value) {
-  QS805CursorSpeedClass* cs = selectedCursorSpeed();
+  CursorSpeedRecord* cs = selectedCursorSpeed();
   if (!cs) return true;
   const std::string text = pl::formatG(value);
   ErrorInfo error;
@@ -390,13 +390,13 @@ void PaneView::closeDragGroup() {
 }
 
 void PaneView::sliderMoved(SpeedField field, int position) {
-  QS805CursorSpeedClass* cs = selectedCursorSpeed();
+  CursorSpeedRecord* cs = selectedCursorSpeed();
   if (!cs) return;
   if (field == SpeedField::Sensitivity) {
-    std::string text = VL200SensitivityTransClass::reverseTransformedValue(position);
+    std::string text = SensitivityTransformer::reverseTransformedValue(position);
     if (cs->sensitivityDisplay() != text) cs->setSensitivityDisplay(text);
   } else {
-    std::string text = VL200TrackingTransClass::reverseTransformedValue(static_cast<double>(position) / kTrackingSliderScale);
+    std::string text = TrackingTransformer::reverseTransformedValue(static_cast<double>(position) / kTrackingSliderScale);
     if (cs->trackingSpeed() != text) cs->setTrackingSpeed(text);
   }
   nameUndoStep(fieldName(field));

@@ -185,14 +185,14 @@ bool PaneView::selectTab(const std::string& name) {
 
 // --- Controller and store -----------------------------------------------------------------------
 
-void PaneView::attach(quillon_Velmora_prefpane& controller, VL260CurveView* curveView, SpeedEditingHost& editingHost) {
+void PaneView::attach(quillon_Velmora_prefpane& controller, CurveView* curveView, SpeedEditingHost& editingHost) {
   detach();
   controller_ = &controller;
   curveView_ = curveView;
   house_ = std::make_unique<HouseWindows>(platform_, controller, *this, this, updateBadge_, [this] { tabs_->hide(); });
-  sensitivityLogic_ = std::make_unique<VL230CursorSpeedTextClass>(SpeedField::Sensitivity, platform_,
+  sensitivityLogic_ = std::make_unique<CursorSpeedText>(SpeedField::Sensitivity, platform_,
                                                                   *sensitivityField_, editingHost, *this);
-  trackingLogic_ = std::make_unique<VL230CursorSpeedTextClass>(SpeedField::Tracking, platform_, *trackingField_,
+  trackingLogic_ = std::make_unique<CursorSpeedText>(SpeedField::Tracking, platform_, *trackingField_,
                                                                editingHost, *this);
   sensitivityField_->setLogic(sensitivityLogic_.get());
   trackingField_->setLogic(trackingLogic_.get());

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "core/store/record_names.h"
 #include "pane/windows/pane_window.h"
 #include "platform/api/platform.h"
 
@@ -31,7 +32,8 @@ class quillon_Velmora_prefpane;
 class VL260CurveView;
 class VL230CursorSpeedTextClass;
 class SpeedEditingHost;
-class QS805CursorSpeedClass;
+using CurveView = VL260CurveView;
+using CursorSpeedText = VL230CursorSpeedTextClass;
 }  // namespace vl
 
 namespace vl::ui {
@@ -90,7 +92,7 @@ class PaneView : public QWidget, public PaneWindow {
 
   // Connects the controller, its curve graph and the editing logic of the fields. The view
   // shows no store before this; detach before the controller goes.
-  void attach(quillon_Velmora_prefpane& controller, VL260CurveView* curveView, SpeedEditingHost& editingHost);
+  void attach(quillon_Velmora_prefpane& controller, CurveView* curveView, SpeedEditingHost& editingHost);
   void detach();
   // The controller opened its store (willSelect) or is about to drop it (willUnselect): the
   // view follows the store's changes only in between.
@@ -207,7 +209,7 @@ class PaneView : public QWidget, public PaneWindow {
   QWidget* secondaryWindowOf(QObject* object) const;
   void centreOverMainWindow(QWidget* w) const;
   // The favourite the editing controls show; null when none.
-  QS805CursorSpeedClass* selectedCursorSpeed() const;
+  CursorSpeedRecord* selectedCursorSpeed() const;
   // Reads the fields, sliders and check box from the selected favourite.
   void refreshEditors();
   void syncTableSelections();
@@ -228,8 +230,8 @@ class PaneView : public QWidget, public PaneWindow {
   Platform platform_;
   const InputState& input_;
   quillon_Velmora_prefpane* controller_ = nullptr;
-  VL260CurveView* curveView_ = nullptr;
-  std::unique_ptr<VL230CursorSpeedTextClass> sensitivityLogic_, trackingLogic_;
+  CurveView* curveView_ = nullptr;
+  std::unique_ptr<CursorSpeedText> sensitivityLogic_, trackingLogic_;
   uint64_t contextToken_ = 0;
   bool passPending_ = false;
   bool syncing_ = false;
