@@ -55,15 +55,26 @@ std::optional<std::string> QS852getClass(const Platform& p, const HidServiceClie
 void QS852getDeviceInfo(const HidServiceClient* service, uint32_t* outVid, uint32_t* outPid,
                         uint32_t* outMid, std::optional<std::string>* outTransport,
                         std::optional<pl::Value>* outLocationID, uint8_t* outUnifyingIndex);
+inline void getDeviceInfo(const HidServiceClient* service, uint32_t* outVid, uint32_t* outPid, uint32_t* outMid,
+                          std::optional<std::string>* outTransport, std::optional<pl::Value>* outLocationID,
+                          uint8_t* outUnifyingIndex) {
+  QS852getDeviceInfo(service, outVid, outPid, outMid, outTransport, outLocationID, outUnifyingIndex);
+}
 [[nodiscard]] int32_t QS852setUnifyingInfo(HidServiceClient* service, uint32_t mid, uint8_t unifyingIndex);
 
 // Pointer speed. Absent optionals are the nil arguments.
 [[nodiscard]] int32_t QS852setCursorSpeed(HidServiceClient* service, const std::string* acclKey,
                             std::optional<double> sensitivity, std::optional<double> trackingSpeed,
                             std::optional<bool> disableAccl);
+[[nodiscard]] inline int32_t setCursorSpeed(HidServiceClient* service, const std::string* acclKey,
+                                           std::optional<double> sensitivity, std::optional<double> trackingSpeed,
+                                           std::optional<bool> disableAccl) {
+  return QS852setCursorSpeed(service, acclKey, sensitivity, trackingSpeed, disableAccl);
+}
 [[nodiscard]] int32_t QS852setCursorSens(HidServiceClient* service, double resolution);
 [[nodiscard]] int32_t QS852setCursorAccl(HidServiceClient* service, const std::string* acclKey, double value);
 double QS852getCursorSens(const HidServiceClient* service);
+inline double getCursorSensitivity(const HidServiceClient* service) { return QS852getCursorSens(service); }
 
 // Scroll speed.
 [[nodiscard]] int32_t QS852setScrollSpeed(HidServiceClient* service, std::optional<double> sensitivity,

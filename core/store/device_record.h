@@ -13,6 +13,7 @@
 #include "core/errors/error_stack.h"
 #include "core/plist/value.h"
 #include "core/store/managed_object.h"
+#include "core/store/record_names.h"
 #include "platform/api/hid.h"
 
 namespace vl {

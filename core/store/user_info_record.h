@@ -5,6 +5,7 @@
 #include <string>
 
 #include "core/store/managed_object.h"
+#include "core/store/record_names.h"
 
 namespace vl {
 

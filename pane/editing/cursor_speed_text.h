@@ -91,5 +91,6 @@ class VL230CursorSpeedTextClass {
   bool sheetShown_ = false;
   uint64_t sheetCount_ = 0;  // tells a late answer or timer of an earlier sheet from this one's
 };
+using CursorSpeedText = VL230CursorSpeedTextClass;  // the readable name
 
 }  // namespace vl

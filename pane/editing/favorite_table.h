@@ -69,5 +69,6 @@ class VL240FavoriteTableClass {
   SpeedEditingHost& cursorSpeedList_;
   Pasteboard* pasteboard_;
 };
+using FavouriteTable = VL240FavoriteTableClass;  // the readable name
 
 }  // namespace vl

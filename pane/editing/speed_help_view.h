@@ -83,5 +83,6 @@ class VL250SpeedHelpViewClass {
   PaneWindow& paneWindow_;
   SpeedHelpWindow& window_;
 };
+using SpeedHelpView = VL250SpeedHelpViewClass;  // the readable name
 
 }  // namespace vl

@@ -15,6 +15,7 @@ class VL200SensitivityTransClass {
   // reverseTransformedValue: "%d" of the position's integer part.
   static std::string reverseTransformedValue(double position);
 };
+using SensitivityTransformer = VL200SensitivityTransClass;  // the readable name
 
 // Tracking slider: runs over the square root of the tracking speed, so the small speeds most
 // people use get most of the slider.
@@ -25,5 +26,6 @@ class VL200TrackingTransClass {
   // reverseTransformedValue: "%.3g" of position squared (1.5 -> "2.25", 0.83 -> "0.689").
   static std::string reverseTransformedValue(double position);
 };
+using TrackingTransformer = VL200TrackingTransClass;  // the readable name
 
 }  // namespace vl

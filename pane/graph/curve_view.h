@@ -184,5 +184,6 @@ class VL260CurveView {
   int64_t lastX_ = 0, lastY_ = 0;
   std::optional<uint64_t> lastTimestamp_;
 };
+using CurveView = VL260CurveView;  // the readable name
 
 }  // namespace vl

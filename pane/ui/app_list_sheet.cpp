@@ -51,7 +51,7 @@ class SnappingDelegate : public QStyledItemDelegate {
   SnappingDelegate(AppList& list, QObject* parent) : QStyledItemDelegate(parent), list_(list) {}
   QWidget* createEditor(QWidget* parent, const QStyleOptionViewItem&, const QModelIndex& index) const override {
     auto* combo = new QComboBox(parent);
-    QS803AppClass* app = list_.row(static_cast<size_t>(index.row()));
+    AppRecord* app = list_.row(static_cast<size_t>(index.row()));
     if (!app) return combo;
     for (const std::string& item : app->snappingMenu()) {
       if (item == kMenuSeparator) combo->insertSeparator(combo->count());
@@ -66,7 +66,7 @@ class SnappingDelegate : public QStyledItemDelegate {
   // As wide as the pop-up with its longest item ("Same as Default"), so no choice is cut.
   QSize sizeHint(const QStyleOptionViewItem& option, const QModelIndex& index) const override {
     QSize size = QStyledItemDelegate::sizeHint(option, index);
-    QS803AppClass* app = list_.row(static_cast<size_t>(index.row()));
+    AppRecord* app = list_.row(static_cast<size_t>(index.row()));
     if (!app) return size;
     const QFontMetrics metrics(option.font);
     int widest = 0;
@@ -80,12 +80,12 @@ class SnappingDelegate : public QStyledItemDelegate {
   }
   void setEditorData(QWidget* editor, const QModelIndex& index) const override {
     auto* combo = static_cast<QComboBox*>(editor);
-    if (QS803AppClass* app = list_.row(static_cast<size_t>(index.row())))
+    if (AppRecord* app = list_.row(static_cast<size_t>(index.row())))
       combo->setCurrentIndex(static_cast<int>(app->snappingMenuIX()));
   }
   void setModelData(QWidget* editor, QAbstractItemModel*, const QModelIndex& index) const override {
     auto* combo = static_cast<QComboBox*>(editor);
-    QS803AppClass* app = list_.row(static_cast<size_t>(index.row()));
+    AppRecord* app = list_.row(static_cast<size_t>(index.row()));
     if (app && combo->currentIndex() >= 0 && static_cast<size_t>(combo->currentIndex()) != app->snappingMenuIX())
       app->setSnappingMenuIX(static_cast<size_t>(combo->currentIndex()));
   }
@@ -107,7 +107,7 @@ class AppTableModel : public QAbstractTableModel {
   }
   int columnCount(const QModelIndex& parent = {}) const override { return parent.isValid() ? 0 : ColumnCount; }
   QVariant data(const QModelIndex& index, int role) const override {
-    QS803AppClass* app = list_.row(static_cast<size_t>(index.row()));
+    AppRecord* app = list_.row(static_cast<size_t>(index.row()));
     if (!app) return {};
     if (index.column() == NameColumn) {
       if (role == Qt::DisplayRole || role == Qt::AccessibleTextRole) return QString::fromStdString(app->displayName());
@@ -136,7 +136,7 @@ class AppTableModel : public QAbstractTableModel {
   }
   Qt::DropActions supportedDropActions() const override { return Qt::CopyAction; }
   // The records the rows showed before the list changed (compared, never read).
-  const std::vector<QS803AppClass*>& shown() const { return shown_; }
+  const std::vector<AppRecord*>& shown() const { return shown_; }
   void reload() {
     beginResetModel();
     shown_ = list_.arrangedObjects();
@@ -145,7 +145,7 @@ class AppTableModel : public QAbstractTableModel {
 
  private:
   AppList& list_;
-  std::vector<QS803AppClass*> shown_;
+  std::vector<AppRecord*> shown_;
   QString name_, snapping_;
 };
 
@@ -189,7 +189,7 @@ void AppTable::dropEvent(QDropEvent* e) {
 
 AppListSheet::AppListSheet(const Platform& platform, quillon_Velmora_prefpane& prefPane, QWidget* parent)
     : QDialog(parent), platform_(platform), prefPane_(prefPane) {
-  delegate_ = std::make_unique<VL222AppWinDelegate>(platform_, prefPane_, *this);
+  delegate_ = std::make_unique<AppListDelegate>(platform_, prefPane_, *this);
   setWindowTitle(vlText("Applications"));
   setAccessibleName(windowTitle());
   setWindowModality(Qt::WindowModal);
@@ -259,13 +259,13 @@ void AppListSheet::openEditors() {
 
 void AppListSheet::reloadTable() {
   // The selected records stay selected wherever the new order puts them.
-  std::vector<const QS803AppClass*> selected;
+  std::vector<const AppRecord*> selected;
   for (size_t r : selectedRows())
     if (r < model_->shown().size()) selected.push_back(model_->shown()[r]);
   syncing_ = true;
   model_->reload();
   std::vector<size_t> rows;
-  for (const QS803AppClass* a : selected)
+  for (const AppRecord* a : selected)
     if (auto i = delegate_->appList()->indexOf(a)) rows.push_back(*i);
   selectRows(rows, false);
   syncing_ = false;

@@ -1,7 +1,7 @@
 // AppListSheet: the application-list sheet in Qt Widgets — the table of applications with each
 // row's snapping choice in a pop-up, Add (a file chooser with a pop-up of the running
 // applications in its accessory), Delete, Close, and drops of application bundles and desktop
-// entries onto the table. Its logic is VL222AppWinDelegate's; this is its AppListView.
+// entries onto the table. Its logic is AppListDelegate's; this is its AppListView.
 #pragma once
 
 #include <QComboBox>
@@ -32,7 +32,7 @@ class AppTable : public QTableView {
   Q_OBJECT
  public:
   explicit AppTable(QWidget* parent) : QTableView(parent) {}
-  void setDelegate(VL222AppWinDelegate* d) { delegate_ = d; }
+  void setDelegate(AppListDelegate* d) { delegate_ = d; }
   // The local file paths of a drag's data (file URLs only).
   static std::vector<std::string> filePathsOf(const QMimeData* data);
 
@@ -42,7 +42,7 @@ class AppTable : public QTableView {
   void dropEvent(QDropEvent* e) override;
 
  private:
-  VL222AppWinDelegate* delegate_ = nullptr;
+  AppListDelegate* delegate_ = nullptr;
 };
 
 class AppListSheet : public QDialog, public AppListView {
@@ -51,7 +51,7 @@ class AppListSheet : public QDialog, public AppListView {
   AppListSheet(const Platform& platform, quillon_Velmora_prefpane& prefPane, QWidget* parent);
   ~AppListSheet() override;
 
-  VL222AppWinDelegate& delegate() { return *delegate_; }
+  AppListDelegate& delegate() { return *delegate_; }
   bool isShown() const { return delegate_->isShown(); }
   // Ends the sheet as the window does when a sheet above the pane must go.
   void endSheet();
@@ -97,7 +97,7 @@ class AppListSheet : public QDialog, public AppListView {
 
   Platform platform_;
   quillon_Velmora_prefpane& prefPane_;
-  std::unique_ptr<VL222AppWinDelegate> delegate_;
+  std::unique_ptr<AppListDelegate> delegate_;
   AppTable* table_ = nullptr;
   AppTableModel* model_ = nullptr;
   QPushButton* add_ = nullptr;

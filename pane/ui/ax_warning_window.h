@@ -17,7 +17,7 @@ class AXWarningWindow : public QDialog, public AXWarnWindowView {
   Q_OBJECT
  public:
   AXWarningWindow(quillon_Velmora_prefpane& pane, QWidget* parent);
-  VL216AXWarnWinDelegate& delegate() { return delegate_; }
+  AXWarningDelegate& delegate() { return delegate_; }
   QLabel* messageLabel() const { return message_; }
   QLabel* informativeLabel() const { return informative_; }
   // The confirmation up now, if any.
@@ -30,7 +30,7 @@ class AXWarningWindow : public QDialog, public AXWarnWindowView {
  private:
   QLabel* message_;
   QLabel* informative_;
-  VL216AXWarnWinDelegate delegate_;
+  AXWarningDelegate delegate_;
   QPointer<QMessageBox> confirm_;
 };
 

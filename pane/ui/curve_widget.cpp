@@ -30,7 +30,7 @@ CurveCanvas::CurveCanvas(QWidget* parent) : QWidget(parent) {
   setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Expanding);
 }
 
-void CurveCanvas::setCurveView(VL260CurveView* view) {
+void CurveCanvas::setCurveView(CurveView* view) {
   view_ = view;
   fitView();
   updateGeometry();
@@ -221,7 +221,7 @@ void CurveGraphPanel::setCurveTitles(const std::array<QString, kCurveRows>& titl
   }
 }
 
-void CurveGraphPanel::setCurveView(VL260CurveView* view) {
+void CurveGraphPanel::setCurveView(CurveView* view) {
   view_ = view;
   canvas_->setCurveView(view);
   refresh();

@@ -1,4 +1,4 @@
-// The speed tab's curve graph in Qt: the canvas that paints VL260CurveView through a QPainter,
+// The speed tab's curve graph in Qt: the canvas that paints CurveView through a QPainter,
 // the zoom buttons with their "%.1f" labels, the five curve check boxes and the rotated y title.
 #pragma once
 
@@ -26,8 +26,8 @@ class CurveCanvas : public QWidget {
 
   explicit CurveCanvas(QWidget* parent = nullptr);
   // The view to paint and resize; null paints the empty frame only.
-  void setCurveView(VL260CurveView* view);
-  const VL260CurveView* curveView() const { return view_; }
+  void setCurveView(CurveView* view);
+  const CurveView* curveView() const { return view_; }
   QSize sizeHint() const override;
   QSize minimumSizeHint() const override;
   // Where the view's origin (its bottom-left corner) lies in the widget.
@@ -41,7 +41,7 @@ class CurveCanvas : public QWidget {
 
  private:
   void fitView();
-  VL260CurveView* view_ = nullptr;
+  CurveView* view_ = nullptr;
 };
 
 // Text drawn turned by 90° (reading upwards), for the y axis title.
@@ -76,8 +76,8 @@ class CurveGraphPanel : public QWidget {
   CurveGraphPanel(const CurvePanelTexts& texts, std::function<bool()> shiftHeld, QWidget* parent = nullptr);
 
   // The view the controls act on; null disables them.
-  void setCurveView(VL260CurveView* view);
-  VL260CurveView* curveView() const { return view_; }
+  void setCurveView(CurveView* view);
+  CurveView* curveView() const { return view_; }
   // Reads the labels, check boxes and colours from the view again and schedules a repaint
   // (never paints at once, so a slider drag repaints at the display's rate).
   void refresh();
@@ -93,7 +93,7 @@ class CurveGraphPanel : public QWidget {
  private:
   void zoom(ZoomSender sender);
 
-  VL260CurveView* view_ = nullptr;
+  CurveView* view_ = nullptr;
   std::function<bool()> shiftHeld_;
   CurveCanvas* canvas_;
   QToolButton *xUp_, *xDown_, *yUp_, *yDown_;

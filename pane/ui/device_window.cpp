@@ -66,7 +66,7 @@ void DeviceWindow::reloadTable() {
   table_->clearSelection();
   table_->setRowCount(static_cast<int>(rows.size()));
   for (size_t r = 0; r < rows.size(); ++r) {
-    const QS802DeviceClass* d = rows[r];
+    const DeviceRecord* d = rows[r];
     const int row = static_cast<int>(r);
     table_->setItem(row, 0, new QTableWidgetItem(QString::fromStdString(d->displayName())));
     table_->setItem(row, 1, new QTableWidgetItem(hex4(d->vid())));

@@ -15,7 +15,7 @@ class DeviceWindow : public QDialog, public DeviceWindowView {
   Q_OBJECT
  public:
   DeviceWindow(quillon_Velmora_prefpane& pane, QWidget* parent);
-  VL220DeviceWinDelegate& delegate() { return delegate_; }
+  DeviceSheetDelegate& delegate() { return delegate_; }
   QTableWidget* table() const { return table_; }
   QPushButton* deleteButton() const { return delete_; }
 
@@ -27,7 +27,7 @@ class DeviceWindow : public QDialog, public DeviceWindowView {
  private:
   QTableWidget* table_;
   QPushButton* delete_;
-  VL220DeviceWinDelegate delegate_;
+  DeviceSheetDelegate delegate_;
   bool loading_ = false;
 };
 

@@ -34,7 +34,7 @@ FavouriteEditActions::FavouriteEditActions(QMenu* menu, QWidget* scope, std::fun
 FavouriteEditActions::~FavouriteEditActions() = default;
 
 void FavouriteEditActions::attach(SpeedEditingHost* host, Pasteboard* pasteboard, std::function<void()> changed) {
-  table_ = host ? std::make_unique<VL240FavoriteTableClass>(*host, pasteboard) : nullptr;
+  table_ = host ? std::make_unique<FavouriteTable>(*host, pasteboard) : nullptr;
   changed_ = std::move(changed);
 }
 

@@ -43,7 +43,7 @@ class FavouriteEditActions : public QObject {
 
   QPointer<QWidget> scope_;
   std::function<bool()> speedTabShown_;
-  std::unique_ptr<VL240FavoriteTableClass> table_;
+  std::unique_ptr<FavouriteTable> table_;
   std::function<void()> changed_;
   QAction* cut_;
   QAction* copy_;

@@ -174,9 +174,9 @@ void SpeedHelpWindowWidget::replace() {
   placing_ = true;
   const std::string plain = helpText();
   auto mark = [this](size_t p, size_t n) { return markCharacters(p, n); };
-  placeControl(HelpControl::ZeroButton, VL250SpeedHelpViewClass::boundingRectForString(kZeroButtonMarker, plain, mark));
-  placeControl(HelpControl::ShortBox, VL250SpeedHelpViewClass::boundingRectForString(kShortBoxMarker, plain, mark));
-  placeControl(HelpControl::LongBox, VL250SpeedHelpViewClass::boundingRectForString(kLongBoxMarker, plain, mark));
+  placeControl(HelpControl::ZeroButton, SpeedHelpView::boundingRectForString(kZeroButtonMarker, plain, mark));
+  placeControl(HelpControl::ShortBox, SpeedHelpView::boundingRectForString(kShortBoxMarker, plain, mark));
+  placeControl(HelpControl::LongBox, SpeedHelpView::boundingRectForString(kLongBoxMarker, plain, mark));
   placing_ = false;
 }
 
@@ -196,7 +196,7 @@ PaneHelp::PaneHelp(const Platform& platform, SpeedEditingHost& host, PaneWindow&
   helpWindow_->setWindowFlag(Qt::Window);
   speedWindow_ = new SpeedHelpWindowWidget(platform, parent);
   speedWindow_->setWindowFlag(Qt::Window);
-  logic_ = std::make_unique<VL250SpeedHelpViewClass>(host, window, *speedWindow_);
+  logic_ = std::make_unique<SpeedHelpView>(host, window, *speedWindow_);
   speedWindow_->setLogic(logic_.get());
   connect(help_, &QAction::triggered, this, [this] {
     if (helpWindow_) helpWindow_->showHelp();

@@ -37,7 +37,7 @@ class SpeedHelpWindowWidget : public QDialog, public SpeedHelpWindow {
  public:
   SpeedHelpWindowWidget(const Platform& platform, QWidget* parent);
   // The logic that answers the controls (null: they do nothing).
-  void setLogic(VL250SpeedHelpViewClass* logic) { logic_ = logic; }
+  void setLogic(SpeedHelpView* logic) { logic_ = logic; }
 
   QTextBrowser* textView() const { return text_; }
   QPushButton* zeroButton() const { return zero_; }
@@ -61,7 +61,7 @@ class SpeedHelpWindowWidget : public QDialog, public SpeedHelpWindow {
   QGroupBox* makeBox(const QString& title, const QStringList& answers, bool tracking);
 
   Platform platform_;
-  VL250SpeedHelpViewClass* logic_ = nullptr;
+  SpeedHelpView* logic_ = nullptr;
   QTextBrowser* text_;
   QPushButton* zero_;
   QGroupBox* short_;
@@ -83,7 +83,7 @@ class PaneHelp : public QObject {
   QAction* speedHelpAction() const { return speedHelp_; }
   HelpWindow* helpWindow() const { return helpWindow_; }
   SpeedHelpWindowWidget* speedHelpWindow() const { return speedWindow_; }
-  VL250SpeedHelpViewClass& speedHelpLogic() { return *logic_; }
+  SpeedHelpView& speedHelpLogic() { return *logic_; }
 
  private:
   QPointer<QMenu> menu_;
@@ -91,7 +91,7 @@ class PaneHelp : public QObject {
   QAction* speedHelp_;
   QPointer<HelpWindow> helpWindow_;
   QPointer<SpeedHelpWindowWidget> speedWindow_;
-  std::unique_ptr<VL250SpeedHelpViewClass> logic_;
+  std::unique_ptr<SpeedHelpView> logic_;
 };
 
 }  // namespace vl::ui

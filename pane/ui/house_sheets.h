@@ -23,7 +23,7 @@ class UpdateSheetWidget : public QDialog, public UpdateSheetView {
  public:
   // badge: the label on the pane that signals an available update (hidden or shown here).
   UpdateSheetWidget(const Platform& platform, QWidget* parent, QLabel* badge);
-  void setDelegate(VL225UpdateWinDelegate* d) { delegate_ = d; }
+  void setDelegate(UpdateSheetDelegate* d) { delegate_ = d; }
   void showUpdateSheet(const std::string& message) override;
   void closeUpdateSheet() override;
   void setBadgeHidden(bool hidden) override;
@@ -38,7 +38,7 @@ class UpdateSheetWidget : public QDialog, public UpdateSheetView {
   QPushButton* remindButton() const { return remind_; }
 
  private:
-  VL225UpdateWinDelegate* delegate_ = nullptr;
+  UpdateSheetDelegate* delegate_ = nullptr;
   QLabel* badge_;
   QLabel* msg_;
   QPushButton *download_, *skip_, *remind_;
@@ -50,13 +50,13 @@ class GatekeeperSheetWidget : public QDialog, public GatekeeperSheetView {
   Q_OBJECT
  public:
   GatekeeperSheetWidget(const Platform& platform, QWidget* parent);
-  void setDelegate(VL215GatekeeperWinDelegate* d) { delegate_ = d; }
+  void setDelegate(GatekeeperSheetDelegate* d) { delegate_ = d; }
   void showGatekeeperSheet(const std::string& panePath) override;
   void closeGatekeeperSheet() override;
   QPushButton* okButton() const { return ok_; }
 
  private:
-  VL215GatekeeperWinDelegate* delegate_ = nullptr;
+  GatekeeperSheetDelegate* delegate_ = nullptr;
   QLabel* msg_;
   QPushButton *ok_, *cancel_;
 };
@@ -82,8 +82,8 @@ class HouseWindows {
   HouseWindows(const Platform& platform, quillon_Velmora_prefpane& controller, PaneWindow& window, QWidget* parent,
                QLabel* badge, std::function<void()> hideTabs);
   ~HouseWindows();
-  VL225UpdateWinDelegate& update() { return *update_; }
-  VL215GatekeeperWinDelegate& gatekeeper() { return *gatekeeper_; }
+  UpdateSheetDelegate& update() { return *update_; }
+  GatekeeperSheetDelegate& gatekeeper() { return *gatekeeper_; }
   UpdateSheetWidget& updateSheet() { return *updateSheet_; }
   GatekeeperSheetWidget& gatekeeperSheet() { return *gatekeeperSheet_; }
   // The shown sheets, for the pane's cancelling of attached sheets.
@@ -94,8 +94,8 @@ class HouseWindows {
   std::unique_ptr<UpdateSheetWidget> updateSheet_;
   std::unique_ptr<GatekeeperSheetWidget> gatekeeperSheet_;
   std::unique_ptr<QtUninstallView> uninstallView_;
-  std::unique_ptr<VL225UpdateWinDelegate> update_;
-  std::unique_ptr<VL215GatekeeperWinDelegate> gatekeeper_;
+  std::unique_ptr<UpdateSheetDelegate> update_;
+  std::unique_ptr<GatekeeperSheetDelegate> gatekeeper_;
 };
 
 }  // namespace vl::ui

@@ -49,7 +49,7 @@ int DeviceTableModel::rowCount(const QModelIndex& parent) const {
 int DeviceTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
 
 QVariant DeviceTableModel::data(const QModelIndex& index, int role) const {
-  const QS802DeviceClass* d = list_.row(static_cast<size_t>(index.row()));
+  const DeviceRecord* d = list_.row(static_cast<size_t>(index.row()));
   if (!d) return {};
   if (index.column() == StatusColumn) {
     if (role == Qt::DecorationRole) return statusIcon(d->VL702statusIcon());
@@ -90,7 +90,7 @@ int FavouriteTableModel::rowCount(const QModelIndex& parent) const {
 int FavouriteTableModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : ColumnCount; }
 
 QVariant FavouriteTableModel::data(const QModelIndex& index, int role) const {
-  const QS805CursorSpeedClass* cs = list_.row(static_cast<size_t>(index.row()));
+  const CursorSpeedRecord* cs = list_.row(static_cast<size_t>(index.row()));
   if (!cs) return {};
   switch (index.column()) {
     case LabelColumn: {
@@ -138,7 +138,7 @@ Qt::ItemFlags FavouriteTableModel::flags(const QModelIndex& index) const {
 }
 
 bool FavouriteTableModel::setData(const QModelIndex& index, const QVariant& value, int role) {
-  QS805CursorSpeedClass* cs = list_.row(static_cast<size_t>(index.row()));
+  CursorSpeedRecord* cs = list_.row(static_cast<size_t>(index.row()));
   if (!cs) return false;
   if (index.column() == LabelColumn && role == Qt::EditRole) {
     const QString t = value.toString().trimmed();

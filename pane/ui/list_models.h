@@ -7,6 +7,7 @@
 #include <QString>
 #include <functional>
 
+#include "core/store/record_names.h"
 #include "pane/windows/arranged_list.h"
 
 namespace vl::ui {
@@ -30,10 +31,10 @@ class DeviceTableModel : public QAbstractTableModel {
   void reload();
   // What the status icon means for a device, as its tooltip and accessible description (why
   // the device cannot take its speed); an empty text leaves the bare status.
-  void setStatusText(std::function<QString(const QS802DeviceClass&)> text) { statusText_ = std::move(text); }
+  void setStatusText(std::function<QString(const DeviceRecord&)> text) { statusText_ = std::move(text); }
 
  private:
-  std::function<QString(const QS802DeviceClass&)> statusText_;
+  std::function<QString(const DeviceRecord&)> statusText_;
   const DeviceList& list_;
   QString statusTitle_, nameTitle_;
 };

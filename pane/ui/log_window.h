@@ -15,7 +15,7 @@ class LogWindow : public QDialog, public LogWindowView {
   Q_OBJECT
  public:
   explicit LogWindow(QWidget* parent);
-  VL219LogWinDelegate& delegate() { return delegate_; }
+  LogViewerDelegate& delegate() { return delegate_; }
   QPlainTextEdit* textView() const { return text_; }
   SavePathChooser chooser;
 
@@ -32,7 +32,7 @@ class LogWindow : public QDialog, public LogWindowView {
 
  private:
   QPlainTextEdit* text_;
-  VL219LogWinDelegate delegate_;
+  LogViewerDelegate delegate_;
   bool closing_ = false;
 };
 

@@ -13,8 +13,8 @@ namespace vl::ui {
 
 // --- EditingBridge ----------------------------------------------------------------------------
 
-std::vector<QS805CursorSpeedClass*> EditingBridge::selectedCursorSpeeds() const {
-  if (QS805CursorSpeedClass* cs = controller_.cursorSpeedList().selectedObject()) return {cs};
+std::vector<CursorSpeedRecord*> EditingBridge::selectedCursorSpeeds() const {
+  if (CursorSpeedRecord* cs = controller_.cursorSpeedList().selectedObject()) return {cs};
   return {};
 }
 
@@ -28,7 +28,7 @@ UndoManager* EditingBridge::mainWindowUndoManager() {
   return &undoStep_;
 }
 
-void EditingBridge::applyRecommendedSens(double sensitivityDisplay, double trackingSpeed, QS802DeviceClass* device) {
+void EditingBridge::applyRecommendedSens(double sensitivityDisplay, double trackingSpeed, DeviceRecord* device) {
   controller_.applyRecommendedSens(sensitivityDisplay, trackingSpeed, device);
 }
 
@@ -46,7 +46,7 @@ PaneUi::PaneUi(const Platform& hostPlatform, PaneSettings settings, const InputS
   controller_ = std::make_unique<quillon_Velmora_prefpane>(platform, *view_, std::move(settings));
   editing_ = std::make_unique<EditingBridge>(*controller_, *view_);
   // The recommended-settings window is made when the "Recommend" button first needs it.
-  controller_->recommendedWindow().setViewFactory([platform, view = QPointer<PaneView>(view_)](QS838RecdWinClass& logic) {
+  controller_->recommendedWindow().setViewFactory([platform, view = QPointer<PaneView>(view_)](RecommendedWindowLogic& logic) {
     auto window = std::make_unique<RecommendedWindow>(platform, logic);
     if (view) view->addSecondaryWindow(window.get());
     return window;

@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "core/store/record_names.h"
 #include "core/store/undo_manager.h"
 #include "pane/controller/pane_controller.h"
 #include "pane/editing/editing_host.h"
@@ -21,9 +22,9 @@ class PaneHelp;
 class EditingBridge : public SpeedEditingHost {
  public:
   EditingBridge(quillon_Velmora_prefpane& controller, PaneView& view) : controller_(controller), view_(view) {}
-  std::vector<QS805CursorSpeedClass*> selectedCursorSpeeds() const override;
+  std::vector<CursorSpeedRecord*> selectedCursorSpeeds() const override;
   UndoManager* mainWindowUndoManager() override;
-  void applyRecommendedSens(double sensitivityDisplay, double trackingSpeed, QS802DeviceClass* device) override;
+  void applyRecommendedSens(double sensitivityDisplay, double trackingSpeed, DeviceRecord* device) override;
 
  private:
   quillon_Velmora_prefpane& controller_;

@@ -19,9 +19,11 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "core/store/record_names.h"
 #include "pane/windows/pane_window.h"
 #include "platform/api/platform.h"
 
@@ -30,7 +32,8 @@ class quillon_Velmora_prefpane;
 class VL260CurveView;
 class VL230CursorSpeedTextClass;
 class SpeedEditingHost;
-class QS805CursorSpeedClass;
+using CurveView = VL260CurveView;
+using CursorSpeedText = VL230CursorSpeedTextClass;
 }  // namespace vl
 
 namespace vl::ui {
@@ -89,7 +92,7 @@ class PaneView : public QWidget, public PaneWindow {
 
   // Connects the controller, its curve graph and the editing logic of the fields. The view
   // shows no store before this; detach before the controller goes.
-  void attach(quillon_Velmora_prefpane& controller, VL260CurveView* curveView, SpeedEditingHost& editingHost);
+  void attach(quillon_Velmora_prefpane& controller, CurveView* curveView, SpeedEditingHost& editingHost);
   void detach();
   // The controller opened its store (willSelect) or is about to drop it (willUnselect): the
   // view follows the store's changes only in between.
@@ -183,11 +186,25 @@ class PaneView : public QWidget, public PaneWindow {
     std::function<void(int)> completion;
     bool ended = false;
   };
+  // One row per tab, in the order the tabs show: which tab it is, the short name the host
+  // selects it by, its title (a key of the strings table "vl") and what builds it. A new tab is
+  // a row here (pane_view.cpp), a value of PaneTab and a builder in a file of its own.
+  struct TabEntry {
+    PaneTab tab;
+    const char* name;
+    const char* title;
+    QWidget* (PaneView::*build)();
+  };
+  static std::span<const TabEntry> tabTable();
+  // The tab at a place of the tab widget (Speed for none).
+  static PaneTab tabAt(int index);
+
   // The text for key in the strings table "vl".
   QString vlText(const char* key) const;
   QWidget* makeSpeedTab();
   QWidget* makeOtherTab();
   QWidget* makeAppsTab();
+  void connectSpeedTables(quillon_Velmora_prefpane& controller);
   void setSnappingWarningVisible(bool visible);
   // apps_tab_state.cpp: the message and the snapping controls' state for this desktop.
   QLabel* makeSnappingOffLabel(QWidget* tab);
@@ -197,7 +214,7 @@ class PaneView : public QWidget, public PaneWindow {
   QWidget* secondaryWindowOf(QObject* object) const;
   void centreOverMainWindow(QWidget* w) const;
   // The favourite the editing controls show; null when none.
-  QS805CursorSpeedClass* selectedCursorSpeed() const;
+  CursorSpeedRecord* selectedCursorSpeed() const;
   // Reads the fields, sliders and check box from the selected favourite.
   void refreshEditors();
   void syncTableSelections();
@@ -218,8 +235,8 @@ class PaneView : public QWidget, public PaneWindow {
   Platform platform_;
   const InputState& input_;
   quillon_Velmora_prefpane* controller_ = nullptr;
-  VL260CurveView* curveView_ = nullptr;
-  std::unique_ptr<VL230CursorSpeedTextClass> sensitivityLogic_, trackingLogic_;
+  CurveView* curveView_ = nullptr;
+  std::unique_ptr<CursorSpeedText> sensitivityLogic_, trackingLogic_;
   uint64_t contextToken_ = 0;
   bool passPending_ = false;
   bool syncing_ = false;

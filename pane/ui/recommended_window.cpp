@@ -29,7 +29,7 @@ QTableWidgetItem* cell(const QString& text, Qt::Alignment alignment = Qt::AlignR
 
 }  // namespace
 
-RecommendedWindow::RecommendedWindow(const Platform& platform, QS838RecdWinClass& logic, QWidget* parent)
+RecommendedWindow::RecommendedWindow(const Platform& platform, RecommendedWindowLogic& logic, QWidget* parent)
     : QWidget(parent, Qt::Window), platform_(platform), logic_(logic) {
   setObjectName(QStringLiteral("RecdWin"));
   setWindowTitle(text("Recommended Settings", "vl"));

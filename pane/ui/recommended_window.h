@@ -22,7 +22,7 @@ class RecommendedWindow : public QWidget, public RecommendedWindowView {
   Q_OBJECT
  public:
   // logic must outlive the window (it owns it). Texts come from platform's strings tables.
-  RecommendedWindow(const Platform& platform, QS838RecdWinClass& logic, QWidget* parent = nullptr);
+  RecommendedWindow(const Platform& platform, RecommendedWindowLogic& logic, QWidget* parent = nullptr);
   ~RecommendedWindow() override;
 
   // The rating as the table shows it: filled stars then empty ones, five in all.
@@ -70,7 +70,7 @@ class RecommendedWindow : public QWidget, public RecommendedWindowView {
   void apply();
 
   Platform platform_;
-  QS838RecdWinClass& logic_;
+  RecommendedWindowLogic& logic_;
   QLineEdit* vid_ = nullptr;
   QLineEdit* pid_ = nullptr;
   QLineEdit* mid_ = nullptr;

@@ -15,7 +15,7 @@ class RegistryWindow : public QDialog, public RegistryWindowView {
   Q_OBJECT
  public:
   RegistryWindow(const Platform& platform, QWidget* parent);
-  VL229IORegWinDelegate& delegate() { return delegate_; }
+  RegistryViewerDelegate& delegate() { return delegate_; }
   QPlainTextEdit* textView() const { return text_; }
   QPushButton* saveButton() const { return save_; }
   SavePathChooser chooser;
@@ -30,7 +30,7 @@ class RegistryWindow : public QDialog, public RegistryWindowView {
  private:
   QPlainTextEdit* text_;
   QPushButton* save_;
-  VL229IORegWinDelegate delegate_;
+  RegistryViewerDelegate delegate_;
 };
 
 }  // namespace vl::ui

@@ -1,6 +1,6 @@
 // SpeedLineEdit: a numeric field of the speed tab (sensitivity shown as speed, or tracking
 // speed). It shows the stored "%g" text in the user's locale, steps with the arrow keys and
-// guards against too fast a speed through VL230CursorSpeedTextClass, and hands a typed value to
+// guards against too fast a speed through CursorSpeedText, and hands a typed value to
 // the store when editing ends.
 #pragma once
 
@@ -26,8 +26,8 @@ class SpeedLineEdit : public QLineEdit, public SpeedFieldView {
 
   SpeedField field() const { return field_; }
   // The editing logic (arrow keys, focus, the too-fast guard); null leaves the field plain.
-  void setLogic(VL230CursorSpeedTextClass* logic) { logic_ = logic; }
-  VL230CursorSpeedTextClass* logic() const { return logic_; }
+  void setLogic(CursorSpeedText* logic) { logic_ = logic; }
+  CursorSpeedText* logic() const { return logic_; }
 
   // Shows a stored text ("%g", or none), unless the user is typing in the field.
   void showStored(const std::optional<std::string>& stored);
@@ -53,7 +53,7 @@ class SpeedLineEdit : public QLineEdit, public SpeedFieldView {
  private:
   SpeedField field_;
   std::function<bool(double)> store_;
-  VL230CursorSpeedTextClass* logic_ = nullptr;
+  CursorSpeedText* logic_ = nullptr;
   std::optional<std::string> stored_;
   bool editing_ = false;
   bool inCommit_ = false;

@@ -141,5 +141,6 @@ class VL222AppWinDelegate : public PaneSheet {
   uint64_t listToken_ = 0;
   bool shown_ = false;
 };
+using AppListDelegate = VL222AppWinDelegate;  // the readable name
 
 }  // namespace vl

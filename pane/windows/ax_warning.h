@@ -57,5 +57,6 @@ class VL216AXWarnWinDelegate : public PaneSheet {
   AXWarnWindowView& view_;
   bool visible_ = false;
 };
+using AXWarningDelegate = VL216AXWarnWinDelegate;  // the readable name
 
 }  // namespace vl

@@ -58,5 +58,6 @@ class VL220DeviceWinDelegate : public PaneSheet {
   bool visible_ = false;
   uint64_t observer_ = 0;
 };
+using DeviceSheetDelegate = VL220DeviceWinDelegate;  // the readable name
 
 }  // namespace vl

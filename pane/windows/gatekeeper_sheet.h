@@ -44,5 +44,6 @@ class VL215GatekeeperWinDelegate : public PaneSheet {
   std::string panePath_;
   bool shown_ = false;
 };
+using GatekeeperSheetDelegate = VL215GatekeeperWinDelegate;  // the readable name
 
 }  // namespace vl

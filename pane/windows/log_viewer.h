@@ -46,5 +46,6 @@ class VL219LogWinDelegate {
   LogWindowView& view_;
   LogViewer model_;
 };
+using LogViewerDelegate = VL219LogWinDelegate;  // the readable name
 
 }  // namespace vl

@@ -168,5 +168,6 @@ class QS838RecdWinClass {
   // Completions check it, so none runs into a destroyed window.
   std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
 };
+using RecommendedWindowLogic = QS838RecdWinClass;  // the readable name
 
 }  // namespace vl

@@ -42,5 +42,6 @@ class VL229IORegWinDelegate : public PaneSheet {
   RegistryWindowView& view_;
   std::string text_ = kRegistryPleaseWait;
 };
+using RegistryViewerDelegate = VL229IORegWinDelegate;  // the readable name
 
 }  // namespace vl

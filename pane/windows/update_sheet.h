@@ -115,5 +115,6 @@ class VL225UpdateWinDelegate : public PaneSheet {
   std::string failure_;
   HttpClient::RequestId request_ = 0;
 };
+using UpdateSheetDelegate = VL225UpdateWinDelegate;  // the readable name
 
 }  // namespace vl

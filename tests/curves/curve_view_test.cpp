@@ -20,7 +20,7 @@ using test::makeTable;
 
 constexpr double kCursor = 0x16ECE / 65536.0;
 
-class CurveView : public ::testing::Test {
+class CurveViewTest : public ::testing::Test {
  protected:
   void SetUp() override {
     QS810errorBuf(true);
@@ -41,7 +41,7 @@ class CurveView : public ::testing::Test {
   CurveViewModel model;
 };
 
-TEST_F(CurveView, ZoomStepsByATenthAndShiftZoomsBothAxes) {
+TEST_F(CurveViewTest, ZoomStepsByATenthAndShiftZoomsBothAxes) {
   zoom("1.0", "1.5");
   struct Step { ZoomSender sender; bool shift; const char* x; const char* y; } steps[] = {
       {ZoomSender::YUp, true, "1.6", "1.6"},
@@ -57,7 +57,7 @@ TEST_F(CurveView, ZoomStepsByATenthAndShiftZoomsBothAxes) {
   }
 }
 
-TEST_F(CurveView, ZoomingBelowATenthDoesNothingAtAll) {
+TEST_F(CurveViewTest, ZoomingBelowATenthDoesNothingAtAll) {
   zoom("0.1", "0.2");
   model.presetCurve(0).removeAllPoints();
   ASSERT_EQ(model.setViewScaleBy(ZoomSender::XDown, true, "", "", rows), 0);
@@ -68,7 +68,7 @@ TEST_F(CurveView, ZoomingBelowATenthDoesNothingAtAll) {
   EXPECT_EQ(model.scaleYText(), "0.1");
 }
 
-TEST_F(CurveView, ScaleSetsTheTransformAndTheVisibleWidth) {
+TEST_F(CurveViewTest, ScaleSetsTheTransformAndTheVisibleWidth) {
   zoom("3.0", "2.0");
   EXPECT_EQ(model.graphWidth(), 200);
   double x = 10, y = 10;
@@ -79,7 +79,7 @@ TEST_F(CurveView, ScaleSetsTheTransformAndTheVisibleWidth) {
   EXPECT_EQ(model.graphWidth(), 857);  // 600 / 0.7 truncated
 }
 
-TEST_F(CurveView, AStoredScaleThatCannotBeUsedCountsAsOne) {
+TEST_F(CurveViewTest, AStoredScaleThatCannotBeUsedCountsAsOne) {
   // A fresh device stores no vertical scale; 0 would divide the graph by zero.
   for (const char* bad : {"", "0", "-2.0", "abc", "nan", "0.01"}) {
     zoom("3.0", bad);
@@ -88,7 +88,7 @@ TEST_F(CurveView, AStoredScaleThatCannotBeUsedCountsAsOne) {
   }
 }
 
-TEST_F(CurveView, ParametricPathStepsByTenCountsAndStopsAboveTheTop) {
+TEST_F(CurveViewTest, ParametricPathStepsByTenCountsAndStopsAboveTheTop) {
   // Q(v) = v up to 1000 counts at resolution 67: y = ⌊x · 1.43283⌋, which passes 300 at 220.
   const pl::Value curves(pl::Array{makeCurve({.index = 0, .linear = 0x10000, .tangentLinear = fx(1000)})});
   zoom("1.0", "1.0");
@@ -105,7 +105,7 @@ TEST_F(CurveView, ParametricPathStepsByTenCountsAndStopsAboveTheTop) {
   EXPECT_EQ(el[22], at(220, 315, 1, 1));  // the point that went above, as computed
 }
 
-TEST_F(CurveView, ParametricPathEndsAtTheVisibleWidthOnTheCurve) {
+TEST_F(CurveViewTest, ParametricPathEndsAtTheVisibleWidthOnTheCurve) {
   const pl::Value curves(pl::Array{makeCurve({.index = 0, .linear = 0x10000, .tangentLinear = fx(1000)})});
   zoom("3.0", "0.5");  // width 200, height 600
   CurvePath path;
@@ -115,7 +115,7 @@ TEST_F(CurveView, ParametricPathEndsAtTheVisibleWidthOnTheCurve) {
   EXPECT_EQ(path.elements().back(), at(200, 200 * 93902 / 65536, 3, 0.5));
 }
 
-TEST_F(CurveView, DisabledAccelerationIsTheDiagonalAndADisabledDeviceIsEmpty) {
+TEST_F(CurveViewTest, DisabledAccelerationIsTheDiagonalAndADisabledDeviceIsEmpty) {
   zoom("2.0", "0.5");
   CurvePath path;
   ASSERT_EQ(model.updateCurvePA(&path, &device, 400, 1.0, true), 0);
@@ -137,7 +137,7 @@ TEST_F(CurveView, DisabledAccelerationIsTheDiagonalAndADisabledDeviceIsEmpty) {
   }
 }
 
-TEST_F(CurveView, TrackingZeroDrawsTheTablesFirstCurveUnscaledThroughTheOrigin) {
+TEST_F(CurveViewTest, TrackingZeroDrawsTheTablesFirstCurveUnscaledThroughTheOrigin) {
   zoom("1.0", "1.0");
   device.pointerResolution = 800;  // not used: the sensitivity is the resolution here
   CurvePath path;
@@ -149,7 +149,7 @@ TEST_F(CurveView, TrackingZeroDrawsTheTablesFirstCurveUnscaledThroughTheOrigin) 
   EXPECT_EQ(path.elements()[2], at(6000, 6000 * kCursor / sx, 1, 1));
 }
 
-TEST_F(CurveView, TableCurvesScaleTheDeviceTableUnlessTheSiblingDriverDrivesIt) {
+TEST_F(CurveViewTest, TableCurvesScaleTheDeviceTableUnlessTheSiblingDriverDrivesIt) {
   zoom("1.0", "1.0");
   const pl::Data before = *device.acclTable;
   CurvePath path;
@@ -169,7 +169,7 @@ TEST_F(CurveView, TableCurvesScaleTheDeviceTableUnlessTheSiblingDriverDrivesIt) 
   EXPECT_EQ(model.state().g_segments[0], (Segment{0x7FFF0000, 0x10000, 0}));  // the identity piece
 }
 
-TEST_F(CurveView, TableCurveExtendsFlatWhenItEndsRisingElseAlongItsSlope) {
+TEST_F(CurveViewTest, TableCurveExtendsFlatWhenItEndsRisingElseAlongItsSlope) {
   zoom("1.0", "1.0");
   CurvePath path;
   // One curve above the tracking's level: its points are drawn as they are (scale 1).
@@ -186,7 +186,7 @@ TEST_F(CurveView, TableCurveExtendsFlatWhenItEndsRisingElseAlongItsSlope) {
   EXPECT_EQ(path.elements().back(), at(6000, 3 * kCursor, 1, 1));
 }
 
-TEST_F(CurveView, FailuresArePushedAndWrappedAlongTheChain) {
+TEST_F(CurveViewTest, FailuresArePushedAndWrappedAlongTheChain) {
   zoom("1.0", "1.0");
   const pl::Value notCurves("x");
   CurveDevice bad = device;
@@ -211,7 +211,7 @@ TEST_F(CurveView, FailuresArePushedAndWrappedAlongTheChain) {
   EXPECT_EQ(errorStackEntries(), (std::vector<std::string>{"262.0064"}));
 }
 
-TEST_F(CurveView, FocusedRowIsOpaqueAndWideMissingRowsAndColoursStayClear) {
+TEST_F(CurveViewTest, FocusedRowIsOpaqueAndWideMissingRowsAndColoursStayClear) {
   std::vector<CurveSpeed> three(rows.begin(), rows.begin() + 3);
   three[2].color.reset();
   ASSERT_EQ(model.setViewScaleBy(ZoomSender::None, false, "3.0", "1.0", three), 0);
@@ -234,7 +234,7 @@ TEST_F(CurveView, FocusedRowIsOpaqueAndWideMissingRowsAndColoursStayClear) {
   for (size_t i = 0; i < 5; ++i) EXPECT_EQ(model.curveVisible(i), visible[i]) << i;
 }
 
-TEST_F(CurveView, FocusedCurveComputedLastLeavesItsParametersForTheIndicator) {
+TEST_F(CurveViewTest, FocusedCurveComputedLastLeavesItsParametersForTheIndicator) {
   zoom("3.0", "1.0");
   EXPECT_EQ(model.state().g_paparams.primary.deviceScale.value, deviceScaleFor(800));  // row 4 last
   const CurvePath row0 = model.presetCurve(0);
@@ -243,7 +243,7 @@ TEST_F(CurveView, FocusedCurveComputedLastLeavesItsParametersForTheIndicator) {
   EXPECT_EQ(model.presetCurve(0).elements(), row0.elements());
 }
 
-TEST_F(CurveView, ParametricBackCalculationFindsTheLastCountNotAbove) {
+TEST_F(CurveViewTest, ParametricBackCalculationFindsTheLastCountNotAbove) {
   const pl::Value curves(pl::Array{makeCurve({.index = 0, .linear = 0x10000, .tangentLinear = fx(1000)})});
   zoom("1.0", "1.0");
   ASSERT_EQ(model.updateCurvePA(nullptr, &curves, 67, 1.0), 0);
@@ -255,7 +255,7 @@ TEST_F(CurveView, ParametricBackCalculationFindsTheLastCountNotAbove) {
   EXPECT_EQ(model.backCalculateAxesPA(14), 0);
 }
 
-TEST_F(CurveView, TableBackCalculationInvertsTheSegmentThatHoldsTheSpeed) {
+TEST_F(CurveViewTest, TableBackCalculationInvertsTheSegmentThatHoldsTheSpeed) {
   zoom("1.0", "1.0");
   CurvePath path;
   pl::Data t = *defaultAcclTable();
@@ -265,7 +265,7 @@ TEST_F(CurveView, TableBackCalculationInvertsTheSegmentThatHoldsTheSpeed) {
   EXPECT_EQ(model.backCalculateAxesSG(0), 0);
 }
 
-TEST_F(CurveView, IndicatorFollowsTheFocusedCurvesKind) {
+TEST_F(CurveViewTest, IndicatorFollowsTheFocusedCurvesKind) {
   zoom("2.0", "1.0");
   model.setCursorSpeedIndex(0);
   rows[0].disableAccl = true;
@@ -287,7 +287,7 @@ TEST_F(CurveView, IndicatorFollowsTheFocusedCurvesKind) {
   EXPECT_EQ(model.indicatorValue(), 26 + device * 2);
 }
 
-TEST_F(CurveView, AxisTicksStepWithTheRangeAndLabelsKeepTheirDistance) {
+TEST_F(CurveViewTest, AxisTicksStepWithTheRangeAndLabelsKeepTheirDistance) {
   EXPECT_EQ(axisStep(9), 1);
   EXPECT_EQ(axisStep(10), 10);
   EXPECT_EQ(axisStep(99), 10);

@@ -64,12 +64,12 @@ TEST(PasteboardText, CopiedTextReadsBackWhateverTheDeviceName) {
   EXPECT_EQ(speedPasteboardText("MX Master", "1600", "0.6875").substr(0, 12), "//MX Master\n");
 }
 
-class FavouriteTable : public test::EditingBench {
+class FavouriteTableTest : public test::EditingBench {
  protected:
   VL240FavoriteTableClass table{host, &pasteboard};
 };
 
-TEST_F(FavouriteTable, MenuItemsNeedOneRowAndTheRightSetting) {
+TEST_F(FavouriteTableTest, MenuItemsNeedOneRowAndTheRightSetting) {
   pasteboard.put("{Sensitivity = 1200; Acceleration = 1;}");
   EXPECT_TRUE(table.validateMenuItem(MenuAction::Copy));
   EXPECT_TRUE(table.validateMenuItem(MenuAction::Paste));
@@ -110,7 +110,7 @@ TEST_F(FavouriteTable, MenuItemsNeedOneRowAndTheRightSetting) {
   EXPECT_FALSE(noPasteboard.validateMenuItem(MenuAction::Paste));
 }
 
-TEST_F(FavouriteTable, CopyThenPasteCarriesASettingToAnotherFavourite) {
+TEST_F(FavouriteTableTest, CopyThenPasteCarriesASettingToAnotherFavourite) {
   favourite->setSensitivityDisplay(std::string("1234"));
   favourite->setTrackingSpeed(std::string("1.5"));
   ASSERT_TRUE(table.copy());
@@ -125,7 +125,7 @@ TEST_F(FavouriteTable, CopyThenPasteCarriesASettingToAnotherFavourite) {
   EXPECT_FALSE(other->disableAccl());
 }
 
-TEST_F(FavouriteTable, PasteWritesOnlyWhatDiffers) {
+TEST_F(FavouriteTableTest, PasteWritesOnlyWhatDiffers) {
   save(ctx.get());
   pasteboard.put("//from elsewhere\n{Speed = 1600; Acceleration = 3;}\n");
   ASSERT_TRUE(table.paste());
@@ -133,7 +133,7 @@ TEST_F(FavouriteTable, PasteWritesOnlyWhatDiffers) {
   EXPECT_EQ(favourite->trackingSpeed(), "3");
 }
 
-TEST_F(FavouriteTable, TextsKeepTheDotUnderACommaLocale) {
+TEST_F(FavouriteTableTest, TextsKeepTheDotUnderACommaLocale) {
   VELMORA_WITH_COMMA_LOCALE(locale);
   favourite->setTrackingSpeed(std::string("0.6875"));
   favourite->setSensitivityDisplay(std::string("1500.5"));

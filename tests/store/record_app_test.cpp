@@ -15,7 +15,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-class AppRecord : public test::StoreBench {
+class AppRecordTest : public test::StoreBench {
  protected:
   void SetUp() override { ctx = open(false); }
   std::string apps() const { return home.path() + "/Applications"; }
@@ -23,7 +23,7 @@ class AppRecord : public test::StoreBench {
   StoreContextRef ctx;
 };
 
-TEST_F(AppRecord, MatchingKeys) {
+TEST_F(AppRecordTest, MatchingKeys) {
   const std::string h = workspace.homeDirectory();
   ASSERT_TRUE(workspace.makeBundle(apps() + "/Mail.app", "com.apple.mail"));
   struct Case {
@@ -56,7 +56,7 @@ TEST_F(AppRecord, MatchingKeys) {
   EXPECT_TRUE(QS803AppClass::compareMatchingKeyToProc(platform, "Mail.app", bundled));
 }
 
-TEST_F(AppRecord, MadeFromAFileAProcessOrNothing) {
+TEST_F(AppRecordTest, MadeFromAFileAProcessOrNothing) {
   ASSERT_TRUE(workspace.makeBundle(apps() + "/Mail.app", "com.apple.mail"));
   QS803AppClass* fromFile = snappingApp(AppObject(FileURL{apps() + "/Mail.app"}));
   ASSERT_NE(fromFile, nullptr);
@@ -91,7 +91,7 @@ TEST_F(AppRecord, MadeFromAFileAProcessOrNothing) {
   EXPECT_EQ(ctx->fetch(EntityKind::Application).size(), before);
 }
 
-TEST_F(AppRecord, BookmarksFollowARenamedFileAndAreRenewed) {
+TEST_F(AppRecordTest, BookmarksFollowARenamedFileAndAreRenewed) {
   ASSERT_TRUE(workspace.makeBundle(apps() + "/Old.app", "com.example.old"));
   QS803AppClass* app = snappingApp(AppObject(FileURL{apps() + "/Old.app"}));
   pl::Value original = app->bookmark();
@@ -108,7 +108,7 @@ TEST_F(AppRecord, BookmarksFollowARenamedFileAndAreRenewed) {
   EXPECT_FALSE(resolveBookmark(pl::Data{1, 2, 3}, &stale));
 }
 
-TEST_F(AppRecord, SnappingValuesAndMenu) {
+TEST_F(AppRecordTest, SnappingValuesAndMenu) {
   QS803AppClass* app = snappingApp(AppObject(pl::Dict{{"matchingKey", pl::Value("Mail.app")}, {"snapping", pl::Value(kSnappingSameAsDefault)}}));
   ASSERT_NE(app, nullptr);
   // Without a default record, "Same as Default" behaves as "None".
@@ -147,7 +147,7 @@ TEST_F(AppRecord, SnappingValuesAndMenu) {
   EXPECT_EQ(aligned->lineHeight, 24);
 }
 
-TEST_F(AppRecord, OrderDefaultFirstThenNameThenKey) {
+TEST_F(AppRecordTest, OrderDefaultFirstThenNameThenKey) {
   QS803AppClass* b = snappingApp(AppObject(pl::Dict{{"matchingKey", pl::Value("b.app")}, {"name", pl::Value("beta")}}));
   QS803AppClass* a = snappingApp(AppObject(pl::Dict{{"matchingKey", pl::Value("z.app")}, {"name", pl::Value("Alpha")}}));
   QS803AppClass* n = snappingApp(AppObject(pl::Dict{{"matchingKey", pl::Value("a.app")}}));
@@ -157,7 +157,7 @@ TEST_F(AppRecord, OrderDefaultFirstThenNameThenKey) {
   EXPECT_EQ(v, (std::vector<QS803AppClass*>{d, n, a, b}));
 }
 
-TEST_F(AppRecord, StandardRecordsCarryActionsThroughTheirDictionaries) {
+TEST_F(AppRecordTest, StandardRecordsCarryActionsThroughTheirDictionaries) {
   QS802DeviceClass* dev = makeDevice(ctx.get(), 0x46d, 0xc52b, 0x4082, "USB");
   pl::Array acts = {pl::Value(pl::Dict{{"button", pl::Value(3)}, {"scroll", pl::Value(0)}, {"modkeys", pl::Value(0)}, {"func", pl::Value("copy")}}),
                     pl::Value(pl::Dict{{"button", pl::Value(2)}, {"scroll", pl::Value(0)}, {"modkeys", pl::Value(0)}, {"func", pl::Value("paste")}}),
@@ -213,7 +213,7 @@ TEST_F(AppRecord, StandardRecordsCarryActionsThroughTheirDictionaries) {
   EXPECT_EQ(QS813actDicsFromActions(app->actions()).size(), 2u);
 }
 
-TEST_F(AppRecord, ADictionaryWithABundleIdentifierPointsAtTheLocalApplication) {
+TEST_F(AppRecordTest, ADictionaryWithABundleIdentifierPointsAtTheLocalApplication) {
   ASSERT_TRUE(workspace.makeBundle(apps() + "/Here.app", "com.example.here"));
   pl::Dict in{{"matchingKey", pl::Value("Here.app")},
               {"bundleID", pl::Value("com.example.here")},

@@ -10,7 +10,7 @@
 namespace vl {
 namespace {
 
-class CursorSpeedRecord : public test::StoreBench {
+class CursorSpeedRecordTest : public test::StoreBench {
  protected:
   void SetUp() override {
     records.bundle = {"quillon.Velmora.prefpane", "", "", ""};
@@ -24,7 +24,7 @@ class CursorSpeedRecord : public test::StoreBench {
   StoreContextRef ctx;
 };
 
-TEST_F(CursorSpeedRecord, InitialValuesAreClamped) {
+TEST_F(CursorSpeedRecordTest, InitialValuesAreClamped) {
   struct Case {
     int64_t index;
     double sens, tracking;
@@ -52,7 +52,7 @@ TEST_F(CursorSpeedRecord, InitialValuesAreClamped) {
   EXPECT_FALSE(unarchiveColor(pl::Data{'b', 'p', 'l', 'i', 's', 't'}));
 }
 
-TEST_F(CursorSpeedRecord, DisplayedSensitivityAndValidation) {
+TEST_F(CursorSpeedRecordTest, DisplayedSensitivityAndValidation) {
   QS805CursorSpeedClass* cs = make(0, -1, -1);
   EXPECT_EQ(cs->sensitivityDisplay(), "1600");
   cs->setSensitivityDisplay(std::string("1500"));
@@ -81,7 +81,7 @@ TEST_F(CursorSpeedRecord, DisplayedSensitivityAndValidation) {
   EXPECT_EQ(err.userInfo[kDescriptionKey], pl::Value("A value of 1991 is out of range.\nAcceptable values are 5 to 1990."));
 }
 
-TEST_F(CursorSpeedRecord, Label) {
+TEST_F(CursorSpeedRecordTest, Label) {
   QS805CursorSpeedClass* cs = make(0, -1, -1);
   EXPECT_EQ(cs->VL705label(), "Ⓐ0.687 Ⓢ1600");
   cs->setTrackingSpeed(std::string("3"));
@@ -105,7 +105,7 @@ TEST(CursorSpeedDictionary, Validation) {
   EXPECT_TRUE(csdic::disableAccl(dic(pl::Value(1), pl::Value(), pl::Value())));
 }
 
-TEST_F(CursorSpeedRecord, SystemSpeedComparisonAndRestore) {
+TEST_F(CursorSpeedRecordTest, SystemSpeedComparisonAndRestore) {
   mac.setSystemAcceleration(kHIDMouseAccelerationKey, 1.23456);
   mac.setSystemAcceleration(kHIDTrackpadAccelerationKey, 25);
   QS802DeviceClass* mouse = makeDevice(ctx.get(), 0x93a, 0x2510, 0, "USB");

@@ -9,14 +9,14 @@
 namespace vl {
 namespace {
 
-class DeviceRecord : public test::StoreBench {
+class DeviceRecordTest : public test::StoreBench {
  protected:
   void SetUp() override { ctx = open(false); }
   RegistryId entryOf(const std::string& profile) { return QS852createRegistry(platform, pointingService(attach(profile)).get()); }
   StoreContextRef ctx;
 };
 
-TEST_F(DeviceRecord, IsMadeFromAServiceIdentity) {
+TEST_F(DeviceRecordTest, IsMadeFromAServiceIdentity) {
   mac.setHardwareModel("MacBookPro12,1", "MacBook Pro (Retina, 13-inch, Early 2015)");
   struct Case {
     const char* profile;
@@ -42,7 +42,7 @@ TEST_F(DeviceRecord, IsMadeFromAServiceIdentity) {
   }
 }
 
-TEST_F(DeviceRecord, RefusesAnIncompleteIdentityAndLeavesNothingBehind) {
+TEST_F(DeviceRecordTest, RefusesAnIncompleteIdentityAndLeavesNothingBehind) {
   RegistryId entry = entryOf("generic-usb-optical-mouse");
   struct Case {
     uint32_t vid;
@@ -58,7 +58,7 @@ TEST_F(DeviceRecord, RefusesAnIncompleteIdentityAndLeavesNothingBehind) {
   EXPECT_FALSE(ctx->hasChanges());
 }
 
-TEST_F(DeviceRecord, AnUnknownProductNameIsNotStored) {
+TEST_F(DeviceRecordTest, AnUnknownProductNameIsNotStored) {
   RegistryId top = attach("generic-usb-optical-mouse");
   for (RegistryId e : mac.registry().children(top, true).entries)
     if (mac.registry().property(e, "Product")) mac.setProperty(e, "Product", pl::Value("unKnown"));
@@ -70,7 +70,7 @@ TEST_F(DeviceRecord, AnUnknownProductNameIsNotStored) {
   EXPECT_EQ(d->displayName(), "Device");
 }
 
-TEST_F(DeviceRecord, DisplayNameAndItsSetter) {
+TEST_F(DeviceRecordTest, DisplayNameAndItsSetter) {
   auto def = std::make_shared<QS834DeviceDefinition>(
       pl::Value(pl::Dict{{"name", pl::Value("MX Master 3")},
                          {"personalities", pl::Value(pl::Array{pl::Value(pl::Dict{{"vid", pl::Value(0x46d)}})})}}),
@@ -94,7 +94,7 @@ TEST_F(DeviceRecord, DisplayNameAndItsSetter) {
   EXPECT_EQ(d->name(), "USB Receiver");
 }
 
-TEST_F(DeviceRecord, IndexesAreComparedByTheirText) {
+TEST_F(DeviceRecordTest, IndexesAreComparedByTheirText) {
   EXPECT_EQ(QS802DeviceClass::indexWithVID(0x46d, 0xc52b, 0x4082, "USB"), "46d-c52b-4082-USB");
   EXPECT_EQ(QS802DeviceClass::indexWithVID(0xffffffffu, 0, 0, "Bluetooth"), "ffffffff-0-0-Bluetooth");
   // Texts with equal 32-bit string hashes in common schemes still differ.
@@ -105,7 +105,7 @@ TEST_F(DeviceRecord, IndexesAreComparedByTheirText) {
   EXPECT_FALSE(d->isEqualToIndex("46d-c52b-4082-usb"));
 }
 
-TEST_F(DeviceRecord, AnotherVendorsDriverWinsWhicheverServiceComesFirst) {
+TEST_F(DeviceRecordTest, AnotherVendorsDriverWinsWhicheverServiceComesFirst) {
   RegistryId top = attach("microsoft-mouse-vendor-driver");
   ServiceRef vendorService = pointingService(top);
   // The Apple-driven service of the same device (another service at the same location).
@@ -136,7 +136,7 @@ TEST_F(DeviceRecord, AnotherVendorsDriverWinsWhicheverServiceComesFirst) {
   EXPECT_EQ(d->updateDriverInfoWithRegistry(0), 8020379);
 }
 
-TEST_F(DeviceRecord, TheSiblingDriversServiceKeepsTheStoredResolution) {
+TEST_F(DeviceRecordTest, TheSiblingDriversServiceKeepsTheStoredResolution) {
   RegistryId top = attach("kensington-expert-mouse-drovana");
   QS802DeviceClass* d = makeDevice(ctx.get(), 0x47d, 0x1020, 0, "USB");
   d->setPointerResolution(std::string("777"));
@@ -148,7 +148,7 @@ TEST_F(DeviceRecord, TheSiblingDriversServiceKeepsTheStoredResolution) {
   EXPECT_EQ(errorStackEntries().front(), "814.0562");
 }
 
-TEST_F(DeviceRecord, FiveDefaultFavouritesOnceOnly) {
+TEST_F(DeviceRecordTest, FiveDefaultFavouritesOnceOnly) {
   QS802DeviceClass* d = QS814insertDevice(ctx.get());
   d->setCursorSpeedSelectedIndex(4);
   ASSERT_EQ(d->insert5CursorSpeedsWithSens(-1, -1), d);
@@ -176,7 +176,7 @@ TEST_F(DeviceRecord, FiveDefaultFavouritesOnceOnly) {
   EXPECT_EQ(d->selectedCursorSpeed(), css[0]);
 }
 
-TEST_F(DeviceRecord, TheChangeDateFollowsSpeedChangesOnly) {
+TEST_F(DeviceRecordTest, TheChangeDateFollowsSpeedChangesOnly) {
   QS802DeviceClass* d = makeDevice(ctx.get(), 0x46d, 0xc52b, 0x4082, "USB");
   d->setCursorSpeedDate(pl::Date{100});
   save(ctx.get());
@@ -195,7 +195,7 @@ TEST_F(DeviceRecord, TheChangeDateFollowsSpeedChangesOnly) {
   EXPECT_GT(d->cursorSpeedDate()->seconds, 100);
 }
 
-TEST_F(DeviceRecord, DictionaryFormInitAndImport) {
+TEST_F(DeviceRecordTest, DictionaryFormInitAndImport) {
   QS802DeviceClass* src = makeDevice(ctx.get(), 0x46d, 0xc52b, 0x4082, "USB");
   src->setName(std::string("Source"));
   src->setPointerResolution(std::string("800"));
@@ -252,7 +252,7 @@ TEST_F(DeviceRecord, DictionaryFormInitAndImport) {
   EXPECT_EQ(copy->changedKeys(), std::vector<std::string>{"name"});
 }
 
-TEST_F(DeviceRecord, DebugTextsAndExpansionData) {
+TEST_F(DeviceRecordTest, DebugTextsAndExpansionData) {
   QS802DeviceClass* d = makeDevice(ctx.get(), 0x46d, 0xc52b, 0x4082, "USB");
   d->setExpansionData(pl::Value("v"), "k");
   EXPECT_EQ(*d->expansionDataForKey("k"), pl::Value("v"));
@@ -268,7 +268,7 @@ TEST_F(DeviceRecord, DebugTextsAndExpansionData) {
   EXPECT_EQ(d->partNameDebug(), "{b1 = Left;}");
 }
 
-TEST_F(DeviceRecord, WithoutDefaultGraphDataAServiceWithoutCurvesReadsAsNotConnected) {
+TEST_F(DeviceRecordTest, WithoutDefaultGraphDataAServiceWithoutCurvesReadsAsNotConnected) {
   // A program that gives its records no defaults: the mouse is attached, yet shows as absent.
   RegistryId top = attach("generic-usb-optical-mouse");
   QS802DeviceClass* bare = makeDevice(ctx.get(), 0x93a, 0x2510, 0, "USB");
@@ -286,7 +286,7 @@ TEST_F(DeviceRecord, WithoutDefaultGraphDataAServiceWithoutCurvesReadsAsNotConne
   EXPECT_EQ(d->VL702status(), kVL702Controlled);
 }
 
-TEST_F(DeviceRecord, StatusAndGraphDataOfTheFirstService) {
+TEST_F(DeviceRecordTest, StatusAndGraphDataOfTheFirstService) {
   records.defaultAcclTable = pl::Value(pl::Data{1, 2, 3});
   records.defaultAcclCurves = pl::Value(pl::Array{pl::Value(pl::Dict{})});
   ctx.reset();

@@ -97,7 +97,7 @@ std::vector<Row> inspect(sim::SimMac& mac) {
       const HidServiceClient* s = r.service.get();
       std::optional<std::string> transport;
       std::optional<pl::Value> location;
-      QS852getDeviceInfo(s, &r.vid, &r.pid, &r.mid, &transport, &location, nullptr);
+      getDeviceInfo(s, &r.vid, &r.pid, &r.mid, &transport, &location, nullptr);
       r.transport = transport.value_or("");
       r.location = location ? location->unsignedLongLongValue() : 0;
       r.cls = QS852getClass(p, s).value_or("?");
@@ -269,15 +269,15 @@ int runDemo(const Args& in) {
     if (!r.supported) continue;
     std::string key = r.accelKey.empty() ? kHIDMouseAccelerationKey : r.accelKey;
     QS810errorBuf(true);
-    int32_t e = QS852setCursorSpeed(r.service.get(), &key, 600.0, 0.6875, false);
+    int32_t e = setCursorSpeed(r.service.get(), &key, 600.0, 0.6875, false);
     std::cout << "  " << r.profile << ": ";
     if (e != 0) {
       std::cout << "failed, " << QS810getErrorString({"", "velmora-ctl", VELMORA_VERSION_TEXT, ""}) << "\n";
       continue;
     }
     auto accel = r.service->property(key);
-    std::cout << kHIDPointerResolutionKey << " = " << pl::formatG(QS852getCursorSens(r.service.get())) << " dpi ("
-              << X2Fix(QS852getCursorSens(r.service.get())) << "), " << key << " = "
+    std::cout << kHIDPointerResolutionKey << " = " << pl::formatG(getCursorSensitivity(r.service.get())) << " dpi ("
+              << X2Fix(getCursorSensitivity(r.service.get())) << "), " << key << " = "
               << pl::formatG(accel ? Fix2X(accel->intValue()) : 0.0) << " (" << (accel ? accel->intValue() : 0) << ")\n";
   }
   std::cout << "\nTry:\n"

@@ -43,7 +43,7 @@ std::string describe(const ErrorInfo& err, const std::string& fallback) {
 }
 
 // The device's dictionary as written to a file, with a default application when it has none.
-pl::Dict exportDictionary(DeviceDefinitionCache& definitions, QS802DeviceClass* d) {
+pl::Dict exportDictionary(DeviceDefinitionCache& definitions, DeviceRecord* d) {
   pl::Dict dic = d->devDic();
   pl::Array apps;
   if (const pl::Value* a = devdic::applications(dic); a && a->isArray()) apps = *a->asArray();
@@ -52,7 +52,7 @@ pl::Dict exportDictionary(DeviceDefinitionCache& definitions, QS802DeviceClass* 
     if (a.isDict() && appdic::isDefault(*a.asDict())) hasDefault = true;
   if (!hasDefault) {
     // The context is read-only: the record made here never reaches the store.
-    QS803AppClass* def = d->insertDefApplication();
+    AppRecord* def = d->insertDefApplication();
     apps.insert(apps.begin(), pl::Value(def ? QS812managedObjectToDictionary(def) : pl::Dict{}));
     sortAppDics(apps);
   }
@@ -110,20 +110,20 @@ int doExport(Args args) {
   DeviceDefinitionCache definitions(platform);
   StoreContextRef ctx;
   ErrorInfo err;
-  if (QS814createMOC(platform, store, nullptr, true, &ctx, &err, recordSettings()) != 0)
+  if (createStoreContext(platform, store, nullptr, true, &ctx, &err, recordSettings()) != 0)
     return failure(store + ": " + describe(err, "cannot be opened"));
   // Exporting from a damaged file would hand on a silently shortened copy of the settings.
   std::string problem;
   if (!ctx->checkIntegrity(&problem)) return failure(store + ": " + problem);
 
-  std::vector<QS802DeviceClass*> devices = QS814allDevices(ctx.get());
-  std::vector<QS802DeviceClass*> chosen;
+  std::vector<DeviceRecord*> devices = allDevices(ctx.get());
+  std::vector<DeviceRecord*> chosen;
   if (all) {
     chosen = devices;
   } else {
     for (const std::string& index : indexes) {
-      QS802DeviceClass* found = nullptr;
-      for (QS802DeviceClass* d : devices)
+      DeviceRecord* found = nullptr;
+      for (DeviceRecord* d : devices)
         if (d->isEqualToIndex(index)) found = d;  // the last of equal ones, as fetches do
       if (!found) return failure("the store has no device " + index);
       if (std::find(chosen.begin(), chosen.end(), found) == chosen.end()) chosen.push_back(found);
@@ -136,7 +136,7 @@ int doExport(Args args) {
   if (ctx->isDamaged()) return failure(store + ": part of the store could not be read");
 
   pl::Array dics;
-  for (QS802DeviceClass* d : chosen) {
+  for (DeviceRecord* d : chosen) {
     pl::Value dic(exportDictionary(definitions, d));
     // Name the device whose settings a reader would turn away, and why.
     std::string why;
@@ -171,7 +171,7 @@ int doImport(Args args) {
   const Platform platform;
   StoreContextRef ctx;
   ErrorInfo err;
-  if (QS814createMOC(platform, store, nullptr, false, &ctx, &err, recordSettings()) != 0) {
+  if (createStoreContext(platform, store, nullptr, false, &ctx, &err, recordSettings()) != 0) {
     if (err.code == kPersistentStoreInUseError)
       return failure(store + " is open for writing in another program (the settings pane?); nothing was imported. "
                              "Close it and try again.");
@@ -182,20 +182,20 @@ int doImport(Args args) {
     const pl::Dict& dic = *v.asDict();  // validated: every element is a device dictionary
     const pl::Value* t = devdic::transport(dic);
     std::string transport = t && t->isString() ? *t->asString() : std::string();
-    QS802DeviceClass* d = QS814fetchDevice(devdic::vid(dic), devdic::pid(dic), devdic::mid(dic), transport, ctx.get());
+    DeviceRecord* d = fetchDevice(devdic::vid(dic), devdic::pid(dic), devdic::mid(dic), transport, ctx.get());
     bool ok;
     if (d) {
       ok = d->importFromDevDic(dic) != nullptr;
       ++updated;
     } else {
-      d = QS814insertDevice(ctx.get());
+      d = insertDevice(ctx.get());
       ok = d && d->initWithDevDic(dic) != nullptr;
       ++created;
     }
     if (!ok) return failure(file + ": device " + devdic::deviceIndex(dic) + " could not be applied; nothing was saved");
   }
   if (ctx->isDamaged()) return failure(store + ": part of the store could not be read; nothing was saved");
-  if (QS814saveMOC(ctx.get(), &err) != 0) return failure(store + ": " + describe(err, "cannot be saved"));
+  if (saveStoreContext(ctx.get(), &err) != 0) return failure(store + ": " + describe(err, "cannot be saved"));
   std::cout << "imported " << r.content->size() << " device" << (r.content->size() == 1 ? "" : "s") << " ("
             << updated << " updated, " << created << " new) into " << store << "\n";
   return kExitOk;

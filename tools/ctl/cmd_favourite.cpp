@@ -86,7 +86,7 @@ int set(Args args) {
     if (!paths) return failure(error);
     p.paths = &*paths;
   }
-  std::optional<std::string> url = store.empty() ? QS814prefsFileURL(p) : std::optional<std::string>(store);
+  std::optional<std::string> url = store.empty() ? storeFilePath(p) : std::optional<std::string>(store);
   if (!url) return failure("no settings store location");
   {
     // A store is made in an existing folder only: say which folder is missing.
@@ -100,15 +100,15 @@ int set(Args args) {
 
   StoreContextRef ctx;
   ErrorInfo openError;
-  if (QS814createMOC(p, url, nullptr, false, &ctx, &openError, recordSettings()) != 0) {
+  if (createStoreContext(p, url, nullptr, false, &ctx, &openError, recordSettings()) != 0) {
     auto d = openError.userInfo.find(kDescriptionKey);
     return failure("cannot open " + *url + " for writing: " +
                    (d != openError.userInfo.end() ? d->second.describe() : openError.domain + " " + std::to_string(openError.code)));
   }
-  QS802DeviceClass* rec = QS814fetchDevice(id->vid, id->pid, id->mid, id->transport, ctx.get());
+  DeviceRecord* rec = fetchDevice(id->vid, id->pid, id->mid, id->transport, ctx.get());
   if (!rec) {
     if (!create) return failure("the store has no device " + device + " (use --create to add it)");
-    rec = QS814insertDevice(ctx.get());
+    rec = insertDevice(ctx.get());
     rec->setVid(id->vid);
     rec->setPid(id->pid);
     rec->setMid(id->mid);
@@ -118,8 +118,8 @@ int set(Args args) {
     rec->setViewScaleX(std::string("3.0"));
     if (!rec->insert5CursorSpeedsWithSens(-1, -1)) return failure("cannot make the device's favourites");
   }
-  QS805CursorSpeedClass* cs = nullptr;
-  for (QS805CursorSpeedClass* c : rec->cursorSpeeds())
+  CursorSpeedRecord* cs = nullptr;
+  for (CursorSpeedRecord* c : rec->cursorSpeeds())
     if (c->value(attr::cursorSpeed::index).longLongValue() == static_cast<int64_t>(n)) cs = c;
   if (!cs) return failure("device " + device + " has no favourite " + std::to_string(number));
   if (hasSens) cs->setSensitivity(pl::formatG(s));
@@ -128,7 +128,7 @@ int set(Args args) {
   if (select) rec->setCursorSpeedSelectedIndex(static_cast<int64_t>(n));
   rec->updateCursorSpeedDate();
   ErrorInfo saveError;
-  if (QS814saveMOC(ctx.get(), &saveError) != 0) {
+  if (saveStoreContext(ctx.get(), &saveError) != 0) {
     auto d = saveError.userInfo.find(kDescriptionKey);
     std::string why = d != saveError.userInfo.end()
                           ? d->second.describe()

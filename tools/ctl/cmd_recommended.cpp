@@ -210,12 +210,12 @@ int run(const Args& all) {
     const Platform platform;
     StoreContextRef ctx;
     ErrorInfo err;
-    if (QS814createMOC(platform, *where, nullptr, true, &ctx, &err, recordSettings()) != 0)
+    if (createStoreContext(platform, *where, nullptr, true, &ctx, &err, recordSettings()) != 0)
       return failure(*where + ": cannot be opened");
-    QS802DeviceClass* rec = QS814fetchDevice(name->vid, name->pid, name->mid, name->transport, ctx.get());
+    DeviceRecord* rec = fetchDevice(name->vid, name->pid, name->mid, name->transport, ctx.get());
     if (!rec) {
       std::vector<std::string> stored;
-      for (QS802DeviceClass* d : QS814allDevices(ctx.get()))
+      for (DeviceRecord* d : allDevices(ctx.get()))
         stored.push_back(cli::deviceNameText(d->vid(), d->pid(), d->mid(), d->transport().value_or("")));
       return usageError("recommended", "the store has no device " + deviceText + cli::didYouMean(deviceText, stored));
     }

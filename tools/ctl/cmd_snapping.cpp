@@ -82,7 +82,7 @@ bool openSession(Session& s, const std::string& store, std::string* error) {
     if (!s.paths) return false;
     p.paths = &*s.paths;
   }
-  s.url = store.empty() ? QS814prefsFileURL(p) : std::optional<std::string>(store);
+  s.url = store.empty() ? storeFilePath(p) : std::optional<std::string>(store);
   if (!s.url) *error = "no settings store location";
   return s.url.has_value();
 }
@@ -94,7 +94,7 @@ std::string describeError(const ErrorInfo& e) {
   return d != e.userInfo.end() ? d->second.describe() : e.domain + " " + std::to_string(e.code);
 }
 
-std::string motion(const QS803AppClass* a) {
+std::string motion(const AppRecord* a) {
   return std::string(a->snappingJump() ? "jump" : "glide") + (a->snappingBounce() ? ", bounce" : "");
 }
 
@@ -109,14 +109,14 @@ int list(Args args) {
   if (auto problem = storePathProblem(*s.url)) return failure(*problem);
   StoreContextRef ctx;
   ErrorInfo openError;
-  if (QS814createMOC(s.platform, s.url, nullptr, true, &ctx, &openError, recordSettings()) != 0)
+  if (createStoreContext(s.platform, s.url, nullptr, true, &ctx, &openError, recordSettings()) != 0)
     return failure("cannot open " + *s.url + ": " + describeError(openError));
-  auto apps = QS803AppClass::fetchAllSnappingApps(ctx.get()).value_or(std::vector<QS803AppClass*>{});
-  std::sort(apps.begin(), apps.end(), QS803AppClass::sortDescriptorsLess);
+  auto apps = AppRecord::fetchAllSnappingApps(ctx.get()).value_or(std::vector<AppRecord*>{});
+  std::sort(apps.begin(), apps.end(), AppRecord::sortDescriptorsLess);
   if (json) {
     std::cout << "[";
     bool first = true;
-    for (QS803AppClass* a : apps) {
+    for (AppRecord* a : apps) {
       std::cout << (first ? "\n" : ",\n") << "  {\"name\": " << jsonString(a->displayName())
                 << ", \"default\": " << (a->isDefault() ? "true" : "false") << ", \"matchingKey\": "
                 << jsonOpt(a->matchingKey()) << ", \"snapping\": " << jsonOpt(a->snapping())
@@ -129,7 +129,7 @@ int list(Args args) {
     return kExitOk;
   }
   if (apps.empty()) std::cout << "no snapping records (the settings window makes the default one)\n";
-  for (QS803AppClass* a : apps) {
+  for (AppRecord* a : apps) {
     std::string value = a->snapping().value_or("-");
     std::cout << a->displayName() << (a->isDefault() ? "" : " [" + a->matchingKey().value_or("") + "]") << ": "
               << value;
@@ -164,32 +164,32 @@ int set(Args args) {
   if (!openSession(s, store, &error)) return failure(error);
   StoreContextRef ctx;
   ErrorInfo openError;
-  if (QS814createMOC(s.platform, s.url, nullptr, false, &ctx, &openError, recordSettings()) != 0)
+  if (createStoreContext(s.platform, s.url, nullptr, false, &ctx, &openError, recordSettings()) != 0)
     return failure("cannot open " + *s.url + " for writing: " + describeError(openError));
 
   // The settings window makes sure the default record exists whenever it opens the store.
-  QS803AppClass* def = QS803AppClass::fetchDefSnappingApp(ctx.get());
-  if (!def) def = QS803AppClass::insertSnappingAppWithObject(AppObject(), ctx.get());
+  AppRecord* def = AppRecord::fetchDefSnappingApp(ctx.get());
+  if (!def) def = AppRecord::insertSnappingAppWithObject(AppObject(), ctx.get());
   if (!def) return failure("cannot make the default snapping record");
 
-  QS803AppClass* rec = def;
+  AppRecord* rec = def;
   std::string key;
   if (hasApp) {
     std::error_code ec;
     bool onDisk = app.find('/') != std::string::npos && std::filesystem::exists(app, ec);
     std::string path = onDisk ? std::filesystem::absolute(app, ec).lexically_normal().string() : app;
     while (onDisk && path.size() > 1 && path.back() == '/') path.pop_back();
-    key = onDisk ? QS803AppClass::matchingKeyFromURL(s.platform, path) : app;
+    key = onDisk ? AppRecord::matchingKeyFromURL(s.platform, path) : app;
     rec = nullptr;
-    auto all = QS803AppClass::fetchAllSnappingApps(ctx.get()).value_or(std::vector<QS803AppClass*>{});
+    auto all = AppRecord::fetchAllSnappingApps(ctx.get()).value_or(std::vector<AppRecord*>{});
     // An equal key first, then one whose trailing components it names.
-    for (QS803AppClass* a : all)
+    for (AppRecord* a : all)
       if (!a->isDefault() && pl::asciiLower(a->matchingKey().value_or("")) == pl::asciiLower(key)) rec = a;
-    for (QS803AppClass* a : all)
+    for (AppRecord* a : all)
       if (!rec && !a->isDefault() && a->isEqualToMatchingKey(key)) rec = a;
-    if (!rec && onDisk) rec = QS803AppClass::insertSnappingAppWithObject(AppObject(FileURL{path}), ctx.get());
+    if (!rec && onDisk) rec = AppRecord::insertSnappingAppWithObject(AppObject(FileURL{path}), ctx.get());
     if (!rec && !onDisk) {
-      rec = QS814insertApplication(ctx.get());
+      rec = insertApplication(ctx.get());
       if (rec) {
         rec->setMatchingKey(key);
         std::string name = key.substr(key.find_last_of('/') == std::string::npos ? 0 : key.find_last_of('/') + 1);
@@ -206,7 +206,7 @@ int set(Args args) {
   std::string shown = rec->displayName() + (rec->isDefault() ? "" : " [" + rec->matchingKey().value_or("") + "]");
   std::string summary = *value + ", " + motion(rec);
   ErrorInfo saveError;
-  if (QS814saveMOC(ctx.get(), &saveError) != 0) return failure("cannot save " + *s.url + ": " + describeError(saveError));
+  if (saveStoreContext(ctx.get(), &saveError) != 0) return failure("cannot save " + *s.url + ": " + describeError(saveError));
   ctx.reset();
   std::cout << "saved " << shown << ": " << summary << " in " << *s.url << "\n";
 

@@ -36,19 +36,19 @@ std::string jsonOpt(const std::optional<std::string>& s) { return s ? jsonString
 
 std::string orDash(const std::optional<std::string>& s) { return s ? *s : "-"; }
 
-std::vector<QS805CursorSpeedClass*> byIndex(QS802DeviceClass* d) {
+std::vector<CursorSpeedRecord*> byIndex(DeviceRecord* d) {
   auto css = d->cursorSpeeds();
   std::stable_sort(css.begin(), css.end(),
-                   [](QS805CursorSpeedClass* a, QS805CursorSpeedClass* b) { return a->index() < b->index(); });
+                   [](CursorSpeedRecord* a, CursorSpeedRecord* b) { return a->index() < b->index(); });
   return css;
 }
 
-void printText(const std::vector<QS802DeviceClass*>& devices, std::vector<QS803AppClass*> apps, std::ostream& out) {
+void printText(const std::vector<DeviceRecord*>& devices, std::vector<AppRecord*> apps, std::ostream& out) {
   out << "Devices: " << devices.size() << "\n";
   if (!devices.empty())
     out << "(sensitivity: the pointer resolution written to the device, 10 to 2000, lower is faster;\n"
            " the settings window shows it as a speed, 2000 minus the sensitivity)\n";
-  for (QS802DeviceClass* d : devices) {
+  for (DeviceRecord* d : devices) {
     out << "\n" << d->index() << "\n"
         << "  vid " << hex(d->vid()) << "  pid " << hex(d->pid()) << "  mid " << hex(d->mid()) << "  transport "
         << orDash(d->transport()) << "\n"
@@ -57,7 +57,7 @@ void printText(const std::vector<QS802DeviceClass*>& devices, std::vector<QS803A
         << "  native resolution: " << orDash(d->pointerResolution())
         << "  selected favourite: " << d->cursorSpeedSelectedIndex() + 1
         << (d->cursorSpeedDisabled() ? "  (turned off for this device)" : "") << "\n";
-    for (QS805CursorSpeedClass* cs : byIndex(d)) {
+    for (CursorSpeedRecord* cs : byIndex(d)) {
       out << "  favourite " << cs->index() + 1 << " (" << orDash(cs->title()) << "): sensitivity "
           << orDash(cs->sensitivity()) << " (window speed " << cs->sensitivityDisplay() << "), tracking " << orDash(cs->trackingSpeed())
           << (cs->disableAccl() ? ", acceleration off" : "")
@@ -65,9 +65,9 @@ void printText(const std::vector<QS802DeviceClass*>& devices, std::vector<QS803A
     }
     if (size_t n = d->applications().size()) out << "  applications of the sibling product: " << n << "\n";
   }
-  std::sort(apps.begin(), apps.end(), QS803AppClass::sortDescriptorsLess);
+  std::sort(apps.begin(), apps.end(), AppRecord::sortDescriptorsLess);
   out << "\nApplications: " << apps.size() << "\n";
-  for (QS803AppClass* a : apps) {
+  for (AppRecord* a : apps) {
     out << "  " << a->displayName() << (a->isDefault() ? "" : " [" + orDash(a->matchingKey()) + "]") << ": "
         << orDash(a->snapping());
     if (!a->isDefault() && a->snapping() == std::optional<std::string>(kSnappingSameAsDefault))
@@ -76,10 +76,10 @@ void printText(const std::vector<QS802DeviceClass*>& devices, std::vector<QS803A
   }
 }
 
-void printJson(const std::vector<QS802DeviceClass*>& devices, std::vector<QS803AppClass*> apps, std::ostream& out) {
+void printJson(const std::vector<DeviceRecord*>& devices, std::vector<AppRecord*> apps, std::ostream& out) {
   out << "{\"devices\": [";
   for (size_t i = 0; i < devices.size(); ++i) {
-    QS802DeviceClass* d = devices[i];
+    DeviceRecord* d = devices[i];
     out << (i ? ", " : "") << "{\"index\": " << jsonString(d->index()) << ", \"vid\": " << d->vid()
         << ", \"pid\": " << d->pid() << ", \"mid\": " << d->mid() << ", \"transport\": " << jsonOpt(d->transport())
         << ", \"name\": " << jsonOpt(d->name()) << ", \"registryName\": " << jsonOpt(d->registryName())
@@ -91,7 +91,7 @@ void printJson(const std::vector<QS802DeviceClass*>& devices, std::vector<QS803A
         << ", \"applications\": " << d->applications().size() << ", \"cursorSpeeds\": [";
     auto css = byIndex(d);
     for (size_t j = 0; j < css.size(); ++j) {
-      QS805CursorSpeedClass* cs = css[j];
+      CursorSpeedRecord* cs = css[j];
       out << (j ? ", " : "") << "{\"index\": " << cs->index() << ", \"favourite\": " << cs->index() + 1
           << ", \"title\": " << jsonOpt(cs->title())
           << ", \"sensitivity\": " << jsonOpt(cs->sensitivity())
@@ -101,10 +101,10 @@ void printJson(const std::vector<QS802DeviceClass*>& devices, std::vector<QS803A
     }
     out << "]}";
   }
-  std::sort(apps.begin(), apps.end(), QS803AppClass::sortDescriptorsLess);
+  std::sort(apps.begin(), apps.end(), AppRecord::sortDescriptorsLess);
   out << "], \"applications\": [";
   for (size_t i = 0; i < apps.size(); ++i) {
-    QS803AppClass* a = apps[i];
+    AppRecord* a = apps[i];
     out << (i ? ", " : "") << "{\"matchingKey\": " << jsonOpt(a->matchingKey()) << ", \"name\": " << jsonOpt(a->name())
         << ", \"default\": " << (a->isDefault() ? "true" : "false") << ", \"snapping\": " << jsonOpt(a->snapping())
         << ", \"actualSnapping\": " << jsonString(a->actualSnapping())
@@ -128,15 +128,15 @@ int show(Args args) {
   const Platform platform;
   StoreContextRef ctx;
   ErrorInfo err;
-  if (QS814createMOC(platform, path, nullptr, true, &ctx, &err, recordSettings()) != 0) {
+  if (createStoreContext(platform, path, nullptr, true, &ctx, &err, recordSettings()) != 0) {
     const pl::Value* why = err.userInfo.count(kDescriptionKey) ? &err.userInfo.at(kDescriptionKey) : nullptr;
     return failure(path + ": " + (why ? why->describe() : "cannot be opened"));
   }
   // A truncated or overwritten file can read as a store with fewer records: refuse to show it.
   std::string problem;
   if (!ctx->checkIntegrity(&problem)) return failure(path + ": " + problem);
-  std::vector<QS802DeviceClass*> devices = QS814allDevices(ctx.get());
-  std::vector<QS803AppClass*> apps = QS803AppClass::fetchAllSnappingApps(ctx.get()).value_or(std::vector<QS803AppClass*>{});
+  std::vector<DeviceRecord*> devices = allDevices(ctx.get());
+  std::vector<AppRecord*> apps = AppRecord::fetchAllSnappingApps(ctx.get()).value_or(std::vector<AppRecord*>{});
   if (json)
     printJson(devices, apps, std::cout);
   else

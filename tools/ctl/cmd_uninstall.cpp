@@ -72,14 +72,14 @@ class CtlHooks : public UninstallHooks {
   }
   int32_t clearSharedSelection(ErrorInfo* error) override {
     bool exists = false;
-    auto file = QS814prefsFileURL(p_, &exists);
+    auto file = storeFilePath(p_, &exists);
     if (!file || !exists) return 0;  // no store: nothing of ours in it
     StoreContextRef ctx;
-    if (int32_t r = QS814openMOC(p_, nullptr, false, &ctx, error, recordSettings())) return r;
-    QS809UserInfoClass* info = QS814fetchUserInfo(ctx.get());
+    if (int32_t r = openStoreContext(p_, nullptr, false, &ctx, error, recordSettings())) return r;
+    UserInfoRecord* info = fetchUserInfo(ctx.get());
     if (!info) return 0;
     info->setVlDeviceSelectedIndex(std::nullopt);
-    return QS814saveMOC(ctx.get(), error);
+    return saveStoreContext(ctx.get(), error);
   }
   void fatal(int32_t code, int64_t site, const ErrorInfo* error) override {
     std::string text;

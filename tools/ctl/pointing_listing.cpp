@@ -131,7 +131,7 @@ std::vector<PointingRow> listPointingDevices(const Platform& ports,
     PointingRow r;
     std::optional<std::string> transport;
     uint8_t slot = 0;
-    QS852getDeviceInfo(s.get(), &r.vid, &r.pid, &r.mid, &transport, nullptr, &slot);
+    getDeviceInfo(s.get(), &r.vid, &r.pid, &r.mid, &transport, nullptr, &slot);
     r.transport = transport.value_or("");
     r.device = cli::deviceNameText(r.vid, r.pid, r.mid, r.transport);
     r.product = serviceString(s.get(), "Product").value_or("");

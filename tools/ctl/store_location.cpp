@@ -11,7 +11,7 @@ std::optional<std::string> userStorePath(std::string* error) {
   if (!paths) return std::nullopt;
   Platform p;
   p.paths = &*paths;
-  std::optional<std::string> url = QS814prefsFileURL(p);
+  std::optional<std::string> url = storeFilePath(p);
   if (!url && error) *error = "cannot make the settings folder in " + paths->applicationSupport();
   return url;
 }
