@@ -93,12 +93,53 @@ function(velmora_library name)
   add_library(${name} STATIC ${ARGN})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
   set_target_properties(${name} PROPERTIES POSITION_INDEPENDENT_CODE ON)
+  set_property(GLOBAL APPEND PROPERTY VELMORA_LIBRARIES ${name})
 endfunction()
 
 # velmora_header_library(<name>): a folder of headers only (the ports).
 function(velmora_header_library name)
   add_library(${name} INTERFACE)
   target_include_directories(${name} INTERFACE ${PROJECT_SOURCE_DIR})
+  set_property(GLOBAL APPEND PROPERTY VELMORA_LIBRARIES ${name})
+endfunction()
+
+# velmora_library_group(<name> <library>...): several folders' libraries under one name, for the
+# programs that use them all (velmora_core, velmora_pane).
+function(velmora_library_group name)
+  add_library(${name} INTERFACE)
+  target_link_libraries(${name} INTERFACE ${ARGN})
+  set_property(GLOBAL APPEND PROPERTY VELMORA_LIBRARIES ${name})
+endfunction()
+
+# velmora_write_link_map(): after every folder, writes build/<preset>/velmora_link_map.txt, one
+# line per library: name, folder, archive (or "-"), the project libraries it links. The
+# layers.link_deps test (scripts/check-link-deps) reads it with the archives' symbols and fails
+# when a library uses another without linking it, which a static link only shows when the
+# link order happens to change.
+function(velmora_write_link_map)
+  get_property(libraries GLOBAL PROPERTY VELMORA_LIBRARIES)
+  set(lines)
+  foreach(lib ${libraries})
+    get_target_property(kind ${lib} TYPE)
+    if(kind STREQUAL "INTERFACE_LIBRARY")
+      get_target_property(links ${lib} INTERFACE_LINK_LIBRARIES)
+      set(archive "-")
+    else()
+      get_target_property(links ${lib} LINK_LIBRARIES)
+      set(archive "$<TARGET_FILE:${lib}>")
+    endif()
+    get_target_property(folder ${lib} SOURCE_DIR)
+    file(RELATIVE_PATH folder ${PROJECT_SOURCE_DIR} ${folder})
+    set(own)
+    foreach(l ${links})
+      if(l IN_LIST libraries)
+        list(APPEND own ${l})
+      endif()
+    endforeach()
+    list(JOIN own " " own)
+    string(APPEND lines "${lib}\t${folder}\t${archive}\t${own}\n")
+  endforeach()
+  file(GENERATE OUTPUT ${CMAKE_BINARY_DIR}/velmora_link_map.txt CONTENT "${lines}")
 endfunction()
 
 # GCC 12's flow analysis at -O2 draws false positives from a few files (noted where they are
