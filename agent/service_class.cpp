@@ -12,6 +12,7 @@
 #include "core/hid/fixed_point.h"
 #include "core/hid/pointer_parameters.h"
 #include "core/hid/registry_search.h"
+#include "core/plist/ascii_text.h"
 #include "core/plist/number_text.h"
 #include "core/store/cursor_speed_record.h"
 #include "core/store/defined_device.h"
@@ -81,15 +82,7 @@ FavouriteValues decideFavourite(const QS805CursorSpeedClass* cs) {
   return v;
 }
 
-std::string hexText(uint64_t v) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  do {
-    out.insert(out.begin(), digits[v & 0xF]);
-    v >>= 4;
-  } while (v);
-  return out;
-}
+using pl::hexText;
 
 std::optional<pl::Value> entryProperty(const Platform& p, RegistryId entry, const char* key) {
   IoRegistry* reg = p.registry;

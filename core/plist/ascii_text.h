@@ -3,6 +3,7 @@
 // process's locale (a Qt program sets the user's).
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -16,6 +17,17 @@ inline int hexDigitValue(char c) {
   if (c >= 'a' && c <= 'f') return c - 'a' + 10;
   if (c >= 'A' && c <= 'F') return c - 'A' + 10;
   return -1;
+}
+
+// v in lower-case hexadecimal, without leading zeros ("0" for 0).
+inline std::string hexText(uint64_t v) {
+  static constexpr char kDigits[] = "0123456789abcdef";
+  std::string out;
+  do {
+    out.insert(out.begin(), kDigits[v & 0xF]);
+    v >>= 4;
+  } while (v);
+  return out;
 }
 
 inline std::string asciiLower(std::string_view s) {

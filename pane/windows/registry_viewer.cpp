@@ -8,21 +8,14 @@
 #include <set>
 #include <vector>
 
+#include "core/plist/ascii_text.h"
 #include "core/plist/number_text.h"
 
 namespace vl {
 
 namespace {
 
-std::string hexText(uint64_t v) {
-  static const char* digits = "0123456789abcdef";
-  std::string out;
-  do {
-    out.insert(out.begin(), digits[v & 0xF]);
-    v >>= 4;
-  } while (v);
-  return out;
-}
+using pl::hexText;
 
 // A property value in the registry tool's notation.
 std::string valueText(const pl::Value& v) {

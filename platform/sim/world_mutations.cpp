@@ -159,13 +159,7 @@ Status World::setProperty(RegistryId entry, const std::string& key, const pl::Va
 Status World::setSystemAcceleration(const std::string& key, double value) {
   return asStatus([&](std::string* error) {
     if (key.empty()) return fail(error, "empty acceleration key");
-    bool ok = p_->update<SystemFile>(
-        kWorldSystemFile,
-        [&](SystemFile& f) {
-          f.acceleration[key] = value;
-          return true;
-        },
-        error);
+    bool ok = p_->updateSystem([&](SystemFile& f) { f.acceleration[key] = value; }, error);
     if (ok) p_->mac->setSystemAcceleration(key, value);
     return ok;
   });
@@ -173,13 +167,7 @@ Status World::setSystemAcceleration(const std::string& key, double value) {
 
 Status World::setSessionState(SessionState state) {
   return asStatus([&](std::string* error) {
-    bool ok = p_->update<SystemFile>(
-        kWorldSystemFile,
-        [&](SystemFile& f) {
-          f.session = state;
-          return true;
-        },
-        error);
+    bool ok = p_->updateSystem([&](SystemFile& f) { f.session = state; }, error);
     if (ok) p_->mac->setSessionState(state);
     return ok;
   });
@@ -187,13 +175,7 @@ Status World::setSessionState(SessionState state) {
 
 Status World::setKeyboardLayout(int16_t handlerID, uint32_t layoutType) {
   return asStatus([&](std::string* error) {
-    bool ok = p_->update<SystemFile>(
-        kWorldSystemFile,
-        [&](SystemFile& f) {
-          f.keyboardLayouts[handlerID] = layoutType;
-          return true;
-        },
-        error);
+    bool ok = p_->updateSystem([&](SystemFile& f) { f.keyboardLayouts[handlerID] = layoutType; }, error);
     if (ok) p_->mac->setKeyboardLayout(handlerID, layoutType);
     return ok;
   });
@@ -202,13 +184,7 @@ Status World::setKeyboardLayout(int16_t handlerID, uint32_t layoutType) {
 Status World::setScreenFrames(std::vector<Rect> frames) {
   return asStatus([&](std::string* error) {
     if (frames.empty()) return fail(error, "a machine has at least one screen");
-    bool ok = p_->update<SystemFile>(
-        kWorldSystemFile,
-        [&](SystemFile& f) {
-          f.screens = frames;
-          return true;
-        },
-        error);
+    bool ok = p_->updateSystem([&](SystemFile& f) { f.screens = frames; }, error);
     if (ok) p_->mac->setScreenFrames(std::move(frames));
     return ok;
   });
@@ -217,13 +193,7 @@ Status World::setScreenFrames(std::vector<Rect> frames) {
 Status World::displayChange() {
   return asStatus([&](std::string* error) {
     uint64_t count = 0;
-    bool ok = p_->update<SystemFile>(
-        kWorldSystemFile,
-        [&](SystemFile& f) {
-          count = ++f.displayChanges;
-          return true;
-        },
-        error);
+    bool ok = p_->updateSystem([&](SystemFile& f) { count = ++f.displayChanges; }, error);
     if (!ok) return false;
     // Changes of others counted in between are told as this one event.
     p_->displayChanges = count;

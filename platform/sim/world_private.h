@@ -115,6 +115,17 @@ struct World::Private {
     if (!change(model)) return false;
     return store(file, model, foreign, error);
   }
+  // A change of the machine's system file that cannot be refused.
+  template <class Change>
+  bool updateSystem(Change change, std::string* error) {
+    return update<SystemFile>(
+        kWorldSystemFile,
+        [&](SystemFile& f) {
+          change(f);
+          return true;
+        },
+        error);
+  }
 
   // Histories of service writes (world_history.cpp).
   bool appendHistory(const PropertyWrite& w, std::string* error);
