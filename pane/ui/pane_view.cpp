@@ -159,12 +159,26 @@ QString PaneView::vlText(const char* key) const {
 // --- Tabs ------------------------------------------------------------------------------------
 
 // The tabs in the order they show. A tab's place in the tab widget is its row here.
+namespace {
+constexpr bool sameNames(const char* a, const char* b) {
+  while (*a && *a == *b) ++a, ++b;
+  return *a == *b;
+}
+}  // namespace
+
 std::span<const PaneView::TabEntry> PaneView::tabTable() {
   static constexpr TabEntry kTabs[] = {
       {PaneTab::Speed, kSpeedTabName, "Cursor Speed", &PaneView::makeSpeedTab},
       {PaneTab::Applications, kAppsTabName, "Applications", &PaneView::makeAppsTab},
       {PaneTab::Other, kOtherTabName, "Other", &PaneView::makeOtherTab},
   };
+  constexpr auto matchesHostNames = [] {
+    if (std::size(kTabs) != kPaneTabNames.size()) return false;
+    for (size_t i = 0; i < kPaneTabNames.size(); ++i)
+      if (!sameNames(kTabs[i].name, kPaneTabNames[i])) return false;
+    return true;
+  };
+  static_assert(matchesHostNames(), "pane_tab_names.h must list the tabs in this table's order");
   return kTabs;
 }
 

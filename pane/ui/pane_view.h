@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "core/store/record_names.h"
+#include "pane/ui/pane_tab_names.h"
 #include "pane/windows/pane_window.h"
 #include "platform/api/platform.h"
 
@@ -68,11 +69,6 @@ class QtInputState : public InputState {
 };
 // On this platform Control plays the part of Command: ⌘1 is Ctrl+1, ⌘Z is Ctrl+Z.
 ModifierFlags modifierFlagsOf(Qt::KeyboardModifiers m);
-
-// Tab short names as the host selects them.
-inline constexpr const char* kSpeedTabName = "speed";
-inline constexpr const char* kAppsTabName = "apps";
-inline constexpr const char* kOtherTabName = "other";
 
 // The slider range of the tracking speed: the square root of 0 … 20 in thousandths.
 inline constexpr int kTrackingSliderScale = 1000;

@@ -18,6 +18,7 @@
 #include "pane/ui/host/pane_loader.h"
 #include "pane/ui/host/pane_lookup.h"
 #include "pane/ui/host/pane_session.h"
+#include "pane/ui/pane_tab_names.h"
 #include "platform/linux/xdg_paths.h"
 #include "platform/sim/world.h"
 #include "tools/common/system_choice.h"
@@ -61,9 +62,6 @@ const char* kHelp =
     "SIGHUP close the window the same way.\n\n"
     "Exit status: 0 when the window was closed (or the screenshot saved), 1 when the pane cannot\n"
     "be found, loaded or shown, 2 for usage errors, 70 after a fatal error of the pane.\n";
-
-// The tabs the pane offers, for suggestions when a name is mistyped.
-const std::vector<std::string> kTabNames = {"speed", "apps", "other"};
 
 int usage(const std::string& message) {
   std::cerr << "velmora-settings: " << message << "\nTry 'velmora-settings --help'.\n";
@@ -192,7 +190,7 @@ int main(int argc, char** argv) {
     if (!tab.empty() && !session.selectTab(tab)) {
       window.hide();
       session.destroy();
-      return usage("the pane has no tab '" + tab + "'" + cli::didYouMean(tab, kTabNames));
+      return usage("the pane has no tab '" + tab + "'" + cli::didYouMean(tab, vl::ui::paneTabNames()));
     }
 
     if (!screenshot.empty()) {
