@@ -152,9 +152,10 @@ int main(int argc, char** argv) {
   p.cursor = cursor->get();
   p.screens = screens->get();
   p.sleeper = &sleeper;
+  ErrorStack errors;
   for (bool jump : {true, false}) {
     Stats total, beyond;
-    AutoSnapping engine(p);
+    AutoSnapping engine(p, errors);
     engine.setCancelButtonTitle("Cancel");
     engine.startAutoCursorSnappingToItem(kSnapDefaultButton, jump, false);
     for (int r = 0; r < runs; ++r) {

@@ -126,11 +126,11 @@ void QS812removeLaunchAgent(const Platform& p, const std::string& agentBundlePat
   (void)p.serviceManager->removeFile(*url);
 }
 
-int32_t QS812startLaunchAgentForBundleID(const Platform& p, const std::string& label) {
+int32_t QS812startLaunchAgentForBundleID(const Platform& p, ErrorStack& errors, const std::string& label) {
   if (label.empty()) return 0;
   int status = p.serviceManager ? p.serviceManager->kickstart(label) : -1;
   if (status == 0) return 0;
-  QS810stackError(nullptr, status);
+  QS810stackError(errors, nullptr, status);
   return kLaunchAgentStartFailed;
 }
 

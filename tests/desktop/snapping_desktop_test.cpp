@@ -211,7 +211,7 @@ class SnappingOnXvfb : public test::SimWorld {
   }
   int pass(AutoSnapping& engine) { return engine.moveCursorToItem(engine.target(), engine.jump(), engine.bounce()); }
   std::unique_ptr<AutoSnapping> engine() {
-    auto e = std::make_unique<AutoSnapping>(platform);
+    auto e = std::make_unique<AutoSnapping>(platform, errors);
     e->setSpawner([](std::function<void()>) {});  // the test runs the passes itself
     e->setCancelButtonTitle("Cancel");
     return e;
@@ -242,7 +242,7 @@ TEST_F(SnappingOnXvfb, TheDialogsDefaultButtonIsReadFromTheBus) {
   EXPECT_EQ(axString(platform, def, kAXTitleAttribute, &title), kAXErrorSuccess);
   EXPECT_EQ(title, "Save");
   Point centre;
-  ASSERT_EQ(QS842elementAttrPosition(platform, window, kAXDefaultButtonAttribute, &centre), 0)
+  ASSERT_EQ(QS842elementAttrPosition(platform, errors, window, kAXDefaultButtonAttribute, &centre), 0)
       << "enabled, uncovered, inside the window and on a screen";
   EXPECT_LE(std::abs(centre.x - button->x), 1.0);
   EXPECT_LE(std::abs(centre.y - button->y), 1.0);

@@ -33,7 +33,7 @@ class CurveViewTest : public CurveViewBench {
     return all;
   }
 
-  VL260CurveView view{platform, host};
+  VL260CurveView view{platform, errorContext(), host};
 };
 
 TEST_F(CurveViewTest, ADeviceChangeStoresZoomAndVisibilityIntoTheOldDeviceAndLoadsTheNewOnes) {

@@ -173,6 +173,7 @@ void printText(const std::string& device, const RankingIdentity& id, const std::
 }
 
 int run(const Args& all) {
+  ErrorStack errors;  // this run's failures
   Args args = all;
   std::string error, device, store;
   bool hasDevice = takeOption(args, "--device", &device, &error);
@@ -210,9 +211,9 @@ int run(const Args& all) {
     const Platform platform;
     StoreContextRef ctx;
     ErrorInfo err;
-    if (QS814createMOC(platform, *where, nullptr, true, &ctx, &err, recordSettings()) != 0)
+    if (QS814createMOC(platform, errors, *where, nullptr, true, &ctx, &err, recordSettings()) != 0)
       return failure(*where + ": cannot be opened");
-    QS802DeviceClass* rec = QS814fetchDevice(name->vid, name->pid, name->mid, name->transport, ctx.get());
+    QS802DeviceClass* rec = QS814fetchDevice(errors, name->vid, name->pid, name->mid, name->transport, ctx.get());
     if (!rec) {
       std::vector<std::string> stored;
       for (QS802DeviceClass* d : QS814allDevices(ctx.get()))

@@ -69,6 +69,7 @@ struct Session {
   std::optional<linux_::XdgPaths> paths;
   std::unique_ptr<sim::SimWorkspace> workspace;
   Platform platform;  // points into the members above
+  ErrorStack errors;   // the session's failures
   std::optional<std::string> url;
 };
 
@@ -82,7 +83,7 @@ bool openSession(Session& s, const std::string& store, std::string* error) {
     if (!s.paths) return false;
     p.paths = &*s.paths;
   }
-  s.url = store.empty() ? QS814prefsFileURL(p) : std::optional<std::string>(store);
+  s.url = store.empty() ? QS814prefsFileURL(p, s.errors) : std::optional<std::string>(store);
   if (!s.url) *error = "no settings store location";
   return s.url.has_value();
 }
@@ -109,9 +110,9 @@ int list(Args args) {
   if (auto problem = storePathProblem(*s.url)) return failure(*problem);
   StoreContextRef ctx;
   ErrorInfo openError;
-  if (QS814createMOC(s.platform, s.url, nullptr, true, &ctx, &openError, recordSettings()) != 0)
+  if (QS814createMOC(s.platform, s.errors, s.url, nullptr, true, &ctx, &openError, recordSettings()) != 0)
     return failure("cannot open " + *s.url + ": " + describeError(openError));
-  auto apps = QS803AppClass::fetchAllSnappingApps(ctx.get()).value_or(std::vector<QS803AppClass*>{});
+  auto apps = QS803AppClass::fetchAllSnappingApps(s.errors, ctx.get()).value_or(std::vector<QS803AppClass*>{});
   std::sort(apps.begin(), apps.end(), QS803AppClass::sortDescriptorsLess);
   if (json) {
     std::cout << "[";
@@ -164,12 +165,12 @@ int set(Args args) {
   if (!openSession(s, store, &error)) return failure(error);
   StoreContextRef ctx;
   ErrorInfo openError;
-  if (QS814createMOC(s.platform, s.url, nullptr, false, &ctx, &openError, recordSettings()) != 0)
+  if (QS814createMOC(s.platform, s.errors, s.url, nullptr, false, &ctx, &openError, recordSettings()) != 0)
     return failure("cannot open " + *s.url + " for writing: " + describeError(openError));
 
   // The settings window makes sure the default record exists whenever it opens the store.
-  QS803AppClass* def = QS803AppClass::fetchDefSnappingApp(ctx.get());
-  if (!def) def = QS803AppClass::insertSnappingAppWithObject(AppObject(), ctx.get());
+  QS803AppClass* def = QS803AppClass::fetchDefSnappingApp(s.errors, ctx.get());
+  if (!def) def = QS803AppClass::insertSnappingAppWithObject(s.errors, AppObject(), ctx.get());
   if (!def) return failure("cannot make the default snapping record");
 
   QS803AppClass* rec = def;
@@ -181,15 +182,15 @@ int set(Args args) {
     while (onDisk && path.size() > 1 && path.back() == '/') path.pop_back();
     key = onDisk ? QS803AppClass::matchingKeyFromURL(s.platform, path) : app;
     rec = nullptr;
-    auto all = QS803AppClass::fetchAllSnappingApps(ctx.get()).value_or(std::vector<QS803AppClass*>{});
+    auto all = QS803AppClass::fetchAllSnappingApps(s.errors, ctx.get()).value_or(std::vector<QS803AppClass*>{});
     // An equal key first, then one whose trailing components it names.
     for (QS803AppClass* a : all)
       if (!a->isDefault() && pl::asciiLower(a->matchingKey().value_or("")) == pl::asciiLower(key)) rec = a;
     for (QS803AppClass* a : all)
       if (!rec && !a->isDefault() && a->isEqualToMatchingKey(key)) rec = a;
-    if (!rec && onDisk) rec = QS803AppClass::insertSnappingAppWithObject(AppObject(FileURL{path}), ctx.get());
+    if (!rec && onDisk) rec = QS803AppClass::insertSnappingAppWithObject(s.errors, AppObject(FileURL{path}), ctx.get());
     if (!rec && !onDisk) {
-      rec = QS814insertApplication(ctx.get());
+      rec = QS814insertApplication(s.errors, ctx.get());
       if (rec) {
         rec->setMatchingKey(key);
         std::string name = key.substr(key.find_last_of('/') == std::string::npos ? 0 : key.find_last_of('/') + 1);
