@@ -34,8 +34,9 @@ namespace {
 constexpr int64_t kIncompatibleVersionHashError = 134130;
 }  // namespace
 
-AppControllerClass::AppControllerClass(const Platform& platform, AgentSettings settings)
+AppControllerClass::AppControllerClass(const Platform& platform, ErrorContext errors, AgentSettings settings)
     : platform_(platform),
+      errors_(errors),
       settings_(std::move(settings)),
       definitions_(platform),
       snapping_(std::make_unique<SnappingHooks>()) {}
@@ -50,7 +51,7 @@ AppControllerClass::~AppControllerClass() {
 }
 
 void AppControllerClass::fatal(const char* message, const char* table, int64_t code, int64_t site) {
-  AbendApp(platform_, message, table, code, site);
+  AbendApp(platform_, errors_, message, table, code, site);
 }
 
 // --- Start-up and shutdown -------------------------------------------------------------------
@@ -108,7 +109,7 @@ void AppControllerClass::applicationDidFinishLaunching() {
     return;
   }
 
-  std::optional<std::string> url = QS814prefsFileURL(p);
+  std::optional<std::string> url = QS814prefsFileURL(p, errors_.stack);
   if (const char* message = VL714prefsFileCompatibleError(url, nullptr)) {
     fatal(message, "vl", 0, 1000795);
     return;
@@ -120,7 +121,7 @@ void AppControllerClass::applicationDidFinishLaunching() {
     if (error.domain == kCocoaErrorDomain && error.code == kIncompatibleVersionHashError) {
       fatal(kSettingsFormatChangedMessage, "vl", opened, 1000800);
     } else {
-      AbendAppNSError(p, &error, opened, 1000801);
+      AbendAppNSError(p, errors_, &error, opened, 1000801);
     }
     return;
   }
@@ -228,9 +229,9 @@ AppControllerClass::LeftOverOutcome AppControllerClass::restoreLeftOverAtQuit() 
     if (dvVersion_ != 0 && !QS822isAppleGestureDevice(vid, pid)) continue;
     reached.insert(key);
     const SavedSpeed speed = *saved;
-    if (int32_t e = QS852setCursorSpeed(service.get(), &speed.accelerationKey, Fix2X(speed.resolution),
+    if (int32_t e = QS852setCursorSpeed(errors_.stack, service.get(), &speed.accelerationKey, Fix2X(speed.resolution),
                                         Fix2X(speed.acceleration), std::nullopt)) {
-      QS810stackError(nullptr, e);
+      QS810stackError(errors_.stack, nullptr, e);
       outcome.failedKeys.insert(key);
       logActivity("could not give " + textForLog(key) + " back the speed it had before an earlier run ended");
     }
@@ -294,14 +295,14 @@ int32_t AppControllerClass::openMOC(ErrorInfo* outError) {
   StoreContextRef ctx;
   ErrorInfo error;
   RecordSettings records{settings_.bundle, settings_.defaultAcclTable, settings_.defaultAcclCurves};
-  int32_t r = QS814openMOC(platform_, nullptr, true, &ctx, &error, records);
+  int32_t r = QS814openMOC(platform_, errors_.stack, nullptr, true, &ctx, &error, records);
   if (r != 0 || !ctx) {
     if (outError) *outError = error;
-    QS810stackError(nullptr, r);
+    QS810stackError(errors_.stack, nullptr, r);
     return 1001014;
   }
   managedObjectContext_ = std::move(ctx);
-  userInfo_ = QS814fetchUserInfo(managedObjectContext_.get());
+  userInfo_ = QS814fetchUserInfo(errors_.stack, managedObjectContext_.get());
   return 0;
 }
 
@@ -365,7 +366,7 @@ void AppControllerClass::connectedDeviceNotify(const ServiceRef& service, bool a
       return;
     }
   }
-  auto entry = ServiceClass::serviceWithClient(platform_, service, this);
+  auto entry = ServiceClass::serviceWithClient(platform_, errors_, service, this);
   if (!entry) return;
   ServiceClass* raw = entry.get();
   connectedDeviceList_.push_back(std::move(entry));
@@ -417,7 +418,7 @@ int32_t AppControllerClass::installDeviceNotify() {
   hasDeviceList_ = true;
   if (!connectedDeviceNotifier_) {
     connectedDeviceNotifier_ =
-        QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(platform_, this, nullptr,
+        QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(platform_, errors_.stack, this, nullptr,
                                                                            settings_.bundle.identifier);
     if (!connectedDeviceNotifier_) return 1130043;
   }
@@ -439,7 +440,7 @@ int32_t AppControllerClass::setCursorSpeedForVID(uint32_t vid, uint32_t pid, uin
     found = true;
     e->setApplyReason(commandSource_.empty() ? "command" : commandSource_);
     if (int32_t r = e->setCursorSpeed()) {
-      QS810stackError(nullptr, r);
+      QS810stackError(errors_.stack, nullptr, r);
       return 1030034;
     }
   }
@@ -456,7 +457,7 @@ int32_t AppControllerClass::enableCursorSpeedForVID(uint32_t vid, uint32_t pid, 
     if (!e->isEqualToVID(vid, pid, mid, transport.value_or(""))) continue;
     e->setApplyReason(commandSource_.empty() ? "command" : commandSource_);
     if (int32_t r = e->enableCurosrSpeed()) {
-      QS810stackError(nullptr, r);
+      QS810stackError(errors_.stack, nullptr, r);
       return 1030021;
     }
   }
@@ -470,7 +471,7 @@ void AppControllerClass::setCursorSpeedAfterDelay(double seconds, const std::str
 int32_t AppControllerClass::restoreCursorSpeed() {
   for (auto& e : connectedDeviceList_) {
     if (int32_t r = e->restoreCursorSpeed()) {
-      QS810stackError(nullptr, r);
+      QS810stackError(errors_.stack, nullptr, r);
       return 1030053;
     }
   }
@@ -505,7 +506,7 @@ void AppControllerClass::boaNotification(const pl::Dict& info, const std::string
   }
   ErrorInfo error;
   if (int32_t r = openMOC(&error)) {
-    AbendAppNSError(platform_, &error, r, 1200069);
+    AbendAppNSError(platform_, errors_, &error, r, 1200069);
     return;
   }
   loadMOC();
@@ -575,7 +576,7 @@ void AppControllerClass::uploadRecommendedSettings() {
     }
   }
   if (list.empty()) return;
-  if (!machineIdentifier_) machineIdentifier_ = std::make_unique<QS836MachineIdentifier>(platform_, settings_.sharingSaltPath);
+  if (!machineIdentifier_) machineIdentifier_ = std::make_unique<QS836MachineIdentifier>(platform_, errors_.stack, settings_.sharingSaltPath);
   for (const auto& [index, device] : list) {
     if (QS836uploadCursorSpeedFromApp(platform_, *machineIdentifier_, device, std::nullopt))
       logActivity("shared the speed of " + textForLog(device->displayName()));

@@ -16,7 +16,7 @@
 #include "agent/restore_values.h"
 #include "agent/service_class.h"
 #include "core/devices/connected_device.h"
-#include "core/errors/error_stack.h"
+#include "core/errors/error_context.h"
 #include "core/store/defined_device.h"
 #include "core/store/store.h"
 #include "core/store/web_sharing.h"
@@ -65,8 +65,9 @@ class SnappingHooks {
 
 class AppControllerClass : public ConnectedDeviceController {
  public:
-  // The controller and everything it makes run on platform's ports.
-  explicit AppControllerClass(const Platform& platform, AgentSettings settings = {});
+  // The controller and everything it makes run on platform's ports, and report failures to
+  // errors (the program's error stack and identity, which outlive the controller).
+  AppControllerClass(const Platform& platform, ErrorContext errors, AgentSettings settings = {});
   ~AppControllerClass() override;
   AppControllerClass(const AppControllerClass&) = delete;
   AppControllerClass& operator=(const AppControllerClass&) = delete;
@@ -153,6 +154,7 @@ class AppControllerClass : public ConnectedDeviceController {
 
   const AgentSettings& settings() const { return settings_; }
   const Platform& platform() const { return platform_; }
+  const ErrorContext& errors() const { return errors_; }
   // The device definitions read for this agent's records, kept for its life.
   DeviceDefinitionCache& deviceDefinitions() { return definitions_; }
   bool launched() const { return launched_; }
@@ -173,6 +175,7 @@ class AppControllerClass : public ConnectedDeviceController {
   uint32_t currentApplicationVersion() const;
 
   Platform platform_;
+  ErrorContext errors_;
   AgentSettings settings_;
   DeviceDefinitionCache definitions_;
   StoreContextRef managedObjectContext_;

@@ -113,16 +113,16 @@ bool IOResourceClass::isTargetDevice() const {
 }
 
 void IOResourceClass::loadMOC(ManagedObjectContext* ctx, RegistryId registry) {
-  QS802DeviceClass* device = ctx ? QS814fetchDevice(vid_, pid_, mid_, transport_.value_or(""), ctx) : nullptr;
+  QS802DeviceClass* device = ctx ? QS814fetchDevice(errors_->stack, vid_, pid_, mid_, transport_.value_or(""), ctx) : nullptr;
   // The controller keeps the definitions read once; an entry without one reads them itself.
   std::optional<DeviceDefinitionCache> own;
   DeviceDefinitionCache& definitions = controller_ ? controller_->deviceDefinitions() : own.emplace(platform_);
   if (!device) {
-    device = ctx ? VL714insertDefinedDevice(definitions, vid_, pid_, mid_, transport_.value_or(""), registry, ctx,
+    device = ctx ? VL714insertDefinedDevice(errors_->stack, definitions, vid_, pid_, mid_, transport_.value_or(""), registry, ctx,
                                             -1.0, -1.0)
                  : nullptr;
     if (!device) {
-      AbendApp(platform_, nullptr, nullptr, 0, 5000098);
+      AbendApp(platform_, *errors_, nullptr, nullptr, 0, 5000098);
       return;
     }
   } else {
@@ -133,12 +133,13 @@ void IOResourceClass::loadMOC(ManagedObjectContext* ctx, RegistryId registry) {
 
 // --- ServiceClass --------------------------------------------------------------------------------
 
-std::unique_ptr<ServiceClass> ServiceClass::serviceWithClient(const Platform& p, const ServiceRef& service,
-                                                             AppControllerClass* controller) {
+std::unique_ptr<ServiceClass> ServiceClass::serviceWithClient(const Platform& p, ErrorContext errors,
+                                                             const ServiceRef& service, AppControllerClass* controller) {
   std::unique_ptr<ServiceClass> s(new ServiceClass());  // private constructor
   s->platform_ = p;
+  s->errors_.emplace(errors);
   if (int32_t e = s->initWithClient(service, controller)) {
-    AbendApp(p, nullptr, nullptr, e, 5200043);
+    AbendApp(p, errors, nullptr, nullptr, e, 5200043);
     return nullptr;
   }
   return s;
@@ -162,7 +163,7 @@ int32_t ServiceClass::initWithClient(const ServiceRef& service, AppControllerCla
   scrollAcclType_ = kHIDMouseScrollAccelerationKey;
   clientList_.clear();
   if (int32_t e = addClient(service)) {
-    QS810stackError(nullptr, e);
+    QS810stackError(errors_->stack, nullptr, e);
     return 5200079;
   }
   return 0;
@@ -173,10 +174,10 @@ int32_t ServiceClass::addClient(const ServiceRef& service) {
   clientList_.push_back(service);
   RegistryId entry = 0;
   if (int32_t e = QS852createRegistryAndReturnError(platform_, service.get(), &entry)) {
-    QS810stackError(nullptr, e);
+    QS810stackError(errors_->stack, nullptr, e);
     return 5200144;
   }
-  RegistryId es = QS822createEventServiceRegistry(platform_, entry);
+  RegistryId es = QS822createEventServiceRegistry(platform_, errors_->stack, entry);
   if (es != 0 && esRegistry_ == 0) esRegistry_ = es;
   auto read = [&](const char* key) {
     auto v = entryProperty(platform_, entry, key);
@@ -243,7 +244,7 @@ int32_t ServiceClass::setCursorSpeedWithClient(const ServiceRef& service) {
                                "; the device keeps the system speed");
     lastRefusal_ = v.refusal;
     if (int32_t e = restoreCursorSpeedUnconditionalWithClient(service)) {
-      QS810stackError(nullptr, e);
+      QS810stackError(errors_->stack, nullptr, e);
       return 5220076;
     }
     return 0;
@@ -256,8 +257,8 @@ int32_t ServiceClass::setCursorSpeedWithClient(const ServiceRef& service) {
     sens = v.sensitivity;
     track = v.tracking;
   }
-  if (int32_t e = QS852setCursorSpeed(service.get(), &key, sens, track, v.accelerationOff)) {
-    QS810stackError(nullptr, e);
+  if (int32_t e = QS852setCursorSpeed(errors_->stack, service.get(), &key, sens, track, v.accelerationOff)) {
+    QS810stackError(errors_->stack, nullptr, e);
     return 5220076;
   }
   const bool taken = v.accelerationOff ? carries(service.get(), key, kDisabledAcceleration)
@@ -295,7 +296,7 @@ int32_t ServiceClass::setCursorSpeed() {
   auto clients = clientList_;
   for (const auto& s : clients) {
     if (int32_t e = setCursorSpeedWithClient(s)) {
-      QS810stackError(nullptr, e);
+      QS810stackError(errors_->stack, nullptr, e);
       return 5220093;
     }
   }
@@ -305,8 +306,8 @@ int32_t ServiceClass::setCursorSpeed() {
 int32_t ServiceClass::restoreCursorSpeedUnconditionalWithClient(const ServiceRef& service) {
   const std::string key = pointerAcclType_.value_or(kHIDMouseAccelerationKey);
   double system = QS812systemAcclForType(platform_, &key, kSystemAccelerationCap);
-  if (int32_t e = QS852setCursorSpeed(service.get(), &key, pointerResolution_, system, std::nullopt)) {
-    QS810stackError(nullptr, e);
+  if (int32_t e = QS852setCursorSpeed(errors_->stack, service.get(), &key, pointerResolution_, system, std::nullopt)) {
+    QS810stackError(errors_->stack, nullptr, e);
     return 5220142;
   }
   const bool taken = carries(service.get(), kHIDPointerResolutionKey, pointerResolution_) &&
@@ -328,7 +329,7 @@ int32_t ServiceClass::restoreCursorSpeedUnconditionalWithClient(const ServiceRef
 int32_t ServiceClass::restoreCursorSpeedWithClient(const ServiceRef& service) {
   if (!isSettable()) return 0;
   if (int32_t e = restoreCursorSpeedUnconditionalWithClient(service)) {
-    QS810stackError(nullptr, e);
+    QS810stackError(errors_->stack, nullptr, e);
     return 5220160;
   }
   return 0;
@@ -339,7 +340,7 @@ int32_t ServiceClass::restoreCursorSpeed() {
   auto clients = clientList_;
   for (const auto& s : clients) {
     if (int32_t e = restoreCursorSpeedWithClient(s)) {
-      QS810stackError(nullptr, e);
+      QS810stackError(errors_->stack, nullptr, e);
       return 5220172;
     }
   }
@@ -352,7 +353,7 @@ int32_t ServiceClass::enableCursorSpeedWithclient(const ServiceRef& service) {
   if (!isTargetDevice()) return 0;
   int32_t e = isCursorSpeedEnabled() ? setCursorSpeedWithClient(service) : restoreCursorSpeedUnconditionalWithClient(service);
   if (e) {
-    QS810stackError(nullptr, e);
+    QS810stackError(errors_->stack, nullptr, e);
     return 5220038;
   }
   return 0;
@@ -362,7 +363,7 @@ int32_t ServiceClass::enableCurosrSpeed() {
   auto clients = clientList_;
   for (const auto& s : clients) {
     if (int32_t e = enableCursorSpeedWithclient(s)) {
-      QS810stackError(nullptr, e);
+      QS810stackError(errors_->stack, nullptr, e);
       return 5220049;
     }
   }
@@ -389,7 +390,7 @@ void ServiceClass::setCursorSpeedOnTimer() {
                              ": the user is not active (logged out or screen locked)");
     return;
   }
-  if (int32_t e = setCursorSpeed()) AbendApp(platform_, nullptr, nullptr, e, 5220112);
+  if (int32_t e = setCursorSpeed()) AbendApp(platform_, *errors_, nullptr, nullptr, e, 5220112);
 }
 
 // --- Speeds to give back ------------------------------------------------------------------------
@@ -442,9 +443,9 @@ int32_t ServiceClass::restoreLeftOver(const ServiceRef& only) {
   pointerResolution_ = Fix2X(saved.resolution);
   std::vector<ServiceRef> clients = only ? std::vector<ServiceRef>{only} : clientList_;
   for (const auto& s : clients) {
-    if (int32_t e = QS852setCursorSpeed(s.get(), &saved.accelerationKey, Fix2X(saved.resolution),
+    if (int32_t e = QS852setCursorSpeed(errors_->stack, s.get(), &saved.accelerationKey, Fix2X(saved.resolution),
                                         Fix2X(saved.acceleration), std::nullopt)) {
-      QS810stackError(nullptr, e);
+      QS810stackError(errors_->stack, nullptr, e);
       return 5220190;
     }
   }

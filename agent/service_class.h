@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/errors/error_context.h"
 #include "core/plist/value.h"
 #include "platform/api/hid.h"
 #include "platform/api/platform.h"
@@ -51,6 +52,7 @@ class IOResourceClass {
   QS802DeviceClass* deviceObj_ = nullptr;
   AppControllerClass* controller_ = nullptr;
   Platform platform_;
+  std::optional<ErrorContext> errors_;  // the controller's, set when the entry is made
 };
 
 class ServiceClass : public IOResourceClass {
@@ -59,7 +61,7 @@ class ServiceClass : public IOResourceClass {
   static constexpr double kDefaultScrollResolution = 9.0;
 
   // Fatal (through AbendApp) when the entry cannot be made; null then.
-  static std::unique_ptr<ServiceClass> serviceWithClient(const Platform& p, const ServiceRef& service,
+  static std::unique_ptr<ServiceClass> serviceWithClient(const Platform& p, ErrorContext errors, const ServiceRef& service,
                                                         AppControllerClass* controller);
   ~ServiceClass() override;
   ServiceClass(const ServiceClass&) = delete;

@@ -86,13 +86,14 @@ int main(int argc, char** argv) {
   // A store of 100 devices, the connected mouse among them.
   {
     const Platform none;
+    ErrorStack errors;
     StoreContextRef ctx;
     ErrorInfo err;
     std::string storeDir = work + "/data/Drovana & Velmora";
     fs::create_directories(storeDir);
-    if (QS814createMOC(none, storeDir + "/Device.dvsetting", nullptr, false, &ctx, &err) != 0) return 1;
+    if (QS814createMOC(none, errors, storeDir + "/Device.dvsetting", nullptr, false, &ctx, &err) != 0) return 1;
     for (int i = 0; i < 100; ++i) {
-      QS802DeviceClass* d = QS814insertDevice(ctx.get());
+      QS802DeviceClass* d = QS814insertDevice(errors, ctx.get());
       d->setVid(i == 0 ? 0x093A : 0x1000 + i);
       d->setPid(i == 0 ? 0x2510 : 0x2000 + i);
       d->setMid(0);

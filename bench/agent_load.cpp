@@ -55,11 +55,14 @@ int main() {
   auto fixture = pl::readFile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES) + "/generic-usb-optical-mouse.plist");
   if (!fixture) return 1;
   const int kDevices = 20;
+  // This program's error stack and identity, as the manager makes them.
+  ErrorStack errors;
+  const ProcessIdentity identity{ProcessRole::Agent, {"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""}, {}};
   std::vector<pl::Value> fixtures;
   {
     StoreContextRef ctx;
     ErrorInfo error;
-    if (QS814openMOC(p, nullptr, false, &ctx, &error) != 0) return 1;
+    if (QS814openMOC(p, errors, nullptr, false, &ctx, &error) != 0) return 1;
     for (int i = 0; i < kDevices; ++i) {
       pl::Value f = *fixture.value;
       // Give each copy its own product id and location, in every entry of its tree.
@@ -72,7 +75,7 @@ int main() {
       };
       patch((*f.asDict())["tree"]);
       fixtures.push_back(f);
-      QS802DeviceClass* d = QS814insertDevice(ctx.get());
+      QS802DeviceClass* d = QS814insertDevice(errors, ctx.get());
       d->setVid(0x093A);
       d->setPid(0x3000 + i);
       d->setMid(0);
@@ -84,10 +87,9 @@ int main() {
     if (QS814saveMOC(ctx.get(), &error) != 0) return 1;
   }
 
-  setProcessIdentity({ProcessRole::Agent, {"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""}, {}});
   AgentSettings settings;
   settings.instanceLockPath = home + "/agent.lock";
-  AppControllerClass agent(p, settings);
+  AppControllerClass agent(p, ErrorContext{errors, identity}, settings);
   agent.applicationDidFinishLaunching();
   if (!agent.launched()) return 1;
 

@@ -56,11 +56,11 @@ struct Scene {
     records.defaultAcclTable = pl::Value(*defaultAcclTable());
     records.defaultAcclCurves = *defaultAcclCurves();
     ErrorInfo err;
-    if (QS814createMOC(platform, folder() + "/Device.dvsetting", nullptr, false, &ctx, &err, records) != 0) std::abort();
+    if (QS814createMOC(platform, errors, folder() + "/Device.dvsetting", nullptr, false, &ctx, &err, records) != 0) std::abort();
     std::string why;
     RegistryId top = mac.attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), "generic-usb-optical-mouse", &why);
     if (top == 0) std::abort();
-    host.device = QS814insertDevice(ctx.get());
+    host.device = QS814insertDevice(errors, ctx.get());
     host.device->setVid(0x93a);
     host.device->setPid(0x2510);
     host.device->setTransport(std::string("USB"));
@@ -69,7 +69,7 @@ struct Scene {
     if (host.device->VL702addClient(mac.serviceFor(mac.eventServicesOf(top).front())) != 0) std::abort();
     host.rows = host.device->cursorSpeeds();
     std::sort(host.rows.begin(), host.rows.end(), [](auto* a, auto* b) { return a->index() < b->index(); });
-    view = std::make_unique<VL260CurveView>(platform, host);
+    view = std::make_unique<VL260CurveView>(platform, ErrorContext{errors, identity}, host);
     if (view->prepare() != 0) std::abort();
     host.buttonDown = true;  // the drag: the source curve stays on screen
     view->updateIndicatorByX(120, 0);
@@ -98,6 +98,8 @@ struct Scene {
   sim::SimMac mac;
   RootedPaths paths;
   Platform platform;
+  ErrorStack errors;
+  const ProcessIdentity identity{ProcessRole::Pane, {}, {}};
   StoreContextRef ctx;
   DragHost host;
   std::unique_ptr<VL260CurveView> view;

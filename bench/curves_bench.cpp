@@ -118,7 +118,8 @@ struct DefaultDevice {
 
 void BM_PAPath600(benchmark::State& state) {
   DefaultDevice d;
-  CurveViewModel model;
+  ErrorStack errors;
+  CurveViewModel model(errors);
   model.setViewScaleBy(ZoomSender::None, false, "1.0", "1.0", d.rows);  // 600 counts wide
   CurvePath path;
   model.updateCurvePA(&path, d.device.acclCurves, 400, 0.6875);
@@ -133,7 +134,8 @@ BENCHMARK(BM_PAPath600)->Unit(benchmark::kMicrosecond);
 
 void BM_SGPath(benchmark::State& state) {
   DefaultDevice d;
-  CurveViewModel model;
+  ErrorStack errors;
+  CurveViewModel model(errors);
   model.setViewScaleBy(ZoomSender::None, false, "1.0", "1.0", d.rows);
   CurvePath path;
   model.updateCurveSG(&path, &d.device, 800, 0.6875, false);
@@ -149,7 +151,8 @@ BENCHMARK(BM_SGPath)->Unit(benchmark::kMicrosecond);
 
 void BM_ZoomStepFiveCurves(benchmark::State& state) {
   DefaultDevice d;
-  CurveViewModel model;
+  ErrorStack errors;
+  CurveViewModel model(errors);
   model.setViewScaleBy(ZoomSender::None, false, "3.0", "1.0", d.rows);
   bool up = true;
   for (auto _ : state) {

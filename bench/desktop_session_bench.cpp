@@ -162,9 +162,10 @@ int main(int argc, char** argv) {
   p.workspace = &workspace;
   p.desktop = desktop.get();
   p.sleeper = &sleeper;
+  ErrorStack errors;
   for (bool jump : {true, false}) {
     Stats total, beyond;
-    AutoSnapping engine(p);
+    AutoSnapping engine(p, errors);
     engine.setCancelButtonTitle("Cancel");
     engine.startAutoCursorSnappingToItem(kSnapDefaultButton, jump, false);
     for (int r = 0; r < runs; ++r) {

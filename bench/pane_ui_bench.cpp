@@ -68,7 +68,6 @@ struct Bench {
         services(home + "/world", [](const std::vector<std::string>&, const std::string&,
                                      std::string*) -> std::optional<pid_t> { return 7001; }),
         admin(home + "/world") {
-    setProcessIdentity({ProcessRole::Pane, {}, {"quillon.Velmora.prefpane", "Velmora", "2.2.3", ""}});
     std::filesystem::create_directories(home + "/world");
     platform = mac.platform();
     platform.runLoop = &loop;
@@ -98,9 +97,9 @@ struct Bench {
     StoreContextRef ctx;
     ErrorInfo err;
     std::filesystem::create_directories(std::filesystem::path(storePath).parent_path());
-    if (QS814createMOC(platform, storePath, nullptr, false, &ctx, &err) != 0) std::abort();
+    if (QS814createMOC(platform, errors, storePath, nullptr, false, &ctx, &err) != 0) std::abort();
     for (int i = 0; i < kDevices; ++i) {
-      QS802DeviceClass* d = QS814insertDevice(ctx.get());
+      QS802DeviceClass* d = QS814insertDevice(errors, ctx.get());
       d->setVid(0x400 + static_cast<uint32_t>(i));
       d->setPid(0xc52b);
       d->setMid(static_cast<uint32_t>(i % 7));
@@ -124,6 +123,8 @@ struct Bench {
   NoSleep sleeper;
   ShiftHeld input;
   Platform platform;
+  ErrorStack errors;
+  const ProcessIdentity identity{ProcessRole::Pane, {}, {"quillon.Velmora.prefpane", "Velmora", "2.2.3", ""}};
   PaneSettings settings;
   std::string storePath;
 };
@@ -131,7 +132,7 @@ struct Bench {
 // The host window with the pane selected and painted once.
 struct OpenPane {
   explicit OpenPane(Bench& b) {
-    pane = std::make_unique<ui::PaneUi>(b.platform, b.settings, b.input);
+    pane = std::make_unique<ui::PaneUi>(b.platform, ErrorContext{b.errors, b.identity}, b.settings, b.input);
     host = std::make_unique<QMainWindow>();
     (void)pane->mainNibName();
     host->setCentralWidget(pane->loadMainView(host.get()));

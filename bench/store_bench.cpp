@@ -28,7 +28,7 @@ const std::string& storePath() {
     ErrorInfo err;
     auto ctx = ManagedObjectContext::open(p, o, &err);
     for (int i = 0; i < kDevices; ++i) {
-      QS802DeviceClass* d = QS814insertDevice(ctx.get());
+      QS802DeviceClass* d = QS814insertDevice(ctx->errorStack(), ctx.get());
       d->setVid(0x400 + static_cast<uint32_t>(i));
       d->setPid(0xc52b);
       d->setMid(static_cast<uint32_t>(i % 7));
@@ -41,6 +41,7 @@ const std::string& storePath() {
     }
     for (int i = 0; i < kApplications; ++i)
       QS803AppClass::insertSnappingAppWithObject(
+          ctx->errorStack(),
           AppObject(pl::Dict{{"matchingKey", pl::Value("App" + std::to_string(i) + ".app")},
                              {"name", pl::Value("App " + std::to_string(i))}}),
           ctx.get());
@@ -52,11 +53,12 @@ const std::string& storePath() {
 }
 
 void BM_StoreOpenReadOnlyFetchDevices(benchmark::State& state) {
+  ErrorStack errors;
   const std::string& path = storePath();
   for (auto _ : state) {
     StoreContextRef ctx;
     ErrorInfo err;
-    if (QS814createMOC(Platform{}, path, nullptr, true, &ctx, &err) != 0) state.SkipWithError("open failed");
+    if (QS814createMOC(Platform{}, errors, path, nullptr, true, &ctx, &err) != 0) state.SkipWithError("open failed");
     auto devices = QS814allDevices(ctx.get());
     uint64_t sum = 0;
     for (QS802DeviceClass* d : devices) sum += d->vid() + d->registryName()->size();
@@ -102,10 +104,11 @@ BENCHMARK(BM_PlainSqliteSelectDevices)->Unit(benchmark::kMicrosecond);
 
 // For scale: every device with its favourites, as the agent reads them after a reopen.
 void BM_StoreOpenReadOnlyFetchDevicesAndFavourites(benchmark::State& state) {
+  ErrorStack errors;
   const std::string& path = storePath();
   for (auto _ : state) {
     StoreContextRef ctx;
-    if (QS814createMOC(Platform{}, path, nullptr, true, &ctx, nullptr) != 0) state.SkipWithError("open failed");
+    if (QS814createMOC(Platform{}, errors, path, nullptr, true, &ctx, nullptr) != 0) state.SkipWithError("open failed");
     size_t n = 0;
     for (QS802DeviceClass* d : QS814allDevices(ctx.get())) n += d->selectedCursorSpeed() != nullptr;
     benchmark::DoNotOptimize(n);
@@ -114,10 +117,11 @@ void BM_StoreOpenReadOnlyFetchDevicesAndFavourites(benchmark::State& state) {
 BENCHMARK(BM_StoreOpenReadOnlyFetchDevicesAndFavourites)->Unit(benchmark::kMicrosecond);
 
 void BM_StoreSaveOneChangedFavourite(benchmark::State& state) {
+  ErrorStack errors;
   const std::string& path = storePath();
   StoreContextRef ctx;
-  if (QS814createMOC(Platform{}, path, nullptr, false, &ctx, nullptr) != 0) state.SkipWithError("open failed");
-  QS802DeviceClass* d = QS814fetchDevice(0x400 + 500, 0xc52b, 500 % 7, "Bluetooth", ctx.get());
+  if (QS814createMOC(Platform{}, errors, path, nullptr, false, &ctx, nullptr) != 0) state.SkipWithError("open failed");
+  QS802DeviceClass* d = QS814fetchDevice(errors, 0x400 + 500, 0xc52b, 500 % 7, "Bluetooth", ctx.get());
   if (!d) {
     state.SkipWithError("device missing");
     return;

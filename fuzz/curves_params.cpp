@@ -63,7 +63,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     for (vl::Fixed d : {0, 0x8000, 0x10000, 0x7FFFFFFF, -0x7FFFFFFF - 1}) (void)vl::scalePointer(state, d);
   }
 
-  vl::CurveViewModel model;
+  vl::ErrorStack errors;
+  vl::CurveViewModel model(errors);
   pl::Data table;  // tracking 0 goes to the table model; an empty table is refused there
   vl::CurveDevice device{true, &curves, &table, false, resolution};
   vl::CurveSpeed row{&device, resolution, tracking, false, std::nullopt, true};

@@ -47,7 +47,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   // The graph's chain: the sibling driver's unscaled path or the rescaled one.
   vl::CurveDevice device{true, nullptr, &bytes, drovana, resolution};
-  vl::CurveViewModel model;
+  vl::ErrorStack errors;
+  vl::CurveViewModel model(errors);
   vl::CurveSpeed row{&device, sensitivity, tracking, false, std::nullopt, true};
   model.setViewScaleBy(vl::ZoomSender::None, false, "1.0", "1.0", {&row, 1});
   checkPath(model.presetCurve(0));

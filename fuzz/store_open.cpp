@@ -42,9 +42,9 @@ void readEverything(vl::ManagedObjectContext* ctx) {
     d->setVL702cursorSpeedSelectedIndexes(d->VL702cursorSpeedSelectedIndexes());
   }
   for (QS804ActionClass* a : QS814allActions(ctx)) sink += a->actDic().size() + (a->application() != nullptr);
-  if (auto apps = QS803AppClass::fetchAllSnappingApps(ctx))
+  if (auto apps = QS803AppClass::fetchAllSnappingApps(ctx->errorStack(), ctx))
     for (QS803AppClass* a : *apps) sink += a->actualSnapping().size() + a->snappingMenuIX() + a->displayName().size();
-  if (QS809UserInfoClass* u = QS814fetchUserInfo(ctx)) sink += u->vlDeviceSelectedIndex().value_or("").size();
+  if (QS809UserInfoClass* u = QS814fetchUserInfo(ctx->errorStack(), ctx)) sink += u->vlDeviceSelectedIndex().value_or("").size();
   // A read-only context never writes, whatever it read.
   if (ctx->save(nullptr) && ctx->hasChanges()) __builtin_trap();
   if (sink == 0xdeadbeef) std::puts("");
@@ -60,11 +60,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     out.write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
   }
   vl::storeFileState(path);
+  vl::ErrorStack errors;
   vl::StoreContextRef ctx;
   vl::ErrorInfo err;
-  if (vl::QS814createMOC(vl::Platform{}, path, nullptr, true, &ctx, &err) == 0) readEverything(ctx.get());
+  if (vl::QS814createMOC(vl::Platform{}, errors, path, nullptr, true, &ctx, &err) == 0) readEverything(ctx.get());
   ctx.reset();
-  vl::QS810errorBuf(true);
   removeStore(path);
   return 0;
 }

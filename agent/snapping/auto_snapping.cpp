@@ -38,7 +38,7 @@ std::vector<SnappingApp> snappingAppsFromRecords(const std::vector<QS803AppClass
   return out;
 }
 
-AutoSnapping::AutoSnapping(const Platform& platform) : platform_(platform) {}
+AutoSnapping::AutoSnapping(const Platform& platform, ErrorStack& errors) : platform_(platform), errors_(errors) {}
 
 AutoSnapping::~AutoSnapping() {
   int p = kPolling;
@@ -161,7 +161,7 @@ int32_t AutoSnapping::moveCursorToItem(unsigned index, bool jump, bool bounce) {
       Point at = cursor->location();
       // Only when the user left the cursor where it was put.
       // A failed move back leaves the cursor with the user; there is nothing to undo.
-      if (rectContainsPoint(snappingRect_, at)) (void)QS846moveCursor(p, jump, at, snappingFromPosition_);
+      if (rectContainsPoint(snappingRect_, at)) (void)QS846moveCursor(p, errors_, jump, at, snappingFromPosition_);
       targetWindow_.reset();
     }
   }
@@ -178,27 +178,27 @@ int32_t AutoSnapping::moveCursorToItem(unsigned index, bool jump, bool bounce) {
   int32_t err = 0;
   switch (index) {
     case kSnapDefaultButton:
-      if (QS842elementAttrPosition(p, focusedWindow_, kAXDefaultButtonAttribute, &target) != 0)
+      if (QS842elementAttrPosition(p, errors_, focusedWindow_, kAXDefaultButtonAttribute, &target) != 0)
         err = QS844buttonPosition(p, focusedWindow_, kButtonKindDefault, &target, cancelTitle());
       break;
     case kSnapCancelButton:
-      if (QS842elementAttrPosition(p, focusedWindow_, kAXCancelButtonAttribute, &target) != 0)
+      if (QS842elementAttrPosition(p, errors_, focusedWindow_, kAXCancelButtonAttribute, &target) != 0)
         err = QS844buttonPosition(p, focusedWindow_, kButtonKindCancel, &target, cancelTitle());
       break;
     case kSnapCloseButton:
-      err = QS842elementAttrPosition(p, focusedWindow_, kAXCloseButtonAttribute, &target);
+      err = QS842elementAttrPosition(p, errors_, focusedWindow_, kAXCloseButtonAttribute, &target);
       break;
     case kSnapMinimizeButton:
-      err = QS842elementAttrPosition(p, focusedWindow_, kAXMinimizeButtonAttribute, &target);
+      err = QS842elementAttrPosition(p, errors_, focusedWindow_, kAXMinimizeButtonAttribute, &target);
       break;
     default:
-      err = QS842elementAttrPosition(p, focusedWindow_, kAXZoomButtonAttribute, &target);
+      err = QS842elementAttrPosition(p, errors_, focusedWindow_, kAXZoomButtonAttribute, &target);
       break;
   }
   if (err) return err;
 
   // A failed move still marks the window as snapped: it is not tried again on every pass.
-  (void)QS846moveCursor(p, jump, from, target);
+  (void)QS846moveCursor(p, errors_, jump, from, target);
   targetWindow_ = focusedWindow_;
   snappingRect_ = squareAround(target, kSnappingSquareRadius);
   snappingFromPosition_ = from;

@@ -11,6 +11,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/errors/error_stack.h"
 #include "platform/api/accessibility.h"
 #include "platform/api/platform.h"
 #include "platform/api/workspace.h"
@@ -51,7 +52,8 @@ class AutoSnapping {
   // Starts the worker's loop on a thread; tests may keep it and run it themselves.
   using Spawner = std::function<void(std::function<void()> loop)>;
 
-  explicit AutoSnapping(const Platform& platform);
+  // errors: where the worker pushes the failures of its moves and searches.
+  AutoSnapping(const Platform& platform, ErrorStack& errors);
   // Asks the worker to end and waits for it.
   ~AutoSnapping();
   AutoSnapping(const AutoSnapping&) = delete;
@@ -114,6 +116,7 @@ class AutoSnapping {
   bool fixedCancelTitle_ = false;
 
   const Platform platform_;
+  ErrorStack& errors_;
   Spawner spawner_;
   std::thread thread_;
 };

@@ -114,21 +114,21 @@ bool QS842withinScreen(const Platform& p, double x, double y) {
   return false;
 }
 
-int32_t QS842elementAttrPosition(const Platform& p, const AXElementRef& window, std::string_view attribute, Point* out) {
+int32_t QS842elementAttrPosition(const Platform& p, ErrorStack& errors, const AXElementRef& window, std::string_view attribute, Point* out) {
   AXElementRef control;
   int32_t err = axElement(p, window, attribute, &control);
   if (err) {
-    QS810stackError(nullptr, err);
+    QS810stackError(errors, nullptr, err);
     return 8420064;
   }
   bool enabled = true;
   if (axBool(p, control, kAXEnabledAttribute, &enabled) == kAXErrorSuccess && !enabled) {
-    QS810stackError(nullptr, 8420078);
+    QS810stackError(errors, nullptr, 8420078);
     return 8420082;
   }
   Point centre;
   if (int32_t e = QS842elementPosition(p, control, &centre)) {
-    QS810stackError(nullptr, e);
+    QS810stackError(errors, nullptr, e);
     return 8420082;
   }
   if (Accessibility* ax = p.accessibility) {

@@ -23,7 +23,7 @@ namespace vl {
 [[nodiscard]] int32_t QS842elementRect(const Platform& p, const AXElementRef& element, Rect* out);
 // The centre of the control the window's attribute names, if it is enabled, uncovered, inside
 // the window and on a screen.
-[[nodiscard]] int32_t QS842elementAttrPosition(const Platform& p, const AXElementRef& window, std::string_view attribute, Point* out);
+[[nodiscard]] int32_t QS842elementAttrPosition(const Platform& p, ErrorStack& errors, const AXElementRef& window, std::string_view attribute, Point* out);
 // Whether a global top-left point lies on any screen.
 bool QS842withinScreen(const Platform& p, double x, double y);
 

@@ -37,7 +37,7 @@ int32_t QS846postMouseMovedEvent(const Platform& p, Point at) {
   return 0;
 }
 
-int32_t QS846moveCursor(const Platform& p, bool jump, Point from, Point to) {
+int32_t QS846moveCursor(const Platform& p, ErrorStack& errors, bool jump, Point from, Point to) {
   Cursor* cursor = p.cursor;
   if (!cursor) return 8460073;
   ThreadSleeper fallback;
@@ -65,11 +65,11 @@ int32_t QS846moveCursor(const Platform& p, bool jump, Point from, Point to) {
     } while (n > 1);
   }
   if (int32_t err = cursor->warpMouseCursorPosition(to)) {
-    QS810stackError(nullptr, err);
+    QS810stackError(errors, nullptr, err);
     return 8460073;
   }
   if (int32_t err = QS846postMouseMovedEvent(p, to)) {
-    QS810stackError(nullptr, err);
+    QS810stackError(errors, nullptr, err);
     return 8460076;
   }
   return 0;

@@ -15,11 +15,12 @@ namespace {
 inline constexpr double kAXUpdateDelay = 0.5;
 }
 
-SnappingController::SnappingController(const Platform& p, std::function<ManagedObjectContext*()> context,
-                                       AutoSnapping* engine)
+SnappingController::SnappingController(const Platform& p, ErrorContext errors,
+                                       std::function<ManagedObjectContext*()> context, AutoSnapping* engine)
     : platform_(p),
+      errors_(errors),
       context_(std::move(context)),
-      ownEngine_(engine ? nullptr : std::make_unique<AutoSnapping>(p)),
+      ownEngine_(engine ? nullptr : std::make_unique<AutoSnapping>(p, errors.stack)),
       engine_(engine ? *engine : *ownEngine_) {}
 
 SnappingController::~SnappingController() {
@@ -33,14 +34,14 @@ SnappingController::~SnappingController() {
 
 void SnappingController::fetchSnappingAppList() {
   ManagedObjectContext* ctx = context_ ? context_() : nullptr;
-  auto records = QS803AppClass::fetchAllSnappingApps(ctx);
+  auto records = QS803AppClass::fetchAllSnappingApps(errors_.stack, ctx);
   snappingAppList_ = records ? snappingAppsFromRecords(*records) : std::vector<SnappingApp>{};
 }
 
 void SnappingController::startAutoSnapping() {
   if (snappingStarted_) return;
   if (!context_ || !context_()) {
-    AbendApp(platform_, nullptr, nullptr, 0, 1140021);
+    AbendApp(platform_, errors_, nullptr, nullptr, 0, 1140021);
     return;
   }
   fetchSnappingAppList();
@@ -117,8 +118,8 @@ void SnappingController::axNotify() {
 }
 
 void SnappingController::updateAXEnabled() {
-  if (int32_t err = QS842updateAXEnabled(platform_, axFlagWindow_, velmora::kAgentBundleID))
-    AbendApp(platform_, nullptr, nullptr, err, 1750048);
+  if (int32_t err = QS842updateAXEnabled(platform_, errors_.stack, axFlagWindow_, velmora::kAgentBundleID))
+    AbendApp(platform_, errors_, nullptr, nullptr, err, 1750048);
 }
 
 void SnappingController::pause(bool paused) { engine_.pauseAutoCursorSnapping(paused); }

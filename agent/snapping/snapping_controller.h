@@ -11,6 +11,7 @@
 #include "agent/app_controller.h"
 #include "agent/snapping/auto_snapping.h"
 #include "agent/snapping/ax_helpers.h"
+#include "core/errors/error_context.h"
 #include "platform/api/desktop.h"
 #include "platform/api/notifications.h"
 #include "platform/api/platform.h"
@@ -23,8 +24,9 @@ class ManagedObjectContext;
 class SnappingController : public SnappingHooks {
  public:
   // context: the controller's store context (null while the store is closed). engine null:
-  // the controller makes and owns its own engine on p.
-  SnappingController(const Platform& p, std::function<ManagedObjectContext*()> context,
+  // the controller makes and owns its own engine on p. errors: the program's stack and identity,
+  // for the fatal ends of snapping.
+  SnappingController(const Platform& p, ErrorContext errors, std::function<ManagedObjectContext*()> context,
                      AutoSnapping* engine = nullptr);
   // Removes its observations and performs, stops snapping and waits for the worker.
   ~SnappingController() override;
@@ -56,6 +58,7 @@ class SnappingController : public SnappingHooks {
   void fetchSnappingAppList();
 
   Platform platform_;
+  ErrorContext errors_;
   std::function<ManagedObjectContext*()> context_;
   std::unique_ptr<AutoSnapping> ownEngine_;
   AutoSnapping& engine_;

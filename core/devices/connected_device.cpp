@@ -31,9 +31,9 @@ const char* QS826ConnectedDevice::stepName(Step step) {
 // --- QS826ConnectedDevice ------------------------------------------------------------------------
 
 std::shared_ptr<QS826ConnectedDevice> QS826ConnectedDevice::connectedDeviceWithClient(
-    const ServiceRef& service, bool attached, double standbyTime, QS825ConnectedDeviceNotifier* notifier) {
+    ErrorStack& errors, const ServiceRef& service, bool attached, double standbyTime, QS825ConnectedDeviceNotifier* notifier) {
   if (!service || !notifier) {
-    QS810stackError(nullptr, 8260026);
+    QS810stackError(errors, nullptr, 8260026);
     return nullptr;
   }
   std::shared_ptr<QS826ConnectedDevice> d(new QS826ConnectedDevice());  // private constructor
@@ -42,6 +42,7 @@ std::shared_ptr<QS826ConnectedDevice> QS826ConnectedDevice::connectedDeviceWithC
   d->standbyTime_ = standbyTime;
   d->notifier_ = notifier;
   d->platform_ = notifier->platform();
+  d->errors_ = &errors;
   return d;
 }
 
@@ -98,7 +99,7 @@ void QS826ConnectedDevice::afterStandbyTime() {
 bool QS826ConnectedDevice::isHIDDeviceAvailable() {
   RegistryId entry = 0;
   if (QS852createRegistryAndReturnError(platform_, serviceClient_.get(), &entry) != 0) return false;
-  RegistryId device = QS822createParentRegistry(platform_, entry, "IOHIDDevice");
+  RegistryId device = QS822createParentRegistry(platform_, *errors_, entry, "IOHIDDevice");
   if (device == 0 || !platform_.hidDevices) return false;
   return platform_.hidDevices->createDevice(device) != nullptr;
 }
@@ -138,8 +139,8 @@ void QS826ConnectedDevice::logitechUnifyingInfo() {
     }
     queue->addElement(static_cast<uint32_t>(pl::Value(elements.front()).integerFor("ElementCookie").value_or(0)));
     if (int32_t r = cmdDevice_->setReport(kIOHIDReportTypeOutput, 0x10, pl::Data{0x10, 0xFF, 0x80, 0x00, 0x00, 0x09, 0x00})) {
-      QS810stackError(nullptr, r);
-      QS810stackError(nullptr, 8260366);
+      QS810stackError(*errors_, nullptr, r);
+      QS810stackError(*errors_, nullptr, 8260366);
       announce(true);
       return;
     }
@@ -147,8 +148,8 @@ void QS826ConnectedDevice::logitechUnifyingInfo() {
     if (devices) devices->pause(0.2);
     queue->start();
     if (int32_t r = cmdDevice_->setReport(kIOHIDReportTypeOutput, 0x10, pl::Data{0x10, 0xFF, 0x80, 0x02, 0x02, 0x00, 0x00})) {
-      QS810stackError(nullptr, r);
-      QS810stackError(nullptr, 8260373);
+      QS810stackError(*errors_, nullptr, r);
+      QS810stackError(*errors_, nullptr, 8260373);
       announce(true);
       return;
     }
@@ -243,14 +244,14 @@ double QS825ConnectedDeviceNotifier::standbyTimeDiffForBundleID(const std::strin
 }
 
 std::unique_ptr<QS825ConnectedDeviceNotifier> QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(
-    const Platform& p, ConnectedDeviceController* controller, const BundleInfo* mainBundle, const std::string& bundleID) {
-  return connectedDeviceNotifierWithController(p, controller, mainBundle, standbyTimeDiffForBundleID(bundleID));
+    const Platform& p, ErrorStack& errors, ConnectedDeviceController* controller, const BundleInfo* mainBundle, const std::string& bundleID) {
+  return connectedDeviceNotifierWithController(p, errors, controller, mainBundle, standbyTimeDiffForBundleID(bundleID));
 }
 
 std::unique_ptr<QS825ConnectedDeviceNotifier> QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(
-    const Platform& p, ConnectedDeviceController* controller, const BundleInfo* mainBundle, double standbyTimeDiff) {
+    const Platform& p, ErrorStack& errors, ConnectedDeviceController* controller, const BundleInfo* mainBundle, double standbyTimeDiff) {
   if (!controller) {
-    QS810stackError(nullptr, 8250056);
+    QS810stackError(errors, nullptr, 8250056);
     return nullptr;
   }
   std::unique_ptr<QS825ConnectedDeviceNotifier> n(new QS825ConnectedDeviceNotifier());  // private constructor
@@ -261,9 +262,10 @@ std::unique_ptr<QS825ConnectedDeviceNotifier> QS825ConnectedDeviceNotifier::conn
   n->standbyTimeDiff_ = standbyTimeDiff;
   n->controller_ = controller;
   n->platform_ = p;
+  n->errors_ = &errors;
   if (p.eventSystem) n->hidService_ = p.eventSystem->createClient();
   if (!n->hidService_) {
-    QS810stackError(nullptr, 8250070);
+    QS810stackError(errors, nullptr, 8250070);
     return nullptr;
   }
   // Without a session to ask, the session counts as neither on the console nor locked.
@@ -319,7 +321,7 @@ std::shared_ptr<QS826ConnectedDevice> QS825ConnectedDeviceNotifier::deviceForCli
 void QS825ConnectedDeviceNotifier::serviceNotify(const ServiceRef& service, bool attached, bool isNew) {
   auto record = deviceForClient(service);
   if (!record) {
-    record = QS826ConnectedDevice::connectedDeviceWithClient(service, attached,
+    record = QS826ConnectedDevice::connectedDeviceWithClient(*errors_, service, attached,
                                                              standbyTimeDiff_ + (isNew ? 1.0 : 0.0), this);
     if (!record) return;
     deviceList_.push_back(record);

@@ -42,7 +42,7 @@ class QS825ConnectedDeviceNotifier;
 class QS826ConnectedDevice : public std::enable_shared_from_this<QS826ConnectedDevice> {
  public:
   // Null after pushing 8260026 when service or notifier is missing.
-  static std::shared_ptr<QS826ConnectedDevice> connectedDeviceWithClient(const ServiceRef& service, bool attached,
+  static std::shared_ptr<QS826ConnectedDevice> connectedDeviceWithClient(ErrorStack& errors, const ServiceRef& service, bool attached,
                                                                          double standbyTime,
                                                                          QS825ConnectedDeviceNotifier* notifier);
   ~QS826ConnectedDevice();
@@ -80,6 +80,7 @@ class QS826ConnectedDevice : public std::enable_shared_from_this<QS826ConnectedD
   double standbyTime_ = 0;
   QS825ConnectedDeviceNotifier* notifier_ = nullptr;
   Platform platform_;  // the notifier's ports, kept so steps can be cancelled after finish()
+  ErrorStack* errors_ = nullptr;  // the notifier's
   bool isAttached_ = false;
   uint32_t vendorID_ = 0, productID_ = 0;
   Step nextProcess_ = Step::None;
@@ -95,9 +96,9 @@ class QS825ConnectedDeviceNotifier : public ServiceNotifyTarget {
 
   // Null after pushing 8250056 (no controller) or 8250070 (no event-system client).
   static std::unique_ptr<QS825ConnectedDeviceNotifier> connectedDeviceNotifierWithController(
-      const Platform& p, ConnectedDeviceController* controller, const BundleInfo* mainBundle, double standbyTimeDiff);
+      const Platform& p, ErrorStack& errors, ConnectedDeviceController* controller, const BundleInfo* mainBundle, double standbyTimeDiff);
   static std::unique_ptr<QS825ConnectedDeviceNotifier> connectedDeviceNotifierWithController(
-      const Platform& p, ConnectedDeviceController* controller, const BundleInfo* mainBundle, const std::string& bundleID);
+      const Platform& p, ErrorStack& errors, ConnectedDeviceController* controller, const BundleInfo* mainBundle, const std::string& bundleID);
   ~QS825ConnectedDeviceNotifier() override;
 
   // The watcher's callback.
@@ -120,6 +121,7 @@ class QS825ConnectedDeviceNotifier : public ServiceNotifyTarget {
   double standbyTimeDiff() const { return standbyTimeDiff_; }
   ConnectedDeviceController* controller() const { return controller_; }
   const Platform& platform() const { return platform_; }
+  ErrorStack& errorStack() const { return *errors_; }
   HidEventSystemClient* hidService() const { return hidService_.get(); }
 
   static constexpr uint32_t kSessionInactive = 1;
@@ -132,6 +134,7 @@ class QS825ConnectedDeviceNotifier : public ServiceNotifyTarget {
 
   ConnectedDeviceController* controller_ = nullptr;
   Platform platform_;
+  ErrorStack* errors_ = nullptr;  // the program's, given at creation
   BundleInfo mainBundle_;
   bool hasBundle_ = false;
   double standbyTimeDiff_ = 0;

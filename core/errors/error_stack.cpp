@@ -1,44 +1,30 @@
-// The process-wide error stack and its details text.
+// The error stack and its details text.
 #include "core/errors/error_stack.h"
 
 #include <cstdio>
 #include <cstring>
-#include <memory>
-#include <mutex>
 
 #include "core/plist/number_text.h"
 
 namespace vl {
 
 namespace {
-// The snapping worker reports from its own thread; one lock keeps pushes and reads whole.
-std::recursive_mutex& stackMutex() {
-  static std::recursive_mutex m;
-  return m;
-}
-std::unique_ptr<ErrorBuffer>& bufferSlot() {
-  static std::unique_ptr<ErrorBuffer> buf;
-  return buf;
-}
 char* slot(ErrorBuffer& b, int i) { return b.data() + i * kErrorSlotBytes; }
+const char* slot(const ErrorBuffer& b, int i) { return b.data() + i * kErrorSlotBytes; }
 }  // namespace
 
-ErrorBuffer& QS810errorBuf(bool clear) {
-  std::lock_guard<std::recursive_mutex> lock(stackMutex());
-  auto& buf = bufferSlot();
-  if (!buf) {
-    buf = std::make_unique<ErrorBuffer>();
-    buf->fill(0);
-  } else if (clear) {
-    buf->fill(0);
-  }
-  return *buf;
+ErrorBuffer& ErrorStack::buffer(bool clear) {
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  if (clear) buf_.fill(0);
+  return buf_;
 }
 
-void QS810stackError(const char* domain, int64_t code) {
+void ErrorStack::clear() { buffer(true); }
+
+void ErrorStack::push(const char* domain, int64_t code) {
   if (code == 0) return;
-  std::lock_guard<std::recursive_mutex> lock(stackMutex());
-  ErrorBuffer& b = QS810errorBuf(false);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  ErrorBuffer& b = buf_;
   for (int n = kErrorSlots - 1; n >= 1; --n) {
     if (slot(b, n)[0] != 0 || slot(b, n - 1)[0] != 0)
       std::memcpy(slot(b, n), slot(b, n - 1), kErrorSlotBytes);
@@ -57,16 +43,17 @@ void QS810stackError(const char* domain, int64_t code) {
   std::memcpy(slot(b, 0), entry, std::strlen(entry));
 }
 
-void QS810stackNSError(const ErrorInfo* error) {
+void ErrorStack::push(const ErrorInfo* error) {
   // Follow the underlying-error chain; a bound guards against a chain that loops.
   if (!error) return;
-  QS810stackError(error->domain, error->code);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
+  push(error->domain.empty() ? nullptr : error->domain.c_str(), error->code);
   auto it = error->userInfo.find(kUnderlyingErrorKey);
   const pl::Value* next = it == error->userInfo.end() ? nullptr : &it->second;
   for (int depth = 0; next && next->isDict() && depth < 64; ++depth) {
     std::string domain = next->stringFor("domain").value_or("");
     int64_t code = next->integerFor("code").value_or(0);
-    QS810stackError(domain.empty() ? nullptr : domain.c_str(), code);
+    push(domain.empty() ? nullptr : domain.c_str(), code);
     const pl::Dict* info = next->dictFor("userInfo");
     if (!info) break;
     auto u = info->find(kUnderlyingErrorKey);
@@ -74,12 +61,11 @@ void QS810stackNSError(const ErrorInfo* error) {
   }
 }
 
-std::string QS810getErrorString(const BundleInfo& bundle) {
+std::string ErrorStack::takeText(const BundleInfo& bundle) {
   std::string text = "Error (" + bundle.executable + " " + bundle.version + ") ";
-  std::lock_guard<std::recursive_mutex> lock(stackMutex());
-  ErrorBuffer& b = QS810errorBuf(false);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   for (int i = 0; i < kErrorSlots; ++i) {
-    char* s = slot(b, i);
+    char* s = slot(buf_, i);
     if (s[0] == 0) continue;
     text += std::string(s, strnlen(s, kErrorSlotBytes - 1));
     text += ", ";
@@ -88,12 +74,11 @@ std::string QS810getErrorString(const BundleInfo& bundle) {
   return text;
 }
 
-std::vector<std::string> errorStackEntries() {
+std::vector<std::string> ErrorStack::entries() const {
   std::vector<std::string> out;
-  std::lock_guard<std::recursive_mutex> lock(stackMutex());
-  ErrorBuffer& b = QS810errorBuf(false);
+  std::lock_guard<std::recursive_mutex> lock(mutex_);
   for (int i = 0; i < kErrorSlots; ++i) {
-    char* s = slot(b, i);
+    const char* s = slot(buf_, i);
     if (s[0] != 0) out.emplace_back(s, strnlen(s, kErrorSlotBytes - 1));
   }
   return out;

@@ -146,18 +146,18 @@ int32_t QS852setUnifyingInfo(HidServiceClient* service, uint32_t mid, uint8_t un
   return 0;
 }
 
-int32_t QS852setCursorSpeed(HidServiceClient* service, const std::string* acclKey, std::optional<double> sensitivity,
+int32_t QS852setCursorSpeed(ErrorStack& errors, HidServiceClient* service, const std::string* acclKey, std::optional<double> sensitivity,
                             std::optional<double> trackingSpeed, std::optional<bool> disableAccl) {
   bool disabled = disableAccl.value_or(false);
   if (sensitivity && !disabled) {
     if (int32_t e = QS852setCursorSens(service, *sensitivity)) {
-      QS810stackError(nullptr, e);
+      QS810stackError(errors, nullptr, e);
       return 8520331;
     }
   }
   double value = disabled ? kDisabledAcceleration : trackingSpeed.value_or(kDefaultTrackingSpeed);
   if (int32_t e = QS852setCursorAccl(service, acclKey, value)) {
-    QS810stackError(nullptr, e);
+    QS810stackError(errors, nullptr, e);
     return 8520339;
   }
   return 0;
@@ -181,29 +181,29 @@ int32_t QS852setCursorAccl(HidServiceClient* service, const std::string* acclKey
 
 double QS852getCursorSens(const HidServiceClient* service) { return readFixed(service, kHIDPointerResolutionKey); }
 
-int32_t QS852setScrollSpeed(HidServiceClient* service, std::optional<double> sensitivity,
+int32_t QS852setScrollSpeed(ErrorStack& errors, HidServiceClient* service, std::optional<double> sensitivity,
                             std::optional<double> acceleration, const std::string* acclKey) {
   if (!service) return 8520385;
   if (int32_t e = QS852setScrollSens(service, sensitivity.value_or(kDefaultScrollSensitivity))) {
-    QS810stackError(nullptr, e);
+    QS810stackError(errors, nullptr, e);
     return 8520389;
   }
   if (int32_t e = QS852setScrollAccl(service, acclKey, acceleration.value_or(kDefaultScrollAcceleration))) {
-    QS810stackError(nullptr, e);
+    QS810stackError(errors, nullptr, e);
     return 8520395;
   }
   return 0;
 }
 
-int32_t QS852setScrollSpeedWithFactor(HidServiceClient* service, std::optional<double> sensitivity,
+int32_t QS852setScrollSpeedWithFactor(ErrorStack& errors, HidServiceClient* service, std::optional<double> sensitivity,
                                       std::optional<double> acceleration, const std::string* acclKey, double factor) {
   if (!service) return 8520411;
-  if (int32_t e = QS852setScrollSensFactor(service, sensitivity.value_or(0.0), factor)) {
-    QS810stackError(nullptr, e);
+  if (int32_t e = QS852setScrollSensFactor(errors, service, sensitivity.value_or(0.0), factor)) {
+    QS810stackError(errors, nullptr, e);
     return 8520417;
   }
   if (int32_t e = QS852setScrollAccl(service, acclKey, acceleration.value_or(kDefaultScrollAcceleration))) {
-    QS810stackError(nullptr, e);
+    QS810stackError(errors, nullptr, e);
     return 8520423;
   }
   return 0;
@@ -215,13 +215,13 @@ int32_t QS852setScrollSens(HidServiceClient* service, double resolution) {
   return 0;
 }
 
-int32_t QS852setScrollSensFactor(HidServiceClient* service, double sensitivity, double factor) {
+int32_t QS852setScrollSensFactor(ErrorStack& errors, HidServiceClient* service, double sensitivity, double factor) {
   if (!(factor > 0)) return 8520451;
   double s = std::max(sensitivity, -100.0);
   if (s >= 1) s = 0.999;
   double resolution = std::clamp((1 - s) * factor, 0.0, 1000.0);
   if (int32_t e = QS852setScrollSens(service, resolution)) {
-    QS810stackError(nullptr, e);
+    QS810stackError(errors, nullptr, e);
     return 8520475;
   }
   return 0;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "core/errors/error_stack.h"
 #include "core/plist/value.h"
 #include "platform/api/hid.h"
 #include "platform/api/platform.h"
@@ -63,13 +64,13 @@ inline void getDeviceInfo(const HidServiceClient* service, uint32_t* outVid, uin
 [[nodiscard]] int32_t QS852setUnifyingInfo(HidServiceClient* service, uint32_t mid, uint8_t unifyingIndex);
 
 // Pointer speed. Absent optionals are the nil arguments.
-[[nodiscard]] int32_t QS852setCursorSpeed(HidServiceClient* service, const std::string* acclKey,
+[[nodiscard]] int32_t QS852setCursorSpeed(ErrorStack& errors, HidServiceClient* service, const std::string* acclKey,
                             std::optional<double> sensitivity, std::optional<double> trackingSpeed,
                             std::optional<bool> disableAccl);
-[[nodiscard]] inline int32_t setCursorSpeed(HidServiceClient* service, const std::string* acclKey,
+[[nodiscard]] inline int32_t setCursorSpeed(ErrorStack& errors, HidServiceClient* service, const std::string* acclKey,
                                            std::optional<double> sensitivity, std::optional<double> trackingSpeed,
                                            std::optional<bool> disableAccl) {
-  return QS852setCursorSpeed(service, acclKey, sensitivity, trackingSpeed, disableAccl);
+  return QS852setCursorSpeed(errors, service, acclKey, sensitivity, trackingSpeed, disableAccl);
 }
 [[nodiscard]] int32_t QS852setCursorSens(HidServiceClient* service, double resolution);
 [[nodiscard]] int32_t QS852setCursorAccl(HidServiceClient* service, const std::string* acclKey, double value);
@@ -77,13 +78,13 @@ double QS852getCursorSens(const HidServiceClient* service);
 inline double getCursorSensitivity(const HidServiceClient* service) { return QS852getCursorSens(service); }
 
 // Scroll speed.
-[[nodiscard]] int32_t QS852setScrollSpeed(HidServiceClient* service, std::optional<double> sensitivity,
+[[nodiscard]] int32_t QS852setScrollSpeed(ErrorStack& errors, HidServiceClient* service, std::optional<double> sensitivity,
                             std::optional<double> acceleration, const std::string* acclKey);
-[[nodiscard]] int32_t QS852setScrollSpeedWithFactor(HidServiceClient* service, std::optional<double> sensitivity,
+[[nodiscard]] int32_t QS852setScrollSpeedWithFactor(ErrorStack& errors, HidServiceClient* service, std::optional<double> sensitivity,
                                       std::optional<double> acceleration, const std::string* acclKey,
                                       double factor);
 [[nodiscard]] int32_t QS852setScrollSens(HidServiceClient* service, double resolution);
-[[nodiscard]] int32_t QS852setScrollSensFactor(HidServiceClient* service, double sensitivity, double factor);
+[[nodiscard]] int32_t QS852setScrollSensFactor(ErrorStack& errors, HidServiceClient* service, double sensitivity, double factor);
 [[nodiscard]] int32_t QS852setScrollAccl(HidServiceClient* service, const std::string* acclKey, double value);
 double QS852getScrollSens(const HidServiceClient* service);
 

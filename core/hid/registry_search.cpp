@@ -41,20 +41,20 @@ bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefi
 // and the caller's number and make the walk fail.
 enum class Walk { Found, NotFound, Failed };
 template <class Visit>
-Walk searchOrder(const Platform& p, RegistryId entry, int32_t parentError, int32_t childError, Visit visit) {
+Walk searchOrder(const Platform& p, ErrorStack& errors, RegistryId entry, int32_t parentError, int32_t childError, Visit visit) {
   if (visit(entry)) return Walk::Found;
   auto parents = p.registry->parents(entry, true);
   if (parents.status != kIOReturnSuccess) {
-    QS810stackError(nullptr, parents.status);
-    QS810stackError(nullptr, parentError);
+    QS810stackError(errors, nullptr, parents.status);
+    QS810stackError(errors, nullptr, parentError);
     return Walk::Failed;
   }
   for (RegistryId a : parents.entries)
     if (visit(a)) return Walk::Found;
   auto children = p.registry->children(entry, true);
   if (children.status != kIOReturnSuccess) {
-    QS810stackError(nullptr, children.status);
-    QS810stackError(nullptr, childError);
+    QS810stackError(errors, nullptr, children.status);
+    QS810stackError(errors, nullptr, childError);
     return Walk::Failed;
   }
   for (RegistryId c : children.entries)
@@ -88,24 +88,24 @@ bool QS822isAppleGestureDevice(uint32_t vid, uint32_t pid) {
          (vid == kAppleUsbVendorID && oneOf(pid, {0x0269, 0x030D}));
 }
 
-RegistryId QS822createParentRegistry(const Platform& p, RegistryId entry, const char* className) {
+RegistryId QS822createParentRegistry(const Platform& p, ErrorStack& errors, RegistryId entry, const char* className) {
   if (entry == 0 || !className || !p.registry) {
-    QS810stackError(nullptr, 8220026);
+    QS810stackError(errors, nullptr, 8220026);
     return 0;
   }
   if (p.registry->conformsTo(entry, className)) return entry;
   auto parents = p.registry->parents(entry, true);
   if (parents.status != kIOReturnSuccess) {
-    QS810stackError(nullptr, parents.status);
-    QS810stackError(nullptr, 8220038);
+    QS810stackError(errors, nullptr, parents.status);
+    QS810stackError(errors, nullptr, 8220038);
     return 0;
   }
   for (RegistryId a : parents.entries)
     if (p.registry->conformsTo(a, className)) return a;
   auto children = p.registry->children(entry, true);
   if (children.status != kIOReturnSuccess) {
-    QS810stackError(nullptr, children.status);
-    QS810stackError(nullptr, 8220054);
+    QS810stackError(errors, nullptr, children.status);
+    QS810stackError(errors, nullptr, 8220054);
     return 0;
   }
   for (RegistryId c : children.entries)
@@ -113,18 +113,18 @@ RegistryId QS822createParentRegistry(const Platform& p, RegistryId entry, const 
   return 0;
 }
 
-RegistryId QS822createEventServiceRegistry(const Platform& p, RegistryId entry) {
+RegistryId QS822createEventServiceRegistry(const Platform& p, ErrorStack& errors, RegistryId entry) {
   if (entry == 0 || !p.registry) return 0;
   if (p.registry->conformsTo(entry, "IOHIDEventService")) return entry;
-  RegistryId device = QS822createParentRegistry(p, entry, "IOHIDDevice");
+  RegistryId device = QS822createParentRegistry(p, errors, entry, "IOHIDDevice");
   if (device == 0) {
-    QS810stackError(nullptr, 8220788);
+    QS810stackError(errors, nullptr, 8220788);
     return 0;
   }
   auto children = p.registry->children(device, true);
   if (children.status != kIOReturnSuccess) {
-    QS810stackError(nullptr, children.status);
-    QS810stackError(nullptr, 8220792);
+    QS810stackError(errors, nullptr, children.status);
+    QS810stackError(errors, nullptr, 8220792);
     return 0;
   }
   for (RegistryId c : children.entries)
@@ -132,7 +132,7 @@ RegistryId QS822createEventServiceRegistry(const Platform& p, RegistryId entry) 
   return 0;
 }
 
-std::optional<pl::Value> QS822searchLocationID(const Platform& p, RegistryId entry) {
+std::optional<pl::Value> QS822searchLocationID(const Platform& p, ErrorStack& errors, RegistryId entry) {
   if (entry == 0 || !p.registry) return std::nullopt;
   std::optional<pl::Value> found;
   auto visit = [&](RegistryId e) {
@@ -144,11 +144,11 @@ std::optional<pl::Value> QS822searchLocationID(const Platform& p, RegistryId ent
     }
     return false;
   };
-  if (searchOrder(p, entry, 8220292, 8220323, visit) != Walk::Found) return std::nullopt;
+  if (searchOrder(p, errors, entry, 8220292, 8220323, visit) != Walk::Found) return std::nullopt;
   return found;
 }
 
-std::optional<std::string> QS822searchDriverID(const Platform& p, RegistryId entry) {
+std::optional<std::string> QS822searchDriverID(const Platform& p, ErrorStack& errors, RegistryId entry) {
   if (entry == 0 || !p.registry) return std::nullopt;
   std::optional<std::string> found;
   bool sawDrovana = false;
@@ -163,7 +163,7 @@ std::optional<std::string> QS822searchDriverID(const Platform& p, RegistryId ent
     found = *id;
     return true;
   };
-  Walk w = searchOrder(p, entry, 8220200, 8220229, visit);
+  Walk w = searchOrder(p, errors, entry, 8220200, 8220229, visit);
   if (w == Walk::Failed) return std::nullopt;
   if (w == Walk::Found) return found;
   return std::string(sawDrovana ? drovana::kDriverBundlePrefix : "com.apple");
@@ -308,7 +308,7 @@ std::optional<std::string> QS822logitechUnifyingDeviceName(const Platform& p, Hi
   return std::nullopt;
 }
 
-int32_t QS822logitechFirmVersion(const Platform& p, HidDevice* device, int index, uint32_t* outVersion) {
+int32_t QS822logitechFirmVersion(const Platform& p, ErrorStack& errors, HidDevice* device, int index, uint32_t* outVersion) {
   if (outVersion) *outVersion = 0;
   if (!device) return 8220594;
   ReceiverQueue rq = openReceiverQueue(device);
@@ -316,11 +316,11 @@ int32_t QS822logitechFirmVersion(const Platform& p, HidDevice* device, int index
   if (rq.error == 2) return 8220608;
   const uint8_t ix = static_cast<uint8_t>(index);
   if (int32_t r = device->setReport(kIOHIDReportTypeOutput, 0x10, shortReport(ix, 0x02, 0x0A, 0x00))) {
-    QS810stackError(nullptr, r);
+    QS810stackError(errors, nullptr, r);
     return 8220622;
   }
   if (int32_t r = device->setReport(kIOHIDReportTypeOutput, 0x10, shortReport(ix, 0x02, 0x1A, 0x01))) {
-    QS810stackError(nullptr, r);
+    QS810stackError(errors, nullptr, r);
     return 8220625;
   }
   pause(p, 0.1);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/errors/error_stack.h"
 #include "core/plist/value.h"
 #include "platform/api/hid.h"
 #include "platform/api/platform.h"
@@ -29,10 +30,10 @@ bool QS822isAppleTrackpad(uint32_t vid, uint32_t pid);
 bool QS822isAppleGestureDevice(uint32_t vid, uint32_t pid);
 
 // Registry navigation through p's registry. Returned entries belong to the caller.
-RegistryId QS822createParentRegistry(const Platform& p, RegistryId entry, const char* className);
-RegistryId QS822createEventServiceRegistry(const Platform& p, RegistryId entry);
-std::optional<pl::Value> QS822searchLocationID(const Platform& p, RegistryId entry);
-std::optional<std::string> QS822searchDriverID(const Platform& p, RegistryId entry);
+RegistryId QS822createParentRegistry(const Platform& p, ErrorStack& errors, RegistryId entry, const char* className);
+RegistryId QS822createEventServiceRegistry(const Platform& p, ErrorStack& errors, RegistryId entry);
+std::optional<pl::Value> QS822searchLocationID(const Platform& p, ErrorStack& errors, RegistryId entry);
+std::optional<std::string> QS822searchDriverID(const Platform& p, ErrorStack& errors, RegistryId entry);
 double QS822searchResolution(const Platform& p, RegistryId entry, const char* key);
 bool QS822isDrovanaDriver(const Platform& p, RegistryId entry);
 
@@ -47,7 +48,7 @@ std::optional<std::string> QS822getUserClients(const Platform& p, const HidDevic
 
 // Logitech Unifying receiver.
 std::optional<std::string> QS822logitechUnifyingDeviceName(const Platform& p, HidDevice* device, int index);
-[[nodiscard]] int32_t QS822logitechFirmVersion(const Platform& p, HidDevice* device, int index, uint32_t* outVersion);
+[[nodiscard]] int32_t QS822logitechFirmVersion(const Platform& p, ErrorStack& errors, HidDevice* device, int index, uint32_t* outVersion);
 
 // Access and product-specific checks.
 bool QS822IOHIDCheckAccess(const Platform& p);

@@ -119,8 +119,8 @@ QS803AppClass* QS803AppClass::initWithURL(const std::string& path) {
   ErrorInfo err;
   std::optional<pl::Data> bm = createMinimalBookmark(path, &err);
   if (!bm) {
-    QS810stackNSError(&err);
-    QS810stackError(nullptr, 8030171);
+    QS810stackNSError(errorStack(), &err);
+    QS810stackError(errorStack(), nullptr, 8030171);
     return nullptr;
   }
   Workspace* ws = platform().workspace;
@@ -135,8 +135,8 @@ QS803AppClass* QS803AppClass::initWithProc(const RunningApplication& proc) {
   ErrorInfo err;
   std::optional<pl::Data> bm = createMinimalBookmark(path, &err);
   if (!bm) {
-    QS810stackNSError(&err);
-    QS810stackError(nullptr, 8030195);
+    QS810stackNSError(errorStack(), &err);
+    QS810stackError(errorStack(), nullptr, 8030195);
     return nullptr;
   }
   Workspace* ws = platform().workspace;
@@ -181,8 +181,8 @@ QS803AppClass* QS803AppClass::initSnappingAppWithObject(const AppObject& object)
   return this;
 }
 
-QS803AppClass* QS803AppClass::insertSnappingAppWithObject(const AppObject& object, ManagedObjectContext* ctx) {
-  QS803AppClass* app = QS814insertApplication(ctx);
+QS803AppClass* QS803AppClass::insertSnappingAppWithObject(ErrorStack& errors, const AppObject& object, ManagedObjectContext* ctx) {
+  QS803AppClass* app = QS814insertApplication(errors, ctx);
   if (!app) return nullptr;
   if (!app->initSnappingAppWithObject(object)) {
     // The caller gets no record to delete; an empty one must not reach the store.
@@ -274,7 +274,7 @@ std::optional<size_t> QS803AppClass::snappingIX(const std::optional<std::string>
 std::string QS803AppClass::snappingForDefault() const {
   if (isDefault()) return snapping().value_or(kSnappingNone);
   ManagedObjectContext* ctx = managedObjectContext();
-  QS803AppClass* def = ctx ? fetchDefSnappingApp(ctx) : nullptr;
+  QS803AppClass* def = ctx ? fetchDefSnappingApp(errorStack(), ctx) : nullptr;
   return def ? def->snapping().value_or(kSnappingNone) : kSnappingNone;
 }
 
@@ -322,16 +322,16 @@ bool QS803AppClass::snappingOptionEnabled() const {
 
 bool QS803AppClass::snappingWarningButtonHidden() const { return actualSnapping() == kSnappingNone; }
 
-std::optional<std::vector<QS803AppClass*>> QS803AppClass::fetchAllSnappingApps(ManagedObjectContext* ctx) {
+std::optional<std::vector<QS803AppClass*>> QS803AppClass::fetchAllSnappingApps(ErrorStack& errors, ManagedObjectContext* ctx) {
   if (!ctx) {
-    QS810stackError(nullptr, 8030425);
+    QS810stackError(errors, nullptr, 8030425);
     return std::nullopt;
   }
   return fetchAs<QS803AppClass>(ctx, EntityKind::Application, [](const QS803AppClass& a) { return a.isSnappingApp(); });
 }
 
-QS803AppClass* QS803AppClass::fetchDefSnappingApp(ManagedObjectContext* ctx) {
-  auto all = fetchAllSnappingApps(ctx);
+QS803AppClass* QS803AppClass::fetchDefSnappingApp(ErrorStack& errors, ManagedObjectContext* ctx) {
+  auto all = fetchAllSnappingApps(errors, ctx);
   if (!all) return nullptr;
   for (QS803AppClass* a : *all)
     if (a->isDefault()) return a;
@@ -423,10 +423,10 @@ void QS803AppClass::setSetupCommandDebug(const std::string& text) {
 QS804ActionClass* QS803AppClass::insertActionWithButton(const pl::Value& button, const pl::Value& scroll,
                                                         const pl::Value& modkeys, const pl::Array* actionList) {
   ManagedObjectContext* ctx = managedObjectContext();
-  QS804ActionClass* a = QS814insertAction(ctx);
+  QS804ActionClass* a = QS814insertAction(errorStack(), ctx);
   if (!a) return nullptr;
   if (!a->initWithButton(button, scroll, modkeys, actionList)) {
-    QS810stackError(nullptr, 8030539);
+    QS810stackError(errorStack(), nullptr, 8030539);
     ctx->deleteObject(a);
     return nullptr;
   }
@@ -436,10 +436,10 @@ QS804ActionClass* QS803AppClass::insertActionWithButton(const pl::Value& button,
 
 QS804ActionClass* QS803AppClass::insertActionWithObject(const pl::Dict& dic) {
   ManagedObjectContext* ctx = managedObjectContext();
-  QS804ActionClass* a = QS814insertAction(ctx);
+  QS804ActionClass* a = QS814insertAction(errorStack(), ctx);
   if (!a) return nullptr;
   if (!a->initWithObject(dic)) {
-    QS810stackError(nullptr, 8030565);
+    QS810stackError(errorStack(), nullptr, 8030565);
     ctx->deleteObject(a);
     return nullptr;
   }

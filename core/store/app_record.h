@@ -87,7 +87,7 @@ class QS803AppClass : public ManagedObject {
                                   const std::optional<std::string>& bundleID);
   QS803AppClass* initWithAppDic(const pl::Dict& dic);
   QS803AppClass* initSnappingAppWithObject(const AppObject& object);
-  static QS803AppClass* insertSnappingAppWithObject(const AppObject& object, ManagedObjectContext* ctx);
+  static QS803AppClass* insertSnappingAppWithObject(ErrorStack& errors, const AppObject& object, ManagedObjectContext* ctx);
 
   // --- Matching --------------------------------------------------------------------------------
   static std::string matchingKeyFromURL(const Platform& p, const std::string& path);
@@ -121,8 +121,8 @@ class QS803AppClass : public ManagedObject {
   std::optional<std::string> tmpSnapping() const { return snapping(); }
   bool isSnappingApp() const { return tmpSnapping().has_value(); }
   bool isStandardApp() const { return !isSnappingApp(); }
-  static std::optional<std::vector<QS803AppClass*>> fetchAllSnappingApps(ManagedObjectContext* ctx);
-  static QS803AppClass* fetchDefSnappingApp(ManagedObjectContext* ctx);
+  static std::optional<std::vector<QS803AppClass*>> fetchAllSnappingApps(ErrorStack& errors, ManagedObjectContext* ctx);
+  static QS803AppClass* fetchDefSnappingApp(ErrorStack& errors, ManagedObjectContext* ctx);
   static std::string localizedSnapping(const Platform& p, const std::string& value);
 
   // --- Names and presentation ------------------------------------------------------------------

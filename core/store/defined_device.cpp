@@ -53,18 +53,18 @@ DeviceDefinitionRef QS834deviceDef(DeviceDefinitionCache& definitions, uint32_t 
   return QS834deviceDefFromList(definitions.list(), vid, pid, mid, transport);
 }
 
-QS802DeviceClass* VL714insertDefinedDevice(DeviceDefinitionCache& definitions, uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
+QS802DeviceClass* VL714insertDefinedDevice(ErrorStack& errors, DeviceDefinitionCache& definitions, uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
                                            RegistryId registry, ManagedObjectContext* moc, double sensitivity,
                                            double acceleration) {
-  QS802DeviceClass* device = QS814insertDeviceWithInfo(vid, pid, mid, transport, registry, moc);
+  QS802DeviceClass* device = QS814insertDeviceWithInfo(errors, vid, pid, mid, transport, registry, moc);
   if (!device) {
-    QS810stackError(nullptr, 7140038);
+    QS810stackError(errors, nullptr, 7140038);
     return nullptr;
   }
   if (!device->insert5CursorSpeedsWithSens(sensitivity, acceleration)) {
     // A record without its favourites must not stay behind to be saved.
     moc->deleteObject(device);
-    QS810stackError(nullptr, 7140041);
+    QS810stackError(errors, nullptr, 7140041);
     return nullptr;
   }
   if (DeviceDefinitionRef definition = QS834deviceDef(definitions, vid, pid, mid, transport)) {

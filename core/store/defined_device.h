@@ -8,6 +8,7 @@
 #include <string>
 
 #include "core/devices/device_definition.h"
+#include "core/errors/error_stack.h"
 #include "platform/api/hid.h"
 #include "platform/api/platform.h"
 
@@ -43,7 +44,7 @@ DeviceDefinitionRef QS834deviceDef(DeviceDefinitionCache& definitions, uint32_t 
 // acceleration -1: the defaults), then names it after the matching definition and applies
 // that. Null after pushing 7140038 when the record cannot be inserted, or 7140041 when its
 // favourites cannot be made (the half-made record is then deleted again).
-QS802DeviceClass* VL714insertDefinedDevice(DeviceDefinitionCache& definitions, uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
+QS802DeviceClass* VL714insertDefinedDevice(ErrorStack& errors, DeviceDefinitionCache& definitions, uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
                                            RegistryId registry, ManagedObjectContext* moc, double sensitivity,
                                            double acceleration);
 

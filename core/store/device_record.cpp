@@ -119,7 +119,7 @@ void QS802DeviceClass::removeApplicationsObject(QS803AppClass* app) {
 QS802DeviceClass* QS802DeviceClass::initWithVID(uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
                                                 RegistryId registry) {
   if (vid == 0 || transport.empty() || registry == 0) {
-    QS810stackError(nullptr, 8020136);
+    QS810stackError(errorStack(), nullptr, 8020136);
     return nullptr;
   }
   QS812initAttributesOfManagedObject(this);
@@ -197,12 +197,12 @@ int32_t QS802DeviceClass::addClient(const ServiceRef& client) {
   RegistryId entry = 0;
   int32_t err = QS852createRegistryAndReturnError(platform(), client.get(), &entry);
   if (err != 0) {
-    QS810stackError(nullptr, err);
+    QS810stackError(errorStack(), nullptr, err);
     return 8020454;
   }
   err = updateDriverInfoWithRegistry(entry);
   if (err != 0) {
-    QS810stackError(nullptr, err);
+    QS810stackError(errorStack(), nullptr, err);
     return 8020457;
   }
   return 0;
@@ -229,8 +229,8 @@ void QS802DeviceClass::clearDriverInfo() {
 
 int32_t QS802DeviceClass::updateDriverInfoWithRegistry(RegistryId entry) {
   if (entry == 0) return 8020379;
-  if (!locationID_) locationID_ = QS822searchLocationID(platform(), entry);
-  if (std::optional<std::string> d = QS822searchDriverID(platform(), entry)) {
+  if (!locationID_) locationID_ = QS822searchLocationID(platform(), errorStack(), entry);
+  if (std::optional<std::string> d = QS822searchDriverID(platform(), errorStack(), entry)) {
     // Across a device's services another vendor's driver wins over the sibling product's,
     // which wins over Apple's.
     bool store;
@@ -314,9 +314,9 @@ void QS802DeviceClass::setPartNameDebug(const std::string& text) {
 QS802DeviceClass* QS802DeviceClass::insert5CursorSpeedsWithSens(double sensitivity, double acceleration) {
   if (!cursorSpeeds().empty()) return this;
   for (int i = 0; i < kFavouriteCount; ++i) {
-    QS805CursorSpeedClass* cs = QS814insertCursorSpeed(managedObjectContext());
+    QS805CursorSpeedClass* cs = QS814insertCursorSpeed(errorStack(), managedObjectContext());
     if (!cs || !cs->initWithIndex(i, sensitivity, acceleration)) {
-      QS810stackError(nullptr, 8020703);
+      QS810stackError(errorStack(), nullptr, 8020703);
       return nullptr;
     }
     addCursorSpeedsObject(cs);
@@ -327,9 +327,9 @@ QS802DeviceClass* QS802DeviceClass::insert5CursorSpeedsWithSens(double sensitivi
 }
 
 QS802DeviceClass* QS802DeviceClass::insertCursorSpeedWithCSDic(const pl::Dict& dic) {
-  QS805CursorSpeedClass* cs = QS814insertCursorSpeed(managedObjectContext());
+  QS805CursorSpeedClass* cs = QS814insertCursorSpeed(errorStack(), managedObjectContext());
   if (!cs || !cs->initWithCSDic(dic)) {
-    QS810stackError(nullptr, 8020720);
+    QS810stackError(errorStack(), nullptr, 8020720);
     return nullptr;
   }
   addCursorSpeedsObject(cs);
@@ -349,7 +349,7 @@ QS805CursorSpeedClass* QS802DeviceClass::selectedCursorSpeed() const {
 
 QS803AppClass* QS802DeviceClass::insertApplicationWithObject(const AppObject& object) {
   ManagedObjectContext* ctx = managedObjectContext();
-  QS803AppClass* app = QS814insertApplication(ctx);
+  QS803AppClass* app = QS814insertApplication(errorStack(), ctx);
   if (!app) return nullptr;
   if (!app->initWithObject(object)) {
     // The caller never sees the record, so it cannot delete it; an empty application must
@@ -456,7 +456,7 @@ QS802DeviceClass* QS802DeviceClass::initRelationshipsWithDevDic(const pl::Dict& 
 int32_t QS802DeviceClass::VL702addClient(const ServiceRef& client) {
   int32_t err = addClient(client);
   if (err != 0) {
-    QS810stackError(nullptr, err);
+    QS810stackError(errorStack(), nullptr, err);
     return 7020106;
   }
   if (!acclTable_) {

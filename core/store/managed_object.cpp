@@ -21,6 +21,7 @@ bool sameMembers(std::vector<ManagedObject*> a, std::vector<ManagedObject*> b) {
 
 const Platform& ManagedObject::platform() const { return ctx_->platform(); }
 const RecordSettings& ManagedObject::recordSettings() const { return ctx_->recordSettings(); }
+ErrorStack& ManagedObject::errorStack() const { return ctx_->errorStack(); }
 
 const pl::Value& ManagedObject::value(int attr) const {
   if (attr < 0 || static_cast<size_t>(attr) >= values_.size()) return kNull;

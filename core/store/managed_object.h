@@ -18,6 +18,7 @@ namespace vl {
 
 class ManagedObjectContext;
 struct RecordSettings;
+class ErrorStack;
 
 class ManagedObject {
  public:
@@ -70,6 +71,8 @@ class ManagedObject {
   const Platform& platform() const;
   // What the program that opened the store gave its records.
   const RecordSettings& recordSettings() const;
+  // Where the record pushes its failures: its context's error stack.
+  ErrorStack& errorStack() const;
   // Called after the record was inserted into, or loaded from, its context.
   virtual void awake() {}
   // Called before the context drops the record's in-memory state: transient state that ties a

@@ -71,6 +71,9 @@ class ManagedObjectContext {
     bool readOnly = false;
     const StoreModel* model = nullptr;  // null: the current model
     Platform platform;                  // the ports the records use
+    // Where the records push their failures; null: the context keeps a stack of its own, for
+    // programs that only read a store and report nothing.
+    ErrorStack* errors = nullptr;
     RecordSettings records;
     RunLoop* runLoop = nullptr;         // null: the platform's run loop, if any
     // How long a writer waits for another writer to finish before refusing. Writers hold the
@@ -95,6 +98,8 @@ class ManagedObjectContext {
   // The ports of the program that opened the store; its records reach the system through them.
   const Platform& platform() const { return platform_; }
   const RecordSettings& recordSettings() const { return records_; }
+  // The program's error stack, where the records push their failures.
+  ErrorStack& errorStack() const { return *errors_; }
   // The model version found in the file at open (0 for a new store).
   int32_t fileModelVersion() const { return fileVersion_; }
 
@@ -180,6 +185,8 @@ class ManagedObjectContext {
   bool snapshotOpen_ = false;
   int lockFd_ = -1;
   Platform platform_;
+  std::unique_ptr<ErrorStack> ownErrors_;  // when the opener gave none
+  ErrorStack* errors_ = nullptr;
   RecordSettings records_;
   RunLoop* runLoop_ = nullptr;
   uint64_t passObserver_ = 0;

@@ -62,6 +62,12 @@ std::unique_ptr<ManagedObjectContext> ManagedObjectContext::open(const std::stri
   ctx->model_ = options.model ? options.model : &StoreModel::current();
   ctx->platform_ = options.platform;
   ctx->records_ = options.records;
+  if (options.errors) {
+    ctx->errors_ = options.errors;
+  } else {
+    ctx->ownErrors_ = std::make_unique<ErrorStack>();
+    ctx->errors_ = ctx->ownErrors_.get();
+  }
   ctx->runLoop_ = options.runLoop ? options.runLoop : options.platform.runLoop;
 
   struct stat st {};

@@ -26,10 +26,10 @@ std::vector<QS802DeviceClass*> QS814allDevices(ManagedObjectContext* ctx) {
   return fetchAs<QS802DeviceClass>(ctx, EntityKind::Device);
 }
 
-QS802DeviceClass* QS814fetchDevice(uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
+QS802DeviceClass* QS814fetchDevice(ErrorStack& errors, uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
                                    ManagedObjectContext* ctx) {
   if (!ctx) {
-    QS810stackError(nullptr, 8140504);
+    QS810stackError(errors, nullptr, 8140504);
     return nullptr;
   }
   // Identity values compare as the unsigned numbers they are.
@@ -43,21 +43,21 @@ QS802DeviceClass* QS814fetchDevice(uint32_t vid, uint32_t pid, uint32_t mid, con
   return found.empty() ? nullptr : found.back();
 }
 
-QS802DeviceClass* QS814fetchDeviceForLocationID(RegistryId entry, ManagedObjectContext* ctx) {
+QS802DeviceClass* QS814fetchDeviceForLocationID(ErrorStack& errors, RegistryId entry, ManagedObjectContext* ctx) {
   if (entry == 0 || !ctx) {
-    QS810stackError(nullptr, 8140562);
+    QS810stackError(errors, nullptr, 8140562);
     return nullptr;
   }
-  std::optional<pl::Value> loc = QS822searchLocationID(ctx->platform(), entry);
+  std::optional<pl::Value> loc = QS822searchLocationID(ctx->platform(), errors, entry);
   if (!loc) return nullptr;
   for (QS802DeviceClass* d : fetchAs<QS802DeviceClass>(ctx, EntityKind::Device))
     if (d->locationID() && *d->locationID() == *loc) return d;
   return nullptr;
 }
 
-QS802DeviceClass* QS814fetchDeviceForClient(const HidServiceClient* client, ManagedObjectContext* ctx) {
+QS802DeviceClass* QS814fetchDeviceForClient(ErrorStack& errors, const HidServiceClient* client, ManagedObjectContext* ctx) {
   if (!client || !ctx) {
-    QS810stackError(nullptr, 8140582);
+    QS810stackError(errors, nullptr, 8140582);
     return nullptr;
   }
   for (QS802DeviceClass* d : fetchAs<QS802DeviceClass>(ctx, EntityKind::Device))
@@ -65,9 +65,9 @@ QS802DeviceClass* QS814fetchDeviceForClient(const HidServiceClient* client, Mana
   return nullptr;
 }
 
-QS809UserInfoClass* QS814fetchUserInfo(ManagedObjectContext* ctx) {
+QS809UserInfoClass* QS814fetchUserInfo(ErrorStack& errors, ManagedObjectContext* ctx) {
   if (!ctx) {
-    QS810stackError(nullptr, 8140706);
+    QS810stackError(errors, nullptr, 8140706);
     return nullptr;
   }
   auto all = fetchAs<QS809UserInfoClass>(ctx, EntityKind::UserInfo);
@@ -83,51 +83,51 @@ std::vector<QS804ActionClass*> QS814allActions(ManagedObjectContext* ctx) {
 
 namespace {
 template <class T>
-T* insertRecord(ManagedObjectContext* ctx, EntityKind kind, int32_t noContext, int32_t failed) {
+T* insertRecord(ErrorStack& errors, ManagedObjectContext* ctx, EntityKind kind, int32_t noContext, int32_t failed) {
   if (!ctx) {
-    QS810stackError(nullptr, noContext);
+    QS810stackError(errors, nullptr, noContext);
     return nullptr;
   }
   ManagedObject* o = ctx->insertNewObject(kind);
   if (!o) {
-    QS810stackError(nullptr, failed);
+    QS810stackError(errors, nullptr, failed);
     return nullptr;
   }
   return static_cast<T*>(o);
 }
 }  // namespace
 
-QS802DeviceClass* QS814insertDevice(ManagedObjectContext* ctx) {
-  return insertRecord<QS802DeviceClass>(ctx, EntityKind::Device, 8140441, 8140445);
+QS802DeviceClass* QS814insertDevice(ErrorStack& errors, ManagedObjectContext* ctx) {
+  return insertRecord<QS802DeviceClass>(errors, ctx, EntityKind::Device, 8140441, 8140445);
 }
 
-QS802DeviceClass* QS814insertDeviceWithInfo(uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
+QS802DeviceClass* QS814insertDeviceWithInfo(ErrorStack& errors, uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
                                             RegistryId entry, ManagedObjectContext* ctx) {
-  QS802DeviceClass* d = QS814insertDevice(ctx);
+  QS802DeviceClass* d = QS814insertDevice(errors, ctx);
   if (!d) return nullptr;
   if (!d->initWithVID(vid, pid, mid, transport, entry)) {
     // A half-made device would be saved with no identity; it goes again at once.
     ctx->deleteObject(d);
-    QS810stackError(nullptr, 8140460);
+    QS810stackError(errors, nullptr, 8140460);
     return nullptr;
   }
   return d;
 }
 
-QS805CursorSpeedClass* QS814insertCursorSpeed(ManagedObjectContext* ctx) {
-  return insertRecord<QS805CursorSpeedClass>(ctx, EntityKind::CursorSpeed, 8140680, 8140683);
+QS805CursorSpeedClass* QS814insertCursorSpeed(ErrorStack& errors, ManagedObjectContext* ctx) {
+  return insertRecord<QS805CursorSpeedClass>(errors, ctx, EntityKind::CursorSpeed, 8140680, 8140683);
 }
 
-QS803AppClass* QS814insertApplication(ManagedObjectContext* ctx) {
-  return insertRecord<QS803AppClass>(ctx, EntityKind::Application, 8140638, 8140641);
+QS803AppClass* QS814insertApplication(ErrorStack& errors, ManagedObjectContext* ctx) {
+  return insertRecord<QS803AppClass>(errors, ctx, EntityKind::Application, 8140638, 8140641);
 }
 
-QS804ActionClass* QS814insertAction(ManagedObjectContext* ctx) {
-  return insertRecord<QS804ActionClass>(ctx, EntityKind::Action, 8140653, 8140656);
+QS804ActionClass* QS814insertAction(ErrorStack& errors, ManagedObjectContext* ctx) {
+  return insertRecord<QS804ActionClass>(errors, ctx, EntityKind::Action, 8140653, 8140656);
 }
 
-QS809UserInfoClass* QS814insertUserInfo(ManagedObjectContext* ctx) {
-  return insertRecord<QS809UserInfoClass>(ctx, EntityKind::UserInfo, 8140694, 8140698);
+QS809UserInfoClass* QS814insertUserInfo(ErrorStack& errors, ManagedObjectContext* ctx) {
+  return insertRecord<QS809UserInfoClass>(errors, ctx, EntityKind::UserInfo, 8140694, 8140698);
 }
 
 // --- Generic record helpers ------------------------------------------------------------------

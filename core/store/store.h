@@ -39,25 +39,27 @@ using StoreContextRef = std::unique_ptr<ManagedObjectContext>;
 // exists. Empty when p has no Paths port.
 std::string QS814prefsFolderURL(const Platform& p, bool joint, bool* exists = nullptr);
 // The store file to use (see the store's folder rules); nullopt after pushing 8140051 or 8140095.
-std::optional<std::string> QS814prefsFileURL(const Platform& p, bool* exists = nullptr);
-inline std::optional<std::string> storeFilePath(const Platform& p, bool* exists = nullptr) { return QS814prefsFileURL(p, exists); }
+std::optional<std::string> QS814prefsFileURL(const Platform& p, ErrorStack& errors, bool* exists = nullptr);
+inline std::optional<std::string> storeFilePath(const Platform& p, ErrorStack& errors, bool* exists = nullptr) {
+  return QS814prefsFileURL(p, errors, exists);
+}
 
 // Opens a store whose records use the ports of p. model plays the part of the bundle's
 // compiled model (null: the current one).
 // records: what the program gives the record classes (its bundle, the default graph data).
-[[nodiscard]] int32_t QS814createMOC(const Platform& p, const std::optional<std::string>& url, const StoreModel* model, bool readOnly,
+[[nodiscard]] int32_t QS814createMOC(const Platform& p, ErrorStack& errors, const std::optional<std::string>& url, const StoreModel* model, bool readOnly,
                        StoreContextRef* outContext, ErrorInfo* outError, const RecordSettings& records = {});
-[[nodiscard]] inline int32_t createStoreContext(const Platform& p, const std::optional<std::string>& url,
+[[nodiscard]] inline int32_t createStoreContext(const Platform& p, ErrorStack& errors, const std::optional<std::string>& url,
                                                const StoreModel* model, bool readOnly, StoreContextRef* outContext,
                                                ErrorInfo* outError, const RecordSettings& records = {}) {
-  return QS814createMOC(p, url, model, readOnly, outContext, outError, records);
+  return QS814createMOC(p, errors, url, model, readOnly, outContext, outError, records);
 }
-[[nodiscard]] int32_t QS814openMOC(const Platform& p, const StoreModel* model, bool readOnly, StoreContextRef* outContext,
+[[nodiscard]] int32_t QS814openMOC(const Platform& p, ErrorStack& errors, const StoreModel* model, bool readOnly, StoreContextRef* outContext,
                      ErrorInfo* outError, const RecordSettings& records = {});
-[[nodiscard]] inline int32_t openStoreContext(const Platform& p, const StoreModel* model, bool readOnly,
+[[nodiscard]] inline int32_t openStoreContext(const Platform& p, ErrorStack& errors, const StoreModel* model, bool readOnly,
                                              StoreContextRef* outContext, ErrorInfo* outError,
                                              const RecordSettings& records = {}) {
-  return QS814openMOC(p, model, readOnly, outContext, outError, records);
+  return QS814openMOC(p, errors, model, readOnly, outContext, outError, records);
 }
 [[nodiscard]] int32_t QS814saveMOC(ManagedObjectContext* ctx, ErrorInfo* outError);
 [[nodiscard]] inline int32_t saveStoreContext(ManagedObjectContext* ctx, ErrorInfo* outError) { return QS814saveMOC(ctx, outError); }
@@ -85,28 +87,28 @@ inline constexpr const char* kSettingsFormatChangedMessage =
 // Every device; empty for a null context.
 std::vector<QS802DeviceClass*> QS814allDevices(ManagedObjectContext* ctx);
 inline std::vector<DeviceRecord*> allDevices(ManagedObjectContext* ctx) { return QS814allDevices(ctx); }
-QS802DeviceClass* QS814fetchDevice(uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
+QS802DeviceClass* QS814fetchDevice(ErrorStack& errors, uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
                                    ManagedObjectContext* ctx);
-inline DeviceRecord* fetchDevice(uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
+inline DeviceRecord* fetchDevice(ErrorStack& errors, uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
                                  ManagedObjectContext* ctx) {
-  return QS814fetchDevice(vid, pid, mid, transport, ctx);
+  return QS814fetchDevice(errors, vid, pid, mid, transport, ctx);
 }
-QS802DeviceClass* QS814fetchDeviceForLocationID(RegistryId entry, ManagedObjectContext* ctx);
-QS802DeviceClass* QS814fetchDeviceForClient(const HidServiceClient* client, ManagedObjectContext* ctx);
-QS809UserInfoClass* QS814fetchUserInfo(ManagedObjectContext* ctx);
-inline UserInfoRecord* fetchUserInfo(ManagedObjectContext* ctx) { return QS814fetchUserInfo(ctx); }
+QS802DeviceClass* QS814fetchDeviceForLocationID(ErrorStack& errors, RegistryId entry, ManagedObjectContext* ctx);
+QS802DeviceClass* QS814fetchDeviceForClient(ErrorStack& errors, const HidServiceClient* client, ManagedObjectContext* ctx);
+QS809UserInfoClass* QS814fetchUserInfo(ErrorStack& errors, ManagedObjectContext* ctx);
+inline UserInfoRecord* fetchUserInfo(ErrorStack& errors, ManagedObjectContext* ctx) { return QS814fetchUserInfo(errors, ctx); }
 // Every action; empty for a null context.
 std::vector<QS804ActionClass*> QS814allActions(ManagedObjectContext* ctx);
 
-QS802DeviceClass* QS814insertDevice(ManagedObjectContext* ctx);
-inline DeviceRecord* insertDevice(ManagedObjectContext* ctx) { return QS814insertDevice(ctx); }
-QS802DeviceClass* QS814insertDeviceWithInfo(uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
+QS802DeviceClass* QS814insertDevice(ErrorStack& errors, ManagedObjectContext* ctx);
+inline DeviceRecord* insertDevice(ErrorStack& errors, ManagedObjectContext* ctx) { return QS814insertDevice(errors, ctx); }
+QS802DeviceClass* QS814insertDeviceWithInfo(ErrorStack& errors, uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
                                             RegistryId entry, ManagedObjectContext* ctx);
-QS805CursorSpeedClass* QS814insertCursorSpeed(ManagedObjectContext* ctx);
-QS803AppClass* QS814insertApplication(ManagedObjectContext* ctx);
-inline AppRecord* insertApplication(ManagedObjectContext* ctx) { return QS814insertApplication(ctx); }
-QS804ActionClass* QS814insertAction(ManagedObjectContext* ctx);
-QS809UserInfoClass* QS814insertUserInfo(ManagedObjectContext* ctx);
+QS805CursorSpeedClass* QS814insertCursorSpeed(ErrorStack& errors, ManagedObjectContext* ctx);
+QS803AppClass* QS814insertApplication(ErrorStack& errors, ManagedObjectContext* ctx);
+inline AppRecord* insertApplication(ErrorStack& errors, ManagedObjectContext* ctx) { return QS814insertApplication(errors, ctx); }
+QS804ActionClass* QS814insertAction(ErrorStack& errors, ManagedObjectContext* ctx);
+QS809UserInfoClass* QS814insertUserInfo(ErrorStack& errors, ManagedObjectContext* ctx);
 
 // --- Generic record helpers -------------------------------------------------------------------
 

@@ -61,11 +61,11 @@ std::string QS814prefsFolderURL(const Platform& p, bool joint, bool* exists) {
   return folder;
 }
 
-std::optional<std::string> QS814prefsFileURL(const Platform& p, bool* exists) {
+std::optional<std::string> QS814prefsFileURL(const Platform& p, ErrorStack& errors, bool* exists) {
   bool jointExists = false;
   std::string joint = QS814prefsFolderURL(p, true, &jointExists);
   if (joint.empty()) {
-    QS810stackError(nullptr, 8140051);
+    QS810stackError(errors, nullptr, 8140051);
     return std::nullopt;
   }
   std::string searched = joint;
@@ -73,7 +73,7 @@ std::optional<std::string> QS814prefsFileURL(const Platform& p, bool* exists) {
     std::error_code ec;
     fs::create_directories(joint, ec);
     if (ec || !isDirectory(joint)) {
-      QS810stackError(nullptr, 8140051);
+      QS810stackError(errors, nullptr, 8140051);
       return std::nullopt;
     }
     bool olderExists = false;
@@ -92,7 +92,7 @@ std::optional<std::string> QS814prefsFileURL(const Platform& p, bool* exists) {
       std::error_code ec;
       fs::copy_file(found, result, fs::copy_options::overwrite_existing, ec);
       if (ec) {
-        QS810stackError(nullptr, 8140095);
+        QS810stackError(errors, nullptr, 8140095);
         return std::nullopt;
       }
       // Saves not yet merged into the file live in its write-ahead log.
@@ -110,7 +110,7 @@ std::optional<std::string> QS814prefsFileURL(const Platform& p, bool* exists) {
   return result;
 }
 
-int32_t QS814createMOC(const Platform& p, const std::optional<std::string>& url, const StoreModel* model, bool readOnly,
+int32_t QS814createMOC(const Platform& p, ErrorStack& errors, const std::optional<std::string>& url, const StoreModel* model, bool readOnly,
                        StoreContextRef* outContext, ErrorInfo* outError, const RecordSettings& records) {
   if (!url || url->empty() || !outContext) return 8140121;
   if (outError) *outError = ErrorInfo{};
@@ -119,6 +119,7 @@ int32_t QS814createMOC(const Platform& p, const std::optional<std::string>& url,
   options.readOnly = readOnly;
   options.model = model;
   options.platform = p;
+  options.errors = &errors;
   options.records = records;
   ErrorInfo error;
   StoreContextRef ctx = ManagedObjectContext::open(*url, options, &error);
@@ -130,11 +131,11 @@ int32_t QS814createMOC(const Platform& p, const std::optional<std::string>& url,
   return 0;
 }
 
-int32_t QS814openMOC(const Platform& p, const StoreModel* model, bool readOnly, StoreContextRef* outContext,
+int32_t QS814openMOC(const Platform& p, ErrorStack& errors, const StoreModel* model, bool readOnly, StoreContextRef* outContext,
                      ErrorInfo* outError, const RecordSettings& records) {
-  int32_t err = QS814createMOC(p, QS814prefsFileURL(p), model, readOnly, outContext, outError, records);
+  int32_t err = QS814createMOC(p, errors, QS814prefsFileURL(p, errors), model, readOnly, outContext, outError, records);
   if (err != 0) {
-    QS810stackError(nullptr, err);
+    QS810stackError(errors, nullptr, err);
     return 8140177;
   }
   return 0;

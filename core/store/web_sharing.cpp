@@ -267,7 +267,7 @@ const std::string& QS836MachineIdentifier::value() {
     std::string folder = QS814prefsFolderURL(p_, true, &exists);
     // The settings folder is made by the store's own rules (which move an older folder's
     // store first) rather than here.
-    if (!folder.empty() && !exists) (void)QS814prefsFileURL(p_, &exists);
+    if (!folder.empty() && !exists) (void)QS814prefsFileURL(p_, errors_, &exists);
     path = saltPath(p_);
   }
   std::error_code ec;

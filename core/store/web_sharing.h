@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "core/errors/error_stack.h"
 #include "core/system/upload_schema.h"
 #include "platform/api/http_client.h"
 #include "platform/api/platform.h"
@@ -68,7 +69,8 @@ class QS836MachineIdentifier {
  public:
   // saltPath: where the salt lives; empty means saltPath(p), beside the settings store. A
   // program on a simulated Mac keeps it in the world instead.
-  explicit QS836MachineIdentifier(const Platform& p, std::string saltPath = {}) : p_(p), saltPath_(std::move(saltPath)) {}
+  QS836MachineIdentifier(const Platform& p, ErrorStack& errors, std::string saltPath = {})
+      : p_(p), errors_(errors), saltPath_(std::move(saltPath)) {}
   // The percent-escaped identifier; empty only when no salt could be read or made (nothing
   // identifying is sent then).
   const std::string& value();
@@ -79,6 +81,7 @@ class QS836MachineIdentifier {
 
  private:
   const Platform& p_;
+  ErrorStack& errors_;
   std::string saltPath_;
   std::optional<std::string> value_;
 };

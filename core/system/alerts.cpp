@@ -12,11 +12,6 @@ namespace vl {
 
 namespace {
 
-ProcessIdentity& identity() {
-  static ProcessIdentity id;
-  return id;
-}
-
 // Fills the "%@" placeholders of a localized pattern in order.
 std::string fillObjects(std::string pattern, std::initializer_list<std::string> args) {
   for (const auto& a : args) {
@@ -32,10 +27,10 @@ std::string message(const Platform& p, const char* messageKey, const char* table
   return localized(p, "An error occurred.", "dvvl");
 }
 
-std::string details(const Platform& p, const BundleInfo& bundle) {
+std::string details(const Platform& p, ErrorStack& stack, const BundleInfo& bundle) {
   // The localized head replaces the fixed English one that the stack reader writes.
   std::string head = fillObjects(localized(p, "Error (%@ %@) ", "dvvl"), {bundle.executable, bundle.version});
-  std::string text = QS810getErrorString(bundle);
+  std::string text = QS810getErrorString(stack, bundle);
   std::string fixedHead = "Error (" + bundle.executable + " " + bundle.version + ") ";
   return head + text.substr(fixedHead.size());
 }
@@ -60,18 +55,17 @@ void present(const Platform& p, const ErrorInfo& error, AlertDelegate* delegate)
   }
 }
 
-const BundleInfo& paneBundle() {
-  const ProcessIdentity& id = identity();
+const BundleInfo& paneBundle(const ProcessIdentity& id) {
   return id.role == ProcessRole::Pane || !id.paneBundle.identifier.empty() ? id.paneBundle : id.mainBundle;
 }
 
-void notice(const Platform& p, const ErrorInfo& error) {
+void notice(const Platform& p, const ProcessIdentity& id, const ErrorInfo& error) {
   beep(p);
   Alerts* a = p.alerts;
   std::string header = error.userInfo.count(kDescriptionKey) ? error.userInfo.at(kDescriptionKey).describe() : "";
   std::string text =
       error.userInfo.count(kRecoverySuggestionKey) ? error.userInfo.at(kRecoverySuggestionKey).describe() : "";
-  std::string icon = paneBundle().resourcesDir + "/Velmora.icns";
+  std::string icon = paneBundle(id).resourcesDir + "/Velmora.icns";
   if (a) a->displayNotice(header, text, icon);
   else std::fprintf(stderr, "%s\n%s\n", header.c_str(), text.c_str());
 }
@@ -103,78 +97,75 @@ void terminateHost(const Platform& p) {
 
 }  // namespace
 
-void setProcessIdentity(ProcessIdentity id) { identity() = std::move(id); }
-const ProcessIdentity& processIdentity() { return identity(); }
-
-void QS810alertApp(const Platform& p, const char* messageKey, const char* table, const BundleInfo* bundle, int64_t code, int64_t site,
+void QS810alertApp(const Platform& p, const ErrorContext& errors, const char* messageKey, const char* table, const BundleInfo* bundle, int64_t code, int64_t site,
                    bool withDetails, AlertDelegate* delegate) {
-  QS810stackError(nullptr, code);
-  QS810stackError(nullptr, site);
+  QS810stackError(errors.stack, nullptr, code);
+  QS810stackError(errors.stack, nullptr, site);
   beep(p);
-  const BundleInfo& b = bundle ? *bundle : identity().mainBundle;
+  const BundleInfo& b = bundle ? *bundle : errors.identity.mainBundle;
   ErrorInfo error;
   error.domain = b.identifier;
   error.code = 0;
   error.userInfo[kDescriptionKey] = message(p, messageKey, table);
-  error.userInfo[kRecoverySuggestionKey] = withDetails ? details(p, b) : std::string();
+  error.userInfo[kRecoverySuggestionKey] = withDetails ? details(p, errors.stack, b) : std::string();
   present(p, error, delegate);
 }
 
-void QS810alertAppNSError(const Platform& p, const ErrorInfo* error, const BundleInfo* bundle, int64_t code, int64_t site,
+void QS810alertAppNSError(const Platform& p, const ErrorContext& errors, const ErrorInfo* error, const BundleInfo* bundle, int64_t code, int64_t site,
                           bool withDetails, AlertDelegate* delegate) {
-  QS810stackNSError(error);
-  QS810stackError(nullptr, code);
-  QS810stackError(nullptr, site);
-  const BundleInfo& b = bundle ? *bundle : identity().mainBundle;
+  QS810stackNSError(errors.stack, error);
+  QS810stackError(errors.stack, nullptr, code);
+  QS810stackError(errors.stack, nullptr, site);
+  const BundleInfo& b = bundle ? *bundle : errors.identity.mainBundle;
   ErrorInfo info = errorFrom(error, b);
-  if (withDetails) info.userInfo[kRecoverySuggestionKey] = details(p, b);
+  if (withDetails) info.userInfo[kRecoverySuggestionKey] = details(p, errors.stack, b);
   beep(p);
   present(p, info, delegate);
 }
 
-void CautionApp(const Platform& p, const char* messageKey, const char* table, int64_t code, int64_t site) {
-  QS810stackError(nullptr, code);
-  QS810stackError(nullptr, site);
-  const BundleInfo& b = paneBundle();
+void CautionApp(const Platform& p, const ErrorContext& errors, const char* messageKey, const char* table, int64_t code, int64_t site) {
+  QS810stackError(errors.stack, nullptr, code);
+  QS810stackError(errors.stack, nullptr, site);
+  const BundleInfo& b = paneBundle(errors.identity);
   ErrorInfo error;
   error.domain = b.identifier.empty() ? velmora::kPaneBundleID : b.identifier;
   error.userInfo[kDescriptionKey] = message(p, messageKey, table);
-  error.userInfo[kRecoverySuggestionKey] = details(p, b);
-  notice(p, error);
+  error.userInfo[kRecoverySuggestionKey] = details(p, errors.stack, b);
+  notice(p, errors.identity, error);
 }
 
-void CautionAppNSError(const Platform& p, const ErrorInfo* error, int64_t code, int64_t site) {
-  QS810stackNSError(error);
-  QS810stackError(nullptr, code);
-  QS810stackError(nullptr, site);
-  const BundleInfo& b = paneBundle();
+void CautionAppNSError(const Platform& p, const ErrorContext& errors, const ErrorInfo* error, int64_t code, int64_t site) {
+  QS810stackNSError(errors.stack, error);
+  QS810stackError(errors.stack, nullptr, code);
+  QS810stackError(errors.stack, nullptr, site);
+  const BundleInfo& b = paneBundle(errors.identity);
   ErrorInfo info = errorFrom(error, b);
-  info.userInfo[kRecoverySuggestionKey] = details(p, b);
-  notice(p, info);
+  info.userInfo[kRecoverySuggestionKey] = details(p, errors.stack, b);
+  notice(p, errors.identity, info);
 }
 
-void AbendApp(const Platform& p, const char* messageKey, const char* table, int64_t code, int64_t site) {
-  if (identity().role == ProcessRole::Pane) {
-    CautionApp(p, messageKey, table, code, site);
+void AbendApp(const Platform& p, const ErrorContext& errors, const char* messageKey, const char* table, int64_t code, int64_t site) {
+  if (errors.identity.role == ProcessRole::Pane) {
+    CautionApp(p, errors, messageKey, table, code, site);
     terminateHost(p);
   } else {
-    QS810alertApp(p, messageKey, table, nullptr, code, site, true, nullptr);
+    QS810alertApp(p, errors, messageKey, table, nullptr, code, site, true, nullptr);
     terminate(p);
   }
 }
 
-void AbendAppNSError(const Platform& p, const ErrorInfo* error, int64_t code, int64_t site) {
-  if (identity().role == ProcessRole::Pane) {
-    CautionAppNSError(p, error, code, site);
+void AbendAppNSError(const Platform& p, const ErrorContext& errors, const ErrorInfo* error, int64_t code, int64_t site) {
+  if (errors.identity.role == ProcessRole::Pane) {
+    CautionAppNSError(p, errors, error, code, site);
     terminateHost(p);
   } else {
-    QS810alertAppNSError(p, error, nullptr, code, site, true, nullptr);
+    QS810alertAppNSError(p, errors, error, nullptr, code, site, true, nullptr);
     terminate(p);
   }
 }
 
-ErrorInfo QS812speedRangeError(const Platform& p, const BundleInfo* bundle, double value, double minimum, double maximum) {
-  const BundleInfo& b = bundle ? *bundle : identity().mainBundle;
+ErrorInfo QS812speedRangeError(const Platform& p, const ProcessIdentity& identity, const BundleInfo* bundle, double value, double minimum, double maximum) {
+  const BundleInfo& b = bundle ? *bundle : identity.mainBundle;
   std::string pattern = localized(p, "A value of %g is out of range.\nAcceptable values are %g to %g.", "dvvl");
   // The pattern comes from a resource file: fill the three %g ourselves rather than handing
   // it to printf as a format.

@@ -25,9 +25,9 @@ int32_t setWindowWidth(const Platform& p, AXFlagWindow& w, bool trusted) {
   return desktop->setWindowFrame(number, frame).ok() ? 0 : 8420438;
 }
 
-int32_t publishThroughWindow(const Platform& p, AXFlagWindow& w, bool trusted) {
+int32_t publishThroughWindow(const Platform& p, ErrorStack& errors, AXFlagWindow& w, bool trusted) {
   if (int32_t e = setWindowWidth(p, w, trusted)) {
-    QS810stackError(nullptr, e);
+    QS810stackError(errors, nullptr, e);
     return 8420452;
   }
   return 0;
@@ -45,9 +45,9 @@ int32_t setPreference(const Platform& p, const std::string& bundleID, bool trust
   return 0;
 }
 
-int32_t publishThroughPreference(const Platform& p, const std::string& bundleID, bool trusted) {
+int32_t publishThroughPreference(const Platform& p, ErrorStack& errors, const std::string& bundleID, bool trusted) {
   if (int32_t e = setPreference(p, bundleID, trusted)) {
-    QS810stackError(nullptr, e);
+    QS810stackError(errors, nullptr, e);
     return 8420497;
   }
   return 0;
@@ -55,15 +55,15 @@ int32_t publishThroughPreference(const Platform& p, const std::string& bundleID,
 
 }  // namespace
 
-int32_t QS842updateAXEnabled(const Platform& p, AXFlagWindow& window, const std::string& bundleID) {
+int32_t QS842updateAXEnabled(const Platform& p, ErrorStack& errors, AXFlagWindow& window, const std::string& bundleID) {
   Accessibility* ax = p.accessibility;
   bool trusted = ax && ax->isProcessTrusted();
-  if (int32_t e = publishThroughWindow(p, window, trusted)) {
-    QS810stackError(nullptr, e);
+  if (int32_t e = publishThroughWindow(p, errors, window, trusted)) {
+    QS810stackError(errors, nullptr, e);
     return 8420372;
   }
-  if (int32_t e = publishThroughPreference(p, bundleID, trusted)) {
-    QS810stackError(nullptr, e);
+  if (int32_t e = publishThroughPreference(p, errors, bundleID, trusted)) {
+    QS810stackError(errors, nullptr, e);
     return 8420376;
   }
   return 0;

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "core/errors/error_stack.h"
 #include "platform/api/platform.h"
 
 namespace vl {
@@ -23,7 +24,7 @@ struct AXFlagWindow {
 
 // Publishes whether this process is trusted: the width of a never-shown window and the
 // preference key "AXEnabled" in the bundle identifier's domain.
-[[nodiscard]] int32_t QS842updateAXEnabled(const Platform& p, AXFlagWindow& window, const std::string& bundleID);
+[[nodiscard]] int32_t QS842updateAXEnabled(const Platform& p, ErrorStack& errors, AXFlagWindow& window, const std::string& bundleID);
 // What the process with this bundle identifier published: its window, else its preference.
 bool QS842getAXEnabled(const Platform& p, const std::string& bundleID);
 std::optional<bool> QS842getAXEnabledFromWindow(const Platform& p, const std::string& bundleID);

@@ -132,11 +132,11 @@ void QS812removeLaunchAgent(const Platform& p, const std::string& agentBundlePat
   p.serviceManager->removeFile(*url).ignore("a file that cannot be removed is found again by the next removal");
 }
 
-int32_t QS812startLaunchAgentForBundleID(const Platform& p, const std::string& label) {
+int32_t QS812startLaunchAgentForBundleID(const Platform& p, ErrorStack& errors, const std::string& label) {
   if (label.empty()) return 0;
   Status started = p.serviceManager ? p.serviceManager->kickstart(label) : Status::failure(-1, "no service manager");
   if (started) return 0;
-  QS810stackError(nullptr, static_cast<int32_t>(started.code()));
+  QS810stackError(errors, nullptr, static_cast<int32_t>(started.code()));
   return kLaunchAgentStartFailed;
 }
 

@@ -7,6 +7,7 @@
 #include <optional>
 #include <string>
 
+#include "core/errors/error_stack.h"
 #include "platform/api/admin_prompt.h"
 #include "platform/api/alerts.h"
 #include "platform/api/platform.h"
@@ -38,7 +39,7 @@ std::optional<std::string> QS812launchAgentURLWithURL(const Platform&, const std
 void QS812removeLaunchAgent(const Platform&, const std::string& agentBundlePath);
 // Starts the loaded agent now; 0 (also for an empty label) or kLaunchAgentStartFailed after
 // pushing the manager's status.
-[[nodiscard]] int32_t QS812startLaunchAgentForBundleID(const Platform&, const std::string& label);
+[[nodiscard]] int32_t QS812startLaunchAgentForBundleID(const Platform&, ErrorStack& errors, const std::string& label);
 bool QS812isLaunchAgentLoaded(const Platform&, const std::string& label);
 // Gives the user's agents folder back to the user (immutable flag cleared, owner the user,
 // mode 755) with administrator rights, after telling why: "<hostName> is going to execute this

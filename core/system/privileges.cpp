@@ -17,18 +17,18 @@ std::string toolName(const std::string& tool) {
 
 }  // namespace
 
-int32_t QS818createAuthorization(const Platform& p, AuthorizationRef* out, const std::string& message) {
+int32_t QS818createAuthorization(const Platform& p, ErrorStack& errors, AuthorizationRef* out, const std::string& message) {
   if (!out) return kAuthorizationNoOut;
   out->reset();
   if (!p.adminPrompt) {
-    QS810stackError(nullptr, kAuthorizationInternal);
+    QS810stackError(errors, nullptr, kAuthorizationInternal);
     return kAuthorizationNotCreated;
   }
   // Asking with nothing to run is the pre-authorization: the user says yes or no now, before
   // anything has been changed.
   AdminResult r = p.adminPrompt->runPrivileged(message, {});
   if (!r.accepted()) {
-    QS810stackError(nullptr, kAuthorizationRefused);
+    QS810stackError(errors, nullptr, kAuthorizationRefused);
     int32_t status = r.code != 0 ? r.code : kAuthorizationInternal;
     return status;
   }
@@ -39,7 +39,7 @@ int32_t QS818createAuthorization(const Platform& p, AuthorizationRef* out, const
   return 0;
 }
 
-int32_t QS818plivilegeCommand(const Authorization* authorization, const char* tool, const std::vector<const char*>& arguments) {
+int32_t QS818plivilegeCommand(ErrorStack& errors, const Authorization* authorization, const char* tool, const std::vector<const char*>& arguments) {
   if (!authorization || !authorization->prompt || !tool || !*tool) return kPrivilegeNoAuthorization;
   std::vector<std::string> op{toolName(tool)};
   for (size_t i = 0; i < arguments.size() && i < 4; ++i) {
@@ -48,7 +48,7 @@ int32_t QS818plivilegeCommand(const Authorization* authorization, const char* to
   }
   AdminResult r = authorization->prompt->runPrivileged(authorization->message, {op});
   if (!r.accepted()) {
-    QS810stackError(nullptr, r.code != 0 ? r.code : kAuthorizationInternal);
+    QS810stackError(errors, nullptr, r.code != 0 ? r.code : kAuthorizationInternal);
     return kPrivilegeRunFailed;
   }
   return 0;

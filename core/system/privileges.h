@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "core/errors/error_stack.h"
 #include "platform/api/admin_prompt.h"
 #include "platform/api/platform.h"
 
@@ -32,13 +33,13 @@ using AuthorizationRef = std::unique_ptr<Authorization>;
 // out; 8180026 (status pushed) when there is no prompt; when the user cancels (-60006), is
 // denied (-60005) or the request fails, 8180042 is pushed and that status itself returned, so
 // the caller can tell cancel and deny apart. *out stays empty then.
-[[nodiscard]] int32_t QS818createAuthorization(const Platform& p, AuthorizationRef* out, const std::string& message = "");
+[[nodiscard]] int32_t QS818createAuthorization(const Platform& p, ErrorStack& errors, AuthorizationRef* out, const std::string& message = "");
 
 // Runs tool with up to four arguments (stopping at the first null) as administrator. The tool is
 // named by its path on the platform ("/bin/rm"); the prompt runs the system's tool of that name.
 // 8180055 for no authorization or no tool; 8180067 (status pushed) when it could not run or
 // failed; else 0. The arguments reach the tool one by one: nothing is read by a shell.
-[[nodiscard]] int32_t QS818plivilegeCommand(const Authorization* authorization, const char* tool,
+[[nodiscard]] int32_t QS818plivilegeCommand(ErrorStack& errors, const Authorization* authorization, const char* tool,
                                             const std::vector<const char*>& arguments);
 
 }  // namespace vl

@@ -63,8 +63,8 @@ int32_t quillon_Velmora_prefpane::launchBOAAndReturnError(std::optional<ErrorInf
   int32_t r = QS812registerLaunchAgent(platform_, *url, &error);
   if (r == 0) return finishLaunch(outError);
   if (error.domain != kCocoaErrorDomain || error.code != kFileWriteNoPermissionError) {
-    QS810stackNSError(&error);
-    QS810stackError(nullptr, r);
+    QS810stackNSError(errors_.stack, &error);
+    QS810stackError(errors_.stack, nullptr, r);
     return 1001251;
   }
   std::string host = platform_.system ? platform_.system->processName() : std::string();
@@ -85,8 +85,8 @@ int32_t quillon_Velmora_prefpane::registerAgent(const std::string& url, bool aft
                                                 std::optional<ErrorInfo>* outError) {
   ErrorInfo error;
   if (int32_t r = QS812registerLaunchAgent(platform_, url, &error)) {
-    QS810stackNSError(&error);
-    QS810stackError(nullptr, r);
+    QS810stackNSError(errors_.stack, &error);
+    QS810stackError(errors_.stack, nullptr, r);
     return afterRepair ? 1001249 : 1001251;
   }
   return finishLaunch(outError);
@@ -108,7 +108,7 @@ int32_t quillon_Velmora_prefpane::finishLaunch(std::optional<ErrorInfo>* outErro
 }
 
 void quillon_Velmora_prefpane::startBOA() {
-  if (QS812startLaunchAgentForBundleID(platform_, velmora::kAgentBundleID) == 0) return;
+  if (QS812startLaunchAgentForBundleID(platform_, errors_.stack, velmora::kAgentBundleID) == 0) return;
   if (std::optional<std::string> url = boaURL(); url && platform_.workspace)
     platform_.workspace->openApplication(*url).ignore("the pane watches for the agent's announcement and warns when none comes");
 }

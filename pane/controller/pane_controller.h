@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "core/devices/connected_device.h"
-#include "core/errors/error_stack.h"
+#include "core/errors/error_context.h"
 #include "core/store/defined_device.h"
 #include "core/store/store.h"
 #include "core/store/undo_manager.h"
@@ -68,7 +68,8 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController,
                                  public RecommendedWindowHost,
                                  public SheetHost {
  public:
-  quillon_Velmora_prefpane(const Platform& platform, PaneWindow& window, PaneSettings settings);
+  // errors: the settings host's error stack and identity, which outlive the pane.
+  quillon_Velmora_prefpane(const Platform& platform, ErrorContext errors, PaneWindow& window, PaneSettings settings);
   ~quillon_Velmora_prefpane() override;
   quillon_Velmora_prefpane(const quillon_Velmora_prefpane&) = delete;
   quillon_Velmora_prefpane& operator=(const quillon_Velmora_prefpane&) = delete;
@@ -240,6 +241,7 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController,
   void snappingWarningDidEnd();
 
   const Platform& platform() const override { return platform_; }
+  ErrorContext errors() const override { return errors_; }
   PaneWindow& window() override { return window_; }
   const PaneSettings& settings() const { return settings_; }
   DesktopLimits desktopLimits() const override { return settings_.desktop; }
@@ -266,6 +268,7 @@ class quillon_Velmora_prefpane : public ConnectedDeviceController,
   std::string localizedVL(const std::string& key) const;
 
   Platform platform_;
+  ErrorContext errors_;
   PaneWindow& window_;
   PaneSettings settings_;
   DeviceDefinitionCache definitions_;

@@ -60,7 +60,7 @@ void quillon_Velmora_prefpane::saveDeviceListSelection() {
 int32_t quillon_Velmora_prefpane::installDeviceNotify() {
   if (!connectedDeviceNotifier_) {
     connectedDeviceNotifier_ = QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(
-        platform_, this, &settings_.bundle, std::string(velmora::kPaneBundleID));
+        platform_, errors_.stack, this, &settings_.bundle, std::string(velmora::kPaneBundleID));
     if (!connectedDeviceNotifier_) return 1130025;
   }
   return 0;
@@ -82,7 +82,7 @@ int32_t quillon_Velmora_prefpane::updateDeviceListWithClient(const ServiceRef& s
   if (!managedObjectContext_) return 0;
   if (attached) {
     if (int32_t r = addClientToDevice(service)) {
-      QS810stackError(nullptr, r);
+      QS810stackError(errors_.stack, nullptr, r);
       return 1240175;
     }
   } else {
@@ -105,14 +105,14 @@ QS802DeviceClass* quillon_Velmora_prefpane::deviceWithClient(const ServiceRef& s
     return nullptr;
   }
   ManagedObjectContext* ctx = managedObjectContext_.get();
-  QS802DeviceClass* device = QS814fetchDeviceForLocationID(entry, ctx);
+  QS802DeviceClass* device = QS814fetchDeviceForLocationID(errors_.stack, entry, ctx);
   if (!device) {
     uint32_t vid = 0, pid = 0, mid = 0;
     std::optional<std::string> transport;
     QS852getDeviceInfo(service.get(), &vid, &pid, &mid, &transport, nullptr, nullptr);
-    device = QS814fetchDevice(vid, pid, mid, transport.value_or(""), ctx);
+    device = QS814fetchDevice(errors_.stack, vid, pid, mid, transport.value_or(""), ctx);
     if (!device) {
-      device = VL714insertDefinedDevice(definitions_, vid, pid, mid, transport.value_or(""), entry, ctx, -1, -1);
+      device = VL714insertDefinedDevice(errors_.stack, definitions_, vid, pid, mid, transport.value_or(""), entry, ctx, -1, -1);
       if (!device) {
         fatal(nullptr, nullptr, 0, 1240123);
         return nullptr;
@@ -127,14 +127,14 @@ int32_t quillon_Velmora_prefpane::addClientToDevice(const ServiceRef& service) {
   QS802DeviceClass* device = deviceWithClient(service);
   if (!device) return 1240147;
   if (int32_t r = device->VL702addClient(service)) {
-    QS810stackError(nullptr, r);
+    QS810stackError(errors_.stack, nullptr, r);
     return 1240150;
   }
   return 0;
 }
 
 void quillon_Velmora_prefpane::removeClientFromDevice(const ServiceRef& service) {
-  if (QS802DeviceClass* device = QS814fetchDeviceForClient(service.get(), managedObjectContext_.get()))
+  if (QS802DeviceClass* device = QS814fetchDeviceForClient(errors_.stack, service.get(), managedObjectContext_.get()))
     device->VL702removeClient(service);
 }
 

@@ -32,8 +32,9 @@ bool isCatalinaOrLater(const Platform& p) {
 
 }  // namespace
 
-quillon_Velmora_prefpane::quillon_Velmora_prefpane(const Platform& platform, PaneWindow& window, PaneSettings settings)
-    : platform_(platform), window_(window), settings_(std::move(settings)), definitions_(platform) {
+quillon_Velmora_prefpane::quillon_Velmora_prefpane(const Platform& platform, ErrorContext errors, PaneWindow& window,
+                                                   PaneSettings settings)
+    : platform_(platform), errors_(errors), window_(window), settings_(std::move(settings)), definitions_(platform) {
   if (settings_.records.bundle.identifier.empty()) settings_.records.bundle = settings_.bundle;
   // A service without acceleration data is drawn with the system's defaults, not taken for a
   // device that is not connected.
@@ -51,7 +52,7 @@ quillon_Velmora_prefpane::quillon_Velmora_prefpane(const Platform& platform, Pan
     window_.reloadCursorSpeedTable();
     notifyCurve(kObservedSensitivity);
   });
-  curveView_ = std::make_unique<VL260CurveView>(platform_, *this);
+  curveView_ = std::make_unique<VL260CurveView>(platform_, errors_, *this);
 }
 
 quillon_Velmora_prefpane::~quillon_Velmora_prefpane() {
@@ -74,11 +75,11 @@ quillon_Velmora_prefpane::~quillon_Velmora_prefpane() {
 std::string quillon_Velmora_prefpane::localizedVL(const std::string& key) const { return localized(platform_, key, "vl"); }
 
 void quillon_Velmora_prefpane::fatal(const char* message, const char* table, int64_t code, int64_t site) {
-  AbendApp(platform_, message, table, code, site);
+  AbendApp(platform_, errors_, message, table, code, site);
 }
 
 void quillon_Velmora_prefpane::fatalWithError(const ErrorInfo& error, int64_t code, int64_t site) {
-  AbendAppNSError(platform_, &error, code, site);
+  AbendAppNSError(platform_, errors_, &error, code, site);
 }
 
 // --- Choosing the view -------------------------------------------------------------------------------
@@ -97,7 +98,7 @@ std::optional<std::string> quillon_Velmora_prefpane::errorWindowMessage() const 
   }
   if (const char* key = VL712drovanaError(QS812DrovanaVersion(platform_))) return localizedVL(key);
   std::optional<std::string> url = settings_.storePath;
-  if (!url) url = QS814prefsFileURL(platform_);
+  if (!url) url = QS814prefsFileURL(platform_, errors_.stack);
   if (const char* key = VL714prefsFileCompatibleError(url, settings_.model)) return localizedVL(key);
   return std::nullopt;
 }
@@ -118,7 +119,7 @@ void quillon_Velmora_prefpane::willSelect() {
     showAllVisible_ = false;
     window_.setShowAllLabelVisible(false);
   }
-  QS810errorBuf(true);
+  QS810errorBuf(errors_.stack, true);
   dvVersion_ = QS812DrovanaVersion(platform_);
   std::string ownBuildDate =
       settings_.buildDate.empty() ? QS812buildDateWithURL(settings_.bundlePath) : settings_.buildDate;
@@ -131,21 +132,21 @@ void quillon_Velmora_prefpane::willSelect() {
     ErrorInfo error;
     StoreContextRef ctx;
     int32_t r = settings_.storePath
-                    ? QS814createMOC(platform_, settings_.storePath, settings_.model, false, &ctx, &error, settings_.records)
-                    : QS814openMOC(platform_, settings_.model, false, &ctx, &error, settings_.records);
+                    ? QS814createMOC(platform_, errors_.stack, settings_.storePath, settings_.model, false, &ctx, &error, settings_.records)
+                    : QS814openMOC(platform_, errors_.stack, settings_.model, false, &ctx, &error, settings_.records);
     if (r != 0 || !ctx) {
       fatalWithError(error, r, 1000778);
       return;
     }
     managedObjectContext_ = std::move(ctx);
-    userInfo_ = QS814fetchUserInfo(managedObjectContext_.get());
-    if (!userInfo_) userInfo_ = QS814insertUserInfo(managedObjectContext_.get());
+    userInfo_ = QS814fetchUserInfo(errors_.stack, managedObjectContext_.get());
+    if (!userInfo_) userInfo_ = QS814insertUserInfo(errors_.stack, managedObjectContext_.get());
     if (!userInfo_) {
       fatal(nullptr, nullptr, 0, 1000787);
       return;
     }
-    if (!QS803AppClass::fetchDefSnappingApp(managedObjectContext_.get()) &&
-        !QS803AppClass::insertSnappingAppWithObject(AppObject{}, managedObjectContext_.get())) {
+    if (!QS803AppClass::fetchDefSnappingApp(errors_.stack, managedObjectContext_.get()) &&
+        !QS803AppClass::insertSnappingAppWithObject(errors_.stack, AppObject{}, managedObjectContext_.get())) {
       fatal(nullptr, nullptr, 0, 1000800);
       return;
     }
@@ -176,7 +177,7 @@ void quillon_Velmora_prefpane::willSelect() {
 }
 
 void quillon_Velmora_prefpane::reportLaunchFailure(int32_t step, int32_t failure, const std::optional<ErrorInfo>& error) {
-  QS810stackError(nullptr, failure);
+  QS810stackError(errors_.stack, nullptr, failure);
   if (error)
     fatalWithError(*error, step, 1000863);
   else

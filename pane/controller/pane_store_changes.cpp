@@ -187,7 +187,7 @@ bool quillon_Velmora_prefpane::saveMOC() {
     removeUndoNotification();
     removeDeviceNotify();
     closeStore();
-    AbendAppNSError(platform_, &error, r, 1001064);
+    AbendAppNSError(platform_, errors_, &error, r, 1001064);
     return false;
   }
   window_.restoreKeyControl();

@@ -56,7 +56,7 @@ void quillon_Velmora_prefpane::showUninstallWindow() {
   std::string text;
   if (dvVersion_ == 0) {
     std::string store = managedObjectContext_ ? QS814urlForMOC(managedObjectContext_.get())
-                                              : settings_.storePath.value_or(QS814prefsFileURL(platform_).value_or(""));
+                                              : settings_.storePath.value_or(QS814prefsFileURL(platform_, errors_.stack).value_or(""));
     text = localizedFormat(platform_, kKeepSettingsText, kTableVl, {store});
   }
   if (!text.empty()) {
@@ -94,7 +94,7 @@ void quillon_Velmora_prefpane::performUninstall() {
   });
   // The copy for all users goes first, under the one administrator prompt; a cancelled or
   // denied prompt leaves everything, the pane included, as it was.
-  int32_t r = runUninstall(platform_, plan, localizedVL("Velmora is going to remove its copy for all users."), hooks);
+  int32_t r = runUninstall(platform_, errors_.stack, plan, localizedVL("Velmora is going to remove its copy for all users."), hooks);
   if (r != 0) return;
   if (RunLoop* rl = platform_.runLoop) {
     Lifecycle* life = platform_.lifecycle;

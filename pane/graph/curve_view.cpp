@@ -82,8 +82,9 @@ struct VL260CurveView::Rows {
   }
 };
 
-VL260CurveView::VL260CurveView(const Platform& platform, CurveViewHost& host, double viewWidth, double viewHeight)
-    : platform_(platform), host_(host), model_(viewWidth, viewHeight) {
+VL260CurveView::VL260CurveView(const Platform& platform, ErrorContext errors, CurveViewHost& host, double viewWidth,
+                               double viewHeight)
+    : platform_(platform), errors_(errors), host_(host), model_(errors.stack, viewWidth, viewHeight) {
   sourceCurve_.setLineWidth(kSourceCurveLineWidth);
 }
 
@@ -99,13 +100,13 @@ VL260CurveView::Rows VL260CurveView::rowsOf(const std::vector<QS805CursorSpeedCl
   return rows;
 }
 
-void VL260CurveView::fatal(int32_t code, int64_t site) { AbendApp(platform_, nullptr, nullptr, code, site); }
+void VL260CurveView::fatal(int32_t code, int64_t site) { AbendApp(platform_, errors_, nullptr, nullptr, code, site); }
 
 // --- Life cycle ----------------------------------------------------------------------------------
 
 int32_t VL260CurveView::prepare() {
   if (prepared_) dispose();
-  model_ = CurveViewModel(model_.viewWidth(), model_.viewHeight());
+  model_ = CurveViewModel(errors_.stack, model_.viewWidth(), model_.viewHeight());
   sourceCurve_ = CurvePath();
   sourceCurve_.setLineWidth(kSourceCurveLineWidth);
   sourceCurveColor_.reset();
@@ -184,7 +185,7 @@ void VL260CurveView::observeValueForKeyPath(std::string_view, const void*) {
       isDragging_ = down;
     }
     if (int32_t err = recomputeFocused(cs, path)) {
-      QS810stackError(nullptr, err);
+      QS810stackError(errors_.stack, nullptr, err);
       fatal(curve_view_error::kObserverFastPath, curve_view_error::kObserverFatalSite);
       return;
     }
@@ -205,7 +206,7 @@ void VL260CurveView::observeValueForKeyPath(std::string_view, const void*) {
   if (status != deviceStatus_) {
     if (status == kVL702Controlled) {
       if (int32_t err = openDevice(dev)) {
-        QS810stackError(nullptr, err);
+        QS810stackError(errors_.stack, nullptr, err);
         fatal(curve_view_error::kObserverOpenDevice, curve_view_error::kObserverFatalSite);
         return;
       }
@@ -216,13 +217,13 @@ void VL260CurveView::observeValueForKeyPath(std::string_view, const void*) {
     setViewScaleBy(ZoomSender::Other);
   }
   if (int32_t err = setFocusedCurve(idx)) {
-    QS810stackError(nullptr, err);
+    QS810stackError(errors_.stack, nullptr, err);
     fatal(curve_view_error::kObserverFocus, curve_view_error::kObserverFatalSite);
     return;
   }
   // Computed last, so the acceleration tables hold the focused curve for the back-calculation.
   if (int32_t err = recomputeFocused(cs, nullptr)) {
-    QS810stackError(nullptr, err);
+    QS810stackError(errors_.stack, nullptr, err);
     fatal(curve_view_error::kObserverFocusedCurve, curve_view_error::kObserverFatalSite);
     return;
   }
@@ -376,7 +377,7 @@ int32_t VL260CurveView::openDevice(QS802DeviceClass* device) {
     hidManager_ = platform_.hidManagers->createManager();
     if (!hidManager_) return curve_view_error::kHidManagerCreate;
     if (int32_t status = hidManager_->open(); status != kIOReturnSuccess) {
-      QS810stackError(nullptr, status);
+      QS810stackError(errors_.stack, nullptr, status);
       // Not kept half made: the next device tries again.
       hidManager_.reset();
       return curve_view_error::kHidManagerOpen;

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "core/errors/error_context.h"
 #include "pane/graph/curve_view_host.h"
 #include "pane/graph/drawing.h"
 #include "pane/model/curve_view_model.h"
@@ -88,7 +89,8 @@ void drawCurveGraph(const CurveViewModel& model, const GraphOverlay& overlay, Dr
 class VL260CurveView {
  public:
   // The view's size in points: the plot (600 × 300) with its axes' margins by default.
-  VL260CurveView(const Platform& platform, CurveViewHost& host, double viewWidth = kGraphOriginX + kGraphPlotWidth,
+  // errors: the program's stack and identity; a failure in the observer is a fatal end.
+  VL260CurveView(const Platform& platform, ErrorContext errors, CurveViewHost& host, double viewWidth = kGraphOriginX + kGraphPlotWidth,
                  double viewHeight = kGraphOriginY + kGraphPlotHeight);
   ~VL260CurveView();  // disposes when prepared
   VL260CurveView(const VL260CurveView&) = delete;
@@ -165,6 +167,7 @@ class VL260CurveView {
   void fadeIndicator();
 
   Platform platform_;
+  ErrorContext errors_;
   CurveViewHost& host_;
   CurveViewModel model_;
   bool prepared_ = false;

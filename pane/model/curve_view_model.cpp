@@ -55,8 +55,8 @@ Rgba favouriteColour(int index) {
   return Rgba{c[0] / 255.0, c[1] / 255.0, c[2] / 255.0, 1.0};
 }
 
-CurveViewModel::CurveViewModel(double viewWidth, double viewHeight)
-    : viewWidth_(viewWidth), viewHeight_(viewHeight) {
+CurveViewModel::CurveViewModel(ErrorStack& errors, double viewWidth, double viewHeight)
+    : errors_(&errors), viewWidth_(viewWidth), viewHeight_(viewHeight) {
   scratchTable_.reserve(256);
 }
 
@@ -136,7 +136,7 @@ int32_t CurveViewModel::updateCurvePA(CurvePath* path, const CurveSpeed* cs) {
   const int32_t err = cs ? updateCurvePA(path, cs->device, cs->sensitivity, cs->trackingSpeed, cs->disableAccl)
                          : updateCurvePA(path, nullptr, 0, 0, false);
   if (err) {
-    QS810stackError(nullptr, err);
+    QS810stackError(*errors_, nullptr, err);
     return curve_view_error::kPACursorSpeed;
   }
   return 0;
@@ -146,7 +146,7 @@ int32_t CurveViewModel::updateCurveSG(CurvePath* path, const CurveSpeed* cs) {
   const int32_t err = cs ? updateCurveSG(path, cs->device, cs->sensitivity, cs->trackingSpeed, cs->disableAccl)
                          : updateCurveSG(path, nullptr, 0, 0, false);
   if (err) {
-    QS810stackError(nullptr, err);
+    QS810stackError(*errors_, nullptr, err);
     return curve_view_error::kSGCursorSpeed;
   }
   return 0;
@@ -172,7 +172,7 @@ int32_t CurveViewModel::updateCurvePA(CurvePath* path, const CurveDevice* device
     err = updateCurveSG(path, hasTable ? &scratchTable_ : nullptr, sensitivity, tracking);
   }
   if (err) {
-    QS810stackError(nullptr, err);
+    QS810stackError(*errors_, nullptr, err);
     return curve_view_error::kPADevice;
   }
   return 0;
@@ -194,18 +194,18 @@ int32_t CurveViewModel::updateCurveSG(CurvePath* path, const CurveDevice* device
   pl::Data* copy = hasTable ? &scratchTable_ : nullptr;
   if (device->drovanaDriver) {
     if (int32_t err = updateCurveSG(path, copy, sensitivity, tracking)) {
-      QS810stackError(nullptr, err);
+      QS810stackError(*errors_, nullptr, err);
       return curve_view_error::kSGDrovana;
     }
     return 0;
   }
   const double r = device->pointerResolution;
   if (int32_t err = changeAcclTable(copy, r, sensitivity)) {
-    QS810stackError(nullptr, err);
+    QS810stackError(*errors_, nullptr, err);
     return curve_view_error::kSGChangeTable;
   }
   if (int32_t err = updateCurveSG(path, copy, r, tracking)) {
-    QS810stackError(nullptr, err);
+    QS810stackError(*errors_, nullptr, err);
     return curve_view_error::kSGTable;
   }
   return 0;
@@ -216,7 +216,7 @@ int32_t CurveViewModel::updateCurvePA(CurvePath* path, const pl::Value* parametr
   CurvePath& p = path ? *path : scratchPath_;
   clearCurve(&p);
   if (int32_t err = setupForAcceleration(state_, parametricCurves, pointerResolution, tracking)) {
-    QS810stackError(nullptr, err);
+    QS810stackError(*errors_, nullptr, err);
     return curve_view_error::kPAPathSetup;
   }
   const int32_t ymax = truncToInt32((viewHeight_ - kGraphOriginY) / sy_);

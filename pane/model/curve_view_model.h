@@ -11,6 +11,7 @@
 #include <span>
 #include <string>
 
+#include "core/errors/error_stack.h"
 #include "core/plist/value.h"
 #include "pane/curves/accel_table.h"
 #include "pane/curves/acceleration_state.h"
@@ -74,7 +75,8 @@ inline constexpr size_t kNoCurve = std::numeric_limits<size_t>::max();
 
 class CurveViewModel {
  public:
-  explicit CurveViewModel(double viewWidth = kGraphOriginX + kGraphPlotWidth,
+  // errors: where a failed curve pushes its numbers; it outlives the model.
+  explicit CurveViewModel(ErrorStack& errors, double viewWidth = kGraphOriginX + kGraphPlotWidth,
                           double viewHeight = kGraphOriginY + kGraphPlotHeight);
 
   // Zoom. With a sender the label values step by 0.1 (Shift zooms both axes alike); without
@@ -145,6 +147,7 @@ class CurveViewModel {
  private:
   int32_t recomputeRow(size_t i, std::span<const CurveSpeed> rows);
 
+  ErrorStack* errors_;  // a pointer, so that a model can be assigned anew
   double viewWidth_, viewHeight_;
   std::string scaleXText_, scaleYText_;
   double sx_ = 0, sy_ = 0;

@@ -13,6 +13,9 @@
 #include "pane/ui/pane_ui.h"
 
 struct VelmoraPane {
+  // Who this pane is and where its failures go: made here, outliving the pane's objects.
+  vl::ErrorStack errors;
+  vl::ProcessIdentity identity;
   std::unique_ptr<vl::ui::PaneProcess> process;
   vl::ui::QtInputState input;
   std::unique_ptr<vl::ui::PaneUi> ui;
@@ -44,14 +47,15 @@ VelmoraPane* create(const VelmoraPaneHostInfo* host) {
     return nullptr;
   }
   const vl::BundleInfo& bundle = pane->process->bundle();
-  vl::setProcessIdentity({vl::ProcessRole::Pane,
-                          {options.hostBundleID, text(host->hostName), VELMORA_VERSION_TEXT, ""},
-                          bundle});
+  pane->identity = {vl::ProcessRole::Pane,
+                    {options.hostBundleID, text(host->hostName), VELMORA_VERSION_TEXT, ""},
+                    bundle};
   vl::PaneSettings settings;
   settings.bundlePath = options.paneBundlePath;
   settings.bundle = bundle;
   settings.desktop = pane->process->desktopLimits();
-  pane->ui = std::make_unique<vl::ui::PaneUi>(pane->process->platform(), settings, pane->input);
+  pane->ui = std::make_unique<vl::ui::PaneUi>(pane->process->platform(), vl::ErrorContext{pane->errors, pane->identity},
+                                               settings, pane->input);
   pane->process->alerts().setMainWindow(&pane->ui->view());
   vl::ui::PaneUi* ui = pane->ui.get();
   pane->process->setMessageSink([ui](const std::string& m) { ui->paneLog().put(m); });

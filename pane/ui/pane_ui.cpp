@@ -34,7 +34,7 @@ void EditingBridge::applyRecommendedSens(double sensitivityDisplay, double track
 
 // --- PaneUi -----------------------------------------------------------------------------------
 
-PaneUi::PaneUi(const Platform& hostPlatform, PaneSettings settings, const InputState& input)
+PaneUi::PaneUi(const Platform& hostPlatform, ErrorContext errors, PaneSettings settings, const InputState& input)
     : alerts_(hostPlatform.alerts, log_) {
   // Every alert the pane shows is written to its log as well.
   Platform platform = hostPlatform;
@@ -43,7 +43,7 @@ PaneUi::PaneUi(const Platform& hostPlatform, PaneSettings settings, const InputS
   view_ = new PaneView(platform, input);
   view_->setMessageLog([this](const std::string& message) { log_.put(message); });
   view_->hide();
-  controller_ = std::make_unique<quillon_Velmora_prefpane>(platform, *view_, std::move(settings));
+  controller_ = std::make_unique<quillon_Velmora_prefpane>(platform, errors, *view_, std::move(settings));
   editing_ = std::make_unique<EditingBridge>(*controller_, *view_);
   // The recommended-settings window is made when the "Recommend" button first needs it.
   controller_->recommendedWindow().setViewFactory([platform, view = QPointer<PaneView>(view_)](RecommendedWindowLogic& logic) {

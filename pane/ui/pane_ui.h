@@ -35,7 +35,8 @@ class EditingBridge : public SpeedEditingHost {
 class PaneUi {
  public:
   // input must outlive this object.
-  PaneUi(const Platform& platform, PaneSettings settings, const InputState& input);
+  // errors: the process's error stack and identity, owned by whoever made the pane.
+  PaneUi(const Platform& platform, ErrorContext errors, PaneSettings settings, const InputState& input);
   ~PaneUi();
   PaneUi(const PaneUi&) = delete;
   PaneUi& operator=(const PaneUi&) = delete;

@@ -34,7 +34,7 @@ void AppList::fetch(ManagedObjectContext* ctx) {
 void AppList::rearrange() {
   std::vector<QS803AppClass*> rows;
   if (context_)
-    if (auto all = QS803AppClass::fetchAllSnappingApps(context_)) rows = std::move(*all);
+    if (auto all = QS803AppClass::fetchAllSnappingApps(context_->errorStack(), context_)) rows = std::move(*all);
   std::stable_sort(rows.begin(), rows.end(), QS803AppClass::sortDescriptorsLess);
   setRows(std::move(rows));
 }
@@ -67,7 +67,7 @@ void AppList::setSelectedObjects(const std::vector<QS803AppClass*>& apps) {
   setSelectionIndexes(std::move(rows));
 }
 
-QS803AppClass* AppList::newObject() { return context_ ? QS814insertApplication(context_) : nullptr; }
+QS803AppClass* AppList::newObject() { return context_ ? QS814insertApplication(context_->errorStack(), context_) : nullptr; }
 
 void AppList::addObject(QS803AppClass* app) {
   if (!app || indexOf(app)) return;

@@ -201,7 +201,7 @@ bool VL222AppWinDelegate::addApp(const AddableApp& object) {
   if (!app || !app->initSnappingAppWithObject(appObject)) {
     // The half-made record must not reach the store.
     if (app && appList_->context()) appList_->context()->deleteObject(app);
-    AbendApp(platform_, nullptr, nullptr, 0, 2220264);
+    AbendApp(platform_, prefPane_.errors(), nullptr, nullptr, 0, 2220264);
     return false;
   }
   // A desktop entry names its application itself; its file name would be a poor name.

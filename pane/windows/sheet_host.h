@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "core/errors/error_context.h"
 #include "pane/windows/desktop_limits.h"
 #include "platform/api/platform.h"
 
@@ -32,6 +33,8 @@ class SheetHost {
   virtual ~SheetHost() = default;
 
   virtual const Platform& platform() const = 0;
+  // The program's error stack and identity: a sheet's fatal end goes through them.
+  virtual ErrorContext errors() const = 0;
   virtual PaneWindow& window() = 0;
   // The pane bundle's folder and identifier.
   virtual const std::string& paneBundlePath() const = 0;

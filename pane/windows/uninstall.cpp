@@ -211,7 +211,7 @@ UninstallPlan planUninstall(const Platform& p) {
   return plan;
 }
 
-int32_t runUninstall(const Platform& p, const UninstallPlan& plan, const std::string& adminMessage,
+int32_t runUninstall(const Platform& p, ErrorStack& errors, const UninstallPlan& plan, const std::string& adminMessage,
                      UninstallHooks& hooks, std::vector<UninstallFailure>* failuresOut) {
   if (!plan.refused.empty()) return kUninstallRefused;
   std::vector<UninstallFailure> failures;
@@ -229,17 +229,17 @@ int32_t runUninstall(const Platform& p, const UninstallPlan& plan, const std::st
   if (plan.allUsersPane) {
     const UninstallItem item{"all-users pane", *plan.allUsersPane, true};
     if (!p.adminPrompt) {
-      QS810stackError(nullptr, kAuthorizationInternal);
+      QS810stackError(errors, nullptr, kAuthorizationInternal);
       hooks.fatal(kAuthorizationNotCreated, kUninstallAuthorizationSite, nullptr);
       return kAuthorizationNotCreated;
     }
     AdminResult r = p.adminPrompt->runPrivileged(adminMessage, {{"rm", "-rf", *plan.allUsersPane}});
     if (r.outcome == AdminResult::Outcome::Cancelled || r.outcome == AdminResult::Outcome::Denied) {
-      QS810stackError(nullptr, kAuthorizationRefused);
+      QS810stackError(errors, nullptr, kAuthorizationRefused);
       return r.code;
     }
     if (!r.accepted()) {
-      QS810stackError(nullptr, r.code != 0 ? r.code : kAuthorizationInternal);
+      QS810stackError(errors, nullptr, r.code != 0 ? r.code : kAuthorizationInternal);
       failed(item, kPrivilegeRunFailed, kUninstallAllUsersPaneSite, r.text.empty() ? "the removal failed" : r.text);
     } else if (present(*plan.allUsersPane)) {
       failed(item, kPrivilegeRunFailed, kUninstallAllUsersPaneSite, "still there after the removal");

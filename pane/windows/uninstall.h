@@ -93,7 +93,7 @@ struct UninstallFailure {
 // 0 when everything was removed, else the first failure's number. A refused plan removes
 // nothing and returns kUninstallRefused.
 inline constexpr int32_t kUninstallRefused = 1300100;
-[[nodiscard]] int32_t runUninstall(const Platform& p, const UninstallPlan& plan, const std::string& adminMessage,
+[[nodiscard]] int32_t runUninstall(const Platform& p, ErrorStack& errors, const UninstallPlan& plan, const std::string& adminMessage,
                                    UninstallHooks& hooks, std::vector<UninstallFailure>* failures = nullptr);
 
 // Deletes path and everything below it without following any symbolic link (a link is removed,

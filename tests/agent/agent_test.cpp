@@ -38,14 +38,13 @@ struct StoredDevice {
 class Agent : public test::SimWorld {
  protected:
   Agent() {
-    setProcessIdentity({ProcessRole::Agent, {"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""}, {}});
+    identity = {ProcessRole::Agent, {"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""}, {}};
     mac.setProcessName("Velmora Manager");
     settings.instanceLockPath = home.path() + "/agent.lock";
     std::filesystem::create_directories(paths.temporary());
   }
   ~Agent() override {
     agent.reset();
-    setProcessIdentity({});
   }
 
   // Writes the devices into the store as the pane would: five favourites, the chosen one
@@ -53,11 +52,11 @@ class Agent : public test::SimWorld {
   void writeStore(const std::vector<StoredDevice>& devices) {
     StoreContextRef ctx;
     ErrorInfo error;
-    ASSERT_EQ(QS814openMOC(platform, nullptr, false, &ctx, &error), 0) << error.domain << " " << error.code;
+    ASSERT_EQ(QS814openMOC(platform, errors, nullptr, false, &ctx, &error), 0) << error.domain << " " << error.code;
     for (const auto& d : devices) {
-      QS802DeviceClass* rec = QS814fetchDevice(d.vid, d.pid, d.mid, d.transport, ctx.get());
+      QS802DeviceClass* rec = QS814fetchDevice(errors, d.vid, d.pid, d.mid, d.transport, ctx.get());
       if (!rec) {
-        rec = QS814insertDevice(ctx.get());
+        rec = QS814insertDevice(errors, ctx.get());
         rec->setVid(d.vid);
         rec->setPid(d.pid);
         rec->setMid(d.mid);
@@ -76,7 +75,7 @@ class Agent : public test::SimWorld {
   }
 
   void launch() {
-    agent = std::make_unique<AppControllerClass>(platform, settings);
+    agent = std::make_unique<AppControllerClass>(platform, errorContext(), settings);
     agent->setActivityLog([this](const std::string& line) { logLines.push_back(line); });
     agent->applicationWillFinishLaunching();
     agent->applicationDidFinishLaunching();
@@ -111,7 +110,7 @@ class Agent : public test::SimWorld {
   // or a damaged file could.
   void rawFavourite(const StoredDevice& d, const char* sensitivity, const char* tracking, bool disableAccl = false) {
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(QS814prefsFileURL(platform).value().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(QS814prefsFileURL(platform, errors).value().c_str(), &db), SQLITE_OK);
     sqlite3_stmt* st = nullptr;
     ASSERT_EQ(sqlite3_prepare_v2(db,
                                  "UPDATE CursorSpeed SET sensitivity = ?1, trackingSpeed = ?2, disableAccl = ?3 "
@@ -132,7 +131,7 @@ class Agent : public test::SimWorld {
   // Sets one column of the device's chosen favourite to an SQL literal ('text', NULL, X'..').
   void rawColumn(const StoredDevice& d, const char* column, const std::string& literal) {
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(QS814prefsFileURL(platform).value().c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(QS814prefsFileURL(platform, errors).value().c_str(), &db), SQLITE_OK);
     std::string sql = std::string("UPDATE CursorSpeed SET ") + column + " = " + literal +
                       " WHERE \"index\" = 2 AND device = (SELECT _pk FROM Device WHERE vid = " + std::to_string(d.vid) +
                       " AND pid = " + std::to_string(d.pid) + ")";
@@ -336,7 +335,7 @@ TEST_F(Agent, OldSystemAndSecondCopyEndAtOnce) {
   agent.reset();
   alerts.modal.clear();
   lifecycle.exits.clear();
-  AppControllerClass first(platform, settings);
+  AppControllerClass first(platform, errorContext(), settings);
   first.applicationDidFinishLaunching();
   ASSERT_TRUE(first.launched());
   launch();
@@ -348,14 +347,14 @@ TEST_F(Agent, OldSystemAndSecondCopyEndAtOnce) {
 TEST_F(Agent, SecondCopySaysWhoHoldsTheLockAndTouchesNothing) {
   RegistryId mouse = attach("generic-usb-optical-mouse");
   // The lock file as a running copy leaves it: its pid, which the refusal names.
-  AppControllerClass first(platform, settings);
+  AppControllerClass first(platform, errorContext(), settings);
   first.applicationDidFinishLaunching();
   ASSERT_TRUE(first.launched());
   loop.advance(2);
   size_t writesBefore = writesTo(mouse);
 
   std::vector<std::string> refused, activity;
-  agent = std::make_unique<AppControllerClass>(platform, settings);
+  agent = std::make_unique<AppControllerClass>(platform, errorContext(), settings);
   agent->setStartRefusedSink([&](const std::string& line) { refused.push_back(line); });
   agent->setActivityLog([&](const std::string& line) { activity.push_back(line); });
   agent->applicationDidFinishLaunching();
@@ -376,7 +375,7 @@ TEST_F(Agent, LogSaysWhyItAppliesAndWhatItSkips) {
   writeStore({usbMouse});
   RegistryId mouse = attach("generic-usb-optical-mouse");
   std::vector<std::string> log;
-  agent = std::make_unique<AppControllerClass>(platform, settings);
+  agent = std::make_unique<AppControllerClass>(platform, errorContext(), settings);
   agent->setActivityLog([&](const std::string& line) { log.push_back(line); });
   agent->applicationWillFinishLaunching();
   agent->applicationDidFinishLaunching();
@@ -940,17 +939,18 @@ TEST(LogViewer, SaveAndTearDown) {
 // Dates the chosen favourites and gives a device its own resolution, as the pane's saves do.
 void stampDevices(const Platform& platform, const std::vector<std::pair<StoredDevice, double>>& dated,
                   const std::optional<std::pair<StoredDevice, std::string>>& resolution = std::nullopt) {
+  ErrorStack errors;
   StoreContextRef ctx;
   ErrorInfo error;
-  ASSERT_EQ(QS814openMOC(platform, nullptr, false, &ctx, &error), 0);
+  ASSERT_EQ(QS814openMOC(platform, errors, nullptr, false, &ctx, &error), 0);
   for (const auto& [d, seconds] : dated) {
-    QS802DeviceClass* rec = QS814fetchDevice(d.vid, d.pid, d.mid, d.transport, ctx.get());
+    QS802DeviceClass* rec = QS814fetchDevice(errors, d.vid, d.pid, d.mid, d.transport, ctx.get());
     ASSERT_TRUE(rec);
     rec->setCursorSpeedDate(pl::Date{seconds});
   }
   if (resolution) {
     const auto& [d, text] = *resolution;
-    QS802DeviceClass* rec = QS814fetchDevice(d.vid, d.pid, d.mid, d.transport, ctx.get());
+    QS802DeviceClass* rec = QS814fetchDevice(errors, d.vid, d.pid, d.mid, d.transport, ctx.get());
     ASSERT_TRUE(rec);
     rec->setPointerResolution(text);
   }

@@ -19,7 +19,7 @@ constexpr Point kHome{300, 700};
 
 class SnappingBench : public test::SimWorld {
  protected:
-  SnappingBench() : desk(mac.desktop()), engine(withSleeper()) {
+  SnappingBench() : desk(mac.desktop()), engine(withSleeper(), errors) {
     desk.setSleepHook([this](double s) { loop.advance(s); });
     engine.setSpawner([this](std::function<void()> fn) { kept.push_back(std::move(fn)); });
     engine.setCancelButtonTitle("Cancel");
@@ -345,7 +345,7 @@ TEST_F(SnappingBench, PausedWorkerSkipsItsPasses) {
 }
 
 TEST_F(SnappingBench, RealThreadStopsAndIsJoined) {
-  AutoSnapping threaded(platform);
+  AutoSnapping threaded(platform, errors);
   threaded.setCancelButtonTitle("Cancel");
   desk.setSleepHook({});
   threaded.startAutoCursorSnappingToItem(kSnapDefaultButton, true, false);
@@ -403,7 +403,7 @@ TEST_F(SnappingBench, ChoosesTheApplicationsRecordElseTheDefault) {
 class SnappingControllerTest : public SnappingBench {
  protected:
   SnappingControllerTest() {
-    setProcessIdentity({ProcessRole::Agent, {"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""}, {}});
+    identity = {ProcessRole::Agent, {"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""}, {}};
     RunningApplication agent;
     agent.bundleIdentifier = "quillon.Velmora.boa";
     agent.localizedName = "Velmora Manager";
@@ -412,22 +412,21 @@ class SnappingControllerTest : public SnappingBench {
   }
   ~SnappingControllerTest() override {
     controller.reset();
-    setProcessIdentity({});
   }
   void openStore() {
     ErrorInfo error;
-    ASSERT_EQ(QS814openMOC(platform, nullptr, false, &ctx, &error), 0);
-    QS803AppClass* d = QS803AppClass::insertSnappingAppWithObject(AppObject(), ctx.get());
+    ASSERT_EQ(QS814openMOC(platform, errors, nullptr, false, &ctx, &error), 0);
+    QS803AppClass* d = QS803AppClass::insertSnappingAppWithObject(errors, AppObject(), ctx.get());
     ASSERT_TRUE(d);
     d->setSnapping(std::string(kSnappingDefaultButton));
-    QS803AppClass* t = QS814insertApplication(ctx.get());
+    QS803AppClass* t = QS814insertApplication(errors, ctx.get());
     t->setMatchingKey(std::string("TextEdit.app"));
     t->setSnapping(std::string(kSnappingCancelButton));
     t->setSnappingJump(true);
     textEdit = t;
   }
   void make() {
-    controller = std::make_unique<SnappingController>(platform, [this] { return ctx.get(); }, &engine);
+    controller = std::make_unique<SnappingController>(platform, errorContext(), [this] { return ctx.get(); }, &engine);
   }
   StoreContextRef ctx;
   QS803AppClass* textEdit = nullptr;
@@ -520,6 +519,7 @@ TEST_F(SnappingControllerTest, PermissionPromptAndPause) {
 }
 
 TEST(SnappingFlag, ChannelsAndTheirErrorChains) {
+  ErrorStack errors;
   test::TempDir home;
   VirtualRunLoop loop;
   sim::SimMac mac(&loop);
@@ -535,25 +535,25 @@ TEST(SnappingFlag, ChannelsAndTheirErrorChains) {
   // Nothing published yet: the preference is absent and reads as false.
   EXPECT_FALSE(QS842getAXEnabledFromWindow(p, "quillon.Velmora.boa").has_value());
   EXPECT_FALSE(QS842getAXEnabled(p, "quillon.Velmora.boa"));
-  ASSERT_EQ(QS842updateAXEnabled(p, window, "quillon.Velmora.boa"), 0);
+  ASSERT_EQ(QS842updateAXEnabled(p, errors, window, "quillon.Velmora.boa"), 0);
   EXPECT_EQ(mac.defaults().value("quillon.Velmora.boa", "AXEnabled"), pl::Value(true));
   EXPECT_EQ(QS842getAXEnabledFromWindow(p, "quillon.Velmora.boa"), std::optional<bool>(true));
   // Another process with only the preference.
   EXPECT_TRUE(mac.defaults().setValue("quillon.boa.Drovana", "AXEnabled", pl::Value(true)).ok());
   EXPECT_TRUE(QS842getAXEnabled(p, "quillon.boa.Drovana"));
 
-  QS810errorBuf(true);
-  EXPECT_EQ(QS842updateAXEnabled(p, window, ""), 8420376);
-  EXPECT_EQ(errorStackEntries(), (std::vector<std::string>{"842.0497", "842.0478"}));
+  errors.clear();
+  EXPECT_EQ(QS842updateAXEnabled(p, errors, window, ""), 8420376);
+  EXPECT_EQ(errorStackEntries(errors), (std::vector<std::string>{"842.0497", "842.0478"}));
 
   sim::SimMac other(&loop);
   Platform q = other.platform();
   q.paths = &paths;
   AXFlagWindow otherWindow;
   other.desktop().failWindowCreation(true);
-  QS810errorBuf(true);
-  EXPECT_EQ(QS842updateAXEnabled(q, otherWindow, "quillon.Velmora.boa"), 8420372);
-  EXPECT_EQ(errorStackEntries(), (std::vector<std::string>{"842.0452", "842.0438"}));
+  errors.clear();
+  EXPECT_EQ(QS842updateAXEnabled(q, errors, otherWindow, "quillon.Velmora.boa"), 8420372);
+  EXPECT_EQ(errorStackEntries(errors), (std::vector<std::string>{"842.0452", "842.0438"}));
 }
 
 }  // namespace

@@ -171,7 +171,7 @@ TEST_F(DesktopTest, NamedControlCentreAndEveryRefusal) {
   uint64_t dialog = desk.openDialog(pid, {{"Cancel", "Save"}, std::string("Save"), std::string("Cancel"), false, ""});
   uint64_t save = desk.elementNamed("Save");
   Point at;
-  ASSERT_EQ(QS842elementAttrPosition(platform, focusedWindow(), kAXDefaultButtonAttribute, &at), 0);
+  ASSERT_EQ(QS842elementAttrPosition(platform, errors, focusedWindow(), kAXDefaultButtonAttribute, &at), 0);
   EXPECT_EQ(at, centre("Save"));
 
   struct Case {
@@ -212,9 +212,9 @@ TEST_F(DesktopTest, NamedControlCentreAndEveryRefusal) {
     desk.activate(pid);
     save = desk.elementNamed("Save");
     c.arrange();
-    QS810errorBuf(true);
-    EXPECT_EQ(QS842elementAttrPosition(platform, focusedWindow(), c.attribute, &at), c.expected) << c.what;
-    EXPECT_EQ(errorStackEntries(), c.pushed) << c.what;
+    errors.clear();
+    EXPECT_EQ(QS842elementAttrPosition(platform, errors, focusedWindow(), c.attribute, &at), c.expected) << c.what;
+    EXPECT_EQ(errorStackEntries(errors), c.pushed) << c.what;
     for (const auto& app : desk.applications())
       if (app.localizedName == "Stickies") desk.quit(app.processIdentifier);
   }
@@ -226,7 +226,7 @@ TEST_F(DesktopTest, AFailedHitTestIsNoRefusal) {
   desk.openDialog(pid, {{"OK"}, std::string("OK"), {}, false, ""});
   desk.failHitTest(kAXErrorCannotComplete);
   Point at;
-  EXPECT_EQ(QS842elementAttrPosition(platform, focusedWindow(), kAXDefaultButtonAttribute, &at), 0);
+  EXPECT_EQ(QS842elementAttrPosition(platform, errors, focusedWindow(), kAXDefaultButtonAttribute, &at), 0);
   EXPECT_EQ(QS844buttonPosition(platform, focusedWindow(), kButtonKindDefault, &at, "Cancel"), 0);
   EXPECT_EQ(at, centre("OK"));
 }

@@ -14,6 +14,7 @@ namespace vl {
 namespace {
 
 TEST(SnappingWorld, ProcessesShareOneDesktop) {
+  ErrorStack errors;
   test::TempDir folder;
   VirtualRunLoop loop;
   sim::SimMac agentMac(&loop), toolMac, paneMac;
@@ -51,10 +52,10 @@ TEST(SnappingWorld, ProcessesShareOneDesktop) {
     Point at;
     AXElementRef app, win;
     ASSERT_EQ(QS842copyFocusedElement(p, &app, &win), 0);
-    ASSERT_EQ(QS842elementAttrPosition(p, win, kAXDefaultButtonAttribute, &at), 0);
+    ASSERT_EQ(QS842elementAttrPosition(p, errors, win, kAXDefaultButtonAttribute, &at), 0);
     // The agent moves the cursor and publishes its flag.
     ASSERT_EQ(agentMac.desktop().cursor().warpMouseCursorPosition(at), 0);
-    ASSERT_EQ(QS842updateAXEnabled(p, flagWindow, "quillon.Velmora.boa"), 0);
+    ASSERT_EQ(QS842updateAXEnabled(p, errors, flagWindow, "quillon.Velmora.boa"), 0);
   }
 
   // Another process (the settings window) reads the flag from the agent's window.

@@ -36,10 +36,10 @@ struct Machine {
   void storeMouse(const char* sensitivity, const char* tracking) {
     StoreContextRef ctx;
     ErrorInfo error;
-    ASSERT_EQ(QS814openMOC(platform, nullptr, false, &ctx, &error), 0);
-    QS802DeviceClass* rec = QS814fetchDevice(kVid, kPid, 0, "USB", ctx.get());
+    ASSERT_EQ(QS814openMOC(platform, errors, nullptr, false, &ctx, &error), 0);
+    QS802DeviceClass* rec = QS814fetchDevice(errors, kVid, kPid, 0, "USB", ctx.get());
     if (!rec) {
-      rec = QS814insertDevice(ctx.get());
+      rec = QS814insertDevice(errors, ctx.get());
       rec->setVid(kVid);
       rec->setPid(kPid);
       rec->setMid(0);
@@ -53,7 +53,7 @@ struct Machine {
   }
 
   void launch() {
-    agent = std::make_unique<AppControllerClass>(platform, settings);
+    agent = std::make_unique<AppControllerClass>(platform, errorContext(), settings);
     agent->applicationDidFinishLaunching();
   }
 
@@ -79,17 +79,19 @@ struct Machine {
   test::RecordingAlerts alerts;
   test::RecordingLifecycle lifecycle;
   Platform platform;
+  // Each machine's agent has its own error stack and identity, as two processes would.
+  ErrorStack errors;
+  ProcessIdentity identity{ProcessRole::Agent, AgentSettings{}.bundle, {}};
+  ErrorContext errorContext() { return {errors, identity}; }
   AgentSettings settings;
   std::unique_ptr<AppControllerClass> agent;
 };
 
 class TwoMacs : public ::testing::Test {
  protected:
-  TwoMacs() { setProcessIdentity({ProcessRole::Agent, AgentSettings{}.bundle, {}}); }
   ~TwoMacs() override {
     a.agent.reset();
     b.agent.reset();
-    setProcessIdentity({});
   }
   Machine a, b;
 };

@@ -12,6 +12,7 @@ namespace {
 using test::SimWorld;
 
 TEST(ErrorStack, EntryFormats) {
+  ErrorStack errors;
   struct Case {
     const char* domain;
     int64_t code;
@@ -22,82 +23,97 @@ TEST(ErrorStack, EntryFormats) {
       {"", 12, "12"},                  {nullptr, 5220112, "522.0112"},
   };
   for (const auto& c : cases) {
-    QS810errorBuf(true);
-    QS810stackError(c.domain, c.code);
-    auto entries = errorStackEntries();
+    errors.clear();
+    QS810stackError(errors, c.domain, c.code);
+    auto entries = errorStackEntries(errors);
     ASSERT_EQ(entries.size(), 1u) << c.entry;
     EXPECT_EQ(entries[0], c.entry);
   }
 }
 
 TEST(ErrorStack, ZeroIsNotPushedAndFifteenSlotsKeepTheNewest) {
-  QS810errorBuf(true);
-  QS810stackError(nullptr, 0);
-  EXPECT_TRUE(errorStackEntries().empty());
-  for (int i = 1; i <= 16; ++i) QS810stackError(nullptr, i);
-  auto entries = errorStackEntries();
+  ErrorStack errors;
+  errors.clear();
+  QS810stackError(errors, nullptr, 0);
+  EXPECT_TRUE(errorStackEntries(errors).empty());
+  for (int i = 1; i <= 16; ++i) QS810stackError(errors, nullptr, i);
+  auto entries = errorStackEntries(errors);
   ASSERT_EQ(entries.size(), 15u);
   EXPECT_EQ(entries.front(), "16");
   EXPECT_EQ(entries.back(), "2");
 }
 
 TEST(ErrorStack, LongDomainIsCutTo99Characters) {
-  QS810errorBuf(true);
+  ErrorStack errors;
+  errors.clear();
   std::string domain(300, 'x');
-  QS810stackError(domain.c_str(), 7);
-  auto entries = errorStackEntries();
+  QS810stackError(errors, domain.c_str(), 7);
+  auto entries = errorStackEntries(errors);
   ASSERT_EQ(entries.size(), 1u);
   EXPECT_EQ(entries[0].size(), 99u);
 }
 
 TEST(ErrorStack, DetailsReadNewestFirstAndEmptyTheStack) {
-  QS810errorBuf(true);
+  ErrorStack errors;
+  errors.clear();
   // The chain of a rejected tracking speed as the layers push it.
-  for (int64_t n : {8520366, 8520339, 5220076, 5220093, 5220112}) QS810stackError(nullptr, n);
+  for (int64_t n : {8520366, 8520339, 5220076, 5220093, 5220112}) QS810stackError(errors, nullptr, n);
   BundleInfo b{"quillon.Velmora.boa", "Velmora Manager", "1.0", ""};
-  EXPECT_EQ(QS810getErrorString(b),
+  EXPECT_EQ(QS810getErrorString(errors, b),
             "Error (Velmora Manager 1.0) 522.0112, 522.0093, 522.0076, 852.0339, 852.0366, ");
-  EXPECT_EQ(QS810getErrorString(b), "Error (Velmora Manager 1.0) ");
+  EXPECT_EQ(QS810getErrorString(errors, b), "Error (Velmora Manager 1.0) ");
 }
 
 TEST(ErrorStack, PlatformErrorChainIsPushedOuterFirst) {
-  QS810errorBuf(true);
+  ErrorStack errors;
+  errors.clear();
   ErrorInfo e{"NSCocoaErrorDomain", 256, {}};
   e.userInfo[kUnderlyingErrorKey] = pl::Dict{{"domain", "NSPOSIXErrorDomain"}, {"code", 13}};
-  QS810stackNSError(&e);
-  QS810stackNSError(nullptr);
-  auto entries = errorStackEntries();
+  QS810stackNSError(errors, &e);
+  QS810stackNSError(errors, nullptr);
+  auto entries = errorStackEntries(errors);
   ASSERT_EQ(entries.size(), 2u);
   EXPECT_EQ(entries[0], "NSPOSIXErrorDomain(13)");
   EXPECT_EQ(entries[1], "NSCocoaErrorDomain(256)");
 }
 
+TEST(ErrorStack, EachProgramsStackIsItsOwn) {
+  // Two programs in one process (two simulated Macs in a test): one's failures never show in
+  // the other's details, and reading one leaves the other as it was.
+  ErrorStack agent, pane;
+  QS810stackError(agent, nullptr, 8520352);
+  QS810stackError(pane, "NSCocoaErrorDomain", 4);
+  EXPECT_EQ(errorStackEntries(agent), std::vector<std::string>{"852.0352"});
+  EXPECT_EQ(QS810getErrorString(pane, {"", "Velmora", "1", ""}), "Error (Velmora 1) NSCocoaErrorDomain(4), ");
+  EXPECT_EQ(errorStackEntries(agent), std::vector<std::string>{"852.0352"});
+  EXPECT_TRUE(errorStackEntries(pane).empty());
+}
+
 class Alerting : public SimWorld {
  protected:
   void SetUp() override {
-    setProcessIdentity({ProcessRole::Agent, {"quillon.Velmora.boa", "Velmora Manager", "2.1", ""},
-                        {"quillon.Velmora.prefpane", "Velmora", "2.1", "/res"}});
+    identity = {ProcessRole::Agent, {"quillon.Velmora.boa", "Velmora Manager", "2.1", ""},
+                        {"quillon.Velmora.prefpane", "Velmora", "2.1", "/res"}};
   }
-  void TearDown() override { setProcessIdentity({}); }
   static std::string text(const ErrorInfo& e, const char* key) { return e.userInfo.at(key).describe(); }
 };
 
 TEST_F(Alerting, AlertAppShowsGenericMessageWithTheChain) {
-  QS810stackError(nullptr, 8520352);
-  QS810alertApp(platform, nullptr, "vl", nullptr, 8520331, 5220076, true, nullptr);
+  QS810stackError(errors, nullptr, 8520352);
+  QS810alertApp(platform, errorContext(), nullptr, "vl", nullptr, 8520331, 5220076, true, nullptr);
   ASSERT_EQ(alerts.modal.size(), 1u);
   EXPECT_EQ(alerts.beeps, 1);
   const ErrorInfo& e = alerts.modal[0];
   EXPECT_EQ(e.domain, "quillon.Velmora.boa");
   EXPECT_EQ(text(e, kDescriptionKey), "An error occurred.");
   EXPECT_EQ(text(e, kRecoverySuggestionKey), "Error (Velmora Manager 2.1) 522.0076, 852.0331, 852.0352, ");
-  EXPECT_TRUE(errorStackEntries().empty());
+  EXPECT_TRUE(errorStackEntries(errors).empty());
 }
 
 TEST_F(Alerting, WithoutDetailsTheNumbersStayForTheNextReader) {
-  QS810alertApp(platform, "", "vl", nullptr, 11, 22, false, nullptr);
+  QS810alertApp(platform, errorContext(), "", "vl", nullptr, 11, 22, false, nullptr);
   EXPECT_EQ(text(alerts.modal.at(0), kRecoverySuggestionKey), "");
-  EXPECT_EQ(errorStackEntries(), (std::vector<std::string>{"22", "11"}));
+  EXPECT_EQ(errorStackEntries(errors), (std::vector<std::string>{"22", "11"}));
 }
 
 TEST_F(Alerting, SheetCompletionOnlyForDelegatesThatRespond) {
@@ -108,8 +124,8 @@ TEST_F(Alerting, SheetCompletionOnlyForDelegatesThatRespond) {
     bool respondsToDidPresentError() const override { return responds; }
     void didPresentErrorWithRecovery(bool) override { ++calls; }
   } yes(true), no(false);
-  QS810alertApp(platform, nullptr, "vl", nullptr, 1, 2, true, &yes);
-  QS810alertApp(platform, nullptr, "vl", nullptr, 1, 2, true, &no);
+  QS810alertApp(platform, errorContext(), nullptr, "vl", nullptr, 1, 2, true, &yes);
+  QS810alertApp(platform, errorContext(), nullptr, "vl", nullptr, 1, 2, true, &no);
   ASSERT_EQ(alerts.sheets.size(), 2u);
   EXPECT_EQ(alerts.sheetHadCompletion, (std::vector<bool>{true, false}));
   EXPECT_EQ(yes.calls, 1);
@@ -117,7 +133,7 @@ TEST_F(Alerting, SheetCompletionOnlyForDelegatesThatRespond) {
 }
 
 TEST_F(Alerting, AgentAbendAlertsThenExitsWithFailure) {
-  AbendApp(platform, nullptr, nullptr, 5220093, 5220112);
+  AbendApp(platform, errorContext(), nullptr, nullptr, 5220093, 5220112);
   ASSERT_EQ(alerts.modal.size(), 1u);
   EXPECT_EQ(lifecycle.exits, (std::vector<int>{kFatalExitStatus}));
   EXPECT_NE(kFatalExitStatus, 0);
@@ -125,10 +141,10 @@ TEST_F(Alerting, AgentAbendAlertsThenExitsWithFailure) {
 }
 
 TEST_F(Alerting, PaneAbendPostsANoticeAndEndsTheHost) {
-  setProcessIdentity({ProcessRole::Pane, {"com.apple.systempreferences", "System Preferences", "15", ""},
-                      {"quillon.Velmora.prefpane", "Velmora", "2.1", "/res"}});
+  identity = {ProcessRole::Pane, {"com.apple.systempreferences", "System Preferences", "15", ""},
+                      {"quillon.Velmora.prefpane", "Velmora", "2.1", "/res"}};
   ErrorInfo e{"NSCocoaErrorDomain", 4, {}};
-  AbendAppNSError(platform, &e, 8140153, 1010042);
+  AbendAppNSError(platform, errorContext(), &e, 8140153, 1010042);
   EXPECT_TRUE(alerts.modal.empty());
   ASSERT_EQ(alerts.notices.size(), 1u);
   EXPECT_EQ(alerts.notices[0].message, "Error (Velmora 2.1) 101.0042, 814.0153, NSCocoaErrorDomain(4), ");
@@ -137,8 +153,23 @@ TEST_F(Alerting, PaneAbendPostsANoticeAndEndsTheHost) {
   EXPECT_EQ(lifecycle.exits.size(), 1u);
 }
 
+TEST_F(Alerting, TheIdentityHandedInDecidesWhatAFatalEndDoes) {
+  // Two identities side by side on one simulated Mac: the agent's end alerts and exits, the
+  // pane's posts a notice and ends its host; neither depends on who ran before.
+  const ProcessIdentity pane{ProcessRole::Pane, {"com.apple.systempreferences", "System Preferences", "15", ""},
+                             {"quillon.Velmora.prefpane", "Velmora", "2.1", "/res"}};
+  ErrorStack paneErrors;
+  AbendApp(platform, {paneErrors, pane}, nullptr, nullptr, 11, 22);
+  AbendApp(platform, errorContext(), nullptr, nullptr, 33, 44);
+  EXPECT_EQ(alerts.notices.size(), 1u);
+  EXPECT_EQ(alerts.modal.size(), 1u);
+  EXPECT_EQ(lifecycle.terminatedApps, (std::vector<std::string>{"com.apple.systempreferences"}));
+  EXPECT_EQ(alerts.notices.at(0).message, "Error (Velmora 2.1) 22, 11, ");
+  EXPECT_EQ(text(alerts.modal.at(0), kRecoverySuggestionKey), "Error (Velmora Manager 2.1) 44, 33, ");
+}
+
 TEST_F(Alerting, SpeedRangeErrorFillsTheLocalizedPattern) {
-  ErrorInfo e = QS812speedRangeError(platform, nullptr, 2500, 10, 2000);
+  ErrorInfo e = QS812speedRangeError(platform, identity, nullptr, 2500, 10, 2000);
   EXPECT_EQ(e.domain, "quillon.Velmora.boa");
   EXPECT_EQ(text(e, kDescriptionKey), "A value of 2500 is out of range.\nAcceptable values are 10 to 2000.");
 }

@@ -96,7 +96,7 @@ TEST_F(LaunchAgentTest, RegistersThePropertyListLoadsAndStartsTheAgent) {
   EXPECT_EQ(spawned[0], (std::vector<std::string>{agent + "/Contents/MacOS/Velmora Manager", "--world", world.path()}));
   EXPECT_TRUE(runningPid().has_value());
   // Starting a running agent starts no second one.
-  EXPECT_EQ(QS812startLaunchAgentForBundleID(platform, kLabel), 0);
+  EXPECT_EQ(QS812startLaunchAgentForBundleID(platform, errors, kLabel), 0);
   EXPECT_EQ(spawned.size(), 1u);
 }
 
@@ -214,12 +214,12 @@ TEST_F(LaunchAgentTest, TheManagersNumbersTravelAsTheFailureCode) {
 }
 
 TEST_F(LaunchAgentTest, StartAndLoadTestOfAnUnregisteredLabel) {
-  EXPECT_EQ(QS812startLaunchAgentForBundleID(platform, ""), 0);
+  EXPECT_EQ(QS812startLaunchAgentForBundleID(platform, errors, ""), 0);
   EXPECT_FALSE(QS812isLaunchAgentLoaded(platform, kLabel));
-  QS810errorBuf(true);
-  EXPECT_EQ(QS812startLaunchAgentForBundleID(platform, kLabel), kLaunchAgentStartFailed);
+  errors.clear();
+  EXPECT_EQ(QS812startLaunchAgentForBundleID(platform, errors, kLabel), kLaunchAgentStartFailed);
   // The manager's status ("could not find service") went on the stack first.
-  EXPECT_EQ(errorStackEntries(), std::vector<std::string>{"113"});
+  EXPECT_EQ(errorStackEntries(errors), std::vector<std::string>{"113"});
   EXPECT_TRUE(spawned.empty());
 }
 

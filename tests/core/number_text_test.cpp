@@ -172,11 +172,10 @@ TEST(NumberTextCommaLocale, ErrorNumbersAndRounding) {
   EXPECT_EQ(QS812round1(4, 0.687549), 0.6875);
   EXPECT_EQ(QS812round1(2, 1.005), 1.0) << "1.005 is a little below the half in binary, as printf rounds it";
   EXPECT_EQ(QS812round1(0, 7.5), 8);
-  QS810errorBuf(true);
-  QS810stackError(nullptr, 8520352);
-  ASSERT_FALSE(errorStackEntries().empty());
-  EXPECT_EQ(errorStackEntries().front(), "852.0352");
-  QS810errorBuf(true);
+  ErrorStack errors;
+  QS810stackError(errors, nullptr, 8520352);
+  ASSERT_FALSE(errorStackEntries(errors).empty());
+  EXPECT_EQ(errorStackEntries(errors).front(), "852.0352");
 }
 
 }  // namespace

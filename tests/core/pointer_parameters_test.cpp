@@ -117,7 +117,7 @@ TEST_F(PointerParameters, UnifyingInfoReportsRefusedWrites) {
 TEST_F(PointerParameters, CursorSpeedWritesResolutionThenAcceleration) {
   ServiceRef s = pointingService(attach("generic-usb-optical-mouse"));
   mac.clearWrites();
-  EXPECT_EQ(QS852setCursorSpeed(s.get(), &mouseKey, 600.0, 1.5, false), 0);
+  EXPECT_EQ(QS852setCursorSpeed(errors, s.get(), &mouseKey, 600.0, 1.5, false), 0);
   ASSERT_EQ(writeCount(), 2u);
   EXPECT_EQ(mac.writes()[0].key, kHIDPointerResolutionKey);
   EXPECT_EQ(mac.writes()[0].value.intValue(), 600 * 65536);
@@ -145,12 +145,12 @@ TEST_F(PointerParameters, CursorSpeedChoices) {
       {std::nullopt, std::nullopt, std::nullopt, 0, std::nullopt, 45056, {}},
   };
   for (const auto& c : cases) {
-    QS810errorBuf(true);
+    errors.clear();
     mac.clearWrites();
-    EXPECT_EQ(QS852setCursorSpeed(s.get(), &mouseKey, c.sens, c.track, c.disabled), c.result);
+    EXPECT_EQ(QS852setCursorSpeed(errors, s.get(), &mouseKey, c.sens, c.track, c.disabled), c.result);
     EXPECT_EQ(written(s, kHIDPointerResolutionKey), c.resolution);
     EXPECT_EQ(written(s, mouseKey), c.accel);
-    EXPECT_EQ(errorStackEntries(), c.stack);
+    EXPECT_EQ(errorStackEntries(errors), c.stack);
   }
   EXPECT_EQ(QS852setCursorAccl(s.get(), nullptr, 1.0), 8520365);
 }
@@ -167,25 +167,25 @@ TEST_F(PointerParameters, NonNumbersAreRefusedNotWritten) {
 TEST_F(PointerParameters, ScrollSpeed) {
   ServiceRef s = pointingService(attach("generic-usb-optical-mouse"));
   const std::string key = kHIDMouseScrollAccelerationKey, empty;
-  EXPECT_EQ(QS852setScrollSpeed(s.get(), std::nullopt, std::nullopt, &key), 0);
+  EXPECT_EQ(QS852setScrollSpeed(errors, s.get(), std::nullopt, std::nullopt, &key), 0);
   EXPECT_EQ(written(s, kHIDScrollResolutionKey), 589824);  // 9.0
   EXPECT_EQ(written(s, key), 20480);                        // 0.3125
-  EXPECT_EQ(QS852setScrollSpeed(nullptr, 1.0, 1.0, &key), 8520385);
-  EXPECT_EQ(QS852setScrollSpeed(s.get(), 1000.5, 1.0, &key), 8520389);
-  EXPECT_EQ(QS852setScrollSpeed(s.get(), 10.0, 1.0, &empty), 8520395);
+  EXPECT_EQ(QS852setScrollSpeed(errors, nullptr, 1.0, 1.0, &key), 8520385);
+  EXPECT_EQ(QS852setScrollSpeed(errors, s.get(), 1000.5, 1.0, &key), 8520389);
+  EXPECT_EQ(QS852setScrollSpeed(errors, s.get(), 10.0, 1.0, &empty), 8520395);
   EXPECT_EQ(QS852setScrollAccl(s.get(), &empty, 1.0), 8520487);
   EXPECT_EQ(QS852setScrollAccl(s.get(), &key, 21.0), 8520488);
   EXPECT_DOUBLE_EQ(QS852getScrollSens(s.get()), 10.0);
 
   // Sensitivity is clamped from below at -100 and to 0.999 from 1 on.
-  EXPECT_EQ(QS852setScrollSensFactor(s.get(), -500, 5), 0);
+  EXPECT_EQ(QS852setScrollSensFactor(errors, s.get(), -500, 5), 0);
   EXPECT_EQ(written(s, kHIDScrollResolutionKey), X2Fix(505));
-  EXPECT_EQ(QS852setScrollSensFactor(s.get(), 2, 1000), 0);
+  EXPECT_EQ(QS852setScrollSensFactor(errors, s.get(), 2, 1000), 0);
   EXPECT_EQ(written(s, kHIDScrollResolutionKey), X2Fix((1 - 0.999) * 1000));
-  EXPECT_EQ(QS852setScrollSensFactor(s.get(), 0.5, 0), 8520451);
-  EXPECT_EQ(QS852setScrollSpeedWithFactor(s.get(), 0.5, std::nullopt, &key, 0), 8520417);
-  EXPECT_EQ(QS852setScrollSpeedWithFactor(s.get(), 0.5, 30.0, &key, 4), 8520423);
-  EXPECT_EQ(QS852setScrollSpeedWithFactor(nullptr, 0.5, 1.0, &key, 4), 8520411);
+  EXPECT_EQ(QS852setScrollSensFactor(errors, s.get(), 0.5, 0), 8520451);
+  EXPECT_EQ(QS852setScrollSpeedWithFactor(errors, s.get(), 0.5, std::nullopt, &key, 0), 8520417);
+  EXPECT_EQ(QS852setScrollSpeedWithFactor(errors, s.get(), 0.5, 30.0, &key, 4), 8520423);
+  EXPECT_EQ(QS852setScrollSpeedWithFactor(errors, nullptr, 0.5, 1.0, &key, 4), 8520411);
 }
 
 TEST_F(PointerParameters, SystemAccelerationIsTruncatedAndCapped) {

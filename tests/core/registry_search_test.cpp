@@ -64,43 +64,43 @@ class RegistrySearch : public test::SimWorld {
 TEST_F(RegistrySearch, ParentRegistryLooksAtSelfThenAncestorsThenDescendants) {
   RegistryId top = attach("logitech-unifying-receiver");
   RegistryId service = entryOf(pointingService(top));
-  EXPECT_EQ(QS822createParentRegistry(platform, service, "IOHIDEventService"), service);
-  RegistryId device = QS822createParentRegistry(platform, service, "IOHIDDevice");
+  EXPECT_EQ(QS822createParentRegistry(platform, errors, service, "IOHIDEventService"), service);
+  RegistryId device = QS822createParentRegistry(platform, errors, service, "IOHIDDevice");
   EXPECT_EQ(mac.registry().className(device), "AppleUserHIDDevice");
-  EXPECT_EQ(QS822createParentRegistry(platform, service, "IOUSBHostDevice"), top);
+  EXPECT_EQ(QS822createParentRegistry(platform, errors, service, "IOUSBHostDevice"), top);
   // From the top, a descendant is found (the first in child order).
-  EXPECT_NE(QS822createParentRegistry(platform, top, "IOHIDInterface"), 0u);
-  EXPECT_EQ(QS822createParentRegistry(platform, service, "NoSuchClass"), 0u);
-  EXPECT_TRUE(errorStackEntries().empty());
-  EXPECT_EQ(QS822createParentRegistry(platform, 0, "IOService"), 0u);
-  EXPECT_EQ(errorStackEntries(), (std::vector<std::string>{"822.0026"}));
+  EXPECT_NE(QS822createParentRegistry(platform, errors, top, "IOHIDInterface"), 0u);
+  EXPECT_EQ(QS822createParentRegistry(platform, errors, service, "NoSuchClass"), 0u);
+  EXPECT_TRUE(errorStackEntries(errors).empty());
+  EXPECT_EQ(QS822createParentRegistry(platform, errors, 0, "IOService"), 0u);
+  EXPECT_EQ(errorStackEntries(errors), (std::vector<std::string>{"822.0026"}));
 }
 
 TEST_F(RegistrySearch, IteratorFailuresPushTheCodeThenTheSite) {
   RegistryId service = entryOf(pointingService(attach("generic-usb-optical-mouse")));
   mac.failIterators(true);
-  QS810errorBuf(true);
-  EXPECT_EQ(QS822createParentRegistry(platform, service, "IOUSBHostDevice"), 0u);
+  errors.clear();
+  EXPECT_EQ(QS822createParentRegistry(platform, errors, service, "IOUSBHostDevice"), 0u);
   // Found on the entry itself: no iterator is needed.
-  EXPECT_TRUE(QS822searchLocationID(platform, entryOf(pointingService(attach("magic-mouse-2-bluetooth")))));
-  EXPECT_EQ(QS822searchDriverID(platform, service), std::nullopt);
+  EXPECT_TRUE(QS822searchLocationID(platform, errors, entryOf(pointingService(attach("magic-mouse-2-bluetooth")))));
+  EXPECT_EQ(QS822searchDriverID(platform, errors, service), std::nullopt);
   // The platform code is an IOReturn; as a signed 32-bit number it is a negative foreign code
   // and is shown as it is.
   std::vector<std::string> expected{"822.0200", "-536870211", "822.0038", "-536870211"};
-  EXPECT_EQ(errorStackEntries(), expected);
+  EXPECT_EQ(errorStackEntries(errors), expected);
 }
 
 TEST_F(RegistrySearch, LocationSearch) {
   RegistryId top = attach("logitech-unifying-receiver");
   RegistryId service = entryOf(pointingService(top));
-  EXPECT_EQ(QS822searchLocationID(platform, service)->unsignedIntValue(), 0x14200000u);
+  EXPECT_EQ(QS822searchLocationID(platform, errors, service)->unsignedIntValue(), 0x14200000u);
   // A zero value is skipped and the ancestors are asked.
   mac.setProperty(service, "LocationID", 0);
-  EXPECT_EQ(QS822searchLocationID(platform, service)->unsignedIntValue(), 0x14200000u);
+  EXPECT_EQ(QS822searchLocationID(platform, errors, service)->unsignedIntValue(), 0x14200000u);
   // Only the lower-case spelling on the USB device.
   RegistryId usbDevice = top;
-  EXPECT_EQ(QS822searchLocationID(platform, usbDevice)->unsignedIntValue(), 0x14200000u);
-  EXPECT_EQ(QS822searchLocationID(platform, 0), std::nullopt);
+  EXPECT_EQ(QS822searchLocationID(platform, errors, usbDevice)->unsignedIntValue(), 0x14200000u);
+  EXPECT_EQ(QS822searchLocationID(platform, errors, 0), std::nullopt);
 }
 
 TEST_F(RegistrySearch, DriverSearchPassesOverAppleAndDrovana) {
@@ -115,9 +115,9 @@ TEST_F(RegistrySearch, DriverSearchPassesOverAppleAndDrovana) {
   };
   for (const auto& c : cases) {
     RegistryId service = entryOf(pointingService(attach(c.profile)));
-    EXPECT_EQ(QS822searchDriverID(platform, service), c.driver) << c.profile;
+    EXPECT_EQ(QS822searchDriverID(platform, errors, service), c.driver) << c.profile;
   }
-  EXPECT_EQ(QS822searchDriverID(platform, 0), std::nullopt);
+  EXPECT_EQ(QS822searchDriverID(platform, errors, 0), std::nullopt);
 }
 
 TEST_F(RegistrySearch, DriverChainOfAppleDrovanaAndVendor) {
@@ -128,14 +128,14 @@ TEST_F(RegistrySearch, DriverChainOfAppleDrovanaAndVendor) {
   mac.setProperty(service, "CFBundleIdentifier", "com.apple.iokit.IOHIDFamily");
   mac.setProperty(parents[0], "CFBundleIdentifier", "quillon.driver.Drovana.PT");
   mac.setProperty(parents[1], "CFBundleIdentifier", "com.example.driver");
-  EXPECT_EQ(QS822searchDriverID(platform, service), "com.example.driver");
+  EXPECT_EQ(QS822searchDriverID(platform, errors, service), "com.example.driver");
   mac.removeProperty(parents[1], "CFBundleIdentifier");
-  EXPECT_EQ(QS822searchDriverID(platform, service), "quillon.driver.Drovana");
+  EXPECT_EQ(QS822searchDriverID(platform, errors, service), "quillon.driver.Drovana");
 }
 
 TEST_F(RegistrySearch, ResolutionFallsBackToTheEventServiceAtTheSameLocation) {
   RegistryId top = attach("logitech-unifying-receiver");
-  RegistryId device = QS822createParentRegistry(platform, entryOf(pointingService(top)), "IOHIDDevice");
+  RegistryId device = QS822createParentRegistry(platform, errors, entryOf(pointingService(top)), "IOHIDDevice");
   ASSERT_FALSE(mac.registry().property(device, "HIDPointerResolution"));
   EXPECT_EQ(QS822searchResolution(platform, device, "HIDPointerResolution"), 400.0);
   EXPECT_EQ(QS822searchResolution(platform, device, "NoSuchKey"), -1.0);
@@ -149,11 +149,11 @@ TEST_F(RegistrySearch, EventServiceAndDrovanaDriver) {
   RegistryId top = attach("kensington-expert-mouse-drovana");
   RegistryId service = entryOf(pointingService(top));
   EXPECT_TRUE(QS822isDrovanaDriver(platform, service));
-  EXPECT_EQ(QS822createEventServiceRegistry(platform, service), service);
-  RegistryId device = QS822createParentRegistry(platform, service, "IOHIDDevice");
-  EXPECT_EQ(QS822createEventServiceRegistry(platform, device), service);
+  EXPECT_EQ(QS822createEventServiceRegistry(platform, errors, service), service);
+  RegistryId device = QS822createParentRegistry(platform, errors, service, "IOHIDDevice");
+  EXPECT_EQ(QS822createEventServiceRegistry(platform, errors, device), service);
   EXPECT_FALSE(QS822isDrovanaDriver(platform, device));
-  EXPECT_EQ(QS822createEventServiceRegistry(platform, top), service);  // the HID device is found below
+  EXPECT_EQ(QS822createEventServiceRegistry(platform, errors, top), service);  // the HID device is found below
 }
 
 TEST_F(RegistrySearch, HidDeviceListsAndUserClients) {
@@ -189,14 +189,14 @@ TEST_F(RegistrySearch, UnifyingNameAndFirmware) {
   EXPECT_EQ(QS822logitechUnifyingDeviceName(platform, vendor.get(), 2), "MX Master 2S");
   EXPECT_EQ(QS822logitechUnifyingDeviceName(platform, vendor.get(), 3), std::nullopt);  // empty slot
   uint32_t version = 1;
-  EXPECT_EQ(QS822logitechFirmVersion(platform, vendor.get(), 1, &version), 0);
+  EXPECT_EQ(QS822logitechFirmVersion(platform, errors, vendor.get(), 1, &version), 0);
   EXPECT_EQ(version, 335544342u);
-  EXPECT_EQ(QS822logitechFirmVersion(platform, vendor.get(), 4, &version), 8220653);
+  EXPECT_EQ(QS822logitechFirmVersion(platform, errors, vendor.get(), 4, &version), 8220653);
   EXPECT_EQ(version, 0u);
-  EXPECT_EQ(QS822logitechFirmVersion(platform, nullptr, 1, &version), 8220594);
+  EXPECT_EQ(QS822logitechFirmVersion(platform, errors, nullptr, 1, &version), 8220594);
   // The pointing interface has no vendor elements.
   HidDeviceRef pointer = QS822createHIDDevice(platform, location, 1, 2);
-  EXPECT_EQ(QS822logitechFirmVersion(platform, pointer.get(), 1, &version), 8220604);
+  EXPECT_EQ(QS822logitechFirmVersion(platform, errors, pointer.get(), 1, &version), 8220604);
   EXPECT_EQ(QS822logitechUnifyingDeviceName(platform, pointer.get(), 1), std::nullopt);
 }
 

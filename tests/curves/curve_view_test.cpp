@@ -23,7 +23,6 @@ constexpr double kCursor = 0x16ECE / 65536.0;
 class CurveViewTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    QS810errorBuf(true);
     device.acclCurves = defaultAcclCurves();
     device.acclTable = defaultAcclTable();
     ASSERT_NE(device.acclCurves, nullptr);
@@ -38,7 +37,8 @@ class CurveViewTest : public ::testing::Test {
 
   CurveDevice device{true, nullptr, nullptr, false, 400};
   std::vector<CurveSpeed> rows;
-  CurveViewModel model;
+  ErrorStack errors;
+  CurveViewModel model{errors};
 };
 
 TEST_F(CurveViewTest, ZoomStepsByATenthAndShiftZoomsBothAxes) {
@@ -194,21 +194,21 @@ TEST_F(CurveViewTest, FailuresArePushedAndWrappedAlongTheChain) {
   CurveSpeed cs{&bad, 400, 1.0, false, std::nullopt, true};
   CurvePath path;
   EXPECT_EQ(model.updateCurvePA(&path, &cs), 2640292);
-  EXPECT_EQ(errorStackEntries(), (std::vector<std::string>{"264.0276", "264.0175", "266.0446"}));
+  EXPECT_EQ(errorStackEntries(errors), (std::vector<std::string>{"264.0276", "264.0175", "266.0446"}));
 
-  QS810errorBuf(true);
+  errors.clear();
   CurveDevice noResolution = device;
   noResolution.pointerResolution = 0;
   CurveSpeed sg{&noResolution, 400, 1.0, false, std::nullopt, true};
   EXPECT_EQ(model.updateCurveSG(&path, &sg), 2620325);
-  EXPECT_EQ(errorStackEntries(), (std::vector<std::string>{"262.0296", "268.0024"}));
+  EXPECT_EQ(errorStackEntries(errors), (std::vector<std::string>{"262.0296", "268.0024"}));
 
-  QS810errorBuf(true);
+  errors.clear();
   CurveDevice noTable = device;
   noTable.acclTable = nullptr;
   noTable.drovanaDriver = true;
   EXPECT_EQ(model.updateCurveSG(&path, &noTable, 400, 1.0, false), 2620287);
-  EXPECT_EQ(errorStackEntries(), (std::vector<std::string>{"262.0064"}));
+  EXPECT_EQ(errorStackEntries(errors), (std::vector<std::string>{"262.0064"}));
 }
 
 TEST_F(CurveViewTest, FocusedRowIsOpaqueAndWideMissingRowsAndColoursStayClear) {

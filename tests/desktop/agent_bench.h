@@ -23,22 +23,21 @@ namespace vl::test {
 class AgentOnSim : public SimWorld {
  protected:
   AgentOnSim() {
-    setProcessIdentity({ProcessRole::Agent, {"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""}, {}});
+    identity = {ProcessRole::Agent, {"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""}, {}};
     mac.setProcessName("Velmora Manager");
     settings.instanceLockPath = home.path() + "/agent.lock";
     std::filesystem::create_directories(paths.temporary());
   }
   ~AgentOnSim() override {
     agent.reset();
-    setProcessIdentity({});
   }
 
   // A plain USB mouse whose chosen favourite is 800 / 1.5, attached before the agent starts.
   RegistryId storedMouse() {
     StoreContextRef ctx;
     ErrorInfo error;
-    EXPECT_EQ(QS814openMOC(platform, nullptr, false, &ctx, &error), 0);
-    QS802DeviceClass* rec = QS814insertDevice(ctx.get());
+    EXPECT_EQ(QS814openMOC(platform, errors, nullptr, false, &ctx, &error), 0);
+    QS802DeviceClass* rec = QS814insertDevice(errors, ctx.get());
     rec->setVid(0x093A);
     rec->setPid(0x2510);
     rec->setMid(0);
@@ -53,7 +52,7 @@ class AgentOnSim : public SimWorld {
   }
 
   void launch() {
-    agent = std::make_unique<AppControllerClass>(platform, settings);
+    agent = std::make_unique<AppControllerClass>(platform, errorContext(), settings);
     agent->setActivityLog([this](const std::string& line) { logLines.push_back(line); });
     agent->applicationWillFinishLaunching();
     agent->applicationDidFinishLaunching();

@@ -239,7 +239,7 @@ class SnappingOnXvfb : public test::SimWorld {
   }
   int pass(AutoSnapping& engine) { return engine.moveCursorToItem(engine.target(), engine.jump(), engine.bounce()); }
   std::unique_ptr<AutoSnapping> engine() {
-    auto e = std::make_unique<AutoSnapping>(platform);
+    auto e = std::make_unique<AutoSnapping>(platform, errors);
     e->setSpawner([](std::function<void()>) {});  // the test runs the passes itself
     e->setCancelButtonTitle("Cancel");
     return e;
@@ -275,7 +275,7 @@ TEST_F(SnappingOnXvfb, TheDialogsDefaultButtonIsReadFromTheBus) {
   EXPECT_EQ(axString(platform, def, kAXTitleAttribute, &title), kAXErrorSuccess);
   EXPECT_EQ(title, "Save");
   Point centre;
-  ASSERT_EQ(QS842elementAttrPosition(platform, window, kAXDefaultButtonAttribute, &centre), 0)
+  ASSERT_EQ(QS842elementAttrPosition(platform, errors, window, kAXDefaultButtonAttribute, &centre), 0)
       << "enabled, uncovered, inside the window and on a screen";
   EXPECT_LE(std::abs(centre.x - button->x), 1.0);
   EXPECT_LE(std::abs(centre.y - button->y), 1.0);
@@ -477,11 +477,11 @@ TEST_F(SnappingOnXvfb, TheWindowListHasTheProgramsWindowsFrontToBackAndOurNeverS
 TEST_F(SnappingOnXvfb, TheAgentsSnappingControllerOnTheDesktopPortSnapsByTheStoredRuleAndPublishesItsFlag) {
   // The store's rules: nothing by default, the dialog program's own rule on with the move back.
   ErrorInfo error;
-  ASSERT_EQ(QS814openMOC(platform, nullptr, false, &ctx, &error), 0);
-  QS803AppClass* byDefault = QS803AppClass::insertSnappingAppWithObject(AppObject(), ctx.get());
+  ASSERT_EQ(QS814openMOC(platform, errors, nullptr, false, &ctx, &error), 0);
+  QS803AppClass* byDefault = QS803AppClass::insertSnappingAppWithObject(errors, AppObject(), ctx.get());
   ASSERT_TRUE(byDefault);
   byDefault->setSnapping(std::string(kSnappingNone));
-  QS803AppClass* rule = QS814insertApplication(ctx.get());
+  QS803AppClass* rule = QS814insertApplication(errors, ctx.get());
   rule->setMatchingKey(
       QS803AppClass::matchingKeyFromURL(platform, home.path() + "/share/applications/velmora-test-dialog.desktop"));
   rule->setSnapping(std::string(kSnappingDefaultButton));
@@ -495,10 +495,10 @@ TEST_F(SnappingOnXvfb, TheAgentsSnappingControllerOnTheDesktopPortSnapsByTheStor
   p.sleeper = nullptr;
   const Point start{200, 150};
   ASSERT_EQ(cursor->warpMouseCursorPosition(start), kCGErrorSuccess);
-  AutoSnapping engine(p);
+  AutoSnapping engine(p, errors);
   engine.setCancelButtonTitle("Cancel");
-  setProcessIdentity({ProcessRole::Agent, {"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""}, {}});
-  controller = std::make_unique<SnappingController>(p, [this] { return ctx.get(); }, &engine);
+  identity = {ProcessRole::Agent, {"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""}, {}};
+  controller = std::make_unique<SnappingController>(p, errorContext(), [this] { return ctx.get(); }, &engine);
   controller->startAutoSnapping();
   EXPECT_TRUE(controller->snappingStarted());
   EXPECT_EQ(engine.target(), kSnapDefaultButton) << "the frontmost program's own rule";
@@ -531,7 +531,6 @@ TEST_F(SnappingOnXvfb, TheAgentsSnappingControllerOnTheDesktopPortSnapsByTheStor
   controller->stopAutoSnapping();
   EXPECT_FALSE(engine.isRunning());
   controller.reset();
-  setProcessIdentity({});
 }
 
 // What a window manager announces on the root window, set by the test standing in for one, and

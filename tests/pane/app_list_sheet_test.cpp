@@ -55,9 +55,9 @@ class AppListSheet : public test::PaneBench {
 
 TEST_F(AppListSheet, TheListHoldsTheDefaultRecordFirstAndOnlySnappingRecords) {
   ManagedObjectContext* ctx = pane->managedObjectContext();
-  QS803AppClass* standard = QS814insertApplication(ctx);  // the sibling product's kind
+  QS803AppClass* standard = QS814insertApplication(errors, ctx);  // the sibling product's kind
   ASSERT_TRUE(standard->initWithURL(bundle("Zed", "com.example.zed")));
-  ASSERT_TRUE(QS803AppClass::insertSnappingAppWithObject(FileURL{bundle("Alpha", "com.example.alpha")}, ctx));
+  ASSERT_TRUE(QS803AppClass::insertSnappingAppWithObject(errors, FileURL{bundle("Alpha", "com.example.alpha")}, ctx));
   loop.runPass();
   EXPECT_EQ(listed(), (std::vector<std::string>{"Default", "Alpha"}));
 }

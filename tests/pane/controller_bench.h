@@ -55,7 +55,7 @@ class PaneBench : public SimWorld {
                    return static_cast<pid_t>(7000 + spawned.size());
                  }),
         admin(home.path() + "/world") {
-    setProcessIdentity({ProcessRole::Pane, {}, {"quillon.Velmora.prefpane", "Velmora", "2.2.3", ""}});
+    identity = {ProcessRole::Pane, {}, {"quillon.Velmora.prefpane", "Velmora", "2.2.3", ""}};
     std::filesystem::create_directories(home.path() + "/world");
     platform.workspace = &workspace;
     platform.serviceManager = &services;
@@ -71,10 +71,9 @@ class PaneBench : public SimWorld {
   }
   ~PaneBench() override {
     pane.reset();
-    setProcessIdentity({});
   }
 
-  void make() { pane = std::make_unique<quillon_Velmora_prefpane>(platform, window, settings); }
+  void make() { pane = std::make_unique<quillon_Velmora_prefpane>(platform, errorContext(), window, settings); }
   // Loads and shows the pane as the settings host does.
   void open() {
     if (!pane) make();
@@ -99,9 +98,9 @@ class PaneBench : public SimWorld {
   void writeStore(const std::vector<Stored>& devices, const std::optional<std::string>& selectedIndex = {}) {
     StoreContextRef ctx;
     ErrorInfo error;
-    ASSERT_EQ(QS814createMOC(platform, settings.storePath, nullptr, false, &ctx, &error), 0) << error.code;
+    ASSERT_EQ(QS814createMOC(platform, errors, settings.storePath, nullptr, false, &ctx, &error), 0) << error.code;
     for (const auto& d : devices) {
-      QS802DeviceClass* rec = QS814insertDevice(ctx.get());
+      QS802DeviceClass* rec = QS814insertDevice(errors, ctx.get());
       rec->setVid(d.vid);
       rec->setPid(d.pid);
       rec->setMid(d.mid);
@@ -110,7 +109,7 @@ class PaneBench : public SimWorld {
       ASSERT_TRUE(rec->insert5CursorSpeedsWithSens(-1, -1));
     }
     if (selectedIndex) {
-      QS809UserInfoClass* info = QS814insertUserInfo(ctx.get());
+      QS809UserInfoClass* info = QS814insertUserInfo(errors, ctx.get());
       info->setVlDeviceSelectedIndex(selectedIndex);
     }
     ASSERT_EQ(QS814saveMOC(ctx.get(), &error), 0);

@@ -23,14 +23,14 @@ class PaneChanges : public test::PaneBench {
   size_t storedApplications() {
     StoreContextRef ctx;
     ErrorInfo error;
-    EXPECT_EQ(QS814createMOC(platform, settings.storePath, nullptr, true, &ctx, &error), 0);
+    EXPECT_EQ(QS814createMOC(platform, errors, settings.storePath, nullptr, true, &ctx, &error), 0);
     return ctx ? ctx->fetch(EntityKind::Application).size() : 0;
   }
   // The favourite as the store file holds it, read by another program.
   std::optional<std::string> storedSensitivity(int64_t index) {
     StoreContextRef ctx;
     ErrorInfo error;
-    EXPECT_EQ(QS814createMOC(platform, settings.storePath, nullptr, true, &ctx, &error), 0);
+    EXPECT_EQ(QS814createMOC(platform, errors, settings.storePath, nullptr, true, &ctx, &error), 0);
     for (QS802DeviceClass* d : QS814allDevices(ctx.get()))
       for (QS805CursorSpeedClass* cs : d->cursorSpeeds())
         if (cs->index() == index) return cs->sensitivity();
@@ -107,7 +107,7 @@ TEST_F(PaneChanges, OnlySnappingChangesOfApplicationsReachTheAgent) {
   const size_t appsBefore = storedApplications();
   std::string app = home.path() + "/Applications/TextEdit.app";
   ASSERT_TRUE(workspace.makeBundle(app, "com.apple.TextEdit"));
-  QS803AppClass* rec = QS803AppClass::insertSnappingAppWithObject(AppObject(FileURL{app}), pane->managedObjectContext());
+  QS803AppClass* rec = QS803AppClass::insertSnappingAppWithObject(errors, AppObject(FileURL{app}), pane->managedObjectContext());
   ASSERT_TRUE(rec);
   loop.runPass();
   loop.advance(0.2);

@@ -58,8 +58,8 @@ TEST_F(PaneLife, AStoreFromANewerVersionShowsTheErrorView) {
   {
     StoreContextRef ctx;
     ErrorInfo error;
-    ASSERT_EQ(QS814createMOC(platform, settings.storePath, &newer, false, &ctx, &error), 0);
-    QS814insertUserInfo(ctx.get());
+    ASSERT_EQ(QS814createMOC(platform, errors, settings.storePath, &newer, false, &ctx, &error), 0);
+    QS814insertUserInfo(errors, ctx.get());
     ASSERT_EQ(QS814saveMOC(ctx.get(), &error), 0);
   }
   open();
@@ -75,7 +75,7 @@ TEST_F(PaneLife, OpeningAnnouncesThePaneAndMakesTheDefaultRecords) {
   ASSERT_EQ(commands(cmd::kApplicationLaunched).size(), 1u);
   EXPECT_EQ(commandString(commands(cmd::kApplicationLaunched).back(), key::kReceiver), "quillon.Velmora.boa");
   EXPECT_TRUE(pane->userInfo());
-  EXPECT_TRUE(QS803AppClass::fetchDefSnappingApp(pane->managedObjectContext()));
+  EXPECT_TRUE(QS803AppClass::fetchDefSnappingApp(errors, pane->managedObjectContext()));
   EXPECT_TRUE(pane->curveView().isPrepared());
   leave();
   EXPECT_FALSE(pane->curveView().isPrepared());

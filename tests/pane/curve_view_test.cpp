@@ -33,7 +33,7 @@ class CurveViewTest : public CurveViewBench {
     return all;
   }
 
-  VL260CurveView view{platform, host};
+  VL260CurveView view{platform, errorContext(), host};
 };
 
 TEST_F(CurveViewTest, ADeviceChangeStoresZoomAndVisibilityIntoTheOldDeviceAndLoadsTheNewOnes) {
@@ -242,7 +242,7 @@ TEST_F(CurveViewTest, WithoutRawInputOnTheSystemTheGraphStaysAndOnlyTheIndicator
   // a failure that ends the window.
   Platform noRawInput = platform;
   noRawInput.hidManagers = nullptr;
-  VL260CurveView bare{noRawInput, host};
+  VL260CurveView bare{noRawInput, errorContext(), host};
   QS802DeviceClass* d = device(kMouseVid, kMousePid, "USB", "generic-usb-optical-mouse");
   host.device = d;
   host.selection = 0;

@@ -286,9 +286,9 @@ TEST_F(Quarantine, PrivilegedCommandNumbers) {
   Platform none = platform;
   none.adminPrompt = nullptr;
   AuthorizationRef auth;
-  EXPECT_EQ(QS818createAuthorization(platform, nullptr), kAuthorizationNoOut);
-  EXPECT_EQ(QS818createAuthorization(none, &auth), kAuthorizationNotCreated);
-  EXPECT_EQ(errorStackEntries().back(), std::to_string(kAuthorizationInternal));
+  EXPECT_EQ(QS818createAuthorization(platform, errors, nullptr), kAuthorizationNoOut);
+  EXPECT_EQ(QS818createAuthorization(none, errors, &auth), kAuthorizationNotCreated);
+  EXPECT_EQ(errorStackEntries(errors).back(), std::to_string(kAuthorizationInternal));
 
   std::string error;
   struct Case {
@@ -296,26 +296,26 @@ TEST_F(Quarantine, PrivilegedCommandNumbers) {
     int32_t result;
   };
   for (auto [answer, result] : {Case{sim::AdminAnswer::Cancel, kAdminCancelled}, Case{sim::AdminAnswer::Deny, kAdminDenied}}) {
-    QS810errorBuf(true);
+    errors.clear();
     ASSERT_TRUE(admin.setAnswer(answer));
-    EXPECT_EQ(QS818createAuthorization(platform, &auth, "why"), result);
+    EXPECT_EQ(QS818createAuthorization(platform, errors, &auth, "why"), result);
     EXPECT_FALSE(auth);
-    EXPECT_EQ(errorStackEntries(), std::vector<std::string>{"818.0042"}) << "pushed as module and site";
+    EXPECT_EQ(errorStackEntries(errors), std::vector<std::string>{"818.0042"}) << "pushed as module and site";
   }
   ASSERT_TRUE(admin.setAnswer(sim::AdminAnswer::Accept));
-  ASSERT_EQ(QS818createAuthorization(platform, &auth, "why"), 0);
+  ASSERT_EQ(QS818createAuthorization(platform, errors, &auth, "why"), 0);
   ASSERT_TRUE(auth);
-  EXPECT_EQ(QS818plivilegeCommand(nullptr, "/bin/rm", {"-rf", "x"}), kPrivilegeNoAuthorization);
-  EXPECT_EQ(QS818plivilegeCommand(auth.get(), nullptr, {}), kPrivilegeNoAuthorization);
+  EXPECT_EQ(QS818plivilegeCommand(errors, nullptr, "/bin/rm", {"-rf", "x"}), kPrivilegeNoAuthorization);
+  EXPECT_EQ(QS818plivilegeCommand(errors, auth.get(), nullptr, {}), kPrivilegeNoAuthorization);
 
   std::string victim = home.path() + "/Local/gone";
   std::filesystem::create_directories(victim + "/inside");
-  EXPECT_EQ(QS818plivilegeCommand(auth.get(), "/bin/rm", {"-rf", victim.c_str(), nullptr, "ignored"}), 0);
+  EXPECT_EQ(QS818plivilegeCommand(errors, auth.get(), "/bin/rm", {"-rf", victim.c_str(), nullptr, "ignored"}), 0);
   EXPECT_FALSE(std::filesystem::exists(victim));
   EXPECT_EQ(admin.shownPrompts().back().operations, (std::vector<std::vector<std::string>>{{"rm", "-rf", victim}}));
-  QS810errorBuf(true);
-  EXPECT_EQ(QS818plivilegeCommand(auth.get(), "/bin/rm", {"-rf", "/etc/outside-the-world"}), kPrivilegeRunFailed);
-  EXPECT_EQ(errorStackEntries().size(), 1u) << "the status is pushed";
+  errors.clear();
+  EXPECT_EQ(QS818plivilegeCommand(errors, auth.get(), "/bin/rm", {"-rf", "/etc/outside-the-world"}), kPrivilegeRunFailed);
+  EXPECT_EQ(errorStackEntries(errors).size(), 1u) << "the status is pushed";
 }
 
 }  // namespace

@@ -122,9 +122,9 @@ TEST_F(Uninstall, WithTheSiblingTheSharedStoreStaysWithoutOurSelection) {
   EXPECT_FALSE(fs::exists(bundlePath));
   StoreContextRef ctx;
   ErrorInfo error;
-  ASSERT_EQ(QS814createMOC(platform, settings.storePath, nullptr, true, &ctx, &error), 0);
-  ASSERT_TRUE(QS814fetchUserInfo(ctx.get()));
-  EXPECT_FALSE(QS814fetchUserInfo(ctx.get())->vlDeviceSelectedIndex());
+  ASSERT_EQ(QS814createMOC(platform, errors, settings.storePath, nullptr, true, &ctx, &error), 0);
+  ASSERT_TRUE(QS814fetchUserInfo(errors, ctx.get()));
+  EXPECT_FALSE(QS814fetchUserInfo(errors, ctx.get())->vlDeviceSelectedIndex());
 }
 
 TEST_F(Uninstall, TheAllUsersCopyNeedsThePasswordAndCancelOrDenyChangesNothing) {
@@ -221,7 +221,7 @@ TEST_F(Uninstall, AFileThatCannotGoStopsNothingElseAndASecondRunFinishes) {
   EXPECT_FALSE(rest.userPane);
   RecordingUninstallHooks hooks;
   std::vector<UninstallFailure> failures;
-  EXPECT_EQ(runUninstall(platform, rest, "why", hooks, &failures), kUninstallSettingsFolderSite);
+  EXPECT_EQ(runUninstall(platform, errors, rest, "why", hooks, &failures), kUninstallSettingsFolderSite);
   ASSERT_EQ(failures.size(), 1u);
   EXPECT_EQ(failures[0].item.kind, "settings folder");
   EXPECT_NE(failures[0].reason.find("stuck"), std::string::npos) << failures[0].reason;
@@ -229,7 +229,7 @@ TEST_F(Uninstall, AFileThatCannotGoStopsNothingElseAndASecondRunFinishes) {
   EXPECT_EQ(hooks.fatals[0].site, kUninstallSettingsFolderSite);
   release();
   hooks.fatals.clear();
-  EXPECT_EQ(runUninstall(platform, planUninstall(platform), "why", hooks, &failures), 0);
+  EXPECT_EQ(runUninstall(platform, errors, planUninstall(platform), "why", hooks, &failures), 0);
   EXPECT_TRUE(failures.empty());
   EXPECT_TRUE(hooks.fatals.empty());
   EXPECT_FALSE(fs::exists(settingsFolder));

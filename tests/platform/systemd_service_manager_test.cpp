@@ -147,6 +147,7 @@ class SystemdManagerTest : public ::testing::Test {
   std::unique_ptr<SystemdServiceManager> manager;
   Platform platform;
   size_t seen = 0;
+  ErrorStack errors;
 };
 
 TEST_F(SystemdManagerTest, RegistersAUnitAndDrivesTheManagerInOrder) {
@@ -174,7 +175,7 @@ TEST_F(SystemdManagerTest, RegistersAUnitAndDrivesTheManagerInOrder) {
       << manager->lastError() << readText(dir.path() + "/mock.log");
   EXPECT_TRUE(QS812isLaunchAgentLoaded(platform, kLabel));
 
-  EXPECT_EQ(QS812startLaunchAgentForBundleID(platform, kLabel), 0);
+  EXPECT_EQ(QS812startLaunchAgentForBundleID(platform, errors, kLabel), 0);
   EXPECT_EQ(takeCalls(), std::vector<std::string>{std::string("StartUnit ") + kUnit});
   EXPECT_EQ(manager->stop(kLabel).code(), 0);
   EXPECT_FALSE(QS812isLaunchAgentLoaded(platform, kLabel));
@@ -194,9 +195,9 @@ TEST_F(SystemdManagerTest, AFailedLoadIsExplainedWithTheManagersOwnText) {
   ASSERT_TRUE(why);
   EXPECT_EQ(why->domain, kLabel);
   EXPECT_EQ(*why->userInfo[kDescriptionKey].asString(), std::string(kUnit) + " is failed (result: exit-code), exit status 203");
-  QS810errorBuf(true);
-  EXPECT_EQ(QS812startLaunchAgentForBundleID(platform, kLabel), kLaunchAgentStartFailed);
-  QS810errorBuf(true);
+  errors.clear();
+  EXPECT_EQ(QS812startLaunchAgentForBundleID(platform, errors, kLabel), kLaunchAgentStartFailed);
+  errors.clear();
 
   // A unit file the manager has not loaded: its "not loaded" answer.
   QS812removeLaunchAgent(platform, agent);

@@ -31,8 +31,8 @@ class DefinedDevice : public test::StoreBench {
     return std::make_shared<const QS834DeviceDefinition>(pl::Value(std::move(content)), "mem.xml", false);
   }
 
-  static bool stackHas(const std::string& entry) {
-    auto e = errorStackEntries();
+  bool stackHas(const std::string& entry) {
+    auto e = errorStackEntries(errors);
     return std::find(e.begin(), e.end(), entry) != e.end();
   }
 };
@@ -40,8 +40,8 @@ class DefinedDevice : public test::StoreBench {
 TEST_F(DefinedDevice, ReceiverWithMxMaster3TakesTheDefinitionsNameAndResolution) {
   auto ctx = open(false);
   RegistryId entry = serviceEntry("logitech-unifying-receiver");
-  QS802DeviceClass* d = VL714insertDefinedDevice(definitions, 0x46D, 0xC52B, 0x4082, "USB", entry, ctx.get(), -1, -1);
-  ASSERT_NE(d, nullptr) << ::testing::PrintToString(errorStackEntries());
+  QS802DeviceClass* d = VL714insertDefinedDevice(errors, definitions, 0x46D, 0xC52B, 0x4082, "USB", entry, ctx.get(), -1, -1);
+  ASSERT_NE(d, nullptr) << ::testing::PrintToString(errorStackEntries(errors));
   EXPECT_EQ(d->registryName(), "MX Master 3 (Unifying Receiver)");
   EXPECT_EQ(d->pointerResolution(), "1000") << "the receiver reports 400; the mouse has 1000";
   ASSERT_TRUE(d->deviceDefinition());
@@ -53,7 +53,7 @@ TEST_F(DefinedDevice, ReceiverWithMxMaster3TakesTheDefinitionsNameAndResolution)
 TEST_F(DefinedDevice, UnknownDeviceKeepsWhatTheRegistrySays) {
   auto ctx = open(false);
   RegistryId entry = serviceEntry("wacom-intuos-tablet");
-  QS802DeviceClass* d = VL714insertDefinedDevice(definitions, 0x56A, 0x374, 0, "USB", entry, ctx.get(), 300, 1.5);
+  QS802DeviceClass* d = VL714insertDefinedDevice(errors, definitions, 0x56A, 0x374, 0, "USB", entry, ctx.get(), 300, 1.5);
   ASSERT_NE(d, nullptr);
   EXPECT_FALSE(d->deviceDefinition());
   EXPECT_EQ(d->pointerResolution(), "400");
@@ -73,7 +73,7 @@ TEST_F(DefinedDevice, UsersOwnDefinitionWinsAndAPersonalityWithoutNameUsesThePro
                                       {"personalities", pl::Array{pl::Value(pl::Dict{{"vid", 0x4C}, {"pid", 0x269}})}}}));
   auto ctx = open(false);
   RegistryId entry = serviceEntry("magic-mouse-2-bluetooth");
-  QS802DeviceClass* d = VL714insertDefinedDevice(definitions, 0x4C, 0x269, 0, "Bluetooth", entry, ctx.get(), -1, -1);
+  QS802DeviceClass* d = VL714insertDefinedDevice(errors, definitions, 0x4C, 0x269, 0, "Bluetooth", entry, ctx.get(), -1, -1);
   ASSERT_NE(d, nullptr);
   // The shipped definition scores 1101 (with transport) and beats the user's 1100.
   EXPECT_EQ(d->registryName(), "Magic Mouse 2");
@@ -85,7 +85,7 @@ TEST_F(DefinedDevice, UsersOwnDefinitionWinsAndAPersonalityWithoutNameUsesThePro
                                       {"pointerResolution", "1600"},
                                       {"personalities", pl::Array{pl::Value(pl::Dict{
                                                             {"vid", 0x4C}, {"pid", 0x269}, {"transport", "Bluetooth"}})}}}));
-  QS802DeviceClass* again = VL714insertDefinedDevice(definitions, 0x4C, 0x269, 0, "Bluetooth", entry, ctx.get(), -1, -1);
+  QS802DeviceClass* again = VL714insertDefinedDevice(errors, definitions, 0x4C, 0x269, 0, "Bluetooth", entry, ctx.get(), -1, -1);
   ASSERT_NE(again, nullptr);
   EXPECT_EQ(again->registryName(), "My Magic Mouse") << "equal scores: the user's definition wins";
   EXPECT_EQ(again->pointerResolution(), "1600");
@@ -94,14 +94,14 @@ TEST_F(DefinedDevice, UsersOwnDefinitionWinsAndAPersonalityWithoutNameUsesThePro
 
 TEST_F(DefinedDevice, InsertFailurePushesItsNumber) {
   auto ctx = open(false);
-  QS810errorBuf(true);
-  EXPECT_EQ(VL714insertDefinedDevice(definitions, 0, 0xC52B, 0, "USB", serviceEntry("logitech-unifying-receiver"), ctx.get(), -1, -1),
+  errors.clear();
+  EXPECT_EQ(VL714insertDefinedDevice(errors, definitions, 0, 0xC52B, 0, "USB", serviceEntry("logitech-unifying-receiver"), ctx.get(), -1, -1),
             nullptr);
-  EXPECT_TRUE(stackHas("714.0038")) << ::testing::PrintToString(errorStackEntries());
-  QS810errorBuf(true);
-  EXPECT_EQ(VL714insertDefinedDevice(definitions, 0x46D, 0xC52B, 0, "USB", 0, ctx.get(), -1, -1), nullptr) << "no registry entry";
+  EXPECT_TRUE(stackHas("714.0038")) << ::testing::PrintToString(errorStackEntries(errors));
+  errors.clear();
+  EXPECT_EQ(VL714insertDefinedDevice(errors, definitions, 0x46D, 0xC52B, 0, "USB", 0, ctx.get(), -1, -1), nullptr) << "no registry entry";
   EXPECT_TRUE(stackHas("714.0038"));
-  EXPECT_EQ(VL714insertDefinedDevice(definitions, 0x46D, 0xC52B, 0, "USB", 1, nullptr, -1, -1), nullptr) << "no context";
+  EXPECT_EQ(VL714insertDefinedDevice(errors, definitions, 0x46D, 0xC52B, 0, "USB", 1, nullptr, -1, -1), nullptr) << "no context";
 }
 
 TEST_F(DefinedDevice, ApplyingTakesOnlyAResolutionWithinLimitsThatDiffers) {

@@ -59,7 +59,7 @@ TEST_F(StoreNumbers, PatternFillsKeepADot) {
   EXPECT_EQ(formatPattern("%@", {0.5}), "0.5") << "a real shown as text";
   ErrorInfo e = speedRangeError(platform, BundleInfo{"quillon.Velmora.prefpane", "", "", ""}, 20.5, 0, 20);
   EXPECT_EQ(e.userInfo[kDescriptionKey].describe(), "A value of 20.5 is out of range.\nAcceptable values are 0 to 20.");
-  ErrorInfo g = QS812speedRangeError(platform, nullptr, 1990.5, 5, 1990);
+  ErrorInfo g = QS812speedRangeError(platform, identity, nullptr, 1990.5, 5, 1990);
   EXPECT_EQ(g.userInfo[kDescriptionKey].describe(), "A value of 1990.5 is out of range.\nAcceptable values are 5 to 1990.");
 }
 
@@ -92,7 +92,7 @@ TEST_F(StoreNumbers, DecimalTextAttributesRefuseNonFiniteValues) {
   EXPECT_EQ(cs->trackingSpeed(), std::nullopt);
 
   // A dictionary copied in (an import) cannot bring one in either.
-  QS805CursorSpeedClass* fresh = QS814insertCursorSpeed(ctx.get());
+  QS805CursorSpeedClass* fresh = QS814insertCursorSpeed(errors, ctx.get());
   fresh->initWithCSDic(pl::Dict{{"index", 1}, {"sensitivity", "nan"}, {"trackingSpeed", "0.5"}});
   EXPECT_EQ(fresh->sensitivity(), std::nullopt);
   EXPECT_EQ(fresh->trackingSpeed(), "0.5");
@@ -130,7 +130,7 @@ TEST_F(StoreNumbers, ExchangeValuesArriveUnchanged) {
   ASSERT_TRUE(r.content) << r.detail;
   EXPECT_EQ(r.version, 1.1);
 
-  QS802DeviceClass* d = QS814insertDevice(ctx.get());
+  QS802DeviceClass* d = QS814insertDevice(errors, ctx.get());
   ASSERT_NE(d->initWithDevDic(*(*r.content)[0].asDict()), nullptr);
   save(ctx.get());
   StoreContextRef again = open(true);

@@ -19,7 +19,7 @@ class AppRecordTest : public test::StoreBench {
  protected:
   void SetUp() override { ctx = open(false); }
   std::string apps() const { return home.path() + "/Applications"; }
-  QS803AppClass* snappingApp(const AppObject& o) { return QS803AppClass::insertSnappingAppWithObject(o, ctx.get()); }
+  QS803AppClass* snappingApp(const AppObject& o) { return QS803AppClass::insertSnappingAppWithObject(errors, o, ctx.get()); }
   StoreContextRef ctx;
 };
 
@@ -79,15 +79,15 @@ TEST_F(AppRecordTest, MadeFromAFileAProcessOrNothing) {
   ASSERT_NE(def, nullptr);
   EXPECT_TRUE(def->isDefault());
   EXPECT_EQ(def->snapping(), kSnappingNone);
-  EXPECT_EQ(QS803AppClass::fetchDefSnappingApp(ctx.get()), def);
+  EXPECT_EQ(QS803AppClass::fetchDefSnappingApp(errors, ctx.get()), def);
 
   // A file that is not there: nothing is left in the store.
   size_t before = ctx->fetch(EntityKind::Application).size();
   EXPECT_EQ(snappingApp(AppObject(FileURL{apps() + "/Gone.app"})), nullptr);
-  EXPECT_EQ(errorStackEntries().front(), "803.0171");
+  EXPECT_EQ(errorStackEntries(errors).front(), "803.0171");
   RunningApplication gone{8, "", "", "/nowhere/tool", "tool"};
   EXPECT_EQ(snappingApp(AppObject(gone)), nullptr);
-  EXPECT_EQ(errorStackEntries().front(), "803.0195");
+  EXPECT_EQ(errorStackEntries(errors).front(), "803.0195");
   EXPECT_EQ(ctx->fetch(EntityKind::Application).size(), before);
 }
 
@@ -136,7 +136,7 @@ TEST_F(AppRecordTest, SnappingValuesAndMenu) {
   EXPECT_EQ(app->snapping(), kSnappingCancelButton);
   EXPECT_EQ(QS803AppClass::snappingIX(std::string("Dock")), 7u);
   EXPECT_FALSE(QS803AppClass::snappingIX(std::string("Elsewhere")));
-  EXPECT_FALSE(QS803AppClass::fetchAllSnappingApps(nullptr));
+  EXPECT_FALSE(QS803AppClass::fetchAllSnappingApps(errors, nullptr));
 
   def->setAlignedDisplayName("Renamed");
   EXPECT_EQ(def->name(), std::nullopt);

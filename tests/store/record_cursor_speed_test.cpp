@@ -17,7 +17,7 @@ class CursorSpeedRecordTest : public test::StoreBench {
     ctx = open(false);
   }
   QS805CursorSpeedClass* make(int64_t index, double sens, double tracking) {
-    QS805CursorSpeedClass* cs = QS814insertCursorSpeed(ctx.get());
+    QS805CursorSpeedClass* cs = QS814insertCursorSpeed(errors, ctx.get());
     EXPECT_EQ(cs->initWithIndex(index, sens, tracking), cs);
     return cs;
   }

@@ -33,7 +33,7 @@ TEST_F(DeviceRecordTest, IsMadeFromAServiceIdentity) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.profile);
-    QS802DeviceClass* d = QS814insertDeviceWithInfo(c.vid, c.pid, c.mid, c.transport, entryOf(c.profile), ctx.get());
+    QS802DeviceClass* d = QS814insertDeviceWithInfo(errors, c.vid, c.pid, c.mid, c.transport, entryOf(c.profile), ctx.get());
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(d->registryName(), c.registryName);
     EXPECT_EQ(d->pointerResolution(), c.resolution);
@@ -50,9 +50,9 @@ TEST_F(DeviceRecordTest, RefusesAnIncompleteIdentityAndLeavesNothingBehind) {
     RegistryId entry;
   } cases[] = {{0, "USB", entry}, {0x93a, "", entry}, {0x93a, "USB", 0}};
   for (const Case& c : cases) {
-    QS810errorBuf(true);
-    EXPECT_EQ(QS814insertDeviceWithInfo(c.vid, 0x2510, 0, c.transport, c.entry, ctx.get()), nullptr);
-    EXPECT_EQ(errorStackEntries(), (std::vector<std::string>{"814.0460", "802.0136"}));
+    errors.clear();
+    EXPECT_EQ(QS814insertDeviceWithInfo(errors, c.vid, 0x2510, 0, c.transport, c.entry, ctx.get()), nullptr);
+    EXPECT_EQ(errorStackEntries(errors), (std::vector<std::string>{"814.0460", "802.0136"}));
   }
   EXPECT_TRUE(QS814allDevices(ctx.get()).empty());
   EXPECT_FALSE(ctx->hasChanges());
@@ -64,7 +64,7 @@ TEST_F(DeviceRecordTest, AnUnknownProductNameIsNotStored) {
     if (mac.registry().property(e, "Product")) mac.setProperty(e, "Product", pl::Value("unKnown"));
   mac.setProperty(top, "USB Product Name", pl::Value("UNKNOWN"));
   RegistryId entry = QS852createRegistry(platform, pointingService(top).get());
-  QS802DeviceClass* d = QS814insertDeviceWithInfo(0x93a, 0x2510, 0, "USB", entry, ctx.get());
+  QS802DeviceClass* d = QS814insertDeviceWithInfo(errors, 0x93a, 0x2510, 0, "USB", entry, ctx.get());
   ASSERT_NE(d, nullptr);
   EXPECT_EQ(d->registryName(), std::nullopt);
   EXPECT_EQ(d->displayName(), "Device");
@@ -124,7 +124,7 @@ TEST_F(DeviceRecordTest, AnotherVendorsDriverWinsWhicheverServiceComesFirst) {
     if (!appleFirst) {
       EXPECT_EQ(d->pointerResolution(), "123");
     }
-    EXPECT_EQ(QS814fetchDeviceForClient(vendorService.get(), ctx.get()), d);
+    EXPECT_EQ(QS814fetchDeviceForClient(errors, vendorService.get(), ctx.get()), d);
     d->removeClient(vendorService);
     d->removeClient(appleService);
     EXPECT_FALSE(d->driverManufacture());
@@ -143,13 +143,13 @@ TEST_F(DeviceRecordTest, TheSiblingDriversServiceKeepsTheStoredResolution) {
   ASSERT_EQ(d->addClient(pointingService(top)), 0);
   EXPECT_TRUE(d->isDrovanaDriver());
   EXPECT_EQ(d->pointerResolution(), "777");
-  EXPECT_EQ(QS814fetchDeviceForLocationID(QS852createRegistry(platform, pointingService(top).get()), ctx.get()), d);
-  EXPECT_EQ(QS814fetchDeviceForLocationID(0, ctx.get()), nullptr);
-  EXPECT_EQ(errorStackEntries().front(), "814.0562");
+  EXPECT_EQ(QS814fetchDeviceForLocationID(errors, QS852createRegistry(platform, pointingService(top).get()), ctx.get()), d);
+  EXPECT_EQ(QS814fetchDeviceForLocationID(errors, 0, ctx.get()), nullptr);
+  EXPECT_EQ(errorStackEntries(errors).front(), "814.0562");
 }
 
 TEST_F(DeviceRecordTest, FiveDefaultFavouritesOnceOnly) {
-  QS802DeviceClass* d = QS814insertDevice(ctx.get());
+  QS802DeviceClass* d = QS814insertDevice(errors, ctx.get());
   d->setCursorSpeedSelectedIndex(4);
   ASSERT_EQ(d->insert5CursorSpeedsWithSens(-1, -1), d);
   auto css = d->cursorSpeeds();
@@ -214,7 +214,7 @@ TEST_F(DeviceRecordTest, DictionaryFormInitAndImport) {
   EXPECT_EQ(devdic::deviceIndex(dic), "46d-c52b-4082-USB");
   EXPECT_EQ(devdic::deviceName(dic), "Source");
 
-  QS802DeviceClass* copy = QS814insertDevice(ctx.get());
+  QS802DeviceClass* copy = QS814insertDevice(errors, ctx.get());
   ASSERT_EQ(copy->initWithDevDic(dic), copy);
   EXPECT_EQ(copy->name(), "Source");
   EXPECT_EQ(copy->cursorSpeeds().size(), 5u);
@@ -312,7 +312,7 @@ TEST_F(DeviceRecordTest, StatusAndGraphDataOfTheFirstService) {
   EXPECT_FALSE(d->VL702acclTable());
 
   EXPECT_EQ(d->VL702addClient(nullptr), 7020106);
-  EXPECT_EQ(errorStackEntries().front(), "802.0441");
+  EXPECT_EQ(errorStackEntries(errors).front(), "802.0441");
 
   d->setCursorSpeedSelectedIndex(1);
   for (const std::set<uint64_t>& sel : {std::set<uint64_t>{5}, std::set<uint64_t>{}}) {

@@ -58,17 +58,17 @@ TEST_F(StoreContext, MissingFileOpensEmptyAndOnlyTheFirstRealSaveWritesIt) {
     StoreContextRef ctx = open(false);
     ASSERT_TRUE(ctx);
     EXPECT_TRUE(QS814allDevices(ctx.get()).empty());
-    EXPECT_EQ(QS814fetchUserInfo(ctx.get()), nullptr);
+    EXPECT_EQ(QS814fetchUserInfo(errors, ctx.get()), nullptr);
     save(ctx.get());
     EXPECT_FALSE(fs::exists(storePath())) << "a save without changes must not create the file";
-    QS814insertUserInfo(ctx.get())->setVlDeviceSelectedIndex(std::string("46d-c52b-4082-USB"));
+    QS814insertUserInfo(errors, ctx.get())->setVlDeviceSelectedIndex(std::string("46d-c52b-4082-USB"));
     save(ctx.get());
     EXPECT_TRUE(fs::exists(storePath()));
   }
   StoreContextRef ro = open(true);
   ASSERT_TRUE(ro);
-  ASSERT_NE(QS814fetchUserInfo(ro.get()), nullptr);
-  EXPECT_EQ(QS814fetchUserInfo(ro.get())->vlDeviceSelectedIndex(), "46d-c52b-4082-USB");
+  ASSERT_NE(QS814fetchUserInfo(errors, ro.get()), nullptr);
+  EXPECT_EQ(QS814fetchUserInfo(errors, ro.get())->vlDeviceSelectedIndex(), "46d-c52b-4082-USB");
   EXPECT_EQ(ro->fileModelVersion(), StoreModel::current().version);
 }
 
@@ -136,14 +136,14 @@ TEST_F(StoreContext, FetchesCompareIdentityValuesAsUnsignedNumbers) {
     save(ctx.get());
   }
   StoreContextRef ro = open(true);
-  QS802DeviceClass* high = QS814fetchDevice(0xFFFFFFFFu, 0xFFFFFFFEu, 0x80000000u, "USB", ro.get());
+  QS802DeviceClass* high = QS814fetchDevice(errors, 0xFFFFFFFFu, 0xFFFFFFFEu, 0x80000000u, "USB", ro.get());
   ASSERT_NE(high, nullptr);
   EXPECT_EQ(high->index(), "ffffffff-fffffffe-80000000-USB");
-  EXPECT_EQ(QS814fetchDevice(0xFFFFFFFFu, 0xFFFFFFFEu, 0x80000000u, "Bluetooth", ro.get()), nullptr);
+  EXPECT_EQ(QS814fetchDevice(errors, 0xFFFFFFFFu, 0xFFFFFFFEu, 0x80000000u, "Bluetooth", ro.get()), nullptr);
   // Two records of one identity: the last one wins.
-  EXPECT_EQ(QS814fetchDevice(0x46d, 0xc52b, 0x4082, "USB", ro.get())->name(), "second");
-  EXPECT_EQ(QS814fetchDevice(0x46d, 0xc52b, 0x4082, "USB", nullptr), nullptr);
-  EXPECT_EQ(errorStackEntries().front(), "814.0504");
+  EXPECT_EQ(QS814fetchDevice(errors, 0x46d, 0xc52b, 0x4082, "USB", ro.get())->name(), "second");
+  EXPECT_EQ(QS814fetchDevice(errors, 0x46d, 0xc52b, 0x4082, "USB", nullptr), nullptr);
+  EXPECT_EQ(errorStackEntries(errors).front(), "814.0504");
 }
 
 TEST_F(StoreContext, ReadOnlyContextRefusesToSaveAndKeepsItsSnapshot) {
@@ -173,6 +173,30 @@ TEST_F(StoreContext, ReadOnlyContextRefusesToSaveAndKeepsItsSnapshot) {
 
   StoreContextRef fresh = open(true);
   EXPECT_EQ(QS814allDevices(fresh.get()).size(), 2u);
+}
+
+TEST_F(StoreContext, RecordsPushOnTheStackTheirContextWasGiven) {
+  // The opener's stack receives its records' failures; a context opened without one keeps its
+  // own, so a reader's failures never land on another program's stack.
+  StoreContextRef given = open(false);
+  EXPECT_EQ(&given->errorStack(), &errors);
+  QS802DeviceClass* d = makeDevice(given.get(), 0x46d, 0xc52b, 0x4082, "USB");
+  EXPECT_EQ(d->initWithVID(0, 0xc52b, 0, "USB", 1), nullptr);
+  EXPECT_EQ(errorStackEntries(errors), std::vector<std::string>{"802.0136"});
+
+  errors.clear();
+  ManagedObjectContext::Options options;
+  options.platform = platform;
+  options.readOnly = true;
+  ErrorInfo err;
+  auto own = ManagedObjectContext::open(storePath(), options, &err);
+  ASSERT_TRUE(own);
+  ASSERT_NE(&own->errorStack(), &errors);
+  QS802DeviceClass* mine = QS814insertDevice(own->errorStack(), own.get());
+  ASSERT_NE(mine, nullptr);
+  EXPECT_EQ(mine->initWithVID(0, 0xc52b, 0, "USB", 1), nullptr);
+  EXPECT_EQ(errorStackEntries(own->errorStack()), std::vector<std::string>{"802.0136"});
+  EXPECT_TRUE(errorStackEntries(errors).empty());
 }
 
 TEST_F(StoreContext, OneWriterAtATimeWhileReadersComeAndGo) {
@@ -256,7 +280,7 @@ TEST_F(StoreContext, DamagedForeignAndOddFilesFailToOpenWithoutHarm) {
     for (bool readOnly : {true, false}) {
       StoreContextRef ctx;
       ErrorInfo err;
-      int32_t rc = QS814createMOC(platform, p, nullptr, readOnly, &ctx, &err);
+      int32_t rc = QS814createMOC(platform, errors, p, nullptr, readOnly, &ctx, &err);
       if (c.opens) {
         ASSERT_EQ(rc, 0);
         EXPECT_TRUE(QS814allDevices(ctx.get()).empty());
@@ -275,9 +299,9 @@ TEST_F(StoreContext, DamagedForeignAndOddFilesFailToOpenWithoutHarm) {
   }
   fs::create_directories(home.path() + "/folder.dvsetting");
   StoreContextRef ctx;
-  EXPECT_EQ(QS814createMOC(platform, home.path() + "/folder.dvsetting", nullptr, true, &ctx, nullptr), 8140153);
-  EXPECT_EQ(QS814createMOC(platform, std::nullopt, nullptr, true, &ctx, nullptr), 8140121);
-  EXPECT_EQ(QS814createMOC(platform, storePath(), nullptr, true, nullptr, nullptr), 8140121);
+  EXPECT_EQ(QS814createMOC(platform, errors, home.path() + "/folder.dvsetting", nullptr, true, &ctx, nullptr), 8140153);
+  EXPECT_EQ(QS814createMOC(platform, errors, std::nullopt, nullptr, true, &ctx, nullptr), 8140121);
+  EXPECT_EQ(QS814createMOC(platform, errors, storePath(), nullptr, true, nullptr, nullptr), 8140121);
 }
 
 TEST_F(StoreContext, AStoreOfANewerModelIsIncompatibleAMissingOneIsNot) {
@@ -296,7 +320,7 @@ TEST_F(StoreContext, AStoreOfANewerModelIsIncompatibleAMissingOneIsNot) {
   for (bool readOnly : {true, false}) {
     StoreContextRef ctx;
     ErrorInfo err;
-    EXPECT_EQ(QS814createMOC(platform, storePath(), nullptr, readOnly, &ctx, &err), 8140153);
+    EXPECT_EQ(QS814createMOC(platform, errors, storePath(), nullptr, readOnly, &ctx, &err), 8140153);
     EXPECT_EQ(err.code, kPersistentStoreIncompatibleVersionHashError);
   }
   // A damaged file passes the check; opening it reports the damage.
@@ -407,8 +431,8 @@ TEST_F(StoreContext, ChangesAreAnnouncedAtTheEndOfThePassWithTheirKeys) {
     third->setTrackingSpeed(std::string("1.5"));
     d->removeCursorSpeedsObject(fifth);
     ctx->deleteObject(fifth);
-    QS803AppClass* made = QS814insertApplication(ctx.get());
-    QS803AppClass* dropped = QS814insertApplication(ctx.get());
+    QS803AppClass* made = QS814insertApplication(errors, ctx.get());
+    QS803AppClass* dropped = QS814insertApplication(errors, ctx.get());
     ctx->deleteObject(dropped);  // made and dropped within the pass: nobody hears of it
     made->setSnapping(std::string(kSnappingNone));
   });
@@ -631,7 +655,7 @@ TEST_F(StoreContext, TheIntegrityCheckFindsATruncatedStore) {
   std::ofstream(cut, std::ios::binary) << good.substr(0, good.size() * 2 / 3);
   StoreContextRef ctx;
   ErrorInfo err;
-  if (QS814createMOC(platform, cut, nullptr, true, &ctx, &err) == 0) {
+  if (QS814createMOC(platform, errors, cut, nullptr, true, &ctx, &err) == 0) {
     std::string problem;
     EXPECT_FALSE(ctx->checkIntegrity(&problem));
     EXPECT_NE(problem.find("damaged"), std::string::npos) << problem;
@@ -673,13 +697,13 @@ TEST_F(StoreContext, DeniedPermissionIsToldWithThePath) {
   ::chmod(storePath().c_str(), 0);
   StoreContextRef ctx;
   ErrorInfo err;
-  EXPECT_EQ(QS814createMOC(platform, storePath(), nullptr, true, &ctx, &err), 8140153);
+  EXPECT_EQ(QS814createMOC(platform, errors, storePath(), nullptr, true, &ctx, &err), 8140153);
   EXPECT_EQ(err.code, kFileReadNoPermissionError);
   EXPECT_NE(err.userInfo[kDescriptionKey].describe().find(storePath()), std::string::npos);
   ::chmod(storePath().c_str(), 0644);
   const std::string folder = fs::path(storePath()).parent_path().string();
   ::chmod(folder.c_str(), 0);
-  EXPECT_EQ(QS814createMOC(platform, storePath(), nullptr, true, &ctx, &err), 8140153);
+  EXPECT_EQ(QS814createMOC(platform, errors, storePath(), nullptr, true, &ctx, &err), 8140153);
   EXPECT_EQ(err.code, kFileReadNoPermissionError);
   ::chmod(folder.c_str(), 0755);
 }

@@ -48,7 +48,7 @@ TEST_F(StoreFiles, ChoosesTheStoreFileByTheFolderRules) {
     for (const auto& f : c.jointFiles) touch(joint() + "/" + f, f);
     for (const auto& f : c.olderFiles) touch(older() + "/" + f, f);
     bool exists = false;
-    auto url = QS814prefsFileURL(platform, &exists);
+    auto url = QS814prefsFileURL(platform, errors, &exists);
     ASSERT_TRUE(url);
     EXPECT_EQ(*url, joint() + "/" + c.expected);
     EXPECT_EQ(exists, c.exists);
@@ -58,7 +58,7 @@ TEST_F(StoreFiles, ChoosesTheStoreFileByTheFolderRules) {
   fs::remove_all(support());
   touch(older() + "/Settings.vlsetting", "settings");
   touch(older() + "/another.vlsetting", "another");
-  auto url = QS814prefsFileURL(platform);
+  auto url = QS814prefsFileURL(platform, errors);
   EXPECT_EQ(fileText(*url), "another");
   EXPECT_TRUE(fs::exists(older() + "/another.vlsetting"));
   EXPECT_TRUE(fs::exists(older() + "/Settings.vlsetting"));
@@ -71,30 +71,30 @@ TEST_F(StoreFiles, FoldersAndFailures) {
   EXPECT_EQ(QS814prefsFolderURL(platform, false, &exists), older());
   // The settings folder cannot be made where a file is in the way.
   touch(joint());
-  EXPECT_FALSE(QS814prefsFileURL(platform));
-  EXPECT_EQ(errorStackEntries().front(), "814.0051");
+  EXPECT_FALSE(QS814prefsFileURL(platform, errors));
+  EXPECT_EQ(errorStackEntries(errors).front(), "814.0051");
   StoreContextRef ctx;
   ErrorInfo err;
-  EXPECT_EQ(QS814openMOC(platform, nullptr, false, &ctx, &err), 8140177);
-  EXPECT_EQ(errorStackEntries().front(), "814.0121");
+  EXPECT_EQ(QS814openMOC(platform, errors, nullptr, false, &ctx, &err), 8140177);
+  EXPECT_EQ(errorStackEntries(errors).front(), "814.0121");
 }
 
 TEST_F(StoreFiles, OpenUsesTheChosenFileAndReadsWhatWasSaved) {
   StoreContextRef rw;
   ErrorInfo err;
-  ASSERT_EQ(QS814openMOC(platform, nullptr, false, &rw, &err), 0);
+  ASSERT_EQ(QS814openMOC(platform, errors, nullptr, false, &rw, &err), 0);
   EXPECT_EQ(QS814urlForMOC(rw.get()), joint() + "/Device.dvsetting");
   makeDevice(rw.get(), 0x5ac, 0x265, 0, "Bluetooth");
   save(rw.get());
   rw.reset();
   StoreContextRef ro;
-  ASSERT_EQ(QS814openMOC(platform, nullptr, true, &ro, &err), 0);
+  ASSERT_EQ(QS814openMOC(platform, errors, nullptr, true, &ro, &err), 0);
   EXPECT_EQ(QS814allDevices(ro.get()).size(), 1u);
   // A damaged file makes the open fail with both numbers on the stack.
   ro.reset();
   std::ofstream(joint() + "/Device.dvsetting", std::ios::trunc) << "not a store, not at all, not even close";
-  EXPECT_EQ(QS814openMOC(platform, nullptr, true, &ro, &err), 8140177);
-  EXPECT_EQ(errorStackEntries().front(), "814.0153");
+  EXPECT_EQ(QS814openMOC(platform, errors, nullptr, true, &ro, &err), 8140177);
+  EXPECT_EQ(errorStackEntries(errors).front(), "814.0153");
 }
 
 }  // namespace

@@ -28,7 +28,7 @@ class StoreBench : public SimWorld {
     std::filesystem::create_directories(std::filesystem::path(path.empty() ? storePath() : path).parent_path());
     StoreContextRef ctx;
     ErrorInfo err;
-    int32_t rc = QS814createMOC(platform, path.empty() ? storePath() : path, model, readOnly, &ctx, &err, records);
+    int32_t rc = QS814createMOC(platform, errors, path.empty() ? storePath() : path, model, readOnly, &ctx, &err, records);
     EXPECT_EQ(rc, 0) << err.userInfo[kDescriptionKey].describe();
     return ctx;
   }
@@ -41,7 +41,7 @@ class StoreBench : public SimWorld {
   // A device with its five default favourites, as the pane makes one (no registry needed).
   QS802DeviceClass* makeDevice(ManagedObjectContext* ctx, uint32_t vid, uint32_t pid, uint32_t mid,
                                const std::string& transport) {
-    QS802DeviceClass* d = QS814insertDevice(ctx);
+    QS802DeviceClass* d = QS814insertDevice(errors, ctx);
     d->setVid(vid);
     d->setPid(pid);
     d->setMid(mid);

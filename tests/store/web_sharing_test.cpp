@@ -124,14 +124,14 @@ TEST_F(WebSharing, MachineIdentifierIsASaltedDigestStablePerUser) {
   const std::string plain = QS836MachineIdentifier::plainIdentifier(platform);
   EXPECT_EQ(plain, std::string(kSerial) + ":0014:01F5");  // gid 20, uid 501
 
-  QS836MachineIdentifier first(platform);
+  QS836MachineIdentifier first(platform, errors);
   const std::string id = first.value();
   ASSERT_EQ(id.size(), 64u);
   EXPECT_EQ(id.find_first_not_of("0123456789abcdef"), std::string::npos);
   EXPECT_EQ(id.find(kSerial), std::string::npos);
   EXPECT_EQ(first.value(), id);
   // Another process of the same user reads the same salt.
-  QS836MachineIdentifier second(platform);
+  QS836MachineIdentifier second(platform, errors);
   EXPECT_EQ(second.value(), id);
 
   struct stat st {};
@@ -144,7 +144,7 @@ TEST_F(WebSharing, MachineIdentifierIsASaltedDigestStablePerUser) {
   RootedPaths otherPaths(otherHome.path(), test::sourceResources());
   Platform other = platform;
   other.paths = &otherPaths;
-  QS836MachineIdentifier theirs(other);
+  QS836MachineIdentifier theirs(other, errors);
   EXPECT_NE(theirs.value(), id);
   EXPECT_EQ(theirs.value().size(), 64u);
   // The same salt with another uid or gid digests differently too.
@@ -158,17 +158,17 @@ TEST_F(WebSharing, WithoutASerialAndWithADamagedSalt) {
   EXPECT_EQ(QS836MachineIdentifier::plainIdentifier(platform), "_noMachineID:user:0014:01F5");
   // A salt path given by the program (a world keeps it inside) is used and made with its folder.
   const std::string inWorld = home.path() + "/world/agent/sharing-salt";
-  QS836MachineIdentifier world(platform, inWorld);
+  QS836MachineIdentifier world(platform, errors, inWorld);
   EXPECT_EQ(world.value().size(), 64u);
   EXPECT_TRUE(std::filesystem::exists(inWorld));
   // A salt of the wrong length is not trusted: a new one replaces it.
   std::filesystem::resize_file(inWorld, 5);
-  QS836MachineIdentifier damaged(platform, inWorld);
+  QS836MachineIdentifier damaged(platform, errors, inWorld);
   EXPECT_EQ(damaged.value().size(), 64u);
   EXPECT_NE(damaged.value(), world.value());
   EXPECT_EQ(std::filesystem::file_size(inWorld), 32u);
   // A salt that cannot be kept anywhere gives no identifier, and so no upload.
-  QS836MachineIdentifier nowhere(platform, "/proc/velmora-no-such-folder/salt");
+  QS836MachineIdentifier nowhere(platform, errors, "/proc/velmora-no-such-folder/salt");
   EXPECT_EQ(nowhere.value(), "");
 }
 
@@ -198,7 +198,7 @@ TEST_F(WebSharing, UploadIsStartedWithoutWaitingAndCarriesTheNormalisedSetting) 
   ASSERT_TRUE(cs->setSensitivity(std::string("500")));
   ASSERT_TRUE(cs->setTrackingSpeed(std::string("1.25")));
 
-  QS836MachineIdentifier machine(platform);
+  QS836MachineIdentifier machine(platform, errors);
   EXPECT_NE(QS836uploadCursorSpeedFromApp(platform, machine, mouse, std::nullopt), 0u);
   auto log = mac.httpRequests();
   ASSERT_EQ(log.size(), 1u);

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "core/errors/error_context.h"
 #include "core/errors/error_stack.h"
 #include "core/runloop/virtual_runloop.h"
 #include "platform/api/alerts.h"
@@ -75,9 +76,7 @@ class SimWorld : public ::testing::Test {
   SimWorld()
       : mac(&loop),
         paths(home.path(), sourceResources()),
-        platform(makePlatform()) {
-    QS810errorBuf(true);
-  }
+        platform(makePlatform()) {}
 
   Platform makePlatform() {
     Platform p = mac.platform();
@@ -110,6 +109,10 @@ class SimWorld : public ::testing::Test {
   RecordingLifecycle lifecycle;
   // The ports of this simulated Mac; tests hand it to the code under test.
   Platform platform;
+  // This test's own error stack and process identity (a tool unless the test says otherwise).
+  ErrorStack errors;
+  ProcessIdentity identity;
+  ErrorContext errorContext() { return {errors, identity}; }
 };
 
 }  // namespace vl::test

@@ -17,16 +17,15 @@ class AgentOnUdev : public test::UdevBench {
   void SetUp() override {
     test::UdevBench::SetUp();
     if (IsSkipped()) return;
-    setProcessIdentity({ProcessRole::Agent, {"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""}, {}});
+    identity = {ProcessRole::Agent, {"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""}, {}};
     settings.instanceLockPath = home.path() + "/agent.lock";
     std::filesystem::create_directories(paths.temporary());
   }
   void TearDown() override {
     agent.reset();
-    setProcessIdentity({});
   }
   void launch() {
-    agent = std::make_unique<AppControllerClass>(platform, settings);
+    agent = std::make_unique<AppControllerClass>(platform, errorContext(), settings);
     agent->setActivityLog([this](const std::string& line) { log.push_back({loop.now() - t0, line}); });
     agent->applicationWillFinishLaunching();
     agent->applicationDidFinishLaunching();

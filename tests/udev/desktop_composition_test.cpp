@@ -101,7 +101,7 @@ class DesktopComposition : public test::SimWorld {
     env.set("XDG_DATA_HOME", home.path() + "/data");
     env.set("XDG_CONFIG_HOME", home.path() + "/config");
     env.set("XDG_RUNTIME_DIR", runtime);
-    setProcessIdentity({ProcessRole::Agent, {"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""}, {}});
+    identity = {ProcessRole::Agent, {"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""}, {}};
     settings.bundle.resourcesDir = test::sourceResources();
     settings.instanceLockPath = home.path() + "/agent.lock";
     settings.restoreValuesPath = home.path() + "/restore-values.plist";
@@ -109,7 +109,6 @@ class DesktopComposition : public test::SimWorld {
   }
   void TearDown() override {
     dropComposition();
-    setProcessIdentity({});
   }
   void dropComposition() {
     agent.reset();
@@ -154,7 +153,7 @@ class DesktopComposition : public test::SimWorld {
   }
   void launch() {
     process->giveLeftoversBack(settings.instanceLockPath);
-    agent = std::make_unique<AppControllerClass>(composed, settings);
+    agent = std::make_unique<AppControllerClass>(composed, errorContext(), settings);
     agent->setActivityLog([this](const std::string& line) { log.push_back(line); });
     agent->applicationWillFinishLaunching();
     agent->applicationDidFinishLaunching();

@@ -54,11 +54,11 @@ TEST_F(UdevMachineTest, EachKindOfPointingDeviceGetsItsIdentityAndOthersAreIgnor
     EXPECT_EQ(QS852getClass(platform, s.get()).value_or(""), "IOHIDEventDriver");
     // The core finds the HID device above, the event service from it, and no foreign driver.
     RegistryId entry = QS852createRegistry(platform, s.get());
-    RegistryId hidDevice = QS822createParentRegistry(platform, entry, "IOHIDDevice");
+    RegistryId hidDevice = QS822createParentRegistry(platform, errors, entry, "IOHIDDevice");
     ASSERT_NE(hidDevice, 0u);
-    EXPECT_EQ(QS822createEventServiceRegistry(platform, hidDevice), entry);
-    EXPECT_EQ(QS822searchLocationID(platform, entry)->longLongValue(), location->longLongValue());
-    EXPECT_EQ(QS822searchDriverID(platform, entry).value_or(""), "com.apple");
+    EXPECT_EQ(QS822createEventServiceRegistry(platform, errors, hidDevice), entry);
+    EXPECT_EQ(QS822searchLocationID(platform, errors, entry)->longLongValue(), location->longLongValue());
+    EXPECT_EQ(QS822searchDriverID(platform, errors, entry).value_or(""), "com.apple");
     EXPECT_TRUE(hid->createDevice(hidDevice));
   }
   // USB carries the port chain as the platform writes it, and the maker's names.
@@ -67,7 +67,7 @@ TEST_F(UdevMachineTest, EachKindOfPointingDeviceGetsItsIdentityAndOthersAreIgnor
   EXPECT_EQ(serviceString(s.get(), "Product").value_or(""), "USB Optical Mouse");
   EXPECT_EQ(serviceString(s.get(), "Manufacturer").value_or(""), "Maker");
   EXPECT_EQ(serviceString(s.get(), "SerialNumber").value_or(""), "SN1-2");
-  EXPECT_NE(QS822createParentRegistry(platform, QS852createRegistry(platform, s.get()), "IOUSBHostDevice"), 0u);
+  EXPECT_NE(QS822createParentRegistry(platform, errors, QS852createRegistry(platform, s.get()), "IOUSBHostDevice"), 0u);
   EXPECT_EQ(serviceString(serviceAt(bt).get(), "SerialNumber").value_or(""), "aa:bb:cc:dd:ee:01");
   // What a writer is told of the device.
   const auto& info = serviceAt(i2c)->info();
@@ -165,7 +165,7 @@ TEST_F(UdevMachineTest, SpeedPropertiesGoToTheWriterAndIdentityStaysPut) {
   auto s = serviceAt(usb);
   ASSERT_TRUE(s);
   std::string key = "HIDMouseAcceleration";
-  EXPECT_EQ(QS852setCursorSpeed(s.get(), &key, 600.0, 1.5, false), 0);
+  EXPECT_EQ(QS852setCursorSpeed(errors, s.get(), &key, 600.0, 1.5, false), 0);
   ASSERT_EQ(writer.writes.size(), 2u);
   EXPECT_EQ(writer.writes[0].key, "HIDPointerResolution");
   EXPECT_EQ(writer.writes[0].value.intValue(), 600 * 65536);

@@ -52,7 +52,7 @@ class UiBench : public SimWorld {
                    return static_cast<pid_t>(7001);
                  }),
         admin(home.path() + "/world") {
-    setProcessIdentity({ProcessRole::Pane, {}, {"quillon.Velmora.prefpane", "Velmora", "2.2.3", ""}});
+    identity = {ProcessRole::Pane, {}, {"quillon.Velmora.prefpane", "Velmora", "2.2.3", ""}};
     std::filesystem::create_directories(home.path() + "/world");
     platform.workspace = &workspace;
     platform.serviceManager = &services;
@@ -69,12 +69,11 @@ class UiBench : public SimWorld {
     ui.reset();
     host.reset();
     QLocale::setDefault(QLocale::c());
-    setProcessIdentity({});
   }
 
   // Loads and shows the pane in a host window as the settings host does.
   void open() {
-    ui = std::make_unique<ui::PaneUi>(platform, settings, input);
+    ui = std::make_unique<ui::PaneUi>(platform, errorContext(), settings, input);
     host = std::make_unique<QMainWindow>();
     host->menuBar()->addMenu(QStringLiteral("Velmora Settings"));
     nib = ui->mainNibName();

@@ -84,6 +84,7 @@ struct Target {
 };
 
 int install(const Platform& p, const std::string& bundle, const std::string& where) {
+  ErrorStack errors;  // this run's failures
   std::string label = velmora::kAgentBundleID;
   if (!QS812isExecutableFileAtURL(bundle)) return failure(bundle + " is no application bundle");
   // The agent's former way of starting would start a second one at login.
@@ -100,10 +101,10 @@ int install(const Platform& p, const std::string& bundle, const std::string& whe
     code = QS812registerLaunchAgent(p, bundle, &error);
   }
   if (code != 0) {
-    QS810stackError(nullptr, code);
+    QS810stackError(errors, nullptr, code);
     std::string entries;
-    for (const auto& e : errorStackEntries()) entries += " " + e;
-    QS810errorBuf(true);
+    for (const auto& e : errorStackEntries(errors)) entries += " " + e;
+    errors.clear();
     return failure("cannot register the agent (" + std::to_string(code) + ")" +
                    (error.domain.empty() ? "" : ": " + describe(error)) + "; error stack:" + entries);
   }
@@ -113,8 +114,8 @@ int install(const Platform& p, const std::string& bundle, const std::string& whe
     auto why = QS812errorMsgLaunchAgent(p, label);
     return failure("the agent did not load" + (why ? ": " + describe(*why) : std::string()));
   }
-  if (QS812startLaunchAgentForBundleID(p, label) != 0) {
-    QS810errorBuf(true);
+  if (QS812startLaunchAgentForBundleID(p, errors, label) != 0) {
+    errors.clear();
     return failure("the agent is loaded but did not start");
   }
   std::cout << "registered and started " << label << " (" << bundle << ") on " << where << "\n";
@@ -150,6 +151,7 @@ bool isAgentServiceCommand(const std::string& sub) {
 }
 
 int runAgentService(const std::string& sub, Args args) {
+  ErrorStack errors;  // this run's failures
   for (const auto& a : args)
     if (isHelp(a)) {
       std::cout << kAgentServiceHelp;
@@ -204,9 +206,9 @@ int runAgentService(const std::string& sub, Args args) {
   if (sub == "start") {
     if (!QS812isLaunchAgentLoaded(p, label) && !p.serviceManager->status(label).registered)
       return failure("the agent is not registered; run 'velmora-ctl agent install' first");
-    if (QS812startLaunchAgentForBundleID(p, label) != 0) {
-      auto entries = errorStackEntries();
-      QS810errorBuf(true);
+    if (QS812startLaunchAgentForBundleID(p, errors, label) != 0) {
+      auto entries = errorStackEntries(errors);
+      errors.clear();
       auto why = QS812errorMsgLaunchAgent(p, label);
       return failure("the agent did not start (" + (entries.empty() ? std::string("?") : entries.front()) + ")" +
                      (why ? ": " + describe(*why) : std::string()));

@@ -254,6 +254,7 @@ std::string shortNumber(double v) {
 }
 
 int runPlot(Args args) {
+  ErrorStack errors;  // this run's failures
   std::string text, error;
   std::vector<double> resolutions, trackings;
   if (!takeOption(args, "--resolution", &text, &error))
@@ -311,13 +312,13 @@ int runPlot(Args args) {
     rows.push_back({&device, r, t, false, favouriteColour(static_cast<int>(i)), true});
     labels.legend[i] = shortNumber(r) + " / " + shortNumber(t);
   }
-  CurveViewModel view;
+  CurveViewModel view(errors);
   const size_t focused = static_cast<size_t>(focus) - 1;
   int32_t result = view.setViewScaleBy(ZoomSender::None, false, scaleX, scaleY, rows);
   if (result == 0) result = view.setFocusedCurve(focused, rows);
   if (result != 0) {
     std::string chain;
-    for (const auto& e : errorStackEntries()) chain += ", " + e;
+    for (const auto& e : errorStackEntries(errors)) chain += ", " + e;
     return failure("the curves cannot be computed (error " + std::to_string(result) + chain + ")");
   }
   view.setCurveVisible(rows);

@@ -87,6 +87,7 @@ std::string whyUnsupported(const HidServiceClient* s) {
 }
 
 std::vector<Row> inspect(sim::SimMac& mac) {
+  ErrorStack errors;  // this run's failures
   const Platform p = mac.platform();
   std::vector<Row> rows;
   for (RegistryId top : mac.attachedDevices()) {
@@ -102,7 +103,7 @@ std::vector<Row> inspect(sim::SimMac& mac) {
       r.location = location ? location->unsignedLongLongValue() : 0;
       r.cls = QS852getClass(p, s).value_or("?");
       RegistryId entry = QS852createRegistry(p, s);
-      r.driver = QS822searchDriverID(p, entry).value_or("");
+      r.driver = QS822searchDriverID(p, errors, entry).value_or("");
       r.resolution = QS822searchResolution(p, entry, kHIDPointerResolutionKey);
       r.accelKey = serviceString(s, kHIDPointerAccelerationTypeKey).value_or("");
       r.supported = VL722isSupportedServiceClient(p, s);
@@ -247,6 +248,7 @@ int runDevices(const Args& in) {
 }
 
 int runDemo(const Args& in) {
+  ErrorStack errors;  // this run's failures
   Args args = in;
   std::string dir = sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), error;
   takeOption(args, "--fixtures", &dir, &error);
@@ -268,11 +270,11 @@ int runDemo(const Args& in) {
   for (const auto& r : rows) {
     if (!r.supported) continue;
     std::string key = r.accelKey.empty() ? kHIDMouseAccelerationKey : r.accelKey;
-    QS810errorBuf(true);
-    int32_t e = setCursorSpeed(r.service.get(), &key, 600.0, 0.6875, false);
+    errors.clear();
+    int32_t e = setCursorSpeed(errors, r.service.get(), &key, 600.0, 0.6875, false);
     std::cout << "  " << r.profile << ": ";
     if (e != 0) {
-      std::cout << "failed, " << QS810getErrorString({"", "velmora-ctl", VELMORA_VERSION_TEXT, ""}) << "\n";
+      std::cout << "failed, " << QS810getErrorString(errors, {"", "velmora-ctl", VELMORA_VERSION_TEXT, ""}) << "\n";
       continue;
     }
     auto accel = r.service->property(key);

@@ -74,6 +74,7 @@ pl::Dict exportDictionary(DeviceDefinitionCache& definitions, DeviceRecord* d) {
 }
 
 int doExport(Args args) {
+  ErrorStack errors;  // this run's failures
   std::string store, out, error;
   bool hasStore = takeOption(args, "--store", &store, &error);
   if (!error.empty()) return usageError("exchange", error);
@@ -110,7 +111,7 @@ int doExport(Args args) {
   DeviceDefinitionCache definitions(platform);
   StoreContextRef ctx;
   ErrorInfo err;
-  if (createStoreContext(platform, store, nullptr, true, &ctx, &err, recordSettings()) != 0)
+  if (createStoreContext(platform, errors, store, nullptr, true, &ctx, &err, recordSettings()) != 0)
     return failure(store + ": " + describe(err, "cannot be opened"));
   // Exporting from a damaged file would hand on a silently shortened copy of the settings.
   std::string problem;
@@ -154,6 +155,7 @@ int doExport(Args args) {
 }
 
 int doImport(Args args) {
+  ErrorStack errors;  // this run's failures
   std::string store, error;
   bool hasStore = takeOption(args, "--store", &store, &error);
   if (!error.empty()) return usageError("exchange", error);
@@ -171,7 +173,7 @@ int doImport(Args args) {
   const Platform platform;
   StoreContextRef ctx;
   ErrorInfo err;
-  if (createStoreContext(platform, store, nullptr, false, &ctx, &err, recordSettings()) != 0) {
+  if (createStoreContext(platform, errors, store, nullptr, false, &ctx, &err, recordSettings()) != 0) {
     if (err.code == kPersistentStoreInUseError)
       return failure(store + " is open for writing in another program (the settings pane?); nothing was imported. "
                              "Close it and try again.");
@@ -182,13 +184,13 @@ int doImport(Args args) {
     const pl::Dict& dic = *v.asDict();  // validated: every element is a device dictionary
     const pl::Value* t = devdic::transport(dic);
     std::string transport = t && t->isString() ? *t->asString() : std::string();
-    DeviceRecord* d = fetchDevice(devdic::vid(dic), devdic::pid(dic), devdic::mid(dic), transport, ctx.get());
+    DeviceRecord* d = fetchDevice(errors, devdic::vid(dic), devdic::pid(dic), devdic::mid(dic), transport, ctx.get());
     bool ok;
     if (d) {
       ok = d->importFromDevDic(dic) != nullptr;
       ++updated;
     } else {
-      d = insertDevice(ctx.get());
+      d = insertDevice(errors, ctx.get());
       ok = d && d->initWithDevDic(dic) != nullptr;
       ++created;
     }

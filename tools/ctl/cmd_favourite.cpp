@@ -43,6 +43,7 @@ const char* kHelp =
     "The store is refused while another writer (the settings window) holds it.\n";
 
 int set(Args args) {
+  ErrorStack errors;  // this run's failures
   std::string error, device, favourite, store, sens, track, accel;
   auto opt = [&](const char* name, std::string* out) {
     bool got = takeOption(args, name, out, &error);
@@ -86,7 +87,7 @@ int set(Args args) {
     if (!paths) return failure(error);
     p.paths = &*paths;
   }
-  std::optional<std::string> url = store.empty() ? storeFilePath(p) : std::optional<std::string>(store);
+  std::optional<std::string> url = store.empty() ? storeFilePath(p, errors) : std::optional<std::string>(store);
   if (!url) return failure("no settings store location");
   {
     // A store is made in an existing folder only: say which folder is missing.
@@ -100,15 +101,15 @@ int set(Args args) {
 
   StoreContextRef ctx;
   ErrorInfo openError;
-  if (createStoreContext(p, url, nullptr, false, &ctx, &openError, recordSettings()) != 0) {
+  if (createStoreContext(p, errors, url, nullptr, false, &ctx, &openError, recordSettings()) != 0) {
     auto d = openError.userInfo.find(kDescriptionKey);
     return failure("cannot open " + *url + " for writing: " +
                    (d != openError.userInfo.end() ? d->second.describe() : openError.domain + " " + std::to_string(openError.code)));
   }
-  DeviceRecord* rec = fetchDevice(id->vid, id->pid, id->mid, id->transport, ctx.get());
+  DeviceRecord* rec = fetchDevice(errors, id->vid, id->pid, id->mid, id->transport, ctx.get());
   if (!rec) {
     if (!create) return failure("the store has no device " + device + " (use --create to add it)");
-    rec = insertDevice(ctx.get());
+    rec = insertDevice(errors, ctx.get());
     rec->setVid(id->vid);
     rec->setPid(id->pid);
     rec->setMid(id->mid);

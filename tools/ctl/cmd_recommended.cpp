@@ -173,6 +173,7 @@ void printText(const std::string& device, const RankingIdentity& id, const std::
 }
 
 int run(const Args& all) {
+  ErrorStack errors;  // this run's failures
   Args args = all;
   std::string error, device, store;
   bool hasDevice = takeOption(args, "--device", &device, &error);
@@ -210,9 +211,9 @@ int run(const Args& all) {
     const Platform platform;
     StoreContextRef ctx;
     ErrorInfo err;
-    if (createStoreContext(platform, *where, nullptr, true, &ctx, &err, recordSettings()) != 0)
+    if (createStoreContext(platform, errors, *where, nullptr, true, &ctx, &err, recordSettings()) != 0)
       return failure(*where + ": cannot be opened");
-    DeviceRecord* rec = fetchDevice(name->vid, name->pid, name->mid, name->transport, ctx.get());
+    DeviceRecord* rec = fetchDevice(errors, name->vid, name->pid, name->mid, name->transport, ctx.get());
     if (!rec) {
       std::vector<std::string> stored;
       for (DeviceRecord* d : allDevices(ctx.get()))

@@ -69,6 +69,7 @@ struct Session {
   std::optional<linux_::XdgPaths> paths;
   std::unique_ptr<sim::SimWorkspace> workspace;
   Platform platform;  // points into the members above
+  ErrorStack errors;   // the session's failures
   std::optional<std::string> url;
 };
 
@@ -82,7 +83,7 @@ bool openSession(Session& s, const std::string& store, std::string* error) {
     if (!s.paths) return false;
     p.paths = &*s.paths;
   }
-  s.url = store.empty() ? storeFilePath(p) : std::optional<std::string>(store);
+  s.url = store.empty() ? storeFilePath(p, s.errors) : std::optional<std::string>(store);
   if (!s.url) *error = "no settings store location";
   return s.url.has_value();
 }
@@ -109,9 +110,9 @@ int list(Args args) {
   if (auto problem = storePathProblem(*s.url)) return failure(*problem);
   StoreContextRef ctx;
   ErrorInfo openError;
-  if (createStoreContext(s.platform, s.url, nullptr, true, &ctx, &openError, recordSettings()) != 0)
+  if (createStoreContext(s.platform, s.errors, s.url, nullptr, true, &ctx, &openError, recordSettings()) != 0)
     return failure("cannot open " + *s.url + ": " + describeError(openError));
-  auto apps = AppRecord::fetchAllSnappingApps(ctx.get()).value_or(std::vector<AppRecord*>{});
+  auto apps = AppRecord::fetchAllSnappingApps(s.errors, ctx.get()).value_or(std::vector<AppRecord*>{});
   std::sort(apps.begin(), apps.end(), AppRecord::sortDescriptorsLess);
   if (json) {
     std::cout << "[";
@@ -164,12 +165,12 @@ int set(Args args) {
   if (!openSession(s, store, &error)) return failure(error);
   StoreContextRef ctx;
   ErrorInfo openError;
-  if (createStoreContext(s.platform, s.url, nullptr, false, &ctx, &openError, recordSettings()) != 0)
+  if (createStoreContext(s.platform, s.errors, s.url, nullptr, false, &ctx, &openError, recordSettings()) != 0)
     return failure("cannot open " + *s.url + " for writing: " + describeError(openError));
 
   // The settings window makes sure the default record exists whenever it opens the store.
-  AppRecord* def = AppRecord::fetchDefSnappingApp(ctx.get());
-  if (!def) def = AppRecord::insertSnappingAppWithObject(AppObject(), ctx.get());
+  AppRecord* def = AppRecord::fetchDefSnappingApp(s.errors, ctx.get());
+  if (!def) def = AppRecord::insertSnappingAppWithObject(s.errors, AppObject(), ctx.get());
   if (!def) return failure("cannot make the default snapping record");
 
   AppRecord* rec = def;
@@ -181,15 +182,15 @@ int set(Args args) {
     while (onDisk && path.size() > 1 && path.back() == '/') path.pop_back();
     key = onDisk ? AppRecord::matchingKeyFromURL(s.platform, path) : app;
     rec = nullptr;
-    auto all = AppRecord::fetchAllSnappingApps(ctx.get()).value_or(std::vector<AppRecord*>{});
+    auto all = AppRecord::fetchAllSnappingApps(s.errors, ctx.get()).value_or(std::vector<AppRecord*>{});
     // An equal key first, then one whose trailing components it names.
     for (AppRecord* a : all)
       if (!a->isDefault() && pl::asciiLower(a->matchingKey().value_or("")) == pl::asciiLower(key)) rec = a;
     for (AppRecord* a : all)
       if (!rec && !a->isDefault() && a->isEqualToMatchingKey(key)) rec = a;
-    if (!rec && onDisk) rec = AppRecord::insertSnappingAppWithObject(AppObject(FileURL{path}), ctx.get());
+    if (!rec && onDisk) rec = AppRecord::insertSnappingAppWithObject(s.errors, AppObject(FileURL{path}), ctx.get());
     if (!rec && !onDisk) {
-      rec = insertApplication(ctx.get());
+      rec = insertApplication(s.errors, ctx.get());
       if (rec) {
         rec->setMatchingKey(key);
         std::string name = key.substr(key.find_last_of('/') == std::string::npos ? 0 : key.find_last_of('/') + 1);

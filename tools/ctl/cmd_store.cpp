@@ -115,6 +115,7 @@ void printJson(const std::vector<DeviceRecord*>& devices, std::vector<AppRecord*
 }
 
 int show(Args args) {
+  ErrorStack errors;  // this run's failures
   std::string option, error;
   bool hasStore = takeOption(args, "--store", &option, &error);
   if (!error.empty()) return usageError("store", error);
@@ -128,7 +129,7 @@ int show(Args args) {
   const Platform platform;
   StoreContextRef ctx;
   ErrorInfo err;
-  if (createStoreContext(platform, path, nullptr, true, &ctx, &err, recordSettings()) != 0) {
+  if (createStoreContext(platform, errors, path, nullptr, true, &ctx, &err, recordSettings()) != 0) {
     const pl::Value* why = err.userInfo.count(kDescriptionKey) ? &err.userInfo.at(kDescriptionKey) : nullptr;
     return failure(path + ": " + (why ? why->describe() : "cannot be opened"));
   }
@@ -136,7 +137,7 @@ int show(Args args) {
   std::string problem;
   if (!ctx->checkIntegrity(&problem)) return failure(path + ": " + problem);
   std::vector<DeviceRecord*> devices = allDevices(ctx.get());
-  std::vector<AppRecord*> apps = AppRecord::fetchAllSnappingApps(ctx.get()).value_or(std::vector<AppRecord*>{});
+  std::vector<AppRecord*> apps = AppRecord::fetchAllSnappingApps(errors, ctx.get()).value_or(std::vector<AppRecord*>{});
   if (json)
     printJson(devices, apps, std::cout);
   else

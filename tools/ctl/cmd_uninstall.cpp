@@ -64,7 +64,7 @@ struct SessionPorts {
 
 class CtlHooks : public UninstallHooks {
  public:
-  CtlHooks(const Platform& p, bool systemd) : p_(p), systemd_(systemd) {}
+  CtlHooks(const Platform& p, ErrorStack& errors, bool systemd) : p_(p), errors_(errors), systemd_(systemd) {}
   void terminateAgent() override {
     if (p_.workspace) QS812terminateApp(p_, velmora::kAgentBundleID);
     if (systemd_ && p_.serviceManager)
@@ -72,11 +72,11 @@ class CtlHooks : public UninstallHooks {
   }
   int32_t clearSharedSelection(ErrorInfo* error) override {
     bool exists = false;
-    auto file = storeFilePath(p_, &exists);
+    auto file = storeFilePath(p_, errors_, &exists);
     if (!file || !exists) return 0;  // no store: nothing of ours in it
     StoreContextRef ctx;
-    if (int32_t r = openStoreContext(p_, nullptr, false, &ctx, error, recordSettings())) return r;
-    UserInfoRecord* info = fetchUserInfo(ctx.get());
+    if (int32_t r = openStoreContext(p_, errors_, nullptr, false, &ctx, error, recordSettings())) return r;
+    UserInfoRecord* info = fetchUserInfo(errors_, ctx.get());
     if (!info) return 0;
     info->setVlDeviceSelectedIndex(std::nullopt);
     return saveStoreContext(ctx.get(), error);
@@ -91,6 +91,7 @@ class CtlHooks : public UninstallHooks {
 
  private:
   const Platform& p_;
+  ErrorStack& errors_;
   bool systemd_;
 };
 
@@ -126,6 +127,7 @@ void printItems(const UninstallPlan& plan, bool json, bool dryRun, const std::st
 }
 
 int run(const Args& in) {
+  ErrorStack errors;  // this run's failures
   Args args = in;
   for (const auto& a : args)
     if (isHelp(a)) {
@@ -195,12 +197,12 @@ int run(const Args& in) {
       return kExitFailure;
     }
   }
-  CtlHooks hooks(p, systemd);
+  CtlHooks hooks(p, errors, systemd);
   std::vector<UninstallFailure> failures;
   // The copy for all users goes first, under the one administrator prompt: cancelled or
   // denied, nothing at all is removed.
-  int32_t r = runUninstall(p, plan, "velmora-ctl is going to remove Velmora's copy for all users.", hooks, &failures);
-  QS810errorBuf(true);
+  int32_t r = runUninstall(p, errors, plan, "velmora-ctl is going to remove Velmora's copy for all users.", hooks, &failures);
+  errors.clear();
   if (r == kAdminCancelled || r == kAdminDenied) {
     printItems(plan, json, false, r == kAdminCancelled ? "cancelled" : "denied", {});
     return failure(std::string("the administrator prompt was ") + (r == kAdminCancelled ? "cancelled" : "denied") +

@@ -109,6 +109,7 @@ class Collect : public ConnectedDeviceController {
 std::vector<PointingRow> listPointingDevices(const Platform& ports,
                                              const std::function<std::string(const HidServiceClient&)>& pathOf,
                                              const std::function<std::string(const HidServiceClient&)>& writerOf) {
+  ErrorStack errors;  // this run's failures
   std::vector<PointingRow> rows;
   if (!ports.eventSystem) return rows;
   VirtualRunLoop loop;
@@ -119,7 +120,7 @@ std::vector<PointingRow> listPointingDevices(const Platform& ports,
   p.eventSystem = &events;
   p.session = &session;
   Collect collect;
-  auto notifier = QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(p, &collect, nullptr,
+  auto notifier = QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(p, errors, &collect, nullptr,
                                                                                      velmora::kAgentBundleID);
   if (!notifier) return rows;
   // Long enough for every standby time and a receiver's retries; virtual, so it costs only the

@@ -7,11 +7,12 @@
 namespace vl::ctl {
 
 std::optional<std::string> userStorePath(std::string* error) {
+  ErrorStack errors;  // the failure is told through *error
   auto paths = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), VELMORA_SOURCE_RESOURCES, error);
   if (!paths) return std::nullopt;
   Platform p;
   p.paths = &*paths;
-  std::optional<std::string> url = storeFilePath(p);
+  std::optional<std::string> url = storeFilePath(p, errors);
   if (!url && error) *error = "cannot make the settings folder in " + paths->applicationSupport();
   return url;
 }

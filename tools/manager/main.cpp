@@ -132,7 +132,10 @@ int runOnDesktop(vl::linux_::SdEventRunLoop& loop, const vl::cli::SystemChoice& 
   settings.sharingSaltPath = folder + "/sharing-salt";
   if (const pl::Data* table = defaultAcclTable()) settings.defaultAcclTable = pl::Value(*table);
   if (const pl::Value* curves = defaultAcclCurves()) settings.defaultAcclCurves = *curves;
-  setProcessIdentity({ProcessRole::Agent, settings.bundle, {}});
+  // This program's error stack and identity, handed to everything that reports a failure.
+  ErrorStack errorStack;
+  const ProcessIdentity identity{ProcessRole::Agent, settings.bundle, {}};
+  const ErrorContext errors{errorStack, identity};
   // What a killed run left on the devices goes back before any device is announced, unless
   // another agent of this user runs: those settings are then its own (this one stops below).
   process->giveLeftoversBack(settings.instanceLockPath);
@@ -161,13 +164,13 @@ int runOnDesktop(vl::linux_::SdEventRunLoop& loop, const vl::cli::SystemChoice& 
   for (const auto& line : early) say(line);
   for (const auto& note : process->notes()) say(note);
 
-  controller.emplace(platform, settings);
+  controller.emplace(platform, errors, settings);
   // Snapping follows application activation and publishes its accessibility flag through the
   // desktop port; where the pointer cannot be moved (Wayland, no display) it stays off, and the
   // notes above said why once.
   if (platform.desktop && platform.cursor)
     controller->setSnappingHooks(std::make_unique<SnappingController>(
-        platform, [&controller] { return controller->managedObjectContext(); }));
+        platform, errors, [&controller] { return controller->managedObjectContext(); }));
   if (!quiet) controller->setActivityLog([](const std::string& line) { std::cout << timestamp() << "  " << line << std::endl; });
   controller->setStartRefusedSink([](const std::string& line) { std::cerr << "velmora-manager: " << line << std::endl; });
   if (Status routed = loop.handleTerminationSignals([&](int sig) {
@@ -270,7 +273,10 @@ int main(int argc, char** argv) {
   // A device whose service carries no acceleration data shows the model's defaults.
   if (const pl::Data* table = defaultAcclTable()) settings.defaultAcclTable = pl::Value(*table);
   if (const pl::Value* curves = defaultAcclCurves()) settings.defaultAcclCurves = *curves;
-  setProcessIdentity({ProcessRole::Agent, settings.bundle, {}});
+  // This program's error stack and identity, handed to everything that reports a failure.
+  ErrorStack errorStack;
+  const ProcessIdentity identity{ProcessRole::Agent, settings.bundle, {}};
+  const ErrorContext errors{errorStack, identity};
   // Made once its platform is complete; the lifecycle below already needs to reach it.
   std::optional<AppControllerClass> controller;
 
@@ -295,9 +301,9 @@ int main(int argc, char** argv) {
   platform.alerts = &alerts;
   platform.lifecycle = &lifecycle;
 
-  controller.emplace(platform, settings);
+  controller.emplace(platform, errors, settings);
   controller->setSnappingHooks(std::make_unique<SnappingController>(
-      platform, [&controller] { return controller->managedObjectContext(); }));
+      platform, errors, [&controller] { return controller->managedObjectContext(); }));
   if (!quiet) {
     controller->setActivityLog([](const std::string& line) {
       std::cout << timestamp() << "  " << line << std::endl;
