@@ -16,11 +16,11 @@
 
 #include "core/errors/error_stack.h"
 #include "core/store/managed_object.h"
+#include "core/store/record_ports.h"
 #include "core/store/sqlite_db.h"
 #include "core/store/store_model.h"
 #include "core/store/undo_manager.h"
 #include "platform/api/alerts.h"
-#include "platform/api/platform.h"
 
 namespace vl {
 
@@ -70,9 +70,9 @@ class ManagedObjectContext {
   struct Options {
     bool readOnly = false;
     const StoreModel* model = nullptr;  // null: the current model
-    Platform platform;                  // the ports the records use
+    RecordPorts ports;                  // what the records reach the system through
     RecordSettings records;
-    RunLoop* runLoop = nullptr;         // null: the platform's run loop, if any
+    RunLoop* runLoop = nullptr;         // ends each pass; null: only processPendingChanges() does
     // How long a writer waits for another writer to finish before refusing. Writers hold the
     // store for one open-change-save, so a short wait lets concurrent ones take turns.
     std::chrono::milliseconds writerWait = std::chrono::milliseconds(5000);
@@ -92,8 +92,8 @@ class ManagedObjectContext {
   const std::string& url() const { return path_; }
   bool isReadOnly() const { return readOnly_; }
   const StoreModel& model() const { return *model_; }
-  // The ports of the program that opened the store; its records reach the system through them.
-  const Platform& platform() const { return platform_; }
+  // The ports the program that opened the store gave its records.
+  const RecordPorts& recordPorts() const { return ports_; }
   const RecordSettings& recordSettings() const { return records_; }
   // The model version found in the file at open (0 for a new store).
   int32_t fileModelVersion() const { return fileVersion_; }
@@ -179,7 +179,7 @@ class ManagedObjectContext {
   sqlite::Database db_;
   bool snapshotOpen_ = false;
   int lockFd_ = -1;
-  Platform platform_;
+  RecordPorts ports_;
   RecordSettings records_;
   RunLoop* runLoop_ = nullptr;
   uint64_t passObserver_ = 0;

@@ -182,7 +182,8 @@ TEST_F(StoreContext, OneWriterAtATimeWhileReadersComeAndGo) {
 
   // A second writer waits its bound for the first, then refuses.
   ManagedObjectContext::Options options;
-  options.platform = platform;
+  options.ports = recordPortsOf(platform);
+  options.runLoop = platform.runLoop;
   options.writerWait = std::chrono::milliseconds(50);
   ErrorInfo err;
   EXPECT_FALSE(ManagedObjectContext::open(storePath(), options, &err));
