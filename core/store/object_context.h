@@ -21,6 +21,7 @@
 #include "core/store/store_model.h"
 #include "core/store/undo_manager.h"
 #include "platform/api/alerts.h"
+#include "platform/api/status.h"
 
 namespace vl {
 
@@ -133,10 +134,11 @@ class ManagedObjectContext {
   // are kept, but the context refuses to save so that nothing is written over the damage.
   bool isDamaged() const { return damaged_; }
 
-  // Runs SQLite's own consistency check over the whole file. False with *problem set when the
-  // file is damaged (a truncated or overwritten page), so that a damaged store is not shown or
-  // exported as if it held fewer records. A store not yet written passes.
-  bool checkIntegrity(std::string* problem);
+  // Runs SQLite's own consistency check over the whole file. Fails (kFileReadCorruptFileError,
+  // the finding in the detail) when the file is damaged (a truncated or overwritten page), so
+  // that a damaged store is not shown or exported as if it held fewer records. A store not yet
+  // written passes.
+  Status checkIntegrity();
 
   // Test seam: called with a step number between the statements of a save, and with
   // kStepBeforeInstall when a new store file is complete beside its name but not yet in place.

@@ -613,8 +613,8 @@ TEST_F(StoreContext, AReadOnlyOpenRollsBackAnotherProgramsKilledSave) {
   ASSERT_EQ(devices.size(), 3u);
   for (QS802DeviceClass* d : devices) EXPECT_EQ(d->name(), "before");
   EXPECT_FALSE(ro->isDamaged());
-  std::string problem;
-  EXPECT_TRUE(ro->checkIntegrity(&problem)) << problem;
+  Status integrity = ro->checkIntegrity();
+  EXPECT_TRUE(integrity.ok()) << integrity.detail();
 }
 
 TEST_F(StoreContext, TheIntegrityCheckFindsATruncatedStore) {
@@ -622,8 +622,8 @@ TEST_F(StoreContext, TheIntegrityCheckFindsATruncatedStore) {
     StoreContextRef ctx = open(false);
     for (int i = 0; i < 60; ++i) makeDevice(ctx.get(), 0x100 + i, 1, 0, "USB")->setName(std::string(300, 'n'));
     save(ctx.get());
-    std::string problem;
-    EXPECT_TRUE(ctx->checkIntegrity(&problem)) << problem;
+    Status integrity = ctx->checkIntegrity();
+    EXPECT_TRUE(integrity.ok()) << integrity.detail();
   }
   std::string good = fileText(storePath());
   ASSERT_GT(good.size(), 8192u);
@@ -633,13 +633,14 @@ TEST_F(StoreContext, TheIntegrityCheckFindsATruncatedStore) {
   StoreContextRef ctx;
   ErrorInfo err;
   if (QS814createMOC(platform, cut, nullptr, true, &ctx, &err) == 0) {
-    std::string problem;
-    EXPECT_FALSE(ctx->checkIntegrity(&problem));
+    Status integrity = ctx->checkIntegrity();
+    const std::string& problem = integrity.detail();
+    EXPECT_FALSE(integrity.ok());
     EXPECT_NE(problem.find("damaged"), std::string::npos) << problem;
   }
   // A store not yet written has nothing to be damaged.
   StoreContextRef fresh = open(true, home.path() + "/none/Device.dvsetting");
-  EXPECT_TRUE(fresh->checkIntegrity(nullptr));
+  EXPECT_TRUE(fresh->checkIntegrity().ok());
 }
 
 TEST_F(StoreContext, ASaveBlockedByAnotherProgramsTransactionSaysTheStoreIsBusy) {
