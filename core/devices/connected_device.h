@@ -36,6 +36,25 @@ class ConnectedDeviceController {
   virtual void connectedDeviceError(int32_t error) {}
 };
 
+// What a device in flight uses: the run loop of its steps, the registry that finds its device
+// entry, and the HID devices that reach a receiver.
+struct ConnectedDevicePorts {
+  RunLoop* runLoop = nullptr;
+  IoRegistry* registry = nullptr;
+  HidDevices* hidDevices = nullptr;
+};
+
+// What the tracker uses: the event system whose services and speed keys it watches, the
+// session it follows, and what it hands each device in flight.
+struct DeviceNotifierPorts {
+  HidEventSystem* eventSystem = nullptr;
+  Session* session = nullptr;
+  ConnectedDevicePorts devices;
+};
+inline DeviceNotifierPorts deviceNotifierPortsOf(const Platform& p) {
+  return DeviceNotifierPorts{p.eventSystem, p.session, ConnectedDevicePorts{p.runLoop, p.registry, p.hidDevices}};
+}
+
 class QS825ConnectedDeviceNotifier;
 
 // One service in flight: waits its standby time, maybe asks the receiver, then announces.
@@ -79,7 +98,7 @@ class QS826ConnectedDevice : public std::enable_shared_from_this<QS826ConnectedD
   ServiceRef serviceClient_;
   double standbyTime_ = 0;
   QS825ConnectedDeviceNotifier* notifier_ = nullptr;
-  Platform platform_;  // the notifier's ports, kept so steps can be cancelled after finish()
+  ConnectedDevicePorts ports_;  // kept so steps can be cancelled after finish()
   ErrorStack* errors_ = nullptr;  // the notifier's
   bool isAttached_ = false;
   uint32_t vendorID_ = 0, productID_ = 0;
@@ -96,9 +115,25 @@ class QS825ConnectedDeviceNotifier : public ServiceNotifyTarget {
 
   // Null after pushing 8250056 (no controller) or 8250070 (no event-system client).
   static std::unique_ptr<QS825ConnectedDeviceNotifier> connectedDeviceNotifierWithController(
-      const Platform& p, ErrorStack& errors, ConnectedDeviceController* controller, const BundleInfo* mainBundle, double standbyTimeDiff);
+      const DeviceNotifierPorts& ports, ErrorStack& errors, ConnectedDeviceController* controller,
+      const BundleInfo* mainBundle, double standbyTimeDiff);
   static std::unique_ptr<QS825ConnectedDeviceNotifier> connectedDeviceNotifierWithController(
-      const Platform& p, ErrorStack& errors, ConnectedDeviceController* controller, const BundleInfo* mainBundle, const std::string& bundleID);
+      const DeviceNotifierPorts& ports, ErrorStack& errors, ConnectedDeviceController* controller,
+      const BundleInfo* mainBundle, const std::string& bundleID) {
+    return connectedDeviceNotifierWithController(ports, errors, controller, mainBundle,
+                                                 standbyTimeDiffForBundleID(bundleID));
+  }
+  static std::unique_ptr<QS825ConnectedDeviceNotifier> connectedDeviceNotifierWithController(
+      const Platform& p, ErrorStack& errors, ConnectedDeviceController* controller, const BundleInfo* mainBundle,
+      double standbyTimeDiff) {
+    return connectedDeviceNotifierWithController(deviceNotifierPortsOf(p), errors, controller, mainBundle,
+                                                 standbyTimeDiff);
+  }
+  static std::unique_ptr<QS825ConnectedDeviceNotifier> connectedDeviceNotifierWithController(
+      const Platform& p, ErrorStack& errors, ConnectedDeviceController* controller, const BundleInfo* mainBundle,
+      const std::string& bundleID) {
+    return connectedDeviceNotifierWithController(deviceNotifierPortsOf(p), errors, controller, mainBundle, bundleID);
+  }
   ~QS825ConnectedDeviceNotifier() override;
 
   // The watcher's callback.
@@ -120,7 +155,7 @@ class QS825ConnectedDeviceNotifier : public ServiceNotifyTarget {
   const std::vector<std::shared_ptr<QS826ConnectedDevice>>& deviceList() const { return deviceList_; }
   double standbyTimeDiff() const { return standbyTimeDiff_; }
   ConnectedDeviceController* controller() const { return controller_; }
-  const Platform& platform() const { return platform_; }
+  const ConnectedDevicePorts& devicePorts() const { return devicePorts_; }
   ErrorStack& errorStack() const { return *errors_; }
   HidEventSystemClient* hidService() const { return hidService_.get(); }
 
@@ -133,7 +168,8 @@ class QS825ConnectedDeviceNotifier : public ServiceNotifyTarget {
   void systemSpeedChanged(const std::string& key, const pl::Value& value);
 
   ConnectedDeviceController* controller_ = nullptr;
-  Platform platform_;
+  ConnectedDevicePorts devicePorts_;
+  Session* session_ = nullptr;
   ErrorStack* errors_ = nullptr;  // the program's, given at creation
   BundleInfo mainBundle_;
   bool hasBundle_ = false;

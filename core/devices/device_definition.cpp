@@ -263,8 +263,8 @@ bool QS834DeviceDefinition::isAvailableForCurrentOS(const Platform& p) const {
   return !info || isAvailableFor(info->osVersion());
 }
 
-std::optional<std::string> QS834DeviceDefinition::nameOfPersonality(const Platform& p, const pl::Value& personality) {
-  const pl::Value* v = QS812localizedValueForKey(p, &personality, "name");
+std::optional<std::string> QS834DeviceDefinition::nameOfPersonality(SystemInfo* system, const pl::Value& personality) {
+  const pl::Value* v = localizedValueForKey(system, &personality, "name");
   if (!isValidName(v)) return std::nullopt;
   return *v->asString();
 }
@@ -326,14 +326,14 @@ int QS834DeviceDefinition::personalityScoreForVID(uint32_t vid, uint32_t pid, ui
   return s;
 }
 
-std::optional<std::string> QS834DeviceDefinition::nameForVID(const Platform& platform, uint32_t vid, uint32_t pid, uint32_t mid,
+std::optional<std::string> QS834DeviceDefinition::nameForVID(SystemInfo* system, uint32_t vid, uint32_t pid, uint32_t mid,
                                                              const std::string& transport) const {
   const pl::Value* p = personalityForVID(vid, pid, mid, transport, nullptr);
   if (p) {
-    if (auto name = nameOfPersonality(platform, *p)) return name;
+    if (auto name = nameOfPersonality(system, *p)) return name;
   }
   // A personality without a usable name falls back to the product's own name.
-  const pl::Value* v = QS812localizedValueForKey(platform, &content_, "name");
+  const pl::Value* v = localizedValueForKey(system, &content_, "name");
   if (!isValidName(v)) return std::nullopt;
   return *v->asString();
 }

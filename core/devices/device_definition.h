@@ -87,16 +87,23 @@ class QS834DeviceDefinition {
   bool isAvailableForCurrentOS(const Platform& p) const;
   bool isAvailableFor(const OsVersion& system) const;
 
-  // Names are looked up in the user's first language of p.
-  static std::optional<std::string> nameOfPersonality(const Platform& p, const pl::Value& personality);
+  // Names are looked up in the user's first language (English without a system to ask).
+  static std::optional<std::string> nameOfPersonality(SystemInfo* system, const pl::Value& personality);
+  static std::optional<std::string> nameOfPersonality(const Platform& p, const pl::Value& personality) {
+    return nameOfPersonality(p.system, personality);
+  }
   static int scoreForPersonality(const pl::Value& personality, uint32_t vid, uint32_t pid, uint32_t mid,
                                  const std::string& transport);
   // The best personality (earlier wins on equal scores) and its score; null and 0 when none.
   const pl::Value* personalityForVID(uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
                                      int* score) const;
   int personalityScoreForVID(uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport) const;
-  std::optional<std::string> nameForVID(const Platform& p, uint32_t vid, uint32_t pid, uint32_t mid,
+  std::optional<std::string> nameForVID(SystemInfo* system, uint32_t vid, uint32_t pid, uint32_t mid,
                                         const std::string& transport) const;
+  std::optional<std::string> nameForVID(const Platform& p, uint32_t vid, uint32_t pid, uint32_t mid,
+                                        const std::string& transport) const {
+    return nameForVID(p.system, vid, pid, mid, transport);
+  }
 
  private:
   pl::Value content_;

@@ -94,11 +94,10 @@ bool QS852isSupportedServiceClient(const Platform& p, const HidServiceClient* se
   return QS852createRegistryAndReturnError(p, service, nullptr) == 0;
 }
 
-int32_t QS852createRegistryAndReturnError(const Platform& p, const HidServiceClient* service, RegistryId* outEntry) {
+int32_t serviceRegistryEntry(IoRegistry* reg, const HidServiceClient* service, RegistryId* outEntry) {
   if (!service) return 8520179;
   RegistryId id = service->registryID();
   if (id == 0) return 8520182;
-  IoRegistry* reg = p.registry;
   if (!reg) return 8520185;
   pl::Dict matching{{kIORegistryEntryIDKey, pl::Value::uint64(id)}};
   auto found = reg->matchingServices(matching);
@@ -236,16 +235,16 @@ int32_t QS852setScrollAccl(HidServiceClient* service, const std::string* acclKey
 
 double QS852getScrollSens(const HidServiceClient* service) { return readFixed(service, kHIDScrollResolutionKey); }
 
-uint32_t QS812hidSystem(const Platform& p) {
+uint32_t hidSystemConnection(HidEventSystem* eventSystem) {
   // The event-system port opens the connection once and keeps it for its own life.
-  return p.eventSystem ? p.eventSystem->openEventStatus() : 0;
+  return eventSystem ? eventSystem->openEventStatus() : 0;
 }
 
-double QS812systemAcclForType(const Platform& p, const std::string* acclKey, double cap) {
+double systemAcceleration(HidEventSystem* eventSystem, const std::string* acclKey, double cap) {
   double value = 0;
-  if (acclKey && p.eventSystem) {
+  if (acclKey && eventSystem) {
     double read = 0;
-    if (p.eventSystem->getAccelerationWithKey(QS812hidSystem(p), *acclKey, &read) == kIOReturnSuccess) {
+    if (eventSystem->getAccelerationWithKey(hidSystemConnection(eventSystem), *acclKey, &read) == kIOReturnSuccess) {
       value = Fix2X(static_cast<Fixed>(std::clamp(std::trunc(read * 65536.0), -2147483648.0, 2147483647.0)));
     } else {
       value = read;

@@ -47,8 +47,13 @@ void QS852removeServiceNotify(HidEventSystemClient* client);
 // Classifying and resolving.
 bool QS852isCompatibilityInterface(const HidServiceClient* service);
 bool QS852isSupportedServiceClient(const Platform& p, const HidServiceClient* service);
-// On success stores the entry in *outEntry when given.
-[[nodiscard]] int32_t QS852createRegistryAndReturnError(const Platform& p, const HidServiceClient* service, RegistryId* outEntry);
+// The service's registry entry, found by its entry id; on success stores it in *outEntry when
+// given. 8520185 without a registry.
+[[nodiscard]] int32_t serviceRegistryEntry(IoRegistry* registry, const HidServiceClient* service, RegistryId* outEntry);
+[[nodiscard]] inline int32_t QS852createRegistryAndReturnError(const Platform& p, const HidServiceClient* service,
+                                                               RegistryId* outEntry) {
+  return serviceRegistryEntry(p.registry, service, outEntry);
+}
 RegistryId QS852createRegistry(const Platform& p, const HidServiceClient* service);
 std::optional<std::string> QS852getClass(const Platform& p, const HidServiceClient* service);
 
@@ -90,8 +95,13 @@ double QS852getScrollSens(const HidServiceClient* service);
 
 // System acceleration.
 // The connection to the HID system (0 when there is none).
-uint32_t QS812hidSystem(const Platform& p);
-double QS812systemAcclForType(const Platform& p, const std::string* acclKey, double cap);
+uint32_t hidSystemConnection(HidEventSystem* eventSystem);
+// The system acceleration under acclKey, between 0 and cap (0 without an event system).
+double systemAcceleration(HidEventSystem* eventSystem, const std::string* acclKey, double cap);
+inline uint32_t QS812hidSystem(const Platform& p) { return hidSystemConnection(p.eventSystem); }
+inline double QS812systemAcclForType(const Platform& p, const std::string* acclKey, double cap) {
+  return systemAcceleration(p.eventSystem, acclKey, cap);
+}
 
 // Whether two handles stand for the same service: the same object, or two objects for one
 // registry entry (a service that arrives again through another client). Null is no service.

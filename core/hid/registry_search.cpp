@@ -22,14 +22,14 @@ bool oneOf(uint32_t v, std::initializer_list<uint32_t> set) {
 
 constexpr std::initializer_list<uint32_t> kAppleMice = {0x0301, 0x0302, 0x0304, 0x0306, 0x0307, 0x0309, 0x030C};
 
-std::optional<std::string> stringProperty(const Platform& p, RegistryId entry, std::string_view key) {
-  auto v = p.registry->property(entry, key);
+std::optional<std::string> stringProperty(IoRegistry& registry, RegistryId entry, std::string_view key) {
+  auto v = registry.property(entry, key);
   if (!v || !v->isString()) return std::nullopt;
   return *v->asString();
 }
 
-std::optional<pl::Value> numberProperty(const Platform& p, RegistryId entry, std::string_view key) {
-  auto v = p.registry->property(entry, key);
+std::optional<pl::Value> numberProperty(IoRegistry& registry, RegistryId entry, std::string_view key) {
+  auto v = registry.property(entry, key);
   if (!v || !v->isNumber()) return std::nullopt;
   return v;
 }
@@ -41,9 +41,9 @@ bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefi
 // and the caller's number and make the walk fail.
 enum class Walk { Found, NotFound, Failed };
 template <class Visit>
-Walk searchOrder(const Platform& p, ErrorStack& errors, RegistryId entry, int32_t parentError, int32_t childError, Visit visit) {
+Walk searchOrder(IoRegistry& registry, ErrorStack& errors, RegistryId entry, int32_t parentError, int32_t childError, Visit visit) {
   if (visit(entry)) return Walk::Found;
-  auto parents = p.registry->parents(entry, true);
+  auto parents = registry.parents(entry, true);
   if (parents.status != kIOReturnSuccess) {
     QS810stackError(errors, nullptr, parents.status);
     QS810stackError(errors, nullptr, parentError);
@@ -51,7 +51,7 @@ Walk searchOrder(const Platform& p, ErrorStack& errors, RegistryId entry, int32_
   }
   for (RegistryId a : parents.entries)
     if (visit(a)) return Walk::Found;
-  auto children = p.registry->children(entry, true);
+  auto children = registry.children(entry, true);
   if (children.status != kIOReturnSuccess) {
     QS810stackError(errors, nullptr, children.status);
     QS810stackError(errors, nullptr, childError);
@@ -88,72 +88,72 @@ bool QS822isAppleGestureDevice(uint32_t vid, uint32_t pid) {
          (vid == kAppleUsbVendorID && oneOf(pid, {0x0269, 0x030D}));
 }
 
-RegistryId QS822createParentRegistry(const Platform& p, ErrorStack& errors, RegistryId entry, const char* className) {
-  if (entry == 0 || !className || !p.registry) {
+RegistryId parentRegistryEntry(IoRegistry* registry, ErrorStack& errors, RegistryId entry, const char* className) {
+  if (entry == 0 || !className || !registry) {
     QS810stackError(errors, nullptr, 8220026);
     return 0;
   }
-  if (p.registry->conformsTo(entry, className)) return entry;
-  auto parents = p.registry->parents(entry, true);
+  if (registry->conformsTo(entry, className)) return entry;
+  auto parents = registry->parents(entry, true);
   if (parents.status != kIOReturnSuccess) {
     QS810stackError(errors, nullptr, parents.status);
     QS810stackError(errors, nullptr, 8220038);
     return 0;
   }
   for (RegistryId a : parents.entries)
-    if (p.registry->conformsTo(a, className)) return a;
-  auto children = p.registry->children(entry, true);
+    if (registry->conformsTo(a, className)) return a;
+  auto children = registry->children(entry, true);
   if (children.status != kIOReturnSuccess) {
     QS810stackError(errors, nullptr, children.status);
     QS810stackError(errors, nullptr, 8220054);
     return 0;
   }
   for (RegistryId c : children.entries)
-    if (p.registry->conformsTo(c, className)) return c;
+    if (registry->conformsTo(c, className)) return c;
   return 0;
 }
 
-RegistryId QS822createEventServiceRegistry(const Platform& p, ErrorStack& errors, RegistryId entry) {
-  if (entry == 0 || !p.registry) return 0;
-  if (p.registry->conformsTo(entry, "IOHIDEventService")) return entry;
-  RegistryId device = QS822createParentRegistry(p, errors, entry, "IOHIDDevice");
+RegistryId eventServiceEntry(IoRegistry* registry, ErrorStack& errors, RegistryId entry) {
+  if (entry == 0 || !registry) return 0;
+  if (registry->conformsTo(entry, "IOHIDEventService")) return entry;
+  RegistryId device = parentRegistryEntry(registry, errors, entry, "IOHIDDevice");
   if (device == 0) {
     QS810stackError(errors, nullptr, 8220788);
     return 0;
   }
-  auto children = p.registry->children(device, true);
+  auto children = registry->children(device, true);
   if (children.status != kIOReturnSuccess) {
     QS810stackError(errors, nullptr, children.status);
     QS810stackError(errors, nullptr, 8220792);
     return 0;
   }
   for (RegistryId c : children.entries)
-    if (p.registry->conformsTo(c, "IOHIDEventService")) return c;
+    if (registry->conformsTo(c, "IOHIDEventService")) return c;
   return 0;
 }
 
-std::optional<pl::Value> QS822searchLocationID(const Platform& p, ErrorStack& errors, RegistryId entry) {
-  if (entry == 0 || !p.registry) return std::nullopt;
+std::optional<pl::Value> searchLocationID(IoRegistry* registry, ErrorStack& errors, RegistryId entry) {
+  if (entry == 0 || !registry) return std::nullopt;
   std::optional<pl::Value> found;
   auto visit = [&](RegistryId e) {
-    auto v = numberProperty(p, e, "LocationID");
-    if (!v) v = numberProperty(p, e, "locationID");
+    auto v = numberProperty(*registry, e, "LocationID");
+    if (!v) v = numberProperty(*registry, e, "locationID");
     if (v && v->intValue() != 0) {
       found = v;
       return true;
     }
     return false;
   };
-  if (searchOrder(p, errors, entry, 8220292, 8220323, visit) != Walk::Found) return std::nullopt;
+  if (searchOrder(*registry, errors, entry, 8220292, 8220323, visit) != Walk::Found) return std::nullopt;
   return found;
 }
 
-std::optional<std::string> QS822searchDriverID(const Platform& p, ErrorStack& errors, RegistryId entry) {
-  if (entry == 0 || !p.registry) return std::nullopt;
+std::optional<std::string> searchDriverID(IoRegistry* registry, ErrorStack& errors, RegistryId entry) {
+  if (entry == 0 || !registry) return std::nullopt;
   std::optional<std::string> found;
   bool sawDrovana = false;
   auto visit = [&](RegistryId e) {
-    auto id = stringProperty(p, e, "CFBundleIdentifier");
+    auto id = stringProperty(*registry, e, "CFBundleIdentifier");
     if (!id) return false;
     if (startsWith(*id, drovana::kDriverBundlePrefix)) {
       sawDrovana = true;
@@ -163,23 +163,23 @@ std::optional<std::string> QS822searchDriverID(const Platform& p, ErrorStack& er
     found = *id;
     return true;
   };
-  Walk w = searchOrder(p, errors, entry, 8220200, 8220229, visit);
+  Walk w = searchOrder(*registry, errors, entry, 8220200, 8220229, visit);
   if (w == Walk::Failed) return std::nullopt;
   if (w == Walk::Found) return found;
   return std::string(sawDrovana ? drovana::kDriverBundlePrefix : "com.apple");
 }
 
-double QS822searchResolution(const Platform& p, RegistryId entry, const char* key) {
-  if (entry == 0 || !key || !p.registry) return -1;
-  if (auto v = numberProperty(p, entry, key)) return Fix2X(v->intValue());
-  auto location = numberProperty(p, entry, "LocationID");
+double searchResolution(IoRegistry* registry, RegistryId entry, const char* key) {
+  if (entry == 0 || !key || !registry) return -1;
+  if (auto v = numberProperty(*registry, entry, key)) return Fix2X(v->intValue());
+  auto location = numberProperty(*registry, entry, "LocationID");
   if (!location) return -1;
   pl::Dict matching{{kIOProviderClassKey, "IOHIDEventService"},
                     {kIOPropertyMatchKey, pl::Dict{{"LocationID", *location}}}};
-  auto services = p.registry->matchingServices(matching);
+  auto services = registry->matchingServices(matching);
   if (services.status != kIOReturnSuccess) return -1;
   for (RegistryId s : services.entries)
-    if (auto v = numberProperty(p, s, key)) return Fix2X(v->intValue());
+    if (auto v = numberProperty(*registry, s, key)) return Fix2X(v->intValue());
   return -1;
 }
 
@@ -189,35 +189,35 @@ bool QS822isDrovanaDriver(const Platform& p, RegistryId entry) {
   return cls == drovana::kDriverClass || cls == drovana::kDriverClassPT;
 }
 
-std::vector<HidDeviceRef> QS822HIDDeviceList(const Platform& p, const std::optional<pl::Value>& locationID, uint32_t usagePage,
-                                             uint32_t usage, const char* key, const pl::Value* value) {
+std::vector<HidDeviceRef> hidDeviceList(IoRegistry* registry, HidDevices* hidDevices, const std::optional<pl::Value>& locationID,
+                                        uint32_t usagePage, uint32_t usage, const char* key, const pl::Value* value) {
   std::vector<HidDeviceRef> out;
-  if (!locationID || !p.registry || !p.hidDevices) return out;
+  if (!locationID || !registry || !hidDevices) return out;
   pl::Dict matching{{kIOProviderClassKey, "IOHIDDevice"}, {"LocationID", *locationID}};
   if (usagePage != 0) matching["DeviceUsagePage"] = pl::Value::uint32(usagePage);
   if (usage != 0) matching["DeviceUsage"] = pl::Value::uint32(usage);
-  auto found = p.registry->matchingServices(matching);
+  auto found = registry->matchingServices(matching);
   if (found.status != kIOReturnSuccess) return out;
   for (RegistryId e : found.entries) {
-    if (p.registry->conformsTo(e, "IOHIDDeviceShim")) continue;
+    if (registry->conformsTo(e, "IOHIDDeviceShim")) continue;
     if (key && value) {
-      auto v = p.registry->property(e, key);
+      auto v = registry->property(e, key);
       if (!v || *v != *value) continue;
     }
-    if (auto dev = p.hidDevices->createDevice(e)) out.push_back(std::move(dev));
+    if (auto dev = hidDevices->createDevice(e)) out.push_back(std::move(dev));
   }
   return out;
 }
 
-HidDeviceRef QS822createHIDDevice(const Platform& p, const std::optional<pl::Value>& locationID, uint32_t usagePage, uint32_t usage,
-                                  const char* key, const pl::Value* value) {
-  auto list = QS822HIDDeviceList(p, locationID, usagePage, usage, key, value);
+HidDeviceRef openHidDevice(IoRegistry* registry, HidDevices* hidDevices, const std::optional<pl::Value>& locationID,
+                           uint32_t usagePage, uint32_t usage, const char* key, const pl::Value* value) {
+  auto list = hidDeviceList(registry, hidDevices, locationID, usagePage, usage, key, value);
   return list.empty() ? nullptr : list.front();
 }
 
-HidDeviceRef QS822createLogitechHID(const Platform& p, const std::optional<pl::Value>& locationID) {
-  if (auto d = QS822createHIDDevice(p, locationID, 0xFF00, 0x01)) return d;
-  return QS822createHIDDevice(p, locationID, 0xFF80, 0x80);
+HidDeviceRef logitechReceiverDevice(IoRegistry* registry, HidDevices* hidDevices, const std::optional<pl::Value>& locationID) {
+  if (auto d = openHidDevice(registry, hidDevices, locationID, 0xFF00, 0x01)) return d;
+  return openHidDevice(registry, hidDevices, locationID, 0xFF80, 0x80);
 }
 
 std::optional<std::string> QS822getUserClients(const Platform& p, const HidDevice* device, const char* excludeName) {
@@ -230,7 +230,7 @@ std::optional<std::string> QS822getUserClients(const Platform& p, const HidDevic
   std::vector<std::string> names;
   for (RegistryId c : children.entries) {
     if (!p.registry->conformsTo(c, "IOHIDLibUserClient")) continue;
-    auto creator = stringProperty(p, c, "IOUserClientCreator");
+    auto creator = stringProperty(*p.registry, c, "IOUserClientCreator");
     if (!creator) continue;
     auto comma = creator->find(", ");
     if (comma == std::string::npos) continue;

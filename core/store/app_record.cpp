@@ -10,11 +10,11 @@
 #include "core/store/device_record.h"
 #include "core/store/object_context.h"
 #include "core/store/record_exchange.h"
+#include "core/store/record_ports.h"
 #include "core/store/record_values.h"
 #include "core/store/store.h"
 #include "core/store/store_text.h"
 #include "core/system/strings.h"
-#include "platform/api/platform.h"
 
 namespace vl {
 
@@ -123,11 +123,11 @@ QS803AppClass* QS803AppClass::initWithURL(const std::string& path) {
     QS810stackError(errorStack(), nullptr, 8030171);
     return nullptr;
   }
-  Workspace* ws = platform().workspace;
+  Workspace* ws = ports().workspace;
   std::string name = ws ? ws->displayNameAtPath(path) : lastPathComponent(path);
   std::optional<std::string> bundle;
   if (ws && ws->isFilePackageAtPath(path)) bundle = ws->bundleIdentifierAtPath(path);
-  return initWithBookmark(bm, name, matchingKeyFromURL(platform(), path), bundle);
+  return initWithBookmark(bm, name, matchingKeyFromURL(ws, path), bundle);
 }
 
 QS803AppClass* QS803AppClass::initWithProc(const RunningApplication& proc) {
@@ -139,11 +139,11 @@ QS803AppClass* QS803AppClass::initWithProc(const RunningApplication& proc) {
     QS810stackError(errorStack(), nullptr, 8030195);
     return nullptr;
   }
-  Workspace* ws = platform().workspace;
+  Workspace* ws = ports().workspace;
   std::string name = ws ? ws->displayNameAtPath(path) : lastPathComponent(path);
   std::optional<std::string> bundle;
   if (!proc.bundleIdentifier.empty()) bundle = proc.bundleIdentifier;
-  return initWithBookmark(bm, name, matchingKeyFromProc(platform(), proc), bundle);
+  return initWithBookmark(bm, name, matchingKeyFromProc(ws, proc), bundle);
 }
 
 QS803AppClass* QS803AppClass::initWithBookmark(const std::optional<pl::Data>& bookmark,
@@ -163,7 +163,7 @@ QS803AppClass* QS803AppClass::initWithAppDic(const pl::Dict& dic) {
   QS812setDictionaryToManagedObject(&dic, this);
   if (auto id = bundleID(); id && !id->empty()) {
     // Where the application lies on this machine, not where it lay on the one that wrote it.
-    if (Workspace* ws = platform().workspace)
+    if (Workspace* ws = ports().workspace)
       if (auto where = ws->urlForApplicationWithBundleIdentifier(*id))
         if (auto bm = createMinimalBookmark(*where, nullptr)) setValue(attr::application::bookmark, pl::Value(*bm));
   }
@@ -194,19 +194,17 @@ QS803AppClass* QS803AppClass::insertSnappingAppWithObject(ErrorStack& errors, co
 
 // --- Matching --------------------------------------------------------------------------------
 
-std::string QS803AppClass::matchingKeyFromURL(const Platform& p, const std::string& path) {
-  Workspace* ws = p.workspace;
+std::string QS803AppClass::matchingKeyFromURL(Workspace* ws, const std::string& path) {
   if (ws && ws->isFilePackageAtPath(path)) return lastPathComponent(path);
-  return pathWithoutHomeDirectory(p, path);
+  return pathWithoutHomeDirectory(ws, path);
 }
 
-std::string QS803AppClass::matchingKeyFromProc(const Platform& p, const RunningApplication& proc) {
+std::string QS803AppClass::matchingKeyFromProc(Workspace* ws, const RunningApplication& proc) {
   if (!proc.bundleURL.empty()) return lastPathComponent(proc.bundleURL);
-  return pathWithoutHomeDirectory(p, proc.executableURL);
+  return pathWithoutHomeDirectory(ws, proc.executableURL);
 }
 
-std::string QS803AppClass::pathWithoutHomeDirectory(const Platform& p, const std::string& path) {
-  Workspace* ws = p.workspace;
+std::string QS803AppClass::pathWithoutHomeDirectory(Workspace* ws, const std::string& path) {
   std::string home = ws ? ws->homeDirectory() : std::string();
   while (home.size() > 1 && home.back() == '/') home.pop_back();
   if (home.empty() || home == "/") return path;
@@ -230,9 +228,9 @@ bool QS803AppClass::compareMatchingKey(const std::optional<std::string>& stored,
   return endsWith(lowercased("/" + s), lowercased("/" + k));
 }
 
-bool QS803AppClass::compareMatchingKeyToProc(const Platform& p, const std::optional<std::string>& stored,
+bool QS803AppClass::compareMatchingKeyToProc(Workspace* ws, const std::optional<std::string>& stored,
                                              const RunningApplication& proc) {
-  return compareMatchingKey(stored, matchingKeyFromProc(p, proc));
+  return compareMatchingKey(stored, matchingKeyFromProc(ws, proc));
 }
 
 bool QS803AppClass::isEqualToMatchingKey(const std::optional<std::string>& key) const {
@@ -240,11 +238,11 @@ bool QS803AppClass::isEqualToMatchingKey(const std::optional<std::string>& key) 
 }
 
 bool QS803AppClass::isEqualToMatchingKeyInURL(const std::string& path) const {
-  return compareMatchingKey(matchingKey(), matchingKeyFromURL(platform(), path));
+  return compareMatchingKey(matchingKey(), matchingKeyFromURL(ports().workspace, path));
 }
 
 bool QS803AppClass::isEqualToMatchingKeyInProc(const RunningApplication& proc) const {
-  return compareMatchingKeyToProc(platform(), matchingKey(), proc);
+  return compareMatchingKeyToProc(ports().workspace, matchingKey(), proc);
 }
 
 bool QS803AppClass::isEqualToMatchingKeyInObject(const AppObject& object) const {
@@ -296,7 +294,7 @@ std::vector<std::string> QS803AppClass::snappingItems() const {
 
 std::vector<std::string> QS803AppClass::snappingMenu() const {
   std::vector<std::string> out;
-  for (const auto& i : snappingItems()) out.push_back(i == kMenuSeparator ? i : localizedSnapping(platform(), i));
+  for (const auto& i : snappingItems()) out.push_back(i == kMenuSeparator ? i : localizedSnapping(ports().texts(), i));
   return out;
 }
 
@@ -338,13 +336,13 @@ QS803AppClass* QS803AppClass::fetchDefSnappingApp(ErrorStack& errors, ManagedObj
   return nullptr;
 }
 
-std::string QS803AppClass::localizedSnapping(const Platform& p, const std::string& v) {
-  return localized(p, v, kTableDvvl);
+std::string QS803AppClass::localizedSnapping(const TextSource& texts, const std::string& v) {
+  return localized(texts, v, kTableDvvl);
 }
 
 // --- Names and presentation ------------------------------------------------------------------
 
-std::string QS803AppClass::nameForDefault(const Platform& p) { return localized(p, "Default", kTableDvvl); }
+std::string QS803AppClass::nameForDefault(const TextSource& texts) { return localized(texts, "Default", kTableDvvl); }
 
 std::optional<std::string> QS803AppClass::url() {
   const pl::Data* bm = bookmark().asData();
@@ -359,12 +357,12 @@ std::optional<std::string> QS803AppClass::url() {
 std::string QS803AppClass::originalName() {
   std::optional<std::string> u = url();
   if (!u) return {};
-  Workspace* ws = platform().workspace;
+  Workspace* ws = ports().workspace;
   return ws ? ws->displayNameAtPath(*u) : lastPathComponent(*u);
 }
 
 std::string QS803AppClass::displayName() {
-  if (isDefault()) return nameForDefault(platform());
+  if (isDefault()) return nameForDefault(ports().texts());
   if (auto n = name(); n && !n->empty()) return *n;
   std::string o = originalName();
   if (!o.empty()) return o;
@@ -391,7 +389,7 @@ void QS803AppClass::setAlignedDisplayName(const std::string& text) {
 
 std::string QS803AppClass::icon() {
   std::optional<std::string> u = url();
-  Workspace* ws = platform().workspace;
+  Workspace* ws = ports().workspace;
   return u && ws ? ws->iconForFile(*u) : std::string();
 }
 
@@ -471,7 +469,7 @@ const std::vector<std::string>& QS803AppClass::excludeAppKeysForImport() {
 pl::Dict QS803AppClass::appDic() const {
   pl::Dict d = QS812managedObjectToDictionary(this);
   if (auto mk = matchingKey())
-    appdic::setMatchingKey(d, pathWithoutHomeDirectory(platform(), *mk));
+    appdic::setMatchingKey(d, pathWithoutHomeDirectory(ports().workspace, *mk));
   else
     d.erase("matchingKey");
   if (isStandardApp()) appdic::setActions(d, QS813actDicsFromActions(actions()));

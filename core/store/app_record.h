@@ -14,6 +14,8 @@
 #include "core/plist/value.h"
 #include "core/store/managed_object.h"
 #include "core/store/record_names.h"
+#include "core/system/strings.h"
+#include "platform/api/platform.h"
 #include "platform/api/workspace.h"
 
 namespace vl {
@@ -90,13 +92,27 @@ class QS803AppClass : public ManagedObject {
   static QS803AppClass* insertSnappingAppWithObject(ErrorStack& errors, const AppObject& object, ManagedObjectContext* ctx);
 
   // --- Matching --------------------------------------------------------------------------------
-  static std::string matchingKeyFromURL(const Platform& p, const std::string& path);
-  static std::string matchingKeyFromProc(const Platform& p, const RunningApplication& proc);
-  static std::string pathWithoutHomeDirectory(const Platform& p, const std::string& path);
+  // Without a workspace a path is never a package and no home folder is shortened away.
+  static std::string matchingKeyFromURL(Workspace* workspace, const std::string& path);
+  static std::string matchingKeyFromProc(Workspace* workspace, const RunningApplication& proc);
+  static std::string pathWithoutHomeDirectory(Workspace* workspace, const std::string& path);
+  static std::string matchingKeyFromURL(const Platform& p, const std::string& path) {
+    return matchingKeyFromURL(p.workspace, path);
+  }
+  static std::string matchingKeyFromProc(const Platform& p, const RunningApplication& proc) {
+    return matchingKeyFromProc(p.workspace, proc);
+  }
+  static std::string pathWithoutHomeDirectory(const Platform& p, const std::string& path) {
+    return pathWithoutHomeDirectory(p.workspace, path);
+  }
   static std::string urlFromProc(const RunningApplication& proc);
   static bool compareMatchingKey(const std::optional<std::string>& stored, const std::optional<std::string>& key);
-  static bool compareMatchingKeyToProc(const Platform& p, const std::optional<std::string>& stored,
+  static bool compareMatchingKeyToProc(Workspace* workspace, const std::optional<std::string>& stored,
                                        const RunningApplication& proc);
+  static bool compareMatchingKeyToProc(const Platform& p, const std::optional<std::string>& stored,
+                                       const RunningApplication& proc) {
+    return compareMatchingKeyToProc(p.workspace, stored, proc);
+  }
   bool isEqualToMatchingKey(const std::optional<std::string>& key) const;
   bool isEqualToMatchingKeyInURL(const std::string& path) const;
   bool isEqualToMatchingKeyInProc(const RunningApplication& proc) const;
@@ -123,10 +139,14 @@ class QS803AppClass : public ManagedObject {
   bool isStandardApp() const { return !isSnappingApp(); }
   static std::optional<std::vector<QS803AppClass*>> fetchAllSnappingApps(ErrorStack& errors, ManagedObjectContext* ctx);
   static QS803AppClass* fetchDefSnappingApp(ErrorStack& errors, ManagedObjectContext* ctx);
-  static std::string localizedSnapping(const Platform& p, const std::string& value);
+  static std::string localizedSnapping(const TextSource& texts, const std::string& value);
+  static std::string localizedSnapping(const Platform& p, const std::string& value) {
+    return localizedSnapping(textSourceOf(p), value);
+  }
 
   // --- Names and presentation ------------------------------------------------------------------
-  static std::string nameForDefault(const Platform& p);
+  static std::string nameForDefault(const TextSource& texts);
+  static std::string nameForDefault(const Platform& p) { return nameForDefault(textSourceOf(p)); }
   // The bookmark resolved; a stale one is renewed. nullopt when it cannot be resolved.
   std::optional<std::string> url();
   std::string originalName();

@@ -10,6 +10,7 @@
 #include "core/hid/pointer_parameters.h"
 #include "core/plist/codec.h"
 #include "core/store/device_record.h"
+#include "core/store/record_ports.h"
 #include "core/store/record_values.h"
 #include "core/store/store.h"
 #include "core/store/store_text.h"
@@ -103,7 +104,7 @@ QS805CursorSpeedClass* QS805CursorSpeedClass::initWithIndex(int64_t index, doubl
   double s = sensitivity < 0 ? kDefaultSensitivity : sensitivity;
   setSensitivity(gText(std::min(kMaxSensitivity, std::max(kMinSensitivity, 100.0 * static_cast<double>(k) + s))));
   setVisible(true);
-  setTitle(localizedFormat(platform(), "Favorite Settings %d", kTableDvvl, {static_cast<long long>(k + 1)}));
+  setTitle(localizedFormat(ports().texts(), "Favorite Settings %d", kTableDvvl, {static_cast<long long>(k + 1)}));
   return this;
 }
 
@@ -127,33 +128,33 @@ void QS805CursorSpeedClass::setSensitivityDisplay(const std::optional<std::strin
   setSensitivity(gText(kSensitivityDisplayBase - doubleOf(&v)));
 }
 
-ErrorInfo speedRangeError(const Platform& p, const BundleInfo& bundle, double value, double minimum, double maximum) {
+ErrorInfo speedRangeError(const TextSource& texts, const BundleInfo& bundle, double value, double minimum, double maximum) {
   ErrorInfo e;
   e.domain = bundle.identifier;
   e.code = 0;
   e.userInfo[kDescriptionKey] = pl::Value(localizedFormat(
-      p,       "A value of %g is out of range.\nAcceptable values are %g to %g.", kTableDvvl, {value, minimum, maximum}));
+      texts, "A value of %g is out of range.\nAcceptable values are %g to %g.", kTableDvvl, {value, minimum, maximum}));
   return e;
 }
 
 bool QS805CursorSpeedClass::validateSensitivityDisplay(const pl::Value& v, ErrorInfo* error) const {
   double d = doubleOf(&v);
   if (d >= kMinSensitivityDisplay && d <= kMaxSensitivityDisplay) return true;
-  if (error) *error = speedRangeError(platform(), recordSettings().bundle, d, kMinSensitivityDisplay, kMaxSensitivityDisplay);
+  if (error) *error = speedRangeError(ports().texts(), recordSettings().bundle, d, kMinSensitivityDisplay, kMaxSensitivityDisplay);
   return false;
 }
 
 bool QS805CursorSpeedClass::validateTrackingSpeed(const pl::Value& v, ErrorInfo* error) const {
   double d = doubleOf(&v);
   if (d >= kMinTrackingSpeed && d <= kMaxTrackingSpeed) return true;
-  if (error) *error = speedRangeError(platform(), recordSettings().bundle, d, kMinTrackingSpeed, kMaxTrackingSpeed);
+  if (error) *error = speedRangeError(ports().texts(), recordSettings().bundle, d, kMinTrackingSpeed, kMaxTrackingSpeed);
   return false;
 }
 
 std::string QS805CursorSpeedClass::systemTrackingSpeed() const {
   QS802DeviceClass* d = device();
   const std::string key = d && d->isAppleTrackpad() ? kHIDTrackpadAccelerationKey : kHIDMouseAccelerationKey;
-  double v = QS812systemAcclForType(platform(), &key, kMaxTrackingSpeed);
+  double v = systemAcceleration(ports().eventSystem, &key, kMaxTrackingSpeed);
   v = std::min(kMaxTrackingSpeed, std::max(kMinTrackingSpeed, v));
   return gText(QS812round1(4, v));
 }
@@ -179,12 +180,12 @@ void QS805CursorSpeedClass::restoreCursorSpeed() {
 }
 
 std::string QS805CursorSpeedClass::VL705label() const {
-  if (disableAccl()) return localized(platform(), "----------------", kTableVl);
+  if (disableAccl()) return localized(ports().texts(), "----------------", kTableVl);
   std::string tracking = pl::formatG(doubleOf(&value(attr::cursorSpeed::trackingSpeed)), 5).substr(0, 5);
   double display = kSensitivityDisplayBase - doubleOf(&value(attr::cursorSpeed::sensitivity));
   long long shown = display >= 2147483647.0 ? 2147483647LL : display <= -2147483648.0 ? -2147483648LL
                                                                                     : static_cast<long long>(display);
-  return localizedFormat(platform(), "Ⓐ%s Ⓢ%-4d", kTableVl, {tracking, shown});
+  return localizedFormat(ports().texts(), "Ⓐ%s Ⓢ%-4d", kTableVl, {tracking, shown});
 }
 
 namespace csdic {

@@ -12,6 +12,7 @@
 #include "core/plist/value.h"
 #include "core/store/managed_object.h"
 #include "core/store/record_names.h"
+#include "core/system/strings.h"
 #include "platform/api/alerts.h"
 
 namespace vl {
@@ -89,7 +90,7 @@ class QS805CursorSpeedClass : public ManagedObject {
 
 // The range error of the validation hooks: domain the bundle's identifier, code 0, and the
 // message "A value of %g is out of range.\nAcceptable values are %g to %g.".
-ErrorInfo speedRangeError(const Platform& p, const BundleInfo& bundle, double value, double minimum, double maximum);
+ErrorInfo speedRangeError(const TextSource& texts, const BundleInfo& bundle, double value, double minimum, double maximum);
 
 // Accessors of cursor-speed dictionaries.
 namespace csdic {

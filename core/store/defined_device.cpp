@@ -9,6 +9,7 @@
 #include "core/store/device_record.h"
 #include "core/store/object_context.h"
 #include "core/store/store.h"
+#include "core/system/drovana.h"
 #include "core/system/versions.h"
 #include "platform/api/paths.h"
 
@@ -23,25 +24,25 @@ std::optional<double> numberOfText(const std::optional<std::string>& text) {
 
 }  // namespace
 
-DefinitionFolders defaultDefinitionFolders(const Platform& p) {
+DefinitionFolders defaultDefinitionFolders(Paths* paths) {
   DefinitionFolders f;
-  std::string settings = QS814prefsFolderURL(p, true);
+  std::string settings = settingsFolderPath(paths, true);
   if (!settings.empty()) f.userFolder = settings + "/" + kDeviceDefinitionsFolder;
   auto inBundle = [](const std::string& bundle) {
     return bundle + "/Contents/Resources/" + kDeviceDefinitionsFolder;
   };
-  if (auto drovanaPane = QS812prefPaneURLForDrovana(p)) f.shippedFolders.push_back(inBundle(*drovanaPane));
-  if (auto ownPane = QS812prefPaneURLForVelmora(p)) f.shippedFolders.push_back(inBundle(*ownPane));
-  if (p.paths && !p.paths->resources().empty())
-    f.shippedFolders.push_back(p.paths->resources() + "/" + kDeviceDefinitionsFolder);
+  if (auto drovanaPane = prefPanePath(paths, drovana::kPaneFileName)) f.shippedFolders.push_back(inBundle(*drovanaPane));
+  if (auto ownPane = prefPanePath(paths, velmora::kPaneFileName)) f.shippedFolders.push_back(inBundle(*ownPane));
+  if (paths && !paths->resources().empty())
+    f.shippedFolders.push_back(paths->resources() + "/" + kDeviceDefinitionsFolder);
   return f;
 }
 
 const DeviceDefinitionSet& DeviceDefinitionCache::list() {
   if (!list_) {
     std::optional<OsVersion> os;
-    if (const SystemInfo* info = platform_.system) os = info->osVersion();
-    list_ = loadDeviceDefinitions(defaultDefinitionFolders(platform_), os);
+    if (const SystemInfo* info = system_) os = info->osVersion();
+    list_ = loadDeviceDefinitions(defaultDefinitionFolders(paths_), os);
   }
   return *list_;
 }
@@ -68,7 +69,7 @@ QS802DeviceClass* VL714insertDefinedDevice(ErrorStack& errors, DeviceDefinitionC
     return nullptr;
   }
   if (DeviceDefinitionRef definition = QS834deviceDef(definitions, vid, pid, mid, transport)) {
-    auto name = definition->nameForVID(definitions.platform(), vid, pid, mid, transport);
+    auto name = definition->nameForVID(definitions.system(), vid, pid, mid, transport);
     if (name && !name->empty()) device->setRegistryName(*name);
     VL714applyDeviceDefinition(device, definition);
   }

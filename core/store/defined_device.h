@@ -17,22 +17,26 @@ namespace vl {
 class QS802DeviceClass;
 class ManagedObjectContext;
 
-// The folders of a program on p: the user's folder in the joint settings folder, the sibling
+// The folders of a program: the user's folder in the joint settings folder, the sibling
 // pane's resources, this product's pane's resources and the program's own resources.
-DefinitionFolders defaultDefinitionFolders(const Platform& p);
+DefinitionFolders defaultDefinitionFolders(Paths* paths);
+inline DefinitionFolders defaultDefinitionFolders(const Platform& p) { return defaultDefinitionFolders(p.paths); }
 
 // The definitions of one program: read on first use from the default folders, without those
-// not available on p's system, and kept by the owner (the controller or a command) for its life.
+// not available on the system, and kept by the owner (the controller or a command) for its life.
 class DeviceDefinitionCache {
  public:
-  explicit DeviceDefinitionCache(const Platform& p) : platform_(p) {}
+  // paths finds the folders; system tells the OS version and the language of the names.
+  DeviceDefinitionCache(Paths* paths, SystemInfo* system) : paths_(paths), system_(system) {}
+  explicit DeviceDefinitionCache(const Platform& p) : DeviceDefinitionCache(p.paths, p.system) {}
   const DeviceDefinitionSet& list();
   // Drops the kept set so that the next use reads the folders again.
   void forget() { list_.reset(); }
-  const Platform& platform() const { return platform_; }
+  SystemInfo* system() const { return system_; }
 
  private:
-  Platform platform_;
+  Paths* paths_ = nullptr;
+  SystemInfo* system_ = nullptr;
   std::optional<DeviceDefinitionSet> list_;
 };
 

@@ -9,12 +9,12 @@
 #include "core/hid/pointer_parameters.h"
 #include "core/hid/registry_search.h"
 #include "core/plist/codec.h"
+#include "core/store/record_ports.h"
 #include "core/store/record_values.h"
 #include "core/store/records.h"
 #include "core/store/store_text.h"
 #include "core/system/drovana.h"
 #include "core/system/versions.h"
-#include "platform/api/platform.h"
 
 namespace vl {
 
@@ -23,8 +23,7 @@ namespace {
 bool startsWith(const std::string& s, const char* prefix) { return s.rfind(prefix, 0) == 0; }
 
 // A text property found on the entry or, failing that, on its ancestors in the service plane.
-std::optional<std::string> searchRegistryText(const Platform& p, RegistryId entry, const char* key) {
-  IoRegistry* reg = p.registry;
+std::optional<std::string> searchRegistryText(IoRegistry* reg, RegistryId entry, const char* key) {
   if (!reg || entry == 0) return std::nullopt;
   auto textOf = [&](RegistryId id) -> std::optional<std::string> {
     auto v = reg->property(id, key);
@@ -130,10 +129,12 @@ QS802DeviceClass* QS802DeviceClass::initWithVID(uint32_t vid, uint32_t pid, uint
 
   std::optional<std::string> productName;
   if (QS822isAppleInternalTrackpad(vid, pid)) {
-    productName = localizedFormat(platform(), "Trackpad: %@", kTableDvvl, {QS812GetModelName(platform()).first});
+    const RecordPorts& p = ports();
+    productName = localizedFormat(p.texts(), "Trackpad: %@", kTableDvvl,
+                                  {machineModelName(p.registry, p.defaults, p.system).first});
   } else {
-    if (transport == "USB") productName = searchRegistryText(platform(), registry, "USB Product Name");
-    if (!productName) productName = searchRegistryText(platform(), registry, "Product");
+    if (transport == "USB") productName = searchRegistryText(ports().registry, registry, "USB Product Name");
+    if (!productName) productName = searchRegistryText(ports().registry, registry, "Product");
   }
   if (productName && *productName == "USB Receiver")
     productName = formatPattern("USB Receiver (PID:%04X MID:%04X)", {pid, mid});
@@ -150,7 +151,7 @@ std::string QS802DeviceClass::index() const { return indexWithVID(vid(), pid(), 
 
 std::optional<std::string> QS802DeviceClass::ddefName() const {
   if (!definition_) return std::nullopt;
-  return definition_->nameForVID(platform(), vid(), pid(), mid(), transport().value_or(""));
+  return definition_->nameForVID(ports().system, vid(), pid(), mid(), transport().value_or(""));
 }
 
 std::string QS802DeviceClass::displayName() const {
@@ -195,7 +196,7 @@ int32_t QS802DeviceClass::addClient(const ServiceRef& client) {
   if (hasClient(client.get())) return 0;
   clients_.push_back(client);
   RegistryId entry = 0;
-  int32_t err = QS852createRegistryAndReturnError(platform(), client.get(), &entry);
+  int32_t err = serviceRegistryEntry(ports().registry, client.get(), &entry);
   if (err != 0) {
     QS810stackError(errorStack(), nullptr, err);
     return 8020454;
@@ -229,8 +230,8 @@ void QS802DeviceClass::clearDriverInfo() {
 
 int32_t QS802DeviceClass::updateDriverInfoWithRegistry(RegistryId entry) {
   if (entry == 0) return 8020379;
-  if (!locationID_) locationID_ = QS822searchLocationID(platform(), errorStack(), entry);
-  if (std::optional<std::string> d = QS822searchDriverID(platform(), errorStack(), entry)) {
+  if (!locationID_) locationID_ = searchLocationID(ports().registry, errorStack(), entry);
+  if (std::optional<std::string> d = searchDriverID(ports().registry, errorStack(), entry)) {
     // Across a device's services another vendor's driver wins over the sibling product's,
     // which wins over Apple's.
     bool store;
@@ -243,14 +244,14 @@ int32_t QS802DeviceClass::updateDriverInfoWithRegistry(RegistryId entry) {
     if (store) driver_ = *d;
   }
   if (isOtherDriver()) return 0;
-  IoRegistry* reg = platform().registry;
+  IoRegistry* reg = ports().registry;
   std::string cls = reg ? reg->className(entry) : std::string();
   if (cls != drovana::kDriverClassPT) setPointerResolution(gText(searchPointerResolution(entry)));
   return 0;
 }
 
 double QS802DeviceClass::searchPointerResolution(RegistryId entry) const {
-  double r = QS822searchResolution(platform(), entry, kHIDPointerResolutionKey);
+  double r = searchResolution(ports().registry, entry, kHIDPointerResolutionKey);
   return r < 0 ? kDefaultPointerResolution : r;
 }
 

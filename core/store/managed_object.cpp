@@ -19,7 +19,7 @@ bool sameMembers(std::vector<ManagedObject*> a, std::vector<ManagedObject*> b) {
 }
 }  // namespace
 
-const Platform& ManagedObject::platform() const { return ctx_->platform(); }
+const RecordPorts& ManagedObject::ports() const { return ctx_->recordPorts(); }
 const RecordSettings& ManagedObject::recordSettings() const { return ctx_->recordSettings(); }
 ErrorStack& ManagedObject::errorStack() const { return ctx_->errorStack(); }
 

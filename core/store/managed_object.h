@@ -12,11 +12,11 @@
 
 #include "core/plist/value.h"
 #include "core/store/store_model.h"
-#include "platform/api/platform.h"
 
 namespace vl {
 
 class ManagedObjectContext;
+struct RecordPorts;
 struct RecordSettings;
 class ErrorStack;
 
@@ -67,8 +67,8 @@ class ManagedObject {
 
  protected:
   ManagedObject() = default;
-  // The ports of the record's context (kept after the record was deleted).
-  const Platform& platform() const;
+  // The ports the record's context was given (kept after the record was deleted).
+  const RecordPorts& ports() const;
   // What the program that opened the store gave its records.
   const RecordSettings& recordSettings() const;
   // Where the record pushes its failures: its context's error stack.

@@ -16,11 +16,12 @@
 
 #include "core/errors/error_stack.h"
 #include "core/store/managed_object.h"
+#include "core/store/record_ports.h"
 #include "core/store/sqlite_db.h"
 #include "core/store/store_model.h"
 #include "core/store/undo_manager.h"
 #include "platform/api/alerts.h"
-#include "platform/api/platform.h"
+#include "platform/api/status.h"
 
 namespace vl {
 
@@ -70,12 +71,12 @@ class ManagedObjectContext {
   struct Options {
     bool readOnly = false;
     const StoreModel* model = nullptr;  // null: the current model
-    Platform platform;                  // the ports the records use
+    RecordPorts ports;                  // what the records reach the system through
     // Where the records push their failures; null: the context keeps a stack of its own, for
     // programs that only read a store and report nothing.
     ErrorStack* errors = nullptr;
     RecordSettings records;
-    RunLoop* runLoop = nullptr;         // null: the platform's run loop, if any
+    RunLoop* runLoop = nullptr;         // ends each pass; null: only processPendingChanges() does
     // How long a writer waits for another writer to finish before refusing. Writers hold the
     // store for one open-change-save, so a short wait lets concurrent ones take turns.
     std::chrono::milliseconds writerWait = std::chrono::milliseconds(5000);
@@ -95,8 +96,8 @@ class ManagedObjectContext {
   const std::string& url() const { return path_; }
   bool isReadOnly() const { return readOnly_; }
   const StoreModel& model() const { return *model_; }
-  // The ports of the program that opened the store; its records reach the system through them.
-  const Platform& platform() const { return platform_; }
+  // The ports the program that opened the store gave its records.
+  const RecordPorts& recordPorts() const { return ports_; }
   const RecordSettings& recordSettings() const { return records_; }
   // The program's error stack, where the records push their failures.
   ErrorStack& errorStack() const { return *errors_; }
@@ -138,10 +139,11 @@ class ManagedObjectContext {
   // are kept, but the context refuses to save so that nothing is written over the damage.
   bool isDamaged() const { return damaged_; }
 
-  // Runs SQLite's own consistency check over the whole file. False with *problem set when the
-  // file is damaged (a truncated or overwritten page), so that a damaged store is not shown or
-  // exported as if it held fewer records. A store not yet written passes.
-  bool checkIntegrity(std::string* problem);
+  // Runs SQLite's own consistency check over the whole file. Fails (kFileReadCorruptFileError,
+  // the finding in the detail) when the file is damaged (a truncated or overwritten page), so
+  // that a damaged store is not shown or exported as if it held fewer records. A store not yet
+  // written passes.
+  Status checkIntegrity();
 
   // Test seam: called with a step number between the statements of a save, and with
   // kStepBeforeInstall when a new store file is complete beside its name but not yet in place.
@@ -184,7 +186,7 @@ class ManagedObjectContext {
   sqlite::Database db_;
   bool snapshotOpen_ = false;
   int lockFd_ = -1;
-  Platform platform_;
+  RecordPorts ports_;
   std::unique_ptr<ErrorStack> ownErrors_;  // when the opener gave none
   ErrorStack* errors_ = nullptr;
   RecordSettings records_;

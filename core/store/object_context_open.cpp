@@ -60,7 +60,7 @@ std::unique_ptr<ManagedObjectContext> ManagedObjectContext::open(const std::stri
   ctx->path_ = path;
   ctx->readOnly_ = options.readOnly;
   ctx->model_ = options.model ? options.model : &StoreModel::current();
-  ctx->platform_ = options.platform;
+  ctx->ports_ = options.ports;
   ctx->records_ = options.records;
   if (options.errors) {
     ctx->errors_ = options.errors;
@@ -68,7 +68,7 @@ std::unique_ptr<ManagedObjectContext> ManagedObjectContext::open(const std::stri
     ctx->ownErrors_ = std::make_unique<ErrorStack>();
     ctx->errors_ = ctx->ownErrors_.get();
   }
-  ctx->runLoop_ = options.runLoop ? options.runLoop : options.platform.runLoop;
+  ctx->runLoop_ = options.runLoop;
 
   struct stat st {};
   bool exists = ::stat(path.c_str(), &st) == 0;

@@ -256,8 +256,8 @@ bool ManagedObjectContext::installNewFile(const std::string& building, ErrorInfo
   return true;
 }
 
-bool ManagedObjectContext::checkIntegrity(std::string* problem) {
-  if (!db_.isOpen()) return true;
+Status ManagedObjectContext::checkIntegrity() {
+  if (!db_.isOpen()) return Status::success();
   sqlite::Statement s = db_.prepare("PRAGMA quick_check");
   std::string first;
   if (!s.valid()) {
@@ -283,9 +283,8 @@ bool ManagedObjectContext::checkIntegrity(std::string* problem) {
       if (first.empty()) first = "unknown damage";
     }
   }
-  if (first.empty()) return true;
-  if (problem) *problem = "The settings file is damaged (" + first + ").";
-  return false;
+  if (first.empty()) return Status::success();
+  return Status::failure(kFileReadCorruptFileError, "The settings file is damaged (" + first + ").");
 }
 
 }  // namespace vl

@@ -48,7 +48,7 @@ QS802DeviceClass* QS814fetchDeviceForLocationID(ErrorStack& errors, RegistryId e
     QS810stackError(errors, nullptr, 8140562);
     return nullptr;
   }
-  std::optional<pl::Value> loc = QS822searchLocationID(ctx->platform(), errors, entry);
+  std::optional<pl::Value> loc = searchLocationID(ctx->recordPorts().registry, errors, entry);
   if (!loc) return nullptr;
   for (QS802DeviceClass* d : fetchAs<QS802DeviceClass>(ctx, EntityKind::Device))
     if (d->locationID() && *d->locationID() == *loc) return d;

@@ -37,7 +37,10 @@ using StoreContextRef = std::unique_ptr<ManagedObjectContext>;
 
 // The joint settings folder (joint) or the older product-only folder; *exists tells whether it
 // exists. Empty when p has no Paths port.
-std::string QS814prefsFolderURL(const Platform& p, bool joint, bool* exists = nullptr);
+std::string settingsFolderPath(Paths* paths, bool joint, bool* exists = nullptr);
+inline std::string QS814prefsFolderURL(const Platform& p, bool joint, bool* exists = nullptr) {
+  return settingsFolderPath(p.paths, joint, exists);
+}
 // The store file to use (see the store's folder rules); nullopt after pushing 8140051 or 8140095.
 std::optional<std::string> QS814prefsFileURL(const Platform& p, ErrorStack& errors, bool* exists = nullptr);
 inline std::optional<std::string> storeFilePath(const Platform& p, ErrorStack& errors, bool* exists = nullptr) {

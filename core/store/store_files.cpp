@@ -50,8 +50,7 @@ std::vector<std::string> candidateFiles(const std::string& folder) {
 
 }  // namespace
 
-std::string QS814prefsFolderURL(const Platform& p, bool joint, bool* exists) {
-  Paths* paths = p.paths;
+std::string settingsFolderPath(Paths* paths, bool joint, bool* exists) {
   if (!paths) {
     if (exists) *exists = false;
     return {};
@@ -118,7 +117,8 @@ int32_t QS814createMOC(const Platform& p, ErrorStack& errors, const std::optiona
   ManagedObjectContext::Options options;
   options.readOnly = readOnly;
   options.model = model;
-  options.platform = p;
+  options.ports = recordPortsOf(p);
+  options.runLoop = p.runLoop;
   options.errors = &errors;
   options.records = records;
   ErrorInfo error;

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "core/system/strings.h"
 #include "platform/api/platform.h"
 
 namespace vl {
@@ -31,6 +32,11 @@ struct FormatArg {
 // and %%). Conversions without a matching argument are left out.
 std::string formatPattern(const std::string& pattern, const std::vector<FormatArg>& args);
 // The localized pattern of key in table, filled with args.
-std::string localizedFormat(const Platform& p, const std::string& key, const char* table, const std::vector<FormatArg>& args);
+std::string localizedFormat(const TextSource& texts, const std::string& key, const char* table,
+                            const std::vector<FormatArg>& args);
+inline std::string localizedFormat(const Platform& p, const std::string& key, const char* table,
+                                   const std::vector<FormatArg>& args) {
+  return localizedFormat(textSourceOf(p), key, table, args);
+}
 
 }  // namespace vl

@@ -28,11 +28,11 @@ const pl::Value* table(const std::string& path) {
 }
 }  // namespace
 
-std::string localized(const Platform& p, const std::string& key, const std::string& tableName) {
-  if (!p.paths) return key;
+std::string localized(const TextSource& texts, const std::string& key, const std::string& tableName) {
+  if (!texts.paths) return key;
   std::vector<std::string> langs;
-  if (p.system) {
-    for (const auto& l : p.system->preferredLanguages()) {
+  if (texts.system) {
+    for (const auto& l : texts.system->preferredLanguages()) {
       langs.push_back(l);
       if (l.size() > 2) langs.push_back(l.substr(0, 2));
     }
@@ -40,7 +40,7 @@ std::string localized(const Platform& p, const std::string& key, const std::stri
   langs.push_back("en");
   std::lock_guard<std::mutex> lock(gMutex);
   for (const auto& l : langs) {
-    const pl::Value* t = table(p.paths->resources() + "/" + l + ".lproj/" + tableName + ".strings");
+    const pl::Value* t = table(texts.paths->resources() + "/" + l + ".lproj/" + tableName + ".strings");
     if (!t) continue;
     if (auto s = t->stringFor(key)) return *s;
   }

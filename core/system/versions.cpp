@@ -55,9 +55,9 @@ std::optional<std::string> QS812applicationVersion(const std::string& bundlePath
   return info->stringFor("CFBundleShortVersionString");
 }
 
-std::optional<std::string> QS812prefPaneURLForName(const Platform& p, const std::string& fileName) {
-  if (!p.paths || fileName.empty()) return std::nullopt;
-  for (const auto& dir : p.paths->preferencePanes()) {
+std::optional<std::string> prefPanePath(Paths* paths, const std::string& fileName) {
+  if (!paths || fileName.empty()) return std::nullopt;
+  for (const auto& dir : paths->preferencePanes()) {
     std::string path = dir + "/" + fileName;
     if (exists(path)) return path;
   }
@@ -219,8 +219,7 @@ std::optional<std::string> QS812urlForDirectory(const Platform& p, int domain, i
   return std::nullopt;
 }
 
-std::optional<std::string> QS812GetMachineID(const Platform& p) {
-  IoRegistry* reg = p.registry;
+std::optional<std::string> machineSerialNumber(IoRegistry* reg) {
   if (!reg) return std::nullopt;
   auto found = reg->matchingServices(pl::Dict{{kIOProviderClassKey, "IOPlatformExpertDevice"}});
   if (found.status != kIOReturnSuccess || found.entries.empty()) return std::nullopt;
@@ -229,12 +228,12 @@ std::optional<std::string> QS812GetMachineID(const Platform& p) {
   return *v->asString();
 }
 
-std::pair<std::string, std::string> QS812GetModelName(const Platform& p) {
+std::pair<std::string, std::string> machineModelName(IoRegistry* registry, UserDefaults* defaults, SystemInfo* system) {
   std::string marketing;
-  if (auto serial = QS812GetMachineID(p); serial && p.defaults) {
+  if (auto serial = machineSerialNumber(registry); serial && defaults) {
     std::string tail = serial->size() > 4 ? serial->substr(serial->size() - 4) : *serial;
-    p.defaults->synchronize("com.apple.SystemProfiler");
-    auto names = p.defaults->value("com.apple.SystemProfiler", "CPU Names");
+    defaults->synchronize("com.apple.SystemProfiler");
+    auto names = defaults->value("com.apple.SystemProfiler", "CPU Names");
     if (names && names->isDict() && !tail.empty()) {
       for (const auto& [key, value] : *names->asDict()) {
         if (key.rfind(tail, 0) == 0 && value.isString()) {
@@ -244,19 +243,19 @@ std::pair<std::string, std::string> QS812GetModelName(const Platform& p) {
       }
     }
   }
-  std::string model = p.system ? p.system->hardwareModel() : std::string();
+  std::string model = system ? system->hardwareModel() : std::string();
   if (model.size() > 99) model.resize(99);  // the kernel value is read into a 100-byte buffer
-  if (marketing.empty() && p.system) marketing = p.system->marketingNameForModel(model);
+  if (marketing.empty() && system) marketing = system->marketingNameForModel(model);
   return {marketing + ", " + model, model};
 }
 
 std::string QS812addingPercentEscapes(const std::string& text) { return pl::percentEscape(text); }
 
-const pl::Value* QS812localizedValueForKey(const Platform& p, const pl::Value* dictionary, const std::string& key) {
+const pl::Value* localizedValueForKey(SystemInfo* system, const pl::Value* dictionary, const std::string& key) {
   if (!dictionary || !dictionary->isDict() || key.empty()) return nullptr;
   std::string lang;
-  if (p.system) {
-    auto langs = p.system->preferredLanguages();
+  if (system) {
+    auto langs = system->preferredLanguages();
     if (!langs.empty()) lang = langs.front().substr(0, 2);
   }
   if (!lang.empty()) {

@@ -20,7 +20,11 @@ uint32_t QS812BundleVersion(const std::string& bundlePath);
 // The packed version of a running application's bundle; 0 for a process without one.
 uint32_t QS812BundleVersionFromProc(const RunningApplication& application);
 std::optional<std::string> QS812applicationVersion(const std::string& bundlePath);
-std::optional<std::string> QS812prefPaneURLForName(const Platform& p, const std::string& fileName);
+// The installed pane of that file name in the first preference-panes folder holding one.
+std::optional<std::string> prefPanePath(Paths* paths, const std::string& fileName);
+inline std::optional<std::string> QS812prefPaneURLForName(const Platform& p, const std::string& fileName) {
+  return prefPanePath(p.paths, fileName);
+}
 std::optional<std::string> QS812prefPaneURLForDrovana(const Platform& p);
 std::optional<std::string> QS812prefPaneURLForVelmora(const Platform& p);
 uint32_t QS812DrovanaVersion(const Platform& p);
@@ -48,14 +52,25 @@ inline constexpr int kLocalDomainMask = 2;
 inline constexpr int kApplicationSupportDirectory = 14;
 inline constexpr int kPreferencePanesDirectory = 22;
 
-// Machine.
-std::optional<std::string> QS812GetMachineID(const Platform& p);
+// Machine. The serial number is read from the registry's platform entry; the marketing name
+// from the system profiler's cache in the user defaults when it names this serial, else from
+// the system's own table.
+std::optional<std::string> machineSerialNumber(IoRegistry* registry);
 // {"<marketing name>, <model identifier>", "<model identifier>"}.
-std::pair<std::string, std::string> QS812GetModelName(const Platform& p);
+std::pair<std::string, std::string> machineModelName(IoRegistry* registry, UserDefaults* defaults, SystemInfo* system);
+inline std::optional<std::string> QS812GetMachineID(const Platform& p) { return machineSerialNumber(p.registry); }
+inline std::pair<std::string, std::string> QS812GetModelName(const Platform& p) {
+  return machineModelName(p.registry, p.defaults, p.system);
+}
 
 // Text and numbers.
 std::string QS812addingPercentEscapes(const std::string& text);
-const pl::Value* QS812localizedValueForKey(const Platform& p, const pl::Value* dictionary, const std::string& key);
+// The value of key_<language> in the dictionary for the user's most preferred language, else
+// the value of key.
+const pl::Value* localizedValueForKey(SystemInfo* system, const pl::Value* dictionary, const std::string& key);
+inline const pl::Value* QS812localizedValueForKey(const Platform& p, const pl::Value* dictionary, const std::string& key) {
+  return localizedValueForKey(p.system, dictionary, key);
+}
 double QS812round1(int precision, double value);
 double QS812numberCounterAtDigit(int digit, bool up, double value);
 double QS812numberCounter(bool up, int digit, double value);

@@ -57,7 +57,7 @@ TEST_F(StoreNumbers, PatternFillsKeepADot) {
   EXPECT_EQ(formatPattern("%g|%.1f|%-6.2f|%5.3g|%d|%@", {0.6875, 2.25, 1.5, 3.14159, 7LL, std::string("x")}),
             "0.6875|2.2|1.50  | 3.14|7|x");
   EXPECT_EQ(formatPattern("%@", {0.5}), "0.5") << "a real shown as text";
-  ErrorInfo e = speedRangeError(platform, BundleInfo{"quillon.Velmora.prefpane", "", "", ""}, 20.5, 0, 20);
+  ErrorInfo e = speedRangeError(textSourceOf(platform), BundleInfo{"quillon.Velmora.prefpane", "", "", ""}, 20.5, 0, 20);
   EXPECT_EQ(e.userInfo[kDescriptionKey].describe(), "A value of 20.5 is out of range.\nAcceptable values are 0 to 20.");
   ErrorInfo g = QS812speedRangeError(platform, identity, nullptr, 1990.5, 5, 1990);
   EXPECT_EQ(g.userInfo[kDescriptionKey].describe(), "A value of 1990.5 is out of range.\nAcceptable values are 5 to 1990.");

@@ -206,7 +206,8 @@ TEST_F(StoreContext, OneWriterAtATimeWhileReadersComeAndGo) {
 
   // A second writer waits its bound for the first, then refuses.
   ManagedObjectContext::Options options;
-  options.platform = platform;
+  options.ports = recordPortsOf(platform);
+  options.runLoop = platform.runLoop;
   options.writerWait = std::chrono::milliseconds(50);
   ErrorInfo err;
   EXPECT_FALSE(ManagedObjectContext::open(storePath(), options, &err));
@@ -636,8 +637,8 @@ TEST_F(StoreContext, AReadOnlyOpenRollsBackAnotherProgramsKilledSave) {
   ASSERT_EQ(devices.size(), 3u);
   for (QS802DeviceClass* d : devices) EXPECT_EQ(d->name(), "before");
   EXPECT_FALSE(ro->isDamaged());
-  std::string problem;
-  EXPECT_TRUE(ro->checkIntegrity(&problem)) << problem;
+  Status integrity = ro->checkIntegrity();
+  EXPECT_TRUE(integrity.ok()) << integrity.detail();
 }
 
 TEST_F(StoreContext, TheIntegrityCheckFindsATruncatedStore) {
@@ -645,8 +646,8 @@ TEST_F(StoreContext, TheIntegrityCheckFindsATruncatedStore) {
     StoreContextRef ctx = open(false);
     for (int i = 0; i < 60; ++i) makeDevice(ctx.get(), 0x100 + i, 1, 0, "USB")->setName(std::string(300, 'n'));
     save(ctx.get());
-    std::string problem;
-    EXPECT_TRUE(ctx->checkIntegrity(&problem)) << problem;
+    Status integrity = ctx->checkIntegrity();
+    EXPECT_TRUE(integrity.ok()) << integrity.detail();
   }
   std::string good = fileText(storePath());
   ASSERT_GT(good.size(), 8192u);
@@ -656,13 +657,14 @@ TEST_F(StoreContext, TheIntegrityCheckFindsATruncatedStore) {
   StoreContextRef ctx;
   ErrorInfo err;
   if (QS814createMOC(platform, errors, cut, nullptr, true, &ctx, &err) == 0) {
-    std::string problem;
-    EXPECT_FALSE(ctx->checkIntegrity(&problem));
+    Status integrity = ctx->checkIntegrity();
+    const std::string& problem = integrity.detail();
+    EXPECT_FALSE(integrity.ok());
     EXPECT_NE(problem.find("damaged"), std::string::npos) << problem;
   }
   // A store not yet written has nothing to be damaged.
   StoreContextRef fresh = open(true, home.path() + "/none/Device.dvsetting");
-  EXPECT_TRUE(fresh->checkIntegrity(nullptr));
+  EXPECT_TRUE(fresh->checkIntegrity().ok());
 }
 
 TEST_F(StoreContext, ASaveBlockedByAnotherProgramsTransactionSaysTheStoreIsBusy) {
@@ -745,6 +747,50 @@ TEST(UndoNames, AStepKeepsItsNameAndAHandOpenedGroupSpansPasses) {
   EXPECT_EQ(undo.undoActionName(), "Tracking speed");
   undo.removeAllActions();
   EXPECT_EQ(undo.undoActionName(), "");
+}
+
+// A program may open the store without some ports (a command-line tool has no workspace, a test
+// no registry): the records then read what a port would have told as absent instead of reaching it.
+TEST_F(StoreContext, RecordsOfAContextGivenNoPortsReadThemAsAbsent) {
+  ManagedObjectContext::Options options;  // no ports, no run loop
+  ErrorInfo err;
+  fs::create_directories(fs::path(storePath()).parent_path());
+  std::unique_ptr<ManagedObjectContext> ctx = ManagedObjectContext::open(storePath(), options, &err);
+  ASSERT_TRUE(ctx);
+
+  // Applications: no package to recognise and no home folder to shorten away.
+  const std::string tool = workspace.homeDirectory() + "/bin/tool";
+  fs::create_directories(fs::path(tool).parent_path());
+  std::ofstream(tool) << "#!/bin/sh\n";
+  QS803AppClass* app = QS803AppClass::insertSnappingAppWithObject(AppObject(FileURL{tool}), ctx.get());
+  ASSERT_NE(app, nullptr);
+  EXPECT_EQ(app->matchingKey(), tool);
+  EXPECT_EQ(app->name(), "tool");
+  EXPECT_EQ(app->displayName(), "tool");
+  EXPECT_EQ(app->icon(), "");
+  EXPECT_TRUE(app->isEqualToMatchingKeyInURL(tool));
+  EXPECT_TRUE(app->isEqualToMatchingKeyInProc(RunningApplication{3, "", "", tool, "tool"}));
+  EXPECT_EQ(app->appDic().at("matchingKey"), pl::Value(tool));
+  QS803AppClass* byDefault = QS803AppClass::insertSnappingAppWithObject(AppObject(), ctx.get());
+  ASSERT_NE(byDefault, nullptr);
+  EXPECT_EQ(byDefault->displayName(), "Default");  // no strings tables: the English text
+
+  // Devices: no registry names or resolution, no system acceleration to compare with.
+  QS802DeviceClass* trackpad = QS814insertDeviceWithInfo(0x05AC, 0x0273, 0, "USB", 42, ctx.get());
+  ASSERT_NE(trackpad, nullptr);
+  EXPECT_EQ(trackpad->pointerResolution(), "400");
+  ASSERT_NE(trackpad->insert5CursorSpeedsWithSens(-1, -1), nullptr);
+  ASSERT_EQ(trackpad->cursorSpeeds().size(), 5u);
+  QS805CursorSpeedClass* first = trackpad->cursorSpeeds().front();
+  EXPECT_EQ(first->title(), "Favorite Settings 1");
+  EXPECT_EQ(first->systemTrackingSpeed(), "0");
+  ErrorInfo range;
+  EXPECT_FALSE(first->validateTrackingSpeed(pl::Value(21.0), &range));
+  EXPECT_EQ(range.userInfo[kDescriptionKey], pl::Value("A value of 21 is out of range.\nAcceptable values are 0 to 20."));
+  EXPECT_EQ(QS814fetchDeviceForLocationID(42, ctx.get()), nullptr);
+
+  ErrorInfo saved;
+  EXPECT_TRUE(ctx->save(&saved)) << saved.userInfo[kDescriptionKey].describe();
 }
 
 }  // namespace

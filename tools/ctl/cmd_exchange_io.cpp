@@ -114,8 +114,7 @@ int doExport(Args args) {
   if (createStoreContext(platform, errors, store, nullptr, true, &ctx, &err, recordSettings()) != 0)
     return failure(store + ": " + describe(err, "cannot be opened"));
   // Exporting from a damaged file would hand on a silently shortened copy of the settings.
-  std::string problem;
-  if (!ctx->checkIntegrity(&problem)) return failure(store + ": " + problem);
+  if (Status integrity = ctx->checkIntegrity(); !integrity.ok()) return failure(store + ": " + integrity.detail());
 
   std::vector<DeviceRecord*> devices = allDevices(ctx.get());
   std::vector<DeviceRecord*> chosen;

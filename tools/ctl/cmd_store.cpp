@@ -134,8 +134,7 @@ int show(Args args) {
     return failure(path + ": " + (why ? why->describe() : "cannot be opened"));
   }
   // A truncated or overwritten file can read as a store with fewer records: refuse to show it.
-  std::string problem;
-  if (!ctx->checkIntegrity(&problem)) return failure(path + ": " + problem);
+  if (Status integrity = ctx->checkIntegrity(); !integrity.ok()) return failure(path + ": " + integrity.detail());
   std::vector<DeviceRecord*> devices = allDevices(ctx.get());
   std::vector<AppRecord*> apps = AppRecord::fetchAllSnappingApps(errors, ctx.get()).value_or(std::vector<AppRecord*>{});
   if (json)
