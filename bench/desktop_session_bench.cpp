@@ -164,7 +164,7 @@ int main(int argc, char** argv) {
   p.sleeper = &sleeper;
   for (bool jump : {true, false}) {
     Stats total, beyond;
-    AutoSnapping engine(p);
+    AutoSnapping engine(AutoSnapping::Ports::from(p));
     engine.setCancelButtonTitle("Cancel");
     engine.startAutoCursorSnappingToItem(kSnapDefaultButton, jump, false);
     for (int r = 0; r < runs; ++r) {

@@ -41,14 +41,14 @@ std::shared_ptr<QS826ConnectedDevice> QS826ConnectedDevice::connectedDeviceWithC
   d->isAttached_ = attached;
   d->standbyTime_ = standbyTime;
   d->notifier_ = notifier;
-  d->platform_ = notifier->platform();
+  d->ports_ = notifier->ports();
   return d;
 }
 
 QS826ConnectedDevice::~QS826ConnectedDevice() { cancelSteps(); }
 
 void QS826ConnectedDevice::cancelSteps() {
-  if (RunLoop* rl = platform_.runLoop) rl->cancelAllPerforms(this);
+  if (RunLoop* rl = ports_.runLoop) rl->cancelAllPerforms(this);
 }
 
 void QS826ConnectedDevice::perform(Step step) {
@@ -71,7 +71,7 @@ bool QS826ConnectedDevice::isUserDeactiveSetContinueProcess(Step step) {
 void QS826ConnectedDevice::attached() {
   if (isFinished()) return;
   cancelSteps();
-  RunLoop* rl = platform_.runLoop;
+  RunLoop* rl = ports_.runLoop;
   if (!rl) return;
   std::weak_ptr<QS826ConnectedDevice> weak = weak_from_this();
   rl->perform(this, stepName(Step::AfterStandbyTime), standbyTime_, [weak] {
@@ -97,17 +97,17 @@ void QS826ConnectedDevice::afterStandbyTime() {
 
 bool QS826ConnectedDevice::isHIDDeviceAvailable() {
   RegistryId entry = 0;
-  if (QS852createRegistryAndReturnError(platform_, serviceClient_.get(), &entry) != 0) return false;
-  RegistryId device = QS822createParentRegistry(platform_, entry, "IOHIDDevice");
-  if (device == 0 || !platform_.hidDevices) return false;
-  return platform_.hidDevices->createDevice(device) != nullptr;
+  if (QS852createRegistryAndReturnError(ports_.registry, serviceClient_.get(), &entry) != 0) return false;
+  RegistryId device = QS822createParentRegistry(ports_.registry, entry, "IOHIDDevice");
+  if (device == 0 || !ports_.hidDevices) return false;
+  return ports_.hidDevices->createDevice(device) != nullptr;
 }
 
 void QS826ConnectedDevice::startLogitechUnifyingInfo() {
   std::optional<pl::Value> location;
   QS852getDeviceInfo(serviceClient_.get(), nullptr, nullptr, nullptr, nullptr, &location, nullptr);
   if (location) {
-    cmdDevice_ = QS822createLogitechHID(platform_, location);
+    cmdDevice_ = QS822createLogitechHID(ports_.registry, ports_.hidDevices, location);
     if (cmdDevice_ && cmdDevice_->open() == kIOReturnSuccess) {
       logitechUnifyingInfo();
       return;
@@ -143,7 +143,7 @@ void QS826ConnectedDevice::logitechUnifyingInfo() {
       announce(true);
       return;
     }
-    HidDevices* devices = platform_.hidDevices;
+    HidDevices* devices = ports_.hidDevices;
     if (devices) devices->pause(0.2);
     queue->start();
     if (int32_t r = cmdDevice_->setReport(kIOHIDReportTypeOutput, 0x10, pl::Data{0x10, 0xFF, 0x80, 0x02, 0x02, 0x00, 0x00})) {
@@ -169,7 +169,7 @@ void QS826ConnectedDevice::logitechUnifyingInfo() {
     }
     if (answered && mid == 0) {
       // The receiver is there but has not reported the paired device yet: ask again later.
-      if (RunLoop* rl = platform_.runLoop) {
+      if (RunLoop* rl = ports_.runLoop) {
         std::weak_ptr<QS826ConnectedDevice> weak = weak_from_this();
         rl->perform(this, stepName(Step::LogitechUnifyingInfo), 3.0, [weak] {
           if (auto self = weak.lock()) self->logitechUnifyingInfo();
@@ -243,12 +243,12 @@ double QS825ConnectedDeviceNotifier::standbyTimeDiffForBundleID(const std::strin
 }
 
 std::unique_ptr<QS825ConnectedDeviceNotifier> QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(
-    const Platform& p, ConnectedDeviceController* controller, const BundleInfo* mainBundle, const std::string& bundleID) {
+    const ConnectedDevicePorts& p, ConnectedDeviceController* controller, const BundleInfo* mainBundle, const std::string& bundleID) {
   return connectedDeviceNotifierWithController(p, controller, mainBundle, standbyTimeDiffForBundleID(bundleID));
 }
 
 std::unique_ptr<QS825ConnectedDeviceNotifier> QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(
-    const Platform& p, ConnectedDeviceController* controller, const BundleInfo* mainBundle, double standbyTimeDiff) {
+    const ConnectedDevicePorts& p, ConnectedDeviceController* controller, const BundleInfo* mainBundle, double standbyTimeDiff) {
   if (!controller) {
     QS810stackError(nullptr, 8250056);
     return nullptr;
@@ -260,7 +260,7 @@ std::unique_ptr<QS825ConnectedDeviceNotifier> QS825ConnectedDeviceNotifier::conn
   }
   n->standbyTimeDiff_ = standbyTimeDiff;
   n->controller_ = controller;
-  n->platform_ = p;
+  n->ports_ = p;
   if (p.eventSystem) n->hidService_ = p.eventSystem->createClient();
   if (!n->hidService_) {
     QS810stackError(nullptr, 8250070);
@@ -302,7 +302,7 @@ QS825ConnectedDeviceNotifier::~QS825ConnectedDeviceNotifier() {
       for (const auto& key : watchedKeys()) hidService_->registerPropertyChangedCallback(key, nullptr);
     QS852removeServiceNotify(hidService_.get());
   }
-  if (sessionToken_ && platform_.session) platform_.session->unobserve(sessionToken_);
+  if (sessionToken_ && ports_.session) ports_.session->unobserve(sessionToken_);
   // Records still in flight must not call back into a notifier that is gone.
   for (auto& d : deviceList_) d->finish();
   deviceList_.clear();

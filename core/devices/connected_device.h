@@ -38,6 +38,20 @@ class ConnectedDeviceController {
 
 class QS825ConnectedDeviceNotifier;
 
+// What the notifier and its device records use: the event system (the services and their
+// changes), the session (login and lock), the run loop (the steps' delays), and the registry
+// and HID devices (a device's availability and the receiver's exchange).
+struct ConnectedDevicePorts {
+  HidEventSystem* eventSystem = nullptr;
+  Session* session = nullptr;
+  RunLoop* runLoop = nullptr;
+  IoRegistry* registry = nullptr;
+  HidDevices* hidDevices = nullptr;
+  static ConnectedDevicePorts from(const Platform& p) {
+    return ConnectedDevicePorts{p.eventSystem, p.session, p.runLoop, p.registry, p.hidDevices};
+  }
+};
+
 // One service in flight: waits its standby time, maybe asks the receiver, then announces.
 class QS826ConnectedDevice : public std::enable_shared_from_this<QS826ConnectedDevice> {
  public:
@@ -79,7 +93,7 @@ class QS826ConnectedDevice : public std::enable_shared_from_this<QS826ConnectedD
   ServiceRef serviceClient_;
   double standbyTime_ = 0;
   QS825ConnectedDeviceNotifier* notifier_ = nullptr;
-  Platform platform_;  // the notifier's ports, kept so steps can be cancelled after finish()
+  ConnectedDevicePorts ports_;  // the notifier's ports, kept so steps can be cancelled after finish()
   bool isAttached_ = false;
   uint32_t vendorID_ = 0, productID_ = 0;
   Step nextProcess_ = Step::None;
@@ -95,9 +109,9 @@ class QS825ConnectedDeviceNotifier : public ServiceNotifyTarget {
 
   // Null after pushing 8250056 (no controller) or 8250070 (no event-system client).
   static std::unique_ptr<QS825ConnectedDeviceNotifier> connectedDeviceNotifierWithController(
-      const Platform& p, ConnectedDeviceController* controller, const BundleInfo* mainBundle, double standbyTimeDiff);
+      const ConnectedDevicePorts& p, ConnectedDeviceController* controller, const BundleInfo* mainBundle, double standbyTimeDiff);
   static std::unique_ptr<QS825ConnectedDeviceNotifier> connectedDeviceNotifierWithController(
-      const Platform& p, ConnectedDeviceController* controller, const BundleInfo* mainBundle, const std::string& bundleID);
+      const ConnectedDevicePorts& p, ConnectedDeviceController* controller, const BundleInfo* mainBundle, const std::string& bundleID);
   ~QS825ConnectedDeviceNotifier() override;
 
   // The watcher's callback.
@@ -119,7 +133,7 @@ class QS825ConnectedDeviceNotifier : public ServiceNotifyTarget {
   const std::vector<std::shared_ptr<QS826ConnectedDevice>>& deviceList() const { return deviceList_; }
   double standbyTimeDiff() const { return standbyTimeDiff_; }
   ConnectedDeviceController* controller() const { return controller_; }
-  const Platform& platform() const { return platform_; }
+  const ConnectedDevicePorts& ports() const { return ports_; }
   HidEventSystemClient* hidService() const { return hidService_.get(); }
 
   static constexpr uint32_t kSessionInactive = 1;
@@ -131,7 +145,7 @@ class QS825ConnectedDeviceNotifier : public ServiceNotifyTarget {
   void systemSpeedChanged(const std::string& key, const pl::Value& value);
 
   ConnectedDeviceController* controller_ = nullptr;
-  Platform platform_;
+  ConnectedDevicePorts ports_;
   BundleInfo mainBundle_;
   bool hasBundle_ = false;
   double standbyTimeDiff_ = 0;

@@ -206,7 +206,7 @@ const pl::Array* QS834DeviceDefinition::deviceOps() const {
 }
 
 const pl::Array* QS834DeviceDefinition::localizedDeviceOps(const Platform& p) const {
-  const pl::Value* v = QS812localizedValueForKey(p, &content_, "deviceOps");
+  const pl::Value* v = QS812localizedValueForKey(p.system, &content_, "deviceOps");
   const pl::Array* a = v ? v->asArray() : nullptr;
   if (a && !a->empty() && a->size() <= kMaxDeviceOps) return a;
   return deviceOps();
@@ -264,7 +264,7 @@ bool QS834DeviceDefinition::isAvailableForCurrentOS(const Platform& p) const {
 }
 
 std::optional<std::string> QS834DeviceDefinition::nameOfPersonality(const Platform& p, const pl::Value& personality) {
-  const pl::Value* v = QS812localizedValueForKey(p, &personality, "name");
+  const pl::Value* v = QS812localizedValueForKey(p.system, &personality, "name");
   if (!isValidName(v)) return std::nullopt;
   return *v->asString();
 }
@@ -333,7 +333,7 @@ std::optional<std::string> QS834DeviceDefinition::nameForVID(const Platform& pla
     if (auto name = nameOfPersonality(platform, *p)) return name;
   }
   // A personality without a usable name falls back to the product's own name.
-  const pl::Value* v = QS812localizedValueForKey(platform, &content_, "name");
+  const pl::Value* v = QS812localizedValueForKey(platform.system, &content_, "name");
   if (!isValidName(v)) return std::nullopt;
   return *v->asString();
 }

@@ -95,10 +95,13 @@ bool QS852isSupportedServiceClient(const Platform& p, const HidServiceClient* se
 }
 
 int32_t QS852createRegistryAndReturnError(const Platform& p, const HidServiceClient* service, RegistryId* outEntry) {
+  return QS852createRegistryAndReturnError(p.registry, service, outEntry);
+}
+
+int32_t QS852createRegistryAndReturnError(IoRegistry* reg, const HidServiceClient* service, RegistryId* outEntry) {
   if (!service) return 8520179;
   RegistryId id = service->registryID();
   if (id == 0) return 8520182;
-  IoRegistry* reg = p.registry;
   if (!reg) return 8520185;
   pl::Dict matching{{kIORegistryEntryIDKey, pl::Value::uint64(id)}};
   auto found = reg->matchingServices(matching);
@@ -108,8 +111,12 @@ int32_t QS852createRegistryAndReturnError(const Platform& p, const HidServiceCli
 }
 
 RegistryId QS852createRegistry(const Platform& p, const HidServiceClient* service) {
+  return QS852createRegistry(p.registry, service);
+}
+
+RegistryId QS852createRegistry(IoRegistry* registry, const HidServiceClient* service) {
   RegistryId entry = 0;
-  if (QS852createRegistryAndReturnError(p, service, &entry) != 0) return 0;
+  if (QS852createRegistryAndReturnError(registry, service, &entry) != 0) return 0;
   return entry;
 }
 
@@ -236,16 +243,22 @@ int32_t QS852setScrollAccl(HidServiceClient* service, const std::string* acclKey
 
 double QS852getScrollSens(const HidServiceClient* service) { return readFixed(service, kHIDScrollResolutionKey); }
 
-uint32_t QS812hidSystem(const Platform& p) {
+uint32_t QS812hidSystem(const Platform& p) { return QS812hidSystem(p.eventSystem); }
+
+uint32_t QS812hidSystem(HidEventSystem* eventSystem) {
   // The event-system port opens the connection once and keeps it for its own life.
-  return p.eventSystem ? p.eventSystem->openEventStatus() : 0;
+  return eventSystem ? eventSystem->openEventStatus() : 0;
 }
 
 double QS812systemAcclForType(const Platform& p, const std::string* acclKey, double cap) {
+  return QS812systemAcclForType(p.eventSystem, acclKey, cap);
+}
+
+double QS812systemAcclForType(HidEventSystem* eventSystem, const std::string* acclKey, double cap) {
   double value = 0;
-  if (acclKey && p.eventSystem) {
+  if (acclKey && eventSystem) {
     double read = 0;
-    if (p.eventSystem->getAccelerationWithKey(QS812hidSystem(p), *acclKey, &read) == kIOReturnSuccess) {
+    if (eventSystem->getAccelerationWithKey(QS812hidSystem(eventSystem), *acclKey, &read) == kIOReturnSuccess) {
       value = Fix2X(static_cast<Fixed>(std::clamp(std::trunc(read * 65536.0), -2147483648.0, 2147483647.0)));
     } else {
       value = read;

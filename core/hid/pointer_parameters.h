@@ -49,6 +49,9 @@ bool QS852isSupportedServiceClient(const Platform& p, const HidServiceClient* se
 // On success stores the entry in *outEntry when given.
 [[nodiscard]] int32_t QS852createRegistryAndReturnError(const Platform& p, const HidServiceClient* service, RegistryId* outEntry);
 RegistryId QS852createRegistry(const Platform& p, const HidServiceClient* service);
+// The same through the registry alone.
+[[nodiscard]] int32_t QS852createRegistryAndReturnError(IoRegistry* registry, const HidServiceClient* service, RegistryId* outEntry);
+RegistryId QS852createRegistry(IoRegistry* registry, const HidServiceClient* service);
 std::optional<std::string> QS852getClass(const Platform& p, const HidServiceClient* service);
 
 // Identity; each output may be null.
@@ -91,6 +94,9 @@ double QS852getScrollSens(const HidServiceClient* service);
 // The connection to the HID system (0 when there is none).
 uint32_t QS812hidSystem(const Platform& p);
 double QS812systemAcclForType(const Platform& p, const std::string* acclKey, double cap);
+// The same through the event system alone.
+uint32_t QS812hidSystem(HidEventSystem* eventSystem);
+double QS812systemAcclForType(HidEventSystem* eventSystem, const std::string* acclKey, double cap);
 
 // Whether two handles stand for the same service: the same object, or two objects for one
 // registry entry (a service that arrives again through another client). Null is no service.

@@ -89,46 +89,54 @@ bool QS822isAppleGestureDevice(uint32_t vid, uint32_t pid) {
 }
 
 RegistryId QS822createParentRegistry(const Platform& p, RegistryId entry, const char* className) {
-  if (entry == 0 || !className || !p.registry) {
+  return QS822createParentRegistry(p.registry, entry, className);
+}
+
+RegistryId QS822createParentRegistry(IoRegistry* registry, RegistryId entry, const char* className) {
+  if (entry == 0 || !className || !registry) {
     QS810stackError(nullptr, 8220026);
     return 0;
   }
-  if (p.registry->conformsTo(entry, className)) return entry;
-  auto parents = p.registry->parents(entry, true);
+  if (registry->conformsTo(entry, className)) return entry;
+  auto parents = registry->parents(entry, true);
   if (parents.status != kIOReturnSuccess) {
     QS810stackError(nullptr, parents.status);
     QS810stackError(nullptr, 8220038);
     return 0;
   }
   for (RegistryId a : parents.entries)
-    if (p.registry->conformsTo(a, className)) return a;
-  auto children = p.registry->children(entry, true);
+    if (registry->conformsTo(a, className)) return a;
+  auto children = registry->children(entry, true);
   if (children.status != kIOReturnSuccess) {
     QS810stackError(nullptr, children.status);
     QS810stackError(nullptr, 8220054);
     return 0;
   }
   for (RegistryId c : children.entries)
-    if (p.registry->conformsTo(c, className)) return c;
+    if (registry->conformsTo(c, className)) return c;
   return 0;
 }
 
 RegistryId QS822createEventServiceRegistry(const Platform& p, RegistryId entry) {
-  if (entry == 0 || !p.registry) return 0;
-  if (p.registry->conformsTo(entry, "IOHIDEventService")) return entry;
-  RegistryId device = QS822createParentRegistry(p, entry, "IOHIDDevice");
+  return QS822createEventServiceRegistry(p.registry, entry);
+}
+
+RegistryId QS822createEventServiceRegistry(IoRegistry* registry, RegistryId entry) {
+  if (entry == 0 || !registry) return 0;
+  if (registry->conformsTo(entry, "IOHIDEventService")) return entry;
+  RegistryId device = QS822createParentRegistry(registry, entry, "IOHIDDevice");
   if (device == 0) {
     QS810stackError(nullptr, 8220788);
     return 0;
   }
-  auto children = p.registry->children(device, true);
+  auto children = registry->children(device, true);
   if (children.status != kIOReturnSuccess) {
     QS810stackError(nullptr, children.status);
     QS810stackError(nullptr, 8220792);
     return 0;
   }
   for (RegistryId c : children.entries)
-    if (p.registry->conformsTo(c, "IOHIDEventService")) return c;
+    if (registry->conformsTo(c, "IOHIDEventService")) return c;
   return 0;
 }
 
@@ -191,33 +199,47 @@ bool QS822isDrovanaDriver(const Platform& p, RegistryId entry) {
 
 std::vector<HidDeviceRef> QS822HIDDeviceList(const Platform& p, const std::optional<pl::Value>& locationID, uint32_t usagePage,
                                              uint32_t usage, const char* key, const pl::Value* value) {
-  std::vector<HidDeviceRef> out;
-  if (!locationID || !p.registry || !p.hidDevices) return out;
-  pl::Dict matching{{kIOProviderClassKey, "IOHIDDevice"}, {"LocationID", *locationID}};
-  if (usagePage != 0) matching["DeviceUsagePage"] = pl::Value::uint32(usagePage);
-  if (usage != 0) matching["DeviceUsage"] = pl::Value::uint32(usage);
-  auto found = p.registry->matchingServices(matching);
-  if (found.status != kIOReturnSuccess) return out;
-  for (RegistryId e : found.entries) {
-    if (p.registry->conformsTo(e, "IOHIDDeviceShim")) continue;
-    if (key && value) {
-      auto v = p.registry->property(e, key);
-      if (!v || *v != *value) continue;
-    }
-    if (auto dev = p.hidDevices->createDevice(e)) out.push_back(std::move(dev));
-  }
-  return out;
+  return QS822HIDDeviceList(p.registry, p.hidDevices, locationID, usagePage, usage, key, value);
 }
 
 HidDeviceRef QS822createHIDDevice(const Platform& p, const std::optional<pl::Value>& locationID, uint32_t usagePage, uint32_t usage,
                                   const char* key, const pl::Value* value) {
-  auto list = QS822HIDDeviceList(p, locationID, usagePage, usage, key, value);
-  return list.empty() ? nullptr : list.front();
+  return QS822createHIDDevice(p.registry, p.hidDevices, locationID, usagePage, usage, key, value);
 }
 
 HidDeviceRef QS822createLogitechHID(const Platform& p, const std::optional<pl::Value>& locationID) {
-  if (auto d = QS822createHIDDevice(p, locationID, 0xFF00, 0x01)) return d;
-  return QS822createHIDDevice(p, locationID, 0xFF80, 0x80);
+  return QS822createLogitechHID(p.registry, p.hidDevices, locationID);
+}
+
+std::vector<HidDeviceRef> QS822HIDDeviceList(IoRegistry* registry, HidDevices* hidDevices, const std::optional<pl::Value>& locationID,
+                                             uint32_t usagePage, uint32_t usage, const char* key, const pl::Value* value) {
+  std::vector<HidDeviceRef> out;
+  if (!locationID || !registry || !hidDevices) return out;
+  pl::Dict matching{{kIOProviderClassKey, "IOHIDDevice"}, {"LocationID", *locationID}};
+  if (usagePage != 0) matching["DeviceUsagePage"] = pl::Value::uint32(usagePage);
+  if (usage != 0) matching["DeviceUsage"] = pl::Value::uint32(usage);
+  auto found = registry->matchingServices(matching);
+  if (found.status != kIOReturnSuccess) return out;
+  for (RegistryId e : found.entries) {
+    if (registry->conformsTo(e, "IOHIDDeviceShim")) continue;
+    if (key && value) {
+      auto v = registry->property(e, key);
+      if (!v || *v != *value) continue;
+    }
+    if (auto dev = hidDevices->createDevice(e)) out.push_back(std::move(dev));
+  }
+  return out;
+}
+
+HidDeviceRef QS822createHIDDevice(IoRegistry* registry, HidDevices* hidDevices, const std::optional<pl::Value>& locationID,
+                                  uint32_t usagePage, uint32_t usage, const char* key, const pl::Value* value) {
+  auto list = QS822HIDDeviceList(registry, hidDevices, locationID, usagePage, usage, key, value);
+  return list.empty() ? nullptr : list.front();
+}
+
+HidDeviceRef QS822createLogitechHID(IoRegistry* registry, HidDevices* hidDevices, const std::optional<pl::Value>& locationID) {
+  if (auto d = QS822createHIDDevice(registry, hidDevices, locationID, 0xFF00, 0x01)) return d;
+  return QS822createHIDDevice(registry, hidDevices, locationID, 0xFF80, 0x80);
 }
 
 std::optional<std::string> QS822getUserClients(const Platform& p, const HidDevice* device, const char* excludeName) {

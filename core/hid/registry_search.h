@@ -31,6 +31,9 @@ bool QS822isAppleGestureDevice(uint32_t vid, uint32_t pid);
 // Registry navigation through p's registry. Returned entries belong to the caller.
 RegistryId QS822createParentRegistry(const Platform& p, RegistryId entry, const char* className);
 RegistryId QS822createEventServiceRegistry(const Platform& p, RegistryId entry);
+// The same through the registry alone.
+RegistryId QS822createParentRegistry(IoRegistry* registry, RegistryId entry, const char* className);
+RegistryId QS822createEventServiceRegistry(IoRegistry* registry, RegistryId entry);
 std::optional<pl::Value> QS822searchLocationID(const Platform& p, RegistryId entry);
 std::optional<std::string> QS822searchDriverID(const Platform& p, RegistryId entry);
 double QS822searchResolution(const Platform& p, RegistryId entry, const char* key);
@@ -43,6 +46,13 @@ std::vector<HidDeviceRef> QS822HIDDeviceList(const Platform& p, const std::optio
 HidDeviceRef QS822createHIDDevice(const Platform& p, const std::optional<pl::Value>& locationID, uint32_t usagePage, uint32_t usage,
                                   const char* key = nullptr, const pl::Value* value = nullptr);
 HidDeviceRef QS822createLogitechHID(const Platform& p, const std::optional<pl::Value>& locationID);
+// The same through the two ports they use: the registry (matching) and the HID devices (opening).
+std::vector<HidDeviceRef> QS822HIDDeviceList(IoRegistry* registry, HidDevices* hidDevices, const std::optional<pl::Value>& locationID,
+                                             uint32_t usagePage, uint32_t usage, const char* key = nullptr,
+                                             const pl::Value* value = nullptr);
+HidDeviceRef QS822createHIDDevice(IoRegistry* registry, HidDevices* hidDevices, const std::optional<pl::Value>& locationID,
+                                  uint32_t usagePage, uint32_t usage, const char* key = nullptr, const pl::Value* value = nullptr);
+HidDeviceRef QS822createLogitechHID(IoRegistry* registry, HidDevices* hidDevices, const std::optional<pl::Value>& locationID);
 std::optional<std::string> QS822getUserClients(const Platform& p, const HidDevice* device, const char* excludeName);
 
 // Logitech Unifying receiver.

@@ -201,12 +201,19 @@ std::string QS803AppClass::matchingKeyFromURL(const Platform& p, const std::stri
 }
 
 std::string QS803AppClass::matchingKeyFromProc(const Platform& p, const RunningApplication& proc) {
+  return matchingKeyFromProc(p.workspace, proc);
+}
+
+std::string QS803AppClass::matchingKeyFromProc(Workspace* ws, const RunningApplication& proc) {
   if (!proc.bundleURL.empty()) return lastPathComponent(proc.bundleURL);
-  return pathWithoutHomeDirectory(p, proc.executableURL);
+  return pathWithoutHomeDirectory(ws, proc.executableURL);
 }
 
 std::string QS803AppClass::pathWithoutHomeDirectory(const Platform& p, const std::string& path) {
-  Workspace* ws = p.workspace;
+  return pathWithoutHomeDirectory(p.workspace, path);
+}
+
+std::string QS803AppClass::pathWithoutHomeDirectory(Workspace* ws, const std::string& path) {
   std::string home = ws ? ws->homeDirectory() : std::string();
   while (home.size() > 1 && home.back() == '/') home.pop_back();
   if (home.empty() || home == "/") return path;
@@ -232,7 +239,12 @@ bool QS803AppClass::compareMatchingKey(const std::optional<std::string>& stored,
 
 bool QS803AppClass::compareMatchingKeyToProc(const Platform& p, const std::optional<std::string>& stored,
                                              const RunningApplication& proc) {
-  return compareMatchingKey(stored, matchingKeyFromProc(p, proc));
+  return compareMatchingKeyToProc(p.workspace, stored, proc);
+}
+
+bool QS803AppClass::compareMatchingKeyToProc(Workspace* ws, const std::optional<std::string>& stored,
+                                             const RunningApplication& proc) {
+  return compareMatchingKey(stored, matchingKeyFromProc(ws, proc));
 }
 
 bool QS803AppClass::isEqualToMatchingKey(const std::optional<std::string>& key) const {

@@ -93,9 +93,14 @@ class QS803AppClass : public ManagedObject {
   static std::string matchingKeyFromURL(const Platform& p, const std::string& path);
   static std::string matchingKeyFromProc(const Platform& p, const RunningApplication& proc);
   static std::string pathWithoutHomeDirectory(const Platform& p, const std::string& path);
+  // The same through the one port they read, the workspace's home folder.
+  static std::string matchingKeyFromProc(Workspace* ws, const RunningApplication& proc);
+  static std::string pathWithoutHomeDirectory(Workspace* ws, const std::string& path);
   static std::string urlFromProc(const RunningApplication& proc);
   static bool compareMatchingKey(const std::optional<std::string>& stored, const std::optional<std::string>& key);
   static bool compareMatchingKeyToProc(const Platform& p, const std::optional<std::string>& stored,
+                                       const RunningApplication& proc);
+  static bool compareMatchingKeyToProc(Workspace* ws, const std::optional<std::string>& stored,
                                        const RunningApplication& proc);
   bool isEqualToMatchingKey(const std::optional<std::string>& key) const;
   bool isEqualToMatchingKeyInURL(const std::string& path) const;

@@ -30,8 +30,8 @@ DefinitionFolders defaultDefinitionFolders(const Platform& p) {
   auto inBundle = [](const std::string& bundle) {
     return bundle + "/Contents/Resources/" + kDeviceDefinitionsFolder;
   };
-  if (auto drovanaPane = QS812prefPaneURLForDrovana(p)) f.shippedFolders.push_back(inBundle(*drovanaPane));
-  if (auto ownPane = QS812prefPaneURLForVelmora(p)) f.shippedFolders.push_back(inBundle(*ownPane));
+  if (auto drovanaPane = QS812prefPaneURLForDrovana(p.paths)) f.shippedFolders.push_back(inBundle(*drovanaPane));
+  if (auto ownPane = QS812prefPaneURLForVelmora(p.paths)) f.shippedFolders.push_back(inBundle(*ownPane));
   if (p.paths && !p.paths->resources().empty())
     f.shippedFolders.push_back(p.paths->resources() + "/" + kDeviceDefinitionsFolder);
   return f;

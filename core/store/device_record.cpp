@@ -130,7 +130,7 @@ QS802DeviceClass* QS802DeviceClass::initWithVID(uint32_t vid, uint32_t pid, uint
 
   std::optional<std::string> productName;
   if (QS822isAppleInternalTrackpad(vid, pid)) {
-    productName = localizedFormat(platform(), "Trackpad: %@", kTableDvvl, {QS812GetModelName(platform()).first});
+    productName = localizedFormat(platform(), "Trackpad: %@", kTableDvvl, {QS812GetModelName(platform().registry, platform().defaults, platform().system).first});
   } else {
     if (transport == "USB") productName = searchRegistryText(platform(), registry, "USB Product Name");
     if (!productName) productName = searchRegistryText(platform(), registry, "Product");

@@ -107,7 +107,12 @@ std::string formatPattern(const std::string& pattern, const std::vector<FormatAr
 }
 
 std::string localizedFormat(const Platform& p, const std::string& key, const char* table, const std::vector<FormatArg>& args) {
-  std::string pattern = localized(p, key, table);
+  return localizedFormat(p.paths, p.system, key, table, args);
+}
+
+std::string localizedFormat(Paths* paths, SystemInfo* system, const std::string& key, const char* table,
+                            const std::vector<FormatArg>& args) {
+  std::string pattern = localized(paths, system, key, table);
   std::vector<std::string> l1, l2;
   std::vector<Conversion> c1, c2;
   bool same = parse(pattern, &l1, &c1) && parse(key, &l2, &c2) && c1.size() == c2.size();

@@ -32,5 +32,8 @@ struct FormatArg {
 std::string formatPattern(const std::string& pattern, const std::vector<FormatArg>& args);
 // The localized pattern of key in table, filled with args.
 std::string localizedFormat(const Platform& p, const std::string& key, const char* table, const std::vector<FormatArg>& args);
+// The same from the two ports it reads: the resources folder (paths) and the languages (system).
+std::string localizedFormat(Paths* paths, SystemInfo* system, const std::string& key, const char* table,
+                            const std::vector<FormatArg>& args);
 
 }  // namespace vl

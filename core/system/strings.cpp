@@ -29,10 +29,14 @@ const pl::Value* table(const std::string& path) {
 }  // namespace
 
 std::string localized(const Platform& p, const std::string& key, const std::string& tableName) {
-  if (!p.paths) return key;
+  return localized(p.paths, p.system, key, tableName);
+}
+
+std::string localized(Paths* paths, SystemInfo* system, const std::string& key, const std::string& tableName) {
+  if (!paths) return key;
   std::vector<std::string> langs;
-  if (p.system) {
-    for (const auto& l : p.system->preferredLanguages()) {
+  if (system) {
+    for (const auto& l : system->preferredLanguages()) {
       langs.push_back(l);
       if (l.size() > 2) langs.push_back(l.substr(0, 2));
     }
@@ -40,7 +44,7 @@ std::string localized(const Platform& p, const std::string& key, const std::stri
   langs.push_back("en");
   std::lock_guard<std::mutex> lock(gMutex);
   for (const auto& l : langs) {
-    const pl::Value* t = table(p.paths->resources() + "/" + l + ".lproj/" + tableName + ".strings");
+    const pl::Value* t = table(paths->resources() + "/" + l + ".lproj/" + tableName + ".strings");
     if (!t) continue;
     if (auto s = t->stringFor(key)) return *s;
   }

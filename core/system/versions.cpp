@@ -55,29 +55,29 @@ std::optional<std::string> QS812applicationVersion(const std::string& bundlePath
   return info->stringFor("CFBundleShortVersionString");
 }
 
-std::optional<std::string> QS812prefPaneURLForName(const Platform& p, const std::string& fileName) {
-  if (!p.paths || fileName.empty()) return std::nullopt;
-  for (const auto& dir : p.paths->preferencePanes()) {
+std::optional<std::string> QS812prefPaneURLForName(Paths* paths, const std::string& fileName) {
+  if (!paths || fileName.empty()) return std::nullopt;
+  for (const auto& dir : paths->preferencePanes()) {
     std::string path = dir + "/" + fileName;
     if (exists(path)) return path;
   }
   return std::nullopt;
 }
 
-std::optional<std::string> QS812prefPaneURLForDrovana(const Platform& p) {
-  return QS812prefPaneURLForName(p, drovana::kPaneFileName);
+std::optional<std::string> QS812prefPaneURLForDrovana(Paths* paths) {
+  return QS812prefPaneURLForName(paths, drovana::kPaneFileName);
 }
-std::optional<std::string> QS812prefPaneURLForVelmora(const Platform& p) {
-  return QS812prefPaneURLForName(p, velmora::kPaneFileName);
+std::optional<std::string> QS812prefPaneURLForVelmora(Paths* paths) {
+  return QS812prefPaneURLForName(paths, velmora::kPaneFileName);
 }
 
-uint32_t QS812DrovanaVersion(const Platform& p) {
-  auto pane = QS812prefPaneURLForDrovana(p);
+uint32_t QS812DrovanaVersion(Paths* paths) {
+  auto pane = QS812prefPaneURLForDrovana(paths);
   return pane ? QS812BundleVersion(*pane) : 0;
 }
 
-uint32_t QS812VelmoraVersion(const Platform& p) {
-  auto pane = QS812prefPaneURLForVelmora(p);
+uint32_t QS812VelmoraVersion(Paths* paths) {
+  auto pane = QS812prefPaneURLForVelmora(paths);
   return pane ? QS812BundleVersion(*pane) : 0;
 }
 
@@ -88,8 +88,8 @@ std::string QS812buildDateWithURL(const std::optional<std::string>& bundlePath) 
   return info->stringFor("MyBuildDate").value_or("");
 }
 
-std::string QS812DrovanaBuildDate(const Platform& p) { return QS812buildDateWithURL(QS812prefPaneURLForDrovana(p)); }
-std::string QS812VelmoraBuildDate(const Platform& p) { return QS812buildDateWithURL(QS812prefPaneURLForVelmora(p)); }
+std::string QS812DrovanaBuildDate(Paths* paths) { return QS812buildDateWithURL(QS812prefPaneURLForDrovana(paths)); }
+std::string QS812VelmoraBuildDate(Paths* paths) { return QS812buildDateWithURL(QS812prefPaneURLForVelmora(paths)); }
 
 uint32_t QS812versionNumberFromString(const std::string* text) {
   if (!text || text->empty() || text->size() > 10) return 0;
@@ -156,16 +156,16 @@ std::string QS812stringFromVersionNumver(uint32_t packed) {
   return text;
 }
 
-std::string QS812SystemVersionString(const Platform& p) {
+std::string QS812SystemVersionString(SystemInfo* system) {
   OsVersion v;
-  if (p.system) v = p.system->osVersion();
+  if (system) v = system->osVersion();
   char out[32];
   std::snprintf(out, sizeof out, "%02u%02u%02u", v.major, v.minor, v.patch);
   return out;
 }
 
-std::string QS812hostVersionQuery(const Platform& p, const std::string& applicationName) {
-  return "app=" + QS812addingPercentEscapes(applicationName) + "&osv=" + QS812SystemVersionString(p);
+std::string QS812hostVersionQuery(SystemInfo* system, const std::string& applicationName) {
+  return "app=" + QS812addingPercentEscapes(applicationName) + "&osv=" + QS812SystemVersionString(system);
 }
 
 uint32_t QS812hostVersionFromAnswer(const HttpResult& response, bool acceptPreReleases) {
@@ -192,15 +192,14 @@ uint32_t QS812hostVersionFromAnswer(const HttpResult& response, bool acceptPreRe
   return newest;
 }
 
-uint32_t QS812getHostVersion(const Platform& p, const std::string& applicationName, bool acceptPreReleases) {
-  HttpClient* http = p.http;
+uint32_t QS812getHostVersion(HttpClient* http, SystemInfo* system, const std::string& applicationName, bool acceptPreReleases) {
   if (!http) return 0;
-  return QS812hostVersionFromAnswer(http->get(kHostVersionPath, QS812hostVersionQuery(p, applicationName), 1.0),
+  return QS812hostVersionFromAnswer(http->get(kHostVersionPath, QS812hostVersionQuery(system, applicationName), 1.0),
                                     acceptPreReleases);
 }
 
-std::optional<std::string> QS812urlForDirectory(const Platform& p, int domain, int directory) {
-  if (!p.paths) return std::nullopt;
+std::optional<std::string> QS812urlForDirectory(Paths* paths, int domain, int directory) {
+  if (!paths) return std::nullopt;
   Domain d;
   switch (domain) {
     case 1: d = Domain::User; break;
@@ -210,17 +209,17 @@ std::optional<std::string> QS812urlForDirectory(const Platform& p, int domain, i
     default: return std::nullopt;
   }
   if (directory == kPreferencePanesDirectory) {
-    std::string f = p.paths->preferencePanesFolder(d);
+    std::string f = paths->preferencePanesFolder(d);
     if (f.empty()) return std::nullopt;
     return f;
   }
   if (directory == kApplicationSupportDirectory)
-    return d == Domain::User ? p.paths->applicationSupport() : p.paths->applicationSupport(d);
+    return d == Domain::User ? paths->applicationSupport() : paths->applicationSupport(d);
   return std::nullopt;
 }
 
-std::optional<std::string> QS812GetMachineID(const Platform& p) {
-  IoRegistry* reg = p.registry;
+std::optional<std::string> QS812GetMachineID(IoRegistry* registry) {
+  IoRegistry* reg = registry;
   if (!reg) return std::nullopt;
   auto found = reg->matchingServices(pl::Dict{{kIOProviderClassKey, "IOPlatformExpertDevice"}});
   if (found.status != kIOReturnSuccess || found.entries.empty()) return std::nullopt;
@@ -229,12 +228,12 @@ std::optional<std::string> QS812GetMachineID(const Platform& p) {
   return *v->asString();
 }
 
-std::pair<std::string, std::string> QS812GetModelName(const Platform& p) {
+std::pair<std::string, std::string> QS812GetModelName(IoRegistry* registry, UserDefaults* defaults, SystemInfo* system) {
   std::string marketing;
-  if (auto serial = QS812GetMachineID(p); serial && p.defaults) {
+  if (auto serial = QS812GetMachineID(registry); serial && defaults) {
     std::string tail = serial->size() > 4 ? serial->substr(serial->size() - 4) : *serial;
-    p.defaults->synchronize("com.apple.SystemProfiler");
-    auto names = p.defaults->value("com.apple.SystemProfiler", "CPU Names");
+    defaults->synchronize("com.apple.SystemProfiler");
+    auto names = defaults->value("com.apple.SystemProfiler", "CPU Names");
     if (names && names->isDict() && !tail.empty()) {
       for (const auto& [key, value] : *names->asDict()) {
         if (key.rfind(tail, 0) == 0 && value.isString()) {
@@ -244,19 +243,19 @@ std::pair<std::string, std::string> QS812GetModelName(const Platform& p) {
       }
     }
   }
-  std::string model = p.system ? p.system->hardwareModel() : std::string();
+  std::string model = system ? system->hardwareModel() : std::string();
   if (model.size() > 99) model.resize(99);  // the kernel value is read into a 100-byte buffer
-  if (marketing.empty() && p.system) marketing = p.system->marketingNameForModel(model);
+  if (marketing.empty() && system) marketing = system->marketingNameForModel(model);
   return {marketing + ", " + model, model};
 }
 
 std::string QS812addingPercentEscapes(const std::string& text) { return pl::percentEscape(text); }
 
-const pl::Value* QS812localizedValueForKey(const Platform& p, const pl::Value* dictionary, const std::string& key) {
+const pl::Value* QS812localizedValueForKey(SystemInfo* system, const pl::Value* dictionary, const std::string& key) {
   if (!dictionary || !dictionary->isDict() || key.empty()) return nullptr;
   std::string lang;
-  if (p.system) {
-    auto langs = p.system->preferredLanguages();
+  if (system) {
+    auto langs = system->preferredLanguages();
     if (!langs.empty()) lang = langs.front().substr(0, 2);
   }
   if (!lang.empty()) {
@@ -300,8 +299,8 @@ uint64_t QS812BitIndex(uint64_t value) {
 
 namespace {
 constexpr const char* kUniversalAccess = "com.apple.universalaccess";
-bool zoomFlag(const Platform& p, const char* key) {
-  UserDefaults* d = p.defaults;
+bool zoomFlag(UserDefaults* defaults, const char* key) {
+  UserDefaults* d = defaults;
   if (!d) return false;
   d->synchronize(kUniversalAccess);
   auto v = d->value(kUniversalAccess, key);
@@ -309,11 +308,11 @@ bool zoomFlag(const Platform& p, const char* key) {
 }
 }  // namespace
 
-int64_t QS812getScrollZoom(const Platform& p, bool* enabled, int64_t* modifiers) {
-  bool on = zoomFlag(p, "closeViewScrollWheelToggle");
+int64_t QS812getScrollZoom(UserDefaults* defaults, bool* enabled, int64_t* modifiers) {
+  bool on = zoomFlag(defaults, "closeViewScrollWheelToggle");
   int64_t mods = 0;
-  if (on && p.defaults) {
-    auto v = p.defaults->value(kUniversalAccess, "closeViewScrollWheelModifiersInt");
+  if (on && defaults) {
+    auto v = defaults->value(kUniversalAccess, "closeViewScrollWheelModifiersInt");
     if (v && v->isNumber()) mods = v->longLongValue();
   }
   if (enabled) *enabled = on;
@@ -321,17 +320,17 @@ int64_t QS812getScrollZoom(const Platform& p, bool* enabled, int64_t* modifiers)
   return mods;
 }
 
-bool QS812scrollZoomEnabled(const Platform& p) { return zoomFlag(p, "closeViewScrollWheelToggle"); }
-bool QS812keyZoomEnabled(const Platform& p) { return zoomFlag(p, "closeViewHotkeysEnabled"); }
+bool QS812scrollZoomEnabled(UserDefaults* defaults) { return zoomFlag(defaults, "closeViewScrollWheelToggle"); }
+bool QS812keyZoomEnabled(UserDefaults* defaults) { return zoomFlag(defaults, "closeViewHotkeysEnabled"); }
 
-std::string QS812localizedCancelButtonTitle(const Platform& p) {
+std::string QS812localizedCancelButtonTitle(Paths* paths, SystemInfo* system) {
   // Looked up in the "Common" table of the best-matching localization we ship; not kept, so
   // that it follows the platform it is asked for.
   std::string title = "Cancel";
-  if (p.paths && p.system) {
-    for (const auto& lang : p.system->preferredLanguages()) {
+  if (paths && system) {
+    for (const auto& lang : system->preferredLanguages()) {
       for (const std::string& l : {lang, lang.substr(0, 2)}) {
-        auto r = pl::readFile(p.paths->resources() + "/" + l + ".lproj/Common.strings");
+        auto r = pl::readFile(paths->resources() + "/" + l + ".lproj/Common.strings");
         if (r && r.value->isDict()) {
           if (auto t = r.value->stringFor("Cancel")) {
             title = *t;

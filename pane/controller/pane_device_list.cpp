@@ -60,7 +60,7 @@ void quillon_Velmora_prefpane::saveDeviceListSelection() {
 int32_t quillon_Velmora_prefpane::installDeviceNotify() {
   if (!connectedDeviceNotifier_) {
     connectedDeviceNotifier_ = QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(
-        platform_, this, &settings_.bundle, std::string(velmora::kPaneBundleID));
+        ConnectedDevicePorts::from(platform_), this, &settings_.bundle, std::string(velmora::kPaneBundleID));
     if (!connectedDeviceNotifier_) return 1130025;
   }
   return 0;

@@ -47,7 +47,7 @@ class Tracking : public test::SimWorld {
   Tracking() : controller(loop) {}
   std::unique_ptr<QS825ConnectedDeviceNotifier> start(const std::string& bundleID = "quillon.Velmora.boa") {
     t0 = loop.now();
-    auto n = QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(platform, &controller, nullptr, bundleID);
+    auto n = QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(ConnectedDevicePorts::from(platform), &controller, nullptr, bundleID);
     EXPECT_TRUE(n);
     return n;
   }
@@ -243,9 +243,9 @@ TEST_F(Tracking, SystemSpeedChangesOnlyWhileActive) {
 
 TEST_F(Tracking, CreationFailures) {
   QS810errorBuf(true);
-  EXPECT_EQ(QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(platform, nullptr, nullptr, 0.8), nullptr);
+  EXPECT_EQ(QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(ConnectedDevicePorts::from(platform), nullptr, nullptr, 0.8), nullptr);
   mac.failClientCreation(true);
-  EXPECT_EQ(QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(platform, &controller, nullptr, 0.8), nullptr);
+  EXPECT_EQ(QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(ConnectedDevicePorts::from(platform), &controller, nullptr, 0.8), nullptr);
   EXPECT_EQ(errorStackEntries(), (std::vector<std::string>{"825.0070", "825.0056"}));
 }
 

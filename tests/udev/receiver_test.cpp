@@ -37,7 +37,7 @@ class Receiver : public test::UdevBench {
     start();
     if (HasFatalFailure()) return;
     ASSERT_FALSE(mock.receiverNode().empty());
-    notifier = QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(platform, &controller, nullptr,
+    notifier = QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(ConnectedDevicePorts::from(platform), &controller, nullptr,
                                                                                   "quillon.Velmora.boa");
     ASSERT_TRUE(notifier);
   }

@@ -119,7 +119,7 @@ std::vector<PointingRow> listPointingDevices(const Platform& ports,
   p.eventSystem = &events;
   p.session = &session;
   Collect collect;
-  auto notifier = QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(p, &collect, nullptr,
+  auto notifier = QS825ConnectedDeviceNotifier::connectedDeviceNotifierWithController(ConnectedDevicePorts::from(p), &collect, nullptr,
                                                                                      velmora::kAgentBundleID);
   if (!notifier) return rows;
   // Long enough for every standby time and a receiver's retries; virtual, so it costs only the
