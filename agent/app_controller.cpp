@@ -43,7 +43,7 @@ AppControllerClass::AppControllerClass(const Platform& platform, ErrorContext er
 
 AppControllerClass::~AppControllerClass() {
   if (RunLoop* rl = platform_.runLoop) rl->cancelAllPerforms(this);
-  if (commandToken_) QS824removeBOANotification(platform_, commandToken_);
+  if (commandToken_) QS824removeBOANotification(platform_.notifications, commandToken_);
   if (screensToken_ && platform_.screens) platform_.screens->unobserve(screensToken_);
   removeDeviceNotify();
   userInfo_ = nullptr;
@@ -96,14 +96,14 @@ void AppControllerClass::applicationDidFinishLaunching() {
     }
   }
 
-  dvVersion_ = QS812DrovanaVersion(p);
+  dvVersion_ = QS812DrovanaVersion(p.paths);
   if (const char* message = VL712drovanaError(dvVersion_)) {
     fatal(message, "vl", 0, 0);
     return;
   }
 
   int32_t r = QS824registerBOANotification(
-      p, [this](const std::string& sender, const pl::Dict& info) { boaNotification(info, sender); }, &commandToken_);
+      p.notifications, [this](const std::string& sender, const pl::Dict& info) { boaNotification(info, sender); }, &commandToken_);
   if (r != 0) {
     fatal(nullptr, nullptr, r, 1000775);
     return;
@@ -126,11 +126,11 @@ void AppControllerClass::applicationDidFinishLaunching() {
     return;
   }
 
-  launchedDrovanaVersion(dvVersion_, QS812DrovanaBuildDate(p));
+  launchedDrovanaVersion(dvVersion_, QS812DrovanaBuildDate(p.paths));
   installAXNotify();
 
-  QS824postAppLaunchedNotification(p, std::string(drovana::kAgentBundleID), settings_.bundle.identifier,
-                                   currentApplicationVersion(), QS812VelmoraBuildDate(p));
+  QS824postAppLaunchedNotification(p.notifications, std::string(drovana::kAgentBundleID), settings_.bundle.identifier,
+                                   currentApplicationVersion(), QS812VelmoraBuildDate(p.paths));
 
   // Read before the first device is announced: devices a killed run left with their favourite
   // get their own speed back as they are announced.
@@ -169,7 +169,7 @@ void AppControllerClass::applicationWillTerminate() {
   // A start refused before the device list existed touched no device.
   const bool watchedDevices = hasDeviceList_;
   if (commandToken_) {
-    QS824removeBOANotification(platform_, commandToken_);
+    QS824removeBOANotification(platform_.notifications, commandToken_);
     commandToken_ = 0;
   }
   if (int32_t e = restoreCursorSpeed()) {
@@ -310,7 +310,7 @@ int32_t AppControllerClass::openMOC(ErrorInfo* outError) {
 
 void AppControllerClass::launchedDrovanaVersion(uint32_t version, const std::optional<std::string>& buildDate) {
   dvVersion_ = version;
-  std::string mine = QS812VelmoraBuildDate(platform_);
+  std::string mine = QS812VelmoraBuildDate(platform_.paths);
   if (mine <= buildDate.value_or("")) stopAutoSnapping();
   else startAutoSnapping();
 }
@@ -366,7 +366,7 @@ void AppControllerClass::connectedDeviceNotify(const ServiceRef& service, bool a
       return;
     }
   }
-  auto entry = ServiceClass::serviceWithClient(platform_, errors_, service, this);
+  auto entry = ServiceClass::serviceWithClient(ServicePorts::from(platform_), errors_, service, this);
   if (!entry) return;
   ServiceClass* raw = entry.get();
   connectedDeviceList_.push_back(std::move(entry));

@@ -84,8 +84,7 @@ FavouriteValues decideFavourite(const QS805CursorSpeedClass* cs) {
 
 using pl::hexText;
 
-std::optional<pl::Value> entryProperty(const Platform& p, RegistryId entry, const char* key) {
-  IoRegistry* reg = p.registry;
+std::optional<pl::Value> entryProperty(IoRegistry* reg, RegistryId entry, const char* key) {
   if (!reg || entry == 0) return std::nullopt;
   return reg->property(entry, key);
 }
@@ -114,32 +113,31 @@ bool IOResourceClass::isTargetDevice() const {
 
 void IOResourceClass::loadMOC(ManagedObjectContext* ctx, RegistryId registry) {
   QS802DeviceClass* device = ctx ? QS814fetchDevice(errors_->stack, vid_, pid_, mid_, transport_.value_or(""), ctx) : nullptr;
-  // The controller keeps the definitions read once; an entry without one reads them itself.
-  std::optional<DeviceDefinitionCache> own;
-  DeviceDefinitionCache& definitions = controller_ ? controller_->deviceDefinitions() : own.emplace(platform_);
+  // The controller keeps the definitions, read once.
+  DeviceDefinitionCache* definitions = controller_ ? &controller_->deviceDefinitions() : nullptr;
   if (!device) {
-    device = ctx ? VL714insertDefinedDevice(errors_->stack, definitions, vid_, pid_, mid_, transport_.value_or(""), registry, ctx,
-                                            -1.0, -1.0)
-                 : nullptr;
+    device = ctx && definitions ? VL714insertDefinedDevice(errors_->stack, *definitions, vid_, pid_, mid_, transport_.value_or(""),
+                                                           registry, ctx, -1.0, -1.0)
+                                : nullptr;
     if (!device) {
-      AbendApp(platform_, *errors_, nullptr, nullptr, 0, 5000098);
+      AbendApp(ports_.alerting.platform(), *errors_, nullptr, nullptr, 0, 5000098);
       return;
     }
-  } else {
-    VL714searchAndApplyDeviceDefinition(definitions, device);
+  } else if (definitions) {
+    VL714searchAndApplyDeviceDefinition(*definitions, device);
   }
   deviceObj_ = device;
 }
 
 // --- ServiceClass --------------------------------------------------------------------------------
 
-std::unique_ptr<ServiceClass> ServiceClass::serviceWithClient(const Platform& p, ErrorContext errors,
+std::unique_ptr<ServiceClass> ServiceClass::serviceWithClient(const ServicePorts& ports, ErrorContext errors,
                                                              const ServiceRef& service, AppControllerClass* controller) {
   std::unique_ptr<ServiceClass> s(new ServiceClass());  // private constructor
-  s->platform_ = p;
+  s->ports_ = ports;
   s->errors_.emplace(errors);
   if (int32_t e = s->initWithClient(service, controller)) {
-    AbendApp(p, errors, nullptr, nullptr, e, 5200043);
+    AbendApp(ports.alerting.platform(), errors, nullptr, nullptr, e, 5200043);
     return nullptr;
   }
   return s;
@@ -173,15 +171,15 @@ int32_t ServiceClass::addClient(const ServiceRef& service) {
   if (!service || containsClient(service)) return 0;
   clientList_.push_back(service);
   RegistryId entry = 0;
-  if (int32_t e = QS852createRegistryAndReturnError(platform_, service.get(), &entry)) {
+  if (int32_t e = serviceRegistryEntry(ports_.registry, service.get(), &entry)) {
     QS810stackError(errors_->stack, nullptr, e);
     return 5200144;
   }
-  RegistryId es = QS822createEventServiceRegistry(platform_, errors_->stack, entry);
+  RegistryId es = eventServiceEntry(ports_.registry, errors_->stack, entry);
   if (es != 0 && esRegistry_ == 0) esRegistry_ = es;
   auto read = [&](const char* key) {
-    auto v = entryProperty(platform_, entry, key);
-    if (!v) v = entryProperty(platform_, es, key);
+    auto v = entryProperty(ports_.registry, entry, key);
+    if (!v) v = entryProperty(ports_.registry, es, key);
     return v;
   };
   if (auto v = read(kHIDPointerResolutionKey); v && v->isNumber()) pointerResolution_ = Fix2X(v->intValue());
@@ -222,8 +220,10 @@ void ServiceClass::clearInfo() {
 }
 
 RegistryId ServiceClass::copyIORegistry() const {
-  for (const auto& s : clientList_)
-    if (RegistryId e = QS852createRegistry(platform_, s.get())) return e;
+  for (const auto& s : clientList_) {
+    RegistryId e = 0;
+    if (serviceRegistryEntry(ports_.registry, s.get(), &e) == 0) return e;
+  }
   return 0;
 }
 
@@ -305,7 +305,7 @@ int32_t ServiceClass::setCursorSpeed() {
 
 int32_t ServiceClass::restoreCursorSpeedUnconditionalWithClient(const ServiceRef& service) {
   const std::string key = pointerAcclType_.value_or(kHIDMouseAccelerationKey);
-  double system = QS812systemAcclForType(platform_, &key, kSystemAccelerationCap);
+  double system = systemAcceleration(ports_.eventSystem, &key, kSystemAccelerationCap);
   if (int32_t e = QS852setCursorSpeed(errors_->stack, service.get(), &key, pointerResolution_, system, std::nullopt)) {
     QS810stackError(errors_->stack, nullptr, e);
     return 5220142;
@@ -372,7 +372,7 @@ int32_t ServiceClass::enableCurosrSpeed() {
 }
 
 void ServiceClass::setCursorSpeedAfterDelay(double seconds, std::string reason) {
-  RunLoop* rl = platform_.runLoop;
+  RunLoop* rl = ports_.runLoop;
   if (!rl) return;
   applyReason_ = std::move(reason);
   rl->cancelPerform(this, kTimerSelector);
@@ -380,7 +380,7 @@ void ServiceClass::setCursorSpeedAfterDelay(double seconds, std::string reason) 
 }
 
 void ServiceClass::cancelSetCursorSpeedOnTimer() {
-  if (RunLoop* rl = platform_.runLoop) rl->cancelPerform(this, kTimerSelector);
+  if (RunLoop* rl = ports_.runLoop) rl->cancelPerform(this, kTimerSelector);
 }
 
 void ServiceClass::setCursorSpeedOnTimer() {
@@ -390,7 +390,7 @@ void ServiceClass::setCursorSpeedOnTimer() {
                              ": the user is not active (logged out or screen locked)");
     return;
   }
-  if (int32_t e = setCursorSpeed()) AbendApp(platform_, *errors_, nullptr, nullptr, e, 5220112);
+  if (int32_t e = setCursorSpeed()) AbendApp(ports_.alerting.platform(), *errors_, nullptr, nullptr, e, 5220112);
 }
 
 // --- Speeds to give back ------------------------------------------------------------------------
@@ -417,7 +417,7 @@ void ServiceClass::recordSavedValues(const ServiceRef& service) {
   saved.accelerationKey = pointerAcclType_.value_or(kHIDMouseAccelerationKey);
   std::optional<pl::Value> own = service->property(saved.accelerationKey);
   double acceleration = own && own->isNumber() ? Fix2X(own->intValue())
-                                               : QS812systemAcclForType(platform_, &saved.accelerationKey, kSystemAccelerationCap);
+                                               : systemAcceleration(ports_.eventSystem, &saved.accelerationKey, kSystemAccelerationCap);
   saved.acceleration = X2Fix(std::min(acceleration, kSystemAccelerationCap));
   Status kept = rv->record(key, saved);
   // Without the file the speed is still applied; only a crash could then leave it behind.

@@ -9,15 +9,26 @@
 #include <vector>
 
 #include "core/errors/error_context.h"
+#include "core/errors/error_context.h"
 #include "core/plist/value.h"
+#include "core/system/alert_ports.h"
 #include "platform/api/hid.h"
-#include "platform/api/platform.h"
 
 namespace vl {
 
 class AppControllerClass;
 class ManagedObjectContext;
 class QS802DeviceClass;
+
+// What a device entry uses: the registry (its entries and their properties), the event system
+// (the system's acceleration), the run loop (the delayed apply) and the fatal ends.
+struct ServicePorts {
+  IoRegistry* registry = nullptr;
+  HidEventSystem* eventSystem = nullptr;
+  RunLoop* runLoop = nullptr;
+  AlertPorts alerting;
+  static ServicePorts from(const Platform& p) { return ServicePorts{p.registry, p.eventSystem, p.runLoop, AlertPorts::from(p)}; }
+};
 
 // Identity of a device and whether the agent may change its speed.
 class IOResourceClass {
@@ -30,8 +41,8 @@ class IOResourceClass {
   bool isCursorSpeedEnabled() const;
   bool isTargetDevice() const;
   bool isSettable() const { return isCursorSpeedEnabled() && isTargetDevice(); }
-  // Fetches the device's record, or inserts one from the device definitions; fatal when
-  // neither works.
+  // Fetches the device's record, or inserts one from the controller's device definitions;
+  // fatal when neither works.
   void loadMOC(ManagedObjectContext* ctx, RegistryId registry);
 
   const std::optional<pl::Value>& locationID() const { return locationID_; }
@@ -51,7 +62,7 @@ class IOResourceClass {
   bool isAppleGestureDevice_ = false;
   QS802DeviceClass* deviceObj_ = nullptr;
   AppControllerClass* controller_ = nullptr;
-  Platform platform_;
+  ServicePorts ports_;
   std::optional<ErrorContext> errors_;  // the controller's, set when the entry is made
 };
 
@@ -61,8 +72,8 @@ class ServiceClass : public IOResourceClass {
   static constexpr double kDefaultScrollResolution = 9.0;
 
   // Fatal (through AbendApp) when the entry cannot be made; null then.
-  static std::unique_ptr<ServiceClass> serviceWithClient(const Platform& p, ErrorContext errors, const ServiceRef& service,
-                                                        AppControllerClass* controller);
+  static std::unique_ptr<ServiceClass> serviceWithClient(const ServicePorts& ports, ErrorContext errors,
+                                                        const ServiceRef& service, AppControllerClass* controller);
   ~ServiceClass() override;
   ServiceClass(const ServiceClass&) = delete;
   ServiceClass& operator=(const ServiceClass&) = delete;

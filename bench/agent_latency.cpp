@@ -127,7 +127,7 @@ int main(int argc, char** argv) {
   std::vector<double> latencies;
   for (int i = 0; i < 200; ++i) {
     double t0 = wallNow();
-    QS824postCursorSpeedNotification(p, 0x093A, 0x2510, 0, "USB", "bench", std::nullopt, std::nullopt, std::nullopt);
+    QS824postCursorSpeedNotification(p.notifications, 0x093A, 0x2510, 0, "USB", "bench", std::nullopt, std::nullopt, std::nullopt);
     bus->flush();
     double landed = 0;
     while ((landed = lastWrite(t0)) == 0 && wallNow() - t0 < 2) std::this_thread::sleep_for(std::chrono::microseconds(500));

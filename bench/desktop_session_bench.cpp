@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
   ErrorStack errors;
   for (bool jump : {true, false}) {
     Stats total, beyond;
-    AutoSnapping engine(p, errors);
+    AutoSnapping engine(AutoSnapping::Ports::from(p), errors);
     engine.setCancelButtonTitle("Cancel");
     engine.startAutoCursorSnappingToItem(kSnapDefaultButton, jump, false);
     for (int r = 0; r < runs; ++r) {

@@ -71,7 +71,7 @@ sim::ElementSpec bigWindow() {
 }
 
 struct Bench {
-  Bench() : platform(withSleeper()), engine(platform) {
+  Bench() : platform(withSleeper()), engine(AutoSnapping::Ports::from(platform)) {
     sim::SimDesktop& d = mac.desktop();
     app = d.ensureApplication("Settings");
     other = d.ensureApplication("Notes");
@@ -101,7 +101,7 @@ void BM_ButtonSearch200Elements(benchmark::State& state) {
   AXElementRef win = b.mac.desktop().axElement(b.window);
   Point at;
   for (auto _ : state) {
-    int32_t rc = QS844buttonPosition(b.platform, win, kButtonKindDefault, &at, "Cancel");
+    int32_t rc = QS844buttonPosition(b.platform.accessibility, b.platform.screens, win, kButtonKindDefault, &at, "Cancel");
     benchmark::DoNotOptimize(rc);
     if (rc != 0) state.SkipWithError("search failed");
   }

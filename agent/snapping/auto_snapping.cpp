@@ -38,7 +38,11 @@ std::vector<SnappingApp> snappingAppsFromRecords(const std::vector<QS803AppClass
   return out;
 }
 
-AutoSnapping::AutoSnapping(const Platform& platform, ErrorStack& errors) : platform_(platform), errors_(errors) {}
+AutoSnapping::Ports AutoSnapping::Ports::from(const Platform& p) {
+  return Ports{p.accessibility, p.desktop, p.workspace, p.cursor, p.screens, p.sleeper, p.paths, p.system};
+}
+
+AutoSnapping::AutoSnapping(const Ports& ports, ErrorStack& errors) : ports_(ports), errors_(errors) {}
 
 AutoSnapping::~AutoSnapping() {
   int p = kPolling;
@@ -51,12 +55,12 @@ void AutoSnapping::startAutoCursorSnapping(const std::vector<SnappingApp>* list,
   if (list && !list->empty()) {
     std::optional<RunningApplication> target;
     if (app) target = *app;
-    else if (Desktop* d = platform_.desktop) target = d->frontmostApplication();
+    else if (Desktop* d = ports_.desktop) target = d->frontmostApplication();
     const SnappingApp* byDefault = nullptr;
     const SnappingApp* byApp = nullptr;
     for (const SnappingApp& r : *list) {
       if (r.isDefault) byDefault = &r;
-      else if (target && QS803AppClass::compareMatchingKeyToProc(platform_, r.matchingKey, *target)) byApp = &r;
+      else if (target && QS803AppClass::compareMatchingKeyToProc(ports_.workspace, r.matchingKey, *target)) byApp = &r;
       if (byDefault && byApp) break;
     }
     chosen = byApp && byApp->snappingIX != kSnapSameAsDefault ? byApp : byDefault;
@@ -68,7 +72,7 @@ void AutoSnapping::startAutoCursorSnappingToItem(unsigned index, bool jump, bool
   target_.store(index);
   jump_.store(jump);
   bounce_.store(bounce);
-  Accessibility* ax = platform_.accessibility;
+  Accessibility* ax = ports_.accessibility;
   if (index > kSnapNone && ax && ax->isProcessTrusted()) {
     // A worker that was asked to stop but has not left yet simply goes on with the new values;
     // starting a second one beside it, or leaving the stop in place, would both be wrong.
@@ -79,7 +83,7 @@ void AutoSnapping::startAutoCursorSnappingToItem(unsigned index, bool jump, bool
     if (phase_.load() != kIdle) return;  // a kept loop (tests) has not finished yet
     phase_.store(kPolling);
     paused_.store(false);
-    if (!fixedCancelTitle_) cancelTitle_ = QS812localizedCancelButtonTitle(platform_);
+    if (!fixedCancelTitle_) cancelTitle_ = QS812localizedCancelButtonTitle(ports_.paths, ports_.system);
     if (spawner_) spawner_([this] { workerLoop(); });
     else thread_ = std::thread([this] { workerLoop(); });
   } else {
@@ -101,7 +105,7 @@ bool AutoSnapping::leaveIfAsked() {
 
 void AutoSnapping::workerLoop() {
   ThreadSleeper fallback;
-  Sleeper& sleeper = platform_.sleeper ? *platform_.sleeper : fallback;
+  Sleeper& sleeper = ports_.sleeper ? *ports_.sleeper : fallback;
   if (!leaveIfAsked()) {
     for (;;) {
       // A pass that finds no target or cannot move simply waits for the next one.
@@ -117,15 +121,15 @@ void AutoSnapping::workerLoop() {
 }
 
 const std::string& AutoSnapping::cancelTitle() {
-  if (cancelTitle_.empty()) cancelTitle_ = QS812localizedCancelButtonTitle(platform_);
+  if (cancelTitle_.empty()) cancelTitle_ = QS812localizedCancelButtonTitle(ports_.paths, ports_.system);
   return cancelTitle_;
 }
 
 int32_t AutoSnapping::updateFocusedElement() {
-  const Platform& p = platform_;
+  const Ports& p = ports_;
   AXElementRef app, window;
   // A failed read leaves both empty, which counts as no focused window.
-  (void)QS842copyFocusedElement(p, &app, &window);
+  (void)QS842copyFocusedElement(p.accessibility, p.desktop, &app, &window);
   bool controlCenter = false;
   int32_t pid = 0;
   if (app && p.accessibility && p.desktop && p.accessibility->getPid(app, &pid) == kAXErrorSuccess) {
@@ -144,24 +148,25 @@ int32_t AutoSnapping::updateFocusedElement() {
 }
 
 int32_t AutoSnapping::moveCursorToItem(unsigned index, bool jump, bool bounce) {
-  const Platform& p = platform_;
+  const Ports& p = ports_;
+  Accessibility* ax = p.accessibility;
   Cursor* cursor = p.cursor;
   if (!cursor) return 0;
 
   // Move back when the window snapped into has gone, unless Shift is held.
   if (targetWindow_ && bounce && (cursor->hidModifierFlags() & kCGEventFlagMaskShift) == 0) {
     bool minimized = false;
-    int32_t err = axBool(p, targetWindow_, kAXMinimizedAttribute, &minimized);
+    int32_t err = axBool(ax, targetWindow_, kAXMinimizedAttribute, &minimized);
     bool gone = err == kAXErrorInvalidUIElement || err == kAXErrorCannotComplete || (err == kAXErrorSuccess && minimized);
     if (!gone) {
       bool hidden = false;
-      gone = axBool(p, focusedApp_, kAXHiddenAttribute, &hidden) == kAXErrorSuccess && hidden;
+      gone = axBool(ax, focusedApp_, kAXHiddenAttribute, &hidden) == kAXErrorSuccess && hidden;
     }
     if (gone) {
       Point at = cursor->location();
       // Only when the user left the cursor where it was put.
       // A failed move back leaves the cursor with the user; there is nothing to undo.
-      if (rectContainsPoint(snappingRect_, at)) (void)QS846moveCursor(p, errors_, jump, at, snappingFromPosition_);
+      if (rectContainsPoint(snappingRect_, at)) (void)QS846moveCursor(cursor, p.sleeper, errors_, jump, at, snappingFromPosition_);
       targetWindow_.reset();
     }
   }
@@ -178,27 +183,27 @@ int32_t AutoSnapping::moveCursorToItem(unsigned index, bool jump, bool bounce) {
   int32_t err = 0;
   switch (index) {
     case kSnapDefaultButton:
-      if (QS842elementAttrPosition(p, errors_, focusedWindow_, kAXDefaultButtonAttribute, &target) != 0)
-        err = QS844buttonPosition(p, focusedWindow_, kButtonKindDefault, &target, cancelTitle());
+      if (QS842elementAttrPosition(ax, p.screens, errors_, focusedWindow_, kAXDefaultButtonAttribute, &target) != 0)
+        err = QS844buttonPosition(ax, p.screens, focusedWindow_, kButtonKindDefault, &target, cancelTitle());
       break;
     case kSnapCancelButton:
-      if (QS842elementAttrPosition(p, errors_, focusedWindow_, kAXCancelButtonAttribute, &target) != 0)
-        err = QS844buttonPosition(p, focusedWindow_, kButtonKindCancel, &target, cancelTitle());
+      if (QS842elementAttrPosition(ax, p.screens, errors_, focusedWindow_, kAXCancelButtonAttribute, &target) != 0)
+        err = QS844buttonPosition(ax, p.screens, focusedWindow_, kButtonKindCancel, &target, cancelTitle());
       break;
     case kSnapCloseButton:
-      err = QS842elementAttrPosition(p, errors_, focusedWindow_, kAXCloseButtonAttribute, &target);
+      err = QS842elementAttrPosition(ax, p.screens, errors_, focusedWindow_, kAXCloseButtonAttribute, &target);
       break;
     case kSnapMinimizeButton:
-      err = QS842elementAttrPosition(p, errors_, focusedWindow_, kAXMinimizeButtonAttribute, &target);
+      err = QS842elementAttrPosition(ax, p.screens, errors_, focusedWindow_, kAXMinimizeButtonAttribute, &target);
       break;
     default:
-      err = QS842elementAttrPosition(p, errors_, focusedWindow_, kAXZoomButtonAttribute, &target);
+      err = QS842elementAttrPosition(ax, p.screens, errors_, focusedWindow_, kAXZoomButtonAttribute, &target);
       break;
   }
   if (err) return err;
 
   // A failed move still marks the window as snapped: it is not tried again on every pass.
-  (void)QS846moveCursor(p, errors_, jump, from, target);
+  (void)QS846moveCursor(cursor, p.sleeper, errors_, jump, from, target);
   targetWindow_ = focusedWindow_;
   snappingRect_ = squareAround(target, kSnappingSquareRadius);
   snappingFromPosition_ = from;

@@ -13,12 +13,18 @@
 
 #include "core/errors/error_stack.h"
 #include "platform/api/accessibility.h"
-#include "platform/api/platform.h"
 #include "platform/api/workspace.h"
 
 namespace vl {
 
+class Cursor;
+class Desktop;
+class Paths;
 class QS803AppClass;
+class Screens;
+class Sleeper;
+class SystemInfo;
+struct Platform;
 
 // Snapping target indexes (positions in the Application record's snapping list).
 inline constexpr unsigned kSnapSameAsDefault = 0;
@@ -52,8 +58,22 @@ class AutoSnapping {
   // Starts the worker's loop on a thread; tests may keep it and run it themselves.
   using Spawner = std::function<void(std::function<void()> loop)>;
 
+  // What the engine reads and moves. Any may be null: the engine then finds no target and
+  // moves nothing (no sleeper: the worker thread sleeps itself).
+  struct Ports {
+    Accessibility* accessibility = nullptr;  // focused window and its controls
+    Desktop* desktop = nullptr;              // the frontmost application
+    Workspace* workspace = nullptr;          // home folder, to match an application's setting
+    Cursor* cursor = nullptr;
+    Screens* screens = nullptr;              // a target must lie on one
+    Sleeper* sleeper = nullptr;              // the waits between passes and glide steps
+    Paths* paths = nullptr;                  // with system: the localised cancel title
+    SystemInfo* system = nullptr;
+    static Ports from(const Platform& p);
+  };
+
   // errors: where the worker pushes the failures of its moves and searches.
-  AutoSnapping(const Platform& platform, ErrorStack& errors);
+  AutoSnapping(const Ports& ports, ErrorStack& errors);
   // Asks the worker to end and waits for it.
   ~AutoSnapping();
   AutoSnapping(const AutoSnapping&) = delete;
@@ -115,7 +135,7 @@ class AutoSnapping {
   std::string cancelTitle_;
   bool fixedCancelTitle_ = false;
 
-  const Platform platform_;
+  const Ports ports_;
   ErrorStack& errors_;
   Spawner spawner_;
   std::thread thread_;

@@ -5,8 +5,6 @@
 #include <new>
 
 #include "agent/snapping/ax_helpers.h"
-#include "core/system/versions.h"
-#include "platform/api/platform.h"
 
 namespace vl {
 
@@ -73,21 +71,21 @@ const std::vector<ButtonInfo>& lastButtonCandidates() {
   return b ? *b : none;
 }
 
-bool QS844btnElementInfo(const Platform& p, const AXElementRef& element, const Rect& windowRect, const std::string& cancelTitle,
+bool QS844btnElementInfo(Accessibility* ax, Screens* screens, const AXElementRef& element, const Rect& windowRect, const std::string& cancelTitle,
                          ButtonInfo* out) {
   std::string role;
-  if (axString(p, element, kAXRoleAttribute, &role) != kAXErrorSuccess || role != kAXButtonRole) return false;
+  if (axString(ax, element, kAXRoleAttribute, &role) != kAXErrorSuccess || role != kAXButtonRole) return false;
   // Title-bar buttons and other special buttons carry a subrole.
   AXValue subrole;
-  if (axCopy(p, element, kAXSubroleAttribute, &subrole) == kAXErrorSuccess) return false;
+  if (axCopy(ax, element, kAXSubroleAttribute, &subrole) == kAXErrorSuccess) return false;
   AXValue sizeValue;
-  if (axCopy(p, element, kAXSizeAttribute, &sizeValue) != kAXErrorSuccess) return false;
+  if (axCopy(ax, element, kAXSizeAttribute, &sizeValue) != kAXErrorSuccess) return false;
   auto* size = std::get_if<Size>(&sizeValue);
   if (!size || size->width < kMinButtonWidth) return false;
   Point centre;
-  if (QS842elementPosition(p, element, &centre) != 0 || !rectContainsPoint(windowRect, centre)) return false;
+  if (QS842elementPosition(ax, element, &centre) != 0 || !rectContainsPoint(windowRect, centre)) return false;
   std::string title;
-  if (axString(p, element, kAXTitleAttribute, &title) != kAXErrorSuccess || title.empty()) return false;
+  if (axString(ax, element, kAXTitleAttribute, &title) != kAXErrorSuccess || title.empty()) return false;
 
   ButtonInfo info;
   info.x = centre.x;
@@ -97,10 +95,10 @@ bool QS844btnElementInfo(const Platform& p, const AXElementRef& element, const R
   else info.cls = kButtonClassOther;
 
   bool enabled = false;
-  info.usable = axBool(p, element, kAXEnabledAttribute, &enabled) == kAXErrorSuccess && enabled &&
-                QS842withinScreen(p, centre.x, centre.y);
+  info.usable = axBool(ax, element, kAXEnabledAttribute, &enabled) == kAXErrorSuccess && enabled &&
+                QS842withinScreen(screens, centre.x, centre.y);
   if (info.usable) {
-    if (Accessibility* ax = p.accessibility) {
+    if (ax) {
       AXElementRef hit;
       if (ax->copyElementAtPosition(ax->systemWideElement(), static_cast<float>(centre.x),
                                     static_cast<float>(centre.y), &hit) == kAXErrorSuccess)
@@ -111,32 +109,28 @@ bool QS844btnElementInfo(const Platform& p, const AXElementRef& element, const R
   return true;
 }
 
-bool QS844collectBtnElementInfo(const Platform& p, const AXElementRef& element, int depth, int kind, const Rect& windowRect,
+bool QS844collectBtnElementInfo(Accessibility* ax, Screens* screens, const AXElementRef& element, int depth, int kind, const Rect& windowRect,
                                 const std::string& cancelTitle, std::vector<ButtonInfo>& list) {
   std::string role;
-  if (axString(p, element, kAXRoleAttribute, &role) == kAXErrorSuccess && role == kAXToolbarRole) return false;
+  if (axString(ax, element, kAXRoleAttribute, &role) == kAXErrorSuccess && role == kAXToolbarRole) return false;
   if (depth <= kMaxDescentDepth) {
     AXValue kids;
-    if (axCopy(p, element, kAXChildrenAttribute, &kids) == kAXErrorSuccess) {
+    if (axCopy(ax, element, kAXChildrenAttribute, &kids) == kAXErrorSuccess) {
       auto* children = std::get_if<std::vector<AXElementRef>>(&kids);
       if (children && !children->empty()) {
         for (const AXElementRef& child : *children)
-          if (QS844collectBtnElementInfo(p, child, depth + 1, kind, windowRect, cancelTitle, list)) return true;
+          if (QS844collectBtnElementInfo(ax, screens, child, depth + 1, kind, windowRect, cancelTitle, list)) return true;
         return false;
       }
     }
   }
   ButtonInfo info;
-  if (!QS844btnElementInfo(p, element, windowRect, cancelTitle, &info)) return false;
+  if (!QS844btnElementInfo(ax, screens, element, windowRect, cancelTitle, &info)) return false;
   list.push_back(info);
   return info.cls == kind;
 }
 
-int32_t QS844buttonPosition(const Platform& p, const AXElementRef& window, int kind, Point* out) {
-  return QS844buttonPosition(p, window, kind, out, QS812localizedCancelButtonTitle(p));
-}
-
-int32_t QS844buttonPosition(const Platform& p, const AXElementRef& window, int kind, Point* out, const std::string& cancelTitle) {
+int32_t QS844buttonPosition(Accessibility* ax, Screens* screens, const AXElementRef& window, int kind, Point* out, const std::string& cancelTitle) {
   if (!window || !out) return 8440027;
   std::vector<ButtonInfo>* list = candidateBuffer();
   if (!list) return 8440032;
@@ -144,22 +138,22 @@ int32_t QS844buttonPosition(const Platform& p, const AXElementRef& window, int k
 
   std::string appName;
   AXElementRef parent;
-  if (axElement(p, window, kAXParentAttribute, &parent) != kAXErrorSuccess ||
-      axString(p, parent, kAXTitleAttribute, &appName) != kAXErrorSuccess)
+  if (axElement(ax, window, kAXParentAttribute, &parent) != kAXErrorSuccess ||
+      axString(ax, parent, kAXTitleAttribute, &appName) != kAXErrorSuccess)
     appName.clear();
   // These draw their own dialogs; only the attributes can be trusted there.
   if (appName == "Chrome" || appName == "1Password mini") return 8440092;
   if (appName != "Finder" && appName != "SecurityAgent") {
     std::string subrole;
-    if (axString(p, window, kAXSubroleAttribute, &subrole) == kAXErrorSuccess && subrole == kAXStandardWindowSubrole)
+    if (axString(ax, window, kAXSubroleAttribute, &subrole) == kAXErrorSuccess && subrole == kAXStandardWindowSubrole)
       return 8440092;
   }
   Rect windowRect;
-  if (QS842elementRect(p, window, &windowRect) != 0) return 8440096;
+  if (QS842elementRect(ax, window, &windowRect) != 0) return 8440096;
 
   bool found = false;
   try {
-    found = QS844collectBtnElementInfo(p, window, 0, kind, windowRect, cancelTitle, *list);
+    found = QS844collectBtnElementInfo(ax, screens, window, 0, kind, windowRect, cancelTitle, *list);
   } catch (const std::bad_alloc&) {
     return 8440032;
   }

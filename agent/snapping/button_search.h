@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "platform/api/accessibility.h"
-#include "platform/api/platform.h"
+#include "platform/api/screens.h"
 
 namespace vl {
 
@@ -26,16 +26,17 @@ struct ButtonInfo {
   bool usable = false;  // enabled, on a screen and not covered
 };
 
-// The centre of the window's default (kind 0) or cancel (kind 1) button. cancelTitle is the
-// system's localised title of cancel buttons; the three-argument form asks the system.
-[[nodiscard]] int32_t QS844buttonPosition(const Platform& p, const AXElementRef& window, int kind, Point* out);
-[[nodiscard]] int32_t QS844buttonPosition(const Platform& p, const AXElementRef& window, int kind, Point* out, const std::string& cancelTitle);
+// The centre of the window's default (kind 0) or cancel (kind 1) button, read through the
+// accessibility port and checked to lie on one of the screens. cancelTitle is the system's
+// localised title of cancel buttons (QS812localizedCancelButtonTitle).
+[[nodiscard]] int32_t QS844buttonPosition(Accessibility* ax, Screens* screens, const AXElementRef& window, int kind, Point* out,
+                                          const std::string& cancelTitle);
 
 // The depth-first walk; true when a button of the requested kind was found.
-bool QS844collectBtnElementInfo(const Platform& p, const AXElementRef& element, int depth, int kind, const Rect& windowRect,
+bool QS844collectBtnElementInfo(Accessibility* ax, Screens* screens, const AXElementRef& element, int depth, int kind, const Rect& windowRect,
                                 const std::string& cancelTitle, std::vector<ButtonInfo>& list);
 // Whether an element is a candidate button, and its record.
-bool QS844btnElementInfo(const Platform& p, const AXElementRef& element, const Rect& windowRect, const std::string& cancelTitle,
+bool QS844btnElementInfo(Accessibility* ax, Screens* screens, const AXElementRef& element, const Rect& windowRect, const std::string& cancelTitle,
                          ButtonInfo* out);
 
 // Equality of two texts ignoring case (Latin, Greek and Cyrillic letters folded).

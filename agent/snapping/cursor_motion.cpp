@@ -7,7 +7,6 @@
 
 #include "core/errors/error_stack.h"
 #include "platform/api/cursor.h"
-#include "platform/api/platform.h"
 #include "platform/api/sleeper.h"
 
 namespace vl {
@@ -23,8 +22,7 @@ int glideDistance(Point from, Point to) {
 
 int glideStepLimit(Point from, Point to) { return glideDistance(from, to) / 70 + 10; }
 
-int32_t QS846postMouseMovedEvent(const Platform& p, Point at) {
-  Cursor* cursor = p.cursor;
+int32_t QS846postMouseMovedEvent(Cursor* cursor, Point at) {
   if (!cursor) return 8460096;
   // Made for each post: an event kept across calls would tie this function to one cursor port.
   std::optional<MouseEvent> event = cursor->createMouseEvent(kCGEventMouseMoved, at, kCGMouseButtonLeft);
@@ -37,11 +35,10 @@ int32_t QS846postMouseMovedEvent(const Platform& p, Point at) {
   return 0;
 }
 
-int32_t QS846moveCursor(const Platform& p, ErrorStack& errors, bool jump, Point from, Point to) {
-  Cursor* cursor = p.cursor;
+int32_t QS846moveCursor(Cursor* cursor, Sleeper* sleeperPort, ErrorStack& errors, bool jump, Point from, Point to) {
   if (!cursor) return 8460073;
   ThreadSleeper fallback;
-  Sleeper& sleeper = p.sleeper ? *p.sleeper : fallback;
+  Sleeper& sleeper = sleeperPort ? *sleeperPort : fallback;
   if (!jump) {
     int n = glideDistance(from, to) / 70 + 11;
     Point current = from;
@@ -68,7 +65,7 @@ int32_t QS846moveCursor(const Platform& p, ErrorStack& errors, bool jump, Point 
     QS810stackError(errors, nullptr, err);
     return 8460073;
   }
-  if (int32_t err = QS846postMouseMovedEvent(p, to)) {
+  if (int32_t err = QS846postMouseMovedEvent(cursor, to)) {
     QS810stackError(errors, nullptr, err);
     return 8460076;
   }

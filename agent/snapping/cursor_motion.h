@@ -6,16 +6,18 @@
 
 #include "core/errors/error_stack.h"
 #include "platform/api/geometry.h"
-#include "platform/api/platform.h"
+#include "platform/api/cursor.h"
+#include "platform/api/sleeper.h"
 
 namespace vl {
 
 inline constexpr double kGlideStepSeconds = 0.013;
 inline constexpr int kGlideMismatchLimit = 5;
 
-// Through p's Cursor and Sleeper ports. Global top-left coordinates. Returns 0 also when the user cut a glide short.
-[[nodiscard]] int32_t QS846moveCursor(const Platform& p, ErrorStack& errors, bool jump, Point from, Point to);
-[[nodiscard]] int32_t QS846postMouseMovedEvent(const Platform& p, Point at);
+// Global top-left coordinates. Returns 0 also when the user cut a glide short. The glide waits
+// on sleeper (null: the calling thread sleeps).
+[[nodiscard]] int32_t QS846moveCursor(Cursor* cursor, Sleeper* sleeper, ErrorStack& errors, bool jump, Point from, Point to);
+[[nodiscard]] int32_t QS846postMouseMovedEvent(Cursor* cursor, Point at);
 
 // The most steps a glide over this distance takes.
 int glideStepLimit(Point from, Point to);

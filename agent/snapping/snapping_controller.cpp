@@ -7,6 +7,7 @@
 #include "core/system/drovana.h"
 #include "platform/api/accessibility.h"
 #include "platform/api/platform.h"
+#include "platform/api/user_defaults.h"
 #include "platform/api/runloop.h"
 
 namespace vl {
@@ -15,18 +16,23 @@ namespace {
 inline constexpr double kAXUpdateDelay = 0.5;
 }
 
-SnappingController::SnappingController(const Platform& p, ErrorContext errors,
+SnappingController::Ports SnappingController::Ports::from(const Platform& p) {
+  return Ports{p.runLoop, p.desktop, p.notifications, p.accessibility, p.defaults, AlertPorts::from(p),
+               AutoSnapping::Ports::from(p)};
+}
+
+SnappingController::SnappingController(const Ports& ports, ErrorContext errors,
                                        std::function<ManagedObjectContext*()> context, AutoSnapping* engine)
-    : platform_(p),
+    : ports_(ports),
       errors_(errors),
       context_(std::move(context)),
-      ownEngine_(engine ? nullptr : std::make_unique<AutoSnapping>(p, errors.stack)),
+      ownEngine_(engine ? nullptr : std::make_unique<AutoSnapping>(ports.engine, errors.stack)),
       engine_(engine ? *engine : *ownEngine_) {}
 
 SnappingController::~SnappingController() {
   removeAppWatcher();
   removeAXNotify();
-  if (RunLoop* rl = platform_.runLoop) rl->cancelAllPerforms(this);
+  if (RunLoop* rl = ports_.runLoop) rl->cancelAllPerforms(this);
   if (snappingStarted_) stopAutoSnapping();
   // The worker uses the platform's ports: it must be gone before they are.
   if (engine_.stopRequested()) engine_.waitForWorker();
@@ -41,7 +47,7 @@ void SnappingController::fetchSnappingAppList() {
 void SnappingController::startAutoSnapping() {
   if (snappingStarted_) return;
   if (!context_ || !context_()) {
-    AbendApp(platform_, errors_, nullptr, nullptr, 0, 1140021);
+    AbendApp(ports_.alerting.platform(), errors_, nullptr, nullptr, 0, 1140021);
     return;
   }
   fetchSnappingAppList();
@@ -72,7 +78,7 @@ void SnappingController::reloadSnappingAppList() {
 }
 
 void SnappingController::startAppWatcher() {
-  Desktop* desktop = platform_.desktop;
+  Desktop* desktop = ports_.desktop;
   if (desktop && !appWatcher_) {
     watchedDesktop_ = desktop;
     appWatcher_ = desktop->observeActivation([this](const RunningApplication& app) { foremostAppActivated(&app); });
@@ -87,7 +93,7 @@ void SnappingController::removeAppWatcher() {
 }
 
 void SnappingController::foremostAppActivated(const RunningApplication* app) {
-  Desktop* desktop = platform_.desktop;
+  Desktop* desktop = ports_.desktop;
   std::optional<RunningApplication> target;
   if (app) target = *app;
   else if (desktop) target = desktop->frontmostApplication();
@@ -98,7 +104,7 @@ void SnappingController::foremostAppActivated(const RunningApplication* app) {
 }
 
 void SnappingController::installAXNotify() {
-  Notifications* n = platform_.notifications;
+  Notifications* n = ports_.notifications;
   if (!n || axObserver_) return;
   axNotifications_ = n;
   axObserver_ = n->addObserver(kAXApiChangedNotification,
@@ -113,19 +119,20 @@ void SnappingController::removeAXNotify() {
 
 void SnappingController::axNotify() {
   // The system posts the notification before the new permission reads back.
-  if (RunLoop* rl = platform_.runLoop)
+  if (RunLoop* rl = ports_.runLoop)
     rl->perform(this, "updateAXEnabled", kAXUpdateDelay, [this] { updateAXEnabled(); });
 }
 
 void SnappingController::updateAXEnabled() {
-  if (int32_t err = QS842updateAXEnabled(platform_, errors_.stack, axFlagWindow_, velmora::kAgentBundleID))
-    AbendApp(platform_, errors_, nullptr, nullptr, err, 1750048);
+  if (int32_t err = QS842updateAXEnabled(ports_.accessibility, ports_.desktop, ports_.defaults, errors_.stack, axFlagWindow_,
+                                           velmora::kAgentBundleID))
+    AbendApp(ports_.alerting.platform(), errors_, nullptr, nullptr, err, 1750048);
 }
 
 void SnappingController::pause(bool paused) { engine_.pauseAutoCursorSnapping(paused); }
 
 void SnappingController::axWarning() {
-  if (Accessibility* ax = platform_.accessibility) ax->isProcessTrustedWithOptions(true);
+  if (Accessibility* ax = ports_.accessibility) ax->isProcessTrustedWithOptions(true);
 }
 
 }  // namespace vl

@@ -12,21 +12,35 @@
 #include "agent/snapping/auto_snapping.h"
 #include "agent/snapping/ax_helpers.h"
 #include "core/errors/error_context.h"
+#include "core/system/alert_ports.h"
 #include "platform/api/desktop.h"
 #include "platform/api/notifications.h"
-#include "platform/api/platform.h"
 #include "platform/api/workspace.h"
 
 namespace vl {
 
 class ManagedObjectContext;
+class RunLoop;
+class UserDefaults;
 
 class SnappingController : public SnappingHooks {
  public:
+  // What the controller uses itself; the engine it makes gets engine.
+  struct Ports {
+    RunLoop* runLoop = nullptr;                // the delayed re-read of the permission
+    Desktop* desktop = nullptr;                // the frontmost application and its changes
+    Notifications* notifications = nullptr;    // the permission's change
+    Accessibility* accessibility = nullptr;    // the permission
+    UserDefaults* defaults = nullptr;          // with desktop: the published flag
+    AlertPorts alerting;                       // the fatal ends
+    AutoSnapping::Ports engine;
+    static Ports from(const Platform& p);
+  };
+
   // context: the controller's store context (null while the store is closed). engine null:
-  // the controller makes and owns its own engine on p. errors: the program's stack and identity,
-  // for the fatal ends of snapping.
-  SnappingController(const Platform& p, ErrorContext errors, std::function<ManagedObjectContext*()> context,
+  // the controller makes and owns its own engine on ports.engine. errors: the program's stack
+  // and identity, for the fatal ends of snapping.
+  SnappingController(const Ports& ports, ErrorContext errors, std::function<ManagedObjectContext*()> context,
                      AutoSnapping* engine = nullptr);
   // Removes its observations and performs, stops snapping and waits for the worker.
   ~SnappingController() override;
@@ -57,7 +71,7 @@ class SnappingController : public SnappingHooks {
  private:
   void fetchSnappingAppList();
 
-  Platform platform_;
+  Ports ports_;
   ErrorContext errors_;
   std::function<ManagedObjectContext*()> context_;
   std::unique_ptr<AutoSnapping> ownEngine_;

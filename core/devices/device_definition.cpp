@@ -206,7 +206,7 @@ const pl::Array* QS834DeviceDefinition::deviceOps() const {
 }
 
 const pl::Array* QS834DeviceDefinition::localizedDeviceOps(const Platform& p) const {
-  const pl::Value* v = QS812localizedValueForKey(p, &content_, "deviceOps");
+  const pl::Value* v = localizedValueForKey(p.system, &content_, "deviceOps");
   const pl::Array* a = v ? v->asArray() : nullptr;
   if (a && !a->empty() && a->size() <= kMaxDeviceOps) return a;
   return deviceOps();

@@ -178,18 +178,22 @@ WebDeviceID QS836normaliseIdentity(const WebDeviceID& raw) {
 }
 
 uint32_t QS836pidForAppleInternalTrackpad(const Platform& p, const QS802DeviceClass* device) {
+  return QS836pidForAppleInternalTrackpad(p.registry, p.system, device);
+}
+
+uint32_t QS836pidForAppleInternalTrackpad(IoRegistry* registry, SystemInfo* system, const QS802DeviceClass* device) {
   if (!device) return 0;
   const uint32_t pid = device->pid();
-  if (!p.registry) return pid;
-  auto found = p.registry->matchingServices(pl::Dict{{kIONameMatchKey, "AppleEmbeddedKeyboard"}});
+  if (!registry) return pid;
+  auto found = registry->matchingServices(pl::Dict{{kIONameMatchKey, "AppleEmbeddedKeyboard"}});
   if (found.status != kIOReturnSuccess) return pid;
   uint32_t result = pid;
   for (RegistryId entry : found.entries) {
-    auto product = p.registry->property(entry, "ProductID");
+    auto product = registry->property(entry, "ProductID");
     if (!product || !product->isInteger() || product->unsignedLongLongValue() != pid) continue;
     int64_t handler = -1;
-    if (auto h = p.registry->property(entry, "alt_handler_id"); h && h->isInteger()) handler = h->longLongValue();
-    uint32_t layout = p.system ? p.system->keyboardLayoutType(static_cast<int16_t>(handler)) : kKeyboardUnknown;
+    if (auto h = registry->property(entry, "alt_handler_id"); h && h->isInteger()) handler = h->longLongValue();
+    uint32_t layout = system ? system->keyboardLayoutType(static_cast<int16_t>(handler)) : kKeyboardUnknown;
     switch (layout & 0xFFFF) {
       case kKeyboardISO & 0xFFFF: result = pid - 1; break;
       case kKeyboardJIS & 0xFFFF: result = pid - 2; break;
@@ -200,10 +204,14 @@ uint32_t QS836pidForAppleInternalTrackpad(const Platform& p, const QS802DeviceCl
 }
 
 WebDeviceID QS836deviceIDForWebTotaling(const Platform& p, const QS802DeviceClass* device) {
+  return QS836deviceIDForWebTotaling(p.registry, p.system, device);
+}
+
+WebDeviceID QS836deviceIDForWebTotaling(IoRegistry* registry, SystemInfo* system, const QS802DeviceClass* device) {
   if (!device) return {};
   WebDeviceID raw{device->vid(), device->pid(), device->mid(), device->transport().value_or("")};
   if (QS822isAppleInternalTrackpad(raw.vid, raw.pid)) {
-    raw.pid = QS836pidForAppleInternalTrackpad(p, device);
+    raw.pid = QS836pidForAppleInternalTrackpad(registry, system, device);
     return raw;
   }
   return QS836normaliseIdentity(raw);
@@ -246,7 +254,7 @@ std::string QS836digestIdentifier(const std::string& identifier, const std::stri
 
 std::string QS836MachineIdentifier::plainIdentifier(const Platform& p) {
   std::string base;
-  if (auto serial = QS812GetMachineID(p)) base = *serial;
+  if (auto serial = machineSerialNumber(p.registry)) base = *serial;
   else base = "_noMachineID:" + (p.system ? p.system->userName() : std::string());
   uint32_t gid = p.system ? p.system->groupID() : 0;
   uint32_t uid = p.system ? p.system->userID() : 0;
@@ -314,7 +322,7 @@ std::optional<UploadFields> QS836uploadFields(const Platform& p, QS836MachineIde
   f.appName = appName.value_or("");
   f.trackingSpeed = pl::parseLeadingDecimal(cs->trackingSpeed().value_or("0"), 0);
   f.sensitivityShown = pl::parseLeadingDecimal(cs->sensitivityDisplay(), 0);
-  f.osVersion = static_cast<int32_t>(pl::parseIntegerText(QS812SystemVersionString(p)).value_or(0));
+  f.osVersion = static_cast<int32_t>(pl::parseIntegerText(QS812SystemVersionString(p.system)).value_or(0));
   return f;
 }
 

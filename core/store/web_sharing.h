@@ -56,6 +56,10 @@ uint32_t QS836pidForAppleInternalTrackpad(const Platform& p, const QS802DeviceCl
 void QS836deviceIDForWebTotaling(const Platform& p, const QS802DeviceClass* device, uint32_t* vid, uint32_t* pid,
                                  uint32_t* mid, std::string* transport);
 WebDeviceID QS836deviceIDForWebTotaling(const Platform& p, const QS802DeviceClass* device);
+// The same from the two ports they read: the registry (the built-in keyboard) and the system
+// (its layout).
+uint32_t QS836pidForAppleInternalTrackpad(IoRegistry* registry, SystemInfo* system, const QS802DeviceClass* device);
+WebDeviceID QS836deviceIDForWebTotaling(IoRegistry* registry, SystemInfo* system, const QS802DeviceClass* device);
 
 // Cuts text to at most maxCharacters characters (UTF-8 code points), never inside one.
 std::string QS836prefixCharacters(const std::string& text, size_t maxCharacters);

@@ -6,15 +6,13 @@
 #include "core/errors/error_stack.h"
 #include "platform/api/accessibility.h"
 #include "platform/api/desktop.h"
-#include "platform/api/platform.h"
 #include "platform/api/user_defaults.h"
 
 namespace vl {
 
 namespace {
 
-int32_t setWindowWidth(const Platform& p, AXFlagWindow& w, bool trusted) {
-  Desktop* desktop = p.desktop;
+int32_t setWindowWidth(Desktop* desktop, AXFlagWindow& w, bool trusted) {
   if (!desktop) return 8420438;
   Rect frame{0, 0, trusted ? kAXEnabledWindowWidth : kAXDisabledWindowWidth, 10};
   if (w.number != 0 && desktop->setWindowFrame(w.number, frame).ok()) return 0;
@@ -25,17 +23,16 @@ int32_t setWindowWidth(const Platform& p, AXFlagWindow& w, bool trusted) {
   return desktop->setWindowFrame(number, frame).ok() ? 0 : 8420438;
 }
 
-int32_t publishThroughWindow(const Platform& p, ErrorStack& errors, AXFlagWindow& w, bool trusted) {
-  if (int32_t e = setWindowWidth(p, w, trusted)) {
+int32_t publishThroughWindow(Desktop* desktop, ErrorStack& errors, AXFlagWindow& w, bool trusted) {
+  if (int32_t e = setWindowWidth(desktop, w, trusted)) {
     QS810stackError(errors, nullptr, e);
     return 8420452;
   }
   return 0;
 }
 
-int32_t setPreference(const Platform& p, const std::string& bundleID, bool trusted) {
+int32_t setPreference(UserDefaults* defaults, const std::string& bundleID, bool trusted) {
   if (bundleID.empty()) return 8420478;
-  UserDefaults* defaults = p.defaults;
   if (!defaults) return 8420490;
   auto current = defaults->value(bundleID, kAXEnabledPreferenceKey);
   if (!current || *current != pl::Value(trusted)) {
@@ -45,8 +42,8 @@ int32_t setPreference(const Platform& p, const std::string& bundleID, bool trust
   return 0;
 }
 
-int32_t publishThroughPreference(const Platform& p, ErrorStack& errors, const std::string& bundleID, bool trusted) {
-  if (int32_t e = setPreference(p, bundleID, trusted)) {
+int32_t publishThroughPreference(UserDefaults* defaults, ErrorStack& errors, const std::string& bundleID, bool trusted) {
+  if (int32_t e = setPreference(defaults, bundleID, trusted)) {
     QS810stackError(errors, nullptr, e);
     return 8420497;
   }
@@ -55,22 +52,21 @@ int32_t publishThroughPreference(const Platform& p, ErrorStack& errors, const st
 
 }  // namespace
 
-int32_t QS842updateAXEnabled(const Platform& p, ErrorStack& errors, AXFlagWindow& window, const std::string& bundleID) {
-  Accessibility* ax = p.accessibility;
+int32_t QS842updateAXEnabled(Accessibility* ax, Desktop* desktop, UserDefaults* defaults, ErrorStack& errors, AXFlagWindow& window,
+                             const std::string& bundleID) {
   bool trusted = ax && ax->isProcessTrusted();
-  if (int32_t e = publishThroughWindow(p, errors, window, trusted)) {
+  if (int32_t e = publishThroughWindow(desktop, errors, window, trusted)) {
     QS810stackError(errors, nullptr, e);
     return 8420372;
   }
-  if (int32_t e = publishThroughPreference(p, errors, bundleID, trusted)) {
+  if (int32_t e = publishThroughPreference(defaults, errors, bundleID, trusted)) {
     QS810stackError(errors, nullptr, e);
     return 8420376;
   }
   return 0;
 }
 
-std::optional<bool> QS842getAXEnabledFromWindow(const Platform& p, const std::string& bundleID) {
-  Desktop* desktop = p.desktop;
+std::optional<bool> QS842getAXEnabledFromWindow(Desktop* desktop, const std::string& bundleID) {
   if (!desktop || bundleID.empty()) return std::nullopt;
   auto apps = desktop->runningApplications(bundleID);
   if (apps.empty()) return std::nullopt;
@@ -83,8 +79,7 @@ std::optional<bool> QS842getAXEnabledFromWindow(const Platform& p, const std::st
   return std::nullopt;
 }
 
-bool QS842getAXEnabledFromPlist(const Platform& p, const std::string& bundleID) {
-  UserDefaults* defaults = p.defaults;
+bool QS842getAXEnabledFromPlist(UserDefaults* defaults, const std::string& bundleID) {
   if (!defaults || bundleID.empty()) return false;
   // Another process wrote it: read the domain afresh.
   defaults->synchronize(bundleID);
@@ -92,9 +87,9 @@ bool QS842getAXEnabledFromPlist(const Platform& p, const std::string& bundleID) 
   return v && v->isNumber() && v->boolValue();
 }
 
-bool QS842getAXEnabled(const Platform& p, const std::string& bundleID) {
-  if (auto fromWindow = QS842getAXEnabledFromWindow(p, bundleID)) return *fromWindow;
-  return QS842getAXEnabledFromPlist(p, bundleID);
+bool QS842getAXEnabled(Desktop* desktop, UserDefaults* defaults, const std::string& bundleID) {
+  if (auto fromWindow = QS842getAXEnabledFromWindow(desktop, bundleID)) return *fromWindow;
+  return QS842getAXEnabledFromPlist(defaults, bundleID);
 }
 
 }  // namespace vl

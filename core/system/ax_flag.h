@@ -7,7 +7,9 @@
 #include <string>
 
 #include "core/errors/error_stack.h"
-#include "platform/api/platform.h"
+#include "platform/api/accessibility.h"
+#include "platform/api/desktop.h"
+#include "platform/api/user_defaults.h"
 
 namespace vl {
 
@@ -22,12 +24,13 @@ struct AXFlagWindow {
   uint32_t number = 0;
 };
 
-// Publishes whether this process is trusted: the width of a never-shown window and the
-// preference key "AXEnabled" in the bundle identifier's domain.
-[[nodiscard]] int32_t QS842updateAXEnabled(const Platform& p, ErrorStack& errors, AXFlagWindow& window, const std::string& bundleID);
+// Publishes whether this process is trusted (asked of ax): the width of a never-shown window
+// on desktop and the preference key "AXEnabled" in the bundle identifier's domain of defaults.
+[[nodiscard]] int32_t QS842updateAXEnabled(Accessibility* ax, Desktop* desktop, UserDefaults* defaults, ErrorStack& errors,
+                                           AXFlagWindow& window, const std::string& bundleID);
 // What the process with this bundle identifier published: its window, else its preference.
-bool QS842getAXEnabled(const Platform& p, const std::string& bundleID);
-std::optional<bool> QS842getAXEnabledFromWindow(const Platform& p, const std::string& bundleID);
-bool QS842getAXEnabledFromPlist(const Platform& p, const std::string& bundleID);
+bool QS842getAXEnabled(Desktop* desktop, UserDefaults* defaults, const std::string& bundleID);
+std::optional<bool> QS842getAXEnabledFromWindow(Desktop* desktop, const std::string& bundleID);
+bool QS842getAXEnabledFromPlist(UserDefaults* defaults, const std::string& bundleID);
 
 }  // namespace vl

@@ -8,7 +8,6 @@
 
 #include "core/plist/value.h"
 #include "platform/api/notifications.h"
-#include "platform/api/platform.h"
 
 namespace vl {
 
@@ -47,26 +46,26 @@ using BOAObserver = std::function<void(const std::string& object, const pl::Dict
 
 // 8240016 without an observer; else registers it and returns 0. *outToken identifies the
 // registration for removal.
-[[nodiscard]] int32_t QS824registerBOANotification(const Platform& p, BOAObserver observer, Notifications::Token* outToken);
-void QS824removeBOANotification(const Platform& p, Notifications::Token token);
+[[nodiscard]] int32_t QS824registerBOANotification(Notifications* n, BOAObserver observer, Notifications::Token* outToken);
+void QS824removeBOANotification(Notifications* n, Notifications::Token token);
 
 // Each optional argument is stored only when present.
-bool QS824postBOANotification(const Platform& p, const std::optional<std::string>& receiver, const std::optional<std::string>& command,
+bool QS824postBOANotification(Notifications* n, const std::optional<std::string>& receiver, const std::optional<std::string>& command,
                               std::optional<uint32_t> vid, std::optional<uint32_t> pid, std::optional<uint32_t> mid,
                               const std::optional<std::string>& transport, const std::string& object,
                               const pl::Dict* dictionary);
-bool QS824postCursorSpeedNotification(const Platform& p, uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
+bool QS824postCursorSpeedNotification(Notifications* n, uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
                                       const std::string& object, const std::optional<std::string>& sensitivity,
                                       const std::optional<std::string>& trackingSpeed, std::optional<bool> disableAccl);
-bool QS824postCursorSpeedActivateNotification(const Platform& p, uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
+bool QS824postCursorSpeedActivateNotification(Notifications* n, uint32_t vid, uint32_t pid, uint32_t mid, const std::string& transport,
                                               const std::string& object, std::optional<bool> disabled);
-bool QS824postAutoCursorSnappingNotification(const Platform& p, const std::optional<std::string>& receiver, const std::string& object,
+bool QS824postAutoCursorSnappingNotification(Notifications* n, const std::optional<std::string>& receiver, const std::string& object,
                                              const std::optional<std::string>& application,
                                              const std::optional<std::string>& snapping, std::optional<bool> jump,
                                              std::optional<bool> bounce);
-bool QS824postAXWarningNotification(const Platform& p, const std::optional<std::string>& receiver, const std::string& object);
-bool QS824postUploadCursorSpeedNotification(const Platform& p, const std::optional<std::string>& receiver, const std::string& object);
-bool QS824postAppLaunchedNotification(const Platform& p, const std::optional<std::string>& receiver, const std::string& object,
+bool QS824postAXWarningNotification(Notifications* n, const std::optional<std::string>& receiver, const std::string& object);
+bool QS824postUploadCursorSpeedNotification(Notifications* n, const std::optional<std::string>& receiver, const std::string& object);
+bool QS824postAppLaunchedNotification(Notifications* n, const std::optional<std::string>& receiver, const std::string& object,
                                       uint32_t version, const std::string& buildDate);
 
 // Payload reads as the agent does them: a key of the wrong type reads as absent.

@@ -198,17 +198,17 @@ void QS812removeFileFromLoginItems(const Platform& p, const std::string& name) {
   }
 }
 
-void QS812terminateApp(const Platform& p, const std::string& bundleIdentifier) {
-  if (!p.workspace || bundleIdentifier.empty()) return;
+void QS812terminateApp(Workspace* workspace, Sleeper* sleeperPort, const std::string& bundleIdentifier) {
+  if (!workspace || bundleIdentifier.empty()) return;
   ThreadSleeper realSleep;
-  Sleeper& sleeper = p.sleeper ? *p.sleeper : static_cast<Sleeper&>(realSleep);
+  Sleeper& sleeper = sleeperPort ? *sleeperPort : static_cast<Sleeper&>(realSleep);
   for (int request = 0; request < 10; ++request) {
-    auto running = p.workspace->runningApplications();
+    auto running = workspace->runningApplications();
     auto last = std::find_if(running.rbegin(), running.rend(),
                              [&](const RunningApplication& a) { return a.bundleIdentifier == bundleIdentifier; });
     if (last == running.rend()) return;
     // A refused request ends the asking: the application will not quit for this caller.
-    if (!p.workspace->terminateRunningApplication(last->processIdentifier)) return;
+    if (!workspace->terminateRunningApplication(last->processIdentifier)) return;
     sleeper.sleep(0.3);
   }
 }

@@ -53,8 +53,9 @@ bool QS812homeVolumeOwnerShip(const Platform&);
 // Removes the session's login items displayed as name, with or without extension.
 void QS812removeFileFromLoginItems(const Platform&, const std::string& name);
 // Asks the last running application with the identifier to quit, every 0.3 s, until a
-// request is refused or none runs; at most 10 requests.
-void QS812terminateApp(const Platform&, const std::string& bundleIdentifier);
+// request is refused or none runs; at most 10 requests. The waits go through sleeper (null: the
+// calling thread sleeps).
+void QS812terminateApp(Workspace* workspace, Sleeper* sleeper, const std::string& bundleIdentifier);
 // An executable file, or an application package ("*.app" folder that is a bundle).
 bool QS812isExecutableFileAtURL(const std::string& path);
 

@@ -64,20 +64,20 @@ std::optional<std::string> prefPanePath(Paths* paths, const std::string& fileNam
   return std::nullopt;
 }
 
-std::optional<std::string> QS812prefPaneURLForDrovana(const Platform& p) {
-  return QS812prefPaneURLForName(p, drovana::kPaneFileName);
+std::optional<std::string> QS812prefPaneURLForDrovana(Paths* paths) {
+  return prefPanePath(paths, drovana::kPaneFileName);
 }
-std::optional<std::string> QS812prefPaneURLForVelmora(const Platform& p) {
-  return QS812prefPaneURLForName(p, velmora::kPaneFileName);
+std::optional<std::string> QS812prefPaneURLForVelmora(Paths* paths) {
+  return prefPanePath(paths, velmora::kPaneFileName);
 }
 
-uint32_t QS812DrovanaVersion(const Platform& p) {
-  auto pane = QS812prefPaneURLForDrovana(p);
+uint32_t QS812DrovanaVersion(Paths* paths) {
+  auto pane = QS812prefPaneURLForDrovana(paths);
   return pane ? QS812BundleVersion(*pane) : 0;
 }
 
-uint32_t QS812VelmoraVersion(const Platform& p) {
-  auto pane = QS812prefPaneURLForVelmora(p);
+uint32_t QS812VelmoraVersion(Paths* paths) {
+  auto pane = QS812prefPaneURLForVelmora(paths);
   return pane ? QS812BundleVersion(*pane) : 0;
 }
 
@@ -88,8 +88,8 @@ std::string QS812buildDateWithURL(const std::optional<std::string>& bundlePath) 
   return info->stringFor("MyBuildDate").value_or("");
 }
 
-std::string QS812DrovanaBuildDate(const Platform& p) { return QS812buildDateWithURL(QS812prefPaneURLForDrovana(p)); }
-std::string QS812VelmoraBuildDate(const Platform& p) { return QS812buildDateWithURL(QS812prefPaneURLForVelmora(p)); }
+std::string QS812DrovanaBuildDate(Paths* paths) { return QS812buildDateWithURL(QS812prefPaneURLForDrovana(paths)); }
+std::string QS812VelmoraBuildDate(Paths* paths) { return QS812buildDateWithURL(QS812prefPaneURLForVelmora(paths)); }
 
 uint32_t QS812versionNumberFromString(const std::string* text) {
   if (!text || text->empty() || text->size() > 10) return 0;
@@ -156,16 +156,16 @@ std::string QS812stringFromVersionNumver(uint32_t packed) {
   return text;
 }
 
-std::string QS812SystemVersionString(const Platform& p) {
+std::string QS812SystemVersionString(SystemInfo* system) {
   OsVersion v;
-  if (p.system) v = p.system->osVersion();
+  if (system) v = system->osVersion();
   char out[32];
   std::snprintf(out, sizeof out, "%02u%02u%02u", v.major, v.minor, v.patch);
   return out;
 }
 
-std::string QS812hostVersionQuery(const Platform& p, const std::string& applicationName) {
-  return "app=" + QS812addingPercentEscapes(applicationName) + "&osv=" + QS812SystemVersionString(p);
+std::string QS812hostVersionQuery(SystemInfo* system, const std::string& applicationName) {
+  return "app=" + QS812addingPercentEscapes(applicationName) + "&osv=" + QS812SystemVersionString(system);
 }
 
 uint32_t QS812hostVersionFromAnswer(const HttpResult& response, bool acceptPreReleases) {
@@ -192,15 +192,14 @@ uint32_t QS812hostVersionFromAnswer(const HttpResult& response, bool acceptPreRe
   return newest;
 }
 
-uint32_t QS812getHostVersion(const Platform& p, const std::string& applicationName, bool acceptPreReleases) {
-  HttpClient* http = p.http;
+uint32_t QS812getHostVersion(HttpClient* http, SystemInfo* system, const std::string& applicationName, bool acceptPreReleases) {
   if (!http) return 0;
-  return QS812hostVersionFromAnswer(http->get(kHostVersionPath, QS812hostVersionQuery(p, applicationName), 1.0),
+  return QS812hostVersionFromAnswer(http->get(kHostVersionPath, QS812hostVersionQuery(system, applicationName), 1.0),
                                     acceptPreReleases);
 }
 
-std::optional<std::string> QS812urlForDirectory(const Platform& p, int domain, int directory) {
-  if (!p.paths) return std::nullopt;
+std::optional<std::string> QS812urlForDirectory(Paths* paths, int domain, int directory) {
+  if (!paths) return std::nullopt;
   Domain d;
   switch (domain) {
     case 1: d = Domain::User; break;
@@ -210,12 +209,12 @@ std::optional<std::string> QS812urlForDirectory(const Platform& p, int domain, i
     default: return std::nullopt;
   }
   if (directory == kPreferencePanesDirectory) {
-    std::string f = p.paths->preferencePanesFolder(d);
+    std::string f = paths->preferencePanesFolder(d);
     if (f.empty()) return std::nullopt;
     return f;
   }
   if (directory == kApplicationSupportDirectory)
-    return d == Domain::User ? p.paths->applicationSupport() : p.paths->applicationSupport(d);
+    return d == Domain::User ? paths->applicationSupport() : paths->applicationSupport(d);
   return std::nullopt;
 }
 
@@ -299,8 +298,8 @@ uint64_t QS812BitIndex(uint64_t value) {
 
 namespace {
 constexpr const char* kUniversalAccess = "com.apple.universalaccess";
-bool zoomFlag(const Platform& p, const char* key) {
-  UserDefaults* d = p.defaults;
+bool zoomFlag(UserDefaults* defaults, const char* key) {
+  UserDefaults* d = defaults;
   if (!d) return false;
   d->synchronize(kUniversalAccess);
   auto v = d->value(kUniversalAccess, key);
@@ -308,11 +307,11 @@ bool zoomFlag(const Platform& p, const char* key) {
 }
 }  // namespace
 
-int64_t QS812getScrollZoom(const Platform& p, bool* enabled, int64_t* modifiers) {
-  bool on = zoomFlag(p, "closeViewScrollWheelToggle");
+int64_t QS812getScrollZoom(UserDefaults* defaults, bool* enabled, int64_t* modifiers) {
+  bool on = zoomFlag(defaults, "closeViewScrollWheelToggle");
   int64_t mods = 0;
-  if (on && p.defaults) {
-    auto v = p.defaults->value(kUniversalAccess, "closeViewScrollWheelModifiersInt");
+  if (on && defaults) {
+    auto v = defaults->value(kUniversalAccess, "closeViewScrollWheelModifiersInt");
     if (v && v->isNumber()) mods = v->longLongValue();
   }
   if (enabled) *enabled = on;
@@ -320,17 +319,17 @@ int64_t QS812getScrollZoom(const Platform& p, bool* enabled, int64_t* modifiers)
   return mods;
 }
 
-bool QS812scrollZoomEnabled(const Platform& p) { return zoomFlag(p, "closeViewScrollWheelToggle"); }
-bool QS812keyZoomEnabled(const Platform& p) { return zoomFlag(p, "closeViewHotkeysEnabled"); }
+bool QS812scrollZoomEnabled(UserDefaults* defaults) { return zoomFlag(defaults, "closeViewScrollWheelToggle"); }
+bool QS812keyZoomEnabled(UserDefaults* defaults) { return zoomFlag(defaults, "closeViewHotkeysEnabled"); }
 
-std::string QS812localizedCancelButtonTitle(const Platform& p) {
+std::string QS812localizedCancelButtonTitle(Paths* paths, SystemInfo* system) {
   // Looked up in the "Common" table of the best-matching localization we ship; not kept, so
   // that it follows the platform it is asked for.
   std::string title = "Cancel";
-  if (p.paths && p.system) {
-    for (const auto& lang : p.system->preferredLanguages()) {
+  if (paths && system) {
+    for (const auto& lang : system->preferredLanguages()) {
       for (const std::string& l : {lang, lang.substr(0, 2)}) {
-        auto r = pl::readFile(p.paths->resources() + "/" + l + ".lproj/Common.strings");
+        auto r = pl::readFile(paths->resources() + "/" + l + ".lproj/Common.strings");
         if (r && r.value->isDict()) {
           if (auto t = r.value->stringFor("Cancel")) {
             title = *t;

@@ -25,28 +25,28 @@ std::optional<std::string> prefPanePath(Paths* paths, const std::string& fileNam
 inline std::optional<std::string> QS812prefPaneURLForName(const Platform& p, const std::string& fileName) {
   return prefPanePath(p.paths, fileName);
 }
-std::optional<std::string> QS812prefPaneURLForDrovana(const Platform& p);
-std::optional<std::string> QS812prefPaneURLForVelmora(const Platform& p);
-uint32_t QS812DrovanaVersion(const Platform& p);
-uint32_t QS812VelmoraVersion(const Platform& p);
+std::optional<std::string> QS812prefPaneURLForDrovana(Paths* paths);
+std::optional<std::string> QS812prefPaneURLForVelmora(Paths* paths);
+uint32_t QS812DrovanaVersion(Paths* paths);
+uint32_t QS812VelmoraVersion(Paths* paths);
 std::string QS812buildDateWithURL(const std::optional<std::string>& bundlePath);
-std::string QS812DrovanaBuildDate(const Platform& p);
-std::string QS812VelmoraBuildDate(const Platform& p);
+std::string QS812DrovanaBuildDate(Paths* paths);
+std::string QS812VelmoraBuildDate(Paths* paths);
 uint32_t QS812versionNumberFromString(const std::string* text);
 inline uint32_t QS812versionNumberFromString(const std::string& text) { return QS812versionNumberFromString(&text); }
 std::string QS812stringFromVersionNumver(uint32_t packed);
-std::string QS812SystemVersionString(const Platform& p);
-uint32_t QS812getHostVersion(const Platform& p, const std::string& applicationName, bool acceptPreReleases);
+std::string QS812SystemVersionString(SystemInfo* system);
+uint32_t QS812getHostVersion(HttpClient* http, SystemInfo* system, const std::string& applicationName, bool acceptPreReleases);
 // The two halves of QS812getHostVersion, for a request started without waiting: the query of
 // the version list ("app=…&osv=…" for kHostVersionPath) and the newest version in its answer
 // (0 for no answer, a failed one, or nothing that parses).
 inline constexpr const char* kHostVersionPath = "/velmora/xml/file.php";
-std::string QS812hostVersionQuery(const Platform& p, const std::string& applicationName);
+std::string QS812hostVersionQuery(SystemInfo* system, const std::string& applicationName);
 uint32_t QS812hostVersionFromAnswer(const HttpResult& answer, bool acceptPreReleases);
 // The folder of a directory kind in a domain (NSSearchPathForDirectoriesInDomains): domain 1
 // the user's, 2 the all-users (local) one, 4 network, 8 system; directory 22 the PreferencePanes
 // folder, 14 Application Support. nullopt for other kinds.
-std::optional<std::string> QS812urlForDirectory(const Platform& p, int domain, int directory);
+std::optional<std::string> QS812urlForDirectory(Paths* paths, int domain, int directory);
 inline constexpr int kUserDomainMask = 1;
 inline constexpr int kLocalDomainMask = 2;
 inline constexpr int kApplicationSupportDirectory = 14;
@@ -77,9 +77,10 @@ double QS812numberCounter(bool up, int digit, double value);
 inline constexpr uint64_t kNotFound = 0x7fffffffffffffffULL;  // the platform's not-found index
 uint64_t QS812BitIndex(uint64_t value);
 // Re-reads the zoom preferences; returns the modifier mask (0 when scroll zoom is off).
-int64_t QS812getScrollZoom(const Platform& p, bool* enabled, int64_t* modifiers);
-bool QS812scrollZoomEnabled(const Platform& p);
-bool QS812keyZoomEnabled(const Platform& p);
-std::string QS812localizedCancelButtonTitle(const Platform& p);
+int64_t QS812getScrollZoom(UserDefaults* defaults, bool* enabled, int64_t* modifiers);
+bool QS812scrollZoomEnabled(UserDefaults* defaults);
+bool QS812keyZoomEnabled(UserDefaults* defaults);
+// The system's title of cancel buttons in the user's first language we have texts for.
+std::string QS812localizedCancelButtonTitle(Paths* paths, SystemInfo* system);
 
 }  // namespace vl

@@ -113,7 +113,7 @@ void quillon_Velmora_prefpane::startBOA() {
     platform_.workspace->openApplication(*url).ignore("the pane watches for the agent's announcement and warns when none comes");
 }
 
-void quillon_Velmora_prefpane::quitBOA() { QS812terminateApp(platform_, velmora::kAgentBundleID); }
+void quillon_Velmora_prefpane::quitBOA() { QS812terminateApp(platform_.workspace, platform_.sleeper, velmora::kAgentBundleID); }
 
 void quillon_Velmora_prefpane::restartBOA() {
   quitBOA();
@@ -121,7 +121,7 @@ void quillon_Velmora_prefpane::restartBOA() {
 }
 
 void quillon_Velmora_prefpane::setBOAAXEnabled() {
-  boaAXEnabled_ = QS842getAXEnabled(platform_, axPreferred_ ? velmora::kAgentBundleID : drovana::kAgentBundleID);
+  boaAXEnabled_ = QS842getAXEnabled(platform_.desktop, platform_.defaults, axPreferred_ ? velmora::kAgentBundleID : drovana::kAgentBundleID);
 }
 
 }  // namespace vl

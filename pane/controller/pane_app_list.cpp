@@ -39,7 +39,7 @@ void quillon_Velmora_prefpane::clickSnappingWarning() {
     alert.messageText = desktop->message;
     alert.informativeText = desktop->informative;
   }
-  alert.buttons = {localizedVL("OK"), QS812localizedCancelButtonTitle(platform_)};
+  alert.buttons = {localizedVL("OK"), QS812localizedCancelButtonTitle(platform_.paths, platform_.system)};
   window_.showSheetAlert(alert, [this](int returnCode) {
     if (returnCode != kAlertFirstButtonReturn) return;
     if (RunLoop* rl = platform_.runLoop)
@@ -51,7 +51,7 @@ void quillon_Velmora_prefpane::clickSnappingWarning() {
 
 void quillon_Velmora_prefpane::snappingWarningDidEnd() {
   std::string receiver(axPreferred_ ? velmora::kAgentBundleID : drovana::kAgentBundleID);
-  (void)QS824postAXWarningNotification(platform_, receiver, settings_.bundle.identifier);
+  (void)QS824postAXWarningNotification(platform_.notifications, receiver, settings_.bundle.identifier);
   showAll();
 }
 

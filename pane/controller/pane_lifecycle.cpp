@@ -96,7 +96,7 @@ std::optional<std::string> quillon_Velmora_prefpane::errorWindowMessage() const 
     OsVersion v = platform_.system->osVersion();
     if (v.major == 10 && v.minor < 12) return localizedVL("macOS Sierra 10.12 or later is required.");
   }
-  if (const char* key = VL712drovanaError(QS812DrovanaVersion(platform_))) return localizedVL(key);
+  if (const char* key = VL712drovanaError(QS812DrovanaVersion(platform_.paths))) return localizedVL(key);
   std::optional<std::string> url = settings_.storePath;
   if (!url) url = QS814prefsFileURL(platform_, errors_.stack);
   if (const char* key = VL714prefsFileCompatibleError(url, settings_.model)) return localizedVL(key);
@@ -120,12 +120,12 @@ void quillon_Velmora_prefpane::willSelect() {
     window_.setShowAllLabelVisible(false);
   }
   QS810errorBuf(errors_.stack, true);
-  dvVersion_ = QS812DrovanaVersion(platform_);
+  dvVersion_ = QS812DrovanaVersion(platform_.paths);
   std::string ownBuildDate =
       settings_.buildDate.empty() ? QS812buildDateWithURL(settings_.bundlePath) : settings_.buildDate;
-  std::string drovanaBuildDate = QS812DrovanaBuildDate(platform_);
+  std::string drovanaBuildDate = QS812DrovanaBuildDate(platform_.paths);
   axPreferred_ = ownBuildDate > drovanaBuildDate;
-  (void)QS824postAppLaunchedNotification(platform_, std::string(velmora::kAgentBundleID), settings_.bundle.identifier,
+  (void)QS824postAppLaunchedNotification(platform_.notifications, std::string(velmora::kAgentBundleID), settings_.bundle.identifier,
                                          dvVersion_, drovanaBuildDate);
 
   if (!managedObjectContext_) {

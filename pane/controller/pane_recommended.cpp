@@ -5,7 +5,7 @@
 namespace vl {
 
 QS838RecdWinClass& quillon_Velmora_prefpane::recommendedWindow() {
-  if (!recdWin_) recdWin_ = std::make_unique<QS838RecdWinClass>(platform_, *this, settings_.bundle.identifier);
+  if (!recdWin_) recdWin_ = std::make_unique<QS838RecdWinClass>(QS838RecdWinClass::Ports::from(platform_), *this, settings_.bundle.identifier);
   return *recdWin_;
 }
 

@@ -146,7 +146,7 @@ void quillon_Velmora_prefpane::changeCursorSpeed(QS805CursorSpeedClass* cs) {
   QS802DeviceClass* device = cs->device();
   // A favourite deleted with its device in the meantime has nobody to tell.
   if (!device) return;
-  (void)QS824postCursorSpeedNotification(platform_, device->vid(), device->pid(), device->mid(),
+  (void)QS824postCursorSpeedNotification(platform_.notifications, device->vid(), device->pid(), device->mid(),
                                          device->transport().value_or(""), settings_.bundle.identifier,
                                          cs->sensitivity(), cs->trackingSpeed(), cs->disableAccl());
 }
@@ -155,7 +155,7 @@ void quillon_Velmora_prefpane::changeCursorSpeedDisabled(QS802DeviceClass* devic
   if (!managedObjectContext_ || !device) return;
   updateDeviceStatusIcon();
   if (saveMOC())
-    (void)QS824postCursorSpeedActivateNotification(platform_, device->vid(), device->pid(), device->mid(),
+    (void)QS824postCursorSpeedActivateNotification(platform_.notifications, device->vid(), device->pid(), device->mid(),
                                                    device->transport().value_or(""), settings_.bundle.identifier,
                                                    device->cursorSpeedDisabled());
   if (managedObjectContext_) removeAllUndoActions();
@@ -169,7 +169,7 @@ void quillon_Velmora_prefpane::changeCursorSpeedLocked(QS805CursorSpeedClass* cs
 void quillon_Velmora_prefpane::changeSnapping() {
   if (!managedObjectContext_) return;
   if (saveMOC())
-    (void)QS824postAutoCursorSnappingNotification(platform_, std::nullopt, settings_.bundle.identifier, std::nullopt,
+    (void)QS824postAutoCursorSnappingNotification(platform_.notifications, std::nullopt, settings_.bundle.identifier, std::nullopt,
                                                   std::nullopt, std::nullopt, std::nullopt);
   if (managedObjectContext_ && window_.attachedSheets().empty()) removeAllUndoActions();
 }

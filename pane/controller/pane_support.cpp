@@ -12,7 +12,7 @@ void quillon_Velmora_prefpane::contactSupport() {
   SheetAlert alert;
   alert.messageText = localizedVL(kSupportMessageKey);
   alert.informativeText = report;
-  alert.buttons = {kCreateEmailButton, QS812localizedCancelButtonTitle(platform_), kCopyToClipboardButton};
+  alert.buttons = {kCreateEmailButton, QS812localizedCancelButtonTitle(platform_.paths, platform_.system), kCopyToClipboardButton};
   window_.showSheetAlert(alert, [this, report](int returnCode) { contactSupportDidEnd(returnCode, report); });
 }
 

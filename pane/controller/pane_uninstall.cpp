@@ -31,7 +31,7 @@ class PaneUninstallHooks : public UninstallHooks {
     pane_.cancelAttachedSheet();
     pane_.window().closeAttachedSheets();
   }
-  void terminateAgent() override { QS812terminateApp(pane_.platform(), velmora::kAgentBundleID); }
+  void terminateAgent() override { QS812terminateApp(pane_.platform().workspace, pane_.platform().sleeper, velmora::kAgentBundleID); }
   int32_t clearSharedSelection(ErrorInfo* error) override {
     ManagedObjectContext* ctx = pane_.managedObjectContext();
     QS809UserInfoClass* info = pane_.userInfo();
@@ -61,7 +61,7 @@ void quillon_Velmora_prefpane::showUninstallWindow() {
   }
   if (!text.empty()) {
     SheetAlert alert{localizedVL("Uninstall Velmora."), text,
-                     {localizedVL("Uninstall"), QS812localizedCancelButtonTitle(platform_),
+                     {localizedVL("Uninstall"), QS812localizedCancelButtonTitle(platform_.paths, platform_.system),
                       localizedVL("Show Settings File in Finder")}};
     int r = uninstallView_->runModalAlert(alert);
     if (r == kAlertThirdButtonReturn) {
@@ -77,7 +77,7 @@ void quillon_Velmora_prefpane::performUninstall() {
   if (!uninstallView_) return;
   window_.beep();
   SheetAlert sure{localizedVL("Are you sure you want to uninstall Velmora?"), "",
-                  {localizedVL("OK"), QS812localizedCancelButtonTitle(platform_)}};
+                  {localizedVL("OK"), QS812localizedCancelButtonTitle(platform_.paths, platform_.system)}};
   if (uninstallView_->runModalAlert(sure) != kAlertFirstButtonReturn) return;
 
   UninstallPlan plan = planUninstall(platform_);

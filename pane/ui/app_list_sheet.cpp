@@ -189,7 +189,7 @@ void AppTable::dropEvent(QDropEvent* e) {
 
 AppListSheet::AppListSheet(const Platform& platform, quillon_Velmora_prefpane& prefPane, QWidget* parent)
     : QDialog(parent), platform_(platform), prefPane_(prefPane) {
-  delegate_ = std::make_unique<AppListDelegate>(platform_, prefPane_, *this);
+  delegate_ = std::make_unique<AppListDelegate>(AppListDelegate::Ports::from(platform_), prefPane_, *this);
   setWindowTitle(vlText("Applications"));
   setAccessibleName(windowTitle());
   setWindowModality(Qt::WindowModal);

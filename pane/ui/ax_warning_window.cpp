@@ -11,7 +11,7 @@
 namespace vl::ui {
 
 AXWarningWindow::AXWarningWindow(quillon_Velmora_prefpane& pane, QWidget* parent)
-    : QDialog(parent), message_(new QLabel(this)), informative_(new QLabel(this)), delegate_(pane, *this) {
+    : QDialog(parent), message_(new QLabel(this)), informative_(new QLabel(this)), delegate_(AXWarningDelegate::Ports::from(pane.platform()), pane, *this) {
   setWindowTitle(QStringLiteral("Accessibility"));
   setWindowModality(Qt::WindowModal);
   QFont bold = message_->font();

@@ -181,8 +181,8 @@ HouseWindows::HouseWindows(const Platform& platform, quillon_Velmora_prefpane& c
   uninstallView_ = std::make_unique<QtUninstallView>(parent, std::move(hideTabs));
   quillon_Velmora_prefpane* c = &controller;
   update_ = std::make_unique<UpdateSheetDelegate>(
-      platform, UpdatePane{&window, [c] { c->jumpToDLPage(); }, [c] { c->showAll(); }}, *updateSheet_);
-  gatekeeper_ = std::make_unique<GatekeeperSheetDelegate>(platform, *gatekeeperSheet_);
+      UpdateSheetDelegate::Ports::from(platform), UpdatePane{&window, [c] { c->jumpToDLPage(); }, [c] { c->showAll(); }}, *updateSheet_);
+  gatekeeper_ = std::make_unique<GatekeeperSheetDelegate>(GatekeeperSheetDelegate::Ports::from(platform), *gatekeeperSheet_);
   updateSheet_->setDelegate(update_.get());
   gatekeeperSheet_->setDelegate(gatekeeper_.get());
   controller.setUpdateWinDelegate(update_.get());

@@ -169,7 +169,7 @@ void PaneView::showSheetAlert(const SheetAlert& alert, std::function<void(int)> 
   if (buttons.size() == 1) {
     escape = kAlertFirstButtonReturn;
   } else {
-    const std::string cancel = QS812localizedCancelButtonTitle(platform_);
+    const std::string cancel = QS812localizedCancelButtonTitle(platform_.paths, platform_.system);
     for (size_t i = 0; i < buttons.size(); ++i)
       if (buttons[i] == cancel) escape = kAlertFirstButtonReturn + static_cast<int>(i);
   }

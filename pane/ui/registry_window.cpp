@@ -10,7 +10,7 @@ namespace vl::ui {
 
 RegistryWindow::RegistryWindow(const Platform& platform, QWidget* parent)
     : QDialog(parent), text_(new QPlainTextEdit(this)), save_(new QPushButton(QStringLiteral("Save"), this)),
-      delegate_(platform, *this) {
+      delegate_(platform.registry, *this) {
   setWindowTitle(QStringLiteral("I/O Registry"));
   setWindowModality(Qt::WindowModal);
   text_->setReadOnly(true);

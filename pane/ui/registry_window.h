@@ -8,6 +8,7 @@
 
 #include "pane/ui/save_dialog.h"
 #include "pane/windows/registry_viewer.h"
+#include "platform/api/platform.h"
 
 namespace vl::ui {
 

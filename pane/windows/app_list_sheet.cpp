@@ -28,12 +28,12 @@ std::string lowered(const std::string& s) {
 
 }  // namespace
 
-VL222AppWinDelegate::VL222AppWinDelegate(const Platform& platform, SheetHost& prefPane,
+VL222AppWinDelegate::VL222AppWinDelegate(const Ports& ports, SheetHost& prefPane,
                                          AppListView& view)
-    : platform_(platform), prefPane_(prefPane), view_(view) {}
+    : ports_(ports), prefPane_(prefPane), view_(view) {}
 
 VL222AppWinDelegate::~VL222AppWinDelegate() {
-  if (platform_.runLoop) platform_.runLoop->cancelAllPerforms(this);
+  if (ports_.runLoop) ports_.runLoop->cancelAllPerforms(this);
   if (appList_) appList_->removeObserver(listToken_);
 }
 
@@ -105,13 +105,13 @@ void VL222AppWinDelegate::removeApp() {
 
 std::vector<RunningAppItem> VL222AppWinDelegate::runningApplicationItems() const {
   std::vector<RunningAppItem> items;
-  if (!platform_.workspace) return items;
-  for (const RunningApplication& app : platform_.workspace->runningApplications()) {
+  if (!ports_.workspace) return items;
+  for (const RunningApplication& app : ports_.workspace->runningApplications()) {
     // Background-only and accessory processes have no place in a list of applications.
     if (app.activationPolicy != kActivationPolicyRegular) continue;
     RunningAppItem item;
     item.title = app.localizedName;
-    item.icon = platform_.workspace->iconForFile(QS803AppClass::urlFromProc(app));
+    item.icon = ports_.workspace->iconForFile(QS803AppClass::urlFromProc(app));
     item.tag = app.processIdentifier;
     items.push_back(std::move(item));
   }
@@ -125,12 +125,12 @@ std::vector<RunningAppItem> VL222AppWinDelegate::runningApplicationItems() const
 void VL222AppWinDelegate::openAppPanel() {
   view_.setRunningApplications(runningApplicationItems());
   view_.setAppPanelButtonEnabled(false);
-  view_.runFilePanel(localized(platform_, kSelectApplicationText, "vl"),
+  view_.runFilePanel(localized(TextSource{ports_.paths, ports_.system}, kSelectApplicationText, "vl"),
                      [this](int result, std::optional<std::string> path) {
                        if (result != kPanelOK) return;
                        // Later, so that the chooser has gone before the records change.
-                       if (platform_.runLoop)
-                         platform_.runLoop->perform(this, "appPanelSelectFile", kAfterPanelDelay,
+                       if (ports_.runLoop)
+                         ports_.runLoop->perform(this, "appPanelSelectFile", kAfterPanelDelay,
                                                     [this, path] { appPanelSelectFile(path); });
                        else
                          appPanelSelectFile(path);
@@ -143,7 +143,7 @@ void VL222AppWinDelegate::appPanelSelectFile(std::optional<std::string> path) {
     (void)addAppWithURL(*path);
     return;
   }
-  view_.showSheetAlert({localized(platform_, kNotAnApplicationText, "vl"), "", {}});
+  view_.showSheetAlert({localized(TextSource{ports_.paths, ports_.system}, kNotAnApplicationText, "vl"), "", {}});
 }
 
 void VL222AppWinDelegate::enableAppPanelButton() {
@@ -154,8 +154,8 @@ void VL222AppWinDelegate::appPanelSelectProc() {
   std::optional<RunningAppItem> item = view_.selectedRunningApplication();
   if (!item) return;
   AddableApp proc;
-  if (platform_.workspace)
-    for (const RunningApplication& app : platform_.workspace->runningApplications())
+  if (ports_.workspace)
+    for (const RunningApplication& app : ports_.workspace->runningApplications())
       if (app.processIdentifier == item->tag) proc = app;
   view_.cancelFilePanel();
   view_.deselectAll();
@@ -169,8 +169,8 @@ std::optional<std::string> VL222AppWinDelegate::bundleIdentifierOf(const Addable
   if (auto* proc = std::get_if<RunningApplication>(&object))
     return proc->bundleIdentifier.empty() ? std::nullopt : std::optional<std::string>(proc->bundleIdentifier);
   if (auto* url = std::get_if<FileURL>(&object)) {
-    if (!platform_.workspace) return std::nullopt;
-    if (auto id = platform_.workspace->bundleIdentifierAtPath(url->path)) return id;
+    if (!ports_.workspace) return std::nullopt;
+    if (auto id = ports_.workspace->bundleIdentifierAtPath(url->path)) return id;
     // A desktop entry's identifier is its desktop file ID.
     if (readApplicationEntry(url->path)) return desktopFileID(url->path);
   }
@@ -182,7 +182,7 @@ bool VL222AppWinDelegate::addApp(const AddableApp& object) {
   awakeFromNib();
   std::optional<std::string> bundleID = bundleIdentifierOf(object);
   if (bundleID == std::optional<std::string>(kHostBundleID) || bundleID == std::optional<std::string>(kSettingsHostBundleID)) {
-    view_.showSheetAlert({localized(platform_, kHostRefusedText, "vl"), "", {}});
+    view_.showSheetAlert({localized(TextSource{ports_.paths, ports_.system}, kHostRefusedText, "vl"), "", {}});
     return true;
   }
   AppObject appObject = std::holds_alternative<FileURL>(object) ? AppObject(std::get<FileURL>(object))
@@ -201,7 +201,7 @@ bool VL222AppWinDelegate::addApp(const AddableApp& object) {
   if (!app || !app->initSnappingAppWithObject(appObject)) {
     // The half-made record must not reach the store.
     if (app && appList_->context()) appList_->context()->deleteObject(app);
-    AbendApp(platform_, prefPane_.errors(), nullptr, nullptr, 0, 2220264);
+    AbendApp(ports_.alerting.platform(), prefPane_.errors(), nullptr, nullptr, 0, 2220264);
     return false;
   }
   // A desktop entry names its application itself; its file name would be a poor name.
@@ -234,8 +234,8 @@ bool VL222AppWinDelegate::validateDrop(const std::vector<std::string>& filePaths
 bool VL222AppWinDelegate::acceptDrop(const std::vector<std::string>& filePaths) {
   if (filePaths.empty()) return true;
   // Later, so that the drag session has ended before alerts or records appear.
-  if (platform_.runLoop)
-    platform_.runLoop->perform(this, "acceptDrop", kAfterPanelDelay, [this, filePaths] { acceptDropNow(filePaths); });
+  if (ports_.runLoop)
+    ports_.runLoop->perform(this, "acceptDrop", kAfterPanelDelay, [this, filePaths] { acceptDropNow(filePaths); });
   else
     acceptDropNow(filePaths);
   return true;

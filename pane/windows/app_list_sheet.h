@@ -13,6 +13,7 @@
 
 #include "core/store/app_record.h"
 #include "pane/windows/pane_window.h"
+#include "core/system/alert_ports.h"
 #include "platform/api/platform.h"
 #include "platform/api/workspace.h"
 
@@ -93,7 +94,17 @@ class AppListView {
 
 class VL222AppWinDelegate : public PaneSheet {
  public:
-  VL222AppWinDelegate(const Platform& platform, SheetHost& prefPane, AppListView& view);
+  // What the sheet reads and schedules itself.
+  struct Ports {
+    Workspace* workspace = nullptr;              // running applications, icons, bundle identifiers
+    RunLoop* runLoop = nullptr;                  // the steps after a panel or a drop
+    Paths* paths = nullptr;                      // with system: texts
+    SystemInfo* system = nullptr;
+    AlertPorts alerting;                         // the fatal end
+    static Ports from(const Platform& p) { return Ports{p.workspace, p.runLoop, p.paths, p.system, AlertPorts::from(p)}; }
+  };
+
+  VL222AppWinDelegate(const Ports& ports, SheetHost& prefPane, AppListView& view);
   ~VL222AppWinDelegate() override;
   VL222AppWinDelegate(const VL222AppWinDelegate&) = delete;
   VL222AppWinDelegate& operator=(const VL222AppWinDelegate&) = delete;
@@ -134,7 +145,7 @@ class VL222AppWinDelegate : public PaneSheet {
   void updateDeleteButton();
   std::optional<std::string> bundleIdentifierOf(const AddableApp& object) const;
 
-  Platform platform_;
+  Ports ports_;
   SheetHost& prefPane_;
   AppListView& view_;
   AppList* appList_ = nullptr;

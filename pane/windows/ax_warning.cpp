@@ -9,6 +9,7 @@
 #include "core/system/versions.h"
 #include "pane/windows/sheet_host.h"
 #include "platform/api/accessibility.h"
+#include "platform/api/platform.h"
 #include "platform/api/runloop.h"
 #include "platform/api/system_info.h"
 
@@ -38,15 +39,19 @@ std::optional<AXWarningTexts> axWarningTexts(bool agentUntrusted, bool hostUntru
   return t;
 }
 
+VL216AXWarnWinDelegate::Ports VL216AXWarnWinDelegate::Ports::from(const Platform& p) {
+  return Ports{p.system, p.accessibility, p.desktop, p.notifications, p.runLoop, p.paths, p.workspace, p.sleeper};
+}
+
 bool VL216AXWarnWinDelegate::catalinaOrLater() const {
-  const Platform& p = pane_.platform();
+  const Ports& p = ports_;
   if (!p.system) return true;
   OsVersion v = p.system->osVersion();
   return v.major > 10 || (v.major == 10 && v.minor >= 15);
 }
 
 void VL216AXWarnWinDelegate::showAXWarnWindow() {
-  const Platform& p = pane_.platform();
+  const Ports& p = ports_;
   const DesktopLimits limits = pane_.desktopLimits();
   if (!limits.accessibilityHint.empty()) {
     // No per-program permission here: the one question is whether the desktop's accessibility
@@ -59,7 +64,7 @@ void VL216AXWarnWinDelegate::showAXWarnWindow() {
     return;
   }
   // An agent that has not published its flag (not running yet) is not counted as refused.
-  std::optional<bool> agent = QS842getAXEnabledFromWindow(p, velmora::kAgentBundleID);
+  std::optional<bool> agent = QS842getAXEnabledFromWindow(p.desktop, velmora::kAgentBundleID);
   bool agentUntrusted = agent.has_value() && !*agent;
   bool hostUntrusted = catalinaOrLater() && p.accessibility && !p.accessibility->isProcessTrusted();
   std::optional<AXWarningTexts> texts = axWarningTexts(agentUntrusted, hostUntrusted);
@@ -82,12 +87,12 @@ bool VL216AXWarnWinDelegate::cancelByPrefPane() {
 void VL216AXWarnWinDelegate::okButton() {
   closeAXWarnWindow();
   pane_.showAll();
-  if (RunLoop* rl = pane_.platform().runLoop) rl->perform(this, "showAXMessage", 0, [this] { showAXMessage(); });
+  if (RunLoop* rl = ports_.runLoop) rl->perform(this, "showAXMessage", 0, [this] { showAXMessage(); });
 }
 
 void VL216AXWarnWinDelegate::showAXMessage() {
-  const Platform& p = pane_.platform();
-  (void)QS824postAXWarningNotification(p, std::string(velmora::kAgentBundleID), pane_.paneBundleIdentifier());
+  const Ports& p = ports_;
+  (void)QS824postAXWarningNotification(p.notifications, std::string(velmora::kAgentBundleID), pane_.paneBundleIdentifier());
   if (catalinaOrLater() && p.accessibility) (void)p.accessibility->isProcessTrustedWithOptions(true);
 }
 
@@ -112,23 +117,23 @@ void VL216AXWarnWinDelegate::clearButton() {
   first.informativeText = "It removes all registered applications from " + what +
                           " in System Preferences.app > Security & Privacy > Privacy. You need to logout your account "
                           "after clearing it.";
-  first.buttons = {"OK", QS812localizedCancelButtonTitle(pane_.platform())};
+  first.buttons = {"OK", QS812localizedCancelButtonTitle(ports_.paths, ports_.system)};
   pane_.window().showSheetAlert(first, [this, what](int returnCode) {
     if (returnCode != kAlertFirstButtonReturn) return;
     SheetAlert second;
     second.messageText = "Are you sure to clear all configurations of " + what + "?";
-    second.buttons = {"OK", QS812localizedCancelButtonTitle(pane_.platform())};
+    second.buttons = {"OK", QS812localizedCancelButtonTitle(ports_.paths, ports_.system)};
     view_.runConfirmAlert(second, [this](int code) {
       if (code != kAlertFirstButtonReturn) return;
-      if (RunLoop* rl = pane_.platform().runLoop)
+      if (RunLoop* rl = ports_.runLoop)
         rl->perform(this, "clearAccessibility", 0, [this] { clearAccessibility(); });
     });
   });
 }
 
 void VL216AXWarnWinDelegate::clearAccessibility() {
-  const Platform& p = pane_.platform();
-  QS812terminateApp(p, drovana::kAgentBundleID);
+  const Ports& p = ports_;
+  QS812terminateApp(p.workspace, p.sleeper, drovana::kAgentBundleID);
   pane_.quitBOA();
   bool cleared = p.accessibility && p.accessibility->resetPermissions(kAccessibilityService).ok();
   if (cleared && catalinaOrLater())

@@ -10,7 +10,16 @@
 
 namespace vl {
 
+class Accessibility;
+class Desktop;
+class Notifications;
+class Paths;
+class RunLoop;
 class SheetHost;
+class Sleeper;
+class SystemInfo;
+class Workspace;
+struct Platform;
 
 inline constexpr const char* kAgentQuotedName = "“Velmora Manager”";
 inline constexpr const char* kHostQuotedName = "“System Preferences”";
@@ -37,7 +46,21 @@ class AXWarnWindowView {
 
 class VL216AXWarnWinDelegate : public PaneSheet {
  public:
-  VL216AXWarnWinDelegate(SheetHost& pane, AXWarnWindowView& view) : pane_(pane), view_(view) {}
+  // What the sheet reads, asks and posts itself.
+  struct Ports {
+    SystemInfo* system = nullptr;                // the system version (which permissions exist)
+    Accessibility* accessibility = nullptr;      // this process's permission, the prompt, the reset
+    Desktop* desktop = nullptr;                  // the agent's published flag
+    Notifications* notifications = nullptr;      // asks the agent to prompt
+    RunLoop* runLoop = nullptr;
+    Paths* paths = nullptr;                      // with system: the cancel button's title
+    Workspace* workspace = nullptr;              // with sleeper: quits the sibling agent
+    Sleeper* sleeper = nullptr;
+    static Ports from(const Platform& p);
+  };
+
+  VL216AXWarnWinDelegate(const Ports& ports, SheetHost& pane, AXWarnWindowView& view)
+      : ports_(ports), pane_(pane), view_(view) {}
   // Shows the sheet when the agent or the settings host is not trusted.
   void showAXWarnWindow();
   void closeAXWarnWindow();
@@ -53,6 +76,7 @@ class VL216AXWarnWinDelegate : public PaneSheet {
  private:
   bool catalinaOrLater() const;
   std::string clearedPermissions() const;
+  Ports ports_;
   SheetHost& pane_;
   AXWarnWindowView& view_;
   bool visible_ = false;

@@ -34,8 +34,8 @@ bool inside(const std::string& path, const std::string& folder) {
 
 }  // namespace
 
-VL215GatekeeperWinDelegate::VL215GatekeeperWinDelegate(const Platform& platform, GatekeeperSheetView& view)
-    : platform_(platform), view_(view) {}
+VL215GatekeeperWinDelegate::VL215GatekeeperWinDelegate(const Ports& ports, GatekeeperSheetView& view)
+    : ports_(ports), view_(view) {}
 
 std::vector<std::string> VL215GatekeeperWinDelegate::quarantineRemoval(const std::string& panePath) {
   return {"xattr", "-rc", panePath};
@@ -44,14 +44,14 @@ std::vector<std::string> VL215GatekeeperWinDelegate::quarantineRemoval(const std
 bool VL215GatekeeperWinDelegate::showGatekeeperWindow() {
   if (shown_) return false;
   // Only systems that check downloads this way (10.15 and later) ask about the pane again.
-  if (!platform_.system) return false;
-  OsVersion v = platform_.system->osVersion();
+  if (!ports_.system) return false;
+  OsVersion v = ports_.system->osVersion();
   if (v.major < 10 || (v.major == 10 && v.minor < 15)) return false;
-  auto pane = QS812prefPaneURLForVelmora(platform_);
+  auto pane = QS812prefPaneURLForVelmora(ports_.paths);
   if (!pane) return false;
   // A pane the user installed for themself is theirs to trust.
-  if (platform_.workspace && inside(resolved(*pane), resolved(platform_.workspace->homeDirectory()))) return false;
-  if (!platform_.fileAttributes || !platform_.fileAttributes->hasQuarantine(*pane)) return false;
+  if (ports_.workspace && inside(resolved(*pane), resolved(ports_.workspace->homeDirectory()))) return false;
+  if (!ports_.fileAttributes || !ports_.fileAttributes->hasQuarantine(*pane)) return false;
   panePath_ = *pane;
   shown_ = true;
   view_.showGatekeeperSheet(panePath_);
@@ -70,9 +70,9 @@ bool VL215GatekeeperWinDelegate::cancelByPrefPane() {
 }
 
 void VL215GatekeeperWinDelegate::okButtonGatekeeperWindow() {
-  if (!panePath_.empty() && platform_.adminPrompt) {
+  if (!panePath_.empty() && ports_.adminPrompt) {
     // Whatever the prompt answers, the sheet has done its part; the next selection checks again.
-    (void)platform_.adminPrompt->runPrivileged(localizedFormat(platform_, kPromptText, kTableVl, {panePath_}),
+    (void)ports_.adminPrompt->runPrivileged(localizedFormat(TextSource{ports_.paths, ports_.system}, kPromptText, kTableVl, {panePath_}),
                                                {quarantineRemoval(panePath_)});
   }
   closeGatekeeperWindow();

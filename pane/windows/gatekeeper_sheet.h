@@ -22,7 +22,17 @@ class GatekeeperSheetView {
 
 class VL215GatekeeperWinDelegate : public PaneSheet {
  public:
-  VL215GatekeeperWinDelegate(const Platform& platform, GatekeeperSheetView& view);
+  // What the sheet reads and asks.
+  struct Ports {
+    SystemInfo* system = nullptr;                // the system version
+    Paths* paths = nullptr;                      // where the pane is installed; texts
+    Workspace* workspace = nullptr;              // the home folder
+    FileAttributes* fileAttributes = nullptr;    // the pane's quarantine
+    AdminPrompt* adminPrompt = nullptr;          // removes it with the user's consent
+    static Ports from(const Platform& p) { return Ports{p.system, p.paths, p.workspace, p.fileAttributes, p.adminPrompt}; }
+  };
+
+  VL215GatekeeperWinDelegate(const Ports& ports, GatekeeperSheetView& view);
 
   // Shows the sheet when the system checks downloads (10.15 and later), the pane lies outside
   // the user's home folder and carries quarantine attributes. True when shown.
@@ -39,7 +49,7 @@ class VL215GatekeeperWinDelegate : public PaneSheet {
   static std::vector<std::string> quarantineRemoval(const std::string& panePath);
 
  private:
-  Platform platform_;
+  Ports ports_;
   GatekeeperSheetView& view_;
   std::string panePath_;
   bool shown_ = false;

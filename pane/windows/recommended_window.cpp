@@ -41,13 +41,13 @@ std::string fillConnectionMessage(std::string format, const std::string& domain,
 
 }  // namespace
 
-QS838RecdWinClass::QS838RecdWinClass(const Platform& platform, RecommendedWindowHost& host, std::string bundleIdentifier)
-    : platform_(platform), host_(host), bundleIdentifier_(std::move(bundleIdentifier)) {}
+QS838RecdWinClass::QS838RecdWinClass(const Ports& ports, RecommendedWindowHost& host, std::string bundleIdentifier)
+    : ports_(ports), host_(host), bundleIdentifier_(std::move(bundleIdentifier)) {}
 
 QS838RecdWinClass::~QS838RecdWinClass() {
   *alive_ = false;
-  if (platform_.runLoop) platform_.runLoop->cancelAllPerforms(this);
-  if (request_ != 0 && platform_.http) platform_.http->cancel(request_);
+  if (ports_.runLoop) ports_.runLoop->cancelAllPerforms(this);
+  if (request_ != 0 && ports_.http) ports_.http->cancel(request_);
 }
 
 void QS838RecdWinClass::setViewFactory(ViewFactory factory) { factory_ = std::move(factory); }
@@ -57,17 +57,17 @@ bool QS838RecdWinClass::ensureView() {
   return view_ != nullptr;
 }
 
-std::string QS838RecdWinClass::text(const std::string& key) const { return localized(platform_, key, recd::kTable); }
+std::string QS838RecdWinClass::text(const std::string& key) const { return localized(TextSource{ports_.paths, ports_.system}, key, recd::kTable); }
 
 bool QS838RecdWinClass::sharingEnabled() const {
-  if (!platform_.defaults) return false;
-  std::optional<pl::Value> v = platform_.defaults->value(bundleIdentifier_, kShareSettingsKey);
+  if (!ports_.defaults) return false;
+  std::optional<pl::Value> v = ports_.defaults->value(bundleIdentifier_, kShareSettingsKey);
   return v && v->boolValue();
 }
 
 void QS838RecdWinClass::setSharingEnabled(bool on) {
-  if (platform_.defaults)
-    platform_.defaults->setValue(bundleIdentifier_, kShareSettingsKey, pl::Value(on))
+  if (ports_.defaults)
+    ports_.defaults->setValue(bundleIdentifier_, kShareSettingsKey, pl::Value(on))
         .ignore("sharingEnabled reads the stored value back, so what was not kept shows as it was");
 }
 
@@ -76,7 +76,7 @@ bool QS838RecdWinClass::isShown() const { return view_ && view_->isVisibleOrMini
 void QS838RecdWinClass::cancelDownload() {
   ++generation_;
   if (request_ == 0) return;
-  if (platform_.http) platform_.http->cancel(request_);
+  if (ports_.http) ports_.http->cancel(request_);
   request_ = 0;
   if (view_) view_->stopProgress();
 }
@@ -95,10 +95,10 @@ void QS838RecdWinClass::show(QS802DeviceClass* device) {
   view_->setFieldText(RecdField::Transport, device ? device->transport().value_or("") : "");
   curDevice_ = searchMode_ ? nullptr : device;
   view_->showWindow();
-  if (!platform_.runLoop) return;
-  platform_.runLoop->cancelAllPerforms(this);
+  if (!ports_.runLoop) return;
+  ports_.runLoop->cancelAllPerforms(this);
   std::weak_ptr<bool> alive = alive_;
-  platform_.runLoop->perform(this, "update:", kUpdateDelay, [this, alive] {
+  ports_.runLoop->perform(this, "update:", kUpdateDelay, [this, alive] {
     if (alive.expired()) return;
     if (sharingEnabled())
       update();
@@ -111,14 +111,14 @@ void QS838RecdWinClass::showSharingAlert() {
   if (!ensureView() || view_->hasSheet()) return;
   view_->beep();
   view_->bringToFront();
-  SheetAlert alert{text(recd::kSharingOff), "", {text(recd::kStartSharing), QS812localizedCancelButtonTitle(platform_)}};
+  SheetAlert alert{text(recd::kSharingOff), "", {text(recd::kStartSharing), QS812localizedCancelButtonTitle(ports_.paths, ports_.system)}};
   std::weak_ptr<bool> alive = alive_;
   view_->showSheetAlert(alert, [this, alive](int returnCode) {
     if (alive.expired()) return;
     if (returnCode == kAlertFirstButtonReturn) {
       setSharingEnabled(true);
-      if (platform_.runLoop)
-        platform_.runLoop->post([this, alive] {
+      if (ports_.runLoop)
+        ports_.runLoop->post([this, alive] {
           if (!alive.expired()) update();
         });
     } else if (view_) {
@@ -152,10 +152,10 @@ void QS838RecdWinClass::update() {
       finish(text(recd::kNoDevice), std::nullopt);
       return;
     }
-    WebDeviceID web = QS836deviceIDForWebTotaling(platform_, curDevice_);
+    WebDeviceID web = QS836deviceIDForWebTotaling(ports_.registry, ports_.system, curDevice_);
     identity = {web.vid, web.pid, web.mid, web.transport};
   }
-  OsVersion os = platform_.system ? platform_.system->osVersion() : OsVersion{10, 12, 0};
+  OsVersion os = ports_.system ? ports_.system->osVersion() : OsVersion{10, 12, 0};
   std::string query = rankingQuery(identity, rankingOsRange(os));
 
   recommendedList_.reset();
@@ -163,7 +163,7 @@ void QS838RecdWinClass::update() {
   view_->setStatusText(text(recd::kDownloading));
   view_->bringToFront();
   view_->startProgress();
-  if (!platform_.http) {
+  if (!ports_.http) {
     HttpResult none;
     none.error.code = kURLErrorCannotConnectToHost;
     downloaded(none, searchMode_);
@@ -172,7 +172,7 @@ void QS838RecdWinClass::update() {
   uint64_t generation = generation_;
   bool search = searchMode_;
   std::weak_ptr<bool> alive = alive_;
-  request_ = platform_.http->startGet(kRankingPath, query, kRankingTimeoutSeconds,
+  request_ = ports_.http->startGet(kRankingPath, query, kRankingTimeoutSeconds,
                                       [this, alive, generation, search](HttpResult result) {
                                         // A download abandoned by a newer one or by closing.
                                         if (alive.expired() || generation != generation_) return;
@@ -224,12 +224,12 @@ void QS838RecdWinClass::applySetting() {
 }
 
 void QS838RecdWinClass::close() {
-  if (platform_.runLoop) platform_.runLoop->cancelAllPerforms(this);
+  if (ports_.runLoop) ports_.runLoop->cancelAllPerforms(this);
   cancelDownload();
   if (view_ && view_->hasSheet()) view_->endSheet();
   if (sharingEnabled() || listShown_) {
     if (std::optional<std::string> receiver = uploadReceiver(bundleIdentifier_))
-      (void)QS824postUploadCursorSpeedNotification(platform_, receiver, bundleIdentifier_);
+      (void)QS824postUploadCursorSpeedNotification(ports_.notifications, receiver, bundleIdentifier_);
   }
   curDevice_ = nullptr;
   recommendedList_.reset();

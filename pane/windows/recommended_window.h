@@ -107,9 +107,23 @@ class QS838RecdWinClass {
   // Makes the window on first use; the view may keep a reference to the logic.
   using ViewFactory = std::function<std::unique_ptr<RecommendedWindowView>(QS838RecdWinClass&)>;
 
+  // What the window reads, downloads, keeps and posts.
+  struct Ports {
+    HttpClient* http = nullptr;                  // the ranking
+    RunLoop* runLoop = nullptr;                  // the delayed download
+    UserDefaults* defaults = nullptr;            // the sharing choice
+    Notifications* notifications = nullptr;      // asks the agent to upload
+    IoRegistry* registry = nullptr;              // with system: the built-in trackpad's identity
+    SystemInfo* system = nullptr;                // the system version; texts
+    Paths* paths = nullptr;                      // texts
+    static Ports from(const Platform& p) {
+      return Ports{p.http, p.runLoop, p.defaults, p.notifications, p.registry, p.system, p.paths};
+    }
+  };
+
   // bundleIdentifier: the pane's own (its defaults domain, the upload command's sender and the
   // choice of the agent that uploads).
-  QS838RecdWinClass(const Platform& platform, RecommendedWindowHost& host, std::string bundleIdentifier);
+  QS838RecdWinClass(const Ports& ports, RecommendedWindowHost& host, std::string bundleIdentifier);
   ~QS838RecdWinClass();
   QS838RecdWinClass(const QS838RecdWinClass&) = delete;
   QS838RecdWinClass& operator=(const QS838RecdWinClass&) = delete;
@@ -153,7 +167,7 @@ class QS838RecdWinClass {
   void downloaded(const HttpResult& result, bool searchMode);
   std::string text(const std::string& key) const;
 
-  Platform platform_;
+  Ports ports_;
   RecommendedWindowHost& host_;
   std::string bundleIdentifier_;
   ViewFactory factory_;

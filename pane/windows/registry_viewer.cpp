@@ -92,7 +92,7 @@ std::string registryTreeDump(const IoRegistry& registry, const std::string& clas
 void VL229IORegWinDelegate::showIORegWindow() {
   view_.showSheet();
   // The dump blocks the main thread, as the tool it stands for did; the registry is in memory.
-  text_ = platform_.registry ? registryTreeDump(*platform_.registry, "IOHIDDevice") : std::string();
+  text_ = registry_ ? registryTreeDump(*registry_, "IOHIDDevice") : std::string();
   if (text_.empty()) text_ = kRegistryError;
   view_.setText(text_);
 }

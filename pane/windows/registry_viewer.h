@@ -7,7 +7,6 @@
 #include "pane/windows/pane_window.h"
 #include "pane/windows/save_panel.h"
 #include "platform/api/hid.h"
-#include "platform/api/platform.h"
 
 namespace vl {
 
@@ -30,7 +29,8 @@ class RegistryWindowView : public SavePanelHost {
 
 class VL229IORegWinDelegate : public PaneSheet {
  public:
-  VL229IORegWinDelegate(const Platform& platform, RegistryWindowView& view) : platform_(platform), view_(view) {}
+  // registry: the one port the viewer reads (null: an empty dump).
+  VL229IORegWinDelegate(IoRegistry* registry, RegistryWindowView& view) : registry_(registry), view_(view) {}
   void showIORegWindow();
   void closeIORegWindow();
   bool cancelByPrefPane() override;
@@ -38,7 +38,7 @@ class VL229IORegWinDelegate : public PaneSheet {
   const std::string& text() const { return text_; }
 
  private:
-  Platform platform_;
+  IoRegistry* registry_;
   RegistryWindowView& view_;
   std::string text_ = kRegistryPleaseWait;
 };

@@ -118,13 +118,13 @@ std::string supportReportText(SheetHost& pane, const QS802DeviceClass* device, c
   r += "\n(VID:0x" + hex(device ? device->vid() : 0) + ", PID:0x" + hex(device ? device->pid() : 0) + ", MID:0x" +
        hex(device ? device->mid() : 0) + ", " + (device ? device->transport().value_or("") : std::string()) +
        ", DevVer:0x" + hex(device ? deviceVersion(p, *device) : 0) + ")";
-  r += "\nMac: " + QS812GetModelName(p).first;
+  r += "\nMac: " + machineModelName(p.registry, p.defaults, p.system).first;
   r += "\nmacOS: " + osVersionText(p);
   const std::string& bundlePath = pane.paneBundlePath();
   std::string ownVersion = QS812applicationVersion(bundlePath).value_or(VELMORA_VERSION_TEXT);
   r += "\nVelmora: " + ownVersion + "," + (insideHome(bundlePath, home) ? "H" : "L") + "," + machine;
 
-  if (auto drovanaPane = QS812prefPaneURLForDrovana(p))
+  if (auto drovanaPane = QS812prefPaneURLForDrovana(p.paths))
     r += "\nDrovana:  " + QS812applicationVersion(*drovanaPane).value_or("") + "," +
          (insideHome(*drovanaPane, home) ? "H" : "L");
 

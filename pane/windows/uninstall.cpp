@@ -164,11 +164,11 @@ std::vector<UninstallItem> UninstallPlan::items() const {
 
 UninstallPlan planUninstall(const Platform& p) {
   UninstallPlan plan;
-  plan.drovanaInstalled = QS812DrovanaVersion(p) != 0;
+  plan.drovanaInstalled = QS812DrovanaVersion(p.paths) != 0;
   std::vector<std::string> refusals;
 
-  auto userPanes = QS812urlForDirectory(p, kUserDomainMask, kPreferencePanesDirectory);
-  auto localPanes = QS812urlForDirectory(p, kLocalDomainMask, kPreferencePanesDirectory);
+  auto userPanes = QS812urlForDirectory(p.paths, kUserDomainMask, kPreferencePanesDirectory);
+  auto localPanes = QS812urlForDirectory(p.paths, kLocalDomainMask, kPreferencePanesDirectory);
   if (userPanes && present(*userPanes + "/" + velmora::kPaneFileName)) {
     plan.userPane = *userPanes + "/" + velmora::kPaneFileName;
     if (auto why = outside("pane", *plan.userPane, *userPanes); !why.empty()) refusals.push_back(why);
@@ -177,7 +177,7 @@ UninstallPlan planUninstall(const Platform& p) {
     plan.allUsersPane = *localPanes + "/" + velmora::kPaneFileName;
     if (auto why = outside("pane", *plan.allUsersPane, *localPanes); !why.empty()) refusals.push_back(why);
   }
-  if (auto pane = QS812prefPaneURLForVelmora(p); pane && present(*pane + "/" + kAgentRelative))
+  if (auto pane = QS812prefPaneURLForVelmora(p.paths); pane && present(*pane + "/" + kAgentRelative))
     plan.agentBundle = *pane + "/" + kAgentRelative;
 
   if (p.serviceManager && p.serviceManager->status(velmora::kAgentBundleID).registered) {

@@ -31,16 +31,16 @@ constexpr uint32_t kFinalStage = 0x8000;
 
 }  // namespace
 
-VL225UpdateWinDelegate::VL225UpdateWinDelegate(const Platform& platform, UpdatePane pane, UpdateSheetView& view,
+VL225UpdateWinDelegate::VL225UpdateWinDelegate(const Ports& ports, UpdatePane pane, UpdateSheetView& view,
                                                UpdateSettings settings)
-    : platform_(platform), pane_(std::move(pane)), view_(view), settings_(std::move(settings)) {}
+    : ports_(ports), pane_(std::move(pane)), view_(view), settings_(std::move(settings)) {}
 
 VL225UpdateWinDelegate::~VL225UpdateWinDelegate() {
   cancelScheduled();
-  if (request_ != 0 && platform_.http) platform_.http->cancel(request_);
+  if (request_ != 0 && ports_.http) ports_.http->cancel(request_);
 }
 
-std::string VL225UpdateWinDelegate::localizedVL(const std::string& key) const { return localized(platform_, key, kTableVl); }
+std::string VL225UpdateWinDelegate::localizedVL(const std::string& key) const { return localized(TextSource{ports_.paths, ports_.system}, key, kTableVl); }
 
 double VL225UpdateWinDelegate::now() const {
   if (settings_.clock) return settings_.clock();
@@ -58,16 +58,16 @@ void VL225UpdateWinDelegate::awakeFromNib() {
 void VL225UpdateWinDelegate::startRequest() {
   known_ = false;
   failure_.clear();
-  if (request_ != 0 && platform_.http) platform_.http->cancel(request_);
+  if (request_ != 0 && ports_.http) ports_.http->cancel(request_);
   request_ = 0;
-  if (!platform_.http) {
+  if (!ports_.http) {
     known_ = true;
     failure_ = "no connection to the web service";
     return;
   }
   // The request runs while the pane goes on loading; only a pre-release looks at pre-releases.
   const bool acceptPreReleases = (curVersion_ & kStageMask) != kFinalStage;
-  request_ = platform_.http->startGet(kHostVersionPath, QS812hostVersionQuery(platform_, settings_.applicationName),
+  request_ = ports_.http->startGet(kHostVersionPath, QS812hostVersionQuery(ports_.system, settings_.applicationName),
                                       kHostVersionTimeout, [this, acceptPreReleases](HttpResult result) {
                                         request_ = 0;
                                         hostVersion_ = QS812hostVersionFromAnswer(result, acceptPreReleases);
@@ -91,18 +91,18 @@ void VL225UpdateWinDelegate::answered(const HttpResult& result) {
 }
 
 void VL225UpdateWinDelegate::scheduleUpdateWindow() {
-  if (!platform_.runLoop) return;
-  platform_.runLoop->cancelPerform(this, kScheduleSelector);
-  platform_.runLoop->perform(this, kScheduleSelector, kUpdateWindowDelay, [this] { showUpdateWindow(); });
+  if (!ports_.runLoop) return;
+  ports_.runLoop->cancelPerform(this, kScheduleSelector);
+  ports_.runLoop->perform(this, kScheduleSelector, kUpdateWindowDelay, [this] { showUpdateWindow(); });
 }
 
 void VL225UpdateWinDelegate::cancelScheduled() {
   showWhenKnown_ = false;
-  if (platform_.runLoop) platform_.runLoop->cancelPerform(this, kScheduleSelector);
+  if (ports_.runLoop) ports_.runLoop->cancelPerform(this, kScheduleSelector);
 }
 
 std::string VL225UpdateWinDelegate::updateMessage() const {
-  return localizedFormat(platform_, kAvailableText, kTableVl,
+  return localizedFormat(TextSource{ports_.paths, ports_.system}, kAvailableText, kTableVl,
                          {QS812stringFromVersionNumver(hostVersion_), settings_.versionText});
 }
 
@@ -113,7 +113,7 @@ bool VL225UpdateWinDelegate::showUpdateWindow() {
     return false;
   }
   if (shown_ || curVersion_ >= hostVersion_) return false;
-  UserDefaults* defaults = platform_.defaults;
+  UserDefaults* defaults = ports_.defaults;
   if (defaults) {
     if (auto date = defaults->value(kPaneDefaultsDomain, kUpdateDateKey); date && date->asDate()) {
       double since = now() - (date->asDate()->seconds + kReferenceDateOffset);
@@ -144,7 +144,7 @@ bool VL225UpdateWinDelegate::cancelByPrefPane() {
 }
 
 void VL225UpdateWinDelegate::downloadUpdateWindow() {
-  if (UserDefaults* d = platform_.defaults) {
+  if (UserDefaults* d = ports_.defaults) {
     // Kept or not, the next check asks again at worst.
     d->removeValue(kPaneDefaultsDomain, kUpdateVersionKey).ignore("a skipped version left behind is replaced by the next skip");
     d->removeValue(kPaneDefaultsDomain, kUpdateDateKey).ignore("a reminder date left behind only delays the next check");
@@ -155,14 +155,14 @@ void VL225UpdateWinDelegate::downloadUpdateWindow() {
 }
 
 void VL225UpdateWinDelegate::skipUpdateWindow() {
-  if (UserDefaults* d = platform_.defaults)
+  if (UserDefaults* d = ports_.defaults)
     d->setValue(kPaneDefaultsDomain, kUpdateVersionKey, pl::Value::int64(hostVersion_))
         .ignore("a skip that was not kept offers the update again at the next check");
   closeUpdateWindow();
 }
 
 void VL225UpdateWinDelegate::remindUpdateWindow() {
-  if (UserDefaults* d = platform_.defaults)
+  if (UserDefaults* d = ports_.defaults)
     d->setValue(kPaneDefaultsDomain, kUpdateDateKey, pl::Value(pl::Date{now() - kReferenceDateOffset}))
         .ignore("a reminder that was not kept offers the update again at the next check");
   closeUpdateWindow();
@@ -198,7 +198,7 @@ void VL225UpdateWinDelegate::answerCheck() {
   }
   const std::string informative = localizedVL(kAutomaticText);
   if (badgeHidden_) {
-    pane_.window->showSheetAlert({localizedFormat(platform_, kUpToDateText, kTableVl, {settings_.versionText}), informative, {}},
+    pane_.window->showSheetAlert({localizedFormat(TextSource{ports_.paths, ports_.system}, kUpToDateText, kTableVl, {settings_.versionText}), informative, {}},
                                  nullptr);
     return;
   }

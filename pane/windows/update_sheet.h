@@ -54,7 +54,17 @@ struct UpdateSettings {
 
 class VL225UpdateWinDelegate : public PaneSheet {
  public:
-  VL225UpdateWinDelegate(const Platform& platform, UpdatePane pane, UpdateSheetView& view, UpdateSettings settings = {});
+  // What the sheet asks and keeps.
+  struct Ports {
+    HttpClient* http = nullptr;                  // the version list
+    SystemInfo* system = nullptr;                // the system version it is asked with; texts
+    Paths* paths = nullptr;                      // texts
+    RunLoop* runLoop = nullptr;                  // the delayed window
+    UserDefaults* defaults = nullptr;            // "Remind Me Later" and the skipped version
+    static Ports from(const Platform& p) { return Ports{p.http, p.system, p.paths, p.runLoop, p.defaults}; }
+  };
+
+  VL225UpdateWinDelegate(const Ports& ports, UpdatePane pane, UpdateSheetView& view, UpdateSettings settings = {});
   ~VL225UpdateWinDelegate() override;
   VL225UpdateWinDelegate(const VL225UpdateWinDelegate&) = delete;
   VL225UpdateWinDelegate& operator=(const VL225UpdateWinDelegate&) = delete;
@@ -100,7 +110,7 @@ class VL225UpdateWinDelegate : public PaneSheet {
   double now() const;
   std::string localizedVL(const std::string& key) const;
 
-  Platform platform_;
+  Ports ports_;
   UpdatePane pane_;
   UpdateSheetView& view_;
   UpdateSettings settings_;

@@ -41,7 +41,7 @@ TEST_F(Glide, StepCountsAndDurationForDistances) {
     desk.moveCursor(c.from);
     desk.clearCursorLog();
     double start = loop.now();
-    ASSERT_EQ(QS846moveCursor(platform, errors, false, c.from, c.to), 0);
+    ASSERT_EQ(QS846moveCursor(platform.cursor, platform.sleeper, errors, false, c.from, c.to), 0);
     auto warps = events(sim::CursorEvent::Warp);
     ASSERT_EQ(static_cast<int>(warps.size()), c.steps + 1) << c.to.x;
     EXPECT_LE(c.steps, glideStepLimit(c.from, c.to));
@@ -69,7 +69,7 @@ TEST_F(Glide, TheUserMovingTheMouseStopsItAtTheFifthMismatch) {
     loop.advance(s);
     if (++sleeps >= 3) desk.moveCursor({50, 50.0 + sleeps});
   });
-  ASSERT_EQ(QS846moveCursor(platform, errors, false, {100, 100}, {800, 500}), 0);
+  ASSERT_EQ(QS846moveCursor(platform.cursor, platform.sleeper, errors, false, {100, 100}, {800, 500}), 0);
   EXPECT_EQ(events(sim::CursorEvent::Warp).size(), 7u);
   EXPECT_TRUE(events(sim::CursorEvent::Posted).empty()) << "no final move";
   EXPECT_EQ(desk.cursorPosition(), (Point{50, 57}));
@@ -83,7 +83,7 @@ TEST_F(Glide, AButtonPressedDuringTheGlideEndsItAtOnce) {
     loop.advance(s);
     if (++sleeps == 4) desk.setButtons(1);
   });
-  ASSERT_EQ(QS846moveCursor(platform, errors, false, {100, 100}, {800, 500}), 0);
+  ASSERT_EQ(QS846moveCursor(platform.cursor, platform.sleeper, errors, false, {100, 100}, {800, 500}), 0);
   EXPECT_EQ(events(sim::CursorEvent::Warp).size(), 4u);
   EXPECT_TRUE(events(sim::CursorEvent::Posted).empty());
 }
@@ -93,7 +93,7 @@ TEST_F(Glide, AJumpMovesAndPostsOneEventWithTheModifierFlags) {
   desk.setModifierFlags(kCGEventFlagMaskShift);
   desk.clearCursorLog();
   double start = loop.now();
-  ASSERT_EQ(QS846moveCursor(platform, errors, true, {100, 100}, {640.5, 380.25}), 0);
+  ASSERT_EQ(QS846moveCursor(platform.cursor, platform.sleeper, errors, true, {100, 100}, {640.5, 380.25}), 0);
   EXPECT_EQ(loop.now(), start);
   ASSERT_EQ(events(sim::CursorEvent::Warp).size(), 1u);
   auto posted = desk.postedEvents();
@@ -105,14 +105,14 @@ TEST_F(Glide, AJumpMovesAndPostsOneEventWithTheModifierFlags) {
   EXPECT_EQ(posted[0].timestamp, UINT64_MAX);
   // Each posted event carries the flags of the moment.
   desk.setModifierFlags(0);
-  ASSERT_EQ(QS846postMouseMovedEvent(platform, {10, 10}), 0);
+  ASSERT_EQ(QS846postMouseMovedEvent(platform.cursor, {10, 10}), 0);
   EXPECT_EQ(desk.postedEvents().back().flags, 0u);
 }
 
 TEST_F(Glide, FailuresOfTheFinalMove) {
   desk.failWarp(true);
   errors.clear();
-  EXPECT_EQ(QS846moveCursor(platform, errors, true, {0, 0}, {10, 10}), 8460073);
+  EXPECT_EQ(QS846moveCursor(platform.cursor, platform.sleeper, errors, true, {0, 0}, {10, 10}), 8460073);
   EXPECT_EQ(errorStackEntries(errors), std::vector<std::string>{"1000"});
   desk.failWarp(false);
   // A fresh machine whose event cannot be made.
@@ -120,7 +120,7 @@ TEST_F(Glide, FailuresOfTheFinalMove) {
   Platform p = other.platform();
   other.desktop().failEventCreation(true);
   errors.clear();
-  EXPECT_EQ(QS846moveCursor(p, errors, true, {0, 0}, {10, 10}), 8460076);
+  EXPECT_EQ(QS846moveCursor(p.cursor, p.sleeper, errors, true, {0, 0}, {10, 10}), 8460076);
   EXPECT_EQ(errorStackEntries(errors), std::vector<std::string>{"846.0096"});
 }
 

@@ -19,7 +19,7 @@ constexpr Point kHome{300, 700};
 
 class SnappingBench : public test::SimWorld {
  protected:
-  SnappingBench() : desk(mac.desktop()), engine(withSleeper(), errors) {
+  SnappingBench() : desk(mac.desktop()), engine(AutoSnapping::Ports::from(withSleeper()), errors) {
     desk.setSleepHook([this](double s) { loop.advance(s); });
     engine.setSpawner([this](std::function<void()> fn) { kept.push_back(std::move(fn)); });
     engine.setCancelButtonTitle("Cancel");
@@ -345,7 +345,7 @@ TEST_F(SnappingBench, PausedWorkerSkipsItsPasses) {
 }
 
 TEST_F(SnappingBench, RealThreadStopsAndIsJoined) {
-  AutoSnapping threaded(platform, errors);
+  AutoSnapping threaded(AutoSnapping::Ports::from(platform), errors);
   threaded.setCancelButtonTitle("Cancel");
   desk.setSleepHook({});
   threaded.startAutoCursorSnappingToItem(kSnapDefaultButton, true, false);
@@ -426,7 +426,7 @@ class SnappingControllerTest : public SnappingBench {
     textEdit = t;
   }
   void make() {
-    controller = std::make_unique<SnappingController>(platform, errorContext(), [this] { return ctx.get(); }, &engine);
+    controller = std::make_unique<SnappingController>(SnappingController::Ports::from(platform), errorContext(), [this] { return ctx.get(); }, &engine);
   }
   StoreContextRef ctx;
   QS803AppClass* textEdit = nullptr;
@@ -478,17 +478,17 @@ TEST_F(SnappingControllerTest, PublishesThePermissionHalfASecondAfterItChanged) 
   make();
   controller->installAXNotify();
   controller->updateAXEnabled();
-  EXPECT_TRUE(QS842getAXEnabled(platform, "quillon.Velmora.boa"));
+  EXPECT_TRUE(QS842getAXEnabled(platform.desktop, platform.defaults, "quillon.Velmora.boa"));
   desk.setTrusted(false);
   loop.advance(0.4);
-  EXPECT_TRUE(QS842getAXEnabledFromWindow(platform, "quillon.Velmora.boa").value_or(false));
+  EXPECT_TRUE(QS842getAXEnabledFromWindow(platform.desktop, "quillon.Velmora.boa").value_or(false));
   loop.advance(0.2);
-  EXPECT_EQ(QS842getAXEnabledFromWindow(platform, "quillon.Velmora.boa"), std::optional<bool>(false));
-  EXPECT_FALSE(QS842getAXEnabledFromPlist(platform, "quillon.Velmora.boa"));
-  EXPECT_FALSE(QS842getAXEnabled(platform, "quillon.Velmora.boa"));
+  EXPECT_EQ(QS842getAXEnabledFromWindow(platform.desktop, "quillon.Velmora.boa"), std::optional<bool>(false));
+  EXPECT_FALSE(QS842getAXEnabledFromPlist(platform.defaults, "quillon.Velmora.boa"));
+  EXPECT_FALSE(QS842getAXEnabled(platform.desktop, platform.defaults, "quillon.Velmora.boa"));
   desk.setTrusted(true);
   loop.advance(0.6);
-  EXPECT_TRUE(QS842getAXEnabled(platform, "quillon.Velmora.boa"));
+  EXPECT_TRUE(QS842getAXEnabled(platform.desktop, platform.defaults, "quillon.Velmora.boa"));
   // One window, made once.
   int windows = 0;
   for (const auto& w : desk.desktop().windowList(true)) windows += w.ownerPid == agentPid;
@@ -496,7 +496,7 @@ TEST_F(SnappingControllerTest, PublishesThePermissionHalfASecondAfterItChanged) 
   controller->removeAXNotify();
   desk.setTrusted(false);
   loop.advance(1.0);
-  EXPECT_TRUE(QS842getAXEnabled(platform, "quillon.Velmora.boa"));
+  EXPECT_TRUE(QS842getAXEnabled(platform.desktop, platform.defaults, "quillon.Velmora.boa"));
 }
 
 TEST_F(SnappingControllerTest, APublishingFailureIsFatal) {
@@ -533,17 +533,17 @@ TEST(SnappingFlag, ChannelsAndTheirErrorChains) {
   desk.setOwnProcess(desk.launch(agent, kActivationPolicyProhibited, false));
 
   // Nothing published yet: the preference is absent and reads as false.
-  EXPECT_FALSE(QS842getAXEnabledFromWindow(p, "quillon.Velmora.boa").has_value());
-  EXPECT_FALSE(QS842getAXEnabled(p, "quillon.Velmora.boa"));
-  ASSERT_EQ(QS842updateAXEnabled(p, errors, window, "quillon.Velmora.boa"), 0);
+  EXPECT_FALSE(QS842getAXEnabledFromWindow(p.desktop, "quillon.Velmora.boa").has_value());
+  EXPECT_FALSE(QS842getAXEnabled(p.desktop, p.defaults, "quillon.Velmora.boa"));
+  ASSERT_EQ(QS842updateAXEnabled(p.accessibility, p.desktop, p.defaults, errors, window, "quillon.Velmora.boa"), 0);
   EXPECT_EQ(mac.defaults().value("quillon.Velmora.boa", "AXEnabled"), pl::Value(true));
-  EXPECT_EQ(QS842getAXEnabledFromWindow(p, "quillon.Velmora.boa"), std::optional<bool>(true));
+  EXPECT_EQ(QS842getAXEnabledFromWindow(p.desktop, "quillon.Velmora.boa"), std::optional<bool>(true));
   // Another process with only the preference.
   EXPECT_TRUE(mac.defaults().setValue("quillon.boa.Drovana", "AXEnabled", pl::Value(true)).ok());
-  EXPECT_TRUE(QS842getAXEnabled(p, "quillon.boa.Drovana"));
+  EXPECT_TRUE(QS842getAXEnabled(p.desktop, p.defaults, "quillon.boa.Drovana"));
 
   errors.clear();
-  EXPECT_EQ(QS842updateAXEnabled(p, errors, window, ""), 8420376);
+  EXPECT_EQ(QS842updateAXEnabled(p.accessibility, p.desktop, p.defaults, errors, window, ""), 8420376);
   EXPECT_EQ(errorStackEntries(errors), (std::vector<std::string>{"842.0497", "842.0478"}));
 
   sim::SimMac other(&loop);
@@ -552,7 +552,7 @@ TEST(SnappingFlag, ChannelsAndTheirErrorChains) {
   AXFlagWindow otherWindow;
   other.desktop().failWindowCreation(true);
   errors.clear();
-  EXPECT_EQ(QS842updateAXEnabled(q, errors, otherWindow, "quillon.Velmora.boa"), 8420372);
+  EXPECT_EQ(QS842updateAXEnabled(q.accessibility, q.desktop, q.defaults, errors, otherWindow, "quillon.Velmora.boa"), 8420372);
   EXPECT_EQ(errorStackEntries(errors), (std::vector<std::string>{"842.0452", "842.0438"}));
 }
 

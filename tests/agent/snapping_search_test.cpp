@@ -31,7 +31,7 @@ class DesktopTest : public test::SimWorld {
   DesktopTest() : desk(mac.desktop()) {}
   AXElementRef focusedWindow() {
     AXElementRef app, win;
-    EXPECT_EQ(QS842copyFocusedElement(platform, &app, &win), 0);
+    EXPECT_EQ(QS842copyFocusedElement(platform.accessibility, platform.desktop, &app, &win), 0);
     return win;
   }
   Point centre(const std::string& name) {
@@ -60,7 +60,7 @@ TEST_P(ButtonSearchFixture, FindsTheExpectedButtonOrRefuses) {
     const pl::Value* want = expect->find(key);
     ASSERT_TRUE(want) << key;
     Point at{-1, -1};
-    int32_t rc = QS844buttonPosition(platform, window, kind, &at, cancelTitle);
+    int32_t rc = QS844buttonPosition(platform.accessibility, platform.screens, window, kind, &at, cancelTitle);
     if (want->isString()) {
       EXPECT_EQ(rc, 0) << key;
       Point c = centre(*want->asString());
@@ -89,11 +89,11 @@ TEST_F(DesktopTest, CancelSearchStopsAtTheFirstCancelInWalkOrderAndFreshCandidat
   desk.openDialog(pid, {{"Cancel", "Abbrechen", "Go"}, {}, {}, false, ""});
   AXElementRef window = focusedWindow();
   Point at;
-  ASSERT_EQ(QS844buttonPosition(platform, window, kButtonKindCancel, &at, "Abbrechen"), 0);
+  ASSERT_EQ(QS844buttonPosition(platform.accessibility, platform.screens, window, kButtonKindCancel, &at, "Abbrechen"), 0);
   EXPECT_EQ(at, centre("Cancel"));
   // The walk ended at the find: the buttons after it were never examined.
   EXPECT_EQ(lastButtonCandidates().size(), 1u);
-  ASSERT_EQ(QS844buttonPosition(platform, window, kButtonKindDefault, &at, "Abbrechen"), 0);
+  ASSERT_EQ(QS844buttonPosition(platform.accessibility, platform.screens, window, kButtonKindDefault, &at, "Abbrechen"), 0);
   EXPECT_EQ(at, centre("Go"));
   EXPECT_EQ(lastButtonCandidates().size(), 3u);
 }
@@ -103,12 +103,12 @@ TEST_F(DesktopTest, OtherKindsAndMissingArgumentsAreRefused) {
   desk.activate(pid);
   desk.openDialog(pid, {{"Cancel", "OK"}, {}, {}, false, ""});
   Point at;
-  EXPECT_EQ(QS844buttonPosition(platform, focusedWindow(), 5, &at, "Cancel"), 8440154);
-  EXPECT_EQ(QS844buttonPosition(platform, nullptr, 0, &at, "Cancel"), 8440027);
-  EXPECT_EQ(QS844buttonPosition(platform, focusedWindow(), 0, nullptr, "Cancel"), 8440027);
+  EXPECT_EQ(QS844buttonPosition(platform.accessibility, platform.screens, focusedWindow(), 5, &at, "Cancel"), 8440154);
+  EXPECT_EQ(QS844buttonPosition(platform.accessibility, platform.screens, nullptr, 0, &at, "Cancel"), 8440027);
+  EXPECT_EQ(QS844buttonPosition(platform.accessibility, platform.screens, focusedWindow(), 0, nullptr, "Cancel"), 8440027);
   // A window whose frame cannot be read.
   desk.failAttribute(desk.focusedWindow(), kAXSizeAttribute, kAXErrorCannotComplete);
-  EXPECT_EQ(QS844buttonPosition(platform, focusedWindow(), 0, &at, "Cancel"), 8440096);
+  EXPECT_EQ(QS844buttonPosition(platform.accessibility, platform.screens, focusedWindow(), 0, &at, "Cancel"), 8440096);
 }
 
 TEST_F(DesktopTest, ElementsDeeperThanNineLevelsAreExaminedThemselves) {
@@ -143,7 +143,7 @@ TEST_F(DesktopTest, ElementsDeeperThanNineLevelsAreExaminedThemselves) {
     desk.activate(pid);
     desk.openWindow(pid, w);
     Point at;
-    int32_t rc = QS844buttonPosition(platform, focusedWindow(), kButtonKindDefault, &at, "Cancel");
+    int32_t rc = QS844buttonPosition(platform.accessibility, platform.screens, focusedWindow(), kButtonKindDefault, &at, "Cancel");
     EXPECT_EQ(rc, found ? 0 : 8440104) << "depth " << depth;
   }
 }
@@ -171,7 +171,7 @@ TEST_F(DesktopTest, NamedControlCentreAndEveryRefusal) {
   uint64_t dialog = desk.openDialog(pid, {{"Cancel", "Save"}, std::string("Save"), std::string("Cancel"), false, ""});
   uint64_t save = desk.elementNamed("Save");
   Point at;
-  ASSERT_EQ(QS842elementAttrPosition(platform, errors, focusedWindow(), kAXDefaultButtonAttribute, &at), 0);
+  ASSERT_EQ(QS842elementAttrPosition(platform.accessibility, platform.screens, errors, focusedWindow(), kAXDefaultButtonAttribute, &at), 0);
   EXPECT_EQ(at, centre("Save"));
 
   struct Case {
@@ -213,7 +213,7 @@ TEST_F(DesktopTest, NamedControlCentreAndEveryRefusal) {
     save = desk.elementNamed("Save");
     c.arrange();
     errors.clear();
-    EXPECT_EQ(QS842elementAttrPosition(platform, errors, focusedWindow(), c.attribute, &at), c.expected) << c.what;
+    EXPECT_EQ(QS842elementAttrPosition(platform.accessibility, platform.screens, errors, focusedWindow(), c.attribute, &at), c.expected) << c.what;
     EXPECT_EQ(errorStackEntries(errors), c.pushed) << c.what;
     for (const auto& app : desk.applications())
       if (app.localizedName == "Stickies") desk.quit(app.processIdentifier);
@@ -226,8 +226,8 @@ TEST_F(DesktopTest, AFailedHitTestIsNoRefusal) {
   desk.openDialog(pid, {{"OK"}, std::string("OK"), {}, false, ""});
   desk.failHitTest(kAXErrorCannotComplete);
   Point at;
-  EXPECT_EQ(QS842elementAttrPosition(platform, errors, focusedWindow(), kAXDefaultButtonAttribute, &at), 0);
-  EXPECT_EQ(QS844buttonPosition(platform, focusedWindow(), kButtonKindDefault, &at, "Cancel"), 0);
+  EXPECT_EQ(QS842elementAttrPosition(platform.accessibility, platform.screens, errors, focusedWindow(), kAXDefaultButtonAttribute, &at), 0);
+  EXPECT_EQ(QS844buttonPosition(platform.accessibility, platform.screens, focusedWindow(), kButtonKindDefault, &at, "Cancel"), 0);
   EXPECT_EQ(at, centre("OK"));
 }
 
@@ -245,9 +245,9 @@ TEST_F(DesktopTest, PointsOnScreensUseTopLeftCoordinates) {
       {3360, 500, false}, {1500, 1000, false},   {100, -1, true},    {100, -800, true}, {100, -801, false},
       {1300, -10, false}, {-1, 10, false},
   };
-  for (const auto& c : cases) EXPECT_EQ(QS842withinScreen(platform, c.x, c.y), c.on) << c.x << ", " << c.y;
+  for (const auto& c : cases) EXPECT_EQ(QS842withinScreen(platform.screens, c.x, c.y), c.on) << c.x << ", " << c.y;
   mac.setScreenFrames({});
-  EXPECT_FALSE(QS842withinScreen(platform, 10, 10));
+  EXPECT_FALSE(QS842withinScreen(platform.screens, 10, 10));
 }
 
 TEST_F(DesktopTest, ElementGeometryAndItsErrorNumbers) {
@@ -258,23 +258,23 @@ TEST_F(DesktopTest, ElementGeometryAndItsErrorNumbers) {
   AXElementRef button = desk.axElement(ok);
   Point p;
   Rect r;
-  ASSERT_EQ(QS842elementPosition(platform, button, &p), 0);
+  ASSERT_EQ(QS842elementPosition(platform.accessibility, button, &p), 0);
   EXPECT_EQ(p, *desk.centreOf(ok));
-  ASSERT_EQ(QS842elementRect(platform, desk.axElement(dialog), &r), 0);
+  ASSERT_EQ(QS842elementRect(platform.accessibility, desk.axElement(dialog), &r), 0);
   EXPECT_EQ(r.width, 420);
-  EXPECT_EQ(QS842elementPosition(platform, nullptr, &p), 8420023);
-  EXPECT_EQ(QS842elementRect(platform, button, nullptr), 8420116);
+  EXPECT_EQ(QS842elementPosition(platform.accessibility, nullptr, &p), 8420023);
+  EXPECT_EQ(QS842elementRect(platform.accessibility, button, nullptr), 8420116);
   // Without a size the position itself is the answer.
   desk.failAttribute(ok, kAXSizeAttribute, kAXErrorNoValue);
-  ASSERT_EQ(QS842elementPosition(platform, button, &p), 0);
+  ASSERT_EQ(QS842elementPosition(platform.accessibility, button, &p), 0);
   EXPECT_EQ(p.x, desk.centreOf(ok)->x - 41);
-  EXPECT_EQ(QS842elementRect(platform, button, &r), 8420128);
+  EXPECT_EQ(QS842elementRect(platform.accessibility, button, &r), 8420128);
   desk.failAttribute(ok, kAXPositionAttribute, kAXErrorNoValue);
-  EXPECT_EQ(QS842elementPosition(platform, button, &p), 8420027);
-  EXPECT_EQ(QS842elementRect(platform, button, &r), 8420120);
+  EXPECT_EQ(QS842elementPosition(platform.accessibility, button, &p), 8420027);
+  EXPECT_EQ(QS842elementRect(platform.accessibility, button, &r), 8420120);
   // A closed window's elements are invalid.
   desk.closeWindow(dialog);
-  EXPECT_EQ(QS842elementRect(platform, desk.axElement(dialog), &r), 8420120);
+  EXPECT_EQ(QS842elementRect(platform.accessibility, desk.axElement(dialog), &r), 8420120);
 }
 
 TEST_F(DesktopTest, FocusedWindowFallsBackToTheFrontmostApplication) {
@@ -282,23 +282,23 @@ TEST_F(DesktopTest, FocusedWindowFallsBackToTheFrontmostApplication) {
   desk.activate(pid);
   uint64_t dialog = desk.openDialog(pid, {{"OK"}, {}, {}, false, ""});
   AXElementRef app, win;
-  ASSERT_EQ(QS842copyFocusedElement(platform, &app, &win), 0);
+  ASSERT_EQ(QS842copyFocusedElement(platform.accessibility, platform.desktop, &app, &win), 0);
   EXPECT_TRUE(axEqual(win, desk.axElement(dialog)));
   desk.failSystemWideFocus(kAXErrorCannotComplete);
-  ASSERT_EQ(QS842copyFocusedElement(platform, &app, nullptr), 0);
+  ASSERT_EQ(QS842copyFocusedElement(platform.accessibility, platform.desktop, &app, nullptr), 0);
   int32_t appPid = 0;
   ASSERT_EQ(desk.accessibility().getPid(app, &appPid), 0);
   EXPECT_EQ(appPid, pid);
-  ASSERT_EQ(QS842copyFocusedElement(platform, nullptr, &win), 0);
+  ASSERT_EQ(QS842copyFocusedElement(platform.accessibility, platform.desktop, nullptr, &win), 0);
   EXPECT_TRUE(axEqual(win, desk.axElement(dialog)));
   // No window: the application still comes back, the window does not.
   desk.closeWindow(dialog);
-  EXPECT_EQ(QS842copyFocusedElement(platform, &app, &win), kAXErrorNoValue);
+  EXPECT_EQ(QS842copyFocusedElement(platform.accessibility, platform.desktop, &app, &win), kAXErrorNoValue);
   EXPECT_TRUE(app);
   EXPECT_FALSE(win);
   // Without permission nothing can be read.
   desk.setTrusted(false);
-  EXPECT_EQ(QS842copyFocusedElement(platform, &app, &win), kAXErrorAPIDisabled);
+  EXPECT_EQ(QS842copyFocusedElement(platform.accessibility, platform.desktop, &app, &win), kAXErrorAPIDisabled);
 }
 
 }  // namespace

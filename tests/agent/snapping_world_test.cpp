@@ -51,11 +51,11 @@ TEST(SnappingWorld, ProcessesShareOneDesktop) {
     AXFlagWindow flagWindow;
     Point at;
     AXElementRef app, win;
-    ASSERT_EQ(QS842copyFocusedElement(p, &app, &win), 0);
-    ASSERT_EQ(QS842elementAttrPosition(p, errors, win, kAXDefaultButtonAttribute, &at), 0);
+    ASSERT_EQ(QS842copyFocusedElement(p.accessibility, p.desktop, &app, &win), 0);
+    ASSERT_EQ(QS842elementAttrPosition(p.accessibility, p.screens, errors, win, kAXDefaultButtonAttribute, &at), 0);
     // The agent moves the cursor and publishes its flag.
     ASSERT_EQ(agentMac.desktop().cursor().warpMouseCursorPosition(at), 0);
-    ASSERT_EQ(QS842updateAXEnabled(p, errors, flagWindow, "quillon.Velmora.boa"), 0);
+    ASSERT_EQ(QS842updateAXEnabled(p.accessibility, p.desktop, p.defaults, errors, flagWindow, "quillon.Velmora.boa"), 0);
   }
 
   // Another process (the settings window) reads the flag from the agent's window.
@@ -63,7 +63,7 @@ TEST(SnappingWorld, ProcessesShareOneDesktop) {
   ASSERT_TRUE(pane) << error;
   {
     Platform p = paneMac.platform();
-    EXPECT_EQ(QS842getAXEnabledFromWindow(p, "quillon.Velmora.boa"), std::optional<bool>(true));
+    EXPECT_EQ(QS842getAXEnabledFromWindow(p.desktop, "quillon.Velmora.boa"), std::optional<bool>(true));
   }
   EXPECT_EQ(paneMac.desktop().cursorPosition(), *paneMac.desktop().centreOf(paneMac.desktop().elementNamed("Save")));
 

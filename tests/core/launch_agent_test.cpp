@@ -293,7 +293,7 @@ TEST_F(LaunchAgentTest, TerminationRequestsEndWhenNoneRunsOrOneIsRefused) {
     size_t before = workspace.terminationRequests().size();
     sleeper.slept.clear();
     c.setUp();
-    QS812terminateApp(platform, kLabel);
+    QS812terminateApp(platform.workspace, platform.sleeper, kLabel);
     EXPECT_EQ(workspace.terminationRequests().size() - before, c.requests) << c.what;
     EXPECT_EQ(sleeper.slept.size(), c.waits) << c.what;
     for (double s : sleeper.slept) EXPECT_DOUBLE_EQ(s, 0.3) << c.what;

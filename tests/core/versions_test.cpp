@@ -87,10 +87,10 @@ class SystemFacts : public test::SimWorld {
 };
 
 TEST_F(SystemFacts, PanesVersionsAndBuildDates) {
-  EXPECT_EQ(QS812DrovanaVersion(platform), 0u);
-  EXPECT_EQ(QS812VelmoraVersion(platform), 0u);
-  EXPECT_EQ(QS812DrovanaBuildDate(platform), "");
-  EXPECT_EQ(QS812VelmoraBuildDate(platform), "");
+  EXPECT_EQ(QS812DrovanaVersion(platform.paths), 0u);
+  EXPECT_EQ(QS812VelmoraVersion(platform.paths), 0u);
+  EXPECT_EQ(QS812DrovanaBuildDate(platform.paths), "");
+  EXPECT_EQ(QS812VelmoraBuildDate(platform.paths), "");
 
   auto dirs = paths.preferencePanes();
   // The user's folder wins over the local one.
@@ -98,13 +98,13 @@ TEST_F(SystemFacts, PanesVersionsAndBuildDates) {
   std::string user = makePane(dirs[0], "Drovana.prefPane",
                               {{"CFBundleVersion", "5.3.1"}, {"MyBuildDate", "2024-05-06 10:00"},
                                {"CFBundleShortVersionString", "5.3.1"}});
-  EXPECT_EQ(QS812prefPaneURLForDrovana(platform), user);
-  EXPECT_EQ(QS812DrovanaVersion(platform), 0x05318000u);
-  EXPECT_EQ(QS812DrovanaBuildDate(platform), "2024-05-06 10:00");
+  EXPECT_EQ(QS812prefPaneURLForDrovana(platform.paths), user);
+  EXPECT_EQ(QS812DrovanaVersion(platform.paths), 0x05318000u);
+  EXPECT_EQ(QS812DrovanaBuildDate(platform.paths), "2024-05-06 10:00");
   EXPECT_EQ(QS812applicationVersion(user), "5.3.1");
   makePane(dirs[3], "Velmora.prefPane", {{"CFBundleVersion", "not a version"}});
-  EXPECT_EQ(QS812VelmoraVersion(platform), 0u);
-  EXPECT_EQ(QS812VelmoraBuildDate(platform), "");
+  EXPECT_EQ(QS812VelmoraVersion(platform.paths), 0u);
+  EXPECT_EQ(QS812VelmoraBuildDate(platform.paths), "");
 }
 
 TEST_F(SystemFacts, BundleVersionOfARunningApplication) {
@@ -118,66 +118,66 @@ TEST_F(SystemFacts, BundleVersionOfARunningApplication) {
 
 TEST_F(SystemFacts, OsVersionText) {
   mac.setOsVersion({11, 2, 0});
-  EXPECT_EQ(QS812SystemVersionString(platform), "110200");
+  EXPECT_EQ(QS812SystemVersionString(platform.system), "110200");
   mac.setOsVersion({10, 15, 7});
-  EXPECT_EQ(QS812SystemVersionString(platform), "101507");
+  EXPECT_EQ(QS812SystemVersionString(platform.system), "101507");
 }
 
 TEST_F(SystemFacts, HostVersionTakesTheNewestFinalUnlessPreReleasesAreWanted) {
   mac.setOsVersion({13, 6, 1});
-  EXPECT_EQ(QS812getHostVersion(platform, "Velmora", false), 0u);  // no answer
+  EXPECT_EQ(QS812getHostVersion(platform.http, platform.system, "Velmora", false), 0u);  // no answer
   pl::Array files{"Velmora2.2.3.dmg", "Velmora2.3b1.dmg", "Velmora2.2.9.zip", "readme.txt", 17, "Velmora10.0.dmg"};
   auto body = pl::writeXml(pl::Value(files));
   mac.setHttpAnswer("/velmora/xml/file.php", pl::Data(body.begin(), body.end()));
-  EXPECT_EQ(QS812getHostVersion(platform, "Velmora", false), 0x10008000u);
+  EXPECT_EQ(QS812getHostVersion(platform.http, platform.system, "Velmora", false), 0x10008000u);
   files.pop_back();
   body = pl::writeXml(pl::Value(files));
   mac.setHttpAnswer("/velmora/xml/file.php", pl::Data(body.begin(), body.end()));
-  EXPECT_EQ(QS812getHostVersion(platform, "Velmora", false), 0x02298000u);
-  EXPECT_EQ(QS812getHostVersion(platform, "Velmora", true), 0x02306001u);
+  EXPECT_EQ(QS812getHostVersion(platform.http, platform.system, "Velmora", false), 0x02298000u);
+  EXPECT_EQ(QS812getHostVersion(platform.http, platform.system, "Velmora", true), 0x02306001u);
   EXPECT_EQ(mac.httpRequests().back(), "/velmora/xml/file.php?app=Velmora&osv=130601");
   // A failing status or a body that is not a list counts as no answer.
   mac.setHttpAnswer("/velmora/xml/file.php", pl::Data(body.begin(), body.end()), 500);
-  EXPECT_EQ(QS812getHostVersion(platform, "Velmora", true), 0u);
+  EXPECT_EQ(QS812getHostVersion(platform.http, platform.system, "Velmora", true), 0u);
   mac.setHttpAnswer("/velmora/xml/file.php", pl::Data{'{', '}'});
-  EXPECT_EQ(QS812getHostVersion(platform, "Velmora", true), 0u);
+  EXPECT_EQ(QS812getHostVersion(platform.http, platform.system, "Velmora", true), 0u);
 }
 
 TEST_F(SystemFacts, MachineSerialAndModelName) {
-  EXPECT_EQ(QS812GetMachineID(platform), std::nullopt);
+  EXPECT_EQ(machineSerialNumber(platform.registry), std::nullopt);
   attach("mac-platform-macbookpro12-1");
-  auto serial = QS812GetMachineID(platform);
+  auto serial = machineSerialNumber(platform.registry);
   ASSERT_TRUE(serial);
   mac.setHardwareModel("MacBookPro12,1", "Retina laptop");
-  EXPECT_EQ(QS812GetModelName(platform), (std::pair<std::string, std::string>{"Retina laptop, MacBookPro12,1", "MacBookPro12,1"}));
+  EXPECT_EQ(machineModelName(platform.registry, platform.defaults, platform.system), (std::pair<std::string, std::string>{"Retina laptop, MacBookPro12,1", "MacBookPro12,1"}));
   // The profiler's cache is preferred, keyed by the serial's last four characters.
   std::string tail = serial->substr(serial->size() - 4);
   EXPECT_TRUE(mac.defaults().setValue("com.apple.SystemProfiler", "CPU Names",
                           pl::Dict{{"ZZZZ-en-US_US", "Other"}, {tail + "-en-US_US", "MacBook Pro (13-inch, Early 2015)"}}).ok());
-  EXPECT_EQ(QS812GetModelName(platform).first, "MacBook Pro (13-inch, Early 2015), MacBookPro12,1");
+  EXPECT_EQ(machineModelName(platform.registry, platform.defaults, platform.system).first, "MacBook Pro (13-inch, Early 2015), MacBookPro12,1");
 }
 
 TEST_F(SystemFacts, LocalizedValuesPreferTheFirstLanguage) {
   pl::Value dict(pl::Dict{{"name", "Mouse"}, {"name_ja", "マウス"}, {"name_de", "Maus"}});
   mac.setPreferredLanguages({"ja-JP", "de"});
-  EXPECT_EQ(*QS812localizedValueForKey(platform, &dict, "name")->asString(), "マウス");
+  EXPECT_EQ(*localizedValueForKey(platform.system, &dict, "name")->asString(), "マウス");
   mac.setPreferredLanguages({"fr-FR"});
-  EXPECT_EQ(*QS812localizedValueForKey(platform, &dict, "name")->asString(), "Mouse");
-  EXPECT_EQ(QS812localizedValueForKey(platform, &dict, ""), nullptr);
-  EXPECT_EQ(QS812localizedValueForKey(platform, nullptr, "name"), nullptr);
+  EXPECT_EQ(*localizedValueForKey(platform.system, &dict, "name")->asString(), "Mouse");
+  EXPECT_EQ(localizedValueForKey(platform.system, &dict, ""), nullptr);
+  EXPECT_EQ(localizedValueForKey(platform.system, nullptr, "name"), nullptr);
 }
 
 TEST_F(SystemFacts, ZoomPreferences) {
   bool enabled = true;
   int64_t mods = 7;
-  EXPECT_EQ(QS812getScrollZoom(platform, &enabled, &mods), 0);
+  EXPECT_EQ(QS812getScrollZoom(platform.defaults, &enabled, &mods), 0);
   EXPECT_FALSE(enabled);
   EXPECT_TRUE(mac.defaults().setValue("com.apple.universalaccess", "closeViewScrollWheelToggle", true).ok());
   EXPECT_TRUE(mac.defaults().setValue("com.apple.universalaccess", "closeViewScrollWheelModifiersInt", 262144).ok());
-  EXPECT_EQ(QS812getScrollZoom(platform, &enabled, &mods), 262144);
+  EXPECT_EQ(QS812getScrollZoom(platform.defaults, &enabled, &mods), 262144);
   EXPECT_TRUE(enabled);
-  EXPECT_TRUE(QS812scrollZoomEnabled(platform));
-  EXPECT_FALSE(QS812keyZoomEnabled(platform));
+  EXPECT_TRUE(QS812scrollZoomEnabled(platform.defaults));
+  EXPECT_FALSE(QS812keyZoomEnabled(platform.defaults));
 }
 
 }  // namespace

@@ -191,9 +191,9 @@ class SnappingOnXvfb : public test::SimWorld {
   // The title of the focused window as the agent's helper finds it.
   std::string focusedTitle() {
     AXElementRef app, window;
-    if (QS842copyFocusedElement(platform, &app, &window) != 0) return {};
+    if (QS842copyFocusedElement(platform.accessibility, platform.desktop, &app, &window) != 0) return {};
     std::string title;
-    (void)axString(platform, window, kAXTitleAttribute, &title);
+    (void)axString(platform.accessibility, window, kAXTitleAttribute, &title);
     return title;
   }
   // Waiting for another program to show something: bounded, in real time, with the desktop
@@ -239,7 +239,7 @@ class SnappingOnXvfb : public test::SimWorld {
   }
   int pass(AutoSnapping& engine) { return engine.moveCursorToItem(engine.target(), engine.jump(), engine.bounce()); }
   std::unique_ptr<AutoSnapping> engine() {
-    auto e = std::make_unique<AutoSnapping>(platform, errors);
+    auto e = std::make_unique<AutoSnapping>(AutoSnapping::Ports::from(platform), errors);
     e->setSpawner([](std::function<void()>) {});  // the test runs the passes itself
     e->setCancelButtonTitle("Cancel");
     return e;
@@ -264,18 +264,18 @@ TEST_F(SnappingOnXvfb, TheDialogsDefaultButtonIsReadFromTheBus) {
   auto button = open("open-default");
   ASSERT_TRUE(button);
   AXElementRef app, window, def;
-  ASSERT_EQ(QS842copyFocusedElement(platform, &app, &window), 0);
+  ASSERT_EQ(QS842copyFocusedElement(platform.accessibility, platform.desktop, &app, &window), 0);
   int32_t pid = 0;
   ASSERT_EQ(ax->getPid(app, &pid), kAXErrorSuccess);
   EXPECT_EQ(pid, dialog->pid());
   std::string subrole, title;
-  EXPECT_EQ(axString(platform, window, kAXSubroleAttribute, &subrole), kAXErrorSuccess);
+  EXPECT_EQ(axString(platform.accessibility, window, kAXSubroleAttribute, &subrole), kAXErrorSuccess);
   EXPECT_EQ(subrole, kAXDialogSubrole);
-  ASSERT_EQ(axElement(platform, window, kAXDefaultButtonAttribute, &def), kAXErrorSuccess);
-  EXPECT_EQ(axString(platform, def, kAXTitleAttribute, &title), kAXErrorSuccess);
+  ASSERT_EQ(axElement(platform.accessibility, window, kAXDefaultButtonAttribute, &def), kAXErrorSuccess);
+  EXPECT_EQ(axString(platform.accessibility, def, kAXTitleAttribute, &title), kAXErrorSuccess);
   EXPECT_EQ(title, "Save");
   Point centre;
-  ASSERT_EQ(QS842elementAttrPosition(platform, errors, window, kAXDefaultButtonAttribute, &centre), 0)
+  ASSERT_EQ(QS842elementAttrPosition(platform.accessibility, platform.screens, errors, window, kAXDefaultButtonAttribute, &centre), 0)
       << "enabled, uncovered, inside the window and on a screen";
   EXPECT_LE(std::abs(centre.x - button->x), 1.0);
   EXPECT_LE(std::abs(centre.y - button->y), 1.0);
@@ -495,10 +495,10 @@ TEST_F(SnappingOnXvfb, TheAgentsSnappingControllerOnTheDesktopPortSnapsByTheStor
   p.sleeper = nullptr;
   const Point start{200, 150};
   ASSERT_EQ(cursor->warpMouseCursorPosition(start), kCGErrorSuccess);
-  AutoSnapping engine(p, errors);
+  AutoSnapping engine(AutoSnapping::Ports::from(p), errors);
   engine.setCancelButtonTitle("Cancel");
   identity = {ProcessRole::Agent, {"quillon.Velmora.boa", "Velmora Manager", "2.2.3", ""}, {}};
-  controller = std::make_unique<SnappingController>(p, errorContext(), [this] { return ctx.get(); }, &engine);
+  controller = std::make_unique<SnappingController>(SnappingController::Ports::from(p), errorContext(), [this] { return ctx.get(); }, &engine);
   controller->startAutoSnapping();
   EXPECT_TRUE(controller->snappingStarted());
   EXPECT_EQ(engine.target(), kSnapDefaultButton) << "the frontmost program's own rule";

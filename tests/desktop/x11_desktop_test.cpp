@@ -32,10 +32,10 @@ TEST(X11Frames, MainScreenFirstAndFlippedSoThatTopLeftPointsLandOnTheRightScreen
   } screens;
   screens.f = frames;
   p.screens = &screens;
-  EXPECT_TRUE(QS842withinScreen(p, 10, 10));
-  EXPECT_TRUE(QS842withinScreen(p, 1920 + 5, 200 + 5));
-  EXPECT_FALSE(QS842withinScreen(p, 1920 + 5, 100)) << "above the right monitor";
-  EXPECT_FALSE(QS842withinScreen(p, 100, 1100)) << "below the panel";
+  EXPECT_TRUE(QS842withinScreen(p.screens, 10, 10));
+  EXPECT_TRUE(QS842withinScreen(p.screens, 1920 + 5, 200 + 5));
+  EXPECT_FALSE(QS842withinScreen(p.screens, 1920 + 5, 100)) << "above the right monitor";
+  EXPECT_FALSE(QS842withinScreen(p.screens, 100, 1100)) << "below the panel";
 
   // A primary that is not at the top cannot be the main screen: the topmost one is.
   auto lower = framesFromRootRects(root, 0);

@@ -23,7 +23,7 @@ class AppListSheet : public test::PaneBench {
   void SetUp() override {
     open();
     ASSERT_FALSE(ended());
-    sheet = std::make_unique<VL222AppWinDelegate>(platform, *pane, view);
+    sheet = std::make_unique<VL222AppWinDelegate>(VL222AppWinDelegate::Ports::from(platform), *pane, view);
     sheet->awakeFromNib();
   }
   void TearDown() override { sheet.reset(); }

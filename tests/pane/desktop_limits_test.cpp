@@ -50,7 +50,7 @@ class DesktopWarnings : public test::PaneBench {
     settings.desktop = DesktopLimits{"", kHint};
     settings.buildDate = "2099-01-01";  // this product's agent snaps
     make();
-    warning = std::make_unique<VL216AXWarnWinDelegate>(*pane, view);
+    warning = std::make_unique<VL216AXWarnWinDelegate>(VL216AXWarnWinDelegate::Ports::from(pane->platform()), *pane, view);
     pane->setAXWarnWindow(warning.get());
   }
   void TearDown() override { pane->setAXWarnWindow(nullptr); }

@@ -63,7 +63,7 @@ class AXWarning : public test::PaneBench {
  protected:
   void SetUp() override {
     make();
-    warning = std::make_unique<VL216AXWarnWinDelegate>(*pane, view);
+    warning = std::make_unique<VL216AXWarnWinDelegate>(VL216AXWarnWinDelegate::Ports::from(pane->platform()), *pane, view);
     pane->setAXWarnWindow(warning.get());
   }
   void TearDown() override { pane->setAXWarnWindow(nullptr); }
@@ -139,7 +139,7 @@ TEST_F(AXWarning, WithoutAPermissionToResetTheUserIsToldNothingIsNeeded) {
   platform.accessibility = nullptr;
   pane->setAXWarnWindow(nullptr);
   make();
-  VL216AXWarnWinDelegate w(*pane, view);
+  VL216AXWarnWinDelegate w(VL216AXWarnWinDelegate::Ports::from(pane->platform()), *pane, view);
   w.clearAccessibility();
   ASSERT_EQ(window.alerts.size(), 1u);
   EXPECT_EQ(window.alerts[0].alert.messageText, kNoPermissionText);
@@ -242,7 +242,7 @@ class RegistryViewer : public test::SimWorld {};
 
 TEST_F(RegistryViewer, DumpsTheHIDDevicesWithTheirAncestorsAndProperties) {
   RecordingRegistryView view;
-  VL229IORegWinDelegate viewer(platform, view);
+  VL229IORegWinDelegate viewer(platform.registry, view);
   viewer.showIORegWindow();
   EXPECT_EQ(view.text, kRegistryError) << "no HID device yet";
 

@@ -50,7 +50,7 @@ class UpdateSheet : public test::SimWorld {
     UpdateSettings s;
     s.versionText = version;
     s.clock = [this] { return clock(); };
-    auto d = std::make_unique<VL225UpdateWinDelegate>(platform, pane, view, s);
+    auto d = std::make_unique<VL225UpdateWinDelegate>(VL225UpdateWinDelegate::Ports::from(platform), pane, view, s);
     d->awakeFromNib();
     d->scheduleUpdateWindow();
     loop.advance(0.6);
@@ -149,7 +149,7 @@ TEST_F(UpdateSheet, CheckForUpdatesWaitsForTheAnswerWithProgressAndCanBeGivenUp)
   UpdatePane pane{&window, [this] { ++downloads; }, [this] { ++showAlls; }};
   UpdateSettings settings;
   settings.clock = [this] { return clock(); };
-  VL225UpdateWinDelegate d(platform, pane, view, settings);
+  VL225UpdateWinDelegate d(VL225UpdateWinDelegate::Ports::from(platform), pane, view, settings);
   d.awakeFromNib();
   // Clicked at once: no "up to date" while the answer is on its way.
   d.checkForUpdates();
@@ -163,7 +163,7 @@ TEST_F(UpdateSheet, CheckForUpdatesWaitsForTheAnswerWithProgressAndCanBeGivenUp)
   EXPECT_EQ(window.alerts[0].alert.messageText, "Ver 2.4 is now available. Your version is 2.2.3.");
 
   // Given up while waiting: nothing is said when the answer comes.
-  VL225UpdateWinDelegate e(platform, pane, view, settings);
+  VL225UpdateWinDelegate e(VL225UpdateWinDelegate::Ports::from(platform), pane, view, settings);
   e.awakeFromNib();
   e.checkForUpdates();
   e.cancelCheckForUpdates();
@@ -224,7 +224,7 @@ class Quarantine : public test::SimWorld {
 
 TEST_F(Quarantine, OnlyAQuarantinedPaneOutsideTheHomeOnCatalinaOrLater) {
   std::string local = installAt(home.path() + "/Local/Library/PreferencePanes");
-  VL215GatekeeperWinDelegate d(platform, view);
+  VL215GatekeeperWinDelegate d(VL215GatekeeperWinDelegate::Ports::from(platform), view);
   EXPECT_FALSE(d.showGatekeeperWindow()) << "no quarantine";
   std::string error;
   ASSERT_TRUE(attributes.setQuarantine(local));
@@ -237,7 +237,7 @@ TEST_F(Quarantine, OnlyAQuarantinedPaneOutsideTheHomeOnCatalinaOrLater) {
   // The user's own copy is found first, and lies in the home folder.
   sim::SimWorkspace inHome(home.path());
   platform.workspace = &inHome;
-  VL215GatekeeperWinDelegate homePane(platform, view);
+  VL215GatekeeperWinDelegate homePane(VL215GatekeeperWinDelegate::Ports::from(platform), view);
   std::string user = installAt(home.path() + "/Library/PreferencePanes");
   ASSERT_TRUE(attributes.setQuarantine(user));
   EXPECT_FALSE(homePane.showGatekeeperWindow()) << "a pane in the home folder never asks";
@@ -261,7 +261,7 @@ TEST_F(Quarantine, OkRemovesItWithThePathAsOneArgument) {
   platform.paths = &odd;
   ASSERT_TRUE(attributes.setQuarantine(pane));
   ASSERT_TRUE(attributes.setQuarantine(inner));
-  VL215GatekeeperWinDelegate d(platform, view);
+  VL215GatekeeperWinDelegate d(VL215GatekeeperWinDelegate::Ports::from(platform), view);
   ASSERT_TRUE(d.showGatekeeperWindow());
   d.okButtonGatekeeperWindow();
   auto prompts = admin.shownPrompts();

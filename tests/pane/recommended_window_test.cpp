@@ -118,7 +118,7 @@ class RecdWindow : public StoreBench {
     ctx = open(false);
     // A Logitech mouse paired over Bluetooth: its ranking is the receiver model's.
     device = makeDevice(ctx.get(), 0x46D, 0xB012, 0, "Bluetooth");
-    window = std::make_unique<QS838RecdWinClass>(platform, host, "quillon.Velmora.prefpane");
+    window = std::make_unique<QS838RecdWinClass>(QS838RecdWinClass::Ports::from(platform), host, "quillon.Velmora.prefpane");
     window->setViewFactory([this](QS838RecdWinClass&) {
       auto v = std::make_unique<FakeRecdView>();
       view = v.get();
@@ -297,7 +297,7 @@ TEST_F(RecdWindow, TheUploadCommandDependsOnSharingAndOnTheBundle) {
     std::optional<std::string> receiver;
   } cases[] = {{"quillon.prefpane.Drovana", "quillon.boa.Drovana"}, {"com.example.other", std::nullopt}};
   for (const auto& c : cases) {
-    QS838RecdWinClass other(platform, host, c.bundle);
+    QS838RecdWinClass other(QS838RecdWinClass::Ports::from(platform), host, c.bundle);
     other.setSharingEnabled(true);
     size_t before = uploads().size();
     other.close();

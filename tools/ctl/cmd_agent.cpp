@@ -175,7 +175,7 @@ int send(Args args) {
   Platform p;
   p.runLoop = loop.get();
   p.notifications = bus.get();
-  if (!QS824postBOANotification(p, std::nullopt, command, std::nullopt, std::nullopt, std::nullopt, std::nullopt, object,
+  if (!QS824postBOANotification(p.notifications, std::nullopt, command, std::nullopt, std::nullopt, std::nullopt, std::nullopt, object,
                                 &info))
     return failure("cannot post the command: " + bus->lastError());
   bus->flush();

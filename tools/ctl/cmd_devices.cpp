@@ -261,8 +261,8 @@ int runDemo(const Args& in) {
   if (!load(mac, dir, {}, true)) return kExitFailure;
 
   std::cout << "Velmora core on a simulated Mac\n===============================\n\n";
-  auto [model, identifier] = QS812GetModelName(p);
-  std::cout << "Machine: " << model << ", serial " << QS812GetMachineID(p).value_or("unknown") << "\n\n";
+  auto [model, identifier] = machineModelName(p.registry, p.defaults, p.system);
+  std::cout << "Machine: " << model << ", serial " << machineSerialNumber(p.registry).value_or("unknown") << "\n\n";
   auto rows = inspect(mac);
   printText(rows, std::cout);
 

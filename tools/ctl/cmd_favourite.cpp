@@ -147,10 +147,7 @@ int set(Args args) {
     auto loop = linux_::SdEventRunLoop::create(&error);
     auto bus = loop ? cli::connectAgentBus(*loop, sim::worldFolderFor(""), &error) : nullptr;
     if (!bus) return failure("saved, but cannot reach the agent's bus to tell it: " + error);
-    Platform np;
-    np.runLoop = loop.get();
-    np.notifications = bus.get();
-    QS824postCursorSpeedNotification(np, id->vid, id->pid, id->mid, id->transport, velmora::kPaneBundleID,
+    QS824postCursorSpeedNotification(bus.get(), id->vid, id->pid, id->mid, id->transport, velmora::kPaneBundleID,
                                      savedSens, savedTrack, savedDisable);
     bus->flush();
     std::cout << "posted \"" << cmd::kCursorSpeed << "\"\n";

@@ -219,10 +219,7 @@ int set(Args args) {
       std::cerr << "velmora-ctl: saved, but no session bus to tell a running agent: " << error << "\n";
       return kExitOk;
     }
-    Platform np = s.platform;
-    np.runLoop = loop.get();
-    np.notifications = bus.get();
-    QS824postAutoCursorSnappingNotification(np, std::nullopt, velmora::kPaneBundleID, std::nullopt, std::nullopt,
+    QS824postAutoCursorSnappingNotification(bus.get(), std::nullopt, velmora::kPaneBundleID, std::nullopt, std::nullopt,
                                             std::nullopt, std::nullopt);
     bus->flush();
     std::cout << "posted \"" << cmd::kAutoCursorSnapping << "\"\n";

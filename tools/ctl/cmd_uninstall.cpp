@@ -66,7 +66,7 @@ class CtlHooks : public UninstallHooks {
  public:
   CtlHooks(const Platform& p, ErrorStack& errors, bool systemd) : p_(p), errors_(errors), systemd_(systemd) {}
   void terminateAgent() override {
-    if (p_.workspace) QS812terminateApp(p_, velmora::kAgentBundleID);
+    if (p_.workspace) QS812terminateApp(p_.workspace, p_.sleeper, velmora::kAgentBundleID);
     if (systemd_ && p_.serviceManager)
       p_.serviceManager->stop(velmora::kAgentBundleID).ignore("stopping a unit that is not running fails, and that is fine here");
   }

@@ -170,7 +170,7 @@ int runOnDesktop(vl::linux_::SdEventRunLoop& loop, const vl::cli::SystemChoice& 
   // notes above said why once.
   if (platform.desktop && platform.cursor)
     controller->setSnappingHooks(std::make_unique<SnappingController>(
-        platform, errors, [&controller] { return controller->managedObjectContext(); }));
+        SnappingController::Ports::from(platform), errors, [&controller] { return controller->managedObjectContext(); }));
   if (!quiet) controller->setActivityLog([](const std::string& line) { std::cout << timestamp() << "  " << line << std::endl; });
   controller->setStartRefusedSink([](const std::string& line) { std::cerr << "velmora-manager: " << line << std::endl; });
   if (Status routed = loop.handleTerminationSignals([&](int sig) {
@@ -303,7 +303,7 @@ int main(int argc, char** argv) {
 
   controller.emplace(platform, errors, settings);
   controller->setSnappingHooks(std::make_unique<SnappingController>(
-      platform, errors, [&controller] { return controller->managedObjectContext(); }));
+      SnappingController::Ports::from(platform), errors, [&controller] { return controller->managedObjectContext(); }));
   if (!quiet) {
     controller->setActivityLog([](const std::string& line) {
       std::cout << timestamp() << "  " << line << std::endl;

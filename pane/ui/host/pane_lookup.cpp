@@ -48,7 +48,7 @@ std::optional<FoundPane> findPane(const PaneLookup& lookup, std::string* error) 
   if (lookup.paths) {
     Platform p;
     p.paths = const_cast<Paths*>(lookup.paths);
-    if (auto installed = QS812prefPaneURLForName(p, kPaneFileName); installed && isFolder(*installed))
+    if (auto installed = prefPanePath(p.paths, kPaneFileName); installed && isFolder(*installed))
       return FoundPane{*installed, "installed"};
   }
   std::string built = besideProgram(lookup.programFolder);
