@@ -65,8 +65,7 @@ struct Bench {
         mac(&loop),
         paths(home, VELMORA_SOURCE_RESOURCES),
         workspace(home),
-        services(home + "/world", [](const std::vector<std::string>&, const std::string&,
-                                     std::string*) -> std::optional<pid_t> { return 7001; }),
+        services(home + "/world", [](const std::vector<std::string>&, const std::string&) -> Result<pid_t> { return 7001; }),
         admin(home + "/world") {
     setProcessIdentity({ProcessRole::Pane, {}, {"quillon.Velmora.prefpane", "Velmora", "2.2.3", ""}});
     std::filesystem::create_directories(home + "/world");

@@ -193,19 +193,14 @@ const std::vector<std::string> kHidDeviceClasses = {"IOHIDDevice", "IOService", 
 
 }  // namespace
 
-std::unique_ptr<UdevMachine> UdevMachine::open(std::string* error) {
+Result<std::unique_ptr<UdevMachine>> UdevMachine::open() {
   std::unique_ptr<UdevMachine> m(new UdevMachine());  // private constructor
   m->udev_ = udev_new();
-  if (!m->udev_) {
-    if (error) *error = "cannot reach udev (udev_new failed)";
-    return nullptr;
-  }
+  if (!m->udev_) return Status::failure(1, "cannot reach udev (udev_new failed)");
   m->monitor_ = udev_monitor_new_from_netlink(m->udev_, "udev");
   if (!m->monitor_ || udev_monitor_filter_add_match_subsystem_devtype(m->monitor_, "input", nullptr) < 0 ||
-      udev_monitor_enable_receiving(m->monitor_) < 0) {
-    if (error) *error = "cannot watch udev for devices that come and go (udev monitor)";
-    return nullptr;
-  }
+      udev_monitor_enable_receiving(m->monitor_) < 0)
+    return Status::failure(1, "cannot watch udev for devices that come and go (udev monitor)");
   // Armed before the scan, so a device that arrives meanwhile is not missed (a second "add"
   // for a device already known is ignored).
   m->scan();

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/api/status.h"
 #include "platform/linux/pointer_writer.h"
 #include "platform/linux/registry_tree.h"
 
@@ -48,9 +49,9 @@ class UdevMachine {
   using Listener = std::function<void(const UdevPointingDevice& device, bool added)>;
   using Token = uint64_t;
 
-  // Scans the devices present and arms the monitor. Null with *error when udev cannot be
-  // reached (no /sys, no libudev context).
-  static std::unique_ptr<UdevMachine> open(std::string* error);
+  // Scans the devices present and arms the monitor. A failure when udev cannot be reached (no
+  // /sys, no libudev context).
+  static Result<std::unique_ptr<UdevMachine>> open();
   ~UdevMachine();
   UdevMachine(const UdevMachine&) = delete;
   UdevMachine& operator=(const UdevMachine&) = delete;

@@ -82,8 +82,9 @@ int set(Args args) {
   std::optional<linux_::XdgPaths> paths;
   Platform p;
   if (store.empty()) {
-    paths = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), VELMORA_SOURCE_RESOURCES, &error);
-    if (!paths) return failure(error);
+    auto made = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), VELMORA_SOURCE_RESOURCES);
+    if (!made) return failure(made.status().detail());
+    paths = std::move(made).value();
     p.paths = &*paths;
   }
   std::optional<std::string> url = store.empty() ? storeFilePath(p) : std::optional<std::string>(store);
@@ -143,12 +144,12 @@ int set(Args args) {
   ctx.reset();
 
   if (notify) {
-    auto loop = linux_::SdEventRunLoop::create(&error);
-    auto bus = loop ? cli::connectAgentBus(*loop, sim::worldFolderFor(""), &error) : nullptr;
-    if (!bus) return failure("saved, but cannot reach the agent's bus to tell it: " + error);
+    auto agent = cli::connectToAgent(sim::worldFolderFor(""));
+    if (!agent) return failure("saved, but cannot reach the agent's bus to tell it: " + agent.status().detail());
+    linux_::DbusNotifications* bus = agent->bus.get();
     Platform np;
-    np.runLoop = loop.get();
-    np.notifications = bus.get();
+    np.runLoop = agent->loop.get();
+    np.notifications = bus;
     QS824postCursorSpeedNotification(np, id->vid, id->pid, id->mid, id->transport, velmora::kPaneBundleID,
                                      savedSens, savedTrack, savedDisable);
     bus->flush();

@@ -160,8 +160,8 @@ int main(int argc, char** argv) {
   }
 
   std::string error;
-  auto xdg = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), "", &error);
-  if (!xdg) return cannotShow(error);
+  auto xdg = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), "");
+  if (!xdg) return cannotShow(xdg.status().detail());
   std::optional<sim::WorldPaths> worldPaths;
   if (!desktop) worldPaths.emplace(*xdg, folder);
   const Paths* paths = worldPaths ? static_cast<const Paths*>(&*worldPaths) : &*xdg;
