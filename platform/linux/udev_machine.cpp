@@ -322,7 +322,8 @@ void UdevMachine::addInterfaceHidNodes(udev_device* usbDevice, uint32_t location
     udev_device* iface = udev_device_get_parent(hid);
     if (iface && str(udev_device_get_subsystem(iface)) == "usb" && str(udev_device_get_devtype(iface)) == "usb_interface") {
       uint32_t bus = 0, vid = 0, pid = 0;
-      parseHidId(prop(hid, "HID_ID"), &bus, &vid, &pid);
+      // An interface whose HID_ID cannot be read is still listed, with no ids.
+      if (!parseHidId(prop(hid, "HID_ID"), &bus, &vid, &pid)) bus = vid = pid = 0;
       RegistryId ifaceNode = node(str(udev_device_get_syspath(iface)), nodes_[str(udev_device_get_syspath(usbDevice))],
                                   {"IOUSBHostInterface", "IOService", "IORegistryEntry"},
                                   "IOUSBHostInterface@" + attr(iface, "bInterfaceNumber"),

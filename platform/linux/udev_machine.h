@@ -111,7 +111,7 @@ uint32_t usbLocation(uint32_t busnum, const std::string& devpath, int slot);
 // A location for anything else, stable for the same key (non-zero, positive as 32-bit).
 uint32_t hashedLocation(const std::string& key);
 // "0003:0000046D:0000C52B" -> bus, vendor, product.
-bool parseHidId(const std::string& text, uint32_t* bus, uint32_t* vendor, uint32_t* product);
+[[nodiscard]] bool parseHidId(const std::string& text, uint32_t* bus, uint32_t* vendor, uint32_t* product);
 // The slot of a receiver's paired device from its HID_PHYS ("usb-...-2/input2:1" -> 1); 0 when none.
 int slotFromPhys(const std::string& phys);
 // Whether an input device is velmora-inputd's virtual pointer (a uinput device named
