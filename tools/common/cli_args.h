@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/api/status.h"
+
 namespace vl::cli {
 
 using Args = std::vector<std::string>;
@@ -21,10 +23,9 @@ bool takeFlag(Args& args, const std::string& name);
 // Why a text that parseDouble refused is not a number: a decimal comma gets "use a dot as the
 // decimal separator".
 std::string notANumber(const std::string& text);
-// A number option within [minimum, maximum]. On failure *error names the option and either the
-// valid range or the separator to use.
-[[nodiscard]] bool parseNumberIn(const std::string& option, const std::string& text, double minimum, double maximum,
-                                 double* out, std::string* error);
+// A number option within [minimum, maximum]. A failure (a usage error, code 2) names the
+// option and either the valid range or the separator to use.
+Result<double> parseNumberIn(const std::string& option, const std::string& text, double minimum, double maximum);
 // A string as a JSON string literal.
 std::string jsonString(const std::string& s);
 

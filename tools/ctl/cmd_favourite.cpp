@@ -73,10 +73,16 @@ int set(Args args) {
     return usageError("favourite", "--favourite needs a number from 1 to 5, not '" + favourite + "'");
   const unsigned long long n = number - 1;  // the stored index
   double s = 0, t = 0;
-  if (hasSens && !parseNumberIn("--sensitivity", sens, kMinSensitivity, kMaxSensitivity, &s, &error))
-    return usageError("favourite", error);
-  if (hasTrack && !parseNumberIn("--tracking", track, kMinTrackingSpeed, kMaxTrackingSpeed, &t, &error))
-    return usageError("favourite", error);
+  if (hasSens) {
+    Result<double> parsed = parseNumberIn("--sensitivity", sens, kMinSensitivity, kMaxSensitivity);
+    if (!parsed) return usageError("favourite", parsed.status().detail());
+    s = *parsed;
+  }
+  if (hasTrack) {
+    Result<double> parsed = parseNumberIn("--tracking", track, kMinTrackingSpeed, kMaxTrackingSpeed);
+    if (!parsed) return usageError("favourite", parsed.status().detail());
+    t = *parsed;
+  }
   if (hasAccel && accel != "on" && accel != "off") return usageError("favourite", "--accel takes on or off");
 
   std::optional<linux_::XdgPaths> paths;
