@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -99,6 +100,30 @@ TEST(AgentFiles, UnitNamesAndAutostartEntries) {
   // The key file escapes the Exec value's own backslashes and the newline once more.
   EXPECT_NE(text->find("Exec=\"/opt/odd\\\\\\\\dir\\nline/Velmora Manager\"\n"), std::string::npos) << *text;
   EXPECT_EQ(linux_::keyFileUnescape(linux_::keyFileEscape(" lead\\\n")), " lead\\\n");
+}
+
+// A program that cannot start is a failure carrying the errno and naming the program; one that
+// ran gives its exit status, whatever it was.
+TEST(AgentFiles, StartingAndRunningSayWhyAProgramDidNotRun) {
+  test::TempDir dir;
+  const std::string log = dir.path() + "/out.log";
+  auto missing = linux_::spawnDetached({dir.path() + "/no-such-program"}, log);
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.status().code(), ENOENT);
+  EXPECT_NE(missing.status().detail().find("no-such-program"), std::string::npos) << missing.status().detail();
+  EXPECT_EQ(linux_::spawnDetached({}, log).status().code(), EINVAL);
+
+  std::string output;
+  auto notRun = linux_::runAndWait({dir.path() + "/no-such-program"}, &output);
+  ASSERT_FALSE(notRun);
+  EXPECT_EQ(notRun.status().code(), ENOENT);
+  auto said = linux_::runAndWait({"/bin/echo", "said"}, &output);
+  ASSERT_TRUE(said) << said.status().detail();
+  EXPECT_EQ(*said, 0);
+  EXPECT_EQ(output, "said\n");
+  auto refused = linux_::runAndWait({"/bin/false"}, &output);
+  ASSERT_TRUE(refused) << "a non-zero exit is a result, not a failure to run";
+  EXPECT_EQ(*refused, 1);
 }
 
 // A stand-in user manager on a private bus, with a home of its own.
