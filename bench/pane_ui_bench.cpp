@@ -79,7 +79,8 @@ struct Bench {
     platform.adminPrompt = &admin;
     platform.sleeper = &sleeper;
     settings.bundlePath = home + "/Library/PreferencePanes/Velmora.prefPane";
-    workspace.makeBundle(settings.bundlePath + "/" + kAgentRelativePath, "quillon.Velmora.boa", false);
+    // Without the agent's bundle the pane would measure its missing-agent path instead.
+    if (!workspace.makeBundle(settings.bundlePath + "/" + kAgentRelativePath, "quillon.Velmora.boa", false)) std::abort();
     storePath = home + "/Library/Application Support/Drovana & Velmora/Device.dvsetting";
     settings.storePath = storePath;
     writeStore();
