@@ -77,11 +77,12 @@ int main(int argc, char** argv) {
   fs::permissions(work + "/run", fs::perms::owner_all);
   std::string worldDir = work + "/world";
 
-  std::string error;
-  auto world = sim::World::create(worldDir, {}, false, &error);
-  if (!world) return std::fprintf(stderr, "%s\n", error.c_str()), 1;
-  RegistryId mouse = world->attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), "generic-usb-optical-mouse", &error);
-  RegistryId service = world->mac().eventServicesOf(mouse).at(0);
+  auto created = sim::World::create(worldDir, {}, false);
+  if (!created) return std::fprintf(stderr, "%s\n", created.status().detail().c_str()), 1;
+  std::unique_ptr<sim::World> world = std::move(created).value();
+  auto mouse = world->attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), "generic-usb-optical-mouse");
+  if (!mouse) return std::fprintf(stderr, "%s\n", mouse.status().detail().c_str()), 1;
+  RegistryId service = world->mac().eventServicesOf(*mouse).at(0);
 
   // A store of 100 devices, the connected mouse among them.
   {
@@ -110,17 +111,21 @@ int main(int argc, char** argv) {
   if (posix_spawn(&pid, manager.c_str(), nullptr, nullptr, args, environ) != 0) return 1;
 
   auto lastWrite = [&](double after) -> double {
-    std::string e;
     double t = 0;
-    for (const auto& w : world->history(after, &e))
+    // An unreadable history reads as no write yet: the wait below tries again.
+    for (const auto& w : world->history(after).valueOr({}))
       if (w.service == service && w.key == "HIDMouseAcceleration") t = w.time;
     return t;
   };
   double start = wallNow();
   while (lastWrite(start - 5) == 0 && wallNow() - start < 20) std::this_thread::sleep_for(std::chrono::milliseconds(20));
 
-  auto loop = linux_::SdEventRunLoop::create(&error);
-  auto bus = linux_::DbusNotifications::connect(*loop, &error);
+  auto createdLoop = linux_::SdEventRunLoop::create();
+  if (!createdLoop) return std::fprintf(stderr, "%s\n", createdLoop.status().detail().c_str()), 1;
+  std::unique_ptr<linux_::SdEventRunLoop> loop = std::move(createdLoop).value();
+  auto connected = linux_::DbusNotifications::connect(*loop);
+  if (!connected) return std::fprintf(stderr, "%s\n", connected.status().detail().c_str()), 1;
+  std::unique_ptr<linux_::DbusNotifications> bus = std::move(connected).value();
   Platform p;
   p.runLoop = loop.get();
   p.notifications = bus.get();

@@ -107,7 +107,7 @@ int main() {
         mac.detach(attached[i]);
         attached[i] = 0;
       } else {
-        attached[i] = mac.attach(fixtures[i]);
+        attached[i] = mac.attach(fixtures[i]).valueOr(0);  // a fixture that fails stays detached
         lastAttach = loop.now();
       }
       loop.advance(0.001 * (1 + rng() % 400));

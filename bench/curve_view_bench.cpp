@@ -57,9 +57,9 @@ struct Scene {
     records.defaultAcclCurves = *defaultAcclCurves();
     ErrorInfo err;
     if (QS814createMOC(platform, errors, folder() + "/Device.dvsetting", nullptr, false, &ctx, &err, records) != 0) std::abort();
-    std::string why;
-    RegistryId top = mac.attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), "generic-usb-optical-mouse", &why);
-    if (top == 0) std::abort();
+    auto attached = mac.attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), "generic-usb-optical-mouse");
+    if (!attached) std::abort();
+    RegistryId top = *attached;
     host.device = QS814insertDevice(errors, ctx.get());
     host.device->setVid(0x93a);
     host.device->setPid(0x2510);

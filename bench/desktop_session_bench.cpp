@@ -211,11 +211,13 @@ int main(int argc, char** argv) {
     if (!added) std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
   auto session = added ? linux_::LogindSession::create({bus.address(), "c1"}) : Result<std::unique_ptr<linux_::LogindSession>>(Status::failure(1, error));
-  auto loop = linux_::SdEventRunLoop::create(&error);
-  if (!session || !loop) {
-    std::printf("idle: SKIP (logind stand-in: %s)\n", session ? "ok" : session.status().detail().c_str());
+  auto createdLoop = linux_::SdEventRunLoop::create();
+  if (!session || !createdLoop) {
+    std::printf("idle: SKIP (logind stand-in: %s)\n",
+                !session ? session.status().detail().c_str() : createdLoop.status().detail().c_str());
     return 0;
   }
+  std::unique_ptr<linux_::SdEventRunLoop> loop = std::move(createdLoop).value();
   (*session)->observe([](SessionEvent) {});
   (void)(*session)->attach(*loop);
   (void)(*screens)->attach(*loop);

@@ -65,8 +65,7 @@ struct Bench {
         mac(&loop),
         paths(home, VELMORA_SOURCE_RESOURCES),
         workspace(home),
-        services(home + "/world", [](const std::vector<std::string>&, const std::string&,
-                                     std::string*) -> std::optional<pid_t> { return 7001; }),
+        services(home + "/world", [](const std::vector<std::string>&, const std::string&) -> Result<pid_t> { return 7001; }),
         admin(home + "/world") {
     std::filesystem::create_directories(home + "/world");
     platform = mac.platform();
@@ -79,7 +78,8 @@ struct Bench {
     platform.adminPrompt = &admin;
     platform.sleeper = &sleeper;
     settings.bundlePath = home + "/Library/PreferencePanes/Velmora.prefPane";
-    workspace.makeBundle(settings.bundlePath + "/" + kAgentRelativePath, "quillon.Velmora.boa", false);
+    // Without the agent's bundle the pane would measure its missing-agent path instead.
+    if (!workspace.makeBundle(settings.bundlePath + "/" + kAgentRelativePath, "quillon.Velmora.boa", false)) std::abort();
     storePath = home + "/Library/Application Support/Drovana & Velmora/Device.dvsetting";
     settings.storePath = storePath;
     writeStore();

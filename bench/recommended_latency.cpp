@@ -90,12 +90,12 @@ int main(int argc, char** argv) {
   std::thread serving([&] { server.listen_after_bind(); });
   while (!server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
 
-  std::string error;
-  auto loop = vl::linux_::SdEventRunLoop::create(&error);
-  if (!loop) {
-    std::fprintf(stderr, "no run loop: %s\n", error.c_str());
+  auto created = vl::linux_::SdEventRunLoop::create();
+  if (!created) {
+    std::fprintf(stderr, "no run loop: %s\n", created.status().detail().c_str());
     return 1;
   }
+  std::unique_ptr<vl::linux_::SdEventRunLoop> loop = std::move(created).value();
   vl::ui::SdEventBridge bridge(*loop);
   vl::linux_::CurlHttpClient http("http://127.0.0.1:" + std::to_string(port), loop.get());
   vl::sim::SimMac mac(loop.get());

@@ -22,12 +22,12 @@ void BM_AddEventToFirstRegistryLookup(benchmark::State& state) {
     state.SkipWithError(testing::MockMachine::whyUnavailable());
     return;
   }
-  std::string error;
-  auto machine = linux_::UdevMachine::open(&error);
-  if (!machine) {
-    state.SkipWithError(error.c_str());
+  auto opened = linux_::UdevMachine::open();
+  if (!opened) {
+    state.SkipWithError(opened.status().detail().c_str());
     return;
   }
+  std::unique_ptr<linux_::UdevMachine> machine = std::move(opened).value();
   linux_::UdevEventSystem events(*machine, {});
   Platform p;
   p.registry = &machine->registry();
@@ -62,13 +62,14 @@ void BM_IdleWakeupsWithMonitorArmed(benchmark::State& state) {
     return;
   }
   mock.addUsbMouse(1, "2", 0x093A, 0x2510, "USB Optical Mouse");
-  std::string error;
-  auto loop = linux_::SdEventRunLoop::create(&error);
-  auto machine = linux_::UdevMachine::open(&error);
-  if (!loop || !machine) {
-    state.SkipWithError(error.c_str());
+  auto createdLoop = linux_::SdEventRunLoop::create();
+  auto opened = linux_::UdevMachine::open();
+  if (!createdLoop || !opened) {
+    state.SkipWithError((!createdLoop ? createdLoop.status() : opened.status()).detail().c_str());
     return;
   }
+  std::unique_ptr<linux_::SdEventRunLoop> loop = std::move(createdLoop).value();
+  std::unique_ptr<linux_::UdevMachine> machine = std::move(opened).value();
   int64_t monitorCalls = 0, passes = 0;
   loop->watchFd(machine->monitorFd(), [&] {
     ++monitorCalls;

@@ -40,7 +40,7 @@ class CheckingStorage final : public svc::Storage {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static CheckingStorage storage;
-  static svc::Service service(storage, *svc::Catalogue::parse("vl Velmora2.2.3.dmg\n", nullptr), [] { return int64_t{0}; });
+  static svc::Service service(storage, *svc::Catalogue::parse("vl Velmora2.2.3.dmg\n"), [] { return int64_t{0}; });
   if (size == 0) return 0;
   static const std::string_view paths[] = {svc::kUploadPath, svc::kRankingPath, svc::kVersionsPath};
   std::string_view query(reinterpret_cast<const char*>(data) + 1, size - 1);

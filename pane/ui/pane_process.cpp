@@ -50,8 +50,12 @@ void PaneProcess::setMessageSink(std::function<void(const std::string&)> sink) {
 
 std::unique_ptr<PaneProcess> PaneProcess::create(const PaneProcessOptions& options, std::string* error) {
   std::unique_ptr<PaneProcess> p(new PaneProcess(options));
-  p->loop_ = linux_::SdEventRunLoop::create(error);
-  if (!p->loop_) return nullptr;
+  auto loop = linux_::SdEventRunLoop::create();
+  if (!loop) {
+    if (error) *error = loop.status().detail();
+    return nullptr;
+  }
+  p->loop_ = std::move(loop).value();
   if (!(options.desktop ? p->openDesktop(error) : p->openWorld(options, error))) return nullptr;
 
   // The host's own identifier and the platform's name for it both end the host.
@@ -101,8 +105,12 @@ bool PaneProcess::openWorld(const PaneProcessOptions& options, std::string* erro
   wo.bus = cli::WorldProcessOptions::Bus::Agent;
   // The pane's entry into the host's process: where the web service is, when the user says so.
   if (const char* url = std::getenv(cli::kServiceURLEnvironment)) wo.serviceURL = url;
-  world_ = cli::WorldProcess::open(*loop_, wo, error);
-  if (!world_) return false;
+  auto opened = cli::WorldProcess::open(*loop_, wo);
+  if (!opened) {
+    if (error) *error = opened.status().detail();
+    return false;
+  }
+  world_ = std::move(opened).value();
   if (!world_->bus())
     message("cannot reach the agent's bus (" + world_->busError() +
             "); changes are saved but the agent hears of them only when it reads the store again");
@@ -112,8 +120,12 @@ bool PaneProcess::openWorld(const PaneProcessOptions& options, std::string* erro
 }
 
 bool PaneProcess::openDesktop(std::string* error) {
-  desktop_ = cli::WindowDesktop::open(*loop_, resources_, [this](const std::string& line) { message(line); }, error);
-  if (!desktop_) return false;
+  auto opened = cli::WindowDesktop::open(*loop_, resources_, [this](const std::string& line) { message(line); });
+  if (!opened) {
+    if (error) *error = opened.status().detail();
+    return false;
+  }
+  desktop_ = std::move(opened).value();
   platform_ = desktop_->platform();
   limits_.snappingOff = desktop_->snappingOff();
   // This desktop keeps no per-program accessibility permission, only its bus's switch.

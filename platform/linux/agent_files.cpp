@@ -33,12 +33,9 @@ void appendHexByte(std::string& out, unsigned char c) {
 
 }  // namespace
 
-std::optional<AgentDefinition> readAgentDefinition(const std::string& path, std::string* error) {
+Result<AgentDefinition> readAgentDefinition(const std::string& path) {
   auto r = pl::readFile(path);
-  if (!r || !r.value->isDict()) {
-    if (error) *error = path + ": " + (r ? "not a dictionary" : r.error);
-    return std::nullopt;
-  }
+  if (!r || !r.value->isDict()) return Status::failure(1, path + ": " + (r ? "not a dictionary" : r.error));
   AgentDefinition a;
   a.propertyListPath = path;
   a.label = r.value->stringFor("Label").value_or("");
@@ -46,10 +43,8 @@ std::optional<AgentDefinition> readAgentDefinition(const std::string& path, std:
     for (const auto& v : *args)
       if (const std::string* s = v.asString()) a.programArguments.push_back(*s);
   a.runAtLoad = r.value->boolFor("RunAtLoad").value_or(false);
-  if (a.label.empty() || a.programArguments.empty() || a.programArguments[0].empty() || a.programArguments[0][0] != '/') {
-    if (error) *error = path + ": needs a Label and ProgramArguments starting with an absolute path";
-    return std::nullopt;
-  }
+  if (a.label.empty() || a.programArguments.empty() || a.programArguments[0].empty() || a.programArguments[0][0] != '/')
+    return Status::failure(1, path + ": needs a Label and ProgramArguments starting with an absolute path");
   return a;
 }
 
@@ -87,14 +82,11 @@ std::optional<std::string> systemdQuote(const std::string& argument) {
   return out + "\"";
 }
 
-std::optional<std::string> unitText(const AgentDefinition& agent, std::string* error) {
+Result<std::string> unitText(const AgentDefinition& agent) {
   std::string exec;
   for (const auto& a : agent.programArguments) {
     auto q = systemdQuote(a);
-    if (!q) {
-      if (error) *error = "an argument of " + agent.label + " is not UTF-8 text";
-      return std::nullopt;
-    }
+    if (!q) return Status::failure(1, "an argument of " + agent.label + " is not UTF-8 text");
     exec += (exec.empty() ? "" : " ") + *q;
   }
   // The description is one line whatever the label holds.
@@ -161,13 +153,11 @@ std::string keyFileUnescape(const std::string& value) {
   return out;
 }
 
-std::optional<std::string> autostartEntryText(const AgentDefinition& agent, std::string* error) {
+Result<std::string> autostartEntryText(const AgentDefinition& agent) {
   std::string exec;
   for (const auto& a : agent.programArguments) {
-    if (a.find('\0') != std::string::npos || pl::detail::invalidUtf8At(a) != std::string_view::npos) {
-      if (error) *error = "an argument of " + agent.label + " is not UTF-8 text";
-      return std::nullopt;
-    }
+    if (a.find('\0') != std::string::npos || pl::detail::invalidUtf8At(a) != std::string_view::npos)
+      return Status::failure(1, "an argument of " + agent.label + " is not UTF-8 text");
     exec += (exec.empty() ? "" : " ") + desktopExecQuote(a);
   }
   std::ostringstream t;
@@ -226,11 +216,8 @@ std::vector<char*> argvOf(const std::vector<std::string>& argv) {
 
 }  // namespace
 
-std::optional<pid_t> spawnDetached(const std::vector<std::string>& argv, const std::string& logPath, std::string* error) {
-  if (argv.empty() || argv[0].empty()) {
-    if (error) *error = "no program to start";
-    return std::nullopt;
-  }
+Result<pid_t> spawnDetached(const std::vector<std::string>& argv, const std::string& logPath) {
+  if (argv.empty() || argv[0].empty()) return Status::failure(EINVAL, "no program to start");
   SpawnSetup s;
   posix_spawn_file_actions_addopen(&s.actions, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_addopen(&s.actions, 1, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
@@ -239,23 +226,14 @@ std::optional<pid_t> spawnDetached(const std::vector<std::string>& argv, const s
   auto args = argvOf(argv);
   pid_t pid = 0;
   int rc = ::posix_spawn(&pid, argv[0].c_str(), &s.actions, &s.attr, args.data(), environ);
-  if (rc != 0) {
-    if (error) *error = argv[0] + ": " + std::strerror(rc);
-    return std::nullopt;
-  }
+  if (rc != 0) return Status::failure(rc, argv[0] + ": " + std::strerror(rc));
   return pid;
 }
 
-int runAndWait(const std::vector<std::string>& argv, std::string* output, std::string* error) {
-  if (argv.empty() || argv[0].empty()) {
-    if (error) *error = "no program to run";
-    return -1;
-  }
+Result<int> runAndWait(const std::vector<std::string>& argv, std::string* output) {
+  if (argv.empty() || argv[0].empty()) return Status::failure(EINVAL, "no program to run");
   int fds[2];
-  if (::pipe2(fds, O_CLOEXEC) != 0) {
-    if (error) *error = std::strerror(errno);
-    return -1;
-  }
+  if (::pipe2(fds, O_CLOEXEC) != 0) return Status::failure(errno, std::strerror(errno));
   SpawnSetup s;
   posix_spawn_file_actions_adddup2(&s.actions, fds[1], 1);
   posix_spawn_file_actions_adddup2(&s.actions, fds[1], 2);
@@ -266,8 +244,7 @@ int runAndWait(const std::vector<std::string>& argv, std::string* output, std::s
   ::close(fds[1]);
   if (rc != 0) {
     ::close(fds[0]);
-    if (error) *error = argv[0] + ": " + std::strerror(rc);
-    return -1;
+    return Status::failure(rc, argv[0] + ": " + std::strerror(rc));
   }
   char buf[4096];
   for (ssize_t n; (n = ::read(fds[0], buf, sizeof buf)) != 0;) {

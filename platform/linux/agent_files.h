@@ -26,9 +26,9 @@ struct AgentDefinition {
   std::string propertyListPath;
 };
 
-// Reads Label, ProgramArguments and RunAtLoad; nullopt with *error when the list lacks a label
-// or a program, or the program is no absolute path.
-std::optional<AgentDefinition> readAgentDefinition(const std::string& propertyListPath, std::string* error);
+// Reads Label, ProgramArguments and RunAtLoad; a failure when the list lacks a label or a
+// program, or the program is no absolute path.
+Result<AgentDefinition> readAgentDefinition(const std::string& propertyListPath);
 
 // The unit name of a label: characters outside [A-Za-z0-9:_.-] as \xNN (systemd's escaping),
 // plus ".service".
@@ -38,8 +38,8 @@ std::string unitNameForLabel(const std::string& label);
 // as "$$", so that systemd hands the program exactly these bytes. nullopt for text that is
 // not UTF-8 or holds a NUL.
 std::optional<std::string> systemdQuote(const std::string& argument);
-// The unit text; nullopt with *error when an argument cannot be written.
-std::optional<std::string> unitText(const AgentDefinition& agent, std::string* error);
+// The unit text; a failure when an argument cannot be written.
+Result<std::string> unitText(const AgentDefinition& agent);
 
 // One argument of a desktop entry's Exec key (quoted when needed; inside quotes '"', '`', '$'
 // and '\' escaped; "%" as "%%"), before the key file's own escaping.
@@ -48,7 +48,7 @@ std::string desktopExecQuote(const std::string& argument);
 std::string keyFileEscape(const std::string& value);
 std::string keyFileUnescape(const std::string& value);
 // The autostart entry's text.
-std::optional<std::string> autostartEntryText(const AgentDefinition& agent, std::string* error);
+Result<std::string> autostartEntryText(const AgentDefinition& agent);
 // The Name of a desktop entry file; empty when it has none.
 std::string desktopEntryName(const std::string& path);
 
@@ -57,9 +57,10 @@ std::string desktopEntryName(const std::string& path);
 Status writeFileAtomically(const std::string& path, const std::string& bytes);
 
 // Starts argv detached (own session, stdin /dev/null, output appended to logPath).
-std::optional<pid_t> spawnDetached(const std::vector<std::string>& argv, const std::string& logPath, std::string* error);
-// Runs argv and waits for it: its exit status, 128 + signal, or -1 with *error when it could not run.
-int runAndWait(const std::vector<std::string>& argv, std::string* output, std::string* error);
+Result<pid_t> spawnDetached(const std::vector<std::string>& argv, const std::string& logPath);
+// Runs argv and waits for it: its exit status, 128 + signal (-1 when it ended otherwise), or a
+// failure when it could not run. What it writes goes to *output (the first 64 KiB).
+Result<int> runAndWait(const std::vector<std::string>& argv, std::string* output);
 // The start of pid in clock ticks since boot; nullopt when it does not run.
 std::optional<uint64_t> processStartTicks(pid_t pid);
 

@@ -18,10 +18,7 @@ namespace {
 // A notification needs a few levels; D-Bus itself would allow 64 containers.
 constexpr int kMaxDepth = 16;
 
-bool fail(std::string* error, const std::string& msg) {
-  if (error) *error = msg;
-  return false;
-}
+Status fail(const std::string& msg) { return Status::failure(1, msg); }
 
 std::string errorText(int r) { return std::strerror(r < 0 ? -r : r); }
 
@@ -66,84 +63,86 @@ bool validUtf8(const std::string& s) {
 }
 
 // Each append step: r < 0 becomes a message naming what failed.
-bool ok(int r, std::string* error) { return r >= 0 || fail(error, "cannot build the message: " + errorText(r)); }
+Status ok(int r) { return r >= 0 ? Status::success() : fail("cannot build the message: " + errorText(r)); }
 
-bool appendInteger(sd_bus_message* m, const pl::Value& v, std::string* error) {
+Status appendInteger(sd_bus_message* m, const pl::Value& v) {
   const pl::Integer* i = v.asInteger();
   if (i->isUnsigned) {
     if (i->bits <= std::numeric_limits<uint32_t>::max()) {
       uint32_t u = static_cast<uint32_t>(i->bits);
-      return ok(sd_bus_message_append(m, "v", "u", u), error);
+      return ok(sd_bus_message_append(m, "v", "u", u));
     }
     uint64_t t = i->bits;
-    return ok(sd_bus_message_append(m, "v", "t", t), error);
+    return ok(sd_bus_message_append(m, "v", "t", t));
   }
   int64_t s = static_cast<int64_t>(i->bits);
   if (s >= std::numeric_limits<int32_t>::min() && s <= std::numeric_limits<int32_t>::max()) {
     int32_t n = static_cast<int32_t>(s);
-    return ok(sd_bus_message_append(m, "v", "i", n), error);
+    return ok(sd_bus_message_append(m, "v", "i", n));
   }
-  return ok(sd_bus_message_append(m, "v", "x", s), error);
+  return ok(sd_bus_message_append(m, "v", "x", s));
 }
 
-bool appendArray(sd_bus_message* m, const pl::Array& a, std::string* error) {
-  if (!ok(sd_bus_message_open_container(m, 'a', "v"), error)) return false;
+Status appendArray(sd_bus_message* m, const pl::Array& a) {
+  if (Status s = ok(sd_bus_message_open_container(m, 'a', "v")); !s) return s;
   for (const auto& e : a) {
     if (e.isNull()) continue;
-    if (!appendVariant(m, e, error)) return false;
+    if (Status s = appendVariant(m, e); !s) return s;
   }
-  return ok(sd_bus_message_close_container(m), error);
+  return ok(sd_bus_message_close_container(m));
+}
+
+// A container variant of signature contents whose inside append writes.
+template <class Append>
+Status appendContainer(sd_bus_message* m, const char* contents, Append append) {
+  if (Status s = ok(sd_bus_message_open_container(m, 'v', contents)); !s) return s;
+  if (Status s = append(); !s) return s;
+  return ok(sd_bus_message_close_container(m));
 }
 
 }  // namespace
 
-bool appendVariant(sd_bus_message* m, const pl::Value& v, std::string* error) {
+Status appendVariant(sd_bus_message* m, const pl::Value& v) {
   switch (v.type()) {
     case pl::Type::Boolean: {
       int b = v.boolValue() ? 1 : 0;
-      return ok(sd_bus_message_append(m, "v", "b", b), error);
+      return ok(sd_bus_message_append(m, "v", "b", b));
     }
-    case pl::Type::Integer: return appendInteger(m, v, error);
+    case pl::Type::Integer: return appendInteger(m, v);
     case pl::Type::Real: {
       double d = v.doubleValue();
-      return ok(sd_bus_message_append(m, "v", "d", d), error);
+      return ok(sd_bus_message_append(m, "v", "d", d));
     }
     case pl::Type::String:
-      if (!validUtf8(*v.asString())) return fail(error, "a string is not UTF-8");
-      return ok(sd_bus_message_append(m, "v", "s", v.asString()->c_str()), error);
+      if (!validUtf8(*v.asString())) return fail("a string is not UTF-8");
+      return ok(sd_bus_message_append(m, "v", "s", v.asString()->c_str()));
     case pl::Type::Data: {
       const pl::Data& d = *v.asData();
-      return ok(sd_bus_message_open_container(m, 'v', "ay"), error) &&
-             ok(sd_bus_message_append_array(m, 'y', d.data(), d.size()), error) &&
-             ok(sd_bus_message_close_container(m), error);
+      return appendContainer(m, "ay", [&] { return ok(sd_bus_message_append_array(m, 'y', d.data(), d.size())); });
     }
     case pl::Type::Date: {
       double s = v.asDate()->seconds;
-      return ok(sd_bus_message_append(m, "v", "(d)", s), error);
+      return ok(sd_bus_message_append(m, "v", "(d)", s));
     }
-    case pl::Type::Array:
-      return ok(sd_bus_message_open_container(m, 'v', "av"), error) && appendArray(m, *v.asArray(), error) &&
-             ok(sd_bus_message_close_container(m), error);
-    case pl::Type::Dict:
-      return ok(sd_bus_message_open_container(m, 'v', "a{sv}"), error) && appendDict(m, *v.asDict(), error) &&
-             ok(sd_bus_message_close_container(m), error);
-    case pl::Type::Null: return fail(error, "a null has no D-Bus form");
-    case pl::Type::Uid: return fail(error, "a keyed-archive uid has no D-Bus form");
+    case pl::Type::Array: return appendContainer(m, "av", [&] { return appendArray(m, *v.asArray()); });
+    case pl::Type::Dict: return appendContainer(m, "a{sv}", [&] { return appendDict(m, *v.asDict()); });
+    case pl::Type::Null: return fail("a null has no D-Bus form");
+    case pl::Type::Uid: return fail("a keyed-archive uid has no D-Bus form");
   }
-  return fail(error, "unknown value type");
+  return fail("unknown value type");
 }
 
-bool appendDict(sd_bus_message* m, const pl::Dict& d, std::string* error) {
-  if (!ok(sd_bus_message_open_container(m, 'a', "{sv}"), error)) return false;
+Status appendDict(sd_bus_message* m, const pl::Dict& d) {
+  if (Status s = ok(sd_bus_message_open_container(m, 'a', "{sv}")); !s) return s;
   for (const auto& [k, v] : d) {
     if (v.isNull()) continue;
-    if (!validUtf8(k)) return fail(error, "a dictionary key is not UTF-8");
-    if (!ok(sd_bus_message_open_container(m, 'e', "sv"), error) ||
-        !ok(sd_bus_message_append_basic(m, 's', k.c_str()), error) || !appendVariant(m, v, error) ||
-        !ok(sd_bus_message_close_container(m), error))
-      return false;
+    if (!validUtf8(k)) return fail("a dictionary key is not UTF-8");
+    if (Status s = ok(sd_bus_message_open_container(m, 'e', "sv")); !s) return s;
+    if (Status s = ok(sd_bus_message_append_basic(m, 's', k.c_str())); !s) return s;
+    if (Status s = appendVariant(m, v); !s) return s;
+    if (Status s = ok(sd_bus_message_close_container(m)); !s) return s;
   }
-  return ok(sd_bus_message_close_container(m), error);
+  return ok(sd_bus_message_close_container(m));
 }
 
 namespace {
@@ -286,8 +285,8 @@ std::optional<pl::Dict> readDict(sd_bus_message* m, int depth) {
 
 // --- The centre ------------------------------------------------------------------------------
 
-std::unique_ptr<DbusNotifications> DbusNotifications::connect(SdEventRunLoop& loop, std::string* error,
-                                                              const std::string& address) {
+Result<std::unique_ptr<DbusNotifications>> DbusNotifications::connect(SdEventRunLoop& loop,
+                                                                      const std::string& address) {
   auto n = std::make_unique<DbusNotifications>(Key{});
   int r = 0;
   if (address.empty()) {
@@ -298,10 +297,7 @@ std::unique_ptr<DbusNotifications> DbusNotifications::connect(SdEventRunLoop& lo
     if (r >= 0) r = sd_bus_set_bus_client(n->bus_, 1);
     if (r >= 0) r = sd_bus_start(n->bus_);
   }
-  if (r < 0) {
-    fail(error, "cannot connect to the session bus: " + errorText(r));
-    return nullptr;
-  }
+  if (r < 0) return fail("cannot connect to the session bus: " + errorText(r));
   std::string rule = std::string("type='signal',path='") + kNotificationsPath + "',interface='" +
                      kNotificationsInterface + "',member='" + kNotificationsMember + "'";
   // Synchronous, so the match is in place at the bus before the first post of this process.
@@ -310,15 +306,9 @@ std::unique_ptr<DbusNotifications> DbusNotifications::connect(SdEventRunLoop& lo
     return 0;
   };
   r = sd_bus_add_match(n->bus_, &n->match_, rule.c_str(), onSignal, n.get());
-  if (r < 0) {
-    fail(error, "cannot subscribe to notifications: " + errorText(r));
-    return nullptr;
-  }
+  if (r < 0) return fail("cannot subscribe to notifications: " + errorText(r));
   r = sd_bus_attach_event(n->bus_, loop.event(), 0);
-  if (r < 0) {
-    fail(error, "cannot attach the bus to the run loop: " + errorText(r));
-    return nullptr;
-  }
+  if (r < 0) return fail("cannot attach the bus to the run loop: " + errorText(r));
   return n;
 }
 
@@ -344,22 +334,22 @@ void DbusNotifications::flush() {
 }
 
 Status DbusNotifications::post(const std::string& name, const std::string& object, const pl::Dict& userInfo) {
-  if (!send(name, object, userInfo)) return Status::failure(1, lastError_);
-  return Status::success();
+  Status sent = send(name, object, userInfo);
+  if (!sent) lastError_ = sent.detail();
+  return sent;
 }
 
-bool DbusNotifications::send(const std::string& name, const std::string& object, const pl::Dict& userInfo) {
-  if (!validUtf8(name) || !validUtf8(object)) return fail(&lastError_, "the name or object is not UTF-8");
+Status DbusNotifications::send(const std::string& name, const std::string& object, const pl::Dict& userInfo) {
+  if (!validUtf8(name) || !validUtf8(object)) return fail("the name or object is not UTF-8");
   sd_bus_message* m = nullptr;
   int r = sd_bus_message_new_signal(bus_, &m, kNotificationsPath, kNotificationsInterface, kNotificationsMember);
-  if (r < 0) return fail(&lastError_, "cannot make the signal: " + errorText(r));
+  if (r < 0) return fail("cannot make the signal: " + errorText(r));
   std::unique_ptr<sd_bus_message, sd_bus_message* (*)(sd_bus_message*)> msg(m, sd_bus_message_unref);
-  if (!ok(sd_bus_message_append(m, "ss", name.c_str(), object.c_str()), &lastError_) ||
-      !appendDict(m, userInfo, &lastError_))
-    return false;
+  if (Status s = ok(sd_bus_message_append(m, "ss", name.c_str(), object.c_str())); !s) return s;
+  if (Status s = appendDict(m, userInfo); !s) return s;
   r = sd_bus_send(bus_, m, nullptr);
-  if (r < 0) return fail(&lastError_, "cannot send the signal: " + errorText(r));
-  return true;
+  if (r < 0) return fail("cannot send the signal: " + errorText(r));
+  return Status::success();
 }
 
 Notifications::Token DbusNotifications::addObserver(const std::string& name, Handler handler) {

@@ -29,10 +29,10 @@ inline constexpr const char* kNotificationsMember = "Posted";
 // signedness in the narrowest of "i"/"x" (signed) or "u"/"t" (unsigned) that holds them;
 // reals "d"; strings "s"; data "ay"; dates "(d)" (seconds since 2001); arrays "av";
 // dictionaries "a{sv}". Nulls are left out of containers, as the property-list writers do.
-// Appending fails (false, *error) for values D-Bus cannot carry: keyed-archive uids and strings
-// that are not UTF-8.
-bool appendVariant(sd_bus_message* m, const pl::Value& v, std::string* error);
-bool appendDict(sd_bus_message* m, const pl::Dict& d, std::string* error);
+// Appending fails for values D-Bus cannot carry: keyed-archive uids and strings that are not
+// UTF-8.
+Status appendVariant(sd_bus_message* m, const pl::Value& v);
+Status appendDict(sd_bus_message* m, const pl::Dict& d);
 // Reads one variant (the message positioned at it); nullopt on anything malformed or of a
 // type with no property-list form.
 std::optional<pl::Value> readVariant(sd_bus_message* m, int depth = 0);
@@ -41,9 +41,8 @@ std::optional<pl::Dict> readDict(sd_bus_message* m, int depth = 0);
 class DbusNotifications : public Notifications {
  public:
   // Connects to the user's session bus ($DBUS_SESSION_BUS_ADDRESS), or to address when given,
-  // and delivers on loop. Null with *error when the bus cannot be reached.
-  static std::unique_ptr<DbusNotifications> connect(SdEventRunLoop& loop, std::string* error,
-                                                    const std::string& address = "");
+  // and delivers on loop. A failure when the bus cannot be reached.
+  static Result<std::unique_ptr<DbusNotifications>> connect(SdEventRunLoop& loop, const std::string& address = "");
   struct Key {
     explicit Key() = default;
   };
@@ -67,8 +66,8 @@ class DbusNotifications : public Notifications {
   std::string address() const;
 
  private:
-  // The post itself; false with lastError_ set.
-  bool send(const std::string& name, const std::string& object, const pl::Dict& userInfo);
+  // The post itself.
+  Status send(const std::string& name, const std::string& object, const pl::Dict& userInfo);
   void deliver(sd_bus_message* m);
 
   sd_bus* bus_ = nullptr;

@@ -32,20 +32,14 @@ uint64_t toUsec(double seconds) {
 
 }  // namespace
 
-std::unique_ptr<SdEventRunLoop> SdEventRunLoop::create(std::string* error) {
+Result<std::unique_ptr<SdEventRunLoop>> SdEventRunLoop::create() {
   auto loop = std::make_unique<SdEventRunLoop>(Key{});
   int r = sd_event_new(&loop->event_);
-  if (r < 0) {
-    if (error) *error = "cannot create an event loop: " + errorText(r);
-    return nullptr;
-  }
+  if (r < 0) return Status::failure(-r, "cannot create an event loop: " + errorText(r));
   r = sd_event_add_time(loop->event_, &loop->timer_, CLOCK_MONOTONIC, 0, 1, &SdEventRunLoop::onTime, loop.get());
   if (r >= 0) r = sd_event_source_set_enabled(loop->timer_, SD_EVENT_OFF);
   if (r >= 0) r = sd_event_add_post(loop->event_, &loop->post_, &SdEventRunLoop::onPost, loop.get());
-  if (r < 0) {
-    if (error) *error = "cannot set up the event loop's sources: " + errorText(r);
-    return nullptr;
-  }
+  if (r < 0) return Status::failure(-r, "cannot set up the event loop's sources: " + errorText(r));
   return loop;
 }
 

@@ -22,8 +22,8 @@ namespace vl::linux_ {
 
 class SdEventRunLoop : public RunLoop {
  public:
-  // Null with *error when sd-event cannot make a loop.
-  static std::unique_ptr<SdEventRunLoop> create(std::string* error);
+  // A failure when sd-event cannot make a loop.
+  static Result<std::unique_ptr<SdEventRunLoop>> create();
   struct Key {
     explicit Key() = default;
   };

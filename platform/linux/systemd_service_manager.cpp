@@ -256,9 +256,8 @@ Status SystemdServiceManager::startDirectly(const std::string& label, const std:
   if (directPid(label)) return Status::success();
   std::error_code ec;
   fs::create_directories(options_.runtimeDir + "/velmora-agents", ec);
-  std::string why;
-  auto pid = spawnDetached(argv, logPath(label), &why);
-  if (!pid) return fail(1, why);
+  auto pid = spawnDetached(argv, logPath(label));
+  if (!pid) return fail(1, pid.status().detail());
   std::string record = std::to_string(*pid) + " " + std::to_string(processStartTicks(*pid).value_or(0)) + "\n";
   linux_::writeFileAtomically(pidFile(options_, label), record)
       .ignore("the agent runs all the same; without its record it is reported as not running and started again");
@@ -281,8 +280,8 @@ void SystemdServiceManager::stopDirectly(const std::string& label) {
 namespace {
 
 std::string labelOfPropertyList(const std::string& path) {
-  std::string why;
-  if (auto a = readAgentDefinition(path, &why)) return a->label;
+  // An unreadable list is named by its file.
+  if (auto a = readAgentDefinition(path)) return a->label;
   return fs::path(path).stem().string();
 }
 
@@ -339,24 +338,23 @@ Status SystemdServiceManager::enable(const std::string& label) {
 }
 
 Status SystemdServiceManager::bootstrap(const std::string& propertyListPath) {
-  std::string why;
-  auto agent = readAgentDefinition(propertyListPath, &why);
-  if (!agent) return fail(kIOError, why);
+  auto agent = readAgentDefinition(propertyListPath);
+  if (!agent) return fail(kIOError, agent.status().detail());
   std::string unit = unitNameForLabel(agent->label);
   Bus bus(options_);
   bool manager = bus.ok() && bus.property(kSystemdPath, kSystemdManagerInterface, "Version", "s") != nullptr;
   if (!manager) {
     // No user manager: an autostart entry starts the agent at the next login, a direct start now.
-    auto text = autostartEntryText(*agent, &why);
-    if (!text) return fail(kIOError, why);
+    auto text = autostartEntryText(*agent);
+    if (!text) return fail(kIOError, text.status().detail());
     std::error_code ec;
     fs::create_directories(autostartFolder(), ec);
     if (Status written = linux_::writeFileAtomically(autostartFolder() + "/" + agent->label + ".desktop", *text); !written)
       return fail(kIOError, fileWriteDescription(written));
     return agent->runAtLoad ? startDirectly(agent->label, agent->programArguments) : Status::success();
   }
-  auto text = unitText(*agent, &why);
-  if (!text) return fail(kIOError, why);
+  auto text = unitText(*agent);
+  if (!text) return fail(kIOError, text.status().detail());
   std::error_code ec;
   fs::create_directories(unitFolder(), ec);
   if (Status written = linux_::writeFileAtomically(unitFolder() + "/" + unit, *text); !written)
@@ -387,8 +385,8 @@ Status SystemdServiceManager::kickstart(const std::string& label) {
     return state == "active" ? Status::success() : fail(kIOError, unit + " is " + state);
   }
   std::string entry = autostartFolder() + "/" + label + ".desktop";
-  std::string why;
-  auto agent = readAgentDefinition(agentsFolderPath().value_or("") + "/" + label + ".plist", &why);
+  // Without a readable list there is nothing to start: the service is unknown.
+  auto agent = readAgentDefinition(agentsFolderPath().value_or("") + "/" + label + ".plist");
   if (!fs::exists(entry) || !agent) return fail(kNoService, "Could not find service \"" + label + "\"");
   return startDirectly(label, agent->programArguments);
 }
@@ -423,8 +421,7 @@ std::string SystemdServiceManager::explainLoadFailure(const std::string& label) 
   std::string unit = unitNameForLabel(label);
   if (!fs::exists(unitFolder() + "/" + unit)) {
     std::string plist = agentsFolderPath().value_or("") + "/" + label + ".plist";
-    std::string why;
-    if (!readAgentDefinition(plist, &why)) return why;
+    if (auto agent = readAgentDefinition(plist); !agent) return agent.status().detail();
     if (!fs::exists(autostartFolder() + "/" + label + ".desktop")) return "no autostart entry for " + label;
     if (!directPid(label)) return label + " started without a service manager and is not running (see " + logPath(label) + ")";
     return {};
@@ -551,12 +548,13 @@ AdminResult PkexecAdminPrompt::runPrivileged(const std::string& message, const s
     return {AdminResult::Outcome::Failed, -1, "velmora-ctl, which does the privileged steps, is not beside this program"};
   std::vector<std::string> argv = helperCommand(helper, message, operations);
   argv.insert(argv.begin(), *pkexec);
-  std::string output, error;
-  int status = run_(argv, &output, &error);
+  std::string output;
+  Result<int> ran = run_(argv, &output);
+  int status = ran.valueOr(-1);
   // pkexec: 126 when the dialog was dismissed, 127 when authorization failed.
   if (status == 126) return {AdminResult::Outcome::Cancelled, kAdminCancelled, output};
   if (status == 127) return {AdminResult::Outcome::Denied, kAdminDenied, output};
-  if (status != 0) return {AdminResult::Outcome::Failed, status, status < 0 ? error : output};
+  if (status != 0) return {AdminResult::Outcome::Failed, status, status < 0 ? ran.status().detail() : output};
   return {AdminResult::Outcome::Accepted, 0, output};
 }
 

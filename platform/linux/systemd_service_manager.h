@@ -83,7 +83,8 @@ class SystemdServiceManager : public ServiceManager {
 // run is how a command runs (tests replace it).
 class PkexecAdminPrompt : public AdminPrompt {
  public:
-  using Runner = std::function<int(const std::vector<std::string>& argv, std::string* output, std::string* error)>;
+  // A runner as runAndWait: the exit status, or why the command could not run.
+  using Runner = std::function<Result<int>(const std::vector<std::string>& argv, std::string* output)>;
   // pkexec: its path (empty: looked up in the system's folders); helper: velmora-ctl (empty:
   // the one beside the running program).
   explicit PkexecAdminPrompt(Runner run = {}, std::string pkexec = "", std::string helper = "");

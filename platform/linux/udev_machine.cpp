@@ -193,19 +193,14 @@ const std::vector<std::string> kHidDeviceClasses = {"IOHIDDevice", "IOService", 
 
 }  // namespace
 
-std::unique_ptr<UdevMachine> UdevMachine::open(std::string* error) {
+Result<std::unique_ptr<UdevMachine>> UdevMachine::open() {
   std::unique_ptr<UdevMachine> m(new UdevMachine());  // private constructor
   m->udev_ = udev_new();
-  if (!m->udev_) {
-    if (error) *error = "cannot reach udev (udev_new failed)";
-    return nullptr;
-  }
+  if (!m->udev_) return Status::failure(1, "cannot reach udev (udev_new failed)");
   m->monitor_ = udev_monitor_new_from_netlink(m->udev_, "udev");
   if (!m->monitor_ || udev_monitor_filter_add_match_subsystem_devtype(m->monitor_, "input", nullptr) < 0 ||
-      udev_monitor_enable_receiving(m->monitor_) < 0) {
-    if (error) *error = "cannot watch udev for devices that come and go (udev monitor)";
-    return nullptr;
-  }
+      udev_monitor_enable_receiving(m->monitor_) < 0)
+    return Status::failure(1, "cannot watch udev for devices that come and go (udev monitor)");
   // Armed before the scan, so a device that arrives meanwhile is not missed (a second "add"
   // for a device already known is ignored).
   m->scan();
@@ -327,7 +322,8 @@ void UdevMachine::addInterfaceHidNodes(udev_device* usbDevice, uint32_t location
     udev_device* iface = udev_device_get_parent(hid);
     if (iface && str(udev_device_get_subsystem(iface)) == "usb" && str(udev_device_get_devtype(iface)) == "usb_interface") {
       uint32_t bus = 0, vid = 0, pid = 0;
-      parseHidId(prop(hid, "HID_ID"), &bus, &vid, &pid);
+      // An interface whose HID_ID cannot be read is still listed, with no ids.
+      if (!parseHidId(prop(hid, "HID_ID"), &bus, &vid, &pid)) bus = vid = pid = 0;
       RegistryId ifaceNode = node(str(udev_device_get_syspath(iface)), nodes_[str(udev_device_get_syspath(usbDevice))],
                                   {"IOUSBHostInterface", "IOService", "IORegistryEntry"},
                                   "IOUSBHostInterface@" + attr(iface, "bInterfaceNumber"),

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/api/status.h"
 #include "platform/linux/pointer_writer.h"
 #include "platform/linux/registry_tree.h"
 
@@ -48,9 +49,9 @@ class UdevMachine {
   using Listener = std::function<void(const UdevPointingDevice& device, bool added)>;
   using Token = uint64_t;
 
-  // Scans the devices present and arms the monitor. Null with *error when udev cannot be
-  // reached (no /sys, no libudev context).
-  static std::unique_ptr<UdevMachine> open(std::string* error);
+  // Scans the devices present and arms the monitor. A failure when udev cannot be reached (no
+  // /sys, no libudev context).
+  static Result<std::unique_ptr<UdevMachine>> open();
   ~UdevMachine();
   UdevMachine(const UdevMachine&) = delete;
   UdevMachine& operator=(const UdevMachine&) = delete;
@@ -110,7 +111,7 @@ uint32_t usbLocation(uint32_t busnum, const std::string& devpath, int slot);
 // A location for anything else, stable for the same key (non-zero, positive as 32-bit).
 uint32_t hashedLocation(const std::string& key);
 // "0003:0000046D:0000C52B" -> bus, vendor, product.
-bool parseHidId(const std::string& text, uint32_t* bus, uint32_t* vendor, uint32_t* product);
+[[nodiscard]] bool parseHidId(const std::string& text, uint32_t* bus, uint32_t* vendor, uint32_t* product);
 // The slot of a receiver's paired device from its HID_PHYS ("usb-...-2/input2:1" -> 1); 0 when none.
 int slotFromPhys(const std::string& phys);
 // Whether an input device is velmora-inputd's virtual pointer (a uinput device named

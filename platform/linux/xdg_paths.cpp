@@ -62,11 +62,9 @@ Status ensurePrivateFolder(const std::string& path, unsigned uid) {
   return Status::success();
 }
 
-std::optional<XdgPaths> XdgPaths::create(const XdgEnvironment& e, std::string resources, std::string* error) {
-  if (!absolute(e.home) && (!absolute(e.dataHome) || !absolute(e.configHome))) {
-    if (error) *error = "no home folder (HOME is not set)";
-    return std::nullopt;
-  }
+Result<XdgPaths> XdgPaths::create(const XdgEnvironment& e, std::string resources) {
+  if (!absolute(e.home) && (!absolute(e.dataHome) || !absolute(e.configHome)))
+    return Status::failure(1, "no home folder (HOME is not set)");
   XdgPaths p;
   p.dataHome_ = absolute(e.dataHome) ? e.dataHome : e.home + "/.local/share";
   p.configHome_ = absolute(e.configHome) ? e.configHome : e.home + "/.config";
@@ -78,10 +76,7 @@ std::optional<XdgPaths> XdgPaths::create(const XdgEnvironment& e, std::string re
   p.system_ = dirs.back();
   p.temporary_ = absolute(e.runtimeDir) ? e.runtimeDir + "/velmora" : "/tmp/velmora-" + std::to_string(e.uid);
   p.resources_ = std::move(resources);
-  if (Status made = ensurePrivateFolder(p.temporary_, e.uid); !made) {
-    if (error) *error = made.detail();
-    return std::nullopt;
-  }
+  if (Status made = ensurePrivateFolder(p.temporary_, e.uid); !made) return made;
   return p;
 }
 

@@ -26,8 +26,8 @@ struct XdgEnvironment {
 class XdgPaths : public Paths {
  public:
   // Prepares the private temporary folder (made 0700 when missing; refused when it is not a
-  // folder of this user that only this user can enter). Null with *error then.
-  static std::optional<XdgPaths> create(const XdgEnvironment& env, std::string resources, std::string* error);
+  // folder of this user that only this user can enter): a failure then.
+  static Result<XdgPaths> create(const XdgEnvironment& env, std::string resources);
 
   // User: the data home. Local: the first data dir. System: the last data dir. Network has no
   // counterpart here: a folder that is normally absent.

@@ -20,6 +20,7 @@
 #include "platform/api/notifications.h"
 #include "platform/api/runloop.h"
 #include "platform/api/sleeper.h"
+#include "platform/api/status.h"
 
 namespace vl::sim {
 
@@ -141,11 +142,11 @@ class SimDesktop {
   void failWarp(bool fail);
 
   // --- Persistence and fixtures ---------------------------------------------------------------
-  // The whole desktop as a property list, and back (false with *error on a malformed one).
+  // The whole desktop as a property list, and back (a failure on a malformed one).
   // keepLocal: the cursor and this process's own windows stay as they are (the world
   // bringing in other processes' changes).
   pl::Value save() const;
-  [[nodiscard]] bool load(const pl::Value& saved, std::string* error = nullptr, bool keepLocal = false);
+  Status load(const pl::Value& saved, bool keepLocal = false);
   // Called after every change made through this object (the world saves then).
   void setChangeObserver(std::function<void()> fn);
   // A readable listing of the applications, windows, controls and the cursor.
@@ -161,12 +162,12 @@ class SimDesktop {
 
 // Reads an element tree from a property list: {role, subrole, title, frame: [x, y, w, h],
 // enabled, name, children: [...], links: {attribute: name}, failures: {attribute: error}}.
-[[nodiscard]] std::optional<ElementSpec> elementSpecFromPlist(const pl::Value& v, std::string* error);
+Result<ElementSpec> elementSpecFromPlist(const pl::Value& v);
 
 // A desktop fixture file: {application: {name, bundleIdentifier, activationPolicy},
 // window: element tree, host: element tree (when present the window is a sheet on it)}. Opens
-// its window on the desktop, the application frontmost, and returns the window's id (0 with
-// *error when the file is malformed).
-uint64_t loadDesktopFixture(SimDesktop& desktop, const pl::Value& fixture, std::string* error);
+// its window on the desktop, the application frontmost, and returns the window's id (a failure
+// when the file is malformed).
+Result<uint64_t> loadDesktopFixture(SimDesktop& desktop, const pl::Value& fixture);
 
 }  // namespace vl::sim

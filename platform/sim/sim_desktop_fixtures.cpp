@@ -7,13 +7,10 @@ namespace vl::sim {
 
 using namespace desktop_detail;
 
-std::optional<ElementSpec> elementSpecFromPlist(const pl::Value& v, std::string* error) {
-  std::function<std::optional<ElementSpec>(const pl::Value&, int)> parse = [&](const pl::Value& e,
-                                                                              int depth) -> std::optional<ElementSpec> {
-    auto fail = [&](const std::string& why) -> std::optional<ElementSpec> {
-      if (error) *error = why;
-      return std::nullopt;
-    };
+Result<ElementSpec> elementSpecFromPlist(const pl::Value& v) {
+  std::function<Result<ElementSpec>(const pl::Value&, int)> parse = [&](const pl::Value& e,
+                                                                       int depth) -> Result<ElementSpec> {
+    auto fail = [](const std::string& why) { return Status::failure(1, why); };
     if (!e.isDict()) return fail("element is not a dictionary");
     if (depth > 48) return fail("elements nested too deeply");
     ElementSpec s;
@@ -34,7 +31,7 @@ std::optional<ElementSpec> elementSpecFromPlist(const pl::Value& v, std::string*
     if (const pl::Array* kids = e.arrayFor("children")) {
       for (const auto& k : *kids) {
         auto c = parse(k, depth + 1);
-        if (!c) return std::nullopt;
+        if (!c) return c.status();
         s.children.push_back(std::move(*c));
       }
     }
@@ -43,15 +40,12 @@ std::optional<ElementSpec> elementSpecFromPlist(const pl::Value& v, std::string*
   return parse(v, 0);
 }
 
-uint64_t loadDesktopFixture(SimDesktop& desktop, const pl::Value& fixture, std::string* error) {
+Result<uint64_t> loadDesktopFixture(SimDesktop& desktop, const pl::Value& fixture) {
   const pl::Value* appV = fixture.find("application");
   const pl::Value* winV = fixture.find("window");
-  if (!appV || !appV->isDict() || !winV) {
-    if (error) *error = "fixture needs an application and a window";
-    return 0;
-  }
-  auto spec = elementSpecFromPlist(*winV, error);
-  if (!spec) return 0;
+  if (!appV || !appV->isDict() || !winV) return Status::failure(1, "fixture needs an application and a window");
+  auto spec = elementSpecFromPlist(*winV);
+  if (!spec) return spec.status();
   RunningApplication app;
   app.localizedName = appV->stringFor("name").value_or("App");
   app.bundleIdentifier = appV->stringFor("bundleIdentifier").value_or("sim." + app.localizedName);
@@ -62,8 +56,8 @@ uint64_t loadDesktopFixture(SimDesktop& desktop, const pl::Value& fixture, std::
                   : desktop.launch(app, static_cast<int32_t>(appV->integerFor("activationPolicy").value_or(0)), false);
   uint64_t parent = 0;
   if (const pl::Value* host = fixture.find("host")) {
-    auto hostSpec = elementSpecFromPlist(*host, error);
-    if (!hostSpec) return 0;
+    auto hostSpec = elementSpecFromPlist(*host);
+    if (!hostSpec) return hostSpec.status();
     parent = desktop.openWindow(p, *hostSpec);
   }
   desktop.activate(p);

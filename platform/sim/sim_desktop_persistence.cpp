@@ -100,11 +100,8 @@ pl::Value SimDesktop::save() const {
   return root;
 }
 
-bool SimDesktop::load(const pl::Value& saved, std::string* error, bool keepLocal) {
-  auto fail = [&](const std::string& why) {
-    if (error) *error = why;
-    return false;
-  };
+Status SimDesktop::load(const pl::Value& saved, bool keepLocal) {
+  auto fail = [](const std::string& why) { return Status::failure(1, why); };
   if (!saved.isDict()) return fail("desktop is not a dictionary");
   Model fresh;
   for (const auto& a : saved.arrayFor("applications") ? *saved.arrayFor("applications") : pl::Array{}) {
@@ -212,7 +209,7 @@ bool SimDesktop::load(const pl::Value& saved, std::string* error, bool keepLocal
   if (activated) ports_->announceActivation(*activated);
   if (trustChanged && ports_->notifications)
     ports_->notifications->post(kAXApiChangedNotification, "", {}).ignore(kTrustAnnouncementIsAHint);
-  return true;
+  return Status::success();
 }
 
 std::string SimDesktop::describe() const {

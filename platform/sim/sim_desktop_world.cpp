@@ -31,10 +31,13 @@ std::string readText(const std::string& path) {
   return r ? pl::writeXml(*r.value) : std::string();
 }
 
-bool writeValue(const std::string& path, const pl::Value& v, std::string* error) {
+Status writeValue(const std::string& path, const pl::Value& v) {
   std::string xml = pl::writeXml(v);
-  return pl::writeFileAtomic(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(xml.data()), xml.size()),
-                             error);
+  std::string error;
+  if (pl::writeFileAtomic(path, std::span<const uint8_t>(reinterpret_cast<const uint8_t*>(xml.data()), xml.size()),
+                          &error))
+    return Status::success();
+  return Status::failure(1, error);
 }
 
 struct ScopedLock {
@@ -119,7 +122,7 @@ struct SimDesktopWorld::Private {
   }
 
   // Reads everything; keepLocal as SimDesktop::load takes it.
-  bool readAll(bool keepLocal, bool force, std::string* error) {
+  Status readAll(bool keepLocal, bool force) {
     std::string text = readText(path(kWorldDesktopFile));
     auto processes = processFiles(&text);
     if (self) {
@@ -133,7 +136,7 @@ struct SimDesktopWorld::Private {
     if (force || text != lastShared) {
       auto r = pl::readFile(path(kWorldDesktopFile));
       pl::Value shared = r ? *r.value : pl::Value(pl::Dict{});
-      if (!desktop->load(compose(shared, processes), error, keepLocal)) return false;
+      if (Status loaded = desktop->load(compose(shared, processes), keepLocal); !loaded) return loaded;
       lastShared = text;
     }
     std::string cursorText = readText(path(kWorldCursorFile));
@@ -148,7 +151,7 @@ struct SimDesktopWorld::Private {
         desktop->moveCursor(p, false);
       }
     }
-    return true;
+    return Status::success();
   }
 
   Status writeCursor() {
@@ -158,8 +161,7 @@ struct SimDesktopWorld::Private {
     c["cursor"] = pl::Array{at.x, at.y};
     c["writer"] = pl::Value::int32(pid);
     c["serial"] = pl::Value::uint64(++serial);
-    std::string error;
-    if (!writeValue(path(kWorldCursorFile), c, &error)) return Status::failure(1, error);
+    if (Status written = writeValue(path(kWorldCursorFile), c); !written) return written;
     lastCursor = at;
     lastCursorFile = pl::writeXml(pl::Value(c));
     return Status::success();
@@ -185,8 +187,7 @@ struct SimDesktopWorld::Private {
     f["windows"] = std::move(windows);
     std::string text = pl::writeXml(pl::Value(f));
     if (text == lastOwnFile) return Status::success();
-    std::string error;
-    if (!writeValue(ownFile(), f, &error)) return Status::failure(1, error);
+    if (Status written = writeValue(ownFile(), f); !written) return written;
     lastOwnFile = text;
     return Status::success();
   }
@@ -203,14 +204,10 @@ SimDesktopWorld::~SimDesktopWorld() {
   }
 }
 
-std::unique_ptr<SimDesktopWorld> SimDesktopWorld::open(const std::string& folder, SimDesktop& desktop,
-                                                       std::optional<RunningApplication> self, std::string* error,
-                                                       int32_t pid) {
+Result<std::unique_ptr<SimDesktopWorld>> SimDesktopWorld::open(const std::string& folder, SimDesktop& desktop,
+                                                               std::optional<RunningApplication> self, int32_t pid) {
   std::error_code ec;
-  if (!fs::is_directory(folder, ec)) {
-    if (error) *error = "no world folder " + folder;
-    return nullptr;
-  }
+  if (!fs::is_directory(folder, ec)) return Status::failure(1, "no world folder " + folder);
   auto p = std::make_unique<Private>();
   p->folder = folder;
   p->desktop = &desktop;
@@ -220,13 +217,10 @@ std::unique_ptr<SimDesktopWorld> SimDesktopWorld::open(const std::string& folder
   desktop.setOwnProcess(p->pid);
   p->watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (p->watch >= 0) ::inotify_add_watch(p->watch, folder.c_str(), IN_CLOSE_WRITE | IN_MOVED_TO | IN_DELETE);
-  if (!p->readAll(false, true, error)) return nullptr;
+  if (Status read = p->readAll(false, true); !read) return read;
   std::unique_ptr<SimDesktopWorld> w(new SimDesktopWorld(std::move(p)));
   if (w->p_->self) {
-    if (Status written = w->p_->writeOwn(); !written) {
-      if (error) *error = written.detail();
-      return nullptr;
-    }
+    if (Status written = w->p_->writeOwn(); !written) return written;
     Private* priv = w->p_.get();
     desktop.setChangeObserver([priv] {
       std::lock_guard<std::mutex> l(priv->m);
@@ -242,22 +236,22 @@ std::unique_ptr<SimDesktopWorld> SimDesktopWorld::open(const std::string& folder
 
 int SimDesktopWorld::watchFd() const { return p_->watch; }
 
-bool SimDesktopWorld::processChanges(std::string* error) {
+Status SimDesktopWorld::processChanges() {
   char buf[4096];
   while (p_->watch >= 0 && ::read(p_->watch, buf, sizeof buf) > 0) {
   }
   std::lock_guard<std::mutex> l(p_->m);
-  return p_->readAll(true, false, error);
+  return p_->readAll(true, false);
 }
 
-bool SimDesktopWorld::edit(const std::function<bool(SimDesktop&, std::string*)>& change, std::string* error) {
+Status SimDesktopWorld::edit(const std::function<Status(SimDesktop&)>& change) {
   ScopedLock lock(p_->path(kWorldDesktopLockFile));
   std::lock_guard<std::mutex> l(p_->m);
   p_->lastCursorFile.clear();
-  if (!p_->readAll(false, true, error)) return false;
+  if (Status read = p_->readAll(false, true); !read) return read;
   Point before = p_->desktop->cursorPosition();
   p_->lastCursor = before;
-  if (!change(*p_->desktop, error)) return false;
+  if (Status changed = change(*p_->desktop); !changed) return changed;
   // What the file holds is this desktop without the programs' own parts.
   pl::Value saved = p_->desktop->save();
   pl::Dict& d = *saved.asDict();
@@ -268,12 +262,8 @@ bool SimDesktopWorld::edit(const std::function<bool(SimDesktop&, std::string*)>&
       auto element = a.integerFor("element");
       return element && static_cast<uint64_t>(*element) >= kProcessElementBase;
     });
-  if (!writeValue(p_->path(kWorldDesktopFile), saved, error)) return false;
-  if (Status written = p_->writeCursor(); !written) {
-    if (error) *error = written.detail();
-    return false;
-  }
-  return true;
+  if (Status written = writeValue(p_->path(kWorldDesktopFile), saved); !written) return written;
+  return p_->writeCursor();
 }
 
 }  // namespace vl::sim

@@ -24,19 +24,19 @@ class SimDesktopWorld {
   // none for a tool that only edits the desktop. Reads the world's desktop into desktop and,
   // for a program, follows its cursor moves and window changes into the folder. pid: this
   // process's id as the files name it (0: the real one; tests run several in one process).
-  [[nodiscard]] static std::unique_ptr<SimDesktopWorld> open(const std::string& folder, SimDesktop& desktop,
-                                               std::optional<RunningApplication> self, std::string* error,
-                                               int32_t pid = 0);
+  static Result<std::unique_ptr<SimDesktopWorld>> open(const std::string& folder, SimDesktop& desktop,
+                                                       std::optional<RunningApplication> self, int32_t pid = 0);
   ~SimDesktopWorld();  // a program's own file goes with it
   SimDesktopWorld(const SimDesktopWorld&) = delete;
   SimDesktopWorld& operator=(const SimDesktopWorld&) = delete;
 
   // Readable when one of the desktop's files changed; then call processChanges.
   int watchFd() const;
-  // Brings in what other processes changed; false with *error when a file is unreadable.
-  [[nodiscard]] bool processChanges(std::string* error = nullptr);
-  // For the tool: with the desktop locked and freshly read, runs change and writes the result.
-  [[nodiscard]] bool edit(const std::function<bool(SimDesktop&, std::string*)>& change, std::string* error);
+  // Brings in what other processes changed; a failure when a file is unreadable.
+  Status processChanges();
+  // For the tool: with the desktop locked and freshly read, runs change and writes the result
+  // (nothing is written when change fails).
+  Status edit(const std::function<Status(SimDesktop&)>& change);
 
   struct Private;
 

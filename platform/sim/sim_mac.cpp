@@ -81,56 +81,41 @@ SimDesktop& SimMac::desktop() {
   return *impl_->desktop;
 }
 
-RegistryId SimMac::attach(const pl::Value& fixture, std::string* error) { return attach(fixture, error, 0); }
-
-RegistryId SimMac::attach(const pl::Value& fixture, std::string* error, RegistryId baseId) {
-  std::string err;
+Result<RegistryId> SimMac::attach(const pl::Value& fixture, RegistryId baseId) {
   Impl& m = *impl_;
   RegistryId savedNext = m.nextId;
   if (baseId != 0) {
-    if (m.nodes.count(baseId)) {
-      if (error) *error = "registry id already in use";
-      return 0;
-    }
+    if (m.nodes.count(baseId)) return Status::failure(1, "registry id already in use");
     m.nextId = baseId;
   }
   const pl::Value* tree = fixture.find("tree");
-  if (!tree || !tree->isDict()) {
-    if (error) *error = "fixture has no tree dictionary";
-    return 0;
-  }
+  if (!tree || !tree->isDict()) return Status::failure(1, "fixture has no tree dictionary");
   std::vector<ReceiverSlot> slots;
   if (const pl::Value* rx = fixture.find("receiver")) {
     const pl::Array* arr = rx->arrayFor("slots");
-    if (!arr) {
-      if (error) *error = "receiver block needs slots";
-      return 0;
-    }
+    if (!arr) return Status::failure(1, "receiver block needs slots");
     for (const auto& s : *arr) {
       ReceiverSlot slot;
       slot.slot = static_cast<int>(s.integerFor("slot").value_or(0));
       slot.mid = static_cast<uint32_t>(s.integerFor("mid").value_or(0));
       slot.name = s.stringFor("name").value_or("");
       slot.firmware = static_cast<uint32_t>(s.integerFor("firmware").value_or(0));
-      if (slot.slot < 1 || slot.slot > 6) {
-        if (error) *error = "receiver slot out of 1...6";
-        return 0;
-      }
+      if (slot.slot < 1 || slot.slot > 6) return Status::failure(1, "receiver slot out of 1...6");
       slots.push_back(slot);
     }
   }
-  RegistryId top = m.addNode(*tree, m.root, 0, &err, 0);
+  Result<RegistryId> added = m.addNode(*tree, m.root, 0, 0);
   if (baseId != 0) m.nextId = std::max(savedNext, m.nextId);
-  if (top == 0) {
+  if (!added) {
     // Remove whatever part of the tree was added before the fault.
     std::vector<RegistryId> partial;
     for (const auto& [id, n] : m.nodes)
       if (n.top != m.root && n.parent == m.root && std::find(m.tops.begin(), m.tops.end(), id) == m.tops.end())
         partial.push_back(id);
     for (RegistryId id : partial) m.removeSubtree(id);
-    if (error) *error = err;
-    return 0;
+    return added.status();
   }
+  RegistryId top = *added;
   m.tops.push_back(top);
   m.profiles[top] = fixture.stringFor("profile").value_or("");
   if (fixture.find("receiver")) m.receivers[top] = Receiver{slots, {}};
@@ -141,13 +126,10 @@ RegistryId SimMac::attach(const pl::Value& fixture, std::string* error, Registry
   return top;
 }
 
-RegistryId SimMac::attachProfile(const std::string& dir, const std::string& profile, std::string* error) {
+Result<RegistryId> SimMac::attachProfile(const std::string& dir, const std::string& profile) {
   auto r = pl::readFile(dir + "/" + profile + ".plist");
-  if (!r) {
-    if (error) *error = r.error;
-    return 0;
-  }
-  return attach(*r.value, error);
+  if (!r) return Status::failure(1, r.error);
+  return attach(*r.value);
 }
 
 bool SimMac::detach(RegistryId top) {

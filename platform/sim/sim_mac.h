@@ -15,6 +15,7 @@
 
 #include "core/plist/value.h"
 #include "platform/api/hid.h"
+#include "platform/api/status.h"
 #include "platform/api/http_client.h"
 #include "platform/api/input_sources.h"
 #include "platform/api/notifications.h"
@@ -84,14 +85,13 @@ class SimMac {
 
   // --- Devices -----------------------------------------------------------------------------
   // Attaches a device described by a fixture root dictionary ({name, profile, notes, tree,
-  // receiver?}); returns the registry id of its top entry, 0 when the fixture is malformed
-  // (*error says why). Event services are announced to matching clients.
-  RegistryId attach(const pl::Value& fixture, std::string* error = nullptr);
-  // The same with registry ids counted from baseId, so that several processes sharing one
-  // simulated machine agree on every id; 0 takes the next free ids.
-  RegistryId attach(const pl::Value& fixture, std::string* error, RegistryId baseId);
+  // receiver?}); returns the registry id of its top entry, or why the fixture is malformed.
+  // Event services are announced to matching clients. A baseId counts the registry ids from
+  // there, so that several processes sharing one simulated machine agree on every id; 0
+  // takes the next free ids.
+  Result<RegistryId> attach(const pl::Value& fixture, RegistryId baseId = 0);
   // Loads "<dir>/<profile>.plist" and attaches it.
-  RegistryId attachProfile(const std::string& dir, const std::string& profile, std::string* error = nullptr);
+  Result<RegistryId> attachProfile(const std::string& dir, const std::string& profile);
   // Detaches the subtree of a top entry; removal callbacks run for its services.
   bool detach(RegistryId top);
   // The top entries of attached devices, in attach order.

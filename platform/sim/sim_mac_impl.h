@@ -226,26 +226,19 @@ struct SimMac::Impl {
     return false;
   }
 
-  RegistryId addNode(const pl::Value& entry, RegistryId parent, RegistryId top, std::string* error, int depth) {
-    if (depth > 64) {
-      *error = "registry tree nested too deeply";
-      return 0;
-    }
+  // The entry and its children under parent; the id of the entry, or why the tree is malformed.
+  Result<RegistryId> addNode(const pl::Value& entry, RegistryId parent, RegistryId top, int depth) {
+    if (depth > 64) return Status::failure(1, "registry tree nested too deeply");
     const pl::Array* classes = entry.arrayFor("classes");
     auto name = entry.stringFor("name");
     const pl::Dict* props = entry.dictFor("properties");
     const pl::Array* children = entry.arrayFor("children");
-    if (!classes || classes->empty() || !name || !props || !children) {
-      *error = "entry needs classes, name, properties and children";
-      return 0;
-    }
+    if (!classes || classes->empty() || !name || !props || !children)
+      return Status::failure(1, "entry needs classes, name, properties and children");
     Node n;
     n.id = nextId++;
     for (const auto& c : *classes) {
-      if (!c.isString()) {
-        *error = "class names must be strings";
-        return 0;
-      }
+      if (!c.isString()) return Status::failure(1, "class names must be strings");
       n.classes.push_back(*c.asString());
     }
     n.name = *name;
@@ -258,7 +251,7 @@ struct SimMac::Impl {
     nodes.emplace(id, std::move(n));
     if (Node* p = node(parent)) p->children.push_back(id);
     for (const auto& c : *children) {
-      if (addNode(c, id, topId, error, depth + 1) == 0) return 0;
+      if (auto child = addNode(c, id, topId, depth + 1); !child) return child;
     }
     return id;
   }

@@ -30,7 +30,7 @@ class SimWorkspace : public Workspace {
   // Makes an application bundle on disk: <path>/Contents/Info.plist with the identifier and
   // <path>/Contents/MacOS/<name>; registers it when register_ is true. Returns false when the
   // files cannot be written.
-  bool makeBundle(const std::string& path, const std::string& bundleID, bool register_ = true);
+  [[nodiscard]] bool makeBundle(const std::string& path, const std::string& bundleID, bool register_ = true);
 
   std::vector<RunningApplication> runningApplications() const override;
   std::vector<std::string> processNames() const override;

@@ -39,11 +39,8 @@ bool World::exists(const std::string& folder) {
   return ::stat((folder + "/" + kWorldDevicesFile).c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-std::unique_ptr<World> World::open(const std::string& folder, const WorldOptions& options, std::string* error) {
-  if (!exists(folder)) {
-    fail(error, "no world in " + folder + " (make one with 'velmora-sim init')");
-    return nullptr;
-  }
+Result<std::unique_ptr<World>> World::open(const std::string& folder, const WorldOptions& options) {
+  if (!exists(folder)) return fail("no world in " + folder + " (make one with 'velmora-sim init')");
   auto w = std::make_unique<World>(Key{});
   Private& p = *w->p_;
   p.folder = folder;
@@ -61,20 +58,14 @@ std::unique_ptr<World> World::open(const std::string& folder, const WorldOptions
   p.adminPrompt = std::make_unique<WorldAdminPrompt>(folder);
   p.fileAttributes = std::make_unique<WorldFileAttributes>(folder);
   p.lockFd = ::open(p.path(kWorldLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (p.lockFd < 0) {
-    fail(error, p.path(kWorldLockFile) + ": cannot open: " + errnoText(errno));
-    return nullptr;
-  }
+  if (p.lockFd < 0) return fail(p.path(kWorldLockFile) + ": cannot open: " + errnoText(errno));
   // Watch before the first read, so no change between the two is missed. The parent is
   // watched for the folder being made again after someone removed it.
   p.inotifyFd = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-  if (p.inotifyFd < 0 || !p.watchFolder()) {
-    fail(error, folder + ": cannot watch for changes: " + errnoText(errno));
-    return nullptr;
-  }
+  if (p.inotifyFd < 0 || !p.watchFolder()) return fail(folder + ": cannot watch for changes: " + errnoText(errno));
   std::string parent = fs::path(folder).lexically_normal().parent_path().string();
   if (!parent.empty()) p.parentWatch = ::inotify_add_watch(p.inotifyFd, parent.c_str(), IN_CREATE | IN_MOVED_TO | IN_ONLYDIR);
-  if (!p.sync(true, error)) return nullptr;
+  if (Status s = p.sync(true); !s) return s;
   p.mac->setWriteObserver([pp = w->p_.get()](const PropertyWrite& write) { pp->persistWrite(write); });
   World* self = w.get();
   p.workspace->setProcessStartTimeSource([self](int32_t pid) -> std::optional<double> {
@@ -92,58 +83,52 @@ std::unique_ptr<World> World::open(const std::string& folder, const WorldOptions
   return w;
 }
 
-std::unique_ptr<World> World::create(const std::string& folder, const WorldOptions& options, bool replace,
-                                     std::string* error) {
+Result<std::unique_ptr<World>> World::create(const std::string& folder, const WorldOptions& options, bool replace) {
   std::error_code ec;
-
   fs::create_directories(folder, ec);
-
-  if (ec) {
-    fail(error, folder + ": cannot create: " + ec.message());
-    return nullptr;
-  }
-  if (exists(folder) && !replace) {
-    fail(error, "a world already exists in " + folder);
-    return nullptr;
-  }
+  if (ec) return fail(folder + ": cannot create: " + ec.message());
+  if (exists(folder) && !replace) return fail("a world already exists in " + folder);
   {
     int fd = ::open((folder + "/" + kWorldLockFile).c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) {
-      fail(error, folder + "/" + kWorldLockFile + ": cannot open: " + errnoText(errno));
-      return nullptr;
-    }
-    bool ok = false;
+    if (fd < 0) return fail(folder + "/" + kWorldLockFile + ": cannot open: " + errnoText(errno));
+    Status written;
     {
       FileLock lock(fd, true);
       // Ids and process identifiers go on from the old world, so nothing is named twice.
       DevicesFile devices;
       ApplicationsFile apps;
       SystemFile system;
-      std::string ignored;
-      if (auto b = readBytes(folder + "/" + kWorldDevicesFile, &ignored)) {
+      // An unreadable old file numbers from the start: the world is being replaced anyway.
+      if (auto b = readBytes(folder + "/" + kWorldDevicesFile)) {
         DevicesFile old;
-        if (parseBytes(folder, *b, &old, &ignored)) devices.nextBlock = old.nextBlock;
+        if (parseBytes(folder, *b, &old)) devices.nextBlock = old.nextBlock;
       }
-      if (auto b = readBytes(folder + "/" + kWorldApplicationsFile, &ignored)) {
+      if (auto b = readBytes(folder + "/" + kWorldApplicationsFile)) {
         ApplicationsFile old;
-        if (parseBytes(folder, *b, &old, &ignored)) apps.nextPid = old.nextPid;
+        if (parseBytes(folder, *b, &old)) apps.nextPid = old.nextPid;
       }
-      if (auto b = readBytes(folder + "/" + kWorldSystemFile, &ignored)) {
+      if (auto b = readBytes(folder + "/" + kWorldSystemFile)) {
         SystemFile old;
-        if (parseBytes(folder, *b, &old, &ignored)) system.displayChanges = old.displayChanges;
+        if (parseBytes(folder, *b, &old)) system.displayChanges = old.displayChanges;
       }
       fs::remove_all(folder + "/" + kWorldHistoryFolder, ec);
       fs::remove_all(folder + "/" + kWorldDefaultsFolder, ec);
       // The devices file marks a world, so it is written last.
-      ok = writeModel(folder + "/" + kWorldPropertiesFile, toValue(PropertiesFile{}), error) &&
-           writeModel(folder + "/" + kWorldSystemFile, toValue(system), error) &&
-           writeModel(folder + "/" + kWorldApplicationsFile, toValue(apps), error) &&
-           writeModel(folder + "/" + kWorldDevicesFile, toValue(devices), error);
+      const std::pair<const char*, pl::Value> files[] = {{kWorldPropertiesFile, toValue(PropertiesFile{})},
+                                                         {kWorldSystemFile, toValue(system)},
+                                                         {kWorldApplicationsFile, toValue(apps)},
+                                                         {kWorldDevicesFile, toValue(devices)}};
+      for (const auto& [file, value] : files) {
+        if (auto bytes = writeModel(folder + "/" + file, value); !bytes) {
+          written = bytes.status();
+          break;
+        }
+      }
     }
     ::close(fd);
-    if (!ok) return nullptr;
+    if (!written) return written;
   }
-  return open(folder, options, error);
+  return open(folder, options);
 }
 
 const std::string& World::folder() const { return p_->folder; }

@@ -78,13 +78,12 @@ class World {
   World(const World&) = delete;
   World& operator=(const World&) = delete;
 
-  // Opens the world in folder; null with *error when there is none or a file is unreadable.
-  [[nodiscard]] static std::unique_ptr<World> open(const std::string& folder, const WorldOptions& options, std::string* error);
+  // Opens the world in folder; a failure when there is none or a file is unreadable.
+  static Result<std::unique_ptr<World>> open(const std::string& folder, const WorldOptions& options);
   // Makes a new, empty world in folder (created when missing) and opens it. An existing world
   // is an error unless replace is set; replacing keeps numbering ids after the old ones, so
   // a process still watching sees every old device leave and the new ones arrive.
-  static std::unique_ptr<World> create(const std::string& folder, const WorldOptions& options, bool replace,
-                                       std::string* error);
+  static Result<std::unique_ptr<World>> create(const std::string& folder, const WorldOptions& options, bool replace);
   // Whether folder holds a world.
   static bool exists(const std::string& folder);
 
@@ -117,10 +116,10 @@ class World {
 
   // --- Shared changes; each is written to the folder before it returns -------------------------
   // Attaches a fixture ({name, profile, notes, tree, receiver?}) in a new block; returns its
-  // top entry, 0 with *error on failure.
-  [[nodiscard]] RegistryId attach(const pl::Value& fixture, std::string* error);
+  // top entry.
+  Result<RegistryId> attach(const pl::Value& fixture);
   // Loads "<dir>/<profile>.plist", or the file itself when profile is a path to a .plist.
-  [[nodiscard]] RegistryId attachProfile(const std::string& dir, const std::string& profile, std::string* error);
+  Result<RegistryId> attachProfile(const std::string& dir, const std::string& profile);
   Status detach(RegistryId top);
   std::vector<WorldDevice> devices() const;
   // A registry property changed from outside the event system (not recorded in the history).
@@ -135,14 +134,14 @@ class World {
   uint64_t displayChangeCount() const;
   // Running applications: launch gives a process identifier unique in the world when the
   // application has none; terminate removes the newest one with this bundle identifier.
-  [[nodiscard]] std::optional<int32_t> launchApplication(RunningApplication app, bool activate, std::string* error);
+  Result<int32_t> launchApplication(RunningApplication app, bool activate);
   Status terminateApplication(const std::string& bundleIdentifier);
   Status terminateProcess(int32_t processIdentifier);
   // A real process of this machine (this one when app has no process identifier: the agent)
   // as a running application of the world, so that the workspace finds it: its start time
   // comes from the kernel and a termination request is a SIGTERM. Earlier records of the same
   // bundle identifier whose processes ended are dropped. Returns the process identifier.
-  [[nodiscard]] std::optional<int32_t> recordHostProcess(RunningApplication app, std::string* error);
+  Result<int32_t> recordHostProcess(RunningApplication app);
 
   // Live input (the mouse being moved). Unlike the state above it is not replayed: a process
   // gets the events posted while it has the world open, each once, on its run loop.
@@ -153,7 +152,7 @@ class World {
   Status postMouseMoved(double deltaX, double deltaY);
 
   // The property writes of every process, oldest first; those at or after since.
-  std::vector<PropertyWrite> history(double since, std::string* error) const;
+  Result<std::vector<PropertyWrite>> history(double since) const;
 
   // --- Following other processes ------------------------------------------------------------
   // An inotify descriptor that becomes readable when the folder changes; poll it on the run

@@ -18,8 +18,8 @@ class WorldFileAttributes : public FileAttributes {
   bool hasQuarantine(const std::string& path) const override;
   Status removeQuarantine(const std::string& path, bool recursive) override;
 
-  // Quarantines path as a download would (velmora-sim quarantine). False with *error when the
-  // path does not exist or the world cannot be written.
+  // Quarantines path as a download would (velmora-sim quarantine). A failure when the path
+  // does not exist or the world cannot be written.
   Status setQuarantine(const std::string& path);
   // The quarantined paths, sorted.
   std::vector<std::string> quarantined() const;

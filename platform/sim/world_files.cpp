@@ -45,23 +45,13 @@ constexpr RegistryId kBlockSize = 0x1000;
 // Block numbers stay far below the point where ids would wrap.
 constexpr uint64_t kMaxBlocks = 1ull << 40;
 
-bool fail(std::string* error, const std::string& msg) {
-  if (error) *error = msg;
-  return false;
-}
+Status fail(const std::string& msg) { return Status::failure(1, msg); }
 
-const pl::Dict* rootDict(const pl::Value& root, std::string* error) {
-  const pl::Dict* d = root.asDict();
-  if (!d) {
-    fail(error, "the root is not a dictionary");
-    return nullptr;
-  }
+Status checkRoot(const pl::Value& root) {
+  if (!root.asDict()) return fail("the root is not a dictionary");
   auto v = root.integerFor("Version");
-  if (v && *v > kFormatVersion) {
-    fail(error, "made by a newer version (format " + std::to_string(*v) + ")");
-    return nullptr;
-  }
-  return d;
+  if (v && *v > kFormatVersion) return fail("made by a newer version (format " + std::to_string(*v) + ")");
+  return Status::success();
 }
 
 pl::Dict versioned() {
@@ -70,20 +60,20 @@ pl::Dict versioned() {
   return d;
 }
 
-bool readWrite(const pl::Value& w, PropertyWrite* out, std::string* error) {
+Status readWrite(const pl::Value& w, PropertyWrite* out) {
   auto time = w.numberFor("Time");
   const pl::Value* service = w.find("Service");
   auto key = w.stringFor("Key");
   const pl::Value* value = w.find("Value");
   if (!w.isDict() || !time || !service || !service->isInteger() || !key || !value)
-    return fail(error, "a write needs Time, Service, Key and Value");
+    return fail("a write needs Time, Service, Key and Value");
   out->time = *time;
   out->service = service->unsignedLongLongValue();
   out->key = *key;
   out->value = *value;
   out->writer = w.stringFor("Writer").value_or("");
   out->accepted = w.boolFor("Accepted").value_or(true);
-  return true;
+  return Status::success();
 }
 
 }  // namespace
@@ -95,26 +85,26 @@ bool isBlockStart(RegistryId id) {
 
 // --- devices.plist ---------------------------------------------------------------------------
 
-bool parse(const pl::Value& root, DevicesFile* out, std::string* error) {
-  if (!rootDict(root, error)) return false;
+Status parse(const pl::Value& root, DevicesFile* out) {
+  if (Status s = checkRoot(root); !s) return s;
   DevicesFile f;
   auto next = root.integerFor("NextBlock");
   const pl::Array* devices = root.arrayFor("Devices");
   if (!next || *next < 0 || static_cast<uint64_t>(*next) > kMaxBlocks || !devices)
-    return fail(error, "needs NextBlock and Devices");
+    return fail("needs NextBlock and Devices");
   f.nextBlock = static_cast<uint64_t>(*next);
   for (const auto& d : *devices) {
     Device dev;
     const pl::Value* id = d.find("Id");
     const pl::Value* fixture = d.find("Fixture");
     if (!id || !id->isInteger() || !fixture || !fixture->isDict())
-      return fail(error, "a device needs Id and Fixture");
+      return fail("a device needs Id and Fixture");
     dev.id = id->unsignedLongLongValue();
-    if (!isBlockStart(dev.id)) return fail(error, "device id " + hexId(dev.id) + " does not start a block");
+    if (!isBlockStart(dev.id)) return fail("device id " + hexId(dev.id) + " does not start a block");
     for (const auto& other : f.devices)
-      if (other.id == dev.id) return fail(error, "device id " + hexId(dev.id) + " appears twice");
+      if (other.id == dev.id) return fail("device id " + hexId(dev.id) + " appears twice");
     if ((dev.id - kFirstBlock) / kBlockSize >= f.nextBlock)
-      return fail(error, "device id " + hexId(dev.id) + " is beyond NextBlock");
+      return fail("device id " + hexId(dev.id) + " is beyond NextBlock");
     dev.profile = d.stringFor("Profile").value_or(fixture->stringFor("profile").value_or(""));
     dev.name = d.stringFor("Name").value_or(fixture->stringFor("name").value_or(""));
     dev.attached = d.numberFor("Attached").value_or(0);
@@ -122,7 +112,7 @@ bool parse(const pl::Value& root, DevicesFile* out, std::string* error) {
     f.devices.push_back(std::move(dev));
   }
   *out = std::move(f);
-  return true;
+  return Status::success();
 }
 
 pl::Value toValue(const DevicesFile& f) {
@@ -144,19 +134,19 @@ pl::Value toValue(const DevicesFile& f) {
 
 // --- properties.plist ------------------------------------------------------------------------
 
-bool parse(const pl::Value& root, PropertiesFile* out, std::string* error) {
-  if (!rootDict(root, error)) return false;
+Status parse(const pl::Value& root, PropertiesFile* out) {
+  if (Status s = checkRoot(root); !s) return s;
   PropertiesFile f;
   const pl::Dict* services = root.dictFor("Services");
-  if (!services) return fail(error, "needs Services");
+  if (!services) return fail("needs Services");
   for (const auto& [key, props] : *services) {
     auto id = parseHexId(key);
-    if (!id) return fail(error, "service key '" + key + "' is not a 0x registry id");
-    if (!props.isDict()) return fail(error, "service " + key + " is not a dictionary");
+    if (!id) return fail("service key '" + key + "' is not a 0x registry id");
+    if (!props.isDict()) return fail("service " + key + " is not a dictionary");
     f.services[*id] = *props.asDict();
   }
   *out = std::move(f);
-  return true;
+  return Status::success();
 }
 
 pl::Value toValue(const PropertiesFile& f) {
@@ -170,51 +160,51 @@ pl::Value toValue(const PropertiesFile& f) {
 
 // --- system.plist ----------------------------------------------------------------------------
 
-bool parse(const pl::Value& root, SystemFile* out, std::string* error) {
-  if (!rootDict(root, error)) return false;
+Status parse(const pl::Value& root, SystemFile* out) {
+  if (Status s = checkRoot(root); !s) return s;
   SystemFile f;
   if (const pl::Value* a = root.find("Acceleration")) {
-    if (!a->isDict()) return fail(error, "Acceleration is not a dictionary");
+    if (!a->isDict()) return fail("Acceleration is not a dictionary");
     for (const auto& [k, v] : *a->asDict()) {
-      if (!v.isNumber()) return fail(error, "acceleration " + k + " is not a number");
+      if (!v.isNumber()) return fail("acceleration " + k + " is not a number");
       f.acceleration[k] = v.doubleValue();
     }
   }
   if (const pl::Value* s = root.find("Session")) {
     auto console = s->boolFor("OnConsole");
     auto locked = s->boolFor("ScreenLocked");
-    if (!console || !locked) return fail(error, "Session needs OnConsole and ScreenLocked");
+    if (!console || !locked) return fail("Session needs OnConsole and ScreenLocked");
     f.session = {*console, *locked};
   }
   if (const pl::Value* s = root.find("Screens")) {
     const pl::Array* frames = s->asArray();
-    if (!frames || frames->empty()) return fail(error, "Screens is not a non-empty array");
+    if (!frames || frames->empty()) return fail("Screens is not a non-empty array");
     f.screens.clear();
     for (const auto& fr : *frames) {
       auto x = fr.numberFor("X"), y = fr.numberFor("Y"), w = fr.numberFor("Width"), h = fr.numberFor("Height");
-      if (!x || !y || !w || !h) return fail(error, "a screen needs X, Y, Width and Height");
+      if (!x || !y || !w || !h) return fail("a screen needs X, Y, Width and Height");
       f.screens.push_back({*x, *y, *w, *h});
     }
   }
   if (const pl::Value* c = root.find("DisplayChanges")) {
-    if (!c->isInteger() || c->longLongValue() < 0) return fail(error, "DisplayChanges is not a count");
+    if (!c->isInteger() || c->longLongValue() < 0) return fail("DisplayChanges is not a count");
     f.displayChanges = c->unsignedLongLongValue();
   }
   // Keyboards by handler id: {"<decimal id>": "<four-character layout type>"}.
   if (const pl::Value* k = root.find("KeyboardLayouts")) {
-    if (!k->isDict()) return fail(error, "KeyboardLayouts is not a dictionary");
+    if (!k->isDict()) return fail("KeyboardLayouts is not a dictionary");
     for (const auto& [id, type] : *k->asDict()) {
       auto handler = pl::parseIntegerText(id);
       const std::string* code = type.asString();
       if (!handler || *handler < INT16_MIN || *handler > INT16_MAX || !code || code->size() != 4)
-        return fail(error, "a keyboard layout needs a handler id and a four-character type");
+        return fail("a keyboard layout needs a handler id and a four-character type");
       uint32_t packed = 0;
       for (unsigned char c : *code) packed = (packed << 8) | c;
       f.keyboardLayouts[static_cast<int16_t>(*handler)] = packed;
     }
   }
   *out = std::move(f);
-  return true;
+  return Status::success();
 }
 
 pl::Value toValue(const SystemFile& f) {
@@ -251,16 +241,16 @@ pl::Value toValue(const SystemFile& f) {
 
 // --- applications.plist ----------------------------------------------------------------------
 
-bool parse(const pl::Value& root, ApplicationsFile* out, std::string* error) {
-  if (!rootDict(root, error)) return false;
+Status parse(const pl::Value& root, ApplicationsFile* out) {
+  if (Status s = checkRoot(root); !s) return s;
   ApplicationsFile f;
   auto next = root.integerFor("NextPid");
   const pl::Array* running = root.arrayFor("Running");
-  if (!next || *next <= 0 || *next > INT32_MAX || !running) return fail(error, "needs NextPid and Running");
+  if (!next || *next <= 0 || *next > INT32_MAX || !running) return fail("needs NextPid and Running");
   f.nextPid = static_cast<int32_t>(*next);
   for (const auto& a : *running) {
     auto pid = a.integerFor("ProcessIdentifier");
-    if (!a.isDict() || !pid || *pid <= 0 || *pid > INT32_MAX) return fail(error, "an application needs a ProcessIdentifier");
+    if (!a.isDict() || !pid || *pid <= 0 || *pid > INT32_MAX) return fail("an application needs a ProcessIdentifier");
     RunningApplication app;
     app.processIdentifier = static_cast<int32_t>(*pid);
     app.bundleIdentifier = a.stringFor("BundleIdentifier").value_or("");
@@ -269,7 +259,7 @@ bool parse(const pl::Value& root, ApplicationsFile* out, std::string* error) {
     app.localizedName = a.stringFor("LocalizedName").value_or("");
     app.active = a.boolFor("Active").value_or(false);
     if (auto policy = a.integerFor("ActivationPolicy")) {
-      if (*policy < 0 || *policy > 2) return fail(error, "ActivationPolicy must be 0, 1 or 2");
+      if (*policy < 0 || *policy > 2) return fail("ActivationPolicy must be 0, 1 or 2");
       app.activationPolicy = static_cast<int32_t>(*policy);
     }
     if (a.boolFor("HostProcess").value_or(false)) f.hostProcesses.insert(app.processIdentifier);
@@ -277,7 +267,7 @@ bool parse(const pl::Value& root, ApplicationsFile* out, std::string* error) {
     f.running.push_back(std::move(app));
   }
   *out = std::move(f);
-  return true;
+  return Status::success();
 }
 
 pl::Value toValue(const ApplicationsFile& f) {
@@ -303,18 +293,18 @@ pl::Value toValue(const ApplicationsFile& f) {
 
 // --- history/writes-<n>.plist ----------------------------------------------------------------
 
-bool parse(const pl::Value& root, HistoryChunk* out, std::string* error) {
-  if (!rootDict(root, error)) return false;
+Status parse(const pl::Value& root, HistoryChunk* out) {
+  if (Status s = checkRoot(root); !s) return s;
   const pl::Array* writes = root.arrayFor("Writes");
-  if (!writes) return fail(error, "needs Writes");
+  if (!writes) return fail("needs Writes");
   HistoryChunk c;
   for (const auto& w : *writes) {
     PropertyWrite pw;
-    if (!readWrite(w, &pw, error)) return false;
+    if (Status s = readWrite(w, &pw); !s) return s;
     c.writes.push_back(std::move(pw));
   }
   *out = std::move(c);
-  return true;
+  return Status::success();
 }
 
 pl::Value toValue(const HistoryChunk& c) {
@@ -336,22 +326,22 @@ pl::Value toValue(const HistoryChunk& c) {
 
 // --- input.plist -------------------------------------------------------------------------------
 
-bool parse(const pl::Value& root, InputFile* out, std::string* error) {
-  if (!rootDict(root, error)) return false;
+Status parse(const pl::Value& root, InputFile* out) {
+  if (Status s = checkRoot(root); !s) return s;
   const pl::Value* next = root.find("NextSeq");
   const pl::Array* events = root.arrayFor("Events");
   if (!next || !next->isInteger() || next->unsignedLongLongValue() == 0 || !events)
-    return fail(error, "needs NextSeq and Events");
+    return fail("needs NextSeq and Events");
   InputFile f;
   f.nextSeq = next->unsignedLongLongValue();
   for (const auto& e : *events) {
     const pl::Value* seq = e.find("Seq");
     const pl::Value* device = e.find("Device");
     if (!e.isDict() || !seq || !seq->isInteger() || !device || !device->isInteger())
-      return fail(error, "an event needs Seq and Device");
+      return fail("an event needs Seq and Device");
     InputEvent ev;
     ev.seq = seq->unsignedLongLongValue();
-    if (ev.seq >= f.nextSeq) return fail(error, "an event is numbered at or after NextSeq");
+    if (ev.seq >= f.nextSeq) return fail("an event is numbered at or after NextSeq");
     ev.writer = e.stringFor("Writer").value_or("");
     ev.device = device->unsignedLongLongValue();
     ev.deltaX = e.numberFor("DeltaX").value_or(0);
@@ -364,7 +354,7 @@ bool parse(const pl::Value& root, InputFile* out, std::string* error) {
         const pl::Value* time = v.find("Time");
         if (!page || !usage || !value || !time || !time->isInteger() || *page < 0 || *page > UINT32_MAX || *usage < 0 ||
             *usage > UINT32_MAX)
-          return fail(error, "an input value needs UsagePage, Usage, Value and Time");
+          return fail("an input value needs UsagePage, Usage, Value and Time");
         ev.values.push_back(HidInputValue{static_cast<uint32_t>(*page), static_cast<uint32_t>(*usage), *value,
                                           time->unsignedLongLongValue()});
       }
@@ -372,7 +362,7 @@ bool parse(const pl::Value& root, InputFile* out, std::string* error) {
     f.events.push_back(std::move(ev));
   }
   *out = std::move(f);
-  return true;
+  return Status::success();
 }
 
 pl::Value toValue(const InputFile& f) {
@@ -443,39 +433,34 @@ pl::Value withOverrides(const pl::Value& fixture, RegistryId base, const std::ma
 
 // --- File access -----------------------------------------------------------------------------
 
-std::optional<std::string> readBytes(const std::string& path, std::string* error) {
+Result<std::string> readBytes(const std::string& path) {
   // A FIFO or device named like a world file must not stall the programs sharing the world.
   std::string out;
   pl::FileReadResult r = pl::readRegularFile(path, pl::kMaxInputFileBytes, &out);
   if (r.status == pl::FileReadStatus::Missing) return std::string();
-  if (!r) {
-    fail(error, r.error);
-    return std::nullopt;
-  }
+  if (!r) return fail(r.error);
   return out;
 }
 
 template <class Model>
-bool parseBytes(const std::string& path, const std::string& bytes, Model* out, std::string* error) {
+Status parseBytes(const std::string& path, const std::string& bytes, Model* out) {
   if (bytes.empty()) {
     *out = Model{};
-    return true;
+    return Status::success();
   }
   pl::ReadResult r = pl::read(std::string_view(bytes));
-  if (!r) return fail(error, path + ": " + r.error);
-  std::string why;
-  if (!parse(*r.value, out, &why)) return fail(error, path + ": " + why);
-  return true;
+  if (!r) return fail(path + ": " + r.error);
+  return parse(*r.value, out).context(path);
 }
 
-template bool parseBytes(const std::string&, const std::string&, DevicesFile*, std::string*);
-template bool parseBytes(const std::string&, const std::string&, PropertiesFile*, std::string*);
-template bool parseBytes(const std::string&, const std::string&, SystemFile*, std::string*);
-template bool parseBytes(const std::string&, const std::string&, ApplicationsFile*, std::string*);
-template bool parseBytes(const std::string&, const std::string&, HistoryChunk*, std::string*);
-template bool parseBytes(const std::string&, const std::string&, InputFile*, std::string*);
+template Status parseBytes(const std::string&, const std::string&, DevicesFile*);
+template Status parseBytes(const std::string&, const std::string&, PropertiesFile*);
+template Status parseBytes(const std::string&, const std::string&, SystemFile*);
+template Status parseBytes(const std::string&, const std::string&, ApplicationsFile*);
+template Status parseBytes(const std::string&, const std::string&, HistoryChunk*);
+template Status parseBytes(const std::string&, const std::string&, InputFile*);
 
-std::optional<std::string> writeModel(const std::string& path, const pl::Value& v, std::string* error) {
+Result<std::string> writeModel(const std::string& path, const pl::Value& v) {
   std::string xml = pl::writeXml(v);
   // Temporary file and rename: readers see the old file or the new one, never a part. No
   // fsync: a simulated machine need not survive a power cut, and the shared world is written
@@ -487,10 +472,7 @@ std::optional<std::string> writeModel(const std::string& path, const pl::Value& 
   std::vector<char> tmp(tmpl.begin(), tmpl.end());
   tmp.push_back('\0');
   int fd = ::mkstemp(tmp.data());
-  if (fd < 0) {
-    fail(error, path + ": cannot create a temporary file: " + errnoText(errno));
-    return std::nullopt;
-  }
+  if (fd < 0) return fail(path + ": cannot create a temporary file: " + errnoText(errno));
   ::fchmod(fd, 0644);
   size_t done = 0;
   while (done < xml.size()) {
@@ -500,16 +482,14 @@ std::optional<std::string> writeModel(const std::string& path, const pl::Value& 
       int e = errno;
       ::close(fd);
       ::unlink(tmp.data());
-      fail(error, path + ": write failed: " + errnoText(e));
-      return std::nullopt;
+      return fail(path + ": write failed: " + errnoText(e));
     }
     done += static_cast<size_t>(n);
   }
   if (::close(fd) != 0 || ::rename(tmp.data(), path.c_str()) != 0) {
     int e = errno;
     ::unlink(tmp.data());
-    fail(error, path + ": cannot replace the file: " + errnoText(e));
-    return std::nullopt;
+    return fail(path + ": cannot replace the file: " + errnoText(e));
   }
   return xml;
 }

@@ -14,6 +14,7 @@
 #include "platform/api/input_sources.h"
 #include "platform/api/screens.h"
 #include "platform/api/session.h"
+#include "platform/api/status.h"
 #include "platform/api/workspace.h"
 #include "platform/sim/sim_mac.h"
 
@@ -76,12 +77,12 @@ struct InputFile {
 inline constexpr size_t kInputEventLimit = 32;
 
 // Each parse takes a file's root value and fails with a one-line reason.
-[[nodiscard]] bool parse(const pl::Value& root, DevicesFile* out, std::string* error);
-[[nodiscard]] bool parse(const pl::Value& root, PropertiesFile* out, std::string* error);
-[[nodiscard]] bool parse(const pl::Value& root, SystemFile* out, std::string* error);
-[[nodiscard]] bool parse(const pl::Value& root, ApplicationsFile* out, std::string* error);
-[[nodiscard]] bool parse(const pl::Value& root, HistoryChunk* out, std::string* error);
-[[nodiscard]] bool parse(const pl::Value& root, InputFile* out, std::string* error);
+Status parse(const pl::Value& root, DevicesFile* out);
+Status parse(const pl::Value& root, PropertiesFile* out);
+Status parse(const pl::Value& root, SystemFile* out);
+Status parse(const pl::Value& root, ApplicationsFile* out);
+Status parse(const pl::Value& root, HistoryChunk* out);
+Status parse(const pl::Value& root, InputFile* out);
 pl::Value toValue(const DevicesFile& f);
 pl::Value toValue(const PropertiesFile& f);
 pl::Value toValue(const SystemFile& f);
@@ -102,14 +103,13 @@ size_t entryCount(const pl::Value& tree);
 // order the simulated Mac numbers entries: depth first, parent before children) put in.
 pl::Value withOverrides(const pl::Value& fixture, RegistryId base, const std::map<RegistryId, pl::Dict>& overrides);
 
-// A file's bytes; nullopt with *error when it exists but cannot be read. A missing file reads
-// as empty.
-[[nodiscard]] std::optional<std::string> readBytes(const std::string& path, std::string* error);
+// A file's bytes; a failure when it exists but cannot be read. A missing file reads as empty.
+Result<std::string> readBytes(const std::string& path);
 // Parses bytes (empty: the model's defaults) into a model, naming path in the error.
 template <class Model>
-[[nodiscard]] bool parseBytes(const std::string& path, const std::string& bytes, Model* out, std::string* error);
+Status parseBytes(const std::string& path, const std::string& bytes, Model* out);
 // Writes a model as an XML property list, atomically; returns the bytes written.
-[[nodiscard]] std::optional<std::string> writeModel(const std::string& path, const pl::Value& v, std::string* error);
+Result<std::string> writeModel(const std::string& path, const pl::Value& v);
 
 // An flock held for the life of the object.
 class FileLock {

@@ -59,36 +59,36 @@ std::string chunkPath(const std::string& dir, uint64_t n) {
 
 }  // namespace
 
-bool World::Private::appendHistory(const PropertyWrite& w, std::string* error) {
+Status World::Private::appendHistory(const PropertyWrite& w) {
   std::error_code ec;
   fs::create_directories(historyDir(), ec);
-  if (ec) return fail(error, historyDir() + ": cannot create: " + ec.message());
+  if (ec) return fail(historyDir() + ": cannot create: " + ec.message());
   size_t chunkSize = std::max<size_t>(1, std::min(kHistoryChunk, options.historyLimit));
   auto chunks = historyChunks(historyDir());
   uint64_t n = chunks.empty() ? 1 : chunks.back().first;
   HistoryChunk chunk;
   if (!chunks.empty()) {
-    auto bytes = readBytes(chunks.back().second, error);
-    if (!bytes || !parseBytes(chunks.back().second, *bytes, &chunk, error)) return false;
+    auto bytes = readBytes(chunks.back().second);
+    if (!bytes) return bytes.status();
+    if (Status s = parseBytes(chunks.back().second, *bytes, &chunk); !s) return s;
     if (chunk.writes.size() >= chunkSize) {
       chunk.writes.clear();
       ++n;
     }
   }
   chunk.writes.push_back(w);
-  if (!writeModel(chunkPath(historyDir(), n), toValue(chunk), error)) return false;
+  if (auto written = writeModel(chunkPath(historyDir(), n), toValue(chunk)); !written) return written.status();
   // Keep enough whole chunks to cover the limit; history() trims the rest.
   uint64_t keep = (options.historyLimit + chunkSize - 1) / chunkSize + 1;
   for (const auto& [k, p] : chunks)
     if (k + keep <= n) fs::remove(p, ec);
-  return true;
+  return Status::success();
 }
 
 // A service write of this process, made through the event system: share it at once.
 void World::Private::persistWrite(const PropertyWrite& write) {
   PropertyWrite w = write;
   w.time = now();
-  std::string error;
   FileLock lock(lockFd, true);
   if (!lock.held()) {
     report(folder + ": cannot lock the world: " + errnoText(errno));
@@ -97,32 +97,30 @@ void World::Private::persistWrite(const PropertyWrite& write) {
   if (w.accepted) {
     PropertiesFile props;
     bool foreign = false;
-    if (!load(kWorldPropertiesFile, &props, &foreign, &error)) {
-      report(error);
+    if (Status s = load(kWorldPropertiesFile, &props, &foreign); !s) {
+      report(s.detail());
       return;
     }
     props.services[w.service][w.key] = w.value;
-    if (!store(kWorldPropertiesFile, props, foreign, &error)) {
-      report(error);
+    if (Status s = store(kWorldPropertiesFile, props, foreign); !s) {
+      report(s.detail());
       return;
     }
     properties[w.service][w.key] = w.value;
   }
-  if (!appendHistory(w, &error)) report(error);
+  if (Status s = appendHistory(w); !s) report(s.detail());
 }
 
-std::vector<PropertyWrite> World::history(double since, std::string* error) const {
+Result<std::vector<PropertyWrite>> World::history(double since) const {
   Private& p = *p_;
   std::vector<PropertyWrite> out;
   FileLock lock(p.lockFd, false);
-  if (!lock.held()) {
-    fail(error, p.folder + ": cannot lock the world: " + errnoText(errno));
-    return out;
-  }
+  if (!lock.held()) return fail(p.folder + ": cannot lock the world: " + errnoText(errno));
   for (const auto& [n, path] : historyChunks(p.historyDir())) {
     HistoryChunk chunk;
-    auto bytes = readBytes(path, error);
-    if (!bytes || !parseBytes(path, *bytes, &chunk, error)) return {};
+    auto bytes = readBytes(path);
+    if (!bytes) return bytes.status();
+    if (Status s = parseBytes(path, *bytes, &chunk); !s) return s;
     out.insert(out.end(), std::make_move_iterator(chunk.writes.begin()), std::make_move_iterator(chunk.writes.end()));
   }
   if (out.size() > p.options.historyLimit)

@@ -22,18 +22,7 @@ namespace vl::sim {
 
 namespace world {
 
-inline bool fail(std::string* error, const std::string& msg) {
-  if (error) *error = msg;
-  return false;
-}
-
-// The Status of an operation written as "false with *error".
-template <class Operation>
-Status asStatus(Operation operation) {
-  std::string error;
-  if (operation(&error)) return Status::success();
-  return Status::failure(1, error.empty() ? std::string("the world could not be changed") : error);
-}
+inline Status fail(const std::string& msg) { return Status::failure(1, msg); }
 
 inline double systemWallClock() {
   return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
@@ -86,66 +75,64 @@ struct World::Private {
   // Reads a shared file under the lock already held. *foreign tells whether it changed since
   // this process last saw it.
   template <class Model>
-  bool load(const char* file, Model* model, bool* foreign, std::string* error) {
-    auto bytes = readBytes(path(file), error);
-    if (!bytes) return false;
+  Status load(const char* file, Model* model, bool* foreign) {
+    auto bytes = readBytes(path(file));
+    if (!bytes) return bytes.status();
     if (foreign) *foreign = *bytes != known[file];
-    return parseBytes(path(file), *bytes, model, error);
+    return parseBytes(path(file), *bytes, model);
   }
 
   // Writes a shared file under the lock already held. When the file held another process's
   // change, the bytes are not remembered, so processChanges applies that change later (and
   // finds this process's own part already in place).
   template <class Model>
-  bool store(const char* file, const Model& model, bool foreign, std::string* error) {
-    auto bytes = writeModel(path(file), toValue(model), error);
-    if (!bytes) return false;
+  Status store(const char* file, const Model& model, bool foreign) {
+    auto bytes = writeModel(path(file), toValue(model));
+    if (!bytes) return bytes.status();
     if (!foreign) known[file] = std::move(*bytes);
-    return true;
+    return Status::success();
   }
 
-  // Read-modify-write of one shared file under the exclusive lock.
+  // Read-modify-write of one shared file under the exclusive lock; change returns a Status
+  // (a refusal writes nothing).
   template <class Model, class Change>
-  bool update(const char* file, Change change, std::string* error) {
+  Status update(const char* file, Change change) {
     FileLock lock(lockFd, true);
-    if (!lock.held()) return fail(error, folder + ": cannot lock the world: " + errnoText(errno));
+    if (!lock.held()) return fail(folder + ": cannot lock the world: " + errnoText(errno));
     Model model;
     bool foreign = false;
-    if (!load(file, &model, &foreign, error)) return false;
-    if (!change(model)) return false;
-    return store(file, model, foreign, error);
+    if (Status s = load(file, &model, &foreign); !s) return s;
+    if (Status s = change(model); !s) return s;
+    return store(file, model, foreign);
   }
   // A change of the machine's system file that cannot be refused.
   template <class Change>
-  bool updateSystem(Change change, std::string* error) {
-    return update<SystemFile>(
-        kWorldSystemFile,
-        [&](SystemFile& f) {
-          change(f);
-          return true;
-        },
-        error);
+  Status updateSystem(Change change) {
+    return update<SystemFile>(kWorldSystemFile, [&](SystemFile& f) {
+      change(f);
+      return Status::success();
+    });
   }
 
   // Histories of service writes (world_history.cpp).
-  bool appendHistory(const PropertyWrite& w, std::string* error);
+  Status appendHistory(const PropertyWrite& w);
   // A service write of this process, made through the event system: share it at once.
   void persistWrite(const PropertyWrite& write);
 
   // Bringing the simulated Mac in step with the files (world_sync.cpp).
-  bool applyDevices(const DevicesFile& f, std::string* error);
+  Status applyDevices(const DevicesFile& f);
   void applyProperties(const PropertiesFile& f);
   void applySystem(const SystemFile& f, bool initial);
   void applyApplications(const ApplicationsFile& given);
   // Reads every shared file under a shared lock, then applies those that changed, outside the
   // lock (callbacks may write and take it again).
-  bool sync(bool initial, std::string* error);
+  Status sync(bool initial);
   // Hands on the events numbered after the last seen, except this object's own. When the
   // world is opened, what is there is history and nothing is handed on.
   void applyInput(const InputFile& f, bool initial);
 
   // Live input written by this process (world_mutations.cpp).
-  bool postInput(InputEvent ev, std::string* error);
+  Status postInput(InputEvent ev);
 
   // Watching the folder (world_watching.cpp).
   bool watchFolder();

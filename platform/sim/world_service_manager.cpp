@@ -251,11 +251,8 @@ const char* adminAnswerText(AdminAnswer answer) {
   return "cancel";
 }
 
-std::optional<pid_t> spawnDetached(const std::vector<std::string>& argv, const std::string& logPath, std::string* error) {
-  if (argv.empty() || argv[0].empty()) {
-    if (error) *error = "no program to start";
-    return std::nullopt;
-  }
+Result<pid_t> spawnDetached(const std::vector<std::string>& argv, const std::string& logPath) {
+  if (argv.empty() || argv[0].empty()) return Status::failure(EINVAL, "no program to start");
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attr;
   posix_spawn_file_actions_init(&actions);
@@ -277,10 +274,7 @@ std::optional<pid_t> spawnDetached(const std::vector<std::string>& argv, const s
   int rc = ::posix_spawn(&pid, argv[0].c_str(), &actions, &attr, args.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
-  if (rc != 0) {
-    if (error) *error = argv[0] + ": " + std::strerror(rc);
-    return std::nullopt;
-  }
+  if (rc != 0) return Status::failure(rc, argv[0] + ": " + std::strerror(rc));
   return pid;
 }
 
@@ -385,10 +379,9 @@ int startJob(const std::string& world, const std::string& label, Job& j, const A
   std::vector<std::string> argv = j.program;
   argv.push_back("--world");
   argv.push_back(world);
-  std::string why;
-  auto pid = spawner(argv, log, &why);
+  auto pid = spawner(argv, log);
   if (!pid) {
-    j.lastError = why;
+    j.lastError = pid.status().detail();
     j.pid = 0;
     return 1;
   }

@@ -33,11 +33,10 @@ struct ShownPrompt {
 };
 
 // Starts argv detached (its own session, stdin /dev/null, stdout and stderr appended to
-// logPath); the process id, or nullopt with *error.
-using AgentSpawner =
-    std::function<std::optional<pid_t>(const std::vector<std::string>& argv, const std::string& logPath, std::string* error)>;
+// logPath); the process id, or why it could not start.
+using AgentSpawner = std::function<Result<pid_t>(const std::vector<std::string>& argv, const std::string& logPath)>;
 // The default: posix_spawn with the argument vector as given.
-[[nodiscard]] std::optional<pid_t> spawnDetached(const std::vector<std::string>& argv, const std::string& logPath, std::string* error);
+Result<pid_t> spawnDetached(const std::vector<std::string>& argv, const std::string& logPath);
 
 class WorldServiceManager : public ServiceManager {
  public:

@@ -35,7 +35,7 @@ const char* const kSharedFiles[] = {kWorldDevicesFile, kWorldPropertiesFile, kWo
 
 }  // namespace
 
-bool World::Private::applyDevices(const DevicesFile& f, std::string* error) {
+Status World::Private::applyDevices(const DevicesFile& f) {
   std::string firstError;
   // Gone (or replaced under the same id by a world made anew): removal callbacks.
   for (auto it = devices.begin(); it != devices.end();) {
@@ -52,15 +52,15 @@ bool World::Private::applyDevices(const DevicesFile& f, std::string* error) {
     bool have = std::any_of(devices.begin(), devices.end(), [&](const Device& x) { return x.id == d.id; });
     if (have) continue;
     // Values written since the device came are in place before its services arrive.
-    std::string why;
-    if (mac->attach(withOverrides(d.fixture, d.id, properties), &why, d.id) == 0) {
-      if (firstError.empty()) firstError = path(kWorldDevicesFile) + ": device " + hexId(d.id) + " (" + d.profile + "): " + why;
+    if (auto attached = mac->attach(withOverrides(d.fixture, d.id, properties), d.id); !attached) {
+      if (firstError.empty())
+        firstError = path(kWorldDevicesFile) + ": device " + hexId(d.id) + " (" + d.profile + "): " + attached.status().detail();
       continue;
     }
     devices.push_back(d);
   }
-  if (!firstError.empty()) return fail(error, firstError);
-  return true;
+  if (!firstError.empty()) return fail(firstError);
+  return Status::success();
 }
 
 void World::Private::applyProperties(const PropertiesFile& f) {
@@ -114,71 +114,65 @@ void World::Private::applyApplications(const ApplicationsFile& given) {
 
 // Reads every shared file under a shared lock, then applies those that changed, outside the
 // lock (callbacks may write and take it again).
-bool World::Private::sync(bool initial, std::string* error) {
+Status World::Private::sync(bool initial) {
   std::map<std::string, std::string> bytes;
   {
     FileLock lock(lockFd, false);
-    if (!lock.held()) return fail(error, folder + ": cannot lock the world: " + errnoText(errno));
+    if (!lock.held()) return fail(folder + ": cannot lock the world: " + errnoText(errno));
     for (const char* file : kSharedFiles) {
-      auto b = readBytes(path(file), error);
-      if (!b) return false;
+      auto b = readBytes(path(file));
+      if (!b) return b.status();
       bytes[file] = std::move(*b);
     }
-    auto b = readBytes(path(kWorldInputFile), error);
-    if (!b) return false;
+    auto b = readBytes(path(kWorldInputFile));
+    if (!b) return b.status();
     bytes[kWorldInputFile] = std::move(*b);
   }
-  std::string firstError;
-  auto note = [&](const std::string& e) {
-    if (firstError.empty()) firstError = e;
+  // Every file is applied that can be; the first failure is what the caller hears.
+  Status firstError;
+  auto note = [&](Status e) {
+    if (firstError.ok()) firstError = std::move(e);
   };
   auto changed = [&](const char* file) { return initial || bytes[file] != known[file]; };
   // Devices before properties (values of a new device go in with it), properties before
   // system state (a device is complete before the events that may make clients look at it).
-  std::string e;
   if (changed(kWorldDevicesFile) || changed(kWorldPropertiesFile)) {
     PropertiesFile props;
-    if (parseBytes(path(kWorldPropertiesFile), bytes[kWorldPropertiesFile], &props, &e)) {
-      properties = props.services;
-    } else {
-      note(e);
-    }
+    if (Status s = parseBytes(path(kWorldPropertiesFile), bytes[kWorldPropertiesFile], &props)) properties = props.services;
+    else note(std::move(s));
   }
   if (changed(kWorldDevicesFile)) {
     DevicesFile f;
-    if (parseBytes(path(kWorldDevicesFile), bytes[kWorldDevicesFile], &f, &e)) {
-      if (!applyDevices(f, &e)) note(e);
-    } else {
-      note(e);
-    }
+    if (Status s = parseBytes(path(kWorldDevicesFile), bytes[kWorldDevicesFile], &f)) note(applyDevices(f));
+    else note(std::move(s));
     known[kWorldDevicesFile] = bytes[kWorldDevicesFile];
   }
   if (changed(kWorldPropertiesFile)) {
     PropertiesFile f;
-    if (parseBytes(path(kWorldPropertiesFile), bytes[kWorldPropertiesFile], &f, &e)) applyProperties(f);
+    // A malformed properties file was noted above.
+    if (parseBytes(path(kWorldPropertiesFile), bytes[kWorldPropertiesFile], &f)) applyProperties(f);
     known[kWorldPropertiesFile] = bytes[kWorldPropertiesFile];
   }
   if (changed(kWorldSystemFile)) {
     SystemFile f;
-    if (parseBytes(path(kWorldSystemFile), bytes[kWorldSystemFile], &f, &e)) applySystem(f, initial);
-    else note(e);
+    if (Status s = parseBytes(path(kWorldSystemFile), bytes[kWorldSystemFile], &f)) applySystem(f, initial);
+    else note(std::move(s));
     known[kWorldSystemFile] = bytes[kWorldSystemFile];
   }
   if (changed(kWorldApplicationsFile)) {
     ApplicationsFile f;
-    if (parseBytes(path(kWorldApplicationsFile), bytes[kWorldApplicationsFile], &f, &e)) applyApplications(f);
-    else note(e);
+    if (Status s = parseBytes(path(kWorldApplicationsFile), bytes[kWorldApplicationsFile], &f)) applyApplications(f);
+    else note(std::move(s));
     known[kWorldApplicationsFile] = bytes[kWorldApplicationsFile];
   }
   // Input last: it may move devices that arrived in the same pass.
   if (changed(kWorldInputFile)) {
     InputFile f;
-    if (parseBytes(path(kWorldInputFile), bytes[kWorldInputFile], &f, &e)) applyInput(f, initial);
-    else note(e);
+    if (Status s = parseBytes(path(kWorldInputFile), bytes[kWorldInputFile], &f)) applyInput(f, initial);
+    else note(std::move(s));
     known[kWorldInputFile] = bytes[kWorldInputFile];
   }
-  if (!firstError.empty()) return fail(error, firstError);
-  return true;
+  return firstError;
 }
 
 // Hands on the events numbered after the last seen, except this object's own. When the

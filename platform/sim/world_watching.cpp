@@ -60,25 +60,23 @@ void World::Private::followNewFolder() {
 int World::watchFd() const { return p_->inotifyFd; }
 
 Status World::processChanges() {
-  return asStatus([&](std::string* error) {
-    // Drain the notices; which file changed does not matter, the bytes tell. Notices about
-    // other entries of the parent folder are no reason to read anything.
-    alignas(inotify_event) char buf[4096];
-    bool any = false, relevant = false;
-    std::string name = fs::path(p_->folder).lexically_normal().filename().string();
-    ssize_t n;
-    while ((n = ::read(p_->inotifyFd, buf, sizeof buf)) > 0) {
-      any = true;
-      for (ssize_t off = 0; off + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
-        const auto* ev = reinterpret_cast<const inotify_event*>(buf + off);
-        if (ev->wd != p_->parentWatch || (ev->len > 0 && name == ev->name)) relevant = true;
-        off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
-      }
+  // Drain the notices; which file changed does not matter, the bytes tell. Notices about
+  // other entries of the parent folder are no reason to read anything.
+  alignas(inotify_event) char buf[4096];
+  bool any = false, relevant = false;
+  std::string name = fs::path(p_->folder).lexically_normal().filename().string();
+  ssize_t n;
+  while ((n = ::read(p_->inotifyFd, buf, sizeof buf)) > 0) {
+    any = true;
+    for (ssize_t off = 0; off + static_cast<ssize_t>(sizeof(inotify_event)) <= n;) {
+      const auto* ev = reinterpret_cast<const inotify_event*>(buf + off);
+      if (ev->wd != p_->parentWatch || (ev->len > 0 && name == ev->name)) relevant = true;
+      off += static_cast<ssize_t>(sizeof(inotify_event) + ev->len);
     }
-    if (any && !relevant) return true;
-    p_->followNewFolder();
-    return p_->sync(false, error);
-  });
+  }
+  if (any && !relevant) return Status::success();
+  p_->followNewFolder();
+  return p_->sync(false);
 }
 
 }  // namespace vl::sim

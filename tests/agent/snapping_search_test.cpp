@@ -49,8 +49,9 @@ class ButtonSearchFixture : public DesktopTest, public ::testing::WithParamInter
 TEST_P(ButtonSearchFixture, FindsTheExpectedButtonOrRefuses) {
   auto file = pl::readFile(desktopDir() + "/" + GetParam() + ".plist");
   ASSERT_TRUE(file) << file.error;
-  std::string error;
-  ASSERT_NE(sim::loadDesktopFixture(desk, *file.value, &error), 0u) << error;
+  auto opened = sim::loadDesktopFixture(desk, *file.value);
+  ASSERT_TRUE(opened) << opened.status().detail();
+  ASSERT_NE(*opened, 0u);
   AXElementRef window = focusedWindow();
   ASSERT_TRUE(window);
   std::string cancelTitle = file.value->stringFor("cancelTitle").value_or("Cancel");

@@ -8,6 +8,7 @@
 #include "agent/snapping/ax_helpers.h"
 #include "platform/sim/sim_desktop.h"
 #include "platform/sim/sim_desktop_world.h"
+#include "support/result_value.h"
 #include "support/sim_world.h"
 
 namespace vl {
@@ -18,14 +19,13 @@ TEST(SnappingWorld, ProcessesShareOneDesktop) {
   test::TempDir folder;
   VirtualRunLoop loop;
   sim::SimMac agentMac(&loop), toolMac, paneMac;
-  std::string error;
   RunningApplication agentApp;
   agentApp.bundleIdentifier = "quillon.Velmora.boa";
   agentApp.localizedName = "Velmora Manager";
-  auto agent = sim::SimDesktopWorld::open(folder.path(), agentMac.desktop(), agentApp, &error);
-  ASSERT_TRUE(agent) << error;
-  auto tool = sim::SimDesktopWorld::open(folder.path(), toolMac.desktop(), std::nullopt, &error, 999999);
-  ASSERT_TRUE(tool) << error;
+  auto agent = test::valueOf(sim::SimDesktopWorld::open(folder.path(), agentMac.desktop(), agentApp));
+  ASSERT_TRUE(agent);
+  auto tool = test::valueOf(sim::SimDesktopWorld::open(folder.path(), toolMac.desktop(), std::nullopt, 999999));
+  ASSERT_TRUE(tool);
 
   std::vector<std::string> activated;
   agentMac.desktop().desktop().observeActivation(
@@ -33,16 +33,15 @@ TEST(SnappingWorld, ProcessesShareOneDesktop) {
 
   // The tool opens a dialog in TextEdit; the agent sees the window focused and the activation.
   uint64_t dialog = 0;
-  ASSERT_TRUE(tool->edit(
-      [&](sim::SimDesktop& d, std::string*) {
-        int32_t pid = d.ensureApplication("TextEdit");
-        d.activate(pid);
-        dialog = d.openDialog(pid, {{"Cancel", "Save"}, std::string("Save"), {}, false, ""});
-        return dialog != 0;
-      },
-      &error))
-      << error;
-  ASSERT_TRUE(agent->processChanges(&error)) << error;
+  Status edited = tool->edit([&](sim::SimDesktop& d) {
+    int32_t pid = d.ensureApplication("TextEdit");
+    d.activate(pid);
+    dialog = d.openDialog(pid, {{"Cancel", "Save"}, std::string("Save"), {}, false, ""});
+    return dialog != 0 ? Status::success() : Status::failure(1, "no dialog opened");
+  });
+  ASSERT_TRUE(edited) << edited.detail();
+  Status read = agent->processChanges();
+  ASSERT_TRUE(read) << read.detail();
   loop.runUntilIdle();
   EXPECT_EQ(activated, std::vector<std::string>{"TextEdit"});
   EXPECT_EQ(agentMac.desktop().focusedWindow(), dialog);
@@ -59,8 +58,8 @@ TEST(SnappingWorld, ProcessesShareOneDesktop) {
   }
 
   // Another process (the settings window) reads the flag from the agent's window.
-  auto pane = sim::SimDesktopWorld::open(folder.path(), paneMac.desktop(), std::nullopt, &error, 999998);
-  ASSERT_TRUE(pane) << error;
+  auto pane = test::valueOf(sim::SimDesktopWorld::open(folder.path(), paneMac.desktop(), std::nullopt, 999998));
+  ASSERT_TRUE(pane);
   {
     Platform p = paneMac.platform();
     EXPECT_EQ(QS842getAXEnabledFromWindow(p.desktop, "quillon.Velmora.boa"), std::optional<bool>(true));
@@ -68,13 +67,19 @@ TEST(SnappingWorld, ProcessesShareOneDesktop) {
   EXPECT_EQ(paneMac.desktop().cursorPosition(), *paneMac.desktop().centreOf(paneMac.desktop().elementNamed("Save")));
 
   // The tool's own cursor move reaches the agent; the agent's own write never comes back.
-  ASSERT_TRUE(tool->edit([](sim::SimDesktop& d, std::string*) { d.moveCursor({10, 20}); return true; }, &error));
-  ASSERT_TRUE(agent->processChanges(&error));
+  ASSERT_TRUE(tool->edit([](sim::SimDesktop& d) {
+    d.moveCursor({10, 20});
+    return Status::success();
+  }));
+  ASSERT_TRUE(agent->processChanges());
   EXPECT_EQ(agentMac.desktop().cursorPosition(), (Point{10, 20}));
 
   // Taking the permission back reaches the agent.
-  ASSERT_TRUE(tool->edit([](sim::SimDesktop& d, std::string*) { d.setTrusted(false); return true; }, &error));
-  ASSERT_TRUE(agent->processChanges(&error));
+  ASSERT_TRUE(tool->edit([](sim::SimDesktop& d) {
+    d.setTrusted(false);
+    return Status::success();
+  }));
+  ASSERT_TRUE(agent->processChanges());
   EXPECT_FALSE(agentMac.desktop().trusted());
   EXPECT_EQ(agentMac.desktop().focusedWindow(), dialog) << "the agent's elements keep their ids";
 
@@ -83,7 +88,7 @@ TEST(SnappingWorld, ProcessesShareOneDesktop) {
   EXPECT_TRUE(std::filesystem::exists(ownFile));
   agent.reset();
   EXPECT_FALSE(std::filesystem::exists(ownFile));
-  ASSERT_TRUE(pane->processChanges(&error));
+  ASSERT_TRUE(pane->processChanges());
   for (const auto& a : paneMac.desktop().applications()) EXPECT_NE(a.bundleIdentifier, "quillon.Velmora.boa");
 }
 

@@ -58,10 +58,9 @@ struct Machine {
   }
 
   RegistryId attachMouse() {
-    std::string error;
-    RegistryId top = mac.attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), "generic-usb-optical-mouse", &error);
-    EXPECT_NE(top, 0u) << error;
-    return top;
+    auto top = mac.attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), "generic-usb-optical-mouse");
+    EXPECT_TRUE(top) << top.status().detail();
+    return top.valueOr(0);
   }
 
   std::optional<int32_t> written(RegistryId top, const std::string& key) {

@@ -46,10 +46,10 @@ class LaunchAgentTest : public test::SimWorld {
  protected:
   LaunchAgentTest()
       : manager(world.path(),
-                [this](const std::vector<std::string>& argv, const std::string& log, std::string* error) {
+                [this](const std::vector<std::string>& argv, const std::string& log) {
                   spawned.push_back(argv);
                   // Stands in for the agent: a real process that stays until it is stopped.
-                  return sim::spawnDetached({"/bin/sleep", "30"}, log, error);
+                  return sim::spawnDetached({"/bin/sleep", "30"}, log);
                 }),
         prompt(world.path()),
         workspace(home.path()) {

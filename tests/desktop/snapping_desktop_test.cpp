@@ -27,6 +27,7 @@
 #include "platform/linux/x11_desktop.h"
 #include "tests/desktop/desktop_env.h"
 #include "tests/support/private_bus.h"
+#include "tests/support/result_value.h"
 #include "tests/support/sim_world.h"
 
 namespace vl {
@@ -154,9 +155,8 @@ class SnappingOnXvfb : public test::SimWorld {
     platform.sleeper = &sleeper;
 
     // The desktop port hears activations from before the program starts, on a loop of the test's.
-    std::string error;
-    loop = linux_::SdEventRunLoop::create(&error);
-    ASSERT_TRUE(loop) << error;
+    loop = test::valueOf(linux_::SdEventRunLoop::create());
+    ASSERT_TRUE(loop);
     linux_::LinuxDesktopOptions dopt;
     dopt.display = desktop->display.name();
     dopt.userBusAddress = desktop->bus.address();

@@ -278,8 +278,8 @@ RunResult runSettings(const std::vector<std::string>& args, const std::vector<st
 
 TEST(SettingsProgram, ScreenshotOfAGoodPaneAndRefusalsOfBrokenOnes) {
   TempDir tmp;
-  std::string error;
-  ASSERT_NE(sim::World::create(tmp / "world", {}, false, &error), nullptr) << error;
+  auto created = sim::World::create(tmp / "world", {}, false);
+  ASSERT_TRUE(created) << created.status().detail();
   std::vector<std::string> env = {"QT_QPA_PLATFORM=offscreen", "XDG_DATA_HOME=" + (tmp / "data"),
                                   "XDG_RUNTIME_DIR=" + (tmp / "run")};
   fs::create_directories(tmp / "run");

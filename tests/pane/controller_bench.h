@@ -50,7 +50,7 @@ class PaneBench : public SimWorld {
   PaneBench()
       : workspace(home.path()),
         services(home.path() + "/world",
-                 [this](const std::vector<std::string>& argv, const std::string&, std::string*) -> std::optional<pid_t> {
+                 [this](const std::vector<std::string>& argv, const std::string&) -> Result<pid_t> {
                    spawned.push_back(argv);
                    return static_cast<pid_t>(7000 + spawned.size());
                  }),

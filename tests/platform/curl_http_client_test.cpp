@@ -16,6 +16,7 @@
 #include "core/runloop/virtual_runloop.h"
 #include "platform/linux/curl_http_client.h"
 #include "platform/linux/sd_event_runloop.h"
+#include "support/result_value.h"
 
 namespace vl {
 namespace {
@@ -91,12 +92,7 @@ int closedPort() {
   return ntohs(a.sin_port);
 }
 
-std::unique_ptr<SdEventRunLoop> makeLoop() {
-  std::string error;
-  auto loop = SdEventRunLoop::create(&error);
-  EXPECT_TRUE(loop) << error;
-  return loop;
-}
+std::unique_ptr<SdEventRunLoop> makeLoop() { return test::valueOf(SdEventRunLoop::create()); }
 
 // Runs the real loop until done() or a generous bound of passes (a failing test ends, a
 // passing one returns as soon as the answer is in).

@@ -12,6 +12,7 @@
 
 #include "platform/linux/dbus_notifications.h"
 #include "platform/linux/sd_event_runloop.h"
+#include "support/result_value.h"
 
 namespace vl {
 namespace {
@@ -34,13 +35,12 @@ class DbusNotificationsTest : public ::testing::Test {
   void SetUp() override {
     const char* bus = std::getenv("DBUS_SESSION_BUS_ADDRESS");
     if (!bus || !*bus) GTEST_SKIP() << "no session bus (DBUS_SESSION_BUS_ADDRESS unset); scripts/test runs these under dbus-run-session";
-    std::string error;
-    loop = SdEventRunLoop::create(&error);
-    ASSERT_TRUE(loop) << error;
-    pane = DbusNotifications::connect(*loop, &error);
-    ASSERT_TRUE(pane) << error;
-    agent = DbusNotifications::connect(*loop, &error);
-    ASSERT_TRUE(agent) << error;
+    loop = test::valueOf(SdEventRunLoop::create());
+    ASSERT_TRUE(loop);
+    pane = test::valueOf(DbusNotifications::connect(*loop));
+    ASSERT_TRUE(pane);
+    agent = test::valueOf(DbusNotifications::connect(*loop));
+    ASSERT_TRUE(agent);
   }
   // Runs the loop until count notifications arrived or a second passed.
   void waitFor(const std::vector<Received>& got, size_t count) {

@@ -40,9 +40,8 @@ TEST(XdgPaths, FoldersFollowTheEnvironmentWithTheConventionalFallbacks) {
   };
   ASSERT_EQ(::mkdir((tmp.path() + "/run").c_str(), 0700), 0);
   for (const auto& c : cases) {
-    std::string error;
-    auto p = XdgPaths::create(c.env, "/res", &error);
-    ASSERT_TRUE(p) << c.name << ": " << error;
+    auto p = XdgPaths::create(c.env, "/res");
+    ASSERT_TRUE(p) << c.name << ": " << p.status().detail();
     EXPECT_EQ(p->applicationSupport(), c.support) << c.name;
     EXPECT_EQ(p->applicationSupport(Domain::User), c.support) << c.name;
     EXPECT_EQ(p->preferences(), c.prefs) << c.name;
@@ -86,9 +85,9 @@ TEST(XdgPaths, ATemporaryFolderOthersCouldReachIsRefused) {
     EXPECT_EQ(error.find(c.path), 0u) << error;
   }
   XdgEnvironment env{"", "", "", "", {}, ::getuid()};
-  std::string error;
-  EXPECT_FALSE(XdgPaths::create(env, "", &error));
-  EXPECT_NE(error.find("HOME"), std::string::npos);
+  auto homeless = XdgPaths::create(env, "");
+  EXPECT_FALSE(homeless);
+  EXPECT_NE(homeless.status().detail().find("HOME"), std::string::npos);
 }
 
 TEST(LinuxSystemInfo, VersionsComeFromOsReleaseElseTheKernel) {

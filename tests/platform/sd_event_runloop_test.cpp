@@ -8,6 +8,7 @@
 #include "core/runloop/virtual_runloop.h"
 #include "platform/linux/sd_event_runloop.h"
 #include "runloop_cases.h"
+#include "support/result_value.h"
 
 namespace vl {
 namespace {
@@ -18,12 +19,7 @@ using test::RunLoopCase;
 // Half a millisecond: every case is over in 2 ms of real time.
 constexpr double kUnit = 0.0005;
 
-std::unique_ptr<SdEventRunLoop> makeLoop() {
-  std::string error;
-  auto loop = SdEventRunLoop::create(&error);
-  EXPECT_TRUE(loop) << error;
-  return loop;
-}
+std::unique_ptr<SdEventRunLoop> makeLoop() { return test::valueOf(SdEventRunLoop::create()); }
 
 class RunLoopTable : public ::testing::TestWithParam<RunLoopCase> {};
 

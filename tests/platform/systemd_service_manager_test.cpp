@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -66,7 +67,7 @@ TEST(AgentFiles, UnitTextQuotesEveryArgumentForSystemd) {
   EXPECT_FALSE(linux_::systemdQuote("/bad\xff")) << "not UTF-8";
 
   AgentDefinition agent{kLabel, {"/opt/it's \"odd\"/Velmora Manager"}, true, "/x.plist"};
-  auto text = linux_::unitText(agent, nullptr);
+  auto text = linux_::unitText(agent);
   ASSERT_TRUE(text);
   auto l = lines(*text);
   auto has = [&](const std::string& line) { return std::find(l.begin(), l.end(), line) != l.end(); };
@@ -76,7 +77,7 @@ TEST(AgentFiles, UnitTextQuotesEveryArgumentForSystemd) {
   EXPECT_TRUE(has("RestartPreventExitStatus=1 2 70"));
   EXPECT_TRUE(has("WantedBy=default.target"));
   agent.runAtLoad = false;
-  EXPECT_EQ(linux_::unitText(agent, nullptr)->find("WantedBy"), std::string::npos);
+  EXPECT_EQ(linux_::unitText(agent)->find("WantedBy"), std::string::npos);
 }
 
 TEST(AgentFiles, UnitNamesAndAutostartEntries) {
@@ -94,11 +95,35 @@ TEST(AgentFiles, UnitNamesAndAutostartEntries) {
   };
   for (const auto& c : cases) EXPECT_EQ(linux_::desktopExecQuote(c.argument), c.exec) << c.argument;
   AgentDefinition agent{kLabel, {"/opt/odd\\dir\nline/Velmora Manager"}, true, "/x.plist"};
-  auto text = linux_::autostartEntryText(agent, nullptr);
+  auto text = linux_::autostartEntryText(agent);
   ASSERT_TRUE(text);
   // The key file escapes the Exec value's own backslashes and the newline once more.
   EXPECT_NE(text->find("Exec=\"/opt/odd\\\\\\\\dir\\nline/Velmora Manager\"\n"), std::string::npos) << *text;
   EXPECT_EQ(linux_::keyFileUnescape(linux_::keyFileEscape(" lead\\\n")), " lead\\\n");
+}
+
+// A program that cannot start is a failure carrying the errno and naming the program; one that
+// ran gives its exit status, whatever it was.
+TEST(AgentFiles, StartingAndRunningSayWhyAProgramDidNotRun) {
+  test::TempDir dir;
+  const std::string log = dir.path() + "/out.log";
+  auto missing = linux_::spawnDetached({dir.path() + "/no-such-program"}, log);
+  ASSERT_FALSE(missing);
+  EXPECT_EQ(missing.status().code(), ENOENT);
+  EXPECT_NE(missing.status().detail().find("no-such-program"), std::string::npos) << missing.status().detail();
+  EXPECT_EQ(linux_::spawnDetached({}, log).status().code(), EINVAL);
+
+  std::string output;
+  auto notRun = linux_::runAndWait({dir.path() + "/no-such-program"}, &output);
+  ASSERT_FALSE(notRun);
+  EXPECT_EQ(notRun.status().code(), ENOENT);
+  auto said = linux_::runAndWait({"/bin/echo", "said"}, &output);
+  ASSERT_TRUE(said) << said.status().detail();
+  EXPECT_EQ(*said, 0);
+  EXPECT_EQ(output, "said\n");
+  auto refused = linux_::runAndWait({"/bin/false"}, &output);
+  ASSERT_TRUE(refused) << "a non-zero exit is a result, not a failure to run";
+  EXPECT_EQ(*refused, 1);
 }
 
 // A stand-in user manager on a private bus, with a home of its own.
@@ -249,7 +274,7 @@ TEST(PkexecPrompt, ARequestIsOnePromptForTheHelperWithTheMessageFirst) {
   std::ofstream(helper) << "#!/bin/true\n";
   ::chmod(helper.c_str(), 0755);
   linux_::PkexecAdminPrompt prompt(
-      [&](const std::vector<std::string>& argv, std::string* output, std::string*) {
+      [&](const std::vector<std::string>& argv, std::string* output) {
         ran.push_back(argv);
         if (answer == 1) *output = "rm -rf: /x: Operation not permitted\n";
         return answer;
@@ -282,7 +307,7 @@ TEST(PkexecPrompt, ARequestIsOnePromptForTheHelperWithTheMessageFirst) {
     EXPECT_EQ(r.code, c.code) << c.status;
   }
   EXPECT_NE(r.text.find("Operation not permitted"), std::string::npos) << "the helper's report comes back";
-  linux_::PkexecAdminPrompt missing([&](const auto&, auto*, auto*) { return 0; }, "/usr/bin/pkexec",
+  linux_::PkexecAdminPrompt missing([&](const auto&, auto*) { return 0; }, "/usr/bin/pkexec",
                                     dir.path() + "/none");
   EXPECT_EQ(missing.runPrivileged("why", ops).outcome, AdminResult::Outcome::Failed);
 }

@@ -11,6 +11,7 @@
 #include "core/plist/codec.h"
 #include "core/runloop/virtual_runloop.h"
 #include "platform/sim/world.h"
+#include "support/result_value.h"
 #include "support/sim_world.h"
 
 extern char** environ;
@@ -20,6 +21,7 @@ namespace {
 
 using sim::World;
 using test::TempDir;
+using test::valueOf;
 
 constexpr const char* kMouse = "generic-usb-optical-mouse";
 constexpr const char* kMagicMouse = "magic-mouse-2-bluetooth";
@@ -56,14 +58,10 @@ struct InputWatcher {
 class WorldInputTest : public ::testing::Test {
  protected:
   WorldInputTest() {
-    std::string error;
-    a = World::create(dir.path(), options("velmora-sim", &loopA), false, &error);
-    EXPECT_TRUE(a) << error;
-    mouse = a->attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), kMouse, &error);
-    EXPECT_NE(mouse, 0u) << error;
-    EXPECT_NE(a->attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), kMagicMouse, &error), 0u) << error;
-    b = World::open(dir.path(), options("settings", &loopB), &error);
-    EXPECT_TRUE(b) << error;
+    a = valueOf(World::create(dir.path(), options("velmora-sim", &loopA), false));
+    mouse = valueOf(a->attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), kMouse));
+    EXPECT_NE(valueOf(a->attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), kMagicMouse)), 0u);
+    b = valueOf(World::open(dir.path(), options("settings", &loopB)));
     location = a->mac().registry().property(a->mac().eventServicesOf(mouse).front(), "LocationID")->unsignedIntValue();
     hid = a->mac().pointerDevicesAt(location).front();
   }
@@ -75,7 +73,6 @@ class WorldInputTest : public ::testing::Test {
     return o;
   }
   void syncB() {
-    std::string error;
     EXPECT_TRUE(b->processChanges());
     loopB.runUntilIdle();
   }
@@ -91,7 +88,6 @@ class WorldInputTest : public ::testing::Test {
 TEST_F(WorldInputTest, ReportsAndMovementsReachTheOtherProcessOnceInOrder) {
   InputWatcher inA(a->mac(), location), inB(b->mac(), location);
   ASSERT_EQ(inB.devices.size(), 1u);
-  std::string error;
   ASSERT_TRUE(a->postInputReport(hid, {axis(kHIDUsage_GD_X, 5, 77), axis(kHIDUsage_GD_Y, -3, 77)}));
   ASSERT_TRUE(a->postMouseMoved(2.5, -1));
   ASSERT_TRUE(a->postInputReport(hid, {axis(kHIDUsage_GD_X, 9, 78), axis(kHIDUsage_GD_Y, 0, 78)}));
@@ -110,8 +106,8 @@ TEST_F(WorldInputTest, ReportsAndMovementsReachTheOtherProcessOnceInOrder) {
   syncB();
   EXPECT_EQ(inB.moves, (std::vector<double>{2.5, 7}));
   VirtualRunLoop loopC;
-  auto c = World::open(dir.path(), options("later", &loopC), &error);
-  ASSERT_TRUE(c) << error;
+  auto c = valueOf(World::open(dir.path(), options("later", &loopC)));
+  ASSERT_TRUE(c);
   InputWatcher inC(c->mac(), location);
   ASSERT_TRUE(c->processChanges());
   loopC.runUntilIdle();
@@ -123,7 +119,6 @@ TEST_F(WorldInputTest, ReportsAndMovementsReachTheOtherProcessOnceInOrder) {
 }
 
 TEST_F(WorldInputTest, TheEventFileStaysBounded) {
-  std::string error;
   for (int i = 0; i < 40; ++i) ASSERT_TRUE(a->postMouseMoved(i, 0));
   auto f = pl::readFile(dir.path() + "/" + sim::kWorldInputFile);
   ASSERT_TRUE(f) << f.error;

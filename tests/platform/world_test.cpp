@@ -16,6 +16,7 @@
 #include "platform/linux/sd_event_runloop.h"
 #include "platform/sim/host_process.h"
 #include "platform/sim/world.h"
+#include "support/result_value.h"
 #include "support/sim_world.h"
 
 namespace vl {
@@ -24,6 +25,7 @@ namespace {
 using sim::World;
 using sim::WorldOptions;
 using test::TempDir;
+using test::valueOf;
 
 constexpr const char* kMouse = "generic-usb-optical-mouse";
 constexpr const char* kReceiver = "logitech-unifying-receiver";
@@ -70,11 +72,8 @@ struct Observer {
 class WorldTest : public ::testing::Test {
  protected:
   WorldTest() {
-    std::string error;
-    a = World::create(dir.path(), options("agent", &loopA), false, &error);
-    EXPECT_TRUE(a) << error;
-    b = World::open(dir.path(), options("pane", &loopB), &error);
-    EXPECT_TRUE(b) << error;
+    a = valueOf(World::create(dir.path(), options("agent", &loopA), false));
+    b = valueOf(World::open(dir.path(), options("pane", &loopB)));
   }
   static WorldOptions options(const char* name, RunLoop* loop) {
     WorldOptions o;
@@ -85,14 +84,10 @@ class WorldTest : public ::testing::Test {
     return o;
   }
   RegistryId attach(World& w, const std::string& profile) {
-    std::string error;
-    RegistryId id = w.attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), profile, &error);
-    EXPECT_NE(id, 0u) << error;
-    return id;
+    return valueOf(w.attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), profile));
   }
   // b catches up with the folder and delivers what it learnt.
   void syncB() {
-    std::string error;
     EXPECT_TRUE(b->processChanges());
     loopB.runUntilIdle();
   }
@@ -127,11 +122,10 @@ TEST_F(WorldTest, DeviceAttachedInOneProcessArrivesInTheOtherWithTheSameIds) {
   EXPECT_EQ(b->mac().profileOf(receiver), kReceiver);
 
   // A process that starts later agrees too, and ids are never reused after a detach.
-  std::string error;
   ASSERT_TRUE(a->detach(mouse));
   VirtualRunLoop loopC;
-  auto c = World::open(dir.path(), options("later", &loopC), &error);
-  ASSERT_TRUE(c) << error;
+  auto c = valueOf(World::open(dir.path(), options("later", &loopC)));
+  ASSERT_TRUE(c);
   EXPECT_EQ(c->mac().attachedDevices(), std::vector<RegistryId>{receiver});
   EXPECT_EQ(subtree(*c, receiver), subtree(*a, receiver));
   EXPECT_EQ(attach(*c, kMouse), sim::kWorldFirstBlock + 2 * sim::kWorldBlockSize);
@@ -152,21 +146,20 @@ TEST_F(WorldTest, ServiceWritesAreSharedAndKeptInTheHistory) {
   EXPECT_EQ(b->mac().registry().property(svc, "QuillonMID"), pl::Value::uint32(0x4082));
   EXPECT_FALSE(b->mac().registry().property(svc, "HIDMouseAcceleration")) << "a refused write changes nothing";
 
-  std::string error;
-  auto history = b->history(0, &error);
-  ASSERT_EQ(history.size(), 3u) << error;
+  auto history = valueOf(b->history(0));
+  ASSERT_EQ(history.size(), 3u);
   EXPECT_EQ(history[0].key, "HIDPointerResolution");
   EXPECT_EQ(history[0].service, svc);
   EXPECT_EQ(history[0].writer, "agent");
   EXPECT_DOUBLE_EQ(history[0].time, 1.7e9);
   EXPECT_EQ(history[1].value, pl::Value::uint32(0x4082));
   EXPECT_FALSE(history[2].accepted);
-  EXPECT_TRUE(b->history(1.8e9, &error).empty());
+  EXPECT_TRUE(valueOf(b->history(1.8e9)).empty());
 
   // Written values are in place before the services arrive in a process that starts later.
   VirtualRunLoop loopC;
-  auto c = World::open(dir.path(), options("later", &loopC), &error);
-  ASSERT_TRUE(c) << error;
+  auto c = valueOf(World::open(dir.path(), options("later", &loopC)));
+  ASSERT_TRUE(c);
   EXPECT_EQ(c->mac().registry().property(svc, "HIDPointerResolution"), pl::Value::int32(600 << 16));
 
   // The writer's own change comes back as a notice and does nothing.
@@ -226,15 +219,17 @@ TEST_F(WorldTest, UnknownIdsAndMalformedFixturesAreRefusedBeforeTheyReachTheFold
   EXPECT_NE(error.find("0x100009000"), std::string::npos) << error;
   pl::Dict broken;
   broken["tree"] = pl::Value(pl::Dict{{"name", pl::Value("x")}});
-  EXPECT_EQ(a->attach(pl::Value(broken), &error), 0u);
+  auto refused = a->attach(pl::Value(broken));
+  EXPECT_FALSE(refused);
+  error = refused.status().detail();
   EXPECT_NE(error.find("classes"), std::string::npos) << error;
-  EXPECT_EQ(a->attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), "no-such-device", &error), 0u);
-  EXPECT_EQ(a->attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), "../devices/generic-usb-optical-mouse", &error), 0u)
+  EXPECT_FALSE(a->attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), "no-such-device"));
+  EXPECT_FALSE(a->attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), "../devices/generic-usb-optical-mouse"))
       << "a name with a slash is a path, and this one has no .plist";
   syncB();
   EXPECT_TRUE(b->devices().empty());
   VirtualRunLoop loopC;
-  EXPECT_TRUE(World::open(dir.path(), options("later", &loopC), &error)) << error;
+  EXPECT_TRUE(valueOf(World::open(dir.path(), options("later", &loopC))));
 }
 
 TEST_F(WorldTest, DamagedFilesGiveAnErrorNamingTheFileAndKeepTheLastGoodState) {
@@ -273,8 +268,9 @@ TEST_F(WorldTest, DamagedFilesGiveAnErrorNamingTheFileAndKeepTheLastGoodState) {
     EXPECT_NE(error.find(c.says), std::string::npos) << error;
     EXPECT_EQ(b->mac().attachedDevices(), std::vector<RegistryId>{top}) << c.content;
     VirtualRunLoop loopC;
-    std::string openError;
-    EXPECT_FALSE(World::open(dir.path(), options("later", &loopC), &openError));
+    auto reopened = World::open(dir.path(), options("later", &loopC));
+    EXPECT_FALSE(reopened);
+    std::string openError = reopened.status().detail();
     EXPECT_NE(openError.find(c.says), std::string::npos) << openError;
     {
       std::ofstream out(dir.path() + "/" + c.file, std::ios::trunc);
@@ -282,9 +278,9 @@ TEST_F(WorldTest, DamagedFilesGiveAnErrorNamingTheFileAndKeepTheLastGoodState) {
     }
     EXPECT_TRUE(b->processChanges());
   }
-  std::string error;
-  EXPECT_FALSE(World::open(dir.path() + "/nowhere", options("x", nullptr), &error));
-  EXPECT_NE(error.find("no world"), std::string::npos);
+  auto nowhere = World::open(dir.path() + "/nowhere", options("x", nullptr));
+  EXPECT_FALSE(nowhere);
+  EXPECT_NE(nowhere.status().detail().find("no world"), std::string::npos);
 }
 
 TEST_F(WorldTest, AFifoOrAnOversizedFileInPlaceOfAWorldFileIsRefusedWithoutWaiting) {
@@ -331,7 +327,6 @@ TEST_F(WorldTest, WritersThatDoNotSeeEachOtherLoseNothing) {
     ServiceRef s = i % 2 ? sb : sa;
     ASSERT_TRUE(s->setProperty("Key" + std::to_string(i), pl::Value(i)));
   }
-  std::string error;
   ASSERT_TRUE(a->setSystemAcceleration("HIDMouseAcceleration", 1.0));
   ASSERT_TRUE(b->setSystemAcceleration("HIDTrackpadAcceleration", 2.0));
   ASSERT_TRUE(a->processChanges());
@@ -342,7 +337,7 @@ TEST_F(WorldTest, WritersThatDoNotSeeEachOtherLoseNothing) {
     EXPECT_EQ(w->mac().systemAcceleration("HIDMouseAcceleration"), 1.0);
     EXPECT_EQ(w->mac().systemAcceleration("HIDTrackpadAcceleration"), 2.0);
   }
-  EXPECT_EQ(a->history(0, &error).size(), 6u);
+  EXPECT_EQ(valueOf(a->history(0)).size(), 6u);
 }
 
 TEST_F(WorldTest, ConcurrentWritersLoseNothing) {
@@ -360,26 +355,24 @@ TEST_F(WorldTest, ConcurrentWritersLoseNothing) {
   ta.join();
   tb.join();
   VirtualRunLoop loopC;
-  std::string error;
-  auto c = World::open(dir.path(), options("later", &loopC), &error);
-  ASSERT_TRUE(c) << error;
+  auto c = valueOf(World::open(dir.path(), options("later", &loopC)));
+  ASSERT_TRUE(c);
   for (const char* prefix : {"A", "B"})
     for (int i = 0; i < kWrites; ++i)
       EXPECT_TRUE(c->mac().registry().property(svc, prefix + std::to_string(i))) << prefix << i;
-  EXPECT_EQ(c->history(0, &error).size(), 2u * kWrites);
+  EXPECT_EQ(valueOf(c->history(0)).size(), 2u * kWrites);
 }
 
 TEST_F(WorldTest, HistoryKeepsTheNewestWritesUpToItsLimit) {
   WorldOptions small = options("small", nullptr);
   small.historyLimit = 10;
-  std::string error;
-  auto w = World::open(dir.path(), small, &error);
-  ASSERT_TRUE(w) << error;
+  auto w = valueOf(World::open(dir.path(), small));
+  ASSERT_TRUE(w);
   RegistryId top = attach(*w, kMouse);
   ServiceRef s = w->mac().serviceFor(w->mac().eventServicesOf(top).front());
   for (int i = 0; i < 35; ++i) EXPECT_TRUE(s->setProperty("HIDPointerResolution", pl::Value(i)).ok());
-  auto history = w->history(0, &error);
-  ASSERT_EQ(history.size(), 10u) << error;
+  auto history = valueOf(w->history(0));
+  ASSERT_EQ(history.size(), 10u);
   EXPECT_EQ(history.front().value, pl::Value(25));
   EXPECT_EQ(history.back().value, pl::Value(34));
   size_t files = 0;
@@ -391,13 +384,12 @@ TEST_F(WorldTest, RunningApplicationsAreSharedWithWorldWideProcessIds) {
   RunningApplication pane;
   pane.bundleIdentifier = "quillon.Velmora.prefpane";
   pane.localizedName = "Velmora";
-  std::string error;
-  auto p1 = a->launchApplication(pane, true, &error);
-  ASSERT_TRUE(p1) << error;
+  auto p1 = a->launchApplication(pane, true);
+  ASSERT_TRUE(p1) << p1.status().detail();
   RunningApplication editor;
   editor.bundleIdentifier = "com.example.editor";
-  auto p2 = b->launchApplication(editor, true, &error);
-  ASSERT_TRUE(p2) << error;
+  auto p2 = b->launchApplication(editor, true);
+  ASSERT_TRUE(p2) << p2.status().detail();
   EXPECT_NE(*p1, *p2);
   syncB();
   ASSERT_TRUE(a->processChanges());
@@ -414,18 +406,17 @@ TEST_F(WorldTest, RunningApplicationsAreSharedWithWorldWideProcessIds) {
 }
 
 TEST_F(WorldTest, ApplicationsKnowTheirStartAndQuitWhenAsked) {
-  std::string error;
   RunningApplication pane;
   pane.bundleIdentifier = "quillon.Velmora.prefpane";
-  auto simulated = a->launchApplication(pane, false, &error);
-  ASSERT_TRUE(simulated) << error;
+  auto simulated = a->launchApplication(pane, false);
+  ASSERT_TRUE(simulated) << simulated.status().detail();
   // A real process stands in for the agent.
-  auto child = sim::spawnDetached({"/bin/sleep", "30"}, dir.path() + "/sleep.log", &error);
-  ASSERT_TRUE(child) << error;
+  auto child = sim::spawnDetached({"/bin/sleep", "30"}, dir.path() + "/sleep.log");
+  ASSERT_TRUE(child) << child.status().detail();
   RunningApplication agent;
   agent.processIdentifier = *child;
   agent.bundleIdentifier = "quillon.Velmora.boa";
-  ASSERT_EQ(a->recordHostProcess(agent, &error), *child) << error;
+  ASSERT_EQ(valueOf(a->recordHostProcess(agent)), *child);
   syncB();
   ASSERT_EQ(b->workspace().runningApplications().size(), 2u);
   // A simulated application started when the world's clock said; a real one when the kernel says.
@@ -458,10 +449,9 @@ TEST_F(WorldTest, AWorldMadeAnewReplacesTheDevicesOfRunningProcesses) {
   Observer seen(b->mac());
   seen.client->registerRemovalCallback(b->mac().serviceFor(b->mac().eventServicesOf(old).front()),
                                        [&](const ServiceRef&) { seen.events.push_back("old removed"); });
-  std::string error;
-  EXPECT_FALSE(World::create(dir.path(), options("init", nullptr), false, &error));
-  auto fresh = World::create(dir.path(), options("init", nullptr), true, &error);
-  ASSERT_TRUE(fresh) << error;
+  EXPECT_FALSE(World::create(dir.path(), options("init", nullptr), false));
+  auto fresh = valueOf(World::create(dir.path(), options("init", nullptr), true));
+  ASSERT_TRUE(fresh);
   RegistryId again = attach(*fresh, kMouse);
   EXPECT_GT(again, old);
   syncB();
@@ -475,9 +465,8 @@ TEST_F(WorldTest, AFolderRemovedAndMadeAgainIsWatchedAgain) {
   attach(*a, kMouse);
   syncB();
   std::filesystem::remove_all(dir.path());
-  std::string error;
-  auto fresh = World::create(dir.path(), options("init", nullptr), false, &error);
-  ASSERT_TRUE(fresh) << error;
+  auto fresh = valueOf(World::create(dir.path(), options("init", nullptr), false));
+  ASSERT_TRUE(fresh);
   RegistryId mouse = attach(*fresh, kMouse);
   syncB();
   EXPECT_EQ(b->mac().attachedDevices(), std::vector<RegistryId>{mouse});
@@ -490,16 +479,15 @@ TEST_F(WorldTest, AFolderRemovedAndMadeAgainIsWatchedAgain) {
 
 TEST(WorldOnARealLoop, ChangesArriveThroughTheWatchDescriptor) {
   TempDir dir;
-  std::string error;
-  auto loop = linux_::SdEventRunLoop::create(&error);
-  ASSERT_TRUE(loop) << error;
+  auto loop = valueOf(linux_::SdEventRunLoop::create());
+  ASSERT_TRUE(loop);
   WorldOptions agentOptions;
   agentOptions.processName = "agent";
   agentOptions.runLoop = loop.get();
-  auto tool = World::create(dir.path(), WorldOptions{}, false, &error);
-  ASSERT_TRUE(tool) << error;
-  auto agent = World::open(dir.path(), agentOptions, &error);
-  ASSERT_TRUE(agent) << error;
+  auto tool = valueOf(World::create(dir.path(), WorldOptions{}, false));
+  ASSERT_TRUE(tool);
+  auto agent = valueOf(World::open(dir.path(), agentOptions));
+  ASSERT_TRUE(agent);
   std::string syncError;
   // A failed read is left in syncError; the event awaited below is what the test checks.
   loop->watchFd(agent->watchFd(), [&] {

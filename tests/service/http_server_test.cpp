@@ -18,6 +18,7 @@
 #include "core/plist/codec.h"
 #include "service/storage_suite.h"
 #include "tools/service/http_server.h"
+#include "support/result_value.h"
 
 namespace svc::test {
 namespace {
@@ -91,10 +92,9 @@ class ServiceOverSocket : public testing::Test {
  protected:
   void SetUp() override { startServer([](HttpServerOptions&) {}); }
   void startServer(const std::function<void(HttpServerOptions&)>& adjust) {
-    std::string error;
-    storage_ = openSqliteStorage(folder_.path() + "/s.sqlite", &error);
-    ASSERT_TRUE(storage_) << error;
-    service_ = std::make_unique<Service>(*storage_, *Catalogue::parse("vl Velmora2.2.3.dmg\n", &error),
+    storage_ = vl::test::valueOf(openSqliteStorage(folder_.path() + "/s.sqlite"));
+    ASSERT_TRUE(storage_);
+    service_ = std::make_unique<Service>(*storage_, *Catalogue::parse("vl Velmora2.2.3.dmg\n"),
                                          [] { return int64_t{1}; });
     HttpServerOptions options;
     options.port = 0;
@@ -107,7 +107,8 @@ class ServiceOverSocket : public testing::Test {
       log_.push_back(line);
     };
     server_ = std::make_unique<HttpServer>(*service_, options);
-    ASSERT_TRUE(server_->bind(&error)) << error;
+    vl::Status bindResult = server_->bind();
+    ASSERT_TRUE(bindResult) << bindResult.detail();
     thread_ = std::thread([this] { server_->run(); });
     client_ = std::make_unique<httplib::Client>("127.0.0.1", server_->port());
     client_->set_read_timeout(10, 0);
@@ -320,17 +321,18 @@ size_t collect(char* data, size_t size, size_t count, void* out) {
 TEST(ServiceServerTls, ServesHttpsWithTheGivenCertificate) {
   std::string data = VELMORA_TEST_DATA;
   TempFolder folder;
-  std::string error;
-  auto storage = openSqliteStorage(folder.path() + "/s.sqlite", &error);
-  ASSERT_TRUE(storage) << error;
-  Service service(*storage, *Catalogue::parse("vl Velmora2.2.3.dmg\n", &error), [] { return int64_t{1}; });
+  auto storage = vl::test::valueOf(openSqliteStorage(folder.path() + "/s.sqlite"));
+  ASSERT_TRUE(storage);
+  Service service(*storage, *Catalogue::parse("vl Velmora2.2.3.dmg\n"), [] { return int64_t{1}; });
   HttpServerOptions options;
   options.tlsCertPem = readFile(data + "/service/loopback-cert.pem");
   options.tlsKeyPem = readFile(data + "/service/loopback-key.pem");
   ASSERT_FALSE(options.tlsCertPem.empty());
   HttpServer server(service, options);
-  ASSERT_TRUE(server.bind(&error)) << error;
-  ASSERT_TRUE(server.start(&error)) << error;
+  vl::Status bindResult = server.bind();
+  ASSERT_TRUE(bindResult) << bindResult.detail();
+  vl::Status startResult = server.start();
+  ASSERT_TRUE(startResult) << startResult.detail();
   std::thread serving([&] { server.run(); });
   EXPECT_EQ(server.baseUrl().rfind("https://127.0.0.1:", 0), 0u) << server.baseUrl();
 
@@ -361,27 +363,28 @@ TEST(ServiceServerTls, ServesHttpsWithTheGivenCertificate) {
 
 TEST(ServiceServerTls, AnUnusableKeyIsReportedAtStart) {
   TempFolder folder;
-  std::string error;
-  auto storage = openSqliteStorage(folder.path() + "/s.sqlite", &error);
+  auto storage = vl::test::valueOf(openSqliteStorage(folder.path() + "/s.sqlite"));
   ASSERT_TRUE(storage);
-  Service service(*storage, *Catalogue::parse("", &error), [] { return int64_t{0}; });
+  Service service(*storage, *Catalogue::parse(""), [] { return int64_t{0}; });
   HttpServerOptions options;
   options.tlsCertPem = readFile(std::string(VELMORA_TEST_DATA) + "/service/loopback-cert.pem");
   options.tlsKeyPem = "not a key";
   HttpServer server(service, options);
-  ASSERT_TRUE(server.bind(&error)) << error;
-  EXPECT_FALSE(server.start(&error));
-  EXPECT_NE(error.find("TLS"), std::string::npos) << error;
+  vl::Status bindResult = server.bind();
+  ASSERT_TRUE(bindResult) << bindResult.detail();
+  vl::Status started = server.start();
+  EXPECT_FALSE(started);
+  EXPECT_NE(started.detail().find("TLS"), std::string::npos) << started.detail();
 }
 
 TEST(ServiceServer, StopBeforeRunEndsTheRunAtOnce) {
   TempFolder folder;
-  std::string error;
-  auto storage = openSqliteStorage(folder.path() + "/s.sqlite", &error);
+  auto storage = vl::test::valueOf(openSqliteStorage(folder.path() + "/s.sqlite"));
   ASSERT_TRUE(storage);
-  Service service(*storage, *Catalogue::parse("", &error), [] { return int64_t{0}; });
+  Service service(*storage, *Catalogue::parse(""), [] { return int64_t{0}; });
   HttpServer server(service, {});
-  ASSERT_TRUE(server.bind(&error)) << error;
+  vl::Status bindResult = server.bind();
+  ASSERT_TRUE(bindResult) << bindResult.detail();
   server.stop();
   EXPECT_TRUE(server.run());
 }

@@ -44,17 +44,20 @@ TEST(LoadWorkload, RequestsAreOnesTheServiceAccepts) {
   for (int i = 0; i < 200; ++i) {
     std::string path = w.uploadPath(i);
     svc::QueryFields q;
-    std::string error;
-    ASSERT_TRUE(svc::parseQuery(path.substr(path.find('?') + 1), &q, &error)) << error << ": " << path;
+    vl::Status parsed = svc::parseQuery(path.substr(path.find('?') + 1), &q);
+    ASSERT_TRUE(parsed) << parsed.detail() << ": " << path;
     svc::UploadRow row;
-    ASSERT_TRUE(svc::parseUpload(q, &row, &error)) << error << ": " << path;
+    parsed = svc::parseUpload(q, &row);
+    ASSERT_TRUE(parsed) << parsed.detail() << ": " << path;
     EXPECT_EQ(svc::checkUploadRow(row), "");
     machines.insert(row.machine);
     std::string rank = w.rankingPath();
     svc::QueryFields rq;
-    ASSERT_TRUE(svc::parseQuery(rank.substr(rank.find('?') + 1), &rq, &error)) << error;
+    parsed = svc::parseQuery(rank.substr(rank.find('?') + 1), &rq);
+    ASSERT_TRUE(parsed) << parsed.detail();
     svc::RankingQuery query;
-    ASSERT_TRUE(svc::parseRanking(rq, &query, &error)) << error << ": " << rank;
+    parsed = svc::parseRanking(rq, &query);
+    ASSERT_TRUE(parsed) << parsed.detail() << ": " << rank;
   }
   EXPECT_EQ(machines.size(), 200u) << "every upload comes from a new machine";
   EXPECT_EQ(machines.count(load::Workload(1).seedRow(0).machine), 0u) << "and never a seeded one";

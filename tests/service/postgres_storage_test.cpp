@@ -14,6 +14,7 @@
 #include "tools/service/postgres_storage.h"
 #include "tools/service/requests.h"
 #include "tools/service/storage.h"
+#include "support/result_value.h"
 
 namespace {
 
@@ -51,9 +52,8 @@ class PostgresStorageTest : public ::testing::Test {
   void SetUp() override {
     server_ = vl::test::sharedPostgres();
     if (!server_->started()) GTEST_SKIP() << "PostgreSQL tests skipped: " << server_->whyNot();
-    std::string error;
-    storage_ = svc::openStorage(server_->url(), &error);
-    ASSERT_TRUE(storage_) << error;
+    storage_ = vl::test::valueOf(svc::openStorage(server_->url()));
+    ASSERT_TRUE(storage_);
     ASSERT_TRUE(storage_->clearAll().ok());
   }
   vl::test::PostgresServer* server_ = nullptr;
@@ -66,9 +66,8 @@ TEST_F(PostgresStorageTest, EveryUrlFormReachesTheSameDatabase) {
   for (const std::string& url : {"postgres://velmora@/" + dbName + "?host=" + server_->socketDir(),
                                  "postgresql:///" + dbName + "?host=" + server_->socketDir() + "&user=velmora"}) {
     SCOPED_TRACE(url);
-    std::string error;
-    auto other = svc::openStorage(url, &error);
-    ASSERT_TRUE(other) << error;
+    auto other = vl::test::valueOf(svc::openStorage(url));
+    ASSERT_TRUE(other);
     EXPECT_EQ(other->describe().rfind("postgresql:" + dbName, 0), 0u) << other->describe();
     int64_t count = 0;
     ASSERT_TRUE(other->rowCount(&count).ok());
@@ -77,12 +76,12 @@ TEST_F(PostgresStorageTest, EveryUrlFormReachesTheSameDatabase) {
 }
 
 TEST_F(PostgresStorageTest, AServerThatIsNotThereIsAnErrorNotACrash) {
-  std::string error;
-  auto none = svc::openStorage("postgresql://velmora@/nowhere?host=" + server_->socketDir() + "/missing", &error);
+  auto none = svc::openStorage("postgresql://velmora@/nowhere?host=" + server_->socketDir() + "/missing");
   EXPECT_FALSE(none);
-  EXPECT_FALSE(error.empty());
-  auto wrongDb = svc::openStorage("postgresql://velmora@/no_such_db?host=" + server_->socketDir(), &error);
+  EXPECT_FALSE(none.status().detail().empty());
+  auto wrongDb = svc::openStorage("postgresql://velmora@/no_such_db?host=" + server_->socketDir());
   EXPECT_FALSE(wrongDb);
+  const std::string& error = wrongDb.status().detail();
   EXPECT_NE(error.find("no_such_db"), std::string::npos) << error;
 }
 
@@ -138,9 +137,8 @@ TEST_F(PostgresStorageTest, AnOlderUploadDoesNotReplaceANewerOne) {
 // More threads than connections: each connection serves one thread at a time, and no upload is
 // lost or counted twice.
 TEST_F(PostgresStorageTest, ThreadsShareASmallPoolWithoutLosingWrites) {
-  std::string error;
-  auto pooled = svc::openPostgresStorage(server_->url(), &error, svc::PostgresOptions{2});
-  ASSERT_TRUE(pooled) << error;
+  auto pooled = vl::test::valueOf(svc::openPostgresStorage(server_->url(), svc::PostgresOptions{2}));
+  ASSERT_TRUE(pooled);
   constexpr int kThreads = 8, kEach = 60;
   std::atomic<int> failures{0};
   std::vector<std::thread> threads;
@@ -218,9 +216,8 @@ TEST_F(PostgresStorageTest, CountsAreRebuiltForRowsStoredBeforeThem) {
     ASSERT_TRUE(admin) << error;
     ASSERT_TRUE(admin->exec("DROP TABLE velmora_setting_counts"));
   }
-  std::string error;
-  auto reopened = svc::openStorage(server_->url(), &error);
-  ASSERT_TRUE(reopened) << error;
+  auto reopened = vl::test::valueOf(svc::openStorage(server_->url()));
+  ASSERT_TRUE(reopened);
   RankingResult result = rank(*reopened, row("", 0, 0).model);
   EXPECT_EQ(result.entries, (std::vector<RankingEntry>{{1000000, 800000000, 3}, {1500000, 800000000, 2}}));
 }
@@ -250,13 +247,13 @@ std::unique_ptr<Storage> freshPostgres(std::string* skip) {
     *skip = "PostgreSQL tests skipped: " + server->whyNot();
     return nullptr;
   }
-  std::string error;
-  auto storage = openStorage(server->url(), &error);
-  if (!storage) {
-    ADD_FAILURE() << "a running PostgreSQL refused the storage: " << error;
-    *skip = error;
+  auto opened = openStorage(server->url());
+  if (!opened) {
+    ADD_FAILURE() << "a running PostgreSQL refused the storage: " << opened.status().detail();
+    *skip = opened.status().detail();
     return nullptr;
   }
+  std::unique_ptr<Storage> storage = std::move(opened).value();
   Status st = storage->clearAll();
   if (!st.ok()) ADD_FAILURE() << st.message;
   return storage;
@@ -275,8 +272,8 @@ namespace {
 TEST_F(PostgresStorageTest, UploadThenRankingOverHttp) {
   svc::Service service(*storage_, svc::Catalogue(), [] { return int64_t{1700000000000}; });
   svc::HttpServer server(service, svc::HttpServerOptions{});
-  std::string error;
-  ASSERT_TRUE(server.bind(&error)) << error;
+  vl::Status bindResult = server.bind();
+  ASSERT_TRUE(bindResult) << bindResult.detail();
   std::thread serving([&] { server.run(); });
   httplib::Client client(server.baseUrl());
   auto up = client.Get(

@@ -11,6 +11,7 @@
 #include "support/comma_locale.h"
 #include "tools/service/options.h"
 #include "tools/service/requests.h"
+#include "support/result_value.h"
 
 namespace svc::test {
 namespace {
@@ -21,8 +22,7 @@ const char* kGoodUpload =
 // The good upload with one field replaced (or removed, for a null value).
 std::string uploadWith(const std::string& key, const char* value) {
   QueryFields q;
-  std::string error;
-  EXPECT_TRUE(parseQuery(kGoodUpload, &q, &error));
+  EXPECT_TRUE(parseQuery(kGoodUpload, &q));
   std::string out;
   for (auto& [k, v] : q) {
     if (k == key && !value) continue;
@@ -44,23 +44,22 @@ std::string uploadWith(const std::string& key, const char* value) {
 
 TEST(ServiceQuery, DecodesEscapesAndRefusesMalformedQueries) {
   QueryFields q;
-  std::string error;
-  ASSERT_TRUE(parseQuery("a=x%20y+z&b=&&c=%C3%A9", &q, &error));
+  ASSERT_TRUE(parseQuery("a=x%20y+z&b=&&c=%C3%A9", &q));
   EXPECT_EQ(q["a"], "x y z");
   EXPECT_EQ(q["b"], "");
   EXPECT_EQ(q["c"], "\xC3\xA9");
   for (const char* bad : {"a=%G1", "a=%4", "a=1%", "a", "a=1&a=2"}) {
-    EXPECT_FALSE(parseQuery(bad, &q, &error)) << bad;
+    EXPECT_FALSE(parseQuery(bad, &q)) << bad;
   }
-  EXPECT_FALSE(parseQuery("a=" + std::string(kQueryMaxBytes, 'x'), &q, &error));
+  EXPECT_FALSE(parseQuery("a=" + std::string(kQueryMaxBytes, 'x'), &q));
 }
 
 TEST(ServiceQuery, AcceptsTheClientsUpload) {
   QueryFields q;
-  std::string error;
-  ASSERT_TRUE(parseQuery(kGoodUpload, &q, &error));
+  ASSERT_TRUE(parseQuery(kGoodUpload, &q));
   UploadRow row;
-  ASSERT_TRUE(parseUpload(q, &row, &error)) << error;
+  vl::Status parsed = parseUpload(q, &row);
+  ASSERT_TRUE(parsed) << parsed.detail();
   EXPECT_EQ(row.model, (DeviceModel{0x46D, 0xC52B, 0x4041, "USB"}));
   EXPECT_EQ(row.deviceName, "MX Master 3");
   EXPECT_EQ(row.machine, "ab12cd");
@@ -115,10 +114,11 @@ TEST(ServiceQuery, RefusesEachUploadFieldOutOfBounds) {
   };
   for (const auto& c : cases) {
     QueryFields q;
-    std::string error;
-    ASSERT_TRUE(parseQuery(uploadWith(c.key, c.value.c_str()), &q, &error)) << c.key;
+    ASSERT_TRUE(parseQuery(uploadWith(c.key, c.value.c_str()), &q)) << c.key;
     UploadRow row;
-    bool ok = parseUpload(q, &row, &error);
+    vl::Status parsed = parseUpload(q, &row);
+    bool ok = parsed.ok();
+    const std::string& error = parsed.detail();
     EXPECT_EQ(ok, c.ok) << c.key << "=" << c.value << ": " << error;
     if (!c.ok) {
       EXPECT_NE(error.find(c.reason), std::string::npos) << error;
@@ -129,30 +129,29 @@ TEST(ServiceQuery, RefusesEachUploadFieldOutOfBounds) {
   }
   for (const char* key : {"VID", "PID", "MID", "Tra", "Dev", "Mac", "OSV", "App", "Acc", "Sen"}) {
     QueryFields q;
-    std::string error;
-    ASSERT_TRUE(parseQuery(uploadWith(key, nullptr), &q, &error));
+    ASSERT_TRUE(parseQuery(uploadWith(key, nullptr), &q));
     UploadRow row;
-    EXPECT_FALSE(parseUpload(q, &row, &error)) << key;
-    EXPECT_EQ(error, std::string(key) + " is missing");
+    vl::Status parsed = parseUpload(q, &row);
+    EXPECT_FALSE(parsed) << key;
+    EXPECT_EQ(parsed.detail(), std::string(key) + " is missing");
   }
 }
 
 TEST(ServiceQuery, NegativeIdsAreTheClientsUnsignedValues) {
   QueryFields q;
-  std::string error;
-  ASSERT_TRUE(parseQuery(uploadWith("MID", "-2147483648"), &q, &error));
+  ASSERT_TRUE(parseQuery(uploadWith("MID", "-2147483648"), &q));
   UploadRow row;
-  ASSERT_TRUE(parseUpload(q, &row, &error));
+  ASSERT_TRUE(parseUpload(q, &row));
   EXPECT_EQ(row.model.mid, 0x80000000u);
 }
 
 TEST(ServiceQuery, ReadsNumbersTheSameUnderADecimalCommaLocale) {
   VELMORA_WITH_COMMA_LOCALE(locale);
   QueryFields q;
-  std::string error;
-  ASSERT_TRUE(parseQuery(kGoodUpload, &q, &error));
+  ASSERT_TRUE(parseQuery(kGoodUpload, &q));
   UploadRow row;
-  ASSERT_TRUE(parseUpload(q, &row, &error)) << error;
+  vl::Status parsed = parseUpload(q, &row);
+  ASSERT_TRUE(parsed) << parsed.detail();
   EXPECT_EQ(row.accMillionths, 687500);
   RankingResult r{{{687500, 1600500000, 3}}, 3};
   std::string plist = rankingPlist(r);
@@ -174,10 +173,10 @@ TEST(ServiceQuery, RankingQueryBounds) {
   };
   for (const auto& c : cases) {
     QueryFields q;
-    std::string error;
-    ASSERT_TRUE(parseQuery(c.query, &q, &error));
+    ASSERT_TRUE(parseQuery(c.query, &q));
     RankingQuery query;
-    EXPECT_EQ(parseRanking(q, &query, &error), c.ok) << c.query << ": " << error;
+    vl::Status parsed = parseRanking(q, &query);
+    EXPECT_EQ(parsed.ok(), c.ok) << c.query << ": " << parsed.detail();
     if (c.ok) {
       EXPECT_EQ(checkRankingQuery(query), "");
     }
@@ -209,34 +208,33 @@ TEST(ServiceAnswer, RankingIsAPlistArrayWithTheTotalOnTheLastEntryOnly) {
 }
 
 TEST(ServiceCatalogue, OffersFilesPerApplicationAndSystem) {
-  std::string error;
   auto c = Catalogue::parse("# versions\n\nvl Velmora2.2.3.dmg 101200\nvl Velmora2.3b1.dmg\n"
-                            "dvvl\tDrovana3.0.dmg\n",
-                            &error);
-  ASSERT_TRUE(c) << error;
+                            "dvvl\tDrovana3.0.dmg\n");
+  ASSERT_TRUE(c) << c.status().detail();
   EXPECT_EQ(c->filesFor("vl", 101507), (std::vector<std::string>{"Velmora2.2.3.dmg", "Velmora2.3b1.dmg"}));
   EXPECT_EQ(c->filesFor("vl", 101199), (std::vector<std::string>{"Velmora2.3b1.dmg"}));
   EXPECT_TRUE(c->filesFor("VL", 101507).empty());
+  std::string error;
   for (const char* bad : {"vl\n", "vl a.dmg 10.12\n", "vl a.dmg 1 2\n", "vl a.dmg -5\n"}) {
-    EXPECT_FALSE(Catalogue::parse(bad, &error)) << bad;
+    auto refused = Catalogue::parse(bad);
+    EXPECT_FALSE(refused) << bad;
+    error = refused.status().detail();
   }
   EXPECT_NE(error.find("line 1"), std::string::npos);
 }
 
 TEST(ServiceCatalogue, TheShippedCatalogueOffersThisVersion) {
-  std::string error;
-  auto c = Catalogue::load(std::string(VELMORA_SOURCE_RESOURCES) + "/service-catalogue.txt", &error);
-  ASSERT_TRUE(c) << error;
+  auto c = Catalogue::load(std::string(VELMORA_SOURCE_RESOURCES) + "/service-catalogue.txt");
+  ASSERT_TRUE(c) << c.status().detail();
   EXPECT_EQ(c->filesFor("vl", 101507), (std::vector<std::string>{"Velmora" VELMORA_VERSION_TEXT ".dmg"}));
 }
 
 class ServiceHandling : public testing::Test {
  protected:
   void SetUp() override {
-    std::string error;
-    storage_ = openSqliteStorage(folder_.path() + "/s.sqlite", &error);
-    ASSERT_TRUE(storage_) << error;
-    auto catalogue = Catalogue::parse("vl Velmora2.2.3.dmg\n", &error);
+    storage_ = vl::test::valueOf(openSqliteStorage(folder_.path() + "/s.sqlite"));
+    ASSERT_TRUE(storage_);
+    auto catalogue = Catalogue::parse("vl Velmora2.2.3.dmg\n");
     service_ = std::make_unique<Service>(*storage_, *catalogue, [] { return int64_t{42}; });
   }
   TempFolder folder_;
@@ -307,11 +305,10 @@ const char* kMouseRanking = "VID=1133&PID=50475&MID=16449&Tra=USB&OS0=101200&OS1
 // stored behind its back (another service process on the same database) within the age bound.
 TEST(ServiceRankingCache, AnUploadCountsInTheNextRankingAndOthersWithinTheBound) {
   TempFolder folder;
-  std::string error;
-  auto storage = openSqliteStorage(folder.path() + "/s.sqlite", &error);
-  ASSERT_TRUE(storage) << error;
+  auto storage = vl::test::valueOf(openSqliteStorage(folder.path() + "/s.sqlite"));
+  ASSERT_TRUE(storage);
   int64_t now = 1000000;
-  Service service(*storage, *Catalogue::parse("", &error), [&now] { return now; }, {16, 1000});
+  Service service(*storage, *Catalogue::parse(""), [&now] { return now; }, {16, 1000});
 
   ASSERT_EQ(service.handle("GET", kUploadPath, kGoodUpload).status, 200);
   EXPECT_EQ(countsOf(service.handle("GET", kRankingPath, kMouseRanking)), std::make_pair(int64_t{1}, int64_t{1}));
@@ -320,10 +317,10 @@ TEST(ServiceRankingCache, AnUploadCountsInTheNextRankingAndOthersWithinTheBound)
 
   // A row stored by someone else: the kept answer stands until it is 1000 ms old.
   UploadRow other;
-  std::string why;
   QueryFields q;
-  ASSERT_TRUE(parseQuery(uploadWith("Mac", "elsewhere"), &q, &why));
-  ASSERT_TRUE(parseUpload(q, &other, &why)) << why;
+  ASSERT_TRUE(parseQuery(uploadWith("Mac", "elsewhere"), &q));
+  vl::Status parsed = parseUpload(q, &other);
+  ASSERT_TRUE(parsed) << parsed.detail();
   ASSERT_TRUE(storage->upsertUpload(other).ok());
   now += 999;
   EXPECT_EQ(countsOf(service.handle("HEAD", kRankingPath, kMouseRanking)).second, 2);
@@ -347,10 +344,9 @@ TEST(ServiceRankingCache, AnUploadCountsInTheNextRankingAndOthersWithinTheBound)
 // threads ask meanwhile.
 TEST(ServiceRankingCache, RankingsRacingAnUploadNeverHideIt) {
   TempFolder folder;
-  std::string error;
-  auto storage = openSqliteStorage(folder.path() + "/s.sqlite", &error);
-  ASSERT_TRUE(storage) << error;
-  Service service(*storage, *Catalogue::parse("", &error), [] { return int64_t{5}; }, {64, 0});
+  auto storage = vl::test::valueOf(openSqliteStorage(folder.path() + "/s.sqlite"));
+  ASSERT_TRUE(storage);
+  Service service(*storage, *Catalogue::parse(""), [] { return int64_t{5}; }, {64, 0});
   std::atomic<bool> done{false};
   std::vector<std::thread> askers;
   for (int t = 0; t < 3; ++t) {
@@ -399,9 +395,9 @@ TEST(ServiceOptions, ListenAddresses) {
       {"127.0.0.1:8o", false, "", 0},
   };
   for (const auto& c : cases) {
-    std::string host, error;
+    std::string host;
     int port = -1;
-    EXPECT_EQ(parseListen(c.text, &host, &port, &error), c.ok) << c.text;
+    EXPECT_EQ(parseListen(c.text, &host, &port).ok(), c.ok) << c.text;
     if (c.ok) {
       EXPECT_EQ(host, c.host);
       EXPECT_EQ(port, c.port);
@@ -411,56 +407,60 @@ TEST(ServiceOptions, ListenAddresses) {
 
 TEST(ServiceOptions, DefaultsFollowTheWorldAndRemoteListeningNeedsPublic) {
   ServiceEnvironment env{"", "/data", "/home/u", "/res"};
-  std::string error;
-  auto plain = parseServiceOptions({}, env, &error);
-  ASSERT_TRUE(plain) << error;
+  auto plain = parseServiceOptions({}, env);
+  ASSERT_TRUE(plain) << plain.status().detail();
   EXPECT_EQ(plain->storage, "sqlite:/data/velmora/service.sqlite");
   EXPECT_EQ(plain->addressFile, "");
   EXPECT_EQ(plain->port, kDefaultPort);
   EXPECT_EQ(plain->catalogue, "/res/service-catalogue.txt");
 
-  auto world = parseServiceOptions({"--world", "/w"}, env, &error);
+  auto world = parseServiceOptions({"--world", "/w"}, env);
   ASSERT_TRUE(world);
   EXPECT_EQ(world->storage, "sqlite:/w/service/service.sqlite");
   EXPECT_EQ(world->addressFile, "/w/service/url");
   env.world = "/envworld";
-  auto fromEnv = parseServiceOptions({"--address-file=/a", "--storage", "postgresql://x/db"}, env, &error);
+  auto fromEnv = parseServiceOptions({"--address-file=/a", "--storage", "postgresql://x/db"}, env);
   ASSERT_TRUE(fromEnv);
   EXPECT_EQ(fromEnv->addressFile, "/a");
   EXPECT_EQ(fromEnv->storage, "postgresql://x/db");
 
-  EXPECT_FALSE(parseServiceOptions({"--listen", "0.0.0.0:80"}, env, &error));
-  EXPECT_NE(error.find("--public"), std::string::npos);
-  EXPECT_TRUE(parseServiceOptions({"--listen", "0.0.0.0:80", "--public"}, env, &error));
-  EXPECT_FALSE(parseServiceOptions({"--thread", "2"}, env, &error));
-  EXPECT_NE(error.find("'--threads'"), std::string::npos) << error;
-  EXPECT_FALSE(parseServiceOptions({"--threads", "0"}, env, &error));
-  EXPECT_FALSE(parseServiceOptions({"--storage"}, env, &error));
+  auto open = parseServiceOptions({"--listen", "0.0.0.0:80"}, env);
+  EXPECT_FALSE(open);
+  EXPECT_NE(open.status().detail().find("--public"), std::string::npos);
+  EXPECT_TRUE(parseServiceOptions({"--listen", "0.0.0.0:80", "--public"}, env));
+  auto mistyped = parseServiceOptions({"--thread", "2"}, env);
+  EXPECT_FALSE(mistyped);
+  EXPECT_NE(mistyped.status().detail().find("'--threads'"), std::string::npos) << mistyped.status().detail();
+  EXPECT_FALSE(parseServiceOptions({"--threads", "0"}, env));
+  EXPECT_FALSE(parseServiceOptions({"--storage"}, env));
 
-  auto tls = parseServiceOptions({"--tls-cert", "/c.pem", "--tls-key", "/k.pem"}, env, &error);
-  ASSERT_TRUE(tls) << error;
+  auto tls = parseServiceOptions({"--tls-cert", "/c.pem", "--tls-key", "/k.pem"}, env);
+  ASSERT_TRUE(tls) << tls.status().detail();
   EXPECT_EQ(tls->tlsCert, "/c.pem");
   EXPECT_EQ(tls->tlsKey, "/k.pem");
-  EXPECT_FALSE(parseServiceOptions({"--tls-cert", "/c.pem"}, env, &error));
-  EXPECT_NE(error.find("go together"), std::string::npos) << error;
+  auto halfTls = parseServiceOptions({"--tls-cert", "/c.pem"}, env);
+  EXPECT_FALSE(halfTls);
+  EXPECT_NE(halfTls.status().detail().find("go together"), std::string::npos) << halfTls.status().detail();
 }
 
 TEST(ServiceStorageUrl, ChoosesTheBackendOrSaysWhyNot) {
   TempFolder folder;
-  std::string error;
-  EXPECT_TRUE(openStorage(folder.path() + "/bare.sqlite", &error)) << error;
-  EXPECT_TRUE(openStorage("sqlite://" + folder.path() + "/url.sqlite", &error)) << error;
-  EXPECT_FALSE(openStorage("mysql://localhost/db", &error));
-  EXPECT_NE(error.find("unknown storage URL scheme 'mysql'"), std::string::npos);
-  EXPECT_FALSE(openStorage("sqlite:", &error));
-  EXPECT_FALSE(openStorage("sqlite:/proc/no/such/place.sqlite", &error));
+  auto bare = openStorage(folder.path() + "/bare.sqlite");
+  EXPECT_TRUE(bare) << bare.status().detail();
+  auto url = openStorage("sqlite://" + folder.path() + "/url.sqlite");
+  EXPECT_TRUE(url) << url.status().detail();
+  auto mysql = openStorage("mysql://localhost/db");
+  EXPECT_FALSE(mysql);
+  EXPECT_NE(mysql.status().detail().find("unknown storage URL scheme 'mysql'"), std::string::npos);
+  EXPECT_FALSE(openStorage("sqlite:"));
+  EXPECT_FALSE(openStorage("sqlite:/proc/no/such/place.sqlite"));
 }
 
 TEST(ServiceStorageUrl, SqliteKeepsRowsAcrossOpeningsAndRefusesANewerSchema) {
   TempFolder folder;
-  std::string path = folder.path() + "/s.sqlite", error;
+  std::string path = folder.path() + "/s.sqlite";
   {
-    auto s = openSqliteStorage(path, &error);
+    auto s = vl::test::valueOf(openSqliteStorage(path));
     ASSERT_TRUE(s);
     UploadRow row;
     row.machine = "m";
@@ -468,7 +468,7 @@ TEST(ServiceStorageUrl, SqliteKeepsRowsAcrossOpeningsAndRefusesANewerSchema) {
     ASSERT_TRUE(s->upsertUpload(row).ok());
   }
   {
-    auto s = openSqliteStorage(path, &error);
+    auto s = vl::test::valueOf(openSqliteStorage(path));
     ASSERT_TRUE(s);
     int64_t n = 0;
     ASSERT_TRUE(s->rowCount(&n).ok());
@@ -480,7 +480,9 @@ TEST(ServiceStorageUrl, SqliteKeepsRowsAcrossOpeningsAndRefusesANewerSchema) {
     sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr);
     sqlite3_close(db);
   }
-  EXPECT_FALSE(openSqliteStorage(path, &error));
+  auto newer = openSqliteStorage(path);
+  EXPECT_FALSE(newer);
+  const std::string& error = newer.status().detail();
   EXPECT_NE(error.find("schema version 99"), std::string::npos) << error;
 }
 

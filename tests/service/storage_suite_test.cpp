@@ -1,6 +1,7 @@
 // Storage semantics shared by every backend (replacement per machine, system-version range,
 // grouping, order, count bound, total), instantiated here for SQLite.
 #include "service/storage_suite.h"
+#include "support/result_value.h"
 
 #include <algorithm>
 #include <atomic>
@@ -265,8 +266,8 @@ TEST_P(StorageSuite, ConcurrentMovesKeepTheCountsEqualToARecount) {
 TEST(SqliteStorage, WriteAheadLogStaysBoundedUnderConcurrentUploadsAndRankings) {
   TempFolder folder;
   std::string error, path = folder.path() + "/wal.sqlite";
-  auto storage = openSqliteStorage(path, &error);
-  ASSERT_TRUE(storage) << error;
+  auto storage = vl::test::valueOf(openSqliteStorage(path));
+  ASSERT_TRUE(storage);
   std::atomic<bool> done{false};
   std::atomic<int64_t> biggest{0};
   std::vector<std::thread> readers;
@@ -305,7 +306,12 @@ struct SqliteFresh {
   std::shared_ptr<TempFolder> folder = std::make_shared<TempFolder>();
   std::unique_ptr<Storage> operator()(std::string* skip) const {
     static std::atomic<int> serial{0};
-    return openStorage("sqlite:" + folder->path() + "/db" + std::to_string(++serial) + "/service.sqlite", skip);
+    auto opened = openStorage("sqlite:" + folder->path() + "/db" + std::to_string(++serial) + "/service.sqlite");
+    if (!opened) {
+      *skip = opened.status().detail();
+      return nullptr;
+    }
+    return std::move(opened).value();
   }
 };
 

@@ -186,7 +186,7 @@ TEST_F(StoreContext, RecordsPushOnTheStackTheirContextWasGiven) {
 
   errors.clear();
   ManagedObjectContext::Options options;
-  options.platform = platform;
+  options.ports = recordPortsOf(platform);
   options.readOnly = true;
   ErrorInfo err;
   auto own = ManagedObjectContext::open(storePath(), options, &err);
@@ -762,7 +762,7 @@ TEST_F(StoreContext, RecordsOfAContextGivenNoPortsReadThemAsAbsent) {
   const std::string tool = workspace.homeDirectory() + "/bin/tool";
   fs::create_directories(fs::path(tool).parent_path());
   std::ofstream(tool) << "#!/bin/sh\n";
-  QS803AppClass* app = QS803AppClass::insertSnappingAppWithObject(AppObject(FileURL{tool}), ctx.get());
+  QS803AppClass* app = QS803AppClass::insertSnappingAppWithObject(ctx->errorStack(), AppObject(FileURL{tool}), ctx.get());
   ASSERT_NE(app, nullptr);
   EXPECT_EQ(app->matchingKey(), tool);
   EXPECT_EQ(app->name(), "tool");
@@ -771,12 +771,12 @@ TEST_F(StoreContext, RecordsOfAContextGivenNoPortsReadThemAsAbsent) {
   EXPECT_TRUE(app->isEqualToMatchingKeyInURL(tool));
   EXPECT_TRUE(app->isEqualToMatchingKeyInProc(RunningApplication{3, "", "", tool, "tool"}));
   EXPECT_EQ(app->appDic().at("matchingKey"), pl::Value(tool));
-  QS803AppClass* byDefault = QS803AppClass::insertSnappingAppWithObject(AppObject(), ctx.get());
+  QS803AppClass* byDefault = QS803AppClass::insertSnappingAppWithObject(ctx->errorStack(), AppObject(), ctx.get());
   ASSERT_NE(byDefault, nullptr);
   EXPECT_EQ(byDefault->displayName(), "Default");  // no strings tables: the English text
 
   // Devices: no registry names or resolution, no system acceleration to compare with.
-  QS802DeviceClass* trackpad = QS814insertDeviceWithInfo(0x05AC, 0x0273, 0, "USB", 42, ctx.get());
+  QS802DeviceClass* trackpad = QS814insertDeviceWithInfo(ctx->errorStack(), 0x05AC, 0x0273, 0, "USB", 42, ctx.get());
   ASSERT_NE(trackpad, nullptr);
   EXPECT_EQ(trackpad->pointerResolution(), "400");
   ASSERT_NE(trackpad->insert5CursorSpeedsWithSens(-1, -1), nullptr);
@@ -787,7 +787,7 @@ TEST_F(StoreContext, RecordsOfAContextGivenNoPortsReadThemAsAbsent) {
   ErrorInfo range;
   EXPECT_FALSE(first->validateTrackingSpeed(pl::Value(21.0), &range));
   EXPECT_EQ(range.userInfo[kDescriptionKey], pl::Value("A value of 21 is out of range.\nAcceptable values are 0 to 20."));
-  EXPECT_EQ(QS814fetchDeviceForLocationID(42, ctx.get()), nullptr);
+  EXPECT_EQ(QS814fetchDeviceForLocationID(ctx->errorStack(), 42, ctx.get()), nullptr);
 
   ErrorInfo saved;
   EXPECT_TRUE(ctx->save(&saved)) << saved.userInfo[kDescriptionKey].describe();

@@ -89,10 +89,9 @@ class SimWorld : public ::testing::Test {
 
   // Attaches a fixture profile and returns its top entry (fails the test when missing).
   RegistryId attach(const std::string& profile) {
-    std::string error;
-    RegistryId top = mac.attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), profile, &error);
-    EXPECT_NE(top, 0u) << profile << ": " << error;
-    return top;
+    auto top = mac.attachProfile(sim::deviceProfileFolder(VELMORA_SOURCE_RESOURCES), profile);
+    EXPECT_TRUE(top) << profile << ": " << top.status().detail();
+    return top.valueOr(0);
   }
   // The first pointing service of a device.
   ServiceRef pointingService(RegistryId top) {

@@ -14,6 +14,7 @@
 #include "core/system/alerts.h"
 #include "core/system/instance_lock.h"
 #include "platform/linux/mapped_pointer_writer.h"
+#include "support/result_value.h"
 #include "support/sim_world.h"
 #include "tools/common/desktop_process.h"
 #include "udev/mock_machine.h"
@@ -91,9 +92,8 @@ class DesktopComposition : public test::SimWorld {
  protected:
   void SetUp() override {
     if (!testing::MockMachine::available()) GTEST_SKIP() << testing::MockMachine::whyUnavailable();
-    std::string error;
-    realLoop = linux_::SdEventRunLoop::create(&error);
-    ASSERT_TRUE(realLoop) << error;
+    realLoop = test::valueOf(linux_::SdEventRunLoop::create());
+    ASSERT_TRUE(realLoop);
     runtime = home.path() + "/run";
     std::filesystem::create_directories(runtime);
     ::chmod(runtime.c_str(), 0700);
@@ -140,9 +140,8 @@ class DesktopComposition : public test::SimWorld {
     po.connectBus = false;
     po.slots = slots;
     po.report = [this](const std::string& l) { reports.push_back(l); };
-    std::string error;
-    process = cli::DesktopProcess::open(*realLoop, std::move(po), &error);
-    ASSERT_TRUE(process) << error;
+    process = test::valueOf(cli::DesktopProcess::open(*realLoop, std::move(po)));
+    ASSERT_TRUE(process);
     composed = process->platform();
     // Virtual time for the agent's delays; the udev monitor is pumped by hand.
     composed.runLoop = &loop;

@@ -11,6 +11,7 @@
 #include "platform/linux/hidraw_devices.h"
 #include "platform/linux/udev_event_system.h"
 #include "platform/linux/udev_machine.h"
+#include "support/result_value.h"
 #include "support/sim_world.h"
 #include "udev/mock_machine.h"
 
@@ -48,9 +49,8 @@ class UdevBench : public SimWorld {
   }
   // Starts the adapters on the devices written so far.
   void start(bool withWriter = true) {
-    std::string error;
-    machine = linux_::UdevMachine::open(&error);
-    ASSERT_TRUE(machine) << error;
+    machine = test::valueOf(linux_::UdevMachine::open());
+    ASSERT_TRUE(machine);
     linux_input::WriterChooser chooser;
     if (withWriter) chooser = [this](const linux_input::InputDeviceInfo&) { return &writer; };
     events = std::make_unique<linux_::UdevEventSystem>(*machine, chooser, [this](const std::string& l) { reports.push_back(l); });

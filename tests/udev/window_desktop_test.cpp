@@ -17,6 +17,7 @@
 #include "platform/linux/desktop_session_ports.h"
 #include "platform/linux/sd_event_runloop.h"
 #include "platform/sim/sim_workspace.h"
+#include "support/result_value.h"
 #include "support/sim_world.h"
 #include "tools/common/agent_workspace.h"
 #include "tools/common/window_desktop.h"
@@ -113,13 +114,12 @@ TEST_F(AgentWorkspaceTest, TheWindowOnTheDesktopSeesTheDevicesAndSaysWhySnapping
     env.set("XDG_SESSION_TYPE", nullptr);
     env.set("WAYLAND_DISPLAY", c.wayland);
     env.set("DISPLAY", c.display);
-    std::string error;
-    auto loop = linux_::SdEventRunLoop::create(&error);
-    ASSERT_TRUE(loop) << error;
+    auto loop = test::valueOf(linux_::SdEventRunLoop::create());
+    ASSERT_TRUE(loop);
     std::vector<std::string> said;
-    auto window = cli::WindowDesktop::open(*loop, test::sourceResources(),
-                                           [&](const std::string& l) { said.push_back(l); }, &error);
-    ASSERT_TRUE(window) << error;
+    auto window = test::valueOf(
+        cli::WindowDesktop::open(*loop, test::sourceResources(), [&](const std::string& l) { said.push_back(l); }));
+    ASSERT_TRUE(window);
     EXPECT_EQ(window->snappingOff(), c.reason);
     EXPECT_EQ(window->dataFolder(), home.path() + "/data/velmora");
     const Platform& p = window->platform();

@@ -48,7 +48,7 @@ class UiBench : public SimWorld {
   UiBench()
       : workspace(home.path()),
         services(home.path() + "/world",
-                 [](const std::vector<std::string>&, const std::string&, std::string*) -> std::optional<pid_t> {
+                 [](const std::vector<std::string>&, const std::string&) -> Result<pid_t> {
                    return static_cast<pid_t>(7001);
                  }),
         admin(home.path() + "/world") {

@@ -20,6 +20,7 @@
 #include "pane/ui/pane_plugin.h"
 #include "pane/ui/qt_drawing_surface.h"
 #include "pane/ui/sd_event_bridge.h"
+#include "tests/support/result_value.h"
 #include "tests/ui/ui_bench.h"
 
 namespace vl {
@@ -162,9 +163,8 @@ bool runQtLoopUntil(const std::function<bool()>& done) {
 }
 
 TEST(SdEventBridge, RunsTheLoopsWorkFromQtsLoop) {
-  std::string error;
-  auto loop = linux_::SdEventRunLoop::create(&error);
-  ASSERT_TRUE(loop) << error;
+  auto loop = test::valueOf(linux_::SdEventRunLoop::create());
+  ASSERT_TRUE(loop);
   ui::SdEventBridge bridge(*loop);
   int ran = 0, observed = 0;
   loop->addEndOfPassObserver([&] { ++observed; });

@@ -16,6 +16,7 @@
 
 #include "platform/linux/sd_event_runloop.h"
 #include "writers/xvfb_server.h"
+#include "support/result_value.h"
 
 namespace vl::linux_input {
 namespace {
@@ -204,9 +205,8 @@ TEST_F(X11WriterTest, AnotherClientsChangeIsReportedOnceAndOurOwnWritesAreNot) {
 }
 
 TEST_F(X11WriterTest, OnTheProgramsRunLoopAChangeArrivesWithoutAsking) {
-  std::string error;
-  auto loop = linux_::SdEventRunLoop::create(&error);
-  ASSERT_TRUE(loop) << error;
+  auto loop = test::valueOf(linux_::SdEventRunLoop::create());
+  ASSERT_TRUE(loop);
   auto w = X11PointerWriter::open(server_->display().c_str(), linearMapping, nullptr, loop.get());
   ASSERT_TRUE(w.ok());
   int reports = 0;

@@ -72,20 +72,13 @@ std::string notANumber(const std::string& text) {
   return "'" + text + "' is not a number";
 }
 
-bool parseNumberIn(const std::string& option, const std::string& text, double minimum, double maximum, double* out,
-                   std::string* error) {
+Result<double> parseNumberIn(const std::string& option, const std::string& text, double minimum, double maximum) {
   double v = 0;
   const std::string range = pl::formatG(minimum) + " to " + pl::formatG(maximum);
-  if (!parseDouble(text, &v)) {
-    *error = option + " " + notANumber(text) + " (a number from " + range + ")";
-    return false;
-  }
-  if (!(v >= minimum && v <= maximum)) {
-    *error = option + " must be a number from " + range + ", not " + text;
-    return false;
-  }
-  *out = v;
-  return true;
+  if (!parseDouble(text, &v)) return Status::failure(2, option + " " + notANumber(text) + " (a number from " + range + ")");
+  if (!(v >= minimum && v <= maximum))
+    return Status::failure(2, option + " must be a number from " + range + ", not " + text);
+  return v;
 }
 
 std::string jsonString(const std::string& s) {

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/api/status.h"
+
 namespace vl::cli {
 
 using Args = std::vector<std::string>;
@@ -14,17 +16,16 @@ bool isHelp(const std::string& a);
 bool takeOption(Args& args, const std::string& name, std::string* value, std::string* error);
 bool takeFlag(Args& args, const std::string& name);
 // Decimal or 0x-hex into an unsigned 64-bit number; false on anything else.
-bool parseUnsigned(const std::string& text, unsigned long long* out);
+[[nodiscard]] bool parseUnsigned(const std::string& text, unsigned long long* out);
 // A whole decimal number with a dot as separator, finite; false on anything else (hex, "nan",
 // "inf", "1,5", overflow), so no such value can reach the store or a device.
-bool parseDouble(const std::string& text, double* out);
+[[nodiscard]] bool parseDouble(const std::string& text, double* out);
 // Why a text that parseDouble refused is not a number: a decimal comma gets "use a dot as the
 // decimal separator".
 std::string notANumber(const std::string& text);
-// A number option within [minimum, maximum]. On failure *error names the option and either the
-// valid range or the separator to use.
-bool parseNumberIn(const std::string& option, const std::string& text, double minimum, double maximum, double* out,
-                   std::string* error);
+// A number option within [minimum, maximum]. A failure (a usage error, code 2) names the
+// option and either the valid range or the separator to use.
+Result<double> parseNumberIn(const std::string& option, const std::string& text, double minimum, double maximum);
 // A string as a JSON string literal.
 std::string jsonString(const std::string& s);
 

@@ -78,35 +78,32 @@ DesktopSlots defaultDesktopSlots(const DesktopSlotOptions& options) {
   return slots;
 }
 
-std::unique_ptr<DesktopProcess> DesktopProcess::open(linux_::SdEventRunLoop& loop, DesktopProcessOptions options,
-                                                     std::string* error) {
+Result<std::unique_ptr<DesktopProcess>> DesktopProcess::open(linux_::SdEventRunLoop& loop,
+                                                             DesktopProcessOptions options) {
   std::unique_ptr<DesktopProcess> p(new DesktopProcess());  // private constructor
   p->loop_ = &loop;
-  std::string e;
-  p->machine_ = linux_::UdevMachine::open(&e);
-  if (!p->machine_) {
-    if (error) *error = e;
-    return nullptr;
-  }
+  auto machine = linux_::UdevMachine::open();
+  if (!machine) return machine.status();
+  p->machine_ = std::move(machine).value();
   p->events_ = std::make_unique<linux_::UdevEventSystem>(*p->machine_, options.slots.writerChooser, options.report);
   p->hid_ = std::make_unique<linux_::HidrawDevices>(*p->machine_, options.report);
   // Devices come and go through the monitor's descriptor: nothing wakes the loop otherwise.
-  linux_::UdevMachine* machine = p->machine_.get();
-  p->monitorWatch_ = loop.watchFd(machine->monitorFd(), [machine] { machine->processEvents(); });
-  if (!p->monitorWatch_) {
-    if (error) *error = "cannot watch udev's monitor on the run loop";
-    return nullptr;
-  }
-  p->paths_ = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), options.resources, &e);
-  if (!p->paths_) {
-    if (error) *error = e;
-    return nullptr;
-  }
+  linux_::UdevMachine* watched = p->machine_.get();
+  p->monitorWatch_ = loop.watchFd(watched->monitorFd(), [watched] { watched->processEvents(); });
+  if (!p->monitorWatch_) return Status::failure(1, "cannot watch udev's monitor on the run loop");
+  auto paths = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), options.resources);
+  if (!paths) return paths.status();
+  p->paths_ = std::move(paths).value();
   p->defaults_ = std::make_unique<linux_::FileUserDefaults>(p->paths_->preferences());
   p->system_ = std::make_unique<linux_::LinuxSystemInfo>(linux_::SystemSources::fromProcess());
   p->services_ = std::make_unique<linux_::SystemdServiceManager>(linux_::SystemdOptions::fromProcess());
   p->http_ = makeServiceClient({options.serviceURL, p->defaults_.get(), ""}, &loop);
-  if (options.connectBus) p->bus_ = linux_::DbusNotifications::connect(loop, &p->busError_);
+  if (options.connectBus) {
+    // An unreachable bus is no failure: bus() is null and busError() says why.
+    auto bus = linux_::DbusNotifications::connect(loop);
+    if (bus) p->bus_ = std::move(bus).value();
+    else p->busError_ = bus.status().detail();
+  }
   p->sessionPorts_ = std::move(options.slots.sessionPorts);
   p->parts_ = std::move(options.slots.parts);
   p->report_ = options.report;

@@ -100,10 +100,9 @@ struct DesktopProcessOptions {
 
 class DesktopProcess {
  public:
-  // Null with *error when udev or the user's folders cannot be had. An unreachable bus is no
-  // failure: bus() is null and busError() says why.
-  static std::unique_ptr<DesktopProcess> open(linux_::SdEventRunLoop& loop, DesktopProcessOptions options,
-                                              std::string* error);
+  // A failure when udev or the user's folders cannot be had. An unreachable bus is no failure:
+  // bus() is null and busError() says why.
+  static Result<std::unique_ptr<DesktopProcess>> open(linux_::SdEventRunLoop& loop, DesktopProcessOptions options);
   ~DesktopProcess();
   DesktopProcess(const DesktopProcess&) = delete;
   DesktopProcess& operator=(const DesktopProcess&) = delete;

@@ -12,9 +12,8 @@ namespace vl::cli {
 WindowDesktop::WindowDesktop() = default;
 WindowDesktop::~WindowDesktop() = default;
 
-std::unique_ptr<WindowDesktop> WindowDesktop::open(linux_::SdEventRunLoop& loop, const std::string& resources,
-                                                   std::function<void(const std::string&)> report,
-                                                   std::string* error) {
+Result<std::unique_ptr<WindowDesktop>> WindowDesktop::open(linux_::SdEventRunLoop& loop, const std::string& resources,
+                                                           std::function<void(const std::string&)> report) {
   std::unique_ptr<WindowDesktop> w(new WindowDesktop());  // private constructor
   // The writer keeps no restore file here: that file is the running agent's own.
   DesktopSlotOptions slotOptions;
@@ -27,12 +26,9 @@ std::unique_ptr<WindowDesktop> WindowDesktop::open(linux_::SdEventRunLoop& loop,
   w->parts_ = options.slots.parts;
   if (const char* url = std::getenv(kServiceURLEnvironment)) options.serviceURL = url;
   options.report = report;
-  std::string e;
-  w->process_ = DesktopProcess::open(loop, std::move(options), &e);
-  if (!w->process_) {
-    if (error) *error = "cannot reach this machine's devices: " + e;
-    return nullptr;
-  }
+  auto process = DesktopProcess::open(loop, std::move(options));
+  if (!process) return Status::failure(1, "cannot reach this machine's devices: " + process.status().detail());
+  w->process_ = std::move(process).value();
   if (!w->process_->bus() && report)
     report("cannot reach the session bus (" + w->process_->busError() +
            "); changes are saved but the agent hears of them only when it reads the store again");

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "platform/api/platform.h"
+#include "platform/api/status.h"
 
 namespace vl::linux_ {
 class SdEventRunLoop;
@@ -22,10 +23,10 @@ class DesktopSessionParts;
 
 class WindowDesktop {
  public:
-  // Null with *error (a sentence) when this machine's devices or folders cannot be had.
-  // report hears the notes on ports that fall back and the device adapters' messages.
-  static std::unique_ptr<WindowDesktop> open(linux_::SdEventRunLoop& loop, const std::string& resources,
-                                             std::function<void(const std::string&)> report, std::string* error);
+  // A failure (a sentence) when this machine's devices or folders cannot be had. report hears
+  // the notes on ports that fall back and the device adapters' messages.
+  static Result<std::unique_ptr<WindowDesktop>> open(linux_::SdEventRunLoop& loop, const std::string& resources,
+                                                     std::function<void(const std::string&)> report);
   ~WindowDesktop();
   WindowDesktop(const WindowDesktop&) = delete;
   WindowDesktop& operator=(const WindowDesktop&) = delete;

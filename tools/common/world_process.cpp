@@ -6,40 +6,36 @@
 
 namespace vl::cli {
 
-std::unique_ptr<WorldProcess> WorldProcess::open(linux_::SdEventRunLoop& loop, const WorldProcessOptions& options,
-                                                 std::string* error) {
+Result<std::unique_ptr<WorldProcess>> WorldProcess::open(linux_::SdEventRunLoop& loop,
+                                                         const WorldProcessOptions& options) {
   std::unique_ptr<WorldProcess> p(new WorldProcess());
   p->loop_ = &loop;
-  std::string e;
   sim::WorldOptions wo;
   wo.processName = options.processName;
   wo.runLoop = &loop;
-  p->world_ = sim::World::open(options.folder, wo, &e);
-  if (!p->world_) {
-    if (error) *error = "no simulated Mac at " + options.folder + ": " + e + "\nCreate one with 'velmora-sim init'.";
-    return nullptr;
-  }
+  auto world = sim::World::open(options.folder, wo);
+  if (!world)
+    return Status::failure(1, "no simulated Mac at " + options.folder + ": " + world.status().detail() +
+                                  "\nCreate one with 'velmora-sim init'.");
+  p->world_ = std::move(world).value();
   // The desktop (applications, windows, cursor) is shared in the world as well; the program
   // takes part in it as an application of its own.
-  p->desktop_ = sim::SimDesktopWorld::open(options.folder, p->world_->mac().desktop(), options.self, &e);
-  if (!p->desktop_) {
-    if (error) *error = "cannot join the simulated desktop: " + e;
-    return nullptr;
-  }
-  p->paths_ = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), options.resources, &e);
-  if (!p->paths_) {
-    if (error) *error = e;
-    return nullptr;
-  }
+  auto desktop = sim::SimDesktopWorld::open(options.folder, p->world_->mac().desktop(), options.self);
+  if (!desktop) return Status::failure(1, "cannot join the simulated desktop: " + desktop.status().detail());
+  p->desktop_ = std::move(desktop).value();
+  auto paths = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), options.resources);
+  if (!paths) return paths.status();
+  p->paths_ = std::move(paths).value();
   // A pane installed into this simulated Mac is the one its programs find (and whose build
   // date the agent compares).
   p->worldPaths_ = std::make_unique<sim::WorldPaths>(*p->paths_, options.folder);
   p->defaults_ = std::make_unique<linux_::FileUserDefaults>(p->world_->defaultsFolder());
   p->http_ = makeServiceClient({options.serviceURL, p->defaults_.get(), options.folder}, &loop);
-  if (options.bus == WorldProcessOptions::Bus::Agent)
-    p->bus_ = connectAgentBus(loop, options.folder, &p->busError_);
-  else
-    p->bus_ = linux_::DbusNotifications::connect(loop, &p->busError_);
+  auto bus = options.bus == WorldProcessOptions::Bus::Agent ? connectAgentBus(loop, options.folder)
+                                                             : linux_::DbusNotifications::connect(loop);
+  // An unreachable bus is no failure: bus() is null and busError() says why.
+  if (bus) p->bus_ = std::move(bus).value();
+  else p->busError_ = bus.status().detail();
   return p;
 }
 
@@ -63,8 +59,7 @@ Platform WorldProcess::platform() {
 
 void WorldProcess::follow(std::function<void(const std::string&)> report) {
   desktopWatch_ = loop_->watchFd(desktop_->watchFd(), [this, report] {
-    std::string e;
-    if (!desktop_->processChanges(&e) && report) report("reading the simulated desktop: " + e);
+    if (Status read = desktop_->processChanges(); !read && report) report("reading the simulated desktop: " + read.detail());
   });
   worldWatch_ = loop_->watchFd(world_->watchFd(), [this, report] {
     if (Status read = world_->processChanges(); !read && report) report("reading the simulated Mac: " + read.detail());

@@ -36,11 +36,10 @@ struct WorldProcessOptions {
 
 class WorldProcess {
  public:
-  // Null with *error (a sentence without the program's name) when the world, its desktop or
-  // the user's folders cannot be opened. An unreachable bus is no failure: bus() is null then
-  // and busError() says why.
-  static std::unique_ptr<WorldProcess> open(linux_::SdEventRunLoop& loop, const WorldProcessOptions& options,
-                                            std::string* error);
+  // A failure (a sentence without the program's name) when the world, its desktop or the
+  // user's folders cannot be opened. An unreachable bus is no failure: bus() is null then and
+  // busError() says why.
+  static Result<std::unique_ptr<WorldProcess>> open(linux_::SdEventRunLoop& loop, const WorldProcessOptions& options);
   ~WorldProcess();
   WorldProcess(const WorldProcess&) = delete;
   WorldProcess& operator=(const WorldProcess&) = delete;

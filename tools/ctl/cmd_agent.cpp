@@ -168,10 +168,12 @@ int send(Args args) {
     }
   }
 
-  auto loop = linux_::SdEventRunLoop::create(&error);
-  if (!loop) return failure("cannot create a run loop: " + error);
-  auto bus = cli::connectAgentBus(*loop, sim::worldFolderFor(""), &error);
-  if (!bus) return failure("cannot reach the agent's bus: " + error);
+  auto created = linux_::SdEventRunLoop::create();
+  if (!created) return failure("cannot create a run loop: " + created.status().detail());
+  std::unique_ptr<linux_::SdEventRunLoop> loop = std::move(created).value();
+  auto connected = cli::connectAgentBus(*loop, sim::worldFolderFor(""));
+  if (!connected) return failure("cannot reach the agent's bus: " + connected.status().detail());
+  std::unique_ptr<linux_::DbusNotifications> bus = std::move(connected).value();
   Platform p;
   p.runLoop = loop.get();
   p.notifications = bus.get();

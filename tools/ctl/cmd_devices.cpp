@@ -166,9 +166,8 @@ bool load(sim::SimMac& mac, const std::string& dir, std::vector<std::string> pro
                 "hid-system-nx-event-service"};
   }
   for (const auto& p : profiles) {
-    std::string error;
-    if (mac.attachProfile(dir, p, &error) == 0) {
-      failure("cannot load device profile '" + p + "' from " + dir + ": " + error);
+    if (auto attached = mac.attachProfile(dir, p); !attached) {
+      failure("cannot load device profile '" + p + "' from " + dir + ": " + attached.status().detail());
       return false;
     }
   }
@@ -183,8 +182,9 @@ int runPointingDevices(const std::string& systemOption, const std::string& world
   std::vector<PointingRow> rows;
   auto report = [](const std::string& line) { std::cerr << "velmora-ctl: " << line << "\n"; };
   if (choice->system == cli::System::Desktop) {
-    auto machine = linux_::UdevMachine::open(&error);
-    if (!machine) return failure("cannot read this machine's devices: " + error);
+    auto opened = linux_::UdevMachine::open();
+    if (!opened) return failure("cannot read this machine's devices: " + opened.status().detail());
+    std::unique_ptr<linux_::UdevMachine> machine = std::move(opened).value();
     // The writer the agent would choose in this session; only a listing, so no restore file.
     cli::DesktopSlots slots = cli::defaultDesktopSlots({});
     linux_::UdevEventSystem events(*machine, slots.writerChooser, report);
@@ -204,8 +204,9 @@ int runPointingDevices(const std::string& systemOption, const std::string& world
     std::string folder = sim::worldFolderFor(worldOption);
     sim::WorldOptions options;
     options.processName = "velmora-ctl";
-    auto world = sim::World::open(folder, options, &error);
-    if (!world) return failure("no simulated Mac at " + folder + ": " + error);
+    auto opened = sim::World::open(folder, options);
+    if (!opened) return failure("no simulated Mac at " + folder + ": " + opened.status().detail());
+    std::unique_ptr<sim::World> world = std::move(opened).value();
     rows = listPointingDevices(
         world->platform(),
         [](const HidServiceClient& s) { return "registry " + hex(s.registryID(), 9); },

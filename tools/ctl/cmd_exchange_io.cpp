@@ -99,8 +99,8 @@ int doExport(Args args) {
   if (!hasOut) return usageError("exchange", "export needs -o FILE");
   if (all == !indexes.empty()) return usageError("exchange", "export needs either --all or --index");
   if (hasStore && store.empty()) return usageError("exchange", "--store needs a path");
-  if (auto where = storePathOrDefault(store, &error)) store = *where;
-  else return failure(error);
+  if (auto where = storePathOrDefault(store)) store = *where;
+  else return failure(where.status().detail());
   // Any of the forms the tools print names a device; the store's own form is looked up.
   for (std::string& index : indexes)
     if (auto d = cli::parseDeviceName(index)) index = cli::deviceNameText(d->vid, d->pid, d->mid, d->transport);
@@ -162,8 +162,8 @@ int doImport(Args args) {
     if (a.size() > 1 && a[0] == '-') return usageError("exchange", "unknown option '" + a + "'");
   if (args.size() != 1) return usageError("exchange", "import needs FILE");
   if (hasStore && store.empty()) return usageError("exchange", "--store needs a path");
-  if (auto where = storePathOrDefault(store, &error)) store = *where;
-  else return failure(error);
+  if (auto where = storePathOrDefault(store)) store = *where;
+  else return failure(where.status().detail());
   const std::string file = args[0];
 
   ExchangeReadResult r = readExchangeFile(file, kExchangeTypeDevice, exchangeNow());

@@ -74,17 +74,24 @@ int set(Args args) {
     return usageError("favourite", "--favourite needs a number from 1 to 5, not '" + favourite + "'");
   const unsigned long long n = number - 1;  // the stored index
   double s = 0, t = 0;
-  if (hasSens && !parseNumberIn("--sensitivity", sens, kMinSensitivity, kMaxSensitivity, &s, &error))
-    return usageError("favourite", error);
-  if (hasTrack && !parseNumberIn("--tracking", track, kMinTrackingSpeed, kMaxTrackingSpeed, &t, &error))
-    return usageError("favourite", error);
+  if (hasSens) {
+    Result<double> parsed = parseNumberIn("--sensitivity", sens, kMinSensitivity, kMaxSensitivity);
+    if (!parsed) return usageError("favourite", parsed.status().detail());
+    s = *parsed;
+  }
+  if (hasTrack) {
+    Result<double> parsed = parseNumberIn("--tracking", track, kMinTrackingSpeed, kMaxTrackingSpeed);
+    if (!parsed) return usageError("favourite", parsed.status().detail());
+    t = *parsed;
+  }
   if (hasAccel && accel != "on" && accel != "off") return usageError("favourite", "--accel takes on or off");
 
   std::optional<linux_::XdgPaths> paths;
   Platform p;
   if (store.empty()) {
-    paths = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), VELMORA_SOURCE_RESOURCES, &error);
-    if (!paths) return failure(error);
+    auto made = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), VELMORA_SOURCE_RESOURCES);
+    if (!made) return failure(made.status().detail());
+    paths = std::move(made).value();
     p.paths = &*paths;
   }
   std::optional<std::string> url = store.empty() ? storeFilePath(p, errors) : std::optional<std::string>(store);
@@ -144,10 +151,10 @@ int set(Args args) {
   ctx.reset();
 
   if (notify) {
-    auto loop = linux_::SdEventRunLoop::create(&error);
-    auto bus = loop ? cli::connectAgentBus(*loop, sim::worldFolderFor(""), &error) : nullptr;
-    if (!bus) return failure("saved, but cannot reach the agent's bus to tell it: " + error);
-    QS824postCursorSpeedNotification(bus.get(), id->vid, id->pid, id->mid, id->transport, velmora::kPaneBundleID,
+    auto agent = cli::connectToAgent(sim::worldFolderFor(""));
+    if (!agent) return failure("saved, but cannot reach the agent's bus to tell it: " + agent.status().detail());
+    linux_::DbusNotifications* bus = agent->bus.get();
+    QS824postCursorSpeedNotification(bus, id->vid, id->pid, id->mid, id->transport, velmora::kPaneBundleID,
                                      savedSens, savedTrack, savedDisable);
     bus->flush();
     std::cout << "posted \"" << cmd::kCursorSpeed << "\"\n";

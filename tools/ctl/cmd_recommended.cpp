@@ -205,8 +205,8 @@ int run(const Args& all) {
     auto name = cli::parseDeviceName(device);
     if (!name) return usageError("recommended", "'" + device + "' is not " + cli::kDeviceNameForms);
     deviceText = cli::deviceNameText(name->vid, name->pid, name->mid, name->transport);
-    std::optional<std::string> where = storePathOrDefault(store, &error);
-    if (!where) return failure(error);
+    Result<std::string> where = storePathOrDefault(store);
+    if (!where) return failure(where.status().detail());
     if (auto problem = storePathProblem(*where)) return failure(*problem);
     const Platform platform;
     StoreContextRef ctx;
@@ -225,9 +225,9 @@ int run(const Args& all) {
   }
 
   // The web client as the programs make it at their entry.
-  std::string loopError;
-  auto loop = linux_::SdEventRunLoop::create(&loopError);
-  if (!loop) return failure(loopError);
+  auto created = linux_::SdEventRunLoop::create();
+  if (!created) return failure(created.status().detail());
+  std::unique_ptr<linux_::SdEventRunLoop> loop = std::move(created).value();
   std::string world = sim::worldFolderFor("");
   linux_::FileUserDefaults defaults(world + "/" + sim::kWorldDefaultsFolder);
   cli::ServiceURLSources sources;

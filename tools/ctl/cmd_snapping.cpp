@@ -79,8 +79,12 @@ bool openSession(Session& s, const std::string& store, std::string* error) {
   s.workspace = std::make_unique<sim::SimWorkspace>(home ? home : "/");
   p.workspace = s.workspace.get();
   if (store.empty()) {
-    s.paths = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), VELMORA_SOURCE_RESOURCES, error);
-    if (!s.paths) return false;
+    auto paths = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), VELMORA_SOURCE_RESOURCES);
+    if (!paths) {
+      *error = paths.status().detail();
+      return false;
+    }
+    s.paths = std::move(paths).value();
     p.paths = &*s.paths;
   }
   s.url = store.empty() ? storeFilePath(p, s.errors) : std::optional<std::string>(store);
@@ -212,14 +216,14 @@ int set(Args args) {
   std::cout << "saved " << shown << ": " << summary << " in " << *s.url << "\n";
 
   if (notify) {
-    auto loop = linux_::SdEventRunLoop::create(&error);
-    auto bus = loop ? cli::connectAgentBus(*loop, sim::worldFolderFor(""), &error) : nullptr;
-    if (!bus) {
+    auto agent = cli::connectToAgent(sim::worldFolderFor(""));
+    if (!agent) {
       // The change is in the store: the agent reads it when it next starts.
-      std::cerr << "velmora-ctl: saved, but no session bus to tell a running agent: " << error << "\n";
+      std::cerr << "velmora-ctl: saved, but no session bus to tell a running agent: " << agent.status().detail() << "\n";
       return kExitOk;
     }
-    QS824postAutoCursorSnappingNotification(bus.get(), std::nullopt, velmora::kPaneBundleID, std::nullopt, std::nullopt,
+    linux_::DbusNotifications* bus = agent->bus.get();
+    QS824postAutoCursorSnappingNotification(bus, std::nullopt, velmora::kPaneBundleID, std::nullopt, std::nullopt,
                                             std::nullopt, std::nullopt);
     bus->flush();
     std::cout << "posted \"" << cmd::kAutoCursorSnapping << "\"\n";

@@ -122,8 +122,8 @@ int show(Args args) {
   if (hasStore && option.empty()) return usageError("store", "--store needs a path");
   bool json = takeFlag(args, "--json");
   if (!args.empty()) return usageError("store", "unexpected argument '" + args.front() + "'");
-  std::optional<std::string> where = storePathOrDefault(option, &error);
-  if (!where) return failure(error);
+  Result<std::string> where = storePathOrDefault(option);
+  if (!where) return failure(where.status().detail());
   const std::string path = *where;
   if (auto problem = storePathProblem(path)) return failure(*problem);
   const Platform platform;

@@ -147,14 +147,16 @@ int run(const Args& in) {
   }
   if (haveWorld && systemd) return usageError("uninstall", "--world and --systemd name two systems; give one");
 
-  auto loop = linux_::SdEventRunLoop::create(&error);
-  if (!loop) return failure(error);
+  auto created = linux_::SdEventRunLoop::create();
+  if (!created) return failure(created.status().detail());
+  std::unique_ptr<linux_::SdEventRunLoop> loop = std::move(created).value();
   std::unique_ptr<cli::WorldProcess> world;
   SessionPorts session;
   Platform p;
   if (systemd) {
-    session.paths = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), VELMORA_SOURCE_RESOURCES, &error);
-    if (!session.paths) return failure(error);
+    auto paths = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), VELMORA_SOURCE_RESOURCES);
+    if (!paths) return failure(paths.status().detail());
+    session.paths = std::move(paths).value();
     session.defaults = std::make_unique<linux_::FileUserDefaults>(session.paths->preferences());
     session.manager = std::make_unique<linux_::SystemdServiceManager>(linux_::SystemdOptions::fromProcess());
     session.prompt = std::make_unique<linux_::PkexecAdminPrompt>();
@@ -172,8 +174,9 @@ int run(const Args& in) {
     wo.self.bundleIdentifier = "quillon.Velmora.ctl";
     wo.self.localizedName = "velmora-ctl";
     wo.self.processIdentifier = static_cast<int32_t>(::getpid());
-    world = cli::WorldProcess::open(*loop, wo, &error);
-    if (!world) return failure(error);
+    auto opened = cli::WorldProcess::open(*loop, wo);
+    if (!opened) return failure(opened.status().detail());
+    world = std::move(opened).value();
     p = world->platform();
   }
 

@@ -6,20 +6,20 @@
 
 namespace vl::ctl {
 
-std::optional<std::string> userStorePath(std::string* error) {
-  ErrorStack errors;  // the failure is told through *error
-  auto paths = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), VELMORA_SOURCE_RESOURCES, error);
-  if (!paths) return std::nullopt;
+Result<std::string> userStorePath() {
+  ErrorStack errors;  // the failure is told through the result
+  auto paths = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), VELMORA_SOURCE_RESOURCES);
+  if (!paths) return paths.status();
   Platform p;
   p.paths = &*paths;
   std::optional<std::string> url = storeFilePath(p, errors);
-  if (!url && error) *error = "cannot make the settings folder in " + paths->applicationSupport();
-  return url;
+  if (!url) return Status::failure(1, "cannot make the settings folder in " + paths->applicationSupport());
+  return *url;
 }
 
-std::optional<std::string> storePathOrDefault(const std::string& option, std::string* error) {
+Result<std::string> storePathOrDefault(const std::string& option) {
   if (!option.empty()) return option;
-  return userStorePath(error);
+  return userStorePath();
 }
 
 }  // namespace vl::ctl

@@ -5,13 +5,15 @@
 #include <optional>
 #include <string>
 
+#include "platform/api/status.h"
+
 namespace vl::ctl {
 
 // The user's store file (its folder is made when missing, as the agent and the pane do);
-// nullopt with *error when the location cannot be worked out.
-std::optional<std::string> userStorePath(std::string* error);
+// a failure when the location cannot be worked out.
+Result<std::string> userStorePath();
 
 // --store PATH when given, else the user's store.
-std::optional<std::string> storePathOrDefault(const std::string& option, std::string* error);
+Result<std::string> storePathOrDefault(const std::string& option);
 
 }  // namespace vl::ctl

@@ -49,12 +49,12 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  std::string error;
-  auto loop = vl::linux_::SdEventRunLoop::create(&error);
-  if (!loop) {
-    std::cerr << "velmora-inputd: " << error << "\n";
+  auto created = vl::linux_::SdEventRunLoop::create();
+  if (!created) {
+    std::cerr << "velmora-inputd: " << created.status().detail() << "\n";
     return 1;
   }
+  std::unique_ptr<vl::linux_::SdEventRunLoop> loop = std::move(created).value();
   sd_bus* bus = nullptr;
   int rc;
   if (address.empty()) {

@@ -108,12 +108,12 @@ int runOnDesktop(vl::linux_::SdEventRunLoop& loop, const vl::cli::SystemChoice& 
   // Device messages (a receiver this user may not open, a speed no writer takes) are the
   // user's business even with --quiet.
   options.report = [](const std::string& line) { std::cerr << timestamp() << "  " << line << std::endl; };
-  std::string error;
-  auto process = cli::DesktopProcess::open(loop, std::move(options), &error);
-  if (!process) {
-    std::cerr << "velmora-manager: cannot reach this machine's devices: " << error << "\n";
+  auto opened = cli::DesktopProcess::open(loop, std::move(options));
+  if (!opened) {
+    std::cerr << "velmora-manager: cannot reach this machine's devices: " << opened.status().detail() << "\n";
     return kExitCannotStart;
   }
+  std::unique_ptr<cli::DesktopProcess> process = std::move(opened).value();
   if (!process->bus())
     std::cerr << "velmora-manager: cannot reach the session bus (" << process->busError()
               << "); the settings pane's commands will not arrive\n";
@@ -234,12 +234,12 @@ int main(int argc, char** argv) {
     return 0;
   }
 
-  std::string error;
-  auto loop = linux_::SdEventRunLoop::create(&error);
-  if (!loop) {
-    std::cerr << "velmora-manager: cannot create the run loop: " << error << "\n";
+  auto created = linux_::SdEventRunLoop::create();
+  if (!created) {
+    std::cerr << "velmora-manager: cannot create the run loop: " << created.status().detail() << "\n";
     return 1;
   }
+  std::unique_ptr<linux_::SdEventRunLoop> loop = std::move(created).value();
   if (choice->system == cli::System::Desktop) return runOnDesktop(*loop, *choice, resources, quiet);
   std::string folder = sim::worldFolderFor(worldOption);
   cli::WorldProcessOptions worldOptions;
@@ -250,11 +250,12 @@ int main(int argc, char** argv) {
   worldOptions.self.localizedName = velmora::kAgentName;
   worldOptions.bus = cli::WorldProcessOptions::Bus::Session;
   if (const char* url = std::getenv(cli::kServiceURLEnvironment)) worldOptions.serviceURL = url;
-  auto process = cli::WorldProcess::open(*loop, worldOptions, &error);
-  if (!process) {
-    std::cerr << "velmora-manager: " << error << "\n";
+  auto opened = cli::WorldProcess::open(*loop, worldOptions);
+  if (!opened) {
+    std::cerr << "velmora-manager: " << opened.status().detail() << "\n";
     return kExitCannotStart;
   }
+  std::unique_ptr<cli::WorldProcess> process = std::move(opened).value();
   sim::World* world = &process->world();
   auto* bus = process->bus();
   if (!bus) {
@@ -344,9 +345,11 @@ int main(int argc, char** argv) {
   // can tell how old it is and ask it to quit.
   bool recorded = false;
   if (controller->launched()) {
-    std::string e;
-    recorded = world->recordHostProcess(agentApplication(argv[0]), &e).has_value();
-    if (!recorded) std::cerr << "velmora-manager: cannot record the agent in the world's applications: " << e << "\n";
+    Result<int32_t> record = world->recordHostProcess(agentApplication(argv[0]));
+    recorded = record.ok();
+    if (!recorded)
+      std::cerr << "velmora-manager: cannot record the agent in the world's applications: " << record.status().detail()
+                << "\n";
   }
   int status = loop->run();
   if (recorded) {

@@ -173,7 +173,7 @@ HttpServer::~HttpServer() {
 
 int64_t HttpServer::now() const { return options_.monotonicMillis(); }
 
-bool HttpServer::bind(std::string* error) {
+vl::Status HttpServer::bind() {
   addrinfo hints{};
   hints.ai_family = AF_UNSPEC;
   hints.ai_socktype = SOCK_STREAM;
@@ -181,10 +181,7 @@ bool HttpServer::bind(std::string* error) {
   addrinfo* found = nullptr;
   std::string service = std::to_string(options_.port);
   int rc = getaddrinfo(options_.host.c_str(), service.c_str(), &hints, &found);
-  if (rc != 0) {
-    if (error) *error = "cannot listen on " + options_.host + ": " + gai_strerror(rc);
-    return false;
-  }
+  if (rc != 0) return vl::Status::failure(1, "cannot listen on " + options_.host + ": " + gai_strerror(rc));
   std::string why = "no address";
   for (addrinfo* a = found; a && listenFd_ < 0; a = a->ai_next) {
     int fd = socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
@@ -204,11 +201,9 @@ bool HttpServer::bind(std::string* error) {
     }
   }
   freeaddrinfo(found);
-  if (listenFd_ < 0) {
-    if (error) *error = "cannot listen on " + options_.host + ":" + std::to_string(options_.port) + " (" + why + ")";
-    return false;
-  }
-  return true;
+  if (listenFd_ < 0)
+    return vl::Status::failure(1, "cannot listen on " + options_.host + ":" + std::to_string(options_.port) + " (" + why + ")");
+  return vl::Status::success();
 }
 
 std::string HttpServer::baseUrl() const {
@@ -217,13 +212,10 @@ std::string HttpServer::baseUrl() const {
   return scheme + host + ":" + std::to_string(port_);
 }
 
-bool HttpServer::start(std::string* error) {
+vl::Status HttpServer::start() {
   std::lock_guard lock(mutex_);
-  if (daemon_) return true;
-  if (listenFd_ < 0) {
-    if (error) *error = "not bound to an address";
-    return false;
-  }
+  if (daemon_) return vl::Status::success();
+  if (listenFd_ < 0) return vl::Status::failure(1, "not bound to an address");
   unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_USE_ERROR_LOG;
   bool tls = !options_.tlsCertPem.empty() && !options_.tlsKeyPem.empty();
   if (tls) flags |= MHD_USE_TLS;
@@ -248,15 +240,11 @@ bool HttpServer::start(std::string* error) {
   items.push_back({MHD_OPTION_END, 0, nullptr});
   daemon_ = MHD_start_daemon(flags, 0, nullptr, nullptr, &HttpServerCallbacks::onRequest, this, MHD_OPTION_ARRAY,
                              items.data(), MHD_OPTION_END);
-  if (!daemon_) {
-    if (error) {
-      *error = tls ? "the HTTP server could not start (is the TLS certificate or key unusable?)"
-                   : "the HTTP server could not start";
-    }
-    return false;
-  }
+  if (!daemon_)
+    return vl::Status::failure(1, tls ? "the HTTP server could not start (is the TLS certificate or key unusable?)"
+                                      : "the HTTP server could not start");
   listenFd_ = -1;  // the daemon owns and closes it now
-  return true;
+  return vl::Status::success();
 }
 
 bool HttpServer::run() {
@@ -264,9 +252,8 @@ bool HttpServer::run() {
     std::lock_guard lock(mutex_);
     if (stopping_) return true;
   }
-  std::string error;
-  if (!start(&error)) {
-    if (options_.log) options_.log("http: " + error);
+  if (vl::Status started = start(); !started) {
+    if (options_.log) options_.log("http: " + started.detail());
     return false;
   }
   std::thread reaper;

@@ -53,15 +53,15 @@ class HttpServer {
   HttpServer(const HttpServer&) = delete;
   HttpServer& operator=(const HttpServer&) = delete;
 
-  // Binds and listens; false with *error when the address cannot be had.
-  bool bind(std::string* error);
+  // Binds and listens; a failure when the address cannot be had.
+  vl::Status bind();
   int port() const { return port_; }
   // "http://HOST:PORT" (or https) of the bound socket (an IPv6 host in brackets).
   std::string baseUrl() const;
 
-  // Starts answering on the bound socket (the daemon's own threads); false with *error when it
-  // cannot (an unusable TLS key or certificate). run() starts it when this was not called.
-  bool start(std::string* error);
+  // Starts answering on the bound socket (the daemon's own threads); a failure when it cannot
+  // (an unusable TLS key or certificate). run() starts it when this was not called.
+  vl::Status start();
   // Serves until stop(); false with the reason logged when serving could not start. Clients
   // may connect as soon as bind() succeeded: the socket queues them until run() takes them.
   bool run();

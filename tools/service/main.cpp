@@ -72,25 +72,26 @@ std::string readWholeFile(const std::string& path) {
 int main(int argc, char** argv) {
   std::string error;
   auto options = svc::parseServiceOptions(std::vector<std::string>(argv + 1, argv + argc),
-                                          svc::ServiceEnvironment::fromProcess(VELMORA_SOURCE_RESOURCES), &error);
+                                          svc::ServiceEnvironment::fromProcess(VELMORA_SOURCE_RESOURCES));
   if (!options) {
-    std::cerr << "velmora-service: " << error << "\n";
+    std::cerr << "velmora-service: " << options.status().detail() << "\n";
     return 2;
   }
   if (options->help) {
     std::cout << kHelp;
     return 0;
   }
-  auto catalogue = svc::Catalogue::load(options->catalogue, &error);
+  auto catalogue = svc::Catalogue::load(options->catalogue);
   if (!catalogue) {
-    std::cerr << "velmora-service: catalogue " << error << "\n";
+    std::cerr << "velmora-service: catalogue " << catalogue.status().detail() << "\n";
     return 1;
   }
-  auto storage = svc::openStorage(options->storage, &error);
-  if (!storage) {
-    std::cerr << "velmora-service: storage " << options->storage << ": " << error << "\n";
+  auto opened = svc::openStorage(options->storage);
+  if (!opened) {
+    std::cerr << "velmora-service: storage " << options->storage << ": " << opened.status().detail() << "\n";
     return 1;
   }
+  std::unique_ptr<svc::Storage> storage = std::move(opened).value();
 
   // Room for the connection limit (1,024 clients) beside the database's own files.
   rlimit files{};
@@ -126,12 +127,12 @@ int main(int argc, char** argv) {
     }
   }
   svc::HttpServer server(service, serverOptions);
-  if (!server.bind(&error)) {
-    std::cerr << "velmora-service: " << error << "\n";
+  if (vl::Status bound = server.bind(); !bound) {
+    std::cerr << "velmora-service: " << bound.detail() << "\n";
     return 1;
   }
-  if (!server.start(&error)) {
-    std::cerr << "velmora-service: " << error << "\n";
+  if (vl::Status started = server.start(); !started) {
+    std::cerr << "velmora-service: " << started.detail() << "\n";
     return 1;
   }
   std::string url = server.baseUrl();

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/api/status.h"
+
 namespace svc {
 
 inline constexpr int kDefaultPort = 47810;
@@ -34,13 +36,13 @@ struct ServiceEnvironment {
 };
 
 // "HOST:PORT", "[V6]:PORT" or ":PORT" (loopback); PORT 0..65535.
-bool parseListen(const std::string& text, std::string* host, int* port, std::string* error);
+vl::Status parseListen(const std::string& text, std::string* host, int* port);
 // 127.0.0.0/8, ::1 and "localhost".
 bool isLoopback(const std::string& host);
 
-// Parses argv (without the program name) and fills the defaults. nullopt with *error (one
-// line, naming the nearest valid option for a mistyped one) for a usage error.
-std::optional<ServiceOptions> parseServiceOptions(std::vector<std::string> args, const ServiceEnvironment& env,
-                                                  std::string* error);
+// Parses argv (without the program name) and fills the defaults. A usage error is a failure
+// of code 2 (the exit status) whose detail is one line, naming the nearest valid option for a
+// mistyped one.
+vl::Result<ServiceOptions> parseServiceOptions(std::vector<std::string> args, const ServiceEnvironment& env);
 
 }  // namespace svc

@@ -492,19 +492,15 @@ class PostgresStorage final : public Storage {
 
 }  // namespace
 
-std::unique_ptr<Storage> openPostgresStorage(const std::string& url, std::string* error,
-                                             const PostgresOptions& options) {
+vl::Result<std::unique_ptr<Storage>> openPostgresStorage(const std::string& url, const PostgresOptions& options) {
   auto storage = std::make_unique<PostgresStorage>(url, options);
   Status st = storage->open();
-  if (!st.ok()) {
-    if (error) *error = st.message;
-    return nullptr;
-  }
-  return storage;
+  if (!st.ok()) return vl::Status::failure(1, st.message);
+  return std::unique_ptr<Storage>(std::move(storage));
 }
 
-std::unique_ptr<Storage> openPostgresStorage(const std::string& url, std::string* error) {
-  return openPostgresStorage(url, error, PostgresOptions{});
+vl::Result<std::unique_ptr<Storage>> openPostgresStorage(const std::string& url) {
+  return openPostgresStorage(url, PostgresOptions{});
 }
 
 }  // namespace svc

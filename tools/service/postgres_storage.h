@@ -17,8 +17,7 @@ struct PostgresOptions {
 
 // Opens the database named by a libpq URL ("postgresql://user@host/db",
 // "postgresql:///db?host=/socket/dir"), creating the table and its indexes on first use.
-// Null with *error filled when the server cannot be reached or the schema cannot be made.
-std::unique_ptr<Storage> openPostgresStorage(const std::string& url, std::string* error,
-                                             const PostgresOptions& options);
+// A failure when the server cannot be reached or the schema cannot be made.
+vl::Result<std::unique_ptr<Storage>> openPostgresStorage(const std::string& url, const PostgresOptions& options);
 
 }  // namespace svc

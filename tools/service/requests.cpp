@@ -139,33 +139,23 @@ Answer storageFailure(const Status& st) {
 
 }  // namespace
 
-bool parseQuery(std::string_view raw, QueryFields* out, std::string* error) {
+vl::Status parseQuery(std::string_view raw, QueryFields* out) {
   out->clear();
-  if (raw.size() > kQueryMaxBytes) {
-    *error = "query longer than " + std::to_string(kQueryMaxBytes) + " bytes";
-    return false;
-  }
+  if (raw.size() > kQueryMaxBytes)
+    return vl::Status::failure(1, "query longer than " + std::to_string(kQueryMaxBytes) + " bytes");
   while (!raw.empty()) {
     size_t amp = raw.find('&');
     std::string_view part = raw.substr(0, amp);
     raw = amp == std::string_view::npos ? std::string_view() : raw.substr(amp + 1);
     if (part.empty()) continue;
     size_t eq = part.find('=');
-    if (eq == std::string_view::npos) {
-      *error = "query field without '='";
-      return false;
-    }
+    if (eq == std::string_view::npos) return vl::Status::failure(1, "query field without '='");
     std::string key, value;
-    if (!decode(part.substr(0, eq), &key) || !decode(part.substr(eq + 1), &value)) {
-      *error = "bad percent escape in the query";
-      return false;
-    }
-    if (!out->emplace(key, std::move(value)).second) {
-      *error = "repeated query field " + key;
-      return false;
-    }
+    if (!decode(part.substr(0, eq), &key) || !decode(part.substr(eq + 1), &value))
+      return vl::Status::failure(1, "bad percent escape in the query");
+    if (!out->emplace(key, std::move(value)).second) return vl::Status::failure(1, "repeated query field " + key);
   }
-  return true;
+  return vl::Status::success();
 }
 
 namespace {
@@ -193,7 +183,7 @@ bool schemaField(const QueryFields& q, const vl::upload::Field& f, void* out, st
 
 }  // namespace
 
-bool parseUpload(const QueryFields& q, UploadRow* row, std::string* error) {
+vl::Status parseUpload(const QueryFields& q, UploadRow* row) {
   namespace u = vl::upload;
   int64_t osv = 0;
   // Where each field of the schema goes, in the schema's order (the first bad one is named).
@@ -203,27 +193,29 @@ bool parseUpload(const QueryFields& q, UploadRow* row, std::string* error) {
       {&u::kOsv, &osv}, {&u::kApp, &row->app}, {&u::kAcc, &row->accMillionths}, {&u::kSen, &row->senMillionths},
   };
   static_assert(std::size(places) == u::kUploadFields.size());
+  std::string error;
   for (const auto& [f, out] : places) {
-    if (!schemaField(q, *f, out, error)) return false;
+    if (!schemaField(q, *f, out, &error)) return vl::Status::failure(1, error);
   }
   row->osVersion = static_cast<int32_t>(osv);
-  return true;
+  return vl::Status::success();
 }
 
-bool parseRanking(const QueryFields& q, RankingQuery* query, std::string* error) {
+vl::Status parseRanking(const QueryFields& q, RankingQuery* query) {
   namespace u = vl::upload;
   int64_t os0, os1, count;
   const std::pair<const u::Field*, void*> places[] = {
       {&u::kVid, &query->model.vid}, {&u::kPid, &query->model.pid}, {&u::kMid, &query->model.mid},
       {&u::kTra, &query->model.transport}, {&u::kOs0, &os0}, {&u::kOs1, &os1}, {&u::kCnt, &count},
   };
+  std::string error;
   for (const auto& [f, out] : places) {
-    if (!schemaField(q, *f, out, error)) return false;
+    if (!schemaField(q, *f, out, &error)) return vl::Status::failure(1, error);
   }
   query->os0 = static_cast<int32_t>(os0);
   query->os1 = static_cast<int32_t>(os1);
   query->count = static_cast<int>(count);
-  return true;
+  return vl::Status::success();
 }
 
 std::string rankingPlist(const RankingResult& result) {
@@ -239,7 +231,7 @@ std::string rankingPlist(const RankingResult& result) {
   return pl::writeXml(pl::Value(std::move(entries)));
 }
 
-std::optional<Catalogue> Catalogue::parse(std::string_view text, std::string* error) {
+vl::Result<Catalogue> Catalogue::parse(std::string_view text) {
   Catalogue c;
   std::istringstream in{std::string(text)};
   std::string line;
@@ -249,10 +241,7 @@ std::optional<Catalogue> Catalogue::parse(std::string_view text, std::string* er
     std::istringstream words(line);
     std::string app, file, osv, extra;
     if (!(words >> app) || app[0] == '#') continue;
-    auto fail = [&](const std::string& why) {
-      if (error) *error = "line " + std::to_string(number) + ": " + why;
-      return std::nullopt;
-    };
+    auto fail = [&](const std::string& why) { return vl::Status::failure(1, "line " + std::to_string(number) + ": " + why); };
     if (!(words >> file)) return fail("an application name without a file name");
     Offer offer{app, file, 0};
     if (words >> osv) {
@@ -269,17 +258,13 @@ std::optional<Catalogue> Catalogue::parse(std::string_view text, std::string* er
   return c;
 }
 
-std::optional<Catalogue> Catalogue::load(const std::string& path, std::string* error) {
+vl::Result<Catalogue> Catalogue::load(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
-  if (!in) {
-    if (error) *error = "cannot read " + path;
-    return std::nullopt;
-  }
+  if (!in) return vl::Status::failure(1, "cannot read " + path);
   std::ostringstream text;
   text << in.rdbuf();
-  std::string why;
-  auto c = parse(text.str(), &why);
-  if (!c && error) *error = path + ": " + why;
+  auto c = parse(text.str());
+  if (!c) return vl::Status(c.status()).context(path);
   return c;
 }
 
@@ -310,8 +295,7 @@ Answer Service::handle(std::string_view method, std::string_view path, std::stri
     }
   }
   QueryFields q;
-  std::string error;
-  if (!parseQuery(rawQuery, &q, &error)) return plain(400, error);
+  if (vl::Status parsed = parseQuery(rawQuery, &q); !parsed) return plain(400, parsed.detail());
   if (path == kUploadPath) return upload(q);
   if (path == kRankingPath) return rank(q, rawQuery);
   return versions(q);
@@ -319,8 +303,7 @@ Answer Service::handle(std::string_view method, std::string_view path, std::stri
 
 Answer Service::upload(const QueryFields& q) const {
   UploadRow row;
-  std::string error;
-  if (!parseUpload(q, &row, &error)) return plain(400, error);
+  if (vl::Status parsed = parseUpload(q, &row); !parsed) return plain(400, parsed.detail());
   row.receivedAt = now_();
   Status st = storage_.upsertUpload(row);
   if (st.code == StatusCode::InvalidArgument) return plain(400, st.message);
@@ -332,8 +315,7 @@ Answer Service::upload(const QueryFields& q) const {
 
 Answer Service::rank(const QueryFields& q, std::string_view rawQuery) const {
   RankingQuery query;
-  std::string error;
-  if (!parseRanking(q, &query, &error)) return plain(400, error);
+  if (vl::Status parsed = parseRanking(q, &query); !parsed) return plain(400, parsed.detail());
   uint64_t generation = cache_.generation(query.model);
   RankingResult result;
   Status st = storage_.ranking(query, &result);

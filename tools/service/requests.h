@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/api/status.h"
 #include "tools/service/ranking_cache.h"
 #include "tools/service/storage.h"
 
@@ -23,15 +24,15 @@ inline constexpr size_t kQueryMaxBytes = 4096;
 
 using QueryFields = std::map<std::string, std::string, std::less<>>;
 
-// "a=1&b=x%20y" into its fields, percent escapes and '+' decoded. False with *error for a bad
+// "a=1&b=x%20y" into its fields, percent escapes and '+' decoded. A failure for a bad
 // escape, a field without '=', a repeated key or a query longer than kQueryMaxBytes.
-bool parseQuery(std::string_view raw, QueryFields* out, std::string* error);
+vl::Status parseQuery(std::string_view raw, QueryFields* out);
 
 // The fields of an upload ("VID PID MID Tra Dev Mac OSV App Acc Sen", all required) into a row;
-// receivedAt is left to the caller. False with a short reason naming the field.
-bool parseUpload(const QueryFields& q, UploadRow* row, std::string* error);
+// receivedAt is left to the caller. A failure with a short reason naming the field.
+vl::Status parseUpload(const QueryFields& q, UploadRow* row);
 // The fields of a ranking request ("VID PID MID Tra OS0 OS1 Cnt", all required).
-bool parseRanking(const QueryFields& q, RankingQuery* query, std::string* error);
+vl::Status parseRanking(const QueryFields& q, RankingQuery* query);
 
 // The ranking answer: an XML property list whose root array holds one dictionary per entry
 // with "Acc" and "Sen" (reals) and "Qty" (integer), and "Tot" (integer) on the last entry.
@@ -42,8 +43,9 @@ std::string rankingPlist(const RankingResult& result);
 // as 101200) limits the offer to systems at least that new. '#' starts a comment line.
 class Catalogue {
  public:
-  static std::optional<Catalogue> parse(std::string_view text, std::string* error);
-  static std::optional<Catalogue> load(const std::string& path, std::string* error);
+  // A failure names the line ("line 3: ...") and, when loading, the file.
+  static vl::Result<Catalogue> parse(std::string_view text);
+  static vl::Result<Catalogue> load(const std::string& path);
 
   // The files offered to app on system version osv, in the file's order.
   std::vector<std::string> filesFor(std::string_view app, int32_t osv) const;

@@ -409,14 +409,11 @@ class SqliteStorage final : public Storage {
 
 }  // namespace
 
-std::unique_ptr<Storage> openSqliteStorage(const std::string& path, std::string* error) {
+vl::Result<std::unique_ptr<Storage>> openSqliteStorage(const std::string& path) {
   auto storage = std::make_unique<SqliteStorage>(path);
   Status st = storage->open();
-  if (!st.ok()) {
-    if (error) *error = st.message;
-    return nullptr;
-  }
-  return storage;
+  if (!st.ok()) return vl::Status::failure(1, st.message);
+  return std::unique_ptr<Storage>(std::move(storage));
 }
 
 }  // namespace svc

@@ -84,14 +84,13 @@ std::string checkRankingQuery(const RankingQuery& q) {
   return {};
 }
 
-std::unique_ptr<Storage> openStorage(const std::string& url, std::string* error) {
+vl::Result<std::unique_ptr<Storage>> openStorage(const std::string& url) {
   auto startsWith = [&](std::string_view prefix) { return url.rfind(prefix, 0) == 0; };
   if (startsWith("postgresql://") || startsWith("postgres://")) {
 #ifdef VELMORA_SERVICE_POSTGRES
-    return openPostgresStorage(url, error);
+    return openPostgresStorage(url);
 #else
-    if (error) *error = "this velmora-service is built without PostgreSQL support (libpq)";
-    return nullptr;
+    return vl::Status::failure(1, "this velmora-service is built without PostgreSQL support (libpq)");
 #endif
   }
   std::string path = url;
@@ -100,14 +99,11 @@ std::unique_ptr<Storage> openStorage(const std::string& url, std::string* error)
     // "sqlite:///abs/path" is the URL form of an absolute path.
     if (path.rfind("//", 0) == 0) path = path.substr(2);
   } else if (auto colon = url.find("://"); colon != std::string::npos) {
-    if (error) *error = "unknown storage URL scheme '" + url.substr(0, colon) + "' (use sqlite:PATH or postgresql://...)";
-    return nullptr;
+    return vl::Status::failure(1, "unknown storage URL scheme '" + url.substr(0, colon) +
+                                      "' (use sqlite:PATH or postgresql://...)");
   }
-  if (path.empty()) {
-    if (error) *error = "the storage URL names no file";
-    return nullptr;
-  }
-  return openSqliteStorage(path, error);
+  if (path.empty()) return vl::Status::failure(1, "the storage URL names no file");
+  return openSqliteStorage(path);
 }
 
 }  // namespace svc

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "core/system/upload_schema.h"
+#include "platform/api/status.h"
 
 namespace svc {
 
@@ -116,14 +117,15 @@ class Storage {
 
 // Chooses the backend by URL: "sqlite:PATH" or a bare path -> SQLite (the file and its folder
 // are created); "postgresql://..." or "postgres://..." -> PostgreSQL (a libpq connection URI).
-// Returns null and fills *error with a short reason when the URL names no backend, the backend
-// is not built in, or the database cannot be opened.
-std::unique_ptr<Storage> openStorage(const std::string& url, std::string* error);
+// A failure with a short reason when the URL names no backend, the backend is not built in, or
+// the database cannot be opened. (The storages' own operations answer with Status above, whose
+// codes the service maps to HTTP statuses.)
+vl::Result<std::unique_ptr<Storage>> openStorage(const std::string& url);
 
 // The backends themselves; openStorage is the usual way in.
-std::unique_ptr<Storage> openSqliteStorage(const std::string& path, std::string* error);
+vl::Result<std::unique_ptr<Storage>> openSqliteStorage(const std::string& path);
 // Defined only when the service is built with libpq (VELMORA_SERVICE_POSTGRES).
-std::unique_ptr<Storage> openPostgresStorage(const std::string& url, std::string* error);
+vl::Result<std::unique_ptr<Storage>> openPostgresStorage(const std::string& url);
 
 // Checks a row against the bounds above (shared by the backends so they refuse alike): every
 // text valid UTF-8 without control characters, numbers in their ranges; an empty string when

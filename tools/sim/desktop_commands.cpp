@@ -55,15 +55,16 @@ std::vector<std::string> split(const std::string& text) {
 }
 
 // Opens the world, reads its desktop, runs change under the desktop's lock and writes it back.
-int editDesktop(const std::string& folder, const std::function<bool(sim::SimDesktop&, std::string*)>& change) {
-  std::string error;
+int editDesktop(const std::string& folder, const std::function<Status(sim::SimDesktop&)>& change) {
   sim::WorldOptions options;
   options.processName = "velmora-sim";
-  auto world = sim::World::open(folder, options, &error);
-  if (!world) return failure("no simulated Mac at " + folder + ": " + error + "\nCreate one with 'velmora-sim init'.");
-  auto desk = sim::SimDesktopWorld::open(folder, world->mac().desktop(), std::nullopt, &error);
-  if (!desk) return failure(error);
-  if (!desk->edit(change, &error)) return failure(error);
+  auto world = sim::World::open(folder, options);
+  if (!world)
+    return failure("no simulated Mac at " + folder + ": " + world.status().detail() +
+                   "\nCreate one with 'velmora-sim init'.");
+  auto desk = sim::SimDesktopWorld::open(folder, (*world)->mac().desktop(), std::nullopt);
+  if (!desk) return failure(desk.status().detail());
+  if (Status edited = (*desk)->edit(change); !edited) return failure(edited.detail());
   return 0;
 }
 
@@ -95,18 +96,17 @@ int runOpenDialog(Args& args, const std::string& folder) {
   spec.title = title;
   std::string app = args[0];
   std::ostringstream report;
-  int rc = editDesktop(folder, [&](sim::SimDesktop& d, std::string* e) {
+  int rc = editDesktop(folder, [&](sim::SimDesktop& d) -> Status {
     int32_t pid = d.ensureApplication(app);
     d.activate(pid);
     uint64_t id = d.openDialog(pid, spec);
     if (!id) {
-      *e = "cannot open a dialog in " + app;
-      return false;
+      return Status::failure(1, "cannot open a dialog in " + app);
     }
     report << (sheet ? "sheet " : "dialog ") << id << " in " << app << "\n";
     for (const auto& b : spec.buttons)
       if (auto c = d.centreOf(d.elementNamed(b))) report << "  \"" << b << "\" at " << point(*c) << "\n";
-    return true;
+    return Status::success();
   });
   std::cout << report.str();
   return rc;
@@ -115,19 +115,18 @@ int runOpenDialog(Args& args, const std::string& folder) {
 int runFocus(Args& args, const std::string& folder) {
   if (args.size() != 1) return usage("focus", args.empty() ? "missing APP" : "unexpected argument '" + args[1] + "'");
   std::string app = args[0];
-  return editDesktop(folder, [&](sim::SimDesktop& d, std::string*) {
+  return editDesktop(folder, [&](sim::SimDesktop& d) -> Status {
     if (app == "Control Center" || app == sim::kControlCenterBundleID) d.focusControlCenter();
     else d.activate(d.ensureApplication(app));
-    return true;
+    return Status::success();
   });
 }
 
 int runCloseWindow(Args& args, const std::string& folder) {
   if (!args.empty()) return usage("close-window", "unexpected argument '" + args[0] + "'");
-  return editDesktop(folder, [](sim::SimDesktop& d, std::string* e) {
-    if (d.closeWindow(0)) return true;
-    *e = "the focused application has no window to close";
-    return false;
+  return editDesktop(folder, [](sim::SimDesktop& d) -> Status {
+    if (d.closeWindow(0)) return Status::success();
+    return Status::failure(1, "the focused application has no window to close");
   });
 }
 
@@ -137,9 +136,9 @@ int runMoveCursor(Args& args, const std::string& folder) {
   for (int i = 0; i < 2; ++i)
     if (!cli::parseDouble(args[static_cast<size_t>(i)], i == 0 ? &x : &y))
       return usage("move-cursor", "X and Y must be numbers: " + cli::notANumber(args[static_cast<size_t>(i)]));
-  return editDesktop(folder, [&](sim::SimDesktop& d, std::string*) {
+  return editDesktop(folder, [&](sim::SimDesktop& d) -> Status {
     d.moveCursor({x, y});
-    return true;
+    return Status::success();
   });
 }
 
@@ -147,38 +146,37 @@ int runHold(Args& args, const std::string& folder) {
   if (args.size() != 1 || (args[0] != "shift" && args[0] != "button"))
     return usage("hold", "hold takes shift or button");
   bool shift = args[0] == "shift";
-  return editDesktop(folder, [&](sim::SimDesktop& d, std::string*) {
+  return editDesktop(folder, [&](sim::SimDesktop& d) -> Status {
     if (shift) d.setModifierFlags(kCGEventFlagMaskShift);
     else d.setButtons(1);
-    return true;
+    return Status::success();
   });
 }
 
 int runRelease(Args& args, const std::string& folder) {
   if (!args.empty()) return usage("release", "unexpected argument '" + args[0] + "'");
-  return editDesktop(folder, [](sim::SimDesktop& d, std::string*) {
+  return editDesktop(folder, [](sim::SimDesktop& d) -> Status {
     d.setButtons(0);
     d.setModifierFlags(0);
-    return true;
+    return Status::success();
   });
 }
 
 int runTrust(Args& args, const std::string& folder) {
   if (args.size() != 1 || (args[0] != "on" && args[0] != "off")) return usage("trust", "trust takes on or off");
   bool on = args[0] == "on";
-  int rc = editDesktop(folder, [&](sim::SimDesktop& d, std::string*) {
+  int rc = editDesktop(folder, [&](sim::SimDesktop& d) -> Status {
     d.setTrusted(on);
-    return true;
+    return Status::success();
   });
   if (rc != 0) return rc;
   // The system tells every process that a permission changed.
-  std::string error;
-  auto loop = linux_::SdEventRunLoop::create(&error);
-  auto bus = loop ? cli::connectAgentBus(*loop, folder, &error) : nullptr;
-  if (!bus) {
-    std::cerr << "velmora-sim: trust saved, but no session bus to announce it: " << error << "\n";
+  auto agent = cli::connectToAgent(folder);
+  if (!agent) {
+    std::cerr << "velmora-sim: trust saved, but no session bus to announce it: " << agent.status().detail() << "\n";
     return 0;
   }
+  linux_::DbusNotifications* bus = agent->bus.get();
   if (Status posted = bus->post(kAXApiChangedNotification, "", {}); !posted) {
     std::cerr << "velmora-sim: trust saved, but it could not be announced: " << posted.detail() << "\n";
     return 0;
@@ -295,31 +293,28 @@ namespace {
 
 // Opens the world with its shared desktop loaded and hands the desktop to use.
 template <class Use>
-bool withDesktop(const std::string& folder, std::string* error, Use use) {
+Status withDesktop(const std::string& folder, Use use) {
   sim::WorldOptions options;
   options.processName = "velmora-sim";
-  auto world = sim::World::open(folder, options, error);
-  if (!world) return false;
-  sim::SimDesktop& d = world->mac().desktop();
-  auto desk = sim::SimDesktopWorld::open(folder, d, std::nullopt, error);
-  if (!desk) return false;
+  auto world = sim::World::open(folder, options);
+  if (!world) return world.status();
+  sim::SimDesktop& d = (*world)->mac().desktop();
+  auto desk = sim::SimDesktopWorld::open(folder, d, std::nullopt);
+  if (!desk) return desk.status();
   use(d);
-  return true;
+  return Status::success();
 }
 
 }  // namespace
 
 Result<pl::Value> desktopValue(const std::string& folder) {
-  std::string error;
   pl::Value out;
-  if (!withDesktop(folder, &error, [&](sim::SimDesktop& d) { out = desktopTree(d.save()); })) return Status::failure(1, error);
+  if (Status read = withDesktop(folder, [&](sim::SimDesktop& d) { out = desktopTree(d.save()); }); !read) return read;
   return out;
 }
 
 Status printDesktop(const std::string& folder, std::ostream& out) {
-  std::string error;
-  if (!withDesktop(folder, &error, [&](sim::SimDesktop& d) { out << d.describe(); })) return Status::failure(1, error);
-  return Status::success();
+  return withDesktop(folder, [&](sim::SimDesktop& d) { out << d.describe(); });
 }
 
 const std::vector<DesktopCommand>& desktopCommands() {

@@ -115,8 +115,9 @@ int runMove(Args& args, const std::string& folder) {
 
   sim::WorldOptions options;
   options.processName = "velmora-sim";
-  auto world = sim::World::open(folder, options, &error);
-  if (!world) return failure(error);
+  auto opened = sim::World::open(folder, options);
+  if (!opened) return failure(opened.status().detail());
+  std::unique_ptr<sim::World> world = std::move(opened).value();
   std::vector<std::string> names;
   auto target = findTarget(*world, *name, &names);
   if (!target) {

@@ -107,9 +107,7 @@ sim::WorldOptions options() {
   return o;
 }
 
-std::unique_ptr<sim::World> openWorld(const Context& ctx, std::string* error) {
-  return sim::World::open(ctx.worldFolder, options(), error);
-}
+Result<std::unique_ptr<sim::World>> openWorld(const Context& ctx) { return sim::World::open(ctx.worldFolder, options()); }
 
 // A 16.16 property as a number, with its raw value.
 pl::Value fixedValue(const std::optional<pl::Value>& raw) {
@@ -131,13 +129,13 @@ int runInit(Args& args, const Context& ctx) {
     if (!r) return failure("cannot load the device profile " + p + ": " + r.error);
     fixtures.push_back(*r.value);
   }
-  std::string error;
-  auto world = sim::World::create(ctx.worldFolder, options(), force, &error);
-  if (!world) return failure(error);
+  auto created = sim::World::create(ctx.worldFolder, options(), force);
+  if (!created) return failure(created.status().detail());
+  std::unique_ptr<sim::World> world = std::move(created).value();
   for (size_t i = 0; i < fixtures.size(); ++i) {
-    RegistryId id = world->attach(fixtures[i], &error);
-    if (id == 0) return failure("cannot attach " + kDefaultMachine[i] + ": " + error);
-    std::cout << hex(id) << "  " << kDefaultMachine[i] << "\n";
+    Result<RegistryId> id = world->attach(fixtures[i]);
+    if (!id) return failure("cannot attach " + kDefaultMachine[i] + ": " + id.status().detail());
+    std::cout << hex(*id) << "  " << kDefaultMachine[i] << "\n";
   }
   // The system's own speeds as a new Mac has them, so that restoring a device has a value.
   for (const auto& [key, value] : std::vector<std::pair<std::string, double>>{
@@ -172,12 +170,12 @@ int runAttach(Args& args, const Context& ctx) {
       return kExitUsage;
     }
   }
-  std::string error;
-  auto world = openWorld(ctx, &error);
-  if (!world) return failure(error);
-  RegistryId id = world->attachProfile(ctx.fixtures, args[0], &error);
-  if (id == 0) return failure("cannot attach " + args[0] + ": " + error);
-  std::cout << hex(id) << "\n";
+  auto opened = openWorld(ctx);
+  if (!opened) return failure(opened.status().detail());
+  std::unique_ptr<sim::World> world = std::move(opened).value();
+  Result<RegistryId> id = world->attachProfile(ctx.fixtures, args[0]);
+  if (!id) return failure("cannot attach " + args[0] + ": " + id.status().detail());
+  std::cout << hex(*id) << "\n";
   return kExitOk;
 }
 
@@ -185,9 +183,9 @@ int runDetach(Args& args, const Context& ctx) {
   if (args.size() != 1) return usage("detach", args.empty() ? "missing ID" : "unexpected argument '" + args[1] + "'");
   RegistryId id = 0;
   if (!parseId(args[0], &id)) return usage("detach", "'" + args[0] + "' is not a registry id");
-  std::string error;
-  auto world = openWorld(ctx, &error);
-  if (!world) return failure(error);
+  auto opened = openWorld(ctx);
+  if (!opened) return failure(opened.status().detail());
+  std::unique_ptr<sim::World> world = std::move(opened).value();
   if (Status changed = world->detach(id); !changed) return failure(changed.detail());
   return kExitOk;
 }
@@ -196,9 +194,9 @@ int runDetach(Args& args, const Context& ctx) {
 std::function<int(Args&, const Context&)> sessionCommand(const char* name, bool lockFlag, bool value) {
   return [=](Args& args, const Context& ctx) {
     if (!args.empty()) return usage(name, "unexpected argument '" + args[0] + "'");
-    std::string error;
-    auto world = openWorld(ctx, &error);
-    if (!world) return failure(error);
+    auto opened = openWorld(ctx);
+    if (!opened) return failure(opened.status().detail());
+    std::unique_ptr<sim::World> world = std::move(opened).value();
     SessionState s = world->mac().session().current();
     if (lockFlag) s.screenLocked = value;
     else s.onConsole = value;
@@ -226,18 +224,18 @@ int runSetSystemAccel(Args& args, const Context& ctx) {
   if (!parseDouble(args[1], &value)) return usage("set-system-accel", cli::notANumber(args[1]));
   if (!(value >= kSystemAccelMin && value <= kSystemAccelMax))
     return usage("set-system-accel", args[0] + " takes a value from 0 to 20, not " + args[1]);
-  std::string error;
-  auto world = openWorld(ctx, &error);
-  if (!world) return failure(error);
+  auto opened = openWorld(ctx);
+  if (!opened) return failure(opened.status().detail());
+  std::unique_ptr<sim::World> world = std::move(opened).value();
   if (Status changed = world->setSystemAcceleration(args[0], value); !changed) return failure(changed.detail());
   return kExitOk;
 }
 
 int runDisplayChange(Args& args, const Context& ctx) {
   if (!args.empty()) return usage("display-change", "unexpected argument '" + args[0] + "'");
-  std::string error;
-  auto world = openWorld(ctx, &error);
-  if (!world) return failure(error);
+  auto opened = openWorld(ctx);
+  if (!opened) return failure(opened.status().detail());
+  std::unique_ptr<sim::World> world = std::move(opened).value();
   if (Status changed = world->displayChange(); !changed) return failure(changed.detail());
   return kExitOk;
 }
@@ -366,11 +364,12 @@ void printWorld(const pl::Value& w, std::ostream& out) {
 int runShow(Args& args, const Context& ctx) {
   bool json = takeFlag(args, "--json");
   if (!args.empty()) return usage("show", "unexpected argument '" + args[0] + "'");
-  std::string error;
-  auto world = openWorld(ctx, &error);
-  if (!world) return failure(error);
-  auto history = world->history(0, &error);
-  if (!error.empty()) return failure(error);
+  auto opened = openWorld(ctx);
+  if (!opened) return failure(opened.status().detail());
+  std::unique_ptr<sim::World> world = std::move(opened).value();
+  auto writes = world->history(0);
+  if (!writes) return failure(writes.status().detail());
+  const std::vector<sim::PropertyWrite>& history = *writes;
   pl::Value w = describeWorld(*world, history);
   if (json) {
     // Everything the text shows: the devices and the desktop.
@@ -405,10 +404,12 @@ int runWrites(Args& args, const Context& ctx) {
     if (!parseDouble(afterText, &t)) return usage("writes", cli::notANumber(afterText) + " (a time)");
     since = std::max(since, t);
   }
-  auto world = openWorld(ctx, &error);
-  if (!world) return failure(error);
-  auto history = world->history(since, &error);
-  if (!error.empty()) return failure(error);
+  auto opened = openWorld(ctx);
+  if (!opened) return failure(opened.status().detail());
+  std::unique_ptr<sim::World> world = std::move(opened).value();
+  auto writes = world->history(since);
+  if (!writes) return failure(writes.status().detail());
+  const std::vector<sim::PropertyWrite>& history = *writes;
   if (json) {
     pl::Array out;
     for (const auto& w : history) {

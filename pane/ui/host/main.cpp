@@ -138,15 +138,18 @@ int main(int argc, char** argv) {
   if (!sizeText.empty()) {
     const size_t x = sizeText.find('x');
     if (x == std::string::npos) return usage("--size takes WIDTHxHEIGHT, for example 1366x768");
-    std::string why;
-    if (!cli::parseNumberIn("--size width", sizeText.substr(0, x), 320, 8192, &width, &why) ||
-        !cli::parseNumberIn("--size height", sizeText.substr(x + 1), 240, 8192, &height, &why))
-      return usage(why);
+    Result<double> w = cli::parseNumberIn("--size width", sizeText.substr(0, x), 320, 8192);
+    if (!w) return usage(w.status().detail());
+    Result<double> h = cli::parseNumberIn("--size height", sizeText.substr(x + 1), 240, 8192);
+    if (!h) return usage(h.status().detail());
+    width = *w;
+    height = *h;
   }
   double delay = 0;
   if (!delayText.empty()) {
-    std::string why;
-    if (!cli::parseNumberIn("--delay", delayText, 0, 60, &delay, &why)) return usage(why);
+    Result<double> d = cli::parseNumberIn("--delay", delayText, 0, 60);
+    if (!d) return usage(d.status().detail());
+    delay = *d;
     if (screenshot.empty()) return usage("--delay goes with --screenshot");
   }
   // On this machine the pane is given no world and builds the real machine's ports itself.
@@ -158,8 +161,8 @@ int main(int argc, char** argv) {
   }
 
   std::string error;
-  auto xdg = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), "", &error);
-  if (!xdg) return cannotShow(error);
+  auto xdg = linux_::XdgPaths::create(linux_::XdgEnvironment::fromProcess(), "");
+  if (!xdg) return cannotShow(xdg.status().detail());
   std::optional<sim::WorldPaths> worldPaths;
   if (!desktop) worldPaths.emplace(*xdg, folder);
   const Paths* paths = worldPaths ? static_cast<const Paths*>(&*worldPaths) : &*xdg;

@@ -129,12 +129,12 @@ std::string json(const Figures& f) {
 }
 
 int seed(const std::string& storageUrl, int64_t rows, int64_t spread, bool quiet) {
-  std::string error;
-  auto storage = svc::openStorage(storageUrl, &error);
-  if (!storage) {
-    std::cerr << "velmora-service-load: cannot open the storage: " << error << "\n";
+  auto opened = svc::openStorage(storageUrl);
+  if (!opened) {
+    std::cerr << "velmora-service-load: cannot open the storage: " << opened.status().detail() << "\n";
     return 1;
   }
+  std::unique_ptr<svc::Storage> storage = std::move(opened).value();
   if (auto st = storage->clearAll(); !st.ok()) {
     std::cerr << "velmora-service-load: cannot empty the storage: " << st.message << "\n";
     return 1;
