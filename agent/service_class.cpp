@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdlib>
+#include <optional>
 
 #include "agent/app_controller.h"
 #include "agent/log_text.h"
@@ -113,18 +114,20 @@ bool IOResourceClass::isTargetDevice() const {
 
 void IOResourceClass::loadMOC(ManagedObjectContext* ctx, RegistryId registry) {
   QS802DeviceClass* device = ctx ? QS814fetchDevice(errors_->stack, vid_, pid_, mid_, transport_.value_or(""), ctx) : nullptr;
-  // The controller keeps the definitions, read once.
-  DeviceDefinitionCache* definitions = controller_ ? &controller_->deviceDefinitions() : nullptr;
+  // The controller keeps the definitions read once; an entry without one reads them itself.
+  std::optional<DeviceDefinitionCache> own;
+  DeviceDefinitionCache& definitions =
+      controller_ ? controller_->deviceDefinitions() : own.emplace(ports_.alerting.paths, ports_.alerting.system);
   if (!device) {
-    device = ctx && definitions ? VL714insertDefinedDevice(errors_->stack, *definitions, vid_, pid_, mid_, transport_.value_or(""),
-                                                           registry, ctx, -1.0, -1.0)
-                                : nullptr;
+    device = ctx ? VL714insertDefinedDevice(errors_->stack, definitions, vid_, pid_, mid_, transport_.value_or(""),
+                                            registry, ctx, -1.0, -1.0)
+                 : nullptr;
     if (!device) {
       AbendApp(ports_.alerting.platform(), *errors_, nullptr, nullptr, 0, 5000098);
       return;
     }
-  } else if (definitions) {
-    VL714searchAndApplyDeviceDefinition(*definitions, device);
+  } else {
+    VL714searchAndApplyDeviceDefinition(definitions, device);
   }
   deviceObj_ = device;
 }
