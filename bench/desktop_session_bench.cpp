@@ -155,7 +155,7 @@ int main(int argc, char** argv) {
   dopt.display = display.name();
   dopt.userBusAddress = bus.address();
   auto desktop = linux_::LinuxDesktop::create(workspace, dopt);
-  Platform p;
+  AutoSnapping::Ports p;
   p.accessibility = ax->get();
   p.cursor = cursor->get();
   p.screens = screens->get();
@@ -165,7 +165,7 @@ int main(int argc, char** argv) {
   ErrorStack errors;
   for (bool jump : {true, false}) {
     Stats total, beyond;
-    AutoSnapping engine(AutoSnapping::Ports::from(p), errors);
+    AutoSnapping engine(p, errors);
     engine.setCancelButtonTitle("Cancel");
     engine.startAutoCursorSnappingToItem(kSnapDefaultButton, jump, false);
     for (int r = 0; r < runs; ++r) {

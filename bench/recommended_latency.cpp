@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
   platform.http = &http;
 
   SearchHost host;
-  vl::QS838RecdWinClass logic(platform, host, "quillon.Velmora.prefpane");
+  vl::QS838RecdWinClass logic(vl::QS838RecdWinClass::Ports::from(platform), host, "quillon.Velmora.prefpane");
   logic.setSharingEnabled(true);
   vl::ui::RecommendedWindow* window = nullptr;
   logic.setViewFactory([&](vl::QS838RecdWinClass& l) {

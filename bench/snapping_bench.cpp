@@ -71,7 +71,7 @@ sim::ElementSpec bigWindow() {
 }
 
 struct Bench {
-  Bench() : platform(withSleeper()), engine(AutoSnapping::Ports::from(platform)) {
+  Bench() : platform(withSleeper()), engine(AutoSnapping::Ports::from(platform), errors) {
     sim::SimDesktop& d = mac.desktop();
     app = d.ensureApplication("Settings");
     other = d.ensureApplication("Notes");
@@ -91,6 +91,7 @@ struct Bench {
   sim::SimMac mac;
   ThreadSleeper sleeper;
   Platform platform;
+  ErrorStack errors;
   AutoSnapping engine;
   int32_t app = 0, other = 0;
   uint64_t window = 0;
