@@ -69,7 +69,7 @@ QS802DeviceClass* VL714insertDefinedDevice(ErrorStack& errors, DeviceDefinitionC
     return nullptr;
   }
   if (DeviceDefinitionRef definition = QS834deviceDef(definitions, vid, pid, mid, transport)) {
-    auto name = definition->nameForVID(definitions.system(), vid, pid, mid, transport);
+    auto name = definition->nameForVID(definitions.systemInfo(), vid, pid, mid, transport);
     if (name && !name->empty()) device->setRegistryName(*name);
     VL714applyDeviceDefinition(device, definition);
   }

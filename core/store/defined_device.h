@@ -32,7 +32,7 @@ class DeviceDefinitionCache {
   const DeviceDefinitionSet& list();
   // Drops the kept set so that the next use reads the folders again.
   void forget() { list_.reset(); }
-  SystemInfo* system() const { return system_; }
+  SystemInfo* systemInfo() const { return system_; }
 
  private:
   Paths* paths_ = nullptr;

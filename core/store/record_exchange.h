@@ -7,13 +7,9 @@
 #include <vector>
 
 #include "core/plist/value.h"
+#include "core/store/record_names.h"
 
 namespace vl {
-
-class QS802DeviceClass;
-class QS803AppClass;
-class QS804ActionClass;
-class QS805CursorSpeedClass;
 
 // devDic of each device in the given order; empty dictionaries left out.
 pl::Array QS813devDicsFromDevices(const std::vector<QS802DeviceClass*>& devices);

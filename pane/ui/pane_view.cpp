@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QVBoxLayout>
 #include <span>
+#include <string_view>
 
 #include "core/store/object_context.h"
 #include "core/system/strings.h"
@@ -159,13 +160,6 @@ QString PaneView::vlText(const char* key) const {
 // --- Tabs ------------------------------------------------------------------------------------
 
 // The tabs in the order they show. A tab's place in the tab widget is its row here.
-namespace {
-constexpr bool sameNames(const char* a, const char* b) {
-  while (*a && *a == *b) ++a, ++b;
-  return *a == *b;
-}
-}  // namespace
-
 std::span<const PaneView::TabEntry> PaneView::tabTable() {
   static constexpr TabEntry kTabs[] = {
       {PaneTab::Speed, kSpeedTabName, "Cursor Speed", &PaneView::makeSpeedTab},
@@ -175,7 +169,7 @@ std::span<const PaneView::TabEntry> PaneView::tabTable() {
   constexpr auto matchesHostNames = [] {
     if (std::size(kTabs) != kPaneTabNames.size()) return false;
     for (size_t i = 0; i < kPaneTabNames.size(); ++i)
-      if (!sameNames(kTabs[i].name, kPaneTabNames[i])) return false;
+      if (std::string_view(kTabs[i].name) != kPaneTabNames[i]) return false;
     return true;
   };
   static_assert(matchesHostNames(), "pane_tab_names.h must list the tabs in this table's order");
